@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests, the fuzzers, the benchmarks
+# and the desktop program need. Idempotent: installs only what is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config git
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libpng-dev libcli11-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  clang libclang-rt-14-dev llvm
+  xvfb xauth
+  python3-numpy python3-skimage python3-matplotlib
+  libjpeg-turbo-progs webp libopenjp2-tools
+  valgrind
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: missing packages: ${missing[*]}" >&2
+  echo "install-deps: run 'make deps' as root to install them" >&2
+  exit 1
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"
