@@ -2,6 +2,8 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?=
 JOBS       ?= $(shell nproc)
 PREFIX     ?= /usr/local
 CMAKE_FLAGS ?=
@@ -36,6 +38,16 @@ test-sanitize: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp ctest --output-on-failure -j $(JOBS)
+
+# make fuzz FUZZ_SECONDS=600 [FUZZ_TARGETS="cod_decode bmp_read"]: new inputs stay in $(FUZZ_BUILD)/corpus
+# (scripts/fuzz.sh merge adds them to fuzz/corpus); fuzz-smoke is CI's 30 s per target over the corpus.
+fuzz: deps
+	bash scripts/fuzz.sh build $(FUZZ_BUILD)
+	bash scripts/fuzz.sh run $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+fuzz-smoke: deps
+	bash scripts/fuzz.sh build $(FUZZ_BUILD)
+	bash scripts/fuzz.sh smoke $(FUZZ_BUILD) 30
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
