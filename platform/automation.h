@@ -1,0 +1,156 @@
+// Scripted answers and observations for whole-program tests. A backend that runs the program's
+// scenario tests implements Automation beside Platform: file choosers and dialogs answer from
+// queues, message boxes and drawing calls are recorded, the clock steps on request, and the client
+// areas can be read back as pixels.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace varnic::platform {
+
+// One user action inside a modal dialog.
+struct DialogStep {
+  enum class Kind {
+    kSetText,   // type `text` into `control` (replacing what it holds)
+    kSelect,    // choose entry `index` of combo box `control`
+    kScroll,    // scroll bar action `scroll`
+    kPress,     // press button `control` (or the Escape key, control 2)
+    kSnapshot,  // remember every control's value now (see DialogRun::snapshots)
+  };
+  Kind kind = Kind::kPress;
+  int control = -1;
+  std::string text;
+  int index = 0;
+  ScrollEvent scroll;
+
+  static DialogStep set_text(int control, std::string text) {
+    DialogStep s;
+    s.kind = Kind::kSetText;
+    s.control = control;
+    s.text = std::move(text);
+    return s;
+  }
+  static DialogStep select(int control, int index) {
+    DialogStep s;
+    s.kind = Kind::kSelect;
+    s.control = control;
+    s.index = index;
+    return s;
+  }
+  static DialogStep scroll_bar(int control, ScrollCode code, int pointer_x = 0, int client_width = 1) {
+    DialogStep s;
+    s.kind = Kind::kScroll;
+    s.control = control;
+    s.scroll = ScrollEvent{control, code, pointer_x, client_width};
+    return s;
+  }
+  static DialogStep press(int control) {
+    DialogStep s;
+    s.kind = Kind::kPress;
+    s.control = control;
+    return s;
+  }
+  static DialogStep snapshot() {
+    DialogStep s;
+    s.kind = Kind::kSnapshot;
+    return s;
+  }
+};
+
+// The answers for the next run of the dialog named `dialog` (template name, upper case).
+struct DialogScript {
+  std::string dialog;
+  std::vector<DialogStep> steps;
+};
+
+// Values of a dialog's controls at one moment.
+struct DialogState {
+  std::map<int, std::string> texts;
+  std::map<int, int> scroll_positions;
+  std::map<int, std::vector<std::string>> combo_entries;
+  std::map<int, int> combo_selections;
+};
+
+// What happened in one run of a modal dialog.
+struct DialogRun {
+  std::string dialog;
+  bool scripted = false;   // a script was queued for it
+  bool finished = false;   // the program ended it; false when the backend had to close it
+  int result = 0;
+  std::vector<DialogState> snapshots;  // one per kSnapshot step
+  DialogState final_state;
+  std::vector<std::string> mismatches;  // script problems: wrong dialog, unknown control
+};
+
+struct MessageRecord {
+  std::string text;
+  std::string caption;
+  std::string owner;  // "" for the main window, else the dialog's template name
+};
+
+struct DrawRecord {
+  enum class Kind { kBitmap, kStretch, kText, kPalette };
+  Kind kind = Kind::kBitmap;
+  std::string window;  // the window's title when drawn
+  bool immediate = false;  // drawn through Window::draw_now rather than a paint event
+  int source_width = 0, source_height = 0, bits_per_pixel = 0;
+  int x = 0, y = 0, width = 0, height = 0;  // destination
+  std::string text;
+  std::vector<std::uint8_t> colour_table;  // kPalette: the 1024 bytes realised
+};
+
+struct HelpRecord {
+  std::string title;
+  std::string text;
+};
+
+// Pixels of a client area, top-down rows of red, green, blue.
+struct Image {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> rgb;
+  std::uint8_t at(int x, int y, int channel) const {
+    return rgb[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 3 + static_cast<std::size_t>(channel)];
+  }
+};
+
+class Automation {
+ public:
+  virtual ~Automation() = default;
+
+  // Takes effect for windows created afterwards (set it before the program starts).
+  virtual void set_screen_depth(int bits_per_pixel) = 0;
+
+  // Next answer of a file chooser (open or save); an empty optional cancels. With no answer queued
+  // the chooser cancels.
+  virtual void queue_file_answer(std::optional<std::string> path) = 0;
+  // Next run of a dialog. With no script queued the backend ends the dialog with the Escape key
+  // (command 2) and, if that does not close it, force-closes it with result -1.
+  virtual void queue_dialog(DialogScript script) = 0;
+
+  virtual const std::vector<FileChooserSpec>& file_requests() const = 0;
+  virtual const std::vector<MessageRecord>& messages() const = 0;
+  virtual const std::vector<DialogRun>& dialog_runs() const = 0;
+  virtual const std::vector<DrawRecord>& draws() const = 0;
+  virtual const std::vector<HelpRecord>& help_requests() const = 0;
+  virtual void clear_records() = 0;
+
+  virtual Image client_image(const Window& window) const = 0;
+
+  // The user's hand on the windows.
+  virtual void user_resize_client(Window& window, int client_width, int client_height) = 0;
+  virtual void user_click(Window& window) = 0;
+  virtual void user_close(Window& window) = 0;
+
+  virtual void advance_clock(std::uint32_t milliseconds) = 0;
+  virtual Cursor cursor() const = 0;
+  virtual bool capture_held() const = 0;
+};
+
+}  // namespace varnic::platform

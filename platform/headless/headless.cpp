@@ -1,0 +1,413 @@
+#include "platform/headless/headless.h"
+
+#include <algorithm>
+#include <map>
+
+#include "platform/raster.h"
+
+namespace varnic::platform {
+
+namespace {
+
+// Cuts `text` to at most `max_bytes` bytes without splitting a UTF-8 sequence.
+std::string cut_utf8(std::string_view text, std::size_t max_bytes) {
+  if (text.size() <= max_bytes) return std::string(text);
+  std::size_t end = max_bytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return std::string(text.substr(0, end));
+}
+
+class HeadlessMenu final : public Menu {
+ public:
+  explicit HeadlessMenu(const MenuTemplate& menu) {
+    for (const auto& popup : menu.popups) add(popup);
+  }
+  void set_enabled(int command, bool enabled) override {
+    if (auto it = items_.find(command); it != items_.end()) it->second.enabled = enabled;
+  }
+  bool is_enabled(int command) const override {
+    auto it = items_.find(command);
+    return it != items_.end() && it->second.enabled;
+  }
+  void set_checked(int command, bool checked) override {
+    if (auto it = items_.find(command); it != items_.end()) it->second.checked = checked;
+  }
+  bool is_checked(int command) const override {
+    auto it = items_.find(command);
+    return it != items_.end() && it->second.checked;
+  }
+
+ private:
+  struct State {
+    bool enabled = true;
+    bool checked = false;
+  };
+  void add(const MenuItemTemplate& item) {
+    if (item.command >= 0) items_[item.command] = State{!item.greyed, item.checked};
+    for (const auto& child : item.children) add(child);
+  }
+  std::map<int, State> items_;
+};
+
+}  // namespace
+
+class HeadlessPlatform::HeadlessWindow final : public Window {
+ public:
+  HeadlessWindow(HeadlessPlatform& platform, const WindowSpec& spec, WindowHandler& handler)
+      : platform_(platform), handler_(handler), title_(spec.title),
+        rect_{spec.x, spec.y, spec.width, spec.height}, visible_(spec.visible) {
+    if (spec.menu != nullptr) menu_ = std::make_unique<HeadlessMenu>(*spec.menu);
+    const Size client = client_for(rect_);
+    framebuffer_.resize(client.width, client.height);
+    dirty_ = erase_ = true;
+  }
+
+  void set_title(std::string_view title) override { title_ = std::string(title); }
+  std::string title() const override { return title_; }
+  Rect outer_rect() const override { return rect_; }
+  Size client_size() const override { return client_for(rect_); }
+
+  void move(int x, int y, int width, int height, bool repaint) override {
+    if (destroyed_) return;
+    const Size before = client_size();
+    rect_ = Rect{x, y, std::max(width, 0), std::max(height, 0)};
+    const Size after = client_size();
+    if (after != before) {
+      framebuffer_.resize(after.width, after.height);
+      dirty_ = erase_ = true;
+      handler_.on_size(after.width, after.height);
+    }
+    if (repaint) invalidate(true);
+  }
+
+  void show() override {
+    if (destroyed_) return;
+    visible_ = true;
+    if (!sized_) {
+      sized_ = true;
+      const Size client = client_size();
+      handler_.on_size(client.width, client.height);
+    }
+    invalidate(true);
+  }
+  void hide() override { visible_ = false; }
+  bool is_visible() const override { return visible_ && !destroyed_; }
+
+  void invalidate(bool erase) override {
+    dirty_ = true;
+    erase_ = erase_ || erase;
+  }
+
+  void draw_now(const std::function<void(Surface&)>& draw) override {
+    if (destroyed_) return;
+    Canvas canvas(*this, true);
+    draw(canvas);
+  }
+
+  void set_capture() override { platform_.capture_ = this; }
+  Menu* menu() override { return menu_.get(); }
+  void destroy() override {
+    destroyed_ = true;
+    visible_ = false;
+    if (platform_.capture_ == this) platform_.capture_ = nullptr;
+  }
+  bool is_destroyed() const override { return destroyed_; }
+
+  // Delivers a pending paint; true when one was delivered.
+  bool paint_if_needed() {
+    if (!dirty_ || !is_visible()) return false;
+    if (erase_) framebuffer_.fill(255, 255, 255);
+    dirty_ = erase_ = false;
+    Canvas canvas(*this, false);
+    handler_.on_paint(canvas);
+    return true;
+  }
+
+  WindowHandler& handler() { return handler_; }
+  const Framebuffer& framebuffer() const { return framebuffer_; }
+
+  Size client_for(const Rect& outer) const {
+    const int top = kCaptionHeight + (menu_ ? kMenuBarHeight : 0);
+    return Size{std::max(outer.width - 2 * kFrameSide, 0), std::max(outer.height - top - kFrameBottom, 0)};
+  }
+  Rect outer_for(int client_width, int client_height) const {
+    const int top = kCaptionHeight + (menu_ ? kMenuBarHeight : 0);
+    return Rect{rect_.x, rect_.y, client_width + 2 * kFrameSide, client_height + top + kFrameBottom};
+  }
+
+ private:
+  class Canvas final : public Surface {
+   public:
+    Canvas(HeadlessWindow& window, bool immediate) : window_(window), immediate_(immediate) {}
+    void draw_bitmap(const BitmapView& bitmap, int x, int y) override {
+      blit_bitmap(window_.framebuffer_, bitmap, x, y);
+      record(DrawRecord::Kind::kBitmap, bitmap, x, y, bitmap.width, bitmap.height);
+    }
+    void stretch_bitmap(const BitmapView& bitmap, int width, int height) override {
+      platform::stretch_bitmap(window_.framebuffer_, bitmap, width, height);
+      record(DrawRecord::Kind::kStretch, bitmap, 0, 0, width, height);
+    }
+    void draw_text(int x, int y, std::string_view text) override {
+      draw_placeholder_text(window_.framebuffer_, x, y, text);
+      DrawRecord r = base(DrawRecord::Kind::kText);
+      r.x = x;
+      r.y = y;
+      r.text = std::string(text);
+      window_.platform_.draws_.push_back(std::move(r));
+    }
+    void realise_palette(std::span<const std::uint8_t> colour_table) override {
+      DrawRecord r = base(DrawRecord::Kind::kPalette);
+      r.colour_table.assign(colour_table.begin(), colour_table.end());
+      window_.platform_.draws_.push_back(std::move(r));
+    }
+
+   private:
+    DrawRecord base(DrawRecord::Kind kind) const {
+      DrawRecord r;
+      r.kind = kind;
+      r.window = window_.title_;
+      r.immediate = immediate_;
+      return r;
+    }
+    void record(DrawRecord::Kind kind, const BitmapView& bitmap, int x, int y, int width, int height) {
+      DrawRecord r = base(kind);
+      r.source_width = bitmap.width;
+      r.source_height = bitmap.height;
+      r.bits_per_pixel = bitmap.bits_per_pixel;
+      r.x = x;
+      r.y = y;
+      r.width = width;
+      r.height = height;
+      window_.platform_.draws_.push_back(std::move(r));
+    }
+    HeadlessWindow& window_;
+    bool immediate_;
+  };
+
+  HeadlessPlatform& platform_;
+  WindowHandler& handler_;
+  std::string title_;
+  Rect rect_;
+  bool visible_;
+  bool sized_ = false;
+  bool dirty_ = false;
+  bool erase_ = false;
+  bool destroyed_ = false;
+  std::unique_ptr<HeadlessMenu> menu_;
+  Framebuffer framebuffer_;
+};
+
+class HeadlessPlatform::HeadlessDialog final : public Dialog {
+ public:
+  HeadlessDialog(HeadlessPlatform& platform, const DialogTemplate& dialog) : platform_(platform), template_(dialog) {
+    for (const auto& control : dialog.controls) {
+      if (control.id < 0) continue;
+      if (control.kind == ControlKind::kEdit || control.kind == ControlKind::kMultiLineEdit) {
+        state_.texts[control.id] = control.text;
+      } else if (control.kind == ControlKind::kScrollBar) {
+        state_.scroll_positions[control.id] = 0;
+      } else if (control.kind == ControlKind::kComboBox) {
+        state_.combo_entries[control.id] = {};
+        state_.combo_selections[control.id] = -1;
+      }
+    }
+  }
+
+  bool has_control(int id) const {
+    return std::any_of(template_.controls.begin(), template_.controls.end(),
+                       [id](const ControlTemplate& c) { return c.id == id; });
+  }
+
+  void set_text(int control, std::string_view text) override { state_.texts[control] = std::string(text); }
+  std::string text(int control, std::size_t max_bytes) const override {
+    auto it = state_.texts.find(control);
+    return it == state_.texts.end() ? std::string() : cut_utf8(it->second, max_bytes);
+  }
+  void set_scroll_range(int control, int minimum, int maximum) override {
+    ranges_[control] = {minimum, maximum};
+    set_scroll_position(control, scroll_position(control));
+  }
+  void set_scroll_position(int control, int position) override {
+    auto range = ranges_.find(control);
+    if (range != ranges_.end()) position = std::clamp(position, range->second.first, range->second.second);
+    state_.scroll_positions[control] = position;
+  }
+  int scroll_position(int control) const override {
+    auto it = state_.scroll_positions.find(control);
+    return it == state_.scroll_positions.end() ? 0 : it->second;
+  }
+  void combo_insert(int control, int index, std::string_view text) override {
+    auto& entries = state_.combo_entries[control];
+    const auto at = static_cast<std::size_t>(std::clamp<int>(index, 0, static_cast<int>(entries.size())));
+    entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(at), std::string(text));
+  }
+  void combo_select(int control, int index) override {
+    const auto& entries = state_.combo_entries[control];
+    state_.combo_selections[control] = (index >= 0 && index < static_cast<int>(entries.size())) ? index : -1;
+  }
+  int combo_selection(int control) const override {
+    auto it = state_.combo_selections.find(control);
+    return it == state_.combo_selections.end() ? -1 : it->second;
+  }
+  void message_box(std::string_view text, std::string_view caption) override {
+    platform_.messages_.push_back(MessageRecord{std::string(text), std::string(caption), template_.name});
+  }
+  void end(int result) override {
+    ended_ = true;
+    result_ = result;
+  }
+
+  bool ended() const { return ended_; }
+  int result() const { return result_; }
+  const DialogState& state() const { return state_; }
+
+ private:
+  HeadlessPlatform& platform_;
+  const DialogTemplate& template_;
+  DialogState state_;
+  std::map<int, std::pair<int, int>> ranges_;
+  bool ended_ = false;
+  int result_ = 0;
+};
+
+HeadlessPlatform::HeadlessPlatform() = default;
+HeadlessPlatform::~HeadlessPlatform() = default;
+
+Window& HeadlessPlatform::create_window(const WindowSpec& spec, WindowHandler& handler) {
+  windows_.push_back(std::make_unique<HeadlessWindow>(*this, spec, handler));
+  return *windows_.back();
+}
+
+int HeadlessPlatform::run_dialog(const DialogTemplate& dialog, DialogController& controller) {
+  DialogRun run;
+  run.dialog = dialog.name;
+  std::vector<DialogStep> steps;
+  if (!dialog_scripts_.empty()) {
+    if (dialog_scripts_.front().dialog == dialog.name) {
+      steps = std::move(dialog_scripts_.front().steps);
+      dialog_scripts_.pop_front();
+      run.scripted = true;
+    } else {
+      run.mismatches.push_back("next script is for " + dialog_scripts_.front().dialog);
+    }
+  }
+  HeadlessDialog box(*this, dialog);
+  open_dialogs_.push_back(dialog.name);
+  controller.on_init(box);
+  for (const auto& step : steps) {
+    if (box.ended()) break;
+    if (step.kind != DialogStep::Kind::kSnapshot && !box.has_control(step.control)) {
+      run.mismatches.push_back("no control " + std::to_string(step.control));
+      continue;
+    }
+    switch (step.kind) {
+      case DialogStep::Kind::kSetText: box.set_text(step.control, step.text); break;
+      case DialogStep::Kind::kSelect: box.combo_select(step.control, step.index); break;
+      case DialogStep::Kind::kScroll: controller.on_scroll(box, step.scroll); break;
+      case DialogStep::Kind::kPress: controller.on_command(box, step.control); break;
+      case DialogStep::Kind::kSnapshot: run.snapshots.push_back(box.state()); break;
+    }
+  }
+  run.finished = box.ended();
+  if (!box.ended()) {
+    controller.on_command(box, 2);  // the Escape key
+    if (!box.ended()) box.end(-1);
+  }
+  open_dialogs_.pop_back();
+  run.result = box.result();
+  run.final_state = box.state();
+  dialog_runs_.push_back(std::move(run));
+  return box.result();
+}
+
+void HeadlessPlatform::message_box(std::string_view text, std::string_view caption) {
+  messages_.push_back(MessageRecord{std::string(text), std::string(caption), ""});
+}
+
+std::optional<FileChoice> HeadlessPlatform::answer_file(const FileChooserSpec& spec) {
+  file_requests_.push_back(spec);
+  if (file_answers_.empty()) return std::nullopt;
+  std::optional<std::string> answer = std::move(file_answers_.front());
+  file_answers_.pop_front();
+  if (!answer) return std::nullopt;
+  FileChoice choice;
+  choice.path = *answer;
+  const auto slash = answer->find_last_of('/');
+  choice.title = slash == std::string::npos ? *answer : answer->substr(slash + 1);
+  return choice;
+}
+
+std::optional<FileChoice> HeadlessPlatform::choose_open_file(const FileChooserSpec& spec) { return answer_file(spec); }
+std::optional<FileChoice> HeadlessPlatform::choose_save_file(const FileChooserSpec& spec) { return answer_file(spec); }
+
+Cursor HeadlessPlatform::set_cursor(Cursor cursor) {
+  const Cursor previous = cursor_;
+  cursor_ = cursor;
+  return previous;
+}
+
+void HeadlessPlatform::release_capture() { capture_ = nullptr; }
+
+ClockReading HeadlessPlatform::now() const {
+  const std::uint64_t total = clock_ms_ + kClockStartMilliseconds;
+  return ClockReading{kClockStartSeconds + static_cast<std::uint32_t>(total / 1000),
+                      static_cast<std::uint16_t>(total % 1000)};
+}
+
+void HeadlessPlatform::show_help(std::string_view title, std::string_view text) {
+  help_.push_back(HelpRecord{std::string(title), std::string(text)});
+}
+
+void HeadlessPlatform::process_paints() {
+  // A paint handler may invalidate again; a bounded number of rounds keeps a faulty one from
+  // spinning forever.
+  for (int round = 0; round < 8; ++round) {
+    bool painted = false;
+    for (auto& window : windows_) painted = window->paint_if_needed() || painted;
+    if (!painted) return;
+  }
+}
+
+int HeadlessPlatform::run() {
+  process_paints();
+  return quit_code_.value_or(0);
+}
+
+void HeadlessPlatform::quit(int code) { quit_code_ = code; }
+
+void HeadlessPlatform::queue_file_answer(std::optional<std::string> path) { file_answers_.push_back(std::move(path)); }
+void HeadlessPlatform::queue_dialog(DialogScript script) { dialog_scripts_.push_back(std::move(script)); }
+
+void HeadlessPlatform::clear_records() {
+  file_requests_.clear();
+  messages_.clear();
+  dialog_runs_.clear();
+  draws_.clear();
+  help_.clear();
+}
+
+Image HeadlessPlatform::client_image(const Window& window) const {
+  const auto& fb = static_cast<const HeadlessWindow&>(window).framebuffer();
+  return Image{fb.width, fb.height, fb.rgb};
+}
+
+void HeadlessPlatform::user_resize_client(Window& window, int client_width, int client_height) {
+  auto& w = static_cast<HeadlessWindow&>(window);
+  const Rect outer = w.outer_for(client_width, client_height);
+  w.move(outer.x, outer.y, outer.width, outer.height, true);
+  process_paints();
+}
+
+void HeadlessPlatform::user_click(Window& window) {
+  static_cast<HeadlessWindow&>(window).handler().on_mouse_button();
+  process_paints();
+}
+
+void HeadlessPlatform::user_close(Window& window) {
+  static_cast<HeadlessWindow&>(window).handler().on_close();
+  process_paints();
+}
+
+void HeadlessPlatform::advance_clock(std::uint32_t milliseconds) { clock_ms_ += milliseconds; }
+
+}  // namespace varnic::platform
