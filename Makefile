@@ -33,6 +33,19 @@ demo: build
 run: build
 	bash scripts/run.sh $(BUILD)
 
+# Comparison with the peer codecs; needs a Release varnic-cli, compares the peers alone until
+# cli/ builds. Writes bench/results/; not part of `make test`.
+bench: configure
+	@if [ -f cli/CMakeLists.txt ]; then cmake --build $(BUILD) -j $(JOBS) --target varnic-cli; \
+	else echo "bench: cli/ is not built yet, comparing the peers only"; fi
+	/usr/bin/python3 bench/compare --build $(BUILD) --out bench/results --work $(BUILD)/bench-work
+
+# The same path on one small picture in seconds; results stay in the build directory.
+bench-smoke: configure
+	@if [ -f cli/CMakeLists.txt ]; then cmake --build $(BUILD) -j $(JOBS) --target varnic-cli; fi
+	/usr/bin/python3 bench/compare --smoke --build $(BUILD) --out $(BUILD)/bench-smoke \
+	  --work $(BUILD)/bench-smoke/work
+
 test-sanitize: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNIC_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)

@@ -12,7 +12,7 @@ packages=(
   xvfb xauth
   python3-numpy python3-skimage python3-matplotlib
   libjpeg-turbo-progs webp libopenjp2-tools
-  valgrind
+  valgrind time
 )
 
 missing=()
