@@ -1,0 +1,222 @@
+// Adaptive arithmetic coder: 16-bit code values, a frequency model that keeps
+// its symbols ordered by decreasing count (so the decoder's linear search is
+// short), and a total-frequency ceiling of 4096 at which all counts halve.
+//
+// Alphabet of N characters (0..N-1, N = 0..256): symbol indices 1..N stand for
+// characters, N + 1 is the end-of-segment symbol. Code bits are packed into
+// bytes least significant bit first. Every segment starts with a fresh model
+// and coder on a byte boundary and ends with the end symbol and a flush byte.
+//
+// The hot paths are inline and allocation-free; the encoder appends to a
+// caller-owned byte vector, the decoder reads zeros past the end of its data
+// and never touches memory outside it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace varnic::codec {
+
+inline constexpr int kMaxCharacters = 256;
+inline constexpr std::int32_t kFrequencyCeiling = 4096;
+
+class AdaptiveModel {
+ public:
+  // StartModel: every symbol, the end symbol included, starts at count 1.
+  void Start(int characters);
+
+  int characters() const { return n_; }
+  int end_symbol() const { return n_ + 1; }
+  int symbol_of(int character) const { return char_to_index_[character]; }
+  int character_of(int symbol) const { return index_to_char_[symbol]; }
+  // cum(i): sum of the counts of the symbols above i; cum(0) is the total.
+  std::int32_t cum(int i) const { return cum_freq_[i]; }
+  std::int32_t freq(int i) const { return freq_[i]; }
+
+  // UpdateModel: run after every coded character, never after the end symbol.
+  void Update(int symbol) {
+    if (cum_freq_[0] == kFrequencyCeiling) Halve();
+    int i = symbol;
+    while (freq_[i] == freq_[i - 1]) --i;
+    if (i < symbol) {
+      const int ch_i = index_to_char_[i];
+      const int ch_s = index_to_char_[symbol];
+      index_to_char_[i] = static_cast<std::uint8_t>(ch_s);
+      index_to_char_[symbol] = static_cast<std::uint8_t>(ch_i);
+      char_to_index_[ch_i] = static_cast<std::int16_t>(symbol);
+      char_to_index_[ch_s] = static_cast<std::int16_t>(i);
+    }
+    freq_[i] += 1;
+    for (int j = i - 1; j >= 0; --j) cum_freq_[j] += 1;
+  }
+
+ private:
+  void Halve();
+
+  int n_ = 0;
+  std::array<std::int16_t, kMaxCharacters> char_to_index_{};
+  std::array<std::uint8_t, kMaxCharacters + 2> index_to_char_{};
+  std::array<std::int32_t, kMaxCharacters + 2> freq_{};
+  std::array<std::int32_t, kMaxCharacters + 2> cum_freq_{};
+};
+
+namespace coder_detail {
+inline constexpr std::int32_t kTopValue = 65535;
+inline constexpr std::int32_t kFirstQuarter = 16384;
+inline constexpr std::int32_t kHalf = 32768;
+inline constexpr std::int32_t kThirdQuarter = 49152;
+}  // namespace coder_detail
+
+class ArithmeticEncoder {
+ public:
+  explicit ArithmeticEncoder(std::vector<std::uint8_t>& out) : out_(&out) {}
+
+  // StartOutputtingBits and StartEncoding.
+  void Start() {
+    buffer_ = 0;
+    bits_free_ = 8;
+    low_ = 0;
+    high_ = coder_detail::kTopValue;
+    bits_to_follow_ = 0;
+  }
+
+  void Encode(const AdaptiveModel& model, int symbol) {
+    using namespace coder_detail;
+    const std::int32_t range = high_ - low_ + 1;
+    const std::int32_t total = model.cum(0);
+    high_ = low_ + (range * model.cum(symbol - 1)) / total - 1;
+    low_ = low_ + (range * model.cum(symbol)) / total;
+    for (;;) {
+      if (high_ < kHalf) {
+        BitPlusFollow(0);
+      } else if (low_ >= kHalf) {
+        BitPlusFollow(1);
+        low_ -= kHalf;
+        high_ -= kHalf;
+      } else if (low_ >= kFirstQuarter && high_ < kThirdQuarter) {
+        ++bits_to_follow_;
+        low_ -= kFirstQuarter;
+        high_ -= kFirstQuarter;
+      } else {
+        break;
+      }
+      low_ = 2 * low_;
+      high_ = 2 * high_ + 1;
+    }
+  }
+
+  // DoneEncoding and DoneOutputtingBits: always appends at least one byte.
+  void Finish() {
+    ++bits_to_follow_;
+    BitPlusFollow(low_ < coder_detail::kFirstQuarter ? 0 : 1);
+    out_->push_back(static_cast<std::uint8_t>(buffer_ >> bits_free_));
+  }
+
+ private:
+  void OutputBit(int bit) {
+    buffer_ = (buffer_ >> 1) | (bit ? 0x80u : 0u);
+    if (--bits_free_ == 0) {
+      out_->push_back(static_cast<std::uint8_t>(buffer_));
+      buffer_ = 0;
+      bits_free_ = 8;
+    }
+  }
+  void BitPlusFollow(int bit) {
+    OutputBit(bit);
+    for (; bits_to_follow_ > 0; --bits_to_follow_) OutputBit(!bit);
+  }
+
+  std::vector<std::uint8_t>* out_;
+  std::uint32_t buffer_ = 0;
+  int bits_free_ = 8;
+  std::int32_t low_ = 0;
+  std::int32_t high_ = coder_detail::kTopValue;
+  std::int32_t bits_to_follow_ = 0;
+};
+
+class ArithmeticDecoder {
+ public:
+  // Decodes from data, starting at byte `position` (which may lie past the end).
+  explicit ArithmeticDecoder(std::span<const std::uint8_t> data, std::size_t position = 0)
+      : data_(data), position_(position) {}
+
+  // StartInputtingBits and StartDecoding at the current position.
+  void Start() {
+    bits_left_ = 0;
+    value_ = 0;
+    for (int i = 0; i < 16; ++i) value_ = 2 * value_ + InputBit();
+    low_ = 0;
+    high_ = coder_detail::kTopValue;
+  }
+  // Moves to a new segment and starts there.
+  void Restart(std::size_t position) {
+    position_ = position;
+    Start();
+  }
+
+  int Decode(const AdaptiveModel& model) {
+    using namespace coder_detail;
+    const std::int32_t range = high_ - low_ + 1;
+    const std::int32_t total = model.cum(0);
+    std::int32_t cum = ((value_ - low_ + 1) * total - 1) / range;
+    // Valid streams keep low <= value <= high; the clamp keeps garbage from
+    // running the search past the end symbol.
+    if (cum < 0) cum = 0;
+    if (cum >= total) cum = total - 1;
+    int symbol = 1;
+    while (model.cum(symbol) > cum) ++symbol;
+    high_ = low_ + (range * model.cum(symbol - 1)) / total - 1;
+    low_ = low_ + (range * model.cum(symbol)) / total;
+    for (;;) {
+      if (high_ < kHalf) {
+        // nothing to subtract
+      } else if (low_ >= kHalf) {
+        value_ -= kHalf;
+        low_ -= kHalf;
+        high_ -= kHalf;
+      } else if (low_ >= kFirstQuarter && high_ < kThirdQuarter) {
+        value_ -= kFirstQuarter;
+        low_ -= kFirstQuarter;
+        high_ -= kFirstQuarter;
+      } else {
+        break;
+      }
+      low_ = 2 * low_;
+      high_ = 2 * high_ + 1;
+      value_ = 2 * value_ + InputBit();
+    }
+    return symbol;
+  }
+
+  // Next byte the decoder would load.
+  std::size_t position() const { return position_; }
+  // True once a byte past the end of the data was needed (read as zero).
+  bool overrun() const { return position_ > data_.size(); }
+
+ private:
+  int InputBit() {
+    if (bits_left_ == 0) {
+      buffer_ = position_ < data_.size() ? data_[position_] : 0;
+      // Saturate instead of wrapping on absurdly long garbage runs.
+      if (position_ <= data_.size()) ++position_;
+      bits_left_ = 8;
+    }
+    const int bit = static_cast<int>(buffer_ & 1u);
+    buffer_ >>= 1;
+    --bits_left_;
+    return bit;
+  }
+
+  std::span<const std::uint8_t> data_;
+  std::size_t position_ = 0;
+  std::uint32_t buffer_ = 0;
+  int bits_left_ = 0;
+  std::int32_t value_ = 0;
+  std::int32_t low_ = 0;
+  std::int32_t high_ = coder_detail::kTopValue;
+};
+
+}  // namespace varnic::codec

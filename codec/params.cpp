@@ -1,0 +1,316 @@
+#include "codec/params.h"
+
+#include <cctype>
+#include <limits>
+
+namespace varnic::codec {
+namespace {
+
+using VectorRow = std::array<std::uint16_t, kMaxSubbands>;
+
+// The eight distinct quantization rows, indexed by subband k = 0..30.
+constexpr VectorRow kVectorRows[8] = {
+    {4, 4, 0, 8, 8, 0, 12, 12, 6, 24, 24, 24, 30, 30, 30, 40,
+     40, 40, 50, 50, 50, 60, 60, 60, 70, 70, 70, 80, 80, 80, 90},
+    {5, 5, 5, 5, 5, 5, 10, 10, 10, 15, 15, 15, 20, 20, 20, 30,
+     30, 30, 40, 40, 40, 50, 50, 50, 60, 60, 60, 70, 70, 70, 90},
+    {4, 4, 0, 8, 8, 0, 12, 12, 12, 24, 24, 24, 30, 30, 30, 40,
+     40, 40, 50, 50, 50, 60, 60, 60, 70, 70, 70, 80, 80, 80, 90},
+    {6, 6, 0, 12, 12, 6, 24, 24, 24, 30, 30, 30, 40, 40, 40, 50,
+     50, 50, 60, 60, 60, 70, 70, 70, 80, 80, 80, 90, 90, 90, 100},
+    {8, 8, 0, 16, 16, 8, 32, 32, 32, 40, 40, 40, 50, 50, 50, 60,
+     60, 60, 70, 70, 70, 80, 80, 80, 90, 90, 90, 100, 100, 100, 110},
+    {25, 25, 25, 50, 50, 50, 80, 80, 80, 100, 100, 100, 100, 100, 100, 100,
+     100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100},
+    {50, 50, 50, 80, 80, 80, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100,
+     100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100},
+    {100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100,
+     100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100},
+};
+
+// Rows (1-based) for Y, I, Q by image type and quality decile. Only the Y row
+// of decile 0 depends on the type.
+struct RowChoice {
+  std::uint8_t y, i, q;
+};
+constexpr RowChoice kRowsByDecile[3][10] = {
+    // "Other"
+    {{1, 2, 2}, {3, 2, 2}, {3, 2, 2}, {4, 3, 3}, {4, 3, 3},
+     {4, 3, 3}, {5, 4, 4}, {6, 5, 5}, {7, 6, 6}, {8, 8, 8}},
+    // "Landscape"
+    {{3, 2, 2}, {3, 2, 2}, {3, 2, 2}, {4, 3, 3}, {4, 3, 3},
+     {4, 3, 3}, {5, 4, 4}, {6, 5, 5}, {7, 6, 6}, {8, 8, 8}},
+    // "Faces"
+    {{3, 2, 2}, {3, 2, 2}, {3, 2, 2}, {4, 3, 3}, {4, 3, 3},
+     {4, 3, 3}, {5, 4, 4}, {6, 5, 5}, {7, 6, 6}, {8, 8, 8}},
+};
+
+using ThresholdRow = std::array<std::uint16_t, 11>;
+
+// Dead-zone thresholds per quality 0..99 and level 0..10. The rows are not
+// monotonic everywhere (21 and 54); they are kept exactly as they are.
+constexpr ThresholdRow kThresholdRows[100] = {
+    {200, 180, 150, 100, 40, 20, 20, 10, 10, 10, 5},  // 0
+    {190, 170, 140, 92, 36, 18, 18, 10, 10, 10, 5},
+    {180, 160, 130, 85, 32, 16, 16, 10, 10, 10, 5},
+    {170, 150, 120, 80, 28, 14, 14, 10, 10, 10, 5},
+    {160, 140, 110, 75, 24, 12, 12, 10, 10, 10, 5},
+    {150, 130, 100, 70, 20, 10, 10, 10, 10, 10, 5},  // 5
+    {140, 120, 90, 65, 10, 10, 10, 10, 10, 10, 5},
+    {130, 110, 80, 60, 10, 10, 10, 10, 10, 10, 5},
+    {110, 95, 70, 55, 10, 10, 10, 10, 10, 10, 5},
+    {100, 80, 60, 50, 10, 10, 10, 10, 10, 10, 5},
+    {82, 72, 60, 40, 10, 10, 10, 10, 10, 10, 5},  // 10
+    {80, 70, 60, 40, 10, 10, 10, 10, 10, 10, 5},
+    {78, 68, 58, 40, 10, 10, 10, 10, 10, 10, 5},
+    {77, 67, 58, 40, 10, 10, 10, 10, 10, 10, 5},
+    {76, 66, 58, 40, 10, 10, 10, 10, 10, 10, 5},
+    {75, 65, 55, 40, 10, 10, 10, 10, 10, 10, 5},  // 15
+    {75, 65, 55, 40, 10, 10, 10, 10, 10, 10, 5},
+    {75, 65, 55, 40, 10, 10, 10, 10, 10, 10, 5},
+    {75, 65, 55, 40, 10, 10, 10, 10, 10, 10, 5},
+    {75, 65, 55, 40, 10, 10, 10, 10, 10, 10, 5},
+    {75, 65, 55, 40, 10, 5, 5, 5, 5, 5, 5},  // 20
+    {79, 60, 51, 35, 10, 5, 5, 5, 5, 5, 5},
+    {63, 55, 47, 30, 10, 5, 5, 5, 5, 5, 5},
+    {57, 50, 43, 25, 10, 5, 5, 5, 5, 5, 5},
+    {51, 45, 39, 20, 10, 5, 5, 5, 5, 5, 5},
+    {45, 40, 35, 15, 10, 5, 5, 5, 5, 5, 5},  // 25
+    {44, 40, 34, 15, 9, 5, 5, 5, 5, 5, 5},
+    {43, 39, 33, 15, 9, 5, 5, 5, 5, 5, 5},
+    {42, 39, 32, 15, 9, 5, 5, 5, 5, 5, 5},
+    {42, 38, 31, 14, 8, 5, 5, 5, 5, 5, 5},
+    {42, 38, 30, 14, 8, 5, 5, 5, 5, 5, 5},  // 30
+    {41, 37, 28, 14, 8, 5, 5, 5, 5, 5, 5},
+    {41, 37, 26, 13, 7, 5, 5, 5, 5, 5, 5},
+    {40, 36, 24, 13, 7, 5, 5, 5, 5, 5, 5},
+    {40, 36, 22, 13, 7, 5, 5, 5, 5, 5, 5},
+    {39, 35, 20, 12, 6, 5, 5, 5, 5, 5, 5},  // 35
+    {39, 35, 19, 12, 6, 5, 5, 5, 5, 5, 5},
+    {38, 34, 18, 11, 6, 5, 5, 5, 5, 5, 5},
+    {38, 34, 17, 11, 5, 5, 5, 5, 5, 5, 5},
+    {37, 33, 16, 10, 5, 5, 5, 5, 5, 5, 5},
+    {37, 33, 15, 10, 5, 5, 5, 5, 5, 5, 5},  // 40
+    {37, 32, 14, 10, 5, 5, 5, 5, 5, 5, 5},
+    {37, 31, 14, 10, 5, 5, 5, 5, 5, 5, 5},
+    {36, 30, 13, 10, 5, 5, 5, 5, 5, 5, 5},
+    {36, 29, 13, 10, 5, 5, 5, 5, 5, 5, 5},
+    {35, 28, 12, 10, 5, 5, 5, 5, 5, 5, 5},  // 45
+    {35, 27, 12, 10, 5, 5, 5, 5, 5, 5, 5},
+    {34, 26, 11, 10, 5, 5, 5, 5, 5, 5, 5},
+    {34, 25, 11, 10, 5, 5, 5, 5, 5, 5, 5},
+    {33, 24, 10, 10, 5, 5, 5, 5, 5, 5, 5},
+    {33, 23, 10, 10, 5, 5, 5, 5, 5, 5, 5},  // 50
+    {32, 23, 10, 10, 5, 5, 5, 5, 5, 5, 5},
+    {32, 22, 10, 10, 5, 5, 5, 5, 5, 5, 5},
+    {31, 22, 10, 10, 5, 5, 5, 5, 5, 5, 5},
+    {32, 21, 10, 10, 5, 5, 5, 5, 5, 5, 5},
+    {30, 20, 10, 10, 5, 5, 5, 5, 5, 5, 5},  // 55
+    {29, 19, 10, 10, 5, 5, 5, 5, 5, 5, 5},
+    {28, 18, 10, 10, 5, 5, 5, 5, 5, 5, 5},
+    {27, 17, 10, 10, 5, 5, 5, 5, 5, 5, 5},
+    {26, 16, 10, 10, 5, 5, 5, 5, 5, 5, 5},
+    {25, 15, 10, 10, 5, 5, 5, 5, 5, 5, 5},  // 60
+    {25, 15, 10, 10, 5, 5, 5, 5, 5, 5, 5},
+    {24, 14, 10, 10, 5, 5, 5, 5, 5, 5, 5},
+    {24, 14, 10, 10, 5, 5, 5, 5, 5, 5, 5},
+    {23, 13, 10, 10, 5, 5, 5, 5, 5, 5, 5},
+    {23, 13, 9, 9, 4, 4, 4, 4, 4, 4, 4},  // 65
+    {22, 12, 9, 9, 4, 4, 4, 4, 4, 4, 4},
+    {22, 12, 8, 9, 4, 4, 4, 4, 4, 4, 4},
+    {21, 11, 8, 9, 4, 4, 4, 4, 4, 4, 4},
+    {21, 11, 8, 9, 4, 4, 4, 4, 4, 4, 4},
+    {20, 11, 8, 8, 4, 4, 4, 4, 4, 4, 4},  // 70
+    {20, 11, 8, 8, 4, 4, 4, 4, 4, 4, 4},
+    {19, 10, 8, 7, 4, 4, 4, 4, 4, 4, 4},
+    {19, 10, 8, 7, 4, 4, 4, 4, 4, 4, 4},
+    {18, 10, 7, 6, 4, 4, 4, 4, 4, 4, 4},
+    {18, 9, 7, 6, 4, 4, 4, 4, 4, 4, 4},  // 75
+    {17, 9, 7, 5, 4, 4, 4, 4, 4, 4, 4},
+    {17, 9, 6, 5, 4, 4, 4, 4, 4, 4, 4},
+    {16, 8, 6, 4, 4, 4, 4, 4, 4, 4, 4},
+    {16, 8, 6, 4, 4, 4, 4, 4, 4, 4, 4},
+    {15, 7, 5, 3, 3, 3, 3, 3, 3, 3, 3},  // 80
+    {14, 7, 5, 3, 3, 3, 3, 3, 3, 3, 3},
+    {14, 6, 5, 3, 3, 3, 3, 3, 3, 3, 3},
+    {13, 6, 4, 3, 3, 3, 3, 3, 3, 3, 3},
+    {12, 5, 4, 3, 3, 3, 3, 3, 3, 3, 3},
+    {11, 5, 4, 3, 3, 3, 3, 3, 3, 3, 3},  // 85
+    {10, 4, 3, 3, 3, 3, 3, 3, 3, 3, 3},
+    {9, 4, 3, 3, 3, 3, 3, 3, 3, 3, 3},
+    {8, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3},
+    {7, 3, 3, 2, 2, 2, 2, 2, 2, 2, 2},
+    {7, 3, 2, 2, 2, 2, 2, 2, 2, 2, 2},  // 90
+    {7, 3, 2, 2, 2, 2, 2, 2, 2, 2, 2},
+    {6, 3, 2, 2, 2, 2, 2, 2, 2, 2, 2},
+    {6, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1},
+    {5, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1},
+    {4, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1},  // 95
+    {3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1},
+    {2, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+    {1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 99
+};
+
+constexpr std::int64_t kMaxThreshold = std::numeric_limits<std::uint16_t>::max();
+
+Status CountStatus(int list) {
+  constexpr Status kStatuses[4] = {Status::kQuantVectorACount, Status::kQuantVectorBCount,
+                                   Status::kQuantVectorCCount, Status::kThresholdVectorCount};
+  return kStatuses[list];
+}
+
+Status TooLargeStatus(int list) {
+  constexpr Status kStatuses[4] = {Status::kQuantVectorATooLarge, Status::kQuantVectorBTooLarge,
+                                   Status::kQuantVectorCTooLarge,
+                                   Status::kThresholdVectorTooLarge};
+  return kStatuses[list];
+}
+
+}  // namespace
+
+const std::array<std::uint16_t, kMaxSubbands>& QualityVectorRow(int row) {
+  return kVectorRows[row - 1];
+}
+
+const std::array<std::uint16_t, 11>& QualityThresholds(int quality) {
+  return kThresholdRows[quality];
+}
+
+CodecParams DefaultCodecParams() {
+  CodecParams params;
+  ComputePaddedSize(params);
+  // Quality 50 is in range, so the derivation cannot fail here.
+  (void)DeriveParamsFromQuality(params);
+  return params;
+}
+
+void ComputePaddedSize(CodecParams& params) {
+  // Valid settings and files never exceed 10 levels; the cap only keeps a
+  // hostile value from shifting past the word.
+  const unsigned shift = params.total_levels_ < 16 ? params.total_levels_ : 16;
+  const std::uint32_t n = 1u << shift;
+  params.padded_width_ = params.image_width_ + (n - params.image_width_ % n) % n;
+  params.padded_height_ = params.image_height_ + (n - params.image_height_ % n) % n;
+  params.plane_size_ = params.padded_width_ * params.padded_height_;
+}
+
+Status DeriveParamsFromQuality(CodecParams& params) {
+  const int q = params.quality_factor_;
+  params.color_quality_ = params.quality_factor_;
+  if (q < kMinQuality || q > kMaxQuality) return Status::kQualityOutOfRange;
+
+  int chroma_dropped;
+  if (q > 75) {
+    chroma_dropped = 0;
+  } else if (q >= 51) {
+    chroma_dropped = 1;
+  } else if (q >= 26) {
+    chroma_dropped = 2;
+  } else if (q >= 11) {
+    chroma_dropped = 3;
+  } else {
+    chroma_dropped = 4;
+  }
+  const int luma_dropped = q > 10 ? 0 : (q >= 3 ? 1 : 2);
+  params.channel(Channel::kY).dropped_levels_ = luma_dropped;
+  params.channel(Channel::kI).dropped_levels_ = chroma_dropped;
+  params.channel(Channel::kQ).dropped_levels_ = chroma_dropped;
+
+  // Callers pass types 0..2 only; anything else is read as "Other" rather than
+  // indexing outside the table.
+  const int type = (params.image_type_ >= 0 && params.image_type_ <= 2) ? params.image_type_ : 0;
+  const RowChoice rows = kRowsByDecile[type][q / 10];
+  const VectorRow* channel_rows[kChannelCount] = {&kVectorRows[rows.y - 1],
+                                                  &kVectorRows[rows.i - 1],
+                                                  &kVectorRows[rows.q - 1]};
+  const int levels = params.total_levels_;
+  // One round more than there are levels: 3(L+1) entries, capped by the arrays.
+  for (int c = 0; c < kChannelCount; ++c) {
+    for (int k = 0; k < 3 * (levels + 1) && k < kMaxSubbands; ++k) {
+      params.channels_[c].quant_vector_[k] = (*channel_rows[c])[k];
+    }
+  }
+  for (int l = 0; l <= levels && l < 11; ++l) {
+    params.threshold_vector_[l] = kThresholdRows[q][l];
+  }
+  return Status::kOk;
+}
+
+Status ParseNumberList(std::string_view text, NumberListField field,
+                       std::vector<std::int64_t>& out) {
+  constexpr Status kNotNumbers[4] = {
+      Status::kQuantVectorANotNumbers, Status::kQuantVectorBNotNumbers,
+      Status::kQuantVectorCNotNumbers, Status::kThresholdVectorNotNumbers};
+  // Saturating keeps "99999999999999999999" an obviously-too-large number.
+  constexpr std::int64_t kSaturate = std::int64_t{1} << 40;
+  out.clear();
+  std::size_t p = 0;
+  while (p < text.size()) {
+    const auto c = static_cast<unsigned char>(text[p]);
+    if (std::isspace(c)) {
+      ++p;
+      continue;
+    }
+    if (!std::isdigit(c)) return kNotNumbers[static_cast<int>(field)];
+    std::int64_t number = 0;
+    while (p < text.size() && std::isdigit(static_cast<unsigned char>(text[p]))) {
+      number = number * 10 + (text[p] - '0');
+      if (number > kSaturate) number = kSaturate;
+      ++p;
+    }
+    if (p < text.size() && !std::isspace(static_cast<unsigned char>(text[p]))) {
+      return kNotNumbers[static_cast<int>(field)];
+    }
+    out.push_back(number);
+  }
+  return Status::kOk;
+}
+
+Status ValidateFullSettings(const FullSettings& settings) {
+  const std::int64_t levels = settings.total_levels;
+  if (levels < kMinLevels || levels > kMaxLevels) return Status::kTotalLevelsOutOfRange;
+
+  const std::vector<std::int64_t>* lists[4] = {&settings.quant_vectors[0],
+                                               &settings.quant_vectors[1],
+                                               &settings.quant_vectors[2], &settings.thresholds};
+  for (int list = 0; list < 4; ++list) {
+    const std::size_t expected =
+        static_cast<std::size_t>(list < 3 ? SubbandCount(static_cast<int>(levels)) : levels + 1);
+    if (lists[list]->size() != expected) return CountStatus(list);
+    const std::int64_t limit = list < 3 ? kMaxQuantStep : kMaxThreshold;
+    for (const std::int64_t value : *lists[list]) {
+      if (value < 0 || value > limit) return TooLargeStatus(list);
+    }
+  }
+
+  constexpr Status kLevelStatus[kChannelCount] = {Status::kALevelsInvalid, Status::kBLevelsInvalid,
+                                                  Status::kCLevelsInvalid};
+  for (int c = 0; c < kChannelCount; ++c) {
+    // Compared as unsigned numbers: a negative count is as wrong as a large one.
+    const std::int64_t dropped = settings.dropped_levels[c];
+    if (dropped < 0 || dropped >= levels) return kLevelStatus[c];
+  }
+  return Status::kOk;
+}
+
+Status ApplyFullSettings(const FullSettings& settings, CodecParams& params) {
+  VARNIC_RETURN_IF_ERROR(ValidateFullSettings(settings));
+  params.total_levels_ = static_cast<std::uint16_t>(settings.total_levels);
+  for (int c = 0; c < kChannelCount; ++c) {
+    ChannelParams& channel = params.channels_[c];
+    channel.dropped_levels_ = static_cast<std::int32_t>(settings.dropped_levels[c]);
+    const auto& vector = settings.quant_vectors[c];
+    for (std::size_t k = 0; k < vector.size(); ++k) {
+      channel.quant_vector_[k] = static_cast<std::uint16_t>(vector[k]);
+    }
+  }
+  params.threshold_vector_.fill(0);
+  for (std::size_t l = 0; l < settings.thresholds.size(); ++l) {
+    params.threshold_vector_[l] = static_cast<std::uint16_t>(settings.thresholds[l]);
+  }
+  ComputePaddedSize(params);
+  return Status::kOk;
+}
+
+}  // namespace varnic::codec

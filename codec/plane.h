@@ -1,0 +1,56 @@
+// One channel's samples or wavelet coefficients: padded_height rows of
+// padded_width int16 values, row-major and contiguous. Row 0 is the first row
+// of the picture buffer, that is the BOTTOM row of the picture (buffers are
+// stored bottom-up); the pyramid's low band sits at row 0, column 0.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <vector>
+
+#include "codec/status.h"
+
+namespace varnic::codec {
+
+// A zero whose coded descendants are all zero; coded like any other value.
+inline constexpr std::int16_t kZeroTreeRoot = -127;
+// A position inside a zerotree; never coded.
+inline constexpr std::int16_t kZeroTreeInside = -126;
+// Quantized values are clamped to this range so they never meet the markers.
+inline constexpr std::int16_t kMinQuantized = -125;
+inline constexpr std::int16_t kMaxQuantized = 127;
+
+struct CoefficientPlane {
+  std::uint32_t width_ = 0;   // padded width
+  std::uint32_t height_ = 0;  // padded height
+  std::vector<std::int16_t> samples_;
+
+  // Zero-filled; kOutOfMemory instead of throwing.
+  Status Allocate(std::uint32_t width, std::uint32_t height) {
+    try {
+      samples_.assign(static_cast<std::size_t>(width) * height, 0);
+    } catch (const std::bad_alloc&) {
+      Release();
+      return Status::kOutOfMemory;
+    }
+    width_ = width;
+    height_ = height;
+    return Status::kOk;
+  }
+  void Release() {
+    std::vector<std::int16_t>().swap(samples_);
+    width_ = height_ = 0;
+  }
+  bool empty() const { return samples_.empty(); }
+  std::size_t size() const { return samples_.size(); }
+
+  std::int16_t* row(std::uint32_t y) { return samples_.data() + std::size_t{y} * width_; }
+  const std::int16_t* row(std::uint32_t y) const {
+    return samples_.data() + std::size_t{y} * width_;
+  }
+  std::int16_t& at(std::uint32_t y, std::uint32_t x) { return row(y)[x]; }
+  std::int16_t at(std::uint32_t y, std::uint32_t x) const { return row(y)[x]; }
+};
+
+}  // namespace varnic::codec
