@@ -43,6 +43,7 @@ bench: configure
 # The same path on one small picture in seconds; results stay in the build directory.
 bench-smoke: configure
 	@if [ -f cli/CMakeLists.txt ]; then cmake --build $(BUILD) -j $(JOBS) --target varnic-cli; fi
+	/usr/bin/python3 bench/compare_test.py
 	/usr/bin/python3 bench/compare --smoke --build $(BUILD) --out $(BUILD)/bench-smoke \
 	  --work $(BUILD)/bench-smoke/work
 
