@@ -1,0 +1,178 @@
+// Windows bitmap reading and writing.
+//
+// File layout (little-endian): a 14-byte file header (type "BM", file size,
+// two reserved words, pixel-data offset), an information header of at least
+// 40 bytes whose first 40 bytes are the classic layout (V4 and V5 headers
+// extend it), an optional colour table of 4-byte (blue, green, red, 0)
+// entries right after the declared header size, and the pixel rows at the
+// pixel-data offset, each padded to 4 bytes, bottom-up unless the height is
+// negative.
+#include <algorithm>
+#include <new>
+
+#include "imagefile/imagefile.h"
+#include "imagefile/le_bytes.h"
+
+namespace varnic::imagefile {
+
+using detail::get_u16;
+using detail::get_u32;
+using detail::put_u16;
+using detail::put_u32;
+
+namespace {
+
+// Both byte orders of the two letters are accepted, as older writers on
+// big-endian machines stored "MB".
+constexpr std::uint16_t kTypeBM = 0x4D42;
+constexpr std::uint16_t kTypeMB = 0x424D;
+
+// Rewrites the pixels of a grey-table picture as the levels their entries
+// hold, so that the table can become the identity ramp.
+void remap_grey(Picture& picture) {
+  const RowGeometry g = picture.geometry();
+  for (std::size_t y = 0; y < static_cast<std::size_t>(picture.height_); ++y) {
+    std::uint8_t* row = picture.pixels_.data() + y * (g.row_bytes_ + g.row_padding_);
+    for (std::size_t x = 0; x < g.row_bytes_; ++x) row[x] = picture.header_.colour_table_[4 * row[x] + 2];
+  }
+  set_grey_colour_table(picture.header_);
+}
+
+}  // namespace
+
+namespace detail {
+
+// Shared by the bitmap and Targa readers: 8-bit pictures become mode 61 with
+// grey levels when their table is grey, else mode 622.
+void settle_image_mode(Picture& picture) {
+  if (picture.bits_per_pixel_ == 24) {
+    picture.image_mode_ = kModeColour;
+  } else if (is_grey_palette(picture.header_)) {
+    remap_grey(picture);
+    picture.image_mode_ = kModeGrey;
+  } else {
+    picture.image_mode_ = kModePalette;
+  }
+}
+
+}  // namespace detail
+
+FileStatus read_bitmap(std::span<const std::uint8_t> data, Picture& out, const ReadLimits& limits) {
+  const std::size_t size = data.size();
+  const std::uint8_t* d = data.data();
+  if (size < 2) return FileStatus::kNotBitmap;
+  const std::uint16_t type = get_u16(d);
+  if (type != kTypeBM && type != kTypeMB) return FileStatus::kNotBitmap;
+  if (size < kFileHeaderBytes + kInfoHeaderBytes) return FileStatus::kBitmapTruncated;
+
+  const std::uint32_t pixel_offset = get_u32(d + 10);
+  InfoHeader info = parse_info_header(std::span<const std::uint8_t, kInfoHeaderBytes>(d + kFileHeaderBytes, kInfoHeaderBytes));
+  // 12-byte core headers have another layout altogether.
+  if (info.size_ < kInfoHeaderBytes) return FileStatus::kNotBitmap;
+  if (info.bit_count_ != 24 && info.bit_count_ != 8) return FileStatus::kBitmapDepth;
+  if (info.compression_ != 0) return FileStatus::kBitmapCompressed;
+
+  // A negative height marks top-down rows. INT32_MIN has no positive twin.
+  const bool top_down = info.height_ < 0;
+  const std::int64_t height = top_down ? -static_cast<std::int64_t>(info.height_) : info.height_;
+  if (info.width_ <= 0 || info.width_ > kMaxSide || height == 0 || height > kMaxSide) {
+    return FileStatus::kBitmapSize;
+  }
+  const int width = info.width_;
+  const int h = static_cast<int>(height);
+  if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(h) > limits.max_pixels_) {
+    return FileStatus::kPictureTooLarge;
+  }
+  if (info.colours_used_ > kColourTableEntries) return FileStatus::kBitmapColours;
+
+  Picture picture;
+  picture.width_ = width;
+  picture.height_ = h;
+  picture.bits_per_pixel_ = info.bit_count_;
+  // Entries the file does not give stay grey, never a previous picture's palette.
+  set_grey_colour_table(picture.header_);
+
+  // The colour table follows the declared header size, which V4 and V5
+  // headers make longer than 40 bytes.
+  const std::uint64_t table_start = kFileHeaderBytes + static_cast<std::uint64_t>(info.size_);
+  std::uint64_t entries = info.colours_used_;
+  if (entries == 0 && table_start < pixel_offset && info.bit_count_ < 16) {
+    // No count given: a full table, or as much of one as fits before the pixels.
+    entries = std::min<std::uint64_t>(kColourTableEntries, (pixel_offset - table_start) / 4);
+  }
+  if (table_start + 4 * entries > size) return FileStatus::kBitmapTruncated;
+  std::copy_n(d + table_start, 4 * entries, picture.header_.colour_table_.begin());
+  for (std::size_t i = 0; i < entries; ++i) picture.header_.colour_table_[4 * i + 3] = 0;
+
+  const RowGeometry g = picture.geometry();
+  const std::size_t stride = g.row_bytes_ + g.row_padding_;
+  if (pixel_offset > size || size - pixel_offset < g.picture_bytes_) return FileStatus::kBitmapTruncated;
+
+  try {
+    picture.pixels_.assign(g.picture_bytes_, 0);
+  } catch (const std::bad_alloc&) {
+    return FileStatus::kOutOfMemory;
+  }
+  const std::uint8_t* src = d + pixel_offset;
+  for (std::size_t y = 0; y < static_cast<std::size_t>(h); ++y) {
+    const std::size_t dst_row = top_down ? static_cast<std::size_t>(h) - 1 - y : y;
+    // Padding bytes stay zero whatever the file holds there.
+    std::copy_n(src + y * stride, g.row_bytes_, picture.pixels_.data() + dst_row * stride);
+  }
+
+  // Keep a header that describes what the buffer now holds.
+  info.size_ = kInfoHeaderBytes;
+  info.height_ = h;
+  info.planes_ = 1;
+  info.image_size_ = static_cast<std::uint32_t>(g.picture_bytes_);
+  info.colours_important_ = std::min<std::uint32_t>(info.colours_important_, info.colours_used_);
+  picture.header_.info_ = info;
+  detail::settle_image_mode(picture);
+
+  out = std::move(picture);
+  return FileStatus::kOk;
+}
+
+std::vector<std::uint8_t> encode_bitmap(const Picture& picture) {
+  const RowGeometry g = picture.geometry();
+  InfoHeader info = picture.header_.info_;
+  // Whatever the stored header says, the layout fields describe this buffer.
+  info.size_ = kInfoHeaderBytes;
+  info.width_ = picture.width_;
+  info.height_ = picture.height_;
+  info.planes_ = 1;
+  info.compression_ = 0;
+  info.image_size_ = static_cast<std::uint32_t>(g.picture_bytes_);
+  if (picture.image_mode_ == kModeColour) {
+    info.bit_count_ = 24;
+    info.colours_used_ = 0;
+    info.colours_important_ = 0;
+  } else if (picture.image_mode_ == kModeGrey) {
+    info.bit_count_ = 8;
+    info.colours_used_ = 256;
+    info.colours_important_ = 256;
+  } else {
+    info.bit_count_ = 8;
+    // Every index in the picture must have its table entry in the file.
+    const std::uint8_t highest =
+        picture.pixels_.empty() ? 0 : *std::max_element(picture.pixels_.begin(), picture.pixels_.end());
+    if (info.colours_used_ == 0 || info.colours_used_ > 256 || highest >= info.colours_used_) {
+      info.colours_used_ = 256;
+      info.colours_important_ = 256;
+    }
+  }
+
+  const std::size_t table_bytes = 4 * static_cast<std::size_t>(info.colours_used_);
+  const std::size_t offset = kFileHeaderBytes + kInfoHeaderBytes + table_bytes;
+  std::vector<std::uint8_t> out(offset + g.picture_bytes_, 0);
+  std::uint8_t* p = out.data();
+  put_u16(p, kTypeBM);
+  put_u32(p + 2, static_cast<std::uint32_t>(out.size()));
+  put_u32(p + 10, static_cast<std::uint32_t>(offset));
+  write_info_header(info, std::span<std::uint8_t, kInfoHeaderBytes>(p + kFileHeaderBytes, kInfoHeaderBytes));
+  std::copy_n(picture.header_.colour_table_.begin(), table_bytes, p + kFileHeaderBytes + kInfoHeaderBytes);
+  std::copy_n(picture.pixels_.begin(), std::min(picture.pixels_.size(), g.picture_bytes_), p + offset);
+  return out;
+}
+
+}  // namespace varnic::imagefile

@@ -1,0 +1,141 @@
+// Targa reading and writing.
+//
+// File layout (little-endian): an 18-byte header (ID length, colour-map type,
+// image type, map first entry, map length, map entry size, X and Y origin,
+// width, height, pixel depth, descriptor), the ID field, the colour map of
+// 3-byte (blue, green, red) entries when the map type is 1, then the pixel
+// rows without padding, bottom-up unless descriptor bit 5 is set.
+#include <algorithm>
+#include <new>
+
+#include "imagefile/imagefile.h"
+#include "imagefile/le_bytes.h"
+
+namespace varnic::imagefile {
+
+using detail::get_u16;
+using detail::put_u16;
+
+namespace detail {
+void settle_image_mode(Picture& picture);
+}
+
+namespace {
+
+constexpr std::uint8_t kTopDownBit = 0x20;
+constexpr std::uint8_t kTypeTrueColour = 2;
+constexpr std::uint8_t kTypeGrey = 3;
+
+bool is_refused_type(std::uint8_t type) {
+  // No image data, uncompressed colour-mapped, and the three run-length types.
+  return type == 0 || type == 1 || type == 9 || type == 10 || type == 11;
+}
+
+}  // namespace
+
+FileStatus read_targa(std::span<const std::uint8_t> data, Picture& out, const ReadLimits& limits) {
+  const std::size_t size = data.size();
+  const std::uint8_t* d = data.data();
+  if (size < 3) return FileStatus::kTargaTruncated;
+  const std::uint8_t id_length = d[0];
+  const std::uint8_t map_type = d[1];
+  const std::uint8_t image_type = d[2];
+  if (is_refused_type(image_type)) return FileStatus::kTargaType;
+  if (size < kTargaHeaderBytes) return FileStatus::kTargaTruncated;
+
+  const std::uint16_t map_first = get_u16(d + 3);
+  const std::uint16_t map_length = get_u16(d + 5);
+  const std::uint8_t map_entry_bits = d[7];
+  const std::uint16_t width = get_u16(d + 12);
+  const std::uint16_t height = get_u16(d + 14);
+  const std::uint8_t depth = d[16];
+  const std::uint8_t descriptor = d[17];
+
+  if (depth != 8 && depth != 24) return FileStatus::kTargaDepth;
+  if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) return FileStatus::kTargaSize;
+  if (static_cast<std::uint64_t>(width) * height > limits.max_pixels_) return FileStatus::kPictureTooLarge;
+  const bool has_map = map_type == 1;
+  if (has_map && (map_entry_bits != 24 || map_first + map_length > kColourTableEntries)) {
+    return FileStatus::kTargaColourMap;
+  }
+
+  Picture picture;
+  picture.width_ = width;
+  picture.height_ = height;
+  picture.bits_per_pixel_ = depth;
+  set_grey_colour_table(picture.header_);
+
+  std::size_t pos = kTargaHeaderBytes + id_length;
+  if (has_map) {
+    const std::size_t map_bytes = 3 * static_cast<std::size_t>(map_length);
+    if (pos + map_bytes > size) return FileStatus::kTargaTruncated;
+    // A pixel value v names map entry v, so entry j of the map is index first + j.
+    for (std::size_t j = 0; j < map_length; ++j) {
+      std::uint8_t* entry = &picture.header_.colour_table_[4 * (map_first + j)];
+      std::copy_n(d + pos + 3 * j, 3, entry);
+      entry[3] = 0;
+    }
+    pos += map_bytes;
+  }
+
+  const RowGeometry g = picture.geometry();
+  const std::size_t stride = g.row_bytes_ + g.row_padding_;
+  if (pos > size || (size - pos) / g.row_bytes_ < height) return FileStatus::kTargaTruncated;
+  try {
+    picture.pixels_.assign(g.picture_bytes_, 0);
+  } catch (const std::bad_alloc&) {
+    return FileStatus::kOutOfMemory;
+  }
+  const bool top_down = (descriptor & kTopDownBit) != 0;
+  for (std::size_t y = 0; y < height; ++y) {
+    const std::size_t dst_row = top_down ? height - 1u - y : y;
+    std::copy_n(d + pos + y * g.row_bytes_, g.row_bytes_, picture.pixels_.data() + dst_row * stride);
+  }
+
+  InfoHeader& info = picture.header_.info_;
+  info.width_ = width;
+  info.height_ = height;
+  info.bit_count_ = depth;
+  info.image_size_ = static_cast<std::uint32_t>(g.picture_bytes_);
+  info.colours_used_ = depth == 8 ? 256 : 0;
+  info.colours_important_ = info.colours_used_;
+  detail::settle_image_mode(picture);
+
+  out = std::move(picture);
+  return FileStatus::kOk;
+}
+
+std::vector<std::uint8_t> encode_targa(const Picture& picture) {
+  const RowGeometry g = picture.geometry();
+  const std::size_t stride = g.row_bytes_ + g.row_padding_;
+  const auto width = static_cast<std::size_t>(picture.width_);
+  const auto height = static_cast<std::size_t>(picture.height_);
+  // Palette pictures are written as true colour: a map-less 8-bit Targa
+  // would be read back as grey levels.
+  const bool expand = picture.image_mode_ == kModePalette;
+  const bool grey = picture.image_mode_ == kModeGrey;
+  const std::size_t out_row = expand ? 3 * width : g.row_bytes_;
+
+  std::vector<std::uint8_t> out(kTargaHeaderBytes + out_row * height, 0);
+  std::uint8_t* p = out.data();
+  p[2] = grey ? kTypeGrey : kTypeTrueColour;
+  put_u16(p + 12, static_cast<std::uint32_t>(picture.width_));
+  put_u16(p + 14, static_cast<std::uint32_t>(picture.height_));
+  p[16] = static_cast<std::uint8_t>(expand ? 24 : picture.bits_per_pixel_);
+  p[17] = 0;
+
+  std::uint8_t* dst = p + kTargaHeaderBytes;
+  for (std::size_t y = 0; y < height; ++y, dst += out_row) {
+    const std::uint8_t* row = picture.pixels_.data() + y * stride;
+    if (!expand) {
+      std::copy_n(row, g.row_bytes_, dst);
+      continue;
+    }
+    for (std::size_t x = 0; x < width; ++x) {
+      std::copy_n(&picture.header_.colour_table_[4 * std::size_t{row[x]}], 3, dst + 3 * x);
+    }
+  }
+  return out;
+}
+
+}  // namespace varnic::imagefile
