@@ -1,0 +1,217 @@
+// Kind detection, bitmap and Targa glue over the imagefile module, and layout conversions.
+#include "picture_io.h"
+
+#include <algorithm>
+#include <cctype>
+#include <new>
+
+#include "imagefile/imagefile.h"
+
+namespace varnic::cli {
+namespace {
+
+std::string lower_extension(std::string_view path) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::size_t dot = path.find_last_of('.');
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
+  std::string ext(path.substr(dot));
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  return ext;
+}
+
+Status from_file_status(imagefile::FileStatus status) {
+  switch (status) {
+    case imagefile::FileStatus::kOk: return Status::kOk;
+    case imagefile::FileStatus::kPictureTooLarge:
+    case imagefile::FileStatus::kFileTooLarge: return Status::kLimitExceeded;
+    case imagefile::FileStatus::kOutOfMemory: return Status::kOutOfMemory;
+    default: return Status::kInvalidFile;
+  }
+}
+
+// Bottom-up padded rows of the program's buffers into the public top-down packed layout.
+Result<LoadedPicture> from_program_picture(const imagefile::Picture& in) {
+  LoadedPicture loaded;
+  Picture& out = loaded.picture;
+  out.width = static_cast<std::uint32_t>(in.width_);
+  out.height = static_cast<std::uint32_t>(in.height_);
+  out.format = in.image_mode_ == imagefile::kModeGrey ? PixelFormat::kGrey8 : PixelFormat::kRgb24;
+  try {
+    out.pixels.resize(out.stride() * out.height);
+  } catch (const std::bad_alloc&) {
+    return {Status::kOutOfMemory, "out of memory converting the picture"};
+  }
+  const imagefile::RowGeometry geometry = in.geometry();
+  const std::size_t in_stride = geometry.row_bytes_ + geometry.row_padding_;
+  const auto& table = in.header_.colour_table_;
+  for (std::uint32_t y = 0; y < out.height; ++y) {
+    const std::uint8_t* src = in.pixels_.data() + (out.height - 1 - y) * in_stride;
+    std::uint8_t* dst = out.pixels.data() + y * out.stride();
+    for (std::uint32_t x = 0; x < out.width; ++x) {
+      if (in.image_mode_ == imagefile::kModeGrey) {
+        dst[x] = src[x];
+      } else if (in.image_mode_ == imagefile::kModePalette) {
+        const std::uint8_t* entry = &table[std::size_t{src[x]} * 4];  // blue, green, red, 0
+        dst[3 * x] = entry[2];
+        dst[3 * x + 1] = entry[1];
+        dst[3 * x + 2] = entry[0];
+      } else {
+        dst[3 * x] = src[3 * x + 2];
+        dst[3 * x + 1] = src[3 * x + 1];
+        dst[3 * x + 2] = src[3 * x];
+      }
+    }
+  }
+  if (in.image_mode_ == imagefile::kModePalette)
+    loaded.notices.emplace_back("8-bit colour palette expanded to 24-bit colour");
+  return loaded;
+}
+
+Result<LoadedPicture> read_program_format(std::span<const std::uint8_t> bytes, const Limits& limits, bool targa) {
+  imagefile::Picture picture;
+  imagefile::ReadLimits read_limits;
+  read_limits.max_pixels_ = limits.max_pixels;
+  const imagefile::FileStatus status =
+      targa ? imagefile::read_targa(bytes, picture, read_limits) : imagefile::read_bitmap(bytes, picture, read_limits);
+  if (status != imagefile::FileStatus::kOk) return {from_file_status(status), imagefile::status_message(status)};
+  return from_program_picture(picture);
+}
+
+Result<imagefile::Picture> to_program_picture(const Picture& in) {
+  if (in.width == 0 || in.height == 0 || in.width > imagefile::kMaxSide || in.height > imagefile::kMaxSide)
+    return {Status::kInvalidArgument, "bitmap and Targa sides must be 1..32767"};
+  if (in.pixels.size() < in.stride() * in.height) return {Status::kInvalidArgument, "inconsistent picture"};
+  imagefile::Picture out;
+  out.width_ = static_cast<int>(in.width);
+  out.height_ = static_cast<int>(in.height);
+  const bool grey = in.format == PixelFormat::kGrey8;
+  out.bits_per_pixel_ = grey ? 8 : 24;
+  out.image_mode_ = grey ? imagefile::kModeGrey : imagefile::kModeColour;
+  const imagefile::RowGeometry geometry = out.geometry();
+  const std::size_t out_stride = geometry.row_bytes_ + geometry.row_padding_;
+  try {
+    out.pixels_.assign(geometry.picture_bytes_, 0);
+  } catch (const std::bad_alloc&) {
+    return {Status::kOutOfMemory, "out of memory converting the picture"};
+  }
+  const bool swap = in.format == PixelFormat::kRgb24;
+  for (std::uint32_t y = 0; y < in.height; ++y) {
+    const std::uint8_t* src = in.pixels.data() + y * in.stride();
+    std::uint8_t* dst = out.pixels_.data() + (in.height - 1 - y) * out_stride;
+    if (grey || !swap) {
+      std::copy(src, src + in.stride(), dst);
+    } else {
+      for (std::uint32_t x = 0; x < in.width; ++x) {
+        dst[3 * x] = src[3 * x + 2];
+        dst[3 * x + 1] = src[3 * x + 1];
+        dst[3 * x + 2] = src[3 * x];
+      }
+    }
+  }
+  if (grey) imagefile::set_grey_colour_table(out.header_);
+  imagefile::fill_bitmap_header(out.image_mode_, false, out.width_, out.height_,
+                                static_cast<std::uint32_t>(geometry.picture_bytes_), out.header_);
+  return out;
+}
+
+}  // namespace
+
+FileKind kind_from_extension(std::string_view path) {
+  const std::string ext = lower_extension(path);
+  if (ext == ".bmp" || ext == ".dib") return FileKind::kBmp;
+  if (ext == ".tga" || ext == ".targa") return FileKind::kTga;
+  if (ext == ".png") return FileKind::kPng;
+  if (ext == ".pnm" || ext == ".ppm" || ext == ".pgm") return FileKind::kPnm;
+  if (ext == ".cod") return FileKind::kCod;
+  return FileKind::kUnknown;
+}
+
+FileKind sniff_kind(std::span<const std::uint8_t> bytes, std::string_view path) {
+  if (bytes.size() >= 8 && bytes[0] == 0x89 && bytes[1] == 'P' && bytes[2] == 'N' && bytes[3] == 'G')
+    return FileKind::kPng;
+  if (bytes.size() >= 3 && bytes[0] == 'Q' && bytes[1] == 'V' && bytes[2] == 'T') return FileKind::kCod;
+  if (bytes.size() >= 2 && ((bytes[0] == 'B' && bytes[1] == 'M') || (bytes[0] == 'M' && bytes[1] == 'B')))
+    return FileKind::kBmp;
+  if (bytes.size() >= 3 && bytes[0] == 'P' && bytes[1] >= '1' && bytes[1] <= '7' && std::isspace(bytes[2]))
+    return FileKind::kPnm;
+  return kind_from_extension(path) == FileKind::kTga ? FileKind::kTga : FileKind::kUnknown;
+}
+
+std::string_view extension_of(FileKind kind) {
+  switch (kind) {
+    case FileKind::kBmp: return ".bmp";
+    case FileKind::kTga: return ".tga";
+    case FileKind::kPng: return ".png";
+    case FileKind::kPnm: return ".pnm";
+    case FileKind::kCod: return ".cod";
+    case FileKind::kUnknown: break;
+  }
+  return "";
+}
+
+Result<LoadedPicture> read_bmp(std::span<const std::uint8_t> bytes, const Limits& limits) {
+  return read_program_format(bytes, limits, false);
+}
+
+Result<LoadedPicture> read_tga(std::span<const std::uint8_t> bytes, const Limits& limits) {
+  return read_program_format(bytes, limits, true);
+}
+
+Result<LoadedPicture> read_picture(std::span<const std::uint8_t> bytes, std::string_view path, const Limits& limits) {
+  switch (sniff_kind(bytes, path)) {
+    case FileKind::kBmp: return read_bmp(bytes, limits);
+    case FileKind::kTga: return read_tga(bytes, limits);
+    case FileKind::kPng: return read_png(bytes, limits);
+    case FileKind::kPnm: return read_pnm(bytes, limits);
+    case FileKind::kCod: return {Status::kInvalidFile, "a compressed file is not a picture (use decompress)"};
+    case FileKind::kUnknown: break;
+  }
+  return {Status::kInvalidFile, "not a BMP, Targa (.tga), PNG or PNM picture"};
+}
+
+Result<std::vector<std::uint8_t>> write_bmp(const Picture& picture) {
+  Result<imagefile::Picture> program = to_program_picture(picture);
+  if (!program) return {program.status(), program.message()};
+  return imagefile::encode_bitmap(program.value());
+}
+
+Result<std::vector<std::uint8_t>> write_tga(const Picture& picture) {
+  Result<imagefile::Picture> program = to_program_picture(picture);
+  if (!program) return {program.status(), program.message()};
+  return imagefile::encode_targa(program.value());
+}
+
+Result<std::vector<std::uint8_t>> write_picture(const Picture& picture, FileKind kind) {
+  switch (kind) {
+    case FileKind::kBmp: return write_bmp(picture);
+    case FileKind::kTga: return write_tga(picture);
+    case FileKind::kPng: return write_png(picture);
+    case FileKind::kPnm: return write_pnm(picture);
+    default: break;
+  }
+  return {Status::kInvalidArgument, "pictures are written as bmp, tga, png or pnm"};
+}
+
+Picture to_rgb(const Picture& picture) {
+  Picture out;
+  out.width = picture.width;
+  out.height = picture.height;
+  out.format = PixelFormat::kRgb24;
+  const std::size_t pixels = std::size_t{picture.width} * picture.height;
+  out.pixels.resize(pixels * 3);
+  for (std::size_t i = 0; i < pixels; ++i) {
+    std::uint8_t* d = &out.pixels[3 * i];
+    if (picture.format == PixelFormat::kGrey8) {
+      d[0] = d[1] = d[2] = picture.pixels[i];
+    } else {
+      const std::uint8_t* s = &picture.pixels[3 * i];
+      const bool swap = picture.format == PixelFormat::kBgr24;
+      d[0] = swap ? s[2] : s[0];
+      d[1] = s[1];
+      d[2] = swap ? s[0] : s[2];
+    }
+  }
+  return out;
+}
+
+}  // namespace varnic::cli

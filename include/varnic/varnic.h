@@ -1,0 +1,203 @@
+// varnic: compress 24-bit colour and 8-bit grey pictures held in memory into .cod streams
+// (format version 2.5) and decode .cod streams of versions 2.3, 2.4 and 2.5.
+//
+// Every call is reentrant: the library keeps no global mutable state, so several threads may
+// encode and decode at once as long as they do not share arguments. No exception crosses this
+// interface. Every call returns a Result holding either its value or a Status with a message that
+// names the cause; nothing the caller passes in is modified, so a failure leaves no half-written
+// output behind.
+//
+// Pictures in memory are rows of pixels, top row first unless the view says otherwise.
+// Compressed streams are whole .cod files: a header, then the Y plane's data and, for colour
+// pictures, the I and Q planes' data.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace varnic {
+
+// Library version, "MAJOR.MINOR.PATCH". The format version written is always 2.5.
+[[nodiscard]] std::string_view version() noexcept;
+
+enum class Status : std::uint8_t {
+  kOk = 0,
+  kInvalidArgument,     // an option or a picture description is out of range
+  kPictureTooSmall,     // a side of 1 or 2 pixels: not even one wavelet level fits
+  kNotCompressedFile,   // the first bytes are not the format's magic
+  kVersionTooLow,       // format version below 2.3, or major digit not 2
+  kVersionTooHigh,      // format version above 2.5
+  kInvalidFile,         // the header or the coded data break the format's limits
+  kLimitExceeded,       // the picture has more pixels than Limits allows
+  kOutOfMemory,
+  kCancelled,           // the progress callback asked to stop
+  kInternalError,
+};
+
+// Stable identifier such as "limit-exceeded", for logs and scripts.
+[[nodiscard]] std::string_view to_string(Status status) noexcept;
+// A sentence describing the class of failure; Result::message() names the actual cause.
+[[nodiscard]] std::string_view message(Status status) noexcept;
+
+// Either a value or a failure. value() may only be called when ok().
+template <class T>
+class [[nodiscard]] Result {
+ public:
+  Result(T value) : value_(std::move(value)) {}  // NOLINT: implicit on purpose
+  Result(Status status, std::string message) : status_(status), message_(std::move(message)) {
+    if (status_ == Status::kOk) status_ = Status::kInternalError;  // an error must say why
+  }
+
+  [[nodiscard]] bool ok() const noexcept { return status_ == Status::kOk; }
+  explicit operator bool() const noexcept { return ok(); }
+  [[nodiscard]] Status status() const noexcept { return status_; }
+  // Empty when ok(); otherwise the cause, e.g. "Quality factor is out of range!".
+  [[nodiscard]] const std::string& message() const noexcept { return message_; }
+
+  [[nodiscard]] T& value() & { return *value_; }
+  [[nodiscard]] const T& value() const& { return *value_; }
+  [[nodiscard]] T&& value() && { return std::move(*value_); }
+
+ private:
+  Status status_ = Status::kOk;
+  std::string message_;
+  std::optional<T> value_;
+};
+
+// Maximum pixels (width x height) a call will accept or allocate for. The default, 2^28, covers
+// a 16384 x 16384 picture and keeps a hostile 60-byte header from asking for many gigabytes.
+struct Limits {
+  static constexpr std::uint64_t kDefaultMaxPixels = std::uint64_t{1} << 28;
+  std::uint64_t max_pixels = kDefaultMaxPixels;
+};
+
+// Called once per plane while encoding and once per synthesis level while decoding, from the
+// calling thread. Return false to stop: the call then fails with Status::kCancelled.
+struct Progress {
+  enum class Stage : std::uint8_t { kEncodePlane, kDecodePlane, kSynthesisLevel };
+  Stage stage = Stage::kEncodePlane;
+  int done = 0;   // steps finished so far, 1..total
+  int total = 0;
+};
+using ProgressCallback = std::function<bool(const Progress&)>;
+
+enum class PixelFormat : std::uint8_t {
+  kGrey8,   // one byte per pixel, 0 black .. 255 white
+  kRgb24,   // red, green, blue
+  kBgr24,   // blue, green, red (the byte order of bitmap and Targa files)
+};
+
+[[nodiscard]] constexpr int bytes_per_pixel(PixelFormat format) noexcept {
+  return format == PixelFormat::kGrey8 ? 1 : 3;
+}
+
+// A picture owned by the caller. Rows are `stride` bytes apart (0 means tightly packed).
+struct PictureView {
+  const std::uint8_t* data = nullptr;
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::size_t stride = 0;
+  PixelFormat format = PixelFormat::kRgb24;
+  bool bottom_up = false;  // true when the first row in memory is the bottom row (bitmap order)
+};
+
+// A picture owned by the library's caller after a decode: top row first, rows tightly packed.
+struct Picture {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  PixelFormat format = PixelFormat::kRgb24;
+  std::vector<std::uint8_t> pixels;
+
+  [[nodiscard]] std::size_t stride() const noexcept {
+    return std::size_t{width} * static_cast<std::size_t>(bytes_per_pixel(format));
+  }
+  [[nodiscard]] PictureView view() const noexcept {
+    return PictureView{pixels.data(), width, height, stride(), format, false};
+  }
+};
+
+enum class ImageType : std::uint8_t { kOther = 0, kLandscape = 1, kFaces = 2 };
+
+// Encoder settings. The quality factor and image type derive every per-level setting; any of the
+// full settings given here replaces the derived value (the same rules as the desktop program's
+// Master Setup: vectors of exactly 3L+1 entries each at most 125, L+1 thresholds, dropped levels
+// below L). A picture too small for L levels is coded with the largest level count that fits.
+struct EncodeOptions {
+  int quality = 50;                 // 0..99, higher is better quality and larger files
+  ImageType type = ImageType::kOther;
+  std::optional<int> levels;        // 1..6 wavelet levels; 5 when not given
+  std::optional<std::vector<int>> quant_y;     // per subband k = 0..3L, steps each side of zero
+  std::optional<std::vector<int>> quant_i;
+  std::optional<std::vector<int>> quant_q;
+  std::optional<std::vector<int>> thresholds;  // per level l = 0..L (finest first), dead zone
+  std::optional<std::array<int, 3>> dropped;   // Y, I, Q: finest levels not coded at all
+  std::string comment;              // stored as given, at most 2047 bytes
+  int threads = 1;                  // worker threads for this picture; output never depends on it
+  Limits limits;
+  ProgressCallback progress;
+};
+
+// Wall-clock seconds spent in each stage; informational only.
+struct Timings {
+  double transform = 0;  // colour transform and wavelet (either direction)
+  double entropy = 0;    // arithmetic coding or decoding
+  double total = 0;
+};
+
+struct Encoded {
+  std::vector<std::uint8_t> bytes;   // the whole .cod file
+  int levels = 0;                    // levels actually coded (below the request for small pictures)
+  std::array<int, 3> dropped{};      // dropped levels actually written, Y, I, Q
+  Timings timings;
+};
+
+[[nodiscard]] Result<Encoded> encode(const PictureView& picture, const EncodeOptions& options);
+
+// Header facts of a .cod stream, read without decoding any coefficient.
+struct Info {
+  int version_major = 0;             // 2
+  int version_minor = 0;             // 3, 4 or 5
+  bool coded = true;                 // byte 7 is 'Z'; otherwise the picture decodes flat
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  bool grey = false;                 // one plane (8-bit grey) rather than three (24-bit colour)
+  int levels = 0;
+  std::array<int, 3> dropped{};      // Y, I, Q (I and Q carry no meaning for grey pictures)
+  std::string comment;               // empty before version 2.5
+  std::uint64_t file_bytes = 0;
+  std::uint64_t header_bytes = 0;    // magic and header, up to the first plane's data
+  std::array<std::uint64_t, 3> plane_bytes{};  // coded bytes of Y, I, Q (0 for absent planes)
+  std::uint64_t bitmap_bytes = 0;    // size of the uncompressed bitmap file of the picture
+  double ratio = 0;                  // bitmap_bytes / file_bytes
+};
+
+[[nodiscard]] Result<Info> probe(std::span<const std::uint8_t> file, const Limits& limits = {});
+
+struct DecodeOptions {
+  // Decode at 1/2^reduce of the size by stopping the synthesis `reduce` levels early:
+  // 0 <= reduce < levels. The result is ceil(W / 2^reduce) x ceil(H / 2^reduce).
+  int reduce = 0;
+  PixelFormat colour_format = PixelFormat::kRgb24;  // kRgb24 or kBgr24; grey files give kGrey8
+  int threads = 1;
+  Limits limits;
+  ProgressCallback progress;
+};
+
+struct Decoded {
+  Picture picture;
+  Info info;
+  Timings timings;
+};
+
+[[nodiscard]] Result<Decoded> decode(std::span<const std::uint8_t> file,
+                                     const DecodeOptions& options = {});
+
+}  // namespace varnic
