@@ -1,0 +1,83 @@
+// The encoder: picture -> coefficient planes -> compressed stream (format 2.5,
+// layout in format.h).
+//
+// EncodePicture never touches the caller's settings. It works on a copy whose
+// level count is lowered to what the picture size allows (each level needs a
+// region of at least 4 x 4), whose dropped levels are lowered below that count,
+// and which receives the band limits, level shifts and stream offsets. That
+// copy and the coded planes come back with the stream, so the caller can show
+// the reconstruction of exactly what was coded.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+#include "codec/colour_transform.h"
+#include "codec/params.h"
+#include "codec/plane.h"
+#include "codec/status.h"
+
+namespace varnic::codec {
+
+// Level shift the encoder subtracts from every pixel byte.
+inline constexpr std::int32_t kEncoderPixelOffset = 128;
+
+struct EncodeOptions {
+  // Stored in the header as it stands; at most kMaxCommentLength bytes.
+  std::string_view comment;
+  // Worker threads for the per-channel stages (1 = the calling thread only).
+  // The output bytes never depend on it.
+  int threads = 1;
+  // Called on the calling thread after each finished plane stage with the
+  // count done and the total (transform then coding, per plane); returning
+  // false cancels with kCancelled.
+  std::function<bool(int done, int total)> progress;
+};
+
+struct EncodedPicture {
+  std::vector<std::uint8_t> stream;  // the whole .cod file
+  // The settings as coded: effective levels, lowered dropped levels, padded
+  // size, image size and mode, band limits, pixel offsets, and the end and
+  // restart offsets written into the header.
+  CodecParams params;
+  // Y, I, Q (I and Q empty for grey): quantized values with the zerotree
+  // markers, as the reconstruction after compressing expects them.
+  std::array<CoefficientPlane, kChannelCount> planes;
+  int plane_count = 0;
+};
+
+// Largest level count <= total_levels for which both sides exceed 2^levels
+// (so every level's region is at least 4 x 4); 0 when not even one fits.
+int EffectiveLevels(std::uint32_t width, std::uint32_t height, int total_levels);
+
+// The working copy for a picture of this size and mode (61 grey, 62 colour):
+// checks the settings the encoder depends on and the picture size, applies
+// the effective level count and lowers dropped levels.
+Status MakeWorkingParams(const CodecParams& settings, std::uint32_t width, std::uint32_t height,
+                         std::uint16_t image_mode, CodecParams& working);
+
+// Colour transform (or grey level shift), padding, forward transform and
+// quantization of every plane, on an already prepared working copy.
+Status BuildPlanes(const PictureView& picture, CodecParams& working,
+                   std::array<CoefficientPlane, kChannelCount>& planes,
+                   const EncodeOptions& options);
+
+// Appends one channel to the stream: marks zerotrees in the plane, writes the
+// header first for Y, then the symbol table and both coded segments, and
+// patches the channel's offsets into the header (and into `params`).
+Status EncodeChannel(CoefficientPlane& plane, Channel channel, CodecParams& params,
+                     std::string_view comment, std::vector<std::uint8_t>& stream);
+
+// The whole road: validation, planes, header and every channel.
+Status EncodePicture(const PictureView& picture, const CodecParams& settings,
+                     const EncodeOptions& options, EncodedPicture& out);
+
+// Coding order of a plane: low band, then per level from the coarsest the
+// bands h, v, d, each row by row.
+void ReorderSubbands(const CoefficientPlane& plane, int total_levels,
+                     std::vector<std::int16_t>& out);
+
+}  // namespace varnic::codec

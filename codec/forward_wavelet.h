@@ -1,0 +1,66 @@
+// Forward 5/3 wavelet analysis with a dead-zone threshold per level, and the
+// quantization of every subband to small integers with zerotree marking.
+//
+// Float planes are 32-bit; every filter output is evaluated in double from
+// float operands in a fixed order and stored as float, so results are exact
+// to the bit on any compiler that honours -ffp-contract=off.
+//
+// Pyramid layout of a level on an h x w region: top-left low-low (next
+// level's input), top-right band h, bottom-left band v, bottom-right band d.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "codec/params.h"
+#include "codec/plane.h"
+#include "codec/status.h"
+
+namespace varnic::codec {
+
+// One analysis level on the top-left rows x cols region (both even, >= 4) of
+// a float plane with the given row stride. `temp` must hold rows * cols floats.
+void AnalyseLevel(float* plane, std::size_t stride, std::uint32_t rows, std::uint32_t cols,
+                  float* temp);
+
+// Zeroes every coefficient outside the region's low-low quadrant whose value
+// truncated toward zero is smaller in magnitude than `threshold`.
+void ThresholdLevel(float* plane, std::size_t stride, std::uint32_t rows, std::uint32_t cols,
+                    std::uint16_t threshold);
+
+// Copies the samples to floats and runs all levels with their thresholds.
+// kOutOfMemory if the float plane cannot be allocated.
+Status TransformToFloat(const CoefficientPlane& samples, int total_levels,
+                        const std::uint16_t* thresholds, std::vector<float>& out);
+
+// Geometry of subband k of a plane transformed with total_levels levels.
+struct BandRect {
+  std::uint32_t row = 0, col = 0, rows = 0, cols = 0;
+};
+BandRect SubbandRect(std::uint32_t padded_width, std::uint32_t padded_height, int total_levels,
+                     int subband);
+
+// Truncated extremes of one subband (max starts at -30000, min at 30000).
+void MeasureBand(const float* plane, std::size_t stride, BandRect band, std::int16_t& band_max,
+                 std::int16_t& band_min);
+
+// Scales the subband so that its extremes map to +-quant_step and rounds
+// halves away from zero; results are clamped to -125..127 so that they never
+// collide with the zerotree markers.
+void QuantizeBand(CoefficientPlane& out, const float* plane, std::int16_t band_max,
+                  std::int16_t band_min, BandRect band, std::uint16_t quant_step);
+
+// Measures and quantizes every subband of a channel (levels finest first,
+// orientations v, h, d, then the low band), recording the band limits.
+void QuantizeChannel(CoefficientPlane& out, const float* plane, int total_levels,
+                     ChannelParams& channel);
+
+// Transform, thresholds and quantization of one channel in place.
+Status ForwardTransformChannel(CoefficientPlane& plane, int total_levels,
+                               const std::uint16_t* thresholds, ChannelParams& channel);
+
+// Replaces zeros whose coded descendants are all zero with kZeroTreeRoot and
+// those descendants with kZeroTreeInside. Nothing happens below 2 levels.
+void MarkZerotrees(CoefficientPlane& plane, int total_levels, int dropped_levels);
+
+}  // namespace varnic::codec
