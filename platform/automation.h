@@ -149,6 +149,8 @@ class Automation {
   virtual void user_close(Window& window) = 0;
 
   virtual void advance_clock(std::uint32_t milliseconds) = 0;
+  // From now on every clock reading advances the clock by this much after it is taken (0 stops).
+  virtual void set_clock_auto_step(std::uint32_t milliseconds) = 0;
   virtual Cursor cursor() const = 0;
   virtual bool capture_held() const = 0;
 };

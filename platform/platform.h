@@ -224,6 +224,8 @@ class DialogController {
   // A button press (or a command the dialog sends itself). The Escape key arrives as command 2.
   virtual void on_command(Dialog& dialog, int control) = 0;
   virtual void on_scroll(Dialog& dialog, const ScrollEvent& event) { (void)dialog; (void)event; }
+  // The user changed the text of an edit control (not sent for Dialog::set_text).
+  virtual void on_text_changed(Dialog& dialog, int control) { (void)dialog; (void)control; }
 };
 
 // ---------------------------------------------------------------------------------------------

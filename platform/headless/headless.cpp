@@ -301,7 +301,10 @@ int HeadlessPlatform::run_dialog(const DialogTemplate& dialog, DialogController&
       continue;
     }
     switch (step.kind) {
-      case DialogStep::Kind::kSetText: box.set_text(step.control, step.text); break;
+      case DialogStep::Kind::kSetText:
+        box.set_text(step.control, step.text);
+        controller.on_text_changed(box, step.control);
+        break;
       case DialogStep::Kind::kSelect: box.combo_select(step.control, step.index); break;
       case DialogStep::Kind::kScroll: controller.on_scroll(box, step.scroll); break;
       case DialogStep::Kind::kPress: controller.on_command(box, step.control); break;
@@ -350,6 +353,7 @@ void HeadlessPlatform::release_capture() { capture_ = nullptr; }
 
 ClockReading HeadlessPlatform::now() const {
   const std::uint64_t total = clock_ms_ + kClockStartMilliseconds;
+  clock_ms_ += clock_step_;
   return ClockReading{kClockStartSeconds + static_cast<std::uint32_t>(total / 1000),
                       static_cast<std::uint16_t>(total % 1000)};
 }

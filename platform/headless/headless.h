@@ -59,6 +59,7 @@ class HeadlessPlatform final : public Platform, public Automation {
   void user_click(Window& window) override;
   void user_close(Window& window) override;
   void advance_clock(std::uint32_t milliseconds) override;
+  void set_clock_auto_step(std::uint32_t milliseconds) override { clock_step_ = milliseconds; }
   Cursor cursor() const override { return cursor_; }
   bool capture_held() const override { return capture_ != nullptr; }
 
@@ -84,7 +85,8 @@ class HeadlessPlatform final : public Platform, public Automation {
   std::vector<std::string> open_dialogs_;  // names, innermost last: owners of message boxes
   Cursor cursor_ = Cursor::kArrow;
   HeadlessWindow* capture_ = nullptr;
-  std::uint64_t clock_ms_ = 0;
+  mutable std::uint64_t clock_ms_ = 0;  // readings may step it (set_clock_auto_step)
+  std::uint32_t clock_step_ = 0;
   std::optional<int> quit_code_;
 };
 
