@@ -89,7 +89,7 @@ struct TgaSpec {
     put16(f, 14, height_);
     f[16] = depth_;
     f[17] = static_cast<std::uint8_t>(top_down_ ? 0x28 : 0x08);  // alpha bits are ignored
-    f.insert(f.end(), id_.begin(), id_.end());
+    for (const char c : id_) f.push_back(static_cast<std::uint8_t>(c));
     f.insert(f.end(), map_.begin(), map_.end());
     for (std::size_t i = 0; i < rows_.size(); ++i) {
       const auto& row = top_down_ ? rows_[i] : rows_[rows_.size() - 1 - i];

@@ -1,0 +1,271 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "imagefile/imagefile.h"
+
+namespace varnic::imagefile {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::uint32_t u32_at(const std::vector<std::uint8_t>& f, std::size_t at) {
+  return f[at] | f[at + 1] << 8 | f[at + 2] << 16 | static_cast<std::uint32_t>(f[at + 3]) << 24;
+}
+std::uint32_t u16_at(const std::vector<std::uint8_t>& f, std::size_t at) { return f[at] | f[at + 1] << 8; }
+
+// A picture with distinct pixel bytes and zero padding.
+Picture make_picture(int width, int height, int bits, std::uint16_t mode, std::uint8_t seed = 3) {
+  Picture p;
+  p.width_ = width;
+  p.height_ = height;
+  p.bits_per_pixel_ = bits;
+  p.image_mode_ = mode;
+  const RowGeometry g = p.geometry();
+  p.pixels_.assign(g.picture_bytes_, 0);
+  std::uint32_t x = seed;
+  for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y) {
+    for (std::size_t i = 0; i < g.row_bytes_; ++i) {
+      x = x * 1664525u + 1013904223u;
+      p.pixels_[y * (g.row_bytes_ + g.row_padding_) + i] = static_cast<std::uint8_t>(x >> 24);
+    }
+  }
+  set_grey_colour_table(p.header_);
+  if (mode == kModePalette) {
+    for (int i = 0; i < 256; ++i) {
+      p.header_.colour_table_[4 * i] = static_cast<std::uint8_t>(i);
+      p.header_.colour_table_[4 * i + 1] = static_cast<std::uint8_t>(255 - i);
+      p.header_.colour_table_[4 * i + 2] = static_cast<std::uint8_t>(i * 7);
+    }
+  }
+  return p;
+}
+
+TEST(BitmapWrite, TwentyFourBitLayout) {
+  const Picture p = make_picture(5, 2, 24, kModeColour);
+  const auto f = encode_bitmap(p);
+  ASSERT_EQ(f.size(), 86u);  // 54 + 2 rows of 15 bytes + 1 padding
+  EXPECT_EQ(f[0], 'B');
+  EXPECT_EQ(f[1], 'M');
+  EXPECT_EQ(u32_at(f, 2), 86u);
+  EXPECT_EQ(u32_at(f, 10), 54u);
+  EXPECT_EQ(u32_at(f, 14), 40u);
+  EXPECT_EQ(u32_at(f, 18), 5u);
+  EXPECT_EQ(u32_at(f, 22), 2u);
+  EXPECT_EQ(u16_at(f, 26), 1u);
+  EXPECT_EQ(u16_at(f, 28), 24u);
+  EXPECT_EQ(u32_at(f, 30), 0u);
+  EXPECT_EQ(u32_at(f, 34), 32u);
+  EXPECT_EQ(u32_at(f, 46), 0u);
+  EXPECT_TRUE(std::equal(p.pixels_.begin(), p.pixels_.end(), f.begin() + 54));
+}
+
+TEST(BitmapWrite, GreyCarriesFullTable) {
+  const Picture p = make_picture(3, 2, 8, kModeGrey);
+  const auto f = encode_bitmap(p);
+  EXPECT_EQ(u32_at(f, 10), 1078u);
+  EXPECT_EQ(f.size(), 1078u + 8u);
+  EXPECT_EQ(u16_at(f, 28), 8u);
+  EXPECT_EQ(u32_at(f, 46), 256u);
+  EXPECT_EQ(u32_at(f, 50), 256u);
+  EXPECT_EQ(f[54 + 4 * 77 + 1], 77);
+}
+
+TEST(BitmapWrite, PaletteTableLengthCoversEveryIndex) {
+  Picture p = make_picture(4, 1, 8, kModePalette);
+  p.pixels_ = {0, 3, 2, 1};
+  p.header_.info_.colours_used_ = 0;  // written as a full table
+  EXPECT_EQ(u32_at(encode_bitmap(p), 10), 1078u);
+  p.header_.info_.colours_used_ = 4;  // as read: kept
+  auto f = encode_bitmap(p);
+  EXPECT_EQ(u32_at(f, 10), 54u + 16u);
+  EXPECT_EQ(u32_at(f, 46), 4u);
+  // An index beyond the stored count would point past the table on file.
+  p.pixels_ = {0, 9, 2, 1};
+  EXPECT_EQ(u32_at(encode_bitmap(p), 46), 256u);
+}
+
+TEST(TargaWrite, GreyAndColourLayouts) {
+  const Picture grey = make_picture(3, 2, 8, kModeGrey);
+  auto g = encode_targa(grey);
+  ASSERT_EQ(g.size(), 18u + 6u);
+  EXPECT_EQ(g[2], 3);
+  EXPECT_EQ(g[16], 8);
+  EXPECT_EQ(g[17], 0);
+  // Bottom row first, padding dropped.
+  EXPECT_EQ((std::vector<std::uint8_t>(g.begin() + 18, g.end())),
+            (std::vector<std::uint8_t>{grey.pixels_[0], grey.pixels_[1], grey.pixels_[2], grey.pixels_[4],
+                                       grey.pixels_[5], grey.pixels_[6]}));
+
+  const Picture colour = make_picture(2, 2, 24, kModeColour);
+  auto c = encode_targa(colour);
+  ASSERT_EQ(c.size(), 18u + 12u);
+  EXPECT_EQ(c[1], 0);
+  EXPECT_EQ(c[2], 2);
+  EXPECT_EQ(u16_at(c, 12), 2u);
+  EXPECT_EQ(u16_at(c, 14), 2u);
+  EXPECT_EQ(c[16], 24);
+  EXPECT_TRUE(std::equal(colour.pixels_.begin(), colour.pixels_.begin() + 6, c.begin() + 18));
+  EXPECT_TRUE(std::equal(colour.pixels_.begin() + 8, colour.pixels_.begin() + 14, c.begin() + 24));
+}
+
+TEST(TargaWrite, PalettePictureBecomesTrueColour) {
+  const Picture p = make_picture(3, 2, 8, kModePalette);
+  const auto f = encode_targa(p);
+  EXPECT_EQ(f[2], 2);
+  EXPECT_EQ(f[16], 24);
+  Picture back;
+  ASSERT_EQ(read_targa(f, back), FileStatus::kOk);
+  EXPECT_EQ(back.image_mode_, kModeColour);
+  for (int y = 0; y < 2; ++y) {
+    for (int x = 0; x < 3; ++x) {
+      const std::uint8_t index = p.pixels_[static_cast<std::size_t>(y * 4 + x)];
+      const std::uint8_t* px = &back.pixels_[static_cast<std::size_t>(y * 12 + 3 * x)];
+      EXPECT_EQ(px[0], index);
+      EXPECT_EQ(px[1], 255 - index);
+      EXPECT_EQ(px[2], static_cast<std::uint8_t>(index * 7));
+    }
+  }
+}
+
+TEST(PictureRoundTrip, EveryRowPaddingBothDepthsBothFormats) {
+  for (int width = 1; width <= 8; ++width) {
+    for (std::uint16_t mode : {kModeColour, kModeGrey, kModePalette}) {
+      SCOPED_TRACE(::testing::Message() << "width " << width << " mode " << mode);
+      const Picture p = make_picture(width, 3, mode == kModeColour ? 24 : 8, mode, static_cast<std::uint8_t>(width));
+      Picture b;
+      ASSERT_EQ(read_bitmap(encode_bitmap(p), b), FileStatus::kOk);
+      EXPECT_EQ(b.image_mode_, mode);
+      EXPECT_EQ(b.pixels_, p.pixels_);
+      EXPECT_EQ(b.header_.colour_table_, p.header_.colour_table_);
+      if (mode == kModePalette) continue;  // expanded to true colour, checked above
+      Picture t;
+      ASSERT_EQ(read_targa(encode_targa(p), t), FileStatus::kOk);
+      EXPECT_EQ(t.image_mode_, mode);
+      EXPECT_EQ(t.pixels_, p.pixels_);
+    }
+  }
+}
+
+class FileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/varnic-imagefile-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  static std::vector<std::uint8_t> contents(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  static void put(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+  std::size_t entries() const {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()));
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(FileTest, SavedPicturesReadBack) {
+  const Picture p = make_picture(7, 5, 24, kModeColour);
+  const std::string bmp = (dir_ / "a.bmp").string();
+  const std::string tga = (dir_ / "a.tga").string();
+  ASSERT_EQ(save_bitmap_file(bmp, p), FileStatus::kOk);
+  ASSERT_EQ(save_targa_file(tga, p), FileStatus::kOk);
+  Picture b, t;
+  ASSERT_EQ(read_bitmap_file(bmp, b), FileStatus::kOk);
+  ASSERT_EQ(read_targa_file(tga, t), FileStatus::kOk);
+  EXPECT_EQ(b.pixels_, p.pixels_);
+  EXPECT_EQ(t.pixels_, p.pixels_);
+  EXPECT_EQ(entries(), 2u);
+}
+
+TEST_F(FileTest, NewFileFollowsUmaskAndOverwriteKeepsPermissions) {
+  const mode_t old_mask = ::umask(022);
+  const fs::path dest = dir_ / "out.cod";
+  const std::vector<std::uint8_t> first{'Q', 'V', 'T', '2', '.', '5', 'a', 'Z', 1, 2, 3};
+  ASSERT_EQ(save_compressed_file(dest.string(), first), FileStatus::kOk);
+  ::umask(old_mask);
+  struct stat st {};
+  ASSERT_EQ(::stat(dest.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+  EXPECT_EQ(contents(dest), first);
+
+  ASSERT_EQ(::chmod(dest.c_str(), 0604), 0);
+  const std::vector<std::uint8_t> second{9, 8, 7};
+  ASSERT_EQ(write_file_atomically(dest.string(), second), FileStatus::kOk);
+  ASSERT_EQ(::stat(dest.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
+  EXPECT_EQ(contents(dest), second);
+  EXPECT_EQ(entries(), 1u);  // no temporary file left behind
+}
+
+TEST_F(FileTest, SymlinkDestinationWritesTheTargetBesideItself) {
+  fs::create_directory(dir_ / "real");
+  fs::create_directory(dir_ / "links");
+  put(dir_ / "real" / "pic.bmp", "old");
+  fs::create_symlink("../real/pic.bmp", dir_ / "links" / "pic.bmp");
+  const std::vector<std::uint8_t> bytes{'n', 'e', 'w'};
+  ASSERT_EQ(write_file_atomically((dir_ / "links" / "pic.bmp").string(), bytes), FileStatus::kOk);
+  EXPECT_TRUE(fs::is_symlink(dir_ / "links" / "pic.bmp"));
+  EXPECT_EQ(contents(dir_ / "real" / "pic.bmp"), bytes);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "real"), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "links"), fs::directory_iterator()), 1);
+}
+
+TEST_F(FileTest, UncreatableDestinationsFail) {
+  const std::vector<std::uint8_t> bytes{1};
+  EXPECT_EQ(write_file_atomically((dir_ / "missing" / "x.tga").string(), bytes), FileStatus::kCannotOpen);
+  fs::create_directory(dir_ / "sub");
+  put(dir_ / "sub" / "keep", "k");
+  EXPECT_EQ(write_file_atomically((dir_ / "sub").string(), bytes), FileStatus::kCannotOpen);
+  EXPECT_TRUE(fs::is_directory(dir_ / "sub"));
+}
+
+// A file-size limit makes the write fail part-way, as a full disk would.
+TEST_F(FileTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
+  const fs::path dest = dir_ / "picture.bmp";
+  put(dest, "the old file");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const struct rlimit limit{4096, 4096};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const std::vector<std::uint8_t> big(100000, 0xAB);
+    const FileStatus s = write_file_atomically(dest.string(), big);
+    ::_exit(s == FileStatus::kCannotWrite ? 0 : 10 + static_cast<int>(s));
+  }
+  int wstatus = 0;
+  ASSERT_EQ(::waitpid(child, &wstatus, 0), child);
+  ASSERT_TRUE(WIFEXITED(wstatus));
+  EXPECT_EQ(WEXITSTATUS(wstatus), 0) << "status in child: " << WEXITSTATUS(wstatus) - 10;
+  const std::string old = "the old file";
+  EXPECT_EQ(contents(dest), std::vector<std::uint8_t>(old.begin(), old.end()));
+  EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(FileTest, ReadWholeFileRefusesDevicesAndOversizedFiles) {
+  std::vector<std::uint8_t> out{1, 2};
+  EXPECT_EQ(read_whole_file("/dev/zero", out, 100), FileStatus::kCannotOpen);
+  EXPECT_EQ(read_whole_file(dir_.string(), out, 100), FileStatus::kCannotOpen);
+  put(dir_ / "f", "0123456789");
+  EXPECT_EQ(read_whole_file((dir_ / "f").string(), out, 9), FileStatus::kFileTooLarge);
+  EXPECT_EQ(out, (std::vector<std::uint8_t>{1, 2}));
+  EXPECT_EQ(read_whole_file((dir_ / "f").string(), out, 10), FileStatus::kOk);
+  EXPECT_EQ(out.size(), 10u);
+}
+
+}  // namespace
+}  // namespace varnic::imagefile
