@@ -1,0 +1,154 @@
+// Coefficient decoding: two arithmetic-coded segments per plane, zerotree
+// expansion and dequantization in one pass over the bands.
+
+#include <algorithm>
+#include <cstdint>
+
+#include "codec/arithmetic_coder.h"
+#include "decoder/decoder.h"
+
+namespace varnic::decoder {
+
+void fill_zero_tree(codec::CoefficientPlane& plane, std::uint32_t y, std::uint32_t x,
+                    int first_step, std::int16_t marker, int end_step) {
+  for (int step = first_step, m = 1; step < end_step; ++step, ++m) {
+    if (m >= 31) return;
+    const std::uint64_t side = std::uint64_t{1} << m;
+    const std::uint64_t top = side * y;
+    const std::uint64_t left = side * x;
+    // Valid trees stay inside their orientation's band; the clip only guards
+    // callers that pass positions outside the pyramid.
+    if (top >= plane.height_ || left >= plane.width_) return;
+    const std::uint64_t bottom = std::min<std::uint64_t>(top + side, plane.height_);
+    const std::uint64_t right = std::min<std::uint64_t>(left + side, plane.width_);
+    for (std::uint64_t r = top; r < bottom; ++r) {
+      std::int16_t* row = plane.row(static_cast<std::uint32_t>(r));
+      std::fill(row + left, row + right, marker);
+    }
+  }
+}
+
+namespace {
+
+struct Band {
+  std::uint32_t row0, col0, rows, cols;
+  int subband;
+};
+
+class PlaneDecoder {
+ public:
+  PlaneDecoder(std::span<const std::uint8_t> file, const SymbolTable& table, std::size_t position,
+               std::uint32_t restart_offset)
+      : decoder_(file, position),
+        table_(table),
+        restart_offset_(restart_offset),
+        restart_pending_(restart_offset > 0) {
+    model_.Start(table_.count_);
+    decoder_.Start();
+  }
+
+  // Next symbol as a quantized value, or false at the end of the plane. The
+  // first end symbol moves to segment 2 when there is one.
+  bool next_detail(int& q) {
+    int s = decoder_.Decode(model_);
+    if (s == model_.end_symbol()) {
+      if (!restart_pending_) return false;
+      restart_pending_ = false;
+      model_.Start(table_.count_);
+      decoder_.Restart(restart_offset_);
+      s = decoder_.Decode(model_);
+      if (s == model_.end_symbol()) return false;
+    }
+    q = take(s);
+    return true;
+  }
+
+  // The low band never restarts: an end symbol there only ends the band.
+  bool next_low(int& q) {
+    const int s = decoder_.Decode(model_);
+    if (s == model_.end_symbol()) return false;
+    q = take(s);
+    return true;
+  }
+
+ private:
+  int take(int symbol) {
+    const int q = static_cast<int>(table_.values_[model_.character_of(symbol)]) - 128;
+    model_.Update(symbol);
+    return q;
+  }
+
+  codec::AdaptiveModel model_;
+  codec::ArithmeticDecoder decoder_;
+  const SymbolTable& table_;
+  std::uint32_t restart_offset_;
+  bool restart_pending_;
+};
+
+BandScale scale_of(const codec::ChannelParams& cp, int subband) {
+  return band_scale(cp.band_max_[subband], cp.band_min_[subband],
+                    static_cast<std::int16_t>(cp.quant_vector_[subband]));
+}
+
+}  // namespace
+
+void decode_plane_coefficients(std::span<const std::uint8_t> file, const FileHeader& header,
+                               Channel channel, const SymbolTable& table, std::size_t position,
+                               codec::CoefficientPlane& plane) {
+  const codec::CodecParams& p = header.params_;
+  const codec::ChannelParams& cp = p.channel(channel);
+  const int levels = p.total_levels_;
+  if (levels < 1 || levels > codec::kMaxFileLevels || table.count_ < 1 ||
+      plane.width_ != p.padded_width_ || plane.height_ != p.padded_height_) {
+    return;
+  }
+  const int coded_levels = levels - cp.dropped_levels_;
+  PlaneDecoder decoder(file, table, position, cp.restart_offset_);
+
+  const std::uint32_t h0 = p.padded_height_ >> levels;
+  const std::uint32_t w0 = p.padded_width_ >> levels;
+  {
+    const BandScale scale = scale_of(cp, codec::LowBandIndex(levels));
+    bool more = true;
+    for (std::uint32_t y = 0; y < h0 && more; ++y) {
+      std::int16_t* row = plane.row(y);
+      for (std::uint32_t x = 0; x < w0; ++x) {
+        int q = 0;
+        if (!decoder.next_low(q)) {
+          more = false;
+          break;
+        }
+        row[x] = dequantize_value(q, scale);
+      }
+    }
+  }
+
+  for (int step = 0; step < levels; ++step) {
+    const std::uint32_t h = h0 << step;
+    const std::uint32_t w = w0 << step;
+    const int base = 3 * (levels - step);
+    const Band bands[3] = {{0, w, h, w, base - 2}, {h, 0, h, w, base - 3}, {h, w, h, w, base - 1}};
+    for (const Band& band : bands) {
+      const BandScale scale = scale_of(cp, band.subband);
+      for (std::uint32_t y = band.row0; y < band.row0 + band.rows; ++y) {
+        std::int16_t* row = plane.row(y);
+        for (std::uint32_t x = band.col0; x < band.col0 + band.cols; ++x) {
+          if (row[x] == codec::kZeroTreeInside) {
+            row[x] = 0;
+            continue;
+          }
+          int q = 0;
+          if (!decoder.next_detail(q)) return;
+          if (q == codec::kZeroTreeRoot) {
+            fill_zero_tree(plane, y, x, step + 1, codec::kZeroTreeInside, coded_levels);
+            row[x] = 0;
+          } else {
+            row[x] = dequantize_value(q, scale);
+          }
+        }
+      }
+    }
+  }
+}
+
+}  // namespace varnic::decoder

@@ -1,0 +1,161 @@
+// Integer inverse wavelet: one synthesis step per level, coarsest first.
+//
+// Sums are formed in 32 bits from sign-extended 16-bit samples, >> is an
+// arithmetic shift and every result is truncated to 16 bits when stored; the
+// interior rules read back values already stored (truncated), so the order of
+// the rows and columns below is part of the result.
+
+#include "decoder/decoder.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <new>
+
+namespace varnic::decoder {
+namespace {
+
+inline int16_t Store(int32_t v) { return static_cast<int16_t>(v); }
+
+// Vertical pass of a full step: columns 0..cols-1 of the plane's top rows
+// (low half s, high half d) into rows of `t` (pitch cols).
+void VerticalSynthesis(const int16_t* p, size_t stride, int rows, int cols,
+                       int16_t* t) {
+  const int hh = rows / 2;
+  auto s = [&](int i) { return p + static_cast<size_t>(i) * stride; };
+  auto d = [&](int i) { return p + static_cast<size_t>(hh + i) * stride; };
+  auto out = [&](int r) { return t + static_cast<size_t>(r) * cols; };
+
+  {
+    const int16_t* s0 = s(0);
+    const int16_t* d0 = d(0);
+    const int16_t* d1 = d(1);
+    int16_t* t0 = out(0);
+    int16_t* t1 = out(1);
+    for (int x = 0; x < cols; ++x) {
+      t0[x] = Store((2 * s0[x] - 7 * d0[x] + d1[x]) >> 2);
+      t1[x] = Store((d1[x] + 2 * s0[x] + d0[x]) >> 2);
+    }
+  }
+  {
+    const int16_t* sl = s(hh - 1);
+    const int16_t* sl2 = s(hh - 2);
+    const int16_t* dl = d(hh - 1);
+    const int16_t* dl2 = d(hh - 2);
+    int16_t* tl = out(rows - 1);
+    int16_t* tl2 = out(rows - 2);
+    for (int x = 0; x < cols; ++x) {
+      tl[x] = Store((dl[x] + 2 * sl[x]) >> 2);
+      tl2[x] = Store(((sl2[x] + sl[x]) >> 2) + ((dl2[x] + 2 * dl[x]) >> 3) - dl[x]);
+    }
+  }
+  for (int i = 1; i <= hh - 2; ++i) {
+    const int16_t* si = s(i);
+    const int16_t* di = d(i);
+    const int16_t* dn = d(i + 1);
+    int16_t* odd = out(2 * i + 1);
+    for (int x = 0; x < cols; ++x) odd[x] = Store((di[x] + 2 * si[x] + dn[x]) >> 2);
+    const int16_t* prev = out(2 * i - 1);
+    int16_t* even = out(2 * i);
+    for (int x = 0; x < cols; ++x) even[x] = Store(((prev[x] + odd[x]) >> 1) - di[x]);
+  }
+}
+
+// Horizontal pass of a full step: one row of `t` (low half s, high half d)
+// into one plane row.
+void HorizontalSynthesis(const int16_t* t, int cols, int16_t* o) {
+  const int ww = cols / 2;
+  const int16_t* s = t;
+  const int16_t* d = t + ww;
+  o[1] = Store(((d[1] + d[0]) >> 1) + s[0]);
+  o[0] = Store(((d[1] - d[0]) >> 1) - 3 * d[0] + s[0]);
+  o[cols - 1] = Store((d[ww - 1] >> 1) + s[ww - 1]);
+  o[cols - 2] = Store(((d[ww - 2] + 2 * (s[ww - 2] - d[ww - 1] + s[ww - 1])) >> 2) - d[ww - 1]);
+  for (int j = 1; j <= ww - 2; ++j) {
+    o[2 * j + 1] = Store(((d[j] + d[j + 1]) >> 1) + s[j]);
+    o[2 * j] = Store(((o[2 * j - 1] + o[2 * j + 1]) >> 1) - 2 * d[j]);
+  }
+}
+
+}  // namespace
+
+void synthesis_step(int16_t* plane, size_t stride, int rows, int cols, int16_t* work) {
+  VerticalSynthesis(plane, stride, rows, cols, work);
+  for (int y = 0; y < rows; ++y) {
+    HorizontalSynthesis(work + static_cast<size_t>(y) * cols, cols,
+                        plane + static_cast<size_t>(y) * stride);
+  }
+}
+
+void upsample_step(int16_t* plane, size_t stride, int rows, int cols, int16_t* work) {
+  const int hh = rows / 2;
+  const int ww = cols / 2;
+  // Only the low quarter is read: the detail quarters count as zero.
+  auto s = [&](int i) { return plane + static_cast<size_t>(i) * stride; };
+  auto out = [&](int r) { return work + static_cast<size_t>(r) * ww; };
+  for (int x = 0; x < ww; ++x) {
+    const int16_t v = Store(s(0)[x] >> 1);
+    out(0)[x] = v;
+    out(1)[x] = v;
+    out(rows - 2)[x] = Store((s(hh - 2)[x] + s(hh - 1)[x]) >> 2);
+    out(rows - 1)[x] = Store(s(hh - 1)[x] >> 1);
+  }
+  for (int i = 1; i <= hh - 2; ++i) {
+    const int16_t* prev = s(i - 1);
+    const int16_t* cur = s(i);
+    int16_t* odd = out(2 * i + 1);
+    int16_t* even = out(2 * i);
+    for (int x = 0; x < ww; ++x) {
+      odd[x] = Store(cur[x] >> 1);
+      even[x] = Store((prev[x] + cur[x]) >> 2);
+    }
+  }
+  for (int y = 0; y < rows; ++y) {
+    const int16_t* r = out(y);
+    int16_t* o = plane + static_cast<size_t>(y) * stride;
+    o[0] = r[0];
+    o[1] = r[0];
+    o[cols - 2] = Store((r[ww - 2] + r[ww - 1]) >> 1);
+    o[cols - 1] = r[ww - 1];
+    for (int j = 1; j <= ww - 2; ++j) {
+      o[2 * j + 1] = r[j];
+      o[2 * j] = Store((r[j - 1] + r[j]) >> 1);
+    }
+  }
+}
+
+Status synthesize_level(codec::CoefficientPlane& plane, const codec::CodecParams& params,
+                        Channel channel, int step) {
+  const int levels = params.total_levels_;
+  if (step < 0 || step >= levels || levels > codec::kMaxFileLevels) return Status::kReconstructFailed;
+  const int shift = levels - 1 - step;
+  const std::uint32_t rows = params.padded_height_ >> shift;
+  const std::uint32_t cols = params.padded_width_ >> shift;
+  // The boundary rules read two rows and two columns of each half.
+  if (rows < 4 || cols < 4 || rows % 2 != 0 || cols % 2 != 0 || plane.width_ != params.padded_width_ ||
+      plane.height_ != params.padded_height_ || plane.size() < std::size_t{rows} * cols) {
+    return Status::kReconstructFailed;
+  }
+  const int coded = levels - params.channel(channel).dropped_levels_;
+  const std::size_t work_size = std::size_t{rows} * cols;
+  std::unique_ptr<std::int16_t[]> work(new (std::nothrow) std::int16_t[work_size]);
+  if (!work) return Status::kOutOfMemory;
+  if (step < coded) {
+    synthesis_step(plane.samples_.data(), plane.width_, static_cast<int>(rows),
+                   static_cast<int>(cols), work.get());
+  } else {
+    upsample_step(plane.samples_.data(), plane.width_, static_cast<int>(rows),
+                  static_cast<int>(cols), work.get());
+  }
+  return Status::kOk;
+}
+
+Status synthesize_plane(codec::CoefficientPlane& plane, const codec::CodecParams& params,
+                        Channel channel) {
+  for (int step = 0; step < params.total_levels_; ++step) {
+    VARNIC_RETURN_IF_ERROR(synthesize_level(plane, params, channel, step));
+  }
+  return Status::kOk;
+}
+
+}  // namespace varnic::decoder
