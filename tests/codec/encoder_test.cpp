@@ -1,0 +1,324 @@
+#include "codec/encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/arithmetic_coder.h"
+#include "codec/format.h"
+#include "codec/forward_wavelet.h"
+#include "codec/picture_geometry.h"
+
+namespace varnic::codec {
+namespace {
+
+// A smooth picture with some texture, bottom-up rows padded to 4 bytes.
+struct TestPicture {
+  std::vector<std::uint8_t> bytes;
+  PictureView view;
+};
+TestPicture MakePicture(std::uint32_t width, std::uint32_t height, std::uint16_t bits,
+                        unsigned seed = 1) {
+  TestPicture p;
+  const RowGeometry g = ComputeRowGeometry(width, height, bits);
+  p.bytes.assign(g.picture_bytes, 0);
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int> noise(-12, 12);
+  const int channels = bits / 8;
+  for (std::uint32_t y = 0; y < height; ++y) {
+    for (std::uint32_t x = 0; x < width; ++x) {
+      for (int c = 0; c < channels; ++c) {
+        const int v = static_cast<int>((x * (3 + c) + y * (5 - c)) % 200) + 28 + noise(rng);
+        p.bytes[y * g.row_bytes + x * channels + c] = static_cast<std::uint8_t>(v);
+      }
+    }
+  }
+  p.view = {p.bytes.data(), p.bytes.size(), width, height, bits};
+  return p;
+}
+
+std::uint32_t U32At(const std::vector<std::uint8_t>& s, std::size_t at) {
+  return LoadU32(s.data() + at);
+}
+std::int16_t I16At(const std::vector<std::uint8_t>& s, std::size_t at) {
+  return static_cast<std::int16_t>(LoadU16(s.data() + at));
+}
+
+TEST(EncoderTest, EffectiveLevelsNeedBothSidesAboveTwoToTheLevels) {
+  EXPECT_EQ(EffectiveLevels(33, 17, 5), 4);
+  EXPECT_EQ(EffectiveLevels(64, 64, 5), 5);
+  EXPECT_EQ(EffectiveLevels(32, 32, 5), 4);
+  EXPECT_EQ(EffectiveLevels(3, 3, 5), 1);
+  EXPECT_EQ(EffectiveLevels(3, 1000, 6), 1);
+  EXPECT_EQ(EffectiveLevels(2, 64, 5), 0);
+  EXPECT_EQ(EffectiveLevels(1, 1, 1), 0);
+}
+
+TEST(EncoderTest, TooSmallOrTooLargePicturesAreRefusedWithoutOutput) {
+  const CodecParams settings = DefaultCodecParams();
+  for (const auto& [w, h] : {std::pair{2u, 2u}, {1u, 64u}, {64u, 2u}, {0u, 10u}}) {
+    TestPicture p = MakePicture(std::max(w, 1u), std::max(h, 1u), 24);
+    p.view.width = w;
+    p.view.height = h;
+    EncodedPicture out;
+    out.stream = {1, 2, 3};
+    EXPECT_EQ(EncodePicture(p.view, settings, {}, out), Status::kPictureTooSmall) << w << "x" << h;
+    EXPECT_EQ(out.plane_count, 0);
+  }
+  TestPicture p = MakePicture(4, 4, 8);
+  p.view.width = 32768;
+  EncodedPicture out;
+  EXPECT_EQ(EncodePicture(p.view, settings, {}, out), Status::kPictureSideTooLarge);
+}
+
+TEST(EncoderTest, BadBuffersAndSettingsAreRefused) {
+  CodecParams settings = DefaultCodecParams();
+  TestPicture p = MakePicture(20, 20, 24);
+  EncodedPicture out;
+  PictureView short_view = p.view;
+  short_view.size -= 1;
+  EXPECT_EQ(EncodePicture(short_view, settings, {}, out), Status::kBadPictureBuffer);
+  PictureView odd_depth = p.view;
+  odd_depth.bits_per_pixel = 16;
+  EXPECT_EQ(EncodePicture(odd_depth, settings, {}, out), Status::kBadPictureBuffer);
+
+  const std::string long_comment(kMaxCommentLength + 1, 'c');
+  EncodeOptions options;
+  options.comment = long_comment;
+  EXPECT_EQ(EncodePicture(p.view, settings, options, out), Status::kCommentTooLong);
+  options.comment = std::string_view(long_comment).substr(1);
+  EXPECT_EQ(EncodePicture(p.view, settings, options, out), Status::kOk);
+
+  settings.total_levels_ = 7;
+  EXPECT_EQ(EncodePicture(p.view, settings, {}, out), Status::kTotalLevelsOutOfRange);
+  settings = DefaultCodecParams();
+  settings.channels_[1].quant_vector_[3] = 126;
+  EXPECT_EQ(EncodePicture(p.view, settings, {}, out), Status::kQuantVectorBTooLarge);
+  settings = DefaultCodecParams();
+  settings.channels_[2].dropped_levels_ = -1;
+  EXPECT_EQ(EncodePicture(p.view, settings, {}, out), Status::kCLevelsInvalid);
+}
+
+TEST(EncoderTest, HeaderLayoutOfAFiveLevelColourFile) {
+  const TestPicture p = MakePicture(64, 64, 24);
+  EncodedPicture out;
+  ASSERT_EQ(EncodePicture(p.view, DefaultCodecParams(), {}, out), Status::kOk);
+  const auto& s = out.stream;
+  ASSERT_GT(s.size(), 400u);
+  EXPECT_EQ(std::string(s.begin(), s.begin() + 8), "QVT2.5aZ");
+  EXPECT_EQ(LoadU16(s.data() + kHeaderLengthOffset), 338);
+  EXPECT_EQ(I16At(s, 8), 0);   // Y dropped
+  EXPECT_EQ(I16At(s, 10), 2);  // I dropped
+  EXPECT_EQ(LoadU16(s.data() + 34), kImageModeColour);
+  EXPECT_EQ(LoadU16(s.data() + 36), 5);
+  // Y's symbol table starts at 346: a count, then that many distinct bytes.
+  const int symbols = s[346];
+  EXPECT_GE(symbols, 2);
+  const HeaderLayout layout = ComputeHeaderLayout(5, 5);
+  const std::uint32_t y_restart = U32At(s, layout.restart_offsets);
+  EXPECT_GT(y_restart, 346u + 1 + symbols);
+  // Planes follow each other; Q ends the file.
+  EXPECT_EQ(U32At(s, 22), out.params.channels_[0].end_offset_);
+  EXPECT_LT(U32At(s, 22), U32At(s, layout.restart_offsets + 4));
+  EXPECT_EQ(U32At(s, 30), s.size());
+  for (int c = 0; c < 3; ++c) {
+    EXPECT_EQ(I16At(s, layout.pixel_offsets + 2 * c), 128);
+    EXPECT_EQ(I16At(s, layout.band_limits + 12 * 15 + 4 * c), out.params.channels_[c].band_max_[15]);
+  }
+}
+
+TEST(EncoderTest, GreyFilesCarryFreshIAndQFields) {
+  const TestPicture p = MakePicture(40, 24, 8);
+  CodecParams settings = DefaultCodecParams();
+  EncodedPicture clean;
+  ASSERT_EQ(EncodePicture(p.view, settings, {}, clean), Status::kOk);
+
+  // Leftovers of an opened file or an earlier colour run must not leak.
+  CodecParams dirty = settings;
+  for (auto& c : dirty.channels_) {
+    c.band_max_.fill(99);
+    c.band_min_.fill(-99);
+    c.pixel_offset_ = 7;
+    c.end_offset_ = 1234;
+    c.restart_offset_ = 77;
+  }
+  EncodedPicture again;
+  ASSERT_EQ(EncodePicture(p.view, dirty, {}, again), Status::kOk);
+  EXPECT_EQ(again.stream, clean.stream);
+
+  const auto& s = clean.stream;
+  EXPECT_EQ(clean.plane_count, 1);
+  EXPECT_TRUE(clean.planes[1].empty());
+  EXPECT_EQ(U32At(s, 22), s.size());
+  EXPECT_EQ(U32At(s, 26), 0u);
+  EXPECT_EQ(U32At(s, 30), 0u);
+  // 24 rows allow only 4 levels; chrominance dropped levels stay 2.
+  EXPECT_EQ(LoadU16(s.data() + 36), 4);
+  EXPECT_EQ(I16At(s, 10), 2);
+  const HeaderLayout layout = ComputeHeaderLayout(5, 4);
+  for (int k = 0; k < SubbandCount(4); ++k) {
+    for (int c = 1; c < 3; ++c) {
+      EXPECT_EQ(I16At(s, layout.band_limits + 12 * k + 4 * c), 0);
+      EXPECT_EQ(I16At(s, layout.band_limits + 12 * k + 4 * c + 2), 0);
+      EXPECT_EQ(LoadU16(s.data() + layout.quant_rows + 6 * k + 2 * c),
+                settings.channels_[c].quant_vector_[k]);
+    }
+  }
+  EXPECT_EQ(U32At(s, layout.restart_offsets + 4), 0u);
+  EXPECT_EQ(I16At(s, layout.pixel_offsets), 128);
+  EXPECT_EQ(I16At(s, layout.pixel_offsets + 2), 0);
+  EXPECT_EQ(I16At(s, layout.pixel_offsets + 4), 0);
+}
+
+TEST(EncoderTest, LevelsAndDroppedLevelsAreLoweredOnTheWorkingCopyOnly) {
+  const TestPicture p = MakePicture(33, 17, 24);
+  CodecParams settings = DefaultCodecParams();
+  settings.quality_factor_ = 5;  // drops 1, 4, 4 levels
+  ASSERT_EQ(DeriveParamsFromQuality(settings), Status::kOk);
+  const CodecParams before = settings;
+  EncodedPicture out;
+  ASSERT_EQ(EncodePicture(p.view, settings, {}, out), Status::kOk);
+  EXPECT_EQ(out.params.total_levels_, 4);
+  EXPECT_EQ(out.params.padded_width_, 48u);
+  EXPECT_EQ(out.params.padded_height_, 32u);
+  EXPECT_EQ(out.params.channels_[0].dropped_levels_, 1);
+  EXPECT_EQ(out.params.channels_[1].dropped_levels_, 3);
+  EXPECT_EQ(LoadU16(out.stream.data() + 36), 4);
+  EXPECT_EQ(I16At(out.stream, 10), 3);
+  EXPECT_EQ(I16At(out.stream, 12), 3);
+  EXPECT_EQ(settings.total_levels_, before.total_levels_);
+  EXPECT_EQ(settings.channels_[1].dropped_levels_, 4);
+  EXPECT_EQ(out.planes[0].width_, 48u);
+}
+
+// Decodes one channel's two segments with the arithmetic decoder and checks
+// them against the coded plane in coding order, markers skipped.
+void ExpectChannelDecodesToPlane(const EncodedPicture& out, int c, std::uint32_t data_start) {
+  const auto& s = out.stream;
+  const ChannelParams& cp = out.params.channels_[c];
+  const int symbols = s[data_start];
+  std::vector<int> values;
+  for (int j = 0; j < symbols; ++j) values.push_back(s[data_start + 1 + j] - 128);
+
+  std::vector<std::int16_t> order;
+  ReorderSubbands(out.planes[c], out.params.total_levels_, order);
+  const std::size_t coded = order.size() >> (2 * cp.dropped_levels_);
+  std::vector<int> expected_first, expected_second;
+  for (std::size_t p = 0; p < coded; ++p) {
+    if (order[p] == kZeroTreeInside) continue;
+    (p < coded / 4 ? expected_first : expected_second).push_back(order[p]);
+  }
+
+  const std::span<const std::uint8_t> file(s.data(), cp.end_offset_);
+  auto decode = [&](std::size_t at) {
+    std::vector<int> got;
+    AdaptiveModel model;
+    model.Start(symbols);
+    ArithmeticDecoder decoder(file, at);
+    decoder.Start();
+    for (;;) {
+      const int symbol = decoder.Decode(model);
+      if (symbol == model.end_symbol() || got.size() > order.size()) break;
+      got.push_back(values[model.character_of(symbol)]);
+      model.Update(symbol);
+    }
+    return got;
+  };
+  EXPECT_EQ(decode(data_start + 1 + symbols), expected_first) << "channel " << c;
+  EXPECT_EQ(decode(cp.restart_offset_), expected_second) << "channel " << c;
+}
+
+TEST(EncoderTest, SegmentsDecodeBackToTheCodedSequence) {
+  const TestPicture p = MakePicture(100, 70, 24, 5);
+  CodecParams settings = DefaultCodecParams();
+  settings.quality_factor_ = 60;
+  ASSERT_EQ(DeriveParamsFromQuality(settings), Status::kOk);
+  EncodedPicture out;
+  ASSERT_EQ(EncodePicture(p.view, settings, {}, out), Status::kOk);
+  std::uint32_t start = static_cast<std::uint32_t>(kHeaderLengthBase +
+                                                   LoadU16(out.stream.data() + kHeaderLengthOffset));
+  for (int c = 0; c < 3; ++c) {
+    ExpectChannelDecodesToPlane(out, c, start);
+    start = out.params.channels_[c].end_offset_;
+  }
+}
+
+TEST(EncoderTest, CodedPlanesHoldOnlySymbolsAndMarkers) {
+  const TestPicture p = MakePicture(80, 80, 24, 3);
+  CodecParams settings = DefaultCodecParams();
+  settings.quality_factor_ = 95;
+  ASSERT_EQ(DeriveParamsFromQuality(settings), Status::kOk);
+  EncodedPicture out;
+  ASSERT_EQ(EncodePicture(p.view, settings, {}, out), Status::kOk);
+  for (int c = 0; c < 3; ++c) {
+    for (const std::int16_t v : out.planes[c].samples_) {
+      ASSERT_GE(v, kZeroTreeRoot);
+      ASSERT_LE(v, kMaxQuantized);
+    }
+  }
+}
+
+TEST(EncoderTest, OutputDoesNotDependOnThreadsOrEarlierRuns) {
+  const TestPicture p = MakePicture(150, 97, 24, 9);
+  const CodecParams settings = DefaultCodecParams();
+  EncodedPicture reference;
+  ASSERT_EQ(EncodePicture(p.view, settings, {}, reference), Status::kOk);
+  for (const int threads : {2, 3, 8}) {
+    EncodeOptions options;
+    options.threads = threads;
+    EncodedPicture out;
+    ASSERT_EQ(EncodePicture(p.view, settings, options, out), Status::kOk);
+    EXPECT_EQ(out.stream, reference.stream) << threads << " threads";
+    EXPECT_EQ(out.params.channels_[2].restart_offset_,
+              reference.params.channels_[2].restart_offset_);
+    EXPECT_EQ(out.planes[1].samples_, reference.planes[1].samples_);
+  }
+  // Reusing an output record from a different picture changes nothing.
+  EncodedPicture reused;
+  const TestPicture grey = MakePicture(50, 50, 8);
+  ASSERT_EQ(EncodePicture(grey.view, settings, {}, reused), Status::kOk);
+  ASSERT_EQ(EncodePicture(p.view, settings, {}, reused), Status::kOk);
+  EXPECT_EQ(reused.stream, reference.stream);
+}
+
+TEST(EncoderTest, ProgressReportsEveryPlaneStageAndCanCancel) {
+  const TestPicture p = MakePicture(40, 40, 24);
+  for (const int threads : {1, 2}) {
+    std::vector<std::pair<int, int>> calls;
+    EncodeOptions options;
+    options.threads = threads;
+    options.progress = [&](int done, int total) {
+      calls.emplace_back(done, total);
+      return true;
+    };
+    EncodedPicture out;
+    ASSERT_EQ(EncodePicture(p.view, DefaultCodecParams(), options, out), Status::kOk);
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back(), std::make_pair(6, 6));
+    for (std::size_t i = 1; i < calls.size(); ++i) EXPECT_GT(calls[i].first, calls[i - 1].first);
+
+    options.progress = [](int, int) { return false; };
+    EXPECT_EQ(EncodePicture(p.view, DefaultCodecParams(), options, out), Status::kCancelled);
+  }
+}
+
+TEST(EncoderTest, ChannelWithAllZeroPlaneListsZeroAndBothMarkers) {
+  // A flat mid-grey picture: every coefficient is 0, so with several levels the
+  // symbol list holds 0, -127 and -126 (the markers are counted though -126
+  // is never coded).
+  TestPicture p = MakePicture(64, 64, 8);
+  std::fill(p.bytes.begin(), p.bytes.end(), std::uint8_t{128});
+  EncodedPicture out;
+  ASSERT_EQ(EncodePicture(p.view, DefaultCodecParams(), {}, out), Status::kOk);
+  const auto& s = out.stream;
+  ASSERT_EQ(s[346], 3);
+  std::vector<int> listed = {s[347] - 128, s[348] - 128, s[349] - 128};
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, (std::vector<int>{-127, -126, 0}));
+  EXPECT_LT(s.size(), 420u);  // a few code bytes per segment
+}
+
+}  // namespace
+}  // namespace varnic::codec

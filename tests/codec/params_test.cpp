@@ -1,0 +1,220 @@
+#include "codec/params.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace varnic::codec {
+namespace {
+
+CodecParams Derived(int quality, int type = 0, int levels = 5) {
+  CodecParams p;
+  p.total_levels_ = static_cast<std::uint16_t>(levels);
+  p.quality_factor_ = static_cast<std::int16_t>(quality);
+  p.image_type_ = static_cast<std::int16_t>(type);
+  EXPECT_EQ(DeriveParamsFromQuality(p), Status::kOk) << "quality " << quality;
+  return p;
+}
+
+struct Dropped {
+  int y, chroma;
+};
+Dropped DroppedAt(int quality) {
+  const CodecParams p = Derived(quality);
+  EXPECT_EQ(p.channels_[1].dropped_levels_, p.channels_[2].dropped_levels_);
+  return {p.channels_[0].dropped_levels_, p.channels_[1].dropped_levels_};
+}
+
+TEST(ParamsTest, StartUpValues) {
+  const CodecParams p = DefaultCodecParams();
+  EXPECT_EQ(p.padded_width_, 32u);
+  EXPECT_EQ(p.padded_height_, 32u);
+  EXPECT_EQ(p.plane_size_, 1024u);
+  EXPECT_EQ(p.channels_[0].dropped_levels_, 0);
+  EXPECT_EQ(p.channels_[1].dropped_levels_, 2);
+  EXPECT_EQ(p.channels_[2].dropped_levels_, 2);
+  const std::uint16_t thresholds[] = {33, 23, 10, 10, 5, 5};
+  for (int l = 0; l < 6; ++l) EXPECT_EQ(p.threshold_vector_[l], thresholds[l]) << l;
+  // Decile 5: Y uses the row starting 6 6 0 12 12 6, I and Q the one with 12 at k = 8.
+  EXPECT_EQ(p.channels_[0].quant_vector_[2], 0);
+  EXPECT_EQ(p.channels_[0].quant_vector_[5], 6);
+  EXPECT_EQ(p.channels_[0].quant_vector_[15], 50);
+  EXPECT_EQ(p.channels_[1].quant_vector_[8], 12);
+  EXPECT_EQ(p.channels_[2].quant_vector_[9], 24);
+  EXPECT_EQ(p.color_quality_, 50);
+}
+
+TEST(ParamsTest, DroppedLevelsChangeAtTheQualityBoundaries) {
+  EXPECT_EQ(DroppedAt(2).y, 2);
+  EXPECT_EQ(DroppedAt(3).y, 1);
+  EXPECT_EQ(DroppedAt(10).y, 1);
+  EXPECT_EQ(DroppedAt(11).y, 0);
+  EXPECT_EQ(DroppedAt(10).chroma, 4);
+  EXPECT_EQ(DroppedAt(11).chroma, 3);
+  EXPECT_EQ(DroppedAt(25).chroma, 3);
+  EXPECT_EQ(DroppedAt(26).chroma, 2);
+  EXPECT_EQ(DroppedAt(50).chroma, 2);
+  EXPECT_EQ(DroppedAt(51).chroma, 1);
+  EXPECT_EQ(DroppedAt(75).chroma, 1);
+  EXPECT_EQ(DroppedAt(76).chroma, 0);
+  EXPECT_EQ(DroppedAt(0).y, 2);
+  EXPECT_EQ(DroppedAt(0).chroma, 4);
+  EXPECT_EQ(DroppedAt(99).y, 0);
+  EXPECT_EQ(DroppedAt(99).chroma, 0);
+}
+
+TEST(ParamsTest, ExtremeQualitiesUseTheirTableRows) {
+  const CodecParams top = Derived(99);
+  for (int l = 0; l <= 5; ++l) EXPECT_EQ(top.threshold_vector_[l], 0);
+  for (int c = 0; c < 3; ++c) {
+    for (int k = 0; k < 18; ++k) EXPECT_EQ(top.channels_[c].quant_vector_[k], 100);
+  }
+  const CodecParams bottom = Derived(0);
+  EXPECT_EQ(bottom.threshold_vector_[0], 200);
+  EXPECT_EQ(bottom.threshold_vector_[1], 180);
+  EXPECT_EQ(bottom.threshold_vector_[2], 150);
+  // Non-monotonic rows are kept as they stand.
+  EXPECT_EQ(Derived(21).threshold_vector_[0], 79);
+  EXPECT_EQ(Derived(54).threshold_vector_[0], 32);
+  EXPECT_EQ(Derived(53).threshold_vector_[0], 31);
+}
+
+TEST(ParamsTest, OnlyOtherTypeLowersSubbandEightAtDecileZero) {
+  EXPECT_EQ(Derived(9, 0).channels_[0].quant_vector_[8], 6);
+  EXPECT_EQ(Derived(5, 0).channels_[0].quant_vector_[8], 6);
+  EXPECT_EQ(Derived(9, 1).channels_[0].quant_vector_[8], 12);
+  EXPECT_EQ(Derived(9, 2).channels_[0].quant_vector_[8], 12);
+  EXPECT_EQ(Derived(10, 0).channels_[0].quant_vector_[8], 12);
+  // Chrominance rows do not depend on the type.
+  EXPECT_EQ(Derived(9, 0).channels_[1].quant_vector_, Derived(9, 2).channels_[1].quant_vector_);
+}
+
+TEST(ParamsTest, DerivationWritesOneRoundMoreThanTheLevels) {
+  CodecParams p;
+  p.total_levels_ = 2;
+  p.quality_factor_ = 50;
+  for (auto& c : p.channels_) c.quant_vector_.fill(999);
+  p.threshold_vector_.fill(999);
+  ASSERT_EQ(DeriveParamsFromQuality(p), Status::kOk);
+  EXPECT_EQ(p.channels_[0].quant_vector_[8], 24);   // 3(L+1) - 1
+  EXPECT_EQ(p.channels_[0].quant_vector_[9], 999);  // beyond: untouched
+  EXPECT_EQ(p.threshold_vector_[2], 10);
+  EXPECT_EQ(p.threshold_vector_[3], 999);
+}
+
+TEST(ParamsTest, OutOfRangeQualityChangesOnlyColourQuality) {
+  for (const int q : {-1, 100, 120}) {
+    CodecParams p = DefaultCodecParams();
+    const CodecParams before = p;
+    p.quality_factor_ = static_cast<std::int16_t>(q);
+    EXPECT_EQ(DeriveParamsFromQuality(p), Status::kQualityOutOfRange);
+    EXPECT_STREQ(message(Status::kQualityOutOfRange), "Quality factor is out of range!");
+    EXPECT_EQ(p.color_quality_, q);
+    EXPECT_EQ(p.threshold_vector_, before.threshold_vector_);
+    EXPECT_EQ(p.channels_[1].dropped_levels_, before.channels_[1].dropped_levels_);
+    EXPECT_EQ(p.channels_[0].quant_vector_, before.channels_[0].quant_vector_);
+  }
+}
+
+TEST(ParamsTest, PaddedSizeRoundsUpToWholeLevels) {
+  CodecParams p;
+  p.total_levels_ = 5;
+  p.image_width_ = 33;
+  p.image_height_ = 64;
+  ComputePaddedSize(p);
+  EXPECT_EQ(p.padded_width_, 64u);
+  EXPECT_EQ(p.padded_height_, 64u);
+  EXPECT_EQ(p.plane_size_, 4096u);
+  p.total_levels_ = 2;
+  p.image_width_ = 3;
+  p.image_height_ = 1;
+  ComputePaddedSize(p);
+  EXPECT_EQ(p.padded_width_, 4u);
+  EXPECT_EQ(p.padded_height_, 4u);
+}
+
+FullSettings ValidSettings(int levels) {
+  FullSettings s;
+  s.total_levels = levels;
+  for (auto& v : s.quant_vectors) v.assign(3 * levels + 1, 10);
+  s.thresholds.assign(levels + 1, 5);
+  return s;
+}
+
+TEST(ParamsTest, ValidatorRefusesEachBadFieldWithItsMessage) {
+  EXPECT_EQ(ValidateFullSettings(ValidSettings(6)), Status::kOk);
+  EXPECT_EQ(ValidateFullSettings(ValidSettings(1)), Status::kOk);
+
+  FullSettings s = ValidSettings(3);
+  s.total_levels = 7;
+  EXPECT_EQ(ValidateFullSettings(s), Status::kTotalLevelsOutOfRange);
+  s.total_levels = 0;
+  EXPECT_EQ(ValidateFullSettings(s), Status::kTotalLevelsOutOfRange);
+
+  s = ValidSettings(3);
+  s.quant_vectors[1].pop_back();  // a short list would zero the low band
+  EXPECT_EQ(ValidateFullSettings(s), Status::kQuantVectorBCount);
+  s = ValidSettings(3);
+  s.thresholds.push_back(1);
+  EXPECT_EQ(ValidateFullSettings(s), Status::kThresholdVectorCount);
+
+  s = ValidSettings(3);
+  s.quant_vectors[2][4] = 126;
+  EXPECT_EQ(ValidateFullSettings(s), Status::kQuantVectorCTooLarge);
+  s.quant_vectors[2][4] = 125;
+  EXPECT_EQ(ValidateFullSettings(s), Status::kOk);
+
+  s.dropped_levels = {3, 0, 0};
+  EXPECT_EQ(ValidateFullSettings(s), Status::kALevelsInvalid);
+  EXPECT_STREQ(message(Status::kALevelsInvalid),
+               "A_levels must be  zero and less than Total Levels!!!");
+  s.dropped_levels = {2, -1, 0};
+  EXPECT_EQ(ValidateFullSettings(s), Status::kBLevelsInvalid);
+  s.dropped_levels = {2, 2, 3};
+  EXPECT_EQ(ValidateFullSettings(s), Status::kCLevelsInvalid);
+  s.dropped_levels = {2, 2, 2};
+  EXPECT_EQ(ValidateFullSettings(s), Status::kOk);
+}
+
+TEST(ParamsTest, NumberListsAcceptAnyWhitespaceAndRefuseOtherCharacters) {
+  std::vector<std::int64_t> out;
+  ASSERT_EQ(ParseNumberList(" 20\t10\n\n 5 \r\n7", NumberListField::kQuantVectorA, out),
+            Status::kOk);
+  EXPECT_EQ(out, (std::vector<std::int64_t>{20, 10, 5, 7}));
+  EXPECT_EQ(ParseNumberList("20 10 x", NumberListField::kQuantVectorB, out),
+            Status::kQuantVectorBNotNumbers);
+  EXPECT_EQ(ParseNumberList("20 1O", NumberListField::kThresholdVector, out),
+            Status::kThresholdVectorNotNumbers);
+  EXPECT_EQ(ParseNumberList("-5", NumberListField::kQuantVectorC, out),
+            Status::kQuantVectorCNotNumbers);
+  ASSERT_EQ(ParseNumberList("", NumberListField::kQuantVectorA, out), Status::kOk);
+  EXPECT_TRUE(out.empty());
+  // Huge numbers stay huge instead of wrapping into range.
+  ASSERT_EQ(ParseNumberList("99999999999999999999999", NumberListField::kQuantVectorA, out),
+            Status::kOk);
+  EXPECT_GT(out.at(0), 125);
+}
+
+TEST(ParamsTest, ApplyStoresAllOrNothing) {
+  CodecParams p = DefaultCodecParams();
+  const CodecParams before = p;
+  FullSettings s = ValidSettings(3);
+  s.dropped_levels = {0, 1, 5};
+  EXPECT_EQ(ApplyFullSettings(s, p), Status::kCLevelsInvalid);
+  EXPECT_EQ(p.total_levels_, before.total_levels_);
+  EXPECT_EQ(p.channels_[1].dropped_levels_, before.channels_[1].dropped_levels_);
+  EXPECT_EQ(p.channels_[0].quant_vector_, before.channels_[0].quant_vector_);
+
+  s.dropped_levels = {0, 1, 2};
+  s.quant_vectors[0][9] = 77;
+  ASSERT_EQ(ApplyFullSettings(s, p), Status::kOk);
+  EXPECT_EQ(p.total_levels_, 3);
+  EXPECT_EQ(p.channels_[2].dropped_levels_, 2);
+  EXPECT_EQ(p.channels_[0].quant_vector_[9], 77);
+  EXPECT_EQ(p.threshold_vector_[3], 5);
+  EXPECT_EQ(p.threshold_vector_[4], 0);
+  EXPECT_EQ(p.padded_width_, 32u);  // 32 is already a multiple of 8
+}
+
+}  // namespace
+}  // namespace varnic::codec

@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "codec/forward_wavelet.h"
+
+namespace varnic::codec {
+namespace {
+
+// A float plane with its own stride, for driving single levels.
+struct FloatPlane {
+  std::uint32_t rows, cols;
+  std::vector<float> v;
+  FloatPlane(std::uint32_t r, std::uint32_t c, float fill = 0.0f)
+      : rows(r), cols(c), v(std::size_t{r} * c, fill) {}
+  float& at(std::uint32_t r, std::uint32_t c) { return v[std::size_t{r} * cols + c]; }
+  void Analyse(std::uint32_t region_rows, std::uint32_t region_cols) {
+    std::vector<float> temp(std::size_t{region_rows} * region_cols);
+    AnalyseLevel(v.data(), cols, region_rows, region_cols, temp.data());
+  }
+};
+
+TEST(WaveletTest, ConstantRegionKeepsOnlyTheLowBand) {
+  FloatPlane p(8, 8, 10.0f);
+  p.Analyse(8, 8);
+  for (std::uint32_t r = 0; r < 8; ++r) {
+    for (std::uint32_t c = 0; c < 8; ++c) {
+      // Vertical DC gain 1, horizontal 2, edges included.
+      EXPECT_EQ(p.at(r, c), (r < 4 && c < 4) ? 20.0f : 0.0f) << r << "," << c;
+    }
+  }
+}
+
+TEST(WaveletTest, VerticalRampGoesToTheBottomLeftBand) {
+  // x[i] = i down 8 rows: vertical low 0.875, 3, 5, 7 (the first sees the
+  // repeated edge: (3 * 1 + 2) * 2 - 3 + 0 = 7, over 8), high 0.25, 0, 0, 0.
+  // Rows are constant, so the horizontal pass doubles the lows and gives no
+  // horizontal detail.
+  FloatPlane p(8, 8);
+  for (std::uint32_t r = 0; r < 8; ++r) {
+    for (std::uint32_t c = 0; c < 8; ++c) p.at(r, c) = static_cast<float>(r);
+  }
+  p.Analyse(8, 8);
+  const float low[4] = {1.75f, 6.0f, 10.0f, 14.0f};
+  const float high[4] = {0.5f, 0.0f, 0.0f, 0.0f};
+  for (std::uint32_t r = 0; r < 4; ++r) {
+    for (std::uint32_t c = 0; c < 4; ++c) {
+      EXPECT_EQ(p.at(r, c), low[r]);
+      EXPECT_EQ(p.at(r, c + 4), 0.0f);  // band h
+      EXPECT_EQ(p.at(r + 4, c), high[r]);  // band v
+      EXPECT_EQ(p.at(r + 4, c + 4), 0.0f);  // band d
+    }
+  }
+}
+
+TEST(WaveletTest, HorizontalRampGoesToTheTopRightBand) {
+  // x[j] = j along 8 columns, 4 rows: vertical pass passes columns through;
+  // horizontal low (s = 1/4): 7/4, 6, 10, 14; horizontal high (t = 1/2): 0.5,
+  // 0, 0, 0.
+  FloatPlane p(4, 8);
+  for (std::uint32_t r = 0; r < 4; ++r) {
+    for (std::uint32_t c = 0; c < 8; ++c) p.at(r, c) = static_cast<float>(c);
+  }
+  p.Analyse(4, 8);
+  const float low[4] = {1.75f, 6.0f, 10.0f, 14.0f};
+  const float high[4] = {0.5f, 0.0f, 0.0f, 0.0f};
+  for (std::uint32_t c = 0; c < 4; ++c) {
+    for (std::uint32_t r = 0; r < 2; ++r) {
+      EXPECT_EQ(p.at(r, c), low[c]);
+      EXPECT_EQ(p.at(r, c + 4), high[c]);
+      EXPECT_EQ(p.at(r + 2, c), 0.0f);
+      EXPECT_EQ(p.at(r + 2, c + 4), 0.0f);
+    }
+  }
+}
+
+TEST(WaveletTest, SecondLevelWorksOnTheTopLeftQuarterOnly) {
+  // Level two transforms the first level's low quarter again and leaves the
+  // first level's detail bands alone.
+  CoefficientPlane samples;
+  ASSERT_EQ(samples.Allocate(8, 8), Status::kOk);
+  for (auto& s : samples.samples_) s = 4;
+  const std::uint16_t thresholds[2] = {0, 0};
+  std::vector<float> out;
+  ASSERT_EQ(TransformToFloat(samples, 2, thresholds, out), Status::kOk);
+  // Level 1: low quarter 8; level 2: low-low of that is 16, its details 0.
+  EXPECT_EQ(out[0], 16.0f);
+  EXPECT_EQ(out[1], 16.0f);
+  EXPECT_EQ(out[2], 0.0f);
+  EXPECT_EQ(out[2 * 8], 0.0f);
+  EXPECT_EQ(out[4], 0.0f);
+}
+
+TEST(WaveletTest, DeadZoneComparesTruncatedMagnitudes) {
+  FloatPlane p(4, 4);
+  p.at(0, 0) = 3.0f;     // low-low: never thresholded
+  p.at(0, 2) = 9.99f;    // h
+  p.at(0, 3) = -10.0f;   // h, stays: |trunc| is not below 10
+  p.at(2, 0) = -9.5f;    // v
+  p.at(3, 3) = 10.5f;    // d
+  ThresholdLevel(p.v.data(), 4, 4, 4, 10);
+  EXPECT_EQ(p.at(0, 0), 3.0f);
+  EXPECT_EQ(p.at(0, 2), 0.0f);
+  EXPECT_EQ(p.at(0, 3), -10.0f);
+  EXPECT_EQ(p.at(2, 0), 0.0f);
+  EXPECT_EQ(p.at(3, 3), 10.5f);
+  ThresholdLevel(p.v.data(), 4, 4, 4, 0);  // threshold 0 changes nothing
+  EXPECT_EQ(p.at(0, 3), -10.0f);
+}
+
+TEST(QuantizerTest, BandGeometryFollowsTheSubbandNumbering) {
+  // 64 x 32 plane (width x height), 3 levels.
+  BandRect v0 = SubbandRect(64, 32, 3, 0);
+  EXPECT_EQ(v0.row, 16u);
+  EXPECT_EQ(v0.col, 0u);
+  EXPECT_EQ(v0.rows, 16u);
+  EXPECT_EQ(v0.cols, 32u);
+  BandRect h1 = SubbandRect(64, 32, 3, 4);
+  EXPECT_EQ(h1.row, 0u);
+  EXPECT_EQ(h1.col, 16u);
+  EXPECT_EQ(h1.rows, 8u);
+  BandRect d2 = SubbandRect(64, 32, 3, 8);
+  EXPECT_EQ(d2.row, 4u);
+  EXPECT_EQ(d2.col, 8u);
+  BandRect low = SubbandRect(64, 32, 3, 9);
+  EXPECT_EQ(low.row, 0u);
+  EXPECT_EQ(low.col, 0u);
+  EXPECT_EQ(low.rows, 4u);
+  EXPECT_EQ(low.cols, 8u);
+}
+
+TEST(QuantizerTest, BandLimitsAreTruncatedExtremes) {
+  std::int16_t max = 0, min = 0;
+  const float mixed[4] = {10.7f, -3.2f, 0.4f, 2.0f};
+  MeasureBand(mixed, 2, {0, 0, 2, 2}, max, min);
+  EXPECT_EQ(max, 10);
+  EXPECT_EQ(min, -3);
+  const float negative[2] = {-5.5f, -2.2f};
+  MeasureBand(negative, 2, {0, 0, 1, 2}, max, min);
+  EXPECT_EQ(max, -2);
+  EXPECT_EQ(min, -5);
+  const float tiny[2] = {0.9f, -0.6f};
+  MeasureBand(tiny, 2, {0, 0, 1, 2}, max, min);
+  EXPECT_EQ(max, 0);
+  EXPECT_EQ(min, 0);
+}
+
+// Quantizes one value in a 1 x 1 band with the given limits and step.
+int QuantizeOne(float f, std::int16_t band_max, std::int16_t band_min, std::uint16_t step) {
+  CoefficientPlane out;
+  EXPECT_EQ(out.Allocate(1, 1), Status::kOk);
+  out.at(0, 0) = 55;
+  QuantizeBand(out, &f, band_max, band_min, {0, 0, 1, 1}, step);
+  return out.at(0, 0);
+}
+
+TEST(QuantizerTest, RoundsHalvesAwayFromZero) {
+  EXPECT_EQ(QuantizeOne(5.0f, 200, -100, 40), 1);    // 5 * 0.2 + 0.5 = 1.5
+  EXPECT_EQ(QuantizeOne(2.4f, 200, -100, 40), 0);    // 0.98
+  EXPECT_EQ(QuantizeOne(-2.5f, 200, -100, 40), -1);  // -1.0 - 0.5
+  EXPECT_EQ(QuantizeOne(2.0f, 4, -4, 1), 1);         // exactly one half
+  EXPECT_EQ(QuantizeOne(-2.0f, 4, -4, 1), -1);
+  EXPECT_EQ(QuantizeOne(10.7f, 10, -10, 100), 107);  // can exceed the step
+  EXPECT_EQ(QuantizeOne(0.0f, 10, -10, 100), 0);
+  EXPECT_EQ(QuantizeOne(-0.0f, 10, -10, 100), 0);
+}
+
+TEST(QuantizerTest, ZeroStepOrZeroLimitGivesZero) {
+  EXPECT_EQ(QuantizeOne(50.0f, 60, -60, 0), 0);
+  EXPECT_EQ(QuantizeOne(0.8f, 0, -5, 100), 0);   // positive side has M = 0
+  EXPECT_EQ(QuantizeOne(-0.8f, 5, 0, 100), 0);   // negative side has m = 0
+}
+
+TEST(QuantizerTest, ClampsClearOfTheMarkers) {
+  // Largest value 1.9 gives M = 1, so 1.9 scales to 237.5 + 0.5.
+  EXPECT_EQ(QuantizeOne(1.9f, 1, -1, 125), 127);
+  EXPECT_EQ(QuantizeOne(-1.9f, 1, -1, 125), -125);
+  EXPECT_EQ(QuantizeOne(-1.0f, 1, -1, 125), -125);
+  EXPECT_EQ(QuantizeOne(-1.0f, 1, -1, 124), -124);
+}
+
+TEST(QuantizerTest, ChannelRecordsLimitsOfEveryBand) {
+  // 8 x 8 plane, 1 level: low band 4 x 4 top-left, h top-right, v
+  // bottom-left, d bottom-right.
+  CoefficientPlane out;
+  ASSERT_EQ(out.Allocate(8, 8), Status::kOk);
+  std::vector<float> f(64, 0.0f);
+  f[0] = 50.5f;           // low band max
+  f[1] = -20.25f;         // low band min
+  f[6] = 8.0f;            // h: row 0, column 6
+  f[5 * 8 + 1] = -4.0f;   // v: row 5, column 1
+  f[7 * 8 + 7] = 0.5f;    // d: below 1, so its max is 0
+  ChannelParams channel;
+  channel.quant_vector_[0] = 10;  // v
+  channel.quant_vector_[1] = 10;  // h
+  channel.quant_vector_[2] = 10;  // d
+  channel.quant_vector_[3] = 100; // low
+  QuantizeChannel(out, f.data(), 1, channel);
+  EXPECT_EQ(channel.band_max_[3], 50);
+  EXPECT_EQ(channel.band_min_[3], -20);
+  EXPECT_EQ(channel.band_max_[1], 8);
+  EXPECT_EQ(channel.band_min_[1], 0);
+  EXPECT_EQ(channel.band_max_[0], 0);
+  EXPECT_EQ(channel.band_min_[0], -4);
+  EXPECT_EQ(channel.band_max_[2], 0);
+  EXPECT_EQ(out.at(0, 0), 101);   // 50.5 * 2 + 0.5 = 101.5
+  EXPECT_EQ(out.at(0, 1), -101);  // -20.25 * 5 - 0.5 = -101.75
+  EXPECT_EQ(out.at(0, 6), 10);
+  EXPECT_EQ(out.at(5, 1), -10);
+  EXPECT_EQ(out.at(7, 7), 0);
+}
+
+}  // namespace
+}  // namespace varnic::codec
