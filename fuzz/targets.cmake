@@ -4,7 +4,7 @@
 set(VARNIC_FUZZ_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 # name -> libraries; the source is fuzz/<name>_fuzzer.cpp, the seeds fuzz/corpus/<name>/
-set(VARNIC_FUZZ_LIBS_cod_decode   varnic_api)
+set(VARNIC_FUZZ_LIBS_cod_decode   varnic)
 set(VARNIC_FUZZ_LIBS_bmp_read     varnic_imagefile)
 set(VARNIC_FUZZ_LIBS_tga_read     varnic_imagefile)
 set(VARNIC_FUZZ_LIBS_png_read     varnic_cli_io)

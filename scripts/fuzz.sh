@@ -87,7 +87,6 @@ run_all() {
   shift 2
   local names
   read -r -a names <<<"$(targets "$@")"
-  local scratch
   scratch=$(mktemp -d)
   trap 'rm -rf "$scratch"' EXIT
   local failed=0
