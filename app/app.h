@@ -1,0 +1,190 @@
+// The desktop program: the one AppState and CodecParams of a run, start-up, the main window's
+// command dispatch (menu commands and the commands it sends itself: 42 decode, 64 second step of
+// the stretch commands, 106 Compress before Save), the menu rule sets, painting of the main and
+// source-image windows, and the dialogs. Works over any platform backend.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "codec/params.h"
+#include "codec/picture_geometry.h"
+#include "decoder/decoder.h"
+#include "imagefile/imagefile.h"
+#include "platform/platform.h"
+
+namespace varnic::app {
+
+// Values of AppState::display_mode_ besides the image modes 61, 62 and 622 (actual size).
+inline constexpr std::uint32_t kDisplayStretched = 64;
+// AppState::eight_bit_display_.
+inline constexpr std::uint32_t kEightBitOn = 263;
+inline constexpr std::uint32_t kEightBitOff = 264;
+
+// Where the Compress command writes its progress texts, client coordinates.
+inline constexpr int kProgressX = 133;
+inline constexpr int kCompressingY = 100;
+inline constexpr int kReconstructingY = 140;
+
+// Start-up frames of the two windows, pixels.
+inline constexpr platform::Rect kMainWindowFrame{10, 30, 400, 300};
+inline constexpr platform::Rect kSourceWindowFrame{100, 30, 400, 300};
+
+// The comment field holds 2047 bytes and a terminator.
+inline constexpr std::size_t kMaxCommentBytes = 2047;
+
+enum class MenuRules { kPicture, kCompressedFile, kPalettePicture };
+
+struct AppState {
+  // Layout of the current picture's buffers.
+  std::uint16_t bits_per_pixel_ = 24;  // 24 or 8
+  codec::RowGeometry geometry_;
+
+  // Picture buffers, rows bottom-up and padded to 4 bytes. Empty means none.
+  std::vector<std::uint8_t> picture_buffer_;       // drawn in the main window
+  std::vector<std::uint8_t> index_buffer_;         // its 8-bit version
+  std::vector<std::uint8_t> source_buffer_;        // the picture as read
+  std::vector<std::uint8_t> source_index_buffer_;  // its 8-bit version
+  decoder::PlaneSet planes_;                       // Y, I, Q coefficients
+  std::vector<std::uint8_t> compressed_stream_;    // the last Compress's file bytes
+
+  // A compressed file between its open and its decode (command 42); its header already
+  // validated.
+  std::optional<imagefile::CompressedFile> pending_file_;
+  std::optional<decoder::FileHeader> pending_header_;
+
+  std::uint32_t display_mode_ = 0;    // 61/62 actual size, 64 stretched, other: draw nothing
+  std::uint16_t display_width_ = 0;   // size of the stretched drawing
+  std::uint16_t display_height_ = 0;
+  std::uint32_t eight_bit_display_ = kEightBitOff;
+  std::uint32_t fs_dithering_ = 1;
+  std::uint32_t incremental_display_ = 1;
+  std::uint32_t encoder_reconstruction_ = 0;
+
+  imagefile::DisplayHeader display_header_;  // main window
+  imagefile::DisplayHeader source_header_;   // source-image window
+  imagefile::DisplayHeader preview_header_;  // previews of the incremental reconstruction
+
+  decoder::Magic header_magic_ = decoder::kCurrentMagic;
+  std::string comment_;  // UTF-8 bytes, at most kMaxCommentBytes
+  std::uint32_t compressed_ready_ = 0;
+  std::uint32_t compressed_size_ = 0;
+  std::string file_title_;
+
+  float entropy_decode_time_ = 0.0f;
+  float wavelet_time_ = 0.0f;
+  float colour_quant_time_ = 0.0f;
+  float total_time_ = 0.0f;
+  codec::ClockReading start_clock_;
+  codec::ClockReading end_clock_;
+};
+
+class Application {
+ public:
+  explicit Application(platform::Platform& platform);
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+  ~Application();
+
+  // Creates the windows, sets every default, tests the screen depth and shows the main window.
+  void start();
+
+  // Runs one command of the main window to its end (menu commands and 42, 64, 106).
+  void dispatch(int command);
+
+  AppState& state() { return state_; }
+  const AppState& state() const { return state_; }
+  codec::CodecParams& params() { return params_; }
+  const codec::CodecParams& params() const { return params_; }
+
+  platform::Window& main_window() { return *main_window_; }
+  platform::Window& source_window() { return *source_window_; }
+  platform::Menu& menu() { return *main_window_->menu(); }
+
+  // The operations the commands are made of, reachable for the dialogs and the tests.
+  int compress();
+  int decode_compressed_file();
+  void fit_window_to_client(platform::Window& window, int width, int height);
+  void apply_menu_rules(MenuRules rules);
+  std::uint16_t convert_to_8bit();
+
+  // Decoding and picture files refuse declared sizes above this many pixels.
+  void set_pixel_limit(std::uint64_t pixels) { pixel_limit_ = pixels; }
+
+  // Painting of the two windows; the backends call them through the window handlers.
+  void paint_main(platform::Surface& surface);
+  void paint_source(platform::Surface& surface);
+
+  // Draws the main window's picture while the reconstruction runs (one call per level).
+  void show_preview(const std::vector<std::uint8_t>& pixels, int width, int height, int bits_per_pixel);
+
+ private:
+  class MainHandler;
+  class SourceHandler;
+
+  void initialise_state();
+  void on_main_size(int width, int height);
+  void destroy_main();
+
+  int open_file(int command);
+  int open_picture(int command, const platform::FileChoice& choice);
+  int open_compressed(const platform::FileChoice& choice);
+  int install_picture(imagefile::Picture&& picture);
+  int save_file(int kind);
+  void set_title_for_file();
+  void recompute_geometry();
+  void reset_times();
+  void release_planes();
+  imagefile::Picture current_picture() const;
+
+  void command_stretch_up();
+  void command_stretch_down();
+  void command_double_size();
+  void command_half_size();
+  void command_normal();
+  void command_resize();
+  void command_eight_bit();
+  void command_toggle(std::uint32_t& flag, int item);
+  void command_properties();
+  void command_easy_setup();
+  void command_master_setup();
+  void command_comments();
+  void command_about();
+  void command_help();
+
+  int run_dialog(const char* name, platform::DialogController& controller);
+  void message(std::string_view text, std::string_view caption);
+  codec::ClockReading now() const;
+
+  platform::Platform& platform_;
+  AppState state_;
+  codec::CodecParams params_;
+  std::uint64_t pixel_limit_ = imagefile::kDefaultPixelLimit;
+  std::unique_ptr<MainHandler> main_handler_;
+  std::unique_ptr<SourceHandler> source_handler_;
+  platform::Window* main_window_ = nullptr;
+  platform::Window* source_window_ = nullptr;
+};
+
+// Formats for the information dialog, one text per value field, in the dialog's field order.
+struct InformationTexts {
+  std::string file_name, original, display, compressed, decompressed, ratio, total, entropy, wavelet, colour;
+};
+InformationTexts format_information(const AppState& state, const codec::CodecParams& params);
+
+// Display-size arithmetic of the display commands: the product truncated toward zero and kept
+// within 16 bits (a result above 65535 is clamped rather than wrapped).
+std::uint16_t scale_display_size(std::uint16_t size, double factor);
+
+// Decimal conversion as the Resize dialog reads its fields: leading blanks skipped, an optional
+// sign, digits up to the first other character; no digits give 0. Saturates far outside 32 bits.
+long long parse_leading_integer(std::string_view text);
+
+// Cuts a UTF-8 text to at most max_bytes bytes without splitting a character.
+std::string cut_utf8(std::string_view text, std::size_t max_bytes);
+
+}  // namespace varnic::app

@@ -1,0 +1,540 @@
+// The display, option and help commands and the dialogs behind them.
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <string>
+
+#include "app/app.h"
+#include "resources/resources.h"
+
+namespace varnic::app {
+
+namespace cmd = resources;
+namespace id = resources::control;
+
+namespace {
+
+std::string format_int(long long value) { return std::to_string(value); }
+
+// Every value followed by one blank.
+std::string format_number_list(const std::uint16_t* values, int count) {
+  std::string out;
+  for (int i = 0; i < count; ++i) out += std::to_string(values[i]) + " ";
+  return out;
+}
+
+bool valid_utf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    std::size_t extra = 0;
+    std::uint32_t code = 0;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      extra = 1;
+      code = c & 0x1Fu;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2;
+      code = c & 0x0Fu;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3;
+      code = c & 0x07u;
+    } else {
+      return false;
+    }
+    if (i + extra >= text.size()) return false;
+    for (std::size_t k = 1; k <= extra; ++k) {
+      const auto cc = static_cast<unsigned char>(text[i + k]);
+      if ((cc & 0xC0) != 0x80) return false;
+      code = (code << 6) | (cc & 0x3Fu);
+    }
+    static constexpr std::uint32_t kMinimum[4] = {0, 0x80, 0x800, 0x10000};
+    if (code < kMinimum[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+// Bytes that are not UTF-8 (comments written by other programs) are shown as Latin-1.
+std::string displayable_comment(const std::string& comment) {
+  if (valid_utf8(comment)) return comment;
+  std::string out;
+  for (char ch : comment) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x80) {
+      out += ch;
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// Display sizes typed by the user: a negative number stores 0, otherwise the low 16 bits.
+std::uint16_t typed_display_size(std::string_view text) {
+  const long long value = parse_leading_integer(text);
+  return value < 0 ? 0 : static_cast<std::uint16_t>(value & 0xFFFF);
+}
+
+class ResizeController final : public platform::DialogController {
+ public:
+  explicit ResizeController(AppState& state) : state_(state) {}
+  void on_init(platform::Dialog& d) override {
+    d.set_text(id::kResizeWidth, format_int(state_.display_width_));
+    d.set_text(id::kResizeHeight, format_int(state_.display_height_));
+  }
+  void on_command(platform::Dialog& d, int control) override {
+    if (control == id::kOk) {
+      state_.display_width_ = typed_display_size(d.text(id::kResizeWidth, 79));
+      state_.display_height_ = typed_display_size(d.text(id::kResizeHeight, 79));
+      d.end(0);
+    } else if (control == id::kCancel) {
+      d.end(0);
+    }
+  }
+
+ private:
+  AppState& state_;
+};
+
+class CommentsController final : public platform::DialogController {
+ public:
+  explicit CommentsController(AppState& state) : state_(state) {}
+  void on_init(platform::Dialog& d) override { d.set_text(id::kCommentText, displayable_comment(state_.comment_)); }
+  void on_command(platform::Dialog& d, int control) override {
+    if (control == id::kOk) {
+      state_.comment_ = d.text(id::kCommentText, kMaxCommentBytes);
+      d.end(0);
+    } else if (control == id::kCancel) {
+      d.end(0);
+    }
+  }
+
+ private:
+  AppState& state_;
+};
+
+class AboutController final : public platform::DialogController {
+ public:
+  void on_init(platform::Dialog&) override {}
+  // Only the OK button closes it; Escape does nothing.
+  void on_command(platform::Dialog& d, int control) override {
+    if (control == id::kOk) d.end(0);
+  }
+};
+
+class InformationController final : public platform::DialogController {
+ public:
+  explicit InformationController(InformationTexts texts) : texts_(std::move(texts)) {}
+  void on_init(platform::Dialog& d) override {
+    d.set_text(id::kInfoFileName, texts_.file_name);
+    d.set_text(id::kInfoCompressed, texts_.compressed);
+    d.set_text(id::kInfoDecompressed, texts_.decompressed);
+    d.set_text(id::kInfoOriginal, texts_.original);
+    d.set_text(id::kInfoDisplay, texts_.display);
+    d.set_text(id::kInfoRatio, texts_.ratio);
+    d.set_text(id::kInfoTotalTime, texts_.total);
+    d.set_text(id::kInfoEntropyTime, texts_.entropy);
+    d.set_text(id::kInfoWaveletTime, texts_.wavelet);
+    d.set_text(id::kInfoColourTime, texts_.colour);
+  }
+  void on_command(platform::Dialog& d, int control) override {
+    if (control == id::kOk) d.end(0);
+  }
+
+ private:
+  InformationTexts texts_;
+};
+
+class EasySetupController final : public platform::DialogController {
+ public:
+  EasySetupController(Application& app) : app_(app), params_(app.params()) {}
+
+  void on_init(platform::Dialog& d) override {
+    d.set_scroll_range(id::kQualityBar, codec::kMinQuality, codec::kMaxQuality);
+    d.set_scroll_range(id::kColourBar, codec::kMinQuality, codec::kMaxQuality);
+    d.set_scroll_position(id::kQualityBar, params_.quality_factor_);
+    d.set_scroll_position(id::kColourBar, params_.color_quality_);
+    d.set_text(id::kQualityEdit, format_int(params_.quality_factor_));
+    d.set_text(id::kColourEdit, format_int(params_.color_quality_));
+    d.combo_insert(id::kImageType, 0, "Other");
+    d.combo_insert(id::kImageType, 1, "Landscape");
+    d.combo_insert(id::kImageType, 2, "Faces");
+    d.combo_select(id::kImageType, 0);
+  }
+
+  void on_scroll(platform::Dialog& d, const platform::ScrollEvent& e) override {
+    std::int16_t* field = nullptr;
+    int edit = 0;
+    if (e.control == id::kQualityBar) {
+      field = &params_.quality_factor_;
+      edit = id::kQualityEdit;
+    } else if (e.control == id::kColourBar) {
+      field = &params_.color_quality_;
+      edit = id::kColourEdit;
+    } else {
+      return;
+    }
+    int step = 0;
+    switch (e.code) {
+      case platform::ScrollCode::kLineLeft: step = -1; break;
+      case platform::ScrollCode::kLineRight: step = 1; break;
+      case platform::ScrollCode::kPageLeft: step = -10; break;
+      case platform::ScrollCode::kPageRight: step = 10; break;
+      case platform::ScrollCode::kLeftEnd: step = -10; break;
+      case platform::ScrollCode::kRightEnd: step = 10; break;
+      case platform::ScrollCode::kThumbPosition:
+      case platform::ScrollCode::kThumbTrack: {
+        const int width = e.client_width > 0 ? e.client_width : 1;
+        const int position = static_cast<int>(e.pointer_x * 100.0 / width);
+        step = position - *field;
+        break;
+      }
+      case platform::ScrollCode::kOther: break;
+    }
+    move_to(d, e.control, edit, *field + step);
+  }
+
+  // A whole number 0..99 typed into the quality edit moves the slider there.
+  void on_text_changed(platform::Dialog& d, int control) override {
+    if (control != id::kQualityEdit) return;
+    const std::string text = d.text(control, 80);
+    std::size_t begin = text.find_first_not_of(" \t");
+    std::size_t end = text.find_last_not_of(" \t");
+    if (begin == std::string::npos) return;
+    const std::string digits = text.substr(begin, end - begin + 1);
+    if (digits.empty() || digits.size() > 2 || digits.find_first_not_of("0123456789") != std::string::npos) return;
+    const int value = std::stoi(digits);
+    params_.quality_factor_ = static_cast<std::int16_t>(value);
+    d.set_scroll_position(id::kQualityBar, value);
+  }
+
+  void on_command(platform::Dialog& d, int control) override {
+    if (control == id::kEasyOk) {
+      if (!take_image_type(d)) return;
+      params_.quality_factor_ = typed_quality(d.text(id::kQualityEdit, 80));
+      params_.color_quality_ = typed_quality(d.text(id::kColourEdit, 80));
+      const codec::Status status = codec::DeriveParamsFromQuality(params_);
+      if (status == codec::Status::kOk) {
+        d.end(0);
+      } else {
+        d.message_box(codec::message(status), "ERROR");
+      }
+    } else if (control == id::kEasyTest) {
+      if (!take_image_type(d)) return;
+      test(d);
+    } else if (control == id::kEasyReset) {
+      // The controls are not refreshed and keep showing what they showed; the compression uses
+      // quality 50 and "Other" whatever the list shows.
+      params_.quality_factor_ = 50;
+      params_.color_quality_ = 50;
+      params_.image_type_ = 0;
+      test(d);
+    } else if (control == id::kCancel) {
+      d.end(0);
+    }
+  }
+
+ private:
+  void move_to(platform::Dialog& d, int bar, int edit, int value) {
+    const int clamped = std::clamp(value, codec::kMinQuality, codec::kMaxQuality);
+    if (bar == id::kQualityBar) params_.quality_factor_ = static_cast<std::int16_t>(clamped);
+    if (bar == id::kColourBar) params_.color_quality_ = static_cast<std::int16_t>(clamped);
+    d.set_scroll_position(bar, clamped);
+    d.set_text(edit, format_int(clamped));
+  }
+
+  bool take_image_type(platform::Dialog& d) {
+    const int selection = d.combo_selection(id::kImageType);
+    if (selection < 0 || selection > 2) {
+      d.message_box("Image type wrong!!!", "ERROR");
+      return false;
+    }
+    params_.image_type_ = static_cast<std::int16_t>(selection);
+    return true;
+  }
+
+  // Out-of-range numbers stay out of range (they are not wrapped into 16 bits) so that the
+  // derivation refuses them.
+  static std::int16_t typed_quality(std::string_view text) {
+    const long long value = parse_leading_integer(text);
+    return static_cast<std::int16_t>(std::clamp<long long>(value, -32768, 32767));
+  }
+
+  void test(platform::Dialog& d) {
+    const codec::Status status = codec::DeriveParamsFromQuality(params_);
+    if (status != codec::Status::kOk) {
+      d.message_box(codec::message(status), "ERROR");
+      return;
+    }
+    app_.dispatch(cmd::kCmdCompress);
+  }
+
+  Application& app_;
+  codec::CodecParams& params_;
+};
+
+// Reads up to `count` whitespace-separated numbers for the hidden mask fields, which nothing but
+// this dialog uses: missing numbers are 0, anything unreadable ends the list.
+void parse_mask_list(const std::string& text, int count, std::array<std::uint16_t, codec::kMaxSubbands>& out) {
+  std::array<std::uint16_t, codec::kMaxSubbands> values{};
+  std::size_t p = 0;
+  for (int n = 0; n < count && n < codec::kMaxSubbands; ++n) {
+    while (p < text.size() && std::isspace(static_cast<unsigned char>(text[p]))) ++p;
+    if (p >= text.size() || !std::isdigit(static_cast<unsigned char>(text[p]))) break;
+    long long v = 0;
+    while (p < text.size() && std::isdigit(static_cast<unsigned char>(text[p]))) {
+      v = std::min<long long>(v * 10 + (text[p] - '0'), 65535);
+      ++p;
+    }
+    values[static_cast<std::size_t>(n)] = static_cast<std::uint16_t>(v);
+  }
+  out = values;
+}
+
+class MasterSetupController final : public platform::DialogController {
+ public:
+  MasterSetupController(AppState& state, codec::CodecParams& params, bool picture_loaded)
+      : state_(state), params_(params), picture_loaded_(picture_loaded) {}
+
+  void on_init(platform::Dialog& d) override {
+    const int levels = params_.total_levels_;
+    const int subbands = codec::SubbandCount(levels);
+    d.set_text(id::kSetupStretchWidth, format_int(state_.display_width_));
+    d.set_text(id::kSetupStretchHeight, format_int(state_.display_height_));
+    d.set_text(id::kSetupImageWidth, format_int(params_.image_width_));
+    d.set_text(id::kSetupImageHeight, format_int(params_.image_height_));
+    d.set_text(id::kSetupALevels, format_int(params_.channels_[0].dropped_levels_));
+    d.set_text(id::kSetupBLevels, format_int(params_.channels_[1].dropped_levels_));
+    d.set_text(id::kSetupCLevels, format_int(params_.channels_[2].dropped_levels_));
+    d.set_text(id::kSetupTotalLevels, format_int(levels));
+    static constexpr int kVectors[3] = {id::kSetupVectorA, id::kSetupVectorB, id::kSetupVectorC};
+    static constexpr int kMasks[3] = {id::kSetupMaskY, id::kSetupMaskI, id::kSetupMaskQ};
+    for (int c = 0; c < 3; ++c) {
+      const auto& channel = params_.channels_[static_cast<std::size_t>(c)];
+      d.set_text(kVectors[c], format_number_list(channel.quant_vector_.data(), subbands));
+      d.set_text(kMasks[c], format_number_list(channel.mask_factor_.data(), subbands));
+    }
+    d.set_text(id::kSetupThresholds, format_number_list(params_.threshold_vector_.data(), std::min(levels + 1, codec::kThresholdEntries)));
+    d.set_text(id::kSetupUsingMask, format_int(params_.using_mask_));
+    if (params_.using_mask_ != 0) d.set_text(id::kSetupMaskThresholds, params_.mask_threshold_text_);
+  }
+
+  void on_command(platform::Dialog& d, int control) override {
+    if (control == id::kCancel) {
+      d.end(0);
+      return;
+    }
+    if (control != id::kOk) return;
+
+    // Everything is read and checked before anything is stored.
+    codec::FullSettings settings;
+    settings.total_levels = parse_leading_integer(d.text(id::kSetupTotalLevels, 80));
+    settings.dropped_levels[0] = parse_leading_integer(d.text(id::kSetupALevels, 80));
+    settings.dropped_levels[1] = parse_leading_integer(d.text(id::kSetupBLevels, 80));
+    settings.dropped_levels[2] = parse_leading_integer(d.text(id::kSetupCLevels, 80));
+    if (settings.total_levels < codec::kMinLevels || settings.total_levels > codec::kMaxLevels) {
+      return refuse(d, codec::Status::kTotalLevelsOutOfRange);
+    }
+    static constexpr int kVectors[3] = {id::kSetupVectorA, id::kSetupVectorB, id::kSetupVectorC};
+    static constexpr codec::NumberListField kFields[3] = {codec::NumberListField::kQuantVectorA,
+                                                          codec::NumberListField::kQuantVectorB,
+                                                          codec::NumberListField::kQuantVectorC};
+    for (int c = 0; c < 3; ++c) {
+      const codec::Status s = codec::ParseNumberList(d.text(kVectors[c], 200), kFields[c], settings.quant_vectors[static_cast<std::size_t>(c)]);
+      if (s != codec::Status::kOk) return refuse(d, s);
+    }
+    const std::string threshold_text = d.text(id::kSetupThresholds, 200);
+    {
+      const codec::Status s = codec::ParseNumberList(threshold_text, codec::NumberListField::kThresholdVector, settings.thresholds);
+      if (s != codec::Status::kOk) return refuse(d, s);
+    }
+    {
+      const codec::Status s = codec::ValidateFullSettings(settings);
+      if (s != codec::Status::kOk) return refuse(d, s);
+    }
+    const long long width = parse_leading_integer(d.text(id::kSetupImageWidth, 80));
+    const long long height = parse_leading_integer(d.text(id::kSetupImageHeight, 80));
+    // The picture buffers are laid out for the picture's size: with a picture loaded the hidden
+    // size fields cannot change it.
+    const bool size_ok = picture_loaded_
+                             ? (width == static_cast<long long>(params_.image_width_) && height == static_cast<long long>(params_.image_height_))
+                             : (width >= 1 && width <= imagefile::kMaxSide && height >= 1 && height <= imagefile::kMaxSide);
+    if (!size_ok) {
+      d.message_box("imagewidth and Imageheight must give the picture's size!!!", "ERROR");
+      return;
+    }
+
+    codec::CodecParams updated = params_;
+    {
+      const codec::Status s = codec::ApplyFullSettings(settings, updated);
+      if (s != codec::Status::kOk) return refuse(d, s);
+    }
+    updated.image_width_ = static_cast<std::uint32_t>(width);
+    updated.image_height_ = static_cast<std::uint32_t>(height);
+    const int subbands = codec::SubbandCount(static_cast<int>(settings.total_levels));
+    static constexpr int kMasks[3] = {id::kSetupMaskY, id::kSetupMaskI, id::kSetupMaskQ};
+    for (int c = 0; c < 3; ++c) parse_mask_list(d.text(kMasks[c], 200), subbands, updated.channels_[static_cast<std::size_t>(c)].mask_factor_);
+    updated.using_mask_ = static_cast<std::int32_t>(std::clamp<long long>(parse_leading_integer(d.text(id::kSetupUsingMask, 80)), -32768, 32767));
+    updated.threshold_text_ = cut_utf8(threshold_text, 50);
+    if (updated.using_mask_ != 0) updated.mask_threshold_text_ = d.text(id::kSetupMaskThresholds, 50);
+    codec::ComputePaddedSize(updated);
+
+    params_ = updated;
+    state_.display_width_ = typed_display_size(d.text(id::kSetupStretchWidth, 80));
+    state_.display_height_ = typed_display_size(d.text(id::kSetupStretchHeight, 80));
+    d.end(0);
+  }
+
+ private:
+  void refuse(platform::Dialog& d, codec::Status status) { d.message_box(codec::message(status), "ERROR"); }
+
+  AppState& state_;
+  codec::CodecParams& params_;
+  bool picture_loaded_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+InformationTexts format_information(const AppState& state, const codec::CodecParams& params) {
+  InformationTexts t;
+  char buffer[128];
+  t.file_name = state.file_title_;
+  std::snprintf(buffer, sizeof buffer, "%d X %d", static_cast<int>(params.image_width_), static_cast<int>(params.image_height_));
+  t.original = buffer;
+  std::snprintf(buffer, sizeof buffer, "%d X %d", static_cast<int>(state.display_width_), static_cast<int>(state.display_height_));
+  t.display = buffer;
+  std::snprintf(buffer, sizeof buffer, "%lu(Bytes)", static_cast<unsigned long>(state.compressed_size_));
+  t.compressed = buffer;
+  std::snprintf(buffer, sizeof buffer, "%lu(Bytes)", static_cast<unsigned long>(state.geometry_.picture_bytes));
+  t.decompressed = buffer;
+  if (state.compressed_size_ == 0) {
+    t.ratio = "--- (:1)";  // nothing compressed or opened: no ratio to show
+  } else {
+    const double bitmap_file = static_cast<double>(state.geometry_.picture_bytes) + 54.0 +
+                               4.0 * static_cast<double>(state.display_header_.info_.colours_used_);
+    std::snprintf(buffer, sizeof buffer, "%2.1f (:1)", bitmap_file / static_cast<double>(state.compressed_size_));
+    t.ratio = buffer;
+  }
+  auto seconds = [&](float value) {
+    std::snprintf(buffer, sizeof buffer, "%2.2f(second)", static_cast<double>(value));
+    return std::string(buffer);
+  };
+  t.total = seconds(state.total_time_);
+  t.entropy = seconds(state.entropy_decode_time_);
+  t.wavelet = seconds(state.wavelet_time_);
+  t.colour = seconds(state.colour_quant_time_);
+  return t;
+}
+
+int Application::run_dialog(const char* name, platform::DialogController& controller) {
+  const platform::DialogTemplate* dialog = resources::find_dialog(name);
+  if (dialog == nullptr) return -1;
+  return platform_.run_dialog(*dialog, controller);
+}
+
+void Application::command_stretch_up() {
+  state_.display_width_ = scale_display_size(state_.display_width_, 1.2222222222222223);
+  state_.display_height_ = scale_display_size(state_.display_height_, 1.2222222222222223);
+  dispatch(cmd::kCmdStretchDown);
+}
+
+void Application::command_stretch_down() {
+  state_.display_mode_ = kDisplayStretched;
+  state_.display_width_ = scale_display_size(state_.display_width_, 0.9);
+  state_.display_height_ = scale_display_size(state_.display_height_, 0.9);
+  fit_window_to_client(*main_window_, state_.display_width_, state_.display_height_);
+  main_window_->invalidate(true);
+}
+
+void Application::command_half_size() {
+  state_.display_width_ = scale_display_size(state_.display_width_, 0.5555555555555556);
+  state_.display_height_ = scale_display_size(state_.display_height_, 0.5555555555555556);
+  dispatch(cmd::kCmdStretchDown);
+}
+
+void Application::command_double_size() {
+  state_.display_mode_ = kDisplayStretched;
+  state_.display_width_ = scale_display_size(state_.display_width_, 2.0);
+  state_.display_height_ = scale_display_size(state_.display_height_, 2.0);
+  fit_window_to_client(*main_window_, state_.display_width_, state_.display_height_);
+  main_window_->invalidate(true);
+}
+
+void Application::command_normal() {
+  state_.display_mode_ = params_.image_mode_;
+  state_.display_width_ = static_cast<std::uint16_t>(params_.image_width_);
+  state_.display_height_ = static_cast<std::uint16_t>(params_.image_height_);
+  fit_window_to_client(*main_window_, static_cast<int>(params_.image_width_), static_cast<int>(params_.image_height_));
+  main_window_->invalidate(true);
+}
+
+void Application::command_resize() {
+  ResizeController controller(state_);
+  (void)run_dialog("RESIZE", controller);
+  state_.display_mode_ = kDisplayStretched;
+  fit_window_to_client(*main_window_, state_.display_width_, state_.display_height_);
+  main_window_->invalidate(true);
+}
+
+void Application::command_eight_bit() {
+  if (state_.eight_bit_display_ == kEightBitOff) {
+    state_.start_clock_ = now();
+    (void)convert_to_8bit();
+    state_.end_clock_ = now();
+    state_.eight_bit_display_ = kEightBitOn;
+    menu().set_checked(cmd::kCmdEightBit, true);
+    state_.colour_quant_time_ = codec::ElapsedSeconds(state_.start_clock_, state_.end_clock_);
+  } else {
+    menu().set_checked(cmd::kCmdEightBit, false);
+    state_.eight_bit_display_ = kEightBitOff;
+    state_.colour_quant_time_ = 0.0f;
+  }
+  main_window_->invalidate(true);
+}
+
+void Application::command_toggle(std::uint32_t& flag, int item) {
+  if (flag != 0) {
+    menu().set_checked(item, false);
+    flag = 0;
+  } else {
+    menu().set_checked(item, true);
+    flag = 1;
+  }
+  main_window_->invalidate(true);
+}
+
+void Application::command_properties() {
+  InformationController controller(format_information(state_, params_));
+  (void)run_dialog("INFOR", controller);
+}
+
+void Application::command_easy_setup() {
+  EasySetupController controller(*this);
+  (void)run_dialog("EASYSET", controller);
+}
+
+void Application::command_master_setup() {
+  MasterSetupController controller(state_, params_, !state_.picture_buffer_.empty());
+  (void)run_dialog("ImageSetup", controller);
+}
+
+void Application::command_comments() {
+  CommentsController controller(state_);
+  (void)run_dialog("COMMENTS", controller);
+}
+
+void Application::command_about() {
+  AboutController controller;
+  (void)run_dialog("DIALABOUT", controller);
+}
+
+void Application::command_help() { platform_.show_help(resources::help_title(), resources::help_text()); }
+
+}  // namespace varnic::app

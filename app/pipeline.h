@@ -1,0 +1,55 @@
+// The program's calls into the encoder, the reconstruction and the colour reduction, in the
+// shapes the commands need. Thin: every computation happens in the libraries.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "codec/params.h"
+#include "codec/status.h"
+#include "decoder/decoder.h"
+#include "imagefile/imagefile.h"
+
+namespace varnic::app::pipeline {
+
+struct EncodeOutput {
+  std::vector<std::uint8_t> stream;  // the whole compressed file
+  decoder::PlaneSet planes;          // quantized and zerotree-marked, as coded
+  codec::CodecParams working;        // the settings actually coded (levels lowered if needed)
+};
+
+// Compresses a picture buffer (mode 61 or 62 in `params`) with the comment in its header.
+// The failing stage picks the status: building or transforming the planes, or coding a channel
+// (codec::Status::kEncodeFailed).
+codec::Status encode(std::span<const std::uint8_t> picture, const codec::CodecParams& params,
+                     std::string_view comment, EncodeOutput& out);
+
+// A preview: `pixels` holds height bottom-up rows of width pixels of bits_per_pixel (24 or 8,
+// rows padded to 4 bytes), to be drawn stretched over the whole picture.
+using PreviewSink = std::function<void(const std::vector<std::uint8_t>& pixels, int width, int height,
+                                       int bits_per_pixel)>;
+
+// Turns the planes into `picture` (already sized for the picture's row geometry); with
+// `dequantize` the planes hold the encoder's quantized values. With a preview sink the levels are
+// synthesised one at a time and the sink hears the picture at each resolution before each level.
+codec::Status reconstruct(decoder::PlaneSet& planes, const codec::CodecParams& params,
+                          const decoder::Magic& magic, bool dequantize, const PreviewSink* preview,
+                          std::vector<std::uint8_t>& picture);
+
+// The 8-bit version of a picture: indices into `colour_table` (256 entries of blue, green, red, 0)
+// for colour, a byte copy for grey and palette pictures (whose table is left alone).
+codec::Status convert_to_8bit(std::span<const std::uint8_t> picture, int width, int height,
+                              std::uint16_t image_mode, bool dither, std::vector<std::uint8_t>& index,
+                              std::array<std::uint8_t, imagefile::kColourTableBytes>& colour_table);
+
+// The fixed 256-colour palette of colour previews on 8-bit screens, as a colour table.
+std::array<std::uint8_t, imagefile::kColourTableBytes> preview_palette();
+
+// Maps a 24-bit preview onto the preview palette (8-bit screens).
+codec::Status map_to_preview_palette(std::span<const std::uint8_t> pixels, int width, int height, bool dither,
+                                     std::vector<std::uint8_t>& index);
+
+}  // namespace varnic::app::pipeline
