@@ -23,10 +23,17 @@
 #include <utility>
 #include <vector>
 
+// Marks the functions libvarnic exports; everything else in the library is hidden.
+#if defined(__GNUC__)
+#define VARNIC_API __attribute__((visibility("default")))
+#else
+#define VARNIC_API
+#endif
+
 namespace varnic {
 
 // Library version, "MAJOR.MINOR.PATCH". The format version written is always 2.5.
-[[nodiscard]] std::string_view version() noexcept;
+[[nodiscard]] VARNIC_API std::string_view version() noexcept;
 
 enum class Status : std::uint8_t {
   kOk = 0,
@@ -43,9 +50,9 @@ enum class Status : std::uint8_t {
 };
 
 // Stable identifier such as "limit-exceeded", for logs and scripts.
-[[nodiscard]] std::string_view to_string(Status status) noexcept;
+[[nodiscard]] VARNIC_API std::string_view to_string(Status status) noexcept;
 // A sentence describing the class of failure; Result::message() names the actual cause.
-[[nodiscard]] std::string_view message(Status status) noexcept;
+[[nodiscard]] VARNIC_API std::string_view message(Status status) noexcept;
 
 // Either a value or a failure. value() may only be called when ok().
 template <class T>
@@ -159,7 +166,7 @@ struct Encoded {
   Timings timings;
 };
 
-[[nodiscard]] Result<Encoded> encode(const PictureView& picture, const EncodeOptions& options);
+[[nodiscard]] VARNIC_API Result<Encoded> encode(const PictureView& picture, const EncodeOptions& options);
 
 // Header facts of a .cod stream, read without decoding any coefficient.
 struct Info {
@@ -179,7 +186,7 @@ struct Info {
   double ratio = 0;                  // bitmap_bytes / file_bytes
 };
 
-[[nodiscard]] Result<Info> probe(std::span<const std::uint8_t> file, const Limits& limits = {});
+[[nodiscard]] VARNIC_API Result<Info> probe(std::span<const std::uint8_t> file, const Limits& limits = {});
 
 struct DecodeOptions {
   // Decode at 1/2^reduce of the size by stopping the synthesis `reduce` levels early:
@@ -197,7 +204,7 @@ struct Decoded {
   Timings timings;
 };
 
-[[nodiscard]] Result<Decoded> decode(std::span<const std::uint8_t> file,
+[[nodiscard]] VARNIC_API Result<Decoded> decode(std::span<const std::uint8_t> file,
                                      const DecodeOptions& options = {});
 
 }  // namespace varnic

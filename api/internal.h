@@ -1,0 +1,42 @@
+// Shared pieces of the library's implementation (not installed).
+#pragma once
+
+#include <exception>
+#include <new>
+#include <string>
+
+#include "codec/status.h"
+#include "decoder/decoder.h"
+#include "varnic/varnic.h"
+
+namespace varnic::detail {
+
+// The public class of a codec or decoder status.
+Status public_status(codec::Status status);
+
+template <class T>
+Result<T> failure(codec::Status status) {
+  return Result<T>(public_status(status), codec::message(status));
+}
+
+// Runs `body`, turning any exception into a failed Result: nothing may escape the API.
+template <class T, class Body>
+Result<T> guarded(const Body& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return Result<T>(Status::kOutOfMemory, codec::message(codec::Status::kOutOfMemory));
+  } catch (const std::exception& e) {
+    return Result<T>(Status::kInternalError, std::string("internal error: ") + e.what());
+  } catch (...) {
+    return Result<T>(Status::kInternalError, "internal error");
+  }
+}
+
+// Size of the uncompressed bitmap file of a picture: what the compression ratio compares with.
+std::uint64_t bitmap_file_bytes(std::uint32_t width, std::uint32_t height, bool grey);
+
+// The public header facts of a parsed header.
+Info info_from_header(const decoder::FileHeader& header, std::size_t file_bytes);
+
+}  // namespace varnic::detail

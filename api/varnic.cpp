@@ -1,0 +1,280 @@
+// Status texts, encode and probe. decode lives in decode.cpp.
+#include <chrono>
+#include <cstring>
+
+#include "api/internal.h"
+#include "codec/encoder.h"
+#include "codec/params.h"
+#include "codec/picture_geometry.h"
+#include "decoder/decoder.h"
+
+namespace varnic {
+namespace detail {
+
+Status public_status(codec::Status status) {
+  using S = codec::Status;
+  switch (status) {
+    case S::kOk: return Status::kOk;
+    case S::kPictureTooSmall: return Status::kPictureTooSmall;
+    case S::kPictureSideTooLarge:
+    case S::kFilePictureTooLarge: return Status::kLimitExceeded;
+    case S::kNotCompressedFile: return Status::kNotCompressedFile;
+    case S::kVersionTooLow: return Status::kVersionTooLow;
+    case S::kVersionTooHigh: return Status::kVersionTooHigh;
+    case S::kFileTruncated:
+    case S::kFileBadTotalLevels:
+    case S::kFileBadImageMode:
+    case S::kFileBadDroppedLevels:
+    case S::kFileCommentTooLong:
+    case S::kFileBadOffset:
+    case S::kFileZeroSymbols:
+    case S::kFileBadWidth:
+    case S::kFileBadHeight:
+    case S::kFilePaddedTooSmall: return Status::kInvalidFile;
+    case S::kOutOfMemory: return Status::kOutOfMemory;
+    case S::kCancelled: return Status::kCancelled;
+    case S::kEncodeFailed:
+    case S::kReconstructFailed:
+    case S::kColourQuantFailed:
+    case S::kStatusCount: return Status::kInternalError;
+    default: return Status::kInvalidArgument;  // the settings checks and the picture description
+  }
+}
+
+std::uint64_t bitmap_file_bytes(std::uint32_t width, std::uint32_t height, bool grey) {
+  const std::uint64_t row = (std::uint64_t{width} * (grey ? 1 : 3) + 3) / 4 * 4;
+  return 54 + (grey ? 1024 : 0) + row * height;
+}
+
+}  // namespace detail
+
+namespace {
+
+using detail::failure;
+using Clock = std::chrono::steady_clock;
+
+// The settings the caller asked for: the quality derivation at the chosen level count, with any
+// full setting given replacing the derived one and the whole set checked by the same validator
+// as the desktop program's Master Setup.
+Result<codec::CodecParams> build_settings(const EncodeOptions& options) {
+  codec::CodecParams params = codec::DefaultCodecParams();
+  if (options.quality < codec::kMinQuality || options.quality > codec::kMaxQuality)
+    return failure<codec::CodecParams>(codec::Status::kQualityOutOfRange);
+  const int type = static_cast<int>(options.type);
+  if (type < 0 || type > 2) return failure<codec::CodecParams>(codec::Status::kImageTypeWrong);
+  const int levels = options.levels.value_or(params.total_levels_);
+  if (levels < codec::kMinLevels || levels > codec::kMaxLevels)
+    return failure<codec::CodecParams>(codec::Status::kTotalLevelsOutOfRange);
+
+  params.quality_factor_ = static_cast<std::int16_t>(options.quality);
+  params.image_type_ = static_cast<std::int16_t>(type);
+  params.total_levels_ = static_cast<std::uint16_t>(levels);
+  if (const codec::Status s = codec::DeriveParamsFromQuality(params); s != codec::Status::kOk)
+    return failure<codec::CodecParams>(s);
+  codec::ComputePaddedSize(params);
+
+  const bool full = options.levels || options.quant_y || options.quant_i || options.quant_q || options.thresholds ||
+                    options.dropped;
+  if (!full) return params;
+
+  codec::FullSettings settings;
+  settings.total_levels = levels;
+  const std::optional<std::vector<int>>* given[3] = {&options.quant_y, &options.quant_i, &options.quant_q};
+  for (int c = 0; c < codec::kChannelCount; ++c) {
+    const codec::ChannelParams& derived = params.channels_[static_cast<std::size_t>(c)];
+    auto& vector = settings.quant_vectors[static_cast<std::size_t>(c)];
+    if (*given[c]) {
+      vector.assign((*given[c])->begin(), (*given[c])->end());
+    } else {
+      vector.assign(derived.quant_vector_.begin(), derived.quant_vector_.begin() + codec::SubbandCount(levels));
+    }
+    // A derived dropped count can reach the level count at low quality with few levels; the
+    // encoder lowers it below the levels anyway, so lowering it here changes no byte.
+    settings.dropped_levels[static_cast<std::size_t>(c)] =
+        options.dropped ? (*options.dropped)[static_cast<std::size_t>(c)]
+                        : std::min<std::int64_t>(derived.dropped_levels_, levels - 1);
+  }
+  if (options.thresholds) {
+    settings.thresholds.assign(options.thresholds->begin(), options.thresholds->end());
+  } else {
+    settings.thresholds.assign(params.threshold_vector_.begin(), params.threshold_vector_.begin() + levels + 1);
+  }
+  if (const codec::Status s = codec::ApplyFullSettings(settings, params); s != codec::Status::kOk)
+    return failure<codec::CodecParams>(s);
+  return params;
+}
+
+Result<Encoded> encode_unguarded(const PictureView& picture, const EncodeOptions& options) {
+  const bool grey = picture.format == PixelFormat::kGrey8;
+  const std::size_t pixel_bytes = static_cast<std::size_t>(bytes_per_pixel(picture.format));
+  if (picture.data == nullptr || picture.width == 0 || picture.height == 0)
+    return {Status::kInvalidArgument, "the picture is empty"};
+  const std::size_t row_bytes = std::size_t{picture.width} * pixel_bytes;
+  const std::size_t stride = picture.stride == 0 ? row_bytes : picture.stride;
+  if (stride < row_bytes) return {Status::kInvalidArgument, "the picture's stride is shorter than a row"};
+  const std::uint64_t pixels = std::uint64_t{picture.width} * picture.height;
+  if (pixels > options.limits.max_pixels)
+    return {Status::kLimitExceeded, "the picture has " + std::to_string(pixels) + " pixels, more than the limit of " +
+                                        std::to_string(options.limits.max_pixels)};
+  if (picture.width > static_cast<std::uint32_t>(codec::kMaxFileSide) ||
+      picture.height > static_cast<std::uint32_t>(codec::kMaxFileSide))
+    return failure<Encoded>(codec::Status::kPictureSideTooLarge);
+  if (options.comment.size() > codec::kMaxCommentLength) return failure<Encoded>(codec::Status::kCommentTooLong);
+
+  Result<codec::CodecParams> settings = build_settings(options);
+  if (!settings) return {settings.status(), settings.message()};
+
+  // The encoder reads the program's picture buffer: bottom row first, blue-green-red, rows
+  // padded to 4 bytes. A caller whose buffer is laid out that way is read in place.
+  const codec::RowGeometry geometry =
+      codec::ComputeRowGeometry(picture.width, picture.height, static_cast<std::uint16_t>(grey ? 8 : 24));
+  const std::size_t buffer_stride = geometry.row_bytes;
+  codec::PictureView view;
+  view.width = picture.width;
+  view.height = picture.height;
+  view.bits_per_pixel = static_cast<std::uint16_t>(grey ? 8 : 24);
+  std::vector<std::uint8_t> buffer;
+  if (picture.bottom_up && picture.format != PixelFormat::kRgb24 && stride == buffer_stride) {
+    view.data = picture.data;
+    view.size = geometry.picture_bytes;
+  } else {
+    buffer.assign(geometry.picture_bytes, 0);
+    for (std::uint32_t r = 0; r < picture.height; ++r) {
+      const std::uint32_t top_index = picture.height - 1 - r;  // buffer row r shows this picture row
+      const std::uint8_t* src =
+          picture.data + (picture.bottom_up ? std::size_t{r} : std::size_t{top_index}) * stride;
+      std::uint8_t* dst = buffer.data() + std::size_t{r} * buffer_stride;
+      if (picture.format == PixelFormat::kRgb24) {
+        for (std::uint32_t x = 0; x < picture.width; ++x) {
+          dst[3 * x] = src[3 * x + 2];
+          dst[3 * x + 1] = src[3 * x + 1];
+          dst[3 * x + 2] = src[3 * x];
+        }
+      } else {
+        std::memcpy(dst, src, row_bytes);
+      }
+    }
+    view.data = buffer.data();
+    view.size = buffer.size();
+  }
+
+  // The encoder reports its transform stages first, then its coding stages: the moment the
+  // last transform stage ends splits the two timings.
+  const Clock::time_point start = Clock::now();
+  Clock::time_point transformed = start;
+  codec::EncodeOptions codec_options;
+  codec_options.comment = options.comment;
+  codec_options.threads = std::max(1, options.threads);
+  codec_options.progress = [&](int done, int total) {
+    if (2 * done == total) transformed = Clock::now();
+    if (!options.progress) return true;
+    Progress progress;
+    progress.stage = Progress::Stage::kEncodePlane;
+    progress.done = done;
+    progress.total = total;
+    return options.progress(progress);
+  };
+  codec::EncodedPicture encoded;
+  if (const codec::Status s = codec::EncodePicture(view, settings.value(), codec_options, encoded);
+      s != codec::Status::kOk)
+    return failure<Encoded>(s);
+  const Clock::time_point end = Clock::now();
+
+  Encoded out;
+  out.bytes = std::move(encoded.stream);
+  out.levels = encoded.params.total_levels_;
+  for (int c = 0; c < 3; ++c) out.dropped[static_cast<std::size_t>(c)] = encoded.params.channels_[static_cast<std::size_t>(c)].dropped_levels_;
+  out.timings.transform = std::chrono::duration<double>(transformed - start).count();
+  out.timings.entropy = std::chrono::duration<double>(end - transformed).count();
+  out.timings.total = std::chrono::duration<double>(end - start).count();
+  return out;
+}
+
+Result<Info> probe_unguarded(std::span<const std::uint8_t> file, const Limits& limits) {
+  decoder::DecodeLimits decode_limits;
+  decode_limits.max_pixels_ = limits.max_pixels;
+  decoder::FileHeader header;
+  if (const codec::Status s = decoder::parse_file_header(file, decode_limits, header); s != codec::Status::kOk)
+    return failure<Info>(s);
+  return detail::info_from_header(header, file.size());
+}
+
+}  // namespace
+
+namespace detail {
+
+Info info_from_header(const decoder::FileHeader& header, std::size_t file_bytes) {
+  const codec::CodecParams& p = header.params_;
+  Info info;
+  info.version_major = header.magic_[3] - '0';
+  info.version_minor = header.minor_version();
+  info.coded = header.has_coefficients();
+  info.width = p.image_width_;
+  info.height = p.image_height_;
+  info.grey = !header.is_colour();
+  info.levels = p.total_levels_;
+  for (int c = 0; c < 3; ++c) info.dropped[static_cast<std::size_t>(c)] = p.channels_[static_cast<std::size_t>(c)].dropped_levels_;
+  info.comment = header.comment_;
+  info.file_bytes = file_bytes;
+  info.header_bytes = header.y_data_start_;
+  // Plane sizes from the end offsets; files without coefficients may carry any offsets, so a
+  // plane whose bounds are out of order counts as empty.
+  std::uint64_t start = header.y_data_start_;
+  const int planes = info.grey ? 1 : 3;
+  for (int c = 0; c < planes; ++c) {
+    const std::uint64_t end = p.channels_[static_cast<std::size_t>(c)].end_offset_;
+    info.plane_bytes[static_cast<std::size_t>(c)] = end >= start && end <= file_bytes ? end - start : 0;
+    start = std::max(start, std::min<std::uint64_t>(end, file_bytes));
+  }
+  info.bitmap_bytes = bitmap_file_bytes(info.width, info.height, info.grey);
+  info.ratio = file_bytes > 0 ? static_cast<double>(info.bitmap_bytes) / static_cast<double>(file_bytes) : 0.0;
+  return info;
+}
+
+}  // namespace detail
+
+std::string_view version() noexcept { return VARNIC_VERSION; }
+
+std::string_view to_string(Status status) noexcept {
+  switch (status) {
+    case Status::kOk: return "ok";
+    case Status::kInvalidArgument: return "invalid-argument";
+    case Status::kPictureTooSmall: return "picture-too-small";
+    case Status::kNotCompressedFile: return "not-compressed-file";
+    case Status::kVersionTooLow: return "version-too-low";
+    case Status::kVersionTooHigh: return "version-too-high";
+    case Status::kInvalidFile: return "invalid-file";
+    case Status::kLimitExceeded: return "limit-exceeded";
+    case Status::kOutOfMemory: return "out-of-memory";
+    case Status::kCancelled: return "cancelled";
+    case Status::kInternalError: return "internal-error";
+  }
+  return "unknown";
+}
+
+std::string_view message(Status status) noexcept {
+  switch (status) {
+    case Status::kOk: return "success";
+    case Status::kInvalidArgument: return "an option or the picture description is out of range";
+    case Status::kPictureTooSmall: return "the picture is too small to compress: both sides need at least 3 pixels";
+    case Status::kNotCompressedFile: return "the data is not a compressed (.cod) file";
+    case Status::kVersionTooLow: return "the compressed file's version is below 2.3";
+    case Status::kVersionTooHigh: return "the compressed file's version is above 2.5";
+    case Status::kInvalidFile: return "the file is damaged or breaks the format's limits";
+    case Status::kLimitExceeded: return "the picture is larger than the pixel limit";
+    case Status::kOutOfMemory: return "out of memory";
+    case Status::kCancelled: return "cancelled by the progress callback";
+    case Status::kInternalError: return "internal error";
+  }
+  return "unknown status";
+}
+
+Result<Encoded> encode(const PictureView& picture, const EncodeOptions& options) {
+  return detail::guarded<Encoded>([&] { return encode_unguarded(picture, options); });
+}
+
+Result<Info> probe(std::span<const std::uint8_t> file, const Limits& limits) {
+  return detail::guarded<Info>([&] { return probe_unguarded(file, limits); });
+}
+
+}  // namespace varnic

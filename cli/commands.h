@@ -1,0 +1,76 @@
+// The four commands of varnic-cli, separated from argument parsing so that every path through
+// them can run in-process. Each returns the process exit status.
+//
+// Exit statuses (documented in --help and the man page): 0 success, 1 usage error, 2 unreadable
+// or invalid input, 3 output could not be written (or exists without -f), 4 a limit was
+// exceeded (pixel limit, memory, unreachable --target-size or --target-psnr). A batch processes
+// every input and exits with the highest status seen.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "picture_io.h"
+#include "varnic/varnic.h"
+
+namespace varnic::cli {
+
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitUsage = 1,
+  kExitBadInput = 2,
+  kExitCannotWrite = 3,
+  kExitLimit = 4,
+};
+
+[[nodiscard]] int exit_code_for(Status status);
+
+enum class Verbosity : std::uint8_t { kQuiet, kNormal, kVerbose };
+
+struct BatchOptions {
+  std::vector<std::string> inputs;
+  std::string output;     // -o: one input only
+  std::string directory;  // -d: outputs go here under the input's name
+  bool force = false;     // -f: replace existing outputs
+  int jobs = 1;           // files at once with several inputs; library threads with one
+  Verbosity verbosity = Verbosity::kNormal;
+  Limits limits;
+};
+
+struct CompressOptions {
+  BatchOptions batch;
+  EncodeOptions encode;
+  std::optional<std::uint64_t> target_size;  // bytes
+  std::optional<double> target_psnr;         // dB over RGB (grey for grey pictures)
+};
+
+struct DecompressOptions {
+  BatchOptions batch;
+  std::optional<FileKind> format;  // else from -o's extension, else bitmap
+  int reduce = 0;
+};
+
+struct Console {
+  std::ostream& out;
+  std::ostream& err;
+};
+
+[[nodiscard]] int run_compress(const CompressOptions& options, Console console);
+[[nodiscard]] int run_decompress(const DecompressOptions& options, Console console);
+[[nodiscard]] int run_info(const std::vector<std::string>& inputs, bool json, const Limits& limits, Console console);
+[[nodiscard]] int run_compare(const std::string& first, const std::string& second, const Limits& limits,
+                              Console console);
+
+// `input` with its extension replaced, placed in `directory` when that is not empty.
+[[nodiscard]] std::string output_path_for(const std::string& input, const std::string& directory,
+                                          std::string_view extension);
+
+// A JSON string literal for arbitrary bytes: valid UTF-8 is kept, other bytes are read as
+// Latin-1 (as the desktop program shows such comments), control characters are escaped.
+[[nodiscard]] std::string json_string(std::string_view bytes);
+
+}  // namespace varnic::cli

@@ -1,0 +1,226 @@
+// varnic-cli: argument parsing only; the commands live in commands.cpp.
+#include <CLI/CLI.hpp>
+
+#include <climits>
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+
+#include "commands.h"
+
+namespace {
+
+using namespace varnic::cli;
+
+constexpr const char* kExitCodes =
+    "Exit status: 0 success, 1 usage error, 2 unreadable or invalid input, 3 output could not be\n"
+    "written (or exists without -f), 4 a limit was exceeded (pixels, memory, unreachable target).\n"
+    "A batch processes every input and exits with the highest status seen.";
+
+constexpr const char* kUsage =
+    "usage: varnic-cli {compress|decompress|info|compare} ... (--help for details)\n"
+    "example: varnic-cli compress photo.bmp -q 60 && varnic-cli decompress photo.cod -o back.png\n";
+
+// "1,2,3" or "1 2 3": non-negative decimal numbers. Values beyond any valid setting are kept
+// large (not wrapped) so the settings validator refuses them with its own message.
+bool parse_numbers(const std::string& text, std::vector<int>& out) {
+  out.clear();
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (c == ',' || c == ' ' || c == '\t' || c == '\n') {
+      ++i;
+      continue;
+    }
+    if (c < '0' || c > '9') return false;
+    long long v = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+      v = std::min<long long>(v * 10 + (text[i] - '0'), INT_MAX);
+      ++i;
+    }
+    out.push_back(static_cast<int>(v));
+  }
+  return !out.empty();
+}
+
+void add_batch_options(CLI::App& command, BatchOptions& batch, std::uint64_t& max_pixels, bool& quiet,
+                       bool& verbose, const char* what) {
+  command.add_option("inputs", batch.inputs, what)->required();
+  auto* output = command.add_option("-o,--output", batch.output, "Output file (one input only)");
+  command.add_option("-d,--directory", batch.directory, "Directory for the outputs (default: beside each input)")
+      ->excludes(output);
+  command.add_option("-j,--jobs", batch.jobs,
+                     "Files processed at once; with one input, threads for that picture. Outputs never depend on it")
+      ->check(CLI::Range(1, 256))
+      ->capture_default_str();
+  command.add_flag("-f,--force", batch.force, "Replace existing outputs (they are never replaced otherwise)");
+  auto* v = command.add_flag("-v,--verbose", verbose, "Per-stage timings on stderr");
+  command.add_flag("--quiet", quiet, "Print errors only")->excludes(v);
+  command.add_option("--max-pixels", max_pixels, "Refuse pictures with more pixels than this")
+      ->check(CLI::PositiveNumber)
+      ->capture_default_str();
+}
+
+Verbosity verbosity_of(bool quiet, bool verbose) {
+  return quiet ? Verbosity::kQuiet : verbose ? Verbosity::kVerbose : Verbosity::kNormal;
+}
+
+int run(int argc, char** argv) {
+  if (argc <= 1) {
+    std::cerr << kUsage;
+    return kExitUsage;
+  }
+  CLI::App app{"varnic-cli: wavelet image compression to and from .cod files"};
+  app.set_version_flag("--version", std::string("varnic-cli ") + VARNIC_VERSION + " (writes format 2.5, reads 2.3-2.5)");
+  app.require_subcommand(1);
+  app.footer(kExitCodes);
+
+  // --- compress
+  CompressOptions compress;
+  std::uint64_t compress_max_pixels = varnic::Limits::kDefaultMaxPixels;
+  bool compress_quiet = false;
+  bool compress_verbose = false;
+  std::string type = "other";
+  std::string qvec[3];
+  std::string thresholds;
+  std::string dropped;
+  std::uint64_t target_size = 0;
+  double target_psnr = 0;
+  int levels = 0;
+  CLI::App* c = app.add_subcommand("compress", "Compress BMP, Targa, PNG or PNM pictures into .cod files");
+  add_batch_options(*c, compress.batch, compress_max_pixels, compress_quiet, compress_verbose, "Pictures to compress");
+  auto* quality = c->add_option("-q,--quality", compress.encode.quality, "Quality factor 0..99, higher is better")
+                      ->check(CLI::Range(0, 99))
+                      ->capture_default_str();
+  c->add_option("--type", type, "Image type: other, landscape or faces")
+      ->check(CLI::IsMember({"other", "landscape", "faces"}))
+      ->capture_default_str();
+  c->add_option("--levels", levels, "Wavelet levels 1..6 (default 5)")->check(CLI::Range(1, 6));
+  c->add_option("--qvec-y", qvec[0], "Quantization vector of Y: 3L+1 numbers 0..125, finest subband first");
+  c->add_option("--qvec-i", qvec[1], "Quantization vector of I: 3L+1 numbers 0..125");
+  c->add_option("--qvec-q", qvec[2], "Quantization vector of Q: 3L+1 numbers 0..125");
+  c->add_option("--thresholds", thresholds, "Dead-zone thresholds: L+1 numbers, finest level first");
+  c->add_option("--dropped", dropped, "Finest levels not coded, Y,I,Q: each 0..L-1");
+  c->add_option("--comment", compress.encode.comment, "Comment stored in the file (at most 2047 bytes)");
+  auto* size_option = c->add_option("--target-size", target_size,
+                                    "Search the quality for the best file of at most BYTES bytes")
+                          ->check(CLI::PositiveNumber);
+  auto* psnr_option = c->add_option("--target-psnr", target_psnr,
+                                    "Search the quality for the smallest file of at least DB dB PSNR")
+                          ->check(CLI::Range(0.0, 200.0));
+  size_option->excludes(psnr_option);
+  size_option->excludes(quality);
+  psnr_option->excludes(quality);
+
+  // --- decompress
+  DecompressOptions decompress;
+  std::uint64_t decompress_max_pixels = varnic::Limits::kDefaultMaxPixels;
+  bool decompress_quiet = false;
+  bool decompress_verbose = false;
+  std::string format_name;
+  CLI::App* d = app.add_subcommand("decompress", "Decode .cod files into BMP, Targa, PNG or PNM pictures");
+  add_batch_options(*d, decompress.batch, decompress_max_pixels, decompress_quiet, decompress_verbose,
+                    ".cod files to decode");
+  d->add_option("--format", format_name, "Output format: bmp, tga, png or pnm (default: from -o, else bmp)")
+      ->check(CLI::IsMember({"bmp", "tga", "png", "pnm"}));
+  d->add_option("--reduce", decompress.reduce,
+                "Decode at 1/2^K of the size by stopping the synthesis K levels early (K below the levels)")
+      ->check(CLI::Range(0, 9))
+      ->capture_default_str();
+
+  // --- info
+  std::vector<std::string> info_inputs;
+  bool json = false;
+  std::uint64_t info_max_pixels = varnic::Limits::kDefaultMaxPixels;
+  CLI::App* i = app.add_subcommand("info", "Show the header facts of .cod files");
+  i->add_option("inputs", info_inputs, ".cod files")->required();
+  i->add_flag("--json", json, "One JSON object per file and line");
+  i->add_option("--max-pixels", info_max_pixels, "Refuse pictures with more pixels than this")
+      ->check(CLI::PositiveNumber);
+
+  // --- compare
+  std::string first;
+  std::string second;
+  std::uint64_t compare_max_pixels = varnic::Limits::kDefaultMaxPixels;
+  CLI::App* m = app.add_subcommand("compare", "PSNR over RGB and over Y, and the largest difference, of two pictures");
+  m->add_option("a", first, "Picture or .cod file")->required();
+  m->add_option("b", second, "Picture or .cod file")->required();
+  m->add_option("--max-pixels", compare_max_pixels, "Refuse pictures with more pixels than this")
+      ->check(CLI::PositiveNumber);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? kExitOk : kExitUsage;
+  }
+
+  const Console console{std::cout, std::cerr};
+  auto limits = [](std::uint64_t max_pixels) {
+    varnic::Limits l;
+    l.max_pixels = max_pixels;
+    return l;
+  };
+  if (c->parsed()) {
+    compress.batch.verbosity = verbosity_of(compress_quiet, compress_verbose);
+    compress.batch.limits = limits(compress_max_pixels);
+    compress.encode.type = type == "landscape" ? varnic::ImageType::kLandscape
+                           : type == "faces"   ? varnic::ImageType::kFaces
+                                               : varnic::ImageType::kOther;
+    if (levels != 0) compress.encode.levels = levels;
+    static const char* const kVectorNames[3] = {"--qvec-y", "--qvec-i", "--qvec-q"};
+    std::optional<std::vector<int>>* vectors[3] = {&compress.encode.quant_y, &compress.encode.quant_i,
+                                                   &compress.encode.quant_q};
+    for (int k = 0; k < 3; ++k) {
+      if (qvec[k].empty()) continue;
+      std::vector<int> numbers;
+      if (!parse_numbers(qvec[k], numbers)) {
+        std::cerr << "varnic-cli: " << kVectorNames[k] << ": expected numbers separated by commas or blanks\n";
+        return kExitUsage;
+      }
+      *vectors[k] = numbers;
+    }
+    if (!thresholds.empty()) {
+      std::vector<int> numbers;
+      if (!parse_numbers(thresholds, numbers)) {
+        std::cerr << "varnic-cli: --thresholds: expected numbers separated by commas or blanks\n";
+        return kExitUsage;
+      }
+      compress.encode.thresholds = numbers;
+    }
+    if (!dropped.empty()) {
+      std::vector<int> numbers;
+      if (!parse_numbers(dropped, numbers) || numbers.size() != 3) {
+        std::cerr << "varnic-cli: --dropped: expected three numbers Y,I,Q\n";
+        return kExitUsage;
+      }
+      compress.encode.dropped = std::array<int, 3>{numbers[0], numbers[1], numbers[2]};
+    }
+    if (size_option->count() > 0) compress.target_size = target_size;
+    if (psnr_option->count() > 0) compress.target_psnr = target_psnr;
+    return run_compress(compress, console);
+  }
+  if (d->parsed()) {
+    decompress.batch.verbosity = verbosity_of(decompress_quiet, decompress_verbose);
+    decompress.batch.limits = limits(decompress_max_pixels);
+    if (!format_name.empty()) {
+      std::string name = "x.";
+      name += format_name;
+      decompress.format = kind_from_extension(name);
+    }
+    return run_decompress(decompress, console);
+  }
+  if (i->parsed()) return run_info(info_inputs, json, limits(info_max_pixels), console);
+  return run_compare(first, second, limits(compare_max_pixels), console);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {  // out of memory in the tool itself, mostly
+    std::cerr << "varnic-cli: " << e.what() << '\n';
+    return kExitLimit;
+  }
+}
