@@ -190,6 +190,132 @@ TEST(ApiEncodeTest, ThreadsNeverChangeTheBytesAndCallsAreReentrant) {
   for (std::size_t t = 0; t < results.size(); ++t) EXPECT_EQ(results[t], t % 2 ? grey_bytes : colour_bytes) << t;
 }
 
+Picture decode_ok(const Bytes& file, const DecodeOptions& options = {}) {
+  Result<Decoded> r = decode(file, options);
+  EXPECT_TRUE(r.ok()) << r.message();
+  return r.ok() ? r.value().picture : Picture{};
+}
+
+TEST(ApiDecodeTest, MatchesTheConformancePicturesOfEveryVersion) {
+  for (const char* name : {"astronaut_q0", "astronaut_q50", "astronaut_q99", "astronaut_L3_drop", "astronaut_comment",
+                           "astronaut_comment_v24", "astronaut_comment_v23", "astronaut_comment_noZ", "camera_q10",
+                           "camera_q90", "odd_37x21_q50", "tiny_9x5_g_q30"}) {
+    SCOPED_TRACE(name);
+    const Picture expected = load_picture(kData + "/conformance/decoded/" + name + ".bmp");
+    const Picture got = decode_ok(read_file(kData + "/conformance/cod/" + name + ".cod"));
+    EXPECT_EQ(got.width, expected.width);
+    EXPECT_EQ(got.height, expected.height);
+    EXPECT_EQ(got.format, expected.format);
+    EXPECT_TRUE(got.pixels == expected.pixels);
+  }
+}
+
+TEST(ApiDecodeTest, BgrOutputIsTheRgbOutputWithRedAndBlueExchanged) {
+  const Bytes file = read_file(kData + "/conformance/cod/small_64x48_q50.cod");
+  DecodeOptions bgr;
+  bgr.colour_format = PixelFormat::kBgr24;
+  const Picture a = decode_ok(file);
+  const Picture b = decode_ok(file, bgr);
+  ASSERT_EQ(a.pixels.size(), b.pixels.size());
+  ASSERT_EQ(b.format, PixelFormat::kBgr24);
+  for (std::size_t i = 0; i < a.pixels.size(); i += 3) {
+    EXPECT_EQ(a.pixels[i], b.pixels[i + 2]);
+    EXPECT_EQ(a.pixels[i + 1], b.pixels[i + 1]);
+  }
+  bgr.colour_format = PixelFormat::kGrey8;
+  EXPECT_EQ(decode(file, bgr).status(), Status::kInvalidArgument);
+}
+
+TEST(ApiDecodeTest, ReduceGivesTheRoundedUpShareOfThePicture) {
+  const Bytes odd = read_file(kData + "/conformance/cod/odd_37x21_q50.cod");  // 4 levels
+  const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{37, 21}, {19, 11}, {10, 6}, {5, 3}};
+  for (int k = 0; k < 4; ++k) {
+    DecodeOptions o;
+    o.reduce = k;
+    const Picture p = decode_ok(odd, o);
+    EXPECT_EQ(p.width, sizes[k].first) << k;
+    EXPECT_EQ(p.height, sizes[k].second) << k;
+    EXPECT_EQ(p.pixels.size(), p.stride() * p.height);
+  }
+  DecodeOptions too_far;
+  too_far.reduce = 4;
+  EXPECT_EQ(decode(odd, too_far).status(), Status::kInvalidArgument);
+  too_far.reduce = -1;
+  EXPECT_EQ(decode(odd, too_far).status(), Status::kInvalidArgument);
+}
+
+// Each synthesis level doubles the low band's mean, and the preview scaling divides it out
+// again, so a reduced picture keeps the picture's levels and its orientation.
+TEST(ApiDecodeTest, ReducedPicturesKeepLevelsColoursAndOrientation) {
+  Picture split;
+  split.width = 64;
+  split.height = 64;
+  split.format = PixelFormat::kRgb24;
+  for (std::uint32_t y = 0; y < 64; ++y)
+    for (std::uint32_t x = 0; x < 64; ++x) {
+      const bool top = y < 32;
+      split.pixels.push_back(top ? 200 : 30);
+      split.pixels.push_back(top ? 100 : 60);
+      split.pixels.push_back(top ? 50 : 220);
+    }
+  EncodeOptions best;
+  best.quality = 99;
+  const Bytes file = encode_ok(split.view(), best);
+  for (int k : {1, 2}) {
+    DecodeOptions o;
+    o.reduce = k;
+    const Picture p = decode_ok(file, o);
+    ASSERT_EQ(p.width, 64u >> k);
+    const std::uint8_t* top_pixel = &p.pixels[(1 * p.width + 3) * 3];
+    const std::uint8_t* bottom_pixel = &p.pixels[((p.height - 2) * p.width + 3) * 3];
+    SCOPED_TRACE(k);
+    EXPECT_NEAR(top_pixel[0], 200, 4);
+    EXPECT_NEAR(top_pixel[1], 100, 4);
+    EXPECT_NEAR(top_pixel[2], 50, 4);
+    EXPECT_NEAR(bottom_pixel[0], 30, 4);
+    EXPECT_NEAR(bottom_pixel[1], 60, 4);
+    EXPECT_NEAR(bottom_pixel[2], 220, 4);
+  }
+}
+
+TEST(ApiDecodeTest, ThreadsProgressAndCancellation) {
+  const Bytes file = read_file(kData + "/conformance/cod/astronaut_q90.cod");
+  DecodeOptions threaded;
+  threaded.threads = 3;
+  EXPECT_TRUE(decode_ok(file, threaded).pixels == decode_ok(file).pixels);
+
+  DecodeOptions o;
+  int levels_reported = 0;
+  o.progress = [&](const Progress& p) {
+    if (p.stage == Progress::Stage::kSynthesisLevel) {
+      EXPECT_EQ(p.done, levels_reported + 1);
+      EXPECT_EQ(p.total, 5);
+      ++levels_reported;
+    }
+    return true;
+  };
+  ASSERT_TRUE(decode(file, o).ok());
+  EXPECT_EQ(levels_reported, 5);
+  o.progress = [](const Progress& p) { return p.stage != Progress::Stage::kSynthesisLevel || p.done < 3; };
+  EXPECT_EQ(decode(file, o).status(), Status::kCancelled);
+}
+
+TEST(ApiDecodeTest, EveryPrefixOfAFileFailsCleanlyOrDecodes) {
+  const Bytes file = read_file(kData + "/conformance/cod/tiny_9x5_g_q30.cod");
+  for (std::size_t n = 0; n < file.size(); ++n) {
+    Result<Decoded> r = decode(std::span(file.data(), n));
+    if (!r.ok()) {
+      EXPECT_FALSE(r.message().empty()) << n;
+    } else {
+      EXPECT_EQ(r.value().picture.pixels.size(), 9u * 5u) << n;
+    }
+  }
+  DecodeOptions small;
+  small.limits.max_pixels = 44;
+  EXPECT_EQ(decode(file, small).status(), Status::kLimitExceeded);
+  EXPECT_EQ(decode(Bytes{'Q', 'V', 'T', '1', '.', '5', 'a', 'Z'}).status(), Status::kVersionTooLow);
+}
+
 TEST(ApiProbeTest, ReportsHeaderFactsOfEveryVersion) {
   // Values read by hand from the files' headers.
   Result<Info> v25 = probe(read_file(kData + "/conformance/cod/astronaut_comment.cod"));
