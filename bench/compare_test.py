@@ -23,17 +23,22 @@ class MeasurementTest(unittest.TestCase):
     def test_peak_memory_is_the_childs_own(self):
         # This interpreter holds numpy, skimage and matplotlib (well over 50 MiB);
         # a tiny child must not report that inherited resident set.
-        _, small = compare.run_measured(["true"])
+        _, _, small = compare.run_measured(["true"])
         self.assertLess(small / 1024, 20)
-        _, big = compare.run_measured(
+        _, _, big = compare.run_measured(
             [PY, "-c", "b = bytearray(160 << 20); b[::4096] = b'x' * len(b[::4096])"])
         self.assertGreater(big / 1024, 160)
         self.assertLess(big / 1024, 220)
 
-    def test_wall_time_covers_the_whole_process(self):
-        wall, _ = compare.run_measured([PY, "-c", "import time; time.sleep(0.3)"])
+    def test_wall_time_covers_the_whole_process_and_cpu_time_only_work(self):
+        wall, cpu, _ = compare.run_measured([PY, "-c", "import time; time.sleep(0.3)"])
         self.assertGreaterEqual(wall, 0.3)
         self.assertLess(wall, 3.0)
+        self.assertLess(cpu, 0.25)
+        spin = "import time\nt = time.process_time()\nwhile time.process_time() - t < 0.3: pass"
+        _, cpu, _ = compare.run_measured([PY, "-c", spin])
+        self.assertGreaterEqual(cpu, 0.3)
+        self.assertLess(cpu, 1.5)
 
     def test_failing_command_raises_with_its_status_and_message(self):
         with self.assertRaises(compare.CodecFailure) as ctx:
@@ -42,17 +47,19 @@ class MeasurementTest(unittest.TestCase):
         self.assertIn("boom", str(ctx.exception))
 
     def test_best_of_runs_takes_the_fastest_and_the_largest_peak(self):
-        script = os.path.join(tempfile.mkdtemp(), "count")
-        # Runs get slower and smaller: the minimum time is the first run's, the
-        # peak memory also the first run's.
+        counter = os.path.join(tempfile.mkdtemp(), "n")
+        # Later runs work longer and hold less memory: the minimum times are the
+        # first run's, and so is the peak.
         prog = ("import os, time\n"
                 "p = %r\n"
                 "n = int(open(p).read()) if os.path.exists(p) else 0\n"
                 "open(p, 'w').write(str(n + 1))\n"
                 "b = bytearray((100 - 40 * n) << 20); b[::4096] = b'x' * len(b[::4096])\n"
-                "time.sleep(0.1 + 1.0 * n)\n" % (script + ".n"))
-        wall, peak = compare.run_best([PY, "-c", prog], 3)
-        self.assertLess(wall, 0.9)
+                "t = time.process_time()\n"
+                "while time.process_time() - t < 0.1 + 0.6 * n: pass\n" % counter)
+        wall, cpu, peak = compare.run_best([PY, "-c", prog], 3)
+        self.assertLess(cpu, 0.6)
+        self.assertLessEqual(cpu, wall)
         self.assertGreater(peak / 1024, 100)
 
 
