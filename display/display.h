@@ -1,0 +1,137 @@
+// Reconstruction display: coefficient planes to the picture buffer, all at
+// once or level by level with a preview before each level, through the
+// inverse colour lookup tables; and the whole decode of a .cod stream with its
+// three timings.
+//
+// Picture buffers are rows bottom-up (plane row 0 is the first row), each
+// padded with zero bytes to a multiple of 4; colour pixels are blue, green,
+// red, except for version 2.3 streams, whose colour conversion writes red,
+// green, blue over all padded samples one after another (no row padding) and
+// stops when the buffer is full.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+#include "codec/params.h"
+#include "codec/picture_geometry.h"
+#include "codec/status.h"
+#include "decoder/decoder.h"
+
+namespace varnic::display {
+
+using codec::Status;
+
+// Inverse colour terms of the 1/1024 fixed-point matrix, one table per
+// product, indexed by sample + 256 for samples -256..255. Samples outside
+// that range are clamped to it before the lookup.
+inline constexpr int kInverseTableMin = -256;
+inline constexpr int kInverseTableMax = 255;
+inline constexpr std::size_t kInverseTableSize = kInverseTableMax - kInverseTableMin + 1;
+using InverseTable = std::array<std::int16_t, kInverseTableSize>;
+struct InverseColourTables {
+  InverseTable red_from_i, red_from_q;
+  InverseTable green_from_i, green_from_q;
+  InverseTable blue_from_i, blue_from_q;
+};
+const InverseColourTables& inverse_colour_tables();
+
+inline std::size_t inverse_table_index(int sample) {
+  if (sample < kInverseTableMin) sample = kInverseTableMin;
+  if (sample > kInverseTableMax) sample = kInverseTableMax;
+  return static_cast<std::size_t>(sample - kInverseTableMin);
+}
+
+// The fixed preview palette for 8-bit screens: 4 blue levels (0, 64, 128,
+// 192) by 8 green by 8 red levels (0, 32, .., 224); entry i has blue
+// 64 (i / 64), green 32 ((i / 8) mod 8), red 32 (i mod 8).
+struct PaletteEntry {
+  std::uint8_t blue, green, red;
+};
+using PreviewPaletteTable = std::array<PaletteEntry, 256>;
+const PreviewPaletteTable& preview_palette();
+
+// Final conversion of sample planes (after every synthesis step) into a
+// picture buffer of ComputeRowGeometry(width, height, 8 or 24).picture_bytes
+// bytes, which the caller has zero-filled. Grey uses Y only. Colour needs
+// major digit '2' in the magic; minor '4' or '5' gives padded BGR rows, '3'
+// the packed RGB sequence; any other magic leaves the buffer as it is.
+void planes_to_pixels(const decoder::PlaneSet& planes, const codec::CodecParams& params,
+                      const decoder::Magic& magic, std::span<std::uint8_t> pixels);
+
+// A preview of the picture before synthesis step `level` (0 = the coarsest
+// low band alone): the top-left (padded_height >> s) x (padded_width >> s)
+// samples, s = total_levels - level, each divided by 2^s. Meant to be drawn
+// stretched over the whole picture.
+struct PreviewFrame {
+  int level = 0;
+  int total_levels = 0;
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::uint16_t bits_per_pixel = 8;  // 8 grey, 24 colour
+  // Rows bottom-up padded to 4 bytes, in the picture's byte order. Empty for
+  // a colour picture whose magic selects no conversion.
+  std::span<const std::uint8_t> pixels;
+};
+
+// Renders the preview of `level` into `out` (resized to fit).
+void render_preview(const decoder::PlaneSet& planes, const codec::CodecParams& params,
+                    const decoder::Magic& magic, int level, std::vector<std::uint8_t>& out,
+                    PreviewFrame& frame);
+
+// Called before each synthesis step with the preview of the planes as they
+// stand; returning false abandons the reconstruction with kCancelled.
+using PreviewHook = std::function<bool(const PreviewFrame&)>;
+
+struct ReconstructOptions {
+  // The planes hold the encoder's quantized, zerotree-marked values, which are
+  // dequantized first (the reconstruction shown after compressing).
+  bool encoder_reconstruction = false;
+  // Set: level by level with a preview before each level. Unset: all levels
+  // at once. The final picture is the same either way.
+  PreviewHook preview;
+};
+
+// Synthesises every plane in place and converts them into a new zero-filled
+// picture buffer, which replaces `pixels` only on success. Grey (mode 61)
+// uses the Y plane alone.
+Status reconstruct_picture(decoder::PlaneSet& planes, const codec::CodecParams& params,
+                           const decoder::Magic& magic, const ReconstructOptions& options,
+                           std::vector<std::uint8_t>& pixels);
+
+using Clock = std::function<codec::ClockReading()>;
+
+struct DecodeOptions {
+  decoder::DecodeLimits limits;
+  // Read around the timed stages; unset leaves every timing 0.
+  Clock clock;
+  PreviewHook preview;
+};
+
+// Seconds by the elapsed-time rule. The 8-bit conversion, when the caller
+// runs one, adds its own time to the total.
+struct DecodeTimings {
+  float entropy_decode = 0.0f;  // header, tables and coefficients
+  float wavelet = 0.0f;         // synthesis, previews and colour conversion
+  float total = 0.0f;           // wavelet + entropy_decode
+};
+
+struct DecodedFile {
+  decoder::FileHeader header;  // the file's settings, magic and comment
+  decoder::PlaneSet planes;    // sample planes after synthesis
+  std::uint16_t bits_per_pixel = 24;  // 24 colour, 8 grey
+  codec::RowGeometry geometry;
+  std::vector<std::uint8_t> pixels;  // geometry.picture_bytes bytes
+  DecodeTimings timings;
+};
+
+// The whole decode of a stream held in memory. `out` is replaced only on
+// success: a refused or damaged file leaves the caller's picture alone.
+Status decode_compressed_file(std::span<const std::uint8_t> file, const DecodeOptions& options,
+                              DecodedFile& out);
+
+}  // namespace varnic::display

@@ -1,0 +1,157 @@
+// Sample planes to picture bytes: the final conversion and the previews.
+
+#include <algorithm>
+#include <cstdint>
+
+#include "codec/picture_geometry.h"
+#include "display/display.h"
+
+namespace varnic::display {
+namespace {
+
+struct Rgb {
+  std::uint8_t red, green, blue;
+};
+
+// y is the sample with its level shift already added.
+inline Rgb yiq_to_rgb(int y, int i, int q, const InverseColourTables& t) {
+  const std::size_t ii = inverse_table_index(i);
+  const std::size_t qi = inverse_table_index(q);
+  return Rgb{codec::ClampSample(y + t.red_from_i[ii] + t.red_from_q[qi]),
+             codec::ClampSample(y + t.green_from_i[ii] + t.green_from_q[qi]),
+             codec::ClampSample(y + t.blue_from_i[ii] + t.blue_from_q[qi])};
+}
+
+bool is_colour(const codec::CodecParams& params) {
+  return params.image_mode_ == codec::kImageModeColour;
+}
+
+// The major digit must be '2'; the minor digit picks the byte layout.
+enum class ColourLayout { kNone, kPaddedBgr, kPackedRgb };
+ColourLayout colour_layout(const decoder::Magic& magic) {
+  if (magic[codec::kMajorDigitOffset] != '2') return ColourLayout::kNone;
+  switch (magic[codec::kMinorDigitOffset]) {
+    case '4':
+    case '5':
+      return ColourLayout::kPaddedBgr;
+    case '3':
+      return ColourLayout::kPackedRgb;
+    default:
+      return ColourLayout::kNone;
+  }
+}
+
+// Plane samples divided by 2^shift, truncating toward zero (shift 0: as is).
+inline int scaled(std::int16_t v, int shift) { return shift == 0 ? v : v / (1 << shift); }
+
+// rows x cols of the planes' top-left corner into padded rows, grey or
+// colour, RGB or BGR.
+void convert_rows(const decoder::PlaneSet& planes, const codec::CodecParams& params,
+                  std::uint32_t rows, std::uint32_t cols, int shift, bool rgb_order,
+                  std::span<std::uint8_t> out) {
+  const std::int32_t offset = params.channel(codec::Channel::kY).pixel_offset_;
+  const bool colour = is_colour(params);
+  const codec::RowGeometry g = codec::ComputeRowGeometry(cols, rows, colour ? 24 : 8);
+  if (out.size() < g.picture_bytes) return;
+  const InverseColourTables& t = inverse_colour_tables();
+  for (std::uint32_t r = 0; r < rows; ++r) {
+    std::uint8_t* o = out.data() + g.row_bytes * r;
+    const std::int16_t* y = planes[0].row(r);
+    if (!colour) {
+      for (std::uint32_t x = 0; x < cols; ++x) o[x] = codec::ClampSample(scaled(y[x], shift) + offset);
+    } else {
+      const std::int16_t* i = planes[1].row(r);
+      const std::int16_t* q = planes[2].row(r);
+      for (std::uint32_t x = 0; x < cols; ++x) {
+        const Rgb c = yiq_to_rgb(scaled(y[x], shift) + offset, scaled(i[x], shift), scaled(q[x], shift), t);
+        o[0] = rgb_order ? c.red : c.blue;
+        o[1] = c.green;
+        o[2] = rgb_order ? c.blue : c.red;
+        o += 3;
+      }
+    }
+    std::fill(out.data() + g.row_bytes * r + (g.row_bytes - g.row_padding),
+              out.data() + g.row_bytes * (r + 1), std::uint8_t{0});
+  }
+}
+
+bool planes_fit(const decoder::PlaneSet& planes, const codec::CodecParams& params) {
+  const int count = is_colour(params) ? 3 : 1;
+  if (params.image_width_ > params.padded_width_ || params.image_height_ > params.padded_height_) {
+    return false;
+  }
+  for (int c = 0; c < count; ++c) {
+    if (planes[c].width_ != params.padded_width_ || planes[c].height_ != params.padded_height_) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void planes_to_pixels(const decoder::PlaneSet& planes, const codec::CodecParams& params,
+                      const decoder::Magic& magic, std::span<std::uint8_t> pixels) {
+  if (!planes_fit(planes, params)) return;
+  if (!is_colour(params)) {
+    convert_rows(planes, params, params.image_height_, params.image_width_, 0, false, pixels);
+    return;
+  }
+  switch (colour_layout(magic)) {
+    case ColourLayout::kNone:
+      return;
+    case ColourLayout::kPaddedBgr:
+      convert_rows(planes, params, params.image_height_, params.image_width_, 0, false, pixels);
+      return;
+    case ColourLayout::kPackedRgb: {
+      // Every padded sample in plane order, three bytes each, until the
+      // buffer is full: the padding columns and rows end up in the picture.
+      const std::int32_t offset = params.channel(codec::Channel::kY).pixel_offset_;
+      const InverseColourTables& t = inverse_colour_tables();
+      const std::size_t samples = std::min<std::size_t>(planes[0].size(), (pixels.size() + 2) / 3);
+      for (std::size_t n = 0; n < samples; ++n) {
+        const Rgb c = yiq_to_rgb(planes[0].samples_[n] + offset, planes[1].samples_[n],
+                                 planes[2].samples_[n], t);
+        const std::uint8_t bytes[3] = {c.red, c.green, c.blue};
+        const std::size_t at = 3 * n;
+        const std::size_t count = std::min<std::size_t>(3, pixels.size() - at);
+        std::copy_n(bytes, count, pixels.data() + at);
+      }
+      return;
+    }
+  }
+}
+
+void render_preview(const decoder::PlaneSet& planes, const codec::CodecParams& params,
+                    const decoder::Magic& magic, int level, std::vector<std::uint8_t>& out,
+                    PreviewFrame& frame) {
+  frame = PreviewFrame{};
+  const int levels = params.total_levels_;
+  if (level < 0 || level >= levels || !planes_fit(planes, params)) {
+    out.clear();
+    return;
+  }
+  const int shift = levels - level;
+  frame.level = level;
+  frame.total_levels = levels;
+  frame.width = params.padded_width_ >> shift;
+  frame.height = params.padded_height_ >> shift;
+  const bool colour = is_colour(params);
+  frame.bits_per_pixel = colour ? 24 : 8;
+  const codec::RowGeometry g = codec::ComputeRowGeometry(frame.width, frame.height, frame.bits_per_pixel);
+  out.assign(g.picture_bytes, 0);
+  if (colour) {
+    const ColourLayout layout = colour_layout(magic);
+    if (layout == ColourLayout::kNone) {
+      out.clear();
+    } else {
+      convert_rows(planes, params, frame.height, frame.width, shift,
+                   layout == ColourLayout::kPackedRgb, out);
+    }
+  } else {
+    convert_rows(planes, params, frame.height, frame.width, shift, false, out);
+  }
+  frame.pixels = out;
+}
+
+}  // namespace varnic::display

@@ -1,0 +1,132 @@
+// Encoder to decoder: the decoded planes are the encoder's quantized planes,
+// and the decoded picture is byte for byte the reconstruction shown right
+// after compressing.
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "codec/encoder.h"
+#include "display/display.h"
+#include "imagefile/imagefile.h"
+
+namespace varnic::display {
+namespace {
+
+using codec::Channel;
+
+// Smooth gradients with noise and a sharp edge, so every band has content.
+std::vector<std::uint8_t> synthetic_picture(std::uint32_t w, std::uint32_t h, int bits, unsigned seed) {
+  const codec::RowGeometry g = codec::ComputeRowGeometry(w, h, static_cast<std::uint16_t>(bits));
+  std::vector<std::uint8_t> pixels(g.picture_bytes, 0);
+  std::mt19937 rng(seed);
+  const int channels = bits / 8;
+  for (std::uint32_t y = 0; y < h; ++y) {
+    for (std::uint32_t x = 0; x < w; ++x) {
+      for (int c = 0; c < channels; ++c) {
+        int v = static_cast<int>((x * (40 + 30 * c) + y * 50) % 256) + static_cast<int>(rng() % 21) - 10;
+        if (x > w / 2 && y > h / 3) v = 255 - v;
+        pixels[g.row_bytes * y + x * static_cast<std::uint32_t>(channels) + static_cast<std::uint32_t>(c)] =
+            static_cast<std::uint8_t>(std::clamp(v, 0, 255));
+      }
+    }
+  }
+  return pixels;
+}
+
+void round_trip(const std::vector<std::uint8_t>& pixels, std::uint32_t w, std::uint32_t h, int bits,
+                int quality, const std::string& label) {
+  SCOPED_TRACE(label);
+  codec::CodecParams settings = codec::DefaultCodecParams();
+  settings.quality_factor_ = static_cast<std::int16_t>(quality);
+  ASSERT_EQ(codec::DeriveParamsFromQuality(settings), Status::kOk);
+  const codec::PictureView view{pixels.data(), pixels.size(), w, h, static_cast<std::uint16_t>(bits)};
+  codec::EncodedPicture encoded;
+  ASSERT_EQ(codec::EncodePicture(view, settings, codec::EncodeOptions{}, encoded), Status::kOk);
+  const codec::CodecParams& coded = encoded.params;
+
+  decoder::DecodedPlanes decoded;
+  ASSERT_EQ(decoder::decode_planes(encoded.stream, decoder::DecodeLimits{}, decoded), Status::kOk);
+  const codec::CodecParams& read = decoded.header_.params_;
+  EXPECT_EQ(read.total_levels_, coded.total_levels_);
+  EXPECT_EQ(read.padded_width_, coded.padded_width_);
+  EXPECT_EQ(read.padded_height_, coded.padded_height_);
+  const int planes = bits == 24 ? 3 : 1;
+  for (int c = 0; c < 3; ++c) {
+    if (c >= planes) {
+      EXPECT_TRUE(decoded.planes_[c].empty());
+      continue;
+    }
+    const Channel channel = static_cast<Channel>(c);
+    const int dropped = read.channel(channel).dropped_levels_;
+    EXPECT_EQ(dropped, coded.channel(channel).dropped_levels_);
+    EXPECT_EQ(read.channel(channel).band_max_, coded.channel(channel).band_max_);
+    // The decoder dequantizes as it goes; the encoder's planes are quantized
+    // and marked, so they are dequantized here the way Compress does it.
+    codec::CoefficientPlane expected = encoded.planes[c];
+    decoder::dequantize_plane(expected, coded, channel);
+    int mismatches = 0;
+    for (std::uint32_t y = 0; y < coded.padded_height_; ++y) {
+      for (std::uint32_t x = 0; x < coded.padded_width_; ++x) {
+        const bool dropped_level = dropped > 0 && (y >= (coded.padded_height_ >> dropped) ||
+                                                   x >= (coded.padded_width_ >> dropped));
+        const int want = dropped_level ? 0 : expected.at(y, x);
+        mismatches += decoded.planes_[c].at(y, x) != want;
+      }
+    }
+    EXPECT_EQ(mismatches, 0) << "channel " << c;
+  }
+
+  DecodedFile file;
+  ASSERT_EQ(decode_compressed_file(encoded.stream, DecodeOptions{}, file), Status::kOk);
+  ReconstructOptions options;
+  options.encoder_reconstruction = true;
+  std::vector<std::uint8_t> shown;
+  ASSERT_EQ(reconstruct_picture(encoded.planes, coded, decoder::kCurrentMagic, options, shown),
+            Status::kOk);
+  ASSERT_EQ(shown.size(), codec::ComputeRowGeometry(w, h, static_cast<std::uint16_t>(bits)).picture_bytes);
+  EXPECT_EQ(shown, file.pixels);
+}
+
+TEST(RoundTripTest, OddAndSmallSizesInColourAndGrey) {
+  const std::uint32_t sides[] = {3, 4, 5, 7, 8, 9, 16, 17, 33, 37, 64, 65};
+  unsigned seed = 1;
+  for (std::uint32_t w : sides) {
+    for (std::uint32_t h : sides) {
+      for (int bits : {24, 8}) {
+        const int quality = static_cast<int>((w * 7 + h * 13 + static_cast<std::uint32_t>(bits)) % 100);
+        round_trip(synthetic_picture(w, h, bits, seed++), w, h, bits, quality,
+                   std::to_string(w) + "x" + std::to_string(h) + "x" + std::to_string(bits) + " q" +
+                       std::to_string(quality));
+      }
+    }
+  }
+}
+
+TEST(RoundTripTest, BundledPhotographsAtSeveralQualities) {
+  for (const char* name : {"astronaut_512.bmp", "camera_512_grey.bmp"}) {
+    imagefile::Picture picture;
+    ASSERT_EQ(imagefile::read_bitmap_file(std::string(VARNIC_TEST_DATA) + "/" + name, picture),
+              imagefile::FileStatus::kOk);
+    for (int quality : {0, 10, 50, 90, 99}) {
+      round_trip(picture.pixels_, static_cast<std::uint32_t>(picture.width_),
+                 static_cast<std::uint32_t>(picture.height_), picture.bits_per_pixel_, quality,
+                 std::string(name) + " q" + std::to_string(quality));
+    }
+  }
+}
+
+TEST(RoundTripTest, PicturesWithASideOfOneOrTwoAreRefusedByTheEncoder) {
+  for (auto [w, h] : {std::pair{1u, 1u}, {2u, 2u}, {1u, 64u}, {64u, 2u}}) {
+    const auto pixels = synthetic_picture(w, h, 24, 3);
+    const codec::PictureView view{pixels.data(), pixels.size(), w, h, 24};
+    codec::EncodedPicture encoded;
+    EXPECT_EQ(codec::EncodePicture(view, codec::DefaultCodecParams(), codec::EncodeOptions{}, encoded),
+              Status::kPictureTooSmall);
+    EXPECT_TRUE(encoded.stream.empty());
+  }
+}
+
+}  // namespace
+}  // namespace varnic::display
