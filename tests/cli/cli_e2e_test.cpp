@@ -1,0 +1,343 @@
+// varnic-cli run as a user runs it: exit statuses per failure class, overwrite rules, batches,
+// target searches, reduced decoding and picture formats.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <sstream>
+
+#include "picture_io.h"
+
+namespace varnic::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+const std::string kData = VARNIC_TEST_DATA;
+
+Bytes read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void write_file(const fs::path& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string read_text(const fs::path& path) {
+  const Bytes b = read_file(path);
+  return std::string(b.begin(), b.end());
+}
+
+struct Outcome {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+class CliTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/varnic-cli-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    fs::copy_file(kData + "/conformance/pics/astronaut_256x192.bmp", dir_ / "astro.bmp");
+    fs::copy_file(kData + "/conformance/pics/camera_256x256_g.bmp", dir_ / "camera.bmp");
+    fs::copy_file(kData + "/conformance/pics/astronaut_64x48.bmp", dir_ / "small.bmp");
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Runs the tool in the scratch directory; `args` is shell text.
+  Outcome run(const std::string& args) {
+    const std::string command = "cd '" + dir_.string() + "' && '" + VARNIC_CLI + "' " + args +
+                                " > .stdout 2> .stderr < /dev/null";
+    const int status = std::system(command.c_str());
+    Outcome r;
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = read_text(dir_ / ".stdout");
+    r.err = read_text(dir_ / ".stderr");
+    return r;
+  }
+
+  Picture picture(const std::string& name) {
+    Result<LoadedPicture> p = read_picture(read_file(dir_ / name), name, {});
+    EXPECT_TRUE(p.ok()) << name << ": " << p.message();
+    return p.ok() ? p.value().picture : Picture{};
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(CliTest, UsageErrorsExitOne) {
+  Outcome none = run("");
+  EXPECT_EQ(none.code, 1);
+  EXPECT_NE(none.err.find("usage:"), std::string::npos);
+  EXPECT_NE(none.err.find("example:"), std::string::npos);
+  EXPECT_EQ(run("compress astro.bmp --no-such-option").code, 1);
+  EXPECT_EQ(run("compress astro.bmp -q 100").code, 1);
+  EXPECT_EQ(run("compress astro.bmp --type portrait").code, 1);
+  EXPECT_EQ(run("compress astro.bmp --levels 7").code, 1);
+  EXPECT_EQ(run("compress astro.bmp --target-size 1000 --target-psnr 30").code, 1);
+  EXPECT_EQ(run("compress astro.bmp camera.bmp -o x.cod").code, 1);
+  EXPECT_EQ(run("compress astro.bmp --dropped 1,2").code, 1);
+  EXPECT_EQ(run("compress astro.bmp --qvec-y 1,x,3").code, 1);
+  EXPECT_EQ(run("decompress").code, 1);
+  EXPECT_EQ(run("frobnicate").code, 1);
+  // Settings that parse but break the rules are refused by the settings validator, by name.
+  Outcome count = run("compress astro.bmp --levels 2 --qvec-y 1,2,3,4,5,6");
+  EXPECT_EQ(count.code, 1);
+  EXPECT_NE(count.err.find("Quantization Vector A"), std::string::npos) << count.err;
+  Outcome dropped = run("compress astro.bmp --levels 3 --dropped 0,3,0");
+  EXPECT_EQ(dropped.code, 1);
+  EXPECT_NE(dropped.err.find("B_levels"), std::string::npos) << dropped.err;
+  EXPECT_FALSE(fs::exists(dir_ / "astro.cod"));
+}
+
+TEST_F(CliTest, HelpAndVersionSucceed) {
+  Outcome help = run("compress --help");
+  EXPECT_EQ(help.code, 0);
+  for (const char* option : {"--target-size", "--qvec-y", "--dropped", "-j", "--quiet", "Exit status"})
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  Outcome decompress = run("decompress --help");
+  EXPECT_EQ(decompress.code, 0);
+  EXPECT_NE(decompress.out.find("--reduce"), std::string::npos);
+  EXPECT_EQ(run("info --help").code, 0);
+  EXPECT_EQ(run("compare --help").code, 0);
+  Outcome version = run("--version");
+  EXPECT_EQ(version.code, 0);
+  EXPECT_TRUE(std::regex_search(version.out, std::regex("varnic-cli [0-9]+\\.[0-9]+\\.[0-9]+")));
+}
+
+TEST_F(CliTest, BadInputsExitTwoAndNameTheFile) {
+  Outcome missing = run("compress nothing.bmp");
+  EXPECT_EQ(missing.code, 2);
+  EXPECT_NE(missing.err.find("nothing.bmp"), std::string::npos);
+
+  Bytes bmp = read_file(dir_ / "astro.bmp");
+  Bytes corrupt(bmp.begin(), bmp.begin() + 1000);  // pixel rows cut short
+  write_file(dir_ / "cut.bmp", corrupt);
+  EXPECT_EQ(run("compress cut.bmp").code, 2);
+  EXPECT_FALSE(fs::exists(dir_ / "cut.cod"));
+  write_file(dir_ / "text.png", Bytes{'h', 'e', 'l', 'l', 'o'});
+  EXPECT_EQ(run("compress text.png").code, 2);
+
+  fs::copy_file(kData + "/conformance/pics/astronaut_2x2.bmp", dir_ / "tiny.bmp");
+  Outcome tiny = run("compress tiny.bmp");
+  EXPECT_EQ(tiny.code, 2);
+  EXPECT_NE(tiny.err.find("too small"), std::string::npos) << tiny.err;
+  EXPECT_FALSE(fs::exists(dir_ / "tiny.cod"));
+
+  Bytes cod = read_file(kData + "/conformance/cod/astronaut_q50.cod");
+  write_file(dir_ / "short.cod", Bytes(cod.begin(), cod.begin() + 100));
+  EXPECT_EQ(run("decompress short.cod").code, 2);
+  EXPECT_FALSE(fs::exists(dir_ / "short.bmp"));
+  Bytes old = cod;
+  old[5] = '2';
+  write_file(dir_ / "old.cod", old);
+  Outcome version = run("info old.cod");
+  EXPECT_EQ(version.code, 2);
+  EXPECT_NE(version.err.find("Incompatible Version(too low)"), std::string::npos) << version.err;
+  EXPECT_EQ(run("info astro.bmp").code, 2);
+  EXPECT_EQ(run("compare astro.bmp camera.bmp").code, 2);  // different sizes
+}
+
+TEST_F(CliTest, ExistingOutputsNeedForceAndUnwritableOutputsExitThree) {
+  write_file(dir_ / "astro.cod", Bytes{'o', 'l', 'd'});
+  Outcome refused = run("compress astro.bmp");
+  EXPECT_EQ(refused.code, 3);
+  EXPECT_NE(refused.err.find("-f"), std::string::npos);
+  EXPECT_EQ(read_file(dir_ / "astro.cod"), (Bytes{'o', 'l', 'd'}));
+
+  ASSERT_EQ(run("compress astro.bmp -f").code, 0);
+  const Bytes first = read_file(dir_ / "astro.cod");
+  EXPECT_EQ(first, read_file(kData + "/conformance/cod/astronaut_q50.cod"));
+  ASSERT_EQ(run("compress astro.bmp -f").code, 0);  // idempotent
+  EXPECT_EQ(read_file(dir_ / "astro.cod"), first);
+
+  EXPECT_EQ(run("decompress astro.cod -o missing-dir/x.bmp").code, 3);
+  EXPECT_EQ(run("compress astro.bmp -d missing-dir").code, 3);
+  // No temporary files are left behind by any of this.
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name == "astro.bmp" || name == "camera.bmp" || name == "small.bmp" || name == "astro.cod" ||
+                name[0] == '.')
+        << name;
+  }
+}
+
+TEST_F(CliTest, LimitsExitFour) {
+  Outcome big = run("compress astro.bmp --max-pixels 1000");
+  EXPECT_EQ(big.code, 4);
+  EXPECT_FALSE(fs::exists(dir_ / "astro.cod"));
+  ASSERT_EQ(run("compress astro.bmp").code, 0);
+  EXPECT_EQ(run("decompress astro.cod -o big.png --max-pixels 1000").code, 4);
+  EXPECT_EQ(run("info astro.cod --max-pixels 1000").code, 4);
+}
+
+TEST_F(CliTest, BatchReportsEveryFailureAndExitsWithTheWorst) {
+  fs::create_directory(dir_ / "out");
+  write_file(dir_ / "bad.bmp", Bytes{'B', 'M', 1, 2, 3});
+  Outcome r = run("compress astro.bmp bad.bmp camera.bmp -d out");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_TRUE(fs::exists(dir_ / "out/astro.cod"));
+  EXPECT_TRUE(fs::exists(dir_ / "out/camera.cod"));
+  EXPECT_FALSE(fs::exists(dir_ / "out/bad.cod"));
+  EXPECT_NE(r.err.find("bad.bmp"), std::string::npos);
+  EXPECT_NE(r.out.find("[1/3]"), std::string::npos);
+  EXPECT_NE(r.out.find("[3/3]"), std::string::npos);
+
+  // Existing outputs (3) and a bad input (2) in one batch: the highest status wins.
+  Outcome mixed = run("compress astro.bmp bad.bmp -d out");
+  EXPECT_EQ(mixed.code, 3);
+  Outcome quiet = run("compress small.bmp -d out --quiet");
+  EXPECT_EQ(quiet.code, 0);
+  EXPECT_TRUE(quiet.out.empty());
+  EXPECT_TRUE(quiet.err.empty());
+
+  // Two inputs that would write one output are refused before anything runs.
+  fs::create_directory(dir_ / "sub");
+  fs::copy_file(dir_ / "small.bmp", dir_ / "sub/small.bmp");
+  EXPECT_EQ(run("compress small.bmp sub/small.bmp -d out -f").code, 1);
+}
+
+TEST_F(CliTest, JobsNeverChangeTheOutputBytes) {
+  fs::create_directory(dir_ / "one");
+  fs::create_directory(dir_ / "many");
+  fs::copy_file(dir_ / "astro.bmp", dir_ / "astro2.bmp");
+  const std::string inputs = "astro.bmp camera.bmp small.bmp astro2.bmp";
+  ASSERT_EQ(run("compress " + inputs + " -q 70 -d one -j 1").code, 0);
+  ASSERT_EQ(run("compress " + inputs + " -q 70 -d many -j 3").code, 0);
+  for (const char* name : {"astro.cod", "camera.cod", "small.cod", "astro2.cod"})
+    EXPECT_EQ(read_file(dir_ / "one" / name), read_file(dir_ / "many" / name)) << name;
+
+  ASSERT_EQ(run("compress astro.bmp -q 70 -o single.cod -j 2").code, 0);  // threads inside one picture
+  EXPECT_EQ(read_file(dir_ / "single.cod"), read_file(dir_ / "one/astro.cod"));
+
+  ASSERT_EQ(run("decompress one/astro.cod one/camera.cod one/small.cod -d one -j 1").code, 0);
+  ASSERT_EQ(run("decompress one/astro.cod one/camera.cod one/small.cod -d many -j 3").code, 0);
+  for (const char* name : {"astro.bmp", "camera.bmp", "small.bmp"})
+    EXPECT_EQ(read_file(dir_ / "one" / name), read_file(dir_ / "many" / name)) << name;
+}
+
+TEST_F(CliTest, TargetSizeLandsAtOrUnderTheTarget) {
+  for (int target : {3000, 8000, 30000}) {
+    SCOPED_TRACE(target);
+    Outcome r = run("compress astro.bmp -f --target-size " + std::to_string(target));
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::uintmax_t size = fs::file_size(dir_ / "astro.cod");
+    EXPECT_LE(size, static_cast<std::uintmax_t>(target));
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex("picked quality ([0-9]+)"))) << r.out;
+    // The reported quality is what was written.
+    ASSERT_EQ(run("compress astro.bmp -o check.cod -f -q " + m[1].str()).code, 0);
+    EXPECT_EQ(read_file(dir_ / "check.cod"), read_file(dir_ / "astro.cod"));
+  }
+  // Quality 0 of this picture takes 1275 bytes (conformance case astronaut_q0).
+  fs::remove(dir_ / "astro.cod");
+  Outcome unreachable = run("compress astro.bmp --target-size 1000");
+  EXPECT_EQ(unreachable.code, 4);
+  EXPECT_NE(unreachable.err.find("1275"), std::string::npos) << unreachable.err;
+  EXPECT_FALSE(fs::exists(dir_ / "astro.cod"));
+}
+
+TEST_F(CliTest, TargetPsnrIsMetAndReportedByCompare) {
+  Outcome r = run("compress astro.bmp --target-psnr 30");
+  ASSERT_EQ(r.code, 0) << r.err;
+  Outcome c = run("compare astro.bmp astro.cod");
+  ASSERT_EQ(c.code, 0) << c.err;
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(c.out, m, std::regex("PSNR RGB ([0-9.]+) dB"))) << c.out;
+  EXPECT_GE(std::stod(m[1].str()), 30.0);
+  EXPECT_EQ(run("compress astro.bmp -o never.cod --target-psnr 150").code, 4);
+  EXPECT_FALSE(fs::exists(dir_ / "never.cod"));
+}
+
+TEST_F(CliTest, ReduceGivesOutputsOfTheRoundedUpSize) {
+  fs::copy_file(kData + "/conformance/cod/odd_37x21_q50.cod", dir_ / "odd.cod");
+  const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{37, 21}, {19, 11}, {10, 6}, {5, 3}};
+  for (int k = 0; k < 4; ++k) {
+    const std::string out = "odd" + std::to_string(k) + ".png";
+    ASSERT_EQ(run("decompress odd.cod --reduce " + std::to_string(k) + " -o " + out).code, 0);
+    const Picture p = picture(out);
+    EXPECT_EQ(p.width, sizes[k].first);
+    EXPECT_EQ(p.height, sizes[k].second);
+  }
+  EXPECT_EQ(run("decompress odd.cod --reduce 4 -o odd4.png").code, 1);  // the file has 4 levels
+  EXPECT_FALSE(fs::exists(dir_ / "odd4.png"));
+}
+
+TEST_F(CliTest, PngAndPnmRoundTripThroughTheTool) {
+  // A PNG made from the bitmap compresses to the very same bytes.
+  Result<std::vector<std::uint8_t>> png = write_png(picture("astro.bmp"));
+  ASSERT_TRUE(png.ok());
+  write_file(dir_ / "astro.png", png.value());
+  ASSERT_EQ(run("compress astro.png -o from_png.cod").code, 0);
+  ASSERT_EQ(run("compress astro.bmp -o from_bmp.cod").code, 0);
+  EXPECT_EQ(read_file(dir_ / "from_png.cod"), read_file(dir_ / "from_bmp.cod"));
+
+  // Decoding to every format gives the same pixels.
+  ASSERT_EQ(run("decompress from_png.cod -o back.png").code, 0);
+  ASSERT_EQ(run("decompress from_png.cod -o back.bmp").code, 0);
+  ASSERT_EQ(run("decompress from_png.cod --format tga -o back.tga").code, 0);
+  ASSERT_EQ(run("decompress from_png.cod --format pnm -d .").code, 0);
+  const Picture reference = picture("back.bmp");
+  for (const char* name : {"back.png", "back.tga", "from_png.pnm"}) {
+    const Picture p = picture(name);
+    EXPECT_EQ(p.width, reference.width) << name;
+    EXPECT_TRUE(p.pixels == reference.pixels) << name;
+  }
+  Outcome same = run("compare back.png back.bmp");
+  EXPECT_EQ(same.code, 0);
+  EXPECT_NE(same.out.find("PSNR RGB inf dB"), std::string::npos) << same.out;
+
+  // Grey stays grey through PNG and PNM.
+  ASSERT_EQ(run("compress camera.bmp").code, 0);
+  ASSERT_EQ(run("decompress camera.cod -o camera_back.pgm").code, 0);
+  EXPECT_EQ(picture("camera_back.pgm").format, PixelFormat::kGrey8);
+}
+
+TEST_F(CliTest, ConvertedInputsSayWhatWasConverted) {
+  // 16-bit grey PNM and an alpha-free 16-bit PPM both come with a notice.
+  std::string header = "P6\n8 8\n65535\n";
+  Bytes ppm(header.begin(), header.end());
+  for (int i = 0; i < 8 * 8 * 3; ++i) {
+    ppm.push_back(static_cast<std::uint8_t>(i));
+    ppm.push_back(0);
+  }
+  write_file(dir_ / "deep.ppm", ppm);
+  Outcome r = run("compress deep.ppm");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("16-bit"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::exists(dir_ / "deep.cod"));
+  Outcome quiet = run("compress deep.ppm -f --quiet");
+  EXPECT_EQ(quiet.code, 0);
+  EXPECT_TRUE(quiet.err.empty());
+}
+
+TEST_F(CliTest, InfoPrintsHeaderFactsAsTextAndJson) {
+  fs::copy_file(kData + "/conformance/cod/astronaut_comment.cod", dir_ / "c.cod");
+  fs::copy_file(kData + "/conformance/cod/camera_q50.cod", dir_ / "g.cod");
+  Outcome text = run("info c.cod");
+  ASSERT_EQ(text.code, 0);
+  for (const char* fact : {"2.5", "256 x 192", "colour", "\"conformance\"", "4336 bytes", "Y 2757", "I 712", "Q 510"})
+    EXPECT_NE(text.out.find(fact), std::string::npos) << fact << "\n" << text.out;
+  Outcome json = run("info --json c.cod g.cod");
+  ASSERT_EQ(json.code, 0);
+  std::istringstream lines(json.out);
+  std::string first;
+  std::string second;
+  std::getline(lines, first);
+  std::getline(lines, second);
+  EXPECT_NE(first.find("\"width\":256,\"height\":192,\"mode\":\"colour\",\"levels\":5"), std::string::npos) << first;
+  EXPECT_NE(first.find("\"dropped\":{\"y\":0,\"i\":2,\"q\":2}"), std::string::npos) << first;
+  EXPECT_NE(first.find("\"comment\":\"conformance\""), std::string::npos);
+  EXPECT_NE(second.find("\"mode\":\"grey\""), std::string::npos) << second;
+}
+
+}  // namespace
+}  // namespace varnic::cli

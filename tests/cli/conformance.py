@@ -1,0 +1,61 @@
+#!/usr/bin/python3
+"""Runs `varnic-cli compress` with the options of every case in the conformance manifest and
+checks the result byte for byte (and against the manifest's SHA-256); refused cases must exit
+with status 2 and write nothing."""
+import hashlib
+import json
+import os
+import shlex
+import subprocess
+import sys
+import tempfile
+
+
+def main():
+    tool, data = sys.argv[1], sys.argv[2]
+    with open(os.path.join(data, "manifest.json")) as f:
+        cases = json.load(f)["cases"]
+    passed = failed = 0
+    with tempfile.TemporaryDirectory() as scratch:
+        for case in cases:
+            if "options" not in case:  # rewritten from another case, not made by the encoder
+                continue
+            name = case["case"]
+            out = os.path.join(scratch, name + ".cod")
+            cmd = [tool, "compress", os.path.join(data, "pics", case["picture"]), "-o", out, "--quiet"]
+            cmd += shlex.split(case["options"])
+            run = subprocess.run(cmd, capture_output=True, text=True)
+            problems = []
+            if case.get("refused"):
+                if run.returncode != 2:
+                    problems.append("exit status %d, expected 2" % run.returncode)
+                if os.path.exists(out):
+                    problems.append("an output was written")
+                if not run.stderr.strip():
+                    problems.append("no message on stderr")
+            elif run.returncode != 0:
+                problems.append("exit status %d: %s" % (run.returncode, run.stderr.strip()))
+            else:
+                with open(out, "rb") as f:
+                    got = f.read()
+                with open(os.path.join(data, "cod", name + ".cod"), "rb") as f:
+                    expected = f.read()
+                if len(got) != case["cod_bytes"]:
+                    problems.append("%d bytes, expected %d" % (len(got), case["cod_bytes"]))
+                if hashlib.sha256(got).hexdigest() != case["cod_sha256"]:
+                    problems.append("SHA-256 differs from the manifest")
+                if got != expected:
+                    first = next((i for i, (a, b) in enumerate(zip(got, expected)) if a != b), min(len(got), len(expected)))
+                    problems.append("first differing byte at offset %d" % first)
+            if problems:
+                failed += 1
+                print("FAIL %s (%s): %s" % (name, " ".join(cmd[2:]), "; ".join(problems)))
+            else:
+                passed += 1
+                print("ok   %s" % name)
+    print("conformance: %d passed, %d failed" % (passed, failed))
+    return 1 if failed or not passed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

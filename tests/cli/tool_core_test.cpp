@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "commands.h"
+#include "metrics.h"
+#include "search.h"
+
+namespace varnic::cli {
+namespace {
+
+Picture rgb(std::uint32_t width, std::uint32_t height, std::vector<std::uint8_t> pixels) {
+  Picture p;
+  p.width = width;
+  p.height = height;
+  p.format = PixelFormat::kRgb24;
+  p.pixels = std::move(pixels);
+  return p;
+}
+
+TEST(CompareTest, PsnrOverRgbAndLumaWorkedByHand) {
+  // One blue sample differs by 10: MSE over RGB = 100 / 6; luma differs by 0.114 * 10 = 1.14 in
+  // one of two pixels, MSE = 1.2996 / 2.
+  const Picture a = rgb(2, 1, {0, 0, 0, 10, 20, 30});
+  const Picture b = rgb(2, 1, {0, 0, 0, 10, 20, 40});
+  Result<Comparison> c = compare_pictures(a, b);
+  ASSERT_TRUE(c.ok());
+  EXPECT_NEAR(c.value().psnr_rgb, 10 * std::log10(65025.0 * 6 / 100), 1e-9);
+  EXPECT_NEAR(c.value().psnr_rgb, 35.9123, 1e-4);
+  EXPECT_NEAR(c.value().psnr_y, 10 * std::log10(65025.0 / 0.6498), 1e-9);
+  EXPECT_EQ(c.value().max_difference, 10);
+}
+
+TEST(CompareTest, IdenticalGreyAndColourAreEqualAndSizesMustMatch) {
+  Picture grey;
+  grey.width = 2;
+  grey.height = 1;
+  grey.format = PixelFormat::kGrey8;
+  grey.pixels = {5, 250};
+  Result<Comparison> same = compare_pictures(grey, rgb(2, 1, {5, 5, 5, 250, 250, 250}));
+  ASSERT_TRUE(same.ok());
+  EXPECT_TRUE(std::isinf(same.value().psnr_rgb));
+  EXPECT_TRUE(std::isinf(same.value().psnr_y));
+  EXPECT_EQ(same.value().max_difference, 0);
+
+  Picture bgr = rgb(1, 1, {1, 2, 3});
+  bgr.format = PixelFormat::kBgr24;
+  EXPECT_EQ(compare_pictures(bgr, rgb(1, 1, {3, 2, 1})).value().max_difference, 0);
+  EXPECT_EQ(compare_pictures(grey, rgb(1, 2, {0, 0, 0, 0, 0, 0})).status(), Status::kInvalidArgument);
+}
+
+TEST(QualitySearchTest, FindsTheBoundaryOfEveryMonotoneTargetInFewTrials) {
+  for (int boundary = -1; boundary <= 99; ++boundary) {
+    int trials = 0;
+    Result<std::optional<int>> high = highest_passing(0, 99, [&](int q) -> Result<bool> {
+      ++trials;
+      return q <= boundary;
+    });
+    ASSERT_TRUE(high.ok());
+    EXPECT_EQ(high.value(), boundary < 0 ? std::nullopt : std::optional<int>(boundary));
+    EXPECT_LE(trials, 8) << boundary;
+
+    trials = 0;
+    Result<std::optional<int>> low = lowest_passing(0, 99, [&](int q) -> Result<bool> {
+      ++trials;
+      return q > boundary;
+    });
+    ASSERT_TRUE(low.ok());
+    EXPECT_EQ(low.value(), boundary == 99 ? std::nullopt : std::optional<int>(boundary + 1));
+    EXPECT_LE(trials, 8) << boundary;
+  }
+}
+
+TEST(QualitySearchTest, StopsAtTheFirstFailingTrial) {
+  int trials = 0;
+  Result<std::optional<int>> r = highest_passing(0, 99, [&](int q) -> Result<bool> {
+    ++trials;
+    if (q > 40) return {Status::kOutOfMemory, "no memory"};
+    return true;
+  });
+  EXPECT_EQ(r.status(), Status::kOutOfMemory);
+  EXPECT_EQ(r.message(), "no memory");
+  EXPECT_EQ(trials, 2);
+}
+
+TEST(JsonStringTest, EscapesControlsAndKeepsOrRepairsUtf8) {
+  EXPECT_EQ(json_string("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\u000a\\u0001\"");
+  EXPECT_EQ(json_string("caf\xC3\xA9 \xE2\x82\xAC"), "\"caf\xC3\xA9 \xE2\x82\xAC\"");
+  // A lone Latin-1 byte and an overlong form are shown as Latin-1 characters.
+  EXPECT_EQ(json_string("caf\xE9"), "\"caf\xC3\xA9\"");
+  EXPECT_EQ(json_string("\xC0\x80"), "\"\xC3\x80\xC2\x80\"");
+  EXPECT_EQ(json_string("\xED\xA0\x80"), "\"\xC3\xAD\xC2\xA0\xC2\x80\"");  // a UTF-16 surrogate
+  EXPECT_EQ(json_string(""), "\"\"");
+}
+
+TEST(OutputPathTest, ReplacesTheExtensionAndHonoursTheDirectory) {
+  EXPECT_EQ(output_path_for("a/b.png", "", ".cod"), "a/b.cod");
+  EXPECT_EQ(output_path_for("a/b.png", "out", ".cod"), "out/b.cod");
+  EXPECT_EQ(output_path_for("noext", "", ".cod"), "noext.cod");
+  EXPECT_EQ(output_path_for("dir.v2/x", "", ".bmp"), "dir.v2/x.bmp");
+  EXPECT_EQ(output_path_for("x.tar.bmp", "", ".cod"), "x.tar.cod");
+}
+
+}  // namespace
+}  // namespace varnic::cli
