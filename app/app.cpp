@@ -418,7 +418,7 @@ int Application::decode_compressed_file() {
   state_.start_clock_ = now();
   state_.picture_buffer_.assign(state_.geometry_.picture_bytes, 0);
   fit_window_to_client(*main_window_, static_cast<int>(params_.image_width_), static_cast<int>(params_.image_height_));
-  pipeline::PreviewSink sink = [this](const std::vector<std::uint8_t>& pixels, int w, int h, int bpp) {
+  pipeline::PreviewSink sink = [this](std::span<const std::uint8_t> pixels, int w, int h, int bpp) {
     show_preview(pixels, w, h, bpp);
   };
   (void)pipeline::reconstruct(state_.planes_, params_, state_.header_magic_, false,
@@ -475,7 +475,7 @@ int Application::compress() {
   state_.start_clock_ = now();
   state_.encoder_reconstruction_ = 1;
   state_.entropy_decode_time_ = 0.0f;
-  pipeline::PreviewSink sink = [this](const std::vector<std::uint8_t>& pixels, int w, int h, int bpp) {
+  pipeline::PreviewSink sink = [this](std::span<const std::uint8_t> pixels, int w, int h, int bpp) {
     show_preview(pixels, w, h, bpp);
   };
   if (pipeline::reconstruct(state_.planes_, encoded.working, decoder::kCurrentMagic, true,
@@ -523,7 +523,9 @@ std::uint16_t Application::convert_to_8bit() {
   return status == codec::Status::kOk ? 0 : 1;
 }
 
-void Application::show_preview(const std::vector<std::uint8_t>& pixels, int width, int height, int bits_per_pixel) {
+void Application::show_preview(std::span<const std::uint8_t> pixels, int width, int height, int bits_per_pixel) {
+  // A colour file whose version selects no conversion has nothing to show.
+  if (pixels.empty()) return;
   const bool eight_bit = state_.eight_bit_display_ == kEightBitOn;
   const bool grey = bits_per_pixel == 8;
   // Grey previews use the grey ramp; colour previews the fixed preview palette, on 8-bit screens only.

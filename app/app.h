@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -120,7 +121,7 @@ class Application {
   void paint_source(platform::Surface& surface);
 
   // Draws the main window's picture while the reconstruction runs (one call per level).
-  void show_preview(const std::vector<std::uint8_t>& pixels, int width, int height, int bits_per_pixel);
+  void show_preview(std::span<const std::uint8_t> pixels, int width, int height, int bits_per_pixel);
 
  private:
   class MainHandler;

@@ -1,6 +1,10 @@
 #include "app/pipeline.h"
 
+#include <algorithm>
+
 #include "codec/encoder.h"
+#include "colour/colour.h"
+#include "display/display.h"
 
 namespace varnic::app::pipeline {
 
@@ -23,21 +27,65 @@ codec::Status encode(std::span<const std::uint8_t> picture, const codec::CodecPa
   return codec::Status::kOk;
 }
 
-// Provisional until the display and colour libraries land.
-codec::Status reconstruct(decoder::PlaneSet&, const codec::CodecParams&, const decoder::Magic&, bool,
-                          const PreviewSink*, std::vector<std::uint8_t>&) {
-  return codec::Status::kReconstructFailed;
+codec::Status reconstruct(decoder::PlaneSet& planes, const codec::CodecParams& params, const decoder::Magic& magic,
+                          bool dequantize, const PreviewSink* preview, std::vector<std::uint8_t>& picture) {
+  display::ReconstructOptions options;
+  options.encoder_reconstruction = dequantize;
+  if (preview != nullptr) {
+    options.preview = [preview](const display::PreviewFrame& frame) {
+      (*preview)(frame.pixels, static_cast<int>(frame.width), static_cast<int>(frame.height), frame.bits_per_pixel);
+      return true;
+    };
+  }
+  return display::reconstruct_picture(planes, params, magic, options, picture);
 }
 
-codec::Status convert_to_8bit(std::span<const std::uint8_t>, int, int, std::uint16_t, bool,
-                              std::vector<std::uint8_t>&, std::array<std::uint8_t, imagefile::kColourTableBytes>&) {
-  return codec::Status::kColourQuantFailed;
+codec::Status convert_to_8bit(std::span<const std::uint8_t> picture, int width, int height, std::uint16_t image_mode,
+                              bool dither, std::vector<std::uint8_t>& index,
+                              std::array<std::uint8_t, imagefile::kColourTableBytes>& colour_table) {
+  return colour::convert_to_8bit(image_mode, width, height, picture, dither, index, colour_table);
 }
 
-std::array<std::uint8_t, imagefile::kColourTableBytes> preview_palette() { return {}; }
+std::array<std::uint8_t, imagefile::kColourTableBytes> preview_palette() {
+  std::array<std::uint8_t, imagefile::kColourTableBytes> table{};
+  const auto& palette = display::preview_palette();
+  for (std::size_t i = 0; i < palette.size(); ++i) {
+    table[i * 4 + 0] = palette[i].blue;
+    table[i * 4 + 1] = palette[i].green;
+    table[i * 4 + 2] = palette[i].red;
+  }
+  return table;
+}
 
-codec::Status map_to_preview_palette(std::span<const std::uint8_t>, int, int, bool, std::vector<std::uint8_t>&) {
-  return codec::Status::kColourQuantFailed;
+codec::Status map_to_preview_palette(std::span<const std::uint8_t> pixels, int width, int height, bool dither,
+                                     std::vector<std::uint8_t>& index) {
+  if (width <= 0 || height <= 0) return codec::Status::kColourQuantFailed;
+  const auto w = static_cast<std::size_t>(width);
+  const auto h = static_cast<std::size_t>(height);
+  const std::size_t stride = (w * 3 + 3) & ~std::size_t{3};
+  const std::size_t index_stride = (w + 3) & ~std::size_t{3};
+  if (pixels.size() < stride * h) return codec::Status::kColourQuantFailed;
+  // The quantizer takes packed rows: unpad, map, pad again.
+  std::vector<std::uint8_t> packed(w * 3 * h);
+  for (std::size_t y = 0; y < h; ++y) {
+    std::copy_n(pixels.data() + y * stride, w * 3, packed.data() + y * w * 3);
+  }
+  std::array<std::uint8_t, 768> palette{};
+  const auto& entries = display::preview_palette();
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    palette[i * 3 + 0] = entries[i].blue;
+    palette[i * 3 + 1] = entries[i].green;
+    palette[i * 3 + 2] = entries[i].red;
+  }
+  std::vector<std::uint8_t> packed_index(w * h);
+  if (colour::quantize_to_palette(packed, width, height, packed_index, dither, true, palette, 256) == 0) {
+    return codec::Status::kColourQuantFailed;
+  }
+  index.assign(index_stride * h, 0);
+  for (std::size_t y = 0; y < h; ++y) {
+    std::copy_n(packed_index.data() + y * w, w, index.data() + y * index_stride);
+  }
+  return codec::Status::kOk;
 }
 
 }  // namespace varnic::app::pipeline

@@ -29,12 +29,12 @@ codec::Status encode(std::span<const std::uint8_t> picture, const codec::CodecPa
 
 // A preview: `pixels` holds height bottom-up rows of width pixels of bits_per_pixel (24 or 8,
 // rows padded to 4 bytes), to be drawn stretched over the whole picture.
-using PreviewSink = std::function<void(const std::vector<std::uint8_t>& pixels, int width, int height,
+using PreviewSink = std::function<void(std::span<const std::uint8_t> pixels, int width, int height,
                                        int bits_per_pixel)>;
 
-// Turns the planes into `picture` (already sized for the picture's row geometry); with
-// `dequantize` the planes hold the encoder's quantized values. With a preview sink the levels are
-// synthesised one at a time and the sink hears the picture at each resolution before each level.
+// Turns the planes into a new `picture` (replaced only on success); with `dequantize` the planes
+// hold the encoder's quantized values. With a preview sink the levels are synthesised one at a
+// time and the sink hears the picture at each resolution before each level.
 codec::Status reconstruct(decoder::PlaneSet& planes, const codec::CodecParams& params,
                           const decoder::Magic& magic, bool dequantize, const PreviewSink* preview,
                           std::vector<std::uint8_t>& picture);

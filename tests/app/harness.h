@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@ struct BackendFactory {
   std::function<Backend()> make;
   bool supports_eight_bit_screen = true;
 };
+inline void PrintTo(const BackendFactory& factory, std::ostream* os) { *os << factory.name; }
 
 // One running program.
 class Program {

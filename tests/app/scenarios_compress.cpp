@@ -1,0 +1,345 @@
+// Stories about Compress, Save, decoding an opened compressed file, previews, the 8-bit screen
+// path and the timings.
+#include <cstring>
+
+#include "codec/encoder.h"
+#include "colour/colour.h"
+#include "display/display.h"
+#include "harness.h"
+
+namespace varnic::testing {
+namespace {
+
+namespace cmd = resources;
+using platform::DrawRecord;
+
+// What the encoder library makes of a picture with the start-up settings.
+codec::EncodedPicture library_encode(const imagefile::Picture& picture, std::string_view comment = {}) {
+  codec::CodecParams params = codec::DefaultCodecParams();
+  params.image_width_ = static_cast<std::uint32_t>(picture.width_);
+  params.image_height_ = static_cast<std::uint32_t>(picture.height_);
+  params.image_mode_ = picture.image_mode_;
+  codec::ComputePaddedSize(params);
+  codec::PictureView view{picture.pixels_.data(), picture.pixels_.size(), params.image_width_, params.image_height_,
+                          static_cast<std::uint16_t>(picture.bits_per_pixel_)};
+  codec::EncodeOptions options;
+  options.comment = comment;
+  codec::EncodedPicture out;
+  EXPECT_EQ(codec::EncodePicture(view, params, options, out), codec::Status::kOk);
+  return out;
+}
+
+// A picture made of a buffer in the program's layout, for drawing the expected image.
+imagefile::Picture as_picture(std::vector<std::uint8_t> pixels, int width, int height, int bits) {
+  imagefile::Picture p;
+  p.width_ = width;
+  p.height_ = height;
+  p.bits_per_pixel_ = bits;
+  p.image_mode_ = bits == 24 ? imagefile::kModeColour : imagefile::kModeGrey;
+  p.pixels_ = std::move(pixels);
+  imagefile::set_grey_colour_table(p.header_);
+  return p;
+}
+
+std::vector<DrawRecord> immediate_stretches(const platform::Automation& automation) {
+  std::vector<DrawRecord> out;
+  for (const auto& d : automation.draws()) {
+    if (d.kind == DrawRecord::Kind::kStretch && d.immediate) out.push_back(d);
+  }
+  return out;
+}
+
+TEST_P(ScenarioTest, CompressCodesThePictureShowsTheReconstructionAndTheSourceBesideIt) {
+  Pictures files;
+  const imagefile::Picture picture = Pictures::colour(37, 29);
+  Program program(GetParam());
+  program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", picture));
+  program.automation().clear_records();
+  program.command(cmd::kCmdCompress);
+
+  ASSERT_TRUE(program.automation().messages().empty());
+  std::vector<DrawRecord> texts;
+  for (const auto& d : program.automation().draws()) {
+    if (d.kind == DrawRecord::Kind::kText) texts.push_back(d);
+  }
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(texts[0].text, "Compressing...");
+  EXPECT_EQ(texts[0].x, 133);
+  EXPECT_EQ(texts[0].y, 100);
+  EXPECT_EQ(texts[1].text, "Reconstructing...");
+  EXPECT_EQ(texts[1].x, 133);
+  EXPECT_EQ(texts[1].y, 140);
+  EXPECT_EQ(program.automation().cursor(), platform::Cursor::kArrow);
+  EXPECT_FALSE(program.automation().capture_held());
+
+  codec::EncodedPicture expected = library_encode(picture);
+  EXPECT_EQ(program.state().compressed_stream_, expected.stream);
+  EXPECT_EQ(program.state().compressed_ready_, 1u);
+  EXPECT_EQ(program.state().compressed_size_, expected.stream.size());
+  EXPECT_EQ(program.state().entropy_decode_time_, 0.0f);
+  EXPECT_EQ(program.state().colour_quant_time_, 0.0f);
+  EXPECT_EQ(program.state().total_time_, program.state().wavelet_time_);
+
+  // The main window shows the library's reconstruction of exactly what was coded.
+  display::ReconstructOptions options;
+  options.encoder_reconstruction = true;
+  std::vector<std::uint8_t> pixels;
+  ASSERT_EQ(display::reconstruct_picture(expected.planes, expected.params, decoder::kCurrentMagic, options, pixels),
+            codec::Status::kOk);
+  EXPECT_EQ(program.state().picture_buffer_, pixels);
+  EXPECT_EQ(differing_pixels(program.main_image(), expected_image(as_picture(pixels, 37, 29, 24))), 0);
+
+  // The source picture beside it, at its own size.
+  EXPECT_TRUE(program.app().source_window().is_visible());
+  EXPECT_EQ(program.app().source_window().client_size(), (platform::Size{37, 29}));
+  EXPECT_EQ(differing_pixels(program.source_image(), expected_image(picture)), 0);
+
+  // A second Compress with unchanged settings gives the same file.
+  program.command(cmd::kCmdCompress);
+  EXPECT_EQ(program.state().compressed_stream_, expected.stream);
+}
+
+TEST_P(ScenarioTest, SavedFileReopensToThePictureTheLibraryDecodes) {
+  Pictures files;
+  Program program(GetParam());
+  program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", Pictures::colour(45, 38)));
+  program.command(cmd::kCmdCompress);
+  const std::string cod = files.path("ramp.cod");
+  program.save(cmd::kCmdSave, cod);
+  const std::vector<std::uint8_t> bytes = Pictures::read_bytes(cod);
+  ASSERT_EQ(bytes, program.state().compressed_stream_);
+  ASSERT_EQ(std::memcmp(bytes.data(), "QVT2.5aZ", 8), 0);
+  const auto& request = program.automation().file_requests().back();
+  EXPECT_EQ(request.label, "Compressed files");
+  EXPECT_EQ(request.pattern, "*.cod");
+  EXPECT_TRUE(request.default_extension.empty());
+  EXPECT_TRUE(request.confirm_overwrite);
+
+  program.open(cmd::kCmdOpenCoded, cod);
+  ASSERT_TRUE(program.automation().messages().empty());
+  display::DecodedFile decoded;
+  ASSERT_EQ(display::decode_compressed_file(bytes, display::DecodeOptions{}, decoded), codec::Status::kOk);
+  EXPECT_EQ(program.state().picture_buffer_, decoded.pixels);
+  EXPECT_EQ(program.app().main_window().client_size(), (platform::Size{45, 38}));
+  EXPECT_EQ(differing_pixels(program.main_image(), expected_image(as_picture(decoded.pixels, 45, 38, 24))), 0);
+
+  EXPECT_EQ(program.app().main_window().title(), "Varnholt Image Compressor V2.5    ramp.cod");
+  EXPECT_EQ(program.state().display_mode_, 62u);
+  EXPECT_TRUE(program.state().source_buffer_.empty());
+  EXPECT_FALSE(program.app().source_window().is_visible());
+  EXPECT_EQ(program.state().compressed_size_, bytes.size());
+  EXPECT_FALSE(program.menu().is_enabled(cmd::kCmdSave));
+  EXPECT_FALSE(program.menu().is_enabled(cmd::kCmdCompress));
+  EXPECT_FALSE(program.menu().is_enabled(cmd::kCmdEasySetup));
+  EXPECT_TRUE(program.menu().is_enabled(cmd::kCmdSaveBitmap));
+  EXPECT_TRUE(program.menu().is_enabled(cmd::kCmdSaveTarga));
+  EXPECT_TRUE(program.menu().is_enabled(cmd::kCmdEightBit));
+
+  // Saved back out as a bitmap, the decoded picture reads back unchanged.
+  const std::string bmp = files.path("decoded.bmp");
+  program.save(cmd::kCmdSaveBitmap, bmp);
+  imagefile::Picture reread;
+  ASSERT_EQ(imagefile::read_bitmap_file(bmp, reread), imagefile::FileStatus::kOk);
+  EXPECT_EQ(reread.pixels_, decoded.pixels);
+}
+
+TEST_P(ScenarioTest, SaveWithNothingCompressedCompressesFirst) {
+  Pictures files;
+  const imagefile::Picture picture = Pictures::grey(40, 33);
+  Program program(GetParam());
+  program.open(cmd::kCmdOpenBitmap, files.write_bitmap("grey.bmp", picture));
+  program.automation().clear_records();
+  const std::string cod = files.path("grey.cod");
+  program.save(cmd::kCmdSave, cod);
+  EXPECT_EQ(program.state().compressed_ready_, 1u);
+  EXPECT_EQ(program.automation().file_requests().size(), 1u);
+  EXPECT_EQ(Pictures::read_bytes(cod), library_encode(picture).stream);
+}
+
+TEST_P(ScenarioTest, SaveAfterAFailedCompressWritesNothingAndRestoresTheCursor) {
+  Pictures files;
+  Program program(GetParam());
+  // An earlier picture leaves a stream behind that must not be saved under the new name.
+  program.open(cmd::kCmdOpenBitmap, files.write_bitmap("big.bmp", Pictures::colour(16, 16)));
+  program.command(cmd::kCmdCompress);
+  ASSERT_EQ(program.state().compressed_ready_, 1u);
+  program.open(cmd::kCmdOpenBitmap, files.write_bitmap("tiny.bmp", Pictures::colour(2, 9)));
+  ASSERT_EQ(program.state().compressed_ready_, 0u);
+  program.automation().clear_records();
+  program.save(cmd::kCmdSave, files.path("tiny.cod"));
+
+  ASSERT_EQ(program.automation().messages().size(), 1u);
+  EXPECT_EQ(program.automation().messages()[0].text, codec::message(codec::Status::kPictureTooSmall));
+  EXPECT_EQ(program.automation().messages()[0].caption, "ERROR");
+  EXPECT_TRUE(program.automation().file_requests().empty());
+  EXPECT_FALSE(std::filesystem::exists(files.path("tiny.cod")));
+  EXPECT_EQ(program.state().compressed_ready_, 0u);
+  EXPECT_EQ(program.automation().cursor(), platform::Cursor::kArrow);
+  EXPECT_FALSE(program.automation().capture_held());
+}
+
+TEST_P(ScenarioTest, IncrementalDisplayDrawsOnePreviewPerLevelAndEndsOnTheSamePicture) {
+  Pictures files;
+  Program program(GetParam());
+  // 37 x 29 codes with 4 levels (29 does not exceed 32), planes padded to 48 x 32.
+  program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", Pictures::colour(37, 29)));
+  program.automation().clear_records();
+  program.command(cmd::kCmdCompress);
+  const auto previews = immediate_stretches(program.automation());
+  ASSERT_EQ(previews.size(), 4u);
+  const int sizes[4][2] = {{3, 2}, {6, 4}, {12, 8}, {24, 16}};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(previews[static_cast<std::size_t>(i)].source_width, sizes[i][0]);
+    EXPECT_EQ(previews[static_cast<std::size_t>(i)].source_height, sizes[i][1]);
+    EXPECT_EQ(previews[static_cast<std::size_t>(i)].width, 37);
+    EXPECT_EQ(previews[static_cast<std::size_t>(i)].height, 29);
+    EXPECT_EQ(previews[static_cast<std::size_t>(i)].bits_per_pixel, 24);
+  }
+  const platform::Image with_previews = program.main_image();
+  const auto picture = program.state().picture_buffer_;
+
+  program.command(cmd::kCmdIncremental);
+  EXPECT_EQ(program.state().incremental_display_, 0u);
+  EXPECT_FALSE(program.menu().is_checked(cmd::kCmdIncremental));
+  program.automation().clear_records();
+  program.command(cmd::kCmdCompress);
+  EXPECT_TRUE(immediate_stretches(program.automation()).empty());
+  EXPECT_EQ(program.state().picture_buffer_, picture);
+  EXPECT_EQ(differing_pixels(program.main_image(), with_previews), 0);
+}
+
+TEST_P(ScenarioTest, DecodingAGreyFileDrawsGreyPreviewsOfTheFilesLevels) {
+  Pictures files;
+  Program program(GetParam());
+  program.open(cmd::kCmdOpenBitmap, files.write_bitmap("grey.bmp", Pictures::grey(64, 70)));
+  program.save(cmd::kCmdSave, files.path("grey.cod"));
+  program.automation().clear_records();
+  program.open(cmd::kCmdOpenCoded, files.path("grey.cod"));
+  const auto previews = immediate_stretches(program.automation());
+  ASSERT_EQ(previews.size(), 5u);  // 64 x 70 keeps all 5 levels; padded to 64 x 96
+  EXPECT_EQ(previews[0].source_width, 2);
+  EXPECT_EQ(previews[0].source_height, 3);
+  EXPECT_EQ(previews[4].source_width, 32);
+  EXPECT_EQ(previews[4].source_height, 48);
+  for (const auto& p : previews) EXPECT_EQ(p.bits_per_pixel, 8);
+  EXPECT_EQ(program.params().image_mode_, 61);
+  EXPECT_EQ(program.state().display_mode_, 61u);
+}
+
+TEST_P(ScenarioTest, TimingsAreTakenWhereTheCommandsReadTheClock) {
+  Pictures files;
+  Program program(GetParam());
+  program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", Pictures::colour(32, 32)));
+  program.automation().set_clock_auto_step(250);
+  program.command(cmd::kCmdCompress);
+  EXPECT_FLOAT_EQ(program.state().wavelet_time_, 0.25f);
+  EXPECT_EQ(program.state().entropy_decode_time_, 0.0f);
+  EXPECT_FLOAT_EQ(program.state().total_time_, 0.25f);
+  program.save(cmd::kCmdSave, files.path("ramp.cod"));
+  program.open(cmd::kCmdOpenCoded, files.path("ramp.cod"));
+  EXPECT_FLOAT_EQ(program.state().entropy_decode_time_, 0.25f);
+  EXPECT_FLOAT_EQ(program.state().wavelet_time_, 0.25f);
+  EXPECT_EQ(program.state().colour_quant_time_, 0.0f);
+  EXPECT_FLOAT_EQ(program.state().total_time_, 0.5f);
+  program.automation().set_clock_auto_step(0);
+}
+
+TEST_P(ScenarioTest, EightBitScreenDrawsTheQuantizedPictureAndHonoursDithering) {
+  if (!GetParam().supports_eight_bit_screen) GTEST_SKIP() << "backend has no 8-bit screens";
+  Pictures files;
+  const imagefile::Picture picture = Pictures::colour(41, 27);
+  const std::string path = files.write_bitmap("ramp.bmp", picture);
+  Program program(GetParam(), 8);
+  program.open(cmd::kCmdOpenBitmap, path);
+
+  auto library_index = [&](bool dither, colour::ColourTable& table) {
+    std::vector<std::uint8_t> index;
+    EXPECT_EQ(colour::convert_to_8bit(62, 41, 27, picture.pixels_, dither, index, table), codec::Status::kOk);
+    return index;
+  };
+  colour::ColourTable dithered_table{};
+  const auto dithered = library_index(true, dithered_table);
+  EXPECT_EQ(program.state().index_buffer_, dithered);
+  EXPECT_EQ(program.state().source_index_buffer_, dithered);
+  EXPECT_EQ(program.state().display_header_.colour_table_, dithered_table);
+  // The window shows the index buffer through the conversion palette.
+  imagefile::Picture shown = as_picture(dithered, 41, 27, 8);
+  shown.header_.colour_table_ = dithered_table;
+  EXPECT_EQ(differing_pixels(program.main_image(), expected_image(shown)), 0);
+  bool realised = false;
+  for (const auto& d : program.automation().draws()) {
+    if (d.kind == DrawRecord::Kind::kPalette && !d.immediate) realised = true;
+    if (d.kind == DrawRecord::Kind::kBitmap || d.kind == DrawRecord::Kind::kStretch) {
+      EXPECT_EQ(d.bits_per_pixel, 8);
+    }
+  }
+  EXPECT_TRUE(realised);
+
+  // Dithering off applies at the next conversion only.
+  program.command(cmd::kCmdDithering);
+  EXPECT_FALSE(program.menu().is_checked(cmd::kCmdDithering));
+  EXPECT_EQ(program.state().index_buffer_, dithered);
+  program.open(cmd::kCmdOpenBitmap, path);
+  colour::ColourTable plain_table{};
+  EXPECT_EQ(program.state().index_buffer_, library_index(false, plain_table));
+
+  // Colour previews go through the fixed preview palette, the final picture through its own.
+  program.automation().clear_records();
+  program.command(cmd::kCmdCompress);
+  const auto previews = immediate_stretches(program.automation());
+  ASSERT_FALSE(previews.empty());
+  for (const auto& p : previews) EXPECT_EQ(p.bits_per_pixel, 8);
+  const DrawRecord* preview_palette = nullptr;
+  for (const auto& d : program.automation().draws()) {
+    if (d.kind == DrawRecord::Kind::kPalette && d.immediate) preview_palette = &d;
+  }
+  ASSERT_NE(preview_palette, nullptr);
+  ASSERT_EQ(preview_palette->colour_table.size(), 1024u);
+  // Entry 77: blue 64 * 1, green 32 * 1, red 32 * 5.
+  EXPECT_EQ(preview_palette->colour_table[77 * 4 + 0], 64);
+  EXPECT_EQ(preview_palette->colour_table[77 * 4 + 1], 32);
+  EXPECT_EQ(preview_palette->colour_table[77 * 4 + 2], 160);
+  colour::ColourTable final_table{};
+  std::vector<std::uint8_t> final_index;
+  ASSERT_EQ(colour::convert_to_8bit(62, 41, 27, program.state().picture_buffer_, false, final_index, final_table),
+            codec::Status::kOk);
+  EXPECT_EQ(program.state().index_buffer_, final_index);
+  EXPECT_EQ(program.state().display_header_.colour_table_, final_table);
+}
+
+TEST_P(ScenarioTest, EightBitToggleSwitchesBetweenTheIndexAndThePictureDrawings) {
+  Pictures files;
+  Program program(GetParam());
+  program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", Pictures::colour(30, 20)));
+  program.automation().set_clock_auto_step(100);
+  program.automation().clear_records();
+  program.command(cmd::kCmdEightBit);
+  program.automation().set_clock_auto_step(0);
+  EXPECT_EQ(program.state().eight_bit_display_, app::kEightBitOn);
+  EXPECT_TRUE(program.menu().is_checked(cmd::kCmdEightBit));
+  EXPECT_FLOAT_EQ(program.state().colour_quant_time_, 0.1f);
+  int eight_bit_draws = 0;
+  for (const auto& d : program.automation().draws()) {
+    if (d.kind == DrawRecord::Kind::kStretch || d.kind == DrawRecord::Kind::kBitmap) {
+      EXPECT_EQ(d.bits_per_pixel, 8);
+      ++eight_bit_draws;
+    }
+  }
+  EXPECT_GT(eight_bit_draws, 0);
+
+  program.automation().clear_records();
+  program.command(cmd::kCmdEightBit);
+  EXPECT_EQ(program.state().eight_bit_display_, app::kEightBitOff);
+  EXPECT_EQ(program.state().colour_quant_time_, 0.0f);
+  int colour_draws = 0;
+  for (const auto& d : program.automation().draws()) {
+    if (d.kind == DrawRecord::Kind::kStretch || d.kind == DrawRecord::Kind::kBitmap) {
+      EXPECT_EQ(d.bits_per_pixel, 24);
+      ++colour_draws;
+    }
+  }
+  EXPECT_GT(colour_draws, 0);
+}
+
+}  // namespace
+}  // namespace varnic::testing
