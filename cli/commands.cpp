@@ -293,9 +293,11 @@ int compress_one(const CompressOptions& options, const std::string& input, const
                      format("%.3f s", seconds_since(start));
   if (!note.empty()) line += " [" + note + "]";
   reporter.summary(index, line);
-  reporter.detail("read " + ms(read_time) + ", encode " + ms(encode_time) + " (last trial: transform " +
-                  ms(encoded.timings.transform) + ", entropy coding " + ms(encoded.timings.entropy) +
-                  "), write " + ms(write_time) + "; levels " + std::to_string(encoded.levels) + ", dropped " +
+  const std::string stages = note.empty() ? "transform " + ms(encoded.timings.transform) + ", entropy coding " +
+                                                  ms(encoded.timings.entropy)
+                                            : "quality search, the chosen file took " + ms(encoded.timings.total);
+  reporter.detail("read " + ms(read_time) + ", encode " + ms(encode_time) + " (" + stages + "), write " +
+                  ms(write_time) + "; levels " + std::to_string(encoded.levels) + ", dropped " +
                   std::to_string(encoded.dropped[0]) + "," + std::to_string(encoded.dropped[1]) + "," +
                   std::to_string(encoded.dropped[2]));
   return kExitOk;
