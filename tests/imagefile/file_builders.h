@@ -2,6 +2,7 @@
 // every field the readers look at can be forged independently of our writers.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -36,7 +37,8 @@ struct BmpSpec {
 
   std::vector<std::uint8_t> build() const {
     const std::size_t offset = 14 + header_size_ + table_.size() + gap_;
-    std::vector<std::uint8_t> f(offset, 0);
+    // Room for all 40 classic header bytes even when a shorter header is forged.
+    std::vector<std::uint8_t> f(std::max<std::size_t>(offset, 54), 0);
     f[0] = static_cast<std::uint8_t>(type0_);
     f[1] = static_cast<std::uint8_t>(type1_);
     put32(f, 10, static_cast<std::uint32_t>(offset));
