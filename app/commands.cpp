@@ -468,10 +468,12 @@ void Application::command_double_size() {
 }
 
 void Application::command_normal() {
-  state_.display_mode_ = params_.image_mode_;
   state_.display_width_ = static_cast<std::uint16_t>(params_.image_width_);
   state_.display_height_ = static_cast<std::uint16_t>(params_.image_height_);
   fit_window_to_client(*main_window_, static_cast<int>(params_.image_width_), static_cast<int>(params_.image_height_));
+  // The fit itself reports a size change, which would switch back to stretching; the actual-size
+  // mode holds until the next size change after this command.
+  state_.display_mode_ = params_.image_mode_;
   main_window_->invalidate(true);
 }
 
