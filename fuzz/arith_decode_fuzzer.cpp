@@ -17,7 +17,7 @@ namespace {
 
 // Garbage often never reaches the end symbol (past the data the decoder reads zeros); a cap keeps
 // each input quick while still covering many halvings of the model.
-constexpr std::size_t kMaxSymbols = std::size_t{1} << 14;
+constexpr std::size_t kMaxSymbols = std::size_t{1} << 13;
 
 // Decodes characters until the end symbol or `limit` characters; true when the end symbol was met.
 bool decode_segment(std::span<const std::uint8_t> code, int characters, std::size_t limit,

@@ -1,0 +1,406 @@
+// Writes the seed corpora of the fuzz targets into DIR/<target>/ (scripts/fuzz.sh seeds): small
+// valid files of every version and kind, made with the project's own encoder and writers, plus
+// hand-built variants of the layouts our writers never produce (top-down rows, long bitmap
+// headers, older .cod versions, PNG colour types that need conversion, ASCII and 16-bit PNM).
+#include <png.h>
+
+#include <algorithm>
+#include <array>
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cli/picture_io.h"
+#include "codec/arithmetic_coder.h"
+#include "codec/encoder.h"
+#include "codec/params.h"
+#include "codec/picture_geometry.h"
+#include "fuzz/cod_versions.h"
+#include "imagefile/imagefile.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace imf = varnic::imagefile;
+using Bytes = std::vector<std::uint8_t>;
+
+fs::path g_root;
+int g_failures = 0;
+
+void save(const std::string& target, const std::string& name, const Bytes& bytes) {
+  const fs::path dir = g_root / target;
+  fs::create_directories(dir);
+  std::ofstream out(dir / name, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) {
+    std::fprintf(stderr, "make_seeds: cannot write %s/%s\n", target.c_str(), name.c_str());
+    ++g_failures;
+  }
+}
+
+void fail(const std::string& what) {
+  std::fprintf(stderr, "make_seeds: %s\n", what.c_str());
+  ++g_failures;
+}
+
+std::uint8_t sample(std::uint32_t x, std::uint32_t y, std::uint32_t c) {
+  return static_cast<std::uint8_t>((x * 37 + y * 91 + c * 53 + ((x ^ y) & 5) * 29) & 0xFF);
+}
+
+varnic::Picture make_picture(std::uint32_t width, std::uint32_t height, varnic::PixelFormat format) {
+  varnic::Picture p;
+  p.width = width;
+  p.height = height;
+  p.format = format;
+  const int channels = varnic::bytes_per_pixel(format);
+  for (std::uint32_t y = 0; y < height; ++y)
+    for (std::uint32_t x = 0; x < width; ++x)
+      for (int c = 0; c < channels; ++c) p.pixels.push_back(sample(x, y, static_cast<std::uint32_t>(c)));
+  return p;
+}
+
+imf::Picture make_file_picture(int width, int height, std::uint16_t mode) {
+  imf::Picture p;
+  p.width_ = width;
+  p.height_ = height;
+  p.bits_per_pixel_ = mode == imf::kModeColour ? 24 : 8;
+  p.image_mode_ = mode;
+  if (mode == imf::kModePalette) {
+    for (std::size_t i = 0; i < imf::kColourTableEntries; ++i) {
+      p.header_.colour_table_[4 * i] = static_cast<std::uint8_t>(i);
+      p.header_.colour_table_[4 * i + 1] = static_cast<std::uint8_t>(255 - i);
+      p.header_.colour_table_[4 * i + 2] = static_cast<std::uint8_t>(i * 7);
+    }
+  } else {
+    imf::set_grey_colour_table(p.header_);
+  }
+  p.header_.info_.width_ = width;
+  p.header_.info_.height_ = height;
+  p.header_.info_.bit_count_ = static_cast<std::uint16_t>(p.bits_per_pixel_);
+  const auto g = p.geometry();
+  p.pixels_.assign(g.picture_bytes_, 0);
+  for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y)
+    for (std::size_t b = 0; b < g.row_bytes_; ++b)
+      p.pixels_[y * (g.row_bytes_ + g.row_padding_) + b] =
+          sample(static_cast<std::uint32_t>(b), static_cast<std::uint32_t>(y), 0);
+  return p;
+}
+
+void put16(Bytes& b, std::size_t at, std::uint32_t v) {
+  b[at] = static_cast<std::uint8_t>(v);
+  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+void put32(Bytes& b, std::size_t at, std::uint32_t v) {
+  put16(b, at, v & 0xFFFF);
+  put16(b, at + 2, v >> 16);
+}
+std::uint32_t get32(const Bytes& b, std::size_t at) {
+  return static_cast<std::uint32_t>(b[at] | (b[at + 1] << 8) | (b[at + 2] << 16)) |
+         (static_cast<std::uint32_t>(b[at + 3]) << 24);
+}
+
+// --- .cod ---------------------------------------------------------------------------------------
+
+// A bottom-up picture buffer for the encoder.
+struct BufferPicture {
+  std::vector<std::uint8_t> bytes;
+  varnic::codec::PictureView view;
+};
+
+BufferPicture make_buffer(std::uint32_t width, std::uint32_t height, bool colour) {
+  const std::uint16_t bits = colour ? 24 : 8;
+  const auto geometry = varnic::codec::ComputeRowGeometry(width, height, bits);
+  BufferPicture p;
+  p.bytes.assign(geometry.picture_bytes, 0);
+  for (std::uint32_t y = 0; y < height; ++y)
+    for (std::uint32_t b = 0; b < width * (bits / 8u); ++b) p.bytes[y * geometry.row_bytes + b] = sample(b, y, 2);
+  p.view = {p.bytes.data(), p.bytes.size(), width, height, bits};
+  return p;
+}
+
+Bytes encode(const BufferPicture& picture, const varnic::codec::CodecParams& params, const std::string& comment,
+             const std::string& name) {
+  varnic::codec::EncodeOptions options;
+  options.comment = comment;
+  varnic::codec::EncodedPicture encoded;
+  const auto status = varnic::codec::EncodePicture(picture.view, params, options, encoded);
+  if (status != varnic::codec::Status::kOk) {
+    fail("cannot encode " + name + ": " + varnic::codec::message(status));
+    return {};
+  }
+  return encoded.stream;
+}
+
+void cod_seeds() {
+  namespace codec = varnic::codec;
+  struct Case {
+    const char* name;
+    std::uint32_t width, height;
+    bool colour;
+    int quality;
+    int type;
+    int levels;
+    const char* comment;
+  };
+  const Case cases[] = {
+      {"colour_11x9_L2_q60_comment", 11, 9, true, 60, 0, 2, "seed"},
+      {"grey_16x16_L3_q50", 16, 16, false, 50, 0, 3, ""},
+      {"colour_33x17_lowered", 33, 17, true, 50, 0, 5, ""},
+      {"grey_9x9_q0", 9, 9, false, 0, 0, 2, ""},
+      {"colour_8x8_q99", 8, 8, true, 99, 0, 2, ""},
+      {"colour_12x10_faces", 12, 10, true, 40, 2, 2, ""},
+      {"grey_3x3_L1_landscape", 3, 3, false, 50, 1, 1, ""},
+      {"grey_40x8_L2_q90", 40, 8, false, 90, 0, 2, "x"},
+  };
+  for (const Case& c : cases) {
+    codec::CodecParams params = codec::DefaultCodecParams();
+    params.quality_factor_ = static_cast<std::int16_t>(c.quality);
+    params.image_type_ = static_cast<std::int16_t>(c.type);
+    params.total_levels_ = static_cast<std::uint16_t>(c.levels);
+    if (codec::DeriveParamsFromQuality(params) != codec::Status::kOk) {
+      fail(std::string("cannot derive settings for ") + c.name);
+      continue;
+    }
+    const Bytes v25 = encode(make_buffer(c.width, c.height, c.colour), params, c.comment, c.name);
+    if (v25.empty()) continue;
+    const std::string name = c.name;
+    save("cod_decode", name + ".cod", v25);
+    if (name == "colour_11x9_L2_q60_comment" || name == "grey_16x16_L3_q50") {
+      save("cod_decode", name + "_v24.cod", varnic::fuzz::rewrite_as_version(v25, 4));
+      save("cod_decode", name + "_v23.cod", varnic::fuzz::rewrite_as_version(v25, 3));
+      Bytes flat = v25;
+      flat[7] = 'X';  // coefficients not decoded: the flat picture
+      save("cod_decode", name + "_not_coded.cod", flat);
+      Bytes no_restart = v25;  // RestartOffset 0: the first end symbol ends the plane
+      const std::size_t restart_at = 38 + 12 * (3 * std::size_t{v25[36]} + 1);
+      put32(no_restart, restart_at, 0);
+      save("cod_decode", name + "_restart0.cod", no_restart);
+      Bytes zero_length = v25;  // HeaderLength 0: the planes follow the last field read
+      put16(zero_length, 14, 0);
+      save("cod_decode", name + "_header_length0.cod", zero_length);
+    }
+  }
+  // Full settings: dropped levels, hand-picked vectors and thresholds.
+  const struct {
+    const char* name;
+    std::int64_t levels;
+    std::array<std::int64_t, 3> dropped;
+  } full_cases[] = {{"colour_7x5_L1_full", 1, {0, 0, 0}}, {"colour_16x12_L3_dropped", 3, {1, 2, 1}}};
+  for (const auto& f : full_cases) {
+    codec::FullSettings full;
+    full.total_levels = f.levels;
+    full.dropped_levels = f.dropped;
+    for (std::size_t c = 0; c < 3; ++c)
+      for (int k = 0; k < codec::SubbandCount(static_cast<int>(f.levels)); ++k)
+        full.quant_vectors[c].push_back(c == 0 ? 20 + 10 * k : 5 + 3 * k);
+    for (int l = 0; l <= f.levels; ++l) full.thresholds.push_back(l == 0 ? 2 : 0);
+    codec::CodecParams params = codec::DefaultCodecParams();
+    if (codec::ApplyFullSettings(full, params) != codec::Status::kOk) {
+      fail(std::string("full settings refused for ") + f.name);
+      continue;
+    }
+    const Bytes v25 = encode(make_buffer(f.levels == 1 ? 7 : 16, f.levels == 1 ? 5 : 12, true), params, "", f.name);
+    if (!v25.empty()) save("cod_decode", std::string(f.name) + ".cod", v25);
+  }
+}
+
+// --- bitmap and Targa ---------------------------------------------------------------------------
+
+void bitmap_seeds() {
+  for (const std::uint16_t mode : {imf::kModeColour, imf::kModeGrey, imf::kModePalette}) {
+    const std::string stem = mode == imf::kModeColour ? "rgb24" : mode == imf::kModeGrey ? "grey8" : "palette8";
+    const imf::Picture picture = make_file_picture(5, 3, mode);
+    const Bytes bmp = imf::encode_bitmap(picture);
+    save("bmp_read", stem + "_5x3.bmp", bmp);
+    if (mode != imf::kModePalette) save("tga_read", stem + "_5x3.tga", imf::encode_targa(picture));
+    if (mode == imf::kModeColour) {
+      // "MB" byte order of the type field.
+      Bytes mb = bmp;
+      std::swap(mb[0], mb[1]);
+      save("bmp_read", stem + "_5x3_mb.bmp", mb);
+      // Top-down rows: negative height, rows reversed.
+      Bytes top_down = bmp;
+      const std::size_t offset = get32(bmp, 10);
+      const std::size_t stride = 16;
+      for (std::size_t y = 0; y < 3; ++y)
+        std::copy_n(bmp.begin() + static_cast<std::ptrdiff_t>(offset + (2 - y) * stride), stride,
+                    top_down.begin() + static_cast<std::ptrdiff_t>(offset + y * stride));
+      put32(top_down, 22, static_cast<std::uint32_t>(-3));
+      save("bmp_read", stem + "_5x3_top_down.bmp", top_down);
+    }
+    if (mode == imf::kModePalette) {
+      // A 108-byte information header (the V4 layout): the colour table follows the longer header.
+      Bytes v4(bmp.begin(), bmp.begin() + 54);
+      v4.insert(v4.end(), 68, 0);
+      v4.insert(v4.end(), bmp.begin() + 54, bmp.end());
+      put32(v4, 14, 108);
+      put32(v4, 10, get32(bmp, 10) + 68);
+      put32(v4, 2, static_cast<std::uint32_t>(v4.size()));
+      save("bmp_read", stem + "_5x3_v4_header.bmp", v4);
+    }
+  }
+  // A Targa with a 24-bit colour map, an ID field and top-down rows: type 1 is refused, so the
+  // mapped picture is stored as type 2 with 8-bit indices, which the reader takes uncompressed.
+  Bytes tga = {4, 1, 2, 0, 0, 4, 0, 24, 0, 0, 0, 0, 3, 0, 2, 0, 8, 0x20, 's', 'e', 'e', 'd'};
+  for (int i = 0; i < 4; ++i) tga.insert(tga.end(), {static_cast<std::uint8_t>(60 * i), 0x80, static_cast<std::uint8_t>(255 - 60 * i)});
+  for (std::uint8_t i = 0; i < 6; ++i) tga.push_back(i % 4);
+  save("tga_read", "mapped8_3x2_top_down.tga", tga);
+}
+
+// --- PNG and PNM --------------------------------------------------------------------------------
+
+struct PngSink {
+  Bytes bytes;
+};
+
+void png_write_to(png_structp png, png_bytep data, png_size_t size) {
+  auto* sink = static_cast<PngSink*>(png_get_io_ptr(png));
+  sink->bytes.insert(sink->bytes.end(), data, data + size);
+}
+void png_flush_nothing(png_structp) {}
+
+// A PNG of a colour type our own writer never produces, written with libpng directly.
+Bytes raw_png(std::uint32_t width, std::uint32_t height, int colour_type, int bit_depth, bool interlaced) {
+  PngSink sink;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    fail("libpng refused a seed");
+    return {};
+  }
+  png_set_write_fn(png, &sink, png_write_to, png_flush_nothing);
+  png_set_IHDR(png, info, width, height, bit_depth, colour_type,
+               interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  if (colour_type == PNG_COLOR_TYPE_PALETTE) {
+    png_color palette[4] = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {40, 80, 255}};
+    png_set_PLTE(png, info, palette, 4);
+    png_byte alpha[2] = {0, 128};
+    png_set_tRNS(png, info, alpha, 2, nullptr);
+  }
+  png_write_info(png, info);
+  int channels = 1;
+  if (colour_type == PNG_COLOR_TYPE_RGB) channels = 3;
+  if (colour_type == PNG_COLOR_TYPE_RGB_ALPHA) channels = 4;
+  if (colour_type == PNG_COLOR_TYPE_GRAY_ALPHA) channels = 2;
+  const std::size_t row_bytes = (std::size_t{width} * static_cast<std::size_t>(channels * bit_depth) + 7) / 8;
+  std::vector<Bytes> rows(height, Bytes(row_bytes));
+  std::vector<png_bytep> pointers;
+  for (std::uint32_t y = 0; y < height; ++y) {
+    for (std::size_t b = 0; b < row_bytes; ++b) rows[y][b] = sample(static_cast<std::uint32_t>(b), y, 1);
+    if (colour_type == PNG_COLOR_TYPE_PALETTE)
+      for (std::size_t b = 0; b < row_bytes; ++b) rows[y][b] &= bit_depth == 8 ? 0x03 : 0x55;
+    pointers.push_back(rows[y].data());
+  }
+  png_write_image(png, pointers.data());
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return sink.bytes;
+}
+
+void picture_io_seeds() {
+  for (const auto format : {varnic::PixelFormat::kRgb24, varnic::PixelFormat::kGrey8}) {
+    const std::string stem = format == varnic::PixelFormat::kRgb24 ? "rgb" : "grey";
+    const varnic::Picture picture = make_picture(6, 4, format);
+    auto png = varnic::cli::write_png(picture);
+    auto pnm = varnic::cli::write_pnm(picture);
+    if (!png.ok() || !pnm.ok()) {
+      fail("cannot write PNG or PNM seeds");
+      continue;
+    }
+    save("png_read", stem + "_6x4.png", png.value());
+    save("pnm_read", stem + "_6x4" + (format == varnic::PixelFormat::kRgb24 ? ".ppm" : ".pgm"), pnm.value());
+  }
+  save("png_read", "rgba8_5x3.png", raw_png(5, 3, PNG_COLOR_TYPE_RGB_ALPHA, 8, false));
+  save("png_read", "grey_alpha8_4x4.png", raw_png(4, 4, PNG_COLOR_TYPE_GRAY_ALPHA, 8, false));
+  save("png_read", "rgb16_3x3.png", raw_png(3, 3, PNG_COLOR_TYPE_RGB, 16, false));
+  save("png_read", "grey2_9x2.png", raw_png(9, 2, PNG_COLOR_TYPE_GRAY, 2, false));
+  save("png_read", "palette8_trns_5x5.png", raw_png(5, 5, PNG_COLOR_TYPE_PALETTE, 8, false));
+  save("png_read", "palette2_7x3.png", raw_png(7, 3, PNG_COLOR_TYPE_PALETTE, 2, false));
+  save("png_read", "rgb8_adam7_9x9.png", raw_png(9, 9, PNG_COLOR_TYPE_RGB, 8, true));
+
+  auto text = [](const std::string& s) { return Bytes(s.begin(), s.end()); };
+  save("pnm_read", "ascii_grey_maxval15.pgm", text("P2\n# seed\n3 2\n15\n0 5 10\n15 7 1\n"));
+  save("pnm_read", "ascii_rgb.ppm", text("P3 2 2 255 255 0 0  0 255 0\n0 0 255  9 9 9\n"));
+  Bytes wide = text("P6\n2 1\n65535\n");
+  for (std::uint8_t b : {0xFF, 0xFF, 0x80, 0x00, 0x00, 0x01, 0x12, 0x34, 0xAB, 0xCD, 0x00, 0x00}) wide.push_back(b);
+  save("pnm_read", "rgb16_2x1.ppm", wide);
+  save("pnm_read", "bitmap_refused.pbm", text("P1\n2 2\n0 1\n1 0\n"));
+}
+
+// --- arithmetic decoder -------------------------------------------------------------------------
+
+// Input of the arith_decode target: one byte N (the alphabet), then the code bytes of a segment.
+void arith_seeds() {
+  std::mt19937 rng(8);
+  for (const int characters : {1, 2, 17, 255}) {
+    varnic::codec::AdaptiveModel model;
+    model.Start(characters);
+    Bytes out = {static_cast<std::uint8_t>(characters)};
+    varnic::codec::ArithmeticEncoder encoder(out);
+    encoder.Start();
+    std::geometric_distribution<int> skewed(0.3);
+    for (int n = 0; n < 300; ++n) {
+      const int character = std::min(skewed(rng), characters - 1);
+      const int symbol = model.symbol_of(character);
+      encoder.Encode(model, symbol);
+      model.Update(symbol);
+    }
+    encoder.Encode(model, model.end_symbol());
+    encoder.Finish();
+    save("arith_decode", "alphabet" + std::to_string(characters) + ".bin", out);
+  }
+}
+
+// --- encode and decode --------------------------------------------------------------------------
+
+// Inputs of the round_trip target (its layout is described there): a size, flags and settings,
+// then pixel bytes.
+void round_trip_seeds() {
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> head;
+  };
+  const Case cases[] = {
+      {"colour_16x16_q50_L3", {13, 13, 0x01, 50, 0, 2, 0}},
+      {"grey_3x3_q10", {0, 0, 0x00, 10, 1, 0, 0}},
+      {"grey_64x5_q99_L6_previews", {61, 2, 0x0C, 99, 2, 5, 0}},
+      // Full settings at two levels, dropped levels Y 1, I 0, Q 1, previews on both sides.
+      {"colour_20x11_full_L2_dropped", {17, 8, 0x0F, 0, 0, 1, 0x11,
+                                        30, 30, 20, 40, 40, 30, 100,
+                                        10, 10, 5, 20, 20, 10, 60,
+                                        10, 10, 5, 20, 20, 10, 60,
+                                        4, 2, 0}},
+  };
+  for (const Case& c : cases) {
+    Bytes input = c.head;
+    for (std::uint32_t i = 0; i < 96; ++i) input.push_back(sample(i % 11, i / 11, 1));
+    save("round_trip", std::string(c.name) + ".bin", input);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s CORPUS_DIR\n", argv[0]);
+    return 1;
+  }
+  g_root = argv[1];
+  cod_seeds();
+  bitmap_seeds();
+  picture_io_seeds();
+  arith_seeds();
+  round_trip_seeds();
+  if (g_failures > 0) {
+    std::fprintf(stderr, "make_seeds: %d seeds could not be made\n", g_failures);
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,110 @@
+// Encode, then decode. The input chooses a small picture and its settings; the target compresses
+// it, reconstructs it the way the program does right after compressing (from the encoder's own
+// planes), decodes the stream as an opened file, and aborts unless both pictures are identical
+// byte for byte. Input layout:
+//   0  width - 3 (mod 62)      1  height - 3 (mod 62)
+//   2  flags: bit 0 colour, bit 1 full settings, bit 2 previews while reconstructing after
+//      encoding, bit 3 previews while decoding
+//   3  quality (mod 100)       4  image type (mod 3)      5  levels - 1 (mod 6)
+//   6  dropped levels, 2 bits per channel Y, I, Q (mod levels)
+//   7  full settings only: 3 x (3L + 1) quantization steps (mod 126), L + 1 thresholds
+//   .. then pixel bytes, repeated as needed to fill the picture
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "codec/encoder.h"
+#include "codec/params.h"
+#include "codec/picture_geometry.h"
+#include "decoder/decoder.h"
+#include "display/display.h"
+#include "fuzz/picture_checks.h"
+
+using varnic::fuzz::require;
+namespace codec = varnic::codec;
+namespace display = varnic::display;
+
+namespace {
+
+class InputReader {
+ public:
+  InputReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  // Zero once the input is used up, so every input describes some picture.
+  std::uint8_t next() { return pos_ < size_ ? data_[pos_++] : 0; }
+  std::span<const std::uint8_t> rest() const { return {data_ + pos_, size_ - pos_}; }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t pos_ = 0;
+};
+
+bool make_settings(InputReader& in, bool full, codec::CodecParams& params) {
+  params = codec::DefaultCodecParams();
+  params.quality_factor_ = static_cast<std::int16_t>(in.next() % 100);
+  params.image_type_ = static_cast<std::int16_t>(in.next() % 3);
+  const int levels = 1 + in.next() % 6;
+  const std::uint8_t dropped = in.next();
+  if (!full) {
+    params.total_levels_ = static_cast<std::uint16_t>(levels);
+    return codec::DeriveParamsFromQuality(params) == codec::Status::kOk;
+  }
+  codec::FullSettings settings;
+  settings.total_levels = levels;
+  for (int c = 0; c < codec::kChannelCount; ++c) {
+    settings.dropped_levels[static_cast<std::size_t>(c)] = ((dropped >> (2 * c)) & 3) % levels;
+    for (int k = 0; k < codec::SubbandCount(levels); ++k)
+      settings.quant_vectors[static_cast<std::size_t>(c)].push_back(in.next() % (codec::kMaxQuantStep + 1));
+  }
+  for (int l = 0; l <= levels; ++l) settings.thresholds.push_back(in.next());
+  return codec::ApplyFullSettings(settings, params) == codec::Status::kOk;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  InputReader in(data, size);
+  const std::uint32_t width = 3 + in.next() % 62;
+  const std::uint32_t height = 3 + in.next() % 62;
+  const std::uint8_t flags = in.next();
+  const bool colour = flags & 1;
+  codec::CodecParams settings;
+  require(make_settings(in, flags & 2, settings), "settings made within their ranges are accepted");
+
+  // A bottom-up picture buffer with zero row padding, filled from the rest of the input.
+  const std::uint16_t bits = colour ? 24 : 8;
+  const codec::RowGeometry geometry = codec::ComputeRowGeometry(width, height, bits);
+  std::vector<std::uint8_t> picture(geometry.picture_bytes, 0);
+  const auto pixels = in.rest();
+  std::size_t next = 0;
+  const std::size_t row_data = std::size_t{width} * (bits / 8);
+  for (std::size_t y = 0; y < height; ++y)
+    for (std::size_t b = 0; b < row_data; ++b, ++next)
+      picture[y * geometry.row_bytes + b] = pixels.empty() ? 0 : pixels[next % pixels.size()];
+
+  const codec::PictureView view{picture.data(), picture.size(), width, height, bits};
+  codec::EncodedPicture encoded;
+  require(codec::EncodePicture(view, settings, codec::EncodeOptions{}, encoded) == codec::Status::kOk,
+          "a picture of at least 3 x 3 with valid settings encodes");
+
+  // What the program shows after compressing: the encoder's planes, dequantized and synthesised.
+  std::vector<std::uint8_t> shown;
+  display::ReconstructOptions reconstruct;
+  reconstruct.encoder_reconstruction = true;
+  if (flags & 4) reconstruct.preview = [](const display::PreviewFrame&) { return true; };
+  require(display::reconstruct_picture(encoded.planes, encoded.params, varnic::decoder::kCurrentMagic,
+                                       reconstruct, shown) == codec::Status::kOk,
+          "the encoder's planes reconstruct");
+
+  display::DecodeOptions decode;
+  decode.limits.max_pixels_ = varnic::fuzz::kPixelLimit;
+  if (flags & 8) decode.preview = [](const display::PreviewFrame&) { return true; };
+  display::DecodedFile decoded;
+  require(display::decode_compressed_file(encoded.stream, decode, decoded) == codec::Status::kOk,
+          "the encoder's stream decodes");
+  require(decoded.header.params_.image_width_ == width && decoded.header.params_.image_height_ == height,
+          "the decoded picture has the encoded size");
+  require(decoded.pixels == shown, "decoding the stream reproduces the encoder-side reconstruction");
+  return 0;
+}
