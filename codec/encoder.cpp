@@ -15,26 +15,23 @@
 namespace varnic::codec {
 namespace {
 
-// Runs task(0..count-1) on up to `threads` threads; falls back to the calling
-// thread when threads cannot be started. Tasks write disjoint outputs.
+// Runs task(index, worker) for index 0..count-1 on up to `threads` threads
+// (worker 0 is the calling thread); falls back to fewer threads when they
+// cannot be started. Tasks write disjoint outputs.
 template <class Task>
 void RunTasks(int count, int threads, Task&& task) {
-  threads = std::clamp(threads, 1, count);
-  if (threads == 1) {
-    for (int i = 0; i < count; ++i) task(i);
-    return;
-  }
+  threads = std::clamp(threads, 1, std::max(count, 1));
   std::atomic<int> next{0};
-  auto worker = [&] {
-    for (int i = next.fetch_add(1); i < count; i = next.fetch_add(1)) task(i);
+  auto worker = [&](int id) {
+    for (int i = next.fetch_add(1); i < count; i = next.fetch_add(1)) task(i, id);
   };
   std::vector<std::thread> pool;
   try {
-    for (int t = 1; t < threads; ++t) pool.emplace_back(worker);
+    for (int t = 1; t < threads; ++t) pool.emplace_back(worker, t);
   } catch (const std::system_error&) {
     // Whatever started keeps pulling tasks; this thread joins in below.
   }
-  worker();
+  worker(0);
   for (std::thread& t : pool) t.join();
 }
 
@@ -81,13 +78,36 @@ void WriteFileHeader(const CodecParams& p, std::string_view comment,
            static_cast<std::uint16_t>(out.size() - start - kHeaderLengthBase));
 }
 
+// Calls visit(value) for every position of the plane in coding order (low
+// band, then per level from the coarsest the bands h, v, d, row by row),
+// stopping after `count` positions.
+template <class Visit>
+void ForEachInCodingOrder(const CoefficientPlane& plane, int total_levels, std::size_t count,
+                          Visit&& visit) {
+  std::uint32_t h = plane.height_ >> total_levels;
+  std::uint32_t w = plane.width_ >> total_levels;
+  auto block = [&](std::uint32_t row, std::uint32_t col) {
+    for (std::uint32_t r = row; r < row + h && count > 0; ++r) {
+      const std::int16_t* src = plane.row(r) + col;
+      const std::uint32_t n = static_cast<std::uint32_t>(std::min<std::size_t>(w, count));
+      for (std::uint32_t j = 0; j < n; ++j) visit(src[j]);
+      count -= n;
+    }
+  };
+  block(0, 0);
+  for (int l = 0; l < total_levels && count > 0; ++l) {
+    block(0, w);  // h
+    block(h, 0);  // v
+    block(h, w);  // d
+    h *= 2;
+    w *= 2;
+  }
+}
+
 // Symbol table and both segments of one marked plane, appended to `out`.
 // Returns where segment 2 starts, counted from the start of `out`.
 std::size_t CodeChannelData(const CoefficientPlane& plane, int total_levels, int dropped,
                             std::vector<std::uint8_t>& out) {
-  std::vector<std::int16_t> scratch;
-  ReorderSubbands(plane, total_levels, scratch);
-
   // Symbol list: every value of the whole plane counts, dropped levels and
   // skip markers included, ordered by the exchange sort (ties as it leaves them).
   std::array<std::uint32_t, 256> count{};
@@ -112,28 +132,30 @@ std::size_t CodeChannelData(const CoefficientPlane& plane, int total_levels, int
     if (n != 0) out.push_back(static_cast<std::uint8_t>(v));
   }
 
+  // Dropping d levels keeps exactly the first PlaneSize / 4^d positions.
   const std::size_t coded = plane.size() >> (2 * dropped);
   const std::size_t split = coded / 4;
   AdaptiveModel model;
   ArithmeticEncoder encoder(out);
   model.Start(symbols);
   encoder.Start();
-  auto code_range = [&](std::size_t begin, std::size_t end) {
-    for (std::size_t p = begin; p < end; ++p) {
-      const std::int16_t v = scratch[p];
-      if (v == kZeroTreeInside) continue;
-      const int symbol = model.symbol_of(rank[static_cast<std::uint8_t>(v + 128)]);
-      encoder.Encode(model, symbol);
-      model.Update(symbol);
+  std::size_t position = 0;
+  std::size_t restart = 0;
+  ForEachInCodingOrder(plane, total_levels, coded, [&](std::int16_t v) {
+    if (position++ == split) {
+      encoder.Encode(model, model.end_symbol());
+      encoder.Finish();
+      restart = out.size();
+      model.Start(symbols);
+      encoder.Start();
     }
-    encoder.Encode(model, model.end_symbol());
-    encoder.Finish();
-  };
-  code_range(0, split);
-  const std::size_t restart = out.size();
-  model.Start(symbols);
-  encoder.Start();
-  code_range(split, coded);
+    if (v == kZeroTreeInside) return;
+    const int symbol = model.symbol_of(rank[static_cast<std::uint8_t>(v + 128)]);
+    encoder.Encode(model, symbol);
+    model.Update(symbol);
+  });
+  encoder.Encode(model, model.end_symbol());
+  encoder.Finish();
   return restart;
 }
 
@@ -219,14 +241,17 @@ Status BuildPlanes(const PictureView& picture, CodecParams& working,
              working.channels_[2].pixel_offset_, planes[0], planes[1], planes[2]);
   }
 
+  // One workspace per worker, reused from channel to channel.
+  std::array<TransformWorkspace, kChannelCount> workspaces;
   std::array<Status, kChannelCount> results{};
-  auto transform = [&](int c) {
+  auto transform = [&](int c, int worker) {
     results[c] = ForwardTransformChannel(planes[c], working.total_levels_,
-                                         working.threshold_vector_.data(), working.channels_[c]);
+                                         working.threshold_vector_.data(), working.channels_[c],
+                                         workspaces[worker]);
   };
   if (options.threads <= 1) {
     for (int c = 0; c < count; ++c) {
-      transform(c);
+      transform(c, 0);
       VARNIC_RETURN_IF_ERROR(results[c]);
       if (options.progress && !options.progress(c + 1, 2 * count)) return Status::kCancelled;
     }
@@ -240,24 +265,9 @@ Status BuildPlanes(const PictureView& picture, CodecParams& working,
 
 void ReorderSubbands(const CoefficientPlane& plane, int total_levels,
                      std::vector<std::int16_t>& out) {
-  out.resize(plane.size());
-  std::int16_t* dst = out.data();
-  std::uint32_t h = plane.height_ >> total_levels;
-  std::uint32_t w = plane.width_ >> total_levels;
-  auto copy_block = [&](std::uint32_t row, std::uint32_t col) {
-    for (std::uint32_t r = row; r < row + h; ++r) {
-      const std::int16_t* src = plane.row(r) + col;
-      dst = std::copy(src, src + w, dst);
-    }
-  };
-  copy_block(0, 0);
-  for (int l = 0; l < total_levels; ++l) {
-    copy_block(0, w);  // h
-    copy_block(h, 0);  // v
-    copy_block(h, w);  // d
-    h *= 2;
-    w *= 2;
-  }
+  out.clear();
+  out.reserve(plane.size());
+  ForEachInCodingOrder(plane, total_levels, plane.size(), [&](std::int16_t v) { out.push_back(v); });
 }
 
 Status EncodeChannel(CoefficientPlane& plane, Channel channel, CodecParams& params,
@@ -267,10 +277,8 @@ Status EncodeChannel(CoefficientPlane& plane, Channel channel, CodecParams& para
   try {
     MarkZerotrees(plane, params.total_levels_, cp.dropped_levels_);
     if (channel == Channel::kY) WriteFileHeader(params, comment, stream);
-    const std::size_t base = stream.size();
     const std::size_t restart = CodeChannelData(plane, params.total_levels_, cp.dropped_levels_,
                                                 stream);
-    (void)base;
     cp.restart_offset_ = static_cast<std::uint32_t>(restart);
     cp.end_offset_ = static_cast<std::uint32_t>(stream.size());
   } catch (const std::bad_alloc&) {
@@ -301,6 +309,8 @@ Status EncodePicture(const PictureView& picture, const CodecParams& settings,
   const int count = PlaneCount(working);
 
   try {
+    // Typical files are well under a byte per pixel; the vector grows if not.
+    out.stream.reserve(std::size_t{working.plane_size_} / 8 + 4096);
     if (options.threads <= 1 || count == 1) {
       for (int c = 0; c < count; ++c) {
         VARNIC_RETURN_IF_ERROR(EncodeChannel(out.planes[c], static_cast<Channel>(c), working,
@@ -315,7 +325,7 @@ Status EncodePicture(const PictureView& picture, const CodecParams& settings,
       std::array<std::vector<std::uint8_t>, kChannelCount> parts;
       std::array<std::size_t, kChannelCount> restarts{};
       std::array<bool, kChannelCount> failed{};
-      RunTasks(count, options.threads, [&](int c) {
+      RunTasks(count, options.threads, [&](int c, int) {
         try {
           MarkZerotrees(out.planes[c], working.total_levels_,
                         working.channels_[c].dropped_levels_);

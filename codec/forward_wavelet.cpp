@@ -70,24 +70,31 @@ void VerticalPass(const float* plane, std::size_t stride, std::uint32_t rows,
   }
 }
 
-// Horizontal pass over one row of n samples into low and high halves.
-inline void HorizontalRow(const float* x, std::uint32_t n, float* low, float* high) {
+// Horizontal pass over one row of n samples into low and high halves. The
+// row is first split into its even and odd samples so that the filter loops
+// run over contiguous memory and vectorise; `split` holds n floats.
+inline void HorizontalRow(const float* x, std::uint32_t n, float* low, float* high,
+                          float* split) {
   constexpr double s = 1.0 / 4.0;
   constexpr double t = 1.0 / 2.0;
   const std::uint32_t half = n / 2;
-  low[0] = static_cast<float>(((3.0 * x[1] + static_cast<double>(x[2])) * 2.0 - x[3] + x[0]) * s);
-  for (std::uint32_t k = 1; k + 1 < half; ++k) {
-    low[k] = static_cast<float>((((static_cast<double>(x[2 * k + 2]) + x[2 * k]) +
-                                  3.0 * x[2 * k + 1]) * 2.0 -
-                                 (static_cast<double>(x[2 * k + 3]) + x[2 * k - 1])) *
-                                s);
+  float* e = split;          // e[k] = x[2k]
+  float* o = split + half;   // o[k] = x[2k + 1]
+  for (std::uint32_t k = 0; k < half; ++k) {
+    e[k] = x[2 * k];
+    o[k] = x[2 * k + 1];
   }
-  low[half - 1] =
-      static_cast<float>(((7.0 * x[n - 1] - x[n - 3]) + 2.0 * x[n - 2]) * s);
-  high[0] = static_cast<float>((static_cast<double>(x[1]) - x[0]) * t);
+  low[0] = static_cast<float>(((3.0 * o[0] + static_cast<double>(e[1])) * 2.0 - o[1] + e[0]) * s);
+  for (std::uint32_t k = 1; k + 1 < half; ++k) {
+    low[k] = static_cast<float>(
+        (((static_cast<double>(e[k + 1]) + e[k]) + 3.0 * o[k]) * 2.0 -
+         (static_cast<double>(o[k + 1]) + o[k - 1])) *
+        s);
+  }
+  low[half - 1] = static_cast<float>(((7.0 * x[n - 1] - x[n - 3]) + 2.0 * x[n - 2]) * s);
+  high[0] = static_cast<float>((static_cast<double>(o[0]) - e[0]) * t);
   for (std::uint32_t k = 1; k < half; ++k) {
-    high[k] = static_cast<float>(
-        ((static_cast<double>(x[2 * k + 1]) + x[2 * k - 1]) - 2.0 * x[2 * k]) * t);
+    high[k] = static_cast<float>(((static_cast<double>(o[k]) + o[k - 1]) - 2.0 * e[k]) * t);
   }
 }
 
@@ -97,9 +104,10 @@ void AnalyseLevel(float* plane, std::size_t stride, std::uint32_t rows, std::uin
                   float* temp) {
   VerticalPass(plane, stride, rows, cols, temp);
   const std::uint32_t half = cols / 2;
+  float* split = temp + std::size_t{rows} * cols;
   for (std::uint32_t r = 0; r < rows; ++r) {
     float* out = plane + r * stride;
-    HorizontalRow(temp + std::size_t{r} * cols, cols, out, out + half);
+    HorizontalRow(temp + std::size_t{r} * cols, cols, out, out + half, split);
   }
 }
 
@@ -121,23 +129,51 @@ void ThresholdLevel(float* plane, std::size_t stride, std::uint32_t rows, std::u
   for (std::uint32_t r = half_rows; r < rows; ++r) clear_small(plane + r * stride, cols);
 }
 
-Status TransformToFloat(const CoefficientPlane& samples, int total_levels,
-                        const std::uint16_t* thresholds, std::vector<float>& out) {
-  std::vector<float> temp;
-  try {
-    out.assign(samples.samples_.begin(), samples.samples_.end());
-    // One buffer the size of the first level serves every level.
-    temp.resize(samples.size());
-  } catch (const std::bad_alloc&) {
+Status TransformWorkspace::Reserve(std::uint32_t width, std::uint32_t height) {
+  const std::size_t samples = std::size_t{width} * height;
+  if (samples <= capacity_ && width <= width_) return Status::kOk;
+  plane_.reset();
+  temp_.reset();
+  capacity_ = 0;
+  width_ = 0;
+  // new[] without () leaves the floats uninitialised: no zeroing pass.
+  plane_.reset(new (std::nothrow) float[samples]);
+  temp_.reset(new (std::nothrow) float[samples + width]);
+  if (!plane_ || !temp_) {
+    plane_.reset();
+    temp_.reset();
     return Status::kOutOfMemory;
   }
+  capacity_ = samples;
+  width_ = width;
+  return Status::kOk;
+}
+
+Status TransformToFloat(const CoefficientPlane& samples, int total_levels,
+                        const std::uint16_t* thresholds, TransformWorkspace& workspace) {
+  VARNIC_RETURN_IF_ERROR(workspace.Reserve(samples.width_, samples.height_));
+  float* plane = workspace.plane();
+  std::copy(samples.samples_.begin(), samples.samples_.end(), plane);
   std::uint32_t rows = samples.height_;
   std::uint32_t cols = samples.width_;
   for (int l = 0; l < total_levels; ++l) {
-    AnalyseLevel(out.data(), samples.width_, rows, cols, temp.data());
-    ThresholdLevel(out.data(), samples.width_, rows, cols, thresholds[l]);
+    // One buffer the size of the first level serves every level.
+    AnalyseLevel(plane, samples.width_, rows, cols, workspace.temp());
+    ThresholdLevel(plane, samples.width_, rows, cols, thresholds[l]);
     rows /= 2;
     cols /= 2;
+  }
+  return Status::kOk;
+}
+
+Status TransformToFloat(const CoefficientPlane& samples, int total_levels,
+                        const std::uint16_t* thresholds, std::vector<float>& out) {
+  TransformWorkspace workspace;
+  VARNIC_RETURN_IF_ERROR(TransformToFloat(samples, total_levels, thresholds, workspace));
+  try {
+    out.assign(workspace.plane(), workspace.plane() + samples.size());
+  } catch (const std::bad_alloc&) {
+    return Status::kOutOfMemory;
   }
   return Status::kOk;
 }
@@ -161,16 +197,20 @@ BandRect SubbandRect(std::uint32_t padded_width, std::uint32_t padded_height, in
 
 void MeasureBand(const float* plane, std::size_t stride, BandRect band, std::int16_t& band_max,
                  std::int16_t& band_min) {
+  // Keeping the truncated running extreme and comparing each f with it ends
+  // in trunc(largest f) and trunc(smallest f), so the extremes are found
+  // first and truncated once.
   float max = -30000.0f;
   float min = 30000.0f;
   for (std::uint32_t r = 0; r < band.rows; ++r) {
     const float* p = plane + (band.row + r) * stride + band.col;
     for (std::uint32_t j = 0; j < band.cols; ++j) {
-      // Truncating each candidate gives trunc(largest) and trunc(smallest).
-      if (p[j] >= max) max = std::trunc(p[j]);
-      if (p[j] <= min) min = std::trunc(p[j]);
+      max = p[j] > max ? p[j] : max;
+      min = p[j] < min ? p[j] : min;
     }
   }
+  max = std::trunc(max);
+  min = std::trunc(min);
   band_max = static_cast<std::int16_t>(max);
   band_min = static_cast<std::int16_t>(min);
 }
@@ -191,16 +231,16 @@ void QuantizeBand(CoefficientPlane& out, const float* plane, std::int16_t band_m
     const float* p = plane + (band.row + r) * stride + band.col;
     std::int16_t* q = out.row(band.row + r) + band.col;
     for (std::uint32_t j = 0; j < band.cols; ++j) {
+      // Both products are formed so the loop has no branches; only the one
+      // matching the sign is kept. Tiny band extremes scale up to about
+      // twice the step; clamping keeps the value a byte symbol distinct from
+      // the markers. With whole-number bounds, clamping and then truncating
+      // (the conversion rounds toward zero) equals truncating first.
       const double f = p[j];
-      double v = 0.0;
-      if (f > 0.0) {
-        v = std::trunc(f * sp + 0.5);
-      } else if (f < 0.0) {
-        v = std::trunc(f * sn - 0.5);
-      }
-      // Tiny band extremes scale up to about twice the step; clamping keeps
-      // the value a byte symbol distinct from the markers.
-      v = std::clamp(v, kLow, kHigh);
+      const double pos = f * sp + 0.5;
+      const double neg = f * sn - 0.5;
+      double v = f > 0.0 ? pos : (f < 0.0 ? neg : 0.0);
+      v = v < kLow ? kLow : (v > kHigh ? kHigh : v);
       q[j] = static_cast<std::int16_t>(v);
     }
   }
@@ -223,11 +263,17 @@ void QuantizeChannel(CoefficientPlane& out, const float* plane, int total_levels
 }
 
 Status ForwardTransformChannel(CoefficientPlane& plane, int total_levels,
-                               const std::uint16_t* thresholds, ChannelParams& channel) {
-  std::vector<float> floats;
-  VARNIC_RETURN_IF_ERROR(TransformToFloat(plane, total_levels, thresholds, floats));
-  QuantizeChannel(plane, floats.data(), total_levels, channel);
+                               const std::uint16_t* thresholds, ChannelParams& channel,
+                               TransformWorkspace& workspace) {
+  VARNIC_RETURN_IF_ERROR(TransformToFloat(plane, total_levels, thresholds, workspace));
+  QuantizeChannel(plane, workspace.plane(), total_levels, channel);
   return Status::kOk;
+}
+
+Status ForwardTransformChannel(CoefficientPlane& plane, int total_levels,
+                               const std::uint16_t* thresholds, ChannelParams& channel) {
+  TransformWorkspace workspace;
+  return ForwardTransformChannel(plane, total_levels, thresholds, channel, workspace);
 }
 
 void MarkZerotrees(CoefficientPlane& plane, int total_levels, int dropped_levels) {
@@ -243,8 +289,9 @@ void MarkZerotrees(CoefficientPlane& plane, int total_levels, int dropped_levels
   // TreeIsZero test), computed bottom-up from the unmarked values. Marking
   // never touches the descendants of a node before that node is visited, so
   // the raw values are what the coarse-to-fine test would read.
+  // Only scales 1..K-1 need the map; they lie in the top rows_of(K-1) rows.
   std::vector<std::uint8_t> zero_tree;
-  if (coded > 1) zero_tree.assign(plane.size(), 0);
+  if (coded > 1) zero_tree.assign(std::size_t{rows_of(coded - 1)} * pw, 0);
   for (int t = coded - 1; t >= 1; --t) {
     const std::uint32_t h = rows_of(t);
     const std::uint32_t w = cols_of(t);
@@ -252,14 +299,18 @@ void MarkZerotrees(CoefficientPlane& plane, int total_levels, int dropped_levels
     for (std::uint32_t i = 0; i < h; ++i) {
       const std::int16_t* c0 = plane.row(2 * i);
       const std::int16_t* c1 = plane.row(2 * i + 1);
-      const std::uint8_t* z0 = zero_tree.data() + std::size_t{2 * i} * pw;
-      const std::uint8_t* z1 = z0 + pw;
+      // Children's map rows exist only when the children are not leaves.
+      const std::size_t z0 = std::size_t{2 * i} * pw;
+      const std::size_t z1 = z0 + pw;
       std::uint8_t* z = zero_tree.data() + std::size_t{i} * pw;
       const std::uint32_t j_start = i < h / 2 ? w / 2 : 0;
       for (std::uint32_t j = j_start; j < w; ++j) {
         const std::uint32_t a = 2 * j;
         bool zero = (c0[a] | c0[a + 1] | c1[a] | c1[a + 1]) == 0;
-        if (zero && !children_are_leaves) zero = z0[a] && z0[a + 1] && z1[a] && z1[a + 1];
+        if (zero && !children_are_leaves) {
+          zero = zero_tree[z0 + a] && zero_tree[z0 + a + 1] && zero_tree[z1 + a] &&
+                 zero_tree[z1 + a + 1];
+        }
         z[j] = zero ? 1 : 0;
       }
     }

@@ -9,7 +9,9 @@
 // level's input), top-right band h, bottom-left band v, bottom-right band d.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "codec/params.h"
@@ -19,7 +21,8 @@
 namespace varnic::codec {
 
 // One analysis level on the top-left rows x cols region (both even, >= 4) of
-// a float plane with the given row stride. `temp` must hold rows * cols floats.
+// a float plane with the given row stride. `temp` must hold
+// (rows + 1) * cols floats.
 void AnalyseLevel(float* plane, std::size_t stride, std::uint32_t rows, std::uint32_t cols,
                   float* temp);
 
@@ -28,8 +31,28 @@ void AnalyseLevel(float* plane, std::size_t stride, std::uint32_t rows, std::uin
 void ThresholdLevel(float* plane, std::size_t stride, std::uint32_t rows, std::uint32_t cols,
                     std::uint16_t threshold);
 
-// Copies the samples to floats and runs all levels with their thresholds.
-// kOutOfMemory if the float plane cannot be allocated.
+// The float plane and the per-level buffer of one channel's transform, kept
+// between channels so that a picture pays for them (and their page faults)
+// once. Contents are not initialised: every stage writes before it reads.
+class TransformWorkspace {
+ public:
+  // Makes room for a width x height plane; kOutOfMemory on failure.
+  Status Reserve(std::uint32_t width, std::uint32_t height);
+  float* plane() { return plane_.get(); }
+  float* temp() { return temp_.get(); }
+
+ private:
+  std::size_t capacity_ = 0;
+  std::uint32_t width_ = 0;
+  std::unique_ptr<float[]> plane_;
+  std::unique_ptr<float[]> temp_;
+};
+
+// Copies the samples to floats in workspace.plane() and runs all levels with
+// their thresholds.
+Status TransformToFloat(const CoefficientPlane& samples, int total_levels,
+                        const std::uint16_t* thresholds, TransformWorkspace& workspace);
+// The same into a vector (tests and tools).
 Status TransformToFloat(const CoefficientPlane& samples, int total_levels,
                         const std::uint16_t* thresholds, std::vector<float>& out);
 
@@ -56,6 +79,9 @@ void QuantizeChannel(CoefficientPlane& out, const float* plane, int total_levels
                      ChannelParams& channel);
 
 // Transform, thresholds and quantization of one channel in place.
+Status ForwardTransformChannel(CoefficientPlane& plane, int total_levels,
+                               const std::uint16_t* thresholds, ChannelParams& channel,
+                               TransformWorkspace& workspace);
 Status ForwardTransformChannel(CoefficientPlane& plane, int total_levels,
                                const std::uint16_t* thresholds, ChannelParams& channel);
 

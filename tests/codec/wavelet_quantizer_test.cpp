@@ -15,7 +15,7 @@ struct FloatPlane {
       : rows(r), cols(c), v(std::size_t{r} * c, fill) {}
   float& at(std::uint32_t r, std::uint32_t c) { return v[std::size_t{r} * cols + c]; }
   void Analyse(std::uint32_t region_rows, std::uint32_t region_cols) {
-    std::vector<float> temp(std::size_t{region_rows} * region_cols);
+    std::vector<float> temp(std::size_t{region_rows + 1} * region_cols);
     AnalyseLevel(v.data(), cols, region_rows, region_cols, temp.data());
   }
 };

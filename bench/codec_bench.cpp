@@ -1,0 +1,240 @@
+// Encoder stages on a 4096 x 4096 photograph made by tiling the bundled
+// 512 x 512 samples (mirrored, so the tiles meet without seams).
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "codec/arithmetic_coder.h"
+#include "codec/encoder.h"
+#include "codec/forward_wavelet.h"
+#include "codec/picture_geometry.h"
+#include "imagefile/imagefile.h"
+
+namespace varnic::codec {
+namespace {
+
+constexpr std::uint32_t kSide = 4096;
+
+struct BigPicture {
+  std::vector<std::uint8_t> bytes;
+  PictureView view;
+};
+
+BigPicture Tile(const std::string& name, std::uint16_t bits) {
+  imagefile::Picture tile;
+  const std::string path = std::string(VARNIC_TEST_DATA) + "/" + name;
+  if (imagefile::read_bitmap_file(path, tile) != imagefile::FileStatus::kOk ||
+      tile.bits_per_pixel_ != bits) {
+    std::fprintf(stderr, "cannot read %s\n", path.c_str());
+    std::exit(1);
+  }
+  const int bpp = bits / 8;
+  const std::size_t tile_row = tile.geometry().row_bytes_ + tile.geometry().row_padding_;
+  const RowGeometry g = ComputeRowGeometry(kSide, kSide, bits);
+  BigPicture big;
+  big.bytes.assign(g.picture_bytes, 0);
+  const auto tw = static_cast<std::uint32_t>(tile.width_);
+  const auto th = static_cast<std::uint32_t>(tile.height_);
+  for (std::uint32_t y = 0; y < kSide; ++y) {
+    const std::uint32_t ty = (y / th) % 2 ? th - 1 - y % th : y % th;
+    for (std::uint32_t x = 0; x < kSide; ++x) {
+      const std::uint32_t tx = (x / tw) % 2 ? tw - 1 - x % tw : x % tw;
+      for (int c = 0; c < bpp; ++c) {
+        big.bytes[y * g.row_bytes + x * bpp + c] = tile.pixels_[ty * tile_row + tx * bpp + c];
+      }
+    }
+  }
+  big.view = {big.bytes.data(), big.bytes.size(), kSide, kSide, bits};
+  return big;
+}
+
+const BigPicture& Colour() {
+  static const BigPicture picture = Tile("astronaut_512.bmp", 24);
+  return picture;
+}
+const BigPicture& Grey() {
+  static const BigPicture picture = Tile("camera_512_grey.bmp", 8);
+  return picture;
+}
+
+CodecParams Settings(int quality) {
+  CodecParams p = DefaultCodecParams();
+  p.quality_factor_ = static_cast<std::int16_t>(quality);
+  if (DeriveParamsFromQuality(p) != Status::kOk) std::abort();
+  return p;
+}
+
+double PeakRssMiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+void BM_ColourTransform(benchmark::State& state) {
+  const BigPicture& picture = Colour();
+  std::array<CoefficientPlane, 3> planes;
+  for (auto& plane : planes) {
+    if (plane.Allocate(kSide, kSide) != Status::kOk) std::abort();
+  }
+  for (auto _ : state) {
+    RgbToYiq(picture.view, 128, 128, 128, planes[0], planes[1], planes[2]);
+    benchmark::DoNotOptimize(planes[2].samples_.data());
+  }
+  state.SetItemsProcessed(state.iterations() * kSide * kSide);
+  state.counters["MPixel/s"] = benchmark::Counter(
+      static_cast<double>(kSide) * kSide / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_ColourTransform)->Unit(benchmark::kMillisecond);
+
+// One 4096 x 4096 Y plane through five levels, thresholds and quantization.
+void BM_ForwardTransformAndQuantize(benchmark::State& state) {
+  const BigPicture& picture = Colour();
+  const CodecParams settings = Settings(50);
+  std::array<CoefficientPlane, 3> planes;
+  for (auto& plane : planes) {
+    if (plane.Allocate(kSide, kSide) != Status::kOk) std::abort();
+  }
+  RgbToYiq(picture.view, 128, 128, 128, planes[0], planes[1], planes[2]);
+  CoefficientPlane work;
+  TransformWorkspace workspace;
+  for (auto _ : state) {
+    state.PauseTiming();
+    work = planes[0];
+    ChannelParams channel = settings.channels_[0];
+    state.ResumeTiming();
+    if (ForwardTransformChannel(work, settings.total_levels_, settings.threshold_vector_.data(),
+                                channel, workspace) != Status::kOk) {
+      state.SkipWithError("out of memory");
+    }
+    benchmark::DoNotOptimize(work.samples_.data());
+  }
+  state.counters["MSample/s"] = benchmark::Counter(
+      static_cast<double>(kSide) * kSide / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_ForwardTransformAndQuantize)->Unit(benchmark::kMillisecond);
+
+// The coded symbols of a real plane: the marked Y plane at quality 90 in
+// coding order, as ranks of a table sorted by frequency.
+struct SymbolStream {
+  int characters = 0;
+  std::vector<int> text;
+  std::vector<std::uint8_t> coded;
+};
+const SymbolStream& Symbols() {
+  static const SymbolStream stream = [] {
+    SymbolStream s;
+    EncodedPicture out;
+    if (EncodePicture(Colour().view, Settings(90), {}, out) != Status::kOk) std::abort();
+    std::vector<std::int16_t> order;
+    ReorderSubbands(out.planes[0], out.params.total_levels_, order);
+    std::array<int, 256> rank;
+    rank.fill(-1);
+    for (const std::int16_t v : order) {
+      if (v == kZeroTreeInside) continue;
+      int& r = rank[static_cast<std::uint8_t>(v + 128)];
+      if (r < 0) r = s.characters++;
+      s.text.push_back(r);
+    }
+    AdaptiveModel model;
+    model.Start(s.characters);
+    ArithmeticEncoder encoder(s.coded);
+    encoder.Start();
+    for (const int c : s.text) {
+      encoder.Encode(model, model.symbol_of(c));
+      model.Update(model.symbol_of(c));
+    }
+    encoder.Encode(model, model.end_symbol());
+    encoder.Finish();
+    // Check the round trip once before anything is timed.
+    model.Start(s.characters);
+    ArithmeticDecoder decoder(s.coded);
+    decoder.Start();
+    for (const int c : s.text) {
+      const int symbol = decoder.Decode(model);
+      if (symbol == model.end_symbol() || model.character_of(symbol) != c) std::abort();
+      model.Update(symbol);
+    }
+    if (decoder.Decode(model) != model.end_symbol()) std::abort();
+    return s;
+  }();
+  return stream;
+}
+
+void BM_ArithmeticEncode(benchmark::State& state) {
+  const SymbolStream& s = Symbols();
+  std::vector<std::uint8_t> out;
+  out.reserve(s.coded.size() + 16);
+  AdaptiveModel model;
+  for (auto _ : state) {
+    out.clear();
+    model.Start(s.characters);
+    ArithmeticEncoder encoder(out);
+    encoder.Start();
+    for (const int c : s.text) {
+      const int symbol = model.symbol_of(c);
+      encoder.Encode(model, symbol);
+      model.Update(symbol);
+    }
+    encoder.Encode(model, model.end_symbol());
+    encoder.Finish();
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(s.text.size()));
+  state.counters["bytes"] = static_cast<double>(s.coded.size());
+}
+BENCHMARK(BM_ArithmeticEncode)->Unit(benchmark::kMillisecond);
+
+void BM_ArithmeticDecode(benchmark::State& state) {
+  const SymbolStream& s = Symbols();
+  AdaptiveModel model;
+  for (auto _ : state) {
+    model.Start(s.characters);
+    ArithmeticDecoder decoder(s.coded);
+    decoder.Start();
+    int sum = 0;
+    for (std::size_t i = 0; i < s.text.size(); ++i) {
+      const int symbol = decoder.Decode(model);
+      sum += model.character_of(symbol);
+      model.Update(symbol);
+    }
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(s.text.size()));
+}
+BENCHMARK(BM_ArithmeticDecode)->Unit(benchmark::kMillisecond);
+
+// Whole pictures, quality from the first argument, threads from the second.
+void EncodeWhole(benchmark::State& state, const BigPicture& picture) {
+  const CodecParams settings = Settings(static_cast<int>(state.range(0)));
+  EncodeOptions options;
+  options.threads = static_cast<int>(state.range(1));
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    EncodedPicture out;
+    if (EncodePicture(picture.view, settings, options, out) != Status::kOk) {
+      state.SkipWithError("encode failed");
+      break;
+    }
+    bytes = out.stream.size();
+  }
+  state.counters["MPixel/s"] = benchmark::Counter(
+      static_cast<double>(kSide) * kSide / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["bytes"] = static_cast<double>(bytes);
+  state.counters["peak_rss_MiB"] = PeakRssMiB();
+}
+void BM_EncodeColourPicture(benchmark::State& state) { EncodeWhole(state, Colour()); }
+void BM_EncodeGreyPicture(benchmark::State& state) { EncodeWhole(state, Grey()); }
+BENCHMARK(BM_EncodeColourPicture)
+    ->Args({50, 1})
+    ->Args({50, 2})
+    ->Args({90, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_EncodeGreyPicture)->Args({50, 1})->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+}  // namespace varnic::codec
