@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "codec/format.h"
 #include "codec/params.h"
@@ -154,10 +155,15 @@ void upsample_step(std::int16_t* plane, std::size_t stride, int rows, int cols,
                    std::int16_t* work);
 
 // Step k (0 = coarsest) of a channel: a full synthesis for coded levels,
-// upsampling for dropped ones.
+// upsampling for dropped ones. `work` is grown as needed and can be reused
+// across steps and planes; the overloads without it allocate their own.
+Status synthesize_level(codec::CoefficientPlane& plane, const codec::CodecParams& params,
+                        Channel channel, int step, std::vector<std::int16_t>& work);
 Status synthesize_level(codec::CoefficientPlane& plane, const codec::CodecParams& params,
                         Channel channel, int step);
 // All steps of a channel, coarsest first.
+Status synthesize_plane(codec::CoefficientPlane& plane, const codec::CodecParams& params,
+                        Channel channel, std::vector<std::int16_t>& work);
 Status synthesize_plane(codec::CoefficientPlane& plane, const codec::CodecParams& params,
                         Channel channel);
 

@@ -9,8 +9,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <new>
+#include <vector>
 
 namespace varnic::decoder {
 namespace {
@@ -125,37 +125,55 @@ void upsample_step(int16_t* plane, size_t stride, int rows, int cols, int16_t* w
 }
 
 Status synthesize_level(codec::CoefficientPlane& plane, const codec::CodecParams& params,
-                        Channel channel, int step) {
+                        Channel channel, int step, std::vector<std::int16_t>& work) {
   const int levels = params.total_levels_;
   if (step < 0 || step >= levels || levels > codec::kMaxFileLevels) return Status::kReconstructFailed;
   const int shift = levels - 1 - step;
   const std::uint32_t rows = params.padded_height_ >> shift;
   const std::uint32_t cols = params.padded_width_ >> shift;
   // The boundary rules read two rows and two columns of each half.
-  if (rows < 4 || cols < 4 || rows % 2 != 0 || cols % 2 != 0 || plane.width_ != params.padded_width_ ||
-      plane.height_ != params.padded_height_ || plane.size() < std::size_t{rows} * cols) {
+  if (rows < 4 || cols < 4 || rows % 2 != 0 || cols % 2 != 0 ||
+      plane.width_ != params.padded_width_ || plane.height_ != params.padded_height_ ||
+      plane.size() < std::size_t{rows} * cols) {
     return Status::kReconstructFailed;
   }
-  const int coded = levels - params.channel(channel).dropped_levels_;
   const std::size_t work_size = std::size_t{rows} * cols;
-  std::unique_ptr<std::int16_t[]> work(new (std::nothrow) std::int16_t[work_size]);
-  if (!work) return Status::kOutOfMemory;
+  if (work.size() < work_size) {
+    try {
+      work.resize(work_size);
+    } catch (const std::bad_alloc&) {
+      return Status::kOutOfMemory;
+    }
+  }
+  const int coded = levels - params.channel(channel).dropped_levels_;
   if (step < coded) {
     synthesis_step(plane.samples_.data(), plane.width_, static_cast<int>(rows),
-                   static_cast<int>(cols), work.get());
+                   static_cast<int>(cols), work.data());
   } else {
     upsample_step(plane.samples_.data(), plane.width_, static_cast<int>(rows),
-                  static_cast<int>(cols), work.get());
+                  static_cast<int>(cols), work.data());
+  }
+  return Status::kOk;
+}
+
+Status synthesize_level(codec::CoefficientPlane& plane, const codec::CodecParams& params,
+                        Channel channel, int step) {
+  std::vector<std::int16_t> work;
+  return synthesize_level(plane, params, channel, step, work);
+}
+
+Status synthesize_plane(codec::CoefficientPlane& plane, const codec::CodecParams& params,
+                        Channel channel, std::vector<std::int16_t>& work) {
+  for (int step = 0; step < params.total_levels_; ++step) {
+    VARNIC_RETURN_IF_ERROR(synthesize_level(plane, params, channel, step, work));
   }
   return Status::kOk;
 }
 
 Status synthesize_plane(codec::CoefficientPlane& plane, const codec::CodecParams& params,
                         Channel channel) {
-  for (int step = 0; step < params.total_levels_; ++step) {
-    VARNIC_RETURN_IF_ERROR(synthesize_level(plane, params, channel, step));
-  }
-  return Status::kOk;
+  std::vector<std::int16_t> work;
+  return synthesize_plane(plane, params, channel, work);
 }
 
 }  // namespace varnic::decoder

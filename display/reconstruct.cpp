@@ -53,6 +53,8 @@ Status reconstruct_picture(decoder::PlaneSet& planes, const codec::CodecParams& 
       decoder::dequantize_plane(planes[c], params, static_cast<codec::Channel>(c));
     }
   }
+  // One work buffer, as large as the last step needs, serves every step.
+  std::vector<std::int16_t> work;
   if (options.preview) {
     std::vector<std::uint8_t> preview;
     for (int level = 0; level < params.total_levels_; ++level) {
@@ -61,13 +63,13 @@ Status reconstruct_picture(decoder::PlaneSet& planes, const codec::CodecParams& 
       if (!options.preview(frame)) return Status::kCancelled;
       for (int c = 0; c < count; ++c) {
         VARNIC_RETURN_IF_ERROR(
-            decoder::synthesize_level(planes[c], params, static_cast<codec::Channel>(c), level));
+            decoder::synthesize_level(planes[c], params, static_cast<codec::Channel>(c), level, work));
       }
     }
   } else {
     for (int c = 0; c < count; ++c) {
       VARNIC_RETURN_IF_ERROR(
-          decoder::synthesize_plane(planes[c], params, static_cast<codec::Channel>(c)));
+          decoder::synthesize_plane(planes[c], params, static_cast<codec::Channel>(c), work));
     }
   }
   planes_to_pixels(planes, params, magic, out);

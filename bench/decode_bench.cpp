@@ -1,0 +1,143 @@
+// Decoding of a whole 4096 x 4096 photograph (the bundled 512 x 512 samples
+// tiled with mirroring), single thread: entropy decoding, synthesis with the
+// colour conversion, and the two together. Each stream is checked once
+// against the encoder-side reconstruction before anything is timed.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "codec/encoder.h"
+#include "codec/picture_geometry.h"
+#include "display/display.h"
+#include "imagefile/imagefile.h"
+
+namespace varnic::display {
+namespace {
+
+constexpr std::uint32_t kSide = 4096;
+constexpr double kMegapixels = static_cast<double>(kSide) * kSide / 1e6;
+
+std::vector<std::uint8_t> tile(const std::string& name, std::uint16_t bits) {
+  imagefile::Picture t;
+  const std::string path = std::string(VARNIC_TEST_DATA) + "/" + name;
+  if (imagefile::read_bitmap_file(path, t) != imagefile::FileStatus::kOk || t.bits_per_pixel_ != bits) {
+    std::fprintf(stderr, "cannot read %s\n", path.c_str());
+    std::exit(1);
+  }
+  const std::size_t bpp = bits / 8;
+  const std::size_t tile_row = t.geometry().picture_bytes_ / static_cast<std::size_t>(t.height_);
+  const codec::RowGeometry g = codec::ComputeRowGeometry(kSide, kSide, bits);
+  std::vector<std::uint8_t> big(g.picture_bytes, 0);
+  const auto tw = static_cast<std::uint32_t>(t.width_);
+  const auto th = static_cast<std::uint32_t>(t.height_);
+  for (std::uint32_t y = 0; y < kSide; ++y) {
+    const std::uint32_t ty = (y / th) % 2 ? th - 1 - y % th : y % th;
+    for (std::uint32_t x = 0; x < kSide; ++x) {
+      const std::uint32_t tx = (x / tw) % 2 ? tw - 1 - x % tw : x % tw;
+      for (std::size_t c = 0; c < bpp; ++c) {
+        big[y * g.row_bytes + x * bpp + c] = t.pixels_[ty * tile_row + tx * bpp + c];
+      }
+    }
+  }
+  return big;
+}
+
+// A compressed 4096 x 4096 stream, verified to decode to the reconstruction
+// that the encoder side shows.
+const std::vector<std::uint8_t>& stream(bool colour, int quality) {
+  static std::map<std::pair<bool, int>, std::vector<std::uint8_t>> cache;
+  auto found = cache.find({colour, quality});
+  if (found != cache.end()) return found->second;
+  const std::uint16_t bits = colour ? 24 : 8;
+  const auto pixels = tile(colour ? "astronaut_512.bmp" : "camera_512_grey.bmp", bits);
+  codec::CodecParams settings = codec::DefaultCodecParams();
+  settings.quality_factor_ = static_cast<std::int16_t>(quality);
+  if (codec::DeriveParamsFromQuality(settings) != Status::kOk) std::abort();
+  codec::EncodedPicture encoded;
+  const codec::PictureView view{pixels.data(), pixels.size(), kSide, kSide, bits};
+  if (codec::EncodePicture(view, settings, {}, encoded) != Status::kOk) std::abort();
+  ReconstructOptions options;
+  options.encoder_reconstruction = true;
+  std::vector<std::uint8_t> shown;
+  if (reconstruct_picture(encoded.planes, encoded.params, decoder::kCurrentMagic, options, shown) !=
+      Status::kOk) {
+    std::abort();
+  }
+  DecodedFile decoded;
+  if (decode_compressed_file(encoded.stream, {}, decoded) != Status::kOk || decoded.pixels != shown) {
+    std::fprintf(stderr, "round trip mismatch\n");
+    std::abort();
+  }
+  return cache[{colour, quality}] = std::move(encoded.stream);
+}
+
+double peak_rss_mib() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+void add_counters(benchmark::State& state, std::size_t bytes) {
+  state.counters["MPixel/s"] =
+      benchmark::Counter(kMegapixels, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["file_bytes"] = static_cast<double>(bytes);
+  state.counters["peak_MiB"] = peak_rss_mib();
+}
+
+// The whole decode: header, coefficients, synthesis and pixels.
+void BM_DecodeFile(benchmark::State& state) {
+  const bool colour = state.range(0) != 0;
+  const auto& file = stream(colour, static_cast<int>(state.range(1)));
+  for (auto _ : state) {
+    DecodedFile decoded;
+    if (decode_compressed_file(file, {}, decoded) != Status::kOk) state.SkipWithError("decode failed");
+    benchmark::DoNotOptimize(decoded.pixels.data());
+  }
+  add_counters(state, file.size());
+}
+BENCHMARK(BM_DecodeFile)
+    ->ArgNames({"colour", "quality"})
+    ->Args({1, 50})
+    ->Args({1, 90})
+    ->Args({0, 50})
+    ->Unit(benchmark::kMillisecond);
+
+// Entropy decoding alone: tables, both segments of every plane, zerotrees.
+void BM_DecodePlanes(benchmark::State& state) {
+  const auto& file = stream(true, static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    decoder::DecodedPlanes planes;
+    if (decoder::decode_planes(file, {}, planes) != Status::kOk) state.SkipWithError("decode failed");
+    benchmark::DoNotOptimize(planes.planes_[0].samples_.data());
+  }
+  add_counters(state, file.size());
+}
+BENCHMARK(BM_DecodePlanes)->ArgName("quality")->Arg(50)->Arg(90)->Unit(benchmark::kMillisecond);
+
+// Synthesis of the three planes and the colour conversion.
+void BM_Reconstruct(benchmark::State& state) {
+  const auto& file = stream(true, 50);
+  decoder::DecodedPlanes decoded;
+  if (decoder::decode_planes(file, {}, decoded) != Status::kOk) std::abort();
+  std::vector<std::uint8_t> pixels;
+  for (auto _ : state) {
+    state.PauseTiming();
+    decoder::PlaneSet planes = decoded.planes_;
+    state.ResumeTiming();
+    if (reconstruct_picture(planes, decoded.header_.params_, decoded.header_.magic_, {}, pixels) !=
+        Status::kOk) {
+      state.SkipWithError("reconstruction failed");
+    }
+    benchmark::DoNotOptimize(pixels.data());
+  }
+  add_counters(state, file.size());
+}
+BENCHMARK(BM_Reconstruct)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace varnic::display
