@@ -1,0 +1,35 @@
+#include "app/desktop_qt.h"
+
+#include <cstdlib>
+
+#include "app/app.h"
+#include "app/open_named.h"
+#include "platform/qt/qt_platform.h"
+
+namespace varnic::app {
+
+namespace {
+
+bool set(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+}  // namespace
+
+bool qt_display_available() { return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY"); }
+
+int run_desktop_qt(const std::vector<std::string>& files) {
+  platform::QtPlatform platform;
+  Application app(platform);
+  app.start();
+  const auto answer = [&platform](const std::string& path) { platform.answer_next_file_chooser(path); };
+  platform.set_open_request_handler([&](const std::string& path) { open_named_file(app, platform, answer, path); });
+  for (const std::string& file : files) {
+    if (platform.quit_requested()) break;
+    open_named_file(app, platform, answer, file);
+  }
+  return platform.run();
+}
+
+}  // namespace varnic::app
