@@ -69,6 +69,8 @@ class Reporter {
 };
 
 // Runs `job(i)` for every input on up to `jobs` threads and returns the highest exit status.
+// Only allocation can throw inside a job: that file fails for lack of memory and the batch goes
+// on with the others.
 template <class Job>
 int run_batch(std::size_t count, int jobs, const Job& job) {
   std::atomic<std::size_t> next{0};
@@ -458,7 +460,12 @@ int run_compress(const CompressOptions& options, Console console) {
   Reporter reporter(console, options.batch.verbosity, count);
   const int library_threads = count == 1 ? options.batch.jobs : 1;
   return run_batch(count, options.batch.jobs, [&](std::size_t i) {
-    return compress_one(options, options.batch.inputs[i], outputs[i], i, library_threads, reporter);
+    try {
+      return compress_one(options, options.batch.inputs[i], outputs[i], i, library_threads, reporter);
+    } catch (const std::exception& e) {
+      reporter.error(options.batch.inputs[i], std::string("out of memory: ") + e.what());
+      return static_cast<int>(kExitLimit);
+    }
   });
 }
 
@@ -476,7 +483,12 @@ int run_decompress(const DecompressOptions& options, Console console) {
   Reporter reporter(console, options.batch.verbosity, count);
   const int library_threads = count == 1 ? options.batch.jobs : 1;
   return run_batch(count, options.batch.jobs, [&](std::size_t i) {
-    return decompress_one(options, kind, options.batch.inputs[i], outputs[i], i, library_threads, reporter);
+    try {
+      return decompress_one(options, kind, options.batch.inputs[i], outputs[i], i, library_threads, reporter);
+    } catch (const std::exception& e) {
+      reporter.error(options.batch.inputs[i], std::string("out of memory: ") + e.what());
+      return static_cast<int>(kExitLimit);
+    }
   });
 }
 
