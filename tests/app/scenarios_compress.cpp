@@ -343,3 +343,81 @@ TEST_P(ScenarioTest, EightBitToggleSwitchesBetweenTheIndexAndThePictureDrawings)
 
 }  // namespace
 }  // namespace varnic::testing
+
+namespace varnic::testing {
+namespace {
+
+namespace cmd = resources;
+
+TEST_P(ScenarioTest, CommentBytesThatAreNotUtf8AreShownAsLatin1) {
+  Pictures files;
+  const imagefile::Picture picture = Pictures::grey(24, 24);
+  const std::string cod = files.write_bytes("latin.cod", library_encode(picture, "caf\xE9").stream);
+  Program program(GetParam());
+  program.open(cmd::kCmdOpenCoded, cod);
+  ASSERT_TRUE(program.automation().messages().empty());
+  EXPECT_EQ(program.state().comment_, "caf\xE9");
+  program.dialog("COMMENTS", {platform::DialogStep::snapshot(), platform::DialogStep::press(resources::control::kCancel)});
+  program.command(cmd::kCmdComments);
+  EXPECT_EQ(program.automation().dialog_runs().back().snapshots.at(0).texts.at(resources::control::kCommentText),
+            "caf\xC3\xA9");
+  EXPECT_EQ(program.state().comment_, "caf\xE9");  // cancelled: the file's bytes stay
+}
+
+TEST_P(ScenarioTest, ReconstructionSavedAsTargaReadsBackUnchanged) {
+  Pictures files;
+  Program program(GetParam());
+  program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", Pictures::colour(21, 19)));
+  program.command(cmd::kCmdCompress);
+  const std::string tga = files.path("out.tga");
+  program.save(cmd::kCmdSaveTarga, tga);
+  const auto& request = program.automation().file_requests().back();
+  EXPECT_EQ(request.label, "Image files");
+  EXPECT_EQ(request.pattern, "*.tga");
+  imagefile::Picture reread;
+  ASSERT_EQ(imagefile::read_targa_file(tga, reread), imagefile::FileStatus::kOk);
+  EXPECT_EQ(reread.pixels_, program.state().picture_buffer_);
+  EXPECT_EQ(Pictures::read_bytes(tga).size(), 18u + 21u * 19u * 3u);
+}
+
+TEST_P(ScenarioTest, PicturesAboveThePixelLimitAreRefusedWithAMessage) {
+  Pictures files;
+  const std::string small = files.write_bitmap("small.bmp", Pictures::colour(8, 8));
+  const std::string big = files.write_bitmap("big.bmp", Pictures::colour(20, 20));
+  Program program(GetParam());
+  program.app().set_pixel_limit(100);
+  program.open(cmd::kCmdOpenBitmap, small);
+  ASSERT_TRUE(program.automation().messages().empty());
+  program.open(cmd::kCmdOpenBitmap, big);
+  ASSERT_EQ(program.automation().messages().size(), 1u);
+  const imagefile::FileMessage expected = imagefile::file_message(imagefile::FileStatus::kPictureTooLarge, big);
+  EXPECT_EQ(program.automation().messages()[0].text, expected.text_);
+  EXPECT_EQ(program.automation().messages()[0].caption, expected.caption_);
+  EXPECT_EQ(program.params().image_width_, 8u);
+  EXPECT_EQ(program.app().main_window().title(), "Varnholt Image Compressor V2.5    small.bmp");
+}
+
+TEST_P(ScenarioTest, DecodingOnAnEightBitScreenTimesTheConversionToo) {
+  if (!GetParam().supports_eight_bit_screen) GTEST_SKIP() << "backend has no 8-bit screens";
+  Pictures files;
+  const std::string cod = files.write_bytes("c.cod", library_encode(Pictures::colour(40, 36)).stream);
+  Program program(GetParam(), 8);
+  program.automation().set_clock_auto_step(100);
+  program.open(cmd::kCmdOpenCoded, cod);
+  program.automation().set_clock_auto_step(0);
+  EXPECT_FLOAT_EQ(program.state().entropy_decode_time_, 0.1f);
+  EXPECT_FLOAT_EQ(program.state().wavelet_time_, 0.1f);
+  EXPECT_FLOAT_EQ(program.state().colour_quant_time_, 0.1f);
+  EXPECT_FLOAT_EQ(program.state().total_time_, 0.3f);
+  // The 8-bit version of the decoded picture is what the window shows.
+  colour::ColourTable table{};
+  std::vector<std::uint8_t> index;
+  ASSERT_EQ(colour::convert_to_8bit(62, 40, 36, program.state().picture_buffer_, true, index, table), codec::Status::kOk);
+  EXPECT_EQ(program.state().index_buffer_, index);
+  imagefile::Picture shown = as_picture(index, 40, 36, 8);
+  shown.header_.colour_table_ = table;
+  EXPECT_EQ(differing_pixels(program.main_image(), expected_image(shown)), 0);
+}
+
+}  // namespace
+}  // namespace varnic::testing
