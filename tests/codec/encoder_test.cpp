@@ -245,21 +245,6 @@ TEST(EncoderTest, SegmentsDecodeBackToTheCodedSequence) {
   }
 }
 
-TEST(EncoderTest, CodedPlanesHoldOnlySymbolsAndMarkers) {
-  const TestPicture p = MakePicture(80, 80, 24, 3);
-  CodecParams settings = DefaultCodecParams();
-  settings.quality_factor_ = 95;
-  ASSERT_EQ(DeriveParamsFromQuality(settings), Status::kOk);
-  EncodedPicture out;
-  ASSERT_EQ(EncodePicture(p.view, settings, {}, out), Status::kOk);
-  for (int c = 0; c < 3; ++c) {
-    for (const std::int16_t v : out.planes[c].samples_) {
-      ASSERT_GE(v, kZeroTreeRoot);
-      ASSERT_LE(v, kMaxQuantized);
-    }
-  }
-}
-
 TEST(EncoderTest, OutputDoesNotDependOnThreadsOrEarlierRuns) {
   const TestPicture p = MakePicture(150, 97, 24, 9);
   const CodecParams settings = DefaultCodecParams();

@@ -74,20 +74,36 @@ TEST(WaveletTest, HorizontalRampGoesToTheTopRightBand) {
   }
 }
 
-TEST(WaveletTest, SecondLevelWorksOnTheTopLeftQuarterOnly) {
-  // Level two transforms the first level's low quarter again and leaves the
-  // first level's detail bands alone.
+TEST(WaveletTest, EachLevelUsesItsOwnThreshold) {
+  // 8 x 8 horizontal ramp x[c] = c. Level 0: low rows 1.75 6 10 14, band h
+  // 0.5 0 0 0. Level 1 on the 4 x 4 low quarter (s = 1/4, t = 1/2):
+  // L = (28 * 2 - 14 + 1.75) / 4 = 10.9375 and (98 - 6 + 20) / 4 = 28,
+  // H = (6 - 1.75) / 2 = 2.125 and 0.
   CoefficientPlane samples;
   ASSERT_EQ(samples.Allocate(8, 8), Status::kOk);
-  for (auto& s : samples.samples_) s = 4;
-  const std::uint16_t thresholds[2] = {0, 0};
+  for (std::uint32_t r = 0; r < 8; ++r) {
+    for (std::uint32_t c = 0; c < 8; ++c) samples.at(r, c) = static_cast<std::int16_t>(c);
+  }
   std::vector<float> out;
-  ASSERT_EQ(TransformToFloat(samples, 2, thresholds, out), Status::kOk);
-  // Level 1: low quarter 8; level 2: low-low of that is 16, its details 0.
-  EXPECT_EQ(out[0], 16.0f);
-  EXPECT_EQ(out[1], 16.0f);
+  const std::uint16_t keep_all[2] = {0, 2};
+  ASSERT_EQ(TransformToFloat(samples, 2, keep_all, out), Status::kOk);
+  const float expected_row0[8] = {10.9375f, 28.0f, 2.125f, 0.0f, 0.5f, 0.0f, 0.0f, 0.0f};
+  // Level 1 leaves rows 0..1 alike; level 0's band h fills rows 0..3 alike.
+  for (int r = 0; r < 2; ++r) {
+    for (int c = 0; c < 8; ++c) EXPECT_EQ(out[8 * r + c], expected_row0[c]) << r << "," << c;
+  }
+  for (int r = 2; r < 4; ++r) {
+    for (int c = 4; c < 8; ++c) EXPECT_EQ(out[8 * r + c], expected_row0[c]) << r << "," << c;
+  }
+  for (int i = 32; i < 64; ++i) EXPECT_EQ(out[i], 0.0f) << i;
+
+  // Level 0 clears 0.5 with threshold 1, level 1 clears 2.125 with 3; the
+  // low band is never touched.
+  const std::uint16_t per_level[2] = {1, 3};
+  ASSERT_EQ(TransformToFloat(samples, 2, per_level, out), Status::kOk);
+  EXPECT_EQ(out[0], 10.9375f);
+  EXPECT_EQ(out[1], 28.0f);
   EXPECT_EQ(out[2], 0.0f);
-  EXPECT_EQ(out[2 * 8], 0.0f);
   EXPECT_EQ(out[4], 0.0f);
 }
 
