@@ -112,7 +112,7 @@ PictureView ViewOf(const imagefile::Picture& picture) {
           static_cast<std::uint16_t>(picture.bits_per_pixel_)};
 }
 
-TEST(ConformanceTest, EveryManifestCaseIsByteIdenticalOrRefused) {
+TEST(EncoderConformanceTest, EveryManifestCaseIsByteIdenticalOrRefused) {
   const std::vector<Case> cases = LoadManifest();
   ASSERT_GE(cases.size(), 17u);
   for (const Case& c : cases) {
@@ -149,7 +149,7 @@ std::vector<T> ReadStage(const std::string& name) {
   return values;
 }
 
-TEST(ConformanceTest, StagesOfTheSmallPictureMatch) {
+TEST(EncoderConformanceTest, StagesOfTheSmallPictureMatch) {
   const imagefile::Picture picture = ReadPicture("astronaut_64x48.bmp");
   std::string comment;
   const CodecParams settings = SettingsFor("-q 50", comment);
