@@ -274,6 +274,16 @@ Status EncodeChannel(CoefficientPlane& plane, Channel channel, CodecParams& para
                      std::string_view comment, std::vector<std::uint8_t>& stream) {
   if (comment.size() > kMaxCommentLength) return Status::kCommentTooLong;
   ChannelParams& cp = params.channel(channel);
+  // The plane must be what the settings describe, and I and Q need the
+  // header that coding Y wrote, or the offsets would be patched out of bounds.
+  const int levels = params.total_levels_;
+  if (levels < kMinLevels || levels > kMaxFileLevels || plane.width_ != params.padded_width_ ||
+      plane.height_ != params.padded_height_ || plane.size() != params.plane_size_ ||
+      (plane.width_ >> levels) == 0 || (plane.height_ >> levels) == 0 ||
+      cp.dropped_levels_ < 0 || cp.dropped_levels_ >= levels ||
+      (channel != Channel::kY && stream.size() < ComputeHeaderLayout(5, levels).fixed_end)) {
+    return Status::kEncodeFailed;
+  }
   try {
     MarkZerotrees(plane, params.total_levels_, cp.dropped_levels_);
     if (channel == Channel::kY) WriteFileHeader(params, comment, stream);

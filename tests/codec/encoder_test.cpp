@@ -99,6 +99,22 @@ TEST(EncoderTest, BadBuffersAndSettingsAreRefused) {
   settings = DefaultCodecParams();
   settings.channels_[2].dropped_levels_ = -1;
   EXPECT_EQ(EncodePicture(p.view, settings, {}, out), Status::kCLevelsInvalid);
+
+  // Coding I before Y has no header to patch; a plane of the wrong size does
+  // not match the settings.
+  CodecParams working;
+  ASSERT_EQ(MakeWorkingParams(DefaultCodecParams(), 64, 64, kImageModeColour, working),
+            Status::kOk);
+  CoefficientPlane plane;
+  ASSERT_EQ(plane.Allocate(64, 64), Status::kOk);
+  std::vector<std::uint8_t> stream;
+  EXPECT_EQ(EncodeChannel(plane, Channel::kI, working, {}, stream), Status::kEncodeFailed);
+  EXPECT_TRUE(stream.empty());
+  CoefficientPlane wrong;
+  ASSERT_EQ(wrong.Allocate(32, 64), Status::kOk);
+  EXPECT_EQ(EncodeChannel(wrong, Channel::kY, working, {}, stream), Status::kEncodeFailed);
+  EXPECT_EQ(EncodeChannel(plane, Channel::kY, working, {}, stream), Status::kOk);
+  EXPECT_EQ(EncodeChannel(plane, Channel::kI, working, {}, stream), Status::kOk);
 }
 
 TEST(EncoderTest, HeaderLayoutOfAFiveLevelColourFile) {
