@@ -1,5 +1,6 @@
 #include "codec/params.h"
 
+#include <algorithm>
 #include <cctype>
 #include <limits>
 
@@ -186,13 +187,17 @@ CodecParams DefaultCodecParams() {
 }
 
 void ComputePaddedSize(CodecParams& params) {
-  // Valid settings and files never exceed 10 levels; the cap only keeps a
-  // hostile value from shifting past the word.
+  // Valid settings and files never exceed 10 levels and 32767 pixels a side;
+  // the caps only keep typed-in nonsense from wrapping around to a small size.
   const unsigned shift = params.total_levels_ < 16 ? params.total_levels_ : 16;
-  const std::uint32_t n = 1u << shift;
-  params.padded_width_ = params.image_width_ + (n - params.image_width_ % n) % n;
-  params.padded_height_ = params.image_height_ + (n - params.image_height_ % n) % n;
-  params.plane_size_ = params.padded_width_ * params.padded_height_;
+  const std::uint64_t n = std::uint64_t{1} << shift;
+  constexpr std::uint64_t kCap = std::numeric_limits<std::uint32_t>::max();
+  auto pad = [&](std::uint64_t side) { return std::min(side + (n - side % n) % n, kCap); };
+  const std::uint64_t width = pad(params.image_width_);
+  const std::uint64_t height = pad(params.image_height_);
+  params.padded_width_ = static_cast<std::uint32_t>(width);
+  params.padded_height_ = static_cast<std::uint32_t>(height);
+  params.plane_size_ = static_cast<std::uint32_t>(std::min(width * height, kCap));
 }
 
 Status DeriveParamsFromQuality(CodecParams& params) {

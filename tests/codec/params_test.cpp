@@ -131,6 +131,12 @@ TEST(ParamsTest, PaddedSizeRoundsUpToWholeLevels) {
   ComputePaddedSize(p);
   EXPECT_EQ(p.padded_width_, 4u);
   EXPECT_EQ(p.padded_height_, 4u);
+  // A typed-in width near the top of the range must not wrap to a small plane.
+  p.total_levels_ = 5;
+  p.image_width_ = 4294967290u;
+  ComputePaddedSize(p);
+  EXPECT_GE(p.padded_width_, p.image_width_);
+  EXPECT_GE(p.plane_size_, p.padded_width_);
 }
 
 FullSettings ValidSettings(int levels) {
