@@ -133,7 +133,24 @@ FileStatus read_bitmap(std::span<const std::uint8_t> data, Picture& out, const R
   return FileStatus::kOk;
 }
 
+namespace detail {
+
+bool is_consistent(const Picture& picture) {
+  if (picture.width_ < 1 || picture.width_ > kMaxSide || picture.height_ < 1 || picture.height_ > kMaxSide) {
+    return false;
+  }
+  if (picture.bits_per_pixel_ != (picture.image_mode_ == kModeColour ? 24 : 8)) return false;
+  if (picture.image_mode_ != kModeColour && picture.image_mode_ != kModeGrey &&
+      picture.image_mode_ != kModePalette) {
+    return false;
+  }
+  return picture.pixels_.size() >= picture.geometry().picture_bytes_;
+}
+
+}  // namespace detail
+
 std::vector<std::uint8_t> encode_bitmap(const Picture& picture) {
+  if (!detail::is_consistent(picture)) return {};
   const RowGeometry g = picture.geometry();
   InfoHeader info = picture.header_.info_;
   // Whatever the stored header says, the layout fields describe this buffer.
@@ -154,8 +171,7 @@ std::vector<std::uint8_t> encode_bitmap(const Picture& picture) {
   } else {
     info.bit_count_ = 8;
     // Every index in the picture must have its table entry in the file.
-    const std::uint8_t highest =
-        picture.pixels_.empty() ? 0 : *std::max_element(picture.pixels_.begin(), picture.pixels_.end());
+    const std::uint8_t highest = *std::max_element(picture.pixels_.begin(), picture.pixels_.end());
     if (info.colours_used_ == 0 || info.colours_used_ > 256 || highest >= info.colours_used_) {
       info.colours_used_ = 256;
       info.colours_important_ = 256;
@@ -171,7 +187,7 @@ std::vector<std::uint8_t> encode_bitmap(const Picture& picture) {
   put_u32(p + 10, static_cast<std::uint32_t>(offset));
   write_info_header(info, std::span<std::uint8_t, kInfoHeaderBytes>(p + kFileHeaderBytes, kInfoHeaderBytes));
   std::copy_n(picture.header_.colour_table_.begin(), table_bytes, p + kFileHeaderBytes + kInfoHeaderBytes);
-  std::copy_n(picture.pixels_.begin(), std::min(picture.pixels_.size(), g.picture_bytes_), p + offset);
+  std::copy_n(picture.pixels_.begin(), g.picture_bytes_, p + offset);
   return out;
 }
 

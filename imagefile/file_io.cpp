@@ -183,7 +183,9 @@ FileStatus write_file_atomically(const std::string& path, std::span<const std::u
 
 FileStatus save_bitmap_file(const std::string& path, const Picture& picture) {
   try {
-    return write_file_atomically(path, encode_bitmap(picture));
+    const std::vector<std::uint8_t> bytes = encode_bitmap(picture);
+    if (bytes.empty()) return FileStatus::kCannotWrite;
+    return write_file_atomically(path, bytes);
   } catch (const std::bad_alloc&) {
     return FileStatus::kOutOfMemory;
   }
@@ -191,7 +193,9 @@ FileStatus save_bitmap_file(const std::string& path, const Picture& picture) {
 
 FileStatus save_targa_file(const std::string& path, const Picture& picture) {
   try {
-    return write_file_atomically(path, encode_targa(picture));
+    const std::vector<std::uint8_t> bytes = encode_targa(picture);
+    if (bytes.empty()) return FileStatus::kCannotWrite;
+    return write_file_atomically(path, bytes);
   } catch (const std::bad_alloc&) {
     return FileStatus::kOutOfMemory;
   }

@@ -19,12 +19,14 @@
 #include <string_view>
 #include <vector>
 
+#include "codec/params.h"
+
 namespace varnic::imagefile {
 
-// ImageMode values shared with the codec and the display.
-inline constexpr std::uint16_t kModeGrey = 61;
-inline constexpr std::uint16_t kModeColour = 62;
-inline constexpr std::uint16_t kModePalette = 622;  // 8-bit colour palette, cannot be compressed
+// ImageMode values, the codec's own.
+inline constexpr std::uint16_t kModeGrey = codec::kImageModeGrey;
+inline constexpr std::uint16_t kModeColour = codec::kImageModeColour;
+inline constexpr std::uint16_t kModePalette = codec::kImageModePalette;  // 8-bit colour palette
 
 // The .cod header stores sides as int16, so nothing wider can be coded.
 inline constexpr int kMaxSide = 32767;
@@ -175,6 +177,7 @@ FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& o
 // Encoders to bytes. A bitmap carries the picture's stored header with the
 // mode's depth and colour counts; a Targa file is type 3 (grey) or type 2
 // (true colour, also for palette pictures, whose palette is applied).
+// A picture whose sides, depth or buffer size are inconsistent gives no bytes.
 std::vector<std::uint8_t> encode_bitmap(const Picture& picture);
 std::vector<std::uint8_t> encode_targa(const Picture& picture);
 
@@ -184,6 +187,7 @@ std::vector<std::uint8_t> encode_targa(const Picture& picture);
 // Any failure removes the temporary file and leaves the old file as it was.
 FileStatus write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes);
 
+// An inconsistent picture (see the encoders) is kCannotWrite, and nothing is written.
 FileStatus save_bitmap_file(const std::string& path, const Picture& picture);
 FileStatus save_targa_file(const std::string& path, const Picture& picture);
 FileStatus save_compressed_file(const std::string& path, std::span<const std::uint8_t> stream);

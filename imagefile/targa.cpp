@@ -18,7 +18,8 @@ using detail::put_u16;
 
 namespace detail {
 void settle_image_mode(Picture& picture);
-}
+bool is_consistent(const Picture& picture);
+}  // namespace detail
 
 namespace {
 
@@ -106,6 +107,7 @@ FileStatus read_targa(std::span<const std::uint8_t> data, Picture& out, const Re
 }
 
 std::vector<std::uint8_t> encode_targa(const Picture& picture) {
+  if (!detail::is_consistent(picture)) return {};
   const RowGeometry g = picture.geometry();
   const std::size_t stride = g.row_bytes_ + g.row_padding_;
   const auto width = static_cast<std::size_t>(picture.width_);

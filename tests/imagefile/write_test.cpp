@@ -256,6 +256,25 @@ TEST_F(FileTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
   EXPECT_EQ(entries(), 1u);
 }
 
+TEST_F(FileTest, InconsistentPicturesAreNotWritten) {
+  const fs::path dest = dir_ / "keep.bmp";
+  put(dest, "old");
+  std::vector<Picture> bad(5, make_picture(5, 3, 24, kModeColour));
+  bad[0].pixels_.resize(bad[0].pixels_.size() - 1);  // buffer shorter than the rows
+  bad[1].width_ = 0;
+  bad[2].height_ = -3;
+  bad[3].bits_per_pixel_ = 8;  // colour mode with an 8-bit depth
+  bad[4].image_mode_ = 63;
+  for (const Picture& p : bad) {
+    EXPECT_TRUE(encode_bitmap(p).empty());
+    EXPECT_TRUE(encode_targa(p).empty());
+    EXPECT_EQ(save_bitmap_file(dest.string(), p), FileStatus::kCannotWrite);
+    EXPECT_EQ(save_targa_file(dest.string(), p), FileStatus::kCannotWrite);
+  }
+  EXPECT_EQ(contents(dest), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+  EXPECT_EQ(entries(), 1u);
+}
+
 TEST_F(FileTest, ReadWholeFileRefusesDevicesAndOversizedFiles) {
   std::vector<std::uint8_t> out{1, 2};
   EXPECT_EQ(read_whole_file("/dev/zero", out, 100), FileStatus::kCannotOpen);
