@@ -76,6 +76,13 @@ struct FileHeader {
 Status parse_file_header(std::span<const std::uint8_t> file, const DecodeLimits& limits,
                          FileHeader& out);
 
+// Copies what the file carries into the program's settings, the way opening
+// a file overwrites them: levels, sizes (and padded size), mode, UsingMask,
+// and per channel the dropped levels, offsets, pixel offset and the first
+// 3L+1 band limits and quantization steps. Quality, image type, thresholds,
+// mask factors and the vector entries past 3L+1 keep the caller's values.
+void apply_file_settings(const FileHeader& header, codec::CodecParams& settings);
+
 // A plane's symbol list: symbol j (1..count) is the value values_[j-1] - 128.
 struct SymbolTable {
   int count_ = 0;  // 1..255

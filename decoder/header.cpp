@@ -182,6 +182,30 @@ Status parse_file_header(std::span<const std::uint8_t> file, const DecodeLimits&
   return Status::kOk;
 }
 
+void apply_file_settings(const FileHeader& header, codec::CodecParams& settings) {
+  const codec::CodecParams& file = header.params_;
+  settings.total_levels_ = file.total_levels_;
+  settings.image_width_ = file.image_width_;
+  settings.image_height_ = file.image_height_;
+  settings.image_mode_ = file.image_mode_;
+  settings.using_mask_ = file.using_mask_;
+  settings.padded_width_ = file.padded_width_;
+  settings.padded_height_ = file.padded_height_;
+  settings.plane_size_ = file.plane_size_;
+  const auto subbands = static_cast<std::size_t>(codec::SubbandCount(file.total_levels_));
+  for (int c = 0; c < codec::kChannelCount; ++c) {
+    const codec::ChannelParams& from = file.channels_[c];
+    codec::ChannelParams& to = settings.channels_[c];
+    to.dropped_levels_ = from.dropped_levels_;
+    to.end_offset_ = from.end_offset_;
+    to.restart_offset_ = from.restart_offset_;
+    to.pixel_offset_ = from.pixel_offset_;
+    std::copy_n(from.band_max_.begin(), subbands, to.band_max_.begin());
+    std::copy_n(from.band_min_.begin(), subbands, to.band_min_.begin());
+    std::copy_n(from.quant_vector_.begin(), subbands, to.quant_vector_.begin());
+  }
+}
+
 Status parse_plane_header(std::span<const std::uint8_t> file, const FileHeader& header,
                           Channel channel, SymbolTable& table, std::size_t& position) {
   const std::size_t start = plane_start(header, channel);

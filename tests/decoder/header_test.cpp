@@ -247,3 +247,31 @@ TEST(HeaderTest, PlaneHeaderReadsTheSymbolTable) {
 
 }  // namespace
 }  // namespace varnic::decoder
+
+namespace varnic::decoder {
+namespace {
+
+TEST(HeaderSettingsTest, OpeningOverwritesOnlyWhatTheFileCarries) {
+  FileHeader h;
+  ASSERT_EQ(parse_file_header(test::read_cod("astronaut_L3_drop"), DecodeLimits{}, h), Status::kOk);
+  codec::CodecParams settings = codec::DefaultCodecParams();
+  settings.quality_factor_ = 77;
+  settings.threshold_vector_[0] = 123;
+  settings.channel(Channel::kQ).quant_vector_[10] = 55;  // past 3 * 3 + 1 entries
+  settings.channel(Channel::kY).mask_factor_[0] = 9;
+  apply_file_settings(h, settings);
+  EXPECT_EQ(settings.total_levels_, 3);
+  EXPECT_EQ(settings.image_width_, 256u);
+  EXPECT_EQ(settings.padded_height_, 192u);
+  EXPECT_EQ(settings.channel(Channel::kY).dropped_levels_, 1);
+  EXPECT_EQ(settings.channel(Channel::kQ).dropped_levels_, 2);
+  EXPECT_EQ(settings.channel(Channel::kI).quant_vector_[9], h.params_.channel(Channel::kI).quant_vector_[9]);
+  EXPECT_EQ(settings.channel(Channel::kQ).end_offset_, 7034u);
+  EXPECT_EQ(settings.quality_factor_, 77);
+  EXPECT_EQ(settings.threshold_vector_[0], 123);
+  EXPECT_EQ(settings.channel(Channel::kQ).quant_vector_[10], 55);
+  EXPECT_EQ(settings.channel(Channel::kY).mask_factor_[0], 9);
+}
+
+}  // namespace
+}  // namespace varnic::decoder
