@@ -156,6 +156,50 @@ TEST(PictureRoundTrip, EveryRowPaddingBothDepthsBothFormats) {
   }
 }
 
+TEST(PictureRoundTrip, TopDownSourcesComeBackBottomUp) {
+  // The same 3 × 2 picture stored top row first in both formats.
+  const std::vector<std::uint8_t> top{1, 2, 3, 4, 5, 6, 7, 8, 9};
+  const std::vector<std::uint8_t> bottom{11, 12, 13, 14, 15, 16, 17, 18, 19};
+  std::vector<std::uint8_t> bmp(54, 0);
+  bmp[0] = 'B';
+  bmp[1] = 'M';
+  bmp[10] = 54;
+  bmp[14] = 40;
+  bmp[18] = 3;
+  bmp[22] = 0xFE;  // height -2
+  bmp[23] = bmp[24] = bmp[25] = 0xFF;
+  bmp[26] = 1;
+  bmp[28] = 24;
+  for (const auto* row : {&top, &bottom}) {
+    bmp.insert(bmp.end(), row->begin(), row->end());
+    bmp.insert(bmp.end(), 3, 0);
+  }
+  std::vector<std::uint8_t> tga(18, 0);
+  tga[2] = 2;
+  tga[12] = 3;
+  tga[14] = 2;
+  tga[16] = 24;
+  tga[17] = 0x20;
+  tga.insert(tga.end(), top.begin(), top.end());
+  tga.insert(tga.end(), bottom.begin(), bottom.end());
+
+  std::vector<std::uint8_t> expected(bottom);
+  expected.insert(expected.end(), 3, 0);
+  expected.insert(expected.end(), top.begin(), top.end());
+  expected.insert(expected.end(), 3, 0);
+  Picture a, b;
+  ASSERT_EQ(read_bitmap(bmp, a), FileStatus::kOk);
+  ASSERT_EQ(read_targa(tga, b), FileStatus::kOk);
+  for (const Picture* p : {&a, &b}) {
+    EXPECT_EQ(p->pixels_, expected);
+    Picture again;
+    ASSERT_EQ(read_bitmap(encode_bitmap(*p), again), FileStatus::kOk);
+    EXPECT_EQ(again.pixels_, expected);
+    ASSERT_EQ(read_targa(encode_targa(*p), again), FileStatus::kOk);
+    EXPECT_EQ(again.pixels_, expected);
+  }
+}
+
 class FileTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -284,6 +328,12 @@ TEST_F(FileTest, ReadWholeFileRefusesDevicesAndOversizedFiles) {
   EXPECT_EQ(out, (std::vector<std::uint8_t>{1, 2}));
   EXPECT_EQ(read_whole_file((dir_ / "f").string(), out, 10), FileStatus::kOk);
   EXPECT_EQ(out.size(), 10u);
+
+  // Picture files beyond anything the pixel limit allows are not even read.
+  std::ofstream(dir_ / "big.bmp", std::ios::binary) << std::string(3u << 20, 'B');
+  Picture p;
+  EXPECT_EQ(read_bitmap_file((dir_ / "big.bmp").string(), p, ReadLimits{4}), FileStatus::kFileTooLarge);
+  EXPECT_EQ(read_bitmap_file((dir_ / "big.bmp").string(), p, ReadLimits{1u << 20}), FileStatus::kNotBitmap);
 }
 
 }  // namespace
