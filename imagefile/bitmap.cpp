@@ -100,7 +100,11 @@ FileStatus read_bitmap(std::span<const std::uint8_t> data, Picture& out, const R
     // No count given: a full table, or as much of one as fits before the pixels.
     entries = std::min<std::uint64_t>(kColourTableEntries, (pixel_offset - table_start) / 4);
   }
-  if (table_start + 4 * entries > size) return FileStatus::kBitmapTruncated;
+  if (table_start + 4 * entries > size) {
+    // A true-colour picture does not need its optional table.
+    if (info.bit_count_ == 8) return FileStatus::kBitmapTruncated;
+    entries = table_start < size ? (size - table_start) / 4 : 0;
+  }
   std::copy_n(d + table_start, 4 * entries, picture.header_.colour_table_.begin());
   for (std::size_t i = 0; i < entries; ++i) picture.header_.colour_table_[4 * i + 3] = 0;
 

@@ -190,6 +190,11 @@ TEST(BitmapRead, TwentyFourBitGapIsNotReadAsTable) {
   ASSERT_EQ(read_bitmap(spec.build(), p), FileStatus::kOk);
   EXPECT_EQ(p.image_mode_, kModeColour);
   EXPECT_EQ(p.pixels_, (std::vector<std::uint8_t>{1, 2, 3, 0}));
+  // Nor does a declared table that runs past the end refuse a 24-bit file.
+  spec.colours_used_ = 256;
+  spec.table_.clear();
+  ASSERT_EQ(read_bitmap(spec.build(), p), FileStatus::kOk);
+  EXPECT_EQ(p.pixels_, (std::vector<std::uint8_t>{1, 2, 3, 0}));
 }
 
 struct Refusal {
