@@ -3,11 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <sstream>
 
 #include "picture_io.h"
@@ -32,6 +33,16 @@ void write_file(const fs::path& path, const Bytes& bytes) {
 std::string read_text(const fs::path& path) {
   const Bytes b = read_file(path);
   return std::string(b.begin(), b.end());
+}
+
+// The number that follows `label` in `text` ("" when there is none). std::regex is avoided: it
+// draws false uninitialised-use warnings from GCC 12 in sanitizer builds.
+std::string number_after(const std::string& text, const std::string& label) {
+  const std::size_t at = text.find(label);
+  if (at == std::string::npos) return "";
+  std::size_t end = at + label.size();
+  while (end < text.size() && (std::isdigit(static_cast<unsigned char>(text[end])) || text[end] == '.')) ++end;
+  return text.substr(at + label.size(), end - at - label.size());
 }
 
 struct Outcome {
@@ -110,7 +121,8 @@ TEST_F(CliTest, HelpAndVersionSucceed) {
   EXPECT_EQ(run("compare --help").code, 0);
   Outcome version = run("--version");
   EXPECT_EQ(version.code, 0);
-  EXPECT_TRUE(std::regex_search(version.out, std::regex("varnic-cli [0-9]+\\.[0-9]+\\.[0-9]+")));
+  const std::string number = number_after(version.out, "varnic-cli ");
+  EXPECT_EQ(std::count(number.begin(), number.end(), '.'), 2) << version.out;
 }
 
 TEST_F(CliTest, BadInputsExitTwoAndNameTheFile) {
@@ -231,10 +243,10 @@ TEST_F(CliTest, TargetSizeLandsAtOrUnderTheTarget) {
     ASSERT_EQ(r.code, 0) << r.err;
     const std::uintmax_t size = fs::file_size(dir_ / "astro.cod");
     EXPECT_LE(size, static_cast<std::uintmax_t>(target));
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(r.out, m, std::regex("picked quality ([0-9]+)"))) << r.out;
+    const std::string quality = number_after(r.out, "picked quality ");
+    ASSERT_FALSE(quality.empty()) << r.out;
     // The reported quality is what was written.
-    ASSERT_EQ(run("compress astro.bmp -o check.cod -f -q " + m[1].str()).code, 0);
+    ASSERT_EQ(run("compress astro.bmp -o check.cod -f -q " + quality).code, 0);
     EXPECT_EQ(read_file(dir_ / "check.cod"), read_file(dir_ / "astro.cod"));
   }
   // Quality 0 of this picture takes 1275 bytes (conformance case astronaut_q0).
@@ -250,9 +262,9 @@ TEST_F(CliTest, TargetPsnrIsMetAndReportedByCompare) {
   ASSERT_EQ(r.code, 0) << r.err;
   Outcome c = run("compare astro.bmp astro.cod");
   ASSERT_EQ(c.code, 0) << c.err;
-  std::smatch m;
-  ASSERT_TRUE(std::regex_search(c.out, m, std::regex("PSNR RGB ([0-9.]+) dB"))) << c.out;
-  EXPECT_GE(std::stod(m[1].str()), 30.0);
+  const std::string psnr = number_after(c.out, "PSNR RGB ");
+  ASSERT_FALSE(psnr.empty()) << c.out;
+  EXPECT_GE(std::stod(psnr), 30.0);
   EXPECT_EQ(run("compress astro.bmp -o never.cod --target-psnr 150").code, 4);
   EXPECT_FALSE(fs::exists(dir_ / "never.cod"));
 }
