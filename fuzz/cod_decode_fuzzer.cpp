@@ -13,6 +13,8 @@ using varnic::fuzz::require;
 
 namespace {
 
+constexpr std::uint64_t kThreadedPixels = 64 * 64;
+
 bool file_fault(varnic::Status s) {
   return s == varnic::Status::kNotCompressedFile || s == varnic::Status::kVersionTooLow ||
          s == varnic::Status::kVersionTooHigh || s == varnic::Status::kInvalidFile ||
@@ -65,6 +67,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
               decoded.value().info.grey == info.grey && decoded.value().info.levels == info.levels,
           "decode and probe agree on the header");
   check_picture(decoded.value().picture, info.width, info.height, info.grey, options.colour_format);
+
+  // Planes decode on worker threads when asked; the picture must not depend on it. Small pictures
+  // only, to keep the target quick.
+  if (!info.grey && std::uint64_t{info.width} * info.height <= kThreadedPixels) {
+    varnic::DecodeOptions threaded = options;
+    threaded.threads = 3;
+    const auto again = varnic::decode(file, threaded);
+    require(again.ok() && again.value().picture.pixels == decoded.value().picture.pixels,
+            "decoding on threads gives the same picture");
+  }
 
   // A reduced decode runs fewer synthesis steps over the same coefficients, so it cannot fail
   // where the full one succeeded.

@@ -368,7 +368,7 @@ void round_trip_seeds() {
     std::vector<std::uint8_t> head;
   };
   const Case cases[] = {
-      {"colour_16x16_q50_L3", {13, 13, 0x01, 50, 0, 2, 0}},
+      {"colour_16x16_q50_L3_threads", {13, 13, 0x11, 50, 0, 2, 0}},
       {"grey_3x3_q10", {0, 0, 0x00, 10, 1, 0, 0}},
       {"grey_64x5_q99_L6_previews", {61, 2, 0x0C, 99, 2, 5, 0}},
       // Full settings at two levels, dropped levels Y 1, I 0, Q 1, previews on both sides.

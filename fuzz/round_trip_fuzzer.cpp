@@ -4,7 +4,7 @@
 // byte for byte. Input layout:
 //   0  width - 3 (mod 62)      1  height - 3 (mod 62)
 //   2  flags: bit 0 colour, bit 1 full settings, bit 2 previews while reconstructing after
-//      encoding, bit 3 previews while decoding
+//      encoding, bit 3 previews while decoding, bit 4 also encode on three threads
 //   3  quality (mod 100)       4  image type (mod 3)      5  levels - 1 (mod 6)
 //   6  dropped levels, 2 bits per channel Y, I, Q (mod levels)
 //   7  full settings only: 3 x (3L + 1) quantization steps (mod 126), L + 1 thresholds
@@ -87,6 +87,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   codec::EncodedPicture encoded;
   require(codec::EncodePicture(view, settings, codec::EncodeOptions{}, encoded) == codec::Status::kOk,
           "a picture of at least 3 x 3 with valid settings encodes");
+
+  if (flags & 16) {
+    codec::EncodeOptions threaded;
+    threaded.threads = 3;
+    codec::EncodedPicture again;
+    require(codec::EncodePicture(view, settings, threaded, again) == codec::Status::kOk &&
+                again.stream == encoded.stream,
+            "encoding on threads gives the same bytes");
+  }
 
   // What the program shows after compressing: the encoder's planes, dequantized and synthesised.
   std::vector<std::uint8_t> shown;
