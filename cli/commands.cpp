@@ -261,6 +261,7 @@ int compress_one(const CompressOptions& options, const std::string& input, const
     reporter.error(input, loaded.message());
     return exit_code_for(loaded.status());
   }
+  std::vector<std::uint8_t>().swap(bytes.value());  // the file is not needed once decoded
   for (const std::string& notice : loaded.value().notices) reporter.notice(input, notice);
   const Picture& picture = loaded.value().picture;
   const double read_time = seconds_since(start);
