@@ -1,6 +1,7 @@
 #include "app/app.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -705,6 +706,29 @@ long long parse_leading_integer(std::string_view text) {
     ++p;
   }
   return negative ? -value : value;
+}
+
+int open_command_for_path(std::string_view path) {
+  const auto dot = path.find_last_of('.');
+  const auto slash = path.find_last_of('/');
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return -1;
+  std::string extension(path.substr(dot + 1));
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (extension == "bmp") return cmd::kCmdOpenBitmap;
+  if (extension == "tga") return cmd::kCmdOpenTarga;
+  if (extension == "cod") return cmd::kCmdOpenCoded;
+  return -1;
+}
+
+void open_named_file(Application& app, platform::Platform& platform, const std::string& path,
+                     const std::function<void(const std::string&)>& answer_chooser) {
+  const int command = open_command_for_path(path);
+  if (command < 0) {
+    platform.message_box(path, kUnknownFileKind);
+    return;
+  }
+  answer_chooser(path);
+  app.dispatch(command);
 }
 
 std::string cut_utf8(std::string_view text, std::size_t max_bytes) {

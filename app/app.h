@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -184,6 +185,17 @@ std::uint16_t scale_display_size(std::uint16_t size, double factor);
 // Decimal conversion as the Resize dialog reads its fields: leading blanks skipped, an optional
 // sign, digits up to the first other character; no digits give 0. Saturates far outside 32 bits.
 long long parse_leading_integer(std::string_view text);
+
+// The open command for a file named outside the file choosers (command line, drag and drop), by
+// its extension in any case: 102 for .bmp, 103 for .tga, 10 for .cod; -1 for anything else.
+int open_command_for_path(std::string_view path);
+
+// Opens a file named outside the choosers as if it had been chosen in the open dialog of its
+// kind: `answer_chooser` must make the next file chooser return `path`. An unknown extension is
+// refused with a message box (text = path, caption kUnknownFileKind).
+inline constexpr std::string_view kUnknownFileKind = "The file is not a Bitmap, Targa or compressed file";
+void open_named_file(Application& app, platform::Platform& platform, const std::string& path,
+                     const std::function<void(const std::string&)>& answer_chooser);
 
 // Cuts a UTF-8 text to at most max_bytes bytes without splitting a character.
 std::string cut_utf8(std::string_view text, std::size_t max_bytes);

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "app/app.h"
-#include "app/open_named.h"
 #include "app/session.h"
 #include "platform/headless/headless.h"
 #if defined(VARNIC_WITH_QT)
@@ -47,8 +46,8 @@ int main(int argc, char** argv) {
   varnic::app::Application app(platform);
   app.start();
   for (const std::string& file : files) {
-    varnic::app::open_named_file(app, platform, [&platform](const std::string& path) { platform.queue_file_answer(path); },
-                                 file);
+    varnic::app::open_named_file(app, platform, file,
+                                 [&platform](const std::string& path) { platform.queue_file_answer(path); });
   }
   int status = 0;
   if (script_path != nullptr) {

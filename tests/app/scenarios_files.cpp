@@ -269,3 +269,43 @@ TEST_P(ScenarioTest, ExitEndsTheProgramWithCodeZero) {
 
 }  // namespace
 }  // namespace varnic::testing
+
+namespace varnic::testing {
+namespace {
+
+TEST(OpenCommandTest, ExtensionsChooseTheOpenCommandInAnyCase) {
+  EXPECT_EQ(app::open_command_for_path("/a/b/pic.BMP"), resources::kCmdOpenBitmap);
+  EXPECT_EQ(app::open_command_for_path("x.tga"), resources::kCmdOpenTarga);
+  EXPECT_EQ(app::open_command_for_path("x.Cod"), resources::kCmdOpenCoded);
+  EXPECT_EQ(app::open_command_for_path("/dir.bmp/file"), -1);
+  EXPECT_EQ(app::open_command_for_path("noextension"), -1);
+  EXPECT_EQ(app::open_command_for_path("pic.png"), -1);
+}
+
+TEST_P(ScenarioTest, FilesNamedOutsideTheChooserOpenLikeChosenOnes) {
+  Pictures files;
+  const imagefile::Picture picture = Pictures::colour(12, 10);
+  const std::string bmp = files.write_bitmap("Named.BMP", picture);
+  const std::string other = files.write_bytes("notes.txt", {1, 2, 3});
+  Program program(GetParam());
+  auto answer = [&](const std::string& path) { program.automation().queue_file_answer(path); };
+  app::open_named_file(program.app(), program.platform(), bmp, answer);
+  program.platform().process_paints();
+  EXPECT_EQ(program.app().main_window().title(), "Varnholt Image Compressor V2.5    Named.BMP");
+  EXPECT_EQ(differing_pixels(program.main_image(), expected_image(picture)), 0);
+
+  app::open_named_file(program.app(), program.platform(), other, answer);
+  ASSERT_EQ(program.automation().messages().size(), 1u);
+  EXPECT_EQ(program.automation().messages()[0].text, other);
+  EXPECT_EQ(program.automation().messages()[0].caption, app::kUnknownFileKind);
+  EXPECT_EQ(program.app().main_window().title(), "Varnholt Image Compressor V2.5    Named.BMP");
+
+  // The same checks and messages as the chooser's road.
+  const std::string bad = files.write_bytes("bad.tga", std::vector<std::uint8_t>(30, 0));
+  app::open_named_file(program.app(), program.platform(), bad, answer);
+  ASSERT_EQ(program.automation().messages().size(), 2u);
+  EXPECT_EQ(program.automation().messages()[1].text, "The type of Targa file is not supported");
+}
+
+}  // namespace
+}  // namespace varnic::testing
