@@ -42,10 +42,51 @@ ColourLayout colour_layout(const decoder::Magic& magic) {
 }
 
 // Plane samples divided by 2^shift, truncating toward zero (shift 0: as is).
-inline int scaled(std::int16_t v, int shift) { return shift == 0 ? v : v / (1 << shift); }
+template <bool kScaled>
+inline int scaled(std::int16_t v, int shift) {
+  if constexpr (kScaled) {
+    return v / (1 << shift);
+  } else {
+    (void)shift;
+    return v;
+  }
+}
+
+template <bool kScaled>
+void grey_row(const std::int16_t* y, std::uint32_t cols, int shift, std::int32_t offset,
+              std::uint8_t* o) {
+  for (std::uint32_t x = 0; x < cols; ++x) {
+    o[x] = codec::ClampSample(scaled<kScaled>(y[x], shift) + offset);
+  }
+}
+
+template <bool kScaled, bool kRgbOrder>
+void colour_row(const std::int16_t* y, const std::int16_t* i, const std::int16_t* q,
+                std::uint32_t cols, int shift, std::int32_t offset, const InverseColourTables& t,
+                std::uint8_t* o) {
+  for (std::uint32_t x = 0; x < cols; ++x) {
+    const Rgb c = yiq_to_rgb(scaled<kScaled>(y[x], shift) + offset, scaled<kScaled>(i[x], shift),
+                             scaled<kScaled>(q[x], shift), t);
+    o[0] = kRgbOrder ? c.red : c.blue;
+    o[1] = c.green;
+    o[2] = kRgbOrder ? c.blue : c.red;
+    o += 3;
+  }
+}
+
+template <bool kScaled>
+void colour_row(const std::int16_t* y, const std::int16_t* i, const std::int16_t* q,
+                std::uint32_t cols, int shift, std::int32_t offset, const InverseColourTables& t,
+                bool rgb_order, std::uint8_t* o) {
+  if (rgb_order) {
+    colour_row<kScaled, true>(y, i, q, cols, shift, offset, t, o);
+  } else {
+    colour_row<kScaled, false>(y, i, q, cols, shift, offset, t, o);
+  }
+}
 
 // rows x cols of the planes' top-left corner into padded rows, grey or
-// colour, RGB or BGR.
+// colour, RGB or BGR; samples divided by 2^shift first.
 void convert_rows(const decoder::PlaneSet& planes, const codec::CodecParams& params,
                   std::uint32_t rows, std::uint32_t cols, int shift, bool rgb_order,
                   std::span<std::uint8_t> out) {
@@ -58,20 +99,17 @@ void convert_rows(const decoder::PlaneSet& planes, const codec::CodecParams& par
     std::uint8_t* o = out.data() + g.row_bytes * r;
     const std::int16_t* y = planes[0].row(r);
     if (!colour) {
-      for (std::uint32_t x = 0; x < cols; ++x) o[x] = codec::ClampSample(scaled(y[x], shift) + offset);
-    } else {
-      const std::int16_t* i = planes[1].row(r);
-      const std::int16_t* q = planes[2].row(r);
-      for (std::uint32_t x = 0; x < cols; ++x) {
-        const Rgb c = yiq_to_rgb(scaled(y[x], shift) + offset, scaled(i[x], shift), scaled(q[x], shift), t);
-        o[0] = rgb_order ? c.red : c.blue;
-        o[1] = c.green;
-        o[2] = rgb_order ? c.blue : c.red;
-        o += 3;
+      if (shift == 0) {
+        grey_row<false>(y, cols, shift, offset, o);
+      } else {
+        grey_row<true>(y, cols, shift, offset, o);
       }
+    } else if (shift == 0) {
+      colour_row<false>(y, planes[1].row(r), planes[2].row(r), cols, shift, offset, t, rgb_order, o);
+    } else {
+      colour_row<true>(y, planes[1].row(r), planes[2].row(r), cols, shift, offset, t, rgb_order, o);
     }
-    std::fill(out.data() + g.row_bytes * r + (g.row_bytes - g.row_padding),
-              out.data() + g.row_bytes * (r + 1), std::uint8_t{0});
+    std::fill(o + (g.row_bytes - g.row_padding), o + g.row_bytes, std::uint8_t{0});
   }
 }
 
