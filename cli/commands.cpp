@@ -132,7 +132,11 @@ int write_output(const std::string& path, std::span<const std::uint8_t> bytes, b
   }
   const imagefile::FileStatus status = imagefile::write_file_atomically(path, bytes);
   if (status != imagefile::FileStatus::kOk) {
-    reporter.error(path, std::string("cannot write: ") + imagefile::status_message(status));
+    // The output messages of the picture files read "Cannot Write File"; a failure to create the
+    // temporary file ("Cannot Open File": missing folder, no permission) says so in brackets.
+    std::string text = imagefile::status_message(imagefile::FileStatus::kCannotWrite);
+    if (status != imagefile::FileStatus::kCannotWrite) text += std::string(" (") + imagefile::status_message(status) + ")";
+    reporter.error(path, text);
     return kExitCannotWrite;
   }
   return kExitOk;

@@ -182,6 +182,22 @@ TEST_F(CliTest, ExistingOutputsNeedForceAndUnwritableOutputsExitThree) {
   }
 }
 
+TEST_F(CliTest, AFailedWriteExitsThreeAndKeepsTheOldFile) {
+  // A 2 KiB file size limit makes the write of the 4933-byte file fail with EFBIG (SIGXFSZ is
+  // ignored, and stays ignored in the tool), as a full disk would.
+  write_file(dir_ / "astro.cod", Bytes{'o', 'l', 'd'});
+  const std::string command = "cd '" + dir_.string() + "' && (trap '' XFSZ; ulimit -f 2; '" + VARNIC_CLI +
+                              "' compress astro.bmp -f 2> .stderr; echo $? > .status)";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(read_text(dir_ / ".status"), "3\n");
+  EXPECT_NE(read_text(dir_ / ".stderr").find("astro.cod"), std::string::npos) << read_text(dir_ / ".stderr");
+  EXPECT_EQ(read_file(dir_ / "astro.cod"), (Bytes{'o', 'l', 'd'}));
+  // The temporary file is gone too.
+  std::size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(dir_)) files += entry.path().filename().string()[0] != '.';
+  EXPECT_EQ(files, 4u);  // the three pictures and astro.cod
+}
+
 TEST_F(CliTest, LimitsExitFour) {
   Outcome big = run("compress astro.bmp --max-pixels 1000");
   EXPECT_EQ(big.code, 4);
