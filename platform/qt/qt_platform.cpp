@@ -205,6 +205,8 @@ class QtMenu final : public Menu {
 
 class QtPlatform::QtWindow final : public Window {
  public:
+  static constexpr std::size_t kAskedRemembered = 4;
+
   class Frame;
   class Client;
 
@@ -233,7 +235,7 @@ class QtPlatform::QtWindow final : public Window {
   bool render_if_needed();
   const QImage& backing() const { return backing_; }
   void layout_children(int frame_width, int frame_height);
-  void client_resized(QSize size);
+  void frame_resized(QSize size);
   void frame_moved();
   void close_requested() {
     if (!destroyed_) handler_.on_close();
@@ -261,7 +263,9 @@ class QtPlatform::QtWindow final : public Window {
   std::unique_ptr<QtMenu> menu_;
   QPoint position_;
   Size client_;
-  std::deque<QSize> asked_;  // client sizes asked for and not yet confirmed by the window system
+  // Frame sizes the program asked for lately: the window system confirms each, perhaps late
+  // and after a newer one, and a confirmation is no size change of the user's.
+  std::deque<QSize> asked_;
   QImage backing_;
   bool dirty_ = true;
   bool erase_ = true;
@@ -274,9 +278,7 @@ class QtPlatform::QtWindow::Frame final : public QWidget {
   explicit Frame(QtWindow& window) : window_(window) {}
 
  protected:
-  void resizeEvent(QResizeEvent* event) override {
-    window_.layout_children(event->size().width(), event->size().height());
-  }
+  void resizeEvent(QResizeEvent* event) override { window_.frame_resized(event->size()); }
   void moveEvent(QMoveEvent*) override { window_.frame_moved(); }
   void closeEvent(QCloseEvent* event) override {
     // The program decides: the window goes only when the handler destroys it.
@@ -319,7 +321,6 @@ class QtPlatform::QtWindow::Client final : public QWidget {
     painter.fillRect(rect(), Qt::white);
     painter.drawImage(QPoint(0, 0), image);
   }
-  void resizeEvent(QResizeEvent* event) override { window_.client_resized(event->size()); }
   void mousePressEvent(QMouseEvent*) override { window_.mouse_pressed(); }
 
  private:
@@ -348,9 +349,10 @@ QtPlatform::QtWindow::QtWindow(QtPlatform& platform, const WindowSpec& spec, Win
   client_ = Size{width, client_height};
   set_client(client_);
   frame_->move(position_);
-  asked_.push_back(QSize(client_.width, client_.height));
-  frame_->resize(client_.width, client_.height + menu_height(client_.width));
-  layout_children(client_.width, client_.height + menu_height(client_.width));
+  const QSize frame_size(client_.width, client_.height + menu_height(client_.width));
+  asked_.push_back(frame_size);
+  frame_->resize(frame_size);
+  layout_children(frame_size.width(), frame_size.height());
   if (spec.visible) show();
 }
 
@@ -401,9 +403,11 @@ void QtPlatform::QtWindow::move(int x, int y, int width, int height, bool repain
   const bool changed = wanted != client_;
   if (changed) {
     set_client(wanted);
-    asked_.push_back(QSize(wanted.width, wanted.height));
-    frame_->resize(wanted.width, wanted.height + menu_height(wanted.width));
-    layout_children(wanted.width, wanted.height + menu_height(wanted.width));
+    const QSize frame_size(wanted.width, wanted.height + menu_height(wanted.width));
+    asked_.push_back(frame_size);
+    if (asked_.size() > kAskedRemembered) asked_.pop_front();
+    frame_->resize(frame_size);
+    layout_children(frame_size.width(), frame_size.height());
     handler_.on_size(wanted.width, wanted.height);
   }
   if (repaint) invalidate(true);
@@ -415,20 +419,16 @@ void QtPlatform::QtWindow::layout_children(int frame_width, int frame_height) {
   client_widget_->setGeometry(0, bar, frame_width, std::max(frame_height - bar, 0));
 }
 
-void QtPlatform::QtWindow::client_resized(QSize size) {
+void QtPlatform::QtWindow::frame_resized(QSize size) {
+  layout_children(size.width(), size.height());
   if (destroyed_) return;
-  // Confirmations of sizes the program asked for, in the order asked.
-  for (auto it = asked_.begin(); it != asked_.end(); ++it) {
-    if (*it == size) {
-      asked_.erase(asked_.begin(), it + 1);
-      return;
-    }
-  }
-  if (size == QSize(client_.width, client_.height)) return;
+  if (std::find(asked_.begin(), asked_.end(), size) != asked_.end()) return;
+  const Size client{size.width(), std::max(size.height() - menu_height(size.width()), 0)};
+  if (client == client_) return;
   // Anything else is the user's (or the window manager's) doing.
   asked_.clear();
-  set_client(Size{size.width(), size.height()});
-  if (sized_) handler_.on_size(size.width(), size.height());
+  set_client(client);
+  if (sized_) handler_.on_size(client.width, client.height);
   client_widget_->update();
 }
 
@@ -561,8 +561,8 @@ void QtPlatform::QtWindow::destroy() {
 
 namespace {
 
-// The templates' 8-point font at 96 dpi.
-constexpr int kDialogFontPixels = 11;
+// The templates' 8-point font at 96 dpi: 13 px from ascent to descent, about 6 px per character.
+constexpr int kDialogFontPixels = 10;
 
 QString button_text(const std::string& text) { return QString::fromStdString(text); }
 
@@ -764,6 +764,10 @@ void QtDialog::end(int result) {
   done(result);
 }
 
+void QtDialog::command(int id) {
+  if (!ended_) controller_.on_command(*this, id);
+}
+
 void QtDialog::deliver_scroll(const ScrollEvent& event) {
   if (!ended_) controller_.on_scroll(*this, event);
 }
@@ -818,7 +822,7 @@ QWidget* QtPlatform::client_widget(Window& window) { return static_cast<QtWindow
 int QtPlatform::run_dialog(const DialogTemplate& dialog, DialogController& controller) {
   QtDialog box(*this, dialog, controller, main_widget());
   controller.on_init(box);
-  if (!box.ended()) exec_dialog(box);
+  exec_dialog(box);
   return box.result_code();
 }
 

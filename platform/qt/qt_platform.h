@@ -69,6 +69,8 @@ class QtDialog final : public QDialog, public Dialog {
   QWidget* control(int id) const;
   bool ended() const { return ended_; }
   int result_code() const { return result_; }
+  // Sends a command to the program as a button of that id does.
+  void command(int id);
   // Hands a scroll event to the program as the scroll bar's own actions do.
   void deliver_scroll(const ScrollEvent& event);
   // Escape, the close box and the system menu's Close all arrive as command 2.

@@ -1,0 +1,233 @@
+#include "qt_automation.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextBrowser>
+
+namespace varnic::testing {
+
+using platform::ControlKind;
+using platform::DialogStep;
+
+namespace {
+
+// Where the clock starts: an arbitrary second with a non-zero millisecond part.
+constexpr std::uint32_t kClockStartSeconds = 1000;
+constexpr std::uint16_t kClockStartMilliseconds = 500;
+
+QAbstractSlider::SliderAction slider_action(platform::ScrollCode code) {
+  switch (code) {
+    case platform::ScrollCode::kLineLeft: return QAbstractSlider::SliderSingleStepSub;
+    case platform::ScrollCode::kLineRight: return QAbstractSlider::SliderSingleStepAdd;
+    case platform::ScrollCode::kPageLeft: return QAbstractSlider::SliderPageStepSub;
+    case platform::ScrollCode::kPageRight: return QAbstractSlider::SliderPageStepAdd;
+    case platform::ScrollCode::kLeftEnd: return QAbstractSlider::SliderToMinimum;
+    case platform::ScrollCode::kRightEnd: return QAbstractSlider::SliderToMaximum;
+    default: return QAbstractSlider::SliderNoAction;
+  }
+}
+
+}  // namespace
+
+platform::Image widget_image(QWidget& widget) {
+  QImage image = widget.grab().toImage();
+  if (image.size() != widget.size()) image = image.scaled(widget.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
+  image = image.convertToFormat(QImage::Format_RGB888);
+  platform::Image out{image.width(), image.height(), {}};
+  out.rgb.reserve(static_cast<std::size_t>(image.width()) * static_cast<std::size_t>(image.height()) * 3);
+  for (int y = 0; y < image.height(); ++y) {
+    const uchar* row = image.constScanLine(y);
+    out.rgb.insert(out.rgb.end(), row, row + static_cast<std::ptrdiff_t>(image.width()) * 3);
+  }
+  return out;
+}
+
+platform::ClockReading ScriptedQtPlatform::now() const {
+  const std::uint64_t total = clock_ms_ + kClockStartMilliseconds;
+  clock_ms_ += clock_step_;
+  return platform::ClockReading{kClockStartSeconds + static_cast<std::uint32_t>(total / 1000),
+                                static_cast<std::uint16_t>(total % 1000)};
+}
+
+void ScriptedQtPlatform::show_help(std::string_view title, std::string_view text) {
+  QtPlatform::show_help(title, text);
+  help_.push_back(platform::HelpRecord{std::string(title), std::string(text)});
+  if (observer_ && help_viewer() != nullptr) observer_("help", *help_viewer());
+}
+
+void ScriptedQtPlatform::clear_records() {
+  file_requests_.clear();
+  messages_.clear();
+  dialog_runs_.clear();
+  draws_.clear();
+  help_.clear();
+  selections_.clear();
+}
+
+platform::Image ScriptedQtPlatform::client_image(const platform::Window& window) const {
+  QWidget* client = client_widget(const_cast<platform::Window&>(window));
+  // Hidden windows are still rendered: the backing image is what they show when shown.
+  return widget_image(*client);
+}
+
+void ScriptedQtPlatform::user_resize_client(platform::Window& window, int client_width, int client_height) {
+  QWidget* top = top_level(window);
+  QWidget* client = client_widget(window);
+  const int bar = top->height() - client->height();
+  top->resize(client_width, client_height + bar);
+  process_paints();
+}
+
+void ScriptedQtPlatform::user_click(platform::Window& window) {
+  QTest::mouseClick(client_widget(window), Qt::LeftButton);
+  process_paints();
+}
+
+void ScriptedQtPlatform::user_close(platform::Window& window) {
+  top_level(window)->close();
+  process_paints();
+}
+
+platform::Cursor ScriptedQtPlatform::cursor() const {
+  const QCursor* shown = QApplication::overrideCursor();
+  return shown != nullptr && shown->shape() == Qt::WaitCursor ? platform::Cursor::kWait : platform::Cursor::kArrow;
+}
+
+bool ScriptedQtPlatform::capture_held() const { return QWidget::mouseGrabber() != nullptr; }
+
+bool ScriptedQtPlatform::exec_file_dialog(QFileDialog& dialog, const platform::FileChooserSpec& spec) {
+  file_requests_.push_back(spec);
+  if (observer_) observer_(dialog.acceptMode() == QFileDialog::AcceptSave ? "save file" : "open file", dialog);
+  if (file_answers_.empty()) return false;
+  std::optional<std::string> answer = std::move(file_answers_.front());
+  file_answers_.pop_front();
+  if (!answer) return false;
+  // The answer goes through the real dialog: it is selected there and read back by the backend.
+  dialog.selectFile(QFile::decodeName(QByteArray::fromStdString(*answer)));
+  const QStringList chosen = dialog.selectedFiles();
+  selections_.push_back(chosen.isEmpty() ? std::string() : QFile::encodeName(chosen.front()).toStdString());
+  return true;
+}
+
+void ScriptedQtPlatform::exec_message_box(QMessageBox& box, const std::string& owner) {
+  if (observer_) observer_("message box", box);
+  // Read back from the box the user would see.
+  messages_.push_back(
+      platform::MessageRecord{box.text().toStdString(), box.windowTitle().toStdString(), owner});
+}
+
+platform::DialogState ScriptedQtPlatform::state_of(const platform::QtDialog& dialog) const {
+  platform::DialogState state;
+  for (const auto& c : dialog.dialog_template().controls) {
+    if (c.id < 0) continue;
+    QWidget* w = dialog.control(c.id);
+    switch (c.kind) {
+      case ControlKind::kEdit:
+      case ControlKind::kMultiLineEdit:
+      case ControlKind::kLabel:
+      case ControlKind::kRightLabel: state.texts[c.id] = dialog.text(c.id, std::string::npos); break;
+      case ControlKind::kScrollBar: state.scroll_positions[c.id] = static_cast<QScrollBar*>(w)->value(); break;
+      case ControlKind::kComboBox: {
+        auto* combo = static_cast<QComboBox*>(w);
+        auto& entries = state.combo_entries[c.id];
+        for (int i = 0; i < combo->count(); ++i) entries.push_back(combo->itemText(i).toStdString());
+        state.combo_selections[c.id] = combo->currentIndex();
+        break;
+      }
+      default: break;
+    }
+  }
+  return state;
+}
+
+void ScriptedQtPlatform::run_script(platform::QtDialog& dialog, const std::vector<DialogStep>& steps,
+                                    platform::DialogRun& run) {
+  for (const auto& step : steps) {
+    if (dialog.ended()) break;
+    if (step.kind == DialogStep::Kind::kSnapshot) {
+      run.snapshots.push_back(state_of(dialog));
+      continue;
+    }
+    QWidget* w = dialog.control(step.control);
+    if (w == nullptr) {
+      run.mismatches.push_back("no control " + std::to_string(step.control));
+      continue;
+    }
+    switch (step.kind) {
+      case DialogStep::Kind::kSetText:
+        if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+          // Replacing the selection is an edit of the user's: textEdited reaches the program.
+          edit->selectAll();
+          edit->insert(platform::to_qstring(step.text));
+        } else if (auto* multi = qobject_cast<QPlainTextEdit*>(w)) {
+          multi->setPlainText(platform::to_qstring(step.text));
+        } else {
+          dialog.set_text(step.control, step.text);
+        }
+        break;
+      case DialogStep::Kind::kSelect:
+        if (auto* combo = qobject_cast<QComboBox*>(w)) combo->setCurrentIndex(step.index);
+        break;
+      case DialogStep::Kind::kScroll: {
+        auto* bar = qobject_cast<QScrollBar*>(w);
+        const QAbstractSlider::SliderAction action = slider_action(step.scroll.code);
+        if (bar != nullptr && action != QAbstractSlider::SliderNoAction) {
+          bar->triggerAction(action);
+        } else {
+          dialog.deliver_scroll(step.scroll);
+          if (bar != nullptr) bar->setSliderPosition(bar->value());
+        }
+        break;
+      }
+      case DialogStep::Kind::kPress:
+        if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+          button->click();
+        } else {
+          dialog.command(step.control);
+        }
+        break;
+      case DialogStep::Kind::kSnapshot: break;
+    }
+  }
+}
+
+void ScriptedQtPlatform::exec_dialog(platform::QtDialog& dialog) {
+  const std::string name = dialog.dialog_template().name;
+  platform::DialogRun run;
+  run.dialog = name;
+  if (observer_ && !dialog.ended()) observer_(name, dialog);
+  if (driver_) {
+    run.scripted = true;
+    driver_(dialog);
+  } else {
+    std::vector<DialogStep> steps;
+    if (!scripts_.empty()) {
+      if (scripts_.front().dialog == name) {
+        steps = std::move(scripts_.front().steps);
+        scripts_.pop_front();
+        run.scripted = true;
+      } else {
+        run.mismatches.push_back("next script is for " + scripts_.front().dialog);
+      }
+    }
+    run_script(dialog, steps, run);
+  }
+  run.finished = dialog.ended();
+  if (!dialog.ended()) {
+    dialog.reject();  // the Escape key
+    if (!dialog.ended()) dialog.end(-1);
+  }
+  run.result = dialog.result_code();
+  run.final_state = state_of(dialog);
+  dialog_runs_.push_back(std::move(run));
+}
+
+}  // namespace varnic::testing

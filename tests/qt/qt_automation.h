@@ -1,0 +1,85 @@
+// The Qt backend with a test driver in the user's place: file dialogs, message boxes and modal
+// dialogs are built as real widgets and then answered from the queued scripts instead of waiting,
+// typing goes into the real edits, button presses are real clicks, and client areas are read back
+// by rendering the real client widgets. Screen depth is the real screen's: Qt screens are never
+// 8-bit.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/automation.h"
+#include "platform/qt/qt_platform.h"
+
+namespace varnic::testing {
+
+class ScriptedQtPlatform final : public platform::QtPlatform, public platform::Automation {
+ public:
+  // Called with a name ("EASYSET", "message box", "open file", "save file") and the widget each
+  // time a dialog, message box or file dialog comes up, before the script answers it.
+  using Observer = std::function<void(const std::string& name, QWidget& widget)>;
+  // Called instead of a script for a modal dialog when set: a test types and clicks itself.
+  using DialogDriver = std::function<void(platform::QtDialog& dialog)>;
+
+  ScriptedQtPlatform() = default;
+
+  void set_observer(Observer observer) { observer_ = std::move(observer); }
+  void set_dialog_driver(DialogDriver driver) { driver_ = std::move(driver); }
+
+  // Platform
+  platform::ClockReading now() const override;
+  void show_help(std::string_view title, std::string_view text) override;
+  void note_draw(const platform::DrawRecord& record) override { draws_.push_back(record); }
+
+  // Automation
+  void set_screen_depth(int bits_per_pixel) override { (void)bits_per_pixel; }
+  void queue_file_answer(std::optional<std::string> path) override { file_answers_.push_back(std::move(path)); }
+  void queue_dialog(platform::DialogScript script) override { scripts_.push_back(std::move(script)); }
+  const std::vector<platform::FileChooserSpec>& file_requests() const override { return file_requests_; }
+  const std::vector<platform::MessageRecord>& messages() const override { return messages_; }
+  const std::vector<platform::DialogRun>& dialog_runs() const override { return dialog_runs_; }
+  const std::vector<platform::DrawRecord>& draws() const override { return draws_; }
+  const std::vector<platform::HelpRecord>& help_requests() const override { return help_; }
+  void clear_records() override;
+  platform::Image client_image(const platform::Window& window) const override;
+  void user_resize_client(platform::Window& window, int client_width, int client_height) override;
+  void user_click(platform::Window& window) override;
+  void user_close(platform::Window& window) override;
+  void advance_clock(std::uint32_t milliseconds) override { clock_ms_ += milliseconds; }
+  void set_clock_auto_step(std::uint32_t milliseconds) override { clock_step_ = milliseconds; }
+  platform::Cursor cursor() const override;
+  bool capture_held() const override;
+
+  // Paths the file dialogs returned, as the real dialogs gave them back.
+  const std::vector<std::string>& dialog_selections() const { return selections_; }
+
+ protected:
+  bool exec_file_dialog(QFileDialog& dialog, const platform::FileChooserSpec& spec) override;
+  void exec_message_box(QMessageBox& box, const std::string& owner) override;
+  void exec_dialog(platform::QtDialog& dialog) override;
+
+ private:
+  platform::DialogState state_of(const platform::QtDialog& dialog) const;
+  void run_script(platform::QtDialog& dialog, const std::vector<platform::DialogStep>& steps, platform::DialogRun& run);
+
+  Observer observer_;
+  DialogDriver driver_;
+  std::deque<std::optional<std::string>> file_answers_;
+  std::deque<platform::DialogScript> scripts_;
+  std::vector<platform::FileChooserSpec> file_requests_;
+  std::vector<platform::MessageRecord> messages_;
+  std::vector<platform::DialogRun> dialog_runs_;
+  std::vector<platform::DrawRecord> draws_;
+  std::vector<platform::HelpRecord> help_;
+  std::vector<std::string> selections_;
+  mutable std::uint64_t clock_ms_ = 0;
+  std::uint32_t clock_step_ = 0;
+};
+
+// Pixels of a widget as Qt renders it, top-down RGB.
+platform::Image widget_image(QWidget& widget);
+
+}  // namespace varnic::testing

@@ -1,0 +1,11 @@
+// Runs the whole-program scenarios on the Qt backend, offscreen.
+#include "qt_factory.h"
+
+namespace varnic::testing {
+namespace {
+
+INSTANTIATE_TEST_SUITE_P(Qt, ScenarioTest, ::testing::Values(qt_factory()),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace varnic::testing
