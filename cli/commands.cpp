@@ -184,20 +184,21 @@ struct Trial {
   double psnr = 0;
 };
 
-Result<Trial> encode_at(const Picture& picture, EncodeOptions options, int quality, bool measure_psnr) {
+// `reference` (top-down) is given when the trial's PSNR is wanted.
+Result<Trial> encode_at(const PictureView& picture, EncodeOptions options, int quality, const Picture* reference) {
   options.quality = quality;
-  Result<Encoded> encoded = encode(picture.view(), options);
+  Result<Encoded> encoded = encode(picture, options);
   if (!encoded) return {encoded.status(), encoded.message()};
   Trial trial;
   trial.quality = quality;
   trial.encoded = std::move(encoded).value();
-  if (measure_psnr) {
+  if (reference != nullptr) {
     DecodeOptions decode_options;
     decode_options.limits = options.limits;
     decode_options.threads = options.threads;
     Result<Decoded> decoded = decode(trial.encoded.bytes, decode_options);
     if (!decoded) return {decoded.status(), "decoding the trial file failed: " + decoded.message()};
-    Result<Comparison> comparison = compare_pictures(picture, decoded.value().picture);
+    Result<Comparison> comparison = compare_pictures(*reference, decoded.value().picture);
     if (!comparison) return {comparison.status(), comparison.message()};
     trial.psnr = comparison.value().psnr_rgb;
   }
@@ -205,14 +206,14 @@ Result<Trial> encode_at(const Picture& picture, EncodeOptions options, int quali
 }
 
 // Finds the file to write for --target-size / --target-psnr, or explains why there is none.
-Result<Trial> search_quality(const Picture& picture, const CompressOptions& options, std::string& note) {
+Result<Trial> search_quality(const EncodablePicture& picture, const CompressOptions& options, std::string& note) {
   std::optional<Trial> best;
   if (options.target_size) {
     const std::uint64_t target = *options.target_size;
     std::uint64_t smallest = UINT64_MAX;
     int smallest_quality = 0;
     Result<std::optional<int>> q = highest_passing(0, 99, [&](int quality) -> Result<bool> {
-      Result<Trial> t = encode_at(picture, options.encode, quality, false);
+      Result<Trial> t = encode_at(picture.view(), options.encode, quality, nullptr);
       if (!t) return {t.status(), t.message()};
       const std::uint64_t size = t.value().encoded.bytes.size();
       if (size < smallest) smallest = size, smallest_quality = quality;
@@ -229,8 +230,9 @@ Result<Trial> search_quality(const Picture& picture, const CompressOptions& opti
   } else {
     const double target = *options.target_psnr;
     double highest = -1;
+    const Picture reference = picture.to_picture();
     Result<std::optional<int>> q = lowest_passing(0, 99, [&](int quality) -> Result<bool> {
-      Result<Trial> t = encode_at(picture, options.encode, quality, true);
+      Result<Trial> t = encode_at(picture.view(), options.encode, quality, &reference);
       if (!t) return {t.status(), t.message()};
       highest = std::max(highest, t.value().psnr);
       const bool meets = t.value().psnr >= target;
@@ -260,14 +262,14 @@ int compress_one(const CompressOptions& options, const std::string& input, const
     reporter.error(input, bytes.message());
     return exit_code_for(bytes.status());
   }
-  Result<LoadedPicture> loaded = read_picture(bytes.value(), input, batch.limits);
+  Result<EncodablePicture> loaded = read_picture_for_encoding(bytes.value(), input, batch.limits);
   if (!loaded) {
     reporter.error(input, loaded.message());
     return exit_code_for(loaded.status());
   }
   std::vector<std::uint8_t>().swap(bytes.value());  // the file is not needed once decoded
   for (const std::string& notice : loaded.value().notices) reporter.notice(input, notice);
-  const Picture& picture = loaded.value().picture;
+  const EncodablePicture& picture = loaded.value();
   const double read_time = seconds_since(start);
 
   const Clock::time_point encode_start = Clock::now();
@@ -279,7 +281,7 @@ int compress_one(const CompressOptions& options, const std::string& input, const
   std::string note;
   Result<Trial> trial = options.target_size || options.target_psnr
                             ? search_quality(picture, search_options, note)
-                            : encode_at(picture, encode_options, encode_options.quality, false);
+                            : encode_at(picture.view(), encode_options, encode_options.quality, nullptr);
   if (!trial) {
     reporter.error(input, trial.message());
     return exit_code_for(trial.status());

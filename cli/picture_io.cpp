@@ -169,6 +169,64 @@ Result<LoadedPicture> read_picture(std::span<const std::uint8_t> bytes, std::str
   return {Status::kInvalidFile, "not a BMP, Targa (.tga), PNG or PNM picture"};
 }
 
+Result<EncodablePicture> read_picture_for_encoding(std::span<const std::uint8_t> bytes, std::string_view path,
+                                                   const Limits& limits) {
+  const FileKind kind = sniff_kind(bytes, path);
+  if (kind == FileKind::kBmp || kind == FileKind::kTga) {
+    imagefile::Picture program;
+    imagefile::ReadLimits read_limits;
+    read_limits.max_pixels_ = limits.max_pixels;
+    const imagefile::FileStatus status = kind == FileKind::kTga ? imagefile::read_targa(bytes, program, read_limits)
+                                                                : imagefile::read_bitmap(bytes, program, read_limits);
+    if (status != imagefile::FileStatus::kOk) return {from_file_status(status), imagefile::status_message(status)};
+    if (program.image_mode_ != imagefile::kModePalette) {
+      const imagefile::RowGeometry geometry = program.geometry();
+      EncodablePicture out;
+      out.width = static_cast<std::uint32_t>(program.width_);
+      out.height = static_cast<std::uint32_t>(program.height_);
+      out.stride = geometry.row_bytes_ + geometry.row_padding_;
+      out.format = program.image_mode_ == imagefile::kModeGrey ? PixelFormat::kGrey8 : PixelFormat::kBgr24;
+      out.bottom_up = true;
+      out.pixels = std::move(program.pixels_);
+      return out;
+    }
+    // Palette pictures are expanded to colour below, like every other kind.
+  }
+  Result<LoadedPicture> loaded = read_picture(bytes, path, limits);
+  if (!loaded) return {loaded.status(), loaded.message()};
+  EncodablePicture out;
+  Picture& picture = loaded.value().picture;
+  out.width = picture.width;
+  out.height = picture.height;
+  out.stride = picture.stride();
+  out.format = picture.format;
+  out.pixels = std::move(picture.pixels);
+  out.notices = std::move(loaded.value().notices);
+  return out;
+}
+
+Picture EncodablePicture::to_picture() const {
+  Picture out;
+  out.width = width;
+  out.height = height;
+  out.format = format == PixelFormat::kGrey8 ? PixelFormat::kGrey8 : PixelFormat::kRgb24;
+  out.pixels.resize(out.stride() * height);
+  for (std::uint32_t y = 0; y < height; ++y) {
+    const std::uint8_t* src = pixels.data() + (bottom_up ? height - 1 - y : y) * stride;
+    std::uint8_t* dst = out.pixels.data() + y * out.stride();
+    if (format != PixelFormat::kBgr24) {
+      std::copy(src, src + out.stride(), dst);
+    } else {
+      for (std::uint32_t x = 0; x < width; ++x) {
+        dst[3 * x] = src[3 * x + 2];
+        dst[3 * x + 1] = src[3 * x + 1];
+        dst[3 * x + 2] = src[3 * x];
+      }
+    }
+  }
+  return out;
+}
+
 Result<std::vector<std::uint8_t>> write_bmp(const Picture& picture) {
   Result<imagefile::Picture> program = to_program_picture(picture);
   if (!program) return {program.status(), program.message()};

@@ -36,6 +36,28 @@ struct LoadedPicture {
 [[nodiscard]] Result<LoadedPicture> read_picture(std::span<const std::uint8_t> bytes, std::string_view path,
                                                  const Limits& limits);
 
+// A picture to compress, kept in the layout it was read in so that the encoder can read bitmap
+// and Targa pixels in place (bottom row first, blue-green-red, rows padded to 4 bytes) instead
+// of holding two converted copies of a large picture.
+struct EncodablePicture {
+  std::vector<std::uint8_t> pixels;
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::size_t stride = 0;
+  PixelFormat format = PixelFormat::kRgb24;
+  bool bottom_up = false;
+  std::vector<std::string> notices;
+
+  [[nodiscard]] PictureView view() const { return {pixels.data(), width, height, stride, format, bottom_up}; }
+  // Top row first, packed, grey or RGB: for comparisons.
+  [[nodiscard]] Picture to_picture() const;
+};
+
+// read_picture for compressing: the same pixels, without the conversion for bitmap and Targa
+// pictures that need none.
+[[nodiscard]] Result<EncodablePicture> read_picture_for_encoding(std::span<const std::uint8_t> bytes,
+                                                                 std::string_view path, const Limits& limits);
+
 // Writers take kGrey8 or kRgb24 pictures.
 [[nodiscard]] Result<std::vector<std::uint8_t>> write_png(const Picture& picture);
 [[nodiscard]] Result<std::vector<std::uint8_t>> write_pnm(const Picture& picture);  // P5 or P6, maxval 255

@@ -243,6 +243,32 @@ TEST(BitmapGlueTest, BitmapRowsComeOutTopFirst) {
   EXPECT_EQ(first_stored[2], p.pixels[9 + 0]);
 }
 
+TEST(PictureIoTest, PicturesForEncodingKeepBitmapRowsAndShowTheSamePixels) {
+  for (FileKind kind : {FileKind::kBmp, FileKind::kTga, FileKind::kPng, FileKind::kPnm}) {
+    for (PixelFormat format : {PixelFormat::kGrey8, PixelFormat::kRgb24}) {
+      SCOPED_TRACE(testing::Message() << extension_of(kind) << " grey " << (format == PixelFormat::kGrey8));
+      const Picture original = make_picture(5, 3, format, 7);
+      Result<std::vector<std::uint8_t>> file = write_picture(original, kind);
+      ASSERT_TRUE(file.ok());
+      std::string name = "p";
+      name += extension_of(kind);
+      Result<EncodablePicture> e = read_picture_for_encoding(file.value(), name, {});
+      ASSERT_TRUE(e.ok()) << e.message();
+      const bool program_layout = kind == FileKind::kBmp || kind == FileKind::kTga;
+      EXPECT_EQ(e.value().bottom_up, program_layout);
+      if (program_layout) {
+        // Rows padded to 4 bytes, bottom row first, blue before red.
+        EXPECT_EQ(e.value().stride, format == PixelFormat::kGrey8 ? 8u : 16u);
+        EXPECT_EQ(e.value().format, format == PixelFormat::kGrey8 ? PixelFormat::kGrey8 : PixelFormat::kBgr24);
+        if (format == PixelFormat::kRgb24) {
+          EXPECT_EQ(e.value().pixels[0], original.pixels[2 * 15 + 2]);
+        }
+      }
+      expect_same_picture(e.value().to_picture(), original);
+    }
+  }
+}
+
 TEST(PictureIoTest, RefusesCompressedAndUnknownInputs) {
   EXPECT_EQ(read_picture(as_bytes("QVT2.5aZ........"), "a.cod", {}).status(), Status::kInvalidFile);
   EXPECT_EQ(read_picture(as_bytes("hello"), "a.txt", {}).status(), Status::kInvalidFile);
