@@ -40,6 +40,8 @@ int main(int argc, char** argv) {
   if (!headless && script_path == nullptr && varnic::app::qt_display_available()) {
     return varnic::app::run_desktop_qt(files);
   }
+#else
+  (void)headless;  // without Qt every run is headless
 #endif
   varnic::platform::HeadlessPlatform platform;
   platform.set_screen_depth(depth);
