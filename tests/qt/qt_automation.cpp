@@ -203,6 +203,8 @@ void ScriptedQtPlatform::exec_dialog(platform::QtDialog& dialog) {
   const std::string name = dialog.dialog_template().name;
   platform::DialogRun run;
   run.dialog = name;
+  // Shown as exec() would show it: some keys (Enter) only reach visible buttons.
+  if (!dialog.ended()) dialog.show();
   if (observer_ && !dialog.ended()) observer_(name, dialog);
   if (driver_) {
     run.scripted = true;

@@ -192,6 +192,14 @@ TEST(QtEasySetup, CancelOrEscapeWithoutTouchingAnythingChangesNothing) {
     EXPECT_TRUE(d.ended());
   });
   program.command(cmd::kCmdEasySetup);
+  // Enter presses the default button, which here is Cancel.
+  qt(program).set_dialog_driver([&](QtDialog& d) {
+    QTest::keyClick(control<QLineEdit>(d, id::kQualityEdit), Qt::Key_Return);
+    EXPECT_TRUE(d.ended());
+  });
+  program.command(cmd::kCmdEasySetup);
+  ASSERT_EQ(program.automation().dialog_runs().size(), 3u);
+  EXPECT_TRUE(program.automation().dialog_runs()[2].finished);
   EXPECT_EQ(program.params().quality_factor_, before.quality_factor_);
   EXPECT_EQ(program.params().image_type_, before.image_type_);
   EXPECT_EQ(program.params().channels_[0].quant_vector_, before.channels_[0].quant_vector_);
