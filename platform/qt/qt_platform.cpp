@@ -309,7 +309,6 @@ class QtPlatform::QtWindow::Client final : public QWidget {
  public:
   Client(QtWindow& window, QWidget* parent) : QWidget(parent), window_(window) {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setMouseTracking(false);
   }
 
  protected:
@@ -564,8 +563,6 @@ namespace {
 // The templates' 8-point font at 96 dpi: 13 px from ascent to descent, about 6 px per character.
 constexpr int kDialogFontPixels = 10;
 
-QString button_text(const std::string& text) { return QString::fromStdString(text); }
-
 }  // namespace
 
 QtDialog::QtDialog(QtPlatform& platform, const DialogTemplate& dialog, DialogController& controller, QWidget* owner)
@@ -616,7 +613,7 @@ void QtDialog::add_control(const ControlTemplate& c) {
     }
     case ControlKind::kPushButton:
     case ControlKind::kDefaultPushButton: {
-      auto* button = new QPushButton(button_text(c.text), this);
+      auto* button = new QPushButton(to_qstring(c.text), this);
       button->setAutoDefault(false);
       if (c.kind == ControlKind::kDefaultPushButton) button->setDefault(true);
       const int id = c.id;
