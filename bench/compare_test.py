@@ -155,6 +155,24 @@ class VerdictTest(unittest.TestCase):
         self.assertEqual(t["encode cost linear in pixels"][2], "FAIL")   # 0.74 < 0.75
         self.assertEqual(t["decode cost linear in pixels"][2], "pass")   # 0.75
 
+    def test_thread_rows_judge_the_encode_speed_up_and_identical_output(self):
+        t = {"threads": 2, "enc_speedup": 1.6, "dec_speedup": 1.1, "enc_wall_s": (3.2, 2.0),
+             "dec_wall_s": (2.2, 2.0), "same_file": True, "same_picture": True}
+        verdicts = [v for _, _, v in compare.thread_targets(t)]
+        self.assertEqual(verdicts, ["pass", "—", "pass"])
+        t.update(enc_speedup=1.59, same_picture=False)
+        verdicts = [v for _, _, v in compare.thread_targets(t)]
+        self.assertEqual(verdicts, ["FAIL", "—", "FAIL"])
+
+    def test_files_compare_by_content(self):
+        d = tempfile.mkdtemp()
+        paths = [os.path.join(d, n) for n in "abc"]
+        for path, data in zip(paths, (b"xyz", b"xyz", b"xyw")):
+            with open(path, "wb") as f:
+                f.write(data)
+        self.assertTrue(compare.same_bytes(paths[0], paths[1]))
+        self.assertFalse(compare.same_bytes(paths[0], paths[2]))
+
 
 if __name__ == "__main__":
     unittest.main()
