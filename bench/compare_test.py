@@ -31,10 +31,11 @@ class MeasurementTest(unittest.TestCase):
         self.assertLess(big / 1024, 220)
 
     def test_wall_time_covers_the_whole_process_and_cpu_time_only_work(self):
-        wall, cpu, _ = compare.run_measured([PY, "-c", "import time; time.sleep(0.3)"])
-        self.assertGreaterEqual(wall, 0.3)
-        self.assertLess(wall, 3.0)
-        self.assertLess(cpu, 0.25)
+        # Bounds are loose: the machine may be busy with builds.
+        wall, cpu, _ = compare.run_measured([PY, "-c", "import time; time.sleep(0.6)"])
+        self.assertGreaterEqual(wall, 0.6)
+        self.assertLess(wall, 10.0)
+        self.assertLess(cpu, 0.45)
         spin = "import time\nt = time.process_time()\nwhile time.process_time() - t < 0.3: pass"
         _, cpu, _ = compare.run_measured([PY, "-c", spin])
         self.assertGreaterEqual(cpu, 0.3)
