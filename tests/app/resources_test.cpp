@@ -1,0 +1,70 @@
+// The dialog templates as data: every dialog the program opens exists, and its visible controls
+// fit inside it without covering one another.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+
+#include "resources/resources.h"
+
+namespace varnic::resources {
+namespace {
+
+// A drop-down combo box's template height includes its open list; closed it is one line.
+constexpr int kClosedComboHeight = 12;
+
+TEST(ResourcesTest, DialogsAreFoundByNameInAnyCase) {
+  for (const char* name : {"RESIZE", "COMMENTS", "DIALABOUT", "EASYSET", "ImageSetup", "INFOR", "infor"}) {
+    EXPECT_NE(find_dialog(name), nullptr) << name;
+  }
+  EXPECT_EQ(find_dialog("NOSUCH"), nullptr);
+  EXPECT_EQ(find_dialog("EASYSET")->title, "Image Setup");
+  EXPECT_EQ(find_dialog("INFOR")->title, "Image Information");
+  EXPECT_EQ(find_dialog("DIALABOUT")->title, "About VARNIC V2.5");
+}
+
+TEST(ResourcesTest, VisibleControlsFitTheirDialogAndDoNotOverlap) {
+  for (const char* name : {"RESIZE", "COMMENTS", "DIALABOUT", "EASYSET", "IMAGESETUP", "INFOR"}) {
+    SCOPED_TRACE(name);
+    const platform::DialogTemplate& d = *find_dialog(name);
+    std::set<int> ids;
+    std::vector<const platform::ControlTemplate*> visible;
+    for (const auto& c : d.controls) {
+      if (c.id >= 0) {
+        EXPECT_TRUE(ids.insert(c.id).second) << "duplicate id " << c.id;
+      }
+      EXPECT_GE(c.x, 0);
+      EXPECT_GE(c.y, 0);
+      EXPECT_LE(c.x + c.width, d.width) << c.text << " " << c.id;
+      EXPECT_LE(c.y + c.height, d.height) << c.text << " " << c.id;
+      if (c.visible) visible.push_back(&c);
+    }
+    for (std::size_t i = 0; i < visible.size(); ++i) {
+      for (std::size_t j = i + 1; j < visible.size(); ++j) {
+        const auto& a = *visible[i];
+        const auto& b = *visible[j];
+        const int ah = a.kind == platform::ControlKind::kComboBox ? kClosedComboHeight : a.height;
+        const int bh = b.kind == platform::ControlKind::kComboBox ? kClosedComboHeight : b.height;
+        const bool apart = a.x + a.width <= b.x || b.x + b.width <= a.x || a.y + ah <= b.y || b.y + bh <= a.y;
+        EXPECT_TRUE(apart) << "'" << a.text << "' (" << a.id << ") covers '" << b.text << "' (" << b.id << ")";
+      }
+    }
+  }
+}
+
+TEST(ResourcesTest, MenuCommandsAreUniqueAndHelpIsShipped) {
+  std::set<int> commands;
+  std::function<void(const platform::MenuItemTemplate&)> walk = [&](const platform::MenuItemTemplate& item) {
+    if (item.command >= 0) {
+      EXPECT_TRUE(commands.insert(item.command).second) << item.text;
+    }
+    for (const auto& child : item.children) walk(child);
+  };
+  for (const auto& popup : main_menu().popups) walk(popup);
+  EXPECT_EQ(commands.size(), 23u);
+  EXPECT_EQ(commands.count(kCmdDecode), 0u);  // sent by the window to itself, never a menu item
+  EXPECT_GT(help_text().size(), 500u);
+}
+
+}  // namespace
+}  // namespace varnic::resources
