@@ -3,6 +3,7 @@
 // padding of the planes up to their padded size.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -10,14 +11,27 @@
 
 namespace varnic::codec {
 
-// A picture buffer: rows bottom-up, each row_stride bytes (the row data padded
-// to a multiple of 4 bytes), 3 bytes per pixel (blue, green, red) or 1 (grey).
+// A picture buffer: by default the program's own layout, rows bottom-up, each
+// row_stride bytes (the row data padded to a multiple of 4 bytes), 3 bytes per
+// pixel (blue, green, red) or 1 (grey). The layout fields let a caller's
+// buffer be read in place instead of being copied into that layout.
 struct PictureView {
   const std::uint8_t* data = nullptr;
   std::size_t size = 0;
   std::uint32_t width = 0;
   std::uint32_t height = 0;
   std::uint16_t bits_per_pixel = 24;  // 24 or 8
+  std::size_t row_stride = 0;         // bytes from one row to the next; 0: padded to 4
+  bool top_down = false;              // the first row in memory is the top row
+  bool rgb_order = false;             // 24-bit pixels are red, green, blue
+
+  std::size_t stride() const;
+  // Bytes the view must cover: every row's pixels, the last row's padding not needed.
+  std::size_t required_bytes() const;
+  // Row y of the picture counted from the bottom, as the planes count rows.
+  const std::uint8_t* bottom_row(std::uint32_t y) const {
+    return data + stride() * (top_down ? height - 1 - y : y);
+  }
 };
 
 // Forward matrix in units of 1/1024 (rows sum to 1024, 0 and 0).
@@ -41,6 +55,14 @@ void RgbToYiq(const PictureView& picture, std::int32_t offset_y, std::int32_t of
 
 // Grey path: Y = pixel - offset.
 void GreyToY(const PictureView& picture, std::int32_t offset, CoefficientPlane& y);
+
+// Row `row` of one channel's padded plane (0 Y, 1 I, 2 Q for colour; 0 for
+// grey) as floats, exactly the values RgbToYiq or GreyToY followed by
+// PadPlane store there: `offsets` are the Y, I, Q pixel offsets, columns past
+// the picture are 0 and rows past it repeat its last row.
+void ChannelRowToFloat(const PictureView& picture, int channel,
+                       const std::array<std::int32_t, 3>& offsets, std::uint32_t padded_width,
+                       std::uint32_t row, float* out);
 
 // Padding columns become 0; rows below the picture repeat the last real row.
 void PadPlane(CoefficientPlane& plane, std::uint32_t width, std::uint32_t height);

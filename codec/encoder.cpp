@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "codec/arithmetic_coder.h"
@@ -14,26 +13,6 @@
 
 namespace varnic::codec {
 namespace {
-
-// Runs task(index, worker) for index 0..count-1 on up to `threads` threads
-// (worker 0 is the calling thread); falls back to fewer threads when they
-// cannot be started. Tasks write disjoint outputs.
-template <class Task>
-void RunTasks(int count, int threads, Task&& task) {
-  threads = std::clamp(threads, 1, std::max(count, 1));
-  std::atomic<int> next{0};
-  auto worker = [&](int id) {
-    for (int i = next.fetch_add(1); i < count; i = next.fetch_add(1)) task(i, id);
-  };
-  std::vector<std::thread> pool;
-  try {
-    for (int t = 1; t < threads; ++t) pool.emplace_back(worker, t);
-  } catch (const std::system_error&) {
-    // Whatever started keeps pulling tasks; this thread joins in below.
-  }
-  worker(0);
-  for (std::thread& t : pool) t.join();
-}
 
 void PutU16(std::vector<std::uint8_t>& out, std::uint16_t v) {
   out.push_back(static_cast<std::uint8_t>(v));
@@ -78,24 +57,29 @@ void WriteFileHeader(const CodecParams& p, std::string_view comment,
            static_cast<std::uint16_t>(out.size() - start - kHeaderLengthBase));
 }
 
-// Calls visit(value) for every position of the plane in coding order (low
-// band, then per level from the coarsest the bands h, v, d, row by row),
-// stopping after `count` positions.
+// Calls visit(value) for the positions [begin, end) of the plane in coding
+// order (low band, then per level from the coarsest the bands h, v, d, row
+// by row).
 template <class Visit>
-void ForEachInCodingOrder(const CoefficientPlane& plane, int total_levels, std::size_t count,
-                          Visit&& visit) {
+void ForEachInCodingOrder(const CoefficientPlane& plane, int total_levels, std::size_t begin,
+                          std::size_t end, Visit&& visit) {
   std::uint32_t h = plane.height_ >> total_levels;
   std::uint32_t w = plane.width_ >> total_levels;
+  std::size_t position = 0;
   auto block = [&](std::uint32_t row, std::uint32_t col) {
-    for (std::uint32_t r = row; r < row + h && count > 0; ++r) {
-      const std::int16_t* src = plane.row(r) + col;
-      const std::uint32_t n = static_cast<std::uint32_t>(std::min<std::size_t>(w, count));
-      for (std::uint32_t j = 0; j < n; ++j) visit(src[j]);
-      count -= n;
+    for (std::uint32_t r = row; r < row + h && position < end; ++r) {
+      const std::size_t next = position + w;
+      if (next > begin) {
+        const std::int16_t* src = plane.row(r) + col;
+        const std::size_t first = begin > position ? begin - position : 0;
+        const std::size_t last = std::min<std::size_t>(w, end - position);
+        for (std::size_t j = first; j < last; ++j) visit(src[j]);
+      }
+      position = next;
     }
   };
   block(0, 0);
-  for (int l = 0; l < total_levels && count > 0; ++l) {
+  for (int l = 0; l < total_levels && position < end; ++l) {
     block(0, w);  // h
     block(h, 0);  // v
     block(h, w);  // d
@@ -104,14 +88,32 @@ void ForEachInCodingOrder(const CoefficientPlane& plane, int total_levels, std::
   }
 }
 
-// Symbol table and both segments of one marked plane, appended to `out`.
-// Returns where segment 2 starts, counted from the start of `out`.
-std::size_t CodeChannelData(const CoefficientPlane& plane, int total_levels, int dropped,
-                            std::vector<std::uint8_t>& out) {
-  // Symbol list: every value of the whole plane counts, dropped levels and
-  // skip markers included, ordered by the exchange sort (ties as it leaves them).
+// The symbol list of a marked plane: every value of the whole plane counts,
+// dropped levels and skip markers included, ordered by the exchange sort
+// (ties as it leaves them).
+struct SymbolList {
+  int count = 0;
+  std::array<std::uint8_t, 256> values{};  // value + 128, most frequent first
+  std::array<int, 256> rank{};             // by value + 128
+};
+
+SymbolList MakeSymbolList(const CoefficientPlane& plane, WorkerPool* pool) {
   std::array<std::uint32_t, 256> count{};
-  for (const std::int16_t v : plane.samples_) ++count[static_cast<std::uint8_t>(v + 128)];
+  auto tally = [&plane](std::size_t begin, std::size_t end, std::array<std::uint32_t, 256>& n) {
+    const std::int16_t* v = plane.samples_.data();
+    for (std::size_t i = begin; i < end; ++i) ++n[static_cast<std::uint8_t>(v[i] + 128)];
+  };
+  if (pool == nullptr) {
+    tally(0, plane.size(), count);
+  } else {
+    std::mutex mutex;
+    pool->ForRange(plane.size(), 4096, [&](std::size_t begin, std::size_t end) {
+      std::array<std::uint32_t, 256> part{};
+      tally(begin, end, part);
+      const std::lock_guard lock(mutex);
+      for (int v = 0; v < 256; ++v) count[v] += part[v];
+    });
+  }
   std::array<std::pair<std::uint32_t, int>, 256> order;
   for (int v = 0; v < 256; ++v) order[v] = {count[v], v};
   for (int i = 0; i < 255; ++i) {
@@ -119,43 +121,71 @@ std::size_t CodeChannelData(const CoefficientPlane& plane, int total_levels, int
       if (order[j].first > order[i].first) std::swap(order[i], order[j]);
     }
   }
-  std::array<int, 256> rank{};
-  int symbols = 0;
+  SymbolList list;
   for (const auto& [n, v] : order) {
     if (n == 0) continue;
-    rank[v] = symbols++;
+    list.rank[v] = list.count;
+    list.values[list.count++] = static_cast<std::uint8_t>(v);
   }
-  // Values stay within -127..127, so at most 255 distinct symbols: the count
-  // byte cannot overflow.
-  out.push_back(static_cast<std::uint8_t>(symbols));
-  for (const auto& [n, v] : order) {
-    if (n != 0) out.push_back(static_cast<std::uint8_t>(v));
-  }
+  return list;
+}
 
-  // Dropping d levels keeps exactly the first PlaneSize / 4^d positions.
-  const std::size_t coded = plane.size() >> (2 * dropped);
-  const std::size_t split = coded / 4;
+// Positions [begin, end) in coding order as one segment with a fresh model,
+// closed by the end symbol and the flush byte.
+void CodeSegment(const CoefficientPlane& plane, int total_levels, std::size_t begin,
+                 std::size_t end, const SymbolList& symbols, std::vector<std::uint8_t>& out) {
   AdaptiveModel model;
   ArithmeticEncoder encoder(out);
-  model.Start(symbols);
+  model.Start(symbols.count);
   encoder.Start();
-  std::size_t position = 0;
-  std::size_t restart = 0;
-  ForEachInCodingOrder(plane, total_levels, coded, [&](std::int16_t v) {
-    if (position++ == split) {
-      encoder.Encode(model, model.end_symbol());
-      encoder.Finish();
-      restart = out.size();
-      model.Start(symbols);
-      encoder.Start();
-    }
+  ForEachInCodingOrder(plane, total_levels, begin, end, [&](std::int16_t v) {
     if (v == kZeroTreeInside) return;
-    const int symbol = model.symbol_of(rank[static_cast<std::uint8_t>(v + 128)]);
+    const int symbol = model.symbol_of(symbols.rank[static_cast<std::uint8_t>(v + 128)]);
     encoder.Encode(model, symbol);
     model.Update(symbol);
   });
   encoder.Encode(model, model.end_symbol());
   encoder.Finish();
+}
+
+// Symbol table and both segments of one marked plane, appended to `out`.
+// Returns where segment 2 starts, counted from the start of `out`. With a
+// pool the two segments are coded at the same time.
+std::size_t CodeChannelData(const CoefficientPlane& plane, int total_levels, int dropped,
+                            std::vector<std::uint8_t>& out, WorkerPool* pool = nullptr) {
+  const SymbolList symbols = MakeSymbolList(plane, pool);
+  // Values stay within -127..127, so at most 255 distinct symbols: the count
+  // byte cannot overflow.
+  out.push_back(static_cast<std::uint8_t>(symbols.count));
+  out.insert(out.end(), symbols.values.begin(), symbols.values.begin() + symbols.count);
+
+  // Dropping d levels keeps exactly the first PlaneSize / 4^d positions; the
+  // second segment is the finest coded level.
+  const std::size_t coded = plane.size() >> (2 * dropped);
+  const std::size_t split = coded / 4;
+  if (pool == nullptr) {
+    CodeSegment(plane, total_levels, 0, split, symbols, out);
+    const std::size_t restart = out.size();
+    CodeSegment(plane, total_levels, split, coded, symbols, out);
+    return restart;
+  }
+  std::vector<std::uint8_t> second;
+  std::atomic<bool> failed{false};
+  pool->Run(2, [&](int segment) {
+    try {
+      if (segment == 0) {
+        CodeSegment(plane, total_levels, 0, split, symbols, out);
+      } else {
+        second.reserve(coded / 16);
+        CodeSegment(plane, total_levels, split, coded, symbols, second);
+      }
+    } catch (const std::bad_alloc&) {
+      failed = true;
+    }
+  });
+  if (failed) throw std::bad_alloc();
+  const std::size_t restart = out.size();
+  out.insert(out.end(), second.begin(), second.end());
   return restart;
 }
 
@@ -164,6 +194,18 @@ std::size_t EndOffsetField(Channel c) {
 }
 std::size_t RestartOffsetField(int total_levels, Channel c) {
   return ComputeHeaderLayout(5, total_levels).restart_offsets + 4 * static_cast<std::size_t>(c);
+}
+
+// Rewrites one channel's band limits in a header already in the stream.
+void PatchBandLimits(const CodecParams& p, Channel c, std::vector<std::uint8_t>& stream) {
+  const ChannelParams& cp = p.channel(c);
+  const std::size_t base =
+      ComputeHeaderLayout(5, p.total_levels_).band_limits + 4 * static_cast<std::size_t>(c);
+  for (int k = 0; k < SubbandCount(p.total_levels_); ++k) {
+    std::uint8_t* field = stream.data() + base + 12 * static_cast<std::size_t>(k);
+    StoreU16(field, static_cast<std::uint16_t>(cp.band_max_[k]));
+    StoreU16(field + 2, static_cast<std::uint16_t>(cp.band_min_[k]));
+  }
 }
 
 int PlaneCount(const CodecParams& p) { return p.image_mode_ == kImageModeGrey ? 1 : 3; }
@@ -231,35 +273,16 @@ Status BuildPlanes(const PictureView& picture, CodecParams& working,
                    const EncodeOptions& options) {
   const int count = PlaneCount(working);
   for (CoefficientPlane& plane : planes) plane.Release();
+  WorkerPool pool(options.threads);
+  WorkerPool* workers = pool.size() > 1 ? &pool : nullptr;
+  TransformWorkspace workspace;
   for (int c = 0; c < count; ++c) {
     VARNIC_RETURN_IF_ERROR(planes[c].Allocate(working.padded_width_, working.padded_height_));
+    VARNIC_RETURN_IF_ERROR(TransformPictureChannel(picture, c, working, workspace, workers));
+    QuantizeChannel(planes[c], workspace.plane(), working.total_levels_, working.channels_[c],
+                    workers);
+    if (options.progress && !options.progress(c + 1, 2 * count)) return Status::kCancelled;
   }
-  if (count == 1) {
-    GreyToY(picture, working.channels_[0].pixel_offset_, planes[0]);
-  } else {
-    RgbToYiq(picture, working.channels_[0].pixel_offset_, working.channels_[1].pixel_offset_,
-             working.channels_[2].pixel_offset_, planes[0], planes[1], planes[2]);
-  }
-
-  // One workspace per worker, reused from channel to channel.
-  std::array<TransformWorkspace, kChannelCount> workspaces;
-  std::array<Status, kChannelCount> results{};
-  auto transform = [&](int c, int worker) {
-    results[c] = ForwardTransformChannel(planes[c], working.total_levels_,
-                                         working.threshold_vector_.data(), working.channels_[c],
-                                         workspaces[worker]);
-  };
-  if (options.threads <= 1) {
-    for (int c = 0; c < count; ++c) {
-      transform(c, 0);
-      VARNIC_RETURN_IF_ERROR(results[c]);
-      if (options.progress && !options.progress(c + 1, 2 * count)) return Status::kCancelled;
-    }
-    return Status::kOk;
-  }
-  RunTasks(count, options.threads, transform);
-  for (int c = 0; c < count; ++c) VARNIC_RETURN_IF_ERROR(results[c]);
-  if (options.progress && !options.progress(count, 2 * count)) return Status::kCancelled;
   return Status::kOk;
 }
 
@@ -267,7 +290,8 @@ void ReorderSubbands(const CoefficientPlane& plane, int total_levels,
                      std::vector<std::int16_t>& out) {
   out.clear();
   out.reserve(plane.size());
-  ForEachInCodingOrder(plane, total_levels, plane.size(), [&](std::int16_t v) { out.push_back(v); });
+  ForEachInCodingOrder(plane, total_levels, 0, plane.size(),
+                       [&](std::int16_t v) { out.push_back(v); });
 }
 
 Status EncodeChannel(CoefficientPlane& plane, Channel channel, CodecParams& params,
@@ -309,65 +333,55 @@ Status EncodePicture(const PictureView& picture, const CodecParams& settings,
   CodecParams working;
   VARNIC_RETURN_IF_ERROR(
       MakeWorkingParams(settings, picture.width, picture.height, mode, working));
-  const RowGeometry geometry =
-      ComputeRowGeometry(picture.width, picture.height, picture.bits_per_pixel);
-  if (picture.size < geometry.picture_bytes) return Status::kBadPictureBuffer;
+  if (picture.stride() < std::size_t{picture.width} * (picture.bits_per_pixel / 8) ||
+      picture.size < picture.required_bytes()) {
+    return Status::kBadPictureBuffer;
+  }
 
   out.stream.clear();
   out.plane_count = 0;
-  VARNIC_RETURN_IF_ERROR(BuildPlanes(picture, working, out.planes, options));
+  for (CoefficientPlane& plane : out.planes) plane.Release();
   const int count = PlaneCount(working);
-
+  const int levels = working.total_levels_;
+  WorkerPool pool(options.threads);
+  WorkerPool* workers = pool.size() > 1 ? &pool : nullptr;
+  TransformWorkspace workspace;
+  CoefficientPlane shared;  // the one plane when the planes are not kept
   try {
     // Typical files are well under a byte per pixel; the vector grows if not.
     out.stream.reserve(std::size_t{working.plane_size_} / 8 + 4096);
-    if (options.threads <= 1 || count == 1) {
-      for (int c = 0; c < count; ++c) {
-        VARNIC_RETURN_IF_ERROR(EncodeChannel(out.planes[c], static_cast<Channel>(c), working,
-                                             options.comment, out.stream));
-        if (options.progress && !options.progress(count + c + 1, 2 * count)) {
-          return Status::kCancelled;
-        }
+    // One channel at a time: transform, quantize, code. The header goes out
+    // with Y's limits and receives I's and Q's when they are known.
+    for (int c = 0; c < count; ++c) {
+      CoefficientPlane& plane = options.keep_planes ? out.planes[c] : shared;
+      if (plane.empty()) {
+        VARNIC_RETURN_IF_ERROR(plane.Allocate(working.padded_width_, working.padded_height_));
       }
-    } else {
-      // Segments do not depend on where they land in the file, so the
-      // channels are coded into buffers of their own and joined afterwards.
-      std::array<std::vector<std::uint8_t>, kChannelCount> parts;
-      std::array<std::size_t, kChannelCount> restarts{};
-      std::array<bool, kChannelCount> failed{};
-      RunTasks(count, options.threads, [&](int c, int) {
-        try {
-          MarkZerotrees(out.planes[c], working.total_levels_,
-                        working.channels_[c].dropped_levels_);
-          restarts[c] = CodeChannelData(out.planes[c], working.total_levels_,
-                                        working.channels_[c].dropped_levels_, parts[c]);
-        } catch (const std::bad_alloc&) {
-          failed[c] = true;
-        }
-      });
-      for (int c = 0; c < count; ++c) {
-        if (failed[c]) return Status::kOutOfMemory;
+      VARNIC_RETURN_IF_ERROR(TransformPictureChannel(picture, c, working, workspace, workers));
+      ChannelParams& cp = working.channels_[c];
+      QuantizeChannel(plane, workspace.plane(), levels, cp, workers);
+      if (options.progress && !options.progress(2 * c + 1, 2 * count)) return Status::kCancelled;
+
+      MarkZerotrees(plane, levels, cp.dropped_levels_);
+      if (c == 0) {
+        WriteFileHeader(working, options.comment, out.stream);
+      } else {
+        PatchBandLimits(working, static_cast<Channel>(c), out.stream);
       }
-      WriteFileHeader(working, options.comment, out.stream);
-      for (int c = 0; c < count; ++c) {
-        ChannelParams& cp = working.channels_[c];
-        cp.restart_offset_ = static_cast<std::uint32_t>(out.stream.size() + restarts[c]);
-        out.stream.insert(out.stream.end(), parts[c].begin(), parts[c].end());
-        cp.end_offset_ = static_cast<std::uint32_t>(out.stream.size());
-        StoreU32(out.stream.data() + RestartOffsetField(working.total_levels_,
-                                                        static_cast<Channel>(c)),
-                 cp.restart_offset_);
-        StoreU32(out.stream.data() + EndOffsetField(static_cast<Channel>(c)), cp.end_offset_);
-      }
-      if (options.progress && !options.progress(2 * count, 2 * count)) {
-        return Status::kCancelled;
-      }
+      const std::size_t restart =
+          CodeChannelData(plane, levels, cp.dropped_levels_, out.stream, workers);
+      cp.restart_offset_ = static_cast<std::uint32_t>(restart);
+      cp.end_offset_ = static_cast<std::uint32_t>(out.stream.size());
+      StoreU32(out.stream.data() + RestartOffsetField(levels, static_cast<Channel>(c)),
+               cp.restart_offset_);
+      StoreU32(out.stream.data() + EndOffsetField(static_cast<Channel>(c)), cp.end_offset_);
+      if (options.progress && !options.progress(2 * c + 2, 2 * count)) return Status::kCancelled;
     }
   } catch (const std::bad_alloc&) {
     return Status::kOutOfMemory;
   }
   out.params = working;
-  out.plane_count = count;
+  out.plane_count = options.keep_planes ? count : 0;
   return Status::kOk;
 }
 

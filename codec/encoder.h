@@ -28,12 +28,20 @@ inline constexpr std::int32_t kEncoderPixelOffset = 128;
 struct EncodeOptions {
   // Stored in the header as it stands; at most kMaxCommentLength bytes.
   std::string_view comment;
-  // Worker threads for the per-channel stages (1 = the calling thread only).
-  // The output bytes never depend on it.
+  // Threads working on the picture (1 = the calling thread only): each
+  // channel's transform, quantization and symbol count are split by rows and
+  // column strips, and its two segments are coded at the same time. The
+  // output bytes never depend on it.
   int threads = 1;
-  // Called on the calling thread after each finished plane stage with the
-  // count done and the total (transform then coding, per plane); returning
-  // false cancels with kCancelled.
+  // Return the coded planes in EncodedPicture::planes (for showing the
+  // reconstruction). Without them the encoder holds a single plane that the
+  // channels take in turn: 6 bytes per padded sample besides the picture,
+  // instead of 10.
+  bool keep_planes = true;
+  // Called on the calling thread after each finished stage with the count
+  // done and the total: stage 2c + 1 is channel c's transform and
+  // quantization, stage 2c + 2 its coding (BuildPlanes reports only the
+  // transforms, c + 1 of 2 x channels). Returning false cancels with kCancelled.
   std::function<bool(int done, int total)> progress;
 };
 
@@ -44,7 +52,8 @@ struct EncodedPicture {
   // restart offsets written into the header.
   CodecParams params;
   // Y, I, Q (I and Q empty for grey): quantized values with the zerotree
-  // markers, as the reconstruction after compressing expects them.
+  // markers, as the reconstruction after compressing expects them. All empty
+  // (and plane_count 0) unless the options keep the planes.
   std::array<CoefficientPlane, kChannelCount> planes;
   int plane_count = 0;
 };

@@ -1,8 +1,12 @@
 #include "codec/forward_wavelet.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <mutex>
 #include <new>
+
+#include "codec/colour_transform.h"
 
 namespace varnic::codec {
 namespace {
@@ -70,11 +74,11 @@ void VerticalPass(const float* plane, std::size_t stride, std::uint32_t rows,
   }
 }
 
-// Horizontal pass over one row of n samples into low and high halves. The
-// row is first split into its even and odd samples so that the filter loops
-// run over contiguous memory and vectorise; `split` holds n floats.
-inline void HorizontalRow(const float* x, std::uint32_t n, float* low, float* high,
-                          float* split) {
+// Horizontal pass over one row of n samples, in place: low half then high
+// half. The row is first split into its even and odd samples so that the
+// filter loops run over contiguous memory and vectorise; `split` holds n
+// floats.
+inline void HorizontalRow(float* x, std::uint32_t n, float* split) {
   constexpr double s = 1.0 / 4.0;
   constexpr double t = 1.0 / 2.0;
   const std::uint32_t half = n / 2;
@@ -84,6 +88,8 @@ inline void HorizontalRow(const float* x, std::uint32_t n, float* low, float* hi
     e[k] = x[2 * k];
     o[k] = x[2 * k + 1];
   }
+  float* low = x;
+  float* high = x + half;
   low[0] = static_cast<float>(((3.0 * o[0] + static_cast<double>(e[1])) * 2.0 - o[1] + e[0]) * s);
   for (std::uint32_t k = 1; k + 1 < half; ++k) {
     low[k] = static_cast<float>(
@@ -91,78 +97,152 @@ inline void HorizontalRow(const float* x, std::uint32_t n, float* low, float* hi
          (static_cast<double>(o[k + 1]) + o[k - 1])) *
         s);
   }
-  low[half - 1] = static_cast<float>(((7.0 * x[n - 1] - x[n - 3]) + 2.0 * x[n - 2]) * s);
+  // x[n - 1], x[n - 3] and x[n - 2] of the unsplit row.
+  low[half - 1] =
+      static_cast<float>(((7.0 * o[half - 1] - o[half - 2]) + 2.0 * e[half - 1]) * s);
   high[0] = static_cast<float>((static_cast<double>(o[0]) - e[0]) * t);
   for (std::uint32_t k = 1; k < half; ++k) {
     high[k] = static_cast<float>(((static_cast<double>(o[k]) + o[k - 1]) - 2.0 * e[k]) * t);
   }
 }
 
+// Zeroes the samples whose magnitude is below the threshold.
+// |trunc(f)| < T is the same as |f| < T for a whole-number T.
+inline void ClearSmall(float* p, std::uint32_t n, float limit) {
+  for (std::uint32_t j = 0; j < n; ++j) {
+    if (std::fabs(p[j]) < limit) p[j] = 0.0f;
+  }
+}
+
+// Columns are filtered in strips this wide: a strip of every row fits in the
+// cache, and the rows of a strip are contiguous runs the prefetcher follows.
+constexpr std::uint32_t kStripColumns = 64;
+
+// Vertical pass over columns [c0, c0 + n) of the region, back into the plane.
+void VerticalStrip(float* plane, std::size_t stride, std::uint32_t rows, std::uint32_t c0,
+                   std::uint32_t n, float* strip) {
+  VerticalPass(plane + c0, stride, rows, n, strip);
+  for (std::uint32_t r = 0; r < rows; ++r) {
+    std::copy_n(strip + std::size_t{r} * n, n, plane + r * stride + c0);
+  }
+}
+
+// Scratch floats one worker needs for a region of this size.
+std::size_t ScratchFloats(std::uint32_t rows, std::uint32_t cols) {
+  return std::size_t{rows} * std::min(cols, kStripColumns) + cols;
+}
+
+// One level, with the dead-zone threshold applied to the detail bands as
+// each row comes out of the horizontal pass (threshold 0: none). Strips and
+// rows are shared out among the pool's threads; every sample gets the same
+// expression whatever the split.
+void AnalyseLevelWith(float* plane, std::size_t stride, std::uint32_t rows, std::uint32_t cols,
+                      std::uint16_t threshold, WorkerPool* pool, TransformWorkspace* workspace,
+                      float* single_scratch) {
+  auto scratch = [&](int worker) {
+    return workspace != nullptr ? workspace->scratch(worker) : single_scratch;
+  };
+  const std::uint32_t strips = (cols + kStripColumns - 1) / kStripColumns;
+  auto vertical = [&](std::size_t begin, std::size_t end, int worker) {
+    for (std::size_t k = begin; k < end; ++k) {
+      const auto c0 = static_cast<std::uint32_t>(k * kStripColumns);
+      VerticalStrip(plane, stride, rows, c0, std::min(kStripColumns, cols - c0), scratch(worker));
+    }
+  };
+  const float limit = static_cast<float>(threshold);
+  const std::uint32_t half_rows = rows / 2;
+  const std::uint32_t half_cols = cols / 2;
+  auto horizontal = [&](std::size_t begin, std::size_t end, int worker) {
+    for (std::size_t r = begin; r < end; ++r) {
+      float* row = plane + r * stride;
+      HorizontalRow(row, cols, scratch(worker));
+      if (threshold == 0) continue;
+      if (r < half_rows) {
+        ClearSmall(row + half_cols, cols - half_cols, limit);
+      } else {
+        ClearSmall(row, cols, limit);
+      }
+    }
+  };
+  if (pool == nullptr) {
+    vertical(0, strips, 0);
+    horizontal(0, rows, 0);
+    return;
+  }
+  pool->ForRange(strips, 1, vertical);
+  pool->ForRange(rows, 16, horizontal);
+}
+
 }  // namespace
 
 void AnalyseLevel(float* plane, std::size_t stride, std::uint32_t rows, std::uint32_t cols,
                   float* temp) {
-  VerticalPass(plane, stride, rows, cols, temp);
-  const std::uint32_t half = cols / 2;
-  float* split = temp + std::size_t{rows} * cols;
-  for (std::uint32_t r = 0; r < rows; ++r) {
-    float* out = plane + r * stride;
-    HorizontalRow(temp + std::size_t{r} * cols, cols, out, out + half, split);
-  }
+  AnalyseLevelWith(plane, stride, rows, cols, 0, nullptr, nullptr, temp);
 }
 
 void ThresholdLevel(float* plane, std::size_t stride, std::uint32_t rows, std::uint32_t cols,
                     std::uint16_t threshold) {
   if (threshold == 0) return;
-  // |trunc(f)| < T is the same as |f| < T for a whole-number T.
   const float limit = static_cast<float>(threshold);
-  auto clear_small = [limit](float* p, std::uint32_t n) {
-    for (std::uint32_t j = 0; j < n; ++j) {
-      if (std::fabs(p[j]) < limit) p[j] = 0.0f;
-    }
-  };
   const std::uint32_t half_rows = rows / 2;
   const std::uint32_t half_cols = cols / 2;
   for (std::uint32_t r = 0; r < half_rows; ++r) {
-    clear_small(plane + r * stride + half_cols, cols - half_cols);
+    ClearSmall(plane + r * stride + half_cols, cols - half_cols, limit);
   }
-  for (std::uint32_t r = half_rows; r < rows; ++r) clear_small(plane + r * stride, cols);
+  for (std::uint32_t r = half_rows; r < rows; ++r) ClearSmall(plane + r * stride, cols, limit);
 }
 
-Status TransformWorkspace::Reserve(std::uint32_t width, std::uint32_t height) {
+Status TransformWorkspace::Reserve(std::uint32_t width, std::uint32_t height, int workers) {
+  workers = std::max(workers, 1);
   const std::size_t samples = std::size_t{width} * height;
-  if (samples <= capacity_ && width <= width_) return Status::kOk;
+  const std::size_t scratch = ScratchFloats(height, width);
+  if (samples <= capacity_ && scratch <= scratch_floats_ && workers <= workers_) {
+    return Status::kOk;
+  }
   plane_.reset();
-  temp_.reset();
-  capacity_ = 0;
-  width_ = 0;
+  scratch_.reset();
+  capacity_ = scratch_floats_ = 0;
+  workers_ = 0;
   // new[] without () leaves the floats uninitialised: no zeroing pass.
   plane_.reset(new (std::nothrow) float[samples]);
-  temp_.reset(new (std::nothrow) float[samples + width]);
-  if (!plane_ || !temp_) {
+  scratch_.reset(new (std::nothrow) float[scratch * static_cast<std::size_t>(workers)]);
+  if (!plane_ || !scratch_) {
     plane_.reset();
-    temp_.reset();
+    scratch_.reset();
     return Status::kOutOfMemory;
   }
   capacity_ = samples;
-  width_ = width;
+  scratch_floats_ = scratch;
+  workers_ = workers;
   return Status::kOk;
 }
 
-Status TransformToFloat(const CoefficientPlane& samples, int total_levels,
-                        const std::uint16_t* thresholds, TransformWorkspace& workspace) {
-  VARNIC_RETURN_IF_ERROR(workspace.Reserve(samples.width_, samples.height_));
-  float* plane = workspace.plane();
-  std::copy(samples.samples_.begin(), samples.samples_.end(), plane);
-  std::uint32_t rows = samples.height_;
-  std::uint32_t cols = samples.width_;
+namespace {
+
+// All levels on the float plane already in the workspace.
+void AnalyseLevels(float* plane, std::uint32_t width, std::uint32_t height, int total_levels,
+                   const std::uint16_t* thresholds, TransformWorkspace& workspace,
+                   WorkerPool* pool) {
+  std::uint32_t rows = height;
+  std::uint32_t cols = width;
   for (int l = 0; l < total_levels; ++l) {
-    // One buffer the size of the first level serves every level.
-    AnalyseLevel(plane, samples.width_, rows, cols, workspace.temp());
-    ThresholdLevel(plane, samples.width_, rows, cols, thresholds[l]);
+    AnalyseLevelWith(plane, width, rows, cols, thresholds[l], pool, &workspace, nullptr);
     rows /= 2;
     cols /= 2;
   }
+}
+
+int Workers(const WorkerPool* pool) { return pool != nullptr ? pool->size() : 1; }
+
+}  // namespace
+
+Status TransformToFloat(const CoefficientPlane& samples, int total_levels,
+                        const std::uint16_t* thresholds, TransformWorkspace& workspace,
+                        WorkerPool* pool) {
+  VARNIC_RETURN_IF_ERROR(workspace.Reserve(samples.width_, samples.height_, Workers(pool)));
+  float* plane = workspace.plane();
+  std::copy(samples.samples_.begin(), samples.samples_.end(), plane);
+  AnalyseLevels(plane, samples.width_, samples.height_, total_levels, thresholds, workspace, pool);
   return Status::kOk;
 }
 
@@ -175,6 +255,32 @@ Status TransformToFloat(const CoefficientPlane& samples, int total_levels,
   } catch (const std::bad_alloc&) {
     return Status::kOutOfMemory;
   }
+  return Status::kOk;
+}
+
+Status TransformPictureChannel(const PictureView& picture, int channel,
+                               const CodecParams& working, TransformWorkspace& workspace,
+                               WorkerPool* pool) {
+  const std::uint32_t width = working.padded_width_;
+  const std::uint32_t height = working.padded_height_;
+  VARNIC_RETURN_IF_ERROR(workspace.Reserve(width, height, Workers(pool)));
+  float* plane = workspace.plane();
+  const std::array<std::int32_t, kChannelCount> offsets = {
+      working.channels_[0].pixel_offset_, working.channels_[1].pixel_offset_,
+      working.channels_[2].pixel_offset_};
+  auto fill = [&](std::size_t begin, std::size_t end) {
+    for (std::size_t r = begin; r < end; ++r) {
+      ChannelRowToFloat(picture, channel, offsets, width, static_cast<std::uint32_t>(r),
+                        plane + r * width);
+    }
+  };
+  if (pool != nullptr) {
+    pool->ForRange(height, 16, fill);
+  } else {
+    fill(0, height);
+  }
+  AnalyseLevels(plane, width, height, working.total_levels_, working.threshold_vector_.data(),
+                workspace, pool);
   return Status::kOk;
 }
 
@@ -199,20 +305,33 @@ void MeasureBand(const float* plane, std::size_t stride, BandRect band, std::int
                  std::int16_t& band_min) {
   // Keeping the truncated running extreme and comparing each f with it ends
   // in trunc(largest f) and trunc(smallest f), so the extremes are found
-  // first and truncated once.
-  float max = -30000.0f;
-  float min = 30000.0f;
+  // first and truncated once. Independent lanes let the loop vectorise; the
+  // extremes do not depend on the order they are met in.
+  constexpr int kLanes = 8;
+  float max[kLanes];
+  float min[kLanes];
+  std::fill_n(max, kLanes, -30000.0f);
+  std::fill_n(min, kLanes, 30000.0f);
   for (std::uint32_t r = 0; r < band.rows; ++r) {
     const float* p = plane + (band.row + r) * stride + band.col;
-    for (std::uint32_t j = 0; j < band.cols; ++j) {
-      max = p[j] > max ? p[j] : max;
-      min = p[j] < min ? p[j] : min;
+    std::uint32_t j = 0;
+    for (; j + kLanes <= band.cols; j += kLanes) {
+      for (int l = 0; l < kLanes; ++l) {
+        max[l] = p[j + l] > max[l] ? p[j + l] : max[l];
+        min[l] = p[j + l] < min[l] ? p[j + l] : min[l];
+      }
+    }
+    for (; j < band.cols; ++j) {
+      max[0] = p[j] > max[0] ? p[j] : max[0];
+      min[0] = p[j] < min[0] ? p[j] : min[0];
     }
   }
-  max = std::trunc(max);
-  min = std::trunc(min);
-  band_max = static_cast<std::int16_t>(max);
-  band_min = static_cast<std::int16_t>(min);
+  for (int l = 1; l < kLanes; ++l) {
+    max[0] = max[l] > max[0] ? max[l] : max[0];
+    min[0] = min[l] < min[0] ? min[l] : min[0];
+  }
+  band_max = static_cast<std::int16_t>(std::trunc(max[0]));
+  band_min = static_cast<std::int16_t>(std::trunc(min[0]));
 }
 
 void QuantizeBand(CoefficientPlane& out, const float* plane, std::int16_t band_max,
@@ -247,12 +366,41 @@ void QuantizeBand(CoefficientPlane& out, const float* plane, std::int16_t band_m
 }
 
 void QuantizeChannel(CoefficientPlane& out, const float* plane, int total_levels,
-                     ChannelParams& channel) {
+                     ChannelParams& channel, WorkerPool* pool) {
   auto quantize = [&](int k) {
     const BandRect band = SubbandRect(out.width_, out.height_, total_levels, k);
-    MeasureBand(plane, out.width_, band, channel.band_max_[k], channel.band_min_[k]);
-    QuantizeBand(out, plane, channel.band_max_[k], channel.band_min_[k], band,
-                 channel.quant_vector_[k]);
+    if (pool == nullptr || pool->size() == 1) {
+      MeasureBand(plane, out.width_, band, channel.band_max_[k], channel.band_min_[k]);
+      QuantizeBand(out, plane, channel.band_max_[k], channel.band_min_[k], band,
+                   channel.quant_vector_[k]);
+      return;
+    }
+    // Row ranges of the band; the extremes of the parts combine exactly since
+    // truncation keeps order.
+    auto part = [&](std::size_t begin, std::size_t end) {
+      BandRect rect = band;
+      rect.row = band.row + static_cast<std::uint32_t>(begin);
+      rect.rows = static_cast<std::uint32_t>(end - begin);
+      return rect;
+    };
+    const std::size_t grain = 8;
+    std::mutex mutex;
+    std::int16_t band_max = -30000;
+    std::int16_t band_min = 30000;
+    pool->ForRange(band.rows, grain, [&](std::size_t begin, std::size_t end) {
+      std::int16_t hi = 0;
+      std::int16_t lo = 0;
+      MeasureBand(plane, out.width_, part(begin, end), hi, lo);
+      const std::lock_guard lock(mutex);
+      band_max = std::max(band_max, hi);
+      band_min = std::min(band_min, lo);
+    });
+    channel.band_max_[k] = band_max;
+    channel.band_min_[k] = band_min;
+    pool->ForRange(band.rows, grain, [&](std::size_t begin, std::size_t end) {
+      QuantizeBand(out, plane, channel.band_max_[k], channel.band_min_[k], part(begin, end),
+                   channel.quant_vector_[k]);
+    });
   };
   for (int l = 0; l < total_levels; ++l) {
     quantize(SubbandIndex(l, Orientation::kV));
@@ -264,9 +412,9 @@ void QuantizeChannel(CoefficientPlane& out, const float* plane, int total_levels
 
 Status ForwardTransformChannel(CoefficientPlane& plane, int total_levels,
                                const std::uint16_t* thresholds, ChannelParams& channel,
-                               TransformWorkspace& workspace) {
-  VARNIC_RETURN_IF_ERROR(TransformToFloat(plane, total_levels, thresholds, workspace));
-  QuantizeChannel(plane, workspace.plane(), total_levels, channel);
+                               TransformWorkspace& workspace, WorkerPool* pool) {
+  VARNIC_RETURN_IF_ERROR(TransformToFloat(plane, total_levels, thresholds, workspace, pool));
+  QuantizeChannel(plane, workspace.plane(), total_levels, channel, pool);
   return Status::kOk;
 }
 

@@ -14,6 +14,8 @@
 #include <memory>
 #include <vector>
 
+#include "codec/colour_transform.h"
+#include "codec/parallel.h"
 #include "codec/params.h"
 #include "codec/plane.h"
 #include "codec/status.h"
@@ -31,30 +33,45 @@ void AnalyseLevel(float* plane, std::size_t stride, std::uint32_t rows, std::uin
 void ThresholdLevel(float* plane, std::size_t stride, std::uint32_t rows, std::uint32_t cols,
                     std::uint16_t threshold);
 
-// The float plane and the per-level buffer of one channel's transform, kept
-// between channels so that a picture pays for them (and their page faults)
-// once. Contents are not initialised: every stage writes before it reads.
+// The float plane of one channel's transform and each worker's scratch,
+// kept between channels so that a picture pays for them (and their page
+// faults) once. Columns are filtered in narrow strips, so the scratch is a
+// small fraction of the plane. Contents are not initialised: every stage
+// writes before it reads.
 class TransformWorkspace {
  public:
-  // Makes room for a width x height plane; kOutOfMemory on failure.
-  Status Reserve(std::uint32_t width, std::uint32_t height);
+  // Makes room for a width x height plane and `workers` scratch areas;
+  // kOutOfMemory on failure.
+  Status Reserve(std::uint32_t width, std::uint32_t height, int workers = 1);
   float* plane() { return plane_.get(); }
-  float* temp() { return temp_.get(); }
+  float* scratch(int worker) {
+    return scratch_.get() + scratch_floats_ * static_cast<std::size_t>(worker);
+  }
 
  private:
   std::size_t capacity_ = 0;
-  std::uint32_t width_ = 0;
+  std::size_t scratch_floats_ = 0;
+  int workers_ = 0;
   std::unique_ptr<float[]> plane_;
-  std::unique_ptr<float[]> temp_;
+  std::unique_ptr<float[]> scratch_;
 };
 
 // Copies the samples to floats in workspace.plane() and runs all levels with
-// their thresholds.
+// their thresholds, on the pool's threads when one is given.
 Status TransformToFloat(const CoefficientPlane& samples, int total_levels,
-                        const std::uint16_t* thresholds, TransformWorkspace& workspace);
+                        const std::uint16_t* thresholds, TransformWorkspace& workspace,
+                        WorkerPool* pool = nullptr);
 // The same into a vector (tests and tools).
 Status TransformToFloat(const CoefficientPlane& samples, int total_levels,
                         const std::uint16_t* thresholds, std::vector<float>& out);
+
+// One channel (0 Y, 1 I, 2 Q; grey pictures have only 0) straight from the
+// picture into workspace.plane(): the same samples RgbToYiq or GreyToY and
+// PadPlane give, as floats, then all levels with the working copy's
+// thresholds. No int16 plane of the channel is needed.
+Status TransformPictureChannel(const PictureView& picture, int channel,
+                               const CodecParams& working, TransformWorkspace& workspace,
+                               WorkerPool* pool = nullptr);
 
 // Geometry of subband k of a plane transformed with total_levels levels.
 struct BandRect {
@@ -76,12 +93,12 @@ void QuantizeBand(CoefficientPlane& out, const float* plane, std::int16_t band_m
 // Measures and quantizes every subband of a channel (levels finest first,
 // orientations v, h, d, then the low band), recording the band limits.
 void QuantizeChannel(CoefficientPlane& out, const float* plane, int total_levels,
-                     ChannelParams& channel);
+                     ChannelParams& channel, WorkerPool* pool = nullptr);
 
 // Transform, thresholds and quantization of one channel in place.
 Status ForwardTransformChannel(CoefficientPlane& plane, int total_levels,
                                const std::uint16_t* thresholds, ChannelParams& channel,
-                               TransformWorkspace& workspace);
+                               TransformWorkspace& workspace, WorkerPool* pool = nullptr);
 Status ForwardTransformChannel(CoefficientPlane& plane, int total_levels,
                                const std::uint16_t* thresholds, ChannelParams& channel);
 

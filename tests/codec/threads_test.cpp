@@ -1,0 +1,249 @@
+// The thread count, the one-plane-at-a-time mode and reading a caller's row
+// layout in place change how the encoder works, never what it writes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/colour_transform.h"
+#include "codec/encoder.h"
+#include "codec/forward_wavelet.h"
+#include "codec/parallel.h"
+#include "codec/picture_geometry.h"
+
+namespace varnic::codec {
+namespace {
+
+struct TestPicture {
+  std::vector<std::uint8_t> bytes;
+  PictureView view;
+};
+
+// Gradients with noise: every band gets both signs and some zerotrees.
+TestPicture MakePicture(std::uint32_t width, std::uint32_t height, std::uint16_t bits,
+                        unsigned seed) {
+  TestPicture p;
+  const RowGeometry g = ComputeRowGeometry(width, height, bits);
+  p.bytes.assign(g.picture_bytes, 0);
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int> noise(-20, 20);
+  const int channels = bits / 8;
+  for (std::uint32_t y = 0; y < height; ++y) {
+    for (std::uint32_t x = 0; x < width; ++x) {
+      for (int c = 0; c < channels; ++c) {
+        const int v = static_cast<int>((x * (2 + c) + y * (4 - c)) % 180) + 40 + noise(rng);
+        p.bytes[y * g.row_bytes + x * channels + c] = static_cast<std::uint8_t>(v);
+      }
+    }
+  }
+  p.view = {p.bytes.data(), p.bytes.size(), width, height, bits};
+  return p;
+}
+
+CodecParams Quality(int quality) {
+  CodecParams p = DefaultCodecParams();
+  p.quality_factor_ = static_cast<std::int16_t>(quality);
+  EXPECT_EQ(DeriveParamsFromQuality(p), Status::kOk);
+  return p;
+}
+
+TEST(EncoderThreadsTest, StreamAndPlanesAreIdenticalForOneToFourThreadsWithOrWithoutPlanes) {
+  struct Case {
+    std::uint32_t width, height;
+    std::uint16_t bits;
+  };
+  // Odd sizes, a side of 3, and widths past one column strip of the transform.
+  const Case cases[] = {{150, 97, 24}, {131, 67, 8}, {3, 3, 24}, {517, 259, 24}, {1000, 9, 8}};
+  CodecParams dropped = Quality(30);
+  dropped.channels_[0].dropped_levels_ = 1;
+  dropped.channels_[2].dropped_levels_ = 2;
+  CodecParams one_level = Quality(70);
+  one_level.total_levels_ = 1;
+  const CodecParams settings[] = {DefaultCodecParams(), Quality(95), dropped, one_level};
+  unsigned seed = 1;
+  for (const Case& c : cases) {
+    const TestPicture picture = MakePicture(c.width, c.height, c.bits, seed++);
+    for (const CodecParams& s : settings) {
+      EncodedPicture reference;
+      ASSERT_EQ(EncodePicture(picture.view, s, {}, reference), Status::kOk);
+      ASSERT_EQ(reference.plane_count, c.bits == 24 ? 3 : 1);
+      for (const int threads : {1, 2, 3, 4}) {
+        for (const bool keep : {true, false}) {
+          if (threads == 1 && keep) continue;
+          EncodeOptions options;
+          options.threads = threads;
+          options.keep_planes = keep;
+          EncodedPicture out;
+          ASSERT_EQ(EncodePicture(picture.view, s, options, out), Status::kOk);
+          const std::string where = std::to_string(c.width) + "x" + std::to_string(c.height) +
+                                    " threads " + std::to_string(threads) +
+                                    (keep ? " keeping planes" : " one plane");
+          EXPECT_EQ(out.stream, reference.stream) << where;
+          for (int ch = 0; ch < kChannelCount; ++ch) {
+            EXPECT_EQ(out.params.channels_[ch].band_max_, reference.params.channels_[ch].band_max_)
+                << where;
+            EXPECT_EQ(out.params.channels_[ch].end_offset_,
+                      reference.params.channels_[ch].end_offset_)
+                << where;
+            if (keep) {
+              EXPECT_EQ(out.planes[ch].samples_, reference.planes[ch].samples_) << where;
+            } else {
+              EXPECT_TRUE(out.planes[ch].empty()) << where;
+            }
+          }
+          EXPECT_EQ(out.plane_count, keep ? reference.plane_count : 0) << where;
+        }
+      }
+    }
+  }
+}
+
+TEST(EncoderThreadsTest, BuildPlanesMatchesTheEncoderForAnyThreadCount) {
+  const TestPicture picture = MakePicture(203, 45, 24, 7);
+  EncodedPicture encoded;
+  ASSERT_EQ(EncodePicture(picture.view, Quality(60), {}, encoded), Status::kOk);
+  for (const int threads : {1, 3}) {
+    CodecParams working;
+    ASSERT_EQ(MakeWorkingParams(Quality(60), 203, 45, kImageModeColour, working), Status::kOk);
+    std::array<CoefficientPlane, kChannelCount> planes;
+    EncodeOptions options;
+    options.threads = threads;
+    ASSERT_EQ(BuildPlanes(picture.view, working, planes, options), Status::kOk);
+    for (int c = 0; c < kChannelCount; ++c) {
+      // The encoder's planes carry zerotree markers; mark a copy to compare.
+      CoefficientPlane marked = planes[c];
+      MarkZerotrees(marked, working.total_levels_, working.channels_[c].dropped_levels_);
+      EXPECT_EQ(marked.samples_, encoded.planes[c].samples_) << c << " threads " << threads;
+      EXPECT_EQ(working.channels_[c].band_min_, encoded.params.channels_[c].band_min_);
+    }
+  }
+}
+
+TEST(EncoderThreadsTest, ChannelRowsAsFloatsEqualTheIntegerPlanes) {
+  // Rows past the picture repeat its last row, columns past it are zero.
+  for (const std::uint16_t bits : {std::uint16_t{24}, std::uint16_t{8}}) {
+    const TestPicture picture = MakePicture(13, 5, bits, 3);
+    const std::uint32_t pw = 16;
+    const std::uint32_t ph = 8;
+    std::array<CoefficientPlane, 3> planes;
+    for (CoefficientPlane& plane : planes) ASSERT_EQ(plane.Allocate(pw, ph), Status::kOk);
+    const std::array<std::int32_t, 3> offsets = {128, 100, 90};
+    const int channels = bits == 24 ? 3 : 1;
+    if (bits == 24) {
+      RgbToYiq(picture.view, offsets[0], offsets[1], offsets[2], planes[0], planes[1], planes[2]);
+    } else {
+      GreyToY(picture.view, offsets[0], planes[0]);
+    }
+    std::vector<float> row(pw);
+    for (int c = 0; c < channels; ++c) {
+      for (std::uint32_t r = 0; r < ph; ++r) {
+        ChannelRowToFloat(picture.view, c, offsets, pw, r, row.data());
+        for (std::uint32_t x = 0; x < pw; ++x) {
+          EXPECT_EQ(row[x], static_cast<float>(planes[c].at(r, x)))
+              << "bits " << bits << " channel " << c << " at " << r << "," << x;
+        }
+      }
+    }
+  }
+}
+
+TEST(EncoderThreadsTest, SplitTransformEqualsTheSingleThreadedOne) {
+  // 296 columns: four full strips and a partial one at the first level; both
+  // sides are multiples of 2^3, as padded sizes are.
+  CoefficientPlane samples;
+  ASSERT_EQ(samples.Allocate(296, 136), Status::kOk);
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<int> value(-128, 127);
+  for (std::int16_t& v : samples.samples_) v = static_cast<std::int16_t>(value(rng));
+  const std::uint16_t thresholds[] = {3, 1, 0};
+  TransformWorkspace single;
+  ASSERT_EQ(TransformToFloat(samples, 3, thresholds, single), Status::kOk);
+  const std::vector<float> expected(single.plane(), single.plane() + samples.size());
+  for (const int threads : {2, 3, 4}) {
+    WorkerPool pool(threads);
+    TransformWorkspace split;
+    ASSERT_EQ(TransformToFloat(samples, 3, thresholds, split, &pool), Status::kOk);
+    EXPECT_EQ(std::vector<float>(split.plane(), split.plane() + samples.size()), expected)
+        << threads;
+  }
+}
+
+TEST(EncoderThreadsTest, CallerLayoutsReadInPlaceGiveTheSameFile) {
+  for (const std::uint16_t bits : {std::uint16_t{24}, std::uint16_t{8}}) {
+    const std::uint32_t w = 37;
+    const std::uint32_t h = 21;
+    const TestPicture picture = MakePicture(w, h, bits, 11);
+    EncodedPicture reference;
+    ASSERT_EQ(EncodePicture(picture.view, DefaultCodecParams(), {}, reference), Status::kOk);
+    const std::size_t bpp = bits / 8;
+    for (const bool top_down : {false, true}) {
+      for (const bool rgb : {false, true}) {
+        if (rgb && bits == 8) continue;
+        // Rows 7 bytes longer than needed, top row first if asked, red first if asked;
+        // the last row ends right after its pixels.
+        const std::size_t stride = w * bpp + 7;
+        std::vector<std::uint8_t> bytes(stride * (h - 1) + w * bpp, 0xEE);
+        for (std::uint32_t y = 0; y < h; ++y) {
+          const std::uint8_t* src = picture.view.bottom_row(y);
+          std::uint8_t* dst = bytes.data() + stride * (top_down ? h - 1 - y : y);
+          for (std::uint32_t x = 0; x < w; ++x) {
+            for (std::size_t c = 0; c < bpp; ++c) {
+              dst[x * bpp + c] = src[x * bpp + (rgb ? 2 - c : c)];
+            }
+          }
+        }
+        PictureView view = {bytes.data(), bytes.size(), w, h, bits};
+        view.row_stride = stride;
+        view.top_down = top_down;
+        view.rgb_order = rgb;
+        EncodedPicture out;
+        ASSERT_EQ(EncodePicture(view, DefaultCodecParams(), {}, out), Status::kOk);
+        EXPECT_EQ(out.stream, reference.stream)
+            << bits << " top_down " << top_down << " rgb " << rgb;
+        view.size -= 1;
+        EXPECT_EQ(EncodePicture(view, DefaultCodecParams(), {}, out), Status::kBadPictureBuffer);
+        view.size += 1;
+        view.row_stride = w * bpp - 1;
+        EXPECT_EQ(EncodePicture(view, DefaultCodecParams(), {}, out), Status::kBadPictureBuffer);
+      }
+    }
+  }
+}
+
+TEST(WorkerPoolTest, EveryTaskAndEveryIndexRunsExactlyOnce) {
+  for (const int threads : {1, 2, 4}) {
+    WorkerPool pool(threads);
+    EXPECT_GE(pool.size(), 1);
+    EXPECT_LE(pool.size(), threads);
+    // The same pool serves many rounds, as the encoder's stages do.
+    for (int count = 0; count <= 9; ++count) {
+      std::vector<std::atomic<int>> runs(static_cast<std::size_t>(count));
+      pool.Run(count, [&](int i) { runs[static_cast<std::size_t>(i)]++; });
+      for (int i = 0; i < count; ++i) EXPECT_EQ(runs[static_cast<std::size_t>(i)], 1) << i;
+    }
+    for (const std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{7},
+                                std::size_t{64}, std::size_t{1001}}) {
+      std::vector<std::atomic<int>> hits(n);
+      std::mutex mutex;
+      std::vector<int> parts;
+      pool.ForRange(n, 8, [&](std::size_t begin, std::size_t end, int part) {
+        EXPECT_EQ(begin % 8, 0u);
+        EXPECT_LT(begin, end);
+        for (std::size_t i = begin; i < end; ++i) hits[i]++;
+        const std::lock_guard lock(mutex);
+        parts.push_back(part);
+      });
+      for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(hits[i], 1) << n << " at " << i;
+      std::sort(parts.begin(), parts.end());
+      EXPECT_EQ(std::adjacent_find(parts.begin(), parts.end()), parts.end());
+      for (const int part : parts) EXPECT_LT(part, pool.size());
+    }
+  }
+}
+
+}  // namespace
+}  // namespace varnic::codec
