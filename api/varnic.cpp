@@ -124,49 +124,30 @@ Result<Encoded> encode_unguarded(const PictureView& picture, const EncodeOptions
   Result<codec::CodecParams> settings = build_settings(options);
   if (!settings) return {settings.status(), settings.message()};
 
-  // The encoder reads the program's picture buffer: bottom row first, blue-green-red, rows
-  // padded to 4 bytes. A caller whose buffer is laid out that way is read in place.
-  const codec::RowGeometry geometry =
-      codec::ComputeRowGeometry(picture.width, picture.height, static_cast<std::uint16_t>(grey ? 8 : 24));
-  const std::size_t buffer_stride = geometry.row_bytes;
+  // The encoder reads the caller's rows in place, in either order and byte order.
   codec::PictureView view;
+  view.data = picture.data;
   view.width = picture.width;
   view.height = picture.height;
   view.bits_per_pixel = static_cast<std::uint16_t>(grey ? 8 : 24);
-  std::vector<std::uint8_t> buffer;
-  if (picture.bottom_up && picture.format != PixelFormat::kRgb24 && stride == buffer_stride) {
-    view.data = picture.data;
-    view.size = geometry.picture_bytes;
-  } else {
-    buffer.assign(geometry.picture_bytes, 0);
-    for (std::uint32_t r = 0; r < picture.height; ++r) {
-      const std::uint32_t top_index = picture.height - 1 - r;  // buffer row r shows this picture row
-      const std::uint8_t* src =
-          picture.data + (picture.bottom_up ? std::size_t{r} : std::size_t{top_index}) * stride;
-      std::uint8_t* dst = buffer.data() + std::size_t{r} * buffer_stride;
-      if (picture.format == PixelFormat::kRgb24) {
-        for (std::uint32_t x = 0; x < picture.width; ++x) {
-          dst[3 * x] = src[3 * x + 2];
-          dst[3 * x + 1] = src[3 * x + 1];
-          dst[3 * x + 2] = src[3 * x];
-        }
-      } else {
-        std::memcpy(dst, src, row_bytes);
-      }
-    }
-    view.data = buffer.data();
-    view.size = buffer.size();
-  }
+  view.row_stride = stride;
+  view.top_down = !picture.bottom_up;
+  view.rgb_order = picture.format == PixelFormat::kRgb24;
+  view.size = view.required_bytes();
 
-  // The encoder reports its transform stages first, then its coding stages: the moment the
-  // last transform stage ends splits the two timings.
+  // The encoder codes one channel at a time and reports each channel's transform (odd
+  // stages) and coding (even stages): the odd stages add up to the transform timing.
   const Clock::time_point start = Clock::now();
-  Clock::time_point transformed = start;
+  Clock::time_point stage_start = start;
+  Clock::duration transform_time{};
   codec::EncodeOptions codec_options;
   codec_options.comment = options.comment;
   codec_options.threads = std::max(1, options.threads);
+  codec_options.keep_planes = false;  // one plane at a time: the planes are not returned
   codec_options.progress = [&](int done, int total) {
-    if (2 * done == total) transformed = Clock::now();
+    const Clock::time_point now = Clock::now();
+    if (done % 2 == 1) transform_time += now - stage_start;
+    stage_start = now;
     if (!options.progress) return true;
     Progress progress;
     progress.stage = Progress::Stage::kEncodePlane;
@@ -184,8 +165,8 @@ Result<Encoded> encode_unguarded(const PictureView& picture, const EncodeOptions
   out.bytes = std::move(encoded.stream);
   out.levels = encoded.params.total_levels_;
   for (int c = 0; c < 3; ++c) out.dropped[static_cast<std::size_t>(c)] = encoded.params.channels_[static_cast<std::size_t>(c)].dropped_levels_;
-  out.timings.transform = std::chrono::duration<double>(transformed - start).count();
-  out.timings.entropy = std::chrono::duration<double>(end - transformed).count();
+  out.timings.transform = std::chrono::duration<double>(transform_time).count();
+  out.timings.entropy = std::chrono::duration<double>(end - start - transform_time).count();
   out.timings.total = std::chrono::duration<double>(end - start).count();
   return out;
 }
