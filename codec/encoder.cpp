@@ -362,7 +362,7 @@ Status EncodePicture(const PictureView& picture, const CodecParams& settings,
       QuantizeChannel(plane, workspace.plane(), levels, cp, workers);
       if (options.progress && !options.progress(2 * c + 1, 2 * count)) return Status::kCancelled;
 
-      MarkZerotrees(plane, levels, cp.dropped_levels_);
+      MarkZerotrees(plane, levels, cp.dropped_levels_, workers);
       if (c == 0) {
         WriteFileHeader(working, options.comment, out.stream);
       } else {

@@ -424,7 +424,8 @@ Status ForwardTransformChannel(CoefficientPlane& plane, int total_levels,
   return ForwardTransformChannel(plane, total_levels, thresholds, channel, workspace);
 }
 
-void MarkZerotrees(CoefficientPlane& plane, int total_levels, int dropped_levels) {
+void MarkZerotrees(CoefficientPlane& plane, int total_levels, int dropped_levels,
+                   WorkerPool* pool) {
   const int levels = total_levels;
   if (levels < 2) return;
   const int coded = std::max(levels - dropped_levels, 0);  // K, scales 1..K are coded
@@ -438,13 +439,26 @@ void MarkZerotrees(CoefficientPlane& plane, int total_levels, int dropped_levels
   // never touches the descendants of a node before that node is visited, so
   // the raw values are what the coarse-to-fine test would read.
   // Only scales 1..K-1 need the map; they lie in the top rows_of(K-1) rows.
+  // Rows of one scale are independent in both passes: a row reads the map
+  // and values of its own scale and writes only its own entries and its
+  // roots' descendants, which lie outside the scale's region.
+  auto rows = [pool](std::uint32_t h, auto&& row_body) {
+    auto range = [&](std::size_t begin, std::size_t end) {
+      for (std::size_t i = begin; i < end; ++i) row_body(static_cast<std::uint32_t>(i));
+    };
+    if (pool != nullptr) {
+      pool->ForRange(h, 8, range);
+    } else {
+      range(0, h);
+    }
+  };
   std::vector<std::uint8_t> zero_tree;
   if (coded > 1) zero_tree.assign(std::size_t{rows_of(coded - 1)} * pw, 0);
   for (int t = coded - 1; t >= 1; --t) {
     const std::uint32_t h = rows_of(t);
     const std::uint32_t w = cols_of(t);
     const bool children_are_leaves = t + 1 >= coded;
-    for (std::uint32_t i = 0; i < h; ++i) {
+    rows(h, [&](std::uint32_t i) {
       const std::int16_t* c0 = plane.row(2 * i);
       const std::int16_t* c1 = plane.row(2 * i + 1);
       // Children's map rows exist only when the children are not leaves.
@@ -461,13 +475,13 @@ void MarkZerotrees(CoefficientPlane& plane, int total_levels, int dropped_levels
         }
         z[j] = zero ? 1 : 0;
       }
-    }
+    });
   }
 
   for (int s = 1; s < levels; ++s) {
     const std::uint32_t h = rows_of(s);
     const std::uint32_t w = cols_of(s);
-    for (std::uint32_t i = 0; i < h; ++i) {
+    rows(h, [&](std::uint32_t i) {
       std::int16_t* row = plane.row(i);
       for (std::uint32_t j = 0; j < w; ++j) {
         // Inclusive bounds: row h/2 of v, column w/2 of h and the first d
@@ -484,7 +498,7 @@ void MarkZerotrees(CoefficientPlane& plane, int total_levels, int dropped_levels
           }
         }
       }
-    }
+    });
   }
 }
 

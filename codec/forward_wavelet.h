@@ -104,6 +104,7 @@ Status ForwardTransformChannel(CoefficientPlane& plane, int total_levels,
 
 // Replaces zeros whose coded descendants are all zero with kZeroTreeRoot and
 // those descendants with kZeroTreeInside. Nothing happens below 2 levels.
-void MarkZerotrees(CoefficientPlane& plane, int total_levels, int dropped_levels);
+void MarkZerotrees(CoefficientPlane& plane, int total_levels, int dropped_levels,
+                   WorkerPool* pool = nullptr);
 
 }  // namespace varnic::codec
