@@ -1,6 +1,7 @@
 // Netpbm grey and colour maps: P2/P5 (grey) and P3/P6 (colour), any maxval 1..65535.
 // Samples are rescaled to 0..255 with rounding when maxval is not 255. Bitmaps (P1/P4) and
 // PAM (P7) are refused.
+#include <algorithm>
 #include <cctype>
 #include <new>
 
@@ -92,6 +93,11 @@ Result<LoadedPicture> read_pnm(std::span<const std::uint8_t> bytes, const Limits
   if (maxval > 255) loaded.notices.emplace_back("16-bit samples reduced to 8 bits");
 
   const std::uint8_t* data = bytes.data() + header.position();
+  if (binary && maxval == 255) {
+    // Every byte is a valid sample as it stands.
+    std::copy_n(data, samples, loaded.picture.pixels.data());
+    return loaded;
+  }
   for (std::size_t i = 0; i < samples; ++i) {
     std::uint32_t v = 0;
     if (binary) {
