@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Starts the desktop program. Without a display backend it runs headless: a short scripted
-# session on the bundled sample (open, compress, save, reopen the .cod, show its information),
-# writes screenshots of both windows as PPM files, and exits. It never waits for input.
+# Starts the desktop program. On a desktop (DISPLAY or WAYLAND_DISPLAY set, not CI) it opens the
+# real windows on the bundled sample. Otherwise it runs headless: a short scripted session
+# (open, compress, save, reopen the .cod, show its information), writes screenshots of both
+# windows as PPM files, and exits. The headless path never waits for input.
 set -euo pipefail
 build=${1:-build}
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -9,6 +10,9 @@ program="$build/app/varnic"
 if [ ! -x "$program" ]; then
   echo "run: $program is missing; build first (make build)" >&2
   exit 1
+fi
+if [ -z "${CI:-}" ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${VARNIC_HEADLESS:-}" ]; then
+  exec "$program" "$root/tests/data/astronaut_512.bmp"
 fi
 out="$build/run"
 mkdir -p "$out"
