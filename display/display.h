@@ -63,6 +63,16 @@ const PreviewPaletteTable& preview_palette();
 void planes_to_pixels(const decoder::PlaneSet& planes, const codec::CodecParams& params,
                       const decoder::Magic& magic, std::span<std::uint8_t> pixels);
 
+// The same final conversion into a caller's rows instead of a picture
+// buffer: `rows` holds image_height rows of `stride` bytes, the top row first
+// when top_down, pixels red-green-blue when rgb_order (else blue-green-red);
+// only the pixel bytes of each row are written. Gives exactly the pixels of
+// planes_to_pixels for grey pictures and padded-row colour versions; returns
+// false (writing nothing) for the packed 2.3 layout and unknown magics.
+bool planes_to_rows(const decoder::PlaneSet& planes, const codec::CodecParams& params,
+                    const decoder::Magic& magic, bool top_down, bool rgb_order,
+                    std::span<std::uint8_t> rows, std::size_t stride);
+
 // A preview of the picture before synthesis step `level` (0 = the coarsest
 // low band alone): the top-left (padded_height >> s) x (padded_width >> s)
 // samples, s = total_levels - level, each divided by 2^s. Meant to be drawn

@@ -160,6 +160,33 @@ void planes_to_pixels(const decoder::PlaneSet& planes, const codec::CodecParams&
   }
 }
 
+bool planes_to_rows(const decoder::PlaneSet& planes, const codec::CodecParams& params,
+                    const decoder::Magic& magic, bool top_down, bool rgb_order,
+                    std::span<std::uint8_t> rows, std::size_t stride) {
+  const bool colour = is_colour(params);
+  if (!planes_fit(planes, params)) return false;
+  if (colour && colour_layout(magic) != ColourLayout::kPaddedBgr) return false;
+  const std::uint32_t width = params.image_width_;
+  const std::uint32_t height = params.image_height_;
+  const std::size_t row_bytes = std::size_t{width} * (colour ? 3 : 1);
+  if (height == 0 || stride < row_bytes || rows.size() < stride * (height - 1) + row_bytes) {
+    return false;
+  }
+  const std::int32_t offset = params.channel(codec::Channel::kY).pixel_offset_;
+  const InverseColourTables& t = inverse_colour_tables();
+  for (std::uint32_t r = 0; r < height; ++r) {
+    // Plane row r is picture row r counted from the bottom.
+    std::uint8_t* o = rows.data() + stride * (top_down ? height - 1 - r : r);
+    const std::int16_t* y = planes[0].row(r);
+    if (!colour) {
+      grey_row<false>(y, width, 0, offset, o);
+    } else {
+      colour_row<false>(y, planes[1].row(r), planes[2].row(r), width, 0, offset, t, rgb_order, o);
+    }
+  }
+  return true;
+}
+
 void render_preview(const decoder::PlaneSet& planes, const codec::CodecParams& params,
                     const decoder::Magic& magic, int level, std::vector<std::uint8_t>& out,
                     PreviewFrame& frame) {

@@ -190,6 +190,55 @@ TEST(PlanesToPixelsTest, ColourNeedsAKnownVersion) {
   for (std::uint8_t b : out) EXPECT_EQ(b, 128);
 }
 
+TEST(PlanesToPixelsTest, CallerRowsHoldTheBufferPixelsInEitherOrder) {
+  // Odd sizes with samples of every sign and beyond the clamp; rows written
+  // into a caller's layout must be the buffer's pixels, flipped or byte-swapped
+  // as asked, with the bytes past each row untouched.
+  for (const bool colour : {true, false}) {
+    Planes p(13, 7, 2, colour);
+    for (int c = 0; c < (colour ? 3 : 1); ++c) {
+      for (std::size_t n = 0; n < p.planes[c].size(); ++n) {
+        p.planes[c].samples_[n] = static_cast<std::int16_t>((n * (37 + 11 * c)) % 601) - 300;
+      }
+    }
+    const auto buffer = p.convert();
+    const std::size_t bpp = colour ? 3 : 1;
+    const std::size_t padded_row =
+        codec::ComputeRowGeometry(13, 7, static_cast<std::uint16_t>(8 * bpp)).row_bytes;
+    for (const bool top_down : {false, true}) {
+      for (const bool rgb : {false, true}) {
+        const std::size_t stride = 13 * bpp + 5;
+        std::vector<std::uint8_t> rows(stride * 7, 0xAB);
+        ASSERT_TRUE(planes_to_rows(p.planes, p.params, decoder::kCurrentMagic, top_down, rgb, rows,
+                                   stride));
+        for (std::size_t r = 0; r < 7; ++r) {
+          const std::uint8_t* from = buffer.data() + padded_row * (top_down ? 6 - r : r);
+          const std::uint8_t* to = rows.data() + stride * r;
+          for (std::size_t x = 0; x < 13; ++x) {
+            for (std::size_t b = 0; b < bpp; ++b) {
+              const std::size_t source = colour && rgb ? 2 - b : b;
+              ASSERT_EQ(to[x * bpp + b], from[x * bpp + source])
+                  << colour << top_down << rgb << " row " << r << " x " << x;
+            }
+          }
+          for (std::size_t k = 13 * bpp; k < stride; ++k) ASSERT_EQ(to[k], 0xAB);
+        }
+      }
+    }
+    // The packed 2.3 layout and a short destination are refused untouched.
+    std::vector<std::uint8_t> rows(13 * bpp * 7 - 1, 0xAB);
+    EXPECT_FALSE(planes_to_rows(p.planes, p.params, decoder::kCurrentMagic, true, false, rows,
+                                13 * bpp));
+    if (colour) {
+      decoder::Magic v23 = decoder::kCurrentMagic;
+      v23[5] = '3';
+      rows.resize(13 * 3 * 7, 0xAB);
+      EXPECT_FALSE(planes_to_rows(p.planes, p.params, v23, true, false, rows, 13 * 3));
+    }
+    for (const std::uint8_t b : rows) EXPECT_EQ(b, 0xAB);
+  }
+}
+
 TEST(PreviewTest, GreyPreviewDividesBeforeAddingTheOffset) {
   Planes p(16, 8, 2, false);  // previews: 4 x 2 at level 0, 8 x 4 at level 1
   p.planes[0].at(0, 0) = -3 * 4;  // / 4 = -3 -> 125
