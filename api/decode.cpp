@@ -118,7 +118,20 @@ Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const Decod
   }
 
   Decoded out;
-  if (options.reduce == 0) {
+  bool converted = false;
+  if (options.reduce == 0 && (grey || header.minor_version() != 3)) {
+    // Straight into the caller's top-down rows: no picture buffer in between.
+    out.picture.width = params.image_width_;
+    out.picture.height = params.image_height_;
+    out.picture.format = grey ? PixelFormat::kGrey8 : options.colour_format;
+    out.picture.pixels.resize(out.picture.stride() * out.picture.height);
+    converted = display::planes_to_rows(planes, params, header.magic_, true,
+                                        !grey && options.colour_format == PixelFormat::kRgb24,
+                                        out.picture.pixels, out.picture.stride());
+  }
+  if (converted) {
+    // done
+  } else if (options.reduce == 0) {
     const codec::RowGeometry geometry =
         codec::ComputeRowGeometry(params.image_width_, params.image_height_, static_cast<std::uint16_t>(grey ? 8 : 24));
     std::vector<std::uint8_t> buffer(geometry.picture_bytes, 0);
