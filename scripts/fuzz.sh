@@ -89,7 +89,7 @@ run_all() {
   read -r -a names <<<"$(targets "$@")"
   scratch=$(mktemp -d)
   trap 'rm -rf "$scratch"' EXIT
-  local failed=0
+  local failed=0 passed_count=0 failed_count=0
   for name in "${names[@]}"; do
     local work="$dir/corpus/$name"
     [ "$keep" -eq 1 ] || work="$scratch/$name"
@@ -107,8 +107,14 @@ run_all() {
     local status
     status=$(cat "$scratch/$name.status" 2>/dev/null || echo 99)
     summary "$name" "$status"
-    [ "$status" -eq 0 ] || failed=1
+    if [ "$status" -eq 0 ]; then
+      passed_count=$((passed_count + 1))
+    else
+      failed=1
+      failed_count=$((failed_count + 1))
+    fi
   done
+  echo "fuzz: $passed_count passed, $failed_count failed"
   return $failed
 }
 
