@@ -2,6 +2,7 @@
 // level, then the picture buffer in the public layout. `reduce` stops the synthesis early and
 // scales the partly synthesised planes exactly as the desktop program's previews do.
 #include <chrono>
+#include <system_error>
 #include <thread>
 
 #include "api/internal.h"
@@ -125,9 +126,26 @@ Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const Decod
     out.picture.height = params.image_height_;
     out.picture.format = grey ? PixelFormat::kGrey8 : options.colour_format;
     out.picture.pixels.resize(out.picture.stride() * out.picture.height);
-    converted = display::planes_to_rows(planes, params, header.magic_, true,
-                                        !grey && options.colour_format == PixelFormat::kRgb24,
-                                        out.picture.pixels, out.picture.stride());
+    const bool rgb = !grey && options.colour_format == PixelFormat::kRgb24;
+    // Row halves on two threads when asked; a refusal refuses every range alike.
+    const std::uint32_t half = threads > 1 ? params.image_height_ / 2 : params.image_height_;
+    std::thread other;
+    bool other_converted = true;
+    if (half < params.image_height_) {
+      try {
+        other = std::thread([&] {
+          other_converted = display::planes_to_rows(planes, params, header.magic_, true, rgb, out.picture.pixels,
+                                                    out.picture.stride(), half, params.image_height_);
+        });
+      } catch (const std::system_error&) {
+        other_converted = display::planes_to_rows(planes, params, header.magic_, true, rgb, out.picture.pixels,
+                                                  out.picture.stride(), half, params.image_height_);
+      }
+    }
+    converted =
+        display::planes_to_rows(planes, params, header.magic_, true, rgb, out.picture.pixels, out.picture.stride(), 0, half);
+    if (other.joinable()) other.join();
+    converted = converted && other_converted;
   }
   if (converted) {
     // done

@@ -69,9 +69,12 @@ void planes_to_pixels(const decoder::PlaneSet& planes, const codec::CodecParams&
 // only the pixel bytes of each row are written. Gives exactly the pixels of
 // planes_to_pixels for grey pictures and padded-row colour versions; returns
 // false (writing nothing) for the packed 2.3 layout and unknown magics.
+// Only picture rows first..last-1, counted from the bottom, are converted, so
+// that threads can share the rows.
 bool planes_to_rows(const decoder::PlaneSet& planes, const codec::CodecParams& params,
                     const decoder::Magic& magic, bool top_down, bool rgb_order,
-                    std::span<std::uint8_t> rows, std::size_t stride);
+                    std::span<std::uint8_t> rows, std::size_t stride, std::uint32_t first = 0,
+                    std::uint32_t last = UINT32_MAX);
 
 // A preview of the picture before synthesis step `level` (0 = the coarsest
 // low band alone): the top-left (padded_height >> s) x (padded_width >> s)

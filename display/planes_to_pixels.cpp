@@ -162,7 +162,8 @@ void planes_to_pixels(const decoder::PlaneSet& planes, const codec::CodecParams&
 
 bool planes_to_rows(const decoder::PlaneSet& planes, const codec::CodecParams& params,
                     const decoder::Magic& magic, bool top_down, bool rgb_order,
-                    std::span<std::uint8_t> rows, std::size_t stride) {
+                    std::span<std::uint8_t> rows, std::size_t stride, std::uint32_t first,
+                    std::uint32_t last) {
   const bool colour = is_colour(params);
   if (!planes_fit(planes, params)) return false;
   if (colour && colour_layout(magic) != ColourLayout::kPaddedBgr) return false;
@@ -174,7 +175,7 @@ bool planes_to_rows(const decoder::PlaneSet& planes, const codec::CodecParams& p
   }
   const std::int32_t offset = params.channel(codec::Channel::kY).pixel_offset_;
   const InverseColourTables& t = inverse_colour_tables();
-  for (std::uint32_t r = 0; r < height; ++r) {
+  for (std::uint32_t r = first; r < std::min(last, height); ++r) {
     // Plane row r is picture row r counted from the bottom.
     std::uint8_t* o = rows.data() + stride * (top_down ? height - 1 - r : r);
     const std::int16_t* y = planes[0].row(r);
