@@ -1,6 +1,7 @@
 // decode: header, coefficient planes (one thread per plane when asked), synthesis level by
 // level, then the picture buffer in the public layout. `reduce` stops the synthesis early and
 // scales the partly synthesised planes exactly as the desktop program's previews do.
+#include <atomic>
 #include <chrono>
 #include <system_error>
 #include <thread>
@@ -20,19 +21,25 @@ double seconds(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double>(to - from).count();
 }
 
-// Runs task(0..count-1), on up to `threads` threads; returns the first failure in index order.
+// Runs task(index, worker) for index 0..count-1 on up to `threads` threads (worker 0 is the calling
+// thread, so a worker's scratch is never shared); returns the first failure in index order.
 template <class Task>
 codec::Status for_each_plane(int count, int threads, const Task& task) {
   std::array<codec::Status, codec::kChannelCount> results;
   results.fill(codec::Status::kOk);
-  if (threads <= 1 || count <= 1) {
-    for (int c = 0; c < count; ++c) results[static_cast<std::size_t>(c)] = task(c);
-  } else {
-    std::vector<std::thread> pool;
-    for (int c = 1; c < count; ++c) pool.emplace_back([&, c] { results[static_cast<std::size_t>(c)] = task(c); });
-    results[0] = task(0);
-    for (std::thread& t : pool) t.join();
+  std::atomic<int> next{0};
+  auto work = [&](int worker) {
+    for (int c = next.fetch_add(1); c < count; c = next.fetch_add(1))
+      results[static_cast<std::size_t>(c)] = task(c, worker);
+  };
+  std::vector<std::thread> pool;
+  try {
+    for (int t = 1; t < std::min(threads, count); ++t) pool.emplace_back(work, t);
+  } catch (const std::system_error&) {
+    // The threads that started and this one share the planes.
   }
+  work(0);
+  for (std::thread& t : pool) t.join();
   for (int c = 0; c < count; ++c)
     if (results[static_cast<std::size_t>(c)] != codec::Status::kOk) return results[static_cast<std::size_t>(c)];
   return codec::Status::kOk;
@@ -97,7 +104,7 @@ Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const Decod
         s != codec::Status::kOk)
       return failure<Decoded>(s);
   const int threads = std::max(1, options.threads);
-  if (const codec::Status s = for_each_plane(planes_count, threads, [&](int c) {
+  if (const codec::Status s = for_each_plane(planes_count, threads, [&](int c, int) {
         return decoder::decode_plane(file, header, static_cast<codec::Channel>(c), planes[static_cast<std::size_t>(c)]);
       });
       s != codec::Status::kOk)
@@ -107,16 +114,21 @@ Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const Decod
   const Clock::time_point decoded = Clock::now();
 
   const int steps = levels - options.reduce;
+  // One synthesis work buffer per worker, kept from step to step and plane to plane.
+  std::array<std::vector<std::int16_t>, codec::kChannelCount> work;
   for (int step = 0; step < steps; ++step) {
-    if (const codec::Status s = for_each_plane(planes_count, threads, [&](int c) {
+    if (const codec::Status s = for_each_plane(planes_count, threads, [&](int c, int worker) {
           return decoder::synthesize_level(planes[static_cast<std::size_t>(c)], params, static_cast<codec::Channel>(c),
-                                           step);
+                                           step, work[static_cast<std::size_t>(worker)]);
         });
         s != codec::Status::kOk)
       return failure<Decoded>(s);
     if (!report(options.progress, Progress::Stage::kSynthesisLevel, step + 1, steps))
       return failure<Decoded>(codec::Status::kCancelled);
   }
+
+  // The picture takes the work buffers' place.
+  for (std::vector<std::int16_t>& w : work) std::vector<std::int16_t>().swap(w);
 
   Decoded out;
   bool converted = false;
