@@ -6,6 +6,10 @@
 #include <mutex>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "codec/colour_transform.h"
 
 namespace varnic::codec {
@@ -315,12 +319,30 @@ void MeasureBand(const float* plane, std::size_t stride, BandRect band, std::int
   for (std::uint32_t r = 0; r < band.rows; ++r) {
     const float* p = plane + (band.row + r) * stride + band.col;
     std::uint32_t j = 0;
+#if defined(__SSE2__)
+    // maxps(a, b) is a > b ? a : b lane by lane: the scalar rule below.
+    __m128 hi0 = _mm_loadu_ps(max), hi1 = _mm_loadu_ps(max + 4);
+    __m128 lo0 = _mm_loadu_ps(min), lo1 = _mm_loadu_ps(min + 4);
+    for (; j + kLanes <= band.cols; j += kLanes) {
+      const __m128 a = _mm_loadu_ps(p + j);
+      const __m128 b = _mm_loadu_ps(p + j + 4);
+      hi0 = _mm_max_ps(a, hi0);
+      hi1 = _mm_max_ps(b, hi1);
+      lo0 = _mm_min_ps(a, lo0);
+      lo1 = _mm_min_ps(b, lo1);
+    }
+    _mm_storeu_ps(max, hi0);
+    _mm_storeu_ps(max + 4, hi1);
+    _mm_storeu_ps(min, lo0);
+    _mm_storeu_ps(min + 4, lo1);
+#else
     for (; j + kLanes <= band.cols; j += kLanes) {
       for (int l = 0; l < kLanes; ++l) {
         max[l] = p[j + l] > max[l] ? p[j + l] : max[l];
         min[l] = p[j + l] < min[l] ? p[j + l] : min[l];
       }
     }
+#endif
     for (; j < band.cols; ++j) {
       max[0] = p[j] > max[0] ? p[j] : max[0];
       min[0] = p[j] < min[0] ? p[j] : min[0];
