@@ -47,11 +47,14 @@ bench-smoke: configure
 	/usr/bin/python3 bench/compare --smoke --build $(BUILD) --out $(BUILD)/bench-smoke \
 	  --work $(BUILD)/bench-smoke/work
 
+# The install test links a plain program against the instrumented library, which ASan refuses to
+# load that way; make test covers it.
 test-sanitize: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNIC_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp ctest --output-on-failure -j $(JOBS)
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp ctest --output-on-failure -j $(JOBS) \
+	  -E '^varnic_install_package$$'
 
 # make fuzz FUZZ_SECONDS=600 [FUZZ_TARGETS="cod_decode bmp_read"]: new inputs stay in $(FUZZ_BUILD)/corpus
 # (scripts/fuzz.sh merge adds them to fuzz/corpus); fuzz-smoke is CI's 30 s per target over the corpus.
