@@ -237,22 +237,22 @@ void Application::dispatch(int command) {
 // Opening files.
 
 int Application::open_file(int command) {
-  platform::FileChooserSpec spec;
-  spec.must_exist = true;
+  platform::FileChooserSpec request;
+  request.must_exist = true;
   if (command == cmd::kCmdOpenBitmap) {
-    spec.label = "Bitmap Files(*.bmp)";
-    spec.pattern = "*.bmp";
-    spec.default_extension = "bmp";
+    request.label = "Bitmap Files(*.bmp)";
+    request.pattern = "*.bmp";
+    request.default_extension = "bmp";
   } else if (command == cmd::kCmdOpenTarga) {
-    spec.label = "Targa Image Files(*.tga)";
-    spec.pattern = "*.tga";
-    spec.default_extension = "tga";
+    request.label = "Targa Image Files(*.tga)";
+    request.pattern = "*.tga";
+    request.default_extension = "tga";
   } else {
-    spec.label = "Compressed Files";
-    spec.pattern = "*.cod";
-    spec.default_extension = "cod";
+    request.label = "Compressed Files";
+    request.pattern = "*.cod";
+    request.default_extension = "cod";
   }
-  const std::optional<platform::FileChoice> choice = platform_.choose_open_file(spec);
+  const std::optional<platform::FileChoice> choice = platform_.choose_open_file(request);
   if (!choice) return 1;
   const int result = command == cmd::kCmdOpenCoded ? open_compressed(*choice) : open_picture(command, *choice);
   if (result != 0) return result;
@@ -651,16 +651,16 @@ imagefile::Picture Application::current_picture() const {
 }
 
 int Application::save_file(int kind) {
-  platform::FileChooserSpec spec;
-  spec.confirm_overwrite = true;
+  platform::FileChooserSpec request;
+  request.confirm_overwrite = true;
   if (kind == 111) {
-    spec.label = "Compressed files";
-    spec.pattern = "*.cod";
+    request.label = "Compressed files";
+    request.pattern = "*.cod";
   } else {
-    spec.label = "Image files";
-    spec.pattern = kind == cmd::kCmdSaveBitmap ? "*.bmp" : "*.tga";
+    request.label = "Image files";
+    request.pattern = kind == cmd::kCmdSaveBitmap ? "*.bmp" : "*.tga";
   }
-  const std::optional<platform::FileChoice> choice = platform_.choose_save_file(spec);
+  const std::optional<platform::FileChoice> choice = platform_.choose_save_file(request);
   if (!choice) return 2;
   imagefile::FileStatus status = imagefile::FileStatus::kOk;
   if (kind == 111) {

@@ -260,7 +260,7 @@ class Platform {
   // Bits per pixel of the screen the main window is on (8 means a palette screen).
   virtual int screen_depth() const = 0;
 
-  virtual Window& create_window(const WindowSpec& spec, WindowHandler& handler) = 0;
+  virtual Window& create_window(const WindowSpec& request, WindowHandler& handler) = 0;
 
   // Runs the modal dialog; returns the value passed to Dialog::end().
   virtual int run_dialog(const DialogTemplate& dialog, DialogController& controller) = 0;
@@ -269,8 +269,8 @@ class Platform {
   virtual void message_box(std::string_view text, std::string_view caption) = 0;
 
   // Empty on cancel.
-  virtual std::optional<FileChoice> choose_open_file(const FileChooserSpec& spec) = 0;
-  virtual std::optional<FileChoice> choose_save_file(const FileChooserSpec& spec) = 0;
+  virtual std::optional<FileChoice> choose_open_file(const FileChooserSpec& request) = 0;
+  virtual std::optional<FileChoice> choose_save_file(const FileChooserSpec& request) = 0;
 
   // Returns the cursor shown before.
   virtual Cursor set_cursor(Cursor cursor) = 0;

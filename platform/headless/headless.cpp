@@ -53,10 +53,10 @@ class HeadlessMenu final : public Menu {
 
 class HeadlessPlatform::HeadlessWindow final : public Window {
  public:
-  HeadlessWindow(HeadlessPlatform& platform, const WindowSpec& spec, WindowHandler& handler)
-      : platform_(platform), handler_(handler), title_(spec.title),
-        rect_{spec.x, spec.y, spec.width, spec.height}, visible_(spec.visible) {
-    if (spec.menu != nullptr) menu_ = std::make_unique<HeadlessMenu>(*spec.menu);
+  HeadlessWindow(HeadlessPlatform& platform, const WindowSpec& request, WindowHandler& handler)
+      : platform_(platform), handler_(handler), title_(request.title),
+        rect_{request.x, request.y, request.width, request.height}, visible_(request.visible) {
+    if (request.menu != nullptr) menu_ = std::make_unique<HeadlessMenu>(*request.menu);
     const Size client = client_for(rect_);
     framebuffer_.resize(client.width, client.height);
     dirty_ = erase_ = true;
@@ -273,8 +273,8 @@ class HeadlessPlatform::HeadlessDialog final : public Dialog {
 HeadlessPlatform::HeadlessPlatform() = default;
 HeadlessPlatform::~HeadlessPlatform() = default;
 
-Window& HeadlessPlatform::create_window(const WindowSpec& spec, WindowHandler& handler) {
-  windows_.push_back(std::make_unique<HeadlessWindow>(*this, spec, handler));
+Window& HeadlessPlatform::create_window(const WindowSpec& request, WindowHandler& handler) {
+  windows_.push_back(std::make_unique<HeadlessWindow>(*this, request, handler));
   return *windows_.back();
 }
 
@@ -327,8 +327,8 @@ void HeadlessPlatform::message_box(std::string_view text, std::string_view capti
   messages_.push_back(MessageRecord{std::string(text), std::string(caption), ""});
 }
 
-std::optional<FileChoice> HeadlessPlatform::answer_file(const FileChooserSpec& spec) {
-  file_requests_.push_back(spec);
+std::optional<FileChoice> HeadlessPlatform::answer_file(const FileChooserSpec& request) {
+  file_requests_.push_back(request);
   if (file_answers_.empty()) return std::nullopt;
   std::optional<std::string> answer = std::move(file_answers_.front());
   file_answers_.pop_front();
@@ -340,8 +340,8 @@ std::optional<FileChoice> HeadlessPlatform::answer_file(const FileChooserSpec& s
   return choice;
 }
 
-std::optional<FileChoice> HeadlessPlatform::choose_open_file(const FileChooserSpec& spec) { return answer_file(spec); }
-std::optional<FileChoice> HeadlessPlatform::choose_save_file(const FileChooserSpec& spec) { return answer_file(spec); }
+std::optional<FileChoice> HeadlessPlatform::choose_open_file(const FileChooserSpec& request) { return answer_file(request); }
+std::optional<FileChoice> HeadlessPlatform::choose_save_file(const FileChooserSpec& request) { return answer_file(request); }
 
 Cursor HeadlessPlatform::set_cursor(Cursor cursor) {
   const Cursor previous = cursor_;

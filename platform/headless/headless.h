@@ -31,11 +31,11 @@ class HeadlessPlatform final : public Platform, public Automation {
 
   // Platform
   int screen_depth() const override { return screen_depth_; }
-  Window& create_window(const WindowSpec& spec, WindowHandler& handler) override;
+  Window& create_window(const WindowSpec& request, WindowHandler& handler) override;
   int run_dialog(const DialogTemplate& dialog, DialogController& controller) override;
   void message_box(std::string_view text, std::string_view caption) override;
-  std::optional<FileChoice> choose_open_file(const FileChooserSpec& spec) override;
-  std::optional<FileChoice> choose_save_file(const FileChooserSpec& spec) override;
+  std::optional<FileChoice> choose_open_file(const FileChooserSpec& request) override;
+  std::optional<FileChoice> choose_save_file(const FileChooserSpec& request) override;
   Cursor set_cursor(Cursor cursor) override;
   void release_capture() override;
   ClockReading now() const override;
@@ -71,7 +71,7 @@ class HeadlessPlatform final : public Platform, public Automation {
  private:
   friend class HeadlessWindow;
   friend class HeadlessDialog;
-  std::optional<FileChoice> answer_file(const FileChooserSpec& spec);
+  std::optional<FileChoice> answer_file(const FileChooserSpec& request);
 
   int screen_depth_ = 24;
   std::vector<std::unique_ptr<HeadlessWindow>> windows_;

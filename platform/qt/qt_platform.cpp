@@ -138,9 +138,9 @@ QString to_qstring(std::string_view bytes) {
   return valid_utf8(bytes) ? QString::fromUtf8(bytes.data(), size) : QString::fromLatin1(bytes.data(), size);
 }
 
-QString file_filter(const FileChooserSpec& spec) {
-  const QString label = QString::fromStdString(spec.label).trimmed();
-  const QString pattern = QString::fromStdString(spec.pattern);
+QString file_filter(const FileChooserSpec& request) {
+  const QString label = QString::fromStdString(request.label).trimmed();
+  const QString pattern = QString::fromStdString(request.pattern);
   // Qt reads the patterns from the parentheses at the end of a filter; a label that carries its
   // own pattern there is shown as it is.
   if (label.endsWith("(" + pattern + ")")) return label;
@@ -210,7 +210,7 @@ class QtPlatform::QtWindow final : public Window {
   class Frame;
   class Client;
 
-  QtWindow(QtPlatform& platform, const WindowSpec& spec, WindowHandler& handler);
+  QtWindow(QtPlatform& platform, const WindowSpec& request, WindowHandler& handler);
   ~QtWindow() override;
 
   void set_title(std::string_view title) override;
@@ -326,25 +326,25 @@ class QtPlatform::QtWindow::Client final : public QWidget {
   QtWindow& window_;
 };
 
-QtPlatform::QtWindow::QtWindow(QtPlatform& platform, const WindowSpec& spec, WindowHandler& handler)
-    : platform_(platform), handler_(handler), title_(spec.title) {
+QtPlatform::QtWindow::QtWindow(QtPlatform& platform, const WindowSpec& request, WindowHandler& handler)
+    : platform_(platform), handler_(handler), title_(request.title) {
   frame_ = std::make_unique<Frame>(*this);
-  frame_->setWindowTitle(to_qstring(spec.title));
+  frame_->setWindowTitle(to_qstring(request.title));
   frame_->setAttribute(Qt::WA_DeleteOnClose, false);
-  if (spec.menu != nullptr) {
+  if (request.menu != nullptr) {
     menu_bar_ = new QMenuBar(frame_.get());
     // A menu bar of its own in the window, as the program's frame sizes assume, never the
     // desktop's global one.
     menu_bar_->setNativeMenuBar(false);
-    menu_ = std::make_unique<QtMenu>(*menu_bar_, *spec.menu, [this](int command) {
+    menu_ = std::make_unique<QtMenu>(*menu_bar_, *request.menu, [this](int command) {
       if (!destroyed_) handler_.on_command(command);
     });
     frame_->setAcceptDrops(true);
   }
   client_widget_ = new Client(*this, frame_.get());
-  position_ = QPoint(spec.x, spec.y);
-  const int width = std::max(spec.width, 0);
-  const int client_height = std::max(spec.height - menu_height(width), 0);
+  position_ = QPoint(request.x, request.y);
+  const int width = std::max(request.width, 0);
+  const int client_height = std::max(request.height - menu_height(width), 0);
   client_ = Size{width, client_height};
   set_client(client_);
   frame_->move(position_);
@@ -352,7 +352,7 @@ QtPlatform::QtWindow::QtWindow(QtPlatform& platform, const WindowSpec& spec, Win
   asked_.push_back(frame_size);
   frame_->resize(frame_size);
   layout_children(frame_size.width(), frame_size.height());
-  if (spec.visible) show();
+  if (request.visible) show();
 }
 
 QtPlatform::QtWindow::~QtWindow() = default;
@@ -801,8 +801,8 @@ int QtPlatform::screen_depth() const {
   return screen != nullptr ? screen->depth() : 24;
 }
 
-Window& QtPlatform::create_window(const WindowSpec& spec, WindowHandler& handler) {
-  windows_.push_back(std::make_unique<QtWindow>(*this, spec, handler));
+Window& QtPlatform::create_window(const WindowSpec& request, WindowHandler& handler) {
+  windows_.push_back(std::make_unique<QtWindow>(*this, request, handler));
   return *windows_.back();
 }
 
@@ -843,29 +843,29 @@ void QtPlatform::exec_message_box(QMessageBox& box, const std::string& owner) {
   box.exec();
 }
 
-std::unique_ptr<QFileDialog> QtPlatform::make_file_dialog(const FileChooserSpec& spec, bool save) const {
+std::unique_ptr<QFileDialog> QtPlatform::make_file_dialog(const FileChooserSpec& request, bool save) const {
   auto dialog = std::make_unique<QFileDialog>(main_widget());
   dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-  dialog->setFileMode(spec.must_exist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-  dialog->setNameFilter(file_filter(spec));
-  dialog->setDefaultSuffix(QString::fromStdString(spec.default_extension));
-  dialog->setOption(QFileDialog::DontConfirmOverwrite, !spec.confirm_overwrite);
+  dialog->setFileMode(request.must_exist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  dialog->setNameFilter(file_filter(request));
+  dialog->setDefaultSuffix(QString::fromStdString(request.default_extension));
+  dialog->setOption(QFileDialog::DontConfirmOverwrite, !request.confirm_overwrite);
   return dialog;
 }
 
-bool QtPlatform::exec_file_dialog(QFileDialog& dialog, const FileChooserSpec& spec) {
-  (void)spec;
+bool QtPlatform::exec_file_dialog(QFileDialog& dialog, const FileChooserSpec& request) {
+  (void)request;
   return dialog.exec() == QDialog::Accepted;
 }
 
-std::optional<FileChoice> QtPlatform::choose_file(const FileChooserSpec& spec, bool save) {
+std::optional<FileChoice> QtPlatform::choose_file(const FileChooserSpec& request, bool save) {
   QString path;
   if (!preset_answers_.empty()) {
     path = QFile::decodeName(QByteArray::fromStdString(preset_answers_.front()));
     preset_answers_.pop_front();
   } else {
-    std::unique_ptr<QFileDialog> dialog = make_file_dialog(spec, save);
-    if (!exec_file_dialog(*dialog, spec)) return std::nullopt;
+    std::unique_ptr<QFileDialog> dialog = make_file_dialog(request, save);
+    if (!exec_file_dialog(*dialog, request)) return std::nullopt;
     const QStringList chosen = dialog->selectedFiles();
     if (chosen.isEmpty()) return std::nullopt;
     path = chosen.front();
@@ -876,8 +876,8 @@ std::optional<FileChoice> QtPlatform::choose_file(const FileChooserSpec& spec, b
   return choice;
 }
 
-std::optional<FileChoice> QtPlatform::choose_open_file(const FileChooserSpec& spec) { return choose_file(spec, false); }
-std::optional<FileChoice> QtPlatform::choose_save_file(const FileChooserSpec& spec) { return choose_file(spec, true); }
+std::optional<FileChoice> QtPlatform::choose_open_file(const FileChooserSpec& request) { return choose_file(request, false); }
+std::optional<FileChoice> QtPlatform::choose_save_file(const FileChooserSpec& request) { return choose_file(request, true); }
 
 Cursor QtPlatform::set_cursor(Cursor cursor) {
   const Cursor previous = cursor_;

@@ -45,8 +45,8 @@ int dialog_units_to_y(int units);
 // Text for a widget: UTF-8 as it stands; bytes that are not valid UTF-8 are read as Latin-1.
 QString to_qstring(std::string_view bytes);
 
-// The name filter the file dialogs show for a chooser spec, e.g. "Compressed Files (*.cod)".
-QString file_filter(const FileChooserSpec& spec);
+// The name filter the file dialogs show for a chooser request, e.g. "Compressed Files (*.cod)".
+QString file_filter(const FileChooserSpec& request);
 
 // A modal dialog made from a template. Controls are reachable by id for the test drivers.
 class QtDialog final : public QDialog, public Dialog {
@@ -98,11 +98,11 @@ class QtPlatform : public Platform {
 
   // Platform
   int screen_depth() const override;
-  Window& create_window(const WindowSpec& spec, WindowHandler& handler) override;
+  Window& create_window(const WindowSpec& request, WindowHandler& handler) override;
   int run_dialog(const DialogTemplate& dialog, DialogController& controller) override;
   void message_box(std::string_view text, std::string_view caption) override;
-  std::optional<FileChoice> choose_open_file(const FileChooserSpec& spec) override;
-  std::optional<FileChoice> choose_save_file(const FileChooserSpec& spec) override;
+  std::optional<FileChoice> choose_open_file(const FileChooserSpec& request) override;
+  std::optional<FileChoice> choose_save_file(const FileChooserSpec& request) override;
   Cursor set_cursor(Cursor cursor) override;
   void release_capture() override;
   ClockReading now() const override;
@@ -117,8 +117,8 @@ class QtPlatform : public Platform {
   // there: files named on the command line and dropped files take this road.
   void answer_next_file_chooser(std::string path) { preset_answers_.push_back(std::move(path)); }
 
-  // Makes the dialog a chooser of this spec would show (open or save).
-  std::unique_ptr<QFileDialog> make_file_dialog(const FileChooserSpec& spec, bool save) const;
+  // Makes the dialog a chooser of this request would show (open or save).
+  std::unique_ptr<QFileDialog> make_file_dialog(const FileChooserSpec& request, bool save) const;
 
   // The widgets behind a Window, for tests and screenshots.
   static QWidget* top_level(Window& window);
@@ -137,13 +137,13 @@ class QtPlatform : public Platform {
 
  protected:
   // The steps that wait for the user.
-  virtual bool exec_file_dialog(QFileDialog& dialog, const FileChooserSpec& spec);
+  virtual bool exec_file_dialog(QFileDialog& dialog, const FileChooserSpec& request);
   virtual void exec_message_box(QMessageBox& box, const std::string& owner);
   virtual void exec_dialog(QtDialog& dialog);
 
   friend class QtDialog;
   void show_message(QWidget* owner, const std::string& owner_name, std::string_view text, std::string_view caption);
-  std::optional<FileChoice> choose_file(const FileChooserSpec& spec, bool save);
+  std::optional<FileChoice> choose_file(const FileChooserSpec& request, bool save);
   const std::vector<std::unique_ptr<QtWindow>>& windows() const { return windows_; }
 
  private:

@@ -80,16 +80,16 @@ TEST(BitmapRead, ConformanceGreyPicturesAreMode61WithIdentityTable) {
 }
 
 TEST(BitmapRead, AcceptsBothLetterOrders) {
-  BmpSpec spec;
-  spec.width_ = 3;
-  spec.height_ = 2;
-  spec.rows_ = make_rows(3, 2, 3);
+  BmpSpec request;
+  request.width_ = 3;
+  request.height_ = 2;
+  request.rows_ = make_rows(3, 2, 3);
   for (const auto& [a, b] : {std::pair{'B', 'M'}, std::pair{'M', 'B'}}) {
-    spec.type0_ = a;
-    spec.type1_ = b;
+    request.type0_ = a;
+    request.type1_ = b;
     Picture p;
-    ASSERT_EQ(read_bitmap(spec.build(), p), FileStatus::kOk);
-    EXPECT_EQ(p.pixels_, buffer_of(spec.rows_));
+    ASSERT_EQ(read_bitmap(request.build(), p), FileStatus::kOk);
+    EXPECT_EQ(p.pixels_, buffer_of(request.rows_));
   }
 }
 
@@ -113,14 +113,14 @@ TEST(BitmapRead, TopDownRowsGiveTheSamePictureAsBottomUp) {
 }
 
 TEST(BitmapRead, GreyTableInAnyOrderBecomesLevelsAndIdentityRamp) {
-  BmpSpec spec;
-  spec.width_ = 3;
-  spec.height_ = 2;
-  spec.bit_count_ = 8;
-  spec.table_ = grey_table_reversed();
-  spec.rows_ = {{0, 1, 200}, {255, 128, 7}};
+  BmpSpec request;
+  request.width_ = 3;
+  request.height_ = 2;
+  request.bit_count_ = 8;
+  request.table_ = grey_table_reversed();
+  request.rows_ = {{0, 1, 200}, {255, 128, 7}};
   Picture p;
-  ASSERT_EQ(read_bitmap(spec.build(), p), FileStatus::kOk);
+  ASSERT_EQ(read_bitmap(request.build(), p), FileStatus::kOk);
   EXPECT_EQ(p.image_mode_, kModeGrey);
   EXPECT_EQ(p.pixels_, buffer_of({{255, 254, 55}, {0, 127, 248}}));
   for (int i = 0; i < 256; ++i) {
@@ -130,17 +130,17 @@ TEST(BitmapRead, GreyTableInAnyOrderBecomesLevelsAndIdentityRamp) {
 }
 
 TEST(BitmapRead, ColourPaletteIsMode622WithIndicesKept) {
-  BmpSpec spec;
-  spec.width_ = 2;
-  spec.height_ = 2;
-  spec.bit_count_ = 8;
-  spec.colours_used_ = 3;
-  spec.table_ = {10, 20, 30, 99, 0, 0, 0, 0, 255, 255, 255, 0};
-  spec.rows_ = {{0, 1}, {2, 0}};
+  BmpSpec request;
+  request.width_ = 2;
+  request.height_ = 2;
+  request.bit_count_ = 8;
+  request.colours_used_ = 3;
+  request.table_ = {10, 20, 30, 99, 0, 0, 0, 0, 255, 255, 255, 0};
+  request.rows_ = {{0, 1}, {2, 0}};
   Picture p;
-  ASSERT_EQ(read_bitmap(spec.build(), p), FileStatus::kOk);
+  ASSERT_EQ(read_bitmap(request.build(), p), FileStatus::kOk);
   EXPECT_EQ(p.image_mode_, kModePalette);
-  EXPECT_EQ(p.pixels_, buffer_of(spec.rows_));
+  EXPECT_EQ(p.pixels_, buffer_of(request.rows_));
   const std::vector<std::uint8_t> first(p.header_.colour_table_.begin(), p.header_.colour_table_.begin() + 12);
   // The reserved byte of each entry is 0 in a display header.
   EXPECT_EQ(first, (std::vector<std::uint8_t>{10, 20, 30, 0, 0, 0, 0, 0, 255, 255, 255, 0}));
@@ -149,16 +149,16 @@ TEST(BitmapRead, ColourPaletteIsMode622WithIndicesKept) {
 
 TEST(BitmapRead, ColourTableIsFoundAfterALongerInfoHeader) {
   // A V5 header is 124 bytes; the table must be read at 14 + 124, not at 54.
-  BmpSpec spec;
-  spec.header_size_ = 124;
-  spec.width_ = 2;
-  spec.height_ = 1;
-  spec.bit_count_ = 8;
-  spec.colours_used_ = 2;
-  spec.table_ = {1, 2, 3, 0, 4, 5, 6, 0};
-  spec.rows_ = {{1, 0}};
+  BmpSpec request;
+  request.header_size_ = 124;
+  request.width_ = 2;
+  request.height_ = 1;
+  request.bit_count_ = 8;
+  request.colours_used_ = 2;
+  request.table_ = {1, 2, 3, 0, 4, 5, 6, 0};
+  request.rows_ = {{1, 0}};
   Picture p;
-  ASSERT_EQ(read_bitmap(spec.build(), p), FileStatus::kOk);
+  ASSERT_EQ(read_bitmap(request.build(), p), FileStatus::kOk);
   EXPECT_EQ(p.image_mode_, kModePalette);
   EXPECT_EQ(p.header_.colour_table_[4], 4);
   EXPECT_EQ(p.header_.colour_table_[6], 6);
@@ -167,33 +167,33 @@ TEST(BitmapRead, ColourTableIsFoundAfterALongerInfoHeader) {
 
 TEST(BitmapRead, EightBitWithoutTableGetsTheGreyRamp) {
   // No colours used and the pixels right after the header: no table on file.
-  BmpSpec spec;
-  spec.width_ = 4;
-  spec.height_ = 1;
-  spec.bit_count_ = 8;
-  spec.rows_ = {{9, 8, 250, 3}};
+  BmpSpec request;
+  request.width_ = 4;
+  request.height_ = 1;
+  request.bit_count_ = 8;
+  request.rows_ = {{9, 8, 250, 3}};
   Picture p = sentinel();
-  ASSERT_EQ(read_bitmap(spec.build(), p), FileStatus::kOk);
+  ASSERT_EQ(read_bitmap(request.build(), p), FileStatus::kOk);
   EXPECT_EQ(p.image_mode_, kModeGrey);
-  EXPECT_EQ(p.pixels_, buffer_of(spec.rows_));
+  EXPECT_EQ(p.pixels_, buffer_of(request.rows_));
   EXPECT_EQ(p.header_.colour_table_[4 * 250 + 1], 250);
 }
 
 TEST(BitmapRead, TwentyFourBitGapIsNotReadAsTable) {
   // The gap holds a table-like block that must be ignored for 24 bits.
-  BmpSpec spec;
-  spec.width_ = 1;
-  spec.height_ = 1;
-  spec.table_.assign(16, 0x77);
-  spec.rows_ = {{1, 2, 3}};
+  BmpSpec request;
+  request.width_ = 1;
+  request.height_ = 1;
+  request.table_.assign(16, 0x77);
+  request.rows_ = {{1, 2, 3}};
   Picture p;
-  ASSERT_EQ(read_bitmap(spec.build(), p), FileStatus::kOk);
+  ASSERT_EQ(read_bitmap(request.build(), p), FileStatus::kOk);
   EXPECT_EQ(p.image_mode_, kModeColour);
   EXPECT_EQ(p.pixels_, (std::vector<std::uint8_t>{1, 2, 3, 0}));
   // Nor does a declared table that runs past the end refuse a 24-bit file.
-  spec.colours_used_ = 256;
-  spec.table_.clear();
-  ASSERT_EQ(read_bitmap(spec.build(), p), FileStatus::kOk);
+  request.colours_used_ = 256;
+  request.table_.clear();
+  ASSERT_EQ(read_bitmap(request.build(), p), FileStatus::kOk);
   EXPECT_EQ(p.pixels_, (std::vector<std::uint8_t>{1, 2, 3, 0}));
 }
 
@@ -264,17 +264,17 @@ TEST(BitmapRead, RefusalsNameTheFaultAndLeaveThePreviousPicture) {
 }
 
 TEST(BitmapRead, PixelLimitIsCheckedBeforeTheData) {
-  BmpSpec spec;
-  spec.width_ = 11;
-  spec.height_ = 10;
-  spec.rows_ = make_rows(11, 10, 3);
+  BmpSpec request;
+  request.width_ = 11;
+  request.height_ = 10;
+  request.rows_ = make_rows(11, 10, 3);
   Picture p;
-  EXPECT_EQ(read_bitmap(spec.build(), p, ReadLimits{109}), FileStatus::kPictureTooLarge);
-  EXPECT_EQ(read_bitmap(spec.build(), p, ReadLimits{110}), FileStatus::kOk);
+  EXPECT_EQ(read_bitmap(request.build(), p, ReadLimits{109}), FileStatus::kPictureTooLarge);
+  EXPECT_EQ(read_bitmap(request.build(), p, ReadLimits{110}), FileStatus::kOk);
   // A forged size far beyond the data is refused by the limit, not read.
-  spec.width_ = 30000;
-  spec.height_ = 30000;
-  EXPECT_EQ(read_bitmap(spec.build(), p, ReadLimits{1u << 20}), FileStatus::kPictureTooLarge);
+  request.width_ = 30000;
+  request.height_ = 30000;
+  EXPECT_EQ(read_bitmap(request.build(), p, ReadLimits{1u << 20}), FileStatus::kPictureTooLarge);
 }
 
 TEST(BitmapRead, FileWrapperReportsMissingFile) {

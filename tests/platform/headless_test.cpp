@@ -178,13 +178,13 @@ TEST(HeadlessTest, FileChoosersAnswerFromTheQueueAndRecordTheRequest) {
   HeadlessPlatform platform;
   platform.queue_file_answer(std::string("/tmp/dir/pic.bmp"));
   platform.queue_file_answer(std::nullopt);
-  FileChooserSpec spec;
-  spec.pattern = "*.bmp";
-  const auto first = platform.choose_open_file(spec);
+  FileChooserSpec request;
+  request.pattern = "*.bmp";
+  const auto first = platform.choose_open_file(request);
   ASSERT_TRUE(first.has_value());
   EXPECT_EQ(first->title, "pic.bmp");
-  EXPECT_FALSE(platform.choose_save_file(spec).has_value());
-  EXPECT_FALSE(platform.choose_open_file(spec).has_value());  // nothing queued: cancel
+  EXPECT_FALSE(platform.choose_save_file(request).has_value());
+  EXPECT_FALSE(platform.choose_open_file(request).has_value());  // nothing queued: cancel
   ASSERT_EQ(platform.file_requests().size(), 3u);
   EXPECT_EQ(platform.file_requests()[0].pattern, "*.bmp");
 }

@@ -103,8 +103,8 @@ platform::Cursor ScriptedQtPlatform::cursor() const {
 
 bool ScriptedQtPlatform::capture_held() const { return QWidget::mouseGrabber() != nullptr; }
 
-bool ScriptedQtPlatform::exec_file_dialog(QFileDialog& dialog, const platform::FileChooserSpec& spec) {
-  file_requests_.push_back(spec);
+bool ScriptedQtPlatform::exec_file_dialog(QFileDialog& dialog, const platform::FileChooserSpec& request) {
+  file_requests_.push_back(request);
   if (observer_) observer_(dialog.acceptMode() == QFileDialog::AcceptSave ? "save file" : "open file", dialog);
   if (file_answers_.empty()) return false;
   std::optional<std::string> answer = std::move(file_answers_.front());

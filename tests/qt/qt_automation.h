@@ -57,7 +57,7 @@ class ScriptedQtPlatform final : public platform::QtPlatform, public platform::A
   const std::vector<std::string>& dialog_selections() const { return selections_; }
 
  protected:
-  bool exec_file_dialog(QFileDialog& dialog, const platform::FileChooserSpec& spec) override;
+  bool exec_file_dialog(QFileDialog& dialog, const platform::FileChooserSpec& request) override;
   void exec_message_box(QMessageBox& box, const std::string& owner) override;
   void exec_dialog(platform::QtDialog& dialog) override;
 

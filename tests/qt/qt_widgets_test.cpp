@@ -306,8 +306,8 @@ TEST(QtFileDialogs, TheFilterShowsOnlyFilesOfTheKind) {
   Pictures files;
   for (const char* name : {"a.bmp", "b.tga", "c.cod", "d.BMP.txt"}) files.write_bytes(name, {1, 2, 3});
   QtPlatform platform;
-  platform::FileChooserSpec spec{"Bitmap Files(*.bmp)", "*.bmp", "bmp", true, false};
-  std::unique_ptr<QFileDialog> dialog = platform.make_file_dialog(spec, false);
+  platform::FileChooserSpec request{"Bitmap Files(*.bmp)", "*.bmp", "bmp", true, false};
+  std::unique_ptr<QFileDialog> dialog = platform.make_file_dialog(request, false);
   dialog->setOption(QFileDialog::DontUseNativeDialog);
   dialog->setDirectory(QString::fromStdString(files.dir().string()));
   dialog->show();
@@ -341,9 +341,9 @@ TEST(QtFileDialogs, SavingOverAnExistingFileAsksFirst) {
   Pictures files;
   const std::string existing = files.write_bytes("old.cod", {1, 2, 3});
   QtPlatform platform;
-  platform::FileChooserSpec spec{"Compressed files", "*.cod", "", false, true};
+  platform::FileChooserSpec request{"Compressed files", "*.cod", "", false, true};
   for (auto answer : {QMessageBox::No, QMessageBox::Yes}) {
-    std::unique_ptr<QFileDialog> dialog = platform.make_file_dialog(spec, true);
+    std::unique_ptr<QFileDialog> dialog = platform.make_file_dialog(request, true);
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->selectFile(QString::fromStdString(existing));
     QString question;
@@ -353,8 +353,8 @@ TEST(QtFileDialogs, SavingOverAnExistingFileAsksFirst) {
     EXPECT_EQ(dialog->result() == QDialog::Accepted, answer == QMessageBox::Yes);
   }
   // Without the confirmation an existing file is taken at once.
-  spec.confirm_overwrite = false;
-  std::unique_ptr<QFileDialog> dialog = platform.make_file_dialog(spec, true);
+  request.confirm_overwrite = false;
+  std::unique_ptr<QFileDialog> dialog = platform.make_file_dialog(request, true);
   dialog->setOption(QFileDialog::DontUseNativeDialog);
   dialog->selectFile(QString::fromStdString(existing));
   static_cast<QDialog*>(dialog.get())->accept();
