@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "api/internal.h"
+#include "codec/memory.h"
 #include "codec/picture_geometry.h"
 #include "decoder/decoder.h"
 #include "display/display.h"
@@ -63,7 +64,7 @@ Picture from_buffer(std::span<const std::uint8_t> buffer, std::size_t buffer_str
   picture.width = width;
   picture.height = height;
   picture.format = grey ? PixelFormat::kGrey8 : colour_format;
-  picture.pixels.resize(picture.stride() * height);
+  codec::ResizeLarge(picture.pixels, picture.stride() * height);
   const bool swap = !grey && colour_format == PixelFormat::kRgb24;
   for (std::uint32_t y = 0; y < height; ++y) {
     const std::uint8_t* src = buffer.data() + std::size_t{height - 1 - y} * buffer_stride;
@@ -137,7 +138,7 @@ Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const Decod
     out.picture.width = params.image_width_;
     out.picture.height = params.image_height_;
     out.picture.format = grey ? PixelFormat::kGrey8 : options.colour_format;
-    out.picture.pixels.resize(out.picture.stride() * out.picture.height);
+    codec::ResizeLarge(out.picture.pixels, out.picture.stride() * out.picture.height);
     const bool rgb = !grey && options.colour_format == PixelFormat::kRgb24;
     // Row halves on two threads when asked; a refusal refuses every range alike.
     const std::uint32_t half = threads > 1 ? params.image_height_ / 2 : params.image_height_;
@@ -164,7 +165,8 @@ Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const Decod
   } else if (options.reduce == 0) {
     const codec::RowGeometry geometry =
         codec::ComputeRowGeometry(params.image_width_, params.image_height_, static_cast<std::uint16_t>(grey ? 8 : 24));
-    std::vector<std::uint8_t> buffer(geometry.picture_bytes, 0);
+    std::vector<std::uint8_t> buffer;
+    codec::AssignLarge(buffer, geometry.picture_bytes);
     display::planes_to_pixels(planes, params, header.magic_, buffer);
     out.picture = from_buffer(buffer, geometry.row_bytes, params.image_width_, params.image_height_, grey,
                               options.colour_format);

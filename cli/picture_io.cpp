@@ -5,6 +5,7 @@
 #include <cctype>
 #include <new>
 
+#include "codec/memory.h"
 #include "imagefile/imagefile.h"
 
 namespace varnic::cli {
@@ -37,7 +38,7 @@ Result<LoadedPicture> from_program_picture(const imagefile::Picture& in) {
   out.height = static_cast<std::uint32_t>(in.height_);
   out.format = in.image_mode_ == imagefile::kModeGrey ? PixelFormat::kGrey8 : PixelFormat::kRgb24;
   try {
-    out.pixels.resize(out.stride() * out.height);
+    codec::ResizeLarge(out.pixels, out.stride() * out.height);
   } catch (const std::bad_alloc&) {
     return {Status::kOutOfMemory, "out of memory converting the picture"};
   }
@@ -90,7 +91,7 @@ Result<imagefile::Picture> to_program_picture(const Picture& in) {
   const imagefile::RowGeometry geometry = out.geometry();
   const std::size_t out_stride = geometry.row_bytes_ + geometry.row_padding_;
   try {
-    out.pixels_.assign(geometry.picture_bytes_, 0);
+    codec::AssignLarge(out.pixels_, geometry.picture_bytes_);
   } catch (const std::bad_alloc&) {
     return {Status::kOutOfMemory, "out of memory converting the picture"};
   }
@@ -210,7 +211,7 @@ Picture EncodablePicture::to_picture() const {
   out.width = width;
   out.height = height;
   out.format = format == PixelFormat::kGrey8 ? PixelFormat::kGrey8 : PixelFormat::kRgb24;
-  out.pixels.resize(out.stride() * height);
+  codec::ResizeLarge(out.pixels, out.stride() * height);
   for (std::uint32_t y = 0; y < height; ++y) {
     const std::uint8_t* src = pixels.data() + (bottom_up ? height - 1 - y : y) * stride;
     std::uint8_t* dst = out.pixels.data() + y * out.stride();
@@ -256,7 +257,7 @@ Picture to_rgb(const Picture& picture) {
   out.height = picture.height;
   out.format = PixelFormat::kRgb24;
   const std::size_t pixels = std::size_t{picture.width} * picture.height;
-  out.pixels.resize(pixels * 3);
+  codec::ResizeLarge(out.pixels, pixels * 3);
   for (std::size_t i = 0; i < pixels; ++i) {
     std::uint8_t* d = &out.pixels[3 * i];
     if (picture.format == PixelFormat::kGrey8) {

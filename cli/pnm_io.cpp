@@ -5,6 +5,7 @@
 #include <cctype>
 #include <new>
 
+#include "codec/memory.h"
 #include "picture_io.h"
 
 namespace varnic::cli {
@@ -83,7 +84,7 @@ Result<LoadedPicture> read_pnm(std::span<const std::uint8_t> bytes, const Limits
 
   LoadedPicture loaded;
   try {
-    loaded.picture.pixels.resize(samples);
+    codec::ResizeLarge(loaded.picture.pixels, samples);
   } catch (const std::bad_alloc&) {
     return {Status::kOutOfMemory, "out of memory reading the PNM picture"};
   }
@@ -119,8 +120,10 @@ Result<std::vector<std::uint8_t>> write_pnm(const Picture& picture) {
     return {Status::kInvalidArgument, "empty or inconsistent picture"};
   const std::string header = std::string(picture.format == PixelFormat::kGrey8 ? "P5" : "P6") + "\n" +
                              std::to_string(picture.width) + " " + std::to_string(picture.height) + "\n255\n";
-  std::vector<std::uint8_t> out(header.begin(), header.end());
-  out.insert(out.end(), picture.pixels.begin(), picture.pixels.begin() + static_cast<std::ptrdiff_t>(size));
+  std::vector<std::uint8_t> out;
+  codec::AssignLarge(out, header.size() + size);
+  std::copy(header.begin(), header.end(), out.begin());
+  std::copy_n(picture.pixels.begin(), size, out.begin() + static_cast<std::ptrdiff_t>(header.size()));
   return out;
 }
 

@@ -11,6 +11,7 @@
 #endif
 
 #include "codec/colour_transform.h"
+#include "codec/memory.h"
 
 // The filter loops are built twice, for the x86-64 baseline and for AVX2,
 // and the better one is picked at load time. Both evaluate the same IEEE
@@ -225,6 +226,7 @@ Status TransformWorkspace::Reserve(std::uint32_t width, std::uint32_t height, in
     scratch_.reset();
     return Status::kOutOfMemory;
   }
+  AdviseHugePages(plane_.get(), samples * sizeof(float));
   capacity_ = samples;
   scratch_floats_ = scratch;
   workers_ = workers;
@@ -486,7 +488,7 @@ void MarkZerotrees(CoefficientPlane& plane, int total_levels, int dropped_levels
     }
   };
   std::vector<std::uint8_t> zero_tree;
-  if (coded > 1) zero_tree.assign(std::size_t{rows_of(coded - 1)} * pw, 0);
+  if (coded > 1) AssignLarge(zero_tree, std::size_t{rows_of(coded - 1)} * pw);
   for (int t = coded - 1; t >= 1; --t) {
     const std::uint32_t h = rows_of(t);
     const std::uint32_t w = cols_of(t);

@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "codec/memory.h"
 #include "codec/status.h"
 
 namespace varnic::codec {
@@ -29,7 +30,7 @@ struct CoefficientPlane {
   // Zero-filled; kOutOfMemory instead of throwing.
   Status Allocate(std::uint32_t width, std::uint32_t height) {
     try {
-      samples_.assign(static_cast<std::size_t>(width) * height, 0);
+      AssignLarge(samples_, static_cast<std::size_t>(width) * height);
     } catch (const std::bad_alloc&) {
       Release();
       return Status::kOutOfMemory;

@@ -5,6 +5,7 @@
 // interior rules read back values already stored (truncated), so the order of
 // the rows and columns below is part of the result.
 
+#include "codec/memory.h"
 #include "decoder/decoder.h"
 
 #include <cstddef>
@@ -140,7 +141,7 @@ Status synthesize_level(codec::CoefficientPlane& plane, const codec::CodecParams
   const std::size_t work_size = std::size_t{rows} * cols;
   if (work.size() < work_size) {
     try {
-      work.resize(work_size);
+      codec::ResizeLarge(work, work_size);
     } catch (const std::bad_alloc&) {
       return Status::kOutOfMemory;
     }

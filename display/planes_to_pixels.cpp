@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "codec/memory.h"
 #include "codec/picture_geometry.h"
 #include "display/display.h"
 
@@ -205,7 +206,7 @@ void render_preview(const decoder::PlaneSet& planes, const codec::CodecParams& p
   const bool colour = is_colour(params);
   frame.bits_per_pixel = colour ? 24 : 8;
   const codec::RowGeometry g = codec::ComputeRowGeometry(frame.width, frame.height, frame.bits_per_pixel);
-  out.assign(g.picture_bytes, 0);
+  codec::AssignLarge(out, g.picture_bytes);
   if (colour) {
     const ColourLayout layout = colour_layout(magic);
     if (layout == ColourLayout::kNone) {

@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "codec/memory.h"
 #include "display/display.h"
 
 namespace varnic::display {
@@ -43,7 +44,7 @@ Status reconstruct_picture(decoder::PlaneSet& planes, const codec::CodecParams& 
       params.image_width_, params.image_height_, count == 1 ? 8 : 24);
   std::vector<std::uint8_t> out;
   try {
-    out.assign(g.picture_bytes, 0);
+    codec::AssignLarge(out, g.picture_bytes);
   } catch (const std::bad_alloc&) {
     return Status::kOutOfMemory;
   }

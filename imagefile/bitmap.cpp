@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <new>
 
+#include "codec/memory.h"
 #include "imagefile/imagefile.h"
 #include "imagefile/le_bytes.h"
 
@@ -113,7 +114,7 @@ FileStatus read_bitmap(std::span<const std::uint8_t> data, Picture& out, const R
   if (pixel_offset > size || size - pixel_offset < g.picture_bytes_) return FileStatus::kBitmapTruncated;
 
   try {
-    picture.pixels_.assign(g.picture_bytes_, 0);
+    codec::AssignLarge(picture.pixels_, g.picture_bytes_);
   } catch (const std::bad_alloc&) {
     return FileStatus::kOutOfMemory;
   }
@@ -184,7 +185,8 @@ std::vector<std::uint8_t> encode_bitmap(const Picture& picture) {
 
   const std::size_t table_bytes = 4 * static_cast<std::size_t>(info.colours_used_);
   const std::size_t offset = kFileHeaderBytes + kInfoHeaderBytes + table_bytes;
-  std::vector<std::uint8_t> out(offset + g.picture_bytes_, 0);
+  std::vector<std::uint8_t> out;
+  codec::AssignLarge(out, offset + g.picture_bytes_);
   std::uint8_t* p = out.data();
   put_u16(p, kTypeBM);
   put_u32(p + 2, static_cast<std::uint32_t>(out.size()));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "codec/memory.h"
 #include "imagefile/imagefile.h"
 
 namespace varnic::imagefile {
@@ -28,7 +29,7 @@ FileStatus load_compressed(std::span<const std::uint8_t> data, CompressedFile& o
   if (const FileStatus status = check_compressed_magic(data); status != FileStatus::kOk) return status;
   CompressedFile file;
   try {
-    file.bytes_.assign(data.size() + kCompressedSpareBytes, 0);
+    codec::AssignLarge(file.bytes_, data.size() + kCompressedSpareBytes);
   } catch (const std::bad_alloc&) {
     return FileStatus::kOutOfMemory;
   }

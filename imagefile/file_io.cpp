@@ -10,6 +10,7 @@
 #include <new>
 #include <system_error>
 
+#include "codec/memory.h"
 #include "imagefile/imagefile.h"
 
 namespace varnic::imagefile {
@@ -90,7 +91,7 @@ FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& o
   if (size > max_bytes) return FileStatus::kFileTooLarge;
   std::vector<std::uint8_t> bytes;
   try {
-    bytes.resize(static_cast<std::size_t>(size));
+    codec::AssignLarge(bytes, static_cast<std::size_t>(size));
   } catch (const std::bad_alloc&) {
     return FileStatus::kOutOfMemory;
   }

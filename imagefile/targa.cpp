@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <new>
 
+#include "codec/memory.h"
 #include "imagefile/imagefile.h"
 #include "imagefile/le_bytes.h"
 
@@ -83,7 +84,7 @@ FileStatus read_targa(std::span<const std::uint8_t> data, Picture& out, const Re
   const std::size_t stride = g.row_bytes_ + g.row_padding_;
   if (pos > size || (size - pos) / g.row_bytes_ < height) return FileStatus::kTargaTruncated;
   try {
-    picture.pixels_.assign(g.picture_bytes_, 0);
+    codec::AssignLarge(picture.pixels_, g.picture_bytes_);
   } catch (const std::bad_alloc&) {
     return FileStatus::kOutOfMemory;
   }
@@ -118,7 +119,8 @@ std::vector<std::uint8_t> encode_targa(const Picture& picture) {
   const bool grey = picture.image_mode_ == kModeGrey;
   const std::size_t out_row = expand ? 3 * width : g.row_bytes_;
 
-  std::vector<std::uint8_t> out(kTargaHeaderBytes + out_row * height, 0);
+  std::vector<std::uint8_t> out;
+  codec::AssignLarge(out, kTargaHeaderBytes + out_row * height);
   std::uint8_t* p = out.data();
   p[2] = grey ? kTypeGrey : kTypeTrueColour;
   put_u16(p + 12, static_cast<std::uint32_t>(picture.width_));
