@@ -7,21 +7,15 @@
 #include "codec/picture_geometry.h"
 #include "display/display.h"
 
+// The row loops are built twice, with and without AVX2; same integer results.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
+#define VARNIC_WIDE_LOOPS __attribute__((target_clones("avx2", "default")))
+#else
+#define VARNIC_WIDE_LOOPS
+#endif
+
 namespace varnic::display {
 namespace {
-
-struct Rgb {
-  std::uint8_t red, green, blue;
-};
-
-// y is the sample with its level shift already added.
-inline Rgb yiq_to_rgb(int y, int i, int q, const InverseColourTables& t) {
-  const std::size_t ii = inverse_table_index(i);
-  const std::size_t qi = inverse_table_index(q);
-  return Rgb{codec::ClampSample(y + t.red_from_i[ii] + t.red_from_q[qi]),
-             codec::ClampSample(y + t.green_from_i[ii] + t.green_from_q[qi]),
-             codec::ClampSample(y + t.blue_from_i[ii] + t.blue_from_q[qi])};
-}
 
 bool is_colour(const codec::CodecParams& params) {
   return params.image_mode_ == codec::kImageModeColour;
@@ -61,28 +55,47 @@ void grey_row(const std::int16_t* y, std::uint32_t cols, int shift, std::int32_t
   }
 }
 
+// The inverse tables as arithmetic, so that whole rows vectorise: each term
+// is floor(c * s / 1024) of the sample clamped to -256..255, except the
+// tables' top entry (0 in all six) and red-from-Q's bottom entry (159). Equal
+// to the lookups for every sample.
+template <bool kRgbOrder>
+inline void put_yiq_pixel(int y, int i, int q, std::uint8_t* o) {
+  i = std::clamp(i, kInverseTableMin, kInverseTableMax);
+  q = std::clamp(q, kInverseTableMin, kInverseTableMax);
+  const int keep_i = i == kInverseTableMax ? 0 : -1;
+  const int keep_q = q == kInverseTableMax ? 0 : -1;
+  const int red_q = q == kInverseTableMin ? 159 : ((636 * q) >> 10) & keep_q;
+  const int red = y + (((979 * i) >> 10) & keep_i) + red_q;
+  const int green = y + (((-279 * i) >> 10) & keep_i) + (((-662 * q) >> 10) & keep_q);
+  const int blue = y + (((-1133 * i) >> 10) & keep_i) + (((1744 * q) >> 10) & keep_q);
+  o[0] = static_cast<std::uint8_t>(std::clamp(kRgbOrder ? red : blue, 0, 255));
+  o[1] = static_cast<std::uint8_t>(std::clamp(green, 0, 255));
+  o[2] = static_cast<std::uint8_t>(std::clamp(kRgbOrder ? blue : red, 0, 255));
+}
+
 template <bool kScaled, bool kRgbOrder>
-void colour_row(const std::int16_t* y, const std::int16_t* i, const std::int16_t* q,
-                std::uint32_t cols, int shift, std::int32_t offset, const InverseColourTables& t,
-                std::uint8_t* o) {
+inline void colour_row_in_order(const std::int16_t* y, const std::int16_t* i, const std::int16_t* q,
+                                std::uint32_t cols, int shift, std::int32_t offset, std::uint8_t* o) {
   for (std::uint32_t x = 0; x < cols; ++x) {
-    const Rgb c = yiq_to_rgb(scaled<kScaled>(y[x], shift) + offset, scaled<kScaled>(i[x], shift),
-                             scaled<kScaled>(q[x], shift), t);
-    o[0] = kRgbOrder ? c.red : c.blue;
-    o[1] = c.green;
-    o[2] = kRgbOrder ? c.blue : c.red;
-    o += 3;
+    put_yiq_pixel<kRgbOrder>(scaled<kScaled>(y[x], shift) + offset, scaled<kScaled>(i[x], shift),
+                             scaled<kScaled>(q[x], shift), o + 3 * std::size_t{x});
   }
 }
 
-template <bool kScaled>
-void colour_row(const std::int16_t* y, const std::int16_t* i, const std::int16_t* q,
-                std::uint32_t cols, int shift, std::int32_t offset, const InverseColourTables& t,
-                bool rgb_order, std::uint8_t* o) {
-  if (rgb_order) {
-    colour_row<kScaled, true>(y, i, q, cols, shift, offset, t, o);
+VARNIC_WIDE_LOOPS void colour_row(const std::int16_t* y, const std::int16_t* i, const std::int16_t* q,
+                                  std::uint32_t cols, int shift, std::int32_t offset, bool rgb_order,
+                                  std::uint8_t* o) {
+  if (shift == 0) {
+    if (rgb_order) {
+      colour_row_in_order<false, true>(y, i, q, cols, shift, offset, o);
+    } else {
+      colour_row_in_order<false, false>(y, i, q, cols, shift, offset, o);
+    }
+  } else if (rgb_order) {
+    colour_row_in_order<true, true>(y, i, q, cols, shift, offset, o);
   } else {
-    colour_row<kScaled, false>(y, i, q, cols, shift, offset, t, o);
+    colour_row_in_order<true, false>(y, i, q, cols, shift, offset, o);
   }
 }
 
@@ -95,7 +108,6 @@ void convert_rows(const decoder::PlaneSet& planes, const codec::CodecParams& par
   const bool colour = is_colour(params);
   const codec::RowGeometry g = codec::ComputeRowGeometry(cols, rows, colour ? 24 : 8);
   if (out.size() < g.picture_bytes) return;
-  const InverseColourTables& t = inverse_colour_tables();
   for (std::uint32_t r = 0; r < rows; ++r) {
     std::uint8_t* o = out.data() + g.row_bytes * r;
     const std::int16_t* y = planes[0].row(r);
@@ -105,10 +117,8 @@ void convert_rows(const decoder::PlaneSet& planes, const codec::CodecParams& par
       } else {
         grey_row<true>(y, cols, shift, offset, o);
       }
-    } else if (shift == 0) {
-      colour_row<false>(y, planes[1].row(r), planes[2].row(r), cols, shift, offset, t, rgb_order, o);
     } else {
-      colour_row<true>(y, planes[1].row(r), planes[2].row(r), cols, shift, offset, t, rgb_order, o);
+      colour_row(y, planes[1].row(r), planes[2].row(r), cols, shift, offset, rgb_order, o);
     }
     std::fill(o + (g.row_bytes - g.row_padding), o + g.row_bytes, std::uint8_t{0});
   }
@@ -146,12 +156,11 @@ void planes_to_pixels(const decoder::PlaneSet& planes, const codec::CodecParams&
       // Every padded sample in plane order, three bytes each, until the
       // buffer is full: the padding columns and rows end up in the picture.
       const std::int32_t offset = params.channel(codec::Channel::kY).pixel_offset_;
-      const InverseColourTables& t = inverse_colour_tables();
       const std::size_t samples = std::min<std::size_t>(planes[0].size(), (pixels.size() + 2) / 3);
       for (std::size_t n = 0; n < samples; ++n) {
-        const Rgb c = yiq_to_rgb(planes[0].samples_[n] + offset, planes[1].samples_[n],
-                                 planes[2].samples_[n], t);
-        const std::uint8_t bytes[3] = {c.red, c.green, c.blue};
+        std::uint8_t bytes[3];
+        put_yiq_pixel<true>(planes[0].samples_[n] + offset, planes[1].samples_[n], planes[2].samples_[n],
+                            bytes);
         const std::size_t at = 3 * n;
         const std::size_t count = std::min<std::size_t>(3, pixels.size() - at);
         std::copy_n(bytes, count, pixels.data() + at);
@@ -175,7 +184,6 @@ bool planes_to_rows(const decoder::PlaneSet& planes, const codec::CodecParams& p
     return false;
   }
   const std::int32_t offset = params.channel(codec::Channel::kY).pixel_offset_;
-  const InverseColourTables& t = inverse_colour_tables();
   for (std::uint32_t r = first; r < std::min(last, height); ++r) {
     // Plane row r is picture row r counted from the bottom.
     std::uint8_t* o = rows.data() + stride * (top_down ? height - 1 - r : r);
@@ -183,7 +191,7 @@ bool planes_to_rows(const decoder::PlaneSet& planes, const codec::CodecParams& p
     if (!colour) {
       grey_row<false>(y, width, 0, offset, o);
     } else {
-      colour_row<false>(y, planes[1].row(r), planes[2].row(r), width, 0, offset, t, rgb_order, o);
+      colour_row(y, planes[1].row(r), planes[2].row(r), width, 0, offset, rgb_order, o);
     }
   }
   return true;

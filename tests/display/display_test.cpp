@@ -127,6 +127,35 @@ TEST(PlanesToPixelsTest, ExtremeSamplesClampWithoutReadingOutsideTheTables) {
   EXPECT_EQ(out[8], 255);    // red: 128 + 159
 }
 
+TEST(PlanesToPixelsTest, EverySamplePairConvertsAsTheTablesSay) {
+  // I along the rows and Q down the columns cover the tables and beyond; Y
+  // sweeps past both clamps. Each pixel must be the table lookups' sum.
+  constexpr int kSide = 620;
+  Planes p(kSide, kSide, 1, true);
+  auto sample = [](int v) { return static_cast<std::int16_t>(v < -310 ? -32768 : v > 308 ? 32767 : v); };
+  for (int r = 0; r < kSide; ++r) {
+    for (int x = 0; x < kSide; ++x) {
+      p.planes[0].at(r, x) = static_cast<std::int16_t>((x * 7 + r * 13) % 801 - 400);
+      p.planes[1].at(r, x) = sample(x - 311);
+      p.planes[2].at(r, x) = sample(r - 311);
+    }
+  }
+  const auto out = p.convert();
+  const InverseColourTables& t = inverse_colour_tables();
+  const std::size_t row_bytes = codec::ComputeRowGeometry(kSide, kSide, 24).row_bytes;
+  for (int r = 0; r < kSide; ++r) {
+    for (int x = 0; x < kSide; ++x) {
+      const int y = p.planes[0].at(r, x) + 128;
+      const int i = p.planes[1].at(r, x);
+      const int q = p.planes[2].at(r, x);
+      const std::uint8_t* o = out.data() + row_bytes * r + 3 * x;
+      ASSERT_EQ(o[0], codec::ClampSample(y + entry(t.blue_from_i, i) + entry(t.blue_from_q, q))) << i << " " << q;
+      ASSERT_EQ(o[1], codec::ClampSample(y + entry(t.green_from_i, i) + entry(t.green_from_q, q))) << i << " " << q;
+      ASSERT_EQ(o[2], codec::ClampSample(y + entry(t.red_from_i, i) + entry(t.red_from_q, q))) << i << " " << q;
+    }
+  }
+}
+
 TEST(PlanesToPixelsTest, GreyRowsArePaddedWithZeros) {
   Planes p(5, 5, 1, false);  // padded to 6 x 6; rows of 5 bytes padded to 8
   for (std::uint32_t y = 0; y < 6; ++y) {
