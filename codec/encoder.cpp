@@ -346,36 +346,83 @@ Status EncodePicture(const PictureView& picture, const CodecParams& settings,
   WorkerPool pool(options.threads);
   WorkerPool* workers = pool.size() > 1 ? &pool : nullptr;
   TransformWorkspace workspace;
-  CoefficientPlane shared;  // the one plane when the planes are not kept
+  // When the planes are not kept, one plane serves every channel; with
+  // threads two take turns, one coded while the next channel fills the other.
+  std::array<CoefficientPlane, 2> spare;
+  auto plane_of = [&](int c) -> CoefficientPlane& {
+    if (options.keep_planes) return out.planes[c];
+    return spare[workers != nullptr ? static_cast<std::size_t>(c % 2) : 0];
+  };
+  auto progress = [&](int stage) { return !options.progress || options.progress(stage, 2 * count); };
+
+  // Transform, quantize and mark one channel; writes only that channel's
+  // plane and band limits.
+  auto analyse = [&](int c, WorkerPool* helpers) -> Status {
+    CoefficientPlane& plane = plane_of(c);
+    if (plane.empty()) {
+      VARNIC_RETURN_IF_ERROR(plane.Allocate(working.padded_width_, working.padded_height_));
+    }
+    VARNIC_RETURN_IF_ERROR(TransformPictureChannel(picture, c, working, workspace, helpers));
+    ChannelParams& cp = working.channels_[c];
+    QuantizeChannel(plane, workspace.plane(), levels, cp, helpers);
+    MarkZerotrees(plane, levels, cp.dropped_levels_, helpers);
+    return Status::kOk;
+  };
+  // Y's header goes out with Y's limits (I's and Q's still zero, as
+  // `header` holds them); later channels patch theirs in.
+  CodecParams header;
+  auto code = [&](int c, WorkerPool* helpers) {
+    if (c == 0) {
+      WriteFileHeader(header, options.comment, out.stream);
+    } else {
+      PatchBandLimits(working, static_cast<Channel>(c), out.stream);
+    }
+    ChannelParams& cp = working.channels_[c];
+    const std::size_t restart = CodeChannelData(plane_of(c), levels, cp.dropped_levels_, out.stream, helpers);
+    cp.restart_offset_ = static_cast<std::uint32_t>(restart);
+    cp.end_offset_ = static_cast<std::uint32_t>(out.stream.size());
+    StoreU32(out.stream.data() + RestartOffsetField(levels, static_cast<Channel>(c)), cp.restart_offset_);
+    StoreU32(out.stream.data() + EndOffsetField(static_cast<Channel>(c)), cp.end_offset_);
+  };
+
   try {
     // Typical files are well under a byte per pixel; the vector grows if not.
     out.stream.reserve(std::size_t{working.plane_size_} / 8 + 4096);
-    // One channel at a time: transform, quantize, code. The header goes out
-    // with Y's limits and receives I's and Q's when they are known.
+    VARNIC_RETURN_IF_ERROR(analyse(0, workers));
+    header = working;
+    if (!progress(1)) return Status::kCancelled;
+    // Coding is sequential within a segment, so with threads channel c is
+    // coded on one thread while channel c + 1 is analysed on the others.
+    // Never more threads are busy than asked for.
+    WorkerPool analysers(pool.size() - 1);
+    WorkerPool* analyser_workers = analysers.size() > 1 ? &analysers : nullptr;
     for (int c = 0; c < count; ++c) {
-      CoefficientPlane& plane = options.keep_planes ? out.planes[c] : shared;
-      if (plane.empty()) {
-        VARNIC_RETURN_IF_ERROR(plane.Allocate(working.padded_width_, working.padded_height_));
+      if (workers == nullptr || c + 1 == count) {
+        code(c, workers);
+        if (!progress(2 * c + 2)) return Status::kCancelled;
+        if (c + 1 < count) {
+          VARNIC_RETURN_IF_ERROR(analyse(c + 1, nullptr));
+          if (!progress(2 * c + 3)) return Status::kCancelled;
+        }
+        continue;
       }
-      VARNIC_RETURN_IF_ERROR(TransformPictureChannel(picture, c, working, workspace, workers));
-      ChannelParams& cp = working.channels_[c];
-      QuantizeChannel(plane, workspace.plane(), levels, cp, workers);
-      if (options.progress && !options.progress(2 * c + 1, 2 * count)) return Status::kCancelled;
-
-      MarkZerotrees(plane, levels, cp.dropped_levels_, workers);
-      if (c == 0) {
-        WriteFileHeader(working, options.comment, out.stream);
-      } else {
-        PatchBandLimits(working, static_cast<Channel>(c), out.stream);
-      }
-      const std::size_t restart =
-          CodeChannelData(plane, levels, cp.dropped_levels_, out.stream, workers);
-      cp.restart_offset_ = static_cast<std::uint32_t>(restart);
-      cp.end_offset_ = static_cast<std::uint32_t>(out.stream.size());
-      StoreU32(out.stream.data() + RestartOffsetField(levels, static_cast<Channel>(c)),
-               cp.restart_offset_);
-      StoreU32(out.stream.data() + EndOffsetField(static_cast<Channel>(c)), cp.end_offset_);
-      if (options.progress && !options.progress(2 * c + 2, 2 * count)) return Status::kCancelled;
+      Status analysed = Status::kOk;
+      std::atomic<bool> out_of_memory{false};
+      pool.Run(2, [&](int task) {
+        try {
+          if (task == 0) {
+            code(c, nullptr);
+          } else {
+            analysed = analyse(c + 1, analyser_workers);
+          }
+        } catch (const std::bad_alloc&) {
+          out_of_memory = true;
+        }
+      });
+      if (out_of_memory) return Status::kOutOfMemory;
+      if (!progress(2 * c + 2)) return Status::kCancelled;
+      VARNIC_RETURN_IF_ERROR(analysed);
+      if (!progress(2 * c + 3)) return Status::kCancelled;
     }
   } catch (const std::bad_alloc&) {
     return Status::kOutOfMemory;

@@ -36,7 +36,7 @@ struct EncodeOptions {
   // Return the coded planes in EncodedPicture::planes (for showing the
   // reconstruction). Without them the encoder holds a single plane that the
   // channels take in turn: 6 bytes per padded sample besides the picture,
-  // instead of 10.
+  // instead of 10 (with threads two planes: 8).
   bool keep_planes = true;
   // Called on the calling thread after each finished stage with the count
   // done and the total: stage 2c + 1 is channel c's transform and
