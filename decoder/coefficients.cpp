@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <vector>
 
 #include "codec/arithmetic_coder.h"
+#include "codec/memory.h"
 #include "decoder/decoder.h"
 
 namespace varnic::decoder {
@@ -123,31 +125,64 @@ void decode_plane_coefficients(std::span<const std::uint8_t> file, const FileHea
     }
   }
 
+  // Positions inside zerotrees are recognised by their parent instead of
+  // being painted with markers when the root is decoded: `parents` holds, for
+  // the previous step's square (absolute coordinates), 1 where a position was
+  // a root or inside a tree, and `inside` collects the same for this step
+  // while the step's children are still to come. The plane is zero-filled,
+  // so skipped positions need no store. A position's two horizontal
+  // children share their parent, so the scan goes by pairs.
+  std::vector<std::uint8_t> parents;
+  std::vector<std::uint8_t> inside;
+  // Once the stream has ended, the loops go on without decoding, only
+  // writing the skip marker where a tree covers a position never reached.
+  bool decoding = true;
   for (int step = 0; step < levels; ++step) {
+    if (!decoding && step >= coded_levels) return;
     const std::uint32_t h = h0 << step;
     const std::uint32_t w = w0 << step;
+    const bool has_parents = step > 0 && step < coded_levels;
+    const bool has_children = step + 1 < coded_levels;
+    const std::size_t square = std::size_t{2} * w;  // row length of this step's square
+    if (has_children) codec::AssignLarge(inside, std::size_t{2} * h * square);
     const int base = 3 * (levels - step);
     const Band bands[3] = {{0, w, h, w, base - 2}, {h, 0, h, w, base - 3}, {h, w, h, w, base - 1}};
     for (const Band& band : bands) {
       const BandScale scale = scale_of(cp, band.subband);
+      const std::uint32_t x_end = band.col0 + band.cols;
       for (std::uint32_t y = band.row0; y < band.row0 + band.rows; ++y) {
         std::int16_t* row = plane.row(y);
-        for (std::uint32_t x = band.col0; x < band.col0 + band.cols; ++x) {
-          if (row[x] == codec::kZeroTreeInside) {
-            row[x] = 0;
+        const std::uint8_t* parent_row = has_parents ? parents.data() + std::size_t{y / 2} * w : nullptr;
+        std::uint8_t* inside_row = has_children ? inside.data() + std::size_t{y} * square : nullptr;
+        std::uint32_t x = band.col0;
+        while (x < x_end) {
+          // Steps with parents have even band widths and offsets.
+          if (parent_row != nullptr && parent_row[x / 2] != 0) {
+            if (!decoding) row[x] = row[x + 1] = codec::kZeroTreeInside;
+            if (inside_row != nullptr) inside_row[x] = inside_row[x + 1] = 1;
+            x += 2;
             continue;
           }
-          int q = 0;
-          if (!decoder.next_detail(q)) return;
-          if (q == codec::kZeroTreeRoot) {
-            fill_zero_tree(plane, y, x, step + 1, codec::kZeroTreeInside, coded_levels);
-            row[x] = 0;
-          } else {
-            row[x] = dequantize_value(q, scale);
+          if (decoding) {
+            int q = 0;
+            if (decoder.next_detail(q)) {
+              if (q == codec::kZeroTreeRoot) {
+                row[x] = 0;
+                if (inside_row != nullptr) inside_row[x] = 1;
+              } else {
+                row[x] = dequantize_value(q, scale);
+              }
+            } else {
+              // Everything not reached keeps its value, the trees' skip
+              // markers included.
+              decoding = false;
+            }
           }
+          ++x;
         }
       }
     }
+    if (has_children) parents.swap(inside);
   }
 }
 

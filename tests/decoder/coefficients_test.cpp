@@ -146,6 +146,43 @@ TEST(CoefficientsTest, RestartOffsetZeroEndsThePlaneAtTheFirstEndSymbol) {
   EXPECT_EQ(s.plane.at(3, 3), 0);
 }
 
+// A stream that ends early leaves every position it never reached as it
+// was: zero, or the skip marker where a decoded root's tree covers it.
+TEST(CoefficientsTest, StreamEndingEarlyLeavesTheSkipMarkersOfUnreachedTrees) {
+  const std::vector<int> list = {1, 0, -127};
+  {
+    // Ends after level 1's h band, whose first position is a root.
+    SyntheticPlane s(2, 0, list, {1, 1, 1, 1, -127, 1, 1, 1}, {});
+    s.header.params_.channel(Channel::kY).restart_offset_ = 0;
+    s.decode();
+    for (std::uint32_t y = 0; y < 8; ++y) {
+      for (std::uint32_t x = 0; x < 8; ++x) {
+        int want = 0;
+        if (y < 2 && x < 4) want = 10;
+        if (y == 0 && x == 2) want = 0;                 // the root
+        if (y < 2 && (x == 4 || x == 5)) want = -126;  // its tree, never reached
+        EXPECT_EQ(s.plane.at(y, x), want) << y << "," << x;
+      }
+    }
+  }
+  {
+    // Segment 2 ends in the middle of the tree's first row: the positions
+    // passed over are zero, the rest of the tree keeps the marker.
+    SyntheticPlane s(2, 0, list, {1, 1, 1, 1, -127, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}, {1, kEnd});
+    s.decode();
+    for (std::uint32_t y = 0; y < 8; ++y) {
+      for (std::uint32_t x = 0; x < 8; ++x) {
+        int want = 0;
+        if (y < 4 && x < 4) want = 10;
+        if (y == 0 && x == 2) want = 0;
+        if (y == 0 && x == 6) want = 10;
+        if (y == 1 && (x == 4 || x == 5)) want = -126;
+        EXPECT_EQ(s.plane.at(y, x), want) << y << "," << x;
+      }
+    }
+  }
+}
+
 TEST(CoefficientsTest, FillZeroTreeMarksBlocksOfGrowingSide) {
   CoefficientPlane plane;
   ASSERT_EQ(plane.Allocate(16, 16), Status::kOk);
