@@ -68,6 +68,31 @@ inline constexpr std::int32_t kTopValue = 65535;
 inline constexpr std::int32_t kFirstQuarter = 16384;
 inline constexpr std::int32_t kHalf = 32768;
 inline constexpr std::int32_t kThirdQuarter = 49152;
+
+// Interval updates divide n = range * cum by the model total, where
+// range <= 2^16 and cum <= total <= 4096. With m = ceil(2^40 / total) and
+// e = m total - 2^40 < total, n m / 2^40 = n / total + n e / (total 2^40),
+// and n e < 2^16 total^2 <= 2^40: the excess stays below 1 / total, so the
+// floor is exact. One multiplication instead of a division per bound.
+inline constexpr int kReciprocalShift = 40;
+static_assert(kFrequencyCeiling <= 4096, "the reciprocals are exact up to a total of 4096");
+struct Reciprocals {
+  std::array<std::uint64_t, kFrequencyCeiling + 1> of{};
+};
+constexpr Reciprocals MakeReciprocals() {
+  Reciprocals r;
+  for (std::uint64_t d = 1; d <= static_cast<std::uint64_t>(kFrequencyCeiling); ++d) {
+    r.of[d] = ((std::uint64_t{1} << kReciprocalShift) + d - 1) / d;
+  }
+  return r;
+}
+inline constexpr Reciprocals kReciprocals = MakeReciprocals();
+
+// range * cum / total, as the coder's interval update computes it.
+inline std::int32_t ScaleByModel(std::int32_t range, std::int32_t cum, std::int32_t total) {
+  const std::uint64_t n = static_cast<std::uint64_t>(range) * static_cast<std::uint64_t>(cum);
+  return static_cast<std::int32_t>((n * kReciprocals.of[static_cast<std::size_t>(total)]) >> kReciprocalShift);
+}
 }  // namespace coder_detail
 
 class ArithmeticEncoder {
@@ -87,8 +112,8 @@ class ArithmeticEncoder {
     using namespace coder_detail;
     const std::int32_t range = high_ - low_ + 1;
     const std::int32_t total = model.cum(0);
-    high_ = low_ + (range * model.cum(symbol - 1)) / total - 1;
-    low_ = low_ + (range * model.cum(symbol)) / total;
+    high_ = low_ + ScaleByModel(range, model.cum(symbol - 1), total) - 1;
+    low_ = low_ + ScaleByModel(range, model.cum(symbol), total);
     for (;;) {
       if (high_ < kHalf) {
         BitPlusFollow(0);
@@ -168,8 +193,8 @@ class ArithmeticDecoder {
     if (cum >= total) cum = total - 1;
     int symbol = 1;
     while (model.cum(symbol) > cum) ++symbol;
-    high_ = low_ + (range * model.cum(symbol - 1)) / total - 1;
-    low_ = low_ + (range * model.cum(symbol)) / total;
+    high_ = low_ + ScaleByModel(range, model.cum(symbol - 1), total) - 1;
+    low_ = low_ + ScaleByModel(range, model.cum(symbol), total);
     for (;;) {
       if (high_ < kHalf) {
         // nothing to subtract
