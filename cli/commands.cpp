@@ -330,6 +330,8 @@ int decompress_one(const DecompressOptions& options, FileKind kind, const std::s
   const double read_time = seconds_since(start);
   DecodeOptions decode_options;
   decode_options.reduce = options.reduce;
+  // Bitmap and Targa files store blue first: rows then copy without a swap.
+  if (kind == FileKind::kBmp || kind == FileKind::kTga) decode_options.colour_format = PixelFormat::kBgr24;
   decode_options.threads = library_threads;
   decode_options.limits = batch.limits;
   const Clock::time_point decode_start = Clock::now();
