@@ -100,32 +100,49 @@ Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const Decod
   const bool grey = !header.is_colour();
   const int planes_count = grey ? 1 : codec::kChannelCount;
   decoder::PlaneSet planes;
-  for (int c = 0; c < planes_count; ++c)
-    if (const codec::Status s = planes[static_cast<std::size_t>(c)].Allocate(params.padded_width_, params.padded_height_);
-        s != codec::Status::kOk)
-      return failure<Decoded>(s);
   const int threads = std::max(1, options.threads);
-  if (const codec::Status s = for_each_plane(planes_count, threads, [&](int c, int) {
-        return decoder::decode_plane(file, header, static_cast<codec::Channel>(c), planes[static_cast<std::size_t>(c)]);
-      });
-      s != codec::Status::kOk)
-    return failure<Decoded>(s);
-  if (!report(options.progress, Progress::Stage::kDecodePlane, planes_count, planes_count))
-    return failure<Decoded>(codec::Status::kCancelled);
-  const Clock::time_point decoded = Clock::now();
-
   const int steps = levels - options.reduce;
   // One synthesis work buffer per worker, kept from step to step and plane to plane.
   std::array<std::vector<std::int16_t>, codec::kChannelCount> work;
-  for (int step = 0; step < steps; ++step) {
+  auto decode_one = [&](int c) {
+    codec::CoefficientPlane& plane = planes[static_cast<std::size_t>(c)];
+    VARNIC_RETURN_IF_ERROR(plane.Allocate(params.padded_width_, params.padded_height_));
+    return decoder::decode_plane(file, header, static_cast<codec::Channel>(c), plane);
+  };
+  auto synthesize = [&](int c, int step, int worker) {
+    return decoder::synthesize_level(planes[static_cast<std::size_t>(c)], params, static_cast<codec::Channel>(c),
+                                     step, work[static_cast<std::size_t>(worker)]);
+  };
+  Clock::time_point decoded;
+  if (threads > 1 && planes_count > 1 && !options.progress) {
+    // A plane's synthesis needs only its own coefficients, so each task takes
+    // a plane from decoding to the picture-sized samples: I and Q are
+    // synthesised while Y is still being decoded. (The progress stages come
+    // in order from this thread, so a caller with a callback gets the phases
+    // below.) The entropy time then includes the synthesis.
     if (const codec::Status s = for_each_plane(planes_count, threads, [&](int c, int worker) {
-          return decoder::synthesize_level(planes[static_cast<std::size_t>(c)], params, static_cast<codec::Channel>(c),
-                                           step, work[static_cast<std::size_t>(worker)]);
+          VARNIC_RETURN_IF_ERROR(decode_one(c));
+          for (int step = 0; step < steps; ++step) VARNIC_RETURN_IF_ERROR(synthesize(c, step, worker));
+          return codec::Status::kOk;
         });
         s != codec::Status::kOk)
       return failure<Decoded>(s);
-    if (!report(options.progress, Progress::Stage::kSynthesisLevel, step + 1, steps))
+    decoded = Clock::now();
+  } else {
+    if (const codec::Status s = for_each_plane(planes_count, threads, [&](int c, int) { return decode_one(c); });
+        s != codec::Status::kOk)
+      return failure<Decoded>(s);
+    if (!report(options.progress, Progress::Stage::kDecodePlane, planes_count, planes_count))
       return failure<Decoded>(codec::Status::kCancelled);
+    decoded = Clock::now();
+    for (int step = 0; step < steps; ++step) {
+      if (const codec::Status s =
+              for_each_plane(planes_count, threads, [&](int c, int worker) { return synthesize(c, step, worker); });
+          s != codec::Status::kOk)
+        return failure<Decoded>(s);
+      if (!report(options.progress, Progress::Stage::kSynthesisLevel, step + 1, steps))
+        return failure<Decoded>(codec::Status::kCancelled);
+    }
   }
 
   // The picture takes the work buffers' place.

@@ -280,9 +280,18 @@ TEST(ApiDecodeTest, ReducedPicturesKeepLevelsColoursAndOrientation) {
 
 TEST(ApiDecodeTest, ThreadsProgressAndCancellation) {
   const Bytes file = read_file(kData + "/conformance/cod/astronaut_q90.cod");
-  DecodeOptions threaded;
-  threaded.threads = 3;
-  EXPECT_TRUE(decode_ok(file, threaded).pixels == decode_ok(file).pixels);
+  // Whole and reduced, with a callback (planes in phases) and without (each
+  // plane decoded and synthesised by one task).
+  for (const int reduce : {0, 2}) {
+    DecodeOptions single;
+    single.reduce = reduce;
+    const Picture expected = decode_ok(file, single);
+    DecodeOptions threaded = single;
+    threaded.threads = 3;
+    EXPECT_TRUE(decode_ok(file, threaded).pixels == expected.pixels) << reduce;
+    threaded.progress = [](const Progress&) { return true; };
+    EXPECT_TRUE(decode_ok(file, threaded).pixels == expected.pixels) << reduce;
+  }
 
   DecodeOptions o;
   int levels_reported = 0;
