@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "codec/picture_geometry.h"
+#include "codec/wide_loops.h"
 
 namespace varnic::codec {
 
@@ -58,7 +59,7 @@ namespace {
 // Pixels go through in chunks: the bytes are first split into three arrays
 // so that the arithmetic, the expressions of RgbToYiqPixel, vectorises.
 template <int kBlue>
-void RgbRowToFloat(const std::uint8_t* src, std::uint32_t width, int channel, std::int32_t oy,
+[[gnu::always_inline]] inline void RgbRowToFloat(const std::uint8_t* src, std::uint32_t width, int channel, std::int32_t oy,
                    std::int32_t oi, std::int32_t oq, float* out) {
   constexpr std::uint32_t kChunk = 256;
   alignas(32) std::int32_t b[kChunk];
@@ -96,6 +97,15 @@ void RgbRowToFloat(const std::uint8_t* src, std::uint32_t width, int channel, st
   }
 }
 
+VARNIC_WIDE_LOOPS void BgrRowToFloatWide(const std::uint8_t* src, std::uint32_t width, int channel,
+                                         std::int32_t oy, std::int32_t oi, std::int32_t oq, float* out) {
+  RgbRowToFloat<0>(src, width, channel, oy, oi, oq, out);
+}
+VARNIC_WIDE_LOOPS void RgbRowToFloatWide(const std::uint8_t* src, std::uint32_t width, int channel,
+                                         std::int32_t oy, std::int32_t oi, std::int32_t oq, float* out) {
+  RgbRowToFloat<2>(src, width, channel, oy, oi, oq, out);
+}
+
 }  // namespace
 
 void ChannelRowToFloat(const PictureView& picture, int channel,
@@ -117,9 +127,9 @@ void ChannelRowToFloat(const PictureView& picture, int channel,
     if (picture.rgb_order) {
       // Blue is byte 2 here and still takes the Y offset, as after a copy into
       // the program's layout.
-      RgbRowToFloat<2>(src, width, channel, oy, oi, oq, out);
+      RgbRowToFloatWide(src, width, channel, oy, oi, oq, out);
     } else {
-      RgbRowToFloat<0>(src, width, channel, oy, oi, oq, out);
+      BgrRowToFloatWide(src, width, channel, oy, oi, oq, out);
     }
   }
   std::fill(out + width, out + padded_width, 0.0f);

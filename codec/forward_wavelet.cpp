@@ -12,16 +12,7 @@
 
 #include "codec/colour_transform.h"
 #include "codec/memory.h"
-
-// The filter loops are built twice, for the x86-64 baseline and for AVX2,
-// and the better one is picked at load time. Both evaluate the same IEEE
-// operations in the same order (AVX2 does not bring fused multiply-add), so
-// the results are identical; only the vector width differs.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
-#define VARNIC_WIDE_LOOPS __attribute__((target_clones("avx2", "default")))
-#else
-#define VARNIC_WIDE_LOOPS
-#endif
+#include "codec/wide_loops.h"
 
 namespace varnic::codec {
 namespace {

@@ -5,14 +5,8 @@
 
 #include "codec/memory.h"
 #include "codec/picture_geometry.h"
+#include "codec/wide_loops.h"
 #include "display/display.h"
-
-// The row loops are built twice, with and without AVX2; same integer results.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
-#define VARNIC_WIDE_LOOPS __attribute__((target_clones("avx2", "default")))
-#else
-#define VARNIC_WIDE_LOOPS
-#endif
 
 namespace varnic::display {
 namespace {
