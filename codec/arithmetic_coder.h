@@ -110,27 +110,31 @@ class ArithmeticEncoder {
 
   void Encode(const AdaptiveModel& model, int symbol) {
     using namespace coder_detail;
+    // The bounds live in locals: the output bytes are chars, which may alias
+    // any member, so members would be reloaded after every byte.
     const std::int32_t range = high_ - low_ + 1;
     const std::int32_t total = model.cum(0);
-    high_ = low_ + ScaleByModel(range, model.cum(symbol - 1), total) - 1;
-    low_ = low_ + ScaleByModel(range, model.cum(symbol), total);
+    std::int32_t high = low_ + ScaleByModel(range, model.cum(symbol - 1), total) - 1;
+    std::int32_t low = low_ + ScaleByModel(range, model.cum(symbol), total);
     for (;;) {
-      if (high_ < kHalf) {
+      if (high < kHalf) {
         BitPlusFollow(0);
-      } else if (low_ >= kHalf) {
+      } else if (low >= kHalf) {
         BitPlusFollow(1);
-        low_ -= kHalf;
-        high_ -= kHalf;
-      } else if (low_ >= kFirstQuarter && high_ < kThirdQuarter) {
+        low -= kHalf;
+        high -= kHalf;
+      } else if (low >= kFirstQuarter && high < kThirdQuarter) {
         ++bits_to_follow_;
-        low_ -= kFirstQuarter;
-        high_ -= kFirstQuarter;
+        low -= kFirstQuarter;
+        high -= kFirstQuarter;
       } else {
         break;
       }
-      low_ = 2 * low_;
-      high_ = 2 * high_ + 1;
+      low = 2 * low;
+      high = 2 * high + 1;
     }
+    low_ = low;
+    high_ = high;
   }
 
   // DoneEncoding and DoneOutputtingBits: always appends at least one byte.
