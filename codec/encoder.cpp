@@ -148,25 +148,39 @@ void CodeSegment(const CoefficientPlane& plane, int total_levels, std::size_t be
   encoder.Finish();
 }
 
+// The symbol table of one marked plane, appended to `out`, and where its two
+// segments lie in coding order.
+struct ChannelCoding {
+  SymbolList symbols;
+  std::size_t split = 0;  // segment 2 starts here
+  std::size_t coded = 0;  // and ends here
+};
+
+ChannelCoding StartChannelData(const CoefficientPlane& plane, int dropped, std::vector<std::uint8_t>& out,
+                               WorkerPool* pool) {
+  ChannelCoding coding;
+  coding.symbols = MakeSymbolList(plane, pool);
+  // Values stay within -127..127, so at most 255 distinct symbols: the count
+  // byte cannot overflow.
+  out.push_back(static_cast<std::uint8_t>(coding.symbols.count));
+  out.insert(out.end(), coding.symbols.values.begin(), coding.symbols.values.begin() + coding.symbols.count);
+  // Dropping d levels keeps exactly the first PlaneSize / 4^d positions; the
+  // second segment is the finest coded level.
+  coding.coded = plane.size() >> (2 * dropped);
+  coding.split = coding.coded / 4;
+  return coding;
+}
+
 // Symbol table and both segments of one marked plane, appended to `out`.
 // Returns where segment 2 starts, counted from the start of `out`. With a
 // pool the two segments are coded at the same time.
 std::size_t CodeChannelData(const CoefficientPlane& plane, int total_levels, int dropped,
                             std::vector<std::uint8_t>& out, WorkerPool* pool = nullptr) {
-  const SymbolList symbols = MakeSymbolList(plane, pool);
-  // Values stay within -127..127, so at most 255 distinct symbols: the count
-  // byte cannot overflow.
-  out.push_back(static_cast<std::uint8_t>(symbols.count));
-  out.insert(out.end(), symbols.values.begin(), symbols.values.begin() + symbols.count);
-
-  // Dropping d levels keeps exactly the first PlaneSize / 4^d positions; the
-  // second segment is the finest coded level.
-  const std::size_t coded = plane.size() >> (2 * dropped);
-  const std::size_t split = coded / 4;
+  const ChannelCoding coding = StartChannelData(plane, dropped, out, pool);
   if (pool == nullptr) {
-    CodeSegment(plane, total_levels, 0, split, symbols, out);
+    CodeSegment(plane, total_levels, 0, coding.split, coding.symbols, out);
     const std::size_t restart = out.size();
-    CodeSegment(plane, total_levels, split, coded, symbols, out);
+    CodeSegment(plane, total_levels, coding.split, coding.coded, coding.symbols, out);
     return restart;
   }
   std::vector<std::uint8_t> second;
@@ -174,10 +188,10 @@ std::size_t CodeChannelData(const CoefficientPlane& plane, int total_levels, int
   pool->Run(2, [&](int segment) {
     try {
       if (segment == 0) {
-        CodeSegment(plane, total_levels, 0, split, symbols, out);
+        CodeSegment(plane, total_levels, 0, coding.split, coding.symbols, out);
       } else {
-        second.reserve(coded / 16);
-        CodeSegment(plane, total_levels, split, coded, symbols, second);
+        second.reserve(coding.coded / 16);
+        CodeSegment(plane, total_levels, coding.split, coding.coded, coding.symbols, second);
       }
     } catch (const std::bad_alloc&) {
       failed = true;
@@ -371,18 +385,30 @@ Status EncodePicture(const PictureView& picture, const CodecParams& settings,
   // Y's header goes out with Y's limits (I's and Q's still zero, as
   // `header` holds them); later channels patch theirs in.
   CodecParams header;
+  auto start_coding = [&](int c, WorkerPool* helpers) {
+    if (c == 0) {
+      WriteFileHeader(header, options.comment, out.stream);
+    } else {
+      PatchBandLimits(working, static_cast<Channel>(c), out.stream);
+    }
+    return StartChannelData(plane_of(c), working.channels_[c].dropped_levels_, out.stream, helpers);
+  };
+  auto finish_coding = [&](int c, std::size_t restart) {
+    ChannelParams& cp = working.channels_[c];
+    cp.restart_offset_ = static_cast<std::uint32_t>(restart);
+    cp.end_offset_ = static_cast<std::uint32_t>(out.stream.size());
+    StoreU32(out.stream.data() + RestartOffsetField(levels, static_cast<Channel>(c)), cp.restart_offset_);
+    StoreU32(out.stream.data() + EndOffsetField(static_cast<Channel>(c)), cp.end_offset_);
+  };
   auto code = [&](int c, WorkerPool* helpers) {
     if (c == 0) {
       WriteFileHeader(header, options.comment, out.stream);
     } else {
       PatchBandLimits(working, static_cast<Channel>(c), out.stream);
     }
-    ChannelParams& cp = working.channels_[c];
-    const std::size_t restart = CodeChannelData(plane_of(c), levels, cp.dropped_levels_, out.stream, helpers);
-    cp.restart_offset_ = static_cast<std::uint32_t>(restart);
-    cp.end_offset_ = static_cast<std::uint32_t>(out.stream.size());
-    StoreU32(out.stream.data() + RestartOffsetField(levels, static_cast<Channel>(c)), cp.restart_offset_);
-    StoreU32(out.stream.data() + EndOffsetField(static_cast<Channel>(c)), cp.end_offset_);
+    const std::size_t restart =
+        CodeChannelData(plane_of(c), levels, working.channels_[c].dropped_levels_, out.stream, helpers);
+    finish_coding(c, restart);
   };
 
   try {
@@ -391,10 +417,12 @@ Status EncodePicture(const PictureView& picture, const CodecParams& settings,
     VARNIC_RETURN_IF_ERROR(analyse(0, workers));
     header = working;
     if (!progress(1)) return Status::kCancelled;
-    // Coding is sequential within a segment, so with threads channel c is
-    // coded on one thread while channel c + 1 is analysed on the others.
-    // Never more threads are busy than asked for.
-    WorkerPool analysers(pool.size() - 1);
+    // Coding is sequential within a segment, so with threads channel c's two
+    // segments are coded while channel c + 1 is analysed: three tasks, the
+    // analysis first as the longest, taken by whichever thread is free. The
+    // analysis gets helpers when there are threads beyond the two segments;
+    // never more threads are busy than asked for.
+    WorkerPool analysers(std::max(1, pool.size() - 2));
     WorkerPool* analyser_workers = analysers.size() > 1 ? &analysers : nullptr;
     for (int c = 0; c < count; ++c) {
       if (workers == nullptr || c + 1 == count) {
@@ -406,20 +434,29 @@ Status EncodePicture(const PictureView& picture, const CodecParams& settings,
         }
         continue;
       }
+      const ChannelCoding coding = start_coding(c, workers);
+      const CoefficientPlane& plane = plane_of(c);
+      std::vector<std::uint8_t> second;
       Status analysed = Status::kOk;
       std::atomic<bool> out_of_memory{false};
-      pool.Run(2, [&](int task) {
+      pool.Run(3, [&](int task) {
         try {
           if (task == 0) {
-            code(c, nullptr);
-          } else {
             analysed = analyse(c + 1, analyser_workers);
+          } else if (task == 1) {
+            second.reserve(coding.coded / 16);
+            CodeSegment(plane, levels, coding.split, coding.coded, coding.symbols, second);
+          } else {
+            CodeSegment(plane, levels, 0, coding.split, coding.symbols, out.stream);
           }
         } catch (const std::bad_alloc&) {
           out_of_memory = true;
         }
       });
       if (out_of_memory) return Status::kOutOfMemory;
+      const std::size_t restart = out.stream.size();
+      out.stream.insert(out.stream.end(), second.begin(), second.end());
+      finish_coding(c, restart);
       if (!progress(2 * c + 2)) return Status::kCancelled;
       VARNIC_RETURN_IF_ERROR(analysed);
       if (!progress(2 * c + 3)) return Status::kCancelled;
