@@ -188,35 +188,42 @@ class ArithmeticDecoder {
 
   int Decode(const AdaptiveModel& model) {
     using namespace coder_detail;
-    const std::int32_t range = high_ - low_ + 1;
+    // Locals, as in the encoder: the callers' byte stores may alias members.
+    std::int32_t low = low_;
+    std::int32_t high = high_;
+    std::int32_t value = value_;
+    const std::int32_t range = high - low + 1;
     const std::int32_t total = model.cum(0);
-    std::int32_t cum = ((value_ - low_ + 1) * total - 1) / range;
+    std::int32_t cum = ((value - low + 1) * total - 1) / range;
     // Valid streams keep low <= value <= high; the clamp keeps garbage from
     // running the search past the end symbol.
     if (cum < 0) cum = 0;
     if (cum >= total) cum = total - 1;
     int symbol = 1;
     while (model.cum(symbol) > cum) ++symbol;
-    high_ = low_ + ScaleByModel(range, model.cum(symbol - 1), total) - 1;
-    low_ = low_ + ScaleByModel(range, model.cum(symbol), total);
+    high = low + ScaleByModel(range, model.cum(symbol - 1), total) - 1;
+    low = low + ScaleByModel(range, model.cum(symbol), total);
     for (;;) {
-      if (high_ < kHalf) {
+      if (high < kHalf) {
         // nothing to subtract
-      } else if (low_ >= kHalf) {
-        value_ -= kHalf;
-        low_ -= kHalf;
-        high_ -= kHalf;
-      } else if (low_ >= kFirstQuarter && high_ < kThirdQuarter) {
-        value_ -= kFirstQuarter;
-        low_ -= kFirstQuarter;
-        high_ -= kFirstQuarter;
+      } else if (low >= kHalf) {
+        value -= kHalf;
+        low -= kHalf;
+        high -= kHalf;
+      } else if (low >= kFirstQuarter && high < kThirdQuarter) {
+        value -= kFirstQuarter;
+        low -= kFirstQuarter;
+        high -= kFirstQuarter;
       } else {
         break;
       }
-      low_ = 2 * low_;
-      high_ = 2 * high_ + 1;
-      value_ = 2 * value_ + InputBit();
+      low = 2 * low;
+      high = 2 * high + 1;
+      value = 2 * value + InputBit();
     }
+    low_ = low;
+    high_ = high;
+    value_ = value;
     return symbol;
   }
 
