@@ -6,6 +6,7 @@
 // the rows and columns below is part of the result.
 
 #include "codec/memory.h"
+#include "codec/wide_loops.h"
 #include "decoder/decoder.h"
 
 #include <cstddef>
@@ -20,7 +21,7 @@ inline int16_t Store(int32_t v) { return static_cast<int16_t>(v); }
 
 // Vertical pass of a full step: columns 0..cols-1 of the plane's top rows
 // (low half s, high half d) into rows of `t` (pitch cols).
-void VerticalSynthesis(const int16_t* p, size_t stride, int rows, int cols,
+inline void VerticalSynthesis(const int16_t* p, size_t stride, int rows, int cols,
                        int16_t* t) {
   const int hh = rows / 2;
   auto s = [&](int i) { return p + static_cast<size_t>(i) * stride; };
@@ -63,32 +64,38 @@ void VerticalSynthesis(const int16_t* p, size_t stride, int rows, int cols,
 }
 
 // Horizontal pass of a full step: one row of `t` (low half s, high half d)
-// into one plane row.
-void HorizontalSynthesis(const int16_t* t, int cols, int16_t* o) {
+// into one plane row. The odd outputs depend only on the halves, each even
+// one on its odd neighbours as stored; computing the odd ones into `odd`
+// first lets both loops vectorise, with the same values.
+inline void HorizontalSynthesis(const int16_t* __restrict t, int cols, int16_t* __restrict o,
+                                int16_t* __restrict odd) {
   const int ww = cols / 2;
   const int16_t* s = t;
   const int16_t* d = t + ww;
-  o[1] = Store(((d[1] + d[0]) >> 1) + s[0]);
+  for (int j = 0; j <= ww - 2; ++j) odd[j] = Store(((d[j] + d[j + 1]) >> 1) + s[j]);
+  odd[ww - 1] = Store((d[ww - 1] >> 1) + s[ww - 1]);
   o[0] = Store(((d[1] - d[0]) >> 1) - 3 * d[0] + s[0]);
-  o[cols - 1] = Store((d[ww - 1] >> 1) + s[ww - 1]);
-  o[cols - 2] = Store(((d[ww - 2] + 2 * (s[ww - 2] - d[ww - 1] + s[ww - 1])) >> 2) - d[ww - 1]);
+  o[1] = odd[0];
   for (int j = 1; j <= ww - 2; ++j) {
-    o[2 * j + 1] = Store(((d[j] + d[j + 1]) >> 1) + s[j]);
-    o[2 * j] = Store(((o[2 * j - 1] + o[2 * j + 1]) >> 1) - 2 * d[j]);
+    o[2 * j] = Store(((odd[j - 1] + odd[j]) >> 1) - 2 * d[j]);
+    o[2 * j + 1] = odd[j];
   }
+  o[cols - 2] = Store(((d[ww - 2] + 2 * (s[ww - 2] - d[ww - 1] + s[ww - 1])) >> 2) - d[ww - 1]);
+  o[cols - 1] = odd[ww - 1];
 }
 
 }  // namespace
 
-void synthesis_step(int16_t* plane, size_t stride, int rows, int cols, int16_t* work) {
+VARNIC_WIDE_LOOPS void synthesis_step(int16_t* plane, size_t stride, int rows, int cols, int16_t* work) {
   VerticalSynthesis(plane, stride, rows, cols, work);
+  std::vector<int16_t> odd(static_cast<size_t>(cols / 2));
   for (int y = 0; y < rows; ++y) {
     HorizontalSynthesis(work + static_cast<size_t>(y) * cols, cols,
-                        plane + static_cast<size_t>(y) * stride);
+                        plane + static_cast<size_t>(y) * stride, odd.data());
   }
 }
 
-void upsample_step(int16_t* plane, size_t stride, int rows, int cols, int16_t* work) {
+VARNIC_WIDE_LOOPS void upsample_step(int16_t* plane, size_t stride, int rows, int cols, int16_t* work) {
   const int hh = rows / 2;
   const int ww = cols / 2;
   // Only the low quarter is read: the detail quarters count as zero.
