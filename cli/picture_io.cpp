@@ -78,7 +78,8 @@ Result<LoadedPicture> read_program_format(std::span<const std::uint8_t> bytes, c
   return from_program_picture(picture);
 }
 
-Result<imagefile::Picture> to_program_picture(const Picture& in) {
+// The program's picture record for `in` (sides, mode, header) without pixels.
+Result<imagefile::Picture> program_shape(const Picture& in) {
   if (in.width == 0 || in.height == 0 || in.width > imagefile::kMaxSide || in.height > imagefile::kMaxSide)
     return {Status::kInvalidArgument, "bitmap and Targa sides must be 1..32767"};
   if (in.pixels.size() < in.stride() * in.height) return {Status::kInvalidArgument, "inconsistent picture"};
@@ -88,18 +89,20 @@ Result<imagefile::Picture> to_program_picture(const Picture& in) {
   const bool grey = in.format == PixelFormat::kGrey8;
   out.bits_per_pixel_ = grey ? 8 : 24;
   out.image_mode_ = grey ? imagefile::kModeGrey : imagefile::kModeColour;
-  const imagefile::RowGeometry geometry = out.geometry();
-  const std::size_t out_stride = geometry.row_bytes_ + geometry.row_padding_;
-  try {
-    codec::AssignLarge(out.pixels_, geometry.picture_bytes_);
-  } catch (const std::bad_alloc&) {
-    return {Status::kOutOfMemory, "out of memory converting the picture"};
-  }
+  if (grey) imagefile::set_grey_colour_table(out.header_);
+  imagefile::fill_bitmap_header(out.image_mode_, false, out.width_, out.height_,
+                                static_cast<std::uint32_t>(out.geometry().picture_bytes_), out.header_);
+  return out;
+}
+
+// `in`'s rows into the program's layout: bottom row first, blue first, rows
+// `stride` bytes apart (padding left as it is).
+void copy_program_rows(const Picture& in, std::span<std::uint8_t> out, std::size_t stride) {
   const bool swap = in.format == PixelFormat::kRgb24;
   for (std::uint32_t y = 0; y < in.height; ++y) {
     const std::uint8_t* src = in.pixels.data() + y * in.stride();
-    std::uint8_t* dst = out.pixels_.data() + (in.height - 1 - y) * out_stride;
-    if (grey || !swap) {
+    std::uint8_t* dst = out.data() + (in.height - 1 - y) * stride;
+    if (!swap) {
       std::copy(src, src + in.stride(), dst);
     } else {
       for (std::uint32_t x = 0; x < in.width; ++x) {
@@ -109,9 +112,19 @@ Result<imagefile::Picture> to_program_picture(const Picture& in) {
       }
     }
   }
-  if (grey) imagefile::set_grey_colour_table(out.header_);
-  imagefile::fill_bitmap_header(out.image_mode_, false, out.width_, out.height_,
-                                static_cast<std::uint32_t>(geometry.picture_bytes_), out.header_);
+}
+
+Result<imagefile::Picture> to_program_picture(const Picture& in) {
+  Result<imagefile::Picture> shaped = program_shape(in);
+  if (!shaped) return shaped;
+  imagefile::Picture out = std::move(shaped).value();
+  const imagefile::RowGeometry geometry = out.geometry();
+  try {
+    codec::AssignLarge(out.pixels_, geometry.picture_bytes_);
+  } catch (const std::bad_alloc&) {
+    return {Status::kOutOfMemory, "out of memory converting the picture"};
+  }
+  copy_program_rows(in, out.pixels_, geometry.row_bytes_ + geometry.row_padding_);
   return out;
 }
 
@@ -229,9 +242,19 @@ Picture EncodablePicture::to_picture() const {
 }
 
 Result<std::vector<std::uint8_t>> write_bmp(const Picture& picture) {
-  Result<imagefile::Picture> program = to_program_picture(picture);
-  if (!program) return {program.status(), program.message()};
-  return imagefile::encode_bitmap(program.value());
+  Result<imagefile::Picture> shape = program_shape(picture);
+  if (!shape) return {shape.status(), shape.message()};
+  const imagefile::RowGeometry geometry = shape.value().geometry();
+  try {
+    // Rows straight into the file: no program picture in between.
+    std::vector<std::uint8_t> file = imagefile::encode_bitmap(shape.value(), [&](std::span<std::uint8_t> rows) {
+      copy_program_rows(picture, rows, geometry.row_bytes_ + geometry.row_padding_);
+    });
+    if (file.empty()) return {Status::kInvalidArgument, "inconsistent picture"};
+    return file;
+  } catch (const std::bad_alloc&) {
+    return {Status::kOutOfMemory, "out of memory writing the bitmap"};
+  }
 }
 
 Result<std::vector<std::uint8_t>> write_tga(const Picture& picture) {

@@ -154,8 +154,12 @@ bool is_consistent(const Picture& picture) {
 
 }  // namespace detail
 
-std::vector<std::uint8_t> encode_bitmap(const Picture& picture) {
-  if (!detail::is_consistent(picture)) return {};
+namespace {
+
+// The headers and colour table of `picture` at the front of a zeroed file
+// buffer with room for its pixels; `highest` is the largest palette index.
+std::vector<std::uint8_t> bitmap_with_headers(const Picture& picture, std::uint8_t highest,
+                                              std::size_t& offset) {
   const RowGeometry g = picture.geometry();
   InfoHeader info = picture.header_.info_;
   // Whatever the stored header says, the layout fields describe this buffer.
@@ -176,7 +180,6 @@ std::vector<std::uint8_t> encode_bitmap(const Picture& picture) {
   } else {
     info.bit_count_ = 8;
     // Every index in the picture must have its table entry in the file.
-    const std::uint8_t highest = *std::max_element(picture.pixels_.begin(), picture.pixels_.end());
     if (info.colours_used_ == 0 || info.colours_used_ > 256 || highest >= info.colours_used_) {
       info.colours_used_ = 256;
       info.colours_important_ = 256;
@@ -184,7 +187,7 @@ std::vector<std::uint8_t> encode_bitmap(const Picture& picture) {
   }
 
   const std::size_t table_bytes = 4 * static_cast<std::size_t>(info.colours_used_);
-  const std::size_t offset = kFileHeaderBytes + kInfoHeaderBytes + table_bytes;
+  offset = kFileHeaderBytes + kInfoHeaderBytes + table_bytes;
   std::vector<std::uint8_t> out;
   codec::AssignLarge(out, offset + g.picture_bytes_);
   std::uint8_t* p = out.data();
@@ -193,7 +196,32 @@ std::vector<std::uint8_t> encode_bitmap(const Picture& picture) {
   put_u32(p + 10, static_cast<std::uint32_t>(offset));
   write_info_header(info, std::span<std::uint8_t, kInfoHeaderBytes>(p + kFileHeaderBytes, kInfoHeaderBytes));
   std::copy_n(picture.header_.colour_table_.begin(), table_bytes, p + kFileHeaderBytes + kInfoHeaderBytes);
-  std::copy_n(picture.pixels_.begin(), g.picture_bytes_, p + offset);
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> encode_bitmap(const Picture& picture) {
+  if (!detail::is_consistent(picture)) return {};
+  const std::uint8_t highest = picture.image_mode_ == kModePalette
+                                   ? *std::max_element(picture.pixels_.begin(), picture.pixels_.end())
+                                   : std::uint8_t{0};
+  std::size_t offset = 0;
+  std::vector<std::uint8_t> out = bitmap_with_headers(picture, highest, offset);
+  std::copy_n(picture.pixels_.begin(), picture.geometry().picture_bytes_, out.data() + offset);
+  return out;
+}
+
+std::vector<std::uint8_t> encode_bitmap(const Picture& shape,
+                                        const std::function<void(std::span<std::uint8_t>)>& fill_rows) {
+  if (shape.width_ < 1 || shape.width_ > kMaxSide || shape.height_ < 1 || shape.height_ > kMaxSide ||
+      shape.bits_per_pixel_ != (shape.image_mode_ == kModeColour ? 24 : 8) ||
+      (shape.image_mode_ != kModeColour && shape.image_mode_ != kModeGrey)) {
+    return {};
+  }
+  std::size_t offset = 0;
+  std::vector<std::uint8_t> out = bitmap_with_headers(shape, 0, offset);
+  fill_rows(std::span<std::uint8_t>(out.data() + offset, out.size() - offset));
   return out;
 }
 

@@ -5,10 +5,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "imagefile/imagefile.h"
@@ -48,6 +50,33 @@ Picture make_picture(int width, int height, int bits, std::uint16_t mode, std::u
     }
   }
   return p;
+}
+
+TEST(BitmapWrite, RowsFilledByTheCallerGiveTheSameFile) {
+  for (const auto& [bits, mode] : {std::pair{24, kModeColour}, std::pair{8, kModeGrey}}) {
+    for (const int width : {1, 5, 6, 7, 8}) {
+      const Picture p = make_picture(width, 3, bits, mode);
+      Picture shape = p;
+      shape.pixels_.clear();
+      std::size_t area = 0;
+      const auto f = encode_bitmap(shape, [&](std::span<std::uint8_t> rows) {
+        area = rows.size();
+        // The padding arrives zeroed: copy the rows only.
+        const RowGeometry g = p.geometry();
+        for (std::size_t y = 0; y < 3; ++y) {
+          const std::size_t at = y * (g.row_bytes_ + g.row_padding_);
+          std::copy_n(p.pixels_.begin() + static_cast<std::ptrdiff_t>(at), g.row_bytes_, rows.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+      });
+      EXPECT_EQ(area, p.geometry().picture_bytes_) << bits << " bits, width " << width;
+      EXPECT_EQ(f, encode_bitmap(p)) << bits << " bits, width " << width;
+    }
+  }
+  Picture palette = make_picture(4, 2, 8, kModePalette);
+  palette.pixels_.clear();
+  bool called = false;
+  EXPECT_TRUE(encode_bitmap(palette, [&](std::span<std::uint8_t>) { called = true; }).empty());
+  EXPECT_FALSE(called);
 }
 
 TEST(BitmapWrite, TwentyFourBitLayout) {
