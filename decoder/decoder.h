@@ -153,13 +153,15 @@ void dequantize_plane(codec::CoefficientPlane& plane, const codec::CodecParams& 
 
 // One synthesis level on the top-left rows x cols of a plane (both even, at
 // least 4): low band plus the three detail quarters become a region of twice
-// the size. `work` must hold rows x cols values.
+// the size. `work` must hold synthesis_work_size(rows, cols) values.
 void synthesis_step(std::int16_t* plane, std::size_t stride, int rows, int cols,
                     std::int16_t* work);
 // The same with every detail coefficient taken as zero; the detail quarters
-// are not read. `work` must hold rows x cols/2 values.
+// are not read. `work` as for synthesis_step.
 void upsample_step(std::int16_t* plane, std::size_t stride, int rows, int cols,
                    std::int16_t* work);
+// Work values a step on rows x cols needs: a strip of columns and a row.
+std::size_t synthesis_work_size(int rows, int cols);
 
 // Step k (0 = coarsest) of a channel: a full synthesis for coded levels,
 // upsampling for dropped ones. `work` is grown as needed and can be reused

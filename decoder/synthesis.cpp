@@ -9,6 +9,7 @@
 #include "codec/wide_loops.h"
 #include "decoder/decoder.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -86,41 +87,73 @@ inline void HorizontalSynthesis(const int16_t* __restrict t, int cols, int16_t* 
 
 }  // namespace
 
+namespace {
+
+// The vertical passes run over strips of this many columns into a strip
+// buffer and copy it back; the horizontal passes copy each row out first. So
+// the work area is a strip and a row, not a second plane.
+constexpr int kStrip = 64;
+
+}  // namespace
+
+std::size_t synthesis_work_size(int rows, int cols) {
+  if (rows <= 0 || cols <= 0) return 0;
+  const std::size_t strip = static_cast<std::size_t>(std::min(cols, kStrip));
+  return static_cast<std::size_t>(rows) * strip + static_cast<std::size_t>(cols) +
+         static_cast<std::size_t>(cols / 2);
+}
+
 VARNIC_WIDE_LOOPS void synthesis_step(int16_t* plane, size_t stride, int rows, int cols, int16_t* work) {
-  VerticalSynthesis(plane, stride, rows, cols, work);
-  std::vector<int16_t> odd(static_cast<size_t>(cols / 2));
+  int16_t* strip = work;
+  for (int c0 = 0; c0 < cols; c0 += kStrip) {
+    const int width = std::min(kStrip, cols - c0);
+    VerticalSynthesis(plane + c0, stride, rows, width, strip);
+    for (int y = 0; y < rows; ++y) {
+      std::copy_n(strip + static_cast<size_t>(y) * width, width, plane + static_cast<size_t>(y) * stride + c0);
+    }
+  }
+  int16_t* row = work + static_cast<size_t>(rows) * static_cast<size_t>(std::min(cols, kStrip));
+  int16_t* odd = row + cols;
   for (int y = 0; y < rows; ++y) {
-    HorizontalSynthesis(work + static_cast<size_t>(y) * cols, cols,
-                        plane + static_cast<size_t>(y) * stride, odd.data());
+    int16_t* o = plane + static_cast<size_t>(y) * stride;
+    std::copy_n(o, cols, row);
+    HorizontalSynthesis(row, cols, o, odd);
   }
 }
 
 VARNIC_WIDE_LOOPS void upsample_step(int16_t* plane, size_t stride, int rows, int cols, int16_t* work) {
   const int hh = rows / 2;
   const int ww = cols / 2;
-  // Only the low quarter is read: the detail quarters count as zero.
+  // Only the low quarter is read: the detail quarters count as zero. Each
+  // strip of its columns is expanded to all rows and stored back in place.
   auto s = [&](int i) { return plane + static_cast<size_t>(i) * stride; };
-  auto out = [&](int r) { return work + static_cast<size_t>(r) * ww; };
-  for (int x = 0; x < ww; ++x) {
-    const int16_t v = Store(s(0)[x] >> 1);
-    out(0)[x] = v;
-    out(1)[x] = v;
-    out(rows - 2)[x] = Store((s(hh - 2)[x] + s(hh - 1)[x]) >> 2);
-    out(rows - 1)[x] = Store(s(hh - 1)[x] >> 1);
-  }
-  for (int i = 1; i <= hh - 2; ++i) {
-    const int16_t* prev = s(i - 1);
-    const int16_t* cur = s(i);
-    int16_t* odd = out(2 * i + 1);
-    int16_t* even = out(2 * i);
-    for (int x = 0; x < ww; ++x) {
-      odd[x] = Store(cur[x] >> 1);
-      even[x] = Store((prev[x] + cur[x]) >> 2);
+  for (int c0 = 0; c0 < ww; c0 += kStrip) {
+    const int width = std::min(kStrip, ww - c0);
+    auto out = [&](int r) { return work + static_cast<size_t>(r) * width; };
+    for (int x = 0; x < width; ++x) {
+      const int16_t v = Store(s(0)[c0 + x] >> 1);
+      out(0)[x] = v;
+      out(1)[x] = v;
+      out(rows - 2)[x] = Store((s(hh - 2)[c0 + x] + s(hh - 1)[c0 + x]) >> 2);
+      out(rows - 1)[x] = Store(s(hh - 1)[c0 + x] >> 1);
     }
+    for (int i = 1; i <= hh - 2; ++i) {
+      const int16_t* prev = s(i - 1) + c0;
+      const int16_t* cur = s(i) + c0;
+      int16_t* odd = out(2 * i + 1);
+      int16_t* even = out(2 * i);
+      for (int x = 0; x < width; ++x) {
+        odd[x] = Store(cur[x] >> 1);
+        even[x] = Store((prev[x] + cur[x]) >> 2);
+      }
+    }
+    for (int y = 0; y < rows; ++y) std::copy_n(out(y), width, s(y) + c0);
   }
+  int16_t* row = work + static_cast<size_t>(rows) * static_cast<size_t>(std::min(ww, kStrip));
   for (int y = 0; y < rows; ++y) {
-    const int16_t* r = out(y);
-    int16_t* o = plane + static_cast<size_t>(y) * stride;
+    int16_t* o = s(y);
+    std::copy_n(o, ww, row);
+    const int16_t* r = row;
     o[0] = r[0];
     o[1] = r[0];
     o[cols - 2] = Store((r[ww - 2] + r[ww - 1]) >> 1);
@@ -145,7 +178,7 @@ Status synthesize_level(codec::CoefficientPlane& plane, const codec::CodecParams
       plane.size() < std::size_t{rows} * cols) {
     return Status::kReconstructFailed;
   }
-  const std::size_t work_size = std::size_t{rows} * cols;
+  const std::size_t work_size = synthesis_work_size(static_cast<int>(rows), static_cast<int>(cols));
   if (work.size() < work_size) {
     try {
       codec::ResizeLarge(work, work_size);

@@ -13,7 +13,7 @@ namespace {
 using codec::CoefficientPlane;
 
 std::vector<std::int16_t> run_step(std::vector<std::int16_t> plane, int rows, int cols, bool full) {
-  std::vector<std::int16_t> work(static_cast<std::size_t>(rows) * cols, 0x5a5a);
+  std::vector<std::int16_t> work(synthesis_work_size(rows, cols), 0x5a5a);
   if (full) {
     synthesis_step(plane.data(), static_cast<std::size_t>(cols), rows, cols, work.data());
   } else {
@@ -102,6 +102,86 @@ TEST(SynthesisTest, UpsampleRowRules) {
   const std::vector<std::int16_t> row = {10, 10, 2, -6, -1, 4, 3, 3};
   for (int r = 0; r < 8; ++r) {
     EXPECT_EQ(std::vector<std::int16_t>(out.begin() + r * 8, out.begin() + r * 8 + 8), row) << r;
+  }
+}
+
+// The rules once more, plainly: whole vertical pass into a second buffer,
+// then each row; the oracle for the strip-by-strip, in-place version.
+std::vector<std::int16_t> plain_step(const std::vector<std::int16_t>& p, int rows, int cols, bool full) {
+  auto at = [&](const std::vector<std::int16_t>& v, int r, int c) -> int {
+    return v[static_cast<std::size_t>(r) * static_cast<std::size_t>(cols) + static_cast<std::size_t>(c)];
+  };
+  auto store = [](int v) { return static_cast<std::int16_t>(v); };
+  const int hh = rows / 2;
+  const int ww = cols / 2;
+  std::vector<std::int16_t> t(p.size(), 0);
+  auto set = [&](int r, int c, int v) { t[static_cast<std::size_t>(r) * static_cast<std::size_t>(cols) + static_cast<std::size_t>(c)] = store(v); };
+  const int vcols = full ? cols : ww;
+  for (int c = 0; c < vcols; ++c) {
+    auto sv = [&](int i) { return at(p, i, c); };
+    auto dv = [&](int i) { return full ? at(p, hh + i, c) : 0; };
+    if (full) {
+      set(0, c, (2 * sv(0) - 7 * dv(0) + dv(1)) >> 2);
+      set(1, c, (dv(1) + 2 * sv(0) + dv(0)) >> 2);
+      set(rows - 1, c, (dv(hh - 1) + 2 * sv(hh - 1)) >> 2);
+      set(rows - 2, c, ((sv(hh - 2) + sv(hh - 1)) >> 2) + ((dv(hh - 2) + 2 * dv(hh - 1)) >> 3) - dv(hh - 1));
+      for (int i = 1; i <= hh - 2; ++i) {
+        set(2 * i + 1, c, (dv(i) + 2 * sv(i) + dv(i + 1)) >> 2);
+        set(2 * i, c, ((at(t, 2 * i - 1, c) + at(t, 2 * i + 1, c)) >> 1) - dv(i));
+      }
+    } else {
+      set(0, c, sv(0) >> 1);
+      set(1, c, sv(0) >> 1);
+      set(rows - 2, c, (sv(hh - 2) + sv(hh - 1)) >> 2);
+      set(rows - 1, c, sv(hh - 1) >> 1);
+      for (int i = 1; i <= hh - 2; ++i) {
+        set(2 * i + 1, c, sv(i) >> 1);
+        set(2 * i, c, (sv(i - 1) + sv(i)) >> 2);
+      }
+    }
+  }
+  std::vector<std::int16_t> o(p.size(), 0);
+  for (int r = 0; r < rows; ++r) {
+    auto sv = [&](int j) { return at(t, r, j); };
+    auto dv = [&](int j) { return full ? at(t, r, ww + j) : 0; };
+    std::int16_t* out = o.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(cols);
+    if (full) {
+      out[1] = store(((dv(1) + dv(0)) >> 1) + sv(0));
+      out[0] = store(((dv(1) - dv(0)) >> 1) - 3 * dv(0) + sv(0));
+      out[cols - 1] = store((dv(ww - 1) >> 1) + sv(ww - 1));
+      out[cols - 2] = store(((dv(ww - 2) + 2 * (sv(ww - 2) - dv(ww - 1) + sv(ww - 1))) >> 2) - dv(ww - 1));
+      for (int j = 1; j <= ww - 2; ++j) {
+        out[2 * j + 1] = store(((dv(j) + dv(j + 1)) >> 1) + sv(j));
+        out[2 * j] = store(((out[2 * j - 1] + out[2 * j + 1]) >> 1) - 2 * dv(j));
+      }
+    } else {
+      out[0] = out[1] = store(sv(0));
+      out[cols - 2] = store((sv(ww - 2) + sv(ww - 1)) >> 1);
+      out[cols - 1] = store(sv(ww - 1));
+      for (int j = 1; j <= ww - 2; ++j) {
+        out[2 * j + 1] = store(sv(j));
+        out[2 * j] = store((sv(j - 1) + sv(j)) >> 1);
+      }
+    }
+  }
+  return o;
+}
+
+TEST(SynthesisTest, WideAndTallStepsEqualThePlainRules) {
+  // Widths around and past the column strips, random samples of every size.
+  std::uint32_t x = 12345;
+  for (const int rows : {4, 6, 130}) {
+    for (const int cols : {4, 66, 128, 200, 264}) {
+      std::vector<std::int16_t> in(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols));
+      for (std::int16_t& v : in) {
+        x = x * 1103515245u + 12345u;
+        v = static_cast<std::int16_t>(x >> 16);
+      }
+      for (const bool full : {true, false}) {
+        EXPECT_EQ(run_step(in, rows, cols, full), plain_step(in, rows, cols, full))
+            << rows << " x " << cols << (full ? " synthesis" : " upsampling");
+      }
+    }
   }
 }
 
