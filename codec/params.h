@@ -85,8 +85,8 @@ struct CodecParams {
   std::string mask_threshold_text_ = "15 10 8 5 5 2 0 0 0 0";
   std::array<ChannelParams, kChannelCount> channels_{};
 
-  ChannelParams& channel(Channel c) { return channels_[static_cast<int>(c)]; }
-  const ChannelParams& channel(Channel c) const { return channels_[static_cast<int>(c)]; }
+  ChannelParams& channel(Channel c) { return channels_[static_cast<std::size_t>(c)]; }
+  const ChannelParams& channel(Channel c) const { return channels_[static_cast<std::size_t>(c)]; }
 };
 
 // Start-up values with the quality derivation already run (quality 50, "Other").

@@ -21,6 +21,7 @@
 #include "codec/params.h"
 #include "codec/picture_geometry.h"
 #include "fuzz/cod_versions.h"
+#include "fuzz/sample_pictures.h"
 #include "imagefile/imagefile.h"
 
 namespace {
@@ -48,48 +49,9 @@ void fail(const std::string& what) {
   ++g_failures;
 }
 
-std::uint8_t sample(std::uint32_t x, std::uint32_t y, std::uint32_t c) {
-  return static_cast<std::uint8_t>((x * 37 + y * 91 + c * 53 + ((x ^ y) & 5) * 29) & 0xFF);
-}
-
-varnic::Picture make_picture(std::uint32_t width, std::uint32_t height, varnic::PixelFormat format) {
-  varnic::Picture p;
-  p.width = width;
-  p.height = height;
-  p.format = format;
-  const int channels = varnic::bytes_per_pixel(format);
-  for (std::uint32_t y = 0; y < height; ++y)
-    for (std::uint32_t x = 0; x < width; ++x)
-      for (int c = 0; c < channels; ++c) p.pixels.push_back(sample(x, y, static_cast<std::uint32_t>(c)));
-  return p;
-}
-
-imf::Picture make_file_picture(int width, int height, std::uint16_t mode) {
-  imf::Picture p;
-  p.width_ = width;
-  p.height_ = height;
-  p.bits_per_pixel_ = mode == imf::kModeColour ? 24 : 8;
-  p.image_mode_ = mode;
-  if (mode == imf::kModePalette) {
-    for (std::size_t i = 0; i < imf::kColourTableEntries; ++i) {
-      p.header_.colour_table_[4 * i] = static_cast<std::uint8_t>(i);
-      p.header_.colour_table_[4 * i + 1] = static_cast<std::uint8_t>(255 - i);
-      p.header_.colour_table_[4 * i + 2] = static_cast<std::uint8_t>(i * 7);
-    }
-  } else {
-    imf::set_grey_colour_table(p.header_);
-  }
-  p.header_.info_.width_ = width;
-  p.header_.info_.height_ = height;
-  p.header_.info_.bit_count_ = static_cast<std::uint16_t>(p.bits_per_pixel_);
-  const auto g = p.geometry();
-  p.pixels_.assign(g.picture_bytes_, 0);
-  for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y)
-    for (std::size_t b = 0; b < g.row_bytes_; ++b)
-      p.pixels_[y * (g.row_bytes_ + g.row_padding_) + b] =
-          sample(static_cast<std::uint32_t>(b), static_cast<std::uint32_t>(y), 0);
-  return p;
-}
+using varnic::fuzz::make_file_picture;
+using varnic::fuzz::make_picture;
+using varnic::fuzz::sample;
 
 void put16(Bytes& b, std::size_t at, std::uint32_t v) {
   b[at] = static_cast<std::uint8_t>(v);
