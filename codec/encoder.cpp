@@ -369,18 +369,21 @@ Status EncodePicture(const PictureView& picture, const CodecParams& settings,
   };
   auto progress = [&](int stage) { return !options.progress || options.progress(stage, 2 * count); };
 
-  // Transform, quantize and mark one channel; writes only that channel's
-  // plane and band limits.
-  auto analyse = [&](int c, WorkerPool* helpers) -> Status {
+  // Transform (into the workspace), then quantize and mark one channel;
+  // writes only that channel's plane and band limits.
+  auto quantize = [&](int c, WorkerPool* helpers) -> Status {
     CoefficientPlane& plane = plane_of(c);
     if (plane.empty()) {
       VARNIC_RETURN_IF_ERROR(plane.Allocate(working.padded_width_, working.padded_height_));
     }
-    VARNIC_RETURN_IF_ERROR(TransformPictureChannel(picture, c, working, workspace, helpers));
     ChannelParams& cp = working.channels_[c];
     QuantizeChannel(plane, workspace.plane(), levels, cp, helpers);
     MarkZerotrees(plane, levels, cp.dropped_levels_, helpers);
     return Status::kOk;
+  };
+  auto analyse = [&](int c, WorkerPool* helpers) -> Status {
+    VARNIC_RETURN_IF_ERROR(TransformPictureChannel(picture, c, working, workspace, helpers));
+    return quantize(c, helpers);
   };
   // Y's header goes out with Y's limits (I's and Q's still zero, as
   // `header` holds them); later channels patch theirs in.
@@ -411,55 +414,95 @@ Status EncodePicture(const PictureView& picture, const CodecParams& settings,
     finish_coding(c, restart);
   };
 
+  // Coding is sequential within a segment, so with threads a colour picture
+  // goes: Y analysed by all threads; then one thread analyses I and Q while
+  // the others code Y's two segments and, once I is ready, I; then Q is coded
+  // (its two segments at once). Q's transform needs only the workspace, so
+  // when planes take turns it overlaps Y's coding and only its quantization
+  // waits for Y's plane. Progress is reported afterwards, in order, from
+  // this thread. Never more threads are busy than asked for.
+  auto CodeYAndIWhileAnalysingIAndQ = [&]() -> Status {
+    WorkerPool analysers(std::max(1, pool.size() - 2));
+    WorkerPool* analyser_workers = analysers.size() > 1 ? &analysers : nullptr;
+    const ChannelCoding y = start_coding(0, workers);
+    std::vector<std::uint8_t> y_second;
+    Status analysed_i = Status::kOk;
+    Status analysed_q = Status::kOk;
+    bool coded_i = false;
+    std::atomic<bool> out_of_memory{false};
+    // Set when a task is past the point the name says, however it ended.
+    std::atomic<bool> i_analysed{false}, y_second_coded{false}, y_coded{false};
+    struct Signal {
+      std::atomic<bool>& flag;
+      ~Signal() {
+        flag.store(true, std::memory_order_release);
+        flag.notify_all();
+      }
+    };
+    auto wait_for = [](const std::atomic<bool>& flag) { flag.wait(false, std::memory_order_acquire); };
+    pool.Run(3, [&](int task) {
+      try {
+        if (task == 0) {
+          {
+            const Signal done{i_analysed};
+            analysed_i = analyse(1, analyser_workers);
+          }
+          if (analysed_i != Status::kOk) return;
+          analysed_q = TransformPictureChannel(picture, 2, working, workspace, analyser_workers);
+          if (analysed_q != Status::kOk) return;
+          if (!options.keep_planes) wait_for(y_coded);  // Q takes Y's plane
+          analysed_q = quantize(2, analyser_workers);
+        } else if (task == 1) {
+          const Signal done{y_second_coded};
+          y_second.reserve(y.coded / 16);
+          CodeSegment(plane_of(0), levels, y.split, y.coded, y.symbols, y_second);
+        } else {
+          {
+            const Signal done{y_coded};
+            CodeSegment(plane_of(0), levels, 0, y.split, y.symbols, out.stream);
+            wait_for(y_second_coded);
+            const std::size_t restart = out.stream.size();
+            out.stream.insert(out.stream.end(), y_second.begin(), y_second.end());
+            finish_coding(0, restart);
+          }
+          wait_for(i_analysed);
+          if (analysed_i != Status::kOk || out_of_memory) return;
+          code(1, nullptr);
+          coded_i = true;
+        }
+      } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+      }
+    });
+    if (out_of_memory) return Status::kOutOfMemory;
+    if (!progress(2)) return Status::kCancelled;
+    VARNIC_RETURN_IF_ERROR(analysed_i);
+    if (!progress(3)) return Status::kCancelled;
+    if (!coded_i) return Status::kEncodeFailed;
+    if (!progress(4)) return Status::kCancelled;
+    VARNIC_RETURN_IF_ERROR(analysed_q);
+    return progress(5) ? Status::kOk : Status::kCancelled;
+  };
+
   try {
     // Typical files are well under a byte per pixel; the vector grows if not.
     out.stream.reserve(std::size_t{working.plane_size_} / 8 + 4096);
     VARNIC_RETURN_IF_ERROR(analyse(0, workers));
     header = working;
     if (!progress(1)) return Status::kCancelled;
-    // Coding is sequential within a segment, so with threads channel c's two
-    // segments are coded while channel c + 1 is analysed: three tasks, the
-    // analysis first as the longest, taken by whichever thread is free. The
-    // analysis gets helpers when there are threads beyond the two segments;
-    // never more threads are busy than asked for.
-    WorkerPool analysers(std::max(1, pool.size() - 2));
-    WorkerPool* analyser_workers = analysers.size() > 1 ? &analysers : nullptr;
-    for (int c = 0; c < count; ++c) {
-      if (workers == nullptr || c + 1 == count) {
+    if (workers != nullptr && count == kChannelCount) {
+      VARNIC_RETURN_IF_ERROR(CodeYAndIWhileAnalysingIAndQ());
+      code(2, workers);
+      if (!progress(6)) return Status::kCancelled;
+    } else {
+      for (int c = 0; c < count; ++c) {
         code(c, workers);
         if (!progress(2 * c + 2)) return Status::kCancelled;
         if (c + 1 < count) {
-          VARNIC_RETURN_IF_ERROR(analyse(c + 1, nullptr));
+          VARNIC_RETURN_IF_ERROR(analyse(c + 1, workers));
           if (!progress(2 * c + 3)) return Status::kCancelled;
         }
-        continue;
       }
-      const ChannelCoding coding = start_coding(c, workers);
-      const CoefficientPlane& plane = plane_of(c);
-      std::vector<std::uint8_t> second;
-      Status analysed = Status::kOk;
-      std::atomic<bool> out_of_memory{false};
-      pool.Run(3, [&](int task) {
-        try {
-          if (task == 0) {
-            analysed = analyse(c + 1, analyser_workers);
-          } else if (task == 1) {
-            second.reserve(coding.coded / 16);
-            CodeSegment(plane, levels, coding.split, coding.coded, coding.symbols, second);
-          } else {
-            CodeSegment(plane, levels, 0, coding.split, coding.symbols, out.stream);
-          }
-        } catch (const std::bad_alloc&) {
-          out_of_memory = true;
-        }
-      });
-      if (out_of_memory) return Status::kOutOfMemory;
-      const std::size_t restart = out.stream.size();
-      out.stream.insert(out.stream.end(), second.begin(), second.end());
-      finish_coding(c, restart);
-      if (!progress(2 * c + 2)) return Status::kCancelled;
-      VARNIC_RETURN_IF_ERROR(analysed);
-      if (!progress(2 * c + 3)) return Status::kCancelled;
     }
   } catch (const std::bad_alloc&) {
     return Status::kOutOfMemory;

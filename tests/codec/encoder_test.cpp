@@ -305,8 +305,16 @@ TEST(EncoderTest, ProgressReportsEveryPlaneStageAndCanCancel) {
       EXPECT_EQ(calls[i], std::make_pair(static_cast<int>(i) + 1, 6));
     }
 
-    options.progress = [](int, int) { return false; };
-    EXPECT_EQ(EncodePicture(p.view, DefaultCodecParams(), options, out), Status::kCancelled);
+    // Refusing at any stage cancels there, and no later stage is reported.
+    for (int stop = 1; stop <= 6; ++stop) {
+      int last = 0;
+      options.progress = [&](int done, int) {
+        last = done;
+        return done < stop;
+      };
+      EXPECT_EQ(EncodePicture(p.view, DefaultCodecParams(), options, out), Status::kCancelled) << stop;
+      EXPECT_EQ(last, stop) << threads << " threads";
+    }
   }
 }
 
