@@ -171,12 +171,11 @@ ChannelCoding StartChannelData(const CoefficientPlane& plane, int dropped, std::
   return coding;
 }
 
-// Symbol table and both segments of one marked plane, appended to `out`.
+// Both segments of a plane whose symbol table is in `out`, appended to it.
 // Returns where segment 2 starts, counted from the start of `out`. With a
 // pool the two segments are coded at the same time.
-std::size_t CodeChannelData(const CoefficientPlane& plane, int total_levels, int dropped,
-                            std::vector<std::uint8_t>& out, WorkerPool* pool = nullptr) {
-  const ChannelCoding coding = StartChannelData(plane, dropped, out, pool);
+std::size_t CodeSegments(const CoefficientPlane& plane, int total_levels, const ChannelCoding& coding,
+                         std::vector<std::uint8_t>& out, WorkerPool* pool) {
   if (pool == nullptr) {
     CodeSegment(plane, total_levels, 0, coding.split, coding.symbols, out);
     const std::size_t restart = out.size();
@@ -201,6 +200,12 @@ std::size_t CodeChannelData(const CoefficientPlane& plane, int total_levels, int
   const std::size_t restart = out.size();
   out.insert(out.end(), second.begin(), second.end());
   return restart;
+}
+
+// Symbol table and both segments of one marked plane, appended to `out`.
+std::size_t CodeChannelData(const CoefficientPlane& plane, int total_levels, int dropped,
+                            std::vector<std::uint8_t>& out) {
+  return CodeSegments(plane, total_levels, StartChannelData(plane, dropped, out, nullptr), out, nullptr);
 }
 
 std::size_t EndOffsetField(Channel c) {
@@ -404,14 +409,8 @@ Status EncodePicture(const PictureView& picture, const CodecParams& settings,
     StoreU32(out.stream.data() + EndOffsetField(static_cast<Channel>(c)), cp.end_offset_);
   };
   auto code = [&](int c, WorkerPool* helpers) {
-    if (c == 0) {
-      WriteFileHeader(header, options.comment, out.stream);
-    } else {
-      PatchBandLimits(working, static_cast<Channel>(c), out.stream);
-    }
-    const std::size_t restart =
-        CodeChannelData(plane_of(c), levels, working.channels_[c].dropped_levels_, out.stream, helpers);
-    finish_coding(c, restart);
+    const ChannelCoding coding = start_coding(c, helpers);
+    finish_coding(c, CodeSegments(plane_of(c), levels, coding, out.stream, helpers));
   };
 
   // Coding is sequential within a segment, so with threads a colour picture
