@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,34 +10,10 @@
 #include "codec/format.h"
 #include "codec/forward_wavelet.h"
 #include "codec/picture_geometry.h"
+#include "test_picture.h"
 
 namespace varnic::codec {
 namespace {
-
-// A smooth picture with some texture, bottom-up rows padded to 4 bytes.
-struct TestPicture {
-  std::vector<std::uint8_t> bytes;
-  PictureView view;
-};
-TestPicture MakePicture(std::uint32_t width, std::uint32_t height, std::uint16_t bits,
-                        unsigned seed = 1) {
-  TestPicture p;
-  const RowGeometry g = ComputeRowGeometry(width, height, bits);
-  p.bytes.assign(g.picture_bytes, 0);
-  std::mt19937 rng(seed);
-  std::uniform_int_distribution<int> noise(-12, 12);
-  const int channels = bits / 8;
-  for (std::uint32_t y = 0; y < height; ++y) {
-    for (std::uint32_t x = 0; x < width; ++x) {
-      for (int c = 0; c < channels; ++c) {
-        const int v = static_cast<int>((x * (3 + c) + y * (5 - c)) % 200) + 28 + noise(rng);
-        p.bytes[y * g.row_bytes + x * channels + c] = static_cast<std::uint8_t>(v);
-      }
-    }
-  }
-  p.view = {p.bytes.data(), p.bytes.size(), width, height, bits};
-  return p;
-}
 
 std::uint32_t U32At(const std::vector<std::uint8_t>& s, std::size_t at) {
   return LoadU32(s.data() + at);

@@ -14,35 +14,10 @@
 #include "codec/forward_wavelet.h"
 #include "codec/parallel.h"
 #include "codec/picture_geometry.h"
+#include "test_picture.h"
 
 namespace varnic::codec {
 namespace {
-
-struct TestPicture {
-  std::vector<std::uint8_t> bytes;
-  PictureView view;
-};
-
-// Gradients with noise: every band gets both signs and some zerotrees.
-TestPicture MakePicture(std::uint32_t width, std::uint32_t height, std::uint16_t bits,
-                        unsigned seed) {
-  TestPicture p;
-  const RowGeometry g = ComputeRowGeometry(width, height, bits);
-  p.bytes.assign(g.picture_bytes, 0);
-  std::mt19937 rng(seed);
-  std::uniform_int_distribution<int> noise(-20, 20);
-  const int channels = bits / 8;
-  for (std::uint32_t y = 0; y < height; ++y) {
-    for (std::uint32_t x = 0; x < width; ++x) {
-      for (int c = 0; c < channels; ++c) {
-        const int v = static_cast<int>((x * (2 + c) + y * (4 - c)) % 180) + 40 + noise(rng);
-        p.bytes[y * g.row_bytes + x * channels + c] = static_cast<std::uint8_t>(v);
-      }
-    }
-  }
-  p.view = {p.bytes.data(), p.bytes.size(), width, height, bits};
-  return p;
-}
 
 CodecParams Quality(int quality) {
   CodecParams p = DefaultCodecParams();

@@ -1,0 +1,39 @@
+// A smooth picture with some texture and noise, bottom-up rows padded to 4
+// bytes: every band gets values of both signs and some zerotrees.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "codec/encoder.h"
+#include "codec/picture_geometry.h"
+
+namespace varnic::codec {
+
+struct TestPicture {
+  std::vector<std::uint8_t> bytes;
+  PictureView view;
+};
+
+inline TestPicture MakePicture(std::uint32_t width, std::uint32_t height, std::uint16_t bits,
+                               unsigned seed = 1) {
+  TestPicture p;
+  const RowGeometry g = ComputeRowGeometry(width, height, bits);
+  p.bytes.assign(g.picture_bytes, 0);
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int> noise(-12, 12);
+  const int channels = bits / 8;
+  for (std::uint32_t y = 0; y < height; ++y) {
+    for (std::uint32_t x = 0; x < width; ++x) {
+      for (int c = 0; c < channels; ++c) {
+        const int v = static_cast<int>((x * (3 + c) + y * (5 - c)) % 200) + 28 + noise(rng);
+        p.bytes[y * g.row_bytes + x * channels + c] = static_cast<std::uint8_t>(v);
+      }
+    }
+  }
+  p.view = {p.bytes.data(), p.bytes.size(), width, height, bits};
+  return p;
+}
+
+}  // namespace varnic::codec
