@@ -22,10 +22,11 @@ double seconds(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double>(to - from).count();
 }
 
-// Runs task(index, worker) for index 0..count-1 on up to `threads` threads (worker 0 is the calling
-// thread, so a worker's scratch is never shared); returns the first failure in index order.
+// Runs task(index, worker) for index 0..count-1 (planes, or parts of a picture; at most three) on up
+// to `threads` threads (worker 0 is the calling thread, so a worker's scratch is never shared);
+// returns the first failure in index order.
 template <class Task>
-codec::Status for_each_plane(int count, int threads, const Task& task) {
+codec::Status for_each_task(int count, int threads, const Task& task) {
   std::array<codec::Status, codec::kChannelCount> results;
   results.fill(codec::Status::kOk);
   std::atomic<int> next{0};
@@ -120,7 +121,7 @@ Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const Decod
     // synthesised while Y is still being decoded. (The progress stages come
     // in order from this thread, so a caller with a callback gets the phases
     // below.) The entropy time then includes the synthesis.
-    if (const codec::Status s = for_each_plane(planes_count, threads, [&](int c, int worker) {
+    if (const codec::Status s = for_each_task(planes_count, threads, [&](int c, int worker) {
           VARNIC_RETURN_IF_ERROR(decode_one(c));
           for (int step = 0; step < steps; ++step) VARNIC_RETURN_IF_ERROR(synthesize(c, step, worker));
           return codec::Status::kOk;
@@ -129,7 +130,7 @@ Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const Decod
       return failure<Decoded>(s);
     decoded = Clock::now();
   } else {
-    if (const codec::Status s = for_each_plane(planes_count, threads, [&](int c, int) { return decode_one(c); });
+    if (const codec::Status s = for_each_task(planes_count, threads, [&](int c, int) { return decode_one(c); });
         s != codec::Status::kOk)
       return failure<Decoded>(s);
     if (!report(options.progress, Progress::Stage::kDecodePlane, planes_count, planes_count))
@@ -137,16 +138,13 @@ Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const Decod
     decoded = Clock::now();
     for (int step = 0; step < steps; ++step) {
       if (const codec::Status s =
-              for_each_plane(planes_count, threads, [&](int c, int worker) { return synthesize(c, step, worker); });
+              for_each_task(planes_count, threads, [&](int c, int worker) { return synthesize(c, step, worker); });
           s != codec::Status::kOk)
         return failure<Decoded>(s);
       if (!report(options.progress, Progress::Stage::kSynthesisLevel, step + 1, steps))
         return failure<Decoded>(codec::Status::kCancelled);
     }
   }
-
-  // The picture takes the work buffers' place.
-  for (std::vector<std::int16_t>& w : work) std::vector<std::int16_t>().swap(w);
 
   Decoded out;
   bool converted = false;
@@ -159,23 +157,14 @@ Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const Decod
     const bool rgb = !grey && options.colour_format == PixelFormat::kRgb24;
     // Row halves on two threads when asked; a refusal refuses every range alike.
     const std::uint32_t half = threads > 1 ? params.image_height_ / 2 : params.image_height_;
-    std::thread other;
-    bool other_converted = true;
-    if (half < params.image_height_) {
-      try {
-        other = std::thread([&] {
-          other_converted = display::planes_to_rows(planes, params, header.magic_, true, rgb, out.picture.pixels,
-                                                    out.picture.stride(), half, params.image_height_);
-        });
-      } catch (const std::system_error&) {
-        other_converted = display::planes_to_rows(planes, params, header.magic_, true, rgb, out.picture.pixels,
-                                                  out.picture.stride(), half, params.image_height_);
-      }
-    }
-    converted =
-        display::planes_to_rows(planes, params, header.magic_, true, rgb, out.picture.pixels, out.picture.stride(), 0, half);
-    if (other.joinable()) other.join();
-    converted = converted && other_converted;
+    converted = for_each_task(half < params.image_height_ ? 2 : 1, threads, [&](int part, int) {
+                  const std::uint32_t first = part == 0 ? 0 : half;
+                  const std::uint32_t last = part == 0 ? half : params.image_height_;
+                  return display::planes_to_rows(planes, params, header.magic_, true, rgb, out.picture.pixels,
+                                                 out.picture.stride(), first, last)
+                             ? codec::Status::kOk
+                             : codec::Status::kReconstructFailed;
+                }) == codec::Status::kOk;
   }
   if (converted) {
     // done
