@@ -57,7 +57,7 @@ namespace {
 
 // One channel of a 24-bit row; kBlue is the byte index of blue (0 or 2).
 // Pixels go through in chunks: the bytes are first split into three arrays
-// so that the arithmetic, the expressions of RgbToYiqPixel, vectorises.
+// so that RgbToYiqPixel, of which each loop keeps one channel, vectorises.
 template <int kBlue>
 [[gnu::always_inline]] inline void RgbRowToFloat(const std::uint8_t* src, std::uint32_t width, int channel, std::int32_t oy,
                    std::int32_t oi, std::int32_t oq, float* out) {
@@ -76,22 +76,13 @@ template <int kBlue>
     float* o = out + x0;
     switch (channel) {
       case 0:
-        for (std::uint32_t k = 0; k < n; ++k) {
-          o[k] = static_cast<float>(
-              static_cast<std::int16_t>((306 * r[k] + 601 * g[k] + 117 * b[k]) >> 10));
-        }
+        for (std::uint32_t k = 0; k < n; ++k) o[k] = static_cast<float>(RgbToYiqPixel(r[k], g[k], b[k]).y);
         break;
       case 1:
-        for (std::uint32_t k = 0; k < n; ++k) {
-          o[k] = static_cast<float>(
-              static_cast<std::int16_t>((330 * (r[k] - b[k]) + 280 * (r[k] - g[k])) >> 10));
-        }
+        for (std::uint32_t k = 0; k < n; ++k) o[k] = static_cast<float>(RgbToYiqPixel(r[k], g[k], b[k]).i);
         break;
       default:
-        for (std::uint32_t k = 0; k < n; ++k) {
-          o[k] = static_cast<float>(
-              static_cast<std::int16_t>((320 * (b[k] - g[k]) + 216 * (r[k] - g[k])) >> 10));
-        }
+        for (std::uint32_t k = 0; k < n; ++k) o[k] = static_cast<float>(RgbToYiqPixel(r[k], g[k], b[k]).q);
         break;
     }
   }
@@ -119,8 +110,7 @@ void ChannelRowToFloat(const PictureView& picture, int channel,
       out[x] = static_cast<float>(static_cast<std::int16_t>(src[x] - offsets[0]));
     }
   } else {
-    // One loop per channel so that each vectorises; the expressions are those
-    // of RgbToYiqPixel.
+    // One loop per channel so that each vectorises.
     const std::int32_t oy = offsets[0];
     const std::int32_t oi = offsets[1];
     const std::int32_t oq = offsets[2];
