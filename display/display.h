@@ -40,6 +40,25 @@ struct InverseColourTables {
 };
 const InverseColourTables& inverse_colour_tables();
 
+// Coefficients (/1024) of the inverse colour matrix.
+inline constexpr int kRedFromI = 979;
+inline constexpr int kRedFromQ = 636;
+inline constexpr int kGreenFromI = -279;
+inline constexpr int kGreenFromQ = -662;
+inline constexpr int kBlueFromI = -1133;
+inline constexpr int kBlueFromQ = 1744;
+
+// One entry of the tables for a sample within -256..255: floor(coefficient
+// * sample / 1024), an arithmetic shift rounding toward minus infinity. The
+// historical tables end one entry early (the top entry is 0 everywhere) and
+// red-from-Q's bottom entry has the wrong sign; files decode to these exact
+// bytes, so both are kept.
+constexpr int inverse_term(int coefficient, int sample) {
+  if (sample == kInverseTableMax) return 0;
+  const int term = (coefficient * sample) >> 10;
+  return coefficient == kRedFromQ && sample == kInverseTableMin ? -term : term;
+}
+
 inline std::size_t inverse_table_index(int sample) {
   if (sample < kInverseTableMin) sample = kInverseTableMin;
   if (sample > kInverseTableMax) sample = kInverseTableMax;

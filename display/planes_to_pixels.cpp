@@ -49,20 +49,20 @@ void grey_row(const std::int16_t* y, std::uint32_t cols, int shift, std::int32_t
   }
 }
 
-// The inverse tables as arithmetic, so that whole rows vectorise: each term
-// is floor(c * s / 1024) of the sample clamped to -256..255, except the
-// tables' top entry (0 in all six) and red-from-Q's bottom entry (159). Equal
-// to the lookups for every sample.
+// The inverse tables' terms computed rather than looked up, so that whole
+// rows vectorise: inverse_term for every sample (tested), with each
+// sample's top-entry mask shared by its three terms.
 template <bool kRgbOrder>
 inline void put_yiq_pixel(int y, int i, int q, std::uint8_t* o) {
   i = std::clamp(i, kInverseTableMin, kInverseTableMax);
   q = std::clamp(q, kInverseTableMin, kInverseTableMax);
   const int keep_i = i == kInverseTableMax ? 0 : -1;
   const int keep_q = q == kInverseTableMax ? 0 : -1;
-  const int red_q = q == kInverseTableMin ? 159 : ((636 * q) >> 10) & keep_q;
-  const int red = y + (((979 * i) >> 10) & keep_i) + red_q;
-  const int green = y + (((-279 * i) >> 10) & keep_i) + (((-662 * q) >> 10) & keep_q);
-  const int blue = y + (((-1133 * i) >> 10) & keep_i) + (((1744 * q) >> 10) & keep_q);
+  constexpr int kRedFromQBottom = inverse_term(kRedFromQ, kInverseTableMin);
+  const int red_q = q == kInverseTableMin ? kRedFromQBottom : ((kRedFromQ * q) >> 10) & keep_q;
+  const int red = y + (((kRedFromI * i) >> 10) & keep_i) + red_q;
+  const int green = y + (((kGreenFromI * i) >> 10) & keep_i) + (((kGreenFromQ * q) >> 10) & keep_q);
+  const int blue = y + (((kBlueFromI * i) >> 10) & keep_i) + (((kBlueFromQ * q) >> 10) & keep_q);
   o[0] = static_cast<std::uint8_t>(std::clamp(kRgbOrder ? red : blue, 0, 255));
   o[1] = static_cast<std::uint8_t>(std::clamp(green, 0, 255));
   o[2] = static_cast<std::uint8_t>(std::clamp(kRgbOrder ? blue : red, 0, 255));
