@@ -140,16 +140,18 @@ FileStatus read_bitmap(std::span<const std::uint8_t> data, Picture& out, const R
 
 namespace detail {
 
-bool is_consistent(const Picture& picture) {
+// Sides, depth and mode agree, whatever the pixel buffer holds.
+bool has_consistent_shape(const Picture& picture) {
   if (picture.width_ < 1 || picture.width_ > kMaxSide || picture.height_ < 1 || picture.height_ > kMaxSide) {
     return false;
   }
   if (picture.bits_per_pixel_ != (picture.image_mode_ == kModeColour ? 24 : 8)) return false;
-  if (picture.image_mode_ != kModeColour && picture.image_mode_ != kModeGrey &&
-      picture.image_mode_ != kModePalette) {
-    return false;
-  }
-  return picture.pixels_.size() >= picture.geometry().picture_bytes_;
+  return picture.image_mode_ == kModeColour || picture.image_mode_ == kModeGrey ||
+         picture.image_mode_ == kModePalette;
+}
+
+bool is_consistent(const Picture& picture) {
+  return has_consistent_shape(picture) && picture.pixels_.size() >= picture.geometry().picture_bytes_;
 }
 
 }  // namespace detail
@@ -214,11 +216,7 @@ std::vector<std::uint8_t> encode_bitmap(const Picture& picture) {
 
 std::vector<std::uint8_t> encode_bitmap(const Picture& shape,
                                         const std::function<void(std::span<std::uint8_t>)>& fill_rows) {
-  if (shape.width_ < 1 || shape.width_ > kMaxSide || shape.height_ < 1 || shape.height_ > kMaxSide ||
-      shape.bits_per_pixel_ != (shape.image_mode_ == kModeColour ? 24 : 8) ||
-      (shape.image_mode_ != kModeColour && shape.image_mode_ != kModeGrey)) {
-    return {};
-  }
+  if (!detail::has_consistent_shape(shape) || shape.image_mode_ == kModePalette) return {};
   std::size_t offset = 0;
   std::vector<std::uint8_t> out = bitmap_with_headers(shape, 0, offset);
   fill_rows(std::span<std::uint8_t>(out.data() + offset, out.size() - offset));
