@@ -5,7 +5,6 @@
 // interior rules read back values already stored (truncated), so the order of
 // the rows and columns below is part of the result.
 
-#include "codec/memory.h"
 #include "codec/wide_loops.h"
 #include "decoder/decoder.h"
 
@@ -94,6 +93,20 @@ namespace {
 // the work area is a strip and a row, not a second plane.
 constexpr int kStrip = 64;
 
+// Calls vertical(c0, width, strip) for the strips [c0, c0 + width) of the
+// first `cols` columns; it writes the strip's `rows` output rows (pitch
+// width) into `strip`, which then replace those columns of the plane.
+template <class Vertical>
+inline void in_strips(int16_t* plane, size_t stride, int rows, int cols, int16_t* strip, Vertical&& vertical) {
+  for (int c0 = 0; c0 < cols; c0 += kStrip) {
+    const int width = std::min(kStrip, cols - c0);
+    vertical(c0, width, strip);
+    for (int y = 0; y < rows; ++y) {
+      std::copy_n(strip + static_cast<size_t>(y) * width, width, plane + static_cast<size_t>(y) * stride + c0);
+    }
+  }
+}
+
 }  // namespace
 
 std::size_t synthesis_work_size(int rows, int cols) {
@@ -104,14 +117,9 @@ std::size_t synthesis_work_size(int rows, int cols) {
 }
 
 VARNIC_WIDE_LOOPS void synthesis_step(int16_t* plane, size_t stride, int rows, int cols, int16_t* work) {
-  int16_t* strip = work;
-  for (int c0 = 0; c0 < cols; c0 += kStrip) {
-    const int width = std::min(kStrip, cols - c0);
+  in_strips(plane, stride, rows, cols, work, [&](int c0, int width, int16_t* strip) {
     VerticalSynthesis(plane + c0, stride, rows, width, strip);
-    for (int y = 0; y < rows; ++y) {
-      std::copy_n(strip + static_cast<size_t>(y) * width, width, plane + static_cast<size_t>(y) * stride + c0);
-    }
-  }
+  });
   int16_t* row = work + static_cast<size_t>(rows) * static_cast<size_t>(std::min(cols, kStrip));
   int16_t* odd = row + cols;
   for (int y = 0; y < rows; ++y) {
@@ -127,9 +135,8 @@ VARNIC_WIDE_LOOPS void upsample_step(int16_t* plane, size_t stride, int rows, in
   // Only the low quarter is read: the detail quarters count as zero. Each
   // strip of its columns is expanded to all rows and stored back in place.
   auto s = [&](int i) { return plane + static_cast<size_t>(i) * stride; };
-  for (int c0 = 0; c0 < ww; c0 += kStrip) {
-    const int width = std::min(kStrip, ww - c0);
-    auto out = [&](int r) { return work + static_cast<size_t>(r) * width; };
+  in_strips(plane, stride, rows, ww, work, [&](int c0, int width, int16_t* strip) {
+    auto out = [&](int r) { return strip + static_cast<size_t>(r) * width; };
     for (int x = 0; x < width; ++x) {
       const int16_t v = Store(s(0)[c0 + x] >> 1);
       out(0)[x] = v;
@@ -147,8 +154,7 @@ VARNIC_WIDE_LOOPS void upsample_step(int16_t* plane, size_t stride, int rows, in
         even[x] = Store((prev[x] + cur[x]) >> 2);
       }
     }
-    for (int y = 0; y < rows; ++y) std::copy_n(out(y), width, s(y) + c0);
-  }
+  });
   int16_t* row = work + static_cast<size_t>(rows) * static_cast<size_t>(std::min(ww, kStrip));
   for (int y = 0; y < rows; ++y) {
     int16_t* o = s(y);
@@ -181,7 +187,7 @@ Status synthesize_level(codec::CoefficientPlane& plane, const codec::CodecParams
   const std::size_t work_size = synthesis_work_size(static_cast<int>(rows), static_cast<int>(cols));
   if (work.size() < work_size) {
     try {
-      codec::ResizeLarge(work, work_size);
+      work.resize(work_size);
     } catch (const std::bad_alloc&) {
       return Status::kOutOfMemory;
     }
