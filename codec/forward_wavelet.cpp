@@ -170,13 +170,8 @@ void AnalyseLevelWith(float* plane, std::size_t stride, std::uint32_t rows, std:
       }
     }
   };
-  if (pool == nullptr) {
-    vertical(0, strips, 0);
-    horizontal(0, rows, 0);
-    return;
-  }
-  pool->ForRange(strips, 1, vertical);
-  pool->ForRange(rows, 16, horizontal);
+  ForRange(pool, strips, 1, vertical);
+  ForRange(pool, rows, 16, horizontal);
 }
 
 }  // namespace
@@ -281,11 +276,7 @@ Status TransformPictureChannel(const PictureView& picture, int channel,
                         plane + r * width);
     }
   };
-  if (pool != nullptr) {
-    pool->ForRange(height, 16, fill);
-  } else {
-    fill(0, height);
-  }
+  ForRange(pool, height, 16, fill);
   AnalyseLevels(plane, width, height, working.total_levels_, working.threshold_vector_.data(),
                 workspace, pool);
   return Status::kOk;
@@ -469,14 +460,9 @@ void MarkZerotrees(CoefficientPlane& plane, int total_levels, int dropped_levels
   // and values of its own scale and writes only its own entries and its
   // roots' descendants, which lie outside the scale's region.
   auto rows = [pool](std::uint32_t h, auto&& row_body) {
-    auto range = [&](std::size_t begin, std::size_t end) {
+    ForRange(pool, h, 8, [&](std::size_t begin, std::size_t end) {
       for (std::size_t i = begin; i < end; ++i) row_body(static_cast<std::uint32_t>(i));
-    };
-    if (pool != nullptr) {
-      pool->ForRange(h, 8, range);
-    } else {
-      range(0, h);
-    }
+    });
   };
   std::vector<std::uint8_t> zero_tree;
   if (coded > 1) AssignLarge(zero_tree, std::size_t{rows_of(coded - 1)} * pw);

@@ -80,4 +80,19 @@ class WorkerPool {
   bool stop_ = false;
 };
 
+// pool->ForRange(n, grain, body) when there is a pool; without one, the whole
+// range on the calling thread as part 0.
+template <class Body>
+void ForRange(WorkerPool* pool, std::size_t n, std::size_t grain, Body&& body) {
+  if (pool != nullptr) {
+    pool->ForRange(n, grain, body);
+  } else if (n > 0) {
+    if constexpr (std::is_invocable_v<Body&, std::size_t, std::size_t, int>) {
+      body(std::size_t{0}, n, 0);
+    } else {
+      body(std::size_t{0}, n);
+    }
+  }
+}
+
 }  // namespace varnic::codec
