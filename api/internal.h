@@ -5,18 +5,18 @@
 #include <new>
 #include <string>
 
-#include "codec/status.h"
-#include "decoder/decoder.h"
+#include "format/status.h"
+#include "format/format.h"
 #include "varnic/varnic.h"
 
 namespace varnic::detail {
 
 // The public class of a codec or decoder status.
-Status public_status(codec::Status status);
+Status public_status(format::StatusCode status);
 
 template <class T>
-Result<T> failure(codec::Status status) {
-  return Result<T>(public_status(status), codec::message(status));
+Result<T> failure(format::StatusCode status) {
+  return Result<T>(public_status(status), format::message(status));
 }
 
 // Runs `body`, turning any exception into a failed Result: nothing may escape the API.
@@ -25,7 +25,7 @@ Result<T> guarded(const Body& body) noexcept {
   try {
     return body();
   } catch (const std::bad_alloc&) {
-    return Result<T>(Status::kOutOfMemory, codec::message(codec::Status::kOutOfMemory));
+    return Result<T>(Status::kOutOfMemory, format::message(format::StatusCode::kOutOfMemory));
   } catch (const std::exception& e) {
     return Result<T>(Status::kInternalError, std::string("internal error: ") + e.what());
   } catch (...) {
@@ -37,6 +37,6 @@ Result<T> guarded(const Body& body) noexcept {
 std::uint64_t bitmap_file_bytes(std::uint32_t width, std::uint32_t height, bool grey);
 
 // The public header facts of a parsed header.
-Info info_from_header(const decoder::FileHeader& header, std::size_t file_bytes);
+Info info_from_header(const format::FileHeader& header, std::size_t file_bytes);
 
 }  // namespace varnic::detail

@@ -4,15 +4,14 @@
 
 #include "api/internal.h"
 #include "codec/encoder.h"
-#include "codec/params.h"
-#include "codec/picture_geometry.h"
-#include "decoder/decoder.h"
+#include "codec/settings.h"
+#include "format/format.h"
 
 namespace varnic {
 namespace detail {
 
-Status public_status(codec::Status status) {
-  using S = codec::Status;
+Status public_status(format::StatusCode status) {
+  using S = format::StatusCode;
   switch (status) {
     case S::kOk: return Status::kOk;
     case S::kPictureTooSmall: return Status::kPictureTooSmall;
@@ -56,22 +55,22 @@ using Clock = std::chrono::steady_clock;
 // The settings the caller asked for: the quality derivation at the chosen level count, with any
 // full setting given replacing the derived one and the whole set checked by the same validator
 // as the desktop program's Master Setup.
-Result<codec::CodecParams> build_settings(const EncodeOptions& options) {
-  codec::CodecParams params = codec::DefaultCodecParams();
+Result<format::CodecParams> build_settings(const EncodeOptions& options) {
+  format::CodecParams params = codec::default_codec_params();
   if (options.quality < codec::kMinQuality || options.quality > codec::kMaxQuality)
-    return failure<codec::CodecParams>(codec::Status::kQualityOutOfRange);
+    return failure<format::CodecParams>(format::StatusCode::kQualityOutOfRange);
   const int type = static_cast<int>(options.type);
-  if (type < 0 || type > 2) return failure<codec::CodecParams>(codec::Status::kImageTypeWrong);
+  if (type < 0 || type > 2) return failure<format::CodecParams>(format::StatusCode::kImageTypeWrong);
   const int levels = options.levels.value_or(params.total_levels_);
   if (levels < codec::kMinLevels || levels > codec::kMaxLevels)
-    return failure<codec::CodecParams>(codec::Status::kTotalLevelsOutOfRange);
+    return failure<format::CodecParams>(format::StatusCode::kTotalLevelsOutOfRange);
 
   params.quality_factor_ = static_cast<std::int16_t>(options.quality);
   params.image_type_ = static_cast<std::int16_t>(type);
   params.total_levels_ = static_cast<std::uint16_t>(levels);
-  if (const codec::Status s = codec::DeriveParamsFromQuality(params); s != codec::Status::kOk)
-    return failure<codec::CodecParams>(s);
-  codec::ComputePaddedSize(params);
+  if (const format::StatusCode s = codec::derive_params_from_quality(params); s != format::StatusCode::kOk)
+    return failure<format::CodecParams>(s);
+  format::compute_padded_size(params);
 
   const bool full = options.levels || options.quant_y || options.quant_i || options.quant_q || options.thresholds ||
                     options.dropped;
@@ -80,13 +79,13 @@ Result<codec::CodecParams> build_settings(const EncodeOptions& options) {
   codec::FullSettings settings;
   settings.total_levels = levels;
   const std::optional<std::vector<int>>* given[3] = {&options.quant_y, &options.quant_i, &options.quant_q};
-  for (int c = 0; c < codec::kChannelCount; ++c) {
-    const codec::ChannelParams& derived = params.channels_[static_cast<std::size_t>(c)];
+  for (int c = 0; c < format::kChannelCount; ++c) {
+    const format::ChannelParams& derived = params.channels_[static_cast<std::size_t>(c)];
     auto& vector = settings.quant_vectors[static_cast<std::size_t>(c)];
     if (*given[c]) {
       vector.assign((*given[c])->begin(), (*given[c])->end());
     } else {
-      vector.assign(derived.quant_vector_.begin(), derived.quant_vector_.begin() + codec::SubbandCount(levels));
+      vector.assign(derived.quant_vector_.begin(), derived.quant_vector_.begin() + format::subband_count(levels));
     }
     // A derived dropped count can reach the level count at low quality with few levels; the
     // encoder lowers it below the levels anyway, so lowering it here changes no byte.
@@ -99,8 +98,8 @@ Result<codec::CodecParams> build_settings(const EncodeOptions& options) {
   } else {
     settings.thresholds.assign(params.threshold_vector_.begin(), params.threshold_vector_.begin() + levels + 1);
   }
-  if (const codec::Status s = codec::ApplyFullSettings(settings, params); s != codec::Status::kOk)
-    return failure<codec::CodecParams>(s);
+  if (const format::StatusCode s = codec::apply_full_settings(settings, params); s != format::StatusCode::kOk)
+    return failure<format::CodecParams>(s);
   return params;
 }
 
@@ -116,16 +115,16 @@ Result<Encoded> encode_unguarded(const PictureView& picture, const EncodeOptions
   if (pixels > options.limits.max_pixels)
     return {Status::kLimitExceeded, "the picture has " + std::to_string(pixels) + " pixels, more than the limit of " +
                                         std::to_string(options.limits.max_pixels)};
-  if (picture.width > static_cast<std::uint32_t>(codec::kMaxFileSide) ||
-      picture.height > static_cast<std::uint32_t>(codec::kMaxFileSide))
-    return failure<Encoded>(codec::Status::kPictureSideTooLarge);
-  if (options.comment.size() > codec::kMaxCommentLength) return failure<Encoded>(codec::Status::kCommentTooLong);
+  if (picture.width > static_cast<std::uint32_t>(format::kMaxSide) ||
+      picture.height > static_cast<std::uint32_t>(format::kMaxSide))
+    return failure<Encoded>(format::StatusCode::kPictureSideTooLarge);
+  if (options.comment.size() > format::kMaxCommentLength) return failure<Encoded>(format::StatusCode::kCommentTooLong);
 
-  Result<codec::CodecParams> settings = build_settings(options);
+  Result<format::CodecParams> settings = build_settings(options);
   if (!settings) return {settings.status(), settings.message()};
 
   // The encoder reads the caller's rows in place, in either order and byte order.
-  codec::PictureView view;
+  codec::PictureRows view;
   view.data = picture.data;
   view.width = picture.width;
   view.height = picture.height;
@@ -140,7 +139,7 @@ Result<Encoded> encode_unguarded(const PictureView& picture, const EncodeOptions
   const Clock::time_point start = Clock::now();
   Clock::time_point stage_start = start;
   Clock::duration transform_time{};
-  codec::EncodeOptions codec_options;
+  codec::EncodeRequest codec_options;
   codec_options.comment = options.comment;
   codec_options.threads = std::max(1, options.threads);
   codec_options.keep_planes = false;  // one plane at a time: the planes are not returned
@@ -156,8 +155,8 @@ Result<Encoded> encode_unguarded(const PictureView& picture, const EncodeOptions
     return options.progress(progress);
   };
   codec::EncodedPicture encoded;
-  if (const codec::Status s = codec::EncodePicture(view, settings.value(), codec_options, encoded);
-      s != codec::Status::kOk)
+  if (const format::StatusCode s = codec::encode_picture(view, settings.value(), codec_options, encoded);
+      s != format::StatusCode::kOk)
     return failure<Encoded>(s);
   const Clock::time_point end = Clock::now();
 
@@ -172,10 +171,8 @@ Result<Encoded> encode_unguarded(const PictureView& picture, const EncodeOptions
 }
 
 Result<Info> probe_unguarded(std::span<const std::uint8_t> file, const Limits& limits) {
-  decoder::DecodeLimits decode_limits;
-  decode_limits.max_pixels_ = limits.max_pixels;
-  decoder::FileHeader header;
-  if (const codec::Status s = decoder::parse_file_header(file, decode_limits, header); s != codec::Status::kOk)
+  format::FileHeader header;
+  if (const format::StatusCode s = format::parse_header(file, limits.max_pixels, header); s != format::StatusCode::kOk)
     return failure<Info>(s);
   return detail::info_from_header(header, file.size());
 }
@@ -184,10 +181,10 @@ Result<Info> probe_unguarded(std::span<const std::uint8_t> file, const Limits& l
 
 namespace detail {
 
-Info info_from_header(const decoder::FileHeader& header, std::size_t file_bytes) {
-  const codec::CodecParams& p = header.params_;
+Info info_from_header(const format::FileHeader& header, std::size_t file_bytes) {
+  const format::CodecParams& p = header.params;
   Info info;
-  info.version_major = header.magic_[3] - '0';
+  info.version_major = header.major_version();
   info.version_minor = header.minor_version();
   info.coded = header.has_coefficients();
   info.width = p.image_width_;
@@ -195,12 +192,12 @@ Info info_from_header(const decoder::FileHeader& header, std::size_t file_bytes)
   info.grey = !header.is_colour();
   info.levels = p.total_levels_;
   for (int c = 0; c < 3; ++c) info.dropped[static_cast<std::size_t>(c)] = p.channels_[static_cast<std::size_t>(c)].dropped_levels_;
-  info.comment = header.comment_;
+  info.comment = header.comment;
   info.file_bytes = file_bytes;
-  info.header_bytes = header.y_data_start_;
+  info.header_bytes = header.data_start;
   // Plane sizes from the end offsets; files without coefficients may carry any offsets, so a
   // plane whose bounds are out of order counts as empty.
-  std::uint64_t start = header.y_data_start_;
+  std::uint64_t start = header.data_start;
   const int planes = info.grey ? 1 : 3;
   for (int c = 0; c < planes; ++c) {
     const std::uint64_t end = p.channels_[static_cast<std::size_t>(c)].end_offset_;

@@ -100,10 +100,10 @@ void Application::start() {
 }
 
 void Application::initialise_state() {
-  params_ = codec::DefaultCodecParams();
+  params_ = codec::default_codec_params();
   state_.display_width_ = 0;
   state_.display_height_ = 0;
-  state_.header_magic_ = decoder::kCurrentMagic;
+  state_.header_magic_ = format::kCurrentMagic;
   state_.compressed_size_ = 0;
   state_.incremental_display_ = 1;
   if (platform_.screen_depth() == 8) {
@@ -119,9 +119,9 @@ void Application::initialise_state() {
   imagefile::set_grey_colour_table(state_.preview_header_);
 }
 
-codec::ClockReading Application::now() const {
-  const platform::ClockReading reading = platform_.now();
-  return codec::ClockReading{reading.seconds, reading.milliseconds};
+utils::ClockReading Application::now() const {
+  const utils::ClockReading reading = platform_.now();
+  return utils::ClockReading{reading.seconds, reading.milliseconds};
 }
 
 void Application::message(std::string_view text, std::string_view caption) { platform_.message_box(text, caption); }
@@ -285,7 +285,7 @@ int Application::open_picture(int command, const platform::FileChoice& choice) {
 }
 
 void Application::recompute_geometry() {
-  state_.geometry_ = codec::ComputeRowGeometry(params_.image_width_, params_.image_height_, state_.bits_per_pixel_);
+  state_.geometry_ = utils::row_geometry(params_.image_width_, params_.image_height_, state_.bits_per_pixel_);
 }
 
 void Application::reset_times() {
@@ -293,7 +293,7 @@ void Application::reset_times() {
 }
 
 void Application::release_planes() {
-  for (auto& plane : state_.planes_) plane.Release();
+  for (auto& plane : state_.planes_) plane.release();
 }
 
 int Application::install_picture(imagefile::Picture&& picture) {
@@ -301,7 +301,7 @@ int Application::install_picture(imagefile::Picture&& picture) {
   params_.image_height_ = static_cast<std::uint32_t>(picture.height_);
   state_.bits_per_pixel_ = static_cast<std::uint16_t>(picture.bits_per_pixel_);
   recompute_geometry();
-  codec::ComputePaddedSize(params_);
+  format::compute_padded_size(params_);
 
   state_.picture_buffer_ = std::move(picture.pixels_);
   state_.picture_buffer_.resize(state_.geometry_.picture_bytes, 0);
@@ -309,7 +309,7 @@ int Application::install_picture(imagefile::Picture&& picture) {
   state_.pending_file_.reset();
   state_.pending_header_.reset();
   state_.compressed_ready_ = 0;
-  state_.header_magic_ = decoder::kCurrentMagic;
+  state_.header_magic_ = format::kCurrentMagic;
   state_.display_header_ = picture.header_;
   params_.image_mode_ = picture.image_mode_;
   state_.display_mode_ = picture.image_mode_;
@@ -321,7 +321,7 @@ int Application::install_picture(imagefile::Picture&& picture) {
   state_.source_header_ = state_.display_header_;
   release_planes();
 
-  const bool compressible = params_.image_mode_ == codec::kImageModeGrey || state_.bits_per_pixel_ == 24;
+  const bool compressible = params_.image_mode_ == format::kImageModeGrey || state_.bits_per_pixel_ == 24;
   apply_menu_rules(compressible ? MenuRules::kPicture : MenuRules::kPalettePicture);
   state_.comment_.clear();
   reset_times();
@@ -340,12 +340,10 @@ int Application::open_compressed(const platform::FileChoice& choice) {
     return 1;
   }
   // Everything the decode needs is checked now, so that a bad file leaves the previous picture.
-  decoder::FileHeader header;
-  decoder::DecodeLimits decode_limits;
-  decode_limits.max_pixels_ = pixel_limit_;
-  const codec::Status parsed = decoder::parse_file_header(file.file(), decode_limits, header);
-  if (parsed != codec::Status::kOk) {
-    message(choice.path, codec::message(parsed));
+  format::FileHeader header;
+  const format::StatusCode parsed = format::parse_header(file.file(), pixel_limit_, header);
+  if (parsed != format::StatusCode::kOk) {
+    message(choice.path, format::message(parsed));
     return 1;
   }
   state_.compressed_size_ = static_cast<std::uint32_t>(std::min<std::size_t>(file.file_size_, 0xFFFFFFFFu));
@@ -378,43 +376,21 @@ int Application::decode_compressed_file() {
   state_.encoder_reconstruction_ = 0;
   release_planes();
 
-  decoder::DecodeLimits limits;
-  limits.max_pixels_ = pixel_limit_;
   decoder::DecodedPlanes decoded;
-  if (decoder::decode_planes(state_.pending_file_->file(), limits, decoded) != codec::Status::kOk) return finish(1);
+  if (decoder::decode_planes(state_.pending_file_->file(), pixel_limit_, decoded) != format::StatusCode::kOk) return finish(1);
 
   // The file's fields replace the user's; settings the file does not carry stay.
-  const codec::CodecParams& file = decoded.header_.params_;
-  params_.total_levels_ = file.total_levels_;
-  params_.image_width_ = file.image_width_;
-  params_.image_height_ = file.image_height_;
-  params_.using_mask_ = file.using_mask_;
-  params_.image_mode_ = file.image_mode_;
-  for (int c = 0; c < codec::kChannelCount; ++c) {
-    codec::ChannelParams& mine = params_.channels_[static_cast<std::size_t>(c)];
-    const codec::ChannelParams& theirs = file.channels_[static_cast<std::size_t>(c)];
-    mine.dropped_levels_ = theirs.dropped_levels_;
-    mine.end_offset_ = theirs.end_offset_;
-    mine.restart_offset_ = theirs.restart_offset_;
-    mine.pixel_offset_ = theirs.pixel_offset_;
-    const auto subbands = static_cast<std::size_t>(codec::SubbandCount(file.total_levels_));
-    for (std::size_t k = 0; k < subbands && k < mine.band_max_.size(); ++k) {
-      mine.band_max_[k] = theirs.band_max_[k];
-      mine.band_min_[k] = theirs.band_min_[k];
-      mine.quant_vector_[k] = theirs.quant_vector_[k];
-    }
-  }
-  codec::ComputePaddedSize(params_);
-  state_.header_magic_ = decoded.header_.magic_;
-  state_.comment_ = cut_utf8(decoded.header_.comment_, kMaxCommentBytes);
-  state_.bits_per_pixel_ = params_.image_mode_ == codec::kImageModeColour ? 24 : 8;
+  format::apply_file_settings(decoded.header_, params_);
+  state_.header_magic_ = decoded.header_.magic;
+  state_.comment_ = cut_utf8(decoded.header_.comment, kMaxCommentBytes);
+  state_.bits_per_pixel_ = params_.image_mode_ == format::kImageModeColour ? 24 : 8;
   recompute_geometry();
   state_.planes_ = std::move(decoded.planes_);
   state_.pending_file_.reset();
   state_.pending_header_.reset();
 
   state_.end_clock_ = now();
-  state_.entropy_decode_time_ = codec::ElapsedSeconds(state_.start_clock_, state_.end_clock_);
+  state_.entropy_decode_time_ = utils::elapsed_seconds(state_.start_clock_, state_.end_clock_);
 
   state_.start_clock_ = now();
   state_.picture_buffer_.assign(state_.geometry_.picture_bytes, 0);
@@ -425,13 +401,13 @@ int Application::decode_compressed_file() {
   (void)pipeline::reconstruct(state_.planes_, params_, state_.header_magic_, false,
                               state_.incremental_display_ == 1 ? &sink : nullptr, state_.picture_buffer_);
   state_.end_clock_ = now();
-  state_.wavelet_time_ = codec::ElapsedSeconds(state_.start_clock_, state_.end_clock_);
+  state_.wavelet_time_ = utils::elapsed_seconds(state_.start_clock_, state_.end_clock_);
 
   if (state_.eight_bit_display_ == kEightBitOn) {
     state_.start_clock_ = now();
     (void)convert_to_8bit();
     state_.end_clock_ = now();
-    state_.colour_quant_time_ = codec::ElapsedSeconds(state_.start_clock_, state_.end_clock_);
+    state_.colour_quant_time_ = utils::elapsed_seconds(state_.start_clock_, state_.end_clock_);
   } else {
     state_.colour_quant_time_ = 0.0f;
   }
@@ -439,7 +415,7 @@ int Application::decode_compressed_file() {
   (void)finish(0);
 
   state_.display_mode_ = params_.image_mode_;
-  if (params_.image_mode_ == codec::kImageModeGrey) imagefile::set_grey_colour_table(state_.display_header_);
+  if (params_.image_mode_ == format::kImageModeGrey) imagefile::set_grey_colour_table(state_.display_header_);
   main_window_->invalidate(false);
   return 0;
 }
@@ -459,13 +435,13 @@ int Application::compress() {
   };
 
   pipeline::EncodeOutput encoded;
-  const codec::Status status = pipeline::encode(state_.picture_buffer_, params_, state_.comment_, encoded);
-  if (status != codec::Status::kOk) {
+  const format::StatusCode status = pipeline::encode(state_.picture_buffer_, params_, state_.comment_, encoded);
+  if (status != format::StatusCode::kOk) {
     // Building or transforming the planes fails silently and coding a channel is reported; a
     // picture the encoder refuses up front (a side of 1 or 2 pixels) says why.
-    if (status == codec::Status::kEncodeFailed || status == codec::Status::kPictureTooSmall ||
-        status == codec::Status::kPictureSideTooLarge || status == codec::Status::kCommentTooLong) {
-      message(codec::message(status), "ERROR");
+    if (status == format::StatusCode::kEncodeFailed || status == format::StatusCode::kPictureTooSmall ||
+        status == format::StatusCode::kPictureSideTooLarge || status == format::StatusCode::kCommentTooLong) {
+      message(format::message(status), "ERROR");
     }
     return finish(1);
   }
@@ -479,23 +455,23 @@ int Application::compress() {
   pipeline::PreviewSink sink = [this](std::span<const std::uint8_t> pixels, int w, int h, int bpp) {
     show_preview(pixels, w, h, bpp);
   };
-  if (pipeline::reconstruct(state_.planes_, encoded.working, decoder::kCurrentMagic, true,
+  if (pipeline::reconstruct(state_.planes_, encoded.working, format::kCurrentMagic, true,
                             state_.incremental_display_ == 1 ? &sink : nullptr,
-                            state_.picture_buffer_) != codec::Status::kOk) {
-    message(codec::message(codec::Status::kReconstructFailed), "ERROR");
+                            state_.picture_buffer_) != format::StatusCode::kOk) {
+    message(format::message(format::StatusCode::kReconstructFailed), "ERROR");
     return finish(1);
   }
   state_.end_clock_ = now();
-  const float elapsed = codec::ElapsedSeconds(state_.start_clock_, state_.end_clock_);
+  const float elapsed = utils::elapsed_seconds(state_.start_clock_, state_.end_clock_);
   state_.wavelet_time_ = elapsed;
   if (state_.eight_bit_display_ == kEightBitOn) {
     state_.start_clock_ = now();
     if (convert_to_8bit() != 0) {
-      message(codec::message(codec::Status::kColourQuantFailed), "ERROR");
+      message(format::message(format::StatusCode::kColourQuantFailed), "ERROR");
       return finish(1);
     }
     state_.end_clock_ = now();
-    state_.colour_quant_time_ = codec::ElapsedSeconds(state_.start_clock_, state_.end_clock_);
+    state_.colour_quant_time_ = utils::elapsed_seconds(state_.start_clock_, state_.end_clock_);
   } else {
     state_.colour_quant_time_ = 0.0f;
   }
@@ -518,10 +494,10 @@ int Application::compress() {
 // 8-bit versions and previews.
 
 std::uint16_t Application::convert_to_8bit() {
-  const codec::Status status = pipeline::convert_to_8bit(
+  const format::StatusCode status = pipeline::convert_to_8bit(
       state_.picture_buffer_, static_cast<int>(params_.image_width_), static_cast<int>(params_.image_height_),
       params_.image_mode_, state_.fs_dithering_ == 1, state_.index_buffer_, state_.display_header_.colour_table_);
-  return status == codec::Status::kOk ? 0 : 1;
+  return status == format::StatusCode::kOk ? 0 : 1;
 }
 
 void Application::show_preview(std::span<const std::uint8_t> pixels, int width, int height, int bits_per_pixel) {
@@ -543,7 +519,7 @@ void Application::show_preview(std::span<const std::uint8_t> pixels, int width, 
   view.height = height;
   view.colour_table = state_.preview_header_.colour_table_;
   if (eight_bit && !grey) {
-    if (pipeline::map_to_preview_palette(pixels, width, height, state_.fs_dithering_ == 1, index) != codec::Status::kOk) {
+    if (pipeline::map_to_preview_palette(pixels, width, height, state_.fs_dithering_ == 1, index) != format::StatusCode::kOk) {
       return;  // nothing drawn; the reconstruction goes on
     }
     view.bits = index;
@@ -574,12 +550,12 @@ void Application::paint_main(platform::Surface& surface) {
   if (!eight_bit) {
     if (mode == kDisplayStretched) {
       surface.stretch_bitmap(view_of(state_.picture_buffer_, header), state_.display_width_, state_.display_height_);
-    } else if (mode == codec::kImageModeColour) {
+    } else if (mode == format::kImageModeColour) {
       state_.display_width_ = static_cast<std::uint16_t>(w);
       state_.display_height_ = static_cast<std::uint16_t>(h);
-      imagefile::fill_bitmap_header(codec::kImageModeColour, eight_bit, w, h, bytes, header);
+      imagefile::fill_bitmap_header(format::kImageModeColour, eight_bit, w, h, bytes, header);
       surface.draw_bitmap(view_of(state_.picture_buffer_, header), 0, 0);
-    } else if (mode == codec::kImageModeGrey) {
+    } else if (mode == format::kImageModeGrey) {
       state_.display_width_ = static_cast<std::uint16_t>(w);
       state_.display_height_ = static_cast<std::uint16_t>(h);
       surface.realise_palette(header.colour_table_);
@@ -590,12 +566,12 @@ void Application::paint_main(platform::Surface& surface) {
   surface.realise_palette(header.colour_table_);
   if (mode == kDisplayStretched) {
     surface.stretch_bitmap(view_of(state_.index_buffer_, header), state_.display_width_, state_.display_height_);
-  } else if (mode == codec::kImageModeColour) {
+  } else if (mode == format::kImageModeColour) {
     state_.display_width_ = static_cast<std::uint16_t>(w);
     state_.display_height_ = static_cast<std::uint16_t>(h);
-    imagefile::fill_bitmap_header(codec::kImageModeColour, eight_bit, w, h, bytes, header);
+    imagefile::fill_bitmap_header(format::kImageModeColour, eight_bit, w, h, bytes, header);
     surface.draw_bitmap(view_of(state_.index_buffer_, header), 0, 0);
-  } else if (mode == codec::kImageModeGrey) {
+  } else if (mode == format::kImageModeGrey) {
     state_.display_width_ = static_cast<std::uint16_t>(w);
     state_.display_height_ = static_cast<std::uint16_t>(h);
     surface.draw_bitmap(view_of(state_.picture_buffer_, header), 0, 0);
@@ -614,11 +590,11 @@ void Application::paint_source(platform::Surface& surface) {
   if (!eight_bit) {
     if (mode == kDisplayStretched) {
       surface.stretch_bitmap(view_of(state_.source_buffer_, header), state_.display_width_, state_.display_height_);
-    } else if (mode == codec::kImageModeColour) {
+    } else if (mode == format::kImageModeColour) {
       state_.display_width_ = static_cast<std::uint16_t>(w);
       state_.display_height_ = static_cast<std::uint16_t>(h);
       surface.draw_bitmap(view_of(state_.source_buffer_, header), 0, 0);
-    } else if (mode == codec::kImageModeGrey) {
+    } else if (mode == format::kImageModeGrey) {
       surface.realise_palette(header.colour_table_);
       surface.draw_bitmap(view_of(state_.source_buffer_, header), 0, 0);
     }
@@ -627,11 +603,11 @@ void Application::paint_source(platform::Surface& surface) {
   surface.realise_palette(header.colour_table_);
   if (mode == kDisplayStretched) {
     surface.stretch_bitmap(view_of(state_.source_index_buffer_, header), state_.display_width_, state_.display_height_);
-  } else if (mode == codec::kImageModeColour) {
+  } else if (mode == format::kImageModeColour) {
     state_.display_width_ = static_cast<std::uint16_t>(w);
     state_.display_height_ = static_cast<std::uint16_t>(h);
     surface.draw_bitmap(view_of(state_.source_index_buffer_, header), 0, 0);
-  } else if (mode == codec::kImageModeGrey) {
+  } else if (mode == format::kImageModeGrey) {
     surface.draw_bitmap(view_of(state_.source_index_buffer_, header), 0, 0);
   }
 }

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "codec/params.h"
-#include "codec/picture_geometry.h"
+#include "codec/settings.h"
+#include "utils/picture_layout.h"
 #include "decoder/decoder.h"
 #include "imagefile/imagefile.h"
 #include "platform/platform.h"
@@ -44,7 +44,7 @@ enum class MenuRules { kPicture, kCompressedFile, kPalettePicture };
 struct AppState {
   // Layout of the current picture's buffers.
   std::uint16_t bits_per_pixel_ = 24;  // 24 or 8
-  codec::RowGeometry geometry_;
+  utils::RowGeometry geometry_;
 
   // Picture buffers, rows bottom-up and padded to 4 bytes. Empty means none.
   std::vector<std::uint8_t> picture_buffer_;       // drawn in the main window
@@ -57,7 +57,7 @@ struct AppState {
   // A compressed file between its open and its decode (command 42); its header already
   // validated.
   std::optional<imagefile::CompressedFile> pending_file_;
-  std::optional<decoder::FileHeader> pending_header_;
+  std::optional<format::FileHeader> pending_header_;
 
   std::uint32_t display_mode_ = 0;    // 61/62 actual size, 64 stretched, other: draw nothing
   std::uint16_t display_width_ = 0;   // size of the stretched drawing
@@ -71,7 +71,7 @@ struct AppState {
   imagefile::DisplayHeader source_header_;   // source-image window
   imagefile::DisplayHeader preview_header_;  // previews of the incremental reconstruction
 
-  decoder::Magic header_magic_ = decoder::kCurrentMagic;
+  format::Magic header_magic_ = format::kCurrentMagic;
   std::string comment_;  // UTF-8 bytes, at most kMaxCommentBytes
   std::uint32_t compressed_ready_ = 0;
   std::uint32_t compressed_size_ = 0;
@@ -81,8 +81,8 @@ struct AppState {
   float wavelet_time_ = 0.0f;
   float colour_quant_time_ = 0.0f;
   float total_time_ = 0.0f;
-  codec::ClockReading start_clock_;
-  codec::ClockReading end_clock_;
+  utils::ClockReading start_clock_;
+  utils::ClockReading end_clock_;
 };
 
 class Application {
@@ -100,8 +100,8 @@ class Application {
 
   AppState& state() { return state_; }
   const AppState& state() const { return state_; }
-  codec::CodecParams& params() { return params_; }
-  const codec::CodecParams& params() const { return params_; }
+  format::CodecParams& params() { return params_; }
+  const format::CodecParams& params() const { return params_; }
 
   platform::Window& main_window() { return *main_window_; }
   platform::Window& source_window() { return *source_window_; }
@@ -160,12 +160,12 @@ class Application {
 
   int run_dialog(const char* name, platform::DialogController& controller);
   void message(std::string_view text, std::string_view caption);
-  codec::ClockReading now() const;
+  utils::ClockReading now() const;
 
   platform::Platform& platform_;
   AppState state_;
-  codec::CodecParams params_;
-  std::uint64_t pixel_limit_ = imagefile::kDefaultPixelLimit;
+  format::CodecParams params_;
+  std::uint64_t pixel_limit_ = format::kDefaultPixelLimit;
   std::unique_ptr<MainHandler> main_handler_;
   std::unique_ptr<SourceHandler> source_handler_;
   platform::Window* main_window_ = nullptr;
@@ -176,7 +176,7 @@ class Application {
 struct InformationTexts {
   std::string file_name, original, display, compressed, decompressed, ratio, total, entropy, wavelet, colour;
 };
-InformationTexts format_information(const AppState& state, const codec::CodecParams& params);
+InformationTexts format_information(const AppState& state, const format::CodecParams& params);
 
 // Display-size arithmetic of the display commands: the product truncated toward zero and kept
 // within 16 bits (a result above 65535 is clamped rather than wrapped).

@@ -218,11 +218,11 @@ class EasySetupController final : public platform::DialogController {
       if (!take_image_type(d)) return;
       params_.quality_factor_ = typed_quality(d.text(id::kQualityEdit, 80));
       params_.color_quality_ = typed_quality(d.text(id::kColourEdit, 80));
-      const codec::Status status = codec::DeriveParamsFromQuality(params_);
-      if (status == codec::Status::kOk) {
+      const format::StatusCode status = codec::derive_params_from_quality(params_);
+      if (status == format::StatusCode::kOk) {
         d.end(0);
       } else {
-        d.message_box(codec::message(status), "ERROR");
+        d.message_box(format::message(status), "ERROR");
       }
     } else if (control == id::kEasyTest) {
       if (!take_image_type(d)) return;
@@ -266,24 +266,24 @@ class EasySetupController final : public platform::DialogController {
   }
 
   void test(platform::Dialog& d) {
-    const codec::Status status = codec::DeriveParamsFromQuality(params_);
-    if (status != codec::Status::kOk) {
-      d.message_box(codec::message(status), "ERROR");
+    const format::StatusCode status = codec::derive_params_from_quality(params_);
+    if (status != format::StatusCode::kOk) {
+      d.message_box(format::message(status), "ERROR");
       return;
     }
     app_.dispatch(cmd::kCmdCompress);
   }
 
   Application& app_;
-  codec::CodecParams& params_;
+  format::CodecParams& params_;
 };
 
 // Reads up to `count` whitespace-separated numbers for the hidden mask fields, which nothing but
 // this dialog uses: missing numbers are 0, anything unreadable ends the list.
-void parse_mask_list(const std::string& text, int count, std::array<std::uint16_t, codec::kMaxSubbands>& out) {
-  std::array<std::uint16_t, codec::kMaxSubbands> values{};
+void parse_mask_list(const std::string& text, int count, std::array<std::uint16_t, format::kMaxSubbands>& out) {
+  std::array<std::uint16_t, format::kMaxSubbands> values{};
   std::size_t p = 0;
-  for (int n = 0; n < count && n < codec::kMaxSubbands; ++n) {
+  for (int n = 0; n < count && n < format::kMaxSubbands; ++n) {
     while (p < text.size() && std::isspace(static_cast<unsigned char>(text[p]))) ++p;
     if (p >= text.size() || !std::isdigit(static_cast<unsigned char>(text[p]))) break;
     long long v = 0;
@@ -298,12 +298,12 @@ void parse_mask_list(const std::string& text, int count, std::array<std::uint16_
 
 class MasterSetupController final : public platform::DialogController {
  public:
-  MasterSetupController(AppState& state, codec::CodecParams& params, bool picture_loaded)
+  MasterSetupController(AppState& state, format::CodecParams& params, bool picture_loaded)
       : state_(state), params_(params), picture_loaded_(picture_loaded) {}
 
   void on_init(platform::Dialog& d) override {
     const int levels = params_.total_levels_;
-    const int subbands = codec::SubbandCount(levels);
+    const int subbands = format::subband_count(levels);
     d.set_text(id::kSetupStretchWidth, format_int(state_.display_width_));
     d.set_text(id::kSetupStretchHeight, format_int(state_.display_height_));
     d.set_text(id::kSetupImageWidth, format_int(params_.image_width_));
@@ -319,7 +319,7 @@ class MasterSetupController final : public platform::DialogController {
       d.set_text(kVectors[c], format_number_list(channel.quant_vector_.data(), subbands));
       d.set_text(kMasks[c], format_number_list(channel.mask_factor_.data(), subbands));
     }
-    d.set_text(id::kSetupThresholds, format_number_list(params_.threshold_vector_.data(), std::min(levels + 1, codec::kThresholdEntries)));
+    d.set_text(id::kSetupThresholds, format_number_list(params_.threshold_vector_.data(), std::min(levels + 1, format::kThresholdEntries)));
     d.set_text(id::kSetupUsingMask, format_int(params_.using_mask_));
     if (params_.using_mask_ != 0) d.set_text(id::kSetupMaskThresholds, params_.mask_threshold_text_);
   }
@@ -338,24 +338,24 @@ class MasterSetupController final : public platform::DialogController {
     settings.dropped_levels[1] = parse_leading_integer(d.text(id::kSetupBLevels, 80));
     settings.dropped_levels[2] = parse_leading_integer(d.text(id::kSetupCLevels, 80));
     if (settings.total_levels < codec::kMinLevels || settings.total_levels > codec::kMaxLevels) {
-      return refuse(d, codec::Status::kTotalLevelsOutOfRange);
+      return refuse(d, format::StatusCode::kTotalLevelsOutOfRange);
     }
     static constexpr int kVectors[3] = {id::kSetupVectorA, id::kSetupVectorB, id::kSetupVectorC};
     static constexpr codec::NumberListField kFields[3] = {codec::NumberListField::kQuantVectorA,
                                                           codec::NumberListField::kQuantVectorB,
                                                           codec::NumberListField::kQuantVectorC};
     for (int c = 0; c < 3; ++c) {
-      const codec::Status s = codec::ParseNumberList(d.text(kVectors[c], 200), kFields[c], settings.quant_vectors[static_cast<std::size_t>(c)]);
-      if (s != codec::Status::kOk) return refuse(d, s);
+      const format::StatusCode s = codec::parse_number_list(d.text(kVectors[c], 200), kFields[c], settings.quant_vectors[static_cast<std::size_t>(c)]);
+      if (s != format::StatusCode::kOk) return refuse(d, s);
     }
     const std::string threshold_text = d.text(id::kSetupThresholds, 200);
     {
-      const codec::Status s = codec::ParseNumberList(threshold_text, codec::NumberListField::kThresholdVector, settings.thresholds);
-      if (s != codec::Status::kOk) return refuse(d, s);
+      const format::StatusCode s = codec::parse_number_list(threshold_text, codec::NumberListField::kThresholdVector, settings.thresholds);
+      if (s != format::StatusCode::kOk) return refuse(d, s);
     }
     {
-      const codec::Status s = codec::ValidateFullSettings(settings);
-      if (s != codec::Status::kOk) return refuse(d, s);
+      const format::StatusCode s = codec::validate_full_settings(settings);
+      if (s != format::StatusCode::kOk) return refuse(d, s);
     }
     const long long width = parse_leading_integer(d.text(id::kSetupImageWidth, 80));
     const long long height = parse_leading_integer(d.text(id::kSetupImageHeight, 80));
@@ -363,26 +363,26 @@ class MasterSetupController final : public platform::DialogController {
     // size fields cannot change it.
     const bool size_ok = picture_loaded_
                              ? (width == static_cast<long long>(params_.image_width_) && height == static_cast<long long>(params_.image_height_))
-                             : (width >= 1 && width <= imagefile::kMaxSide && height >= 1 && height <= imagefile::kMaxSide);
+                             : (width >= 1 && width <= format::kMaxSide && height >= 1 && height <= format::kMaxSide);
     if (!size_ok) {
       d.message_box("imagewidth and Imageheight must give the picture's size!!!", "ERROR");
       return;
     }
 
-    codec::CodecParams updated = params_;
+    format::CodecParams updated = params_;
     {
-      const codec::Status s = codec::ApplyFullSettings(settings, updated);
-      if (s != codec::Status::kOk) return refuse(d, s);
+      const format::StatusCode s = codec::apply_full_settings(settings, updated);
+      if (s != format::StatusCode::kOk) return refuse(d, s);
     }
     updated.image_width_ = static_cast<std::uint32_t>(width);
     updated.image_height_ = static_cast<std::uint32_t>(height);
-    const int subbands = codec::SubbandCount(static_cast<int>(settings.total_levels));
+    const int subbands = format::subband_count(static_cast<int>(settings.total_levels));
     static constexpr int kMasks[3] = {id::kSetupMaskY, id::kSetupMaskI, id::kSetupMaskQ};
     for (int c = 0; c < 3; ++c) parse_mask_list(d.text(kMasks[c], 200), subbands, updated.channels_[static_cast<std::size_t>(c)].mask_factor_);
     updated.using_mask_ = static_cast<std::int32_t>(std::clamp<long long>(parse_leading_integer(d.text(id::kSetupUsingMask, 80)), -32768, 32767));
     updated.threshold_text_ = cut_utf8(threshold_text, 50);
     if (updated.using_mask_ != 0) updated.mask_threshold_text_ = d.text(id::kSetupMaskThresholds, 50);
-    codec::ComputePaddedSize(updated);
+    format::compute_padded_size(updated);
 
     params_ = updated;
     state_.display_width_ = typed_display_size(d.text(id::kSetupStretchWidth, 80));
@@ -391,10 +391,10 @@ class MasterSetupController final : public platform::DialogController {
   }
 
  private:
-  void refuse(platform::Dialog& d, codec::Status status) { d.message_box(codec::message(status), "ERROR"); }
+  void refuse(platform::Dialog& d, format::StatusCode status) { d.message_box(format::message(status), "ERROR"); }
 
   AppState& state_;
-  codec::CodecParams& params_;
+  format::CodecParams& params_;
   bool picture_loaded_;
 };
 
@@ -402,7 +402,7 @@ class MasterSetupController final : public platform::DialogController {
 
 // ---------------------------------------------------------------------------------------------
 
-InformationTexts format_information(const AppState& state, const codec::CodecParams& params) {
+InformationTexts format_information(const AppState& state, const format::CodecParams& params) {
   InformationTexts t;
   char buffer[128];
   t.file_name = state.file_title_;
@@ -492,7 +492,7 @@ void Application::command_eight_bit() {
     state_.end_clock_ = now();
     state_.eight_bit_display_ = kEightBitOn;
     menu().set_checked(cmd::kCmdEightBit, true);
-    state_.colour_quant_time_ = codec::ElapsedSeconds(state_.start_clock_, state_.end_clock_);
+    state_.colour_quant_time_ = utils::elapsed_seconds(state_.start_clock_, state_.end_clock_);
   } else {
     menu().set_checked(cmd::kCmdEightBit, false);
     state_.eight_bit_display_ = kEightBitOff;

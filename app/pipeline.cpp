@@ -8,26 +8,26 @@
 
 namespace varnic::app::pipeline {
 
-codec::Status encode(std::span<const std::uint8_t> picture, const codec::CodecParams& params,
+format::StatusCode encode(std::span<const std::uint8_t> picture, const format::CodecParams& params,
                      std::string_view comment, EncodeOutput& out) {
-  codec::PictureView view;
+  codec::PictureRows view;
   view.data = picture.data();
   view.size = picture.size();
   view.width = params.image_width_;
   view.height = params.image_height_;
-  view.bits_per_pixel = params.image_mode_ == codec::kImageModeColour ? 24 : 8;
-  codec::EncodeOptions options;
+  view.bits_per_pixel = params.image_mode_ == format::kImageModeColour ? 24 : 8;
+  codec::EncodeRequest options;
   options.comment = comment;
   codec::EncodedPicture encoded;
-  const codec::Status status = codec::EncodePicture(view, params, options, encoded);
-  if (status != codec::Status::kOk) return status;
+  const format::StatusCode status = codec::encode_picture(view, params, options, encoded);
+  if (status != format::StatusCode::kOk) return status;
   out.stream = std::move(encoded.stream);
   out.planes = std::move(encoded.planes);
   out.working = encoded.params;
-  return codec::Status::kOk;
+  return format::StatusCode::kOk;
 }
 
-codec::Status reconstruct(decoder::PlaneSet& planes, const codec::CodecParams& params, const decoder::Magic& magic,
+format::StatusCode reconstruct(decoder::PlaneSet& planes, const format::CodecParams& params, const format::Magic& magic,
                           bool dequantize, const PreviewSink* preview, std::vector<std::uint8_t>& picture) {
   display::ReconstructOptions options;
   options.encoder_reconstruction = dequantize;
@@ -40,7 +40,7 @@ codec::Status reconstruct(decoder::PlaneSet& planes, const codec::CodecParams& p
   return display::reconstruct_picture(planes, params, magic, options, picture);
 }
 
-codec::Status convert_to_8bit(std::span<const std::uint8_t> picture, int width, int height, std::uint16_t image_mode,
+format::StatusCode convert_to_8bit(std::span<const std::uint8_t> picture, int width, int height, std::uint16_t image_mode,
                               bool dither, std::vector<std::uint8_t>& index,
                               std::array<std::uint8_t, imagefile::kColourTableBytes>& colour_table) {
   return colour::convert_to_8bit(image_mode, width, height, picture, dither, index, colour_table);
@@ -57,14 +57,14 @@ std::array<std::uint8_t, imagefile::kColourTableBytes> preview_palette() {
   return table;
 }
 
-codec::Status map_to_preview_palette(std::span<const std::uint8_t> pixels, int width, int height, bool dither,
+format::StatusCode map_to_preview_palette(std::span<const std::uint8_t> pixels, int width, int height, bool dither,
                                      std::vector<std::uint8_t>& index) {
-  if (width <= 0 || height <= 0) return codec::Status::kColourQuantFailed;
+  if (width <= 0 || height <= 0) return format::StatusCode::kColourQuantFailed;
   const auto w = static_cast<std::size_t>(width);
   const auto h = static_cast<std::size_t>(height);
   const std::size_t stride = (w * 3 + 3) & ~std::size_t{3};
   const std::size_t index_stride = (w + 3) & ~std::size_t{3};
-  if (pixels.size() < stride * h) return codec::Status::kColourQuantFailed;
+  if (pixels.size() < stride * h) return format::StatusCode::kColourQuantFailed;
   // The quantizer takes packed rows: unpad, map, pad again.
   std::vector<std::uint8_t> packed(w * 3 * h);
   for (std::size_t y = 0; y < h; ++y) {
@@ -79,13 +79,13 @@ codec::Status map_to_preview_palette(std::span<const std::uint8_t> pixels, int w
   }
   std::vector<std::uint8_t> packed_index(w * h);
   if (colour::quantize_to_palette(packed, width, height, packed_index, dither, true, palette, 256) == 0) {
-    return codec::Status::kColourQuantFailed;
+    return format::StatusCode::kColourQuantFailed;
   }
   index.assign(index_stride * h, 0);
   for (std::size_t y = 0; y < h; ++y) {
     std::copy_n(packed_index.data() + y * w, w, index.data() + y * index_stride);
   }
-  return codec::Status::kOk;
+  return format::StatusCode::kOk;
 }
 
 }  // namespace varnic::app::pipeline

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "codec/params.h"
-#include "codec/status.h"
+#include "codec/settings.h"
+#include "format/status.h"
 #include "decoder/decoder.h"
 #include "imagefile/imagefile.h"
 
@@ -18,13 +18,13 @@ namespace varnic::app::pipeline {
 struct EncodeOutput {
   std::vector<std::uint8_t> stream;  // the whole compressed file
   decoder::PlaneSet planes;          // quantized and zerotree-marked, as coded
-  codec::CodecParams working;        // the settings actually coded (levels lowered if needed)
+  format::CodecParams working;        // the settings actually coded (levels lowered if needed)
 };
 
 // Compresses a picture buffer (mode 61 or 62 in `params`) with the comment in its header.
 // The failing stage picks the status: building or transforming the planes, or coding a channel
-// (codec::Status::kEncodeFailed).
-codec::Status encode(std::span<const std::uint8_t> picture, const codec::CodecParams& params,
+// (format::StatusCode::kEncodeFailed).
+format::StatusCode encode(std::span<const std::uint8_t> picture, const format::CodecParams& params,
                      std::string_view comment, EncodeOutput& out);
 
 // A preview: `pixels` holds height bottom-up rows of width pixels of bits_per_pixel (24 or 8,
@@ -35,13 +35,13 @@ using PreviewSink = std::function<void(std::span<const std::uint8_t> pixels, int
 // Turns the planes into a new `picture` (replaced only on success); with `dequantize` the planes
 // hold the encoder's quantized values. With a preview sink the levels are synthesised one at a
 // time and the sink hears the picture at each resolution before each level.
-codec::Status reconstruct(decoder::PlaneSet& planes, const codec::CodecParams& params,
-                          const decoder::Magic& magic, bool dequantize, const PreviewSink* preview,
+format::StatusCode reconstruct(decoder::PlaneSet& planes, const format::CodecParams& params,
+                          const format::Magic& magic, bool dequantize, const PreviewSink* preview,
                           std::vector<std::uint8_t>& picture);
 
 // The 8-bit version of a picture: indices into `colour_table` (256 entries of blue, green, red, 0)
 // for colour, a byte copy for grey and palette pictures (whose table is left alone).
-codec::Status convert_to_8bit(std::span<const std::uint8_t> picture, int width, int height,
+format::StatusCode convert_to_8bit(std::span<const std::uint8_t> picture, int width, int height,
                               std::uint16_t image_mode, bool dither, std::vector<std::uint8_t>& index,
                               std::array<std::uint8_t, imagefile::kColourTableBytes>& colour_table);
 
@@ -49,7 +49,7 @@ codec::Status convert_to_8bit(std::span<const std::uint8_t> picture, int width, 
 std::array<std::uint8_t, imagefile::kColourTableBytes> preview_palette();
 
 // Maps a 24-bit preview onto the preview palette (8-bit screens).
-codec::Status map_to_preview_palette(std::span<const std::uint8_t> pixels, int width, int height, bool dither,
+format::StatusCode map_to_preview_palette(std::span<const std::uint8_t> pixels, int width, int height, bool dither,
                                      std::vector<std::uint8_t>& index);
 
 }  // namespace varnic::app::pipeline

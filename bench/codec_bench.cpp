@@ -8,20 +8,23 @@
 #include <string>
 #include <vector>
 
-#include "codec/arithmetic_coder.h"
+#include "format/arithmetic_coder.h"
 #include "codec/encoder.h"
 #include "codec/forward_wavelet.h"
-#include "codec/picture_geometry.h"
+#include "utils/picture_layout.h"
 #include "imagefile/imagefile.h"
 
 namespace varnic::codec {
 namespace {
 
+using namespace ::varnic::format;
+using namespace ::varnic::utils;
+
 constexpr std::uint32_t kSide = 4096;
 
 struct BigPicture {
   std::vector<std::uint8_t> bytes;
-  PictureView view;
+  PictureRows view;
 };
 
 BigPicture Tile(const std::string& name, std::uint16_t bits) {
@@ -33,8 +36,8 @@ BigPicture Tile(const std::string& name, std::uint16_t bits) {
     std::exit(1);
   }
   const int bpp = bits / 8;
-  const std::size_t tile_row = tile.geometry().row_bytes_ + tile.geometry().row_padding_;
-  const RowGeometry g = ComputeRowGeometry(kSide, kSide, bits);
+  const std::size_t tile_row = tile.geometry().stride;
+  const RowGeometry g = utils::row_geometry(kSide, kSide, bits);
   BigPicture big;
   big.bytes.assign(g.picture_bytes, 0);
   const auto tw = static_cast<std::uint32_t>(tile.width_);
@@ -44,7 +47,7 @@ BigPicture Tile(const std::string& name, std::uint16_t bits) {
     for (std::uint32_t x = 0; x < kSide; ++x) {
       const std::uint32_t tx = (x / tw) % 2 ? tw - 1 - x % tw : x % tw;
       for (int c = 0; c < bpp; ++c) {
-        big.bytes[y * g.row_bytes + x * bpp + c] = tile.pixels_[ty * tile_row + tx * bpp + c];
+        big.bytes[y * g.stride + x * bpp + c] = tile.pixels_[ty * tile_row + tx * bpp + c];
       }
     }
   }
@@ -62,9 +65,9 @@ const BigPicture& Grey() {
 }
 
 CodecParams Settings(int quality) {
-  CodecParams p = DefaultCodecParams();
+  CodecParams p = default_codec_params();
   p.quality_factor_ = static_cast<std::int16_t>(quality);
-  if (DeriveParamsFromQuality(p) != Status::kOk) std::abort();
+  if (derive_params_from_quality(p) != StatusCode::kOk) std::abort();
   return p;
 }
 
@@ -78,10 +81,16 @@ void BM_ColourTransform(benchmark::State& state) {
   const BigPicture& picture = Colour();
   std::array<CoefficientPlane, 3> planes;
   for (auto& plane : planes) {
-    if (plane.Allocate(kSide, kSide) != Status::kOk) std::abort();
+    if (plane.allocate(kSide, kSide) != StatusCode::kOk) std::abort();
   }
   for (auto _ : state) {
-    RgbToYiq(picture.view, 128, 128, 128, planes[0], planes[1], planes[2]);
+    std::vector<float> row(kSide);
+  for (int c = 0; c < 3; ++c) {
+    for (std::uint32_t r = 0; r < kSide; ++r) {
+      channel_row_to_float(picture.view, c, {128, 128, 128}, kSide, r, row.data());
+      std::copy(row.begin(), row.end(), planes[static_cast<std::size_t>(c)].row(r));
+    }
+  }
     benchmark::DoNotOptimize(planes[2].samples_.data());
   }
   state.SetItemsProcessed(state.iterations() * kSide * kSide);
@@ -96,9 +105,15 @@ void BM_ForwardTransformAndQuantize(benchmark::State& state) {
   const CodecParams settings = Settings(50);
   std::array<CoefficientPlane, 3> planes;
   for (auto& plane : planes) {
-    if (plane.Allocate(kSide, kSide) != Status::kOk) std::abort();
+    if (plane.allocate(kSide, kSide) != StatusCode::kOk) std::abort();
   }
-  RgbToYiq(picture.view, 128, 128, 128, planes[0], planes[1], planes[2]);
+  std::vector<float> row(kSide);
+  for (int c = 0; c < 3; ++c) {
+    for (std::uint32_t r = 0; r < kSide; ++r) {
+      channel_row_to_float(picture.view, c, {128, 128, 128}, kSide, r, row.data());
+      std::copy(row.begin(), row.end(), planes[static_cast<std::size_t>(c)].row(r));
+    }
+  }
   CoefficientPlane work;
   TransformWorkspace workspace;
   for (auto _ : state) {
@@ -106,8 +121,8 @@ void BM_ForwardTransformAndQuantize(benchmark::State& state) {
     work = planes[0];
     ChannelParams channel = settings.channels_[0];
     state.ResumeTiming();
-    if (ForwardTransformChannel(work, settings.total_levels_, settings.threshold_vector_.data(),
-                                channel, workspace) != Status::kOk) {
+    if (forward_transform_channel(work, settings.total_levels_, settings.threshold_vector_.data(),
+                                channel, workspace) != StatusCode::kOk) {
       state.SkipWithError("out of memory");
     }
     benchmark::DoNotOptimize(work.samples_.data());
@@ -128,9 +143,9 @@ const SymbolStream& Symbols() {
   static const SymbolStream stream = [] {
     SymbolStream s;
     EncodedPicture out;
-    if (EncodePicture(Colour().view, Settings(90), {}, out) != Status::kOk) std::abort();
+    if (encode_picture(Colour().view, Settings(90), {}, out) != StatusCode::kOk) std::abort();
     std::vector<std::int16_t> order;
-    ReorderSubbands(out.planes[0], out.params.total_levels_, order);
+    reorder_subbands(out.planes[0], out.params.total_levels_, order);
     std::array<int, 256> rank;
     rank.fill(-1);
     for (const std::int16_t v : order) {
@@ -140,25 +155,25 @@ const SymbolStream& Symbols() {
       s.text.push_back(r);
     }
     AdaptiveModel model;
-    model.Start(s.characters);
+    model.start(s.characters);
     ArithmeticEncoder encoder(s.coded);
-    encoder.Start();
+    encoder.start();
     for (const int c : s.text) {
-      encoder.Encode(model, model.symbol_of(c));
-      model.Update(model.symbol_of(c));
+      encoder.encode(model, model.symbol_of(c));
+      model.update(model.symbol_of(c));
     }
-    encoder.Encode(model, model.end_symbol());
-    encoder.Finish();
+    encoder.encode(model, model.end_symbol());
+    encoder.finish();
     // Check the round trip once before anything is timed.
-    model.Start(s.characters);
+    model.start(s.characters);
     ArithmeticDecoder decoder(s.coded);
-    decoder.Start();
+    decoder.start();
     for (const int c : s.text) {
-      const int symbol = decoder.Decode(model);
+      const int symbol = decoder.decode(model);
       if (symbol == model.end_symbol() || model.character_of(symbol) != c) std::abort();
-      model.Update(symbol);
+      model.update(symbol);
     }
-    if (decoder.Decode(model) != model.end_symbol()) std::abort();
+    if (decoder.decode(model) != model.end_symbol()) std::abort();
     return s;
   }();
   return stream;
@@ -171,16 +186,16 @@ void BM_ArithmeticEncode(benchmark::State& state) {
   AdaptiveModel model;
   for (auto _ : state) {
     out.clear();
-    model.Start(s.characters);
+    model.start(s.characters);
     ArithmeticEncoder encoder(out);
-    encoder.Start();
+    encoder.start();
     for (const int c : s.text) {
       const int symbol = model.symbol_of(c);
-      encoder.Encode(model, symbol);
-      model.Update(symbol);
+      encoder.encode(model, symbol);
+      model.update(symbol);
     }
-    encoder.Encode(model, model.end_symbol());
-    encoder.Finish();
+    encoder.encode(model, model.end_symbol());
+    encoder.finish();
     benchmark::DoNotOptimize(out.data());
   }
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(s.text.size()));
@@ -192,14 +207,14 @@ void BM_ArithmeticDecode(benchmark::State& state) {
   const SymbolStream& s = Symbols();
   AdaptiveModel model;
   for (auto _ : state) {
-    model.Start(s.characters);
+    model.start(s.characters);
     ArithmeticDecoder decoder(s.coded);
-    decoder.Start();
+    decoder.start();
     int sum = 0;
     for (std::size_t i = 0; i < s.text.size(); ++i) {
-      const int symbol = decoder.Decode(model);
+      const int symbol = decoder.decode(model);
       sum += model.character_of(symbol);
-      model.Update(symbol);
+      model.update(symbol);
     }
     benchmark::DoNotOptimize(sum);
   }
@@ -214,11 +229,11 @@ BENCHMARK(BM_ArithmeticDecode)->Unit(benchmark::kMillisecond);
 // the process, so real time over CPU time shows what the threads gain.
 void EncodeWhole(benchmark::State& state, const BigPicture& picture) {
   const CodecParams settings = Settings(static_cast<int>(state.range(0)));
-  EncodeOptions options;
+  EncodeRequest options;
   options.threads = static_cast<int>(state.range(1));
   const auto side = static_cast<std::uint32_t>(state.range(2));
   options.keep_planes = state.range(3) != 0;
-  PictureView view = picture.view;
+  PictureRows view = picture.view;
   view.row_stride = picture.view.stride();
   view.width = side;
   view.height = side;
@@ -226,7 +241,7 @@ void EncodeWhole(benchmark::State& state, const BigPicture& picture) {
   std::size_t bytes = 0;
   for (auto _ : state) {
     EncodedPicture out;
-    if (EncodePicture(view, settings, options, out) != Status::kOk) {
+    if (encode_picture(view, settings, options, out) != StatusCode::kOk) {
       state.SkipWithError("encode failed");
       break;
     }

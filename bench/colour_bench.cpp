@@ -30,7 +30,7 @@ const std::vector<std::uint8_t>& photo(int side) {
     std::abort();
   }
   const auto g = src.geometry();
-  const std::size_t stride = g.row_bytes_ + g.row_padding_;
+  const std::size_t stride = g.stride;
   std::vector<std::uint8_t> out(3 * static_cast<std::size_t>(side) * side);
   for (int y = 0; y < side; ++y) {
     const double sy = (y + 0.5) * src.height_ / side - 0.5;

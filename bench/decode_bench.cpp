@@ -12,12 +12,14 @@
 #include <vector>
 
 #include "codec/encoder.h"
-#include "codec/picture_geometry.h"
+#include "utils/picture_layout.h"
 #include "display/display.h"
 #include "imagefile/imagefile.h"
 
 namespace varnic::display {
 namespace {
+
+using namespace ::varnic::format;
 
 constexpr std::uint32_t kSide = 4096;
 constexpr double kMegapixels = static_cast<double>(kSide) * kSide / 1e6;
@@ -30,8 +32,8 @@ std::vector<std::uint8_t> tile(const std::string& name, std::uint16_t bits) {
     std::exit(1);
   }
   const std::size_t bpp = bits / 8;
-  const std::size_t tile_row = t.geometry().picture_bytes_ / static_cast<std::size_t>(t.height_);
-  const codec::RowGeometry g = codec::ComputeRowGeometry(kSide, kSide, bits);
+  const std::size_t tile_row = t.geometry().picture_bytes / static_cast<std::size_t>(t.height_);
+  const utils::RowGeometry g = utils::row_geometry(kSide, kSide, bits);
   std::vector<std::uint8_t> big(g.picture_bytes, 0);
   const auto tw = static_cast<std::uint32_t>(t.width_);
   const auto th = static_cast<std::uint32_t>(t.height_);
@@ -40,7 +42,7 @@ std::vector<std::uint8_t> tile(const std::string& name, std::uint16_t bits) {
     for (std::uint32_t x = 0; x < kSide; ++x) {
       const std::uint32_t tx = (x / tw) % 2 ? tw - 1 - x % tw : x % tw;
       for (std::size_t c = 0; c < bpp; ++c) {
-        big[y * g.row_bytes + x * bpp + c] = t.pixels_[ty * tile_row + tx * bpp + c];
+        big[y * g.stride + x * bpp + c] = t.pixels_[ty * tile_row + tx * bpp + c];
       }
     }
   }
@@ -55,21 +57,21 @@ const std::vector<std::uint8_t>& stream(bool colour, int quality) {
   if (found != cache.end()) return found->second;
   const std::uint16_t bits = colour ? 24 : 8;
   const auto pixels = tile(colour ? "astronaut_512.bmp" : "camera_512_grey.bmp", bits);
-  codec::CodecParams settings = codec::DefaultCodecParams();
+  format::CodecParams settings = codec::default_codec_params();
   settings.quality_factor_ = static_cast<std::int16_t>(quality);
-  if (codec::DeriveParamsFromQuality(settings) != Status::kOk) std::abort();
+  if (codec::derive_params_from_quality(settings) != StatusCode::kOk) std::abort();
   codec::EncodedPicture encoded;
-  const codec::PictureView view{pixels.data(), pixels.size(), kSide, kSide, bits};
-  if (codec::EncodePicture(view, settings, {}, encoded) != Status::kOk) std::abort();
+  const codec::PictureRows view{pixels.data(), pixels.size(), kSide, kSide, bits};
+  if (codec::encode_picture(view, settings, {}, encoded) != StatusCode::kOk) std::abort();
   ReconstructOptions options;
   options.encoder_reconstruction = true;
   std::vector<std::uint8_t> shown;
-  if (reconstruct_picture(encoded.planes, encoded.params, decoder::kCurrentMagic, options, shown) !=
-      Status::kOk) {
+  if (reconstruct_picture(encoded.planes, encoded.params, format::kCurrentMagic, options, shown) !=
+      StatusCode::kOk) {
     std::abort();
   }
   DecodedFile decoded;
-  if (decode_compressed_file(encoded.stream, {}, decoded) != Status::kOk || decoded.pixels != shown) {
+  if (decode_compressed_file(encoded.stream, {}, decoded) != StatusCode::kOk || decoded.pixels != shown) {
     std::fprintf(stderr, "round trip mismatch\n");
     std::abort();
   }
@@ -95,7 +97,7 @@ void BM_DecodeFile(benchmark::State& state) {
   const auto& file = stream(colour, static_cast<int>(state.range(1)));
   for (auto _ : state) {
     DecodedFile decoded;
-    if (decode_compressed_file(file, {}, decoded) != Status::kOk) state.SkipWithError("decode failed");
+    if (decode_compressed_file(file, {}, decoded) != StatusCode::kOk) state.SkipWithError("decode failed");
     benchmark::DoNotOptimize(decoded.pixels.data());
   }
   add_counters(state, file.size());
@@ -112,7 +114,7 @@ void BM_DecodePlanes(benchmark::State& state) {
   const auto& file = stream(true, static_cast<int>(state.range(0)));
   for (auto _ : state) {
     decoder::DecodedPlanes planes;
-    if (decoder::decode_planes(file, {}, planes) != Status::kOk) state.SkipWithError("decode failed");
+    if (decoder::decode_planes(file, {}, planes) != StatusCode::kOk) state.SkipWithError("decode failed");
     benchmark::DoNotOptimize(planes.planes_[0].samples_.data());
   }
   add_counters(state, file.size());
@@ -123,14 +125,14 @@ BENCHMARK(BM_DecodePlanes)->ArgName("quality")->Arg(50)->Arg(90)->Unit(benchmark
 void BM_Reconstruct(benchmark::State& state) {
   const auto& file = stream(true, 50);
   decoder::DecodedPlanes decoded;
-  if (decoder::decode_planes(file, {}, decoded) != Status::kOk) std::abort();
+  if (decoder::decode_planes(file, {}, decoded) != StatusCode::kOk) std::abort();
   std::vector<std::uint8_t> pixels;
   for (auto _ : state) {
     state.PauseTiming();
     decoder::PlaneSet planes = decoded.planes_;
     state.ResumeTiming();
-    if (reconstruct_picture(planes, decoded.header_.params_, decoded.header_.magic_, {}, pixels) !=
-        Status::kOk) {
+    if (reconstruct_picture(planes, decoded.header_.params, decoded.header_.magic, {}, pixels) !=
+        StatusCode::kOk) {
       state.SkipWithError("reconstruction failed");
     }
     benchmark::DoNotOptimize(pixels.data());

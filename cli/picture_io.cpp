@@ -5,7 +5,8 @@
 #include <cctype>
 #include <new>
 
-#include "codec/memory.h"
+#include "utils/memory.h"
+#include "format/format.h"
 #include "imagefile/imagefile.h"
 
 namespace varnic::cli {
@@ -36,22 +37,22 @@ Result<LoadedPicture> from_program_picture(const imagefile::Picture& in) {
   Picture& out = loaded.picture;
   out.width = static_cast<std::uint32_t>(in.width_);
   out.height = static_cast<std::uint32_t>(in.height_);
-  out.format = in.image_mode_ == imagefile::kModeGrey ? PixelFormat::kGrey8 : PixelFormat::kRgb24;
+  out.format = in.image_mode_ == format::kImageModeGrey ? PixelFormat::kGrey8 : PixelFormat::kRgb24;
   try {
-    codec::ResizeLarge(out.pixels, out.stride() * out.height);
+    utils::resize_large(out.pixels, out.stride() * out.height);
   } catch (const std::bad_alloc&) {
     return {Status::kOutOfMemory, "out of memory converting the picture"};
   }
-  const imagefile::RowGeometry geometry = in.geometry();
-  const std::size_t in_stride = geometry.row_bytes_ + geometry.row_padding_;
+  const utils::RowGeometry geometry = in.geometry();
+  const std::size_t in_stride = geometry.stride;
   const auto& table = in.header_.colour_table_;
   for (std::uint32_t y = 0; y < out.height; ++y) {
     const std::uint8_t* src = in.pixels_.data() + (out.height - 1 - y) * in_stride;
     std::uint8_t* dst = out.pixels.data() + y * out.stride();
     for (std::uint32_t x = 0; x < out.width; ++x) {
-      if (in.image_mode_ == imagefile::kModeGrey) {
+      if (in.image_mode_ == format::kImageModeGrey) {
         dst[x] = src[x];
-      } else if (in.image_mode_ == imagefile::kModePalette) {
+      } else if (in.image_mode_ == format::kImageModePalette) {
         const std::uint8_t* entry = &table[std::size_t{src[x]} * 4];  // blue, green, red, 0
         dst[3 * x] = entry[2];
         dst[3 * x + 1] = entry[1];
@@ -63,7 +64,7 @@ Result<LoadedPicture> from_program_picture(const imagefile::Picture& in) {
       }
     }
   }
-  if (in.image_mode_ == imagefile::kModePalette)
+  if (in.image_mode_ == format::kImageModePalette)
     loaded.notices.emplace_back("8-bit colour palette expanded to 24-bit colour");
   return loaded;
 }
@@ -80,7 +81,7 @@ Result<LoadedPicture> read_program_format(std::span<const std::uint8_t> bytes, c
 
 // The program's picture record for `in` (sides, mode, header) without pixels.
 Result<imagefile::Picture> program_shape(const Picture& in) {
-  if (in.width == 0 || in.height == 0 || in.width > imagefile::kMaxSide || in.height > imagefile::kMaxSide)
+  if (in.width == 0 || in.height == 0 || in.width > format::kMaxSide || in.height > format::kMaxSide)
     return {Status::kInvalidArgument, "bitmap and Targa sides must be 1..32767"};
   if (in.pixels.size() < in.stride() * in.height) return {Status::kInvalidArgument, "inconsistent picture"};
   imagefile::Picture out;
@@ -88,10 +89,10 @@ Result<imagefile::Picture> program_shape(const Picture& in) {
   out.height_ = static_cast<int>(in.height);
   const bool grey = in.format == PixelFormat::kGrey8;
   out.bits_per_pixel_ = grey ? 8 : 24;
-  out.image_mode_ = grey ? imagefile::kModeGrey : imagefile::kModeColour;
+  out.image_mode_ = grey ? format::kImageModeGrey : format::kImageModeColour;
   if (grey) imagefile::set_grey_colour_table(out.header_);
   imagefile::fill_bitmap_header(out.image_mode_, false, out.width_, out.height_,
-                                static_cast<std::uint32_t>(out.geometry().picture_bytes_), out.header_);
+                                static_cast<std::uint32_t>(out.geometry().picture_bytes), out.header_);
   return out;
 }
 
@@ -118,13 +119,13 @@ Result<imagefile::Picture> to_program_picture(const Picture& in) {
   Result<imagefile::Picture> shaped = program_shape(in);
   if (!shaped) return shaped;
   imagefile::Picture out = std::move(shaped).value();
-  const imagefile::RowGeometry geometry = out.geometry();
+  const utils::RowGeometry geometry = out.geometry();
   try {
-    codec::AssignLarge(out.pixels_, geometry.picture_bytes_);
+    utils::assign_large(out.pixels_, geometry.picture_bytes);
   } catch (const std::bad_alloc&) {
     return {Status::kOutOfMemory, "out of memory converting the picture"};
   }
-  copy_program_rows(in, out.pixels_, geometry.row_bytes_ + geometry.row_padding_);
+  copy_program_rows(in, out.pixels_, geometry.stride);
   return out;
 }
 
@@ -143,7 +144,7 @@ FileKind kind_from_extension(std::string_view path) {
 FileKind sniff_kind(std::span<const std::uint8_t> bytes, std::string_view path) {
   if (bytes.size() >= 8 && bytes[0] == 0x89 && bytes[1] == 'P' && bytes[2] == 'N' && bytes[3] == 'G')
     return FileKind::kPng;
-  if (bytes.size() >= 3 && bytes[0] == 'Q' && bytes[1] == 'V' && bytes[2] == 'T') return FileKind::kCod;
+  if (format::has_family_magic(bytes)) return FileKind::kCod;
   if (bytes.size() >= 2 && ((bytes[0] == 'B' && bytes[1] == 'M') || (bytes[0] == 'M' && bytes[1] == 'B')))
     return FileKind::kBmp;
   if (bytes.size() >= 3 && bytes[0] == 'P' && bytes[1] >= '1' && bytes[1] <= '7' && std::isspace(bytes[2]))
@@ -193,13 +194,13 @@ Result<EncodablePicture> read_picture_for_encoding(std::span<const std::uint8_t>
     const imagefile::FileStatus status = kind == FileKind::kTga ? imagefile::read_targa(bytes, program, read_limits)
                                                                 : imagefile::read_bitmap(bytes, program, read_limits);
     if (status != imagefile::FileStatus::kOk) return {from_file_status(status), imagefile::status_message(status)};
-    if (program.image_mode_ != imagefile::kModePalette) {
-      const imagefile::RowGeometry geometry = program.geometry();
+    if (program.image_mode_ != format::kImageModePalette) {
+      const utils::RowGeometry geometry = program.geometry();
       EncodablePicture out;
       out.width = static_cast<std::uint32_t>(program.width_);
       out.height = static_cast<std::uint32_t>(program.height_);
-      out.stride = geometry.row_bytes_ + geometry.row_padding_;
-      out.format = program.image_mode_ == imagefile::kModeGrey ? PixelFormat::kGrey8 : PixelFormat::kBgr24;
+      out.stride = geometry.stride;
+      out.format = program.image_mode_ == format::kImageModeGrey ? PixelFormat::kGrey8 : PixelFormat::kBgr24;
       out.bottom_up = true;
       out.pixels = std::move(program.pixels_);
       return out;
@@ -224,7 +225,7 @@ Picture EncodablePicture::to_picture() const {
   out.width = width;
   out.height = height;
   out.format = format == PixelFormat::kGrey8 ? PixelFormat::kGrey8 : PixelFormat::kRgb24;
-  codec::ResizeLarge(out.pixels, out.stride() * height);
+  utils::resize_large(out.pixels, out.stride() * height);
   for (std::uint32_t y = 0; y < height; ++y) {
     const std::uint8_t* src = pixels.data() + (bottom_up ? height - 1 - y : y) * stride;
     std::uint8_t* dst = out.pixels.data() + y * out.stride();
@@ -244,11 +245,11 @@ Picture EncodablePicture::to_picture() const {
 Result<std::vector<std::uint8_t>> write_bmp(const Picture& picture) {
   Result<imagefile::Picture> shape = program_shape(picture);
   if (!shape) return {shape.status(), shape.message()};
-  const imagefile::RowGeometry geometry = shape.value().geometry();
+  const utils::RowGeometry geometry = shape.value().geometry();
   try {
     // Rows straight into the file: no program picture in between.
     std::vector<std::uint8_t> file = imagefile::encode_bitmap(shape.value(), [&](std::span<std::uint8_t> rows) {
-      copy_program_rows(picture, rows, geometry.row_bytes_ + geometry.row_padding_);
+      copy_program_rows(picture, rows, geometry.stride);
     });
     if (file.empty()) return {Status::kInvalidArgument, "inconsistent picture"};
     return file;
@@ -280,7 +281,7 @@ Picture to_rgb(const Picture& picture) {
   out.height = picture.height;
   out.format = PixelFormat::kRgb24;
   const std::size_t pixels = std::size_t{picture.width} * picture.height;
-  codec::ResizeLarge(out.pixels, pixels * 3);
+  utils::resize_large(out.pixels, pixels * 3);
   for (std::size_t i = 0; i < pixels; ++i) {
     std::uint8_t* d = &out.pixels[3 * i];
     if (picture.format == PixelFormat::kGrey8) {

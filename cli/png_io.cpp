@@ -8,7 +8,7 @@
 #include <memory>
 #include <new>
 
-#include "codec/memory.h"
+#include "utils/memory.h"
 #include "picture_io.h"
 
 namespace varnic::cli {
@@ -110,7 +110,7 @@ Result<LoadedPicture> read_png(std::span<const std::uint8_t> bytes, const Limits
   if (png_get_rowbytes(png, info) != std::size_t{width} * 4) png_error(png, "unexpected row layout");
 
   try {
-    codec::ResizeLarge(s->rgba, std::size_t{width} * height * 4);
+    utils::resize_large(s->rgba, std::size_t{width} * height * 4);
     s->rows.resize(height);
   } catch (const std::bad_alloc&) {
     png_destroy_read_struct(&png, &info, nullptr);
@@ -126,7 +126,7 @@ Result<LoadedPicture> read_png(std::span<const std::uint8_t> bytes, const Limits
   picture.height = height;
   picture.format = colour ? PixelFormat::kRgb24 : PixelFormat::kGrey8;
   const int channels = colour ? 3 : 1;
-  codec::ResizeLarge(picture.pixels, std::size_t{width} * height * static_cast<std::size_t>(channels));
+  utils::resize_large(picture.pixels, std::size_t{width} * height * static_cast<std::size_t>(channels));
   std::uint8_t* out = picture.pixels.data();
   for (std::size_t i = 0, n = std::size_t{width} * height; i < n; ++i) {
     const std::uint8_t* p = &s->rgba[i * 4];

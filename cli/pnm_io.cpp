@@ -5,7 +5,7 @@
 #include <cctype>
 #include <new>
 
-#include "codec/memory.h"
+#include "utils/memory.h"
 #include "picture_io.h"
 
 namespace varnic::cli {
@@ -84,7 +84,7 @@ Result<LoadedPicture> read_pnm(std::span<const std::uint8_t> bytes, const Limits
 
   LoadedPicture loaded;
   try {
-    codec::ResizeLarge(loaded.picture.pixels, samples);
+    utils::resize_large(loaded.picture.pixels, samples);
   } catch (const std::bad_alloc&) {
     return {Status::kOutOfMemory, "out of memory reading the PNM picture"};
   }
@@ -121,7 +121,7 @@ Result<std::vector<std::uint8_t>> write_pnm(const Picture& picture) {
   const std::string header = std::string(picture.format == PixelFormat::kGrey8 ? "P5" : "P6") + "\n" +
                              std::to_string(picture.width) + " " + std::to_string(picture.height) + "\n255\n";
   std::vector<std::uint8_t> out;
-  codec::AssignLarge(out, header.size() + size);
+  utils::assign_large(out, header.size() + size);
   std::copy(header.begin(), header.end(), out.begin());
   std::copy_n(picture.pixels.begin(), size, out.begin() + static_cast<std::ptrdiff_t>(header.size()));
   return out;

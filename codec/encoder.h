@@ -1,7 +1,7 @@
 // The encoder: picture -> coefficient planes -> compressed stream (format 2.5,
 // layout in format.h).
 //
-// EncodePicture never touches the caller's settings. It works on a copy whose
+// encode_picture never touches the caller's settings. It works on a copy whose
 // level count is lowered to what the picture size allows (each level needs a
 // region of at least 4 x 4), whose dropped levels are lowered below that count,
 // and which receives the band limits, level shifts and stream offsets. That
@@ -16,17 +16,16 @@
 #include <vector>
 
 #include "codec/colour_transform.h"
-#include "codec/params.h"
-#include "codec/plane.h"
-#include "codec/status.h"
+#include "codec/settings.h"
+#include "format/format.h"
 
 namespace varnic::codec {
 
 // Level shift the encoder subtracts from every pixel byte.
 inline constexpr std::int32_t kEncoderPixelOffset = 128;
 
-struct EncodeOptions {
-  // Stored in the header as it stands; at most kMaxCommentLength bytes.
+struct EncodeRequest {
+  // Stored in the header as it stands; at most format::kMaxCommentLength bytes.
   std::string_view comment;
   // Threads working on the picture (1 = the calling thread only): each
   // channel's transform, quantization and symbol count are split by rows and
@@ -40,7 +39,7 @@ struct EncodeOptions {
   bool keep_planes = true;
   // Called on the calling thread after each finished stage with the count
   // done and the total: stage 2c + 1 is channel c's transform and
-  // quantization, stage 2c + 2 its coding (BuildPlanes reports only the
+  // quantization, stage 2c + 2 its coding (build_planes reports only the
   // transforms, c + 1 of 2 x channels). Returning false cancels with kCancelled.
   std::function<bool(int done, int total)> progress;
 };
@@ -54,39 +53,39 @@ struct EncodedPicture {
   // Y, I, Q (I and Q empty for grey): quantized values with the zerotree
   // markers, as the reconstruction after compressing expects them. All empty
   // (and plane_count 0) unless the options keep the planes.
-  std::array<CoefficientPlane, kChannelCount> planes;
+  std::array<format::CoefficientPlane, format::kChannelCount> planes;
   int plane_count = 0;
 };
 
 // Largest level count <= total_levels for which both sides exceed 2^levels
 // (so every level's region is at least 4 x 4); 0 when not even one fits.
-int EffectiveLevels(std::uint32_t width, std::uint32_t height, int total_levels);
+int effective_levels(std::uint32_t width, std::uint32_t height, int total_levels);
 
 // The working copy for a picture of this size and mode (61 grey, 62 colour):
 // checks the settings the encoder depends on and the picture size, applies
 // the effective level count and lowers dropped levels.
-Status MakeWorkingParams(const CodecParams& settings, std::uint32_t width, std::uint32_t height,
+StatusCode make_working_params(const CodecParams& settings, std::uint32_t width, std::uint32_t height,
                          std::uint16_t image_mode, CodecParams& working);
 
 // Colour transform (or grey level shift), padding, forward transform and
 // quantization of every plane, on an already prepared working copy.
-Status BuildPlanes(const PictureView& picture, CodecParams& working,
-                   std::array<CoefficientPlane, kChannelCount>& planes,
-                   const EncodeOptions& options);
+StatusCode build_planes(const PictureRows& picture, CodecParams& working,
+                   std::array<format::CoefficientPlane, format::kChannelCount>& planes,
+                   const EncodeRequest& options);
 
 // Appends one channel to the stream: marks zerotrees in the plane, writes the
 // header first for Y, then the symbol table and both coded segments, and
 // patches the channel's offsets into the header (and into `params`).
-Status EncodeChannel(CoefficientPlane& plane, Channel channel, CodecParams& params,
+StatusCode encode_channel(format::CoefficientPlane& plane, format::Channel channel, CodecParams& params,
                      std::string_view comment, std::vector<std::uint8_t>& stream);
 
 // The whole road: validation, planes, header and every channel.
-Status EncodePicture(const PictureView& picture, const CodecParams& settings,
-                     const EncodeOptions& options, EncodedPicture& out);
+StatusCode encode_picture(const PictureRows& picture, const CodecParams& settings,
+                     const EncodeRequest& options, EncodedPicture& out);
 
 // Coding order of a plane: low band, then per level from the coarsest the
 // bands h, v, d, each row by row.
-void ReorderSubbands(const CoefficientPlane& plane, int total_levels,
+void reorder_subbands(const format::CoefficientPlane& plane, int total_levels,
                      std::vector<std::int16_t>& out);
 
 }  // namespace varnic::codec

@@ -11,8 +11,8 @@
 #endif
 
 #include "codec/colour_transform.h"
-#include "codec/memory.h"
-#include "codec/wide_loops.h"
+#include "utils/memory.h"
+#include "utils/wide_loops.h"
 
 namespace varnic::codec {
 namespace {
@@ -23,7 +23,7 @@ namespace {
 
 // Vertical pass: columns of the region, processed row by row so the inner
 // loops run along contiguous memory.
-VARNIC_WIDE_LOOPS void VerticalPass(const float* plane, std::size_t stride, std::uint32_t rows,
+VARNIC_WIDE_LOOPS void vertical_pass(const float* plane, std::size_t stride, std::uint32_t rows,
                   std::uint32_t cols, float* temp) {
   constexpr double s = 1.0 / 8.0;
   constexpr double t = 1.0 / 4.0;
@@ -84,7 +84,7 @@ VARNIC_WIDE_LOOPS void VerticalPass(const float* plane, std::size_t stride, std:
 // half. The row is first split into its even and odd samples so that the
 // filter loops run over contiguous memory and vectorise; `split` holds n
 // floats.
-VARNIC_WIDE_LOOPS void HorizontalRow(float* x, std::uint32_t n, float* split) {
+VARNIC_WIDE_LOOPS void horizontal_row(float* x, std::uint32_t n, float* split) {
   constexpr double s = 1.0 / 4.0;
   constexpr double t = 1.0 / 2.0;
   const std::uint32_t half = n / 2;
@@ -114,7 +114,7 @@ VARNIC_WIDE_LOOPS void HorizontalRow(float* x, std::uint32_t n, float* split) {
 
 // Zeroes the samples whose magnitude is below the threshold.
 // |trunc(f)| < T is the same as |f| < T for a whole-number T.
-inline void ClearSmall(float* p, std::uint32_t n, float limit) {
+inline void clear_small(float* p, std::uint32_t n, float limit) {
   for (std::uint32_t j = 0; j < n; ++j) {
     if (std::fabs(p[j]) < limit) p[j] = 0.0f;
   }
@@ -125,16 +125,16 @@ inline void ClearSmall(float* p, std::uint32_t n, float limit) {
 constexpr std::uint32_t kStripColumns = 64;
 
 // Vertical pass over columns [c0, c0 + n) of the region, back into the plane.
-void VerticalStrip(float* plane, std::size_t stride, std::uint32_t rows, std::uint32_t c0,
+void vertical_strip(float* plane, std::size_t stride, std::uint32_t rows, std::uint32_t c0,
                    std::uint32_t n, float* strip) {
-  VerticalPass(plane + c0, stride, rows, n, strip);
+  vertical_pass(plane + c0, stride, rows, n, strip);
   for (std::uint32_t r = 0; r < rows; ++r) {
     std::copy_n(strip + std::size_t{r} * n, n, plane + r * stride + c0);
   }
 }
 
 // Scratch floats one worker needs for a region of this size.
-std::size_t ScratchFloats(std::uint32_t rows, std::uint32_t cols) {
+std::size_t scratch_floats(std::uint32_t rows, std::uint32_t cols) {
   return std::size_t{rows} * std::min(cols, kStripColumns) + cols;
 }
 
@@ -142,7 +142,7 @@ std::size_t ScratchFloats(std::uint32_t rows, std::uint32_t cols) {
 // each row comes out of the horizontal pass (threshold 0: none). Strips and
 // rows are shared out among the pool's threads; every sample gets the same
 // expression whatever the split.
-void AnalyseLevelWith(float* plane, std::size_t stride, std::uint32_t rows, std::uint32_t cols,
+void analyse_level_with(float* plane, std::size_t stride, std::uint32_t rows, std::uint32_t cols,
                       std::uint16_t threshold, WorkerPool* pool, TransformWorkspace* workspace,
                       float* single_scratch) {
   auto scratch = [&](int worker) {
@@ -152,7 +152,7 @@ void AnalyseLevelWith(float* plane, std::size_t stride, std::uint32_t rows, std:
   auto vertical = [&](std::size_t begin, std::size_t end, int worker) {
     for (std::size_t k = begin; k < end; ++k) {
       const auto c0 = static_cast<std::uint32_t>(k * kStripColumns);
-      VerticalStrip(plane, stride, rows, c0, std::min(kStripColumns, cols - c0), scratch(worker));
+      vertical_strip(plane, stride, rows, c0, std::min(kStripColumns, cols - c0), scratch(worker));
     }
   };
   const float limit = static_cast<float>(threshold);
@@ -161,44 +161,44 @@ void AnalyseLevelWith(float* plane, std::size_t stride, std::uint32_t rows, std:
   auto horizontal = [&](std::size_t begin, std::size_t end, int worker) {
     for (std::size_t r = begin; r < end; ++r) {
       float* row = plane + r * stride;
-      HorizontalRow(row, cols, scratch(worker));
+      horizontal_row(row, cols, scratch(worker));
       if (threshold == 0) continue;
       if (r < half_rows) {
-        ClearSmall(row + half_cols, cols - half_cols, limit);
+        clear_small(row + half_cols, cols - half_cols, limit);
       } else {
-        ClearSmall(row, cols, limit);
+        clear_small(row, cols, limit);
       }
     }
   };
-  ForRange(pool, strips, 1, vertical);
-  ForRange(pool, rows, 16, horizontal);
+  utils::for_range(pool, strips, 1, vertical);
+  utils::for_range(pool, rows, 16, horizontal);
 }
 
 }  // namespace
 
-void AnalyseLevel(float* plane, std::size_t stride, std::uint32_t rows, std::uint32_t cols,
+void analyse_level(float* plane, std::size_t stride, std::uint32_t rows, std::uint32_t cols,
                   float* temp) {
-  AnalyseLevelWith(plane, stride, rows, cols, 0, nullptr, nullptr, temp);
+  analyse_level_with(plane, stride, rows, cols, 0, nullptr, nullptr, temp);
 }
 
-void ThresholdLevel(float* plane, std::size_t stride, std::uint32_t rows, std::uint32_t cols,
+void threshold_level(float* plane, std::size_t stride, std::uint32_t rows, std::uint32_t cols,
                     std::uint16_t threshold) {
   if (threshold == 0) return;
   const float limit = static_cast<float>(threshold);
   const std::uint32_t half_rows = rows / 2;
   const std::uint32_t half_cols = cols / 2;
   for (std::uint32_t r = 0; r < half_rows; ++r) {
-    ClearSmall(plane + r * stride + half_cols, cols - half_cols, limit);
+    clear_small(plane + r * stride + half_cols, cols - half_cols, limit);
   }
-  for (std::uint32_t r = half_rows; r < rows; ++r) ClearSmall(plane + r * stride, cols, limit);
+  for (std::uint32_t r = half_rows; r < rows; ++r) clear_small(plane + r * stride, cols, limit);
 }
 
-Status TransformWorkspace::Reserve(std::uint32_t width, std::uint32_t height, int workers) {
+StatusCode TransformWorkspace::reserve(std::uint32_t width, std::uint32_t height, int workers) {
   workers = std::max(workers, 1);
   const std::size_t samples = std::size_t{width} * height;
-  const std::size_t scratch = ScratchFloats(height, width);
+  const std::size_t scratch = scratch_floats(height, width);
   if (samples <= capacity_ && scratch <= scratch_floats_ && workers <= workers_) {
-    return Status::kOk;
+    return StatusCode::kOk;
   }
   plane_.reset();
   scratch_.reset();
@@ -210,25 +210,25 @@ Status TransformWorkspace::Reserve(std::uint32_t width, std::uint32_t height, in
   if (!plane_ || !scratch_) {
     plane_.reset();
     scratch_.reset();
-    return Status::kOutOfMemory;
+    return StatusCode::kOutOfMemory;
   }
-  AdviseHugePages(plane_.get(), samples * sizeof(float));
+  utils::advise_huge_pages(plane_.get(), samples * sizeof(float));
   capacity_ = samples;
   scratch_floats_ = scratch;
   workers_ = workers;
-  return Status::kOk;
+  return StatusCode::kOk;
 }
 
 namespace {
 
 // All levels on the float plane already in the workspace.
-void AnalyseLevels(float* plane, std::uint32_t width, std::uint32_t height, int total_levels,
+void analyse_levels(float* plane, std::uint32_t width, std::uint32_t height, int total_levels,
                    const std::uint16_t* thresholds, TransformWorkspace& workspace,
                    WorkerPool* pool) {
   std::uint32_t rows = height;
   std::uint32_t cols = width;
   for (int l = 0; l < total_levels; ++l) {
-    AnalyseLevelWith(plane, width, rows, cols, thresholds[l], pool, &workspace, nullptr);
+    analyse_level_with(plane, width, rows, cols, thresholds[l], pool, &workspace, nullptr);
     rows /= 2;
     cols /= 2;
   }
@@ -238,68 +238,51 @@ int Workers(const WorkerPool* pool) { return pool != nullptr ? pool->size() : 1;
 
 }  // namespace
 
-Status TransformToFloat(const CoefficientPlane& samples, int total_levels,
+StatusCode transform_to_float(const CoefficientPlane& samples, int total_levels,
                         const std::uint16_t* thresholds, TransformWorkspace& workspace,
                         WorkerPool* pool) {
-  VARNIC_RETURN_IF_ERROR(workspace.Reserve(samples.width_, samples.height_, Workers(pool)));
+  VARNIC_RETURN_IF_ERROR(workspace.reserve(samples.width_, samples.height_, Workers(pool)));
   float* plane = workspace.plane();
   std::copy(samples.samples_.begin(), samples.samples_.end(), plane);
-  AnalyseLevels(plane, samples.width_, samples.height_, total_levels, thresholds, workspace, pool);
-  return Status::kOk;
+  analyse_levels(plane, samples.width_, samples.height_, total_levels, thresholds, workspace, pool);
+  return StatusCode::kOk;
 }
 
-Status TransformToFloat(const CoefficientPlane& samples, int total_levels,
+StatusCode transform_to_float(const CoefficientPlane& samples, int total_levels,
                         const std::uint16_t* thresholds, std::vector<float>& out) {
   TransformWorkspace workspace;
-  VARNIC_RETURN_IF_ERROR(TransformToFloat(samples, total_levels, thresholds, workspace));
+  VARNIC_RETURN_IF_ERROR(transform_to_float(samples, total_levels, thresholds, workspace));
   try {
     out.assign(workspace.plane(), workspace.plane() + samples.size());
   } catch (const std::bad_alloc&) {
-    return Status::kOutOfMemory;
+    return StatusCode::kOutOfMemory;
   }
-  return Status::kOk;
+  return StatusCode::kOk;
 }
 
-Status TransformPictureChannel(const PictureView& picture, int channel,
+StatusCode transform_picture_channel(const PictureRows& picture, int channel,
                                const CodecParams& working, TransformWorkspace& workspace,
                                WorkerPool* pool) {
   const std::uint32_t width = working.padded_width_;
   const std::uint32_t height = working.padded_height_;
-  VARNIC_RETURN_IF_ERROR(workspace.Reserve(width, height, Workers(pool)));
+  VARNIC_RETURN_IF_ERROR(workspace.reserve(width, height, Workers(pool)));
   float* plane = workspace.plane();
-  const std::array<std::int32_t, kChannelCount> offsets = {
+  const std::array<std::int32_t, format::kChannelCount> offsets = {
       working.channels_[0].pixel_offset_, working.channels_[1].pixel_offset_,
       working.channels_[2].pixel_offset_};
   auto fill = [&](std::size_t begin, std::size_t end) {
     for (std::size_t r = begin; r < end; ++r) {
-      ChannelRowToFloat(picture, channel, offsets, width, static_cast<std::uint32_t>(r),
+      channel_row_to_float(picture, channel, offsets, width, static_cast<std::uint32_t>(r),
                         plane + r * width);
     }
   };
-  ForRange(pool, height, 16, fill);
-  AnalyseLevels(plane, width, height, working.total_levels_, working.threshold_vector_.data(),
+  utils::for_range(pool, height, 16, fill);
+  analyse_levels(plane, width, height, working.total_levels_, working.threshold_vector_.data(),
                 workspace, pool);
-  return Status::kOk;
+  return StatusCode::kOk;
 }
 
-BandRect SubbandRect(std::uint32_t padded_width, std::uint32_t padded_height, int total_levels,
-                     int subband) {
-  BandRect r;
-  if (subband >= LowBandIndex(total_levels)) {
-    r.rows = padded_height >> total_levels;
-    r.cols = padded_width >> total_levels;
-    return r;
-  }
-  const int level = subband / 3;
-  const auto orientation = static_cast<Orientation>(subband % 3);
-  r.rows = padded_height >> (level + 1);
-  r.cols = padded_width >> (level + 1);
-  if (orientation != Orientation::kH) r.row = r.rows;
-  if (orientation != Orientation::kV) r.col = r.cols;
-  return r;
-}
-
-void MeasureBand(const float* plane, std::size_t stride, BandRect band, std::int16_t& band_max,
+void measure_band(const float* plane, std::size_t stride, format::BandRect band, std::int16_t& band_max,
                  std::int16_t& band_min) {
   // Keeping the truncated running extreme and comparing each f with it ends
   // in trunc(largest f) and trunc(smallest f), so the extremes are found
@@ -350,8 +333,8 @@ void MeasureBand(const float* plane, std::size_t stride, BandRect band, std::int
   band_min = static_cast<std::int16_t>(std::trunc(min[0]));
 }
 
-VARNIC_WIDE_LOOPS void QuantizeBand(CoefficientPlane& out, const float* plane,
-                                    std::int16_t band_max, std::int16_t band_min, BandRect band,
+VARNIC_WIDE_LOOPS void quantize_band(CoefficientPlane& out, const float* plane,
+                                    std::int16_t band_max, std::int16_t band_min, format::BandRect band,
                                     std::uint16_t quant_step) {
   // Scales are float32; the products with f and the +-0.5 are formed in double.
   const float scale_pos =
@@ -360,8 +343,8 @@ VARNIC_WIDE_LOOPS void QuantizeBand(CoefficientPlane& out, const float* plane,
       band_min != 0 ? -static_cast<float>(quant_step) / static_cast<float>(band_min) : 0.0f;
   const double sp = scale_pos;
   const double sn = scale_neg;
-  constexpr double kLow = kMinQuantized;
-  constexpr double kHigh = kMaxQuantized;
+  constexpr double kLow = format::kMinQuantized;
+  constexpr double kHigh = format::kMaxQuantized;
   const std::size_t stride = out.width_;
   for (std::uint32_t r = 0; r < band.rows; ++r) {
     const float* p = plane + (band.row + r) * stride + band.col;
@@ -382,20 +365,20 @@ VARNIC_WIDE_LOOPS void QuantizeBand(CoefficientPlane& out, const float* plane,
   }
 }
 
-void QuantizeChannel(CoefficientPlane& out, const float* plane, int total_levels,
+void quantize_channel(CoefficientPlane& out, const float* plane, int total_levels,
                      ChannelParams& channel, WorkerPool* pool) {
   auto quantize = [&](int k) {
-    const BandRect band = SubbandRect(out.width_, out.height_, total_levels, k);
+    const format::BandRect band = format::subband_rect(out.width_, out.height_, total_levels, k);
     if (pool == nullptr || pool->size() == 1) {
-      MeasureBand(plane, out.width_, band, channel.band_max_[k], channel.band_min_[k]);
-      QuantizeBand(out, plane, channel.band_max_[k], channel.band_min_[k], band,
+      measure_band(plane, out.width_, band, channel.band_max_[k], channel.band_min_[k]);
+      quantize_band(out, plane, channel.band_max_[k], channel.band_min_[k], band,
                    channel.quant_vector_[k]);
       return;
     }
     // Row ranges of the band; the extremes of the parts combine exactly since
     // truncation keeps order.
     auto part = [&](std::size_t begin, std::size_t end) {
-      BandRect rect = band;
+      format::BandRect rect = band;
       rect.row = band.row + static_cast<std::uint32_t>(begin);
       rect.rows = static_cast<std::uint32_t>(end - begin);
       return rect;
@@ -404,44 +387,44 @@ void QuantizeChannel(CoefficientPlane& out, const float* plane, int total_levels
     std::mutex mutex;
     std::int16_t band_max = -30000;
     std::int16_t band_min = 30000;
-    pool->ForRange(band.rows, grain, [&](std::size_t begin, std::size_t end) {
+    pool->for_range(band.rows, grain, [&](std::size_t begin, std::size_t end) {
       std::int16_t hi = 0;
       std::int16_t lo = 0;
-      MeasureBand(plane, out.width_, part(begin, end), hi, lo);
+      measure_band(plane, out.width_, part(begin, end), hi, lo);
       const std::lock_guard lock(mutex);
       band_max = std::max(band_max, hi);
       band_min = std::min(band_min, lo);
     });
     channel.band_max_[k] = band_max;
     channel.band_min_[k] = band_min;
-    pool->ForRange(band.rows, grain, [&](std::size_t begin, std::size_t end) {
-      QuantizeBand(out, plane, channel.band_max_[k], channel.band_min_[k], part(begin, end),
+    pool->for_range(band.rows, grain, [&](std::size_t begin, std::size_t end) {
+      quantize_band(out, plane, channel.band_max_[k], channel.band_min_[k], part(begin, end),
                    channel.quant_vector_[k]);
     });
   };
   for (int l = 0; l < total_levels; ++l) {
-    quantize(SubbandIndex(l, Orientation::kV));
-    quantize(SubbandIndex(l, Orientation::kH));
-    quantize(SubbandIndex(l, Orientation::kD));
+    quantize(format::subband_index(l, format::Orientation::kV));
+    quantize(format::subband_index(l, format::Orientation::kH));
+    quantize(format::subband_index(l, format::Orientation::kD));
   }
-  quantize(LowBandIndex(total_levels));
+  quantize(format::low_band_index(total_levels));
 }
 
-Status ForwardTransformChannel(CoefficientPlane& plane, int total_levels,
+StatusCode forward_transform_channel(CoefficientPlane& plane, int total_levels,
                                const std::uint16_t* thresholds, ChannelParams& channel,
                                TransformWorkspace& workspace, WorkerPool* pool) {
-  VARNIC_RETURN_IF_ERROR(TransformToFloat(plane, total_levels, thresholds, workspace, pool));
-  QuantizeChannel(plane, workspace.plane(), total_levels, channel, pool);
-  return Status::kOk;
+  VARNIC_RETURN_IF_ERROR(transform_to_float(plane, total_levels, thresholds, workspace, pool));
+  quantize_channel(plane, workspace.plane(), total_levels, channel, pool);
+  return StatusCode::kOk;
 }
 
-Status ForwardTransformChannel(CoefficientPlane& plane, int total_levels,
+StatusCode forward_transform_channel(CoefficientPlane& plane, int total_levels,
                                const std::uint16_t* thresholds, ChannelParams& channel) {
   TransformWorkspace workspace;
-  return ForwardTransformChannel(plane, total_levels, thresholds, channel, workspace);
+  return forward_transform_channel(plane, total_levels, thresholds, channel, workspace);
 }
 
-void MarkZerotrees(CoefficientPlane& plane, int total_levels, int dropped_levels,
+void mark_zerotrees(CoefficientPlane& plane, int total_levels, int dropped_levels,
                    WorkerPool* pool) {
   const int levels = total_levels;
   if (levels < 2) return;
@@ -460,12 +443,12 @@ void MarkZerotrees(CoefficientPlane& plane, int total_levels, int dropped_levels
   // and values of its own scale and writes only its own entries and its
   // roots' descendants, which lie outside the scale's region.
   auto rows = [pool](std::uint32_t h, auto&& row_body) {
-    ForRange(pool, h, 8, [&](std::size_t begin, std::size_t end) {
+    utils::for_range(pool, h, 8, [&](std::size_t begin, std::size_t end) {
       for (std::size_t i = begin; i < end; ++i) row_body(static_cast<std::uint32_t>(i));
     });
   };
   std::vector<std::uint8_t> zero_tree;
-  if (coded > 1) AssignLarge(zero_tree, std::size_t{rows_of(coded - 1)} * pw);
+  if (coded > 1) utils::assign_large(zero_tree, std::size_t{rows_of(coded - 1)} * pw);
   for (int t = coded - 1; t >= 1; --t) {
     const std::uint32_t h = rows_of(t);
     const std::uint32_t w = cols_of(t);
@@ -501,12 +484,12 @@ void MarkZerotrees(CoefficientPlane& plane, int total_levels, int dropped_levels
         if (i <= h / 2 && j <= w / 2) continue;
         if (row[j] != 0) continue;
         if (coded > s && !zero_tree[std::size_t{i} * pw + j]) continue;
-        row[j] = kZeroTreeRoot;
+        row[j] = format::kZeroTreeRoot;
         for (int m = 1; m <= coded - s; ++m) {
           const std::uint32_t side = 1u << m;
           for (std::uint32_t y = side * i; y < side * (i + 1); ++y) {
             std::int16_t* r = plane.row(y);
-            std::fill(r + side * j, r + side * (j + 1), kZeroTreeInside);
+            std::fill(r + side * j, r + side * (j + 1), format::kZeroTreeInside);
           }
         }
       }

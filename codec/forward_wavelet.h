@@ -15,22 +15,28 @@
 #include <vector>
 
 #include "codec/colour_transform.h"
-#include "codec/parallel.h"
-#include "codec/params.h"
-#include "codec/plane.h"
-#include "codec/status.h"
+#include "format/params.h"
+#include "format/plane.h"
+#include "format/status.h"
+#include "utils/parallel.h"
 
 namespace varnic::codec {
+
+using format::ChannelParams;
+using format::CodecParams;
+using format::CoefficientPlane;
+using format::StatusCode;
+using utils::WorkerPool;
 
 // One analysis level on the top-left rows x cols region (both even, >= 4) of
 // a float plane with the given row stride. `temp` must hold
 // (rows + 1) * cols floats.
-void AnalyseLevel(float* plane, std::size_t stride, std::uint32_t rows, std::uint32_t cols,
+void analyse_level(float* plane, std::size_t stride, std::uint32_t rows, std::uint32_t cols,
                   float* temp);
 
 // Zeroes every coefficient outside the region's low-low quadrant whose value
 // truncated toward zero is smaller in magnitude than `threshold`.
-void ThresholdLevel(float* plane, std::size_t stride, std::uint32_t rows, std::uint32_t cols,
+void threshold_level(float* plane, std::size_t stride, std::uint32_t rows, std::uint32_t cols,
                     std::uint16_t threshold);
 
 // The float plane of one channel's transform and each worker's scratch,
@@ -42,7 +48,7 @@ class TransformWorkspace {
  public:
   // Makes room for a width x height plane and `workers` scratch areas;
   // kOutOfMemory on failure.
-  Status Reserve(std::uint32_t width, std::uint32_t height, int workers = 1);
+  StatusCode reserve(std::uint32_t width, std::uint32_t height, int workers = 1);
   float* plane() { return plane_.get(); }
   float* scratch(int worker) {
     return scratch_.get() + scratch_floats_ * static_cast<std::size_t>(worker);
@@ -58,53 +64,46 @@ class TransformWorkspace {
 
 // Copies the samples to floats in workspace.plane() and runs all levels with
 // their thresholds, on the pool's threads when one is given.
-Status TransformToFloat(const CoefficientPlane& samples, int total_levels,
+StatusCode transform_to_float(const CoefficientPlane& samples, int total_levels,
                         const std::uint16_t* thresholds, TransformWorkspace& workspace,
                         WorkerPool* pool = nullptr);
 // The same into a vector (tests and tools).
-Status TransformToFloat(const CoefficientPlane& samples, int total_levels,
+StatusCode transform_to_float(const CoefficientPlane& samples, int total_levels,
                         const std::uint16_t* thresholds, std::vector<float>& out);
 
 // One channel (0 Y, 1 I, 2 Q; grey pictures have only 0) straight from the
 // picture into workspace.plane(): the same samples RgbToYiq or GreyToY and
 // PadPlane give, as floats, then all levels with the working copy's
 // thresholds. No int16 plane of the channel is needed.
-Status TransformPictureChannel(const PictureView& picture, int channel,
+StatusCode transform_picture_channel(const PictureRows& picture, int channel,
                                const CodecParams& working, TransformWorkspace& workspace,
                                WorkerPool* pool = nullptr);
 
-// Geometry of subband k of a plane transformed with total_levels levels.
-struct BandRect {
-  std::uint32_t row = 0, col = 0, rows = 0, cols = 0;
-};
-BandRect SubbandRect(std::uint32_t padded_width, std::uint32_t padded_height, int total_levels,
-                     int subband);
-
 // Truncated extremes of one subband (max starts at -30000, min at 30000).
-void MeasureBand(const float* plane, std::size_t stride, BandRect band, std::int16_t& band_max,
+void measure_band(const float* plane, std::size_t stride, format::BandRect band, std::int16_t& band_max,
                  std::int16_t& band_min);
 
 // Scales the subband so that its extremes map to +-quant_step and rounds
 // halves away from zero; results are clamped to -125..127 so that they never
 // collide with the zerotree markers.
-void QuantizeBand(CoefficientPlane& out, const float* plane, std::int16_t band_max,
-                  std::int16_t band_min, BandRect band, std::uint16_t quant_step);
+void quantize_band(CoefficientPlane& out, const float* plane, std::int16_t band_max,
+                  std::int16_t band_min, format::BandRect band, std::uint16_t quant_step);
 
 // Measures and quantizes every subband of a channel (levels finest first,
 // orientations v, h, d, then the low band), recording the band limits.
-void QuantizeChannel(CoefficientPlane& out, const float* plane, int total_levels,
+void quantize_channel(CoefficientPlane& out, const float* plane, int total_levels,
                      ChannelParams& channel, WorkerPool* pool = nullptr);
 
 // Transform, thresholds and quantization of one channel in place.
-Status ForwardTransformChannel(CoefficientPlane& plane, int total_levels,
+StatusCode forward_transform_channel(CoefficientPlane& plane, int total_levels,
                                const std::uint16_t* thresholds, ChannelParams& channel,
                                TransformWorkspace& workspace, WorkerPool* pool = nullptr);
-Status ForwardTransformChannel(CoefficientPlane& plane, int total_levels,
+StatusCode forward_transform_channel(CoefficientPlane& plane, int total_levels,
                                const std::uint16_t* thresholds, ChannelParams& channel);
 
 // Replaces zeros whose coded descendants are all zero with kZeroTreeRoot and
 // those descendants with kZeroTreeInside. Nothing happens below 2 levels.
-void MarkZerotrees(CoefficientPlane& plane, int total_levels, int dropped_levels,
+void mark_zerotrees(CoefficientPlane& plane, int total_levels, int dropped_levels,
                    WorkerPool* pool = nullptr);
 
 }  // namespace varnic::codec

@@ -14,7 +14,7 @@
 #include <span>
 #include <vector>
 
-#include "codec/status.h"
+#include "format/status.h"
 
 namespace varnic::colour {
 
@@ -43,7 +43,7 @@ using ColourTable = std::array<std::uint8_t, 1024>;
 // keep their table; colour pictures (62) are quantized to 256 colours and
 // their palette written into `colour_table`, entries beyond the colours found
 // black. On failure the index buffer is all zeros and the table unchanged.
-[[nodiscard]] codec::Status convert_to_8bit(std::uint16_t image_mode, int width, int height,
+[[nodiscard]] format::StatusCode convert_to_8bit(std::uint16_t image_mode, int width, int height,
                                             std::span<const std::uint8_t> picture, bool dithering,
                                             std::vector<std::uint8_t>& index_buffer, ColourTable& colour_table);
 

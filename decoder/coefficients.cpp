@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <vector>
 
-#include "codec/arithmetic_coder.h"
-#include "codec/memory.h"
+#include "format/arithmetic_coder.h"
+#include "utils/memory.h"
 #include "decoder/decoder.h"
 
 namespace varnic::decoder {
 
-void fill_zero_tree(codec::CoefficientPlane& plane, std::uint32_t y, std::uint32_t x,
+void fill_zero_tree(format::CoefficientPlane& plane, std::uint32_t y, std::uint32_t x,
                     int first_step, std::int16_t marker, int end_step) {
   for (int step = first_step, m = 1; step < end_step; ++step, ++m) {
     if (m >= 31) return;
@@ -39,26 +39,26 @@ struct Band {
 
 class PlaneDecoder {
  public:
-  PlaneDecoder(std::span<const std::uint8_t> file, const SymbolTable& table, std::size_t position,
+  PlaneDecoder(std::span<const std::uint8_t> file, const format::SymbolTable& table, std::size_t position,
                std::uint32_t restart_offset)
       : decoder_(file, position),
         table_(table),
         restart_offset_(restart_offset),
         restart_pending_(restart_offset > 0) {
-    model_.Start(table_.count_);
-    decoder_.Start();
+    model_.start(table_.count);
+    decoder_.start();
   }
 
   // Next symbol as a quantized value, or false at the end of the plane. The
   // first end symbol moves to segment 2 when there is one.
   bool next_detail(int& q) {
-    int s = decoder_.Decode(model_);
+    int s = decoder_.decode(model_);
     if (s == model_.end_symbol()) {
       if (!restart_pending_) return false;
       restart_pending_ = false;
-      model_.Start(table_.count_);
-      decoder_.Restart(restart_offset_);
-      s = decoder_.Decode(model_);
+      model_.start(table_.count);
+      decoder_.restart(restart_offset_);
+      s = decoder_.decode(model_);
       if (s == model_.end_symbol()) return false;
     }
     q = take(s);
@@ -67,7 +67,7 @@ class PlaneDecoder {
 
   // The low band never restarts: an end symbol there only ends the band.
   bool next_low(int& q) {
-    const int s = decoder_.Decode(model_);
+    const int s = decoder_.decode(model_);
     if (s == model_.end_symbol()) return false;
     q = take(s);
     return true;
@@ -75,32 +75,32 @@ class PlaneDecoder {
 
  private:
   int take(int symbol) {
-    const int q = static_cast<int>(table_.values_[model_.character_of(symbol)]) - 128;
-    model_.Update(symbol);
+    const int q = table_.value(model_.character_of(symbol));
+    model_.update(symbol);
     return q;
   }
 
-  codec::AdaptiveModel model_;
-  codec::ArithmeticDecoder decoder_;
-  const SymbolTable& table_;
+  format::AdaptiveModel model_;
+  format::ArithmeticDecoder decoder_;
+  const format::SymbolTable& table_;
   std::uint32_t restart_offset_;
   bool restart_pending_;
 };
 
-BandScale scale_of(const codec::ChannelParams& cp, int subband) {
+BandScale scale_of(const format::ChannelParams& cp, int subband) {
   return band_scale(cp.band_max_[subband], cp.band_min_[subband],
                     static_cast<std::int16_t>(cp.quant_vector_[subband]));
 }
 
 }  // namespace
 
-void decode_plane_coefficients(std::span<const std::uint8_t> file, const FileHeader& header,
-                               Channel channel, const SymbolTable& table, std::size_t position,
-                               codec::CoefficientPlane& plane) {
-  const codec::CodecParams& p = header.params_;
-  const codec::ChannelParams& cp = p.channel(channel);
+void decode_plane_coefficients(std::span<const std::uint8_t> file, const format::FileHeader& header,
+                               Channel channel, const format::SymbolTable& table, std::size_t position,
+                               format::CoefficientPlane& plane) {
+  const format::CodecParams& p = header.params;
+  const format::ChannelParams& cp = p.channel(channel);
   const int levels = p.total_levels_;
-  if (levels < 1 || levels > codec::kMaxFileLevels || table.count_ < 1 ||
+  if (levels < 1 || levels > format::kMaxFileLevels || table.count < 1 ||
       plane.width_ != p.padded_width_ || plane.height_ != p.padded_height_) {
     return;
   }
@@ -110,7 +110,7 @@ void decode_plane_coefficients(std::span<const std::uint8_t> file, const FileHea
   const std::uint32_t h0 = p.padded_height_ >> levels;
   const std::uint32_t w0 = p.padded_width_ >> levels;
   {
-    const BandScale scale = scale_of(cp, codec::LowBandIndex(levels));
+    const BandScale scale = scale_of(cp, format::low_band_index(levels));
     bool more = true;
     for (std::uint32_t y = 0; y < h0 && more; ++y) {
       std::int16_t* row = plane.row(y);
@@ -144,7 +144,7 @@ void decode_plane_coefficients(std::span<const std::uint8_t> file, const FileHea
     const bool has_parents = step > 0 && step < coded_levels;
     const bool has_children = step + 1 < coded_levels;
     const std::size_t square = std::size_t{2} * w;  // row length of this step's square
-    if (has_children) codec::AssignLarge(inside, std::size_t{2} * h * square);
+    if (has_children) utils::assign_large(inside, std::size_t{2} * h * square);
     const int base = 3 * (levels - step);
     const Band bands[3] = {{0, w, h, w, base - 2}, {h, 0, h, w, base - 3}, {h, w, h, w, base - 1}};
     for (const Band& band : bands) {
@@ -158,7 +158,7 @@ void decode_plane_coefficients(std::span<const std::uint8_t> file, const FileHea
         while (x < x_end) {
           // Steps with parents have even band widths and offsets.
           if (parent_row != nullptr && parent_row[x / 2] != 0) {
-            if (!decoding) row[x] = row[x + 1] = codec::kZeroTreeInside;
+            if (!decoding) row[x] = row[x + 1] = format::kZeroTreeInside;
             if (inside_row != nullptr) inside_row[x] = inside_row[x + 1] = 1;
             x += 2;
             continue;
@@ -166,7 +166,7 @@ void decode_plane_coefficients(std::span<const std::uint8_t> file, const FileHea
           if (decoding) {
             int q = 0;
             if (decoder.next_detail(q)) {
-              if (q == codec::kZeroTreeRoot) {
+              if (q == format::kZeroTreeRoot) {
                 row[x] = 0;
                 if (inside_row != nullptr) inside_row[x] = 1;
               } else {

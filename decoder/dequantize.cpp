@@ -16,13 +16,13 @@ BandScale band_scale(std::int16_t band_max, std::int16_t band_min, std::int16_t 
 
 namespace {
 
-void dequantize_region(codec::CoefficientPlane& plane, std::uint32_t row0, std::uint32_t col0,
+void dequantize_region(format::CoefficientPlane& plane, std::uint32_t row0, std::uint32_t col0,
                        std::uint32_t rows, std::uint32_t cols, BandScale scale) {
   for (std::uint32_t y = row0; y < row0 + rows; ++y) {
     std::int16_t* r = plane.row(y) + col0;
     for (std::uint32_t x = 0; x < cols; ++x) {
       const int q = r[x];
-      if (q == codec::kZeroTreeRoot || q == codec::kZeroTreeInside || q == 0) {
+      if (q == format::kZeroTreeRoot || q == format::kZeroTreeInside || q == 0) {
         r[x] = 0;
       } else {
         r[x] = dequantize_value(q, scale);
@@ -33,27 +33,27 @@ void dequantize_region(codec::CoefficientPlane& plane, std::uint32_t row0, std::
 
 }  // namespace
 
-void dequantize_plane(codec::CoefficientPlane& plane, const codec::CodecParams& params,
+void dequantize_plane(format::CoefficientPlane& plane, const format::CodecParams& params,
                       Channel channel) {
   const int levels = params.total_levels_;
-  if (levels < 1 || levels > codec::kMaxFileLevels || plane.width_ != params.padded_width_ ||
+  if (levels < 1 || levels > format::kMaxFileLevels || plane.width_ != params.padded_width_ ||
       plane.height_ != params.padded_height_) {
     return;
   }
-  const codec::ChannelParams& cp = params.channel(channel);
+  const format::ChannelParams& cp = params.channel(channel);
   auto scale_of = [&](int k) {
     return band_scale(cp.band_max_[k], cp.band_min_[k], static_cast<std::int16_t>(cp.quant_vector_[k]));
   };
   for (int l = 0; l < levels; ++l) {
     const std::uint32_t h = params.padded_height_ >> (l + 1);
     const std::uint32_t w = params.padded_width_ >> (l + 1);
-    dequantize_region(plane, h, 0, h, w, scale_of(codec::SubbandIndex(l, codec::Orientation::kV)));
-    dequantize_region(plane, 0, w, h, w, scale_of(codec::SubbandIndex(l, codec::Orientation::kH)));
-    dequantize_region(plane, h, w, h, w, scale_of(codec::SubbandIndex(l, codec::Orientation::kD)));
+    dequantize_region(plane, h, 0, h, w, scale_of(format::subband_index(l, format::Orientation::kV)));
+    dequantize_region(plane, 0, w, h, w, scale_of(format::subband_index(l, format::Orientation::kH)));
+    dequantize_region(plane, h, w, h, w, scale_of(format::subband_index(l, format::Orientation::kD)));
   }
   const std::uint32_t h = params.padded_height_ >> levels;
   const std::uint32_t w = params.padded_width_ >> levels;
-  dequantize_region(plane, 0, 0, h, w, scale_of(codec::LowBandIndex(levels)));
+  dequantize_region(plane, 0, 0, h, w, scale_of(format::low_band_index(levels)));
 }
 
 }  // namespace varnic::decoder

@@ -5,7 +5,7 @@
 // interior rules read back values already stored (truncated), so the order of
 // the rows and columns below is part of the result.
 
-#include "codec/wide_loops.h"
+#include "utils/wide_loops.h"
 #include "decoder/decoder.h"
 
 #include <algorithm>
@@ -21,7 +21,7 @@ inline int16_t Store(int32_t v) { return static_cast<int16_t>(v); }
 
 // Vertical pass of a full step: columns 0..cols-1 of the plane's top rows
 // (low half s, high half d) into rows of `t` (pitch cols).
-inline void VerticalSynthesis(const int16_t* p, size_t stride, int rows, int cols,
+inline void vertical_synthesis(const int16_t* p, size_t stride, int rows, int cols,
                        int16_t* t) {
   const int hh = rows / 2;
   auto s = [&](int i) { return p + static_cast<size_t>(i) * stride; };
@@ -67,7 +67,7 @@ inline void VerticalSynthesis(const int16_t* p, size_t stride, int rows, int col
 // into one plane row. The odd outputs depend only on the halves, each even
 // one on its odd neighbours as stored; computing the odd ones into `odd`
 // first lets both loops vectorise, with the same values.
-inline void HorizontalSynthesis(const int16_t* __restrict t, int cols, int16_t* __restrict o,
+inline void horizontal_synthesis(const int16_t* __restrict t, int cols, int16_t* __restrict o,
                                 int16_t* __restrict odd) {
   const int ww = cols / 2;
   const int16_t* s = t;
@@ -118,14 +118,14 @@ std::size_t synthesis_work_size(int rows, int cols) {
 
 VARNIC_WIDE_LOOPS void synthesis_step(int16_t* plane, size_t stride, int rows, int cols, int16_t* work) {
   in_strips(plane, stride, rows, cols, work, [&](int c0, int width, int16_t* strip) {
-    VerticalSynthesis(plane + c0, stride, rows, width, strip);
+    vertical_synthesis(plane + c0, stride, rows, width, strip);
   });
   int16_t* row = work + static_cast<size_t>(rows) * static_cast<size_t>(std::min(cols, kStrip));
   int16_t* odd = row + cols;
   for (int y = 0; y < rows; ++y) {
     int16_t* o = plane + static_cast<size_t>(y) * stride;
     std::copy_n(o, cols, row);
-    HorizontalSynthesis(row, cols, o, odd);
+    horizontal_synthesis(row, cols, o, odd);
   }
 }
 
@@ -171,10 +171,10 @@ VARNIC_WIDE_LOOPS void upsample_step(int16_t* plane, size_t stride, int rows, in
   }
 }
 
-Status synthesize_level(codec::CoefficientPlane& plane, const codec::CodecParams& params,
+StatusCode synthesize_level(format::CoefficientPlane& plane, const format::CodecParams& params,
                         Channel channel, int step, std::vector<std::int16_t>& work) {
   const int levels = params.total_levels_;
-  if (step < 0 || step >= levels || levels > codec::kMaxFileLevels) return Status::kReconstructFailed;
+  if (step < 0 || step >= levels || levels > format::kMaxFileLevels) return StatusCode::kReconstructFailed;
   const int shift = levels - 1 - step;
   const std::uint32_t rows = params.padded_height_ >> shift;
   const std::uint32_t cols = params.padded_width_ >> shift;
@@ -182,14 +182,14 @@ Status synthesize_level(codec::CoefficientPlane& plane, const codec::CodecParams
   if (rows < 4 || cols < 4 || rows % 2 != 0 || cols % 2 != 0 ||
       plane.width_ != params.padded_width_ || plane.height_ != params.padded_height_ ||
       plane.size() < std::size_t{rows} * cols) {
-    return Status::kReconstructFailed;
+    return StatusCode::kReconstructFailed;
   }
   const std::size_t work_size = synthesis_work_size(static_cast<int>(rows), static_cast<int>(cols));
   if (work.size() < work_size) {
     try {
       work.resize(work_size);
     } catch (const std::bad_alloc&) {
-      return Status::kOutOfMemory;
+      return StatusCode::kOutOfMemory;
     }
   }
   const int coded = levels - params.channel(channel).dropped_levels_;
@@ -200,24 +200,24 @@ Status synthesize_level(codec::CoefficientPlane& plane, const codec::CodecParams
     upsample_step(plane.samples_.data(), plane.width_, static_cast<int>(rows),
                   static_cast<int>(cols), work.data());
   }
-  return Status::kOk;
+  return StatusCode::kOk;
 }
 
-Status synthesize_level(codec::CoefficientPlane& plane, const codec::CodecParams& params,
+StatusCode synthesize_level(format::CoefficientPlane& plane, const format::CodecParams& params,
                         Channel channel, int step) {
   std::vector<std::int16_t> work;
   return synthesize_level(plane, params, channel, step, work);
 }
 
-Status synthesize_plane(codec::CoefficientPlane& plane, const codec::CodecParams& params,
+StatusCode synthesize_plane(format::CoefficientPlane& plane, const format::CodecParams& params,
                         Channel channel, std::vector<std::int16_t>& work) {
   for (int step = 0; step < params.total_levels_; ++step) {
     VARNIC_RETURN_IF_ERROR(synthesize_level(plane, params, channel, step, work));
   }
-  return Status::kOk;
+  return StatusCode::kOk;
 }
 
-Status synthesize_plane(codec::CoefficientPlane& plane, const codec::CodecParams& params,
+StatusCode synthesize_plane(format::CoefficientPlane& plane, const format::CodecParams& params,
                         Channel channel) {
   std::vector<std::int16_t> work;
   return synthesize_plane(plane, params, channel, work);

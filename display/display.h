@@ -17,53 +17,13 @@
 #include <span>
 #include <vector>
 
-#include "codec/params.h"
-#include "codec/picture_geometry.h"
-#include "codec/status.h"
 #include "decoder/decoder.h"
+#include "format/format.h"
+#include "utils/picture_layout.h"
 
 namespace varnic::display {
 
-using codec::Status;
-
-// Inverse colour terms of the 1/1024 fixed-point matrix, one table per
-// product, indexed by sample + 256 for samples -256..255. Samples outside
-// that range are clamped to it before the lookup.
-inline constexpr int kInverseTableMin = -256;
-inline constexpr int kInverseTableMax = 255;
-inline constexpr std::size_t kInverseTableSize = kInverseTableMax - kInverseTableMin + 1;
-using InverseTable = std::array<std::int16_t, kInverseTableSize>;
-struct InverseColourTables {
-  InverseTable red_from_i, red_from_q;
-  InverseTable green_from_i, green_from_q;
-  InverseTable blue_from_i, blue_from_q;
-};
-const InverseColourTables& inverse_colour_tables();
-
-// Coefficients (/1024) of the inverse colour matrix.
-inline constexpr int kRedFromI = 979;
-inline constexpr int kRedFromQ = 636;
-inline constexpr int kGreenFromI = -279;
-inline constexpr int kGreenFromQ = -662;
-inline constexpr int kBlueFromI = -1133;
-inline constexpr int kBlueFromQ = 1744;
-
-// One entry of the tables for a sample within -256..255: floor(coefficient
-// * sample / 1024), an arithmetic shift rounding toward minus infinity. The
-// historical tables end one entry early (the top entry is 0 everywhere) and
-// red-from-Q's bottom entry has the wrong sign; files decode to these exact
-// bytes, so both are kept.
-constexpr int inverse_term(int coefficient, int sample) {
-  if (sample == kInverseTableMax) return 0;
-  const int term = (coefficient * sample) >> 10;
-  return coefficient == kRedFromQ && sample == kInverseTableMin ? -term : term;
-}
-
-inline std::size_t inverse_table_index(int sample) {
-  if (sample < kInverseTableMin) sample = kInverseTableMin;
-  if (sample > kInverseTableMax) sample = kInverseTableMax;
-  return static_cast<std::size_t>(sample - kInverseTableMin);
-}
+using format::StatusCode;
 
 // The fixed preview palette for 8-bit screens: 4 blue levels (0, 64, 128,
 // 192) by 8 green by 8 red levels (0, 32, .., 224); entry i has blue
@@ -75,12 +35,12 @@ using PreviewPaletteTable = std::array<PaletteEntry, 256>;
 const PreviewPaletteTable& preview_palette();
 
 // Final conversion of sample planes (after every synthesis step) into a
-// picture buffer of ComputeRowGeometry(width, height, 8 or 24).picture_bytes
+// picture buffer of utils::row_geometry(width, height, 8 or 24).picture_bytes
 // bytes, which the caller has zero-filled. Grey uses Y only. Colour needs
 // major digit '2' in the magic; minor '4' or '5' gives padded BGR rows, '3'
 // the packed RGB sequence; any other magic leaves the buffer as it is.
-void planes_to_pixels(const decoder::PlaneSet& planes, const codec::CodecParams& params,
-                      const decoder::Magic& magic, std::span<std::uint8_t> pixels);
+void planes_to_pixels(const decoder::PlaneSet& planes, const format::CodecParams& params,
+                      const format::Magic& magic, std::span<std::uint8_t> pixels);
 
 // The same final conversion into a caller's rows instead of a picture
 // buffer: `rows` holds image_height rows of `stride` bytes, the top row first
@@ -90,8 +50,8 @@ void planes_to_pixels(const decoder::PlaneSet& planes, const codec::CodecParams&
 // false (writing nothing) for the packed 2.3 layout and unknown magics.
 // Only picture rows first..last-1, counted from the bottom, are converted, so
 // that threads can share the rows.
-bool planes_to_rows(const decoder::PlaneSet& planes, const codec::CodecParams& params,
-                    const decoder::Magic& magic, bool top_down, bool rgb_order,
+bool planes_to_rows(const decoder::PlaneSet& planes, const format::CodecParams& params,
+                    const format::Magic& magic, bool top_down, bool rgb_order,
                     std::span<std::uint8_t> rows, std::size_t stride, std::uint32_t first = 0,
                     std::uint32_t last = UINT32_MAX);
 
@@ -111,8 +71,8 @@ struct PreviewFrame {
 };
 
 // Renders the preview of `level` into `out` (resized to fit).
-void render_preview(const decoder::PlaneSet& planes, const codec::CodecParams& params,
-                    const decoder::Magic& magic, int level, std::vector<std::uint8_t>& out,
+void render_preview(const decoder::PlaneSet& planes, const format::CodecParams& params,
+                    const format::Magic& magic, int level, std::vector<std::uint8_t>& out,
                     PreviewFrame& frame);
 
 // Called before each synthesis step with the preview of the planes as they
@@ -131,14 +91,14 @@ struct ReconstructOptions {
 // Synthesises every plane in place and converts them into a new zero-filled
 // picture buffer, which replaces `pixels` only on success. Grey (mode 61)
 // uses the Y plane alone.
-Status reconstruct_picture(decoder::PlaneSet& planes, const codec::CodecParams& params,
-                           const decoder::Magic& magic, const ReconstructOptions& options,
+StatusCode reconstruct_picture(decoder::PlaneSet& planes, const format::CodecParams& params,
+                           const format::Magic& magic, const ReconstructOptions& options,
                            std::vector<std::uint8_t>& pixels);
 
-using Clock = std::function<codec::ClockReading()>;
+using Clock = std::function<utils::ClockReading()>;
 
-struct DecodeOptions {
-  decoder::DecodeLimits limits;
+struct DecodeRequest {
+  std::uint64_t max_pixels = format::kDefaultPixelLimit;
   // Read around the timed stages; unset leaves every timing 0.
   Clock clock;
   PreviewHook preview;
@@ -153,17 +113,17 @@ struct DecodeTimings {
 };
 
 struct DecodedFile {
-  decoder::FileHeader header;  // the file's settings, magic and comment
+  format::FileHeader header;  // the file's settings, magic and comment
   decoder::PlaneSet planes;    // sample planes after synthesis
   std::uint16_t bits_per_pixel = 24;  // 24 colour, 8 grey
-  codec::RowGeometry geometry;
+  utils::RowGeometry geometry;
   std::vector<std::uint8_t> pixels;  // geometry.picture_bytes bytes
   DecodeTimings timings;
 };
 
 // The whole decode of a stream held in memory. `out` is replaced only on
 // success: a refused or damaged file leaves the caller's picture alone.
-Status decode_compressed_file(std::span<const std::uint8_t> file, const DecodeOptions& options,
+StatusCode decode_compressed_file(std::span<const std::uint8_t> file, const DecodeRequest& options,
                               DecodedFile& out);
 
 }  // namespace varnic::display

@@ -3,23 +3,34 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "codec/memory.h"
-#include "codec/picture_geometry.h"
-#include "codec/wide_loops.h"
 #include "display/display.h"
+#include "format/colour_space.h"
+#include "utils/memory.h"
+#include "utils/picture_layout.h"
+#include "utils/wide_loops.h"
 
 namespace varnic::display {
 namespace {
 
-bool is_colour(const codec::CodecParams& params) {
-  return params.image_mode_ == codec::kImageModeColour;
+using format::inverse_term;
+using format::kBlueFromI;
+using format::kBlueFromQ;
+using format::kGreenFromI;
+using format::kGreenFromQ;
+using format::kInverseTableMax;
+using format::kInverseTableMin;
+using format::kRedFromI;
+using format::kRedFromQ;
+
+bool is_colour(const format::CodecParams& params) {
+  return params.image_mode_ == format::kImageModeColour;
 }
 
 // The major digit must be '2'; the minor digit picks the byte layout.
 enum class ColourLayout { kNone, kPaddedBgr, kPackedRgb };
-ColourLayout colour_layout(const decoder::Magic& magic) {
-  if (magic[codec::kMajorDigitOffset] != '2') return ColourLayout::kNone;
-  switch (magic[codec::kMinorDigitOffset]) {
+ColourLayout colour_layout(const format::Magic& magic) {
+  if (magic[format::kMajorDigitOffset] != '2') return ColourLayout::kNone;
+  switch (magic[format::kMinorDigitOffset]) {
     case '4':
     case '5':
       return ColourLayout::kPaddedBgr;
@@ -45,7 +56,7 @@ template <bool kScaled>
 void grey_row(const std::int16_t* y, std::uint32_t cols, int shift, std::int32_t offset,
               std::uint8_t* o) {
   for (std::uint32_t x = 0; x < cols; ++x) {
-    o[x] = codec::ClampSample(scaled<kScaled>(y[x], shift) + offset);
+    o[x] = format::clamp_sample(scaled<kScaled>(y[x], shift) + offset);
   }
 }
 
@@ -95,15 +106,15 @@ VARNIC_WIDE_LOOPS void colour_row(const std::int16_t* y, const std::int16_t* i, 
 
 // rows x cols of the planes' top-left corner into padded rows, grey or
 // colour, RGB or BGR; samples divided by 2^shift first.
-void convert_rows(const decoder::PlaneSet& planes, const codec::CodecParams& params,
+void convert_rows(const decoder::PlaneSet& planes, const format::CodecParams& params,
                   std::uint32_t rows, std::uint32_t cols, int shift, bool rgb_order,
                   std::span<std::uint8_t> out) {
-  const std::int32_t offset = params.channel(codec::Channel::kY).pixel_offset_;
+  const std::int32_t offset = params.channel(format::Channel::kY).pixel_offset_;
   const bool colour = is_colour(params);
-  const codec::RowGeometry g = codec::ComputeRowGeometry(cols, rows, colour ? 24 : 8);
+  const utils::RowGeometry g = utils::row_geometry(cols, rows, colour ? 24 : 8);
   if (out.size() < g.picture_bytes) return;
   for (std::uint32_t r = 0; r < rows; ++r) {
-    std::uint8_t* o = out.data() + g.row_bytes * r;
+    std::uint8_t* o = out.data() + g.stride * r;
     const std::int16_t* y = planes[0].row(r);
     if (!colour) {
       if (shift == 0) {
@@ -114,11 +125,11 @@ void convert_rows(const decoder::PlaneSet& planes, const codec::CodecParams& par
     } else {
       colour_row(y, planes[1].row(r), planes[2].row(r), cols, shift, offset, rgb_order, o);
     }
-    std::fill(o + (g.row_bytes - g.row_padding), o + g.row_bytes, std::uint8_t{0});
+    std::fill(o + (g.stride - g.row_padding), o + g.stride, std::uint8_t{0});
   }
 }
 
-bool planes_fit(const decoder::PlaneSet& planes, const codec::CodecParams& params) {
+bool planes_fit(const decoder::PlaneSet& planes, const format::CodecParams& params) {
   const int count = is_colour(params) ? 3 : 1;
   if (params.image_width_ > params.padded_width_ || params.image_height_ > params.padded_height_) {
     return false;
@@ -133,8 +144,8 @@ bool planes_fit(const decoder::PlaneSet& planes, const codec::CodecParams& param
 
 }  // namespace
 
-void planes_to_pixels(const decoder::PlaneSet& planes, const codec::CodecParams& params,
-                      const decoder::Magic& magic, std::span<std::uint8_t> pixels) {
+void planes_to_pixels(const decoder::PlaneSet& planes, const format::CodecParams& params,
+                      const format::Magic& magic, std::span<std::uint8_t> pixels) {
   if (!planes_fit(planes, params)) return;
   if (!is_colour(params)) {
     convert_rows(planes, params, params.image_height_, params.image_width_, 0, false, pixels);
@@ -149,7 +160,7 @@ void planes_to_pixels(const decoder::PlaneSet& planes, const codec::CodecParams&
     case ColourLayout::kPackedRgb: {
       // Every padded sample in plane order, three bytes each, until the
       // buffer is full: the padding columns and rows end up in the picture.
-      const std::int32_t offset = params.channel(codec::Channel::kY).pixel_offset_;
+      const std::int32_t offset = params.channel(format::Channel::kY).pixel_offset_;
       const std::size_t samples = std::min<std::size_t>(planes[0].size(), (pixels.size() + 2) / 3);
       for (std::size_t n = 0; n < samples; ++n) {
         std::uint8_t bytes[3];
@@ -164,8 +175,8 @@ void planes_to_pixels(const decoder::PlaneSet& planes, const codec::CodecParams&
   }
 }
 
-bool planes_to_rows(const decoder::PlaneSet& planes, const codec::CodecParams& params,
-                    const decoder::Magic& magic, bool top_down, bool rgb_order,
+bool planes_to_rows(const decoder::PlaneSet& planes, const format::CodecParams& params,
+                    const format::Magic& magic, bool top_down, bool rgb_order,
                     std::span<std::uint8_t> rows, std::size_t stride, std::uint32_t first,
                     std::uint32_t last) {
   const bool colour = is_colour(params);
@@ -177,7 +188,7 @@ bool planes_to_rows(const decoder::PlaneSet& planes, const codec::CodecParams& p
   if (height == 0 || stride < row_bytes || rows.size() < stride * (height - 1) + row_bytes) {
     return false;
   }
-  const std::int32_t offset = params.channel(codec::Channel::kY).pixel_offset_;
+  const std::int32_t offset = params.channel(format::Channel::kY).pixel_offset_;
   for (std::uint32_t r = first; r < std::min(last, height); ++r) {
     // Plane row r is picture row r counted from the bottom.
     std::uint8_t* o = rows.data() + stride * (top_down ? height - 1 - r : r);
@@ -191,8 +202,8 @@ bool planes_to_rows(const decoder::PlaneSet& planes, const codec::CodecParams& p
   return true;
 }
 
-void render_preview(const decoder::PlaneSet& planes, const codec::CodecParams& params,
-                    const decoder::Magic& magic, int level, std::vector<std::uint8_t>& out,
+void render_preview(const decoder::PlaneSet& planes, const format::CodecParams& params,
+                    const format::Magic& magic, int level, std::vector<std::uint8_t>& out,
                     PreviewFrame& frame) {
   frame = PreviewFrame{};
   const int levels = params.total_levels_;
@@ -207,8 +218,8 @@ void render_preview(const decoder::PlaneSet& planes, const codec::CodecParams& p
   frame.height = params.padded_height_ >> shift;
   const bool colour = is_colour(params);
   frame.bits_per_pixel = colour ? 24 : 8;
-  const codec::RowGeometry g = codec::ComputeRowGeometry(frame.width, frame.height, frame.bits_per_pixel);
-  codec::AssignLarge(out, g.picture_bytes);
+  const utils::RowGeometry g = utils::row_geometry(frame.width, frame.height, frame.bits_per_pixel);
+  utils::assign_large(out, g.picture_bytes);
   if (colour) {
     const ColourLayout layout = colour_layout(magic);
     if (layout == ColourLayout::kNone) {

@@ -7,11 +7,11 @@
 #include <span>
 #include <vector>
 
-#include "codec/arithmetic_coder.h"
+#include "format/arithmetic_coder.h"
 #include "fuzz/picture_checks.h"
 
 using varnic::fuzz::require;
-namespace codec = varnic::codec;
+namespace format = varnic::format;
 
 namespace {
 
@@ -22,18 +22,18 @@ constexpr std::size_t kMaxSymbols = std::size_t{1} << 13;
 // Decodes characters until the end symbol or `limit` characters; true when the end symbol was met.
 bool decode_segment(std::span<const std::uint8_t> code, int characters, std::size_t limit,
                     std::vector<int>& out) {
-  codec::AdaptiveModel model;
-  model.Start(characters);
-  codec::ArithmeticDecoder decoder(code);
-  decoder.Start();
+  format::AdaptiveModel model;
+  model.start(characters);
+  format::ArithmeticDecoder decoder(code);
+  decoder.start();
   out.clear();
   while (out.size() <= limit) {
-    const int symbol = decoder.Decode(model);
+    const int symbol = decoder.decode(model);
     require(symbol >= 1 && symbol <= model.end_symbol(), "decoded symbol inside the alphabet");
     if (symbol == model.end_symbol()) return true;
     out.push_back(model.character_of(symbol));
-    model.Update(symbol);
-    require(model.cum(0) <= codec::kFrequencyCeiling, "model within its frequency ceiling");
+    model.update(symbol);
+    require(model.cum(0) <= format::kFrequencyCeiling, "model within its frequency ceiling");
   }
   return false;
 }
@@ -48,17 +48,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const int c : decoded) require(c >= 0 && c < characters, "decoded character inside the alphabet");
 
   std::vector<uint8_t> code;
-  codec::AdaptiveModel model;
-  model.Start(characters);
-  codec::ArithmeticEncoder encoder(code);
-  encoder.Start();
+  format::AdaptiveModel model;
+  model.start(characters);
+  format::ArithmeticEncoder encoder(code);
+  encoder.start();
   for (const int c : decoded) {
     const int symbol = model.symbol_of(c);
-    encoder.Encode(model, symbol);
-    model.Update(symbol);
+    encoder.encode(model, symbol);
+    model.update(symbol);
   }
-  encoder.Encode(model, model.end_symbol());
-  encoder.Finish();
+  encoder.encode(model, model.end_symbol());
+  encoder.finish();
 
   std::vector<int> again;
   require(decode_segment(code, characters, decoded.size(), again), "re-encoded segment ends with its end symbol");

@@ -18,8 +18,8 @@ inline imf::Picture previous_picture() {
   p.width_ = 3;
   p.height_ = 2;
   p.bits_per_pixel_ = 24;
-  p.image_mode_ = imf::kModeColour;
-  p.pixels_.assign(p.geometry().picture_bytes_, 0xA5);
+  p.image_mode_ = format::kImageModeColour;
+  p.pixels_.assign(p.geometry().picture_bytes, 0xA5);
   return p;
 }
 
@@ -32,15 +32,15 @@ inline bool same(const imf::Picture& a, const imf::Picture& b) {
 // The first broken invariant of an accepted picture, or nullptr. Returned rather than aborted on
 // so that the hostile-file test can report it with the input that caused it.
 inline const char* picture_fault(const imf::Picture& p, std::uint64_t max_pixels) {
-  if (p.width_ < 1 || p.height_ < 1 || p.width_ > imf::kMaxSide || p.height_ > imf::kMaxSide)
+  if (p.width_ < 1 || p.height_ < 1 || p.width_ > format::kMaxSide || p.height_ > format::kMaxSide)
     return "sides outside 1..32767";
   if (static_cast<std::uint64_t>(p.width_) * static_cast<std::uint64_t>(p.height_) > max_pixels)
     return "picture above the pixel limit";
   if (p.bits_per_pixel_ != 8 && p.bits_per_pixel_ != 24) return "depth neither 8 nor 24";
-  if (p.bits_per_pixel_ == 24 ? p.image_mode_ != imf::kModeColour
-                              : p.image_mode_ != imf::kModeGrey && p.image_mode_ != imf::kModePalette)
+  if (p.bits_per_pixel_ == 24 ? p.image_mode_ != format::kImageModeColour
+                              : p.image_mode_ != format::kImageModeGrey && p.image_mode_ != format::kImageModePalette)
     return "mode does not match the depth";
-  if (p.pixels_.size() != p.geometry().picture_bytes_) return "buffer size differs from the picture's";
+  if (p.pixels_.size() != p.geometry().picture_bytes) return "buffer size differs from the picture's";
   const auto& info = p.header_.info_;
   if (info.size_ != imf::kInfoHeaderBytes || info.compression_ != 0 || info.height_ <= 0 ||
       info.colours_used_ > 256)
@@ -55,9 +55,9 @@ inline void check_picture(const imf::Picture& p) {
 // Rows without their padding, which a writer may fill differently from the source file.
 inline bool same_rows(const imf::Picture& a, const imf::Picture& b) {
   const auto g = a.geometry();
-  const std::size_t stride = g.row_bytes_ + g.row_padding_;
+  const std::size_t stride = g.stride;
   for (std::size_t y = 0; y < static_cast<std::size_t>(a.height_); ++y) {
-    if (std::memcmp(a.pixels_.data() + y * stride, b.pixels_.data() + y * stride, g.row_bytes_) != 0)
+    if (std::memcmp(a.pixels_.data() + y * stride, b.pixels_.data() + y * stride, g.data_bytes) != 0)
       return false;
   }
   return true;

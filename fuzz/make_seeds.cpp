@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "cli/picture_io.h"
-#include "codec/arithmetic_coder.h"
+#include "format/arithmetic_coder.h"
 #include "codec/encoder.h"
-#include "codec/params.h"
-#include "codec/picture_geometry.h"
+#include "codec/settings.h"
+#include "utils/picture_layout.h"
 #include "fuzz/cod_versions.h"
 #include "fuzz/sample_pictures.h"
 #include "imagefile/imagefile.h"
@@ -71,28 +71,28 @@ std::uint32_t get32(const Bytes& b, std::size_t at) {
 // A bottom-up picture buffer for the encoder.
 struct BufferPicture {
   std::vector<std::uint8_t> bytes;
-  varnic::codec::PictureView view;
+  varnic::codec::PictureRows view;
 };
 
 BufferPicture make_buffer(std::uint32_t width, std::uint32_t height, bool colour) {
   const std::uint16_t bits = colour ? 24 : 8;
-  const auto geometry = varnic::codec::ComputeRowGeometry(width, height, bits);
+  const auto geometry = varnic::utils::row_geometry(width, height, bits);
   BufferPicture p;
   p.bytes.assign(geometry.picture_bytes, 0);
   for (std::uint32_t y = 0; y < height; ++y)
-    for (std::uint32_t b = 0; b < width * (bits / 8u); ++b) p.bytes[y * geometry.row_bytes + b] = sample(b, y, 2);
+    for (std::uint32_t b = 0; b < width * (bits / 8u); ++b) p.bytes[y * geometry.stride + b] = sample(b, y, 2);
   p.view = {p.bytes.data(), p.bytes.size(), width, height, bits};
   return p;
 }
 
-Bytes encode(const BufferPicture& picture, const varnic::codec::CodecParams& params, const std::string& comment,
+Bytes encode(const BufferPicture& picture, const varnic::format::CodecParams& params, const std::string& comment,
              const std::string& name) {
-  varnic::codec::EncodeOptions options;
+  varnic::codec::EncodeRequest options;
   options.comment = comment;
   varnic::codec::EncodedPicture encoded;
-  const auto status = varnic::codec::EncodePicture(picture.view, params, options, encoded);
-  if (status != varnic::codec::Status::kOk) {
-    fail("cannot encode " + name + ": " + varnic::codec::message(status));
+  const auto status = varnic::codec::encode_picture(picture.view, params, options, encoded);
+  if (status != varnic::format::StatusCode::kOk) {
+    fail("cannot encode " + name + ": " + varnic::format::message(status));
     return {};
   }
   return encoded.stream;
@@ -100,6 +100,7 @@ Bytes encode(const BufferPicture& picture, const varnic::codec::CodecParams& par
 
 void cod_seeds() {
   namespace codec = varnic::codec;
+namespace format = varnic::format;
   struct Case {
     const char* name;
     std::uint32_t width, height;
@@ -120,11 +121,11 @@ void cod_seeds() {
       {"grey_40x8_L2_q90", 40, 8, false, 90, 0, 2, "x"},
   };
   for (const Case& c : cases) {
-    codec::CodecParams params = codec::DefaultCodecParams();
+    format::CodecParams params = codec::default_codec_params();
     params.quality_factor_ = static_cast<std::int16_t>(c.quality);
     params.image_type_ = static_cast<std::int16_t>(c.type);
     params.total_levels_ = static_cast<std::uint16_t>(c.levels);
-    if (codec::DeriveParamsFromQuality(params) != codec::Status::kOk) {
+    if (codec::derive_params_from_quality(params) != format::StatusCode::kOk) {
       fail(std::string("cannot derive settings for ") + c.name);
       continue;
     }
@@ -158,11 +159,11 @@ void cod_seeds() {
     full.total_levels = f.levels;
     full.dropped_levels = f.dropped;
     for (std::size_t c = 0; c < 3; ++c)
-      for (int k = 0; k < codec::SubbandCount(static_cast<int>(f.levels)); ++k)
+      for (int k = 0; k < format::subband_count(static_cast<int>(f.levels)); ++k)
         full.quant_vectors[c].push_back(c == 0 ? 20 + 10 * k : 5 + 3 * k);
     for (int l = 0; l <= f.levels; ++l) full.thresholds.push_back(l == 0 ? 2 : 0);
-    codec::CodecParams params = codec::DefaultCodecParams();
-    if (codec::ApplyFullSettings(full, params) != codec::Status::kOk) {
+    format::CodecParams params = codec::default_codec_params();
+    if (codec::apply_full_settings(full, params) != format::StatusCode::kOk) {
       fail(std::string("full settings refused for ") + f.name);
       continue;
     }
@@ -174,13 +175,13 @@ void cod_seeds() {
 // --- bitmap and Targa ---------------------------------------------------------------------------
 
 void bitmap_seeds() {
-  for (const std::uint16_t mode : {imf::kModeColour, imf::kModeGrey, imf::kModePalette}) {
-    const std::string stem = mode == imf::kModeColour ? "rgb24" : mode == imf::kModeGrey ? "grey8" : "palette8";
+  for (const std::uint16_t mode : {format::kImageModeColour, format::kImageModeGrey, format::kImageModePalette}) {
+    const std::string stem = mode == format::kImageModeColour ? "rgb24" : mode == format::kImageModeGrey ? "grey8" : "palette8";
     const imf::Picture picture = make_file_picture(5, 3, mode);
     const Bytes bmp = imf::encode_bitmap(picture);
     save("bmp_read", stem + "_5x3.bmp", bmp);
-    if (mode != imf::kModePalette) save("tga_read", stem + "_5x3.tga", imf::encode_targa(picture));
-    if (mode == imf::kModeColour) {
+    if (mode != format::kImageModePalette) save("tga_read", stem + "_5x3.tga", imf::encode_targa(picture));
+    if (mode == format::kImageModeColour) {
       // "MB" byte order of the type field.
       Bytes mb = bmp;
       std::swap(mb[0], mb[1]);
@@ -195,7 +196,7 @@ void bitmap_seeds() {
       put32(top_down, 22, static_cast<std::uint32_t>(-3));
       save("bmp_read", stem + "_5x3_top_down.bmp", top_down);
     }
-    if (mode == imf::kModePalette) {
+    if (mode == format::kImageModePalette) {
       // A 108-byte information header (the V4 layout): the colour table follows the longer header.
       Bytes v4(bmp.begin(), bmp.begin() + 54);
       v4.insert(v4.end(), 68, 0);
@@ -302,20 +303,20 @@ void picture_io_seeds() {
 void arith_seeds() {
   std::mt19937 rng(8);
   for (const int characters : {1, 2, 17, 255}) {
-    varnic::codec::AdaptiveModel model;
-    model.Start(characters);
+    varnic::format::AdaptiveModel model;
+    model.start(characters);
     Bytes out = {static_cast<std::uint8_t>(characters)};
-    varnic::codec::ArithmeticEncoder encoder(out);
-    encoder.Start();
+    varnic::format::ArithmeticEncoder encoder(out);
+    encoder.start();
     std::geometric_distribution<int> skewed(0.3);
     for (int n = 0; n < 300; ++n) {
       const int character = std::min(skewed(rng), characters - 1);
       const int symbol = model.symbol_of(character);
-      encoder.Encode(model, symbol);
-      model.Update(symbol);
+      encoder.encode(model, symbol);
+      model.update(symbol);
     }
-    encoder.Encode(model, model.end_symbol());
-    encoder.Finish();
+    encoder.encode(model, model.end_symbol());
+    encoder.finish();
     save("arith_decode", "alphabet" + std::to_string(characters) + ".bin", out);
   }
 }

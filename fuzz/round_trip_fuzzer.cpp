@@ -15,14 +15,16 @@
 #include <vector>
 
 #include "codec/encoder.h"
-#include "codec/params.h"
-#include "codec/picture_geometry.h"
+#include "codec/settings.h"
+#include "utils/picture_layout.h"
 #include "decoder/decoder.h"
 #include "display/display.h"
 #include "fuzz/picture_checks.h"
 
 using varnic::fuzz::require;
 namespace codec = varnic::codec;
+namespace format = varnic::format;
+namespace utils = varnic::utils;
 namespace display = varnic::display;
 
 namespace {
@@ -40,25 +42,25 @@ class InputReader {
   std::size_t pos_ = 0;
 };
 
-bool make_settings(InputReader& in, bool full, codec::CodecParams& params) {
-  params = codec::DefaultCodecParams();
+bool make_settings(InputReader& in, bool full, format::CodecParams& params) {
+  params = codec::default_codec_params();
   params.quality_factor_ = static_cast<std::int16_t>(in.next() % 100);
   params.image_type_ = static_cast<std::int16_t>(in.next() % 3);
   const int levels = 1 + in.next() % 6;
   const std::uint8_t dropped = in.next();
   if (!full) {
     params.total_levels_ = static_cast<std::uint16_t>(levels);
-    return codec::DeriveParamsFromQuality(params) == codec::Status::kOk;
+    return codec::derive_params_from_quality(params) == format::StatusCode::kOk;
   }
   codec::FullSettings settings;
   settings.total_levels = levels;
-  for (int c = 0; c < codec::kChannelCount; ++c) {
+  for (int c = 0; c < format::kChannelCount; ++c) {
     settings.dropped_levels[static_cast<std::size_t>(c)] = ((dropped >> (2 * c)) & 3) % levels;
-    for (int k = 0; k < codec::SubbandCount(levels); ++k)
-      settings.quant_vectors[static_cast<std::size_t>(c)].push_back(in.next() % (codec::kMaxQuantStep + 1));
+    for (int k = 0; k < format::subband_count(levels); ++k)
+      settings.quant_vectors[static_cast<std::size_t>(c)].push_back(in.next() % (format::kMaxQuantStep + 1));
   }
   for (int l = 0; l <= levels; ++l) settings.thresholds.push_back(in.next());
-  return codec::ApplyFullSettings(settings, params) == codec::Status::kOk;
+  return codec::apply_full_settings(settings, params) == format::StatusCode::kOk;
 }
 
 }  // namespace
@@ -69,30 +71,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::uint32_t height = 3 + in.next() % 62;
   const std::uint8_t flags = in.next();
   const bool colour = flags & 1;
-  codec::CodecParams settings;
+  format::CodecParams settings;
   require(make_settings(in, flags & 2, settings), "settings made within their ranges are accepted");
 
   // A bottom-up picture buffer with zero row padding, filled from the rest of the input.
   const std::uint16_t bits = colour ? 24 : 8;
-  const codec::RowGeometry geometry = codec::ComputeRowGeometry(width, height, bits);
+  const utils::RowGeometry geometry = utils::row_geometry(width, height, bits);
   std::vector<std::uint8_t> picture(geometry.picture_bytes, 0);
   const auto pixels = in.rest();
   std::size_t next = 0;
   const std::size_t row_data = std::size_t{width} * (bits / 8);
   for (std::size_t y = 0; y < height; ++y)
     for (std::size_t b = 0; b < row_data; ++b, ++next)
-      picture[y * geometry.row_bytes + b] = pixels.empty() ? 0 : pixels[next % pixels.size()];
+      picture[y * geometry.stride + b] = pixels.empty() ? 0 : pixels[next % pixels.size()];
 
-  const codec::PictureView view{picture.data(), picture.size(), width, height, bits};
+  const codec::PictureRows view{picture.data(), picture.size(), width, height, bits};
   codec::EncodedPicture encoded;
-  require(codec::EncodePicture(view, settings, codec::EncodeOptions{}, encoded) == codec::Status::kOk,
+  require(codec::encode_picture(view, settings, codec::EncodeRequest{}, encoded) == format::StatusCode::kOk,
           "a picture of at least 3 x 3 with valid settings encodes");
 
   if (flags & 16) {
-    codec::EncodeOptions threaded;
+    codec::EncodeRequest threaded;
     threaded.threads = 3;
     codec::EncodedPicture again;
-    require(codec::EncodePicture(view, settings, threaded, again) == codec::Status::kOk &&
+    require(codec::encode_picture(view, settings, threaded, again) == format::StatusCode::kOk &&
                 again.stream == encoded.stream,
             "encoding on threads gives the same bytes");
   }
@@ -102,17 +104,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   display::ReconstructOptions reconstruct;
   reconstruct.encoder_reconstruction = true;
   if (flags & 4) reconstruct.preview = [](const display::PreviewFrame&) { return true; };
-  require(display::reconstruct_picture(encoded.planes, encoded.params, varnic::decoder::kCurrentMagic,
-                                       reconstruct, shown) == codec::Status::kOk,
+  require(display::reconstruct_picture(encoded.planes, encoded.params, varnic::format::kCurrentMagic,
+                                       reconstruct, shown) == format::StatusCode::kOk,
           "the encoder's planes reconstruct");
 
-  display::DecodeOptions decode;
-  decode.limits.max_pixels_ = varnic::fuzz::kPixelLimit;
+  display::DecodeRequest decode;
+  decode.max_pixels = varnic::fuzz::kPixelLimit;
   if (flags & 8) decode.preview = [](const display::PreviewFrame&) { return true; };
   display::DecodedFile decoded;
-  require(display::decode_compressed_file(encoded.stream, decode, decoded) == codec::Status::kOk,
+  require(display::decode_compressed_file(encoded.stream, decode, decoded) == format::StatusCode::kOk,
           "the encoder's stream decodes");
-  require(decoded.header.params_.image_width_ == width && decoded.header.params_.image_height_ == height,
+  require(decoded.header.params.image_width_ == width && decoded.header.params.image_height_ == height,
           "the decoded picture has the encoded size");
   require(decoded.pixels == shown, "decoding the stream reproduces the encoder-side reconstruction");
   return 0;

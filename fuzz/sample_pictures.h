@@ -31,9 +31,9 @@ inline imagefile::Picture make_file_picture(int width, int height, std::uint16_t
   imagefile::Picture p;
   p.width_ = width;
   p.height_ = height;
-  p.bits_per_pixel_ = mode == imagefile::kModeColour ? 24 : 8;
+  p.bits_per_pixel_ = mode == format::kImageModeColour ? 24 : 8;
   p.image_mode_ = mode;
-  if (mode == imagefile::kModePalette) {
+  if (mode == format::kImageModePalette) {
     for (std::size_t i = 0; i < imagefile::kColourTableEntries; ++i) {
       p.header_.colour_table_[4 * i] = static_cast<std::uint8_t>(i);
       p.header_.colour_table_[4 * i + 1] = static_cast<std::uint8_t>(255 - i);
@@ -46,10 +46,10 @@ inline imagefile::Picture make_file_picture(int width, int height, std::uint16_t
   p.header_.info_.height_ = height;
   p.header_.info_.bit_count_ = static_cast<std::uint16_t>(p.bits_per_pixel_);
   const auto g = p.geometry();
-  p.pixels_.assign(g.picture_bytes_, 0);
+  p.pixels_.assign(g.picture_bytes, 0);
   for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y)
-    for (std::size_t b = 0; b < g.row_bytes_; ++b)
-      p.pixels_[y * (g.row_bytes_ + g.row_padding_) + b] =
+    for (std::size_t b = 0; b < g.data_bytes; ++b)
+      p.pixels_[y * (g.stride) + b] =
           sample(static_cast<std::uint32_t>(b), static_cast<std::uint32_t>(y), 0);
   return p;
 }

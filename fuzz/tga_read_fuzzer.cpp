@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Targa files are written as grey (type 3) or true colour (type 2, palette applied), so only
   // those two modes come back unchanged.
-  if (picture.image_mode_ == imf::kModePalette) return 0;
+  if (picture.image_mode_ == varnic::format::kImageModePalette) return 0;
   const auto written = imf::encode_targa(picture);
   imf::Picture again = previous_picture();
   require(imf::read_targa(written, again, limits) == imf::FileStatus::kOk, "a written Targa file reads back");

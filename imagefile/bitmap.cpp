@@ -10,16 +10,16 @@
 #include <algorithm>
 #include <new>
 
-#include "codec/memory.h"
+#include "utils/memory.h"
 #include "imagefile/imagefile.h"
-#include "imagefile/le_bytes.h"
+#include "utils/le_bytes.h"
 
 namespace varnic::imagefile {
 
-using detail::get_u16;
-using detail::get_u32;
-using detail::put_u16;
-using detail::put_u32;
+using utils::load_u16;
+using utils::load_u32;
+using utils::store_u16;
+using utils::store_u32;
 
 namespace {
 
@@ -31,10 +31,10 @@ constexpr std::uint16_t kTypeMB = 0x424D;
 // Rewrites the pixels of a grey-table picture as the levels their entries
 // hold, so that the table can become the identity ramp.
 void remap_grey(Picture& picture) {
-  const RowGeometry g = picture.geometry();
+  const utils::RowGeometry g = picture.geometry();
   for (std::size_t y = 0; y < static_cast<std::size_t>(picture.height_); ++y) {
-    std::uint8_t* row = picture.pixels_.data() + y * (g.row_bytes_ + g.row_padding_);
-    for (std::size_t x = 0; x < g.row_bytes_; ++x) row[x] = picture.header_.colour_table_[4 * row[x] + 2];
+    std::uint8_t* row = picture.pixels_.data() + y * (g.stride);
+    for (std::size_t x = 0; x < g.data_bytes; ++x) row[x] = picture.header_.colour_table_[4 * row[x] + 2];
   }
   set_grey_colour_table(picture.header_);
 }
@@ -47,12 +47,12 @@ namespace detail {
 // grey levels when their table is grey, else mode 622.
 void settle_image_mode(Picture& picture) {
   if (picture.bits_per_pixel_ == 24) {
-    picture.image_mode_ = kModeColour;
+    picture.image_mode_ = format::kImageModeColour;
   } else if (is_grey_palette(picture.header_)) {
     remap_grey(picture);
-    picture.image_mode_ = kModeGrey;
+    picture.image_mode_ = format::kImageModeGrey;
   } else {
-    picture.image_mode_ = kModePalette;
+    picture.image_mode_ = format::kImageModePalette;
   }
 }
 
@@ -62,11 +62,11 @@ FileStatus read_bitmap(std::span<const std::uint8_t> data, Picture& out, const R
   const std::size_t size = data.size();
   const std::uint8_t* d = data.data();
   if (size < 2) return FileStatus::kNotBitmap;
-  const std::uint16_t type = get_u16(d);
+  const std::uint16_t type = utils::load_u16(d);
   if (type != kTypeBM && type != kTypeMB) return FileStatus::kNotBitmap;
   if (size < kFileHeaderBytes + kInfoHeaderBytes) return FileStatus::kBitmapTruncated;
 
-  const std::uint32_t pixel_offset = get_u32(d + 10);
+  const std::uint32_t pixel_offset = utils::load_u32(d + 10);
   InfoHeader info = parse_info_header(std::span<const std::uint8_t, kInfoHeaderBytes>(d + kFileHeaderBytes, kInfoHeaderBytes));
   // 12-byte core headers have another layout altogether.
   if (info.size_ < kInfoHeaderBytes) return FileStatus::kNotBitmap;
@@ -76,7 +76,7 @@ FileStatus read_bitmap(std::span<const std::uint8_t> data, Picture& out, const R
   // A negative height marks top-down rows. INT32_MIN has no positive twin.
   const bool top_down = info.height_ < 0;
   const std::int64_t height = top_down ? -static_cast<std::int64_t>(info.height_) : info.height_;
-  if (info.width_ <= 0 || info.width_ > kMaxSide || height == 0 || height > kMaxSide) {
+  if (info.width_ <= 0 || info.width_ > format::kMaxSide || height == 0 || height > format::kMaxSide) {
     return FileStatus::kBitmapSize;
   }
   const int width = info.width_;
@@ -109,12 +109,12 @@ FileStatus read_bitmap(std::span<const std::uint8_t> data, Picture& out, const R
   std::copy_n(d + table_start, 4 * entries, picture.header_.colour_table_.begin());
   for (std::size_t i = 0; i < entries; ++i) picture.header_.colour_table_[4 * i + 3] = 0;
 
-  const RowGeometry g = picture.geometry();
-  const std::size_t stride = g.row_bytes_ + g.row_padding_;
-  if (pixel_offset > size || size - pixel_offset < g.picture_bytes_) return FileStatus::kBitmapTruncated;
+  const utils::RowGeometry g = picture.geometry();
+  const std::size_t stride = g.stride;
+  if (pixel_offset > size || size - pixel_offset < g.picture_bytes) return FileStatus::kBitmapTruncated;
 
   try {
-    codec::AssignLarge(picture.pixels_, g.picture_bytes_);
+    utils::assign_large(picture.pixels_, g.picture_bytes);
   } catch (const std::bad_alloc&) {
     return FileStatus::kOutOfMemory;
   }
@@ -122,14 +122,14 @@ FileStatus read_bitmap(std::span<const std::uint8_t> data, Picture& out, const R
   for (std::size_t y = 0; y < static_cast<std::size_t>(h); ++y) {
     const std::size_t dst_row = top_down ? static_cast<std::size_t>(h) - 1 - y : y;
     // Padding bytes stay zero whatever the file holds there.
-    std::copy_n(src + y * stride, g.row_bytes_, picture.pixels_.data() + dst_row * stride);
+    std::copy_n(src + y * stride, g.data_bytes, picture.pixels_.data() + dst_row * stride);
   }
 
   // Keep a header that describes what the buffer now holds.
   info.size_ = kInfoHeaderBytes;
   info.height_ = h;
   info.planes_ = 1;
-  info.image_size_ = static_cast<std::uint32_t>(g.picture_bytes_);
+  info.image_size_ = static_cast<std::uint32_t>(g.picture_bytes);
   info.colours_important_ = std::min<std::uint32_t>(info.colours_important_, info.colours_used_);
   picture.header_.info_ = info;
   detail::settle_image_mode(picture);
@@ -142,16 +142,16 @@ namespace detail {
 
 // Sides, depth and mode agree, whatever the pixel buffer holds.
 bool has_consistent_shape(const Picture& picture) {
-  if (picture.width_ < 1 || picture.width_ > kMaxSide || picture.height_ < 1 || picture.height_ > kMaxSide) {
+  if (picture.width_ < 1 || picture.width_ > format::kMaxSide || picture.height_ < 1 || picture.height_ > format::kMaxSide) {
     return false;
   }
-  if (picture.bits_per_pixel_ != (picture.image_mode_ == kModeColour ? 24 : 8)) return false;
-  return picture.image_mode_ == kModeColour || picture.image_mode_ == kModeGrey ||
-         picture.image_mode_ == kModePalette;
+  if (picture.bits_per_pixel_ != (picture.image_mode_ == format::kImageModeColour ? 24 : 8)) return false;
+  return picture.image_mode_ == format::kImageModeColour || picture.image_mode_ == format::kImageModeGrey ||
+         picture.image_mode_ == format::kImageModePalette;
 }
 
 bool is_consistent(const Picture& picture) {
-  return has_consistent_shape(picture) && picture.pixels_.size() >= picture.geometry().picture_bytes_;
+  return has_consistent_shape(picture) && picture.pixels_.size() >= picture.geometry().picture_bytes;
 }
 
 }  // namespace detail
@@ -162,7 +162,7 @@ namespace {
 // buffer with room for its pixels; `highest` is the largest palette index.
 std::vector<std::uint8_t> bitmap_with_headers(const Picture& picture, std::uint8_t highest,
                                               std::size_t& offset) {
-  const RowGeometry g = picture.geometry();
+  const utils::RowGeometry g = picture.geometry();
   InfoHeader info = picture.header_.info_;
   // Whatever the stored header says, the layout fields describe this buffer.
   info.size_ = kInfoHeaderBytes;
@@ -170,12 +170,12 @@ std::vector<std::uint8_t> bitmap_with_headers(const Picture& picture, std::uint8
   info.height_ = picture.height_;
   info.planes_ = 1;
   info.compression_ = 0;
-  info.image_size_ = static_cast<std::uint32_t>(g.picture_bytes_);
-  if (picture.image_mode_ == kModeColour) {
+  info.image_size_ = static_cast<std::uint32_t>(g.picture_bytes);
+  if (picture.image_mode_ == format::kImageModeColour) {
     info.bit_count_ = 24;
     info.colours_used_ = 0;
     info.colours_important_ = 0;
-  } else if (picture.image_mode_ == kModeGrey) {
+  } else if (picture.image_mode_ == format::kImageModeGrey) {
     info.bit_count_ = 8;
     info.colours_used_ = 256;
     info.colours_important_ = 256;
@@ -191,11 +191,11 @@ std::vector<std::uint8_t> bitmap_with_headers(const Picture& picture, std::uint8
   const std::size_t table_bytes = 4 * static_cast<std::size_t>(info.colours_used_);
   offset = kFileHeaderBytes + kInfoHeaderBytes + table_bytes;
   std::vector<std::uint8_t> out;
-  codec::AssignLarge(out, offset + g.picture_bytes_);
+  utils::assign_large(out, offset + g.picture_bytes);
   std::uint8_t* p = out.data();
-  put_u16(p, kTypeBM);
-  put_u32(p + 2, static_cast<std::uint32_t>(out.size()));
-  put_u32(p + 10, static_cast<std::uint32_t>(offset));
+  utils::store_u16(p, kTypeBM);
+  utils::store_u32(p + 2, static_cast<std::uint32_t>(out.size()));
+  utils::store_u32(p + 10, static_cast<std::uint32_t>(offset));
   write_info_header(info, std::span<std::uint8_t, kInfoHeaderBytes>(p + kFileHeaderBytes, kInfoHeaderBytes));
   std::copy_n(picture.header_.colour_table_.begin(), table_bytes, p + kFileHeaderBytes + kInfoHeaderBytes);
   return out;
@@ -205,18 +205,18 @@ std::vector<std::uint8_t> bitmap_with_headers(const Picture& picture, std::uint8
 
 std::vector<std::uint8_t> encode_bitmap(const Picture& picture) {
   if (!detail::is_consistent(picture)) return {};
-  const std::uint8_t highest = picture.image_mode_ == kModePalette
+  const std::uint8_t highest = picture.image_mode_ == format::kImageModePalette
                                    ? *std::max_element(picture.pixels_.begin(), picture.pixels_.end())
                                    : std::uint8_t{0};
   std::size_t offset = 0;
   std::vector<std::uint8_t> out = bitmap_with_headers(picture, highest, offset);
-  std::copy_n(picture.pixels_.begin(), picture.geometry().picture_bytes_, out.data() + offset);
+  std::copy_n(picture.pixels_.begin(), picture.geometry().picture_bytes, out.data() + offset);
   return out;
 }
 
 std::vector<std::uint8_t> encode_bitmap(const Picture& shape,
                                         const std::function<void(std::span<std::uint8_t>)>& fill_rows) {
-  if (!detail::has_consistent_shape(shape) || shape.image_mode_ == kModePalette) return {};
+  if (!detail::has_consistent_shape(shape) || shape.image_mode_ == format::kImageModePalette) return {};
   std::size_t offset = 0;
   std::vector<std::uint8_t> out = bitmap_with_headers(shape, 0, offset);
   fill_rows(std::span<std::uint8_t>(out.data() + offset, out.size() - offset));

@@ -10,7 +10,7 @@
 #include <new>
 #include <system_error>
 
-#include "codec/memory.h"
+#include "utils/memory.h"
 #include "imagefile/imagefile.h"
 
 namespace varnic::imagefile {
@@ -25,7 +25,7 @@ constexpr int kMaxLinkDepth = 40;
 
 std::uint64_t picture_file_cap(const ReadLimits& limits) {
   // 3 bytes per pixel plus up to 3 padding bytes per row.
-  return 3 * limits.max_pixels_ + 3 * static_cast<std::uint64_t>(kMaxSide) + kFileSlackBytes;
+  return 3 * limits.max_pixels_ + 3 * static_cast<std::uint64_t>(format::kMaxSide) + kFileSlackBytes;
 }
 
 class FileDescriptor {
@@ -91,7 +91,7 @@ FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& o
   if (size > max_bytes) return FileStatus::kFileTooLarge;
   std::vector<std::uint8_t> bytes;
   try {
-    codec::AssignLarge(bytes, static_cast<std::size_t>(size));
+    utils::assign_large(bytes, static_cast<std::size_t>(size));
   } catch (const std::bad_alloc&) {
     return FileStatus::kOutOfMemory;
   }

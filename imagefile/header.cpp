@@ -1,17 +1,17 @@
 // Display headers, row geometry, status messages and file titles.
 #include <algorithm>
 
-#include "codec/picture_geometry.h"
+#include "utils/picture_layout.h"
 #include "imagefile/imagefile.h"
-#include "imagefile/le_bytes.h"
+#include "utils/le_bytes.h"
 
 namespace varnic::imagefile {
 
-using detail::get_i32;
-using detail::get_u16;
-using detail::get_u32;
-using detail::put_u16;
-using detail::put_u32;
+using utils::load_i32;
+using utils::load_u16;
+using utils::load_u32;
+using utils::store_u16;
+using utils::store_u32;
 
 const char* status_message(FileStatus status) {
   switch (status) {
@@ -62,33 +62,33 @@ FileMessage file_message(FileStatus status, std::string_view path) {
 
 void write_info_header(const InfoHeader& info, std::span<std::uint8_t, kInfoHeaderBytes> out) {
   std::uint8_t* p = out.data();
-  put_u32(p + 0, info.size_);
-  put_u32(p + 4, static_cast<std::uint32_t>(info.width_));
-  put_u32(p + 8, static_cast<std::uint32_t>(info.height_));
-  put_u16(p + 12, info.planes_);
-  put_u16(p + 14, info.bit_count_);
-  put_u32(p + 16, info.compression_);
-  put_u32(p + 20, info.image_size_);
-  put_u32(p + 24, static_cast<std::uint32_t>(info.x_pels_per_metre_));
-  put_u32(p + 28, static_cast<std::uint32_t>(info.y_pels_per_metre_));
-  put_u32(p + 32, info.colours_used_);
-  put_u32(p + 36, info.colours_important_);
+  utils::store_u32(p + 0, info.size_);
+  utils::store_u32(p + 4, static_cast<std::uint32_t>(info.width_));
+  utils::store_u32(p + 8, static_cast<std::uint32_t>(info.height_));
+  utils::store_u16(p + 12, info.planes_);
+  utils::store_u16(p + 14, info.bit_count_);
+  utils::store_u32(p + 16, info.compression_);
+  utils::store_u32(p + 20, info.image_size_);
+  utils::store_u32(p + 24, static_cast<std::uint32_t>(info.x_pels_per_metre_));
+  utils::store_u32(p + 28, static_cast<std::uint32_t>(info.y_pels_per_metre_));
+  utils::store_u32(p + 32, info.colours_used_);
+  utils::store_u32(p + 36, info.colours_important_);
 }
 
 InfoHeader parse_info_header(std::span<const std::uint8_t, kInfoHeaderBytes> bytes) {
   const std::uint8_t* p = bytes.data();
   InfoHeader info;
-  info.size_ = get_u32(p + 0);
-  info.width_ = get_i32(p + 4);
-  info.height_ = get_i32(p + 8);
-  info.planes_ = get_u16(p + 12);
-  info.bit_count_ = get_u16(p + 14);
-  info.compression_ = get_u32(p + 16);
-  info.image_size_ = get_u32(p + 20);
-  info.x_pels_per_metre_ = get_i32(p + 24);
-  info.y_pels_per_metre_ = get_i32(p + 28);
-  info.colours_used_ = get_u32(p + 32);
-  info.colours_important_ = get_u32(p + 36);
+  info.size_ = utils::load_u32(p + 0);
+  info.width_ = utils::load_i32(p + 4);
+  info.height_ = utils::load_i32(p + 8);
+  info.planes_ = utils::load_u16(p + 12);
+  info.bit_count_ = utils::load_u16(p + 14);
+  info.compression_ = utils::load_u32(p + 16);
+  info.image_size_ = utils::load_u32(p + 20);
+  info.x_pels_per_metre_ = utils::load_i32(p + 24);
+  info.y_pels_per_metre_ = utils::load_i32(p + 28);
+  info.colours_used_ = utils::load_u32(p + 32);
+  info.colours_important_ = utils::load_u32(p + 36);
   return info;
 }
 
@@ -126,13 +126,13 @@ void fill_bitmap_header(std::uint16_t mode, bool eight_bit_display, int width, i
   info.planes_ = 1;
   info.x_pels_per_metre_ = 0;
   info.y_pels_per_metre_ = 0;
-  if (mode == kModeGrey || eight_bit_display) {
+  if (mode == format::kImageModeGrey || eight_bit_display) {
     info.compression_ = 0;
     info.bit_count_ = 8;
     info.image_size_ = picture_bytes;
     info.colours_used_ = 256;
     info.colours_important_ = 256;
-  } else if (mode == kModeColour) {
+  } else if (mode == format::kImageModeColour) {
     info.bit_count_ = 24;
     info.compression_ = 0;
     info.image_size_ = picture_bytes;
@@ -141,18 +141,6 @@ void fill_bitmap_header(std::uint16_t mode, bool eight_bit_display, int width, i
   }
 }
 
-RowGeometry row_geometry(int bits_per_pixel, int width, int height) {
-  const codec::RowGeometry c = codec::ComputeRowGeometry(static_cast<std::uint32_t>(width),
-                                                         static_cast<std::uint32_t>(height),
-                                                         static_cast<std::uint16_t>(bits_per_pixel));
-  RowGeometry g;
-  g.row_padding_ = c.row_padding;
-  g.row_bytes_ = c.row_bytes - c.row_padding;
-  g.picture_bytes_ = c.picture_bytes;
-  g.index_row_padding_ = c.index_row_padding;
-  g.index_bytes_ = c.index_bytes;
-  return g;
-}
 
 namespace {
 

@@ -20,19 +20,11 @@
 #include <string_view>
 #include <vector>
 
-#include "codec/params.h"
+#include "format/format.h"
+#include "utils/picture_layout.h"
 
 namespace varnic::imagefile {
 
-// ImageMode values, the codec's own.
-inline constexpr std::uint16_t kModeGrey = codec::kImageModeGrey;
-inline constexpr std::uint16_t kModeColour = codec::kImageModeColour;
-inline constexpr std::uint16_t kModePalette = codec::kImageModePalette;  // 8-bit colour palette
-
-// The .cod header stores sides as int16, so nothing wider can be coded.
-inline constexpr int kMaxSide = 32767;
-// Default refusal threshold for declared picture sizes (about 768 MiB at 24 bits).
-inline constexpr std::uint64_t kDefaultPixelLimit = std::uint64_t{1} << 28;
 
 inline constexpr std::size_t kFileHeaderBytes = 14;
 inline constexpr std::size_t kInfoHeaderBytes = 40;
@@ -40,9 +32,6 @@ inline constexpr std::size_t kTargaHeaderBytes = 18;
 inline constexpr std::size_t kColourTableEntries = 256;
 inline constexpr std::size_t kColourTableBytes = 4 * kColourTableEntries;
 inline constexpr std::size_t kDisplayHeaderBytes = kInfoHeaderBytes + kColourTableBytes;  // 1064
-// The arithmetic decoder looks a few bytes past the last code byte; a loaded
-// .cod file is followed by this many zero bytes.
-inline constexpr std::size_t kCompressedSpareBytes = 10;
 // FileTitle holds 79 characters and a terminator.
 inline constexpr std::size_t kMaxFileTitle = 79;
 
@@ -57,13 +46,13 @@ enum class [[nodiscard]] FileStatus : int {
   kNotBitmap,          // neither "BM" nor "MB", or an information header under 40 bytes
   kBitmapDepth,        // bit count other than 24 or 8
   kBitmapCompressed,   // compression field not 0
-  kBitmapSize,         // width or height 0, above kMaxSide, or too large a row
+  kBitmapSize,         // width or height 0, above format::kMaxSide, or too large a row
   kBitmapColours,      // more than 256 colours used
   kBitmapTruncated,    // header, colour table or pixel rows end past the file
   kTargaType,          // image types 0, 1, 9, 10, 11
   kTargaDepth,         // pixel depth other than 8 or 24
   kTargaColourMap,     // map entries not 24 bits, or entries beyond 256
-  kTargaSize,          // width or height 0 or above kMaxSide
+  kTargaSize,          // width or height 0 or above format::kMaxSide
   kTargaTruncated,     // header, ID, colour map or pixel rows end past the file
   kPictureTooLarge,    // width × height above the caller's pixel limit
   kFileTooLarge,       // file larger than any picture within the pixel limit
@@ -123,30 +112,22 @@ bool is_grey_palette(const DisplayHeader& header);
 void fill_bitmap_header(std::uint16_t mode, bool eight_bit_display, int width, int height,
                         std::uint32_t picture_bytes, DisplayHeader& header);
 
-// Row layout of a picture buffer and its 8-bit index buffer.
-struct RowGeometry {
-  std::size_t row_bytes_ = 0;        // bits × width / 8
-  std::size_t row_padding_ = 0;      // zero bytes after each row (0..3)
-  std::size_t picture_bytes_ = 0;    // (row_bytes + row_padding) × height
-  std::size_t index_row_padding_ = 0;
-  std::size_t index_bytes_ = 0;      // (width + index_row_padding) × height
-};
-RowGeometry row_geometry(int bits_per_pixel, int width, int height);
-
 // A picture as the program holds it.
 struct Picture {
-  int width_ = 0;                        // 1..kMaxSide
-  int height_ = 0;                       // 1..kMaxSide
+  int width_ = 0;                        // 1..format::kMaxSide
+  int height_ = 0;                       // 1..format::kMaxSide
   int bits_per_pixel_ = 24;              // 24 or 8
-  std::uint16_t image_mode_ = kModeColour;
+  std::uint16_t image_mode_ = format::kImageModeColour;
   std::vector<std::uint8_t> pixels_;     // picture-buffer layout, picture_bytes_ long
   DisplayHeader header_;                 // normalised information header and colour table
 
-  RowGeometry geometry() const { return row_geometry(bits_per_pixel_, width_, height_); }
+  utils::RowGeometry geometry() const {
+    return utils::row_geometry(static_cast<std::uint32_t>(width_), static_cast<std::uint32_t>(height_), bits_per_pixel_);
+  }
 };
 
 struct ReadLimits {
-  std::uint64_t max_pixels_ = kDefaultPixelLimit;
+  std::uint64_t max_pixels_ = format::kDefaultPixelLimit;
 };
 
 // Readers of memory buffers. On success `out` is replaced; on failure it is
@@ -154,12 +135,9 @@ struct ReadLimits {
 FileStatus read_bitmap(std::span<const std::uint8_t> data, Picture& out, const ReadLimits& limits = {});
 FileStatus read_targa(std::span<const std::uint8_t> data, Picture& out, const ReadLimits& limits = {});
 
-// The version check of a .cod file's first 8 bytes.
-FileStatus check_compressed_magic(std::span<const std::uint8_t> data);
-
-// A whole .cod file followed by kCompressedSpareBytes zero bytes.
+// A whole .cod file followed by format::kSpareBytes zero bytes.
 struct CompressedFile {
-  std::vector<std::uint8_t> bytes_;  // file_size_ + kCompressedSpareBytes
+  std::vector<std::uint8_t> bytes_;  // file_size_ + format::kSpareBytes
   std::size_t file_size_ = 0;
 
   std::span<const std::uint8_t> file() const { return {bytes_.data(), file_size_}; }

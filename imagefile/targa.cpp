@@ -8,14 +8,14 @@
 #include <algorithm>
 #include <new>
 
-#include "codec/memory.h"
+#include "utils/memory.h"
 #include "imagefile/imagefile.h"
-#include "imagefile/le_bytes.h"
+#include "utils/le_bytes.h"
 
 namespace varnic::imagefile {
 
-using detail::get_u16;
-using detail::put_u16;
+using utils::load_u16;
+using utils::store_u16;
 
 namespace detail {
 void settle_image_mode(Picture& picture);
@@ -45,16 +45,16 @@ FileStatus read_targa(std::span<const std::uint8_t> data, Picture& out, const Re
   if (is_refused_type(image_type)) return FileStatus::kTargaType;
   if (size < kTargaHeaderBytes) return FileStatus::kTargaTruncated;
 
-  const std::uint16_t map_first = get_u16(d + 3);
-  const std::uint16_t map_length = get_u16(d + 5);
+  const std::uint16_t map_first = utils::load_u16(d + 3);
+  const std::uint16_t map_length = utils::load_u16(d + 5);
   const std::uint8_t map_entry_bits = d[7];
-  const std::uint16_t width = get_u16(d + 12);
-  const std::uint16_t height = get_u16(d + 14);
+  const std::uint16_t width = utils::load_u16(d + 12);
+  const std::uint16_t height = utils::load_u16(d + 14);
   const std::uint8_t depth = d[16];
   const std::uint8_t descriptor = d[17];
 
   if (depth != 8 && depth != 24) return FileStatus::kTargaDepth;
-  if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) return FileStatus::kTargaSize;
+  if (width == 0 || height == 0 || width > format::kMaxSide || height > format::kMaxSide) return FileStatus::kTargaSize;
   if (static_cast<std::uint64_t>(width) * height > limits.max_pixels_) return FileStatus::kPictureTooLarge;
   const bool has_map = map_type == 1;
   if (has_map && (map_entry_bits != 24 || map_first + map_length > kColourTableEntries)) {
@@ -80,25 +80,25 @@ FileStatus read_targa(std::span<const std::uint8_t> data, Picture& out, const Re
     pos += map_bytes;
   }
 
-  const RowGeometry g = picture.geometry();
-  const std::size_t stride = g.row_bytes_ + g.row_padding_;
-  if (pos > size || (size - pos) / g.row_bytes_ < height) return FileStatus::kTargaTruncated;
+  const utils::RowGeometry g = picture.geometry();
+  const std::size_t stride = g.stride;
+  if (pos > size || (size - pos) / g.data_bytes < height) return FileStatus::kTargaTruncated;
   try {
-    codec::AssignLarge(picture.pixels_, g.picture_bytes_);
+    utils::assign_large(picture.pixels_, g.picture_bytes);
   } catch (const std::bad_alloc&) {
     return FileStatus::kOutOfMemory;
   }
   const bool top_down = (descriptor & kTopDownBit) != 0;
   for (std::size_t y = 0; y < height; ++y) {
     const std::size_t dst_row = top_down ? height - 1u - y : y;
-    std::copy_n(d + pos + y * g.row_bytes_, g.row_bytes_, picture.pixels_.data() + dst_row * stride);
+    std::copy_n(d + pos + y * g.data_bytes, g.data_bytes, picture.pixels_.data() + dst_row * stride);
   }
 
   InfoHeader& info = picture.header_.info_;
   info.width_ = width;
   info.height_ = height;
   info.bit_count_ = depth;
-  info.image_size_ = static_cast<std::uint32_t>(g.picture_bytes_);
+  info.image_size_ = static_cast<std::uint32_t>(g.picture_bytes);
   info.colours_used_ = depth == 8 ? 256 : 0;
   info.colours_important_ = info.colours_used_;
   detail::settle_image_mode(picture);
@@ -109,22 +109,22 @@ FileStatus read_targa(std::span<const std::uint8_t> data, Picture& out, const Re
 
 std::vector<std::uint8_t> encode_targa(const Picture& picture) {
   if (!detail::is_consistent(picture)) return {};
-  const RowGeometry g = picture.geometry();
-  const std::size_t stride = g.row_bytes_ + g.row_padding_;
+  const utils::RowGeometry g = picture.geometry();
+  const std::size_t stride = g.stride;
   const auto width = static_cast<std::size_t>(picture.width_);
   const auto height = static_cast<std::size_t>(picture.height_);
   // Palette pictures are written as true colour: a map-less 8-bit Targa
   // would be read back as grey levels.
-  const bool expand = picture.image_mode_ == kModePalette;
-  const bool grey = picture.image_mode_ == kModeGrey;
-  const std::size_t out_row = expand ? 3 * width : g.row_bytes_;
+  const bool expand = picture.image_mode_ == format::kImageModePalette;
+  const bool grey = picture.image_mode_ == format::kImageModeGrey;
+  const std::size_t out_row = expand ? 3 * width : g.data_bytes;
 
   std::vector<std::uint8_t> out;
-  codec::AssignLarge(out, kTargaHeaderBytes + out_row * height);
+  utils::assign_large(out, kTargaHeaderBytes + out_row * height);
   std::uint8_t* p = out.data();
   p[2] = grey ? kTypeGrey : kTypeTrueColour;
-  put_u16(p + 12, static_cast<std::uint32_t>(picture.width_));
-  put_u16(p + 14, static_cast<std::uint32_t>(picture.height_));
+  utils::store_u16(p + 12, static_cast<std::uint32_t>(picture.width_));
+  utils::store_u16(p + 14, static_cast<std::uint32_t>(picture.height_));
   p[16] = static_cast<std::uint8_t>(expand ? 24 : picture.bits_per_pixel_);
   p[17] = 0;
 
@@ -132,7 +132,7 @@ std::vector<std::uint8_t> encode_targa(const Picture& picture) {
   for (std::size_t y = 0; y < height; ++y, dst += out_row) {
     const std::uint8_t* row = picture.pixels_.data() + y * stride;
     if (!expand) {
-      std::copy_n(row, g.row_bytes_, dst);
+      std::copy_n(row, g.data_bytes, dst);
       continue;
     }
     for (std::size_t x = 0; x < width; ++x) {

@@ -23,6 +23,8 @@
 #include <string_view>
 #include <vector>
 
+#include "utils/picture_layout.h"
+
 namespace varnic::platform {
 
 // ---------------------------------------------------------------------------------------------
@@ -248,11 +250,6 @@ struct FileChoice {
 
 enum class Cursor { kArrow, kWait };
 
-struct ClockReading {
-  std::uint32_t seconds = 0;
-  std::uint16_t milliseconds = 0;  // 0..999
-};
-
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -276,7 +273,7 @@ class Platform {
   virtual Cursor set_cursor(Cursor cursor) = 0;
   virtual void release_capture() = 0;
 
-  virtual ClockReading now() const = 0;
+  virtual utils::ClockReading now() const = 0;
 
   // Shows the program's help text in a viewer window.
   virtual void show_help(std::string_view title, std::string_view text) = 0;

@@ -23,6 +23,8 @@
 #include <utility>
 #include <vector>
 
+#include "varnic/limits.h"
+
 // Marks the functions libvarnic exports; everything else in the library is hidden.
 #if defined(__GNUC__)
 #define VARNIC_API __attribute__((visibility("default")))
@@ -79,10 +81,9 @@ class [[nodiscard]] Result {
   std::optional<T> value_;
 };
 
-// Maximum pixels (width x height) a call will accept or allocate for. The default, 2^28, covers
-// a 16384 x 16384 picture and keeps a hostile 60-byte header from asking for many gigabytes.
+// Maximum pixels (width x height) a call will accept or allocate for (see limits.h).
 struct Limits {
-  static constexpr std::uint64_t kDefaultMaxPixels = std::uint64_t{1} << 28;
+  static constexpr std::uint64_t kDefaultMaxPixels = varnic::kDefaultMaxPixels;
   std::uint64_t max_pixels = kDefaultMaxPixels;
 };
 

@@ -351,10 +351,10 @@ Cursor HeadlessPlatform::set_cursor(Cursor cursor) {
 
 void HeadlessPlatform::release_capture() { capture_ = nullptr; }
 
-ClockReading HeadlessPlatform::now() const {
+utils::ClockReading HeadlessPlatform::now() const {
   const std::uint64_t total = clock_ms_ + kClockStartMilliseconds;
   clock_ms_ += clock_step_;
-  return ClockReading{kClockStartSeconds + static_cast<std::uint32_t>(total / 1000),
+  return utils::ClockReading{kClockStartSeconds + static_cast<std::uint32_t>(total / 1000),
                       static_cast<std::uint16_t>(total % 1000)};
 }
 

@@ -893,9 +893,9 @@ void QtPlatform::release_capture() {
   if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
 }
 
-ClockReading QtPlatform::now() const {
+utils::ClockReading QtPlatform::now() const {
   const qint64 ms = QDateTime::currentMSecsSinceEpoch();
-  return ClockReading{static_cast<std::uint32_t>(ms / 1000), static_cast<std::uint16_t>(ms % 1000)};
+  return utils::ClockReading{static_cast<std::uint32_t>(ms / 1000), static_cast<std::uint16_t>(ms % 1000)};
 }
 
 void QtPlatform::show_help(std::string_view title, std::string_view text) {

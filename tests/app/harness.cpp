@@ -60,11 +60,11 @@ imagefile::Picture blank(int width, int height, int bits, std::uint16_t mode) {
   p.height_ = height;
   p.bits_per_pixel_ = bits;
   p.image_mode_ = mode;
-  p.pixels_.assign(p.geometry().picture_bytes_, 0);
+  p.pixels_.assign(p.geometry().picture_bytes, 0);
   p.header_.info_.width_ = width;
   p.header_.info_.height_ = height;
   p.header_.info_.bit_count_ = static_cast<std::uint16_t>(bits);
-  p.header_.info_.image_size_ = static_cast<std::uint32_t>(p.geometry().picture_bytes_);
+  p.header_.info_.image_size_ = static_cast<std::uint32_t>(p.geometry().picture_bytes);
   if (bits == 8) {
     p.header_.info_.colours_used_ = 256;
     p.header_.info_.colours_important_ = 256;
@@ -76,8 +76,8 @@ imagefile::Picture blank(int width, int height, int bits, std::uint16_t mode) {
 }  // namespace
 
 imagefile::Picture Pictures::colour(int width, int height) {
-  imagefile::Picture p = blank(width, height, 24, imagefile::kModeColour);
-  const std::size_t stride = p.geometry().row_bytes_ + p.geometry().row_padding_;
+  imagefile::Picture p = blank(width, height, 24, format::kImageModeColour);
+  const std::size_t stride = p.geometry().stride;
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
       std::uint8_t* px = p.pixels_.data() + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x) * 3;
@@ -90,8 +90,8 @@ imagefile::Picture Pictures::colour(int width, int height) {
 }
 
 imagefile::Picture Pictures::grey(int width, int height) {
-  imagefile::Picture p = blank(width, height, 8, imagefile::kModeGrey);
-  const std::size_t stride = p.geometry().row_bytes_ + p.geometry().row_padding_;
+  imagefile::Picture p = blank(width, height, 8, format::kImageModeGrey);
+  const std::size_t stride = p.geometry().stride;
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
       p.pixels_[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x)] =
@@ -103,7 +103,7 @@ imagefile::Picture Pictures::grey(int width, int height) {
 
 imagefile::Picture Pictures::palette(int width, int height) {
   imagefile::Picture p = grey(width, height);
-  p.image_mode_ = imagefile::kModePalette;
+  p.image_mode_ = format::kImageModePalette;
   for (int i = 0; i < 256; ++i) {
     p.header_.colour_table_[static_cast<std::size_t>(i) * 4 + 0] = static_cast<std::uint8_t>(255 - i);
     p.header_.colour_table_[static_cast<std::size_t>(i) * 4 + 1] = static_cast<std::uint8_t>(i / 2);

@@ -40,7 +40,7 @@ class Program {
 
   app::Application& app() { return *app_; }
   app::AppState& state() { return app_->state(); }
-  codec::CodecParams& params() { return app_->params(); }
+  format::CodecParams& params() { return app_->params(); }
   platform::Platform& platform() { return *backend_.platform; }
   platform::Automation& automation() { return *backend_.automation; }
   platform::Menu& menu() { return app_->menu(); }

@@ -40,7 +40,7 @@ TEST(AppHelpersTest, Utf8CutsKeepWholeCharacters) {
 
 TEST(AppHelpersTest, InformationTextsFollowTheDialogFormats) {
   AppState state;
-  codec::CodecParams params;
+  format::CodecParams params;
   params.image_width_ = 512;
   params.image_height_ = 512;
   state.display_width_ = 65535;

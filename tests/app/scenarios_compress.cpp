@@ -15,17 +15,17 @@ using platform::DrawRecord;
 
 // What the encoder library makes of a picture with the start-up settings.
 codec::EncodedPicture library_encode(const imagefile::Picture& picture, std::string_view comment = {}) {
-  codec::CodecParams params = codec::DefaultCodecParams();
+  format::CodecParams params = codec::default_codec_params();
   params.image_width_ = static_cast<std::uint32_t>(picture.width_);
   params.image_height_ = static_cast<std::uint32_t>(picture.height_);
   params.image_mode_ = picture.image_mode_;
-  codec::ComputePaddedSize(params);
-  codec::PictureView view{picture.pixels_.data(), picture.pixels_.size(), params.image_width_, params.image_height_,
+  format::compute_padded_size(params);
+  codec::PictureRows view{picture.pixels_.data(), picture.pixels_.size(), params.image_width_, params.image_height_,
                           static_cast<std::uint16_t>(picture.bits_per_pixel_)};
-  codec::EncodeOptions options;
+  codec::EncodeRequest options;
   options.comment = comment;
   codec::EncodedPicture out;
-  EXPECT_EQ(codec::EncodePicture(view, params, options, out), codec::Status::kOk);
+  EXPECT_EQ(codec::encode_picture(view, params, options, out), format::StatusCode::kOk);
   return out;
 }
 
@@ -35,7 +35,7 @@ imagefile::Picture as_picture(std::vector<std::uint8_t> pixels, int width, int h
   p.width_ = width;
   p.height_ = height;
   p.bits_per_pixel_ = bits;
-  p.image_mode_ = bits == 24 ? imagefile::kModeColour : imagefile::kModeGrey;
+  p.image_mode_ = bits == 24 ? format::kImageModeColour : format::kImageModeGrey;
   p.pixels_ = std::move(pixels);
   imagefile::set_grey_colour_table(p.header_);
   return p;
@@ -84,8 +84,8 @@ TEST_P(ScenarioTest, CompressCodesThePictureShowsTheReconstructionAndTheSourceBe
   display::ReconstructOptions options;
   options.encoder_reconstruction = true;
   std::vector<std::uint8_t> pixels;
-  ASSERT_EQ(display::reconstruct_picture(expected.planes, expected.params, decoder::kCurrentMagic, options, pixels),
-            codec::Status::kOk);
+  ASSERT_EQ(display::reconstruct_picture(expected.planes, expected.params, format::kCurrentMagic, options, pixels),
+            format::StatusCode::kOk);
   EXPECT_EQ(program.state().picture_buffer_, pixels);
   EXPECT_EQ(differing_pixels(program.main_image(), expected_image(as_picture(pixels, 37, 29, 24))), 0);
 
@@ -118,7 +118,7 @@ TEST_P(ScenarioTest, SavedFileReopensToThePictureTheLibraryDecodes) {
   program.open(cmd::kCmdOpenCoded, cod);
   ASSERT_TRUE(program.automation().messages().empty());
   display::DecodedFile decoded;
-  ASSERT_EQ(display::decode_compressed_file(bytes, display::DecodeOptions{}, decoded), codec::Status::kOk);
+  ASSERT_EQ(display::decode_compressed_file(bytes, display::DecodeRequest{}, decoded), format::StatusCode::kOk);
   EXPECT_EQ(program.state().picture_buffer_, decoded.pixels);
   EXPECT_EQ(program.app().main_window().client_size(), (platform::Size{45, 38}));
   EXPECT_EQ(differing_pixels(program.main_image(), expected_image(as_picture(decoded.pixels, 45, 38, 24))), 0);
@@ -169,7 +169,7 @@ TEST_P(ScenarioTest, SaveAfterAFailedCompressWritesNothingAndRestoresTheCursor) 
   program.save(cmd::kCmdSave, files.path("tiny.cod"));
 
   ASSERT_EQ(program.automation().messages().size(), 1u);
-  EXPECT_EQ(program.automation().messages()[0].text, codec::message(codec::Status::kPictureTooSmall));
+  EXPECT_EQ(program.automation().messages()[0].text, format::message(format::StatusCode::kPictureTooSmall));
   EXPECT_EQ(program.automation().messages()[0].caption, "ERROR");
   EXPECT_TRUE(program.automation().file_requests().empty());
   EXPECT_FALSE(std::filesystem::exists(files.path("tiny.cod")));
@@ -254,7 +254,7 @@ TEST_P(ScenarioTest, EightBitScreenDrawsTheQuantizedPictureAndHonoursDithering) 
 
   auto library_index = [&](bool dither, colour::ColourTable& table) {
     std::vector<std::uint8_t> index;
-    EXPECT_EQ(colour::convert_to_8bit(62, 41, 27, picture.pixels_, dither, index, table), codec::Status::kOk);
+    EXPECT_EQ(colour::convert_to_8bit(62, 41, 27, picture.pixels_, dither, index, table), format::StatusCode::kOk);
     return index;
   };
   colour::ColourTable dithered_table{};
@@ -302,7 +302,7 @@ TEST_P(ScenarioTest, EightBitScreenDrawsTheQuantizedPictureAndHonoursDithering) 
   colour::ColourTable final_table{};
   std::vector<std::uint8_t> final_index;
   ASSERT_EQ(colour::convert_to_8bit(62, 41, 27, program.state().picture_buffer_, false, final_index, final_table),
-            codec::Status::kOk);
+            format::StatusCode::kOk);
   EXPECT_EQ(program.state().index_buffer_, final_index);
   EXPECT_EQ(program.state().display_header_.colour_table_, final_table);
 }
@@ -412,7 +412,7 @@ TEST_P(ScenarioTest, DecodingOnAnEightBitScreenTimesTheConversionToo) {
   // The 8-bit version of the decoded picture is what the window shows.
   colour::ColourTable table{};
   std::vector<std::uint8_t> index;
-  ASSERT_EQ(colour::convert_to_8bit(62, 40, 36, program.state().picture_buffer_, true, index, table), codec::Status::kOk);
+  ASSERT_EQ(colour::convert_to_8bit(62, 40, 36, program.state().picture_buffer_, true, index, table), format::StatusCode::kOk);
   EXPECT_EQ(program.state().index_buffer_, index);
   imagefile::Picture shown = as_picture(index, 40, 36, 8);
   shown.header_.colour_table_ = table;

@@ -256,7 +256,7 @@ TEST_P(ScenarioTest, EasySetupTestCompressesAndStaysOpenResetUsesFiftyAndOther) 
 
 TEST_P(ScenarioTest, EasySetupCancelWithoutTouchingAnythingChangesNothing) {
   Program program(GetParam());
-  const codec::CodecParams before = program.params();
+  const format::CodecParams before = program.params();
   program.dialog("EASYSET", {DialogStep::press(id::kCancel)});
   program.command(cmd::kCmdEasySetup);
   EXPECT_EQ(program.params().quality_factor_, before.quality_factor_);
@@ -295,7 +295,7 @@ TEST_P(ScenarioTest, MasterSetupShowsTheSettingsAndStoresAValidSet) {
   EXPECT_EQ(shown.at(id::kSetupImageWidth), "32");
   EXPECT_EQ(shown.at(id::kSetupUsingMask), "0");
 
-  const codec::CodecParams& p = program.params();
+  const format::CodecParams& p = program.params();
   EXPECT_EQ(p.total_levels_, 3);
   EXPECT_EQ(p.channels_[1].dropped_levels_, 2);
   EXPECT_EQ(p.channels_[2].dropped_levels_, 1);
@@ -310,25 +310,25 @@ struct BadSetup {
   const char* name;
   int control;
   std::string text;
-  codec::Status expected;
+  format::StatusCode expected;
 };
 
 TEST_P(ScenarioTest, MasterSetupRefusesBadInputAndStoresNothing) {
   const std::string a16 = repeat("10", 16);
   const std::vector<BadSetup> cases = {
-      {"levels 7", id::kSetupTotalLevels, "7", codec::Status::kTotalLevelsOutOfRange},
-      {"levels 0", id::kSetupTotalLevels, "0", codec::Status::kTotalLevelsOutOfRange},
-      {"A equal to levels", id::kSetupALevels, "5", codec::Status::kALevelsInvalid},
-      {"B above levels", id::kSetupBLevels, "9", codec::Status::kBLevelsInvalid},
-      {"C negative", id::kSetupCLevels, "-1", codec::Status::kCLevelsInvalid},
-      {"too few", id::kSetupVectorA, repeat("10", 15), codec::Status::kQuantVectorACount},
-      {"too many", id::kSetupVectorB, repeat("10", 17), codec::Status::kQuantVectorBCount},
-      {"above 125", id::kSetupVectorC, repeat("10", 15) + "126", codec::Status::kQuantVectorCTooLarge},
-      {"a letter", id::kSetupVectorA, "20 10 x" + repeat(" 1", 13), codec::Status::kQuantVectorANotNumbers},
-      {"short thresholds", id::kSetupThresholds, "1 2 3", codec::Status::kThresholdVectorCount},
+      {"levels 7", id::kSetupTotalLevels, "7", format::StatusCode::kTotalLevelsOutOfRange},
+      {"levels 0", id::kSetupTotalLevels, "0", format::StatusCode::kTotalLevelsOutOfRange},
+      {"A equal to levels", id::kSetupALevels, "5", format::StatusCode::kALevelsInvalid},
+      {"B above levels", id::kSetupBLevels, "9", format::StatusCode::kBLevelsInvalid},
+      {"C negative", id::kSetupCLevels, "-1", format::StatusCode::kCLevelsInvalid},
+      {"too few", id::kSetupVectorA, repeat("10", 15), format::StatusCode::kQuantVectorACount},
+      {"too many", id::kSetupVectorB, repeat("10", 17), format::StatusCode::kQuantVectorBCount},
+      {"above 125", id::kSetupVectorC, repeat("10", 15) + "126", format::StatusCode::kQuantVectorCTooLarge},
+      {"a letter", id::kSetupVectorA, "20 10 x" + repeat(" 1", 13), format::StatusCode::kQuantVectorANotNumbers},
+      {"short thresholds", id::kSetupThresholds, "1 2 3", format::StatusCode::kThresholdVectorCount},
   };
   Program program(GetParam());
-  const codec::CodecParams before = program.params();
+  const format::CodecParams before = program.params();
   for (const BadSetup& c : cases) {
     SCOPED_TRACE(c.name);
     program.automation().clear_records();
@@ -337,7 +337,7 @@ TEST_P(ScenarioTest, MasterSetupRefusesBadInputAndStoresNothing) {
                                   DialogStep::snapshot(), DialogStep::press(id::kCancel)});
     program.command(cmd::kCmdMasterSetup);
     ASSERT_EQ(program.automation().messages().size(), 1u);
-    EXPECT_EQ(program.automation().messages()[0].text, codec::message(c.expected));
+    EXPECT_EQ(program.automation().messages()[0].text, format::message(c.expected));
     EXPECT_EQ(program.automation().messages()[0].caption, "ERROR");
     EXPECT_EQ(program.automation().dialog_runs().back().snapshots.size(), 1u);  // stayed open
     EXPECT_EQ(program.params().total_levels_, before.total_levels_);
@@ -346,7 +346,7 @@ TEST_P(ScenarioTest, MasterSetupRefusesBadInputAndStoresNothing) {
     EXPECT_EQ(program.params().threshold_vector_, before.threshold_vector_);
     EXPECT_NE(program.state().display_width_, 777);
   }
-  EXPECT_EQ(std::string(codec::message(codec::Status::kALevelsInvalid)), "A_levels must be  zero and less than Total Levels!!!");
+  EXPECT_EQ(std::string(format::message(format::StatusCode::kALevelsInvalid)), "A_levels must be  zero and less than Total Levels!!!");
 }
 
 TEST_P(ScenarioTest, MasterSetupAcceptsSixLevelsWithTheirListLengths) {

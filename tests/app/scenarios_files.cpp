@@ -253,7 +253,7 @@ TEST_P(ScenarioTest, ACompressedFileWithAHostileHeaderIsRefusedBeforeAnythingCha
   program.open(cmd::kCmdOpenCoded, bad);
   ASSERT_EQ(program.automation().messages().size(), 1u);
   EXPECT_EQ(program.automation().messages()[0].text, bad);
-  EXPECT_EQ(program.automation().messages()[0].caption, codec::message(codec::Status::kFileBadTotalLevels));
+  EXPECT_EQ(program.automation().messages()[0].caption, format::message(format::StatusCode::kFileBadTotalLevels));
   EXPECT_EQ(program.state().picture_buffer_, buffer);
   EXPECT_EQ(program.params().image_width_, 24u);
   EXPECT_TRUE(program.menu().is_enabled(cmd::kCmdCompress));

@@ -1,4 +1,4 @@
-#include "codec/arithmetic_coder.h"
+#include "format/arithmetic_coder.h"
 
 #include <gtest/gtest.h>
 
@@ -7,21 +7,23 @@
 #include <vector>
 
 namespace varnic::codec {
+using namespace ::varnic::format;
+
 namespace {
 
 std::vector<std::uint8_t> EncodeSegment(int characters, const std::vector<int>& text) {
   std::vector<std::uint8_t> out;
   AdaptiveModel model;
-  model.Start(characters);
+  model.start(characters);
   ArithmeticEncoder encoder(out);
-  encoder.Start();
+  encoder.start();
   for (const int c : text) {
     const int symbol = model.symbol_of(c);
-    encoder.Encode(model, symbol);
-    model.Update(symbol);
+    encoder.encode(model, symbol);
+    model.update(symbol);
   }
-  encoder.Encode(model, model.end_symbol());
-  encoder.Finish();
+  encoder.encode(model, model.end_symbol());
+  encoder.finish();
   return out;
 }
 
@@ -30,14 +32,14 @@ std::vector<int> DecodeSegment(int characters, std::span<const std::uint8_t> dat
                                std::size_t limit = 1u << 24) {
   std::vector<int> text;
   AdaptiveModel model;
-  model.Start(characters);
+  model.start(characters);
   ArithmeticDecoder decoder(data);
-  decoder.Start();
+  decoder.start();
   while (text.size() < limit) {
-    const int symbol = decoder.Decode(model);
+    const int symbol = decoder.decode(model);
     if (symbol == model.end_symbol()) break;
     text.push_back(model.character_of(symbol));
-    model.Update(symbol);
+    model.update(symbol);
   }
   return text;
 }
@@ -49,11 +51,11 @@ TEST(ArithmeticCoderTest, IntervalScalingEqualsTheDivisionForEveryModelTotal) {
   for (std::int32_t total = 1; total <= kFrequencyCeiling; ++total) {
     for (std::int32_t cum = 0; cum <= total; ++cum) {
       for (const std::int32_t range : {65536, 65535, 16385}) {
-        ASSERT_EQ(coder_detail::ScaleByModel(range, cum, total), range * cum / total)
+        ASSERT_EQ(coder_detail::scale_by_model(range, cum, total), range * cum / total)
             << range << " * " << cum << " / " << total;
       }
       const auto range = static_cast<std::int32_t>(random() % 65536) + 1;
-      ASSERT_EQ(coder_detail::ScaleByModel(range, cum, total), range * cum / total)
+      ASSERT_EQ(coder_detail::scale_by_model(range, cum, total), range * cum / total)
           << range << " * " << cum << " / " << total;
     }
   }
@@ -94,13 +96,13 @@ TEST(ArithmeticCoderTest, RandomStreamsRoundTripForEveryAlphabetSize) {
 
 TEST(ArithmeticCoderTest, ModelHalvesExactlyAtTheCeiling) {
   AdaptiveModel model;
-  model.Start(1);  // character symbol 1 and end symbol 2, counts 1 and 1
-  for (int i = 0; i < kFrequencyCeiling - 2; ++i) model.Update(1);
+  model.start(1);  // character symbol 1 and end symbol 2, counts 1 and 1
+  for (int i = 0; i < kFrequencyCeiling - 2; ++i) model.update(1);
   ASSERT_EQ(model.cum(0), kFrequencyCeiling);
   EXPECT_EQ(model.freq(1), 4095);
   // Next update halves first: (4095 + 1) / 2 = 2048 and (1 + 1) / 2 = 1, then
   // adds one to the coded symbol.
-  model.Update(1);
+  model.update(1);
   EXPECT_EQ(model.freq(1), 2049);
   EXPECT_EQ(model.freq(2), 1);
   EXPECT_EQ(model.cum(0), 2050);
@@ -110,8 +112,8 @@ TEST(ArithmeticCoderTest, ModelHalvesExactlyAtTheCeiling) {
 
 TEST(ArithmeticCoderTest, UpdateMovesSymbolToFrontOfItsRun) {
   AdaptiveModel model;
-  model.Start(3);
-  model.Update(model.symbol_of(2));  // all counts equal: character 2 jumps to index 1
+  model.start(3);
+  model.update(model.symbol_of(2));  // all counts equal: character 2 jumps to index 1
   EXPECT_EQ(model.symbol_of(2), 1);
   EXPECT_EQ(model.symbol_of(0), 3);
   EXPECT_EQ(model.character_of(3), 0);
@@ -148,23 +150,23 @@ TEST(ArithmeticCoderTest, DecoderReadsZerosPastTheEnd) {
   // and keeps returning valid symbols.
   const std::vector<std::uint8_t> cut(bytes.begin(), bytes.begin() + bytes.size() / 2);
   AdaptiveModel model;
-  model.Start(10);
+  model.start(10);
   ArithmeticDecoder decoder(cut);
-  decoder.Start();
+  decoder.start();
   for (int i = 0; i < 20000; ++i) {
-    const int symbol = decoder.Decode(model);
+    const int symbol = decoder.decode(model);
     ASSERT_GE(symbol, 1);
     ASSERT_LE(symbol, model.end_symbol());
     if (symbol == model.end_symbol()) break;
-    model.Update(symbol);
+    model.update(symbol);
   }
   EXPECT_TRUE(decoder.overrun());
 
   // An empty buffer is all zeros.
   ArithmeticDecoder empty(std::span<const std::uint8_t>{});
-  empty.Start();
-  model.Start(10);
-  const int symbol = empty.Decode(model);
+  empty.start();
+  model.start(10);
+  const int symbol = empty.decode(model);
   EXPECT_GE(symbol, 1);
   EXPECT_LE(symbol, model.end_symbol());
 }

@@ -15,6 +15,8 @@
 #include "imagefile/imagefile.h"
 
 namespace varnic::codec {
+using namespace ::varnic::format;
+using namespace ::varnic::utils;
 namespace {
 
 const std::string kDir = std::string(VARNIC_TEST_DATA) + "/conformance/";
@@ -70,7 +72,7 @@ std::vector<Case> LoadManifest() {
 // The command-line options the manifest uses: -q, --type, --levels,
 // --dropped a,b,c and --comment.
 CodecParams SettingsFor(const std::string& options, std::string& comment) {
-  CodecParams p = DefaultCodecParams();
+  CodecParams p = default_codec_params();
   std::istringstream in(options);
   std::string opt;
   int dropped[3] = {-1, -1, -1};
@@ -91,8 +93,8 @@ CodecParams SettingsFor(const std::string& options, std::string& comment) {
       ADD_FAILURE() << "unknown option " << opt;
     }
   }
-  EXPECT_EQ(DeriveParamsFromQuality(p), Status::kOk);
-  ComputePaddedSize(p);
+  EXPECT_EQ(derive_params_from_quality(p), StatusCode::kOk);
+  format::compute_padded_size(p);
   for (int c = 0; c < 3; ++c) {
     if (dropped[c] >= 0) p.channels_[c].dropped_levels_ = dropped[c];
   }
@@ -106,7 +108,7 @@ imagefile::Picture ReadPicture(const std::string& name) {
   return picture;
 }
 
-PictureView ViewOf(const imagefile::Picture& picture) {
+PictureRows ViewOf(const imagefile::Picture& picture) {
   return {picture.pixels_.data(), picture.pixels_.size(), static_cast<std::uint32_t>(picture.width_),
           static_cast<std::uint32_t>(picture.height_),
           static_cast<std::uint16_t>(picture.bits_per_pixel_)};
@@ -121,16 +123,16 @@ TEST(EncoderConformanceTest, EveryManifestCaseIsByteIdenticalOrRefused) {
     const CodecParams settings = SettingsFor(c.options, comment);
     const imagefile::Picture picture = ReadPicture(c.picture);
     for (const int threads : {1, 2}) {
-      EncodeOptions options;
+      EncodeRequest options;
       options.comment = comment;
       options.threads = threads;
       EncodedPicture out;
-      const Status status = EncodePicture(ViewOf(picture), settings, options, out);
+      const StatusCode status = encode_picture(ViewOf(picture), settings, options, out);
       if (c.refused) {
-        EXPECT_EQ(status, Status::kPictureTooSmall);
+        EXPECT_EQ(status, StatusCode::kPictureTooSmall);
         continue;
       }
-      ASSERT_EQ(status, Status::kOk) << message(status);
+      ASSERT_EQ(status, StatusCode::kOk) << message(status);
       const std::vector<std::uint8_t> expected = ReadFile(kDir + "cod/" + c.name + ".cod");
       EXPECT_EQ(static_cast<long>(expected.size()), c.bytes);
       ASSERT_EQ(out.stream.size(), expected.size());
@@ -154,11 +156,17 @@ TEST(EncoderConformanceTest, StagesOfTheSmallPictureMatch) {
   std::string comment;
   const CodecParams settings = SettingsFor("-q 50", comment);
   CodecParams working;
-  ASSERT_EQ(MakeWorkingParams(settings, 64, 48, kImageModeColour, working), Status::kOk);
+  ASSERT_EQ(make_working_params(settings, 64, 48, kImageModeColour, working), StatusCode::kOk);
   ASSERT_EQ(working.plane_size_, 64u * 64u);
   std::array<CoefficientPlane, 3> planes;
-  for (auto& plane : planes) ASSERT_EQ(plane.Allocate(64, 64), Status::kOk);
-  RgbToYiq(ViewOf(picture), 128, 128, 128, planes[0], planes[1], planes[2]);
+  for (auto& plane : planes) ASSERT_EQ(plane.allocate(64, 64), StatusCode::kOk);
+  std::vector<float> row(64);
+  for (int c = 0; c < 3; ++c) {
+    for (std::uint32_t r = 0; r < 64; ++r) {
+      channel_row_to_float(ViewOf(picture), c, {128, 128, 128}, 64, r, row.data());
+      std::copy(row.begin(), row.end(), planes[static_cast<std::size_t>(c)].row(r));
+    }
+  }
 
   const char* letters[3] = {"y", "i", "q"};
   for (int c = 0; c < 3; ++c) {
@@ -167,17 +175,17 @@ TEST(EncoderConformanceTest, StagesOfTheSmallPictureMatch) {
     EXPECT_EQ(planes[c].samples_, ReadStage<std::int16_t>(stem + "_samples.i16"));
 
     std::vector<float> floats;
-    ASSERT_EQ(TransformToFloat(planes[c], working.total_levels_, working.threshold_vector_.data(),
+    ASSERT_EQ(transform_to_float(planes[c], working.total_levels_, working.threshold_vector_.data(),
                                floats),
-              Status::kOk);
+              StatusCode::kOk);
     const std::vector<float> expected_floats = ReadStage<float>(stem + "_float.f32");
     ASSERT_EQ(floats.size(), expected_floats.size());
     EXPECT_EQ(std::memcmp(floats.data(), expected_floats.data(), floats.size() * sizeof(float)), 0);
 
-    QuantizeChannel(planes[c], floats.data(), working.total_levels_, working.channels_[c]);
+    quantize_channel(planes[c], floats.data(), working.total_levels_, working.channels_[c]);
     EXPECT_EQ(planes[c].samples_, ReadStage<std::int16_t>(stem + "_quantized.i16"));
 
-    MarkZerotrees(planes[c], working.total_levels_, working.channels_[c].dropped_levels_);
+    mark_zerotrees(planes[c], working.total_levels_, working.channels_[c].dropped_levels_);
     EXPECT_EQ(planes[c].samples_, ReadStage<std::int16_t>(stem + "_marked.i16"));
   }
 }

@@ -2,130 +2,133 @@
 
 #include <gtest/gtest.h>
 
+#include "utils/le_bytes.h"
+
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "codec/arithmetic_coder.h"
-#include "codec/format.h"
+#include "format/arithmetic_coder.h"
+#include "format/format.h"
 #include "codec/forward_wavelet.h"
-#include "codec/picture_geometry.h"
+#include "utils/picture_layout.h"
 #include "test_picture.h"
 
 namespace varnic::codec {
+using namespace ::varnic::format;
+using namespace ::varnic::utils;
 namespace {
 
 std::uint32_t U32At(const std::vector<std::uint8_t>& s, std::size_t at) {
-  return LoadU32(s.data() + at);
+  return utils::load_u32(s.data() + at);
 }
 std::int16_t I16At(const std::vector<std::uint8_t>& s, std::size_t at) {
-  return static_cast<std::int16_t>(LoadU16(s.data() + at));
+  return static_cast<std::int16_t>(utils::load_u16(s.data() + at));
 }
 
 TEST(EncoderTest, EffectiveLevelsNeedBothSidesAboveTwoToTheLevels) {
-  EXPECT_EQ(EffectiveLevels(33, 17, 5), 4);
-  EXPECT_EQ(EffectiveLevels(64, 64, 5), 5);
-  EXPECT_EQ(EffectiveLevels(32, 32, 5), 4);
-  EXPECT_EQ(EffectiveLevels(3, 3, 5), 1);
-  EXPECT_EQ(EffectiveLevels(3, 1000, 6), 1);
-  EXPECT_EQ(EffectiveLevels(2, 64, 5), 0);
-  EXPECT_EQ(EffectiveLevels(1, 1, 1), 0);
+  EXPECT_EQ(effective_levels(33, 17, 5), 4);
+  EXPECT_EQ(effective_levels(64, 64, 5), 5);
+  EXPECT_EQ(effective_levels(32, 32, 5), 4);
+  EXPECT_EQ(effective_levels(3, 3, 5), 1);
+  EXPECT_EQ(effective_levels(3, 1000, 6), 1);
+  EXPECT_EQ(effective_levels(2, 64, 5), 0);
+  EXPECT_EQ(effective_levels(1, 1, 1), 0);
 }
 
 TEST(EncoderTest, TooSmallOrTooLargePicturesAreRefusedWithoutOutput) {
-  const CodecParams settings = DefaultCodecParams();
+  const CodecParams settings = default_codec_params();
   for (const auto& [w, h] : {std::pair{2u, 2u}, {1u, 64u}, {64u, 2u}, {0u, 10u}}) {
     TestPicture p = MakePicture(std::max(w, 1u), std::max(h, 1u), 24);
     p.view.width = w;
     p.view.height = h;
     EncodedPicture out;
     out.stream = {1, 2, 3};
-    EXPECT_EQ(EncodePicture(p.view, settings, {}, out), Status::kPictureTooSmall) << w << "x" << h;
+    EXPECT_EQ(encode_picture(p.view, settings, {}, out), StatusCode::kPictureTooSmall) << w << "x" << h;
     EXPECT_EQ(out.plane_count, 0);
   }
   TestPicture p = MakePicture(4, 4, 8);
   p.view.width = 32768;
   EncodedPicture out;
-  EXPECT_EQ(EncodePicture(p.view, settings, {}, out), Status::kPictureSideTooLarge);
+  EXPECT_EQ(encode_picture(p.view, settings, {}, out), StatusCode::kPictureSideTooLarge);
 }
 
 TEST(EncoderTest, BadBuffersAndSettingsAreRefused) {
-  CodecParams settings = DefaultCodecParams();
+  CodecParams settings = default_codec_params();
   TestPicture p = MakePicture(20, 20, 24);
   EncodedPicture out;
-  PictureView short_view = p.view;
+  PictureRows short_view = p.view;
   short_view.size -= 1;
-  EXPECT_EQ(EncodePicture(short_view, settings, {}, out), Status::kBadPictureBuffer);
-  PictureView odd_depth = p.view;
+  EXPECT_EQ(encode_picture(short_view, settings, {}, out), StatusCode::kBadPictureBuffer);
+  PictureRows odd_depth = p.view;
   odd_depth.bits_per_pixel = 16;
-  EXPECT_EQ(EncodePicture(odd_depth, settings, {}, out), Status::kBadPictureBuffer);
+  EXPECT_EQ(encode_picture(odd_depth, settings, {}, out), StatusCode::kBadPictureBuffer);
 
   const std::string long_comment(kMaxCommentLength + 1, 'c');
-  EncodeOptions options;
+  EncodeRequest options;
   options.comment = long_comment;
-  EXPECT_EQ(EncodePicture(p.view, settings, options, out), Status::kCommentTooLong);
+  EXPECT_EQ(encode_picture(p.view, settings, options, out), StatusCode::kCommentTooLong);
   options.comment = std::string_view(long_comment).substr(1);
-  EXPECT_EQ(EncodePicture(p.view, settings, options, out), Status::kOk);
+  EXPECT_EQ(encode_picture(p.view, settings, options, out), StatusCode::kOk);
 
   settings.total_levels_ = 7;
-  EXPECT_EQ(EncodePicture(p.view, settings, {}, out), Status::kTotalLevelsOutOfRange);
-  settings = DefaultCodecParams();
+  EXPECT_EQ(encode_picture(p.view, settings, {}, out), StatusCode::kTotalLevelsOutOfRange);
+  settings = default_codec_params();
   settings.channels_[1].quant_vector_[3] = 126;
-  EXPECT_EQ(EncodePicture(p.view, settings, {}, out), Status::kQuantVectorBTooLarge);
-  settings = DefaultCodecParams();
+  EXPECT_EQ(encode_picture(p.view, settings, {}, out), StatusCode::kQuantVectorBTooLarge);
+  settings = default_codec_params();
   settings.channels_[2].dropped_levels_ = -1;
-  EXPECT_EQ(EncodePicture(p.view, settings, {}, out), Status::kCLevelsInvalid);
+  EXPECT_EQ(encode_picture(p.view, settings, {}, out), StatusCode::kCLevelsInvalid);
 
   // Coding I before Y has no header to patch; a plane of the wrong size does
   // not match the settings.
   CodecParams working;
-  ASSERT_EQ(MakeWorkingParams(DefaultCodecParams(), 64, 64, kImageModeColour, working),
-            Status::kOk);
+  ASSERT_EQ(make_working_params(default_codec_params(), 64, 64, kImageModeColour, working),
+            StatusCode::kOk);
   CoefficientPlane plane;
-  ASSERT_EQ(plane.Allocate(64, 64), Status::kOk);
+  ASSERT_EQ(plane.allocate(64, 64), StatusCode::kOk);
   std::vector<std::uint8_t> stream;
-  EXPECT_EQ(EncodeChannel(plane, Channel::kI, working, {}, stream), Status::kEncodeFailed);
+  EXPECT_EQ(encode_channel(plane, Channel::kI, working, {}, stream), StatusCode::kEncodeFailed);
   EXPECT_TRUE(stream.empty());
   CoefficientPlane wrong;
-  ASSERT_EQ(wrong.Allocate(32, 64), Status::kOk);
-  EXPECT_EQ(EncodeChannel(wrong, Channel::kY, working, {}, stream), Status::kEncodeFailed);
-  EXPECT_EQ(EncodeChannel(plane, Channel::kY, working, {}, stream), Status::kOk);
-  EXPECT_EQ(EncodeChannel(plane, Channel::kI, working, {}, stream), Status::kOk);
+  ASSERT_EQ(wrong.allocate(32, 64), StatusCode::kOk);
+  EXPECT_EQ(encode_channel(wrong, Channel::kY, working, {}, stream), StatusCode::kEncodeFailed);
+  EXPECT_EQ(encode_channel(plane, Channel::kY, working, {}, stream), StatusCode::kOk);
+  EXPECT_EQ(encode_channel(plane, Channel::kI, working, {}, stream), StatusCode::kOk);
 }
 
 TEST(EncoderTest, HeaderLayoutOfAFiveLevelColourFile) {
   const TestPicture p = MakePicture(64, 64, 24);
   EncodedPicture out;
-  ASSERT_EQ(EncodePicture(p.view, DefaultCodecParams(), {}, out), Status::kOk);
+  ASSERT_EQ(encode_picture(p.view, default_codec_params(), {}, out), StatusCode::kOk);
   const auto& s = out.stream;
   ASSERT_GT(s.size(), 400u);
   EXPECT_EQ(std::string(s.begin(), s.begin() + 8), "QVT2.5aZ");
-  EXPECT_EQ(LoadU16(s.data() + kHeaderLengthOffset), 338);
+  EXPECT_EQ(utils::load_u16(s.data() + 14), 338);
   EXPECT_EQ(I16At(s, 8), 0);   // Y dropped
   EXPECT_EQ(I16At(s, 10), 2);  // I dropped
-  EXPECT_EQ(LoadU16(s.data() + 34), kImageModeColour);
-  EXPECT_EQ(LoadU16(s.data() + 36), 5);
+  EXPECT_EQ(utils::load_u16(s.data() + 34), kImageModeColour);
+  EXPECT_EQ(utils::load_u16(s.data() + 36), 5);
   // Y's symbol table starts at 346: a count, then that many distinct bytes.
   const int symbols = s[346];
   EXPECT_GE(symbols, 2);
-  const HeaderLayout layout = ComputeHeaderLayout(5, 5);
-  const std::uint32_t y_restart = U32At(s, layout.restart_offsets);
+  const std::uint32_t y_restart = U32At(s, field_offset(5, 5, HeaderField::kRestartOffset));
   EXPECT_GT(y_restart, 346u + 1 + symbols);
   // Planes follow each other; Q ends the file.
   EXPECT_EQ(U32At(s, 22), out.params.channels_[0].end_offset_);
-  EXPECT_LT(U32At(s, 22), U32At(s, layout.restart_offsets + 4));
+  EXPECT_LT(U32At(s, 22), U32At(s, field_offset(5, 5, HeaderField::kRestartOffset, Channel::kI)));
   EXPECT_EQ(U32At(s, 30), s.size());
   for (int c = 0; c < 3; ++c) {
-    EXPECT_EQ(I16At(s, layout.pixel_offsets + 2 * c), 128);
-    EXPECT_EQ(I16At(s, layout.band_limits + 12 * 15 + 4 * c), out.params.channels_[c].band_max_[15]);
+    EXPECT_EQ(I16At(s, field_offset(5, 5, HeaderField::kPixelOffset, static_cast<Channel>(c))), 128);
+    EXPECT_EQ(I16At(s, field_offset(5, 5, HeaderField::kBandMax, static_cast<Channel>(c), 15)), out.params.channels_[c].band_max_[15]);
   }
 }
 
 TEST(EncoderTest, GreyFilesCarryFreshIAndQFields) {
   const TestPicture p = MakePicture(40, 24, 8);
-  CodecParams settings = DefaultCodecParams();
+  CodecParams settings = default_codec_params();
   EncodedPicture clean;
-  ASSERT_EQ(EncodePicture(p.view, settings, {}, clean), Status::kOk);
+  ASSERT_EQ(encode_picture(p.view, settings, {}, clean), StatusCode::kOk);
 
   // Leftovers of an opened file or an earlier colour run must not leak.
   CodecParams dirty = settings;
@@ -137,7 +140,7 @@ TEST(EncoderTest, GreyFilesCarryFreshIAndQFields) {
     c.restart_offset_ = 77;
   }
   EncodedPicture again;
-  ASSERT_EQ(EncodePicture(p.view, dirty, {}, again), Status::kOk);
+  ASSERT_EQ(encode_picture(p.view, dirty, {}, again), StatusCode::kOk);
   EXPECT_EQ(again.stream, clean.stream);
 
   const auto& s = clean.stream;
@@ -147,37 +150,36 @@ TEST(EncoderTest, GreyFilesCarryFreshIAndQFields) {
   EXPECT_EQ(U32At(s, 26), 0u);
   EXPECT_EQ(U32At(s, 30), 0u);
   // 24 rows allow only 4 levels; chrominance dropped levels stay 2.
-  EXPECT_EQ(LoadU16(s.data() + 36), 4);
+  EXPECT_EQ(utils::load_u16(s.data() + 36), 4);
   EXPECT_EQ(I16At(s, 10), 2);
-  const HeaderLayout layout = ComputeHeaderLayout(5, 4);
-  for (int k = 0; k < SubbandCount(4); ++k) {
+  for (int k = 0; k < format::subband_count(4); ++k) {
     for (int c = 1; c < 3; ++c) {
-      EXPECT_EQ(I16At(s, layout.band_limits + 12 * k + 4 * c), 0);
-      EXPECT_EQ(I16At(s, layout.band_limits + 12 * k + 4 * c + 2), 0);
-      EXPECT_EQ(LoadU16(s.data() + layout.quant_rows + 6 * k + 2 * c),
+      EXPECT_EQ(I16At(s, field_offset(5, 4, HeaderField::kBandMax, static_cast<Channel>(c), k)), 0);
+      EXPECT_EQ(I16At(s, field_offset(5, 4, HeaderField::kBandMin, static_cast<Channel>(c), k)), 0);
+      EXPECT_EQ(utils::load_u16(s.data() + field_offset(5, 4, HeaderField::kQuantStep, static_cast<Channel>(c), k)),
                 settings.channels_[c].quant_vector_[k]);
     }
   }
-  EXPECT_EQ(U32At(s, layout.restart_offsets + 4), 0u);
-  EXPECT_EQ(I16At(s, layout.pixel_offsets), 128);
-  EXPECT_EQ(I16At(s, layout.pixel_offsets + 2), 0);
-  EXPECT_EQ(I16At(s, layout.pixel_offsets + 4), 0);
+  EXPECT_EQ(U32At(s, field_offset(5, 4, HeaderField::kRestartOffset, Channel::kI)), 0u);
+  EXPECT_EQ(I16At(s, field_offset(5, 4, HeaderField::kPixelOffset)), 128);
+  EXPECT_EQ(I16At(s, field_offset(5, 4, HeaderField::kPixelOffset, Channel::kI)), 0);
+  EXPECT_EQ(I16At(s, field_offset(5, 4, HeaderField::kPixelOffset, Channel::kQ)), 0);
 }
 
 TEST(EncoderTest, LevelsAndDroppedLevelsAreLoweredOnTheWorkingCopyOnly) {
   const TestPicture p = MakePicture(33, 17, 24);
-  CodecParams settings = DefaultCodecParams();
+  CodecParams settings = default_codec_params();
   settings.quality_factor_ = 5;  // drops 1, 4, 4 levels
-  ASSERT_EQ(DeriveParamsFromQuality(settings), Status::kOk);
+  ASSERT_EQ(derive_params_from_quality(settings), StatusCode::kOk);
   const CodecParams before = settings;
   EncodedPicture out;
-  ASSERT_EQ(EncodePicture(p.view, settings, {}, out), Status::kOk);
+  ASSERT_EQ(encode_picture(p.view, settings, {}, out), StatusCode::kOk);
   EXPECT_EQ(out.params.total_levels_, 4);
   EXPECT_EQ(out.params.padded_width_, 48u);
   EXPECT_EQ(out.params.padded_height_, 32u);
   EXPECT_EQ(out.params.channels_[0].dropped_levels_, 1);
   EXPECT_EQ(out.params.channels_[1].dropped_levels_, 3);
-  EXPECT_EQ(LoadU16(out.stream.data() + 36), 4);
+  EXPECT_EQ(utils::load_u16(out.stream.data() + 36), 4);
   EXPECT_EQ(I16At(out.stream, 10), 3);
   EXPECT_EQ(I16At(out.stream, 12), 3);
   EXPECT_EQ(settings.total_levels_, before.total_levels_);
@@ -195,7 +197,7 @@ void ExpectChannelDecodesToPlane(const EncodedPicture& out, int c, std::uint32_t
   for (int j = 0; j < symbols; ++j) values.push_back(s[data_start + 1 + j] - 128);
 
   std::vector<std::int16_t> order;
-  ReorderSubbands(out.planes[c], out.params.total_levels_, order);
+  reorder_subbands(out.planes[c], out.params.total_levels_, order);
   const std::size_t coded = order.size() >> (2 * cp.dropped_levels_);
   std::vector<int> expected_first, expected_second;
   for (std::size_t p = 0; p < coded; ++p) {
@@ -207,14 +209,14 @@ void ExpectChannelDecodesToPlane(const EncodedPicture& out, int c, std::uint32_t
   auto decode = [&](std::size_t at) {
     std::vector<int> got;
     AdaptiveModel model;
-    model.Start(symbols);
+    model.start(symbols);
     ArithmeticDecoder decoder(file, at);
-    decoder.Start();
+    decoder.start();
     for (;;) {
-      const int symbol = decoder.Decode(model);
+      const int symbol = decoder.decode(model);
       if (symbol == model.end_symbol() || got.size() > order.size()) break;
       got.push_back(values[model.character_of(symbol)]);
-      model.Update(symbol);
+      model.update(symbol);
     }
     return got;
   };
@@ -224,13 +226,12 @@ void ExpectChannelDecodesToPlane(const EncodedPicture& out, int c, std::uint32_t
 
 TEST(EncoderTest, SegmentsDecodeBackToTheCodedSequence) {
   const TestPicture p = MakePicture(100, 70, 24, 5);
-  CodecParams settings = DefaultCodecParams();
+  CodecParams settings = default_codec_params();
   settings.quality_factor_ = 60;
-  ASSERT_EQ(DeriveParamsFromQuality(settings), Status::kOk);
+  ASSERT_EQ(derive_params_from_quality(settings), StatusCode::kOk);
   EncodedPicture out;
-  ASSERT_EQ(EncodePicture(p.view, settings, {}, out), Status::kOk);
-  std::uint32_t start = static_cast<std::uint32_t>(kHeaderLengthBase +
-                                                   LoadU16(out.stream.data() + kHeaderLengthOffset));
+  ASSERT_EQ(encode_picture(p.view, settings, {}, out), StatusCode::kOk);
+  std::uint32_t start = static_cast<std::uint32_t>(8 + utils::load_u16(out.stream.data() + 14));
   for (int c = 0; c < 3; ++c) {
     ExpectChannelDecodesToPlane(out, c, start);
     start = out.params.channels_[c].end_offset_;
@@ -239,14 +240,14 @@ TEST(EncoderTest, SegmentsDecodeBackToTheCodedSequence) {
 
 TEST(EncoderTest, OutputDoesNotDependOnThreadsOrEarlierRuns) {
   const TestPicture p = MakePicture(150, 97, 24, 9);
-  const CodecParams settings = DefaultCodecParams();
+  const CodecParams settings = default_codec_params();
   EncodedPicture reference;
-  ASSERT_EQ(EncodePicture(p.view, settings, {}, reference), Status::kOk);
+  ASSERT_EQ(encode_picture(p.view, settings, {}, reference), StatusCode::kOk);
   for (const int threads : {2, 3, 8}) {
-    EncodeOptions options;
+    EncodeRequest options;
     options.threads = threads;
     EncodedPicture out;
-    ASSERT_EQ(EncodePicture(p.view, settings, options, out), Status::kOk);
+    ASSERT_EQ(encode_picture(p.view, settings, options, out), StatusCode::kOk);
     EXPECT_EQ(out.stream, reference.stream) << threads << " threads";
     EXPECT_EQ(out.params.channels_[2].restart_offset_,
               reference.params.channels_[2].restart_offset_);
@@ -255,8 +256,8 @@ TEST(EncoderTest, OutputDoesNotDependOnThreadsOrEarlierRuns) {
   // Reusing an output record from a different picture changes nothing.
   EncodedPicture reused;
   const TestPicture grey = MakePicture(50, 50, 8);
-  ASSERT_EQ(EncodePicture(grey.view, settings, {}, reused), Status::kOk);
-  ASSERT_EQ(EncodePicture(p.view, settings, {}, reused), Status::kOk);
+  ASSERT_EQ(encode_picture(grey.view, settings, {}, reused), StatusCode::kOk);
+  ASSERT_EQ(encode_picture(p.view, settings, {}, reused), StatusCode::kOk);
   EXPECT_EQ(reused.stream, reference.stream);
 }
 
@@ -264,7 +265,7 @@ TEST(EncoderTest, ProgressReportsEveryPlaneStageAndCanCancel) {
   const TestPicture p = MakePicture(40, 40, 24);
   for (const int threads : {1, 2}) {
     std::vector<std::pair<int, int>> calls;
-    EncodeOptions options;
+    EncodeRequest options;
     options.threads = threads;
     const std::thread::id caller = std::this_thread::get_id();
     options.progress = [&](int done, int total) {
@@ -273,7 +274,7 @@ TEST(EncoderTest, ProgressReportsEveryPlaneStageAndCanCancel) {
       return true;
     };
     EncodedPicture out;
-    ASSERT_EQ(EncodePicture(p.view, DefaultCodecParams(), options, out), Status::kOk);
+    ASSERT_EQ(encode_picture(p.view, default_codec_params(), options, out), StatusCode::kOk);
     // Every stage once, in order, on this thread, however the work overlaps.
     ASSERT_EQ(calls.size(), 6u);
     for (std::size_t i = 0; i < calls.size(); ++i) {
@@ -287,7 +288,7 @@ TEST(EncoderTest, ProgressReportsEveryPlaneStageAndCanCancel) {
         last = done;
         return done < stop;
       };
-      EXPECT_EQ(EncodePicture(p.view, DefaultCodecParams(), options, out), Status::kCancelled) << stop;
+      EXPECT_EQ(encode_picture(p.view, default_codec_params(), options, out), StatusCode::kCancelled) << stop;
       EXPECT_EQ(last, stop) << threads << " threads";
     }
   }
@@ -300,7 +301,7 @@ TEST(EncoderTest, ChannelWithAllZeroPlaneListsZeroAndBothMarkers) {
   TestPicture p = MakePicture(64, 64, 8);
   std::fill(p.bytes.begin(), p.bytes.end(), std::uint8_t{128});
   EncodedPicture out;
-  ASSERT_EQ(EncodePicture(p.view, DefaultCodecParams(), {}, out), Status::kOk);
+  ASSERT_EQ(encode_picture(p.view, default_codec_params(), {}, out), StatusCode::kOk);
   const auto& s = out.stream;
   ASSERT_EQ(s[346], 3);
   std::vector<int> listed = {s[347] - 128, s[348] - 128, s[349] - 128};

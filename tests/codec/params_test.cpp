@@ -1,10 +1,12 @@
-#include "codec/params.h"
+#include "codec/settings.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 namespace varnic::codec {
+using namespace ::varnic::format;
+
 namespace {
 
 CodecParams Derived(int quality, int type = 0, int levels = 5) {
@@ -12,7 +14,7 @@ CodecParams Derived(int quality, int type = 0, int levels = 5) {
   p.total_levels_ = static_cast<std::uint16_t>(levels);
   p.quality_factor_ = static_cast<std::int16_t>(quality);
   p.image_type_ = static_cast<std::int16_t>(type);
-  EXPECT_EQ(DeriveParamsFromQuality(p), Status::kOk) << "quality " << quality;
+  EXPECT_EQ(derive_params_from_quality(p), StatusCode::kOk) << "quality " << quality;
   return p;
 }
 
@@ -26,7 +28,7 @@ Dropped DroppedAt(int quality) {
 }
 
 TEST(ParamsTest, StartUpValues) {
-  const CodecParams p = DefaultCodecParams();
+  const CodecParams p = default_codec_params();
   EXPECT_EQ(p.padded_width_, 32u);
   EXPECT_EQ(p.padded_height_, 32u);
   EXPECT_EQ(p.plane_size_, 1024u);
@@ -95,7 +97,7 @@ TEST(ParamsTest, DerivationWritesOneRoundMoreThanTheLevels) {
   p.quality_factor_ = 50;
   for (auto& c : p.channels_) c.quant_vector_.fill(999);
   p.threshold_vector_.fill(999);
-  ASSERT_EQ(DeriveParamsFromQuality(p), Status::kOk);
+  ASSERT_EQ(derive_params_from_quality(p), StatusCode::kOk);
   EXPECT_EQ(p.channels_[0].quant_vector_[8], 24);   // 3(L+1) - 1
   EXPECT_EQ(p.channels_[0].quant_vector_[9], 999);  // beyond: untouched
   EXPECT_EQ(p.threshold_vector_[2], 10);
@@ -104,11 +106,11 @@ TEST(ParamsTest, DerivationWritesOneRoundMoreThanTheLevels) {
 
 TEST(ParamsTest, OutOfRangeQualityChangesOnlyColourQuality) {
   for (const int q : {-1, 100, 120}) {
-    CodecParams p = DefaultCodecParams();
+    CodecParams p = default_codec_params();
     const CodecParams before = p;
     p.quality_factor_ = static_cast<std::int16_t>(q);
-    EXPECT_EQ(DeriveParamsFromQuality(p), Status::kQualityOutOfRange);
-    EXPECT_STREQ(message(Status::kQualityOutOfRange), "Quality factor is out of range!");
+    EXPECT_EQ(derive_params_from_quality(p), StatusCode::kQualityOutOfRange);
+    EXPECT_STREQ(message(StatusCode::kQualityOutOfRange), "Quality factor is out of range!");
     EXPECT_EQ(p.color_quality_, q);
     EXPECT_EQ(p.threshold_vector_, before.threshold_vector_);
     EXPECT_EQ(p.channels_[1].dropped_levels_, before.channels_[1].dropped_levels_);
@@ -121,20 +123,20 @@ TEST(ParamsTest, PaddedSizeRoundsUpToWholeLevels) {
   p.total_levels_ = 5;
   p.image_width_ = 33;
   p.image_height_ = 64;
-  ComputePaddedSize(p);
+  format::compute_padded_size(p);
   EXPECT_EQ(p.padded_width_, 64u);
   EXPECT_EQ(p.padded_height_, 64u);
   EXPECT_EQ(p.plane_size_, 4096u);
   p.total_levels_ = 2;
   p.image_width_ = 3;
   p.image_height_ = 1;
-  ComputePaddedSize(p);
+  format::compute_padded_size(p);
   EXPECT_EQ(p.padded_width_, 4u);
   EXPECT_EQ(p.padded_height_, 4u);
   // A typed-in width near the top of the range must not wrap to a small plane.
   p.total_levels_ = 5;
   p.image_width_ = 4294967290u;
-  ComputePaddedSize(p);
+  format::compute_padded_size(p);
   EXPECT_GE(p.padded_width_, p.image_width_);
   EXPECT_GE(p.plane_size_, p.padded_width_);
 }
@@ -148,72 +150,72 @@ FullSettings ValidSettings(int levels) {
 }
 
 TEST(ParamsTest, ValidatorRefusesEachBadFieldWithItsMessage) {
-  EXPECT_EQ(ValidateFullSettings(ValidSettings(6)), Status::kOk);
-  EXPECT_EQ(ValidateFullSettings(ValidSettings(1)), Status::kOk);
+  EXPECT_EQ(validate_full_settings(ValidSettings(6)), StatusCode::kOk);
+  EXPECT_EQ(validate_full_settings(ValidSettings(1)), StatusCode::kOk);
 
   FullSettings s = ValidSettings(3);
   s.total_levels = 7;
-  EXPECT_EQ(ValidateFullSettings(s), Status::kTotalLevelsOutOfRange);
+  EXPECT_EQ(validate_full_settings(s), StatusCode::kTotalLevelsOutOfRange);
   s.total_levels = 0;
-  EXPECT_EQ(ValidateFullSettings(s), Status::kTotalLevelsOutOfRange);
+  EXPECT_EQ(validate_full_settings(s), StatusCode::kTotalLevelsOutOfRange);
 
   s = ValidSettings(3);
   s.quant_vectors[1].pop_back();  // a short list would zero the low band
-  EXPECT_EQ(ValidateFullSettings(s), Status::kQuantVectorBCount);
+  EXPECT_EQ(validate_full_settings(s), StatusCode::kQuantVectorBCount);
   s = ValidSettings(3);
   s.thresholds.push_back(1);
-  EXPECT_EQ(ValidateFullSettings(s), Status::kThresholdVectorCount);
+  EXPECT_EQ(validate_full_settings(s), StatusCode::kThresholdVectorCount);
 
   s = ValidSettings(3);
   s.quant_vectors[2][4] = 126;
-  EXPECT_EQ(ValidateFullSettings(s), Status::kQuantVectorCTooLarge);
+  EXPECT_EQ(validate_full_settings(s), StatusCode::kQuantVectorCTooLarge);
   s.quant_vectors[2][4] = 125;
-  EXPECT_EQ(ValidateFullSettings(s), Status::kOk);
+  EXPECT_EQ(validate_full_settings(s), StatusCode::kOk);
 
   s.dropped_levels = {3, 0, 0};
-  EXPECT_EQ(ValidateFullSettings(s), Status::kALevelsInvalid);
-  EXPECT_STREQ(message(Status::kALevelsInvalid),
+  EXPECT_EQ(validate_full_settings(s), StatusCode::kALevelsInvalid);
+  EXPECT_STREQ(message(StatusCode::kALevelsInvalid),
                "A_levels must be  zero and less than Total Levels!!!");
   s.dropped_levels = {2, -1, 0};
-  EXPECT_EQ(ValidateFullSettings(s), Status::kBLevelsInvalid);
+  EXPECT_EQ(validate_full_settings(s), StatusCode::kBLevelsInvalid);
   s.dropped_levels = {2, 2, 3};
-  EXPECT_EQ(ValidateFullSettings(s), Status::kCLevelsInvalid);
+  EXPECT_EQ(validate_full_settings(s), StatusCode::kCLevelsInvalid);
   s.dropped_levels = {2, 2, 2};
-  EXPECT_EQ(ValidateFullSettings(s), Status::kOk);
+  EXPECT_EQ(validate_full_settings(s), StatusCode::kOk);
 }
 
 TEST(ParamsTest, NumberListsAcceptAnyWhitespaceAndRefuseOtherCharacters) {
   std::vector<std::int64_t> out;
-  ASSERT_EQ(ParseNumberList(" 20\t10\n\n 5 \r\n7", NumberListField::kQuantVectorA, out),
-            Status::kOk);
+  ASSERT_EQ(parse_number_list(" 20\t10\n\n 5 \r\n7", NumberListField::kQuantVectorA, out),
+            StatusCode::kOk);
   EXPECT_EQ(out, (std::vector<std::int64_t>{20, 10, 5, 7}));
-  EXPECT_EQ(ParseNumberList("20 10 x", NumberListField::kQuantVectorB, out),
-            Status::kQuantVectorBNotNumbers);
-  EXPECT_EQ(ParseNumberList("20 1O", NumberListField::kThresholdVector, out),
-            Status::kThresholdVectorNotNumbers);
-  EXPECT_EQ(ParseNumberList("-5", NumberListField::kQuantVectorC, out),
-            Status::kQuantVectorCNotNumbers);
-  ASSERT_EQ(ParseNumberList("", NumberListField::kQuantVectorA, out), Status::kOk);
+  EXPECT_EQ(parse_number_list("20 10 x", NumberListField::kQuantVectorB, out),
+            StatusCode::kQuantVectorBNotNumbers);
+  EXPECT_EQ(parse_number_list("20 1O", NumberListField::kThresholdVector, out),
+            StatusCode::kThresholdVectorNotNumbers);
+  EXPECT_EQ(parse_number_list("-5", NumberListField::kQuantVectorC, out),
+            StatusCode::kQuantVectorCNotNumbers);
+  ASSERT_EQ(parse_number_list("", NumberListField::kQuantVectorA, out), StatusCode::kOk);
   EXPECT_TRUE(out.empty());
   // Huge numbers stay huge instead of wrapping into range.
-  ASSERT_EQ(ParseNumberList("99999999999999999999999", NumberListField::kQuantVectorA, out),
-            Status::kOk);
+  ASSERT_EQ(parse_number_list("99999999999999999999999", NumberListField::kQuantVectorA, out),
+            StatusCode::kOk);
   EXPECT_GT(out.at(0), 125);
 }
 
 TEST(ParamsTest, ApplyStoresAllOrNothing) {
-  CodecParams p = DefaultCodecParams();
+  CodecParams p = default_codec_params();
   const CodecParams before = p;
   FullSettings s = ValidSettings(3);
   s.dropped_levels = {0, 1, 5};
-  EXPECT_EQ(ApplyFullSettings(s, p), Status::kCLevelsInvalid);
+  EXPECT_EQ(apply_full_settings(s, p), StatusCode::kCLevelsInvalid);
   EXPECT_EQ(p.total_levels_, before.total_levels_);
   EXPECT_EQ(p.channels_[1].dropped_levels_, before.channels_[1].dropped_levels_);
   EXPECT_EQ(p.channels_[0].quant_vector_, before.channels_[0].quant_vector_);
 
   s.dropped_levels = {0, 1, 2};
   s.quant_vectors[0][9] = 77;
-  ASSERT_EQ(ApplyFullSettings(s, p), Status::kOk);
+  ASSERT_EQ(apply_full_settings(s, p), StatusCode::kOk);
   EXPECT_EQ(p.total_levels_, 3);
   EXPECT_EQ(p.channels_[2].dropped_levels_, 2);
   EXPECT_EQ(p.channels_[0].quant_vector_[9], 77);

@@ -7,19 +7,21 @@
 #include <vector>
 
 #include "codec/encoder.h"
-#include "codec/picture_geometry.h"
+#include "utils/picture_layout.h"
 
 namespace varnic::codec {
+using namespace ::varnic::format;
+using namespace ::varnic::utils;
 
 struct TestPicture {
   std::vector<std::uint8_t> bytes;
-  PictureView view;
+  PictureRows view;
 };
 
 inline TestPicture MakePicture(std::uint32_t width, std::uint32_t height, std::uint16_t bits,
                                unsigned seed = 1) {
   TestPicture p;
-  const RowGeometry g = ComputeRowGeometry(width, height, bits);
+  const RowGeometry g = utils::row_geometry(width, height, bits);
   p.bytes.assign(g.picture_bytes, 0);
   std::mt19937 rng(seed);
   std::uniform_int_distribution<int> noise(-12, 12);
@@ -28,7 +30,7 @@ inline TestPicture MakePicture(std::uint32_t width, std::uint32_t height, std::u
     for (std::uint32_t x = 0; x < width; ++x) {
       for (int c = 0; c < channels; ++c) {
         const int v = static_cast<int>((x * (3 + c) + y * (5 - c)) % 200) + 28 + noise(rng);
-        p.bytes[y * g.row_bytes + x * channels + c] = static_cast<std::uint8_t>(v);
+        p.bytes[y * g.stride + x * channels + c] = static_cast<std::uint8_t>(v);
       }
     }
   }

@@ -12,17 +12,19 @@
 #include "codec/colour_transform.h"
 #include "codec/encoder.h"
 #include "codec/forward_wavelet.h"
-#include "codec/parallel.h"
-#include "codec/picture_geometry.h"
+#include "utils/parallel.h"
+#include "utils/picture_layout.h"
 #include "test_picture.h"
 
 namespace varnic::codec {
+using namespace ::varnic::format;
+using namespace ::varnic::utils;
 namespace {
 
 CodecParams Quality(int quality) {
-  CodecParams p = DefaultCodecParams();
+  CodecParams p = default_codec_params();
   p.quality_factor_ = static_cast<std::int16_t>(quality);
-  EXPECT_EQ(DeriveParamsFromQuality(p), Status::kOk);
+  EXPECT_EQ(derive_params_from_quality(p), StatusCode::kOk);
   return p;
 }
 
@@ -38,22 +40,22 @@ TEST(EncoderThreadsTest, StreamAndPlanesAreIdenticalForOneToFourThreadsWithOrWit
   dropped.channels_[2].dropped_levels_ = 2;
   CodecParams one_level = Quality(70);
   one_level.total_levels_ = 1;
-  const CodecParams settings[] = {DefaultCodecParams(), Quality(95), dropped, one_level};
+  const CodecParams settings[] = {default_codec_params(), Quality(95), dropped, one_level};
   unsigned seed = 1;
   for (const Case& c : cases) {
     const TestPicture picture = MakePicture(c.width, c.height, c.bits, seed++);
     for (const CodecParams& s : settings) {
       EncodedPicture reference;
-      ASSERT_EQ(EncodePicture(picture.view, s, {}, reference), Status::kOk);
+      ASSERT_EQ(encode_picture(picture.view, s, {}, reference), StatusCode::kOk);
       ASSERT_EQ(reference.plane_count, c.bits == 24 ? 3 : 1);
       for (const int threads : {1, 2, 3, 4}) {
         for (const bool keep : {true, false}) {
           if (threads == 1 && keep) continue;
-          EncodeOptions options;
+          EncodeRequest options;
           options.threads = threads;
           options.keep_planes = keep;
           EncodedPicture out;
-          ASSERT_EQ(EncodePicture(picture.view, s, options, out), Status::kOk);
+          ASSERT_EQ(encode_picture(picture.view, s, options, out), StatusCode::kOk);
           const std::string where = std::to_string(c.width) + "x" + std::to_string(c.height) +
                                     " threads " + std::to_string(threads) +
                                     (keep ? " keeping planes" : " one plane");
@@ -80,48 +82,20 @@ TEST(EncoderThreadsTest, StreamAndPlanesAreIdenticalForOneToFourThreadsWithOrWit
 TEST(EncoderThreadsTest, BuildPlanesMatchesTheEncoderForAnyThreadCount) {
   const TestPicture picture = MakePicture(203, 45, 24, 7);
   EncodedPicture encoded;
-  ASSERT_EQ(EncodePicture(picture.view, Quality(60), {}, encoded), Status::kOk);
+  ASSERT_EQ(encode_picture(picture.view, Quality(60), {}, encoded), StatusCode::kOk);
   for (const int threads : {1, 3}) {
     CodecParams working;
-    ASSERT_EQ(MakeWorkingParams(Quality(60), 203, 45, kImageModeColour, working), Status::kOk);
+    ASSERT_EQ(make_working_params(Quality(60), 203, 45, kImageModeColour, working), StatusCode::kOk);
     std::array<CoefficientPlane, kChannelCount> planes;
-    EncodeOptions options;
+    EncodeRequest options;
     options.threads = threads;
-    ASSERT_EQ(BuildPlanes(picture.view, working, planes, options), Status::kOk);
+    ASSERT_EQ(build_planes(picture.view, working, planes, options), StatusCode::kOk);
     for (int c = 0; c < kChannelCount; ++c) {
       // The encoder's planes carry zerotree markers; mark a copy to compare.
       CoefficientPlane marked = planes[c];
-      MarkZerotrees(marked, working.total_levels_, working.channels_[c].dropped_levels_);
+      mark_zerotrees(marked, working.total_levels_, working.channels_[c].dropped_levels_);
       EXPECT_EQ(marked.samples_, encoded.planes[c].samples_) << c << " threads " << threads;
       EXPECT_EQ(working.channels_[c].band_min_, encoded.params.channels_[c].band_min_);
-    }
-  }
-}
-
-TEST(EncoderThreadsTest, ChannelRowsAsFloatsEqualTheIntegerPlanes) {
-  // Rows past the picture repeat its last row, columns past it are zero.
-  for (const std::uint16_t bits : {std::uint16_t{24}, std::uint16_t{8}}) {
-    const TestPicture picture = MakePicture(13, 5, bits, 3);
-    const std::uint32_t pw = 16;
-    const std::uint32_t ph = 8;
-    std::array<CoefficientPlane, 3> planes;
-    for (CoefficientPlane& plane : planes) ASSERT_EQ(plane.Allocate(pw, ph), Status::kOk);
-    const std::array<std::int32_t, 3> offsets = {128, 100, 90};
-    const int channels = bits == 24 ? 3 : 1;
-    if (bits == 24) {
-      RgbToYiq(picture.view, offsets[0], offsets[1], offsets[2], planes[0], planes[1], planes[2]);
-    } else {
-      GreyToY(picture.view, offsets[0], planes[0]);
-    }
-    std::vector<float> row(pw);
-    for (int c = 0; c < channels; ++c) {
-      for (std::uint32_t r = 0; r < ph; ++r) {
-        ChannelRowToFloat(picture.view, c, offsets, pw, r, row.data());
-        for (std::uint32_t x = 0; x < pw; ++x) {
-          EXPECT_EQ(row[x], static_cast<float>(planes[c].at(r, x)))
-              << "bits " << bits << " channel " << c << " at " << r << "," << x;
-        }
-      }
     }
   }
 }
@@ -130,18 +104,18 @@ TEST(EncoderThreadsTest, SplitTransformEqualsTheSingleThreadedOne) {
   // 296 columns: four full strips and a partial one at the first level; both
   // sides are multiples of 2^3, as padded sizes are.
   CoefficientPlane samples;
-  ASSERT_EQ(samples.Allocate(296, 136), Status::kOk);
+  ASSERT_EQ(samples.allocate(296, 136), StatusCode::kOk);
   std::mt19937 rng(5);
   std::uniform_int_distribution<int> value(-128, 127);
   for (std::int16_t& v : samples.samples_) v = static_cast<std::int16_t>(value(rng));
   const std::uint16_t thresholds[] = {3, 1, 0};
   TransformWorkspace single;
-  ASSERT_EQ(TransformToFloat(samples, 3, thresholds, single), Status::kOk);
+  ASSERT_EQ(transform_to_float(samples, 3, thresholds, single), StatusCode::kOk);
   const std::vector<float> expected(single.plane(), single.plane() + samples.size());
   for (const int threads : {2, 3, 4}) {
     WorkerPool pool(threads);
     TransformWorkspace split;
-    ASSERT_EQ(TransformToFloat(samples, 3, thresholds, split, &pool), Status::kOk);
+    ASSERT_EQ(transform_to_float(samples, 3, thresholds, split, &pool), StatusCode::kOk);
     EXPECT_EQ(std::vector<float>(split.plane(), split.plane() + samples.size()), expected)
         << threads;
   }
@@ -153,7 +127,7 @@ TEST(EncoderThreadsTest, CallerLayoutsReadInPlaceGiveTheSameFile) {
     const std::uint32_t h = 21;
     const TestPicture picture = MakePicture(w, h, bits, 11);
     EncodedPicture reference;
-    ASSERT_EQ(EncodePicture(picture.view, DefaultCodecParams(), {}, reference), Status::kOk);
+    ASSERT_EQ(encode_picture(picture.view, default_codec_params(), {}, reference), StatusCode::kOk);
     const std::size_t bpp = bits / 8;
     for (const bool top_down : {false, true}) {
       for (const bool rgb : {false, true}) {
@@ -171,19 +145,19 @@ TEST(EncoderThreadsTest, CallerLayoutsReadInPlaceGiveTheSameFile) {
             }
           }
         }
-        PictureView view = {bytes.data(), bytes.size(), w, h, bits};
+        PictureRows view = {bytes.data(), bytes.size(), w, h, bits};
         view.row_stride = stride;
         view.top_down = top_down;
         view.rgb_order = rgb;
         EncodedPicture out;
-        ASSERT_EQ(EncodePicture(view, DefaultCodecParams(), {}, out), Status::kOk);
+        ASSERT_EQ(encode_picture(view, default_codec_params(), {}, out), StatusCode::kOk);
         EXPECT_EQ(out.stream, reference.stream)
             << bits << " top_down " << top_down << " rgb " << rgb;
         view.size -= 1;
-        EXPECT_EQ(EncodePicture(view, DefaultCodecParams(), {}, out), Status::kBadPictureBuffer);
+        EXPECT_EQ(encode_picture(view, default_codec_params(), {}, out), StatusCode::kBadPictureBuffer);
         view.size += 1;
         view.row_stride = w * bpp - 1;
-        EXPECT_EQ(EncodePicture(view, DefaultCodecParams(), {}, out), Status::kBadPictureBuffer);
+        EXPECT_EQ(encode_picture(view, default_codec_params(), {}, out), StatusCode::kBadPictureBuffer);
       }
     }
   }
@@ -197,7 +171,7 @@ TEST(WorkerPoolTest, EveryTaskAndEveryIndexRunsExactlyOnce) {
     // The same pool serves many rounds, as the encoder's stages do.
     for (int count = 0; count <= 9; ++count) {
       std::vector<std::atomic<int>> runs(static_cast<std::size_t>(count));
-      pool.Run(count, [&](int i) { runs[static_cast<std::size_t>(i)]++; });
+      pool.run(count, [&](int i) { runs[static_cast<std::size_t>(i)]++; });
       for (int i = 0; i < count; ++i) EXPECT_EQ(runs[static_cast<std::size_t>(i)], 1) << i;
     }
     for (const std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{7},
@@ -205,7 +179,7 @@ TEST(WorkerPoolTest, EveryTaskAndEveryIndexRunsExactlyOnce) {
       std::vector<std::atomic<int>> hits(n);
       std::mutex mutex;
       std::vector<int> parts;
-      pool.ForRange(n, 8, [&](std::size_t begin, std::size_t end, int part) {
+      pool.for_range(n, 8, [&](std::size_t begin, std::size_t end, int part) {
         EXPECT_EQ(begin % 8, 0u);
         EXPECT_LT(begin, end);
         for (std::size_t i = begin; i < end; ++i) hits[i]++;

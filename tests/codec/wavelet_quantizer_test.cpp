@@ -5,6 +5,8 @@
 #include "codec/forward_wavelet.h"
 
 namespace varnic::codec {
+using namespace ::varnic::format;
+using namespace ::varnic::utils;
 namespace {
 
 // A float plane with its own stride, for driving single levels.
@@ -16,7 +18,7 @@ struct FloatPlane {
   float& at(std::uint32_t r, std::uint32_t c) { return v[std::size_t{r} * cols + c]; }
   void Analyse(std::uint32_t region_rows, std::uint32_t region_cols) {
     std::vector<float> temp(std::size_t{region_rows + 1} * region_cols);
-    AnalyseLevel(v.data(), cols, region_rows, region_cols, temp.data());
+    analyse_level(v.data(), cols, region_rows, region_cols, temp.data());
   }
 };
 
@@ -80,13 +82,13 @@ TEST(WaveletTest, EachLevelUsesItsOwnThreshold) {
   // L = (28 * 2 - 14 + 1.75) / 4 = 10.9375 and (98 - 6 + 20) / 4 = 28,
   // H = (6 - 1.75) / 2 = 2.125 and 0.
   CoefficientPlane samples;
-  ASSERT_EQ(samples.Allocate(8, 8), Status::kOk);
+  ASSERT_EQ(samples.allocate(8, 8), StatusCode::kOk);
   for (std::uint32_t r = 0; r < 8; ++r) {
     for (std::uint32_t c = 0; c < 8; ++c) samples.at(r, c) = static_cast<std::int16_t>(c);
   }
   std::vector<float> out;
   const std::uint16_t keep_all[2] = {0, 2};
-  ASSERT_EQ(TransformToFloat(samples, 2, keep_all, out), Status::kOk);
+  ASSERT_EQ(transform_to_float(samples, 2, keep_all, out), StatusCode::kOk);
   const float expected_row0[8] = {10.9375f, 28.0f, 2.125f, 0.0f, 0.5f, 0.0f, 0.0f, 0.0f};
   // Level 1 leaves rows 0..1 alike; level 0's band h fills rows 0..3 alike.
   for (int r = 0; r < 2; ++r) {
@@ -100,7 +102,7 @@ TEST(WaveletTest, EachLevelUsesItsOwnThreshold) {
   // Level 0 clears 0.5 with threshold 1, level 1 clears 2.125 with 3; the
   // low band is never touched.
   const std::uint16_t per_level[2] = {1, 3};
-  ASSERT_EQ(TransformToFloat(samples, 2, per_level, out), Status::kOk);
+  ASSERT_EQ(transform_to_float(samples, 2, per_level, out), StatusCode::kOk);
   EXPECT_EQ(out[0], 10.9375f);
   EXPECT_EQ(out[1], 28.0f);
   EXPECT_EQ(out[2], 0.0f);
@@ -114,31 +116,31 @@ TEST(WaveletTest, DeadZoneComparesTruncatedMagnitudes) {
   p.at(0, 3) = -10.0f;   // h, stays: |trunc| is not below 10
   p.at(2, 0) = -9.5f;    // v
   p.at(3, 3) = 10.5f;    // d
-  ThresholdLevel(p.v.data(), 4, 4, 4, 10);
+  threshold_level(p.v.data(), 4, 4, 4, 10);
   EXPECT_EQ(p.at(0, 0), 3.0f);
   EXPECT_EQ(p.at(0, 2), 0.0f);
   EXPECT_EQ(p.at(0, 3), -10.0f);
   EXPECT_EQ(p.at(2, 0), 0.0f);
   EXPECT_EQ(p.at(3, 3), 10.5f);
-  ThresholdLevel(p.v.data(), 4, 4, 4, 0);  // threshold 0 changes nothing
+  threshold_level(p.v.data(), 4, 4, 4, 0);  // threshold 0 changes nothing
   EXPECT_EQ(p.at(0, 3), -10.0f);
 }
 
 TEST(QuantizerTest, BandGeometryFollowsTheSubbandNumbering) {
   // 64 x 32 plane (width x height), 3 levels.
-  BandRect v0 = SubbandRect(64, 32, 3, 0);
+  BandRect v0 = format::subband_rect(64, 32, 3, 0);
   EXPECT_EQ(v0.row, 16u);
   EXPECT_EQ(v0.col, 0u);
   EXPECT_EQ(v0.rows, 16u);
   EXPECT_EQ(v0.cols, 32u);
-  BandRect h1 = SubbandRect(64, 32, 3, 4);
+  BandRect h1 = format::subband_rect(64, 32, 3, 4);
   EXPECT_EQ(h1.row, 0u);
   EXPECT_EQ(h1.col, 16u);
   EXPECT_EQ(h1.rows, 8u);
-  BandRect d2 = SubbandRect(64, 32, 3, 8);
+  BandRect d2 = format::subband_rect(64, 32, 3, 8);
   EXPECT_EQ(d2.row, 4u);
   EXPECT_EQ(d2.col, 8u);
-  BandRect low = SubbandRect(64, 32, 3, 9);
+  BandRect low = format::subband_rect(64, 32, 3, 9);
   EXPECT_EQ(low.row, 0u);
   EXPECT_EQ(low.col, 0u);
   EXPECT_EQ(low.rows, 4u);
@@ -148,15 +150,15 @@ TEST(QuantizerTest, BandGeometryFollowsTheSubbandNumbering) {
 TEST(QuantizerTest, BandLimitsAreTruncatedExtremes) {
   std::int16_t max = 0, min = 0;
   const float mixed[4] = {10.7f, -3.2f, 0.4f, 2.0f};
-  MeasureBand(mixed, 2, {0, 0, 2, 2}, max, min);
+  measure_band(mixed, 2, {0, 0, 2, 2}, max, min);
   EXPECT_EQ(max, 10);
   EXPECT_EQ(min, -3);
   const float negative[2] = {-5.5f, -2.2f};
-  MeasureBand(negative, 2, {0, 0, 1, 2}, max, min);
+  measure_band(negative, 2, {0, 0, 1, 2}, max, min);
   EXPECT_EQ(max, -2);
   EXPECT_EQ(min, -5);
   const float tiny[2] = {0.9f, -0.6f};
-  MeasureBand(tiny, 2, {0, 0, 1, 2}, max, min);
+  measure_band(tiny, 2, {0, 0, 1, 2}, max, min);
   EXPECT_EQ(max, 0);
   EXPECT_EQ(min, 0);
 }
@@ -164,9 +166,9 @@ TEST(QuantizerTest, BandLimitsAreTruncatedExtremes) {
 // Quantizes one value in a 1 x 1 band with the given limits and step.
 int QuantizeOne(float f, std::int16_t band_max, std::int16_t band_min, std::uint16_t step) {
   CoefficientPlane out;
-  EXPECT_EQ(out.Allocate(1, 1), Status::kOk);
+  EXPECT_EQ(out.allocate(1, 1), StatusCode::kOk);
   out.at(0, 0) = 55;
-  QuantizeBand(out, &f, band_max, band_min, {0, 0, 1, 1}, step);
+  quantize_band(out, &f, band_max, band_min, {0, 0, 1, 1}, step);
   return out.at(0, 0);
 }
 
@@ -199,7 +201,7 @@ TEST(QuantizerTest, ChannelRecordsLimitsOfEveryBand) {
   // 8 x 8 plane, 1 level: low band 4 x 4 top-left, h top-right, v
   // bottom-left, d bottom-right.
   CoefficientPlane out;
-  ASSERT_EQ(out.Allocate(8, 8), Status::kOk);
+  ASSERT_EQ(out.allocate(8, 8), StatusCode::kOk);
   std::vector<float> f(64, 0.0f);
   f[0] = 50.5f;           // low band max
   f[1] = -20.25f;         // low band min
@@ -211,7 +213,7 @@ TEST(QuantizerTest, ChannelRecordsLimitsOfEveryBand) {
   channel.quant_vector_[1] = 10;  // h
   channel.quant_vector_[2] = 10;  // d
   channel.quant_vector_[3] = 100; // low
-  QuantizeChannel(out, f.data(), 1, channel);
+  quantize_channel(out, f.data(), 1, channel);
   EXPECT_EQ(channel.band_max_[3], 50);
   EXPECT_EQ(channel.band_min_[3], -20);
   EXPECT_EQ(channel.band_max_[1], 8);

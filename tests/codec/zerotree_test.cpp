@@ -5,6 +5,8 @@
 #include "codec/forward_wavelet.h"
 
 namespace varnic::codec {
+using namespace ::varnic::format;
+using namespace ::varnic::utils;
 namespace {
 
 // 16 x 16 plane, 3 levels: scale 1 is the 4 x 4 corner (2 x 2 low band and
@@ -12,7 +14,7 @@ namespace {
 // band holds 5s so it is never mistaken for a zero.
 CoefficientPlane ZeroDetailPlane() {
   CoefficientPlane p;
-  EXPECT_EQ(p.Allocate(16, 16), Status::kOk);
+  EXPECT_EQ(p.allocate(16, 16), StatusCode::kOk);
   for (std::uint32_t r = 0; r < 2; ++r) {
     for (std::uint32_t c = 0; c < 2; ++c) p.at(r, c) = 5;
   }
@@ -30,7 +32,7 @@ void ExpectBlock(const CoefficientPlane& p, std::uint32_t row, std::uint32_t col
 
 TEST(ZerotreeTest, ZeroTreesBecomeRootsWithSkippedDescendants) {
   CoefficientPlane p = ZeroDetailPlane();
-  MarkZerotrees(p, 3, 0);
+  mark_zerotrees(p, 3, 0);
   ExpectBlock(p, 0, 0, 2, 5);
   // (1, 3) in band h of scale 1: root, children and grandchildren skipped.
   EXPECT_EQ(p.at(1, 3), kZeroTreeRoot);
@@ -58,7 +60,7 @@ TEST(ZerotreeTest, OneNonZeroDescendantKeepsItsAncestorsPlain) {
   CoefficientPlane p = ZeroDetailPlane();
   p.at(5, 13) = 3;  // a grandchild of (1, 3) through child (2, 6)
   p.at(6, 6) = 2;   // a child of (3, 3)
-  MarkZerotrees(p, 3, 0);
+  mark_zerotrees(p, 3, 0);
   EXPECT_EQ(p.at(1, 3), 0);
   EXPECT_EQ(p.at(2, 6), 0);
   EXPECT_EQ(p.at(2, 7), kZeroTreeRoot);
@@ -79,7 +81,7 @@ TEST(ZerotreeTest, DroppedLevelsEndTheTreesEarly) {
   CoefficientPlane p = ZeroDetailPlane();
   p.at(5, 13) = 3;
   p.at(0, 10) = 3;
-  MarkZerotrees(p, 3, 1);
+  mark_zerotrees(p, 3, 1);
   EXPECT_EQ(p.at(1, 3), kZeroTreeRoot);
   ExpectBlock(p, 2, 6, 2, kZeroTreeInside);
   EXPECT_EQ(p.at(4, 12), 0);  // not marked: scale 3 is not coded
@@ -91,7 +93,7 @@ TEST(ZerotreeTest, DroppedLevelsEndTheTreesEarly) {
 
 TEST(ZerotreeTest, OnlyTheCoarsestScaleCodedMarksNoInsides) {
   CoefficientPlane p = ZeroDetailPlane();
-  MarkZerotrees(p, 3, 2);
+  mark_zerotrees(p, 3, 2);
   EXPECT_EQ(std::count(p.samples_.begin(), p.samples_.end(), kZeroTreeInside), 0);
   EXPECT_EQ(p.at(1, 3), kZeroTreeRoot);
   EXPECT_EQ(p.at(3, 1), kZeroTreeRoot);
@@ -100,8 +102,8 @@ TEST(ZerotreeTest, OnlyTheCoarsestScaleCodedMarksNoInsides) {
 
 TEST(ZerotreeTest, SingleLevelIsLeftAlone) {
   CoefficientPlane p;
-  ASSERT_EQ(p.Allocate(4, 4), Status::kOk);
-  MarkZerotrees(p, 1, 0);
+  ASSERT_EQ(p.allocate(4, 4), StatusCode::kOk);
+  mark_zerotrees(p, 1, 0);
   EXPECT_EQ(std::count(p.samples_.begin(), p.samples_.end(), 0), 16);
 }
 

@@ -3,7 +3,7 @@
 #include <random>
 #include <vector>
 
-#include "codec/params.h"
+#include "codec/settings.h"
 #include "colour/colour.h"
 
 namespace varnic::colour {
@@ -54,8 +54,8 @@ TEST(ConvertTo8Bit, PaddedRowsGiveTheIndicesOfThePackedPicture) {
 
       Bytes index_buffer{1, 2, 3};
       ColourTable table = sentinel_table();
-      ASSERT_EQ(convert_to_8bit(codec::kImageModeColour, width, 9, pic.buffer, dither, index_buffer, table),
-                codec::Status::kOk);
+      ASSERT_EQ(convert_to_8bit(format::kImageModeColour, width, 9, pic.buffer, dither, index_buffer, table),
+                format::StatusCode::kOk);
       const int stride = (width + 3) / 4 * 4;
       ASSERT_EQ(index_buffer.size(), static_cast<std::size_t>(stride * 9));
       for (int y = 0; y < 9; ++y) {
@@ -84,8 +84,8 @@ TEST(ConvertTo8Bit, UnusedTableEntriesAreBlack) {
   const ColourPicture pic = make_colour(6, 5, 3, 4);
   Bytes index_buffer;
   ColourTable table = sentinel_table();
-  ASSERT_EQ(convert_to_8bit(codec::kImageModeColour, 6, 5, pic.buffer, false, index_buffer, table),
-            codec::Status::kOk);
+  ASSERT_EQ(convert_to_8bit(format::kImageModeColour, 6, 5, pic.buffer, false, index_buffer, table),
+            format::StatusCode::kOk);
   int used = 0;
   while (used < 256 && (table[4 * static_cast<std::size_t>(used)] | table[4 * static_cast<std::size_t>(used) + 1] |
                         table[4 * static_cast<std::size_t>(used) + 2]) != 0) {
@@ -111,8 +111,8 @@ TEST(ConvertTo8Bit, EqualColoursGetEqualIndicesWithoutDithering) {
   }
   Bytes index_buffer;
   ColourTable table{};
-  ASSERT_EQ(convert_to_8bit(codec::kImageModeColour, 7, 6, pic.buffer, false, index_buffer, table),
-            codec::Status::kOk);
+  ASSERT_EQ(convert_to_8bit(format::kImageModeColour, 7, 6, pic.buffer, false, index_buffer, table),
+            format::StatusCode::kOk);
   int expected = -1;
   for (int y = 0; y < 6; y += 2) {
     for (int x = y % 3; x < 7; x += 3) {
@@ -124,13 +124,13 @@ TEST(ConvertTo8Bit, EqualColoursGetEqualIndicesWithoutDithering) {
 }
 
 TEST(ConvertTo8Bit, EightBitPicturesAreCopiedAndKeepTheirTable) {
-  for (std::uint16_t mode : {codec::kImageModeGrey, codec::kImageModePalette}) {
+  for (std::uint16_t mode : {format::kImageModeGrey, format::kImageModePalette}) {
     Bytes picture(8 * 3);
     for (std::size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<std::uint8_t>(i * 37);
     for (int y = 0; y < 3; ++y) picture[static_cast<std::size_t>(y * 8 + 7)] = 0;  // padding
     Bytes index_buffer;
     ColourTable table = sentinel_table();
-    ASSERT_EQ(convert_to_8bit(mode, 7, 3, picture, true, index_buffer, table), codec::Status::kOk);
+    ASSERT_EQ(convert_to_8bit(mode, 7, 3, picture, true, index_buffer, table), format::StatusCode::kOk);
     EXPECT_EQ(index_buffer, picture);
     EXPECT_EQ(table, sentinel_table());
   }
@@ -141,7 +141,7 @@ TEST(ConvertTo8Bit, ShortBufferFailsWithZeroIndicesAndTheOldTable) {
   Bytes cut(pic.buffer.begin(), pic.buffer.end() - 1);
   Bytes index_buffer(3, 9);
   ColourTable table = sentinel_table();
-  EXPECT_NE(convert_to_8bit(codec::kImageModeColour, 5, 4, cut, true, index_buffer, table), codec::Status::kOk);
+  EXPECT_NE(convert_to_8bit(format::kImageModeColour, 5, 4, cut, true, index_buffer, table), format::StatusCode::kOk);
   EXPECT_EQ(index_buffer, Bytes(32, 0));
   EXPECT_EQ(table, sentinel_table());
 }

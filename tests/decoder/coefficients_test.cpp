@@ -6,14 +6,16 @@
 #include <cstring>
 #include <vector>
 
-#include "codec/arithmetic_coder.h"
+#include "format/arithmetic_coder.h"
 #include "decoder/decoder.h"
 #include "test_util.h"
 
 namespace varnic::decoder {
 namespace {
 
-using codec::CoefficientPlane;
+using namespace ::varnic::format;
+
+using format::CoefficientPlane;
 using test::read_cod;
 
 constexpr int kEnd = 1000;  // stands for the end symbol in a coded sequence
@@ -23,23 +25,23 @@ constexpr int kEnd = 1000;  // stands for the end symbol in a coded sequence
 std::vector<std::uint8_t> encode_segment(const std::vector<int>& symbols_list,
                                          const std::vector<int>& values) {
   std::vector<std::uint8_t> out;
-  codec::AdaptiveModel model;
-  model.Start(static_cast<int>(symbols_list.size()));
-  codec::ArithmeticEncoder encoder(out);
-  encoder.Start();
+  format::AdaptiveModel model;
+  model.start(static_cast<int>(symbols_list.size()));
+  format::ArithmeticEncoder encoder(out);
+  encoder.start();
   for (int v : values) {
     if (v == kEnd) {
-      encoder.Encode(model, model.end_symbol());
+      encoder.encode(model, model.end_symbol());
       continue;
     }
     int rank = 0;
     while (symbols_list[static_cast<std::size_t>(rank)] != v) ++rank;
     const int symbol = model.symbol_of(rank);
-    encoder.Encode(model, symbol);
-    model.Update(symbol);
+    encoder.encode(model, symbol);
+    model.update(symbol);
   }
-  encoder.Encode(model, model.end_symbol());
-  encoder.Finish();
+  encoder.encode(model, model.end_symbol());
+  encoder.finish();
   return out;
 }
 
@@ -53,27 +55,27 @@ struct SyntheticPlane {
   // limits +-10, one quantization step), coded in two segments.
   SyntheticPlane(int levels, int dropped, const std::vector<int>& list,
                  const std::vector<int>& segment1, const std::vector<int>& segment2) {
-    codec::CodecParams& p = header.params_;
+    format::CodecParams& p = header.params;
     p.total_levels_ = static_cast<std::uint16_t>(levels);
-    p.image_mode_ = codec::kImageModeGrey;
+    p.image_mode_ = format::kImageModeGrey;
     p.image_width_ = p.image_height_ = 2u << levels;
-    codec::ComputePaddedSize(p);
-    codec::ChannelParams& y = p.channel(Channel::kY);
+    format::compute_padded_size(p);
+    format::ChannelParams& y = p.channel(Channel::kY);
     y.dropped_levels_ = dropped;
-    for (int k = 0; k < codec::kMaxSubbands; ++k) {
+    for (int k = 0; k < format::kMaxSubbands; ++k) {
       y.band_max_[k] = 10;
       y.band_min_[k] = -10;
       y.quant_vector_[k] = 1;
     }
-    table.count_ = static_cast<int>(list.size());
+    table.count = static_cast<int>(list.size());
     for (std::size_t j = 0; j < list.size(); ++j) {
-      table.values_[j] = static_cast<std::uint8_t>(list[j] + 128);
+      table.values[j] = static_cast<std::uint8_t>(list[j] + 128);
     }
     data = encode_segment(list, segment1);
     y.restart_offset_ = static_cast<std::uint32_t>(data.size());
     const auto second = encode_segment(list, segment2);
     data.insert(data.end(), second.begin(), second.end());
-    EXPECT_EQ(plane.Allocate(p.padded_width_, p.padded_height_), Status::kOk);
+    EXPECT_EQ(plane.allocate(p.padded_width_, p.padded_height_), StatusCode::kOk);
   }
 
   void decode() { decode_plane_coefficients(data, header, Channel::kY, table, 0, plane); }
@@ -139,7 +141,7 @@ TEST(CoefficientsTest, EndSymbolInTheLowBandLeavesItsRestAndGoesOn) {
 TEST(CoefficientsTest, RestartOffsetZeroEndsThePlaneAtTheFirstEndSymbol) {
   const std::vector<int> list = {0, 1};
   SyntheticPlane s(1, 0, list, {1, 1, 1, 1}, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1});
-  s.header.params_.channel(Channel::kY).restart_offset_ = 0;
+  s.header.params.channel(Channel::kY).restart_offset_ = 0;
   s.decode();
   EXPECT_EQ(s.plane.at(1, 1), 10);
   EXPECT_EQ(s.plane.at(0, 2), 0);
@@ -153,7 +155,7 @@ TEST(CoefficientsTest, StreamEndingEarlyLeavesTheSkipMarkersOfUnreachedTrees) {
   {
     // Ends after level 1's h band, whose first position is a root.
     SyntheticPlane s(2, 0, list, {1, 1, 1, 1, -127, 1, 1, 1}, {});
-    s.header.params_.channel(Channel::kY).restart_offset_ = 0;
+    s.header.params.channel(Channel::kY).restart_offset_ = 0;
     s.decode();
     for (std::uint32_t y = 0; y < 8; ++y) {
       for (std::uint32_t x = 0; x < 8; ++x) {
@@ -185,7 +187,7 @@ TEST(CoefficientsTest, StreamEndingEarlyLeavesTheSkipMarkersOfUnreachedTrees) {
 
 TEST(CoefficientsTest, FillZeroTreeMarksBlocksOfGrowingSide) {
   CoefficientPlane plane;
-  ASSERT_EQ(plane.Allocate(16, 16), Status::kOk);
+  ASSERT_EQ(plane.allocate(16, 16), StatusCode::kOk);
   fill_zero_tree(plane, 1, 2, 1, -126, 3);
   int marked = 0;
   for (std::uint32_t y = 0; y < 16; ++y) {
@@ -237,15 +239,15 @@ std::vector<std::int16_t> read_stage(const char* channel) {
   return v;
 }
 
-bool in_dropped_level(std::uint32_t y, std::uint32_t x, const codec::CodecParams& p, int dropped) {
+bool in_dropped_level(std::uint32_t y, std::uint32_t x, const format::CodecParams& p, int dropped) {
   return dropped > 0 &&
          (y >= (p.padded_height_ >> dropped) || x >= (p.padded_width_ >> dropped));
 }
 
 TEST(CoefficientsTest, DecodedPlanesEqualTheEncodersMarkedPlanesDequantized) {
   DecodedPlanes d;
-  ASSERT_EQ(decode_planes(read_cod("small_64x48_q50"), DecodeLimits{}, d), Status::kOk);
-  const codec::CodecParams& p = d.header_.params_;
+  ASSERT_EQ(decode_planes(read_cod("small_64x48_q50"), kDefaultPixelLimit, d), StatusCode::kOk);
+  const format::CodecParams& p = d.header_.params;
   ASSERT_EQ(p.padded_width_, 64u);
   ASSERT_EQ(p.padded_height_, 64u);
   const char* names[] = {"y", "i", "q"};
@@ -254,7 +256,7 @@ TEST(CoefficientsTest, DecodedPlanesEqualTheEncodersMarkedPlanesDequantized) {
     const auto marked = read_stage(names[c]);
     ASSERT_EQ(marked.size(), 64u * 64u);
     CoefficientPlane expected;
-    ASSERT_EQ(expected.Allocate(64, 64), Status::kOk);
+    ASSERT_EQ(expected.allocate(64, 64), StatusCode::kOk);
     expected.samples_ = marked;
     dequantize_plane(expected, p, channel);
     const int dropped = p.channel(channel).dropped_levels_;
@@ -275,14 +277,14 @@ TEST(CoefficientsTest, SegmentTwoHoldsExactlyTheFinestCodedLevel) {
   for (const char* name : {"small_64x48_q50", "astronaut_L3_drop"}) {
     const auto file = read_cod(name);
     DecodedPlanes whole;
-    ASSERT_EQ(decode_planes(file, DecodeLimits{}, whole), Status::kOk);
-    const codec::CodecParams& p = whole.header_.params_;
-    const std::size_t restart_at = 38 + 12 * static_cast<std::size_t>(codec::SubbandCount(p.total_levels_));
+    ASSERT_EQ(decode_planes(file, kDefaultPixelLimit, whole), StatusCode::kOk);
+    const format::CodecParams& p = whole.header_.params;
+    const std::size_t restart_at = 38 + 12 * static_cast<std::size_t>(format::subband_count(p.total_levels_));
     // Without a restart the planes end at segment 1's end symbol.
     auto cut = file;
     for (int c = 0; c < 3; ++c) test::store_u32(cut, restart_at + 4 * static_cast<std::size_t>(c), 0);
     DecodedPlanes first;
-    ASSERT_EQ(decode_planes(cut, DecodeLimits{}, first), Status::kOk);
+    ASSERT_EQ(decode_planes(cut, kDefaultPixelLimit, first), StatusCode::kOk);
     for (int c = 0; c < 3; ++c) {
       const int d = p.channel(static_cast<Channel>(c)).dropped_levels_;
       int finest_nonzero = 0;
@@ -294,7 +296,7 @@ TEST(CoefficientsTest, SegmentTwoHoldsExactlyTheFinestCodedLevel) {
           if (finest) {
             finest_nonzero += a != 0;
             // Never visited: zero, or a skip marker left by a coarser root.
-            ASSERT_TRUE(b == 0 || b == codec::kZeroTreeInside) << name << " " << c << " " << y << "," << x;
+            ASSERT_TRUE(b == 0 || b == format::kZeroTreeInside) << name << " " << c << " " << y << "," << x;
           } else {
             ASSERT_EQ(a, b) << name << " " << c << " " << y << "," << x;
           }
@@ -310,13 +312,13 @@ TEST(CoefficientsTest, SegmentTwoHoldsExactlyTheFinestCodedLevel) {
 
 TEST(CoefficientsTest, OlderVersionsDecodeToTheSameCoefficients) {
   DecodedPlanes v25, v24, v23, rewritten;
-  ASSERT_EQ(decode_planes(read_cod("astronaut_comment"), DecodeLimits{}, v25), Status::kOk);
-  ASSERT_EQ(decode_planes(read_cod("astronaut_comment_v24"), DecodeLimits{}, v24), Status::kOk);
-  ASSERT_EQ(decode_planes(read_cod("astronaut_comment_v23"), DecodeLimits{}, v23), Status::kOk);
-  ASSERT_EQ(decode_planes(test::rewrite_as_older(read_cod("camera_q50"), 3), DecodeLimits{}, rewritten),
-            Status::kOk);
+  ASSERT_EQ(decode_planes(read_cod("astronaut_comment"), kDefaultPixelLimit, v25), StatusCode::kOk);
+  ASSERT_EQ(decode_planes(read_cod("astronaut_comment_v24"), kDefaultPixelLimit, v24), StatusCode::kOk);
+  ASSERT_EQ(decode_planes(read_cod("astronaut_comment_v23"), kDefaultPixelLimit, v23), StatusCode::kOk);
+  ASSERT_EQ(decode_planes(test::rewrite_as_older(read_cod("camera_q50"), 3), kDefaultPixelLimit, rewritten),
+            StatusCode::kOk);
   DecodedPlanes camera;
-  ASSERT_EQ(decode_planes(read_cod("camera_q50"), DecodeLimits{}, camera), Status::kOk);
+  ASSERT_EQ(decode_planes(read_cod("camera_q50"), kDefaultPixelLimit, camera), StatusCode::kOk);
   for (int c = 0; c < 3; ++c) {
     EXPECT_EQ(v24.planes_[c].samples_, v25.planes_[c].samples_);
     EXPECT_EQ(v23.planes_[c].samples_, v25.planes_[c].samples_);
@@ -328,15 +330,15 @@ TEST(CoefficientsTest, OlderVersionsDecodeToTheSameCoefficients) {
 TEST(CoefficientsTest, ZeroHeaderLengthDecodesTheSamePlanes) {
   auto file = read_cod("astronaut_comment");
   DecodedPlanes a, b;
-  ASSERT_EQ(decode_planes(file, DecodeLimits{}, a), Status::kOk);
+  ASSERT_EQ(decode_planes(file, kDefaultPixelLimit, a), StatusCode::kOk);
   test::store_u16(file, 14, 0);
-  ASSERT_EQ(decode_planes(file, DecodeLimits{}, b), Status::kOk);
+  ASSERT_EQ(decode_planes(file, kDefaultPixelLimit, b), StatusCode::kOk);
   for (int c = 0; c < 3; ++c) EXPECT_EQ(a.planes_[c].samples_, b.planes_[c].samples_);
 }
 
 TEST(CoefficientsTest, FileWithoutTheCodedFlagDecodesToZeroPlanes) {
   DecodedPlanes d;
-  ASSERT_EQ(decode_planes(read_cod("astronaut_comment_noZ"), DecodeLimits{}, d), Status::kOk);
+  ASSERT_EQ(decode_planes(read_cod("astronaut_comment_noZ"), kDefaultPixelLimit, d), StatusCode::kOk);
   for (int c = 0; c < 3; ++c) {
     ASSERT_EQ(d.planes_[c].size(), 256u * 192u);
     for (std::int16_t v : d.planes_[c].samples_) ASSERT_EQ(v, 0);
@@ -345,13 +347,13 @@ TEST(CoefficientsTest, FileWithoutTheCodedFlagDecodesToZeroPlanes) {
 
 TEST(CoefficientsTest, FailedDecodeLeavesThePreviousPlanes) {
   DecodedPlanes d;
-  ASSERT_EQ(decode_planes(read_cod("tiny_9x5_g_q30"), DecodeLimits{}, d), Status::kOk);
+  ASSERT_EQ(decode_planes(read_cod("tiny_9x5_g_q30"), kDefaultPixelLimit, d), StatusCode::kOk);
   const auto before = d.planes_[0].samples_;
   auto broken = read_cod("astronaut_q50");
   broken[346] = 0;
-  EXPECT_EQ(decode_planes(broken, DecodeLimits{}, d), Status::kFileZeroSymbols);
+  EXPECT_EQ(decode_planes(broken, kDefaultPixelLimit, d), StatusCode::kFileZeroSymbols);
   EXPECT_EQ(d.planes_[0].samples_, before);
-  EXPECT_EQ(d.header_.params_.image_width_, 9u);
+  EXPECT_EQ(d.header_.params.image_width_, 9u);
 }
 
 }  // namespace

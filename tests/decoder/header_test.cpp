@@ -12,34 +12,36 @@
 namespace varnic::decoder {
 namespace {
 
+using namespace ::varnic::format;
+
 using test::load_u16;
 using test::load_u32;
 using test::read_cod;
 using test::store_u16;
 using test::store_u32;
 
-Status parse(const std::vector<std::uint8_t>& file, FileHeader& header,
+StatusCode parse(const std::vector<std::uint8_t>& file, FileHeader& header,
              std::uint64_t max_pixels = kDefaultPixelLimit) {
-  return parse_file_header(file, DecodeLimits{max_pixels}, header);
+  return format::parse_header(file, max_pixels, header);
 }
 
 TEST(HeaderTest, FiveLevelsWithEmptyCommentPutYDataAt346) {
   const auto file = read_cod("astronaut_q50");
   FileHeader h;
-  ASSERT_EQ(parse(file, h), Status::kOk);
-  EXPECT_EQ(h.params_.total_levels_, 5);
-  EXPECT_EQ(h.header_length_, 338);  // 50 + 18 * 16
-  EXPECT_EQ(h.y_data_start_, 346u);
-  EXPECT_TRUE(h.comment_.empty());
-  EXPECT_EQ(h.params_.image_width_, 256u);
-  EXPECT_EQ(h.params_.image_height_, 192u);
-  EXPECT_EQ(h.params_.padded_height_, 192u);
-  EXPECT_EQ(h.params_.plane_size_, 256u * 192u);
-  EXPECT_EQ(h.params_.channel(Channel::kQ).end_offset_, file.size());
-  EXPECT_EQ(h.params_.channel(Channel::kY).pixel_offset_, 128);
+  ASSERT_EQ(parse(file, h), StatusCode::kOk);
+  EXPECT_EQ(h.params.total_levels_, 5);
+  EXPECT_EQ(h.header_length, 338);  // 50 + 18 * 16
+  EXPECT_EQ(h.data_start, 346u);
+  EXPECT_TRUE(h.comment.empty());
+  EXPECT_EQ(h.params.image_width_, 256u);
+  EXPECT_EQ(h.params.image_height_, 192u);
+  EXPECT_EQ(h.params.padded_height_, 192u);
+  EXPECT_EQ(h.params.plane_size_, 256u * 192u);
+  EXPECT_EQ(h.params.channel(Channel::kQ).end_offset_, file.size());
+  EXPECT_EQ(h.params.channel(Channel::kY).pixel_offset_, 128);
   // Quality 50: chrominance drops two levels, luminance none.
-  EXPECT_EQ(h.params_.channel(Channel::kY).dropped_levels_, 0);
-  EXPECT_EQ(h.params_.channel(Channel::kI).dropped_levels_, 2);
+  EXPECT_EQ(h.params.channel(Channel::kY).dropped_levels_, 0);
+  EXPECT_EQ(h.params.channel(Channel::kI).dropped_levels_, 2);
   EXPECT_EQ(h.minor_version(), 5);
   EXPECT_TRUE(h.has_coefficients());
 }
@@ -47,41 +49,41 @@ TEST(HeaderTest, FiveLevelsWithEmptyCommentPutYDataAt346) {
 TEST(HeaderTest, GreyFileHoldsOnlyTheYPlane) {
   const auto file = read_cod("tiny_9x5_g_q30");
   FileHeader h;
-  ASSERT_EQ(parse(file, h), Status::kOk);
+  ASSERT_EQ(parse(file, h), StatusCode::kOk);
   EXPECT_FALSE(h.is_colour());
-  EXPECT_EQ(h.params_.channel(Channel::kY).end_offset_, file.size());
-  EXPECT_EQ(h.params_.channel(Channel::kI).end_offset_, 0u);
-  EXPECT_EQ(h.params_.channel(Channel::kQ).restart_offset_, 0u);
+  EXPECT_EQ(h.params.channel(Channel::kY).end_offset_, file.size());
+  EXPECT_EQ(h.params.channel(Channel::kI).end_offset_, 0u);
+  EXPECT_EQ(h.params.channel(Channel::kQ).restart_offset_, 0u);
   // 9 x 5 codes with two levels: both sides exceed 4.
-  EXPECT_EQ(h.params_.total_levels_, 2);
-  EXPECT_EQ(h.params_.padded_width_, 12u);
-  EXPECT_EQ(h.params_.padded_height_, 8u);
+  EXPECT_EQ(h.params.total_levels_, 2);
+  EXPECT_EQ(h.params.padded_width_, 12u);
+  EXPECT_EQ(h.params.padded_height_, 8u);
 }
 
 TEST(HeaderTest, CommentIsReadFromVersion25) {
   const auto file = read_cod("astronaut_comment");
   FileHeader h;
-  ASSERT_EQ(parse(file, h), Status::kOk);
-  EXPECT_EQ(h.comment_, "conformance");
-  EXPECT_EQ(h.header_length_, 338 + 11);
+  ASSERT_EQ(parse(file, h), StatusCode::kOk);
+  EXPECT_EQ(h.comment, "conformance");
+  EXPECT_EQ(h.header_length, 338 + 11);
 }
 
 TEST(HeaderTest, OlderVersionsCarryNoCommentAndNarrowerOffsets) {
   FileHeader v25, v24, v23;
-  ASSERT_EQ(parse(read_cod("astronaut_comment"), v25), Status::kOk);
-  ASSERT_EQ(parse(read_cod("astronaut_comment_v24"), v24), Status::kOk);
-  ASSERT_EQ(parse(read_cod("astronaut_comment_v23"), v23), Status::kOk);
-  EXPECT_TRUE(v24.comment_.empty());
-  EXPECT_TRUE(v23.comment_.empty());
+  ASSERT_EQ(parse(read_cod("astronaut_comment"), v25), StatusCode::kOk);
+  ASSERT_EQ(parse(read_cod("astronaut_comment_v24"), v24), StatusCode::kOk);
+  ASSERT_EQ(parse(read_cod("astronaut_comment_v23"), v23), StatusCode::kOk);
+  EXPECT_TRUE(v24.comment.empty());
+  EXPECT_TRUE(v23.comment.empty());
   EXPECT_EQ(v24.minor_version(), 4);
   EXPECT_EQ(v23.minor_version(), 3);
   // Same planes: the Y data move up by the comment (13 bytes), and by 12
   // more in 2.3 where the six offsets are two bytes each.
-  EXPECT_EQ(v24.y_data_start_, v25.y_data_start_ - 13);
-  EXPECT_EQ(v23.y_data_start_, v25.y_data_start_ - 25);
+  EXPECT_EQ(v24.data_start, v25.data_start - 13);
+  EXPECT_EQ(v23.data_start, v25.data_start - 25);
   for (Channel c : {Channel::kY, Channel::kI, Channel::kQ}) {
-    const auto& a = v25.params_.channel(c);
-    const auto& b = v23.params_.channel(c);
+    const auto& a = v25.params.channel(c);
+    const auto& b = v23.params.channel(c);
     EXPECT_EQ(b.end_offset_, a.end_offset_ - 25);
     EXPECT_EQ(b.restart_offset_, a.restart_offset_ - 25);
     EXPECT_EQ(b.band_max_, a.band_max_);
@@ -104,14 +106,14 @@ TEST(HeaderTest, ZeroHeaderLengthTakesTheDataRightAfterTheFields) {
   auto file = read_cod("astronaut_comment");
   store_u16(file, 14, 0);
   FileHeader h;
-  ASSERT_EQ(parse(file, h), Status::kOk);
-  EXPECT_EQ(h.y_data_start_, 346u + 11);
+  ASSERT_EQ(parse(file, h), StatusCode::kOk);
+  EXPECT_EQ(h.data_start, 346u + 11);
 
   auto v23 = read_cod("astronaut_comment_v23");
   const std::size_t start = 8 + load_u16(v23, 14);
   store_u16(v23, 14, 0);
-  ASSERT_EQ(parse(v23, h), Status::kOk);
-  EXPECT_EQ(h.y_data_start_, start);
+  ASSERT_EQ(parse(v23, h), StatusCode::kOk);
+  EXPECT_EQ(h.data_start, start);
 }
 
 TEST(HeaderTest, VersionCheckGivesTheThreeRefusals) {
@@ -121,21 +123,21 @@ TEST(HeaderTest, VersionCheckGivesTheThreeRefusals) {
     FileHeader h;
     return parse(file, h);
   };
-  EXPECT_EQ(with("QVT2.4aZ"), Status::kOk);
-  EXPECT_EQ(with("QVT3.0aZ"), Status::kVersionTooLow);
-  EXPECT_EQ(with("QVT2.2aZ"), Status::kVersionTooLow);
-  EXPECT_EQ(with("QVT1.5aZ"), Status::kVersionTooLow);
-  EXPECT_EQ(with("QVT3.9aZ"), Status::kVersionTooLow);
-  EXPECT_EQ(with("QVT2.6aZ"), Status::kVersionTooHigh);
-  EXPECT_EQ(with("QVT2\x2e\xb5" "aZ"), Status::kVersionTooLow);  // signed digits
-  EXPECT_EQ(with("QVS2.5aZ"), Status::kNotCompressedFile);
-  EXPECT_EQ(with("qvt2.5aZ"), Status::kNotCompressedFile);
+  EXPECT_EQ(with("QVT2.4aZ"), StatusCode::kOk);
+  EXPECT_EQ(with("QVT3.0aZ"), StatusCode::kVersionTooLow);
+  EXPECT_EQ(with("QVT2.2aZ"), StatusCode::kVersionTooLow);
+  EXPECT_EQ(with("QVT1.5aZ"), StatusCode::kVersionTooLow);
+  EXPECT_EQ(with("QVT3.9aZ"), StatusCode::kVersionTooLow);
+  EXPECT_EQ(with("QVT2.6aZ"), StatusCode::kVersionTooHigh);
+  EXPECT_EQ(with("QVT2\x2e\xb5" "aZ"), StatusCode::kVersionTooLow);  // signed digits
+  EXPECT_EQ(with("QVS2.5aZ"), StatusCode::kNotCompressedFile);
+  EXPECT_EQ(with("qvt2.5aZ"), StatusCode::kNotCompressedFile);
   FileHeader h;
   const std::vector<std::uint8_t> short_file = {'Q', 'V', 'T', '2', '.', '5', 'a'};
-  EXPECT_EQ(parse(short_file, h), Status::kNotCompressedFile);
-  EXPECT_EQ(std::string(codec::message(Status::kVersionTooLow)), "Incompatible Version(too low)");
-  EXPECT_EQ(std::string(codec::message(Status::kVersionTooHigh)), "Incompatible Version(too high)");
-  EXPECT_EQ(std::string(codec::message(Status::kNotCompressedFile)), "It is not a compressed file");
+  EXPECT_EQ(parse(short_file, h), StatusCode::kNotCompressedFile);
+  EXPECT_EQ(std::string(format::message(StatusCode::kVersionTooLow)), "Incompatible Version(too low)");
+  EXPECT_EQ(std::string(format::message(StatusCode::kVersionTooHigh)), "Incompatible Version(too high)");
+  EXPECT_EQ(std::string(format::message(StatusCode::kNotCompressedFile)), "It is not a compressed file");
 }
 
 // Each field set to values outside the format's limits gives its own refusal.
@@ -145,63 +147,63 @@ TEST(HeaderTest, FieldsOutsideTheirLimitsAreRefusedByName) {
     auto file = base;
     mutate(file);
     FileHeader h;
-    h.comment_ = "untouched";
-    const Status s = parse(file, h);
-    EXPECT_EQ(h.comment_, "untouched") << "header written on failure";
+    h.comment = "untouched";
+    const StatusCode s = parse(file, h);
+    EXPECT_EQ(h.comment, "untouched") << "header written on failure";
     return s;
   };
-  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 36, 0); }), Status::kFileBadTotalLevels);
-  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 36, 11); }), Status::kFileBadTotalLevels);
-  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 36, 0xffff); }), Status::kFileBadTotalLevels);
-  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 34, 622); }), Status::kFileBadImageMode);
-  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 34, 0); }), Status::kFileBadImageMode);
-  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 16, 0); }), Status::kFileBadWidth);
-  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 16, 0x8000); }), Status::kFileBadWidth);
-  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 18, 0xffff); }), Status::kFileBadHeight);
-  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 8, 5); }), Status::kFileBadDroppedLevels);
-  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 10, 0xffff); }), Status::kFileBadDroppedLevels);
-  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 12, 0x7fff); }), Status::kFileBadDroppedLevels);
+  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 36, 0); }), StatusCode::kFileBadTotalLevels);
+  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 36, 11); }), StatusCode::kFileBadTotalLevels);
+  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 36, 0xffff); }), StatusCode::kFileBadTotalLevels);
+  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 34, 622); }), StatusCode::kFileBadImageMode);
+  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 34, 0); }), StatusCode::kFileBadImageMode);
+  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 16, 0); }), StatusCode::kFileBadWidth);
+  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 16, 0x8000); }), StatusCode::kFileBadWidth);
+  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 18, 0xffff); }), StatusCode::kFileBadHeight);
+  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 8, 5); }), StatusCode::kFileBadDroppedLevels);
+  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 10, 0xffff); }), StatusCode::kFileBadDroppedLevels);
+  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 12, 0x7fff); }), StatusCode::kFileBadDroppedLevels);
   // 256 x 192 pads to 256 x 256 at 8 levels, below the 512 that 8 levels
   // need. (Eight levels have 9 more subband rows; zeros make room for them.)
   EXPECT_EQ(refuse([](auto& f) {
               f.insert(f.begin() + 346, 18 * 9, 0);
               store_u16(f, 36, 8);
             }),
-            Status::kFilePaddedTooSmall);
-  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 344, 2048); }), Status::kFileCommentTooLong);
-  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 344, 0xffff); }), Status::kFileCommentTooLong);
+            StatusCode::kFilePaddedTooSmall);
+  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 344, 2048); }), StatusCode::kFileCommentTooLong);
+  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 344, 0xffff); }), StatusCode::kFileCommentTooLong);
   // Offsets outside the file, or before the data they follow.
   const std::size_t restart_at = 38 + 12 * 16;
-  EXPECT_EQ(refuse([](auto& f) { store_u32(f, 22, 0xffffffff); }), Status::kFileBadOffset);
-  EXPECT_EQ(refuse([](auto& f) { store_u32(f, 22, 0); }), Status::kFileBadOffset);
-  EXPECT_EQ(refuse([](auto& f) { store_u32(f, 26, 100); }), Status::kFileBadOffset);
+  EXPECT_EQ(refuse([](auto& f) { store_u32(f, 22, 0xffffffff); }), StatusCode::kFileBadOffset);
+  EXPECT_EQ(refuse([](auto& f) { store_u32(f, 22, 0); }), StatusCode::kFileBadOffset);
+  EXPECT_EQ(refuse([](auto& f) { store_u32(f, 26, 100); }), StatusCode::kFileBadOffset);
   EXPECT_EQ(refuse([&](auto& f) { store_u32(f, 30, static_cast<std::uint32_t>(f.size() + 1)); }),
-            Status::kFileBadOffset);
-  EXPECT_EQ(refuse([&](auto& f) { store_u32(f, restart_at, 347); }), Status::kFileBadOffset);
+            StatusCode::kFileBadOffset);
+  EXPECT_EQ(refuse([&](auto& f) { store_u32(f, restart_at, 347); }), StatusCode::kFileBadOffset);
   EXPECT_EQ(refuse([&](auto& f) { store_u32(f, restart_at + 4, load_u32(f, 26) + 1); }),
-            Status::kFileBadOffset);
-  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 14, 100); }), Status::kFileBadOffset);
-  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 14, 0xffff); }), Status::kFileBadOffset);
+            StatusCode::kFileBadOffset);
+  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 14, 100); }), StatusCode::kFileBadOffset);
+  EXPECT_EQ(refuse([](auto& f) { store_u16(f, 14, 0xffff); }), StatusCode::kFileBadOffset);
   // A symbol count of 0 in any coded plane.
-  EXPECT_EQ(refuse([](auto& f) { f[346] = 0; }), Status::kFileZeroSymbols);
-  EXPECT_EQ(refuse([&](auto& f) { f[load_u32(f, 26)] = 0; }), Status::kFileZeroSymbols);
+  EXPECT_EQ(refuse([](auto& f) { f[346] = 0; }), StatusCode::kFileZeroSymbols);
+  EXPECT_EQ(refuse([&](auto& f) { f[load_u32(f, 26)] = 0; }), StatusCode::kFileZeroSymbols);
   // A header cut inside the band rows.
-  EXPECT_EQ(refuse([](auto& f) { f.resize(100); }), Status::kFileTruncated);
-  EXPECT_EQ(refuse([](auto& f) { f.resize(37); }), Status::kFileTruncated);
+  EXPECT_EQ(refuse([](auto& f) { f.resize(100); }), StatusCode::kFileTruncated);
+  EXPECT_EQ(refuse([](auto& f) { f.resize(37); }), StatusCode::kFileTruncated);
 }
 
 TEST(HeaderTest, RestartOffsetZeroIsAccepted) {
   auto file = read_cod("astronaut_q50");
   store_u32(file, 38 + 12 * 16, 0);
   FileHeader h;
-  EXPECT_EQ(parse(file, h), Status::kOk);
+  EXPECT_EQ(parse(file, h), StatusCode::kOk);
 }
 
 TEST(HeaderTest, PixelLimitIsCheckedBeforeAnythingElseIsNeeded) {
   const auto file = read_cod("astronaut_q50");
   FileHeader h;
-  EXPECT_EQ(parse(file, h, 256 * 192), Status::kOk);
-  EXPECT_EQ(parse(file, h, 256 * 192 - 1), Status::kFilePictureTooLarge);
+  EXPECT_EQ(parse(file, h, 256 * 192), StatusCode::kOk);
+  EXPECT_EQ(parse(file, h, 256 * 192 - 1), StatusCode::kFilePictureTooLarge);
   // A 60-byte file declaring the largest picture is refused by the default.
   std::vector<std::uint8_t> tiny(file.begin(), file.begin() + 60);
   store_u16(tiny, 16, 32767);
@@ -211,18 +213,18 @@ TEST(HeaderTest, PixelLimitIsCheckedBeforeAnythingElseIsNeeded) {
   store_u16(tiny, 12, 0);
   tiny.resize(38 + 12 * 4 + 18 + 6 * 4 + 2, 0);
   store_u16(tiny, 14, 0);
-  EXPECT_EQ(parse(tiny, h), Status::kFilePictureTooLarge);
+  EXPECT_EQ(parse(tiny, h), StatusCode::kFilePictureTooLarge);
 }
 
 TEST(HeaderTest, FileWithoutTheCodedFlagSkipsTheDataChecks) {
   auto file = read_cod("astronaut_comment_noZ");
   FileHeader h;
-  ASSERT_EQ(parse(file, h), Status::kOk);
+  ASSERT_EQ(parse(file, h), StatusCode::kOk);
   EXPECT_FALSE(h.has_coefficients());
   // Its data are never read, so broken tables or offsets do not matter.
   file[346 + 11] = 0;
   store_u32(file, 22, 0xffffff);
-  EXPECT_EQ(parse(file, h), Status::kOk);
+  EXPECT_EQ(parse(file, h), StatusCode::kOk);
 }
 
 TEST(HeaderTest, GreyFileIgnoresTheMeaninglessChrominanceFields) {
@@ -230,19 +232,19 @@ TEST(HeaderTest, GreyFileIgnoresTheMeaninglessChrominanceFields) {
   store_u16(file, 10, 0x7fff);       // I dropped levels
   store_u32(file, 26, 0xffffffff);   // I end offset
   FileHeader h;
-  EXPECT_EQ(parse(file, h), Status::kOk);
+  EXPECT_EQ(parse(file, h), StatusCode::kOk);
 }
 
 TEST(HeaderTest, PlaneHeaderReadsTheSymbolTable) {
   const auto file = read_cod("tiny_9x5_g_q30");
   FileHeader h;
-  ASSERT_EQ(parse(file, h), Status::kOk);
+  ASSERT_EQ(parse(file, h), StatusCode::kOk);
   SymbolTable table;
   std::size_t position = 0;
-  ASSERT_EQ(parse_plane_header(file, h, Channel::kY, table, position), Status::kOk);
-  ASSERT_EQ(table.count_, file[h.y_data_start_]);
-  EXPECT_EQ(position, h.y_data_start_ + 1 + table.count_);
-  EXPECT_EQ(table.values_[0], file[h.y_data_start_ + 1]);
+  ASSERT_EQ(format::read_symbol_table(file, format::plane_start(h, Channel::kY), table, position), StatusCode::kOk);
+  ASSERT_EQ(table.count, file[h.data_start]);
+  EXPECT_EQ(position, h.data_start + 1 + table.count);
+  EXPECT_EQ(table.values[0], file[h.data_start + 1]);
 }
 
 }  // namespace
@@ -253,8 +255,8 @@ namespace {
 
 TEST(HeaderSettingsTest, OpeningOverwritesOnlyWhatTheFileCarries) {
   FileHeader h;
-  ASSERT_EQ(parse_file_header(test::read_cod("astronaut_L3_drop"), DecodeLimits{}, h), Status::kOk);
-  codec::CodecParams settings = codec::DefaultCodecParams();
+  ASSERT_EQ(format::parse_header(test::read_cod("astronaut_L3_drop"), kDefaultPixelLimit, h), StatusCode::kOk);
+  format::CodecParams settings;
   settings.quality_factor_ = 77;
   settings.threshold_vector_[0] = 123;
   settings.channel(Channel::kQ).quant_vector_[10] = 55;  // past 3 * 3 + 1 entries
@@ -265,7 +267,7 @@ TEST(HeaderSettingsTest, OpeningOverwritesOnlyWhatTheFileCarries) {
   EXPECT_EQ(settings.padded_height_, 192u);
   EXPECT_EQ(settings.channel(Channel::kY).dropped_levels_, 1);
   EXPECT_EQ(settings.channel(Channel::kQ).dropped_levels_, 2);
-  EXPECT_EQ(settings.channel(Channel::kI).quant_vector_[9], h.params_.channel(Channel::kI).quant_vector_[9]);
+  EXPECT_EQ(settings.channel(Channel::kI).quant_vector_[9], h.params.channel(Channel::kI).quant_vector_[9]);
   EXPECT_EQ(settings.channel(Channel::kQ).end_offset_, 7034u);
   EXPECT_EQ(settings.quality_factor_, 77);
   EXPECT_EQ(settings.threshold_vector_[0], 123);

@@ -13,21 +13,23 @@
 namespace varnic::decoder {
 namespace {
 
+using namespace ::varnic::format;
+
 using test::read_cod;
 
 // About a megapixel, so that hostile sizes stay cheap.
-constexpr DecodeLimits kSmallLimit{std::uint64_t{1} << 20};
+constexpr std::uint64_t kSmallLimit = std::uint64_t{1} << 20;
 
 void expect_clean(const std::vector<std::uint8_t>& file) {
   DecodedPlanes d;
-  const Status s = decode_planes(file, kSmallLimit, d);
-  if (s != Status::kOk) {
-    EXPECT_STRNE(codec::message(s), "");
+  const StatusCode s = decode_planes(file, kSmallLimit, d);
+  if (s != StatusCode::kOk) {
+    EXPECT_STRNE(format::message(s), "");
     EXPECT_TRUE(d.planes_[0].empty());
     return;
   }
-  const codec::CodecParams& p = d.header_.params_;
-  EXPECT_LE(std::uint64_t{p.image_width_} * p.image_height_, kSmallLimit.max_pixels_);
+  const format::CodecParams& p = d.header_.params;
+  EXPECT_LE(std::uint64_t{p.image_width_} * p.image_height_, kSmallLimit);
   const int planes = d.header_.is_colour() ? 3 : 1;
   for (int c = 0; c < 3; ++c) {
     EXPECT_EQ(d.planes_[c].size(), c < planes ? std::size_t{p.plane_size_} : 0u);
@@ -42,10 +44,10 @@ TEST(HostileTest, EveryPrefixOfASmallFileIsRefusedOrDecoded) {
       expect_clean(prefix);
       // The last plane's end offset is the file length, so any cut is seen.
       DecodedPlanes d;
-      EXPECT_NE(decode_planes(prefix, kSmallLimit, d), Status::kOk) << name << " cut at " << n;
+      EXPECT_NE(decode_planes(prefix, kSmallLimit, d), StatusCode::kOk) << name << " cut at " << n;
     }
     DecodedPlanes whole;
-    EXPECT_EQ(decode_planes(file, kSmallLimit, whole), Status::kOk) << name;
+    EXPECT_EQ(decode_planes(file, kSmallLimit, whole), StatusCode::kOk) << name;
   }
 }
 
@@ -53,8 +55,8 @@ TEST(HostileTest, EveryHeaderFieldAtItsExtremes) {
   for (const char* name : {"small_64x48_q50", "tiny_9x5_g_q30", "astronaut_comment_v23"}) {
     const auto base = read_cod(name);
     FileHeader h;
-    ASSERT_EQ(parse_file_header(base, kSmallLimit, h), Status::kOk);
-    for (std::size_t at = 8; at + 1 < h.y_data_start_ + 2 && at + 1 < base.size(); ++at) {
+    ASSERT_EQ(format::parse_header(base, kSmallLimit, h), StatusCode::kOk);
+    for (std::size_t at = 8; at + 1 < h.data_start + 2 && at + 1 < base.size(); ++at) {
       for (std::uint32_t v : {0u, 1u, 2u, 0x7fu, 0x80u, 0xffu, 0x7fffu, 0x8000u, 0xffffu}) {
         auto file = base;
         test::store_u16(file, at, v);
@@ -84,10 +86,10 @@ TEST(HostileTest, GarbageAfterAValidHeaderDecodesWithoutReadingPastTheEnd) {
   auto file = read_cod("small_64x48_q50");
   std::mt19937 rng(7);
   FileHeader h;
-  ASSERT_EQ(parse_file_header(file, kSmallLimit, h), Status::kOk);
+  ASSERT_EQ(format::parse_header(file, kSmallLimit, h), StatusCode::kOk);
   for (int round = 0; round < 200; ++round) {
     auto g = file;
-    for (std::size_t i = h.y_data_start_ + 40; i < g.size(); ++i) g[i] = static_cast<std::uint8_t>(rng());
+    for (std::size_t i = h.data_start + 40; i < g.size(); ++i) g[i] = static_cast<std::uint8_t>(rng());
     expect_clean(g);
   }
 }
@@ -111,10 +113,10 @@ TEST(HostileTest, LargestLevelCountAndSizesWithinTheLimit) {
   for (int j = 0; j < 255; ++j) file.push_back(static_cast<std::uint8_t>(j));
   file.push_back(0x5a);
   DecodedPlanes d;
-  ASSERT_EQ(decode_planes(file, DecodeLimits{std::uint64_t{1} << 22}, d), Status::kOk);
+  ASSERT_EQ(decode_planes(file, std::uint64_t{1 << 22}, d), StatusCode::kOk);
   EXPECT_EQ(d.planes_[0].size(), 2048u * 2048u);
   for (int step = 0; step < 10; ++step) {
-    ASSERT_EQ(synthesize_level(d.planes_[0], d.header_.params_, Channel::kY, step), Status::kOk);
+    ASSERT_EQ(synthesize_level(d.planes_[0], d.header_.params, Channel::kY, step), StatusCode::kOk);
   }
 }
 

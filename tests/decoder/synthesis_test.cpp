@@ -10,7 +10,9 @@
 namespace varnic::decoder {
 namespace {
 
-using codec::CoefficientPlane;
+using namespace ::varnic::format;
+
+using format::CoefficientPlane;
 
 std::vector<std::int16_t> run_step(std::vector<std::int16_t> plane, int rows, int cols, bool full) {
   std::vector<std::int16_t> work(synthesis_work_size(rows, cols), 0x5a5a);
@@ -185,12 +187,12 @@ TEST(SynthesisTest, WideAndTallStepsEqualThePlainRules) {
   }
 }
 
-codec::CodecParams geometry(std::uint32_t width, std::uint32_t height, int levels, int dropped) {
-  codec::CodecParams p;
+format::CodecParams geometry(std::uint32_t width, std::uint32_t height, int levels, int dropped) {
+  format::CodecParams p;
   p.total_levels_ = static_cast<std::uint16_t>(levels);
   p.image_width_ = width;
   p.image_height_ = height;
-  codec::ComputePaddedSize(p);
+  format::compute_padded_size(p);
   p.channel(Channel::kY).dropped_levels_ = dropped;
   return p;
 }
@@ -200,12 +202,12 @@ TEST(SynthesisTest, ConstantLowBandHalvesAtEveryStepWithArithmeticShift) {
     for (int v : {100, -7, 1}) {
       const auto p = geometry(32, 16, 3, dropped);
       CoefficientPlane plane;
-      ASSERT_EQ(plane.Allocate(p.padded_width_, p.padded_height_), Status::kOk);
+      ASSERT_EQ(plane.allocate(p.padded_width_, p.padded_height_), StatusCode::kOk);
       // Low band 2 x 4 at the origin.
       for (std::uint32_t y = 0; y < 2; ++y) {
         for (std::uint32_t x = 0; x < 4; ++x) plane.at(y, x) = static_cast<std::int16_t>(v);
       }
-      ASSERT_EQ(synthesize_plane(plane, p, Channel::kY), Status::kOk);
+      ASSERT_EQ(synthesize_plane(plane, p, Channel::kY), StatusCode::kOk);
       const int want = v >> 3;  // 100 -> 12, -7 -> -1, 1 -> 0
       for (std::int16_t s : plane.samples_) ASSERT_EQ(s, want) << "v " << v << " dropped " << dropped;
     }
@@ -215,10 +217,10 @@ TEST(SynthesisTest, ConstantLowBandHalvesAtEveryStepWithArithmeticShift) {
 TEST(SynthesisTest, StepsTouchOnlyTheirRegion) {
   const auto p = geometry(16, 16, 2, 0);
   CoefficientPlane plane;
-  ASSERT_EQ(plane.Allocate(16, 16), Status::kOk);
+  ASSERT_EQ(plane.allocate(16, 16), StatusCode::kOk);
   for (std::size_t i = 0; i < plane.size(); ++i) plane.samples_[i] = static_cast<std::int16_t>(static_cast<int>(i % 7) - 3);
   const auto before = plane.samples_;
-  ASSERT_EQ(synthesize_level(plane, p, Channel::kY, 0), Status::kOk);
+  ASSERT_EQ(synthesize_level(plane, p, Channel::kY, 0), StatusCode::kOk);
   for (std::uint32_t y = 0; y < 16; ++y) {
     for (std::uint32_t x = 0; x < 16; ++x) {
       if (y < 8 && x < 8) continue;
@@ -230,7 +232,7 @@ TEST(SynthesisTest, StepsTouchOnlyTheirRegion) {
 TEST(SynthesisTest, DroppedLevelsAreUpsampledWithoutReadingTheirDetails) {
   const auto p = geometry(16, 16, 2, 1);
   CoefficientPlane a, b;
-  ASSERT_EQ(a.Allocate(16, 16), Status::kOk);
+  ASSERT_EQ(a.allocate(16, 16), StatusCode::kOk);
   for (std::size_t i = 0; i < a.size(); ++i) a.samples_[i] = static_cast<std::int16_t>(static_cast<int>((i * 37) % 23) - 11);
   b = a;
   // Level 0 (the dropped one) holds garbage in `a` and zeros in `b`.
@@ -239,21 +241,21 @@ TEST(SynthesisTest, DroppedLevelsAreUpsampledWithoutReadingTheirDetails) {
       if (y >= 8 || x >= 8) b.at(y, x) = 0;
     }
   }
-  ASSERT_EQ(synthesize_plane(a, p, Channel::kY), Status::kOk);
-  ASSERT_EQ(synthesize_plane(b, p, Channel::kY), Status::kOk);
+  ASSERT_EQ(synthesize_plane(a, p, Channel::kY), StatusCode::kOk);
+  ASSERT_EQ(synthesize_plane(b, p, Channel::kY), StatusCode::kOk);
   EXPECT_EQ(a.samples_, b.samples_);
 }
 
 TEST(SynthesisTest, StepsRefuseRegionsTooSmallForTheBoundaryRules) {
   auto p = geometry(8, 8, 3, 0);  // 8 x 8 at 3 levels: low band 1 x 1
   CoefficientPlane plane;
-  ASSERT_EQ(plane.Allocate(8, 8), Status::kOk);
-  EXPECT_NE(synthesize_level(plane, p, Channel::kY, 0), Status::kOk);
+  ASSERT_EQ(plane.allocate(8, 8), StatusCode::kOk);
+  EXPECT_NE(synthesize_level(plane, p, Channel::kY, 0), StatusCode::kOk);
   p = geometry(8, 8, 2, 0);
-  EXPECT_EQ(synthesize_level(plane, p, Channel::kY, 0), Status::kOk);
+  EXPECT_EQ(synthesize_level(plane, p, Channel::kY, 0), StatusCode::kOk);
   CoefficientPlane wrong;
-  ASSERT_EQ(wrong.Allocate(16, 8), Status::kOk);
-  EXPECT_NE(synthesize_level(wrong, p, Channel::kY, 0), Status::kOk);
+  ASSERT_EQ(wrong.allocate(16, 8), StatusCode::kOk);
+  EXPECT_NE(synthesize_level(wrong, p, Channel::kY, 0), StatusCode::kOk);
 }
 
 }  // namespace

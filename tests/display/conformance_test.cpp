@@ -14,6 +14,8 @@
 namespace varnic::display {
 namespace {
 
+using namespace ::varnic::format;
+
 std::vector<std::uint8_t> read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
@@ -42,8 +44,8 @@ TEST_P(ConformanceTest, DecodesToTheExpectedPixels) {
             imagefile::FileStatus::kOk);
 
   DecodedFile decoded;
-  ASSERT_EQ(decode_compressed_file(file, DecodeOptions{}, decoded), Status::kOk);
-  const codec::CodecParams& p = decoded.header.params_;
+  ASSERT_EQ(decode_compressed_file(file, DecodeRequest{}, decoded), StatusCode::kOk);
+  const format::CodecParams& p = decoded.header.params;
   EXPECT_EQ(static_cast<int>(p.image_width_), expected.width_);
   EXPECT_EQ(static_cast<int>(p.image_height_), expected.height_);
   EXPECT_EQ(decoded.bits_per_pixel, expected.bits_per_pixel_);
@@ -58,7 +60,7 @@ TEST_P(ConformanceTest, DecodesToTheExpectedPixels) {
   EXPECT_EQ(differences, 0) << "first at byte " << first_difference;
 
   // Level by level with previews gives the same picture.
-  DecodeOptions with_previews;
+  DecodeRequest with_previews;
   int previews = 0;
   with_previews.preview = [&](const PreviewFrame& frame) {
     EXPECT_EQ(frame.level, previews);
@@ -66,7 +68,7 @@ TEST_P(ConformanceTest, DecodesToTheExpectedPixels) {
     return true;
   };
   DecodedFile incremental;
-  ASSERT_EQ(decode_compressed_file(file, with_previews, incremental), Status::kOk);
+  ASSERT_EQ(decode_compressed_file(file, with_previews, incremental), StatusCode::kOk);
   EXPECT_EQ(previews, p.total_levels_);
   EXPECT_EQ(incremental.pixels, decoded.pixels);
 }
@@ -77,8 +79,8 @@ INSTANTIATE_TEST_SUITE_P(AllCases, ConformanceTest, ::testing::ValuesIn(kCases),
 TEST(ConformanceFacts, WithoutTheCodedFlagThePictureIsFlatMidGrey) {
   DecodedFile decoded;
   ASSERT_EQ(decode_compressed_file(read_file(conformance("cod/astronaut_comment_noZ.cod")),
-                                   DecodeOptions{}, decoded),
-            Status::kOk);
+                                   DecodeRequest{}, decoded),
+            StatusCode::kOk);
   ASSERT_EQ(decoded.pixels.size(), 256u * 192u * 3u);
   for (std::uint8_t b : decoded.pixels) ASSERT_EQ(b, 128);
 }
@@ -86,11 +88,11 @@ TEST(ConformanceFacts, WithoutTheCodedFlagThePictureIsFlatMidGrey) {
 TEST(ConformanceFacts, Version23ComesOutInRedGreenBlueOrder) {
   DecodedFile v25, v23;
   ASSERT_EQ(decode_compressed_file(read_file(conformance("cod/astronaut_comment.cod")),
-                                   DecodeOptions{}, v25),
-            Status::kOk);
+                                   DecodeRequest{}, v25),
+            StatusCode::kOk);
   ASSERT_EQ(decode_compressed_file(read_file(conformance("cod/astronaut_comment_v23.cod")),
-                                   DecodeOptions{}, v23),
-            Status::kOk);
+                                   DecodeRequest{}, v23),
+            StatusCode::kOk);
   // 256 is a multiple of every padding, so the packed sequence lines up
   // with the rows and only the byte order differs.
   ASSERT_EQ(v25.pixels.size(), v23.pixels.size());

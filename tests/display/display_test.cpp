@@ -6,12 +6,15 @@
 #include <vector>
 
 #include "display/display.h"
+#include "format/colour_space.h"
 
 namespace varnic::display {
 namespace {
 
-using codec::Channel;
-using codec::CodecParams;
+using namespace ::varnic::format;
+
+using format::Channel;
+using format::CodecParams;
 
 std::int16_t entry(const InverseTable& t, int i) { return t[inverse_table_index(i)]; }
 
@@ -70,17 +73,17 @@ struct Planes {
     params.total_levels_ = static_cast<std::uint16_t>(levels);
     params.image_width_ = width;
     params.image_height_ = height;
-    params.image_mode_ = colour ? codec::kImageModeColour : codec::kImageModeGrey;
-    codec::ComputePaddedSize(params);
+    params.image_mode_ = colour ? format::kImageModeColour : format::kImageModeGrey;
+    format::compute_padded_size(params);
     for (int c = 0; c < (colour ? 3 : 1); ++c) {
-      EXPECT_EQ(planes[c].Allocate(params.padded_width_, params.padded_height_), Status::kOk);
+      EXPECT_EQ(planes[c].allocate(params.padded_width_, params.padded_height_), StatusCode::kOk);
       params.channels_[c].pixel_offset_ = 128;
     }
   }
-  std::vector<std::uint8_t> convert(const decoder::Magic& magic = decoder::kCurrentMagic) const {
-    const int bits = params.image_mode_ == codec::kImageModeColour ? 24 : 8;
+  std::vector<std::uint8_t> convert(const format::Magic& magic = format::kCurrentMagic) const {
+    const int bits = params.image_mode_ == format::kImageModeColour ? 24 : 8;
     std::vector<std::uint8_t> out(
-        codec::ComputeRowGeometry(params.image_width_, params.image_height_, static_cast<std::uint16_t>(bits))
+        utils::row_geometry(params.image_width_, params.image_height_, static_cast<std::uint16_t>(bits))
             .picture_bytes,
         0);
     planes_to_pixels(planes, params, magic, out);
@@ -142,16 +145,16 @@ TEST(PlanesToPixelsTest, EverySamplePairConvertsAsTheTablesSay) {
   }
   const auto out = p.convert();
   const InverseColourTables& t = inverse_colour_tables();
-  const std::size_t row_bytes = codec::ComputeRowGeometry(kSide, kSide, 24).row_bytes;
+  const std::size_t row_bytes = utils::row_geometry(kSide, kSide, 24).stride;
   for (int r = 0; r < kSide; ++r) {
     for (int x = 0; x < kSide; ++x) {
       const int y = p.planes[0].at(r, x) + 128;
       const int i = p.planes[1].at(r, x);
       const int q = p.planes[2].at(r, x);
       const std::uint8_t* o = out.data() + row_bytes * r + 3 * x;
-      ASSERT_EQ(o[0], codec::ClampSample(y + entry(t.blue_from_i, i) + entry(t.blue_from_q, q))) << i << " " << q;
-      ASSERT_EQ(o[1], codec::ClampSample(y + entry(t.green_from_i, i) + entry(t.green_from_q, q))) << i << " " << q;
-      ASSERT_EQ(o[2], codec::ClampSample(y + entry(t.red_from_i, i) + entry(t.red_from_q, q))) << i << " " << q;
+      ASSERT_EQ(o[0], format::clamp_sample(y + entry(t.blue_from_i, i) + entry(t.blue_from_q, q))) << i << " " << q;
+      ASSERT_EQ(o[1], format::clamp_sample(y + entry(t.green_from_i, i) + entry(t.green_from_q, q))) << i << " " << q;
+      ASSERT_EQ(o[2], format::clamp_sample(y + entry(t.red_from_i, i) + entry(t.red_from_q, q))) << i << " " << q;
     }
   }
 }
@@ -187,10 +190,10 @@ TEST(PlanesToPixelsTest, Version23PacksEveryPaddedSampleAndStopsAtTheBufferEnd) 
   Planes p(5, 4, 1, true);
   for (std::uint32_t n = 0; n < 24; ++n) p.planes[0].samples_[n] = static_cast<std::int16_t>(n);
   p.planes[1].samples_[0] = 100;  // red 128 + 95, green 128 - 28, blue 128 - 111
-  decoder::Magic v23 = decoder::kCurrentMagic;
+  format::Magic v23 = format::kCurrentMagic;
   v23[5] = '3';
   std::vector<std::uint8_t> guarded(64 + 16, 0xee);
-  const codec::CodecParams& params = p.params;
+  const format::CodecParams& params = p.params;
   planes_to_pixels(p.planes, params, v23, std::span(guarded.data(), 64));
   EXPECT_EQ(guarded[0], 223);
   EXPECT_EQ(guarded[1], 100);
@@ -204,12 +207,12 @@ TEST(PlanesToPixelsTest, Version23PacksEveryPaddedSampleAndStopsAtTheBufferEnd) 
 
 TEST(PlanesToPixelsTest, ColourNeedsAKnownVersion) {
   Planes p(4, 4, 1, true);
-  decoder::Magic odd = decoder::kCurrentMagic;
+  format::Magic odd = format::kCurrentMagic;
   odd[5] = '6';
   std::vector<std::uint8_t> out(48, 7);
   planes_to_pixels(p.planes, p.params, odd, out);
   for (std::uint8_t b : out) EXPECT_EQ(b, 7);
-  odd = decoder::kCurrentMagic;
+  odd = format::kCurrentMagic;
   odd[3] = '3';
   planes_to_pixels(p.planes, p.params, odd, out);
   for (std::uint8_t b : out) EXPECT_EQ(b, 7);
@@ -233,12 +236,12 @@ TEST(PlanesToPixelsTest, CallerRowsHoldTheBufferPixelsInEitherOrder) {
     const auto buffer = p.convert();
     const std::size_t bpp = colour ? 3 : 1;
     const std::size_t padded_row =
-        codec::ComputeRowGeometry(13, 7, static_cast<std::uint16_t>(8 * bpp)).row_bytes;
+        utils::row_geometry(13, 7, static_cast<std::uint16_t>(8 * bpp)).stride;
     for (const bool top_down : {false, true}) {
       for (const bool rgb : {false, true}) {
         const std::size_t stride = 13 * bpp + 5;
         std::vector<std::uint8_t> rows(stride * 7, 0xAB);
-        ASSERT_TRUE(planes_to_rows(p.planes, p.params, decoder::kCurrentMagic, top_down, rgb, rows,
+        ASSERT_TRUE(planes_to_rows(p.planes, p.params, format::kCurrentMagic, top_down, rgb, rows,
                                    stride));
         for (std::size_t r = 0; r < 7; ++r) {
           const std::uint8_t* from = buffer.data() + padded_row * (top_down ? 6 - r : r);
@@ -256,10 +259,10 @@ TEST(PlanesToPixelsTest, CallerRowsHoldTheBufferPixelsInEitherOrder) {
     }
     // The packed 2.3 layout and a short destination are refused untouched.
     std::vector<std::uint8_t> rows(13 * bpp * 7 - 1, 0xAB);
-    EXPECT_FALSE(planes_to_rows(p.planes, p.params, decoder::kCurrentMagic, true, false, rows,
+    EXPECT_FALSE(planes_to_rows(p.planes, p.params, format::kCurrentMagic, true, false, rows,
                                 13 * bpp));
     if (colour) {
-      decoder::Magic v23 = decoder::kCurrentMagic;
+      format::Magic v23 = format::kCurrentMagic;
       v23[5] = '3';
       rows.resize(13 * 3 * 7, 0xAB);
       EXPECT_FALSE(planes_to_rows(p.planes, p.params, v23, true, false, rows, 13 * 3));
@@ -277,7 +280,7 @@ TEST(PreviewTest, GreyPreviewDividesBeforeAddingTheOffset) {
   p.planes[0].at(1, 0) = 5;
   std::vector<std::uint8_t> out;
   PreviewFrame frame;
-  render_preview(p.planes, p.params, decoder::kCurrentMagic, 0, out, frame);
+  render_preview(p.planes, p.params, format::kCurrentMagic, 0, out, frame);
   EXPECT_EQ(frame.width, 4u);
   EXPECT_EQ(frame.height, 2u);
   EXPECT_EQ(frame.bits_per_pixel, 8);
@@ -289,7 +292,7 @@ TEST(PreviewTest, GreyPreviewDividesBeforeAddingTheOffset) {
   EXPECT_EQ(frame.pixels[4], 129);
   // At s = 1, Y = -3 gives -1 + 128 = 127.
   p.planes[0].at(0, 0) = -3;
-  render_preview(p.planes, p.params, decoder::kCurrentMagic, 1, out, frame);
+  render_preview(p.planes, p.params, format::kCurrentMagic, 1, out, frame);
   EXPECT_EQ(frame.width, 8u);
   EXPECT_EQ(frame.height, 4u);
   EXPECT_EQ(frame.pixels[0], 127);
@@ -302,13 +305,13 @@ TEST(PreviewTest, ColourPreviewRowsArePaddedAndFollowTheVersionOrder) {
   p.planes[2].at(0, 0) = 53 * 2;
   std::vector<std::uint8_t> out;
   PreviewFrame frame;
-  render_preview(p.planes, p.params, decoder::kCurrentMagic, 1, out, frame);
+  render_preview(p.planes, p.params, format::kCurrentMagic, 1, out, frame);
   ASSERT_EQ(frame.pixels.size(), 32u * 4u);
   EXPECT_EQ(frame.pixels[2], 252);  // red last
   EXPECT_EQ(frame.pixels[30], 0);
   EXPECT_EQ(frame.pixels[31], 0);
   EXPECT_EQ(frame.pixels[32], 128);
-  decoder::Magic v23 = decoder::kCurrentMagic;
+  format::Magic v23 = format::kCurrentMagic;
   v23[5] = '3';
   render_preview(p.planes, p.params, v23, 1, out, frame);
   EXPECT_EQ(frame.pixels[0], 252);  // red first
@@ -321,17 +324,17 @@ TEST(ReconstructTest, CancelledPreviewLeavesThePictureAlone) {
   ReconstructOptions options;
   int calls = 0;
   options.preview = [&](const PreviewFrame&) { return ++calls < 2; };
-  EXPECT_EQ(reconstruct_picture(p.planes, p.params, decoder::kCurrentMagic, options, pixels),
-            Status::kCancelled);
+  EXPECT_EQ(reconstruct_picture(p.planes, p.params, format::kCurrentMagic, options, pixels),
+            StatusCode::kCancelled);
   EXPECT_EQ(calls, 2);
   EXPECT_EQ(pixels, (std::vector<std::uint8_t>{1, 2, 3}));
 }
 
 TEST(ReconstructTest, RefusesPlanesThatDoNotMatchTheSettings) {
   Planes p(16, 16, 2, true);
-  p.planes[2].Release();
+  p.planes[2].release();
   std::vector<std::uint8_t> pixels;
-  EXPECT_NE(reconstruct_picture(p.planes, p.params, decoder::kCurrentMagic, {}, pixels), Status::kOk);
+  EXPECT_NE(reconstruct_picture(p.planes, p.params, format::kCurrentMagic, {}, pixels), StatusCode::kOk);
   EXPECT_TRUE(pixels.empty());
 }
 
@@ -339,19 +342,19 @@ TEST(ReconstructTest, EncoderPlanesAreDequantizedFirst) {
   // One level, 8 x 8: a quantized low band of 2 with limits 40 / 4 steps
   // dequantizes to 20, which one synthesis step halves to 10 everywhere.
   Planes p(8, 8, 1, false);
-  codec::ChannelParams& y = p.params.channel(Channel::kY);
+  format::ChannelParams& y = p.params.channel(Channel::kY);
   y.band_max_[3] = 40;
   y.band_min_[3] = -40;
   y.quant_vector_[3] = 4;
   for (std::uint32_t r = 0; r < 4; ++r) {
     for (std::uint32_t x = 0; x < 4; ++x) p.planes[0].at(r, x) = 2;
   }
-  p.planes[0].at(0, 4) = codec::kZeroTreeRoot;  // markers count as zero
-  p.planes[0].at(4, 4) = codec::kZeroTreeInside;
+  p.planes[0].at(0, 4) = format::kZeroTreeRoot;  // markers count as zero
+  p.planes[0].at(4, 4) = format::kZeroTreeInside;
   ReconstructOptions options;
   options.encoder_reconstruction = true;
   std::vector<std::uint8_t> pixels;
-  ASSERT_EQ(reconstruct_picture(p.planes, p.params, decoder::kCurrentMagic, options, pixels), Status::kOk);
+  ASSERT_EQ(reconstruct_picture(p.planes, p.params, format::kCurrentMagic, options, pixels), StatusCode::kOk);
   ASSERT_EQ(pixels.size(), 64u);
   for (std::uint8_t b : pixels) ASSERT_EQ(b, 138);
 }
@@ -365,12 +368,12 @@ TEST(DecodeTimingTest, ThreeTimingsFollowTheElapsedTimeRule) {
     while ((c = std::fgetc(f)) != EOF) file.push_back(static_cast<std::uint8_t>(c));
     std::fclose(f);
   }
-  const codec::ClockReading readings[] = {{10, 900}, {11, 100}, {11, 150}, {12, 0}};
+  const utils::ClockReading readings[] = {{10, 900}, {11, 100}, {11, 150}, {12, 0}};
   int reads = 0;
-  DecodeOptions options;
+  DecodeRequest options;
   options.clock = [&] { return readings[reads++ % 4]; };
   DecodedFile d;
-  ASSERT_EQ(decode_compressed_file(file, options, d), Status::kOk);
+  ASSERT_EQ(decode_compressed_file(file, options, d), StatusCode::kOk);
   EXPECT_EQ(reads, 4);
   // (11 - 10) + (100 - 900) * 0.001 and (12 - 11) + (0 - 150) * 0.001.
   EXPECT_FLOAT_EQ(d.timings.entropy_decode, 0.2f);
@@ -384,7 +387,7 @@ TEST(DecodeTimingTest, FailedDecodeLeavesTheCallersPictureAlone) {
   DecodedFile d;
   d.pixels = {9, 9};
   const std::vector<std::uint8_t> junk = {'Q', 'V', 'T', '2', '.', '5', 'a', 'Z', 0, 0};
-  EXPECT_EQ(decode_compressed_file(junk, DecodeOptions{}, d), Status::kFileTruncated);
+  EXPECT_EQ(decode_compressed_file(junk, DecodeRequest{}, d), StatusCode::kFileTruncated);
   EXPECT_EQ(d.pixels, (std::vector<std::uint8_t>{9, 9}));
 }
 

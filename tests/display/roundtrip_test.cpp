@@ -14,11 +14,13 @@
 namespace varnic::display {
 namespace {
 
-using codec::Channel;
+using namespace ::varnic::format;
+
+using format::Channel;
 
 // Smooth gradients with noise and a sharp edge, so every band has content.
 std::vector<std::uint8_t> synthetic_picture(std::uint32_t w, std::uint32_t h, int bits, unsigned seed) {
-  const codec::RowGeometry g = codec::ComputeRowGeometry(w, h, static_cast<std::uint16_t>(bits));
+  const utils::RowGeometry g = utils::row_geometry(w, h, static_cast<std::uint16_t>(bits));
   std::vector<std::uint8_t> pixels(g.picture_bytes, 0);
   std::mt19937 rng(seed);
   const int channels = bits / 8;
@@ -27,7 +29,7 @@ std::vector<std::uint8_t> synthetic_picture(std::uint32_t w, std::uint32_t h, in
       for (int c = 0; c < channels; ++c) {
         int v = static_cast<int>((x * (40 + 30 * c) + y * 50) % 256) + static_cast<int>(rng() % 21) - 10;
         if (x > w / 2 && y > h / 3) v = 255 - v;
-        pixels[g.row_bytes * y + x * static_cast<std::uint32_t>(channels) + static_cast<std::uint32_t>(c)] =
+        pixels[g.stride * y + x * static_cast<std::uint32_t>(channels) + static_cast<std::uint32_t>(c)] =
             static_cast<std::uint8_t>(std::clamp(v, 0, 255));
       }
     }
@@ -38,17 +40,17 @@ std::vector<std::uint8_t> synthetic_picture(std::uint32_t w, std::uint32_t h, in
 void round_trip(const std::vector<std::uint8_t>& pixels, std::uint32_t w, std::uint32_t h, int bits,
                 int quality, const std::string& label) {
   SCOPED_TRACE(label);
-  codec::CodecParams settings = codec::DefaultCodecParams();
+  format::CodecParams settings = codec::default_codec_params();
   settings.quality_factor_ = static_cast<std::int16_t>(quality);
-  ASSERT_EQ(codec::DeriveParamsFromQuality(settings), Status::kOk);
-  const codec::PictureView view{pixels.data(), pixels.size(), w, h, static_cast<std::uint16_t>(bits)};
+  ASSERT_EQ(codec::derive_params_from_quality(settings), StatusCode::kOk);
+  const codec::PictureRows view{pixels.data(), pixels.size(), w, h, static_cast<std::uint16_t>(bits)};
   codec::EncodedPicture encoded;
-  ASSERT_EQ(codec::EncodePicture(view, settings, codec::EncodeOptions{}, encoded), Status::kOk);
-  const codec::CodecParams& coded = encoded.params;
+  ASSERT_EQ(codec::encode_picture(view, settings, codec::EncodeRequest{}, encoded), StatusCode::kOk);
+  const format::CodecParams& coded = encoded.params;
 
   decoder::DecodedPlanes decoded;
-  ASSERT_EQ(decoder::decode_planes(encoded.stream, decoder::DecodeLimits{}, decoded), Status::kOk);
-  const codec::CodecParams& read = decoded.header_.params_;
+  ASSERT_EQ(decoder::decode_planes(encoded.stream, format::kDefaultPixelLimit, decoded), StatusCode::kOk);
+  const format::CodecParams& read = decoded.header_.params;
   EXPECT_EQ(read.total_levels_, coded.total_levels_);
   EXPECT_EQ(read.padded_width_, coded.padded_width_);
   EXPECT_EQ(read.padded_height_, coded.padded_height_);
@@ -64,7 +66,7 @@ void round_trip(const std::vector<std::uint8_t>& pixels, std::uint32_t w, std::u
     EXPECT_EQ(read.channel(channel).band_max_, coded.channel(channel).band_max_);
     // The decoder dequantizes as it goes; the encoder's planes are quantized
     // and marked, so they are dequantized here the way Compress does it.
-    codec::CoefficientPlane expected = encoded.planes[c];
+    format::CoefficientPlane expected = encoded.planes[c];
     decoder::dequantize_plane(expected, coded, channel);
     int mismatches = 0;
     for (std::uint32_t y = 0; y < coded.padded_height_; ++y) {
@@ -79,13 +81,13 @@ void round_trip(const std::vector<std::uint8_t>& pixels, std::uint32_t w, std::u
   }
 
   DecodedFile file;
-  ASSERT_EQ(decode_compressed_file(encoded.stream, DecodeOptions{}, file), Status::kOk);
+  ASSERT_EQ(decode_compressed_file(encoded.stream, DecodeRequest{}, file), StatusCode::kOk);
   ReconstructOptions options;
   options.encoder_reconstruction = true;
   std::vector<std::uint8_t> shown;
-  ASSERT_EQ(reconstruct_picture(encoded.planes, coded, decoder::kCurrentMagic, options, shown),
-            Status::kOk);
-  ASSERT_EQ(shown.size(), codec::ComputeRowGeometry(w, h, static_cast<std::uint16_t>(bits)).picture_bytes);
+  ASSERT_EQ(reconstruct_picture(encoded.planes, coded, format::kCurrentMagic, options, shown),
+            StatusCode::kOk);
+  ASSERT_EQ(shown.size(), utils::row_geometry(w, h, static_cast<std::uint16_t>(bits)).picture_bytes);
   EXPECT_EQ(shown, file.pixels);
 }
 
@@ -120,10 +122,10 @@ TEST(RoundTripTest, BundledPhotographsAtSeveralQualities) {
 TEST(RoundTripTest, PicturesWithASideOfOneOrTwoAreRefusedByTheEncoder) {
   for (auto [w, h] : {std::pair{1u, 1u}, {2u, 2u}, {1u, 64u}, {64u, 2u}}) {
     const auto pixels = synthetic_picture(w, h, 24, 3);
-    const codec::PictureView view{pixels.data(), pixels.size(), w, h, 24};
+    const codec::PictureRows view{pixels.data(), pixels.size(), w, h, 24};
     codec::EncodedPicture encoded;
-    EXPECT_EQ(codec::EncodePicture(view, codec::DefaultCodecParams(), codec::EncodeOptions{}, encoded),
-              Status::kPictureTooSmall);
+    EXPECT_EQ(codec::encode_picture(view, codec::default_codec_params(), codec::EncodeRequest{}, encoded),
+              StatusCode::kPictureTooSmall);
     EXPECT_TRUE(encoded.stream.empty());
   }
 }

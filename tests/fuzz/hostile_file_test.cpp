@@ -20,6 +20,7 @@
 namespace {
 
 namespace imf = varnic::imagefile;
+namespace format = varnic::format;
 using Bytes = std::vector<std::uint8_t>;
 
 // Small enough that a forged side cannot make a variant slow, large enough for every valid file.
@@ -63,7 +64,7 @@ using ImageReader = imf::FileStatus (*)(std::span<const std::uint8_t>, imf::Pict
 // then end before the picture does).
 void check_image_reader(ImageReader read, const Bytes& good, std::size_t truncation_refused_below) {
   const imf::ReadLimits limits{kPixelLimit};
-  const imf::Picture previous = make_file_picture(3, 2, imf::kModeColour);
+  const imf::Picture previous = make_file_picture(3, 2, format::kImageModeColour);
   {
     imf::Picture p = previous;
     ASSERT_EQ(read(good, p, limits), imf::FileStatus::kOk) << "the undamaged file must read";
@@ -91,17 +92,17 @@ void check_image_reader(ImageReader read, const Bytes& good, std::size_t truncat
 }
 
 TEST(HostileFileTest, BitmapsOfEveryDepthRefuseOrReadCleanly) {
-  for (const std::uint16_t mode : {imf::kModeColour, imf::kModeGrey, imf::kModePalette}) {
+  for (const std::uint16_t mode : {format::kImageModeColour, format::kImageModeGrey, format::kImageModePalette}) {
     SCOPED_TRACE("mode " + std::to_string(mode));
     const imf::Picture picture = make_file_picture(5, 3, mode);  // odd width: every row padded
     const Bytes file = imf::encode_bitmap(picture);
     // The last row's padding is the only part a reader might do without.
-    check_image_reader(imf::read_bitmap, file, file.size() - picture.geometry().row_padding_);
+    check_image_reader(imf::read_bitmap, file, file.size() - picture.geometry().row_padding);
   }
 }
 
 TEST(HostileFileTest, TargaFilesRefuseOrReadCleanly) {
-  for (const std::uint16_t mode : {imf::kModeColour, imf::kModeGrey}) {
+  for (const std::uint16_t mode : {format::kImageModeColour, format::kImageModeGrey}) {
     SCOPED_TRACE("mode " + std::to_string(mode));
     const imf::Picture picture = make_file_picture(5, 3, mode);
     const Bytes file = imf::encode_targa(picture);
@@ -113,7 +114,7 @@ TEST(HostileFileTest, TargaFilesRefuseOrReadCleanly) {
 
 TEST(HostileFileTest, TopDownTargaRefusesOrReadsCleanly) {
   // The same picture stored from the top (descriptor bit 5) takes the reader's other row order.
-  const imf::Picture picture = make_file_picture(5, 3, imf::kModeColour);
+  const imf::Picture picture = make_file_picture(5, 3, format::kImageModeColour);
   Bytes file = imf::encode_targa(picture);
   const std::size_t row = 15;
   Bytes flipped = file;
@@ -181,7 +182,7 @@ void check_cod_reader(const Bytes& good) {
     const imf::FileStatus loaded = imf::load_compressed(bytes, file);
     if (loaded == imf::FileStatus::kOk) {
       EXPECT_EQ(file.file_size_, bytes.size()) << what;
-      EXPECT_EQ(file.bytes_.size(), bytes.size() + imf::kCompressedSpareBytes) << what;
+      EXPECT_EQ(file.bytes_.size(), bytes.size() + format::kSpareBytes) << what;
     } else {
       EXPECT_TRUE(file.bytes_ == previous.bytes_ && file.file_size_ == previous.file_size_)
           << what << ": a refused load changed the caller's file";

@@ -37,8 +37,8 @@ Picture sentinel() {
   p.width_ = 7;
   p.height_ = 3;
   p.bits_per_pixel_ = 8;
-  p.image_mode_ = kModePalette;
-  p.pixels_.assign(p.geometry().picture_bytes_, 0x5A);
+  p.image_mode_ = format::kImageModePalette;
+  p.pixels_.assign(p.geometry().picture_bytes, 0x5A);
   p.header_.colour_table_.fill(0x33);
   return p;
 }
@@ -57,7 +57,7 @@ TEST(BitmapRead, ConformanceColourPictureKeepsFileRows) {
   EXPECT_EQ(p.width_, 2);
   EXPECT_EQ(p.height_, 2);
   EXPECT_EQ(p.bits_per_pixel_, 24);
-  EXPECT_EQ(p.image_mode_, kModeColour);
+  EXPECT_EQ(p.image_mode_, format::kImageModeColour);
   const std::vector<std::uint8_t> expected{0xab, 0xab, 0xb1, 0x8f, 0x8d, 0x90, 0, 0,
                                            0x97, 0x93, 0x9a, 0x7c, 0x67, 0x6d, 0, 0};
   EXPECT_EQ(p.pixels_, expected);
@@ -70,8 +70,8 @@ TEST(BitmapRead, ConformanceGreyPicturesAreMode61WithIdentityTable) {
     Picture p;
     ASSERT_EQ(read_bitmap(file, p), FileStatus::kOk);
     EXPECT_EQ(p.bits_per_pixel_, 8);
-    EXPECT_EQ(p.image_mode_, kModeGrey);
-    ASSERT_EQ(p.pixels_.size(), p.geometry().picture_bytes_);
+    EXPECT_EQ(p.image_mode_, format::kImageModeGrey);
+    ASSERT_EQ(p.pixels_.size(), p.geometry().picture_bytes);
     // The table on file is the identity ramp, so the pixels are the file's bytes.
     const std::uint32_t offset = file[10] | file[11] << 8 | file[12] << 16 | file[13] << 24;
     EXPECT_EQ(0, std::memcmp(p.pixels_.data(), file.data() + offset, p.pixels_.size()));
@@ -121,7 +121,7 @@ TEST(BitmapRead, GreyTableInAnyOrderBecomesLevelsAndIdentityRamp) {
   request.rows_ = {{0, 1, 200}, {255, 128, 7}};
   Picture p;
   ASSERT_EQ(read_bitmap(request.build(), p), FileStatus::kOk);
-  EXPECT_EQ(p.image_mode_, kModeGrey);
+  EXPECT_EQ(p.image_mode_, format::kImageModeGrey);
   EXPECT_EQ(p.pixels_, buffer_of({{255, 254, 55}, {0, 127, 248}}));
   for (int i = 0; i < 256; ++i) {
     EXPECT_EQ(p.header_.colour_table_[4 * i], i);
@@ -139,7 +139,7 @@ TEST(BitmapRead, ColourPaletteIsMode622WithIndicesKept) {
   request.rows_ = {{0, 1}, {2, 0}};
   Picture p;
   ASSERT_EQ(read_bitmap(request.build(), p), FileStatus::kOk);
-  EXPECT_EQ(p.image_mode_, kModePalette);
+  EXPECT_EQ(p.image_mode_, format::kImageModePalette);
   EXPECT_EQ(p.pixels_, buffer_of(request.rows_));
   const std::vector<std::uint8_t> first(p.header_.colour_table_.begin(), p.header_.colour_table_.begin() + 12);
   // The reserved byte of each entry is 0 in a display header.
@@ -159,7 +159,7 @@ TEST(BitmapRead, ColourTableIsFoundAfterALongerInfoHeader) {
   request.rows_ = {{1, 0}};
   Picture p;
   ASSERT_EQ(read_bitmap(request.build(), p), FileStatus::kOk);
-  EXPECT_EQ(p.image_mode_, kModePalette);
+  EXPECT_EQ(p.image_mode_, format::kImageModePalette);
   EXPECT_EQ(p.header_.colour_table_[4], 4);
   EXPECT_EQ(p.header_.colour_table_[6], 6);
   EXPECT_EQ(p.header_.info_.size_, 40u);
@@ -174,7 +174,7 @@ TEST(BitmapRead, EightBitWithoutTableGetsTheGreyRamp) {
   request.rows_ = {{9, 8, 250, 3}};
   Picture p = sentinel();
   ASSERT_EQ(read_bitmap(request.build(), p), FileStatus::kOk);
-  EXPECT_EQ(p.image_mode_, kModeGrey);
+  EXPECT_EQ(p.image_mode_, format::kImageModeGrey);
   EXPECT_EQ(p.pixels_, buffer_of(request.rows_));
   EXPECT_EQ(p.header_.colour_table_[4 * 250 + 1], 250);
 }
@@ -188,7 +188,7 @@ TEST(BitmapRead, TwentyFourBitGapIsNotReadAsTable) {
   request.rows_ = {{1, 2, 3}};
   Picture p;
   ASSERT_EQ(read_bitmap(request.build(), p), FileStatus::kOk);
-  EXPECT_EQ(p.image_mode_, kModeColour);
+  EXPECT_EQ(p.image_mode_, format::kImageModeColour);
   EXPECT_EQ(p.pixels_, (std::vector<std::uint8_t>{1, 2, 3, 0}));
   // Nor does a declared table that runs past the end refuse a 24-bit file.
   request.colours_used_ = 256;

@@ -36,7 +36,7 @@ TEST(TargaRead, TrueColourBottomUpAndTopDownGiveTheSamePicture) {
   Picture a, b;
   ASSERT_EQ(read_targa(up.build(), a), FileStatus::kOk);
   ASSERT_EQ(read_targa(down.build(), b), FileStatus::kOk);
-  EXPECT_EQ(a.image_mode_, kModeColour);
+  EXPECT_EQ(a.image_mode_, format::kImageModeColour);
   EXPECT_EQ(a.bits_per_pixel_, 24);
   EXPECT_EQ(a.pixels_, buffer_of(up.rows_));
   EXPECT_EQ(b.pixels_, a.pixels_);
@@ -51,7 +51,7 @@ TEST(TargaRead, GreyTypeGetsTheRampAndKeepsLevels) {
   s.rows_ = {{0, 1, 2, 254, 255}, {9, 8, 7, 6, 5}};
   Picture p;
   ASSERT_EQ(read_targa(s.build(), p), FileStatus::kOk);
-  EXPECT_EQ(p.image_mode_, kModeGrey);
+  EXPECT_EQ(p.image_mode_, format::kImageModeGrey);
   EXPECT_EQ(p.pixels_, buffer_of(s.rows_));
   EXPECT_EQ(p.header_.colour_table_[4 * 200], 200);
 }
@@ -70,7 +70,7 @@ TEST(TargaRead, ColourMapEntriesStartAtTheFirstEntryIndex) {
   s.rows_ = {{10, 11}};
   Picture p;
   ASSERT_EQ(read_targa(s.build(), p), FileStatus::kOk);
-  EXPECT_EQ(p.image_mode_, kModePalette);
+  EXPECT_EQ(p.image_mode_, format::kImageModePalette);
   EXPECT_EQ(p.pixels_, buffer_of(s.rows_));
   const auto& t = p.header_.colour_table_;
   EXPECT_EQ((std::vector<std::uint8_t>(t.begin() + 40, t.begin() + 48)),
@@ -94,7 +94,7 @@ TEST(TargaRead, GreyMapInReverseOrderBecomesLevels) {
   s.rows_ = {{0, 100, 255}};
   Picture p;
   ASSERT_EQ(read_targa(s.build(), p), FileStatus::kOk);
-  EXPECT_EQ(p.image_mode_, kModeGrey);
+  EXPECT_EQ(p.image_mode_, format::kImageModeGrey);
   EXPECT_EQ(p.pixels_, buffer_of({{255, 155, 0}}));
 }
 

@@ -32,17 +32,17 @@ Picture make_picture(int width, int height, int bits, std::uint16_t mode, std::u
   p.height_ = height;
   p.bits_per_pixel_ = bits;
   p.image_mode_ = mode;
-  const RowGeometry g = p.geometry();
-  p.pixels_.assign(g.picture_bytes_, 0);
+  const utils::RowGeometry g = p.geometry();
+  p.pixels_.assign(g.picture_bytes, 0);
   std::uint32_t x = seed;
   for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y) {
-    for (std::size_t i = 0; i < g.row_bytes_; ++i) {
+    for (std::size_t i = 0; i < g.data_bytes; ++i) {
       x = x * 1664525u + 1013904223u;
-      p.pixels_[y * (g.row_bytes_ + g.row_padding_) + i] = static_cast<std::uint8_t>(x >> 24);
+      p.pixels_[y * (g.stride) + i] = static_cast<std::uint8_t>(x >> 24);
     }
   }
   set_grey_colour_table(p.header_);
-  if (mode == kModePalette) {
+  if (mode == format::kImageModePalette) {
     for (int i = 0; i < 256; ++i) {
       p.header_.colour_table_[4 * i] = static_cast<std::uint8_t>(i);
       p.header_.colour_table_[4 * i + 1] = static_cast<std::uint8_t>(255 - i);
@@ -53,7 +53,7 @@ Picture make_picture(int width, int height, int bits, std::uint16_t mode, std::u
 }
 
 TEST(BitmapWrite, RowsFilledByTheCallerGiveTheSameFile) {
-  for (const auto& [bits, mode] : {std::pair{24, kModeColour}, std::pair{8, kModeGrey}}) {
+  for (const auto& [bits, mode] : {std::pair{24, format::kImageModeColour}, std::pair{8, format::kImageModeGrey}}) {
     for (const int width : {1, 5, 6, 7, 8}) {
       const Picture p = make_picture(width, 3, bits, mode);
       Picture shape = p;
@@ -62,17 +62,17 @@ TEST(BitmapWrite, RowsFilledByTheCallerGiveTheSameFile) {
       const auto f = encode_bitmap(shape, [&](std::span<std::uint8_t> rows) {
         area = rows.size();
         // The padding arrives zeroed: copy the rows only.
-        const RowGeometry g = p.geometry();
+        const utils::RowGeometry g = p.geometry();
         for (std::size_t y = 0; y < 3; ++y) {
-          const std::size_t at = y * (g.row_bytes_ + g.row_padding_);
-          std::copy_n(p.pixels_.begin() + static_cast<std::ptrdiff_t>(at), g.row_bytes_, rows.begin() + static_cast<std::ptrdiff_t>(at));
+          const std::size_t at = y * (g.stride);
+          std::copy_n(p.pixels_.begin() + static_cast<std::ptrdiff_t>(at), g.data_bytes, rows.begin() + static_cast<std::ptrdiff_t>(at));
         }
       });
-      EXPECT_EQ(area, p.geometry().picture_bytes_) << bits << " bits, width " << width;
+      EXPECT_EQ(area, p.geometry().picture_bytes) << bits << " bits, width " << width;
       EXPECT_EQ(f, encode_bitmap(p)) << bits << " bits, width " << width;
     }
   }
-  Picture palette = make_picture(4, 2, 8, kModePalette);
+  Picture palette = make_picture(4, 2, 8, format::kImageModePalette);
   palette.pixels_.clear();
   bool called = false;
   EXPECT_TRUE(encode_bitmap(palette, [&](std::span<std::uint8_t>) { called = true; }).empty());
@@ -80,7 +80,7 @@ TEST(BitmapWrite, RowsFilledByTheCallerGiveTheSameFile) {
 }
 
 TEST(BitmapWrite, TwentyFourBitLayout) {
-  const Picture p = make_picture(5, 2, 24, kModeColour);
+  const Picture p = make_picture(5, 2, 24, format::kImageModeColour);
   const auto f = encode_bitmap(p);
   ASSERT_EQ(f.size(), 86u);  // 54 + 2 rows of 15 bytes + 1 padding
   EXPECT_EQ(f[0], 'B');
@@ -99,7 +99,7 @@ TEST(BitmapWrite, TwentyFourBitLayout) {
 }
 
 TEST(BitmapWrite, GreyCarriesFullTable) {
-  const Picture p = make_picture(3, 2, 8, kModeGrey);
+  const Picture p = make_picture(3, 2, 8, format::kImageModeGrey);
   const auto f = encode_bitmap(p);
   EXPECT_EQ(u32_at(f, 10), 1078u);
   EXPECT_EQ(f.size(), 1078u + 8u);
@@ -110,7 +110,7 @@ TEST(BitmapWrite, GreyCarriesFullTable) {
 }
 
 TEST(BitmapWrite, PaletteTableLengthCoversEveryIndex) {
-  Picture p = make_picture(4, 1, 8, kModePalette);
+  Picture p = make_picture(4, 1, 8, format::kImageModePalette);
   p.pixels_ = {0, 3, 2, 1};
   p.header_.info_.colours_used_ = 0;  // written as a full table
   EXPECT_EQ(u32_at(encode_bitmap(p), 10), 1078u);
@@ -124,7 +124,7 @@ TEST(BitmapWrite, PaletteTableLengthCoversEveryIndex) {
 }
 
 TEST(TargaWrite, GreyAndColourLayouts) {
-  const Picture grey = make_picture(3, 2, 8, kModeGrey);
+  const Picture grey = make_picture(3, 2, 8, format::kImageModeGrey);
   auto g = encode_targa(grey);
   ASSERT_EQ(g.size(), 18u + 6u);
   EXPECT_EQ(g[2], 3);
@@ -135,7 +135,7 @@ TEST(TargaWrite, GreyAndColourLayouts) {
             (std::vector<std::uint8_t>{grey.pixels_[0], grey.pixels_[1], grey.pixels_[2], grey.pixels_[4],
                                        grey.pixels_[5], grey.pixels_[6]}));
 
-  const Picture colour = make_picture(2, 2, 24, kModeColour);
+  const Picture colour = make_picture(2, 2, 24, format::kImageModeColour);
   auto c = encode_targa(colour);
   ASSERT_EQ(c.size(), 18u + 12u);
   EXPECT_EQ(c[1], 0);
@@ -148,13 +148,13 @@ TEST(TargaWrite, GreyAndColourLayouts) {
 }
 
 TEST(TargaWrite, PalettePictureBecomesTrueColour) {
-  const Picture p = make_picture(3, 2, 8, kModePalette);
+  const Picture p = make_picture(3, 2, 8, format::kImageModePalette);
   const auto f = encode_targa(p);
   EXPECT_EQ(f[2], 2);
   EXPECT_EQ(f[16], 24);
   Picture back;
   ASSERT_EQ(read_targa(f, back), FileStatus::kOk);
-  EXPECT_EQ(back.image_mode_, kModeColour);
+  EXPECT_EQ(back.image_mode_, format::kImageModeColour);
   for (int y = 0; y < 2; ++y) {
     for (int x = 0; x < 3; ++x) {
       const std::uint8_t index = p.pixels_[static_cast<std::size_t>(y * 4 + x)];
@@ -168,15 +168,15 @@ TEST(TargaWrite, PalettePictureBecomesTrueColour) {
 
 TEST(PictureRoundTrip, EveryRowPaddingBothDepthsBothFormats) {
   for (int width = 1; width <= 8; ++width) {
-    for (std::uint16_t mode : {kModeColour, kModeGrey, kModePalette}) {
+    for (std::uint16_t mode : {format::kImageModeColour, format::kImageModeGrey, format::kImageModePalette}) {
       SCOPED_TRACE(::testing::Message() << "width " << width << " mode " << mode);
-      const Picture p = make_picture(width, 3, mode == kModeColour ? 24 : 8, mode, static_cast<std::uint8_t>(width));
+      const Picture p = make_picture(width, 3, mode == format::kImageModeColour ? 24 : 8, mode, static_cast<std::uint8_t>(width));
       Picture b;
       ASSERT_EQ(read_bitmap(encode_bitmap(p), b), FileStatus::kOk);
       EXPECT_EQ(b.image_mode_, mode);
       EXPECT_EQ(b.pixels_, p.pixels_);
       EXPECT_EQ(b.header_.colour_table_, p.header_.colour_table_);
-      if (mode == kModePalette) continue;  // expanded to true colour, checked above
+      if (mode == format::kImageModePalette) continue;  // expanded to true colour, checked above
       Picture t;
       ASSERT_EQ(read_targa(encode_targa(p), t), FileStatus::kOk);
       EXPECT_EQ(t.image_mode_, mode);
@@ -251,7 +251,7 @@ class FileTest : public ::testing::Test {
 };
 
 TEST_F(FileTest, SavedPicturesReadBack) {
-  const Picture p = make_picture(7, 5, 24, kModeColour);
+  const Picture p = make_picture(7, 5, 24, format::kImageModeColour);
   const std::string bmp = (dir_ / "a.bmp").string();
   const std::string tga = (dir_ / "a.tga").string();
   ASSERT_EQ(save_bitmap_file(bmp, p), FileStatus::kOk);
@@ -332,7 +332,7 @@ TEST_F(FileTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
 TEST_F(FileTest, InconsistentPicturesAreNotWritten) {
   const fs::path dest = dir_ / "keep.bmp";
   put(dest, "old");
-  std::vector<Picture> bad(5, make_picture(5, 3, 24, kModeColour));
+  std::vector<Picture> bad(5, make_picture(5, 3, 24, format::kImageModeColour));
   bad[0].pixels_.resize(bad[0].pixels_.size() - 1);  // buffer shorter than the rows
   bad[1].width_ = 0;
   bad[2].height_ = -3;

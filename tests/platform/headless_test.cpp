@@ -162,11 +162,11 @@ TEST(HeadlessTest, UnansweredDialogsGetEscapeThenAForcedClose) {
 
 TEST(HeadlessTest, ClockStepsOnlyWhenTold) {
   HeadlessPlatform platform;
-  const ClockReading a = platform.now();
+  const utils::ClockReading a = platform.now();
   EXPECT_EQ(a.seconds, HeadlessPlatform::kClockStartSeconds);
   EXPECT_EQ(a.milliseconds, HeadlessPlatform::kClockStartMilliseconds);
   platform.advance_clock(600);  // 500 + 600 ms carries into the seconds
-  const ClockReading b = platform.now();
+  const utils::ClockReading b = platform.now();
   EXPECT_EQ(b.seconds, a.seconds + 1);
   EXPECT_EQ(b.milliseconds, 100);
   platform.set_clock_auto_step(250);

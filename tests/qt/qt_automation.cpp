@@ -50,10 +50,10 @@ platform::Image widget_image(QWidget& widget) {
   return out;
 }
 
-platform::ClockReading ScriptedQtPlatform::now() const {
+utils::ClockReading ScriptedQtPlatform::now() const {
   const std::uint64_t total = clock_ms_ + kClockStartMilliseconds;
   clock_ms_ += clock_step_;
-  return platform::ClockReading{kClockStartSeconds + static_cast<std::uint32_t>(total / 1000),
+  return utils::ClockReading{kClockStartSeconds + static_cast<std::uint32_t>(total / 1000),
                                 static_cast<std::uint16_t>(total % 1000)};
 }
 

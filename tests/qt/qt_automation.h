@@ -30,7 +30,7 @@ class ScriptedQtPlatform final : public platform::QtPlatform, public platform::A
   void set_dialog_driver(DialogDriver driver) { driver_ = std::move(driver); }
 
   // Platform
-  platform::ClockReading now() const override;
+  utils::ClockReading now() const override;
   void show_help(std::string_view title, std::string_view text) override;
   void note_draw(const platform::DrawRecord& record) override { draws_.push_back(record); }
 

@@ -86,8 +86,8 @@ TEST(QtScreenshots, TheCompressedSampleOnScreenIsTheDecodedPicture) {
   program.save(cmd::kCmdSave, cod);
 
   display::DecodedFile decoded;
-  ASSERT_EQ(display::decode_compressed_file(Pictures::read_bytes(cod), display::DecodeOptions{}, decoded),
-            codec::Status::kOk);
+  ASSERT_EQ(display::decode_compressed_file(Pictures::read_bytes(cod), display::DecodeRequest{}, decoded),
+            format::StatusCode::kOk);
   imagefile::Picture reconstruction;
   ASSERT_EQ(imagefile::read_bitmap_file(sample, reconstruction), imagefile::FileStatus::kOk);
   const imagefile::Picture source = reconstruction;

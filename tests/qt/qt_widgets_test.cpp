@@ -180,7 +180,7 @@ TEST(QtEasySetup, CancelOrEscapeWithoutTouchingAnythingChangesNothing) {
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", Pictures::colour(30, 20)));
   program.params().quality_factor_ = 30;
   program.params().image_type_ = 1;
-  const codec::CodecParams before = program.params();
+  const format::CodecParams before = program.params();
   qt(program).set_dialog_driver([&](QtDialog& d) {
     EXPECT_EQ(control<QScrollBar>(d, id::kQualityBar)->value(), 30);
     QTest::mouseClick(control<QPushButton>(d, id::kCancel), Qt::LeftButton);
@@ -434,11 +434,11 @@ TEST(QtWindows, TheUsersResizeStretchesAndTheProgramsOwnMovesAreNotReportedTwice
   Program program(qt_factory());
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", Pictures::colour(30, 20)));
   program.command(cmd::kCmdNormal);
-  EXPECT_EQ(program.state().display_mode_, static_cast<std::uint32_t>(imagefile::kModeColour));
+  EXPECT_EQ(program.state().display_mode_, static_cast<std::uint32_t>(format::kImageModeColour));
   // Let the window system confirm every size the program asked for: no mode change follows.
   QTest::qWait(50);
   program.platform().process_paints();
-  EXPECT_EQ(program.state().display_mode_, static_cast<std::uint32_t>(imagefile::kModeColour));
+  EXPECT_EQ(program.state().display_mode_, static_cast<std::uint32_t>(format::kImageModeColour));
   QWidget* client = QtPlatform::client_widget(program.app().main_window());
   EXPECT_EQ(client->size(), QSize(30, 20));
 

@@ -1,4 +1,4 @@
-#include "codec/memory.h"
+#include "utils/memory.h"
 
 #include <cstdint>
 
@@ -6,9 +6,9 @@
 #include <sys/mman.h>
 #endif
 
-namespace varnic::codec {
+namespace varnic::utils {
 
-void AdviseHugePages(void* data, std::size_t bytes) noexcept {
+void advise_huge_pages(void* data, std::size_t bytes) noexcept {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
   // Below two huge pages the aligned interior is at most one; not worth a call.
@@ -24,4 +24,4 @@ void AdviseHugePages(void* data, std::size_t bytes) noexcept {
 #endif
 }
 
-}  // namespace varnic::codec
+}  // namespace varnic::utils

@@ -1,14 +1,16 @@
-// Status codes of the codec and the decoder, with the exact message text of
-// each. Libraries never print: callers turn a status into text with message().
+// Status codes of the format layer, the encoder, the decoder and the reconstruction, with the
+// exact message text of each. Libraries never print: callers turn a status into text with
+// message(). Picture files have their own status (imagefile::FileStatus) and the public library
+// its own (varnic::Status); each is converted at its layer's edge.
 #pragma once
 
 #include <cstdint>
 
-namespace varnic::codec {
+namespace varnic::format {
 
 // Values are stable; new ones are appended before kStatusCount (the table in
 // status.cpp follows this order).
-enum class [[nodiscard]] Status : std::int32_t {
+enum class [[nodiscard]] StatusCode : std::int32_t {
   kOk = 0,
 
   // Settings (derivation and the full-settings validator).
@@ -65,17 +67,17 @@ enum class [[nodiscard]] Status : std::int32_t {
 };
 
 // Exact text for a status; never null. kOk gives an empty string.
-const char* message(Status status);
+const char* message(StatusCode status);
 
-inline bool ok(Status status) { return status == Status::kOk; }
+inline bool ok(StatusCode status) { return status == StatusCode::kOk; }
 
-}  // namespace varnic::codec
+}  // namespace varnic::format
 
 // Propagates the first failure to the caller.
 #define VARNIC_RETURN_IF_ERROR(expr)                                  \
   do {                                                                \
-    const ::varnic::codec::Status varnic_status_ = (expr);            \
-    if (varnic_status_ != ::varnic::codec::Status::kOk) {             \
+    const ::varnic::format::StatusCode varnic_status_ = (expr);            \
+    if (varnic_status_ != ::varnic::format::StatusCode::kOk) {             \
       return varnic_status_;                                          \
     }                                                                 \
   } while (false)

@@ -16,7 +16,7 @@
 #include <type_traits>
 #include <vector>
 
-namespace varnic::codec {
+namespace varnic::utils {
 
 class WorkerPool {
  public:
@@ -32,14 +32,14 @@ class WorkerPool {
 
   // Runs task(i) for i = 0..count-1 and returns when all have finished. The
   // calling thread takes part. Tasks must not throw.
-  void Run(int count, const std::function<void(int)>& task);
+  void run(int count, const std::function<void(int)>& task);
 
   // Splits [0, n) into at most size() contiguous ranges of about equal
   // length, rounded to multiples of `grain`, and runs body(begin, end) on
   // each, or body(begin, end, part) with the range's index 0..size()-1 (for
   // per-part scratch: no two running ranges share an index).
   template <class Body>
-  void ForRange(std::size_t n, std::size_t grain, Body&& body) {
+  void for_range(std::size_t n, std::size_t grain, Body&& body) {
     if (n == 0) return;
     const std::size_t parts = std::min<std::size_t>(
         static_cast<std::size_t>(size()), std::max<std::size_t>((n + grain - 1) / grain, 1));
@@ -56,7 +56,7 @@ class WorkerPool {
       return;
     }
     const std::size_t step = ((n + parts - 1) / parts + grain - 1) / grain * grain;
-    Run(static_cast<int>(parts), [&](int p) {
+    run(static_cast<int>(parts), [&](int p) {
       const std::size_t begin = std::min(n, step * static_cast<std::size_t>(p));
       const std::size_t end = std::min(n, begin + step);
       if (begin < end) call(begin, end, p);
@@ -64,9 +64,9 @@ class WorkerPool {
   }
 
  private:
-  void Loop();
+  void loop();
   // Takes task indices until none are left.
-  void Drain();
+  void drain();
 
   std::vector<std::thread> workers_;
   std::mutex mutex_;
@@ -80,12 +80,12 @@ class WorkerPool {
   bool stop_ = false;
 };
 
-// pool->ForRange(n, grain, body) when there is a pool; without one, the whole
+// pool->for_range(n, grain, body) when there is a pool; without one, the whole
 // range on the calling thread as part 0.
 template <class Body>
-void ForRange(WorkerPool* pool, std::size_t n, std::size_t grain, Body&& body) {
+void for_range(WorkerPool* pool, std::size_t n, std::size_t grain, Body&& body) {
   if (pool != nullptr) {
-    pool->ForRange(n, grain, body);
+    pool->for_range(n, grain, body);
   } else if (n > 0) {
     if constexpr (std::is_invocable_v<Body&, std::size_t, std::size_t, int>) {
       body(std::size_t{0}, n, 0);
@@ -95,4 +95,4 @@ void ForRange(WorkerPool* pool, std::size_t n, std::size_t grain, Body&& body) {
   }
 }
 
-}  // namespace varnic::codec
+}  // namespace varnic::utils

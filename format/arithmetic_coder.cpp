@@ -1,8 +1,8 @@
-#include "codec/arithmetic_coder.h"
+#include "format/arithmetic_coder.h"
 
-namespace varnic::codec {
+namespace varnic::format {
 
-void AdaptiveModel::Start(int characters) {
+void AdaptiveModel::start(int characters) {
   if (characters < 0) characters = 0;
   if (characters > kMaxCharacters) characters = kMaxCharacters;
   n_ = characters;
@@ -17,7 +17,7 @@ void AdaptiveModel::Start(int characters) {
   freq_[0] = 0;
 }
 
-void AdaptiveModel::Halve() {
+void AdaptiveModel::halve() {
   std::int32_t cum = 0;
   for (int i = n_ + 1; i >= 0; --i) {
     freq_[i] = (freq_[i] + 1) / 2;
@@ -26,4 +26,4 @@ void AdaptiveModel::Halve() {
   }
 }
 
-}  // namespace varnic::codec
+}  // namespace varnic::format

@@ -1,13 +1,13 @@
-#include "codec/parallel.h"
+#include "utils/parallel.h"
 
 #include <system_error>
 
-namespace varnic::codec {
+namespace varnic::utils {
 
 WorkerPool::WorkerPool(int threads) {
   for (int t = 1; t < threads; ++t) {
     try {
-      workers_.emplace_back([this] { Loop(); });
+      workers_.emplace_back([this] { loop(); });
     } catch (const std::system_error&) {
       break;
     }
@@ -23,7 +23,7 @@ WorkerPool::~WorkerPool() {
   for (std::thread& t : workers_) t.join();
 }
 
-void WorkerPool::Run(int count, const std::function<void(int)>& task) {
+void WorkerPool::run(int count, const std::function<void(int)>& task) {
   if (count <= 0) return;
   if (workers_.empty() || count == 1) {
     for (int i = 0; i < count; ++i) task(i);
@@ -38,13 +38,13 @@ void WorkerPool::Run(int count, const std::function<void(int)>& task) {
     ++generation_;
   }
   wake_.notify_all();
-  Drain();
+  drain();
   std::unique_lock lock(mutex_);
   done_.wait(lock, [this] { return finished_ == count_; });
   task_ = nullptr;
 }
 
-void WorkerPool::Loop() {
+void WorkerPool::loop() {
   std::uint64_t seen = 0;
   for (;;) {
     {
@@ -53,11 +53,11 @@ void WorkerPool::Loop() {
       if (stop_) return;
       seen = generation_;
     }
-    Drain();
+    drain();
   }
 }
 
-void WorkerPool::Drain() {
+void WorkerPool::drain() {
   std::unique_lock lock(mutex_);
   while (task_ != nullptr && next_ < count_) {
     const int i = next_++;
@@ -69,4 +69,4 @@ void WorkerPool::Drain() {
   }
 }
 
-}  // namespace varnic::codec
+}  // namespace varnic::utils

@@ -18,15 +18,15 @@
 #include <span>
 #include <vector>
 
-namespace varnic::codec {
+namespace varnic::format {
 
 inline constexpr int kMaxCharacters = 256;
 inline constexpr std::int32_t kFrequencyCeiling = 4096;
 
 class AdaptiveModel {
  public:
-  // StartModel: every symbol, the end symbol included, starts at count 1.
-  void Start(int characters);
+  // Every symbol, the end symbol included, starts at count 1.
+  void start(int characters);
 
   int characters() const { return n_; }
   int end_symbol() const { return n_ + 1; }
@@ -36,9 +36,9 @@ class AdaptiveModel {
   std::int32_t cum(int i) const { return cum_freq_[i]; }
   std::int32_t freq(int i) const { return freq_[i]; }
 
-  // UpdateModel: run after every coded character, never after the end symbol.
-  void Update(int symbol) {
-    if (cum_freq_[0] == kFrequencyCeiling) Halve();
+  // Run after every coded character, never after the end symbol.
+  void update(int symbol) {
+    if (cum_freq_[0] == kFrequencyCeiling) halve();
     int i = symbol;
     while (freq_[i] == freq_[i - 1]) --i;
     if (i < symbol) {
@@ -54,7 +54,7 @@ class AdaptiveModel {
   }
 
  private:
-  void Halve();
+  void halve();
 
   int n_ = 0;
   std::array<std::int16_t, kMaxCharacters> char_to_index_{};
@@ -79,17 +79,17 @@ static_assert(kFrequencyCeiling <= 4096, "the reciprocals are exact up to a tota
 struct Reciprocals {
   std::array<std::uint64_t, kFrequencyCeiling + 1> of{};
 };
-constexpr Reciprocals MakeReciprocals() {
+constexpr Reciprocals make_reciprocals() {
   Reciprocals r;
   for (std::uint64_t d = 1; d <= static_cast<std::uint64_t>(kFrequencyCeiling); ++d) {
     r.of[d] = ((std::uint64_t{1} << kReciprocalShift) + d - 1) / d;
   }
   return r;
 }
-inline constexpr Reciprocals kReciprocals = MakeReciprocals();
+inline constexpr Reciprocals kReciprocals = make_reciprocals();
 
 // range * cum / total, as the coder's interval update computes it.
-inline std::int32_t ScaleByModel(std::int32_t range, std::int32_t cum, std::int32_t total) {
+inline std::int32_t scale_by_model(std::int32_t range, std::int32_t cum, std::int32_t total) {
   const std::uint64_t n = static_cast<std::uint64_t>(range) * static_cast<std::uint64_t>(cum);
   return static_cast<std::int32_t>((n * kReciprocals.of[static_cast<std::size_t>(total)]) >> kReciprocalShift);
 }
@@ -99,8 +99,8 @@ class ArithmeticEncoder {
  public:
   explicit ArithmeticEncoder(std::vector<std::uint8_t>& out) : out_(&out) {}
 
-  // StartOutputtingBits and StartEncoding.
-  void Start() {
+  // A fresh segment: empty bit buffer, full interval.
+  void start() {
     buffer_ = 0;
     bits_free_ = 8;
     low_ = 0;
@@ -108,19 +108,19 @@ class ArithmeticEncoder {
     bits_to_follow_ = 0;
   }
 
-  void Encode(const AdaptiveModel& model, int symbol) {
+  void encode(const AdaptiveModel& model, int symbol) {
     using namespace coder_detail;
     // The bounds live in locals: the output bytes are chars, which may alias
     // any member, so members would be reloaded after every byte.
     const std::int32_t range = high_ - low_ + 1;
     const std::int32_t total = model.cum(0);
-    std::int32_t high = low_ + ScaleByModel(range, model.cum(symbol - 1), total) - 1;
-    std::int32_t low = low_ + ScaleByModel(range, model.cum(symbol), total);
+    std::int32_t high = low_ + scale_by_model(range, model.cum(symbol - 1), total) - 1;
+    std::int32_t low = low_ + scale_by_model(range, model.cum(symbol), total);
     for (;;) {
       if (high < kHalf) {
-        BitPlusFollow(0);
+        bit_plus_follow(0);
       } else if (low >= kHalf) {
-        BitPlusFollow(1);
+        bit_plus_follow(1);
         low -= kHalf;
         high -= kHalf;
       } else if (low >= kFirstQuarter && high < kThirdQuarter) {
@@ -137,15 +137,15 @@ class ArithmeticEncoder {
     high_ = high;
   }
 
-  // DoneEncoding and DoneOutputtingBits: always appends at least one byte.
-  void Finish() {
+  // Closes the segment; always appends at least one byte.
+  void finish() {
     ++bits_to_follow_;
-    BitPlusFollow(low_ < coder_detail::kFirstQuarter ? 0 : 1);
+    bit_plus_follow(low_ < coder_detail::kFirstQuarter ? 0 : 1);
     out_->push_back(static_cast<std::uint8_t>(buffer_ >> bits_free_));
   }
 
  private:
-  void OutputBit(int bit) {
+  void output_bit(int bit) {
     buffer_ = (buffer_ >> 1) | (bit ? 0x80u : 0u);
     if (--bits_free_ == 0) {
       out_->push_back(static_cast<std::uint8_t>(buffer_));
@@ -153,9 +153,9 @@ class ArithmeticEncoder {
       bits_free_ = 8;
     }
   }
-  void BitPlusFollow(int bit) {
-    OutputBit(bit);
-    for (; bits_to_follow_ > 0; --bits_to_follow_) OutputBit(!bit);
+  void bit_plus_follow(int bit) {
+    output_bit(bit);
+    for (; bits_to_follow_ > 0; --bits_to_follow_) output_bit(!bit);
   }
 
   std::vector<std::uint8_t>* out_;
@@ -172,21 +172,21 @@ class ArithmeticDecoder {
   explicit ArithmeticDecoder(std::span<const std::uint8_t> data, std::size_t position = 0)
       : data_(data), position_(position) {}
 
-  // StartInputtingBits and StartDecoding at the current position.
-  void Start() {
+  // A fresh segment at the current position: the first 16 bits become the code value.
+  void start() {
     bits_left_ = 0;
     value_ = 0;
-    for (int i = 0; i < 16; ++i) value_ = 2 * value_ + InputBit();
+    for (int i = 0; i < 16; ++i) value_ = 2 * value_ + input_bit();
     low_ = 0;
     high_ = coder_detail::kTopValue;
   }
   // Moves to a new segment and starts there.
-  void Restart(std::size_t position) {
+  void restart(std::size_t position) {
     position_ = position;
-    Start();
+    start();
   }
 
-  int Decode(const AdaptiveModel& model) {
+  int decode(const AdaptiveModel& model) {
     using namespace coder_detail;
     // Locals, as in the encoder: the callers' byte stores may alias members.
     std::int32_t low = low_;
@@ -201,8 +201,8 @@ class ArithmeticDecoder {
     if (cum >= total) cum = total - 1;
     int symbol = 1;
     while (model.cum(symbol) > cum) ++symbol;
-    high = low + ScaleByModel(range, model.cum(symbol - 1), total) - 1;
-    low = low + ScaleByModel(range, model.cum(symbol), total);
+    high = low + scale_by_model(range, model.cum(symbol - 1), total) - 1;
+    low = low + scale_by_model(range, model.cum(symbol), total);
     for (;;) {
       if (high < kHalf) {
         // nothing to subtract
@@ -219,7 +219,7 @@ class ArithmeticDecoder {
       }
       low = 2 * low;
       high = 2 * high + 1;
-      value = 2 * value + InputBit();
+      value = 2 * value + input_bit();
     }
     low_ = low;
     high_ = high;
@@ -233,7 +233,7 @@ class ArithmeticDecoder {
   bool overrun() const { return position_ > data_.size(); }
 
  private:
-  int InputBit() {
+  int input_bit() {
     if (bits_left_ == 0) {
       buffer_ = position_ < data_.size() ? data_[position_] : 0;
       // Saturate instead of wrapping on absurdly long garbage runs.
@@ -255,4 +255,4 @@ class ArithmeticDecoder {
   std::int32_t high_ = coder_detail::kTopValue;
 };
 
-}  // namespace varnic::codec
+}  // namespace varnic::format

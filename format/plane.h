@@ -9,18 +9,20 @@
 #include <new>
 #include <vector>
 
-#include "codec/memory.h"
-#include "codec/status.h"
+#include "format/status.h"
+#include "utils/memory.h"
 
-namespace varnic::codec {
+namespace varnic::format {
 
 // A zero whose coded descendants are all zero; coded like any other value.
 inline constexpr std::int16_t kZeroTreeRoot = -127;
 // A position inside a zerotree; never coded.
 inline constexpr std::int16_t kZeroTreeInside = -126;
 // Quantized values are clamped to this range so they never meet the markers.
-inline constexpr std::int16_t kMinQuantized = -125;
+inline constexpr std::int16_t kMinQuantized = kZeroTreeInside + 1;
 inline constexpr std::int16_t kMaxQuantized = 127;
+// A subband scaled to at most this many steps each side of zero stays clear of the markers.
+inline constexpr int kMaxQuantStep = -kMinQuantized;
 
 struct CoefficientPlane {
   std::uint32_t width_ = 0;   // padded width
@@ -28,18 +30,18 @@ struct CoefficientPlane {
   std::vector<std::int16_t> samples_;
 
   // Zero-filled; kOutOfMemory instead of throwing.
-  Status Allocate(std::uint32_t width, std::uint32_t height) {
+  StatusCode allocate(std::uint32_t width, std::uint32_t height) {
     try {
-      AssignLarge(samples_, static_cast<std::size_t>(width) * height);
+      utils::assign_large(samples_, static_cast<std::size_t>(width) * height);
     } catch (const std::bad_alloc&) {
-      Release();
-      return Status::kOutOfMemory;
+      release();
+      return StatusCode::kOutOfMemory;
     }
     width_ = width;
     height_ = height;
-    return Status::kOk;
+    return StatusCode::kOk;
   }
-  void Release() {
+  void release() {
     std::vector<std::int16_t>().swap(samples_);
     width_ = height_ = 0;
   }
@@ -54,4 +56,4 @@ struct CoefficientPlane {
   std::int16_t at(std::uint32_t y, std::uint32_t x) const { return row(y)[x]; }
 };
 
-}  // namespace varnic::codec
+}  // namespace varnic::format

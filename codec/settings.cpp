@@ -1,10 +1,18 @@
-#include "codec/params.h"
+#include "codec/settings.h"
 
 #include <algorithm>
 #include <cctype>
 #include <limits>
 
+#include "format/plane.h"
+
 namespace varnic::codec {
+
+using format::Channel;
+using format::ChannelParams;
+using format::kChannelCount;
+using format::kMaxSubbands;
+
 namespace {
 
 using VectorRow = std::array<std::uint16_t, kMaxSubbands>;
@@ -46,7 +54,7 @@ constexpr RowChoice kRowsByDecile[3][10] = {
      {4, 3, 3}, {5, 4, 4}, {6, 5, 5}, {7, 6, 6}, {8, 8, 8}},
 };
 
-using ThresholdRow = std::array<std::uint16_t, 11>;
+using ThresholdRow = std::array<std::uint16_t, kThresholdTableLevels>;
 
 // Dead-zone thresholds per quality 0..99 and level 0..10. The rows are not
 // monotonic everywhere (21 and 54); they are kept exactly as they are.
@@ -155,55 +163,41 @@ constexpr ThresholdRow kThresholdRows[100] = {
 
 constexpr std::int64_t kMaxThreshold = std::numeric_limits<std::uint16_t>::max();
 
-Status CountStatus(int list) {
-  constexpr Status kStatuses[4] = {Status::kQuantVectorACount, Status::kQuantVectorBCount,
-                                   Status::kQuantVectorCCount, Status::kThresholdVectorCount};
+StatusCode count_status(int list) {
+  constexpr StatusCode kStatuses[4] = {StatusCode::kQuantVectorACount, StatusCode::kQuantVectorBCount,
+                                   StatusCode::kQuantVectorCCount, StatusCode::kThresholdVectorCount};
   return kStatuses[list];
 }
 
-Status TooLargeStatus(int list) {
-  constexpr Status kStatuses[4] = {Status::kQuantVectorATooLarge, Status::kQuantVectorBTooLarge,
-                                   Status::kQuantVectorCTooLarge,
-                                   Status::kThresholdVectorTooLarge};
+StatusCode too_large_status(int list) {
+  constexpr StatusCode kStatuses[4] = {StatusCode::kQuantVectorATooLarge, StatusCode::kQuantVectorBTooLarge,
+                                   StatusCode::kQuantVectorCTooLarge,
+                                   StatusCode::kThresholdVectorTooLarge};
   return kStatuses[list];
 }
 
 }  // namespace
 
-const std::array<std::uint16_t, kMaxSubbands>& QualityVectorRow(int row) {
+const std::array<std::uint16_t, kMaxSubbands>& quality_vector_row(int row) {
   return kVectorRows[row - 1];
 }
 
-const std::array<std::uint16_t, 11>& QualityThresholds(int quality) {
+const std::array<std::uint16_t, kThresholdTableLevels>& quality_thresholds(int quality) {
   return kThresholdRows[quality];
 }
 
-CodecParams DefaultCodecParams() {
+CodecParams default_codec_params() {
   CodecParams params;
-  ComputePaddedSize(params);
+  format::compute_padded_size(params);
   // Quality 50 is in range, so the derivation cannot fail here.
-  (void)DeriveParamsFromQuality(params);
+  (void)derive_params_from_quality(params);
   return params;
 }
 
-void ComputePaddedSize(CodecParams& params) {
-  // Valid settings and files never exceed 10 levels and 32767 pixels a side;
-  // the caps only keep typed-in nonsense from wrapping around to a small size.
-  const unsigned shift = params.total_levels_ < 16 ? params.total_levels_ : 16;
-  const std::uint64_t n = std::uint64_t{1} << shift;
-  constexpr std::uint64_t kCap = std::numeric_limits<std::uint32_t>::max();
-  auto pad = [&](std::uint64_t side) { return std::min(side + (n - side % n) % n, kCap); };
-  const std::uint64_t width = pad(params.image_width_);
-  const std::uint64_t height = pad(params.image_height_);
-  params.padded_width_ = static_cast<std::uint32_t>(width);
-  params.padded_height_ = static_cast<std::uint32_t>(height);
-  params.plane_size_ = static_cast<std::uint32_t>(std::min(width * height, kCap));
-}
-
-Status DeriveParamsFromQuality(CodecParams& params) {
+StatusCode derive_params_from_quality(CodecParams& params) {
   const int q = params.quality_factor_;
   params.color_quality_ = params.quality_factor_;
-  if (q < kMinQuality || q > kMaxQuality) return Status::kQualityOutOfRange;
+  if (q < kMinQuality || q > kMaxQuality) return StatusCode::kQualityOutOfRange;
 
   int chroma_dropped;
   if (q > 75) {
@@ -236,17 +230,17 @@ Status DeriveParamsFromQuality(CodecParams& params) {
       params.channels_[c].quant_vector_[k] = (*channel_rows[c])[k];
     }
   }
-  for (int l = 0; l <= levels && l < 11; ++l) {
+  for (int l = 0; l <= levels && l < kThresholdTableLevels; ++l) {
     params.threshold_vector_[l] = kThresholdRows[q][l];
   }
-  return Status::kOk;
+  return StatusCode::kOk;
 }
 
-Status ParseNumberList(std::string_view text, NumberListField field,
+StatusCode parse_number_list(std::string_view text, NumberListField field,
                        std::vector<std::int64_t>& out) {
-  constexpr Status kNotNumbers[4] = {
-      Status::kQuantVectorANotNumbers, Status::kQuantVectorBNotNumbers,
-      Status::kQuantVectorCNotNumbers, Status::kThresholdVectorNotNumbers};
+  constexpr StatusCode kNotNumbers[4] = {
+      StatusCode::kQuantVectorANotNumbers, StatusCode::kQuantVectorBNotNumbers,
+      StatusCode::kQuantVectorCNotNumbers, StatusCode::kThresholdVectorNotNumbers};
   // Saturating keeps "99999999999999999999" an obviously-too-large number.
   constexpr std::int64_t kSaturate = std::int64_t{1} << 40;
   out.clear();
@@ -269,38 +263,38 @@ Status ParseNumberList(std::string_view text, NumberListField field,
     }
     out.push_back(number);
   }
-  return Status::kOk;
+  return StatusCode::kOk;
 }
 
-Status ValidateFullSettings(const FullSettings& settings) {
+StatusCode validate_full_settings(const FullSettings& settings) {
   const std::int64_t levels = settings.total_levels;
-  if (levels < kMinLevels || levels > kMaxLevels) return Status::kTotalLevelsOutOfRange;
+  if (levels < kMinLevels || levels > kMaxLevels) return StatusCode::kTotalLevelsOutOfRange;
 
   const std::vector<std::int64_t>* lists[4] = {&settings.quant_vectors[0],
                                                &settings.quant_vectors[1],
                                                &settings.quant_vectors[2], &settings.thresholds};
   for (int list = 0; list < 4; ++list) {
     const std::size_t expected =
-        static_cast<std::size_t>(list < 3 ? SubbandCount(static_cast<int>(levels)) : levels + 1);
-    if (lists[list]->size() != expected) return CountStatus(list);
-    const std::int64_t limit = list < 3 ? kMaxQuantStep : kMaxThreshold;
+        static_cast<std::size_t>(list < 3 ? format::subband_count(static_cast<int>(levels)) : levels + 1);
+    if (lists[list]->size() != expected) return count_status(list);
+    const std::int64_t limit = list < 3 ? format::kMaxQuantStep : kMaxThreshold;
     for (const std::int64_t value : *lists[list]) {
-      if (value < 0 || value > limit) return TooLargeStatus(list);
+      if (value < 0 || value > limit) return too_large_status(list);
     }
   }
 
-  constexpr Status kLevelStatus[kChannelCount] = {Status::kALevelsInvalid, Status::kBLevelsInvalid,
-                                                  Status::kCLevelsInvalid};
+  constexpr StatusCode kLevelStatus[kChannelCount] = {StatusCode::kALevelsInvalid, StatusCode::kBLevelsInvalid,
+                                                  StatusCode::kCLevelsInvalid};
   for (int c = 0; c < kChannelCount; ++c) {
     // Compared as unsigned numbers: a negative count is as wrong as a large one.
     const std::int64_t dropped = settings.dropped_levels[c];
     if (dropped < 0 || dropped >= levels) return kLevelStatus[c];
   }
-  return Status::kOk;
+  return StatusCode::kOk;
 }
 
-Status ApplyFullSettings(const FullSettings& settings, CodecParams& params) {
-  VARNIC_RETURN_IF_ERROR(ValidateFullSettings(settings));
+StatusCode apply_full_settings(const FullSettings& settings, CodecParams& params) {
+  VARNIC_RETURN_IF_ERROR(validate_full_settings(settings));
   params.total_levels_ = static_cast<std::uint16_t>(settings.total_levels);
   for (int c = 0; c < kChannelCount; ++c) {
     ChannelParams& channel = params.channels_[c];
@@ -314,8 +308,8 @@ Status ApplyFullSettings(const FullSettings& settings, CodecParams& params) {
   for (std::size_t l = 0; l < settings.thresholds.size(); ++l) {
     params.threshold_vector_[l] = static_cast<std::uint16_t>(settings.thresholds[l]);
   }
-  ComputePaddedSize(params);
-  return Status::kOk;
+  format::compute_padded_size(params);
+  return StatusCode::kOk;
 }
 
 }  // namespace varnic::codec
