@@ -41,6 +41,12 @@ function showNotice(text) {
   $('notice').hidden = !text;
 }
 
+// Counts finished operations (an open with its first encode, an encode, a failure), so that a
+// script driving the page can wait for the next one.
+function finished() {
+  document.body.dataset.done = String(Number(document.body.dataset.done || 0) + 1);
+}
+
 function busy(text) {
   $('progress-row').hidden = !text;
   $('progress-text').textContent = text || '';
@@ -137,6 +143,7 @@ async function compress() {
   showError('');
   const reply = await run('encode', { settings: settings() }, 'Compressing…');
   if (reply) showResult(reply);
+  finished();
 }
 
 // Every change waits for a pause, so dragging the slider does not queue one encode per step.
@@ -197,10 +204,12 @@ async function openFile(file) {
   } catch (error) {
     busy('');
     showError(`${file.name}: ${error.message}`);
+    finished();
     return;
   }
   if (!reply) {
     $('error').textContent = `${file.name}: ${$('error').textContent}`;
+    finished();
     return;
   }
   state.name = file.name.replace(/\.[^.]*$/, '') || 'picture';
@@ -217,9 +226,10 @@ async function openFile(file) {
     $('file-info').textContent = `${reply.width} × ${reply.height} ${kind}, format ${info.version}, ` +
       `${info.levels} levels, ${bytesText(info.fileBytes)}, ${number(info.ratio, 1)} : 1` +
       (info.comment ? `, comment: ${info.comment}` : '');
+    finished();
   } else {
     $('file-info').textContent = `${reply.width} × ${reply.height} ${kind}`;
-    compress();
+    await compress();
   }
 }
 
@@ -288,8 +298,8 @@ function wire() {
   });
   $('save-png').addEventListener('click', savePng);
   $('save-bmp').addEventListener('click', saveBmp);
-  $('zoom-in').addEventListener('click', () => view.zoomBy(1.25));
-  $('zoom-out').addEventListener('click', () => view.zoomBy(1 / 1.25));
+  $('zoom-in').addEventListener('click', () => view.zoomStep(1));
+  $('zoom-out').addEventListener('click', () => view.zoomStep(-1));
   $('zoom-actual').addEventListener('click', () => view.actualSize());
   $('zoom-fit').addEventListener('click', () => view.fit());
 }

@@ -4,7 +4,10 @@
 
 const kMinScale = 1 / 64;
 const kMaxScale = 64;
-const kZoomStep = 1.25;
+const kZoomStep = 1.25;      // per wheel notch
+// The buttons step through these scales (device pixels per picture pixel): whole numbers when
+// zoomed in, so that every picture pixel becomes an equal block.
+const kZoomLevels = [1 / 64, 1 / 32, 1 / 16, 1 / 8, 1 / 4, 1 / 3, 1 / 2, 2 / 3, 1, 2, 3, 4, 6, 8, 12, 16, 24, 32, 48, 64];
 const kPanStep = 40;          // CSS pixels per arrow key press
 const kDividerGrab = 12;      // CSS pixels either side of the divider that start a divider drag
 
@@ -38,6 +41,7 @@ export class CompareView {
   setOriginal(picture) {
     this.original = pictureCanvas(picture);
     this.result = null;
+    this.divider = 0.5;
     this.fit();
   }
 
@@ -68,6 +72,17 @@ export class CompareView {
   actualSize() {
     this.fitting = false;
     this.zoomTo(1 / (window.devicePixelRatio || 1), null, true);
+  }
+
+  // The next button level above (direction 1) or below (-1) the present scale.
+  zoomStep(direction) {
+    const ratio = window.devicePixelRatio || 1;
+    const now = this.scale * ratio;
+    const levels = direction > 0 ? kZoomLevels : [...kZoomLevels].reverse();
+    const next = levels.find((level) => (direction > 0 ? level > now * 1.001 : level < now / 1.001));
+    if (next === undefined) return;
+    this.fitting = false;
+    this.zoomTo(next / ratio, null, false);
   }
 
   zoomBy(factor, at = null) {
@@ -112,6 +127,11 @@ export class CompareView {
     const comparing = this.original && this.result;
     this.handle.hidden = !comparing;
     if (!this.original) return;
+    // The drawn geometry in device pixels, for anyone checking what is on the canvas.
+    Object.assign(this.canvas.dataset, {
+      scale: this.scale * ratio, x: Math.round(this.x * ratio), y: Math.round(this.y * ratio),
+      split: comparing ? Math.round(this.divider * this.canvas.width) : '',
+    });
     const scale = this.scale * ratio;
     context.imageSmoothingEnabled = scale < 1;
     // Whole device pixels, so that 1:1 shows every picture pixel exactly once.
@@ -171,9 +191,9 @@ export class CompareView {
         ArrowRight: () => this.panBy(-kPanStep, 0),
         ArrowUp: () => this.panBy(0, kPanStep),
         ArrowDown: () => this.panBy(0, -kPanStep),
-        '+': () => this.zoomBy(kZoomStep),
-        '=': () => this.zoomBy(kZoomStep),
-        '-': () => this.zoomBy(1 / kZoomStep),
+        '+': () => this.zoomStep(1),
+        '=': () => this.zoomStep(1),
+        '-': () => this.zoomStep(-1),
         '1': () => this.actualSize(),
         f: () => this.fit(),
       };
