@@ -1,22 +1,23 @@
-// The page's side of the worker protocol (see worker.js). One request runs at a time; a new
-// worker replaces the old one when a request is cancelled or the module breaks, and the opened
-// picture is sent to it again so that the page never notices.
+// The page's side of the worker protocol (see worker.js). Requests run one at a time in the order
+// they were made. Cancelling replaces the worker with a new one, to which the opened picture is
+// sent again first, so that the requests after it never notice.
 export class Codec {
   constructor(onProgress) {
     this.onProgress = onProgress;
     this.nextId = 1;
-    this.pending = null;   // {id, resolve}
-    this.reopen = null;    // the last successful open request, replayed into a new worker
+    this.pending = null;   // the running request: {id, op, resolve}
+    this.tail = Promise.resolve();
+    this.reopen = null;    // the last successful open request
     this.start();
   }
 
   start() {
     this.worker = new Worker('worker.js');
     this.worker.onmessage = (event) => this.receive(event.data);
-    // A worker that dies (for example out of memory while growing) reports here, not by message.
+    // A worker that dies (out of memory while growing, a failed load) reports here, not by message.
     this.worker.onerror = (event) => {
       event.preventDefault();
-      this.fail(`the codec stopped: ${event.message || 'unknown error'}`);
+      this.stop({ ok: false, message: `the codec stopped: ${event.message || 'unknown error'}` });
     };
   }
 
@@ -26,53 +27,48 @@ export class Codec {
       this.onProgress(message.progress);
       return;
     }
+    if (message.fatal) {
+      this.stop(message);
+      return;
+    }
     const { resolve } = this.pending;
     this.pending = null;
-    if (message.fatal) this.restart();
     resolve(message);
   }
 
-  // Only a failed request restarts the worker, so a worker that cannot even load (a missing
-  // .wasm) reports once instead of restarting forever.
-  fail(text) {
+  // Ends the running request with `reply` and starts a new worker. Without a running request
+  // nothing restarts, so a worker that cannot even load reports once instead of looping.
+  stop(reply) {
     const pending = this.pending;
     if (!pending) return;
     this.pending = null;
-    this.restart();
-    pending.resolve({ ok: false, message: text });
-  }
-
-  restart() {
     this.worker.terminate();
     this.start();
-    // Id 0 is never pending: the reply is dropped, and the worker's queue runs it first.
+    // Id 0 is never pending: its reply is dropped, and the worker runs it before anything else.
     if (this.reopen) this.worker.postMessage({ ...this.reopen, id: 0 });
+    pending.resolve(reply);
   }
 
-  post(request, resolve) {
-    const id = this.nextId++;
-    this.pending = { id, resolve };
-    this.worker.postMessage({ ...request, id });
-  }
-
-  // Resolves with the worker's reply; {ok: false, cancelled: true} when cancel() came first.
+  // Resolves with the worker's reply; {ok: false, cancelled: true} when cancelled while running.
   request(op, fields = {}) {
-    if (this.pending) this.cancel();
     const request = { op, ...fields };
-    return new Promise((resolve) => {
-      this.post(request, (reply) => {
-        if (reply.ok && (op === 'openFile' || op === 'openBitmap')) this.reopen = request;
-        resolve(reply);
-      });
+    const reply = this.tail.then(() => new Promise((resolve) => {
+      const id = this.nextId++;
+      this.pending = { id, op, resolve };
+      this.worker.postMessage({ ...request, id });
+    }));
+    this.tail = reply;
+    return reply.then((message) => {
+      if (message.ok && (op === 'openFile' || op === 'openBitmap')) this.reopen = request;
+      return message;
     });
   }
 
-  cancel() {
-    const pending = this.pending;
-    if (!pending) return;
-    this.pending = null;
-    this.restart();
-    pending.resolve({ ok: false, cancelled: true, message: 'cancelled' });
+  // Cancels the running request, or only one of the operation `op` when given.
+  cancel(op = null) {
+    if (this.pending && (op === null || this.pending.op === op)) {
+      this.stop({ ok: false, cancelled: true, message: 'cancelled' });
+    }
   }
 
   get busy() {

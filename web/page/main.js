@@ -140,6 +140,7 @@ function settings() {
 async function compress() {
   clearTimeout(state.timer);
   if (!state.original) return;
+  codec.cancel('encode');  // a running encode has the old settings
   showError('');
   const reply = await run('encode', { settings: settings() }, 'Compressing…');
   if (reply) showResult(reply);
@@ -192,6 +193,7 @@ async function openWithBrowser(file, bytes) {
 
 async function openFile(file) {
   clearTimeout(state.timer);
+  codec.cancel('encode');
   showError('');
   showNotice('');
   $('file-name').textContent = file.name;

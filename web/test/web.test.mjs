@@ -194,6 +194,9 @@ describe('compressing', () => {
     { picture: 'tests/data/camera_512_grey.bmp', quality: 20, type: 2, args: ['-q', '20', '--type', 'faces'] },
     { picture: 'tests/data/conformance/pics/astronaut_37x21.bmp', quality: 70, type: 1, levels: 3,
       args: ['-q', '70', '--type', 'landscape', '--levels', '3'] },
+    { picture: 'tests/data/conformance/pics/astronaut_256x192.bmp', quality: 30, type: 0, levels: 5,
+      advanced: { '#thresholds': '40 20 10 10 5 5', '#dropped-y': 1, '#dropped-i': 0, '#dropped-q': 0 },
+      args: ['-q', '30', '--thresholds', '40 20 10 10 5 5', '--dropped', '1,0,0'] },
   ];
   for (const c of cases) {
     test(`${c.args.join(' ')} of ${c.picture} downloads varnic-cli's bytes`, async () => {
@@ -201,6 +204,8 @@ describe('compressing', () => {
       await setValue('#type', c.type, 'change');
       await setValue('#quality', c.quality, 'input');
       if (c.levels) await setValue('#levels', c.levels, 'change');
+      if (c.advanced) await page.click('#advanced summary');
+      for (const [field, value] of Object.entries(c.advanced || {})) await setValue(field, value, 'input');
       const expected = join(work, 'expected.cod');
       execFileSync(cli, ['compress', join(root, c.picture), '-o', expected, '-f', '--quiet', ...c.args]);
       const name = basename(c.picture, '.bmp');
@@ -210,6 +215,11 @@ describe('compressing', () => {
       assert.ok((await download('#save-bmp', `${name}.bmp`)).equals(readFileSync(bitmap)), 'the BMP differs');
       const shown = Number(await page.$eval('#fig-ssim', (e) => e.textContent));
       assert.ok(Math.abs(shown - referenceSsim(join(root, c.picture), bitmap)) < 6e-5, `SSIM ${shown}`);
+      if (!c.advanced) return;
+      await setValue('#quant-y', '1 2 x', 'input');
+      assert.ok(await page.$eval('#error', (e) => !e.hidden && e.textContent.length > 0), 'a bad vector gave no message');
+      await settle(() => page.click('#rederive'));
+      assert.ok(await page.$eval('#error', (e) => e.hidden));
     });
   }
 });
