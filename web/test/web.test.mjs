@@ -189,7 +189,17 @@ describe('opening .cod files', () => {
 });
 
 describe('compressing', () => {
+  // PNG goes through the browser's decoder on the page and through libpng in varnic-cli.
+  const source = bitmapPixels(join(conformance, 'pics/astronaut_256x192.bmp'));
+  const rgba = Buffer.alloc(4 * source.width * source.height, 255);
+  for (let i = 0; i < source.width * source.height; i++) source.rgb.copy(rgba, 4 * i, 3 * i, 3 * i + 3);
+  mkdirSync(join(work, 'png'));
+  for (const [name, colorType] of [['astronaut.png', 2], ['astronaut_grey.png', 0]]) {
+    writeFileSync(join(work, 'png', name), PNG.sync.write({ width: source.width, height: source.height, data: rgba }, { colorType }));
+  }
   const cases = [
+    { picture: join(work, 'png/astronaut.png'), quality: 40, type: 0, args: ['-q', '40'] },
+    { picture: join(work, 'png/astronaut_grey.png'), quality: 40, type: 0, args: ['-q', '40'] },
     { picture: 'tests/data/astronaut_512.bmp', quality: 50, type: 0, args: ['-q', '50'] },
     { picture: 'tests/data/camera_512_grey.bmp', quality: 20, type: 2, args: ['-q', '20', '--type', 'faces'] },
     { picture: 'tests/data/conformance/pics/astronaut_37x21.bmp', quality: 70, type: 1, levels: 3,
@@ -199,22 +209,25 @@ describe('compressing', () => {
       args: ['-q', '30', '--thresholds', '40 20 10 10 5 5', '--dropped', '1,0,0'] },
   ];
   for (const c of cases) {
-    test(`${c.args.join(' ')} of ${c.picture} downloads varnic-cli's bytes`, async () => {
-      assert.equal(await open(join(root, c.picture)), '');
+    test(`${c.args.join(' ')} of ${basename(c.picture)} downloads varnic-cli's bytes`, async () => {
+      assert.equal(await open(resolve(root, c.picture)), '');
       await setValue('#type', c.type, 'change');
       await setValue('#quality', c.quality, 'input');
       if (c.levels) await setValue('#levels', c.levels, 'change');
       if (c.advanced) await page.click('#advanced summary');
       for (const [field, value] of Object.entries(c.advanced || {})) await setValue(field, value, 'input');
       const expected = join(work, 'expected.cod');
-      execFileSync(cli, ['compress', join(root, c.picture), '-o', expected, '-f', '--quiet', ...c.args]);
-      const name = basename(c.picture, '.bmp');
+      execFileSync(cli, ['compress', resolve(root, c.picture), '-o', expected, '-f', '--quiet', ...c.args]);
+      const name = basename(c.picture).replace(/\.[a-z]+$/, '');
       assert.ok((await download('#save-cod', `${name}.cod`)).equals(readFileSync(expected)), 'the .cod differs');
       const bitmap = join(work, 'expected.bmp');
       execFileSync(cli, ['decompress', expected, '-o', bitmap, '-f', '--quiet']);
       assert.ok((await download('#save-bmp', `${name}.bmp`)).equals(readFileSync(bitmap)), 'the BMP differs');
+      const png = PNG.sync.read(await download('#save-png', `${name}.png`));
+      const decoded = cliPixels(expected);
+      assert.ok(decoded.rgb.every((v, i) => png.data[4 * Math.floor(i / 3) + (i % 3)] === v), 'the PNG differs');
       const shown = Number(await page.$eval('#fig-ssim', (e) => e.textContent));
-      assert.ok(Math.abs(shown - referenceSsim(join(root, c.picture), bitmap)) < 6e-5, `SSIM ${shown}`);
+      assert.ok(Math.abs(shown - referenceSsim(resolve(root, c.picture), bitmap)) < 6e-5, `SSIM ${shown}`);
       if (!c.advanced) return;
       await setValue('#quant-y', '1 2 x', 'input');
       assert.ok(await page.$eval('#error', (e) => !e.hidden && e.textContent.length > 0), 'a bad vector gave no message');
