@@ -56,7 +56,8 @@ val copy_bytes(const std::uint8_t* data, std::size_t size) {
 val to_rgba(const Picture& picture) {
   const std::size_t pixels = std::size_t{picture.width} * picture.height;
   std::vector<std::uint8_t> rgba(pixels * 4);
-  const Picture rgb = picture.format == PixelFormat::kRgb24 ? picture : cli::to_rgb(picture);
+  const Picture converted = picture.format == PixelFormat::kRgb24 ? Picture{} : cli::to_rgb(picture);
+  const Picture& rgb = picture.format == PixelFormat::kRgb24 ? picture : converted;
   for (std::size_t i = 0; i < pixels; ++i) {
     rgba[4 * i] = rgb.pixels[3 * i];
     rgba[4 * i + 1] = rgb.pixels[3 * i + 1];
@@ -229,7 +230,7 @@ class Session {
       progress(std::string("encode"), p.done, p.total);
       return true;
     };
-    Result<Encoded> encoded = encode_picture(options);
+    Result<Encoded> encoded = varnic::encode(source_.view(), options);
     if (!encoded) return failure(encoded.message());
     DecodeOptions decode_options;
     decode_options.progress = [&progress](const Progress& p) {
@@ -281,8 +282,6 @@ class Session {
   static int optimiser_levels() { return 0; }
 
  private:
-  Result<Encoded> encode_picture(const EncodeOptions& options) const { return varnic::encode(source_.view(), options); }
-
   val opened(const val& notices) {
     result_ = {};
     val out = val::object();
