@@ -2,7 +2,6 @@
 # Debian's emscripten, next to the page's static files. Run from the repository root through
 # `make web`. Nothing is fetched: the emscripten system libraries used are the prebuilt ones.
 WEB_BUILD ?= build-web
-JOBS      ?= 2
 
 # Debian's emscripten runs its JavaScript tools with the machine's node, which needs Debian's
 # node modules on its path.
@@ -35,7 +34,7 @@ all: $(WEB_BUILD)/varnic.js $(PAGE)
 $(WEB_BUILD)/varnic.js: $(OBJECTS)
 	$(EMXX) $(LDFLAGS) $^ -o $@
 
-$(WEB_BUILD)/obj/%.o: %.cpp
+$(WEB_BUILD)/obj/%.o: %.cpp web/build.mk
 	@mkdir -p $(dir $@)
 	$(EMXX) $(CXXFLAGS) -MMD -MP -c $< -o $@
 

@@ -102,8 +102,8 @@ std::optional<std::string> parse_list(const val& settings, const char* key, code
   return std::nullopt;
 }
 
-// settings: {quality, type, full?: {levels, quantY, quantI, quantQ, thresholds (texts), dropped: [y,i,q]}}.
-// A missing `full` means everything derives from quality and type, as `varnic-cli compress -q`.
+// settings: {quality, type, full?: {levels, quantY?, quantI?, quantQ?, thresholds? (texts),
+// dropped?: [y,i,q]}}. What is missing derives from quality, type and levels, as in varnic-cli.
 std::optional<std::string> encode_options(const val& settings, EncodeOptions& options) {
   options.quality = settings["quality"].as<int>();
   const int type = settings["type"].as<int>();
@@ -117,6 +117,7 @@ std::optional<std::string> encode_options(const val& settings, EncodeOptions& op
   if (auto e = parse_list(full, "quantI", Field::kQuantVectorB, options.quant_i)) return e;
   if (auto e = parse_list(full, "quantQ", Field::kQuantVectorC, options.quant_q)) return e;
   if (auto e = parse_list(full, "thresholds", Field::kThresholdVector, options.thresholds)) return e;
+  if (full["dropped"].isUndefined()) return std::nullopt;
   const std::vector<int> dropped = int_list(full["dropped"]);
   if (dropped.size() != 3) return std::string("three dropped-level counts are needed (Y, I, Q)");
   options.dropped = std::array<int, 3>{dropped[0], dropped[1], dropped[2]};

@@ -14,7 +14,6 @@ const state = {
   name: '',            // opened file's name without extension
   original: null,      // {width, height, rgba}
   result: null,        // the last encode reply
-  derived: null,       // settings derived from quality, type and levels
   custom: false,       // the advanced fields were edited
   timer: 0,
 };
@@ -53,11 +52,14 @@ function busy(text) {
   $('progress').value = 0;
 }
 
-// Runs one worker request with the progress row shown; null when it failed or was cancelled.
+// Runs one worker request with the progress row shown until every such request has ended;
+// null when it failed or was cancelled.
+let running = 0;
 async function run(op, fields, text) {
+  running++;
   busy(text);
   const reply = await codec.request(op, fields);
-  if (!codec.busy) busy('');
+  if (--running === 0) busy('');
   if (reply.cancelled) return null;
   if (!reply.ok) {
     showError(reply.message);
@@ -111,9 +113,8 @@ async function derive() {
   const reply = await codec.request('derive', {
     quality: Number($('quality').value), type: Number($('type').value), levels: levels(),
   });
-  if (!reply.ok) return;  // out-of-range levels: the encoder's validator reports it
-  state.derived = reply;
-  if (state.custom) return;
+  // Out-of-range levels are left to the encoder's validator, which says what is wrong.
+  if (!reply.ok || state.custom) return;
   $('quant-y').value = reply.quantY.join(' ');
   $('quant-i').value = reply.quantI.join(' ');
   $('quant-q').value = reply.quantQ.join(' ');
@@ -121,12 +122,14 @@ async function derive() {
   [$('dropped-y').value, $('dropped-i').value, $('dropped-q').value] = reply.dropped;
 }
 
-// Only what differs from `varnic-cli compress -q Q --type T` is sent, so the default settings
-// give the command's bytes whatever the advanced panel shows.
+// Until a field is edited only quality, type and levels are sent, as `varnic-cli compress -q Q
+// --type T --levels L` has them; the encoder derives the rest itself, so a derive still on its
+// way to the panel cannot leave stale numbers in the file.
 function settings() {
   const out = { quality: Number($('quality').value), type: Number($('type').value), optimiser: null };
   if (!$('optimiser-row').hidden) out.optimiser = Number($('optimiser').value);
-  if (state.custom || levels() !== kDefaultLevels) {
+  if (!state.custom && levels() !== kDefaultLevels) out.full = { levels: levels() };
+  if (state.custom) {
     out.full = {
       levels: Number($('levels').value),
       quantY: $('quant-y').value, quantI: $('quant-i').value, quantQ: $('quant-q').value,
