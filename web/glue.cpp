@@ -25,6 +25,10 @@ namespace {
 
 using emscripten::val;
 
+// Typed numbers are clamped to this before they become ints: far above every limit the encoder's
+// validator checks (125 for steps, 65535 for thresholds), so it still refuses them, and no wrap.
+constexpr std::int64_t kTooLarge = 1 << 20;
+
 // --- picture files -------------------------------------------------------------------------------
 
 bool is_compressed(const std::string& bytes, const std::string& name) {
@@ -95,9 +99,8 @@ std::optional<std::string> parse_list(const val& settings, const char* key, code
   std::vector<std::int64_t> numbers;
   if (const codec::Status s = codec::ParseNumberList(text.as<std::string>(), field, numbers); !codec::ok(s))
     return std::string(codec::message(s));
-  // The validator sees wide numbers; clamp only so that the int conversion cannot wrap.
   std::vector<int> values;
-  for (const std::int64_t n : numbers) values.push_back(static_cast<int>(std::min<std::int64_t>(n, 1 << 20)));
+  for (const std::int64_t n : numbers) values.push_back(static_cast<int>(std::min<std::int64_t>(n, kTooLarge)));
   out = std::move(values);
   return std::nullopt;
 }
