@@ -2,6 +2,7 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+WEB_BUILD  ?= build-web
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?=
 JOBS       ?= $(shell nproc)
@@ -11,7 +12,7 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DVARNIC_WARNINGS_AS_ERRORS=ON
 endif
 
-.PHONY: all deps configure build test demo run bench bench-smoke test-sanitize fuzz fuzz-smoke install clean
+.PHONY: all deps configure build test demo run bench bench-smoke test-sanitize fuzz fuzz-smoke install clean web test-web
 
 all: build
 
@@ -66,8 +67,22 @@ fuzz-smoke: deps
 	bash scripts/fuzz.sh build $(FUZZ_BUILD)
 	bash scripts/fuzz.sh smoke $(FUZZ_BUILD) 30
 
+# The web page: the library in WebAssembly and the static files, in $(WEB_BUILD)/; serve that
+# folder with any static file server.
+web: deps
+	$(MAKE) -f web/build.mk WEB_BUILD=$(WEB_BUILD) -j $(JOBS)
+
+# The page in headless Chromium against a local server, checked against varnic-cli.
+test-web: build web web/node_modules/.installed
+	VARNIC_CLI=$(CURDIR)/$(BUILD)/cli/varnic-cli WEB_BUILD=$(CURDIR)/$(WEB_BUILD) node --test web/test/web.test.mjs
+
+# The test driver's npm packages, exactly as locked; reinstalled only when the lock changes.
+web/node_modules/.installed: web/package-lock.json
+	cd web && npm ci --no-audit --no-fund
+	touch $@
+
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WEB_BUILD)

@@ -13,6 +13,7 @@ packages=(
   python3-numpy python3-skimage python3-matplotlib
   libjpeg-turbo-progs webp libopenjp2-tools
   valgrind time
+  emscripten chromium
 )
 
 missing=()
@@ -34,5 +35,6 @@ fi
 
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# Several installs may run at once on a shared machine: wait for the lock instead of failing.
+apt-get -o DPkg::Lock::Timeout=900 update -qq
+apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,45 @@
+# Builds the web page into $(WEB_BUILD): the library and the glue compiled to WebAssembly with
+# Debian's emscripten, next to the page's static files. Run from the repository root through
+# `make web`. Nothing is fetched: the emscripten system libraries used are the prebuilt ones.
+WEB_BUILD ?= build-web
+
+# Debian's emscripten runs its JavaScript tools with the machine's node, which needs Debian's
+# node modules on its path.
+EMXX := NODE_PATH=/usr/share/nodejs em++
+
+VERSION := $(shell awk '/^project.varnic VERSION/ {print $$3}' CMakeLists.txt)
+
+# The library's own sources; the command-line tool's picture readers and comparison; the glue.
+SOURCES := $(wildcard codec/*.cpp decoder/*.cpp display/*.cpp imagefile/*.cpp api/*.cpp) \
+           cli/picture_io.cpp cli/pnm_io.cpp cli/metrics.cpp \
+           web/glue.cpp web/ssim.cpp web/no_png.cpp
+OBJECTS := $(patsubst %.cpp,$(WEB_BUILD)/obj/%.o,$(SOURCES))
+
+# The same floating-point rules as the native build, so the .cod bytes match `varnic-cli`.
+# Exceptions are caught (the library turns std::bad_alloc into a status), with the prebuilt
+# JavaScript-based runtime.
+CXXFLAGS := -std=c++20 -O2 -ffp-contract=off -fno-fast-math -fexceptions -Wall -Wextra \
+            -I. -Iinclude -Icli -Iweb -DVARNIC_BUILDING_LIBRARY -DVARNIC_VERSION='"$(VERSION)"'
+# A single-threaded worker build. Memory grows on demand up to wasm32's 4 GiB; a failed growth
+# makes malloc return null, which the library reports as "out of memory" instead of aborting.
+LDFLAGS := -O2 -fexceptions --bind -sMODULARIZE=1 -sEXPORT_NAME=createVarnicModule \
+           -sENVIRONMENT=worker -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=32MB -sMAXIMUM_MEMORY=4GB \
+           -sABORTING_MALLOC=0 -sFILESYSTEM=0
+
+PAGE := $(patsubst web/page/%,$(WEB_BUILD)/%,$(wildcard web/page/*))
+
+.PHONY: all
+all: $(WEB_BUILD)/varnic.js $(PAGE)
+
+$(WEB_BUILD)/varnic.js: $(OBJECTS)
+	$(EMXX) $(LDFLAGS) $^ -o $@
+
+$(WEB_BUILD)/obj/%.o: %.cpp web/build.mk
+	@mkdir -p $(dir $@)
+	$(EMXX) $(CXXFLAGS) -MMD -MP -c $< -o $@
+
+$(WEB_BUILD)/%: web/page/%
+	@mkdir -p $(dir $@)
+	cp $< $@
+
+-include $(OBJECTS:.o=.d)
