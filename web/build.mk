@@ -10,7 +10,7 @@ EMXX := NODE_PATH=/usr/share/nodejs em++
 VERSION := $(shell awk '/^project.varnic VERSION/ {print $$3}' CMakeLists.txt)
 
 # The library's own sources; the command-line tool's picture readers and comparison; the glue.
-SOURCES := $(wildcard codec/*.cpp decoder/*.cpp display/*.cpp imagefile/*.cpp api/*.cpp) \
+SOURCES := $(wildcard utils/*.cpp format/*.cpp codec/*.cpp decoder/*.cpp display/*.cpp imagefile/*.cpp api/*.cpp) \
            cli/picture_io.cpp cli/pnm_io.cpp cli/metrics.cpp \
            web/glue.cpp web/ssim.cpp web/no_png.cpp
 OBJECTS := $(patsubst %.cpp,$(WEB_BUILD)/obj/%.o,$(SOURCES))

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "codec/params.h"
+#include "codec/settings.h"
 #include "metrics.h"
 #include "picture_io.h"
 #include "ssim.h"
@@ -97,8 +97,8 @@ std::optional<std::string> parse_list(const val& settings, const char* key, code
   const val text = settings[key];
   if (text.isUndefined() || text.isNull()) return std::nullopt;
   std::vector<std::int64_t> numbers;
-  if (const codec::Status s = codec::ParseNumberList(text.as<std::string>(), field, numbers); !codec::ok(s))
-    return std::string(codec::message(s));
+  if (const format::StatusCode s = codec::parse_number_list(text.as<std::string>(), field, numbers); !format::ok(s))
+    return std::string(format::message(s));
   std::vector<int> values;
   for (const std::int64_t n : numbers) values.push_back(static_cast<int>(std::min<std::int64_t>(n, kTooLarge)));
   out = std::move(values);
@@ -200,18 +200,18 @@ class Session {
 
   // The settings quality and type derive for `levels` levels: what the advanced panel starts from.
   static val derive(int quality, int type, int levels) {
-    codec::CodecParams params = codec::DefaultCodecParams();
+    format::CodecParams params = codec::default_codec_params();
     params.quality_factor_ = static_cast<std::int16_t>(quality);
     params.image_type_ = static_cast<std::int16_t>(type);
     params.total_levels_ = static_cast<std::uint16_t>(levels);
     if (levels < codec::kMinLevels || levels > codec::kMaxLevels || type < 0 || type > 2)
       return failure("levels must be 1..6 and the image type 0..2");
-    if (const codec::Status s = codec::DeriveParamsFromQuality(params); !codec::ok(s))
-      return failure(codec::message(s));
+    if (const format::StatusCode s = codec::derive_params_from_quality(params); !format::ok(s))
+      return failure(format::message(s));
     val out = val::object();
     out.set("ok", true);
     out.set("levels", levels);
-    const auto subbands = static_cast<std::size_t>(codec::SubbandCount(levels));
+    const auto subbands = static_cast<std::size_t>(format::subband_count(levels));
     const char* keys[] = {"quantY", "quantI", "quantQ"};
     val dropped = val::array();
     for (std::size_t c = 0; c < 3; ++c) {
