@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests, the fuzzers, the benchmarks
 # and the desktop program need. Idempotent: installs only what is missing.
+#   scripts/install-deps.sh                      everything the build, the tests and CI need
+#   scripts/install-deps.sh --viewer-screenshot  also a packaged image viewer and a screen grabber
+#                                                (scripts/viewer-screenshot.sh, not CI)
 set -euo pipefail
 
 packages=(
@@ -13,7 +16,11 @@ packages=(
   python3-numpy python3-skimage python3-matplotlib
   libjpeg-turbo-progs webp libopenjp2-tools
   valgrind time
+  libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
 )
+if [ "${1:-}" = "--viewer-screenshot" ]; then
+  packages+=(eog imagemagick x11-utils dbus)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -34,5 +41,5 @@ fi
 
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
+apt-get update -qq -o DPkg::Lock::Timeout=900
+apt-get install -y -qq -o DPkg::Lock::Timeout=900 --no-install-recommends "${missing[@]}"
