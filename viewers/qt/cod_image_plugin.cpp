@@ -12,6 +12,8 @@ namespace varnic::viewers {
 
 namespace {
 
+// A device of unknown size (a socket, a pipe) is read in pieces of this size, so the buffer grows
+// with what actually arrives rather than with what a size field claims.
 constexpr qint64 kReadChunkBytes = qint64{1} << 20;
 
 // Reads what is left of `device`, refusing to hold more than `limit` bytes.
