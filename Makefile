@@ -12,7 +12,7 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DVARNIC_WARNINGS_AS_ERRORS=ON
 endif
 
-.PHONY: all deps configure build test demo run bench bench-smoke test-sanitize fuzz fuzz-smoke install clean web test-web
+.PHONY: all deps configure build test demo run bench bench-smoke bench-thumbnail viewer-screenshot test-sanitize fuzz fuzz-smoke install clean web test-web
 
 all: build
 
@@ -47,6 +47,14 @@ bench-smoke: configure
 	/usr/bin/python3 bench/compare_test.py
 	/usr/bin/python3 bench/compare --smoke --build $(BUILD) --out $(BUILD)/bench-smoke \
 	  --work $(BUILD)/bench-smoke/work
+
+# Thumbnail time of a 4096x4096 file through the installed gdk-pixbuf loader; not part of CI.
+bench-thumbnail: build
+	bash bench/thumbnail $(BUILD)
+
+# Screenshot of a .cod file in Debian's image viewer under Xvfb (installs the viewer first).
+viewer-screenshot: build
+	bash scripts/viewer-screenshot.sh $(BUILD)
 
 # The install test links a plain program against the instrumented library, which ASan refuses to
 # load that way; make test covers it.

@@ -42,6 +42,8 @@ void save(const std::string& target, const std::string& name, const Bytes& bytes
     std::fprintf(stderr, "make_seeds: cannot write %s/%s\n", target.c_str(), name.c_str());
     ++g_failures;
   }
+  // The gdk-pixbuf loader takes the same files as the .cod reader.
+  if (target == "cod_decode") save("pixbuf_load", name, bytes);
 }
 
 void fail(const std::string& what) {

@@ -11,7 +11,8 @@ set(VARNIC_FUZZ_LIBS_png_read     varnic_cli_io)
 set(VARNIC_FUZZ_LIBS_pnm_read     varnic_cli_io)
 set(VARNIC_FUZZ_LIBS_arith_decode varnic_codec)
 set(VARNIC_FUZZ_LIBS_round_trip   varnic_codec varnic_decoder varnic_display)
-set(VARNIC_FUZZ_ALL cod_decode bmp_read tga_read png_read pnm_read arith_decode round_trip)
+set(VARNIC_FUZZ_LIBS_pixbuf_load  varnic_pixbuf_cod)
+set(VARNIC_FUZZ_ALL cod_decode bmp_read tga_read png_read pnm_read arith_decode round_trip pixbuf_load)
 
 # varnic_fuzz_available(<out>): the targets whose source and libraries exist in this build.
 function(varnic_fuzz_available out)

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests, the fuzzers, the benchmarks
 # and the desktop program need. Idempotent: installs only what is missing.
+#   scripts/install-deps.sh                      everything the build, the tests and CI need
+#   scripts/install-deps.sh --viewer-screenshot  also a packaged image viewer and a screen grabber
+#                                                (scripts/viewer-screenshot.sh, not CI)
 set -euo pipefail
 
 packages=(
@@ -14,7 +17,11 @@ packages=(
   libjpeg-turbo-progs webp libopenjp2-tools
   valgrind time
   emscripten chromium
+  libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
 )
+if [ "${1:-}" = "--viewer-screenshot" ]; then
+  packages+=(eog imagemagick x11-utils dbus)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

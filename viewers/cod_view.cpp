@@ -1,0 +1,61 @@
+#include "viewers/cod_view.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace varnic::viewers {
+
+namespace {
+
+std::uint32_t ceil_shift(std::uint32_t v, int k) noexcept {
+  return static_cast<std::uint32_t>((std::uint64_t{v} + (std::uint64_t{1} << k) - 1) >> k);
+}
+
+}  // namespace
+
+Size reduced_size(const Info& info, int reduce) noexcept {
+  return {ceil_shift(info.width, reduce), ceil_shift(info.height, reduce)};
+}
+
+int choose_reduce(const Info& info, Size wanted) noexcept {
+  if (wanted.width == 0 || wanted.height == 0) return 0;
+  int reduce = 0;
+  while (reduce + 1 < info.levels) {
+    const Size next = reduced_size(info, reduce + 1);
+    if (next.width < wanted.width || next.height < wanted.height) break;
+    ++reduce;
+  }
+  return reduce;
+}
+
+Result<Decoded> decode_for_view(std::span<const std::uint8_t> file, int reduce) {
+  DecodeOptions options;
+  options.reduce = reduce;
+  options.colour_format = PixelFormat::kRgb24;
+  options.threads = kThreads;
+  options.limits = kLimits;
+  return decode(file, options);
+}
+
+void copy_rows(const Picture& picture, std::uint8_t* rows, std::size_t stride, bool expand_grey) noexcept {
+  const std::size_t row_bytes = picture.stride();
+  const bool expand = expand_grey && picture.format == PixelFormat::kGrey8;
+  for (std::uint32_t y = 0; y < picture.height; ++y) {
+    const std::uint8_t* src = picture.pixels.data() + y * row_bytes;
+    std::uint8_t* dst = rows + y * stride;
+    if (!expand) {
+      std::memcpy(dst, src, row_bytes);
+      continue;
+    }
+    for (std::uint32_t x = 0; x < picture.width; ++x) {
+      dst[3 * x] = dst[3 * x + 1] = dst[3 * x + 2] = src[x];
+    }
+  }
+}
+
+int save_quality(int requested) noexcept {
+  if (requested < 0) return kDefaultQuality;
+  return std::min(requested, 99);
+}
+
+}  // namespace varnic::viewers

@@ -1,0 +1,62 @@
+// What the image-viewer integrations (the gdk-pixbuf loader and the Qt image-format plugin) share,
+// built on the public library only: the bounds they hold a hostile file to, the choice of a
+// reduced decode for the size a viewer asks for, the rows a viewer's picture buffer wants, and
+// the encoder settings of a save.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "varnic/varnic.h"
+
+namespace varnic::viewers {
+
+// The library's own pixel limit: a viewer never raises it, so a 60-byte file cannot ask for more
+// memory than `varnic-cli` would give it.
+inline constexpr Limits kLimits{};
+
+// Longest header: the magic and the 16-bit header length's reach.
+inline constexpr std::uint64_t kMaxHeaderBytes = 8 + 65535;
+// A plane codes at most one symbol per coefficient, and each symbol narrows a coder range of at
+// least 2^14 by a frequency of at least 1 in a total of at most 4096: at most 14 bits. Two bytes
+// per sample and plane therefore bound the file of a picture at the pixel limit (whose sides are
+// long enough that the padding to whole wavelet levels adds under 1%).
+inline constexpr std::uint64_t kMaxCodedBytesPerPixel = 3 * 2;
+
+// Largest file a picture within `limits` can have; a viewer that buffers its input stops there
+// instead of growing without end on a stream that never ends.
+[[nodiscard]] constexpr std::uint64_t max_file_bytes(const Limits& limits = kLimits) noexcept {
+  return kMaxHeaderBytes + kMaxCodedBytesPerPixel * limits.max_pixels;
+}
+
+// Worker threads of one decode or save: the three planes are coded independently, and the
+// pictures never depend on the count.
+inline constexpr int kThreads = 3;
+
+struct Size {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+};
+
+// ceil(W / 2^reduce) x ceil(H / 2^reduce): the picture a reduced decode gives.
+[[nodiscard]] Size reduced_size(const Info& info, int reduce) noexcept;
+
+// The largest reduce whose picture is still at least `wanted` on both sides (never a smaller
+// picture that the viewer would have to enlarge); 0 when the viewer wants the full size or more,
+// or asks for nothing.
+[[nodiscard]] int choose_reduce(const Info& info, Size wanted) noexcept;
+
+// Decodes at 1/2^reduce of the size, colour as red-green-blue, grey as grey.
+[[nodiscard]] Result<Decoded> decode_for_view(std::span<const std::uint8_t> file, int reduce);
+
+// Copies a decoded picture into `rows` (`stride` bytes apart, each at least the picture's row).
+// With `expand_grey`, grey pictures come out as red-green-blue rows of equal levels.
+void copy_rows(const Picture& picture, std::uint8_t* rows, std::size_t stride, bool expand_grey) noexcept;
+
+// Quality of a save: the viewer's value 0..99 as given, anything above as the best (Qt's scale
+// ends at 100), anything negative (Qt's "not set") as kDefaultQuality.
+inline constexpr int kDefaultQuality = 50;
+[[nodiscard]] int save_quality(int requested) noexcept;
+
+}  // namespace varnic::viewers
