@@ -34,6 +34,11 @@ constexpr double kInverse[3][3] = {{1.0, 979.0 / 1024, 636.0 / 1024},
                                    {1.0, -279.0 / 1024, -662.0 / 1024},
                                    {1.0, -1133.0 / 1024, 1744.0 / 1024}};
 constexpr double kChannelWeight[3] = {1.0, 0.73752, 1.23466};
+// Where the mean colour correction starts: the shifts it settles on for
+// photos of the tuning set (the decoder's rounding is mostly toward minus
+// infinity, so they are positive), grey pictures' Y apart.
+constexpr double kTypicalOffset[3] = {2.1, 1.0, 0.8};
+constexpr double kTypicalGreyOffset = 1.0;
 
 // Quantizer shape: below kDeadZone steps a detail coefficient becomes 0;
 // above, values round down from kRounding of a step. Both tuned on the
@@ -48,11 +53,15 @@ constexpr double kLambdaPerE2 = 0.1;
 // a coarse low band could not carry the mean colour correction (its step
 // would exceed the shift to be made).
 constexpr double kMaxLowBandScale = 40;
+// Sample levels the mean of a plane must be settable to, for small pictures
+// whose low band has only a few coefficients to carry it.
+constexpr double kMeanResolution = 0.1;
 // The mean colour correction stops once every channel is this close.
 constexpr double kMeanErrorGoal = 0.1;
-// Correction rounds: level 1 measures once; higher levels iterate, since
-// clamping at 0 and 255 and the inverse colour rounding are not linear.
-constexpr int kCorrectionRounds[kMaxOptimizeLevel + 1] = {0, 1, 3, 4};
+// Measured states of the mean colour correction (the first has no
+// correction); higher levels take several, since clamping at 0 and 255 and
+// the inverse colour rounding are not linear.
+constexpr int kCorrectionRounds[kMaxOptimizeLevel + 1] = {0, 1, 4, 6};
 // Symbols a plane can hold: value + 128.
 constexpr int kSymbols = 256;
 // The largest quantized magnitudes on each side (markers sit at -126, -127).
@@ -115,22 +124,25 @@ void FillSamples(Work& w) {
   const codec::PictureView& p = w.picture;
   const std::uint32_t pw = w.params.padded_width_, ph = w.params.padded_height_;
   for (int c = 0; c < w.planes; ++c) w.ch[c].coeffs.assign(std::size_t{pw} * ph, 0.0f);
-  const auto& f = Forward();
+  float f[3][3];
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) f[i][j] = static_cast<float>(Forward()[i][j]);
+  }
+  const int red = p.rgb_order ? 0 : 2, blue = 2 - red;
+  constexpr float kShift = codec::kEncoderPixelOffset;
   for (std::uint32_t y = 0; y < p.height; ++y) {
     const std::uint8_t* src = p.bottom_row(y);
     float* rows[3] = {nullptr, nullptr, nullptr};
     for (int c = 0; c < w.planes; ++c) rows[c] = w.ch[c].coeffs.data() + std::size_t{y} * pw;
-    for (std::uint32_t x = 0; x < p.width; ++x) {
-      if (w.planes == 1) {
-        rows[0][x] = static_cast<float>(src[x] - codec::kEncoderPixelOffset);
-        continue;
-      }
-      const std::uint8_t* px = src + 3 * std::size_t{x};
-      const double rgb[3] = {double(p.rgb_order ? px[0] : px[2]) - codec::kEncoderPixelOffset,
-                             double(px[1]) - codec::kEncoderPixelOffset,
-                             double(p.rgb_order ? px[2] : px[0]) - codec::kEncoderPixelOffset};
-      for (int c = 0; c < 3; ++c) {
-        rows[c][x] = static_cast<float>(f[c][0] * rgb[0] + f[c][1] * rgb[1] + f[c][2] * rgb[2]);
+    if (w.planes == 1) {
+      for (std::uint32_t x = 0; x < p.width; ++x) rows[0][x] = static_cast<float>(src[x]) - kShift;
+    } else {
+      for (std::uint32_t x = 0; x < p.width; ++x) {
+        const std::uint8_t* px = src + 3 * std::size_t{x};
+        const float r = px[red] - kShift, g = px[1] - kShift, b = px[blue] - kShift;
+        rows[0][x] = f[0][0] * r + f[0][1] * g + f[0][2] * b;
+        rows[1][x] = f[1][0] * r + f[1][1] * g + f[1][2] * b;
+        rows[2][x] = f[2][0] * r + f[2][1] * g + f[2][2] * b;
       }
     }
     for (int c = 0; c < w.planes; ++c) std::fill(rows[c] + p.width, rows[c] + pw, rows[c][p.width - 1]);
@@ -194,6 +206,9 @@ int QuantizeValue(double x, const BandChoice& b, double dead_zone) {
 
 double Reconstruct(int q, const BandChoice& b) { return decoder::dequantize_value(q, b.scale); }
 
+// The low band with the channel's offset, its rounding error carried from
+// each coefficient to the next so that the band's mean (and so the picture's)
+// survives a step coarser than the correction.
 void QuantizeLowBand(Work& w, int c) {
   ChannelState& s = w.ch[c];
   const int k = codec::LowBandIndex(static_cast<int>(Levels(w)));
@@ -205,9 +220,19 @@ void QuantizeLowBand(Work& w, int c) {
     hi = std::max(hi, v);
     lo = std::min(lo, v);
   });
-  s.bands[k] = ChooseBand(hi, lo, std::min(w.scale, kMaxLowBandScale) / std::sqrt(Gain(w, k) * s.weight), 0.0);
+  // Carrying the error resolves the mean to about step / count coefficient
+  // units, that is step / (count 2^levels) sample levels.
+  const BandRect r = codec::SubbandRect(w.params.padded_width_, w.params.padded_height_,
+                                        static_cast<int>(Levels(w)), k);
+  const double finest_needed = kMeanResolution * r.rows * r.cols * std::ldexp(1.0, static_cast<int>(Levels(w)));
+  const double step = std::min(std::min(w.scale, kMaxLowBandScale) / std::sqrt(Gain(w, k) * s.weight), finest_needed);
+  const BandChoice& b = s.bands[k] = ChooseBand(hi, lo, step, 0.0);
+  double carry = 0;
   ForBand(w, k, [&](std::uint32_t y, std::uint32_t x) {
-    s.quantized.at(y, x) = static_cast<std::int16_t>(QuantizeValue(s.coeffs[y * pw + x] + shift, s.bands[k], 0.0));
+    const double v = s.coeffs[y * pw + x] + shift + carry;
+    const int n = QuantizeValue(v, b, 0.0);
+    carry = v - Reconstruct(n, b);
+    s.quantized.at(y, x) = static_cast<std::int16_t>(n);
   });
 }
 
@@ -368,11 +393,18 @@ Status DecodeOwn(Work& w, std::array<double, 3>& mean_error, double& squared_err
   for (std::uint32_t y = 0; y < p.height; ++y) {
     const std::uint8_t* a = p.bottom_row(y);
     const std::uint8_t* b = w.decoded.data() + stride * y;
-    for (std::size_t i = 0; i < stride; ++i) {
-      const double e = static_cast<double>(b[i]) - static_cast<double>(a[i]);
-      sum[i % bytes] += e;
-      squared_error += e * e;
+    // Whole rows in integers: a row's sums fit easily.
+    std::array<std::int64_t, 3> row_sum{};
+    std::int64_t row_squares = 0;
+    for (std::size_t i = 0; i < stride; i += bytes) {
+      for (std::size_t c = 0; c < bytes; ++c) {
+        const int e = int{b[i + c]} - int{a[i + c]};
+        row_sum[c] += e;
+        row_squares += e * e;
+      }
     }
+    for (std::size_t c = 0; c < bytes; ++c) sum[c] += static_cast<double>(row_sum[c]);
+    squared_error += static_cast<double>(row_squares);
   }
   const double n = static_cast<double>(p.width) * p.height;
   mean_error = {sum[0] / n, sum[1] / n, sum[2] / n};
@@ -383,34 +415,55 @@ Status DecodeOwn(Work& w, std::array<double, 3>& mean_error, double& squared_err
 
 // Moves the mean of each decoded channel onto the picture's by shifting the
 // low bands (a constant added to a plane changes its low band alone, by
-// 2^levels per unit).
-Status CorrectMeans(Work& w, int rounds) {
-  std::array<double, 3> error{};
-  double sse = 0;
+// 2^levels per unit). The decoder's rounding makes the response a staircase,
+// so with `keep_best` every state is measured, the best one is kept, and a
+// step that does not improve on it is halved; without it (level 1, for time)
+// the last correction is applied unmeasured.
+Status CorrectMeans(Work& w, int rounds, bool keep_best) {
+  std::array<double, 3> best_offsets{}, best_error{};
+  double best = INFINITY, gain = 1;
   for (int round = 0; round < rounds; ++round) {
+    std::array<double, 3> error{};
+    double sse = 0;
     VARNIC_RETURN_IF_ERROR(DecodeOwn(w, error, sse));
-    if (std::max({std::fabs(error[0]), std::fabs(error[1]), std::fabs(error[2])}) < kMeanErrorGoal) break;
-    if (w.planes == 1) {
-      w.ch[0].offset -= error[0];
+    const double worst = std::max({std::fabs(error[0]), std::fabs(error[1]), std::fabs(error[2])});
+    if (worst < best) {
+      best = worst;
+      best_error = error;
+      for (int c = 0; c < w.planes; ++c) best_offsets[c] = w.ch[c].offset;
     } else {
-      for (int c = 0; c < 3; ++c) {
-        w.ch[c].offset -= Forward()[c][0] * error[0] + Forward()[c][1] * error[1] + Forward()[c][2] * error[2];
-      }
+      gain /= 2;
     }
-    for (int c = 0; c < w.planes; ++c) QuantizeLowBand(w, c);
+    if (best < kMeanErrorGoal || (keep_best && round + 1 == rounds)) break;
+    for (int c = 0; c < w.planes; ++c) {
+      const double shift = w.planes == 1 ? best_error[0]
+                                         : Forward()[c][0] * best_error[0] + Forward()[c][1] * best_error[1] +
+                                               Forward()[c][2] * best_error[2];
+      w.ch[c].offset = best_offsets[c] - gain * shift;
+      QuantizeLowBand(w, c);
+    }
+  }
+  for (int c = 0; c < w.planes && keep_best; ++c) {
+    if (w.ch[c].offset == best_offsets[c]) continue;
+    w.ch[c].offset = best_offsets[c];
+    QuantizeLowBand(w, c);
   }
   return Status::kOk;
 }
 
-// Codes the current choices into `stream`; refreshes every channel's symbol
-// costs from what was coded.
-Status Code(Work& w, std::string_view comment, std::vector<std::uint8_t>& stream) {
+// Codes the current choices into `stream`. A trial pass keeps the quantized
+// planes and refreshes every channel's symbol costs from what was coded; the
+// final pass marks the planes in place.
+Status Code(Work& w, std::string_view comment, bool trial, std::vector<std::uint8_t>& stream) {
   StoreChoices(w);
   stream.clear();
   for (int c = 0; c < w.planes; ++c) {
-    CoefficientPlane plane = w.ch[c].quantized;
+    CoefficientPlane copy;
+    if (trial) copy = w.ch[c].quantized;
+    CoefficientPlane& plane = trial ? copy : w.ch[c].quantized;
     ClearDropped(plane, w, w.ch[c].dropped);
     VARNIC_RETURN_IF_ERROR(codec::EncodeChannel(plane, static_cast<Channel>(c), w.params, comment, stream));
+    if (!trial) continue;
     // Symbol costs over the coded positions (skip markers and dropped levels excluded).
     std::array<double, kSymbols> count{};
     const int levels = static_cast<int>(Levels(w));
@@ -438,11 +491,12 @@ Status Run(const codec::PictureView& picture, const CodecParams& settings, int l
            int quality, std::string_view comment, Attempt& out) {
   CodecParams base = settings;
   base.total_levels_ = static_cast<std::uint16_t>(levels);
-  Work w{picture, {}, picture.bits_per_pixel == 8 ? 1 : 3, DistortionScale(quality), {}, {}};
+  Work w{picture, {}, picture.bits_per_pixel == 8 ? 1 : 3, DistortionScale(quality), 0.0, {}, {}};
   const std::uint16_t mode = w.planes == 1 ? codec::kImageModeGrey : codec::kImageModeColour;
   VARNIC_RETURN_IF_ERROR(codec::MakeWorkingParams(base, picture.width, picture.height, mode, w.params));
   for (int c = 0; c < w.planes; ++c) {
     w.ch[c].weight = w.planes == 1 ? 1.0 : kChannelWeight[c];
+    w.ch[c].offset = w.planes == 1 ? kTypicalGreyOffset : kTypicalOffset[c];
     VARNIC_RETURN_IF_ERROR(w.ch[c].quantized.Allocate(w.params.padded_width_, w.params.padded_height_));
   }
   w.dead_zone = level >= 2 ? kPrunedDeadZone : kDeadZone;
@@ -455,7 +509,7 @@ Status Run(const codec::PictureView& picture, const CodecParams& settings, int l
     // Symbol costs need a coded pass; pruning changes them, so level 3
     // prunes again with the costs of the pruned file.
     for (int round = 0; round < level - 1; ++round) {
-      VARNIC_RETURN_IF_ERROR(Code(w, comment, out.stream));
+      VARNIC_RETURN_IF_ERROR(Code(w, comment, true, out.stream));
       ++passes;
       for (int c = 0; c < w.planes; ++c) {
         if (round > 0) QuantizeChannel(w, c);
@@ -463,8 +517,13 @@ Status Run(const codec::PictureView& picture, const CodecParams& settings, int l
       }
     }
   }
-  VARNIC_RETURN_IF_ERROR(CorrectMeans(w, kCorrectionRounds[level]));
-  VARNIC_RETURN_IF_ERROR(Code(w, comment, out.stream));
+  VARNIC_RETURN_IF_ERROR(CorrectMeans(w, kCorrectionRounds[level], level >= 2));
+  // Level 3 compares attempts by their decoded error: measured before the
+  // final pass marks the planes.
+  std::array<double, 3> error{};
+  double sse = 0;
+  if (level >= 3) VARNIC_RETURN_IF_ERROR(DecodeOwn(w, error, sse));
+  VARNIC_RETURN_IF_ERROR(Code(w, comment, false, out.stream));
   ++passes;
   out.params = w.params;
   out.choices.distortion_scale = w.scale;
@@ -474,12 +533,7 @@ Status Run(const codec::PictureView& picture, const CodecParams& settings, int l
     out.choices.dropped[c] = w.ch[c].dropped;
     out.choices.offsets[c] = w.ch[c].offset;
   }
-  if (level >= 3) {
-    std::array<double, 3> error{};
-    double sse = 0;
-    VARNIC_RETURN_IF_ERROR(DecodeOwn(w, error, sse));
-    out.cost = sse / 3 + lambda * 8.0 * static_cast<double>(out.stream.size());
-  }
+  out.cost = sse / 3 + lambda * 8.0 * static_cast<double>(out.stream.size());
   return Status::kOk;
 }
 
