@@ -6,6 +6,7 @@
 #include "codec/encoder.h"
 #include "codec/settings.h"
 #include "format/format.h"
+#include "optimize/optimize.h"
 
 namespace varnic {
 namespace detail {
@@ -120,6 +121,13 @@ Result<Encoded> encode_unguarded(const PictureView& picture, const EncodeOptions
     return failure<Encoded>(format::StatusCode::kPictureSideTooLarge);
   if (options.comment.size() > format::kMaxCommentLength) return failure<Encoded>(format::StatusCode::kCommentTooLong);
 
+  if (options.optimize < optimize::kMinOptimizeLevel || options.optimize > optimize::kMaxOptimizeLevel)
+    return {Status::kInvalidArgument, "the optimisation level must be 0..3"};
+  if (options.optimize != 0 && (options.quant_y || options.quant_i || options.quant_q || options.thresholds ||
+                                options.dropped))
+    return {Status::kInvalidArgument,
+            "quantization vectors, thresholds and dropped levels are the optimiser's to choose: give only "
+            "--levels with an optimisation level"};
   Result<format::CodecParams> settings = build_settings(options);
   if (!settings) return {settings.status(), settings.message()};
 
@@ -155,15 +163,21 @@ Result<Encoded> encode_unguarded(const PictureView& picture, const EncodeOptions
     return options.progress(progress);
   };
   codec::EncodedPicture encoded;
-  if (const format::StatusCode s = codec::encode_picture(view, settings.value(), codec_options, encoded);
-      s != format::StatusCode::kOk)
-    return failure<Encoded>(s);
+  optimize::Choices choices;
+  const format::StatusCode status =
+      options.optimize == 0
+          ? codec::encode_picture(view, settings.value(), codec_options, encoded)
+          : optimize::encode_optimized(view, settings.value(), options.optimize, options.quality, codec_options,
+                                       encoded, &choices);
+  if (status != format::StatusCode::kOk) return failure<Encoded>(status);
   const Clock::time_point end = Clock::now();
 
   Encoded out;
   out.bytes = std::move(encoded.stream);
   out.levels = encoded.params.total_levels_;
   for (int c = 0; c < 3; ++c) out.dropped[static_cast<std::size_t>(c)] = encoded.params.channels_[static_cast<std::size_t>(c)].dropped_levels_;
+  out.distortion_scale = choices.distortion_scale;
+  out.offsets = choices.offsets;
   out.timings.transform = std::chrono::duration<double>(transform_time).count();
   out.timings.entropy = std::chrono::duration<double>(end - start - transform_time).count();
   out.timings.total = std::chrono::duration<double>(end - start).count();
@@ -203,6 +217,14 @@ Info info_from_header(const format::FileHeader& header, std::size_t file_bytes) 
     const std::uint64_t end = p.channels_[static_cast<std::size_t>(c)].end_offset_;
     info.plane_bytes[static_cast<std::size_t>(c)] = end >= start && end <= file_bytes ? end - start : 0;
     start = std::max(start, std::min<std::uint64_t>(end, file_bytes));
+  }
+  for (int c = 0; c < planes; ++c) {
+    const format::ChannelParams& cp = p.channels_[static_cast<std::size_t>(c)];
+    for (int k = 0; k < format::subband_count(p.total_levels_); ++k) {
+      const auto vector = static_cast<std::int16_t>(cp.quant_vector_[static_cast<std::size_t>(k)]);
+      info.steps[static_cast<std::size_t>(c)].push_back(
+          vector == 0 ? 0.0 : static_cast<double>(cp.band_max_[static_cast<std::size_t>(k)]) / vector);
+    }
   }
   info.bitmap_bytes = bitmap_file_bytes(info.width, info.height, info.grey);
   info.ratio = file_bytes > 0 ? static_cast<double>(info.bitmap_bytes) / static_cast<double>(file_bytes) : 0.0;

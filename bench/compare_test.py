@@ -175,5 +175,28 @@ class VerdictTest(unittest.TestCase):
         self.assertFalse(compare.same_bytes(paths[0], paths[2]))
 
 
+class BdRateTest(unittest.TestCase):
+    def test_half_the_rate_at_every_psnr_is_minus_fifty_percent(self):
+        anchor = [{"bpp": b, "psnr": 30 + 6 * np.log2(b)} for b in (0.25, 0.5, 1, 2)]
+        half = [{"bpp": p["bpp"] / 2, "psnr": p["psnr"]} for p in anchor]
+        self.assertAlmostEqual(compare.bd_rate(anchor, half), -50.0, places=3)
+        self.assertAlmostEqual(compare.bd_rate(half, anchor), 100.0, places=3)
+
+    def test_curves_that_share_no_psnr_range_give_nan(self):
+        low = [{"bpp": 0.1, "psnr": 20}, {"bpp": 0.2, "psnr": 22}]
+        high = [{"bpp": 1, "psnr": 40}, {"bpp": 2, "psnr": 42}]
+        self.assertTrue(np.isnan(compare.bd_rate(low, high)))
+
+    def test_table_uses_anchor_points_within_q20_to_q80_only(self):
+        rows = [{"picture": "p", "codec": "varnic", "setting": q, "bpp": b, "psnr": d}
+                for q, b, d in ((10, 0.05, 5), (20, 0.2, 26), (50, 0.4, 28), (80, 0.8, 30), (90, 9, 60))]
+        rows += [{"picture": "p", "codec": "varnic-O1", "setting": q, "bpp": b / 2, "psnr": d}
+                 for q, b, d in ((20, 0.2, 26), (50, 0.4, 28), (80, 0.8, 30))]
+        pic = type("P", (), {"name": "p"})()
+        (entry,) = compare.bd_table([pic], rows)
+        self.assertAlmostEqual(entry["varnic"], -50.0, places=3)
+        self.assertTrue(np.isnan(entry["jpeg"]))
+
+
 if __name__ == "__main__":
     unittest.main()

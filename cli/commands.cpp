@@ -309,6 +309,12 @@ int compress_one(const CompressOptions& options, const std::string& input, const
                   ms(write_time) + "; levels " + std::to_string(encoded.levels) + ", dropped " +
                   std::to_string(encoded.dropped[0]) + "," + std::to_string(encoded.dropped[1]) + "," +
                   std::to_string(encoded.dropped[2]));
+  if (encoded.distortion_scale > 0) {
+    reporter.detail("optimised: distortion scale " + format("%.3f", encoded.distortion_scale) +
+                    ", mean shift Y " + format("%+.2f", encoded.offsets[0]) +
+                    (grey ? std::string() : ", I " + format("%+.2f", encoded.offsets[1]) + ", Q " +
+                                                format("%+.2f", encoded.offsets[2])));
+  }
   return kExitOk;
 }
 
@@ -376,6 +382,13 @@ std::string info_text(const std::string& path, const Info& info) {
   s << "  dropped      Y " << info.dropped[0];
   if (!info.grey) s << ", I " << info.dropped[1] << ", Q " << info.dropped[2];
   s << '\n';
+  const char* names[3] = {"Y", "I", "Q"};
+  for (int c = 0; c < (info.grey ? 1 : 3); ++c) {
+    s << "  steps " << names[c] << "      ";
+    for (std::size_t k = 0; k < info.steps[static_cast<std::size_t>(c)].size(); ++k)
+      s << (k == 0 ? "" : " ") << format("%.4g", info.steps[static_cast<std::size_t>(c)][k]);
+    s << '\n';
+  }
   s << "  comment      " << (info.comment.empty() ? std::string("(none)") : json_string(info.comment)) << '\n';
   s << "  file         " << info.file_bytes << " bytes: header " << info.header_bytes << ", Y " << info.plane_bytes[0];
   if (!info.grey) s << ", I " << info.plane_bytes[1] << ", Q " << info.plane_bytes[2];

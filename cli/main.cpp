@@ -101,6 +101,11 @@ int run(int argc, char** argv) {
   c->add_option("--qvec-q", qvec[2], "Quantization vector of Q: 3L+1 numbers 0..125");
   c->add_option("--thresholds", thresholds, "Dead-zone thresholds: L+1 numbers, finest level first");
   c->add_option("--dropped", dropped, "Finest levels not coded, Y,I,Q: each 0..L-1");
+  c->add_option("-O,--optimize", compress.encode.optimize,
+                "Optimising encoder 0..3: 0 classic, 1 chosen steps and colour correction, "
+                "2 rate-distortion choices, 3 tries level counts too")
+      ->check(CLI::Range(0, 3))
+      ->capture_default_str();
   c->add_option("--comment", compress.encode.comment, "Comment stored in the file (at most 2047 bytes)");
   auto* size_option = c->add_option("--target-size", target_size,
                                     "Search the quality for the best file of at most BYTES bytes")

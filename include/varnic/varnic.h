@@ -149,6 +149,12 @@ struct EncodeOptions {
   std::optional<std::array<int, 3>> dropped;   // Y, I, Q: finest levels not coded at all
   std::string comment;              // stored as given, at most 2047 bytes
   int threads = 1;                  // worker threads for this picture; output never depends on it
+  // 0: the classic encoder (the quality tables, the bytes every earlier version wrote). 1..3: the
+  // optimising encoder, whose files every reader decodes: steps chosen per subband from the
+  // quality, mean colour corrected (1, at most about twice the classic time), rate-distortion
+  // choices with the coder in the loop (2, at most about ten times), level counts tried too (3).
+  // Levels may be given; vectors, thresholds and dropped levels may not, and the type is unused.
+  int optimize = 0;
   Limits limits;
   ProgressCallback progress;
 };
@@ -164,6 +170,11 @@ struct Encoded {
   std::vector<std::uint8_t> bytes;   // the whole .cod file
   int levels = 0;                    // levels actually coded (below the request for small pictures)
   std::array<int, 3> dropped{};      // dropped levels actually written, Y, I, Q
+  // What the optimiser chose (zero for the classic encoder): the distortion scale E that sets
+  // every subband's step, and the mean shift added to the Y, I, Q samples to cancel the colour
+  // bias of the decoder's rounding.
+  double distortion_scale = 0;
+  std::array<double, 3> offsets{};
   Timings timings;
 };
 
@@ -183,6 +194,9 @@ struct Info {
   std::uint64_t file_bytes = 0;
   std::uint64_t header_bytes = 0;    // magic and header, up to the first plane's data
   std::array<std::uint64_t, 3> plane_bytes{};  // coded bytes of Y, I, Q (0 for absent planes)
+  // Per channel Y, I, Q and subband k = 0..3L (finest level first, low band last): the
+  // dequantization step BandMax / QuantVector, 0 for a band coded as zeros.
+  std::array<std::vector<double>, 3> steps;
   std::uint64_t bitmap_bytes = 0;    // size of the uncompressed bitmap file of the picture
   double ratio = 0;                  // bitmap_bytes / file_bytes
 };

@@ -367,5 +367,24 @@ TEST_F(CliTest, InfoPrintsHeaderFactsAsTextAndJson) {
   EXPECT_NE(second.find("\"mode\":\"grey\""), std::string::npos) << second;
 }
 
+// The optimiser behind the same searches: never above --target-size, and -v and info show what
+// it chose.
+TEST_F(CliTest, OptimisedTargetsHoldAndTheChoicesAreShown) {
+  for (const char* level : {"1", "2", "3"}) {
+    SCOPED_TRACE(level);
+    for (int target : {2500, 12000}) {
+      Outcome r = run("compress astro.bmp -f -v -O " + std::string(level) + " --target-size " + std::to_string(target));
+      ASSERT_EQ(r.code, 0) << r.err;
+      EXPECT_LE(fs::file_size(dir_ / "astro.cod"), static_cast<std::uintmax_t>(target));
+      EXPECT_NE(r.err.find("distortion scale"), std::string::npos) << r.err;
+    }
+    Outcome psnr = run("compress astro.bmp -f -O " + std::string(level) + " --target-psnr 33");
+    ASSERT_EQ(psnr.code, 0) << psnr.err;
+    EXPECT_GE(std::stod(number_after(run("compare astro.bmp astro.cod").out, "PSNR RGB ")), 33.0);
+  }
+  EXPECT_NE(run("info astro.cod").out.find("steps Q"), std::string::npos);
+  EXPECT_EQ(run("compress astro.bmp -f -O 4").code, 1);
+}
+
 }  // namespace
 }  // namespace varnic::cli

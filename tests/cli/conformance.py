@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Runs `varnic-cli compress` with the options of every case in the conformance manifest and
 checks the result byte for byte (and against the manifest's SHA-256); refused cases must exit
-with status 2 and write nothing."""
+with status 2 and write nothing. Options after the data directory are added to every case (the
+optimiser's level 0 must be the classic encoder byte for byte)."""
 import hashlib
 import json
 import os
@@ -12,7 +13,7 @@ import tempfile
 
 
 def main():
-    tool, data = sys.argv[1], sys.argv[2]
+    tool, data, extra = sys.argv[1], sys.argv[2], sys.argv[3:]
     with open(os.path.join(data, "manifest.json")) as f:
         cases = json.load(f)["cases"]
     passed = failed = 0
@@ -23,7 +24,7 @@ def main():
             name = case["case"]
             out = os.path.join(scratch, name + ".cod")
             cmd = [tool, "compress", os.path.join(data, "pics", case["picture"]), "-o", out, "--quiet"]
-            cmd += shlex.split(case["options"])
+            cmd += shlex.split(case["options"]) + extra
             run = subprocess.run(cmd, capture_output=True, text=True)
             problems = []
             if case.get("refused"):

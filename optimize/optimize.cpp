@@ -1,0 +1,586 @@
+#include "optimize/optimize.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <span>
+#include <vector>
+
+#include "codec/forward_wavelet.h"
+#include "decoder/decoder.h"
+#include "display/display.h"
+
+namespace varnic::optimize {
+namespace {
+
+using format::BandRect;
+using format::Channel;
+using format::CodecParams;
+using format::CoefficientPlane;
+using format::StatusCode;
+
+// Energy gains of the decoder's synthesis per unit coefficient (measured with
+// impulses far from the edges; SynthesisGain's test re-measures them). Detail
+// gains depend on the level alone, in the order v, h, d.
+constexpr double kDetailGain[codec::kMaxLevels][3] = {
+    {1.07812, 1.07812, 2.06641}, {0.633555, 0.633555, 0.849859}, {0.532044, 0.532044, 0.629255},
+    {0.50794, 0.50794, 0.579684}, {0.501999, 0.501406, 0.567456}, {0.50072, 0.500164, 0.567643}};
+constexpr double kLowGain[codec::kMaxLevels] = {0.5625, 0.471721, 0.444977, 0.433021, 0.415883, 0.38263};
+
+// The decoder's inverse colour matrix (R, G, B rows; Y, I, Q columns), and
+// each channel's share of RGB squared error: the sum of its column's squares
+// over 3 (Y: 1).
+constexpr double kInverse[3][3] = {{1.0, 979.0 / 1024, 636.0 / 1024},
+                                   {1.0, -279.0 / 1024, -662.0 / 1024},
+                                   {1.0, -1133.0 / 1024, 1744.0 / 1024}};
+constexpr double kChannelWeight[3] = {1.0, 0.73752, 1.23466};
+// Where the mean colour correction starts: the shifts it settles on for
+// photos of the tuning set (the decoder's rounding is mostly toward minus
+// infinity, so they are positive), grey pictures' Y apart.
+constexpr double kTypicalOffset[3] = {2.1, 1.0, 0.8};
+constexpr double kTypicalGreyOffset = 1.0;
+
+// Quantizer shape: below kDeadZone steps a detail coefficient becomes 0;
+// above, values round down from kRounding of a step. Both tuned on the
+// tuning pictures (bench/optimize).
+// Level 2 and up start from a narrower dead zone and let the pruning decide.
+constexpr double kDeadZone = 0.62;
+constexpr double kPrunedDeadZone = 0.5;
+constexpr double kRounding = 0.5;
+// Lagrange multiplier of the pruning, in units of E^2 per bit.
+constexpr double kLambdaPerE2 = 0.1;
+// The low band's E never exceeds this: it is a few hundred coefficients, and
+// a coarse low band could not carry the mean colour correction (its step
+// would exceed the shift to be made).
+constexpr double kMaxLowBandScale = 40;
+// Sample levels the mean of a plane must be settable to, for small pictures
+// whose low band has only a few coefficients to carry it.
+constexpr double kMeanResolution = 0.1;
+// The mean colour correction stops once every channel is this close.
+constexpr double kMeanErrorGoal = 0.1;
+// Measured states of the mean colour correction (the first has no
+// correction); higher levels take several, since clamping at 0 and 255 and
+// the inverse colour rounding are not linear.
+constexpr int kCorrectionRounds[kMaxOptimizeLevel + 1] = {0, 1, 4, 6};
+// Symbols a plane can hold: value + 128.
+constexpr int kSymbols = 256;
+// The largest quantized magnitudes on each side (markers sit at -126, -127).
+constexpr int kTopPositive = format::kMaxQuantized;
+constexpr int kTopNegative = -format::kMinQuantized;
+
+std::array<std::array<double, 3>, 3> Invert(const double (&m)[3][3]) {
+  const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+                     m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                     m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+  std::array<std::array<double, 3>, 3> r{};
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      const int a = (j + 1) % 3, b = (j + 2) % 3, c = (i + 1) % 3, d = (i + 2) % 3;
+      r[i][j] = (m[a][c] * m[b][d] - m[a][d] * m[b][c]) / det;
+    }
+  }
+  return r;
+}
+const std::array<std::array<double, 3>, 3>& Forward() {
+  static const auto forward = Invert(kInverse);
+  return forward;
+}
+
+// One subband's dequantization: the header fields and the decoder's floats.
+struct BandChoice {
+  std::uint16_t vector = 0;
+  std::int16_t max = 0, min = 0;
+  decoder::BandScale scale;
+  double step = 0;  // the step asked for (dead zone reference)
+};
+
+// Per channel: the transformed float plane and its quantized twin.
+struct ChannelState {
+  std::vector<float> coeffs;
+  CoefficientPlane quantized;
+  std::array<BandChoice, format::kMaxSubbands> bands{};
+  double weight = 1;
+  int dropped = 0;
+  double offset = 0;  // added to the samples (through the low band)
+  std::array<double, kSymbols> bits{};  // symbol costs of the last coded pass
+};
+
+struct Work {
+  const codec::PictureRows& picture;
+  CodecParams params;  // working copy: levels, padded size, header fields
+  int planes = 1;
+  double scale = 1;  // E
+  double dead_zone = 0;
+  std::array<ChannelState, format::kChannelCount> ch;
+  std::vector<std::uint8_t> decoded;  // RGB or grey rows, bottom-up
+};
+
+std::uint32_t Levels(const Work& w) { return w.params.total_levels_; }
+
+// Samples as the decoder's inverse should see them: the exact inverse of its
+// colour matrix (no rounding), padding that continues the edge so that it
+// costs no detail bits.
+void fill_samples(Work& w) {
+  const codec::PictureRows& p = w.picture;
+  const std::uint32_t pw = w.params.padded_width_, ph = w.params.padded_height_;
+  for (int c = 0; c < w.planes; ++c) w.ch[c].coeffs.assign(std::size_t{pw} * ph, 0.0f);
+  float f[3][3];
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) f[i][j] = static_cast<float>(Forward()[i][j]);
+  }
+  const int red = p.rgb_order ? 0 : 2, blue = 2 - red;
+  constexpr float kShift = codec::kEncoderPixelOffset;
+  for (std::uint32_t y = 0; y < p.height; ++y) {
+    const std::uint8_t* src = p.bottom_row(y);
+    float* rows[3] = {nullptr, nullptr, nullptr};
+    for (int c = 0; c < w.planes; ++c) rows[c] = w.ch[c].coeffs.data() + std::size_t{y} * pw;
+    if (w.planes == 1) {
+      for (std::uint32_t x = 0; x < p.width; ++x) rows[0][x] = static_cast<float>(src[x]) - kShift;
+    } else {
+      for (std::uint32_t x = 0; x < p.width; ++x) {
+        const std::uint8_t* px = src + 3 * std::size_t{x};
+        const float r = px[red] - kShift, g = px[1] - kShift, b = px[blue] - kShift;
+        rows[0][x] = f[0][0] * r + f[0][1] * g + f[0][2] * b;
+        rows[1][x] = f[1][0] * r + f[1][1] * g + f[1][2] * b;
+        rows[2][x] = f[2][0] * r + f[2][1] * g + f[2][2] * b;
+      }
+    }
+    for (int c = 0; c < w.planes; ++c) std::fill(rows[c] + p.width, rows[c] + pw, rows[c][p.width - 1]);
+  }
+  for (int c = 0; c < w.planes; ++c) {
+    float* plane = w.ch[c].coeffs.data();
+    for (std::uint32_t y = p.height; y < ph; ++y) {
+      std::copy_n(plane + std::size_t{p.height - 1} * pw, pw, plane + std::size_t{y} * pw);
+    }
+  }
+}
+
+void Analyse(Work& w) {
+  const std::uint32_t pw = w.params.padded_width_, ph = w.params.padded_height_;
+  std::vector<float> temp((std::size_t{ph} + 1) * pw);
+  for (int c = 0; c < w.planes; ++c) {
+    std::uint32_t rows = ph, cols = pw;
+    for (std::uint32_t l = 0; l < Levels(w); ++l) {
+      codec::analyse_level(w.ch[c].coeffs.data(), pw, rows, cols, temp.data());
+      rows /= 2;
+      cols /= 2;
+    }
+  }
+}
+
+template <class Visit>
+void for_band(const Work& w, int k, Visit&& visit) {
+  const BandRect r = format::subband_rect(w.params.padded_width_, w.params.padded_height_,
+                                        static_cast<int>(Levels(w)), k);
+  for (std::uint32_t y = r.row; y < r.row + r.rows; ++y) {
+    for (std::uint32_t x = r.col; x < r.col + r.cols; ++x) visit(y, x);
+  }
+}
+
+double Gain(const Work& w, int k) { return synthesis_gain(static_cast<int>(Levels(w)), k); }
+
+// The header fields of a band for steps `step` (both sides, widened where
+// the band's extremes would not fit in -125..127 steps).
+BandChoice choose_band(double largest, double smallest, double step, double dead_zone) {
+  BandChoice b;
+  b.step = step;
+  if (largest < dead_zone * step && -smallest < dead_zone * step) return b;  // all zero
+  const double up = std::max(step, largest / (kTopPositive + 0.4));
+  const double down = std::max(step, -smallest / (kTopNegative + 0.4));
+  // The finest multiplier resolution that keeps BandMax in int16.
+  const int vector = std::clamp(static_cast<int>(32767.0 / std::max(up, down)), 1, format::kMaxQuantStep);
+  b.vector = static_cast<std::uint16_t>(vector);
+  b.max = static_cast<std::int16_t>(std::clamp(std::lround(vector * up), 1L, 32767L));
+  b.min = static_cast<std::int16_t>(-std::clamp(std::lround(vector * down), 1L, 32767L));
+  b.scale = decoder::band_scale(b.max, b.min, static_cast<std::int16_t>(b.vector));
+  return b;
+}
+
+int quantize_value(double x, const BandChoice& b, double dead_zone) {
+  if (b.vector == 0 || std::fabs(x) < dead_zone * b.step) return 0;
+  if (x > 0) {
+    return std::min(kTopPositive, static_cast<int>(x / b.scale.up_ + kRounding));
+  }
+  return -std::min(kTopNegative, static_cast<int>(-x / b.scale.down_ + kRounding));
+}
+
+double Reconstruct(int q, const BandChoice& b) { return decoder::dequantize_value(q, b.scale); }
+
+// The low band with the channel's offset, its rounding error carried from
+// each coefficient to the next so that the band's mean (and so the picture's)
+// survives a step coarser than the correction.
+void quantize_low_band(Work& w, int c) {
+  ChannelState& s = w.ch[c];
+  const int k = format::low_band_index(static_cast<int>(Levels(w)));
+  const double shift = s.offset * std::ldexp(1.0, static_cast<int>(Levels(w)));
+  const std::size_t pw = w.params.padded_width_;
+  double hi = 0, lo = 0;
+  for_band(w, k, [&](std::uint32_t y, std::uint32_t x) {
+    const double v = s.coeffs[y * pw + x] + shift;
+    hi = std::max(hi, v);
+    lo = std::min(lo, v);
+  });
+  // Carrying the error resolves the mean to about step / count coefficient
+  // units, that is step / (count 2^levels) sample levels.
+  const BandRect r = format::subband_rect(w.params.padded_width_, w.params.padded_height_,
+                                        static_cast<int>(Levels(w)), k);
+  const double finest_needed = kMeanResolution * r.rows * r.cols * std::ldexp(1.0, static_cast<int>(Levels(w)));
+  const double step = std::min(std::min(w.scale, kMaxLowBandScale) / std::sqrt(Gain(w, k) * s.weight), finest_needed);
+  const BandChoice& b = s.bands[k] = choose_band(hi, lo, step, 0.0);
+  double carry = 0;
+  for_band(w, k, [&](std::uint32_t y, std::uint32_t x) {
+    const double v = s.coeffs[y * pw + x] + shift + carry;
+    const int n = quantize_value(v, b, 0.0);
+    carry = v - Reconstruct(n, b);
+    s.quantized.at(y, x) = static_cast<std::int16_t>(n);
+  });
+}
+
+// Finest levels whose bands hold nothing but zeros: dropping them costs no
+// distortion and saves their zerotree symbols.
+int all_zero_levels(const Work& w, int c) {
+  const int levels = static_cast<int>(Levels(w));
+  int dropped = 0;
+  for (int l = 0; l < levels - 1; ++l) {
+    bool zero = true;
+    for (int o = 0; o < 3 && zero; ++o) {
+      for_band(w, 3 * l + o, [&](std::uint32_t y, std::uint32_t x) { zero = zero && w.ch[c].quantized.at(y, x) == 0; });
+    }
+    if (!zero) break;
+    dropped = l + 1;
+  }
+  return dropped;
+}
+
+void quantize_channel(Work& w, int c) {
+  ChannelState& s = w.ch[c];
+  const int levels = static_cast<int>(Levels(w));
+  const std::size_t pw = w.params.padded_width_;
+  for (int k = 0; k < format::subband_count(levels) - 1; ++k) {
+    double hi = 0, lo = 0;
+    for_band(w, k, [&](std::uint32_t y, std::uint32_t x) {
+      hi = std::max(hi, double{s.coeffs[y * pw + x]});
+      lo = std::min(lo, double{s.coeffs[y * pw + x]});
+    });
+    s.bands[k] = choose_band(hi, lo, w.scale / std::sqrt(Gain(w, k) * s.weight), w.dead_zone);
+    for_band(w, k, [&](std::uint32_t y, std::uint32_t x) {
+      s.quantized.at(y, x) = static_cast<std::int16_t>(quantize_value(s.coeffs[y * pw + x], s.bands[k], w.dead_zone));
+    });
+  }
+  quantize_low_band(w, c);
+  s.dropped = all_zero_levels(w, c);
+}
+
+// Tree pruning by dynamic programming, finest coded level first: each node
+// either keeps its value (or the next one toward zero) and its children's
+// best choices, or becomes a zerotree root that zeroes everything below it.
+// Distortion is the coefficient error weighted by synthesis gain and colour
+// weight, rate the symbol costs of the previous coded pass. The node shapes
+// follow mark_zerotrees: the finest level has no roots, and positions in the
+// upper-left corner of each level's square never become roots.
+void Prune(Work& w, int c, double lambda) {
+  ChannelState& s = w.ch[c];
+  const int levels = static_cast<int>(Levels(w));
+  const std::uint32_t pw = w.params.padded_width_, ph = w.params.padded_height_;
+  const std::size_t size = std::size_t{pw} * ph;
+  std::vector<float> best(size, 0.0f), zeroed(size, 0.0f);
+  std::vector<std::uint8_t> root(size, 0);
+  const double root_bits = s.bits[format::kZeroTreeRoot + 128];
+  for (int l = s.dropped; l < levels; ++l) {
+    const std::uint32_t band_rows = ph >> (l + 1), band_cols = pw >> (l + 1);
+    for (int o = 0; o < 3; ++o) {
+      const int k = 3 * l + o;
+      const BandChoice& b = s.bands[k];
+      const double weight = Gain(w, k) * s.weight;
+      for_band(w, k, [&](std::uint32_t y, std::uint32_t x) {
+        const std::size_t at = std::size_t{y} * pw + x;
+        const double v = s.coeffs[at];
+        double child_best = 0, child_zeroed = 0;
+        if (l > s.dropped) {
+          for (std::uint32_t dy = 0; dy < 2; ++dy) {
+            for (std::uint32_t dx = 0; dx < 2; ++dx) {
+              const std::size_t child = std::size_t{2 * y + dy} * pw + 2 * x + dx;
+              child_best += best[child];
+              child_zeroed += zeroed[child];
+            }
+          }
+        }
+        const int n = s.quantized.at(y, x);
+        double keep = weight * (v - Reconstruct(n, b)) * (v - Reconstruct(n, b)) + lambda * s.bits[n + 128];
+        int chosen = n;
+        if (n != 0) {
+          const int m = n > 0 ? n - 1 : n + 1;
+          const double e = v - Reconstruct(m, b);
+          const double alt = weight * e * e + lambda * s.bits[m + 128];
+          if (alt < keep) keep = alt, chosen = m;
+        }
+        keep += child_best;
+        const double zero_cost = weight * v * v + child_zeroed;
+        const bool may_root = l >= 1 && !(y <= band_rows && x <= band_cols);
+        const double tree = zero_cost + lambda * root_bits;
+        s.quantized.at(y, x) = static_cast<std::int16_t>(chosen);
+        if (may_root && tree <= keep) {
+          root[at] = 1;
+          best[at] = static_cast<float>(tree);
+        } else {
+          best[at] = static_cast<float>(keep);
+        }
+        zeroed[at] = static_cast<float>(zero_cost);
+      });
+    }
+  }
+  // Coarse to fine: a root clears its own value and marks its children.
+  for (int l = levels - 1; l >= s.dropped; --l) {
+    for (int o = 0; o < 3; ++o) {
+      for_band(w, 3 * l + o, [&](std::uint32_t y, std::uint32_t x) {
+        const std::size_t at = std::size_t{y} * pw + x;
+        if (!root[at]) return;
+        s.quantized.at(y, x) = 0;
+        if (l == s.dropped) return;
+        for (std::uint32_t dy = 0; dy < 2; ++dy) {
+          for (std::uint32_t dx = 0; dx < 2; ++dx) root[std::size_t{2 * y + dy} * pw + 2 * x + dx] = 1;
+        }
+      });
+    }
+  }
+  s.dropped = std::max(s.dropped, all_zero_levels(w, c));
+}
+
+// The header fields of the current choices.
+void store_choices(Work& w) {
+  for (int c = 0; c < w.planes; ++c) {
+    format::ChannelParams& cp = w.params.channels_[c];
+    for (int k = 0; k < format::subband_count(static_cast<int>(Levels(w))); ++k) {
+      cp.quant_vector_[k] = w.ch[c].bands[k].vector;
+      cp.band_max_[k] = w.ch[c].bands[k].max;
+      cp.band_min_[k] = w.ch[c].bands[k].min;
+    }
+    cp.dropped_levels_ = w.ch[c].dropped;
+  }
+}
+
+// Dropped levels hold zeros in the decoder's planes.
+void clear_dropped(CoefficientPlane& plane, const Work& w, int dropped) {
+  for (int l = 0; l < dropped; ++l) {
+    for (int o = 0; o < 3; ++o) {
+      for_band(w, 3 * l + o, [&](std::uint32_t y, std::uint32_t x) { plane.at(y, x) = 0; });
+    }
+  }
+}
+
+// The picture exactly as every decoder will show it, and its mean error per
+// channel (R, G, B or grey) and squared error sum.
+StatusCode decode_own(Work& w, std::array<double, 3>& mean_error, double& squared_error) {
+  store_choices(w);
+  decoder::PlaneSet planes;
+  std::vector<std::int16_t> work;
+  for (int c = 0; c < w.planes; ++c) {
+    planes[c] = w.ch[c].quantized;
+    clear_dropped(planes[c], w, w.ch[c].dropped);
+    decoder::dequantize_plane(planes[c], w.params, static_cast<Channel>(c));
+    VARNIC_RETURN_IF_ERROR(decoder::synthesize_plane(planes[c], w.params, static_cast<Channel>(c), work));
+  }
+  const codec::PictureRows& p = w.picture;
+  const std::size_t bytes = w.planes == 1 ? 1 : 3;
+  const std::size_t stride = std::size_t{p.width} * bytes;
+  w.decoded.assign(stride * p.height, 0);
+  if (!display::planes_to_rows(planes, w.params, format::kCurrentMagic, false, p.rgb_order, w.decoded,
+                               stride)) {
+    return StatusCode::kEncodeFailed;
+  }
+  std::array<double, 3> sum{};
+  squared_error = 0;
+  for (std::uint32_t y = 0; y < p.height; ++y) {
+    const std::uint8_t* a = p.bottom_row(y);
+    const std::uint8_t* b = w.decoded.data() + stride * y;
+    // Whole rows in integers: a row's sums fit easily.
+    std::array<std::int64_t, 3> row_sum{};
+    std::int64_t row_squares = 0;
+    for (std::size_t i = 0; i < stride; i += bytes) {
+      for (std::size_t c = 0; c < bytes; ++c) {
+        const int e = int{b[i + c]} - int{a[i + c]};
+        row_sum[c] += e;
+        row_squares += e * e;
+      }
+    }
+    for (std::size_t c = 0; c < bytes; ++c) sum[c] += static_cast<double>(row_sum[c]);
+    squared_error += static_cast<double>(row_squares);
+  }
+  const double n = static_cast<double>(p.width) * p.height;
+  mean_error = {sum[0] / n, sum[1] / n, sum[2] / n};
+  if (bytes == 3 && !p.rgb_order) std::swap(mean_error[0], mean_error[2]);  // report R, G, B
+  if (bytes == 1) mean_error[1] = mean_error[2] = 0;
+  return StatusCode::kOk;
+}
+
+// Moves the mean of each decoded channel onto the picture's by shifting the
+// low bands (a constant added to a plane changes its low band alone, by
+// 2^levels per unit). The decoder's rounding makes the response a staircase,
+// so with `keep_best` every state is measured, the best one is kept, and a
+// step that does not improve on it is halved; without it (level 1, for time)
+// the last correction is applied unmeasured.
+StatusCode correct_means(Work& w, int rounds, bool keep_best) {
+  std::array<double, 3> best_offsets{}, best_error{};
+  double best = INFINITY, gain = 1;
+  for (int round = 0; round < rounds; ++round) {
+    std::array<double, 3> error{};
+    double sse = 0;
+    VARNIC_RETURN_IF_ERROR(decode_own(w, error, sse));
+    const double worst = std::max({std::fabs(error[0]), std::fabs(error[1]), std::fabs(error[2])});
+    if (worst < best) {
+      best = worst;
+      best_error = error;
+      for (int c = 0; c < w.planes; ++c) best_offsets[c] = w.ch[c].offset;
+    } else {
+      gain /= 2;
+    }
+    if (best < kMeanErrorGoal || (keep_best && round + 1 == rounds)) break;
+    for (int c = 0; c < w.planes; ++c) {
+      const double shift = w.planes == 1 ? best_error[0]
+                                         : Forward()[c][0] * best_error[0] + Forward()[c][1] * best_error[1] +
+                                               Forward()[c][2] * best_error[2];
+      w.ch[c].offset = best_offsets[c] - gain * shift;
+      quantize_low_band(w, c);
+    }
+  }
+  for (int c = 0; c < w.planes && keep_best; ++c) {
+    if (w.ch[c].offset == best_offsets[c]) continue;
+    w.ch[c].offset = best_offsets[c];
+    quantize_low_band(w, c);
+  }
+  return StatusCode::kOk;
+}
+
+// Codes the current choices into `stream`. A trial pass keeps the quantized
+// planes and refreshes every channel's symbol costs from what was coded; the
+// final pass marks the planes in place.
+StatusCode Code(Work& w, std::string_view comment, bool trial, std::vector<std::uint8_t>& stream) {
+  store_choices(w);
+  stream.clear();
+  for (int c = 0; c < w.planes; ++c) {
+    CoefficientPlane copy;
+    if (trial) copy = w.ch[c].quantized;
+    CoefficientPlane& plane = trial ? copy : w.ch[c].quantized;
+    clear_dropped(plane, w, w.ch[c].dropped);
+    VARNIC_RETURN_IF_ERROR(codec::encode_channel(plane, static_cast<Channel>(c), w.params, comment, stream));
+    if (!trial) continue;
+    // Symbol costs over the coded positions (skip markers and dropped levels excluded).
+    std::array<double, kSymbols> count{};
+    const int levels = static_cast<int>(Levels(w));
+    for (int k = 3 * w.ch[c].dropped; k < format::subband_count(levels); ++k) {
+      for_band(w, k, [&](std::uint32_t y, std::uint32_t x) {
+        const int v = plane.at(y, x);
+        if (v != format::kZeroTreeInside) count[v + 128] += 1;
+      });
+    }
+    double total = 0;
+    for (double& n : count) total += (n += 0.5);
+    for (int v = 0; v < kSymbols; ++v) w.ch[c].bits[v] = std::log2(total / count[v]);
+  }
+  return StatusCode::kOk;
+}
+
+struct Attempt {
+  std::vector<std::uint8_t> stream;
+  CodecParams params;
+  double cost = 0;  // squared error / 3 + lambda * bits, for comparing attempts
+  Choices choices;
+};
+
+StatusCode Run(const codec::PictureRows& picture, const CodecParams& settings, int levels, int level,
+           int quality, std::string_view comment, Attempt& out) {
+  CodecParams base = settings;
+  base.total_levels_ = static_cast<std::uint16_t>(levels);
+  Work w{picture, {}, picture.bits_per_pixel == 8 ? 1 : 3, distortion_scale(quality), 0.0, {}, {}};
+  const std::uint16_t mode = w.planes == 1 ? format::kImageModeGrey : format::kImageModeColour;
+  VARNIC_RETURN_IF_ERROR(codec::make_working_params(base, picture.width, picture.height, mode, w.params));
+  for (int c = 0; c < w.planes; ++c) {
+    w.ch[c].weight = w.planes == 1 ? 1.0 : kChannelWeight[c];
+    w.ch[c].offset = w.planes == 1 ? kTypicalGreyOffset : kTypicalOffset[c];
+    VARNIC_RETURN_IF_ERROR(w.ch[c].quantized.allocate(w.params.padded_width_, w.params.padded_height_));
+  }
+  w.dead_zone = level >= 2 ? kPrunedDeadZone : kDeadZone;
+  fill_samples(w);
+  Analyse(w);
+  for (int c = 0; c < w.planes; ++c) quantize_channel(w, c);
+  const double lambda = kLambdaPerE2 * w.scale * w.scale;
+  int passes = 0;
+  if (level >= 2) {
+    // Symbol costs need a coded pass; pruning changes them, so level 3
+    // prunes again with the costs of the pruned file.
+    for (int round = 0; round < level - 1; ++round) {
+      VARNIC_RETURN_IF_ERROR(Code(w, comment, true, out.stream));
+      ++passes;
+      for (int c = 0; c < w.planes; ++c) {
+        if (round > 0) quantize_channel(w, c);
+        Prune(w, c, lambda);
+      }
+    }
+  }
+  VARNIC_RETURN_IF_ERROR(correct_means(w, kCorrectionRounds[level], level >= 2));
+  // Level 3 compares attempts by their decoded error: measured before the
+  // final pass marks the planes.
+  std::array<double, 3> error{};
+  double sse = 0;
+  if (level >= 3) VARNIC_RETURN_IF_ERROR(decode_own(w, error, sse));
+  VARNIC_RETURN_IF_ERROR(Code(w, comment, false, out.stream));
+  ++passes;
+  out.params = w.params;
+  out.choices.distortion_scale = w.scale;
+  out.choices.levels = static_cast<int>(Levels(w));
+  out.choices.coder_passes = passes;
+  for (int c = 0; c < w.planes; ++c) {
+    out.choices.dropped[c] = w.ch[c].dropped;
+    out.choices.offsets[c] = w.ch[c].offset;
+  }
+  out.cost = sse / 3 + lambda * 8.0 * static_cast<double>(out.stream.size());
+  return StatusCode::kOk;
+}
+
+}  // namespace
+
+double distortion_scale(int quality) {
+  return 28.0 * std::pow(10.0, (50.0 - quality) / 42.0);
+}
+
+double synthesis_gain(int total_levels, int subband) {
+  if (subband == format::low_band_index(total_levels)) return kLowGain[total_levels - 1];
+  return kDetailGain[subband / 3][subband % 3];
+}
+
+StatusCode encode_optimized(const codec::PictureRows& picture, const CodecParams& settings, int level,
+                       int quality, const codec::EncodeRequest& options, codec::EncodedPicture& out,
+                       Choices* choices) {
+  if (level < 1 || level > kMaxOptimizeLevel) return StatusCode::kEncodeFailed;
+  if (quality < codec::kMinQuality || quality > codec::kMaxQuality) return StatusCode::kQualityOutOfRange;
+  if (picture.data == nullptr || (picture.bits_per_pixel != 24 && picture.bits_per_pixel != 8)) {
+    return StatusCode::kBadPictureBuffer;
+  }
+  if (options.comment.size() > format::kMaxCommentLength) return StatusCode::kCommentTooLong;
+  try {
+    Attempt best;
+    const int asked = settings.total_levels_;
+    VARNIC_RETURN_IF_ERROR(Run(picture, settings, asked, level, quality, options.comment, best));
+    if (level >= 3) {
+      // Fewer levels keep more low band; more levels deepen the zerotrees.
+      for (int levels : {asked - 1, asked + 1}) {
+        if (levels < codec::kMinLevels || levels > codec::kMaxLevels) continue;
+        if (codec::effective_levels(picture.width, picture.height, levels) != levels) continue;
+        Attempt other;
+        VARNIC_RETURN_IF_ERROR(Run(picture, settings, levels, level, quality, options.comment, other));
+        if (other.cost < best.cost) best = std::move(other);
+      }
+    }
+    if (options.progress && !options.progress(1, 1)) return StatusCode::kCancelled;
+    out.stream = std::move(best.stream);
+    out.params = best.params;
+    out.plane_count = 0;
+    for (CoefficientPlane& p : out.planes) p.release();
+    if (choices != nullptr) *choices = best.choices;
+  } catch (const std::bad_alloc&) {
+    return StatusCode::kOutOfMemory;
+  }
+  return StatusCode::kOk;
+}
+
+}  // namespace varnic::optimize
