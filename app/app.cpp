@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "app/pipeline.h"
+#include "display/display.h"
 #include "resources/resources.h"
 
 namespace varnic::app {
@@ -376,16 +377,20 @@ int Application::decode_compressed_file() {
   state_.encoder_reconstruction_ = 0;
   release_planes();
 
-  decoder::DecodedPlanes decoded;
-  if (decoder::decode_planes(state_.pending_file_->file(), pixel_limit_, decoded) != format::StatusCode::kOk) return finish(1);
+  format::FileHeader header;
+  decoder::PlaneSet planes;
+  if (display::decode_coefficients(state_.pending_file_->file(), pixel_limit_, 1, header, planes) !=
+      format::StatusCode::kOk) {
+    return finish(1);
+  }
 
   // The file's fields replace the user's; settings the file does not carry stay.
-  format::apply_file_settings(decoded.header_, params_);
-  state_.header_magic_ = decoded.header_.magic;
-  state_.comment_ = cut_utf8(decoded.header_.comment, kMaxCommentBytes);
+  format::apply_file_settings(header, params_);
+  state_.header_magic_ = header.magic;
+  state_.comment_ = cut_utf8(header.comment, kMaxCommentBytes);
   state_.bits_per_pixel_ = params_.image_mode_ == format::kImageModeColour ? 24 : 8;
   recompute_geometry();
-  state_.planes_ = std::move(decoded.planes_);
+  state_.planes_ = std::move(planes);
   state_.pending_file_.reset();
   state_.pending_header_.reset();
 

@@ -28,16 +28,19 @@ format::StatusCode encode(std::span<const std::uint8_t> picture, const format::C
 }
 
 format::StatusCode reconstruct(decoder::PlaneSet& planes, const format::CodecParams& params, const format::Magic& magic,
-                          bool dequantize, const PreviewSink* preview, std::vector<std::uint8_t>& picture) {
-  display::ReconstructOptions options;
-  options.encoder_reconstruction = dequantize;
+                              bool dequantize, const PreviewSink* preview, std::vector<std::uint8_t>& picture) {
+  display::ReconstructRequest request;
+  request.dequantize = dequantize;
   if (preview != nullptr) {
-    options.preview = [preview](const display::PreviewFrame& frame) {
+    request.preview = [preview](const display::PreviewFrame& frame) {
       (*preview)(frame.pixels, static_cast<int>(frame.width), static_cast<int>(frame.height), frame.bits_per_pixel);
       return true;
     };
   }
-  return display::reconstruct_picture(planes, params, magic, options, picture);
+  display::DecodedPicture out;
+  VARNIC_RETURN_IF_ERROR(display::reconstruct(planes, params, magic, request, out));
+  picture = std::move(out.pixels);
+  return format::StatusCode::kOk;
 }
 
 format::StatusCode convert_to_8bit(std::span<const std::uint8_t> picture, int width, int height, std::uint16_t image_mode,

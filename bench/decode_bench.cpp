@@ -63,15 +63,15 @@ const std::vector<std::uint8_t>& stream(bool colour, int quality) {
   codec::EncodedPicture encoded;
   const codec::PictureRows view{pixels.data(), pixels.size(), kSide, kSide, bits};
   if (codec::encode_picture(view, settings, {}, encoded) != StatusCode::kOk) std::abort();
-  ReconstructOptions options;
-  options.encoder_reconstruction = true;
-  std::vector<std::uint8_t> shown;
-  if (reconstruct_picture(encoded.planes, encoded.params, format::kCurrentMagic, options, shown) !=
-      StatusCode::kOk) {
+  ReconstructRequest options;
+  options.dequantize = true;
+  DecodedPicture shown;
+  if (reconstruct(encoded.planes, encoded.params, format::kCurrentMagic, options, shown) != StatusCode::kOk) {
     std::abort();
   }
   DecodedFile decoded;
-  if (decode_compressed_file(encoded.stream, {}, decoded) != StatusCode::kOk || decoded.pixels != shown) {
+  if (decode_file(encoded.stream, kDefaultPixelLimit, {}, decoded) != StatusCode::kOk ||
+      decoded.picture.pixels != shown.pixels) {
     std::fprintf(stderr, "round trip mismatch\n");
     std::abort();
   }
@@ -97,8 +97,8 @@ void BM_DecodeFile(benchmark::State& state) {
   const auto& file = stream(colour, static_cast<int>(state.range(1)));
   for (auto _ : state) {
     DecodedFile decoded;
-    if (decode_compressed_file(file, {}, decoded) != StatusCode::kOk) state.SkipWithError("decode failed");
-    benchmark::DoNotOptimize(decoded.pixels.data());
+    if (decode_file(file, kDefaultPixelLimit, {}, decoded) != StatusCode::kOk) state.SkipWithError("decode failed");
+    benchmark::DoNotOptimize(decoded.picture.pixels.data());
   }
   add_counters(state, file.size());
 }
@@ -113,9 +113,12 @@ BENCHMARK(BM_DecodeFile)
 void BM_DecodePlanes(benchmark::State& state) {
   const auto& file = stream(true, static_cast<int>(state.range(0)));
   for (auto _ : state) {
-    decoder::DecodedPlanes planes;
-    if (decoder::decode_planes(file, {}, planes) != StatusCode::kOk) state.SkipWithError("decode failed");
-    benchmark::DoNotOptimize(planes.planes_[0].samples_.data());
+    format::FileHeader header;
+    decoder::PlaneSet planes;
+    if (decode_coefficients(file, kDefaultPixelLimit, 1, header, planes) != StatusCode::kOk) {
+      state.SkipWithError("decode failed");
+    }
+    benchmark::DoNotOptimize(planes[0].samples_.data());
   }
   add_counters(state, file.size());
 }
@@ -124,18 +127,18 @@ BENCHMARK(BM_DecodePlanes)->ArgName("quality")->Arg(50)->Arg(90)->Unit(benchmark
 // Synthesis of the three planes and the colour conversion.
 void BM_Reconstruct(benchmark::State& state) {
   const auto& file = stream(true, 50);
-  decoder::DecodedPlanes decoded;
-  if (decoder::decode_planes(file, {}, decoded) != StatusCode::kOk) std::abort();
-  std::vector<std::uint8_t> pixels;
+  format::FileHeader header;
+  decoder::PlaneSet decoded;
+  if (decode_coefficients(file, kDefaultPixelLimit, 1, header, decoded) != StatusCode::kOk) std::abort();
+  DecodedPicture pixels;
   for (auto _ : state) {
     state.PauseTiming();
-    decoder::PlaneSet planes = decoded.planes_;
+    decoder::PlaneSet planes = decoded;
     state.ResumeTiming();
-    if (reconstruct_picture(planes, decoded.header_.params, decoded.header_.magic, {}, pixels) !=
-        StatusCode::kOk) {
+    if (reconstruct(planes, header.params, header.magic, {}, pixels) != StatusCode::kOk) {
       state.SkipWithError("reconstruction failed");
     }
-    benchmark::DoNotOptimize(pixels.data());
+    benchmark::DoNotOptimize(pixels.pixels.data());
   }
   add_counters(state, file.size());
 }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
 #include <vector>
 
 #include "format/arithmetic_coder.h"
@@ -92,11 +93,8 @@ BandScale scale_of(const format::ChannelParams& cp, int subband) {
                     static_cast<std::int16_t>(cp.quant_vector_[subband]));
 }
 
-}  // namespace
-
-void decode_plane_coefficients(std::span<const std::uint8_t> file, const format::FileHeader& header,
-                               Channel channel, const format::SymbolTable& table, std::size_t position,
-                               format::CoefficientPlane& plane) {
+void decode_into(std::span<const std::uint8_t> file, const format::FileHeader& header, Channel channel,
+                 const format::SymbolTable& table, std::size_t position, format::CoefficientPlane& plane) {
   const format::CodecParams& p = header.params;
   const format::ChannelParams& cp = p.channel(channel);
   const int levels = p.total_levels_;
@@ -184,6 +182,19 @@ void decode_plane_coefficients(std::span<const std::uint8_t> file, const format:
     }
     if (has_children) parents.swap(inside);
   }
+}
+
+}  // namespace
+
+StatusCode decode_plane_coefficients(std::span<const std::uint8_t> file, const format::FileHeader& header,
+                                     Channel channel, const format::SymbolTable& table, std::size_t position,
+                                     format::CoefficientPlane& plane) {
+  try {
+    decode_into(file, header, channel, table, position, plane);
+  } catch (const std::bad_alloc&) {
+    return StatusCode::kOutOfMemory;  // the zerotree maps of a step
+  }
+  return StatusCode::kOk;
 }
 
 }  // namespace varnic::decoder

@@ -22,9 +22,9 @@ using format::StatusCode;
 
 // Arithmetic-decodes one plane from `position` (just after its table) into
 // `plane` (zero-filled, padded size): zerotrees expanded, values dequantized,
-// levels past the coded ones left zero. Never fails: a damaged stream gives
-// damaged values.
-void decode_plane_coefficients(std::span<const std::uint8_t> file, const format::FileHeader& header,
+// levels past the coded ones left zero. A damaged stream gives damaged values;
+// only a failed allocation of the zerotree maps fails (kOutOfMemory).
+StatusCode decode_plane_coefficients(std::span<const std::uint8_t> file, const format::FileHeader& header,
                                Channel channel, const format::SymbolTable& table, std::size_t position,
                                format::CoefficientPlane& plane);
 
@@ -40,16 +40,6 @@ using PlaneSet = std::array<format::CoefficientPlane, format::kChannelCount>;
 // allocated; coefficients only for 'Z' files.
 StatusCode decode_plane(std::span<const std::uint8_t> file, const format::FileHeader& header,
                     Channel channel, format::CoefficientPlane& plane);
-
-struct DecodedPlanes {
-  format::FileHeader header_;
-  PlaneSet planes_;
-};
-
-// Header, allocation and every coded plane. `out` is replaced only on
-// success, so a failure leaves the caller's previous planes alone.
-StatusCode decode_planes(std::span<const std::uint8_t> file, std::uint64_t max_pixels,
-                     DecodedPlanes& out);
 
 // Dequantization multipliers of one subband, float32 as the format defines
 // them: up for q > 0, down for q <= 0; both 0 when the quantization value is 0.

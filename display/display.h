@@ -1,7 +1,9 @@
-// Reconstruction display: coefficient planes to the picture buffer, all at
-// once or level by level with a preview before each level, through the
-// inverse colour lookup tables; and the whole decode of a .cod stream with its
-// three timings.
+// From coefficient planes to pixels, the one pipeline every reader of .cod files goes through:
+// the coefficient planes of a stream (decode_coefficients), their synthesis level by level with
+// previews, progress, cancelling, an early stop for reduced pictures and threads (reconstruct),
+// and the pixels in the layout the caller wants, through the format's inverse colour tables.
+// decode_file is the two together; the desktop program calls them one after the other to time
+// them apart.
 //
 // Picture buffers are rows bottom-up (plane row 0 is the first row), each
 // padded with zero bytes to a multiple of 4; colour pixels are blue, green,
@@ -79,51 +81,61 @@ void render_preview(const decoder::PlaneSet& planes, const format::CodecParams& 
 // stand; returning false abandons the reconstruction with kCancelled.
 using PreviewHook = std::function<bool(const PreviewFrame&)>;
 
-struct ReconstructOptions {
-  // The planes hold the encoder's quantized, zerotree-marked values, which are
-  // dequantized first (the reconstruction shown after compressing).
-  bool encoder_reconstruction = false;
-  // Set: level by level with a preview before each level. Unset: all levels
-  // at once. The final picture is the same either way.
-  PreviewHook preview;
+// Called on the calling thread once the coefficient planes are decoded (done = total = planes)
+// and after each synthesis step (done = steps so far of `total`); returning false cancels with
+// kCancelled.
+enum class Stage { kPlanesDecoded, kLevelSynthesised };
+using ProgressHook = std::function<bool(Stage stage, int done, int total)>;
+
+enum class PixelLayout {
+  kPictureBuffer,  // the program's picture buffer, as described above
+  kRows,           // top row first, rows packed, colour in rgb_order: a library caller's picture
 };
 
-// Synthesises every plane in place and converts them into a new zero-filled
-// picture buffer, which replaces `pixels` only on success. Grey (mode 61)
-// uses the Y plane alone.
-StatusCode reconstruct_picture(decoder::PlaneSet& planes, const format::CodecParams& params,
-                           const format::Magic& magic, const ReconstructOptions& options,
-                           std::vector<std::uint8_t>& pixels);
-
-using Clock = std::function<utils::ClockReading()>;
-
-struct DecodeRequest {
-  std::uint64_t max_pixels = format::kDefaultPixelLimit;
-  // Read around the timed stages; unset leaves every timing 0.
-  Clock clock;
-  PreviewHook preview;
+struct ReconstructRequest {
+  // The planes hold the encoder's quantized, zerotree-marked values (the reconstruction shown
+  // after compressing): they are dequantized first.
+  bool dequantize = false;
+  // Stop the synthesis this many levels early (0..levels-1): the picture comes out at
+  // ceil(width / 2^reduce) x ceil(height / 2^reduce), its samples scaled as the previews are.
+  int reduce = 0;
+  // Planes are synthesised on up to this many threads, one plane each.
+  int threads = 1;
+  PixelLayout layout = PixelLayout::kPictureBuffer;
+  bool rgb_order = false;  // kRows only: red first rather than blue first
+  PreviewHook preview;     // set: a preview before every level (the levels of all planes in step)
+  ProgressHook progress;
 };
 
-// Seconds by the elapsed-time rule. The 8-bit conversion, when the caller
-// runs one, adds its own time to the total.
-struct DecodeTimings {
-  float entropy_decode = 0.0f;  // header, tables and coefficients
-  float wavelet = 0.0f;         // synthesis, previews and colour conversion
-  float total = 0.0f;           // wavelet + entropy_decode
+// Pixels in a request's layout.
+struct DecodedPicture {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  int bits_per_pixel = 24;  // 24 colour, 8 grey
+  std::size_t stride = 0;   // bytes from one row to the next
+  std::vector<std::uint8_t> pixels;
 };
+
+// Synthesises the planes in place and converts them; `out` is replaced only on success. Grey
+// (mode 61) uses the Y plane alone.
+StatusCode reconstruct(decoder::PlaneSet& planes, const format::CodecParams& params, const format::Magic& magic,
+                       const ReconstructRequest& request, DecodedPicture& out);
+
+// The header (limits and all checks of format::parse_header) and the coefficient planes of a
+// stream, decoded on up to `threads` threads. `header` and `planes` are replaced only on success.
+StatusCode decode_coefficients(std::span<const std::uint8_t> file, std::uint64_t max_pixels, int threads,
+                               format::FileHeader& header, decoder::PlaneSet& planes);
 
 struct DecodedFile {
   format::FileHeader header;  // the file's settings, magic and comment
-  decoder::PlaneSet planes;    // sample planes after synthesis
-  std::uint16_t bits_per_pixel = 24;  // 24 colour, 8 grey
-  utils::RowGeometry geometry;
-  std::vector<std::uint8_t> pixels;  // geometry.picture_bytes bytes
-  DecodeTimings timings;
+  decoder::PlaneSet planes;   // sample planes after synthesis
+  DecodedPicture picture;
 };
 
-// The whole decode of a stream held in memory. `out` is replaced only on
-// success: a refused or damaged file leaves the caller's picture alone.
-StatusCode decode_compressed_file(std::span<const std::uint8_t> file, const DecodeRequest& options,
-                              DecodedFile& out);
+// decode_coefficients then reconstruct. With threads and neither preview nor progress, each plane
+// goes from its coefficients to samples in one task. `out` is replaced only on success: a refused
+// or damaged file leaves the caller's picture alone.
+StatusCode decode_file(std::span<const std::uint8_t> file, std::uint64_t max_pixels, const ReconstructRequest& request,
+                       DecodedFile& out);
 
 }  // namespace varnic::display

@@ -1,108 +1,246 @@
-// Reconstruction of the picture from its planes, and the whole decode of a
-// stream with its timings.
+// The decode driver: coefficient planes, synthesis and pixels, on the worker pool.
 
+#include <algorithm>
 #include <new>
 
-#include "utils/memory.h"
 #include "display/display.h"
+#include "utils/memory.h"
+#include "utils/parallel.h"
 
 namespace varnic::display {
 namespace {
 
-int plane_count(const format::CodecParams& params) {
-  return params.image_mode_ == format::kImageModeColour ? format::kChannelCount : 1;
-}
+using format::kChannelCount;
 
-StatusCode check_planes(const decoder::PlaneSet& planes, const format::CodecParams& params) {
+int plane_count(const format::CodecParams& params) { return format::plane_count(params.image_mode_); }
+
+StatusCode check_planes(const decoder::PlaneSet& planes, const format::CodecParams& params, int reduce) {
   const int levels = params.total_levels_;
-  if (levels < 1 || levels > format::kMaxFileLevels) return StatusCode::kReconstructFailed;
+  if (levels < 1 || levels > format::kMaxFileLevels || reduce < 0 || reduce >= levels) {
+    return StatusCode::kReconstructFailed;
+  }
   if (params.image_mode_ != format::kImageModeGrey && params.image_mode_ != format::kImageModeColour) {
     return StatusCode::kReconstructFailed;
   }
-  if (params.image_width_ == 0 || params.image_height_ == 0 ||
-      params.image_width_ > params.padded_width_ || params.image_height_ > params.padded_height_) {
+  if (params.image_width_ == 0 || params.image_height_ == 0 || params.image_width_ > params.padded_width_ ||
+      params.image_height_ > params.padded_height_) {
     return StatusCode::kReconstructFailed;
   }
   for (int c = 0; c < plane_count(params); ++c) {
-    if (planes[c].width_ != params.padded_width_ || planes[c].height_ != params.padded_height_) {
+    const format::CoefficientPlane& plane = planes[static_cast<std::size_t>(c)];
+    if (plane.width_ != params.padded_width_ || plane.height_ != params.padded_height_) {
       return StatusCode::kReconstructFailed;
     }
   }
   return StatusCode::kOk;
 }
 
-utils::ClockReading read(const Clock& clock) { return clock ? clock() : utils::ClockReading{}; }
-
-}  // namespace
-
-StatusCode reconstruct_picture(decoder::PlaneSet& planes, const format::CodecParams& params,
-                           const format::Magic& magic, const ReconstructOptions& options,
-                           std::vector<std::uint8_t>& pixels) {
-  VARNIC_RETURN_IF_ERROR(check_planes(planes, params));
-  const int count = plane_count(params);
-  const utils::RowGeometry g = utils::row_geometry(
-      params.image_width_, params.image_height_, count == 1 ? 8 : 24);
-  std::vector<std::uint8_t> out;
-  try {
-    utils::assign_large(out, g.picture_bytes);
-  } catch (const std::bad_alloc&) {
-    return StatusCode::kOutOfMemory;
-  }
-
-  if (options.encoder_reconstruction) {
-    for (int c = 0; c < count; ++c) {
-      decoder::dequantize_plane(planes[c], params, static_cast<format::Channel>(c));
+// task(c) for each plane, one task per plane on the pool; the first failure in plane order. A
+// task that runs out of memory fails with kOutOfMemory rather than throwing across the pool.
+template <class Task>
+StatusCode for_each_plane(utils::WorkerPool& pool, int count, const Task& task) {
+  std::array<StatusCode, kChannelCount> results;
+  results.fill(StatusCode::kOk);
+  pool.run(count, [&](int c) {
+    try {
+      results[static_cast<std::size_t>(c)] = task(c);
+    } catch (const std::bad_alloc&) {
+      results[static_cast<std::size_t>(c)] = StatusCode::kOutOfMemory;
     }
+  });
+  for (int c = 0; c < count; ++c) {
+    if (results[static_cast<std::size_t>(c)] != StatusCode::kOk) return results[static_cast<std::size_t>(c)];
   }
-  // One work buffer, as large as the last step needs, serves every step.
-  std::vector<std::int16_t> work;
-  if (options.preview) {
-    std::vector<std::uint8_t> preview;
-    for (int level = 0; level < params.total_levels_; ++level) {
-      PreviewFrame frame;
-      render_preview(planes, params, magic, level, preview, frame);
-      if (!options.preview(frame)) return StatusCode::kCancelled;
-      for (int c = 0; c < count; ++c) {
-        VARNIC_RETURN_IF_ERROR(
-            decoder::synthesize_level(planes[c], params, static_cast<format::Channel>(c), level, work));
-      }
-    }
-  } else {
-    for (int c = 0; c < count; ++c) {
-      VARNIC_RETURN_IF_ERROR(
-          decoder::synthesize_plane(planes[c], params, static_cast<format::Channel>(c), work));
-    }
-  }
-  planes_to_pixels(planes, params, magic, out);
-  pixels.swap(out);
   return StatusCode::kOk;
 }
 
-StatusCode decode_compressed_file(std::span<const std::uint8_t> file, const DecodeRequest& options,
-                              DecodedFile& out) {
+// A bottom-up picture buffer of `stride`-byte rows in blue-green-red order as `out`'s layout,
+// keeping its bottom `height` rows and left `width` columns (a reduced picture's share of the
+// padded planes).
+void from_buffer(std::span<const std::uint8_t> buffer, std::size_t stride, std::uint32_t width,
+                 std::uint32_t height, bool grey, const ReconstructRequest& request, DecodedPicture& out) {
+  out.width = width;
+  out.height = height;
+  out.bits_per_pixel = grey ? 8 : 24;
+  const std::size_t pixel_bytes = grey ? 1 : 3;
+  const bool rows = request.layout == PixelLayout::kRows;
+  const utils::RowGeometry g = utils::row_geometry(width, height, out.bits_per_pixel);
+  out.stride = rows ? g.data_bytes : g.stride;
+  utils::assign_large(out.pixels, out.stride * height);
+  const bool swap = rows && !grey && request.rgb_order;
+  for (std::uint32_t y = 0; y < height; ++y) {
+    const std::uint8_t* src = buffer.data() + std::size_t{y} * stride;
+    std::uint8_t* dst = out.pixels.data() + out.stride * (rows ? height - 1 - y : y);
+    if (!swap) {
+      std::copy_n(src, std::size_t{width} * pixel_bytes, dst);
+    } else {
+      for (std::uint32_t x = 0; x < width; ++x) {
+        dst[3 * x] = src[3 * x + 2];
+        dst[3 * x + 1] = src[3 * x + 1];
+        dst[3 * x + 2] = src[3 * x];
+      }
+    }
+  }
+}
+
+// The synthesised planes as pixels in the request's layout.
+StatusCode convert(const decoder::PlaneSet& planes, const format::CodecParams& params, const format::Magic& magic,
+                   const ReconstructRequest& request, utils::WorkerPool& pool, DecodedPicture& out) {
+  const bool grey = params.image_mode_ != format::kImageModeColour;
+  DecodedPicture picture;
+  if (request.reduce > 0) {
+    std::vector<std::uint8_t> buffer;
+    PreviewFrame frame;
+    render_preview(planes, params, magic, params.total_levels_ - request.reduce, buffer, frame);
+    // The reduced planes cover the padded size; the picture's share is ceil(W / 2^r) x ceil(H / 2^r).
+    const std::uint32_t scale = 1u << request.reduce;
+    const std::uint32_t width = std::min((params.image_width_ + scale - 1) / scale, frame.width);
+    const std::uint32_t height = std::min((params.image_height_ + scale - 1) / scale, frame.height);
+    const utils::RowGeometry g = utils::row_geometry(frame.width, frame.height, frame.bits_per_pixel);
+    if (buffer.size() < g.picture_bytes) buffer.resize(g.picture_bytes, 0);  // no conversion for this magic
+    from_buffer(buffer, g.stride, width, height, grey, request, picture);
+  } else if (request.layout == PixelLayout::kRows && (grey || magic[format::kMinorDigitOffset] != '3')) {
+    // Straight into the caller's rows, in as many bands as there are threads.
+    picture.width = params.image_width_;
+    picture.height = params.image_height_;
+    picture.bits_per_pixel = grey ? 8 : 24;
+    picture.stride = utils::row_geometry(picture.width, 1, picture.bits_per_pixel).data_bytes;
+    utils::assign_large(picture.pixels, picture.stride * picture.height);
+    bool converted = true;
+    pool.for_range(picture.height, 16, [&](std::size_t first, std::size_t last) {
+      if (!planes_to_rows(planes, params, magic, true, request.rgb_order, picture.pixels, picture.stride,
+                          static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(last))) {
+        converted = false;  // every band refuses alike
+      }
+    });
+    if (!converted) return StatusCode::kReconstructFailed;
+  } else {
+    const utils::RowGeometry g = utils::row_geometry(params.image_width_, params.image_height_, grey ? 8 : 24);
+    std::vector<std::uint8_t> buffer;
+    utils::assign_large(buffer, g.picture_bytes);
+    planes_to_pixels(planes, params, magic, buffer);
+    if (request.layout == PixelLayout::kPictureBuffer) {
+      picture.width = params.image_width_;
+      picture.height = params.image_height_;
+      picture.bits_per_pixel = grey ? 8 : 24;
+      picture.stride = g.stride;
+      picture.pixels = std::move(buffer);
+    } else {
+      // Version 2.3's packed sequence, read as the desktop program draws it.
+      from_buffer(buffer, g.stride, params.image_width_, params.image_height_, grey, request, picture);
+    }
+  }
+  out = std::move(picture);
+  return StatusCode::kOk;
+}
+
+StatusCode synthesize_and_convert(decoder::PlaneSet& planes, const format::CodecParams& params,
+                                  const format::Magic& magic, const ReconstructRequest& request,
+                                  utils::WorkerPool& pool, DecodedPicture& out) {
+  const int count = plane_count(params);
+  if (request.dequantize) {
+    for (int c = 0; c < count; ++c) {
+      decoder::dequantize_plane(planes[static_cast<std::size_t>(c)], params, static_cast<format::Channel>(c));
+    }
+  }
+  // One work buffer per plane, as large as its last step needs, kept from step to step.
+  std::array<std::vector<std::int16_t>, kChannelCount> work;
+  auto synthesize = [&](int c, int step) {
+    const auto i = static_cast<std::size_t>(c);
+    return decoder::synthesize_level(planes[i], params, static_cast<format::Channel>(c), step, work[i]);
+  };
+  const int steps = params.total_levels_ - request.reduce;
+  if (request.preview || request.progress) {
+    std::vector<std::uint8_t> preview;
+    for (int step = 0; step < steps; ++step) {
+      if (request.preview) {
+        PreviewFrame frame;
+        render_preview(planes, params, magic, step, preview, frame);
+        if (!request.preview(frame)) return StatusCode::kCancelled;
+      }
+      VARNIC_RETURN_IF_ERROR(for_each_plane(pool, count, [&](int c) { return synthesize(c, step); }));
+      if (request.progress && !request.progress(Stage::kLevelSynthesised, step + 1, steps)) {
+        return StatusCode::kCancelled;
+      }
+    }
+  } else {
+    VARNIC_RETURN_IF_ERROR(for_each_plane(pool, count, [&](int c) {
+      for (int step = 0; step < steps; ++step) VARNIC_RETURN_IF_ERROR(synthesize(c, step));
+      return StatusCode::kOk;
+    }));
+  }
+  return convert(planes, params, magic, request, pool, out);
+}
+
+StatusCode decode_one(std::span<const std::uint8_t> file, const format::FileHeader& header, int c,
+                      decoder::PlaneSet& planes) {
+  const format::CodecParams& p = header.params;
+  format::CoefficientPlane& plane = planes[static_cast<std::size_t>(c)];
+  VARNIC_RETURN_IF_ERROR(plane.allocate(p.padded_width_, p.padded_height_));
+  return decoder::decode_plane(file, header, static_cast<format::Channel>(c), plane);
+}
+
+}  // namespace
+
+StatusCode reconstruct(decoder::PlaneSet& planes, const format::CodecParams& params, const format::Magic& magic,
+                       const ReconstructRequest& request, DecodedPicture& out) {
+  VARNIC_RETURN_IF_ERROR(check_planes(planes, params, request.reduce));
+  try {
+    utils::WorkerPool pool(request.threads);
+    return synthesize_and_convert(planes, params, magic, request, pool, out);
+  } catch (const std::bad_alloc&) {
+    return StatusCode::kOutOfMemory;
+  }
+}
+
+StatusCode decode_coefficients(std::span<const std::uint8_t> file, std::uint64_t max_pixels, int threads,
+                               format::FileHeader& header, decoder::PlaneSet& planes) {
+  format::FileHeader parsed;
+  VARNIC_RETURN_IF_ERROR(format::parse_header(file, max_pixels, parsed));
+  decoder::PlaneSet decoded;
+  utils::WorkerPool pool(threads);
+  VARNIC_RETURN_IF_ERROR(for_each_plane(pool, plane_count(parsed.params),
+                                        [&](int c) { return decode_one(file, parsed, c, decoded); }));
+  header = std::move(parsed);
+  planes = std::move(decoded);
+  return StatusCode::kOk;
+}
+
+StatusCode decode_file(std::span<const std::uint8_t> file, std::uint64_t max_pixels, const ReconstructRequest& request,
+                       DecodedFile& out) {
   DecodedFile result;
-  utils::ClockReading start = read(options.clock);
-  decoder::DecodedPlanes decoded;
-  VARNIC_RETURN_IF_ERROR(decoder::decode_planes(file, options.max_pixels, decoded));
-  utils::ClockReading end = read(options.clock);
-  result.timings.entropy_decode = utils::elapsed_seconds(start, end);
-
-  result.header = std::move(decoded.header_);
-  result.planes = std::move(decoded.planes_);
+  VARNIC_RETURN_IF_ERROR(format::parse_header(file, max_pixels, result.header));
   const format::CodecParams& params = result.header.params;
-  result.bits_per_pixel = params.image_mode_ == format::kImageModeColour ? 24 : 8;
-  result.geometry =
-      utils::row_geometry(params.image_width_, params.image_height_, result.bits_per_pixel);
-
-  start = read(options.clock);
-  ReconstructOptions reconstruct;
-  reconstruct.preview = options.preview;
-  VARNIC_RETURN_IF_ERROR(
-      reconstruct_picture(result.planes, params, result.header.magic, reconstruct, result.pixels));
-  end = read(options.clock);
-  result.timings.wavelet = utils::elapsed_seconds(start, end);
-  result.timings.total = result.timings.wavelet + result.timings.entropy_decode;
-
+  if (request.reduce < 0 || request.reduce >= params.total_levels_) return StatusCode::kReconstructFailed;
+  const int count = plane_count(params);
+  try {
+    utils::WorkerPool pool(request.threads);
+    if (pool.size() > 1 && count > 1 && !request.preview && !request.progress && !request.dequantize) {
+      // A plane's synthesis needs only its own coefficients, so each task takes a plane from
+      // decoding to samples: I and Q are synthesised while Y is still being decoded.
+      std::array<std::vector<std::int16_t>, kChannelCount> work;
+      const int steps = params.total_levels_ - request.reduce;
+      VARNIC_RETURN_IF_ERROR(for_each_plane(pool, count, [&](int c) {
+        VARNIC_RETURN_IF_ERROR(decode_one(file, result.header, c, result.planes));
+        const auto i = static_cast<std::size_t>(c);
+        for (int step = 0; step < steps; ++step) {
+          VARNIC_RETURN_IF_ERROR(
+              decoder::synthesize_level(result.planes[i], params, static_cast<format::Channel>(c), step, work[i]));
+        }
+        return StatusCode::kOk;
+      }));
+      VARNIC_RETURN_IF_ERROR(convert(result.planes, params, result.header.magic, request, pool, result.picture));
+    } else {
+      VARNIC_RETURN_IF_ERROR(
+          for_each_plane(pool, count, [&](int c) { return decode_one(file, result.header, c, result.planes); }));
+      if (request.progress && !request.progress(Stage::kPlanesDecoded, count, count)) return StatusCode::kCancelled;
+      VARNIC_RETURN_IF_ERROR(check_planes(result.planes, params, request.reduce));
+      VARNIC_RETURN_IF_ERROR(
+          synthesize_and_convert(result.planes, params, result.header.magic, request, pool, result.picture));
+    }
+  } catch (const std::bad_alloc&) {
+    return StatusCode::kOutOfMemory;
+  }
   out = std::move(result);
   return StatusCode::kOk;
 }

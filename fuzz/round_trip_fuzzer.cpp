@@ -100,22 +100,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // What the program shows after compressing: the encoder's planes, dequantized and synthesised.
-  std::vector<std::uint8_t> shown;
-  display::ReconstructOptions reconstruct;
-  reconstruct.encoder_reconstruction = true;
+  display::DecodedPicture shown;
+  display::ReconstructRequest reconstruct;
+  reconstruct.dequantize = true;
   if (flags & 4) reconstruct.preview = [](const display::PreviewFrame&) { return true; };
-  require(display::reconstruct_picture(encoded.planes, encoded.params, varnic::format::kCurrentMagic,
-                                       reconstruct, shown) == format::StatusCode::kOk,
+  require(display::reconstruct(encoded.planes, encoded.params, varnic::format::kCurrentMagic, reconstruct, shown) ==
+              format::StatusCode::kOk,
           "the encoder's planes reconstruct");
 
-  display::DecodeRequest decode;
-  decode.max_pixels = varnic::fuzz::kPixelLimit;
+  display::ReconstructRequest decode;
   if (flags & 8) decode.preview = [](const display::PreviewFrame&) { return true; };
   display::DecodedFile decoded;
-  require(display::decode_compressed_file(encoded.stream, decode, decoded) == format::StatusCode::kOk,
+  require(display::decode_file(encoded.stream, varnic::fuzz::kPixelLimit, decode, decoded) == format::StatusCode::kOk,
           "the encoder's stream decodes");
   require(decoded.header.params.image_width_ == width && decoded.header.params.image_height_ == height,
           "the decoded picture has the encoded size");
-  require(decoded.pixels == shown, "decoding the stream reproduces the encoder-side reconstruction");
+  require(decoded.picture.pixels == shown.pixels, "decoding the stream reproduces the encoder-side reconstruction");
   return 0;
 }

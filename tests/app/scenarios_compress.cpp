@@ -81,11 +81,12 @@ TEST_P(ScenarioTest, CompressCodesThePictureShowsTheReconstructionAndTheSourceBe
   EXPECT_EQ(program.state().total_time_, program.state().wavelet_time_);
 
   // The main window shows the library's reconstruction of exactly what was coded.
-  display::ReconstructOptions options;
-  options.encoder_reconstruction = true;
-  std::vector<std::uint8_t> pixels;
-  ASSERT_EQ(display::reconstruct_picture(expected.planes, expected.params, format::kCurrentMagic, options, pixels),
+  display::ReconstructRequest options;
+  options.dequantize = true;
+  display::DecodedPicture shown;
+  ASSERT_EQ(display::reconstruct(expected.planes, expected.params, format::kCurrentMagic, options, shown),
             format::StatusCode::kOk);
+  const std::vector<std::uint8_t>& pixels = shown.pixels;
   EXPECT_EQ(program.state().picture_buffer_, pixels);
   EXPECT_EQ(differing_pixels(program.main_image(), expected_image(as_picture(pixels, 37, 29, 24))), 0);
 
@@ -118,10 +119,10 @@ TEST_P(ScenarioTest, SavedFileReopensToThePictureTheLibraryDecodes) {
   program.open(cmd::kCmdOpenCoded, cod);
   ASSERT_TRUE(program.automation().messages().empty());
   display::DecodedFile decoded;
-  ASSERT_EQ(display::decode_compressed_file(bytes, display::DecodeRequest{}, decoded), format::StatusCode::kOk);
-  EXPECT_EQ(program.state().picture_buffer_, decoded.pixels);
+  ASSERT_EQ(display::decode_file(bytes, format::kDefaultPixelLimit, {}, decoded), format::StatusCode::kOk);
+  EXPECT_EQ(program.state().picture_buffer_, decoded.picture.pixels);
   EXPECT_EQ(program.app().main_window().client_size(), (platform::Size{45, 38}));
-  EXPECT_EQ(differing_pixels(program.main_image(), expected_image(as_picture(decoded.pixels, 45, 38, 24))), 0);
+  EXPECT_EQ(differing_pixels(program.main_image(), expected_image(as_picture(decoded.picture.pixels, 45, 38, 24))), 0);
 
   EXPECT_EQ(program.app().main_window().title(), "Varnholt Image Compressor V2.5    ramp.cod");
   EXPECT_EQ(program.state().display_mode_, 62u);
@@ -140,7 +141,7 @@ TEST_P(ScenarioTest, SavedFileReopensToThePictureTheLibraryDecodes) {
   program.save(cmd::kCmdSaveBitmap, bmp);
   imagefile::Picture reread;
   ASSERT_EQ(imagefile::read_bitmap_file(bmp, reread), imagefile::FileStatus::kOk);
-  EXPECT_EQ(reread.pixels_, decoded.pixels);
+  EXPECT_EQ(reread.pixels_, decoded.picture.pixels);
 }
 
 TEST_P(ScenarioTest, SaveWithNothingCompressedCompressesFirst) {

@@ -75,3 +75,27 @@ inline std::vector<std::uint8_t> rewrite_as_older(const std::vector<std::uint8_t
 }
 
 }  // namespace varnic::decoder::test
+
+namespace varnic::decoder {
+
+// Header and every plane's coefficients, as the decode driver gets them, for tests of this module
+// alone.
+struct DecodedPlanes {
+  format::FileHeader header_;
+  PlaneSet planes_;
+};
+inline format::StatusCode decode_planes(std::span<const std::uint8_t> file, std::uint64_t max_pixels,
+                                        DecodedPlanes& out) {
+  DecodedPlanes d;
+  VARNIC_RETURN_IF_ERROR(format::parse_header(file, max_pixels, d.header_));
+  const format::CodecParams& p = d.header_.params;
+  for (int c = 0; c < format::plane_count(p.image_mode_); ++c) {
+    format::CoefficientPlane& plane = d.planes_[static_cast<std::size_t>(c)];
+    VARNIC_RETURN_IF_ERROR(plane.allocate(p.padded_width_, p.padded_height_));
+    VARNIC_RETURN_IF_ERROR(decode_plane(file, d.header_, static_cast<format::Channel>(c), plane));
+  }
+  out = std::move(d);
+  return format::StatusCode::kOk;
+}
+
+}  // namespace varnic::decoder

@@ -44,23 +44,23 @@ TEST_P(ConformanceTest, DecodesToTheExpectedPixels) {
             imagefile::FileStatus::kOk);
 
   DecodedFile decoded;
-  ASSERT_EQ(decode_compressed_file(file, DecodeRequest{}, decoded), StatusCode::kOk);
+  ASSERT_EQ(decode_file(file, kDefaultPixelLimit, ReconstructRequest{}, decoded), StatusCode::kOk);
   const format::CodecParams& p = decoded.header.params;
   EXPECT_EQ(static_cast<int>(p.image_width_), expected.width_);
   EXPECT_EQ(static_cast<int>(p.image_height_), expected.height_);
-  EXPECT_EQ(decoded.bits_per_pixel, expected.bits_per_pixel_);
-  ASSERT_EQ(decoded.pixels.size(), expected.pixels_.size());
-  std::size_t first_difference = decoded.pixels.size();
+  EXPECT_EQ(decoded.picture.bits_per_pixel, expected.bits_per_pixel_);
+  ASSERT_EQ(decoded.picture.pixels.size(), expected.pixels_.size());
+  std::size_t first_difference = decoded.picture.pixels.size();
   int differences = 0;
-  for (std::size_t i = 0; i < decoded.pixels.size(); ++i) {
-    if (decoded.pixels[i] != expected.pixels_[i]) {
+  for (std::size_t i = 0; i < decoded.picture.pixels.size(); ++i) {
+    if (decoded.picture.pixels[i] != expected.pixels_[i]) {
       if (differences++ == 0) first_difference = i;
     }
   }
   EXPECT_EQ(differences, 0) << "first at byte " << first_difference;
 
   // Level by level with previews gives the same picture.
-  DecodeRequest with_previews;
+  ReconstructRequest with_previews;
   int previews = 0;
   with_previews.preview = [&](const PreviewFrame& frame) {
     EXPECT_EQ(frame.level, previews);
@@ -68,9 +68,9 @@ TEST_P(ConformanceTest, DecodesToTheExpectedPixels) {
     return true;
   };
   DecodedFile incremental;
-  ASSERT_EQ(decode_compressed_file(file, with_previews, incremental), StatusCode::kOk);
+  ASSERT_EQ(decode_file(file, kDefaultPixelLimit, with_previews, incremental), StatusCode::kOk);
   EXPECT_EQ(previews, p.total_levels_);
-  EXPECT_EQ(incremental.pixels, decoded.pixels);
+  EXPECT_EQ(incremental.picture.pixels, decoded.picture.pixels);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllCases, ConformanceTest, ::testing::ValuesIn(kCases),
@@ -78,30 +78,27 @@ INSTANTIATE_TEST_SUITE_P(AllCases, ConformanceTest, ::testing::ValuesIn(kCases),
 
 TEST(ConformanceFacts, WithoutTheCodedFlagThePictureIsFlatMidGrey) {
   DecodedFile decoded;
-  ASSERT_EQ(decode_compressed_file(read_file(conformance("cod/astronaut_comment_noZ.cod")),
-                                   DecodeRequest{}, decoded),
+  ASSERT_EQ(decode_file(read_file(conformance("cod/astronaut_comment_noZ.cod")), kDefaultPixelLimit, ReconstructRequest{}, decoded),
             StatusCode::kOk);
-  ASSERT_EQ(decoded.pixels.size(), 256u * 192u * 3u);
-  for (std::uint8_t b : decoded.pixels) ASSERT_EQ(b, 128);
+  ASSERT_EQ(decoded.picture.pixels.size(), 256u * 192u * 3u);
+  for (std::uint8_t b : decoded.picture.pixels) ASSERT_EQ(b, 128);
 }
 
 TEST(ConformanceFacts, Version23ComesOutInRedGreenBlueOrder) {
   DecodedFile v25, v23;
-  ASSERT_EQ(decode_compressed_file(read_file(conformance("cod/astronaut_comment.cod")),
-                                   DecodeRequest{}, v25),
+  ASSERT_EQ(decode_file(read_file(conformance("cod/astronaut_comment.cod")), kDefaultPixelLimit, ReconstructRequest{}, v25),
             StatusCode::kOk);
-  ASSERT_EQ(decode_compressed_file(read_file(conformance("cod/astronaut_comment_v23.cod")),
-                                   DecodeRequest{}, v23),
+  ASSERT_EQ(decode_file(read_file(conformance("cod/astronaut_comment_v23.cod")), kDefaultPixelLimit, ReconstructRequest{}, v23),
             StatusCode::kOk);
   // 256 is a multiple of every padding, so the packed sequence lines up
   // with the rows and only the byte order differs.
-  ASSERT_EQ(v25.pixels.size(), v23.pixels.size());
+  ASSERT_EQ(v25.picture.pixels.size(), v23.picture.pixels.size());
   int swapped_differs = 0;
-  for (std::size_t i = 0; i < v25.pixels.size(); i += 3) {
-    ASSERT_EQ(v23.pixels[i], v25.pixels[i + 2]);
-    ASSERT_EQ(v23.pixels[i + 1], v25.pixels[i + 1]);
-    ASSERT_EQ(v23.pixels[i + 2], v25.pixels[i]);
-    swapped_differs += v25.pixels[i] != v25.pixels[i + 2];
+  for (std::size_t i = 0; i < v25.picture.pixels.size(); i += 3) {
+    ASSERT_EQ(v23.picture.pixels[i], v25.picture.pixels[i + 2]);
+    ASSERT_EQ(v23.picture.pixels[i + 1], v25.picture.pixels[i + 1]);
+    ASSERT_EQ(v23.picture.pixels[i + 2], v25.picture.pixels[i]);
+    swapped_differs += v25.picture.pixels[i] != v25.picture.pixels[i + 2];
   }
   EXPECT_GT(swapped_differs, 1000);
 }

@@ -11,6 +11,15 @@
 namespace varnic::display {
 namespace {
 
+// reconstruct into a picture buffer that is replaced only on success.
+StatusCode reconstruct_picture(decoder::PlaneSet& planes, const format::CodecParams& params, const format::Magic& magic,
+                               const ReconstructRequest& request, std::vector<std::uint8_t>& pixels) {
+  DecodedPicture out;
+  VARNIC_RETURN_IF_ERROR(reconstruct(planes, params, magic, request, out));
+  pixels = std::move(out.pixels);
+  return StatusCode::kOk;
+}
+
 using namespace ::varnic::format;
 
 using format::Channel;
@@ -321,7 +330,7 @@ TEST(PreviewTest, ColourPreviewRowsArePaddedAndFollowTheVersionOrder) {
 TEST(ReconstructTest, CancelledPreviewLeavesThePictureAlone) {
   Planes p(16, 16, 2, false);
   std::vector<std::uint8_t> pixels = {1, 2, 3};
-  ReconstructOptions options;
+  ReconstructRequest options;
   int calls = 0;
   options.preview = [&](const PreviewFrame&) { return ++calls < 2; };
   EXPECT_EQ(reconstruct_picture(p.planes, p.params, format::kCurrentMagic, options, pixels),
@@ -351,44 +360,20 @@ TEST(ReconstructTest, EncoderPlanesAreDequantizedFirst) {
   }
   p.planes[0].at(0, 4) = format::kZeroTreeRoot;  // markers count as zero
   p.planes[0].at(4, 4) = format::kZeroTreeInside;
-  ReconstructOptions options;
-  options.encoder_reconstruction = true;
+  ReconstructRequest options;
+  options.dequantize = true;
   std::vector<std::uint8_t> pixels;
   ASSERT_EQ(reconstruct_picture(p.planes, p.params, format::kCurrentMagic, options, pixels), StatusCode::kOk);
   ASSERT_EQ(pixels.size(), 64u);
   for (std::uint8_t b : pixels) ASSERT_EQ(b, 138);
 }
 
-TEST(DecodeTimingTest, ThreeTimingsFollowTheElapsedTimeRule) {
-  std::vector<std::uint8_t> file;
-  {
-    std::FILE* f = std::fopen(VARNIC_TEST_DATA "/conformance/cod/tiny_9x5_g_q30.cod", "rb");
-    ASSERT_NE(f, nullptr);
-    int c;
-    while ((c = std::fgetc(f)) != EOF) file.push_back(static_cast<std::uint8_t>(c));
-    std::fclose(f);
-  }
-  const utils::ClockReading readings[] = {{10, 900}, {11, 100}, {11, 150}, {12, 0}};
-  int reads = 0;
-  DecodeRequest options;
-  options.clock = [&] { return readings[reads++ % 4]; };
+TEST(DecodeFileTest, FailedDecodeLeavesTheCallersPictureAlone) {
   DecodedFile d;
-  ASSERT_EQ(decode_compressed_file(file, options, d), StatusCode::kOk);
-  EXPECT_EQ(reads, 4);
-  // (11 - 10) + (100 - 900) * 0.001 and (12 - 11) + (0 - 150) * 0.001.
-  EXPECT_FLOAT_EQ(d.timings.entropy_decode, 0.2f);
-  EXPECT_FLOAT_EQ(d.timings.wavelet, 0.85f);
-  EXPECT_FLOAT_EQ(d.timings.total, 1.05f);
-  EXPECT_EQ(d.bits_per_pixel, 8);
-  EXPECT_EQ(d.geometry.picture_bytes, 12u * 5u);  // rows of 9 padded to 12
-}
-
-TEST(DecodeTimingTest, FailedDecodeLeavesTheCallersPictureAlone) {
-  DecodedFile d;
-  d.pixels = {9, 9};
+  d.picture.pixels = {9, 9};
   const std::vector<std::uint8_t> junk = {'Q', 'V', 'T', '2', '.', '5', 'a', 'Z', 0, 0};
-  EXPECT_EQ(decode_compressed_file(junk, DecodeRequest{}, d), StatusCode::kFileTruncated);
-  EXPECT_EQ(d.pixels, (std::vector<std::uint8_t>{9, 9}));
+  EXPECT_EQ(decode_file(junk, kDefaultPixelLimit, {}, d), StatusCode::kFileTruncated);
+  EXPECT_EQ(d.picture.pixels, (std::vector<std::uint8_t>{9, 9}));
 }
 
 }  // namespace

@@ -48,16 +48,17 @@ void round_trip(const std::vector<std::uint8_t>& pixels, std::uint32_t w, std::u
   ASSERT_EQ(codec::encode_picture(view, settings, codec::EncodeRequest{}, encoded), StatusCode::kOk);
   const format::CodecParams& coded = encoded.params;
 
-  decoder::DecodedPlanes decoded;
-  ASSERT_EQ(decoder::decode_planes(encoded.stream, format::kDefaultPixelLimit, decoded), StatusCode::kOk);
-  const format::CodecParams& read = decoded.header_.params;
+  format::FileHeader header;
+  decoder::PlaneSet decoded_planes;
+  ASSERT_EQ(decode_coefficients(encoded.stream, format::kDefaultPixelLimit, 1, header, decoded_planes), StatusCode::kOk);
+  const format::CodecParams& read = header.params;
   EXPECT_EQ(read.total_levels_, coded.total_levels_);
   EXPECT_EQ(read.padded_width_, coded.padded_width_);
   EXPECT_EQ(read.padded_height_, coded.padded_height_);
   const int planes = bits == 24 ? 3 : 1;
   for (int c = 0; c < 3; ++c) {
     if (c >= planes) {
-      EXPECT_TRUE(decoded.planes_[c].empty());
+      EXPECT_TRUE(decoded_planes[c].empty());
       continue;
     }
     const Channel channel = static_cast<Channel>(c);
@@ -74,21 +75,20 @@ void round_trip(const std::vector<std::uint8_t>& pixels, std::uint32_t w, std::u
         const bool dropped_level = dropped > 0 && (y >= (coded.padded_height_ >> dropped) ||
                                                    x >= (coded.padded_width_ >> dropped));
         const int want = dropped_level ? 0 : expected.at(y, x);
-        mismatches += decoded.planes_[c].at(y, x) != want;
+        mismatches += decoded_planes[c].at(y, x) != want;
       }
     }
     EXPECT_EQ(mismatches, 0) << "channel " << c;
   }
 
   DecodedFile file;
-  ASSERT_EQ(decode_compressed_file(encoded.stream, DecodeRequest{}, file), StatusCode::kOk);
-  ReconstructOptions options;
-  options.encoder_reconstruction = true;
-  std::vector<std::uint8_t> shown;
-  ASSERT_EQ(reconstruct_picture(encoded.planes, coded, format::kCurrentMagic, options, shown),
-            StatusCode::kOk);
-  ASSERT_EQ(shown.size(), utils::row_geometry(w, h, static_cast<std::uint16_t>(bits)).picture_bytes);
-  EXPECT_EQ(shown, file.pixels);
+  ASSERT_EQ(decode_file(encoded.stream, format::kDefaultPixelLimit, {}, file), StatusCode::kOk);
+  ReconstructRequest options;
+  options.dequantize = true;
+  DecodedPicture shown;
+  ASSERT_EQ(reconstruct(encoded.planes, coded, format::kCurrentMagic, options, shown), StatusCode::kOk);
+  ASSERT_EQ(shown.pixels.size(), utils::row_geometry(w, h, static_cast<std::uint16_t>(bits)).picture_bytes);
+  EXPECT_EQ(shown.pixels, file.picture.pixels);
 }
 
 TEST(RoundTripTest, OddAndSmallSizesInColourAndGrey) {

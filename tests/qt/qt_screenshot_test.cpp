@@ -86,13 +86,13 @@ TEST(QtScreenshots, TheCompressedSampleOnScreenIsTheDecodedPicture) {
   program.save(cmd::kCmdSave, cod);
 
   display::DecodedFile decoded;
-  ASSERT_EQ(display::decode_compressed_file(Pictures::read_bytes(cod), display::DecodeRequest{}, decoded),
+  ASSERT_EQ(display::decode_file(Pictures::read_bytes(cod), format::kDefaultPixelLimit, {}, decoded),
             format::StatusCode::kOk);
   imagefile::Picture reconstruction;
   ASSERT_EQ(imagefile::read_bitmap_file(sample, reconstruction), imagefile::FileStatus::kOk);
   const imagefile::Picture source = reconstruction;
-  ASSERT_EQ(reconstruction.pixels_.size(), decoded.pixels.size());
-  reconstruction.pixels_ = decoded.pixels;
+  ASSERT_EQ(reconstruction.pixels_.size(), decoded.picture.pixels.size());
+  reconstruction.pixels_ = decoded.picture.pixels;
 
   QWidget& main_top = *QtPlatform::top_level(program.app().main_window());
   QWidget& main_client = *QtPlatform::client_widget(program.app().main_window());
