@@ -222,32 +222,6 @@ StatusCode make_working_params(const CodecParams& settings, std::uint32_t width,
   return StatusCode::kOk;
 }
 
-StatusCode build_planes(const PictureRows& picture, CodecParams& working,
-                   std::array<CoefficientPlane, format::kChannelCount>& planes,
-                   const EncodeRequest& options) {
-  const int count = plane_count_of(working);
-  for (CoefficientPlane& plane : planes) plane.release();
-  WorkerPool pool(options.threads);
-  WorkerPool* workers = pool.size() > 1 ? &pool : nullptr;
-  TransformWorkspace workspace;
-  for (int c = 0; c < count; ++c) {
-    VARNIC_RETURN_IF_ERROR(planes[c].allocate(working.padded_width_, working.padded_height_));
-    VARNIC_RETURN_IF_ERROR(transform_picture_channel(picture, c, working, workspace, workers));
-    quantize_channel(planes[c], workspace.plane(), working.total_levels_, working.channels_[c],
-                    workers);
-    if (options.progress && !options.progress(c + 1, 2 * count)) return StatusCode::kCancelled;
-  }
-  return StatusCode::kOk;
-}
-
-void reorder_subbands(const CoefficientPlane& plane, int total_levels,
-                     std::vector<std::int16_t>& out) {
-  out.clear();
-  out.reserve(plane.size());
-  for_each_in_coding_order(plane, total_levels, 0, plane.size(),
-                       [&](std::int16_t v) { out.push_back(v); });
-}
-
 StatusCode encode_channel(CoefficientPlane& plane, format::Channel channel, CodecParams& params,
                      std::string_view comment, std::vector<std::uint8_t>& stream) {
   if (comment.size() > format::kMaxCommentLength) return StatusCode::kCommentTooLong;
@@ -276,136 +250,142 @@ StatusCode encode_channel(CoefficientPlane& plane, format::Channel channel, Code
   return StatusCode::kOk;
 }
 
-StatusCode encode_picture(const PictureRows& picture, const CodecParams& settings,
-                     const EncodeRequest& options, EncodedPicture& out) {
-  if (picture.data == nullptr || (picture.bits_per_pixel != 24 && picture.bits_per_pixel != 8)) {
-    return StatusCode::kBadPictureBuffer;
-  }
-  if (options.comment.size() > format::kMaxCommentLength) return StatusCode::kCommentTooLong;
-  const std::uint16_t mode = picture.bits_per_pixel == 8 ? format::kImageModeGrey : format::kImageModeColour;
-  CodecParams working;
-  VARNIC_RETURN_IF_ERROR(
-      make_working_params(settings, picture.width, picture.height, mode, working));
-  if (picture.stride() < std::size_t{picture.width} * (picture.bits_per_pixel / 8) ||
-      picture.size < picture.required_bytes()) {
-    return StatusCode::kBadPictureBuffer;
-  }
+namespace {
 
-  out.stream.clear();
-  out.plane_count = 0;
-  for (CoefficientPlane& plane : out.planes) plane.release();
-  const int count = plane_count_of(working);
-  const int levels = working.total_levels_;
-  WorkerPool pool(options.threads);
-  WorkerPool* workers = pool.size() > 1 ? &pool : nullptr;
-  TransformWorkspace workspace;
-  // When the planes are not kept, one plane serves every channel; with
-  // threads two take turns, one coded while the next channel fills the other.
-  std::array<CoefficientPlane, 2> spare;
-  auto plane_of = [&](int c) -> CoefficientPlane& {
-    if (options.keep_planes) return out.planes[c];
-    return spare[workers != nullptr ? static_cast<std::size_t>(c % 2) : 0];
-  };
-  auto progress = [&](int stage) { return !options.progress || options.progress(stage, 2 * count); };
+// One picture's encoding: the stages every channel goes through, and the two orders they run in.
+// Stage k of the progress count is channel (k - 1) / 2's analysis when k is odd, its coding when
+// k is even.
+class PictureEncoder {
+ public:
+  PictureEncoder(const PictureRows& picture, const EncodeRequest& options, CodecParams& working,
+                 EncodedPicture& out)
+      : picture_(picture), options_(options), working_(working), out_(out),
+        levels_(working.total_levels_), count_(plane_count_of(working)), pool_(options.threads),
+        workers_(pool_.size() > 1 ? &pool_ : nullptr) {}
 
-  // Transform (into the workspace), then quantize and mark one channel;
-  // writes only that channel's plane and band limits.
-  auto quantize = [&](int c, WorkerPool* helpers) -> StatusCode {
-    CoefficientPlane& plane = plane_of(c);
-    if (plane.empty()) {
-      VARNIC_RETURN_IF_ERROR(plane.allocate(working.padded_width_, working.padded_height_));
+  StatusCode run() {
+    // Typical files are well under a byte per pixel; the vector grows if not.
+    out_.stream.reserve(std::size_t{working_.plane_size_} / 8 + 4096);
+    VARNIC_RETURN_IF_ERROR(analyse(0, workers_));
+    // Y's header goes out with Y's limits (I's and Q's still zero); later channels patch theirs.
+    header_ = working_;
+    if (!progress(1)) return StatusCode::kCancelled;
+    if (workers_ != nullptr && count_ == format::kChannelCount) return run_overlapped();
+    for (int c = 0; c < count_; ++c) {
+      code(c, workers_);
+      if (!progress(2 * c + 2)) return StatusCode::kCancelled;
+      if (c + 1 < count_) {
+        VARNIC_RETURN_IF_ERROR(analyse(c + 1, workers_));
+        if (!progress(2 * c + 3)) return StatusCode::kCancelled;
+      }
     }
-    ChannelParams& cp = working.channels_[c];
-    quantize_channel(plane, workspace.plane(), levels, cp, helpers);
-    mark_zerotrees(plane, levels, cp.dropped_levels_, helpers);
     return StatusCode::kOk;
-  };
-  auto analyse = [&](int c, WorkerPool* helpers) -> StatusCode {
-    VARNIC_RETURN_IF_ERROR(transform_picture_channel(picture, c, working, workspace, helpers));
-    return quantize(c, helpers);
-  };
-  // Y's header goes out with Y's limits (I's and Q's still zero, as
-  // `header` holds them); later channels patch theirs in.
-  CodecParams header;
-  auto start_coding = [&](int c, WorkerPool* helpers) {
-    if (c == 0) {
-      format::append_header(header, options.comment, out.stream);
-    } else {
-      format::patch_band_limits(out.stream, working, static_cast<format::Channel>(c));
-    }
-    return start_channel_data(plane_of(c), working.channels_[c].dropped_levels_, out.stream, helpers);
-  };
-  auto finish_coding = [&](int c, std::size_t restart) {
-    ChannelParams& cp = working.channels_[c];
-    cp.restart_offset_ = static_cast<std::uint32_t>(restart);
-    cp.end_offset_ = static_cast<std::uint32_t>(out.stream.size());
-    format::patch_plane_offsets(out.stream, levels, static_cast<format::Channel>(c), cp.restart_offset_, cp.end_offset_);
-  };
-  auto code = [&](int c, WorkerPool* helpers) {
-    const ChannelCoding coding = start_coding(c, helpers);
-    finish_coding(c, code_segments(plane_of(c), levels, coding, out.stream, helpers));
-  };
+  }
 
-  // Coding is sequential within a segment, so with threads a colour picture
-  // goes: Y analysed by all threads; then one thread analyses I and Q while
-  // the others code Y's two segments and, once I is ready, I; then Q is coded
-  // (its two segments at once). Q's transform needs only the workspace, so
-  // when planes take turns it overlaps Y's coding and only its quantization
-  // waits for Y's plane. Progress is reported afterwards, in order, from
-  // this thread. Never more threads are busy than asked for.
-  auto code_y_and_i_while_analysing_i_and_q = [&]() -> StatusCode {
-    WorkerPool analysers(std::max(1, pool.size() - 2));
-    WorkerPool* analyser_workers = analysers.size() > 1 ? &analysers : nullptr;
-    const ChannelCoding y = start_coding(0, workers);
+ private:
+  // When the planes are not kept, one plane serves every channel; with threads two take turns,
+  // one coded while the next channel fills the other.
+  CoefficientPlane& plane_of(int c) {
+    if (options_.keep_planes) return out_.planes[static_cast<std::size_t>(c)];
+    return spare_[workers_ != nullptr ? static_cast<std::size_t>(c % 2) : 0];
+  }
+
+  bool progress(int stage) const { return !options_.progress || options_.progress(stage, 2 * count_); }
+
+  // The channel's samples through every level into the workspace.
+  StatusCode transform(int c, WorkerPool* helpers) {
+    return transform_picture_channel(picture_, c, working_, workspace_, helpers);
+  }
+  // The workspace's coefficients quantized and marked into the channel's plane; writes only that
+  // plane and the channel's band limits.
+  StatusCode quantize(int c, WorkerPool* helpers) {
+    CoefficientPlane& plane = plane_of(c);
+    if (plane.empty()) VARNIC_RETURN_IF_ERROR(plane.allocate(working_.padded_width_, working_.padded_height_));
+    ChannelParams& cp = working_.channels_[static_cast<std::size_t>(c)];
+    quantize_channel(plane, workspace_.plane(), levels_, cp, helpers);
+    mark_zerotrees(plane, levels_, cp.dropped_levels_, helpers);
+    return StatusCode::kOk;
+  }
+  StatusCode analyse(int c, WorkerPool* helpers) {
+    VARNIC_RETURN_IF_ERROR(transform(c, helpers));
+    return quantize(c, helpers);
+  }
+
+  // The header (for Y) or the channel's band limits, then its symbol table.
+  ChannelCoding start_coding(int c, WorkerPool* helpers) {
+    if (c == 0) {
+      format::append_header(header_, options_.comment, out_.stream);
+    } else {
+      format::patch_band_limits(out_.stream, working_, static_cast<format::Channel>(c));
+    }
+    return start_channel_data(plane_of(c), working_.channels_[static_cast<std::size_t>(c)].dropped_levels_,
+                              out_.stream, helpers);
+  }
+  void finish_coding(int c, std::size_t restart) {
+    ChannelParams& cp = working_.channels_[static_cast<std::size_t>(c)];
+    cp.restart_offset_ = static_cast<std::uint32_t>(restart);
+    cp.end_offset_ = static_cast<std::uint32_t>(out_.stream.size());
+    format::patch_plane_offsets(out_.stream, levels_, static_cast<format::Channel>(c), cp.restart_offset_,
+                                cp.end_offset_);
+  }
+  void code(int c, WorkerPool* helpers) {
+    const ChannelCoding coding = start_coding(c, helpers);
+    finish_coding(c, code_segments(plane_of(c), levels_, coding, out_.stream, helpers));
+  }
+
+  // Coding is sequential within a segment, so a colour picture on threads overlaps the stages:
+  // Y is analysed by every thread; then Y's two segments are coded at once while I is analysed,
+  // I is coded once Y is in the stream, and Q is transformed meanwhile (the workspace is free once
+  // I is quantized) and quantized once its plane is free; last Q is coded, its two segments at
+  // once. Two lanes code while the third analyses with the remaining threads, so never more
+  // threads are busy than asked for. Progress is reported afterwards, in order, from this thread.
+  StatusCode run_overlapped() {
+    WorkerPool analysers(std::max(1, pool_.size() - 2));
+    WorkerPool* helpers = analysers.size() > 1 ? &analysers : nullptr;
+    const ChannelCoding y = start_coding(0, workers_);
     std::vector<std::uint8_t> y_second;
     StatusCode analysed_i = StatusCode::kOk;
     StatusCode analysed_q = StatusCode::kOk;
     bool coded_i = false;
     std::atomic<bool> out_of_memory{false};
-    // Set when a task is past the point the name says, however it ended.
-    std::atomic<bool> i_analysed{false}, y_second_coded{false}, y_coded{false};
-    struct Signal {
-      std::atomic<bool>& flag;
-      ~Signal() {
-        flag.store(true, std::memory_order_release);
-        flag.notify_all();
-      }
-    };
-    auto wait_for = [](const std::atomic<bool>& flag) { flag.wait(false, std::memory_order_acquire); };
-    pool.run(3, [&](int task) {
-      try {
-        if (task == 0) {
-          {
-            const Signal done{i_analysed};
-            analysed_i = analyse(1, analyser_workers);
-          }
-          if (analysed_i != StatusCode::kOk) return;
-          analysed_q = transform_picture_channel(picture, 2, working, workspace, analyser_workers);
-          if (analysed_q != StatusCode::kOk) return;
-          if (!options.keep_planes) wait_for(y_coded);  // Q takes Y's plane
-          analysed_q = quantize(2, analyser_workers);
-        } else if (task == 1) {
-          const Signal done{y_second_coded};
-          y_second.reserve(y.coded / 16);
-          code_segment(plane_of(0), levels, y.split, y.coded, y.symbols, y_second);
-        } else {
-          {
-            const Signal done{y_coded};
-            code_segment(plane_of(0), levels, 0, y.split, y.symbols, out.stream);
-            wait_for(y_second_coded);
-            const std::size_t restart = out.stream.size();
-            out.stream.insert(out.stream.end(), y_second.begin(), y_second.end());
-            finish_coding(0, restart);
-          }
-          wait_for(i_analysed);
-          if (analysed_i != StatusCode::kOk || out_of_memory) return;
-          code(1, nullptr);
-          coded_i = true;
+    auto task = [&out_of_memory](auto body) {
+      return std::function<void()>([&out_of_memory, body] {
+        try {
+          body();
+        } catch (const std::bad_alloc&) {
+          out_of_memory = true;
         }
-      } catch (const std::bad_alloc&) {
-        out_of_memory = true;
-      }
-    });
+      });
+    };
+
+    utils::TaskGraph graph;
+    const auto code_y_first =
+        graph.add({}, task([&] { code_segment(plane_of(0), levels_, 0, y.split, y.symbols, out_.stream); }));
+    const auto code_y_second = graph.add({}, task([&] {
+      y_second.reserve(y.coded / 16);
+      code_segment(plane_of(0), levels_, y.split, y.coded, y.symbols, y_second);
+    }));
+    const auto append_y = graph.add({code_y_first, code_y_second}, task([&] {
+      const std::size_t restart = out_.stream.size();
+      out_.stream.insert(out_.stream.end(), y_second.begin(), y_second.end());
+      finish_coding(0, restart);
+    }));
+    const auto analyse_i = graph.add({}, task([&] { analysed_i = analyse(1, helpers); }));
+    graph.add({append_y, analyse_i}, task([&] {
+      if (analysed_i != StatusCode::kOk || out_of_memory) return;
+      code(1, nullptr);
+      coded_i = true;
+    }));
+    const auto transform_q = graph.add({analyse_i}, task([&] {
+      if (analysed_i == StatusCode::kOk) analysed_q = transform(2, helpers);
+    }));
+    // Without kept planes Q takes Y's plane.
+    const auto q_plane_free = options_.keep_planes ? transform_q : append_y;
+    graph.add({transform_q, q_plane_free}, task([&] {
+      if (analysed_i == StatusCode::kOk && analysed_q == StatusCode::kOk) analysed_q = quantize(2, helpers);
+    }));
+    graph.run(&pool_, 3);
+
     if (out_of_memory) return StatusCode::kOutOfMemory;
     if (!progress(2)) return StatusCode::kCancelled;
     VARNIC_RETURN_IF_ERROR(analysed_i);
@@ -413,34 +393,50 @@ StatusCode encode_picture(const PictureRows& picture, const CodecParams& setting
     if (!coded_i) return StatusCode::kEncodeFailed;
     if (!progress(4)) return StatusCode::kCancelled;
     VARNIC_RETURN_IF_ERROR(analysed_q);
-    return progress(5) ? StatusCode::kOk : StatusCode::kCancelled;
-  };
+    if (!progress(5)) return StatusCode::kCancelled;
+    code(2, workers_);
+    return progress(6) ? StatusCode::kOk : StatusCode::kCancelled;
+  }
 
+  const PictureRows& picture_;
+  const EncodeRequest& options_;
+  CodecParams& working_;
+  EncodedPicture& out_;
+  const int levels_;
+  const int count_;
+  WorkerPool pool_;
+  WorkerPool* workers_;
+  TransformWorkspace workspace_;
+  std::array<CoefficientPlane, 2> spare_;
+  CodecParams header_;
+};
+
+}  // namespace
+
+StatusCode encode_picture(const PictureRows& picture, const CodecParams& settings, const EncodeRequest& options,
+                          EncodedPicture& out) {
+  if (picture.data == nullptr || (picture.bits_per_pixel != 24 && picture.bits_per_pixel != 8)) {
+    return StatusCode::kBadPictureBuffer;
+  }
+  if (options.comment.size() > format::kMaxCommentLength) return StatusCode::kCommentTooLong;
+  const std::uint16_t mode = picture.bits_per_pixel == 8 ? format::kImageModeGrey : format::kImageModeColour;
+  CodecParams working;
+  VARNIC_RETURN_IF_ERROR(make_working_params(settings, picture.width, picture.height, mode, working));
+  if (picture.stride() < std::size_t{picture.width} * (picture.bits_per_pixel / 8) ||
+      picture.size < picture.required_bytes()) {
+    return StatusCode::kBadPictureBuffer;
+  }
+  out.stream.clear();
+  out.plane_count = 0;
+  for (CoefficientPlane& plane : out.planes) plane.release();
   try {
-    // Typical files are well under a byte per pixel; the vector grows if not.
-    out.stream.reserve(std::size_t{working.plane_size_} / 8 + 4096);
-    VARNIC_RETURN_IF_ERROR(analyse(0, workers));
-    header = working;
-    if (!progress(1)) return StatusCode::kCancelled;
-    if (workers != nullptr && count == format::kChannelCount) {
-      VARNIC_RETURN_IF_ERROR(code_y_and_i_while_analysing_i_and_q());
-      code(2, workers);
-      if (!progress(6)) return StatusCode::kCancelled;
-    } else {
-      for (int c = 0; c < count; ++c) {
-        code(c, workers);
-        if (!progress(2 * c + 2)) return StatusCode::kCancelled;
-        if (c + 1 < count) {
-          VARNIC_RETURN_IF_ERROR(analyse(c + 1, workers));
-          if (!progress(2 * c + 3)) return StatusCode::kCancelled;
-        }
-      }
-    }
+    PictureEncoder encoder(picture, options, working, out);
+    VARNIC_RETURN_IF_ERROR(encoder.run());
   } catch (const std::bad_alloc&) {
     return StatusCode::kOutOfMemory;
   }
   out.params = working;
-  out.plane_count = options.keep_planes ? count : 0;
+  out.plane_count = options.keep_planes ? plane_count_of(working) : 0;
   return StatusCode::kOk;
 }
 

@@ -39,8 +39,8 @@ struct EncodeRequest {
   bool keep_planes = true;
   // Called on the calling thread after each finished stage with the count
   // done and the total: stage 2c + 1 is channel c's transform and
-  // quantization, stage 2c + 2 its coding (build_planes reports only the
-  // transforms, c + 1 of 2 x channels). Returning false cancels with kCancelled.
+  // quantization, stage 2c + 2 its coding. Returning false cancels with
+  // kCancelled.
   std::function<bool(int done, int total)> progress;
 };
 
@@ -67,12 +67,6 @@ int effective_levels(std::uint32_t width, std::uint32_t height, int total_levels
 StatusCode make_working_params(const CodecParams& settings, std::uint32_t width, std::uint32_t height,
                          std::uint16_t image_mode, CodecParams& working);
 
-// Colour transform (or grey level shift), padding, forward transform and
-// quantization of every plane, on an already prepared working copy.
-StatusCode build_planes(const PictureRows& picture, CodecParams& working,
-                   std::array<format::CoefficientPlane, format::kChannelCount>& planes,
-                   const EncodeRequest& options);
-
 // Appends one channel to the stream: marks zerotrees in the plane, writes the
 // header first for Y, then the symbol table and both coded segments, and
 // patches the channel's offsets into the header (and into `params`).
@@ -82,10 +76,5 @@ StatusCode encode_channel(format::CoefficientPlane& plane, format::Channel chann
 // The whole road: validation, planes, header and every channel.
 StatusCode encode_picture(const PictureRows& picture, const CodecParams& settings,
                      const EncodeRequest& options, EncodedPicture& out);
-
-// Coding order of a plane: low band, then per level from the coarsest the
-// bands h, v, d, each row by row.
-void reorder_subbands(const format::CoefficientPlane& plane, int total_levels,
-                     std::vector<std::int16_t>& out);
 
 }  // namespace varnic::codec

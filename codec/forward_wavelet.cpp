@@ -238,26 +238,9 @@ int Workers(const WorkerPool* pool) { return pool != nullptr ? pool->size() : 1;
 
 }  // namespace
 
-StatusCode transform_to_float(const CoefficientPlane& samples, int total_levels,
-                        const std::uint16_t* thresholds, TransformWorkspace& workspace,
-                        WorkerPool* pool) {
-  VARNIC_RETURN_IF_ERROR(workspace.reserve(samples.width_, samples.height_, Workers(pool)));
-  float* plane = workspace.plane();
-  std::copy(samples.samples_.begin(), samples.samples_.end(), plane);
-  analyse_levels(plane, samples.width_, samples.height_, total_levels, thresholds, workspace, pool);
-  return StatusCode::kOk;
-}
-
-StatusCode transform_to_float(const CoefficientPlane& samples, int total_levels,
-                        const std::uint16_t* thresholds, std::vector<float>& out) {
-  TransformWorkspace workspace;
-  VARNIC_RETURN_IF_ERROR(transform_to_float(samples, total_levels, thresholds, workspace));
-  try {
-    out.assign(workspace.plane(), workspace.plane() + samples.size());
-  } catch (const std::bad_alloc&) {
-    return StatusCode::kOutOfMemory;
-  }
-  return StatusCode::kOk;
+void analyse_plane(std::uint32_t width, std::uint32_t height, int total_levels, const std::uint16_t* thresholds,
+                   TransformWorkspace& workspace, WorkerPool* pool) {
+  analyse_levels(workspace.plane(), width, height, total_levels, thresholds, workspace, pool);
 }
 
 StatusCode transform_picture_channel(const PictureRows& picture, int channel,
@@ -408,20 +391,6 @@ void quantize_channel(CoefficientPlane& out, const float* plane, int total_level
     quantize(format::subband_index(l, format::Orientation::kD));
   }
   quantize(format::low_band_index(total_levels));
-}
-
-StatusCode forward_transform_channel(CoefficientPlane& plane, int total_levels,
-                               const std::uint16_t* thresholds, ChannelParams& channel,
-                               TransformWorkspace& workspace, WorkerPool* pool) {
-  VARNIC_RETURN_IF_ERROR(transform_to_float(plane, total_levels, thresholds, workspace, pool));
-  quantize_channel(plane, workspace.plane(), total_levels, channel, pool);
-  return StatusCode::kOk;
-}
-
-StatusCode forward_transform_channel(CoefficientPlane& plane, int total_levels,
-                               const std::uint16_t* thresholds, ChannelParams& channel) {
-  TransformWorkspace workspace;
-  return forward_transform_channel(plane, total_levels, thresholds, channel, workspace);
 }
 
 void mark_zerotrees(CoefficientPlane& plane, int total_levels, int dropped_levels,

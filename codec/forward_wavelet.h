@@ -62,19 +62,15 @@ class TransformWorkspace {
   std::unique_ptr<float[]> scratch_;
 };
 
-// Copies the samples to floats in workspace.plane() and runs all levels with
-// their thresholds, on the pool's threads when one is given.
-StatusCode transform_to_float(const CoefficientPlane& samples, int total_levels,
-                        const std::uint16_t* thresholds, TransformWorkspace& workspace,
-                        WorkerPool* pool = nullptr);
-// The same into a vector (tests and tools).
-StatusCode transform_to_float(const CoefficientPlane& samples, int total_levels,
-                        const std::uint16_t* thresholds, std::vector<float>& out);
+// All levels with their thresholds on the float plane of width x height in
+// workspace.plane() (reserved for that size and the pool's threads), on the
+// pool's threads when one is given.
+void analyse_plane(std::uint32_t width, std::uint32_t height, int total_levels, const std::uint16_t* thresholds,
+                   TransformWorkspace& workspace, WorkerPool* pool = nullptr);
 
 // One channel (0 Y, 1 I, 2 Q; grey pictures have only 0) straight from the
-// picture into workspace.plane(): the same samples RgbToYiq or GreyToY and
-// PadPlane give, as floats, then all levels with the working copy's
-// thresholds. No int16 plane of the channel is needed.
+// picture into workspace.plane() (channel_row_to_float), then all levels with
+// the working copy's thresholds.
 StatusCode transform_picture_channel(const PictureRows& picture, int channel,
                                const CodecParams& working, TransformWorkspace& workspace,
                                WorkerPool* pool = nullptr);
@@ -93,13 +89,6 @@ void quantize_band(CoefficientPlane& out, const float* plane, std::int16_t band_
 // orientations v, h, d, then the low band), recording the band limits.
 void quantize_channel(CoefficientPlane& out, const float* plane, int total_levels,
                      ChannelParams& channel, WorkerPool* pool = nullptr);
-
-// Transform, thresholds and quantization of one channel in place.
-StatusCode forward_transform_channel(CoefficientPlane& plane, int total_levels,
-                               const std::uint16_t* thresholds, ChannelParams& channel,
-                               TransformWorkspace& workspace, WorkerPool* pool = nullptr);
-StatusCode forward_transform_channel(CoefficientPlane& plane, int total_levels,
-                               const std::uint16_t* thresholds, ChannelParams& channel);
 
 // Replaces zeros whose coded descendants are all zero with kZeroTreeRoot and
 // those descendants with kZeroTreeInside. Nothing happens below 2 levels.

@@ -1,5 +1,6 @@
 #include "utils/parallel.h"
 
+#include <deque>
 #include <system_error>
 
 namespace varnic::utils {
@@ -67,6 +68,47 @@ void WorkerPool::drain() {
     lock.lock();
     if (++finished_ == count_) done_.notify_all();
   }
+}
+
+TaskGraph::Id TaskGraph::add(std::initializer_list<Id> after, std::function<void()> work) {
+  const Id id = tasks_.size();
+  Task task;
+  task.work = std::move(work);
+  task.waiting = static_cast<int>(after.size());
+  tasks_.push_back(std::move(task));
+  for (const Id before : after) tasks_[before].next.push_back(id);
+  return id;
+}
+
+void TaskGraph::run(WorkerPool* pool, int lanes) {
+  if (pool == nullptr || lanes <= 1 || pool->size() <= 1) {
+    for (Task& task : tasks_) task.work();
+    return;
+  }
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<Id> ready;
+  for (Id id = 0; id < tasks_.size(); ++id) {
+    if (tasks_[id].waiting == 0) ready.push_back(id);
+  }
+  std::size_t finished = 0;
+  pool->run(std::min(lanes, pool->size()), [&](int) {
+    std::unique_lock lock(mutex);
+    for (;;) {
+      changed.wait(lock, [&] { return !ready.empty() || finished == tasks_.size(); });
+      if (ready.empty()) return;  // everything has finished
+      const Id id = ready.front();
+      ready.pop_front();
+      lock.unlock();
+      tasks_[id].work();
+      lock.lock();
+      ++finished;
+      for (const Id next : tasks_[id].next) {
+        if (--tasks_[next].waiting == 0) ready.push_back(next);
+      }
+      changed.notify_all();
+    }
+  });
 }
 
 }  // namespace varnic::utils

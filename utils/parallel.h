@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <thread>
 #include <type_traits>
@@ -78,6 +79,28 @@ class WorkerPool {
   int finished_ = 0;
   std::uint64_t generation_ = 0;
   bool stop_ = false;
+};
+
+// Tasks with prerequisites, run on a pool's threads: a task starts once every task it comes after
+// has finished, on whichever lane is free, so no task ever waits for another inside its body.
+// Tasks must not throw. A graph runs once.
+class TaskGraph {
+ public:
+  using Id = std::size_t;
+
+  Id add(std::initializer_list<Id> after, std::function<void()> work);
+  // Runs every task on up to `lanes` threads of the pool (the calling thread is one); without a
+  // pool, or with one lane, in the order they were added, which must then respect the
+  // prerequisites. Returns when all have finished.
+  void run(WorkerPool* pool, int lanes);
+
+ private:
+  struct Task {
+    std::function<void()> work;
+    std::vector<Id> next;  // tasks that come after this one
+    int waiting = 0;       // prerequisites not finished yet
+  };
+  std::vector<Task> tasks_;
 };
 
 // pool->for_range(n, grain, body) when there is a pool; without one, the whole

@@ -12,6 +12,7 @@
 
 #include "codec/encoder.h"
 #include "codec/forward_wavelet.h"
+#include "test_picture.h"
 #include "imagefile/imagefile.h"
 
 namespace varnic::codec {
@@ -174,10 +175,8 @@ TEST(EncoderConformanceTest, StagesOfTheSmallPictureMatch) {
     const std::string stem = letters[c];
     EXPECT_EQ(planes[c].samples_, ReadStage<std::int16_t>(stem + "_samples.i16"));
 
-    std::vector<float> floats;
-    ASSERT_EQ(transform_to_float(planes[c], working.total_levels_, working.threshold_vector_.data(),
-                               floats),
-              StatusCode::kOk);
+    const std::vector<float> floats =
+        transform_to_float(planes[c], working.total_levels_, working.threshold_vector_.data());
     const std::vector<float> expected_floats = ReadStage<float>(stem + "_float.f32");
     ASSERT_EQ(floats.size(), expected_floats.size());
     EXPECT_EQ(std::memcmp(floats.data(), expected_floats.data(), floats.size() * sizeof(float)), 0);

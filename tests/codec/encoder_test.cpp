@@ -196,8 +196,21 @@ void ExpectChannelDecodesToPlane(const EncodedPicture& out, int c, std::uint32_t
   std::vector<int> values;
   for (int j = 0; j < symbols; ++j) values.push_back(s[data_start + 1 + j] - 128);
 
+  // Coding order, worked out here on its own: the low band, then per level from the coarsest the
+  // bands h, v, d, each row by row.
+  const CoefficientPlane& plane = out.planes[c];
   std::vector<std::int16_t> order;
-  reorder_subbands(out.planes[c], out.params.total_levels_, order);
+  std::uint32_t h = plane.height_ >> out.params.total_levels_;
+  std::uint32_t w = plane.width_ >> out.params.total_levels_;
+  auto block = [&](std::uint32_t row, std::uint32_t col) {
+    for (std::uint32_t r = row; r < row + h; ++r) order.insert(order.end(), plane.row(r) + col, plane.row(r) + col + w);
+  };
+  block(0, 0);
+  for (int l = 0; l < out.params.total_levels_; ++l, h *= 2, w *= 2) {
+    block(0, w);
+    block(h, 0);
+    block(h, w);
+  }
   const std::size_t coded = order.size() >> (2 * cp.dropped_levels_);
   std::vector<int> expected_first, expected_second;
   for (std::size_t p = 0; p < coded; ++p) {

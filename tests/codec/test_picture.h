@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "codec/encoder.h"
+#include "codec/forward_wavelet.h"
 #include "utils/picture_layout.h"
 
 namespace varnic::codec {
@@ -36,6 +37,16 @@ inline TestPicture MakePicture(std::uint32_t width, std::uint32_t height, std::u
   }
   p.view = {p.bytes.data(), p.bytes.size(), width, height, bits};
   return p;
+}
+
+// The forward transform of integer samples, as the encoder runs it on a channel's rows.
+inline std::vector<float> transform_to_float(const CoefficientPlane& samples, int total_levels,
+                                             const std::uint16_t* thresholds, WorkerPool* pool = nullptr) {
+  TransformWorkspace workspace;
+  if (workspace.reserve(samples.width_, samples.height_, pool != nullptr ? pool->size() : 1) != StatusCode::kOk) return {};
+  std::copy(samples.samples_.begin(), samples.samples_.end(), workspace.plane());
+  analyse_plane(samples.width_, samples.height_, total_levels, thresholds, workspace, pool);
+  return std::vector<float>(workspace.plane(), workspace.plane() + samples.size());
 }
 
 }  // namespace varnic::codec
