@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <system_error>
+#include <thread>
 
 #include "app/pipeline.h"
 #include "display/display.h"
@@ -62,8 +64,8 @@ class Application::SourceHandler final : public platform::WindowHandler {
     app_.fit_window_to_client(*app_.source_window_, app_.state_.display_width_, app_.state_.display_height_);
     app_.source_window_->invalidate(true);
   }
-  // Closing it is for good: nothing creates it again in this run.
-  void on_close() override { app_.source_window_->destroy(); }
+  // Closing only hides it: the next Compress shows it again.
+  void on_close() override { app_.source_window_->hide(); }
 
  private:
   Application& app_;
@@ -363,6 +365,8 @@ int Application::open_compressed(const platform::FileChoice& choice) {
 
 int Application::decode_compressed_file() {
   if (!state_.pending_file_ || !state_.pending_header_) return 1;
+  // What the file dialog covered is drawn again before the work keeps the screen as it is.
+  platform_.process_paints();
   main_window_->set_capture();
   const platform::Cursor previous = platform_.set_cursor(platform::Cursor::kWait);
   auto finish = [&](int result) {
@@ -430,6 +434,8 @@ int Application::decode_compressed_file() {
 
 int Application::compress() {
   if (state_.picture_buffer_.empty()) return 1;
+  // What a menu or dialog covered is drawn again before the work keeps the screen as it is.
+  platform_.process_paints();
   main_window_->draw_now([](platform::Surface& s) { s.draw_text(kProgressX, kCompressingY, "Compressing..."); });
   main_window_->set_capture();
   const platform::Cursor previous = platform_.set_cursor(platform::Cursor::kWait);
@@ -538,6 +544,8 @@ void Application::show_preview(std::span<const std::uint8_t> pixels, int width, 
     s.stretch_bitmap(view, image_width, image_height);
   });
   main_window_->invalidate(false);
+  // For demonstrations: a fast machine shows the levels too briefly to be seen.
+  if (preview_hold_ms_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(preview_hold_ms_));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -710,6 +718,12 @@ void open_named_file(Application& app, platform::Platform& platform, const std::
   }
   answer_chooser(path);
   app.dispatch(command);
+}
+
+std::uint32_t parse_preview_hold(std::string_view text) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) return 0;
+  const long long value = parse_leading_integer(text);
+  return static_cast<std::uint32_t>(std::min<long long>(value, kMaxPreviewHoldMs));
 }
 
 std::string cut_utf8(std::string_view text, std::size_t max_bytes) {

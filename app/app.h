@@ -116,6 +116,9 @@ class Application {
 
   // Decoding and picture files refuse declared sizes above this many pixels.
   void set_pixel_limit(std::uint64_t pixels) { pixel_limit_ = pixels; }
+  // Each preview of the incremental display stays this long on the screen; 0 (the default) shows
+  // them only as long as the reconstruction takes.
+  void set_preview_hold(std::uint32_t milliseconds) { preview_hold_ms_ = milliseconds; }
 
   // Painting of the two windows; the backends call them through the window handlers.
   void paint_main(platform::Surface& surface);
@@ -166,6 +169,7 @@ class Application {
   AppState state_;
   format::CodecParams params_;
   std::uint64_t pixel_limit_ = format::kDefaultPixelLimit;
+  std::uint32_t preview_hold_ms_ = 0;
   std::unique_ptr<MainHandler> main_handler_;
   std::unique_ptr<SourceHandler> source_handler_;
   platform::Window* main_window_ = nullptr;
@@ -196,6 +200,13 @@ int open_command_for_path(std::string_view path);
 inline constexpr std::string_view kUnknownFileKind = "The file is not a Bitmap, Targa or compressed file";
 void open_named_file(Application& app, platform::Platform& platform, const std::string& path,
                      const std::function<void(const std::string&)>& answer_chooser);
+
+// The preview hold for demonstrations, from --preview-hold or VARNIC_PREVIEW_HOLD_MS: whole
+// milliseconds, at most kMaxPreviewHoldMs; anything else is 0, no hold.
+// Ten seconds a level is a slow demonstration already; longer ones look like a hang.
+inline constexpr std::uint32_t kMaxPreviewHoldMs = 10000;
+inline constexpr const char* kPreviewHoldVariable = "VARNIC_PREVIEW_HOLD_MS";
+std::uint32_t parse_preview_hold(std::string_view text);
 
 // Cuts a UTF-8 text to at most max_bytes bytes without splitting a character.
 std::string cut_utf8(std::string_view text, std::size_t max_bytes);

@@ -142,8 +142,9 @@ class InformationController final : public platform::DialogController {
     d.set_text(id::kInfoWaveletTime, texts_.wavelet);
     d.set_text(id::kInfoColourTime, texts_.colour);
   }
+  // Exit, and the Escape key although the dialog has no Cancel button.
   void on_command(platform::Dialog& d, int control) override {
-    if (control == id::kOk) d.end(0);
+    if (control == id::kOk || control == id::kCancel) d.end(0);
   }
 
  private:
@@ -228,10 +229,10 @@ class EasySetupController final : public platform::DialogController {
       if (!take_image_type(d)) return;
       test(d);
     } else if (control == id::kEasyReset) {
-      // The controls are not refreshed and keep showing what they showed; the compression uses
-      // quality 50 and "Other" whatever the list shows.
-      params_.quality_factor_ = 50;
-      params_.color_quality_ = 50;
+      // The controls show the values the compression uses.
+      move_to(d, id::kQualityBar, id::kQualityEdit, 50);
+      move_to(d, id::kColourBar, id::kColourEdit, 50);
+      d.combo_select(id::kImageType, 0);
       params_.image_type_ = 0;
       test(d);
     } else if (control == id::kCancel) {

@@ -25,9 +25,10 @@ void connect_file_opening(Application& app, platform::QtPlatform& platform) {
 
 bool qt_display_available() { return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY"); }
 
-int run_desktop_qt(const std::vector<std::string>& files) {
+int run_desktop_qt(const std::vector<std::string>& files, std::uint32_t preview_hold_ms) {
   platform::QtPlatform platform;
   Application app(platform);
+  app.set_preview_hold(preview_hold_ms);
   app.start();
   connect_file_opening(app, platform);
   const auto answer = [&platform](const std::string& path) { platform.answer_next_file_chooser(path); };

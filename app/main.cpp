@@ -22,6 +22,8 @@ int main(int argc, char** argv) {
   const char* headless_env = std::getenv("VARNIC_HEADLESS");
   bool headless = headless_env != nullptr && *headless_env != '\0' && std::strcmp(headless_env, "0") != 0;
   std::vector<std::string> files;
+  const char* hold_env = std::getenv(varnic::app::kPreviewHoldVariable);
+  std::uint32_t preview_hold = hold_env != nullptr ? varnic::app::parse_preview_hold(hold_env) : 0;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--headless") == 0) {
       headless = true;
@@ -31,14 +33,16 @@ int main(int argc, char** argv) {
       script_path = argv[++i];
     } else if (std::strcmp(argv[i], "--depth") == 0 && i + 1 < argc) {
       depth = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--preview-hold") == 0 && i + 1 < argc) {
+      preview_hold = varnic::app::parse_preview_hold(argv[++i]);
     } else {
-      std::cerr << "usage: varnic [--headless] [--script FILE|-] [--depth 8|24] [FILE...]\n";
+      std::cerr << "usage: varnic [--headless] [--script FILE|-] [--depth 8|24] [--preview-hold MS] [FILE...]\n";
       return 2;
     }
   }
 #if defined(VARNIC_WITH_QT)
   if (!headless && script_path == nullptr && varnic::app::qt_display_available()) {
-    return varnic::app::run_desktop_qt(files);
+    return varnic::app::run_desktop_qt(files, preview_hold);
   }
 #else
   (void)headless;  // without Qt every run is headless
@@ -46,6 +50,7 @@ int main(int argc, char** argv) {
   varnic::platform::HeadlessPlatform platform;
   platform.set_screen_depth(depth);
   varnic::app::Application app(platform);
+  app.set_preview_hold(preview_hold);
   app.start();
   for (const std::string& file : files) {
     varnic::app::open_named_file(app, platform, file,

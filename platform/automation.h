@@ -105,11 +105,6 @@ struct DrawRecord {
   std::vector<std::uint8_t> colour_table;  // kPalette: the 1024 bytes realised
 };
 
-struct HelpRecord {
-  std::string title;
-  std::string text;
-};
-
 // Pixels of a client area, top-down rows of red, green, blue.
 struct Image {
   int width = 0;
@@ -118,6 +113,19 @@ struct Image {
   std::uint8_t at(int x, int y, int channel) const {
     return rgb[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 3 + static_cast<std::size_t>(channel)];
   }
+};
+
+// What a window showed at one moment: its client area as it reached the screen, by a paint or
+// by an immediate drawing (Window::draw_now).
+struct Frame {
+  std::string window;  // the window's title
+  bool immediate = false;
+  Image image;
+};
+
+struct HelpRecord {
+  std::string title;
+  std::string text;
 };
 
 class Automation {
@@ -140,6 +148,9 @@ class Automation {
   virtual const std::vector<DrawRecord>& draws() const = 0;
   virtual const std::vector<HelpRecord>& help_requests() const = 0;
   virtual void clear_records() = 0;
+  // Frames are whole pictures: they are kept only while recording is on.
+  virtual void record_frames(bool on) = 0;
+  virtual const std::vector<Frame>& frames() const = 0;
 
   virtual Image client_image(const Window& window) const = 0;
 
@@ -147,6 +158,9 @@ class Automation {
   virtual void user_resize_client(Window& window, int client_width, int client_height) = 0;
   virtual void user_click(Window& window) = 0;
   virtual void user_close(Window& window) = 0;
+  // Picks a menu item: the popup lay over the top-left of the client area, which keeps what the
+  // popup showed there until the window is painted again.
+  virtual void user_choose(Window& window, int command) = 0;
 
   virtual void advance_clock(std::uint32_t milliseconds) = 0;
   // From now on every clock reading advances the clock by this much after it is taken (0 stops).

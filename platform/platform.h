@@ -44,13 +44,15 @@ struct MenuTemplate {
 };
 
 enum class ControlKind {
-  kLabel,              // static text, left aligned
-  kRightLabel,         // static text, right aligned
+  // Static text, left aligned. A label with an id is a value field the program fills: one line,
+  // a text too long for it elided in the middle ("…"), as window titles are.
+  kLabel,
+  kRightLabel,         // static text, right aligned; with an id, a value field as above
   kEdit,               // single-line edit
-  kMultiLineEdit,      // multi-line edit, scrolls vertically
+  kMultiLineEdit,      // multi-line edit, scrolls vertically; Tab leaves it, Return starts a line
   kPushButton,
-  kDefaultPushButton,  // pressed by Enter
-  kScrollBar,          // horizontal scroll bar
+  kDefaultPushButton,  // pressed by Enter, and by Ctrl+Enter from a multi-line edit
+  kScrollBar,          // horizontal scroll bar; a tab stop, moved by the arrow and page keys
   kComboBox,           // drop-down list
 };
 
@@ -161,13 +163,18 @@ class Window {
   virtual Rect outer_rect() const = 0;
   virtual Size client_size() const = 0;
   // Moves and resizes the outer frame. A changed client size reaches on_size() before return.
+  // The window never vanishes: on screen its client area stays at least 1 x 1 pixel and its frame
+  // at least as large as its menu needs, whatever size is asked for; client_size() and on_size()
+  // keep the size asked for, which is what the program draws at.
   virtual void move(int x, int y, int width, int height, bool repaint) = 0;
   virtual void show() = 0;
   virtual void hide() = 0;
   virtual bool is_visible() const = 0;
   // Asks for a paint event; with `erase` the client area is filled white first.
   virtual void invalidate(bool erase) = 0;
-  // Draws right now, outside a paint event (progress texts, previews); what is drawn stays until
+  // Draws right now, outside a paint event (progress texts, previews), and puts the result on the
+  // screen before returning (the work that follows keeps the event loop from running). A pending
+  // paint is not delivered on the way, so it cannot cover the drawing; what is drawn stays until
   // the next paint.
   virtual void draw_now(const std::function<void(Surface&)>& draw) = 0;
   virtual void set_capture() = 0;
@@ -279,7 +286,8 @@ class Platform {
   virtual void show_help(std::string_view title, std::string_view text) = 0;
 
   // Delivers pending paint events until nothing is invalid, then returns. Backends whose paint
-  // events come from the windowing system may process them here as well.
+  // events come from the windowing system process them here as well, so that areas a closed menu
+  // or dialog uncovered are drawn again: the program calls it before long work.
   virtual void process_paints() = 0;
 
   // The event loop: returns the code given to quit().

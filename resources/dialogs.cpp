@@ -16,15 +16,16 @@ ControlTemplate c(ControlKind kind, int id, const char* text, int x, int y, int 
   return ControlTemplate{kind, id, text, x, y, w, h, visible};
 }
 
+// The edits are wide enough for the largest size they store, 65535.
 DialogTemplate resize_dialog() {
   return DialogTemplate{"RESIZE", "Image Setup", 12, 25, 211, 118, true,
                         {
                             c(ControlKind::kDefaultPushButton, 1, "OK", 120, 20, 50, 14),
                             c(ControlKind::kPushButton, 2, "Cancel", 120, 38, 50, 14),
                             c(ControlKind::kLabel, -1, "IMAGEWIDTH", 17, 21, 44, 8),
-                            c(ControlKind::kEdit, control::kResizeWidth, "", 65, 20, 21, 12),
+                            c(ControlKind::kEdit, control::kResizeWidth, "", 65, 20, 36, 12),
                             c(ControlKind::kLabel, -1, "IMAGEHEIGHT", 15, 43, 47, 8),
-                            c(ControlKind::kEdit, control::kResizeHeight, "", 65, 41, 21, 12),
+                            c(ControlKind::kEdit, control::kResizeHeight, "", 65, 41, 36, 12),
                         }};
 }
 
@@ -51,7 +52,8 @@ DialogTemplate about_dialog() {
   DialogTemplate d{"DIALABOUT", "About VARNIC V2.5", 0, 0, 190, 128, true,
                    {c(ControlKind::kLabel, -1, "Varnholt Image Compressor V2.5", 28, 11, 143, 11)}};
   for (int i = 0; i < 8; ++i) d.controls.push_back(c(ControlKind::kLabel, -1, kLines[i], 28, 22 + 10 * i, 143, 10));
-  d.controls.push_back(c(ControlKind::kPushButton, 1, "OK", 74, 108, 35, 13));
+  // The default button, so that Return closes the dialog as OK does.
+  d.controls.push_back(c(ControlKind::kDefaultPushButton, 1, "OK", 74, 108, 35, 13));
   return d;
 }
 

@@ -57,8 +57,7 @@ class HeadlessPlatform::HeadlessWindow final : public Window {
       : platform_(platform), handler_(handler), title_(request.title),
         rect_{request.x, request.y, request.width, request.height}, visible_(request.visible) {
     if (request.menu != nullptr) menu_ = std::make_unique<HeadlessMenu>(*request.menu);
-    const Size client = client_for(rect_);
-    framebuffer_.resize(client.width, client.height);
+    resize_framebuffer(client_for(rect_));
     dirty_ = erase_ = true;
   }
 
@@ -73,7 +72,7 @@ class HeadlessPlatform::HeadlessWindow final : public Window {
     rect_ = Rect{x, y, std::max(width, 0), std::max(height, 0)};
     const Size after = client_size();
     if (after != before) {
-      framebuffer_.resize(after.width, after.height);
+      resize_framebuffer(after);
       dirty_ = erase_ = true;
       handler_.on_size(after.width, after.height);
     }
@@ -100,8 +99,11 @@ class HeadlessPlatform::HeadlessWindow final : public Window {
 
   void draw_now(const std::function<void(Surface&)>& draw) override {
     if (destroyed_) return;
-    Canvas canvas(*this, true);
-    draw(canvas);
+    {
+      Canvas canvas(*this, true);
+      draw(canvas);
+    }
+    note_frame(true);
   }
 
   void set_capture() override { platform_.capture_ = this; }
@@ -118,12 +120,30 @@ class HeadlessPlatform::HeadlessWindow final : public Window {
     if (!dirty_ || !is_visible()) return false;
     if (erase_) framebuffer_.fill(255, 255, 255);
     dirty_ = erase_ = false;
-    Canvas canvas(*this, false);
-    handler_.on_paint(canvas);
+    {
+      Canvas canvas(*this, false);
+      handler_.on_paint(canvas);
+    }
+    note_frame(false);
     return true;
   }
 
+  // What a popup or a closed dialog leaves behind until the next paint: the pixels it showed.
+  void damage(int width, int height) {
+    for (int y = 0; y < std::min(height, framebuffer_.height); ++y) {
+      for (int x = 0; x < std::min(width, framebuffer_.width); ++x) framebuffer_.set(x, y, 0, 0, 0);
+    }
+    invalidate(true);
+  }
+
   WindowHandler& handler() { return handler_; }
+  void note_frame(bool immediate) {
+    if (platform_.recording_frames_) {
+      platform_.frames_.push_back(Frame{title_, immediate, Image{framebuffer_.width, framebuffer_.height, framebuffer_.rgb}});
+    }
+  }
+  // On screen a client area is never smaller than a pixel, or the window system would drop it.
+  void resize_framebuffer(Size client) { framebuffer_.resize(std::max(client.width, 1), std::max(client.height, 1)); }
   const Framebuffer& framebuffer() const { return framebuffer_; }
 
   Size client_for(const Rect& outer) const {
@@ -296,7 +316,9 @@ int HeadlessPlatform::run_dialog(const DialogTemplate& dialog, DialogController&
   controller.on_init(box);
   for (const auto& step : steps) {
     if (box.ended()) break;
-    if (step.kind != DialogStep::Kind::kSnapshot && !box.has_control(step.control)) {
+    // Control 2 without a button of that id is the Escape key, which every dialog hears.
+    const bool escape = step.kind == DialogStep::Kind::kPress && step.control == 2;
+    if (step.kind != DialogStep::Kind::kSnapshot && !escape && !box.has_control(step.control)) {
       run.mismatches.push_back("no control " + std::to_string(step.control));
       continue;
     }
@@ -388,6 +410,7 @@ void HeadlessPlatform::clear_records() {
   dialog_runs_.clear();
   draws_.clear();
   help_.clear();
+  frames_.clear();
 }
 
 Image HeadlessPlatform::client_image(const Window& window) const {
@@ -409,6 +432,13 @@ void HeadlessPlatform::user_click(Window& window) {
 
 void HeadlessPlatform::user_close(Window& window) {
   static_cast<HeadlessWindow&>(window).handler().on_close();
+  process_paints();
+}
+
+void HeadlessPlatform::user_choose(Window& window, int command) {
+  auto& w = static_cast<HeadlessWindow&>(window);
+  w.damage(kPopupWidth, kPopupHeight);
+  w.handler().on_command(command);
   process_paints();
 }
 

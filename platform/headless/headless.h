@@ -22,6 +22,9 @@ class HeadlessPlatform final : public Platform, public Automation {
   static constexpr int kFrameBottom = 4;
   static constexpr int kCaptionHeight = 26;
   static constexpr int kMenuBarHeight = 20;  // windows with a menu
+  // What a menu popup covers of the client area below the menu bar, from its top-left corner.
+  static constexpr int kPopupWidth = 150;
+  static constexpr int kPopupHeight = 120;
   // Where the clock starts: an arbitrary second with a non-zero millisecond part.
   static constexpr std::uint32_t kClockStartSeconds = 1000;
   static constexpr std::uint16_t kClockStartMilliseconds = 500;
@@ -58,6 +61,9 @@ class HeadlessPlatform final : public Platform, public Automation {
   void user_resize_client(Window& window, int client_width, int client_height) override;
   void user_click(Window& window) override;
   void user_close(Window& window) override;
+  void user_choose(Window& window, int command) override;
+  void record_frames(bool on) override { recording_frames_ = on; }
+  const std::vector<Frame>& frames() const override { return frames_; }
   void advance_clock(std::uint32_t milliseconds) override;
   void set_clock_auto_step(std::uint32_t milliseconds) override { clock_step_ = milliseconds; }
   Cursor cursor() const override { return cursor_; }
@@ -82,6 +88,8 @@ class HeadlessPlatform final : public Platform, public Automation {
   std::vector<DialogRun> dialog_runs_;
   std::vector<DrawRecord> draws_;
   std::vector<HelpRecord> help_;
+  std::vector<Frame> frames_;
+  bool recording_frames_ = false;
   std::vector<std::string> open_dialogs_;  // names, innermost last: owners of message boxes
   Cursor cursor_ = Cursor::kArrow;
   HeadlessWindow* capture_ = nullptr;

@@ -1,5 +1,7 @@
 #include "platform/qt/qt_platform.h"
 
+#include "platform/qt/menu_rows.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -9,6 +11,7 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -20,6 +23,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QTextBrowser>
 #include <QUrl>
@@ -152,9 +156,14 @@ QString file_filter(const FileChooserSpec& request) {
 
 class QtMenu final : public Menu {
  public:
-  QtMenu(QMenuBar& bar, const MenuTemplate& menu, const std::function<void(int)>& command) : command_(command) {
-    for (const auto& popup : menu.popups) add(bar.addMenu(QString::fromStdString(popup.text)), popup.children);
+  // The popups belong to `frame`; the menu bar's rows show their titles.
+  QtMenu(QWidget& frame, const MenuTemplate& menu, const std::function<void(int)>& command) : command_(command) {
+    for (const auto& popup : menu.popups) {
+      popups_.push_back(new QMenu(QString::fromStdString(popup.text), &frame));
+      add(popups_.back(), popup.children);
+    }
   }
+  const std::vector<QMenu*>& popups() const { return popups_; }
   void set_enabled(int command, bool enabled) override {
     if (QAction* a = find(command)) a->setEnabled(enabled);
   }
@@ -186,6 +195,7 @@ class QtMenu final : public Menu {
         continue;
       }
       QAction* action = menu->addAction(QString::fromStdString(item.text));
+      action->setData(item.command);
       action->setEnabled(!item.greyed);
       action->setCheckable(item.checked);
       action->setChecked(item.checked);
@@ -201,6 +211,7 @@ class QtMenu final : public Menu {
   }
   std::function<void(int)> command_;
   std::map<int, QAction*> actions_;
+  std::vector<QMenu*> popups_;
 };
 
 class QtPlatform::QtWindow final : public Window {
@@ -247,10 +258,16 @@ class QtPlatform::QtWindow final : public Window {
     if (!destroyed_) handler_.on_focus();
   }
   QtPlatform& platform() { return platform_; }
+  // Inside draw_now(): the client widget shows the backing image as it stands.
+  bool presenting() const { return presenting_; }
+  void note_frame(bool immediate) const;
 
  private:
   class Canvas;
   int menu_height(int width) const;
+  // The frame on screen for a client size: never below a pixel of client area or the width the
+  // menu's titles need, which the window system would otherwise unmap or fold away.
+  QSize frame_size_for(Size client) const;
   QSize frame_extra() const;
   void set_client(Size size);
 
@@ -259,7 +276,7 @@ class QtPlatform::QtWindow final : public Window {
   std::string title_;
   std::unique_ptr<Frame> frame_;
   Client* client_widget_ = nullptr;
-  QMenuBar* menu_bar_ = nullptr;
+  std::unique_ptr<MenuRows> menu_rows_;
   std::unique_ptr<QtMenu> menu_;
   QPoint position_;
   Size client_;
@@ -271,6 +288,7 @@ class QtPlatform::QtWindow final : public Window {
   bool erase_ = true;
   bool sized_ = false;
   bool destroyed_ = false;
+  bool presenting_ = false;
 };
 
 class QtPlatform::QtWindow::Frame final : public QWidget {
@@ -313,12 +331,15 @@ class QtPlatform::QtWindow::Client final : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent*) override {
-    window_.render_if_needed();
-    QPainter painter(this);
-    const QImage& image = window_.backing();
-    // Whatever the backing image does not cover (a size not yet confirmed) stays white.
-    painter.fillRect(rect(), Qt::white);
-    painter.drawImage(QPoint(0, 0), image);
+    if (!window_.presenting()) window_.render_if_needed();
+    {
+      QPainter painter(this);
+      // Whatever the backing image does not cover (a size not yet confirmed, the least size on
+      // screen) stays white.
+      painter.fillRect(rect(), Qt::white);
+      painter.drawImage(QPoint(0, 0), window_.backing());
+    }
+    if (!window_.presenting()) window_.note_frame(false);
   }
   void mousePressEvent(QMouseEvent*) override { window_.mouse_pressed(); }
 
@@ -332,13 +353,12 @@ QtPlatform::QtWindow::QtWindow(QtPlatform& platform, const WindowSpec& request, 
   frame_->setWindowTitle(to_qstring(request.title));
   frame_->setAttribute(Qt::WA_DeleteOnClose, false);
   if (request.menu != nullptr) {
-    menu_bar_ = new QMenuBar(frame_.get());
-    // A menu bar of its own in the window, as the program's frame sizes assume, never the
-    // desktop's global one.
-    menu_bar_->setNativeMenuBar(false);
-    menu_ = std::make_unique<QtMenu>(*menu_bar_, *request.menu, [this](int command) {
+    menu_ = std::make_unique<QtMenu>(*frame_, *request.menu, [this](int command) {
       if (!destroyed_) handler_.on_command(command);
     });
+    menu_rows_ = std::make_unique<MenuRows>(*frame_, menu_->popups());
+    // The user cannot fold the menu away either.
+    frame_->setMinimumWidth(menu_rows_->minimum_width());
     frame_->setAcceptDrops(true);
   }
   client_widget_ = new Client(*this, frame_.get());
@@ -348,7 +368,7 @@ QtPlatform::QtWindow::QtWindow(QtPlatform& platform, const WindowSpec& request, 
   client_ = Size{width, client_height};
   set_client(client_);
   frame_->move(position_);
-  const QSize frame_size(client_.width, client_.height + menu_height(client_.width));
+  const QSize frame_size = frame_size_for(client_);
   asked_.push_back(frame_size);
   frame_->resize(frame_size);
   layout_children(frame_size.width(), frame_size.height());
@@ -361,10 +381,13 @@ QWidget* QtPlatform::QtWindow::frame_widget() const { return frame_.get(); }
 QWidget* QtPlatform::QtWindow::client_widget() const { return client_widget_; }
 
 int QtPlatform::QtWindow::menu_height(int width) const {
-  if (menu_bar_ == nullptr) return 0;
-  // The bar wraps onto more rows in a narrow window, as the program's frame arithmetic expects.
-  const int h = menu_bar_->heightForWidth(std::max(width, 1));
-  return h > 0 ? h : menu_bar_->sizeHint().height();
+  // The bar wraps onto more rows in a narrow window.
+  return menu_rows_ ? menu_rows_->height_for_width(std::max(width, menu_rows_->minimum_width())) : 0;
+}
+
+QSize QtPlatform::QtWindow::frame_size_for(Size client) const {
+  const int width = std::max({client.width, 1, menu_rows_ ? menu_rows_->minimum_width() : 1});
+  return QSize(width, std::max(client.height, 1) + menu_height(width));
 }
 
 QSize QtPlatform::QtWindow::frame_extra() const {
@@ -396,13 +419,15 @@ void QtPlatform::QtWindow::move(int x, int y, int width, int height, bool repain
   if (destroyed_) return;
   const QSize extra = frame_extra();
   const int client_width = std::max(width - extra.width(), 0);
-  const Size wanted{client_width, std::max(height - extra.height() - menu_height(client_width), 0)};
+  // The caller sized the frame with the menu rows it saw in outer_rect(); the rows the new width
+  // needs are the frame's business, so that the client area gets the height asked for.
+  const Size wanted{client_width, std::max(height - extra.height() - menu_height(client_.width), 0)};
   position_ = QPoint(x, y);
   frame_->move(position_);
   const bool changed = wanted != client_;
   if (changed) {
     set_client(wanted);
-    const QSize frame_size(wanted.width, wanted.height + menu_height(wanted.width));
+    const QSize frame_size = frame_size_for(wanted);
     asked_.push_back(frame_size);
     if (asked_.size() > kAskedRemembered) asked_.pop_front();
     frame_->resize(frame_size);
@@ -414,7 +439,7 @@ void QtPlatform::QtWindow::move(int x, int y, int width, int height, bool repain
 
 void QtPlatform::QtWindow::layout_children(int frame_width, int frame_height) {
   const int bar = menu_height(frame_width);
-  if (menu_bar_ != nullptr) menu_bar_->setGeometry(0, 0, frame_width, bar);
+  if (menu_rows_) menu_rows_->lay_out(frame_width);
   client_widget_->setGeometry(0, bar, frame_width, std::max(frame_height - bar, 0));
 }
 
@@ -540,8 +565,23 @@ void QtPlatform::QtWindow::draw_now(const std::function<void(Surface&)>& draw) {
     QtSurface surface(platform_, backing_, title_, true);
     draw(surface);
   }
-  // Shown at once: the work that follows keeps the event loop from painting for a while.
-  if (client_widget_->isVisible()) client_widget_->repaint();
+  // On the screen at once, for the work that follows keeps the event loop from painting: a
+  // forced repaint, which the backing store flushes to the window system. A pending paint is not
+  // rendered on the way; it would cover the drawing with a picture not yet finished.
+  if (client_widget_->isVisible()) {
+    presenting_ = true;
+    client_widget_->repaint();
+    presenting_ = false;
+    note_frame(true);
+  }
+}
+
+void QtPlatform::QtWindow::note_frame(bool immediate) const {
+  if (!platform_.records_frames()) return;
+  QImage shown(client_widget_->size(), QImage::Format_RGB32);
+  shown.fill(Qt::white);
+  QPainter(&shown).drawImage(QPoint(0, 0), backing_);
+  platform_.note_frame(title_, immediate, shown);
 }
 
 void QtPlatform::QtWindow::set_capture() {
@@ -563,6 +603,31 @@ namespace {
 // The templates' 8-point font at 96 dpi: 13 px from ascent to descent, about 6 px per character.
 constexpr int kDialogFontPixels = 10;
 
+// A dialog's horizontal scroll bar takes its keys as a Windows scroll bar control does: arrows a
+// line, Page Up left and Page Down right by a page, Home and End to the ends. (Qt's own bar turns
+// the arrows around.) Every key goes through actionTriggered, that is, through the program.
+class DialogScrollBar final : public QScrollBar {
+ public:
+  explicit DialogScrollBar(QWidget* parent) : QScrollBar(Qt::Horizontal, parent) {}
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    SliderAction action = SliderNoAction;
+    switch (event->key()) {
+      case Qt::Key_Left:
+      case Qt::Key_Up: action = SliderSingleStepSub; break;
+      case Qt::Key_Right:
+      case Qt::Key_Down: action = SliderSingleStepAdd; break;
+      case Qt::Key_PageUp: action = SliderPageStepSub; break;
+      case Qt::Key_PageDown: action = SliderPageStepAdd; break;
+      case Qt::Key_Home: action = SliderToMinimum; break;
+      case Qt::Key_End: action = SliderToMaximum; break;
+      default: QScrollBar::keyPressEvent(event); return;
+    }
+    triggerAction(action);
+  }
+};
+
 }  // namespace
 
 QtDialog::QtDialog(QtPlatform& platform, const DialogTemplate& dialog, DialogController& controller, QWidget* owner)
@@ -582,6 +647,14 @@ QtDialog::QtDialog(QtPlatform& platform, const DialogTemplate& dialog, DialogCon
     QDialog::move(origin.x() + dialog_units_to_x(dialog.x), origin.y() + dialog_units_to_y(dialog.y));
   }
   for (const auto& control : dialog.controls) add_control(control);
+  // Ctrl+Enter presses the default button from anywhere, a multi-line edit included (where
+  // Return starts a new line).
+  for (const QKeySequence keys : {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
+    auto* shortcut = new QShortcut(keys, this);
+    connect(shortcut, &QShortcut::activated, this, [this] {
+      if (auto* button = qobject_cast<QPushButton*>(control(default_button_))) button->click();
+    });
+  }
 }
 
 void QtDialog::add_control(const ControlTemplate& c) {
@@ -592,7 +665,8 @@ void QtDialog::add_control(const ControlTemplate& c) {
     case ControlKind::kRightLabel: {
       auto* label = new QLabel(to_qstring(c.text), this);
       label->setAlignment((c.kind == ControlKind::kLabel ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignTop);
-      label->setWordWrap(true);
+      // Value fields stay on their line (set_text elides them); template texts wrap.
+      label->setWordWrap(c.id < 0);
       widget = label;
       break;
     }
@@ -606,6 +680,8 @@ void QtDialog::add_control(const ControlTemplate& c) {
     case ControlKind::kMultiLineEdit: {
       auto* edit = new QPlainTextEdit(to_qstring(c.text), this);
       edit->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+      // Tab goes on to the next control rather than into the text.
+      edit->setTabChangesFocus(true);
       const int id = c.id;
       connect(edit, &QPlainTextEdit::textChanged, this, [this, id] { controller_.on_text_changed(*this, id); });
       widget = edit;
@@ -614,8 +690,12 @@ void QtDialog::add_control(const ControlTemplate& c) {
     case ControlKind::kPushButton:
     case ControlKind::kDefaultPushButton: {
       auto* button = new QPushButton(to_qstring(c.text), this);
-      button->setAutoDefault(false);
-      if (c.kind == ControlKind::kDefaultPushButton) button->setDefault(true);
+      // Return presses the button that has the focus, and the default button otherwise.
+      button->setAutoDefault(true);
+      if (c.kind == ControlKind::kDefaultPushButton) {
+        button->setDefault(true);
+        default_button_ = c.id;
+      }
       const int id = c.id;
       connect(button, &QPushButton::clicked, this, [this, id] {
         if (!ended_) controller_.on_command(*this, id);
@@ -624,7 +704,9 @@ void QtDialog::add_control(const ControlTemplate& c) {
       break;
     }
     case ControlKind::kScrollBar: {
-      auto* bar = new QScrollBar(Qt::Horizontal, this);
+      QScrollBar* bar = new DialogScrollBar(this);
+      // A tab stop: the arrow, page and end keys then move it through the program.
+      bar->setFocusPolicy(Qt::StrongFocus);
       const int id = c.id;
       // The program moves the thumb: after its handler the bar takes the position it set.
       connect(bar, &QAbstractSlider::actionTriggered, this, [this, bar, id](int action) {
@@ -688,7 +770,11 @@ void QtDialog::set_text(int id, std::string_view text) {
     const QSignalBlocker blocker(multi);
     multi->setPlainText(s);
   } else if (auto* label = qobject_cast<QLabel*>(w)) {
-    label->setText(s);
+    // A value field keeps its whole text for text(); it shows what fits, elided in the middle.
+    full_texts_[id] = s;
+    const QString shown = label->fontMetrics().elidedText(s, Qt::ElideMiddle, label->width());
+    label->setText(shown);
+    label->setToolTip(shown == s ? QString() : s);
   } else if (auto* button = qobject_cast<QPushButton*>(w)) {
     button->setText(s);
   }
@@ -702,7 +788,8 @@ std::string QtDialog::text(int id, std::size_t max_bytes) const {
   } else if (auto* multi = qobject_cast<QPlainTextEdit*>(w)) {
     s = multi->toPlainText();
   } else if (auto* label = qobject_cast<QLabel*>(w)) {
-    s = label->text();
+    auto full = full_texts_.find(id);
+    s = full != full_texts_.end() ? full->second : label->text();
   } else if (auto* button = qobject_cast<QPushButton*>(w)) {
     s = button->text();
   }
@@ -789,6 +876,7 @@ QtPlatform::QtPlatform() {
   QApplication* app = ensure_application();
   // The program ends through quit(), not when its last window closes.
   app->setQuitOnLastWindowClosed(false);
+  QApplication::setWindowIcon(program_icon());
 }
 
 QtPlatform::~QtPlatform() {
@@ -850,6 +938,8 @@ std::unique_ptr<QFileDialog> QtPlatform::make_file_dialog(const FileChooserSpec&
   dialog->setNameFilter(file_filter(request));
   dialog->setDefaultSuffix(QString::fromStdString(request.default_extension));
   dialog->setOption(QFileDialog::DontConfirmOverwrite, !request.confirm_overwrite);
+  // Where the last file was opened or saved, as the system's own dialogs remember it.
+  if (!last_folder_.isEmpty()) dialog->setDirectory(last_folder_);
   return dialog;
 }
 
@@ -870,6 +960,7 @@ std::optional<FileChoice> QtPlatform::choose_file(const FileChooserSpec& request
     if (chosen.isEmpty()) return std::nullopt;
     path = chosen.front();
   }
+  last_folder_ = QFileInfo(path).absolutePath();
   FileChoice choice;
   choice.path = QFile::encodeName(QFileInfo(path).absoluteFilePath()).toStdString();
   choice.title = QFile::encodeName(QFileInfo(path).fileName()).toStdString();
@@ -898,9 +989,37 @@ utils::ClockReading QtPlatform::now() const {
   return utils::ClockReading{static_cast<std::uint32_t>(ms / 1000), static_cast<std::uint16_t>(ms % 1000)};
 }
 
+namespace {
+
+// The help text flows with the window's width. Escape closes the viewer; Page Up/Down and
+// Ctrl+Home/End scroll it, which a read-only text browser leaves to a text cursor it lacks.
+class HelpViewer final : public QTextBrowser {
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    QScrollBar* bar = verticalScrollBar();
+    const bool control = event->modifiers() == Qt::ControlModifier;
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+      close();
+    } else if (event->key() == Qt::Key_PageUp) {
+      bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+    } else if (event->key() == Qt::Key_PageDown) {
+      bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    } else if (control && event->key() == Qt::Key_Home) {
+      bar->triggerAction(QAbstractSlider::SliderToMinimum);
+    } else if (control && event->key() == Qt::Key_End) {
+      bar->triggerAction(QAbstractSlider::SliderToMaximum);
+    } else {
+      QTextBrowser::keyPressEvent(event);
+    }
+  }
+};
+
+}  // namespace
+
 void QtPlatform::show_help(std::string_view title, std::string_view text) {
   if (!help_) {
-    help_ = std::make_unique<QTextBrowser>();
+    help_ = std::make_unique<HelpViewer>();
+    help_->setLineWrapMode(QTextEdit::WidgetWidth);
     help_->resize(520, 440);
   }
   help_->setWindowTitle(to_qstring(title));
@@ -908,6 +1027,7 @@ void QtPlatform::show_help(std::string_view title, std::string_view text) {
   help_->show();
   help_->raise();
   help_->activateWindow();
+  help_->setFocus();
 }
 
 void QtPlatform::process_paints() {

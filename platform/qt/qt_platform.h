@@ -13,6 +13,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QIcon>
 #include <QImage>
 #include <deque>
 #include <functional>
@@ -44,6 +45,9 @@ int dialog_units_to_y(int units);
 
 // Text for a widget: UTF-8 as it stands; bytes that are not valid UTF-8 are read as Latin-1.
 QString to_qstring(std::string_view bytes);
+
+// The program's icon, for every window.
+QIcon program_icon();
 
 // The name filter the file dialogs show for a chooser request, e.g. "Compressed Files (*.cod)".
 QString file_filter(const FileChooserSpec& request);
@@ -86,6 +90,8 @@ class QtDialog final : public QDialog, public Dialog {
   const DialogTemplate& template_;
   DialogController& controller_;
   std::map<int, QWidget*> controls_;
+  std::map<int, QString> full_texts_;  // of the value fields, which may show them elided
+  int default_button_ = -1;
   bool ended_ = false;
   int result_ = 0;
 };
@@ -133,6 +139,13 @@ class QtPlatform : public Platform {
   // Called by the backend's own widgets.
   void request_open(const std::string& path);
   virtual void note_draw(const DrawRecord& record) { (void)record; }
+  // What reached the screen, for test drivers; made only while they record frames.
+  virtual bool records_frames() const { return false; }
+  virtual void note_frame(const std::string& window, bool immediate, const QImage& shown) {
+    (void)window;
+    (void)immediate;
+    (void)shown;
+  }
   QWidget* main_widget() const;
 
  protected:
@@ -150,6 +163,7 @@ class QtPlatform : public Platform {
   std::vector<std::unique_ptr<QtWindow>> windows_;
   std::unique_ptr<QTextBrowser> help_;
   std::deque<std::string> preset_answers_;
+  QString last_folder_;  // of the last file chosen, where the next file dialog starts
   std::function<void(const std::string&)> open_request_;
   Cursor cursor_ = Cursor::kArrow;
   std::optional<int> quit_code_;

@@ -19,6 +19,13 @@ TEST(AppHelpersTest, LeadingIntegerTakesSignAndDigitsUpToTheFirstOtherCharacter)
   EXPECT_EQ(parse_leading_integer("-" + std::string(60, '9')), -(1LL << 40));
 }
 
+TEST(AppHelpersTest, PreviewHoldIsWholeMillisecondsWithinItsCeilingElseNone) {
+  const std::pair<const char*, std::uint32_t> cases[] = {
+      {"250", 250}, {"0", 0}, {"", 0}, {"-5", 0}, {"12ms", 0}, {" 40", 0}, {"10001", kMaxPreviewHoldMs},
+      {"99999999999999999999", kMaxPreviewHoldMs}};
+  for (const auto& [text, expected] : cases) EXPECT_EQ(parse_preview_hold(text), expected) << text;
+}
+
 TEST(AppHelpersTest, DisplaySizesTruncateAndStayWithinSixteenBits) {
   EXPECT_EQ(scale_display_size(400, 1.2222222222222223), 488);
   EXPECT_EQ(scale_display_size(488, 0.9), 439);

@@ -66,5 +66,18 @@ TEST(ResourcesTest, MenuCommandsAreUniqueAndHelpIsShipped) {
   EXPECT_GT(help_text().size(), 500u);
 }
 
+// The viewer wraps the text to its width: a paragraph broken by hand leaves lone words on lines.
+TEST(ResourcesTest, HelpParagraphsAreSingleLinesThatTheViewerWraps) {
+  const std::string_view text = help_text();
+  std::size_t start = text.find('\n') + 1;  // the title line
+  while (start < text.size()) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    const std::string_view line = text.substr(start, end - start);
+    const bool heading = !line.empty() && line.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ ") == std::string_view::npos;
+    if (!line.empty() && !heading) EXPECT_NE(std::string_view(".:)").find(line.back()), std::string_view::npos) << line;
+    start = end + 1;
+  }
+}
+
 }  // namespace
 }  // namespace varnic::resources

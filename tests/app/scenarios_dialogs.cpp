@@ -144,12 +144,15 @@ TEST_P(ScenarioTest, UserResizeStretchesAndAClickSizesTheSourceWindowLikeTheMain
   EXPECT_EQ(source.width, 90);
   EXPECT_GT(differing_pixels(source, main), 0);  // reconstruction versus original
 
-  // Closed for good: a later Compress does not bring it back.
+  // Closed by the user, it comes back with the next Compress where it was.
+  const platform::Rect place = program.app().source_window().outer_rect();
   program.automation().user_close(program.app().source_window());
-  EXPECT_TRUE(program.app().source_window().is_destroyed());
-  program.command(cmd::kCmdCompress);
   EXPECT_FALSE(program.app().source_window().is_visible());
-  EXPECT_EQ(program.state().compressed_ready_, 1u);
+  program.command(cmd::kCmdCompress);
+  EXPECT_TRUE(program.app().source_window().is_visible());
+  EXPECT_EQ(program.app().source_window().outer_rect().x, place.x);
+  EXPECT_EQ(program.app().source_window().outer_rect().y, place.y);
+  EXPECT_EQ(program.app().source_window().client_size(), (platform::Size{30, 20}));
 }
 
 TEST_P(ScenarioTest, TogglesFlipTheirCheckMarks) {
@@ -225,7 +228,7 @@ TEST_P(ScenarioTest, EasySetupOkDerivesFromTheTypedQualityAndRefusesOutOfRange) 
   EXPECT_EQ(program.params().threshold_vector_[0], 0);
 }
 
-TEST_P(ScenarioTest, EasySetupTestCompressesAndStaysOpenResetUsesFiftyAndOther) {
+TEST_P(ScenarioTest, EasySetupTestCompressesAndStaysOpenResetShowsAndUsesFiftyAndOther) {
   Pictures files;
   Program program(GetParam());
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", Pictures::colour(40, 40)));
@@ -244,9 +247,10 @@ TEST_P(ScenarioTest, EasySetupTestCompressesAndStaysOpenResetUsesFiftyAndOther) 
   program.command(cmd::kCmdEasySetup);
   const auto& run = program.automation().dialog_runs().back();
   ASSERT_EQ(run.snapshots.size(), 1u);
-  // The dialog keeps showing Landscape and the old slider.
-  EXPECT_EQ(run.snapshots[0].combo_selections.at(id::kImageType), 1);
-  EXPECT_EQ(run.snapshots[0].scroll_positions.at(id::kQualityBar), 10);
+  // The dialog shows what the compression used.
+  EXPECT_EQ(run.snapshots[0].combo_selections.at(id::kImageType), 0);
+  EXPECT_EQ(run.snapshots[0].scroll_positions.at(id::kQualityBar), 50);
+  EXPECT_EQ(run.snapshots[0].texts.at(id::kQualityEdit), "50");
   EXPECT_EQ(program.params().quality_factor_, 50);
   EXPECT_EQ(program.params().image_type_, 0);
   EXPECT_EQ(program.params().threshold_vector_[0], 33);

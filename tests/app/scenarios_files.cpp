@@ -103,8 +103,9 @@ TEST_P(ScenarioTest, OpeningAColourBitmapInstallsItFitsTheWindowAndAppliesThePic
 
 TEST_P(ScenarioTest, GreyAndPalettePicturesGetTheirModesAndRuleSets) {
   Pictures files;
-  const imagefile::Picture grey = Pictures::grey(20, 12);
-  const imagefile::Picture palette = Pictures::palette(20, 12);
+  // Wider than a window's menu needs, so that the user's resize below is not held back.
+  const imagefile::Picture grey = Pictures::grey(80, 48);
+  const imagefile::Picture palette = Pictures::palette(80, 48);
   const std::string grey_path = files.write_targa("grey.tga", grey);
   const std::string palette_path = files.write_bitmap("palette.bmp", palette);
 
@@ -128,14 +129,14 @@ TEST_P(ScenarioTest, GreyAndPalettePicturesGetTheirModesAndRuleSets) {
               "after a palette bitmap");
   // The same size as before: no size change, so the palette picture stays undrawn until one.
   EXPECT_EQ(program.state().display_mode_, 622u);
-  program.automation().user_resize_client(program.app().main_window(), 20, 12);
-  program.automation().user_resize_client(program.app().main_window(), 40, 24);
+  program.automation().user_resize_client(program.app().main_window(), 80, 48);
+  program.automation().user_resize_client(program.app().main_window(), 160, 96);
   EXPECT_EQ(program.state().display_mode_, app::kDisplayStretched);
   const platform::Image image = program.main_image();
   // Stretched twice in both directions through the picture's own colour table.
   const platform::Image expected = expected_image(palette);
-  for (int y = 0; y < 24; ++y) {
-    for (int x = 0; x < 40; ++x) {
+  for (int y = 0; y < 96; ++y) {
+    for (int x = 0; x < 160; ++x) {
       for (int c = 0; c < 3; ++c) ASSERT_EQ(image.at(x, y, c), expected.at(x / 2, y / 2, c)) << x << "," << y;
     }
   }

@@ -1,6 +1,7 @@
 #include "qt_automation.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
@@ -40,7 +41,11 @@ QAbstractSlider::SliderAction slider_action(platform::ScrollCode code) {
 platform::Image widget_image(QWidget& widget) {
   QImage image = widget.grab().toImage();
   if (image.size() != widget.size()) image = image.scaled(widget.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
-  image = image.convertToFormat(QImage::Format_RGB888);
+  return rgb_image(image);
+}
+
+platform::Image rgb_image(const QImage& source) {
+  const QImage image = source.convertToFormat(QImage::Format_RGB888);
   platform::Image out{image.width(), image.height(), {}};
   out.rgb.reserve(static_cast<std::size_t>(image.width()) * static_cast<std::size_t>(image.height()) * 3);
   for (int y = 0; y < image.height(); ++y) {
@@ -70,19 +75,32 @@ void ScriptedQtPlatform::clear_records() {
   draws_.clear();
   help_.clear();
   selections_.clear();
+  frames_.clear();
 }
 
 platform::Image ScriptedQtPlatform::client_image(const platform::Window& window) const {
   QWidget* client = client_widget(const_cast<platform::Window&>(window));
-  // Hidden windows are still rendered: the backing image is what they show when shown.
-  return widget_image(*client);
+  // Hidden windows are still rendered: the backing image is what they show when shown. The
+  // client area is the size the program asked for, at least a pixel; a frame kept wider for its
+  // menu shows white beyond it.
+  const platform::Image shown = widget_image(*client);
+  const platform::Size asked = window.client_size();
+  const int width = std::min(shown.width, std::max(asked.width, 1));
+  const int height = std::min(shown.height, std::max(asked.height, 1));
+  platform::Image out{width, height, {}};
+  for (int y = 0; y < height; ++y) {
+    const auto row = shown.rgb.begin() + static_cast<std::ptrdiff_t>(y) * shown.width * 3;
+    out.rgb.insert(out.rgb.end(), row, row + static_cast<std::ptrdiff_t>(width) * 3);
+  }
+  return out;
 }
 
 void ScriptedQtPlatform::user_resize_client(platform::Window& window, int client_width, int client_height) {
   QWidget* top = top_level(window);
   QWidget* client = client_widget(window);
-  const int bar = top->height() - client->height();
-  top->resize(client_width, client_height + bar);
+  top->resize(client_width, client_height + top->height() - client->height());
+  // The menu may wrap differently at the new width: the user drags on until the client fits.
+  top->resize(client_width, client_height + top->height() - client->height());
   process_paints();
 }
 
@@ -94,6 +112,21 @@ void ScriptedQtPlatform::user_click(platform::Window& window) {
 void ScriptedQtPlatform::user_close(platform::Window& window) {
   top_level(window)->close();
   process_paints();
+}
+
+void ScriptedQtPlatform::user_choose(platform::Window& window, int command) {
+  for (QAction* action : top_level(window)->findChildren<QAction*>()) {
+    if (action->data().isValid() && action->data().toInt() == command) {
+      action->trigger();
+      break;
+    }
+  }
+  process_paints();
+}
+
+void ScriptedQtPlatform::note_frame(const std::string& window, bool immediate, const QImage& shown) {
+  frames_.push_back(platform::Frame{window, immediate, rgb_image(shown)});
+  if (frame_observer_) frame_observer_(frames_.back());
 }
 
 platform::Cursor ScriptedQtPlatform::cursor() const {
@@ -157,6 +190,10 @@ void ScriptedQtPlatform::run_script(platform::QtDialog& dialog, const std::vecto
       continue;
     }
     QWidget* w = dialog.control(step.control);
+    if (w == nullptr && step.kind == DialogStep::Kind::kPress && step.control == 2) {
+      QTest::keyClick(&dialog, Qt::Key_Escape);  // every dialog hears the Escape key
+      continue;
+    }
     if (w == nullptr) {
       run.mismatches.push_back("no control " + std::to_string(step.control));
       continue;

@@ -28,11 +28,15 @@ class ScriptedQtPlatform final : public platform::QtPlatform, public platform::A
 
   void set_observer(Observer observer) { observer_ = std::move(observer); }
   void set_dialog_driver(DialogDriver driver) { driver_ = std::move(driver); }
+  // Called with each frame as it is recorded, right after it reached the screen.
+  void set_frame_observer(std::function<void(const platform::Frame&)> observer) { frame_observer_ = std::move(observer); }
 
   // Platform
   utils::ClockReading now() const override;
   void show_help(std::string_view title, std::string_view text) override;
   void note_draw(const platform::DrawRecord& record) override { draws_.push_back(record); }
+  bool records_frames() const override { return recording_frames_; }
+  void note_frame(const std::string& window, bool immediate, const QImage& shown) override;
 
   // Automation
   void set_screen_depth(int bits_per_pixel) override { (void)bits_per_pixel; }
@@ -48,6 +52,9 @@ class ScriptedQtPlatform final : public platform::QtPlatform, public platform::A
   void user_resize_client(platform::Window& window, int client_width, int client_height) override;
   void user_click(platform::Window& window) override;
   void user_close(platform::Window& window) override;
+  void user_choose(platform::Window& window, int command) override;
+  void record_frames(bool on) override { recording_frames_ = on; }
+  const std::vector<platform::Frame>& frames() const override { return frames_; }
   void advance_clock(std::uint32_t milliseconds) override { clock_ms_ += milliseconds; }
   void set_clock_auto_step(std::uint32_t milliseconds) override { clock_step_ = milliseconds; }
   platform::Cursor cursor() const override;
@@ -67,6 +74,7 @@ class ScriptedQtPlatform final : public platform::QtPlatform, public platform::A
 
   Observer observer_;
   DialogDriver driver_;
+  std::function<void(const platform::Frame&)> frame_observer_;
   std::deque<std::optional<std::string>> file_answers_;
   std::deque<platform::DialogScript> scripts_;
   std::vector<platform::FileChooserSpec> file_requests_;
@@ -75,11 +83,14 @@ class ScriptedQtPlatform final : public platform::QtPlatform, public platform::A
   std::vector<platform::DrawRecord> draws_;
   std::vector<platform::HelpRecord> help_;
   std::vector<std::string> selections_;
+  std::vector<platform::Frame> frames_;
+  bool recording_frames_ = false;
   mutable std::uint64_t clock_ms_ = 0;
   std::uint32_t clock_step_ = 0;
 };
 
 // Pixels of a widget as Qt renders it, top-down RGB.
 platform::Image widget_image(QWidget& widget);
+platform::Image rgb_image(const QImage& image);
 
 }  // namespace varnic::testing

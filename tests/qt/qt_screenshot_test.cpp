@@ -1,8 +1,9 @@
 // The desktop program on a real X server (Xvfb, started by scripts/screenshots.sh): the bundled
 // sample is opened and compressed, and what the server shows in the main window's client area is
 // compared pixel for pixel with the library's decode of the saved file; the source window with
-// the sample as read. Screenshots of both windows, every dialog, a message box, the file dialogs
-// and the help viewer are written for a person to look at.
+// the sample as read; reopened, every preview of the decode must be on the server when drawn.
+// Screenshots of both windows, every dialog, a message box, the file dialogs, the help viewer and
+// each preview are written for a person to look at.
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -139,6 +140,22 @@ TEST(QtScreenshots, TheCompressedSampleOnScreenIsTheDecodedPicture) {
                            "dialog-dialabout", "help", "open-file", "save-file", "message-box"}) {
     EXPECT_NE(std::find(shots.begin(), shots.end(), name), shots.end()) << name;
   }
+
+  // The saved file opened again: each level's preview is on the X server as soon as it is drawn.
+  platform.set_observer(nullptr);
+  int level = 0;
+  platform.record_frames(true);
+  platform.set_frame_observer([&](const platform::Frame& frame) {
+    if (!frame.immediate || frame.window != program.app().main_window().title()) return;
+    const QImage server = from_server(main_top, main_client.geometry());
+    EXPECT_EQ(differing_pixels(rgb_of(server), crop(frame.image, server.width(), server.height())), 0) << level;
+    const std::string name = std::string(screenshot_dir()) + "/preview-level-" + std::to_string(level++) + ".png";
+    EXPECT_TRUE(server.save(QString::fromStdString(name)));
+  });
+  program.open(cmd::kCmdOpenCoded, cod);
+  platform.set_frame_observer(nullptr);
+  EXPECT_EQ(level, 5);  // 512 x 512 codes with 5 levels
+  EXPECT_TRUE(save(main_top, "decoded"));
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ QMenuBar* menu_bar(Program& program) { return QtPlatform::top_level(program.app(
 
 // The menu item with exactly this text, searched through every popup.
 QAction* item(Program& program, const QString& text) {
-  for (QAction* action : menu_bar(program)->findChildren<QAction*>()) {
+  for (QAction* action : QtPlatform::top_level(program.app().main_window())->findChildren<QAction*>()) {
     if (action->text() == text) return action;
   }
   return nullptr;
@@ -440,7 +440,8 @@ TEST(QtWindows, TheUsersResizeStretchesAndTheProgramsOwnMovesAreNotReportedTwice
   program.platform().process_paints();
   EXPECT_EQ(program.state().display_mode_, static_cast<std::uint32_t>(format::kImageModeColour));
   QWidget* client = QtPlatform::client_widget(program.app().main_window());
-  EXPECT_EQ(client->size(), QSize(30, 20));
+  EXPECT_EQ(program.app().main_window().client_size(), (platform::Size{30, 20}));
+  EXPECT_EQ(client->height(), 20);  // as wide as the menu needs, white beyond the picture
 
   program.automation().user_resize_client(program.app().main_window(), 90, 60);
   EXPECT_EQ(program.state().display_mode_, app::kDisplayStretched);
