@@ -44,16 +44,16 @@ StatusCode decode_plane(std::span<const std::uint8_t> file, const format::FileHe
 // Dequantization multipliers of one subband, float32 as the format defines
 // them: up for q > 0, down for q <= 0; both 0 when the quantization value is 0.
 struct BandScale {
-  float up_ = 0.0f;
-  float down_ = 0.0f;
+  float up = 0.0f;
+  float down = 0.0f;
 };
 BandScale band_scale(std::int16_t band_max, std::int16_t band_min, std::int16_t quant);
 
 // q times the multiplier in double, truncated toward zero; a result outside
 // int16 (hostile files only) keeps its low 16 bits.
 inline std::int16_t dequantize_value(int q, BandScale scale) {
-  const double product = q > 0 ? q * static_cast<double>(scale.up_)
-                               : q * static_cast<double>(scale.down_);
+  const double product = q > 0 ? q * static_cast<double>(scale.up)
+                               : q * static_cast<double>(scale.down);
   return static_cast<std::int16_t>(static_cast<std::int32_t>(product));
 }
 

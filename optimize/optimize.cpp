@@ -199,9 +199,9 @@ BandChoice choose_band(double largest, double smallest, double step, double dead
 int quantize_value(double x, const BandChoice& b, double dead_zone) {
   if (b.vector == 0 || std::fabs(x) < dead_zone * b.step) return 0;
   if (x > 0) {
-    return std::min(kTopPositive, static_cast<int>(x / b.scale.up_ + kRounding));
+    return std::min(kTopPositive, static_cast<int>(x / b.scale.up + kRounding));
   }
-  return -std::min(kTopNegative, static_cast<int>(-x / b.scale.down_ + kRounding));
+  return -std::min(kTopNegative, static_cast<int>(-x / b.scale.down + kRounding));
 }
 
 double Reconstruct(int q, const BandChoice& b) { return decoder::dequantize_value(q, b.scale); }

@@ -1,6 +1,7 @@
 // Stories about what reaches the screen: windows that never vanish, previews that are seen,
 // windows repainted before long work, and the dialogs' keys that every backend delivers.
 #include "app/pipeline.h"
+#include "display/display.h"
 #include "harness.h"
 #include "platform/raster.h"
 
@@ -86,12 +87,14 @@ TEST_P(ScenarioTest, EveryPreviewOfDecodeAndCompressReachesTheScreen) {
   program.save(cmd::kCmdSave, files.path("ramp.cod"));
   program.automation().clear_records();
   program.open(cmd::kCmdOpenCoded, files.path("ramp.cod"));
-  decoder::DecodedPlanes decoded;
-  ASSERT_EQ(decoder::decode_planes(Pictures::read_bytes(files.path("ramp.cod")), format::kDefaultPixelLimit, decoded),
+  format::FileHeader header;
+  decoder::PlaneSet planes;
+  ASSERT_EQ(display::decode_coefficients(Pictures::read_bytes(files.path("ramp.cod")), format::kDefaultPixelLimit, 1,
+                                         header, planes),
             format::StatusCode::kOk);
   format::CodecParams params = program.params();
-  format::apply_file_settings(decoded.header_, params);
-  const auto decode_previews = expected_previews(decoded.planes_, params, decoded.header_.magic, false);
+  format::apply_file_settings(header, params);
+  const auto decode_previews = expected_previews(planes, params, header.magic, false);
   const auto frames = immediate_frames(program.automation(), program.app().main_window().title());
   EXPECT_EQ(frames.size(), decode_previews.size());  // nothing else is drawn while decoding
   expect_previews_shown(frames, decode_previews);
