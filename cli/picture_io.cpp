@@ -7,6 +7,7 @@
 
 #include "codec/memory.h"
 #include "imagefile/imagefile.h"
+#include "imagefile/le_bytes.h"
 
 namespace varnic::cli {
 namespace {
@@ -68,13 +69,27 @@ Result<LoadedPicture> from_program_picture(const imagefile::Picture& in) {
   return loaded;
 }
 
+// A refusal of the bitmap or Targa reader; a limit refusal says the sides its header declares.
+template <class T>
+Result<T> program_refusal(imagefile::FileStatus status, std::span<const std::uint8_t> bytes, bool targa,
+                          const Limits& limits) {
+  if (status != imagefile::FileStatus::kPictureTooLarge) return {from_file_status(status), imagefile::status_message(status)};
+  using imagefile::detail::get_i32;
+  using imagefile::detail::get_u16;
+  // The reader read these fields before it compared their product with the limit.
+  const std::uint64_t width = targa ? get_u16(&bytes[12]) : static_cast<std::uint64_t>(get_i32(&bytes[18]));
+  const std::int64_t height = targa ? get_u16(&bytes[14]) : get_i32(&bytes[22]);
+  return {Status::kLimitExceeded, pixel_limit_message(width, static_cast<std::uint64_t>(height < 0 ? -height : height),
+                                                      limits.max_pixels)};
+}
+
 Result<LoadedPicture> read_program_format(std::span<const std::uint8_t> bytes, const Limits& limits, bool targa) {
   imagefile::Picture picture;
   imagefile::ReadLimits read_limits;
   read_limits.max_pixels_ = limits.max_pixels;
   const imagefile::FileStatus status =
       targa ? imagefile::read_targa(bytes, picture, read_limits) : imagefile::read_bitmap(bytes, picture, read_limits);
-  if (status != imagefile::FileStatus::kOk) return {from_file_status(status), imagefile::status_message(status)};
+  if (status != imagefile::FileStatus::kOk) return program_refusal<LoadedPicture>(status, bytes, targa, limits);
   return from_program_picture(picture);
 }
 
@@ -129,6 +144,12 @@ Result<imagefile::Picture> to_program_picture(const Picture& in) {
 }
 
 }  // namespace
+
+std::string pixel_limit_message(std::uint64_t width, std::uint64_t height, std::uint64_t limit) {
+  // Sides up to 2^32 each: the product fits in 64 bits.
+  return "the picture is " + std::to_string(width) + "x" + std::to_string(height) + " = " +
+         std::to_string(width * height) + " pixels, more than the limit of " + std::to_string(limit);
+}
 
 FileKind kind_from_extension(std::string_view path) {
   const std::string ext = lower_extension(path);
@@ -192,7 +213,8 @@ Result<EncodablePicture> read_picture_for_encoding(std::span<const std::uint8_t>
     read_limits.max_pixels_ = limits.max_pixels;
     const imagefile::FileStatus status = kind == FileKind::kTga ? imagefile::read_targa(bytes, program, read_limits)
                                                                 : imagefile::read_bitmap(bytes, program, read_limits);
-    if (status != imagefile::FileStatus::kOk) return {from_file_status(status), imagefile::status_message(status)};
+    if (status != imagefile::FileStatus::kOk)
+      return program_refusal<EncodablePicture>(status, bytes, kind == FileKind::kTga, limits);
     if (program.image_mode_ != imagefile::kModePalette) {
       const imagefile::RowGeometry geometry = program.geometry();
       EncodablePicture out;

@@ -298,8 +298,8 @@ TEST_F(CliFaultTest, ErrorsNameTheCauseAndTheOption) {
       {{"compress", "astro.bmp", "small.bmp", "-d", "nowhere"}, 3, {"nowhere", std::strerror(ENOENT)}},
       {{"compress", "astro.bmp", "--qvec-y", "1,2,3"}, 1, {"--qvec-y", "16", "got 3"}},
       {{"compress", "astro.bmp", "--dropped", "0,5,5"}, 1, {"--dropped"}},
-      {{"compress", "astro.bmp", "--max-pixels", "1000"}, 4, {"256x192", "1000"}},
-      {{"decompress", "astro.cod", "--max-pixels", "1000"}, 4, {"256x192", "1000"}},
+      {{"compress", "astro.bmp", "-o", "x.cod", "--max-pixels", "1000"}, 4, {"256x192", "1000"}},
+      {{"decompress", "astro.cod", "-o", "x.bmp", "--max-pixels", "1000"}, 4, {"256x192", "1000"}},
   };
   for (const Case& c : cases) {
     Outcome r = run(c.args);
