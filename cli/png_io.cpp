@@ -51,17 +51,27 @@ std::uint8_t over_white(unsigned value, unsigned alpha) {
   return static_cast<std::uint8_t>((value * alpha + 255u * (255u - alpha) + 127u) / 255u);
 }
 
-// Total length of the IDAT chunks, walking the chunk list (CRCs are libpng's business).
-std::uint64_t compressed_data_bytes(std::span<const std::uint8_t> bytes) {
+// What the chunk list holds, walked in memory before libpng decodes anything (CRCs are libpng's
+// business). Metadata is noticed here even when libpng would ignore a malformed copy of it.
+struct ChunkFacts {
+  std::uint64_t compressed_bytes = 0;  // IDAT lengths
+  bool colour_profile = false;         // iCCP
+  bool exif = false;                   // eXIf
+};
+
+ChunkFacts scan_chunks(std::span<const std::uint8_t> bytes) {
   constexpr std::size_t kChunkOverhead = 12;  // length, type, CRC
-  std::uint64_t total = 0;
+  ChunkFacts facts;
   for (std::size_t at = 8; bytes.size() - at >= kChunkOverhead;) {
     const std::uint32_t length = png_get_uint_32(&bytes[at]);
-    if (std::memcmp(&bytes[at + 4], "IDAT", 4) == 0) total += length;
+    const auto* type = &bytes[at + 4];
+    if (std::memcmp(type, "IDAT", 4) == 0) facts.compressed_bytes += length;
+    facts.colour_profile |= std::memcmp(type, "iCCP", 4) == 0;
+    facts.exif |= std::memcmp(type, "eXIf", 4) == 0;
     if (length > bytes.size() - at - kChunkOverhead) break;
     at += kChunkOverhead + length;
   }
-  return total;
+  return facts;
 }
 
 // One row of libpng's output (1 to 4 channels, alpha last) into grey or RGB pixels.
@@ -117,7 +127,8 @@ Result<LoadedPicture> read_png(std::span<const std::uint8_t> bytes, const Limits
     return refuse(Status::kInvalidFile, "the picture's sides must be at most 32767 pixels");
   if (std::uint64_t{width} * height > limits.max_pixels)
     return refuse(Status::kLimitExceeded, pixel_limit_message(width, height, limits.max_pixels));
-  if (compressed_data_bytes(bytes) * kMaxDeflateRatio + kDeflateSlackBytes < raw_bytes)
+  const ChunkFacts chunks = scan_chunks(bytes);
+  if (chunks.compressed_bytes * kMaxDeflateRatio + kDeflateSlackBytes < raw_bytes)
     return refuse(Status::kInvalidFile, "the PNG file ends inside the picture data");
 
   bool grey_palette = false;
@@ -148,8 +159,8 @@ Result<LoadedPicture> read_png(std::span<const std::uint8_t> bytes, const Limits
   if (colour_type == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
   if (png_get_valid(png, info, PNG_INFO_tRNS) != 0) png_set_tRNS_to_alpha(png);
   if (has_alpha) result->notices.emplace_back("transparency removed by blending over white");
-  if (png_get_valid(png, info, PNG_INFO_iCCP) != 0)
-    result->notices.emplace_back("ICC colour profile dropped (pixel values kept as stored)");
+  if (chunks.colour_profile) result->notices.emplace_back("ICC colour profile dropped (pixel values kept as stored)");
+  if (chunks.exif) result->notices.emplace_back("EXIF block dropped");
   const int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
   const std::size_t in_channels = png_get_channels(png, info);
@@ -181,8 +192,7 @@ Result<LoadedPicture> read_png(std::span<const std::uint8_t> bytes, const Limits
                   out_channels, width);
     }
   }
-  png_read_end(png, info);  // into `info`: an EXIF block may follow the pixels
-  if (png_get_valid(png, info, PNG_INFO_eXIf) != 0) result->notices.emplace_back("EXIF block dropped");
+  png_read_end(png, nullptr);
   png_destroy_read_struct(&png, &info, nullptr);
 
   picture.width = width;
