@@ -64,9 +64,9 @@ class CliTest : public testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   // Runs the tool in the scratch directory; `args` is shell text.
-  Outcome run(const std::string& args) {
+  Outcome run(const std::string& args, const std::string& input = "/dev/null") {
     const std::string command = "cd '" + dir_.string() + "' && '" + VARNIC_CLI + "' " + args +
-                                " > .stdout 2> .stderr < /dev/null";
+                                " > .stdout 2> .stderr < " + input;
     const int status = std::system(command.c_str());
     Outcome r;
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -198,9 +198,19 @@ TEST_F(CliTest, BatchReportsEveryFailureAndExitsWithTheWorst) {
   EXPECT_TRUE(fs::exists(dir_ / "out/astro.cod"));
   EXPECT_TRUE(fs::exists(dir_ / "out/camera.cod"));
   EXPECT_FALSE(fs::exists(dir_ / "out/bad.cod"));
-  EXPECT_NE(r.err.find("bad.bmp"), std::string::npos);
+  EXPECT_NE(r.err.find("[2/3] bad.bmp"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("2 written, 1 failed"), std::string::npos) << r.err;
   EXPECT_NE(r.out.find("[1/3]"), std::string::npos);
   EXPECT_NE(r.out.find("[3/3]"), std::string::npos);
+
+  // A rerun leaves what exists alone and counts it.
+  write_file(dir_ / "out/camera.cod", Bytes{'k', 'e', 'p', 't'});
+  Outcome rerun = run("compress astro.bmp camera.bmp small.bmp -d out --skip-existing -j 0");
+  EXPECT_EQ(rerun.code, 0) << rerun.err;
+  EXPECT_NE(rerun.err.find("1 written, 2 skipped"), std::string::npos) << rerun.err;
+  EXPECT_EQ(read_file(dir_ / "out/camera.cod"), (Bytes{'k', 'e', 'p', 't'}));
+  fs::remove(dir_ / "out/camera.cod");
+  fs::remove(dir_ / "out/small.cod");
 
   // Existing outputs (3) and a bad input (2) in one batch: the highest status wins.
   Outcome mixed = run("compress astro.bmp bad.bmp -d out");
@@ -287,7 +297,10 @@ TEST_F(CliTest, PngAndPnmRoundTripThroughTheTool) {
   Result<std::vector<std::uint8_t>> png = write_png(picture("astro.bmp"));
   ASSERT_TRUE(png.ok());
   write_file(dir_ / "astro.png", png.value());
-  ASSERT_EQ(run("compress astro.png -o from_png.cod").code, 0);
+  Outcome from_png = run("compress astro.png -o from_png.cod");
+  ASSERT_EQ(from_png.code, 0);
+  // The summary gives the input file's own size.
+  EXPECT_NE(from_png.out.find(std::to_string(png.value().size()) + " -> "), std::string::npos) << from_png.out;
   ASSERT_EQ(run("compress astro.bmp -o from_bmp.cod").code, 0);
   EXPECT_EQ(read_file(dir_ / "from_png.cod"), read_file(dir_ / "from_bmp.cod"));
 
@@ -328,6 +341,20 @@ TEST_F(CliTest, ConvertedInputsSayWhatWasConverted) {
   Outcome quiet = run("compress deep.ppm -f --quiet");
   EXPECT_EQ(quiet.code, 0);
   EXPECT_TRUE(quiet.err.empty());
+}
+
+TEST_F(CliTest, DashReadsStandardInputAndWritesStandardOutput) {
+  Outcome c = run("compress - -o -", "astro.bmp");
+  ASSERT_EQ(c.code, 0) << c.err;
+  EXPECT_EQ(read_file(dir_ / ".stdout"), read_file(kData + "/conformance/cod/astronaut_q50.cod"));
+  EXPECT_NE(c.err.find("147510 -> 4933 bytes"), std::string::npos) << c.err;  // the summary moves to stderr
+  fs::copy_file(dir_ / ".stdout", dir_ / "astro.cod");
+  ASSERT_EQ(run("decompress - -o - --format pnm", "astro.cod").code, 0);
+  fs::copy_file(dir_ / ".stdout", dir_ / "back.pnm");
+  EXPECT_EQ(picture("back.pnm").width, 256u);
+  EXPECT_EQ(run("info -", "astro.cod").code, 0);
+  EXPECT_NE(run("compare astro.cod -", "back.pnm").out.find("PSNR RGB inf"), std::string::npos);
+  EXPECT_EQ(run("compress -", "astro.bmp").code, 1);  // no output name
 }
 
 TEST_F(CliTest, InfoPrintsHeaderFactsAsTextAndJson) {
