@@ -86,6 +86,8 @@ Picture from_buffer(std::span<const std::uint8_t> buffer, std::size_t buffer_str
 Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const DecodeOptions& options) {
   if (options.colour_format == PixelFormat::kGrey8)
     return {Status::kInvalidArgument, "the colour output format must be RGB or BGR"};
+  if (options.threads < 1 || options.threads > kMaxThreads)
+    return {Status::kInvalidArgument, "threads must be 1.." + std::to_string(kMaxThreads)};
   const Clock::time_point start = Clock::now();
   decoder::DecodeLimits limits;
   limits.max_pixels_ = options.limits.max_pixels;

@@ -120,6 +120,8 @@ Result<Encoded> encode_unguarded(const PictureView& picture, const EncodeOptions
       picture.height > static_cast<std::uint32_t>(codec::kMaxFileSide))
     return failure<Encoded>(codec::Status::kPictureSideTooLarge);
   if (options.comment.size() > codec::kMaxCommentLength) return failure<Encoded>(codec::Status::kCommentTooLong);
+  if (options.threads < 1 || options.threads > kMaxThreads)
+    return {Status::kInvalidArgument, "threads must be 1.." + std::to_string(kMaxThreads)};
 
   Result<codec::CodecParams> settings = build_settings(options);
   if (!settings) return {settings.status(), settings.message()};
