@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -89,9 +88,9 @@ std::atomic<unsigned> g_temp_counter{0};
 // Named temporary files in the making, kept where a signal handler can reach them: the directory
 // stays open while its slot is claimed, and the name is complete before `state_` says so.
 struct PendingTemporary {
-  std::atomic<int> state{0};  // 0 free, 1 being filled in, 2 ready to remove
-  int dir_fd = -1;
-  char name[kMaxNameBytes + 1] = {};
+  std::atomic<int> state_{0};  // 0 free, 1 being filled in, 2 ready to remove
+  int dir_fd_ = -1;
+  char name_[kMaxNameBytes + 1] = {};
 };
 PendingTemporary g_pending[kMaxPendingTemporaries];
 
@@ -100,17 +99,17 @@ PendingTemporary g_pending[kMaxPendingTemporaries];
 PendingTemporary* register_temporary(int dir_fd, const std::string& name) {
   for (PendingTemporary& slot : g_pending) {
     int expected = 0;
-    if (!slot.state.compare_exchange_strong(expected, 1)) continue;
-    slot.dir_fd = dir_fd;
-    std::snprintf(slot.name, sizeof slot.name, "%s", name.c_str());
-    slot.state.store(2);
+    if (!slot.state_.compare_exchange_strong(expected, 1)) continue;
+    slot.dir_fd_ = dir_fd;
+    std::snprintf(slot.name_, sizeof slot.name_, "%s", name.c_str());
+    slot.state_.store(2);
     return &slot;
   }
   return nullptr;
 }
 
 void release_temporary(PendingTemporary* slot) {
-  if (slot != nullptr) slot->state.store(0);
+  if (slot != nullptr) slot->state_.store(0);
 }
 
 // ".NAME.PID.N.tmp" beside the destination, with NAME cut short when the whole would not fit
@@ -134,22 +133,11 @@ bool link_unnamed(int fd, int dir_fd, const char* name) {
   return ::linkat(fd, "", dir_fd, name, AT_EMPTY_PATH) == 0;
 }
 
-bool is_regular(int fd, int* system_error) {
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    if (system_error != nullptr) *system_error = errno;
-    return false;
-  }
-  if (S_ISREG(st.st_mode)) return true;
-  if (system_error != nullptr) *system_error = S_ISDIR(st.st_mode) ? EISDIR : 0;
-  return false;
-}
-
 }  // namespace
 
 void remove_temporary_files() noexcept {
   for (PendingTemporary& slot : g_pending) {
-    if (slot.state.load() == 2) ::unlinkat(slot.dir_fd, slot.name, 0);
+    if (slot.state_.load() == 2) ::unlinkat(slot.dir_fd_, slot.name_, 0);
   }
 }
 
@@ -163,11 +151,14 @@ FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& o
     error = errno;
     return FileStatus::kCannotOpen;
   }
-  // Devices and pipes could block or never end.
-  if (!is_regular(fd.get(), &error)) return FileStatus::kCannotOpen;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) {
     error = errno;
+    return FileStatus::kCannotOpen;
+  }
+  // Devices and pipes could block or never end.
+  if (!S_ISREG(st.st_mode)) {
+    error = S_ISDIR(st.st_mode) ? EISDIR : 0;
     return FileStatus::kCannotOpen;
   }
   const auto size = static_cast<std::uint64_t>(st.st_size);
