@@ -23,7 +23,8 @@ namespace codec = varnic::codec;
 constexpr const char* kExitCodes =
     "Exit status: 0 success, 1 usage error, 2 unreadable or invalid input, 3 output could not be\n"
     "written (or exists without -f), 4 a limit was exceeded (pixels, memory, unreachable target).\n"
-    "A batch processes every input and exits with the highest status seen.";
+    "A batch processes every input and exits with the highest status seen. SIGINT and SIGTERM remove\n"
+    "unfinished outputs and exit with 128 + the signal's number.";
 
 constexpr const char* kUsage =
     "usage: varnic-cli {compress|decompress|info|compare} ... (--help for details)\n"

@@ -348,6 +348,10 @@ TEST_F(CliTest, DashReadsStandardInputAndWritesStandardOutput) {
   EXPECT_EQ(run("info -", "astro.cod").code, 0);
   EXPECT_NE(run("compare astro.cod -", "back.pnm").out.find("PSNR RGB inf"), std::string::npos);
   EXPECT_EQ(run("compress -", "astro.bmp").code, 1);  // no output name
+  // Binary data is never written to a terminal: `script` gives the tool one.
+  const std::string tty = "script -qec \"'" + std::string(VARNIC_CLI) + "' compress '" + (dir_ / "astro.bmp").string() +
+                          "' -o -\" /dev/null > /dev/null";
+  EXPECT_EQ(WEXITSTATUS(std::system(tty.c_str())), 1);
 }
 
 TEST_F(CliTest, InfoPrintsHeaderFactsAsTextAndJson) {
