@@ -83,6 +83,19 @@ Result<T> program_refusal(imagefile::FileStatus status, std::span<const std::uin
                                                       limits.max_pixels)};
 }
 
+// A version 5 bitmap header (124 bytes) can carry an ICC profile, marked by colour space 'MBED';
+// the reader keeps the pixels only.
+constexpr std::size_t kV5HeaderBytes = 124;
+constexpr std::uint32_t kEmbeddedProfile = 0x4D424544;
+
+void add_bitmap_notices(std::span<const std::uint8_t> bytes, std::vector<std::string>& notices) {
+  using imagefile::detail::get_u32;
+  constexpr std::size_t kColourSpace = imagefile::kFileHeaderBytes + 56;
+  if (bytes.size() > kColourSpace + 4 && get_u32(&bytes[imagefile::kFileHeaderBytes]) >= kV5HeaderBytes &&
+      get_u32(&bytes[kColourSpace]) == kEmbeddedProfile)
+    notices.emplace_back("ICC colour profile dropped (pixel values kept as stored)");
+}
+
 Result<LoadedPicture> read_program_format(std::span<const std::uint8_t> bytes, const Limits& limits, bool targa) {
   imagefile::Picture picture;
   imagefile::ReadLimits read_limits;
@@ -90,7 +103,9 @@ Result<LoadedPicture> read_program_format(std::span<const std::uint8_t> bytes, c
   const imagefile::FileStatus status =
       targa ? imagefile::read_targa(bytes, picture, read_limits) : imagefile::read_bitmap(bytes, picture, read_limits);
   if (status != imagefile::FileStatus::kOk) return program_refusal<LoadedPicture>(status, bytes, targa, limits);
-  return from_program_picture(picture);
+  Result<LoadedPicture> loaded = from_program_picture(picture);
+  if (loaded && !targa) add_bitmap_notices(bytes, loaded.value().notices);
+  return loaded;
 }
 
 // The program's picture record for `in` (sides, mode, header) without pixels.
@@ -224,6 +239,7 @@ Result<EncodablePicture> read_picture_for_encoding(std::span<const std::uint8_t>
       out.format = program.image_mode_ == imagefile::kModeGrey ? PixelFormat::kGrey8 : PixelFormat::kBgr24;
       out.bottom_up = true;
       out.pixels = std::move(program.pixels_);
+      if (kind == FileKind::kBmp) add_bitmap_notices(bytes, out.notices);
       return out;
     }
     // Palette pictures are expanded to colour below, like every other kind.

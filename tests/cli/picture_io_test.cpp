@@ -263,6 +263,21 @@ TEST(BitmapGlueTest, PaletteBitmapIsExpandedWithANotice) {
   EXPECT_NE(r.value().notices[0].find("palette"), std::string::npos);
 }
 
+TEST(BitmapGlueTest, EmbeddedProfileOfAVersion5HeaderIsDroppedWithANotice) {
+  Bytes bmp = write_bmp(make_picture(3, 2, PixelFormat::kRgb24, 1)).value();
+  Bytes extra(124 - 40, 0);
+  std::memcpy(&extra[56 - 40], "DEBM", 4);  // 'MBED' little-endian
+  bmp.insert(bmp.begin() + 54, extra.begin(), extra.end());
+  bmp[10] = static_cast<std::uint8_t>(bmp[10] + extra.size());  // pixel data offset 54 + 84
+  bmp[14] = 124;
+  Result<LoadedPicture> r = read_picture(bmp, "x.bmp", {});
+  ASSERT_TRUE(r.ok()) << r.message();
+  EXPECT_EQ(r.value().picture.pixels, make_picture(3, 2, PixelFormat::kRgb24, 1).pixels);
+  ASSERT_EQ(r.value().notices.size(), 1u);
+  EXPECT_NE(r.value().notices[0].find("ICC"), std::string::npos);
+  EXPECT_EQ(read_picture_for_encoding(bmp, "x.bmp", {}).value().notices.size(), 1u);
+}
+
 TEST(BitmapGlueTest, BitmapRowsComeOutTopFirst) {
   Picture p = make_picture(3, 2, PixelFormat::kRgb24, 1);
   Result<std::vector<std::uint8_t>> file = write_bmp(p);
