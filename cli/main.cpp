@@ -52,19 +52,17 @@ bool parse_numbers(const std::string& text, std::vector<int>& out) {
   return !out.empty();
 }
 
-// Threads or files at once: more would only cost memory.
-constexpr int kMaxJobs = 256;
+// Files at once, or one picture's threads: as many as the library takes.
+constexpr int kMaxJobs = varnic::kMaxThreads;
 
 // "-j N": 1..256, or 0 / "all" for one per core.
 std::string parse_jobs(const std::string& text, int& jobs) {
-  if (text == "all" || text == "0") {
-    jobs = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxJobs);
-    return {};
-  }
   std::vector<int> numbers;
-  if (!parse_numbers(text, numbers) || numbers.size() != 1 || numbers[0] > kMaxJobs)
+  if (text != "all" && (!parse_numbers(text, numbers) || numbers.size() != 1 || numbers[0] > kMaxJobs))
     return "-j takes 1.." + std::to_string(kMaxJobs) + ", or 0 or 'all' for one per core";
-  jobs = numbers[0];
+  jobs = text != "all" && numbers[0] > 0
+             ? numbers[0]
+             : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxJobs);
   return {};
 }
 
