@@ -18,6 +18,8 @@ double seconds(Clock::time_point from, Clock::time_point to) {
 Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const DecodeOptions& options) {
   if (options.colour_format == PixelFormat::kGrey8)
     return {Status::kInvalidArgument, "the colour output format must be RGB or BGR"};
+  if (options.threads < 1 || options.threads > kMaxThreads)
+    return {Status::kInvalidArgument, "threads must be 1.." + std::to_string(kMaxThreads)};
   const Clock::time_point start = Clock::now();
   format::FileHeader header;
   if (const format::StatusCode s = format::parse_header(file, options.limits.max_pixels, header); s != format::StatusCode::kOk)

@@ -120,6 +120,8 @@ Result<Encoded> encode_unguarded(const PictureView& picture, const EncodeOptions
       picture.height > static_cast<std::uint32_t>(format::kMaxSide))
     return failure<Encoded>(format::StatusCode::kPictureSideTooLarge);
   if (options.comment.size() > format::kMaxCommentLength) return failure<Encoded>(format::StatusCode::kCommentTooLong);
+  if (options.threads < 1 || options.threads > kMaxThreads)
+    return {Status::kInvalidArgument, "threads must be 1.." + std::to_string(kMaxThreads)};
 
   if (options.optimize < optimize::kMinOptimizeLevel || options.optimize > optimize::kMaxOptimizeLevel)
     return {Status::kInvalidArgument, "the optimisation level must be 0..3"};

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -10,20 +12,20 @@
 #include <ostream>
 #include <set>
 #include <sstream>
+#include <system_error>
 #include <thread>
 
 #include "imagefile/imagefile.h"
 #include "metrics.h"
 #include "search.h"
+#include "system.h"
 
 namespace varnic::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
 
 std::string format(const char* pattern, double value) {
   char buffer[64];
@@ -33,51 +35,74 @@ std::string format(const char* pattern, double value) {
 
 std::string ms(double seconds) { return format("%.1f ms", seconds * 1000.0); }
 
-// Serialises whole lines from worker threads so that batch output never interleaves.
+// Serialises whole lines from worker threads so that batch output never interleaves. In a batch
+// every line about a file carries its position, as progress does, and a tally closes the batch.
 class Reporter {
  public:
-  Reporter(Console console, Verbosity verbosity, std::size_t total)
-      : console_(console), verbosity_(verbosity), total_(total) {}
+  Reporter(Console console, Verbosity verbosity, std::size_t total, bool summaries_to_err = false)
+      : console_(console), verbosity_(verbosity), total_(total), summaries_to_err_(summaries_to_err) {}
 
-  void error(const std::string& path, const std::string& text) {
+  void error(std::size_t index, const std::string& path, const std::string& text) {
     std::lock_guard lock(mutex_);
-    console_.err << "varnic-cli: " << path << ": " << text << '\n' << std::flush;
+    console_.err << "varnic-cli: " << position(index) << path << ": " << text << '\n' << std::flush;
   }
-  void notice(const std::string& path, const std::string& text) {
+  void notice(std::size_t index, const std::string& path, const std::string& text) {
     if (verbosity_ == Verbosity::kQuiet) return;
     std::lock_guard lock(mutex_);
-    console_.err << "varnic-cli: " << path << ": " << text << '\n' << std::flush;
+    console_.err << "varnic-cli: " << position(index) << path << ": " << text << '\n' << std::flush;
   }
-  // One summary per file; in a batch prefixed with its position, as progress.
+  // One summary per file: on stdout, unless stdout carries the output file.
   void summary(std::size_t index, const std::string& text) {
     if (verbosity_ == Verbosity::kQuiet) return;
     std::lock_guard lock(mutex_);
-    if (total_ > 1) console_.out << '[' << index + 1 << '/' << total_ << "] ";
-    console_.out << text << '\n' << std::flush;
+    (summaries_to_err_ ? console_.err : console_.out) << position(index) << text << '\n' << std::flush;
   }
   void detail(const std::string& text) {
     if (verbosity_ != Verbosity::kVerbose) return;
     std::lock_guard lock(mutex_);
     console_.err << "  " << text << '\n' << std::flush;
   }
+  void skipped() { ++skipped_; }
+  // "18 written, 2 failed" after a batch.
+  void tally(std::size_t failed) {
+    if (verbosity_ == Verbosity::kQuiet || total_ <= 1) return;
+    const std::size_t skipped = skipped_.load();
+    console_.err << "varnic-cli: " << total_ - failed - skipped << " written";
+    if (skipped > 0) console_.err << ", " << skipped << " skipped (output exists)";
+    console_.err << ", " << failed << " failed\n" << std::flush;
+  }
 
  private:
+  std::string position(std::size_t index) const {
+    return total_ > 1 ? '[' + std::to_string(index + 1) + '/' + std::to_string(total_) + "] " : std::string();
+  }
+
   Console console_;
   Verbosity verbosity_;
   std::size_t total_;
+  bool summaries_to_err_;
+  std::atomic<std::size_t> skipped_{0};
   std::mutex mutex_;
 };
 
+struct BatchResult {
+  int worst = kExitOk;
+  std::size_t failed = 0;
+};
+
 // Runs `job(i)` for every input on up to `jobs` threads and returns the highest exit status.
-// Only allocation can throw inside a job: that file fails for lack of memory and the batch goes
-// on with the others.
+// Threads the system refuses to start are done without: at worst the calling thread does every
+// file. Only allocation can throw inside a job: that file fails for lack of memory and the batch
+// goes on with the others.
 template <class Job>
-int run_batch(std::size_t count, int jobs, const Job& job) {
+BatchResult run_batch(std::size_t count, int jobs, const Job& job) {
   std::atomic<std::size_t> next{0};
   std::atomic<int> worst{kExitOk};
+  std::atomic<std::size_t> failed{0};
   auto worker = [&] {
     for (std::size_t i = next++; i < count; i = next++) {
       const int code = job(i);
+      failed += code != kExitOk;
       int seen = worst.load();
       while (code > seen && !worst.compare_exchange_weak(seen, code)) {
       }
@@ -85,10 +110,16 @@ int run_batch(std::size_t count, int jobs, const Job& job) {
   };
   const std::size_t threads = std::min<std::size_t>(count, static_cast<std::size_t>(std::max(jobs, 1)));
   std::vector<std::thread> pool;
-  for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(worker);
+  for (std::size_t t = 1; t < threads; ++t) {
+    try {
+      pool.emplace_back(worker);
+    } catch (const std::system_error&) {
+      break;  // no more threads to be had (thread or memory limits)
+    }
+  }
   worker();
   for (std::thread& t : pool) t.join();
-  return worst.load();
+  return {worst.load(), failed.load()};
 }
 
 // Input files can be no larger than a picture within the pixel limit could be; ASCII PNM
@@ -100,51 +131,53 @@ std::uint64_t max_input_bytes(const Limits& limits) {
   return limits.max_pixels * kBytesPerPixel + kSlack;
 }
 
-int exit_code_for_file_status(imagefile::FileStatus status) {
-  switch (status) {
-    case imagefile::FileStatus::kOk: return kExitOk;
-    case imagefile::FileStatus::kPictureTooLarge:
-    case imagefile::FileStatus::kFileTooLarge:
-    case imagefile::FileStatus::kOutOfMemory: return kExitLimit;
-    case imagefile::FileStatus::kCannotWrite: return kExitCannotWrite;
-    default: return kExitBadInput;
-  }
-}
-
+// The file's bytes; "-" is standard input.
 Result<std::vector<std::uint8_t>> read_input(const std::string& path, const Limits& limits) {
   std::vector<std::uint8_t> bytes;
-  const imagefile::FileStatus status = imagefile::read_whole_file(path, bytes, max_input_bytes(limits));
-  if (status == imagefile::FileStatus::kOk) return bytes;
-  const Status mapped = exit_code_for_file_status(status) == kExitLimit ? Status::kLimitExceeded : Status::kInvalidFile;
-  return {mapped, imagefile::status_message(status)};
+  int error = 0;
+  if (path == kStandardStream) {
+    if (read_standard_input(bytes, max_input_bytes(limits), error)) return bytes;
+    if (error == EFBIG) return {Status::kLimitExceeded, imagefile::status_message(imagefile::FileStatus::kFileTooLarge)};
+    return {Status::kInvalidFile, std::string("Cannot Open File (") + system_reason(error) + ")"};
+  }
+  const imagefile::FileStatus status = imagefile::read_whole_file(path, bytes, max_input_bytes(limits), &error);
+  switch (status) {
+    case imagefile::FileStatus::kOk: return bytes;
+    case imagefile::FileStatus::kCannotOpen:
+      return {Status::kInvalidFile, std::string(imagefile::status_message(status)) + " (" + system_reason(error) + ")"};
+    case imagefile::FileStatus::kFileTooLarge:
+    case imagefile::FileStatus::kOutOfMemory: return {Status::kLimitExceeded, imagefile::status_message(status)};
+    default: return {Status::kInvalidFile, imagefile::status_message(status)};
+  }
 }
 
 bool output_exists(const std::string& path) {
   std::error_code ec;
-  return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+  return path != kStandardStream && std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
-// Refuses an existing output without -f; otherwise writes through a temporary file and a rename.
-int write_output(const std::string& path, std::span<const std::uint8_t> bytes, bool force, Reporter& reporter) {
-  if (!force && output_exists(path)) {
-    reporter.error(path, "output exists (use -f to replace it)");
+// Writes through a temporary file that replaces the output only when complete; without -f an
+// existing output is never replaced, even one that another process made meanwhile. "-" is
+// standard output.
+int write_output(const std::string& path, std::span<const std::uint8_t> bytes, bool force, std::size_t index,
+                 Reporter& reporter) {
+  int error = 0;
+  if (path == kStandardStream) {
+    if (write_standard_output(bytes, error)) return kExitOk;
+    reporter.error(index, path, std::string("Cannot Write File (") + system_reason(error) + ")");
     return kExitCannotWrite;
   }
-  const imagefile::FileStatus status = imagefile::write_file_atomically(path, bytes);
-  if (status != imagefile::FileStatus::kOk) {
-    // The output messages of the picture files read "Cannot Write File"; a failure to create the
-    // temporary file ("Cannot Open File": missing folder, no permission) says so in brackets.
-    std::string text = imagefile::status_message(imagefile::FileStatus::kCannotWrite);
-    if (status != imagefile::FileStatus::kCannotWrite) text += std::string(" (") + imagefile::status_message(status) + ")";
-    reporter.error(path, text);
-    return kExitCannotWrite;
+  const imagefile::FileStatus status = imagefile::write_file_atomically(
+      path, bytes, force ? imagefile::Overwrite::kReplace : imagefile::Overwrite::kRefuse, &error);
+  if (status == imagefile::FileStatus::kOk) return kExitOk;
+  if (!force && error == EEXIST) {
+    reporter.error(index, path, "output exists (use -f to replace it)");
+  } else {
+    // The output messages of the picture files read "Cannot Write File"; the system says why.
+    reporter.error(index, path, std::string(imagefile::status_message(imagefile::FileStatus::kCannotWrite)) + " (" +
+                                    system_reason(error) + ")");
   }
-  return kExitOk;
-}
-
-std::uint64_t bitmap_file_bytes(std::uint32_t width, std::uint32_t height, bool grey) {
-  const std::uint64_t row = (std::uint64_t{width} * (grey ? 1 : 3) + 3) / 4 * 4;
-  return 54 + (grey ? 1024 : 0) + row * height;
+  return kExitCannotWrite;
 }
 
 std::string describe_size(std::uint32_t width, std::uint32_t height, bool grey) {
@@ -155,25 +188,72 @@ std::string ratio_text(double numerator, double denominator) {
   return denominator > 0 ? format("%.2f:1", numerator / denominator) : std::string("-");
 }
 
-// Resolves every input's output path and refuses a batch in which two inputs would write the same
-// file (the second would silently replace the first).
-bool plan_outputs(const BatchOptions& batch, std::string_view extension, std::vector<std::string>& outputs,
-                  Console console) {
+// The file a path will name once written: directories and symbolic links resolved, so that two
+// spellings of one file compare equal.
+std::string resolved_name(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(path, ec);
+  const fs::path resolved = fs::weakly_canonical(absolute, ec);
+  return (ec ? absolute.lexically_normal() : resolved).string();
+}
+
+// Resolves every input's output path. Refuses, before anything runs, a batch in which two inputs
+// would write one file (the second would silently replace the first), an output that is one of
+// the inputs, a missing -d folder, and binary data for a terminal. Returns an exit status.
+int plan_outputs(const BatchOptions& batch, std::string_view extension, std::vector<std::string>& outputs,
+                 Console console) {
   if (!batch.output.empty() && batch.inputs.size() != 1) {
     console.err << "varnic-cli: -o names one output; use -d DIR for several inputs\n";
-    return false;
+    return kExitUsage;
   }
+  const bool from_stdin = std::find(batch.inputs.begin(), batch.inputs.end(), kStandardStream) != batch.inputs.end();
+  if (from_stdin && batch.output.empty()) {
+    console.err << "varnic-cli: standard input (-) needs an output name: -o FILE, or -o - for standard output\n";
+    return kExitUsage;
+  }
+  if (batch.output == kStandardStream && standard_output_is_terminal()) {
+    console.err << "varnic-cli: will not write binary data to a terminal: redirect standard output or use -o FILE\n";
+    return kExitUsage;
+  }
+  if (!batch.directory.empty()) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(batch.directory, ec)) {
+      const int error = ec ? ec.value() : std::filesystem::exists(batch.directory) ? ENOTDIR : ENOENT;
+      console.err << "varnic-cli: " << batch.directory << ": "
+                  << imagefile::status_message(imagefile::FileStatus::kCannotWrite) << " (" << system_reason(error)
+                  << ")\n";
+      return kExitCannotWrite;
+    }
+  }
+  std::vector<FileIdentity> inputs;
+  for (const std::string& input : batch.inputs)
+    if (const std::optional<FileIdentity> id = file_identity(input)) inputs.push_back(*id);
   std::set<std::string> seen;
   for (const std::string& input : batch.inputs) {
     std::string out = batch.output.empty() ? output_path_for(input, batch.directory, extension) : batch.output;
-    const std::string key = std::filesystem::path(out).lexically_normal().string();
-    if (!seen.insert(key).second) {
-      console.err << "varnic-cli: " << input << ": another input also writes " << out << "\n";
-      return false;
+    if (out != kStandardStream) {
+      if (!seen.insert(resolved_name(out)).second) {
+        console.err << "varnic-cli: " << input << ": another input also writes " << out << "\n";
+        return kExitUsage;
+      }
+      const std::optional<FileIdentity> id = file_identity(out);
+      if (id && std::find(inputs.begin(), inputs.end(), *id) != inputs.end()) {
+        console.err << "varnic-cli: " << out << ": the output is an input file; nothing written\n";
+        return kExitUsage;
+      }
     }
     outputs.push_back(std::move(out));
   }
-  return true;
+  return kExitOk;
+}
+
+// A limit refusal of the decoder, told with the picture's size.
+std::string decode_limit_message(std::span<const std::uint8_t> file, const Limits& limits, const std::string& fallback) {
+  Limits none;
+  none.max_pixels = UINT64_MAX;
+  Result<Info> info = probe(file, none);
+  return info ? pixel_limit_message(info.value().width, info.value().height, limits.max_pixels) : fallback;
 }
 
 // --- compress -------------------------------------------------------------------------------
@@ -249,28 +329,41 @@ Result<Trial> search_quality(const EncodablePicture& picture, const CompressOpti
   return std::move(*best);
 }
 
+// Before any work: an output left alone by --skip-existing (true, counted), or refused without -f.
+bool existing_output(const BatchOptions& batch, const std::string& output, std::size_t index, Reporter& reporter,
+                     int& code) {
+  if (batch.force || !output_exists(output)) return false;
+  if (batch.skip_existing) {
+    reporter.skipped();
+    reporter.notice(index, output, "exists, skipped");
+    code = kExitOk;
+  } else {
+    reporter.error(index, output, "output exists (use -f to replace it)");
+    code = kExitCannotWrite;
+  }
+  return true;
+}
+
 int compress_one(const CompressOptions& options, const std::string& input, const std::string& output,
                  std::size_t index, int library_threads, Reporter& reporter) {
   const BatchOptions& batch = options.batch;
-  if (!batch.force && output_exists(output)) {
-    reporter.error(output, "output exists (use -f to replace it)");
-    return kExitCannotWrite;
-  }
+  if (int code = kExitOk; existing_output(batch, output, index, reporter, code)) return code;
   const Clock::time_point start = Clock::now();
   Result<std::vector<std::uint8_t>> bytes = read_input(input, batch.limits);
   if (!bytes) {
-    reporter.error(input, bytes.message());
+    reporter.error(index, input, bytes.message());
     return exit_code_for(bytes.status());
   }
+  const std::size_t input_bytes = bytes.value().size();
+  const Clock::time_point parse_start = Clock::now();
   Result<EncodablePicture> loaded = read_picture_for_encoding(bytes.value(), input, batch.limits);
   if (!loaded) {
-    reporter.error(input, loaded.message());
+    reporter.error(index, input, loaded.message());
     return exit_code_for(loaded.status());
   }
   std::vector<std::uint8_t>().swap(bytes.value());  // the file is not needed once decoded
-  for (const std::string& notice : loaded.value().notices) reporter.notice(input, notice);
+  for (const std::string& notice : loaded.value().notices) reporter.notice(index, input, notice);
   const EncodablePicture& picture = loaded.value();
-  const double read_time = seconds_since(start);
 
   const Clock::time_point encode_start = Clock::now();
   EncodeOptions encode_options = options.encode;
@@ -283,30 +376,30 @@ int compress_one(const CompressOptions& options, const std::string& input, const
                             ? search_quality(picture, search_options, note)
                             : encode_at(picture.view(), encode_options, encode_options.quality, nullptr);
   if (!trial) {
-    reporter.error(input, trial.message());
+    reporter.error(index, input, trial.message());
     return exit_code_for(trial.status());
   }
-  const double encode_time = seconds_since(encode_start);
   const Encoded& encoded = trial.value().encoded;
 
   const Clock::time_point write_start = Clock::now();
-  if (const int code = write_output(output, encoded.bytes, batch.force, reporter); code != kExitOk) return code;
-  const double write_time = seconds_since(write_start);
+  if (const int code = write_output(output, encoded.bytes, batch.force, index, reporter); code != kExitOk) return code;
+  const Clock::time_point end = Clock::now();
 
   const bool grey = picture.format == PixelFormat::kGrey8;
-  const std::uint64_t original = bitmap_file_bytes(picture.width, picture.height, grey);
   std::string line = input + " -> " + output + ": " + describe_size(picture.width, picture.height, grey) + ", " +
-                     std::to_string(original) + " -> " + std::to_string(encoded.bytes.size()) + " bytes (" +
-                     ratio_text(static_cast<double>(original), static_cast<double>(encoded.bytes.size())) +
+                     std::to_string(input_bytes) + " -> " + std::to_string(encoded.bytes.size()) + " bytes (" +
+                     ratio_text(static_cast<double>(input_bytes), static_cast<double>(encoded.bytes.size())) +
                      "), quality " + std::to_string(trial.value().quality) + ", " +
-                     format("%.3f s", seconds_since(start));
+                     format("%.3f s", seconds(end - start));
   if (!note.empty()) line += " [" + note + "]";
   reporter.summary(index, line);
   const std::string stages = note.empty() ? "transform " + ms(encoded.timings.transform) + ", entropy coding " +
                                                   ms(encoded.timings.entropy)
                                             : "quality search, the chosen file took " + ms(encoded.timings.total);
-  reporter.detail("read " + ms(read_time) + ", encode " + ms(encode_time) + " (" + stages + "), write " +
-                  ms(write_time) + "; levels " + std::to_string(encoded.levels) + ", dropped " +
+  reporter.detail("read " + ms(seconds(parse_start - start)) + ", picture decoding " +
+                  ms(seconds(encode_start - parse_start)) + ", encode " + ms(seconds(write_start - encode_start)) +
+                  " (" + stages + "), write " + ms(seconds(end - write_start)) + ", total " +
+                  ms(seconds(end - start)) + "; levels " + std::to_string(encoded.levels) + ", dropped " +
                   std::to_string(encoded.dropped[0]) + "," + std::to_string(encoded.dropped[1]) + "," +
                   std::to_string(encoded.dropped[2]));
   if (encoded.distortion_scale > 0) {
@@ -320,20 +413,25 @@ int compress_one(const CompressOptions& options, const std::string& input, const
 
 // --- decompress -----------------------------------------------------------------------------
 
+// A .pgm holds grey and a .ppm colour; .pnm either. Empty when the name fits the picture.
+std::string pnm_name_mismatch(const std::string& output, bool grey) {
+  std::string ext = std::filesystem::path(output).extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  if (ext == ".pgm" && !grey) return "a colour picture cannot be written as .pgm: use .ppm or .pnm, or --format";
+  if (ext == ".ppm" && grey) return "a grey picture cannot be written as .ppm: use .pgm or .pnm, or --format";
+  return {};
+}
+
 int decompress_one(const DecompressOptions& options, FileKind kind, const std::string& input,
                    const std::string& output, std::size_t index, int library_threads, Reporter& reporter) {
   const BatchOptions& batch = options.batch;
-  if (!batch.force && output_exists(output)) {
-    reporter.error(output, "output exists (use -f to replace it)");
-    return kExitCannotWrite;
-  }
+  if (int code = kExitOk; existing_output(batch, output, index, reporter, code)) return code;
   const Clock::time_point start = Clock::now();
   Result<std::vector<std::uint8_t>> bytes = read_input(input, batch.limits);
   if (!bytes) {
-    reporter.error(input, bytes.message());
+    reporter.error(index, input, bytes.message());
     return exit_code_for(bytes.status());
   }
-  const double read_time = seconds_since(start);
   DecodeOptions decode_options;
   decode_options.reduce = options.reduce;
   // Bitmap and Targa files store blue first: rows then copy without a swap.
@@ -343,29 +441,43 @@ int decompress_one(const DecompressOptions& options, FileKind kind, const std::s
   const Clock::time_point decode_start = Clock::now();
   Result<Decoded> decoded = decode(bytes.value(), decode_options);
   if (!decoded) {
-    reporter.error(input, decoded.message());
+    const bool limit = decoded.status() == Status::kLimitExceeded;
+    reporter.error(index, input, limit ? decode_limit_message(bytes.value(), batch.limits, decoded.message())
+                                       : decoded.message());
     return exit_code_for(decoded.status());
   }
-  const double decode_time = seconds_since(decode_start);
   const Picture& picture = decoded.value().picture;
+  const bool grey = picture.format == PixelFormat::kGrey8;
+  if (!options.format) {
+    if (const std::string mismatch = pnm_name_mismatch(output, grey); !mismatch.empty()) {
+      reporter.error(index, output, mismatch);
+      return kExitUsage;
+    }
+  }
+  const Clock::time_point picture_start = Clock::now();
   Result<std::vector<std::uint8_t>> file = write_picture(picture, kind);
   if (!file) {
-    reporter.error(output, file.message());
+    reporter.error(index, output, file.message());
     return kExitCannotWrite;
   }
   const Clock::time_point write_start = Clock::now();
-  if (const int code = write_output(output, file.value(), batch.force, reporter); code != kExitOk) return code;
-  const double write_time = seconds_since(write_start);
+  if (const int code = write_output(output, file.value(), batch.force, index, reporter); code != kExitOk) return code;
+  const Clock::time_point end = Clock::now();
 
-  std::string line = input + " -> " + output + ": " +
-                     describe_size(picture.width, picture.height, picture.format == PixelFormat::kGrey8) + ", " +
+  std::string line = input + " -> " + output + ": " + describe_size(picture.width, picture.height, grey) + ", " +
                      std::to_string(bytes.value().size()) + " -> " + std::to_string(file.value().size()) + " bytes";
   if (options.reduce > 0) line += ", reduced 1/" + std::to_string(1 << options.reduce);
-  line += ", " + format("%.3f s", seconds_since(start));
+  line += ", " + format("%.3f s", seconds(end - start));
   reporter.summary(index, line);
   const Timings& t = decoded.value().timings;
-  reporter.detail("read " + ms(read_time) + ", decode " + ms(decode_time) + " (entropy decoding " + ms(t.entropy) +
-                  ", wavelet and colour " + ms(t.transform) + "), write " + ms(write_time));
+  std::string picture_kind(extension_of(kind).substr(1));
+  std::transform(picture_kind.begin(), picture_kind.end(), picture_kind.begin(),
+                 [](unsigned char c) { return std::toupper(c); });
+  reporter.detail("read " + ms(seconds(decode_start - start)) + ", decode " +
+                  ms(seconds(picture_start - decode_start)) + " (entropy decoding " + ms(t.entropy) +
+                  ", wavelet and colour " + ms(t.transform) + "), " + picture_kind + " encoding " +
+                  ms(seconds(write_start - picture_start)) + ", write " + ms(seconds(end - write_start)) +
+                  ", total " + ms(seconds(end - start)));
   return kExitOk;
 }
 
@@ -476,42 +588,57 @@ std::string json_string(std::string_view bytes) {
 }
 
 int run_compress(const CompressOptions& options, Console console) {
+  const BatchOptions& batch = options.batch;
+  if (!batch.output.empty() && batch.output != kStandardStream && kind_from_extension(batch.output) != FileKind::kCod) {
+    console.err << "varnic-cli: " << batch.output << ": compress writes .cod files; name the output NAME.cod\n";
+    return kExitUsage;
+  }
   std::vector<std::string> outputs;
-  if (!plan_outputs(options.batch, ".cod", outputs, console)) return kExitUsage;
-  const std::size_t count = options.batch.inputs.size();
-  Reporter reporter(console, options.batch.verbosity, count);
-  const int library_threads = count == 1 ? options.batch.jobs : 1;
-  return run_batch(count, options.batch.jobs, [&](std::size_t i) {
+  if (const int code = plan_outputs(batch, ".cod", outputs, console); code != kExitOk) return code;
+  const std::size_t count = batch.inputs.size();
+  Reporter reporter(console, batch.verbosity, count, batch.output == kStandardStream);
+  const int library_threads = count == 1 ? batch.jobs : 1;
+  const BatchResult result = run_batch(count, batch.jobs, [&](std::size_t i) {
     try {
-      return compress_one(options, options.batch.inputs[i], outputs[i], i, library_threads, reporter);
+      return compress_one(options, batch.inputs[i], outputs[i], i, library_threads, reporter);
     } catch (const std::exception& e) {
-      reporter.error(options.batch.inputs[i], std::string("out of memory: ") + e.what());
+      reporter.error(i, batch.inputs[i], std::string("out of memory: ") + e.what());
       return static_cast<int>(kExitLimit);
     }
   });
+  reporter.tally(result.failed);
+  return result.worst;
 }
 
 int run_decompress(const DecompressOptions& options, Console console) {
+  const BatchOptions& batch = options.batch;
   FileKind kind = FileKind::kBmp;
   if (options.format) {
     kind = *options.format;
-  } else if (!options.batch.output.empty()) {
-    const FileKind named = kind_from_extension(options.batch.output);
-    if (named != FileKind::kUnknown && named != FileKind::kCod) kind = named;
+  } else if (!batch.output.empty() && batch.output != kStandardStream) {
+    kind = kind_from_extension(batch.output);
+    if (kind == FileKind::kUnknown || kind == FileKind::kCod) {
+      console.err << "varnic-cli: " << batch.output
+                  << ": the name does not say a picture format: use .bmp, .tga, .png, .pnm, .ppm or .pgm, or "
+                     "--format\n";
+      return kExitUsage;
+    }
   }
   std::vector<std::string> outputs;
-  if (!plan_outputs(options.batch, extension_of(kind), outputs, console)) return kExitUsage;
-  const std::size_t count = options.batch.inputs.size();
-  Reporter reporter(console, options.batch.verbosity, count);
-  const int library_threads = count == 1 ? options.batch.jobs : 1;
-  return run_batch(count, options.batch.jobs, [&](std::size_t i) {
+  if (const int code = plan_outputs(batch, extension_of(kind), outputs, console); code != kExitOk) return code;
+  const std::size_t count = batch.inputs.size();
+  Reporter reporter(console, batch.verbosity, count, batch.output == kStandardStream);
+  const int library_threads = count == 1 ? batch.jobs : 1;
+  const BatchResult result = run_batch(count, batch.jobs, [&](std::size_t i) {
     try {
-      return decompress_one(options, kind, options.batch.inputs[i], outputs[i], i, library_threads, reporter);
+      return decompress_one(options, kind, batch.inputs[i], outputs[i], i, library_threads, reporter);
     } catch (const std::exception& e) {
-      reporter.error(options.batch.inputs[i], std::string("out of memory: ") + e.what());
+      reporter.error(i, batch.inputs[i], std::string("out of memory: ") + e.what());
       return static_cast<int>(kExitLimit);
     }
   });
+  reporter.tally(result.failed);
+  return result.worst;
 }
 
 int run_info(const std::vector<std::string>& inputs, bool json, const Limits& limits, Console console) {
@@ -520,7 +647,9 @@ int run_info(const std::vector<std::string>& inputs, bool json, const Limits& li
     Result<std::vector<std::uint8_t>> bytes = read_input(input, limits);
     Result<Info> info = bytes ? probe(bytes.value(), limits) : Result<Info>(bytes.status(), bytes.message());
     if (!info) {
-      console.err << "varnic-cli: " << input << ": " << info.message() << '\n';
+      const bool limit = bytes && info.status() == Status::kLimitExceeded;
+      console.err << "varnic-cli: " << input << ": "
+                  << (limit ? decode_limit_message(bytes.value(), limits, info.message()) : info.message()) << '\n';
       worst = std::max(worst, exit_code_for(info.status()));
       continue;
     }
@@ -536,6 +665,10 @@ int run_info(const std::vector<std::string>& inputs, bool json, const Limits& li
 int run_compare(const std::string& first, const std::string& second, const Limits& limits, Console console) {
   Picture pictures[2];
   const std::string* paths[2] = {&first, &second};
+  if (first == kStandardStream && second == kStandardStream) {
+    console.err << "varnic-cli: standard input (-) can be only one of the two pictures\n";
+    return kExitUsage;
+  }
   for (int k = 0; k < 2; ++k) {
     const std::string& path = *paths[k];
     Result<std::vector<std::uint8_t>> bytes = read_input(path, limits);
@@ -548,7 +681,10 @@ int run_compare(const std::string& first, const std::string& second, const Limit
       options.limits = limits;
       Result<Decoded> decoded = decode(bytes.value(), options);
       if (!decoded) {
-        console.err << "varnic-cli: " << path << ": " << decoded.message() << '\n';
+        const bool limit = decoded.status() == Status::kLimitExceeded;
+        console.err << "varnic-cli: " << path << ": "
+                    << (limit ? decode_limit_message(bytes.value(), limits, decoded.message()) : decoded.message())
+                    << '\n';
         return exit_code_for(decoded.status());
       }
       pictures[k] = std::move(decoded).value().picture;

@@ -31,11 +31,15 @@ enum ExitCode : int {
 
 enum class Verbosity : std::uint8_t { kQuiet, kNormal, kVerbose };
 
+// "-" as an input is standard input, as an output standard output.
+inline constexpr std::string_view kStandardStream = "-";
+
 struct BatchOptions {
   std::vector<std::string> inputs;
   std::string output;     // -o: one input only
   std::string directory;  // -d: outputs go here under the input's name
   bool force = false;     // -f: replace existing outputs
+  bool skip_existing = false;  // --skip-existing: leave existing outputs alone, a success
   int jobs = 1;           // files at once with several inputs; library threads with one
   Verbosity verbosity = Verbosity::kNormal;
   Limits limits;

@@ -1,21 +1,31 @@
 // varnic-cli: argument parsing only; the commands live in commands.cpp.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <sstream>
+#include <thread>
 
+#include "format/format.h"
+#include "codec/settings.h"
 #include "commands.h"
+#include "system.h"
 
 namespace {
 
 using namespace varnic::cli;
+using varnic::EncodeOptions;
+namespace codec = varnic::codec;
+namespace format = varnic::format;
 
 constexpr const char* kExitCodes =
     "Exit status: 0 success, 1 usage error, 2 unreadable or invalid input, 3 output could not be\n"
     "written (or exists without -f), 4 a limit was exceeded (pixels, memory, unreachable target).\n"
-    "A batch processes every input and exits with the highest status seen.";
+    "A batch processes every input and exits with the highest status seen. SIGINT and SIGTERM remove\n"
+    "unfinished outputs and exit with 128 + the signal's number.";
 
 constexpr const char* kUsage =
     "usage: varnic-cli {compress|decompress|info|compare} ... (--help for details)\n"
@@ -43,22 +53,75 @@ bool parse_numbers(const std::string& text, std::vector<int>& out) {
   return !out.empty();
 }
 
-void add_batch_options(CLI::App& command, BatchOptions& batch, std::uint64_t& max_pixels, bool& quiet,
-                       bool& verbose, const char* what) {
-  command.add_option("inputs", batch.inputs, what)->required();
-  auto* output = command.add_option("-o,--output", batch.output, "Output file (one input only)");
+// Files at once, or one picture's threads: as many as the library takes.
+constexpr int kMaxJobs = varnic::kMaxThreads;
+
+// "-j N": 1..256, or 0 / "all" for one per core.
+std::string parse_jobs(const std::string& text, int& jobs) {
+  std::vector<int> numbers;
+  if (text != "all" && (!parse_numbers(text, numbers) || numbers.size() != 1 || numbers[0] > kMaxJobs))
+    return "-j takes 1.." + std::to_string(kMaxJobs) + ", or 0 or 'all' for one per core";
+  jobs = text != "all" && numbers[0] > 0
+             ? numbers[0]
+             : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxJobs);
+  return {};
+}
+
+void add_batch_options(CLI::App& command, BatchOptions& batch, std::string& jobs, std::uint64_t& max_pixels,
+                       bool& quiet, bool& verbose, const char* what) {
+  command.add_option("inputs", batch.inputs, what + std::string(" ('-': standard input)"))->required();
+  auto* output = command.add_option("-o,--output", batch.output, "Output file (one input only; '-': standard output)");
   command.add_option("-d,--directory", batch.directory, "Directory for the outputs (default: beside each input)")
       ->excludes(output);
-  command.add_option("-j,--jobs", batch.jobs,
-                     "Files processed at once; with one input, threads for that picture. Outputs never depend on it")
-      ->check(CLI::Range(1, 256))
+  command.add_option("-j,--jobs", jobs,
+                     "Files processed at once (0 or 'all': one per core); with one input, threads for that "
+                     "picture. Outputs never depend on it")
       ->capture_default_str();
-  command.add_flag("-f,--force", batch.force, "Replace existing outputs (they are never replaced otherwise)");
+  auto* force = command.add_flag("-f,--force", batch.force, "Replace existing outputs (they are never replaced otherwise)");
+  command.add_flag("--skip-existing", batch.skip_existing, "Leave existing outputs alone and count them as done")
+      ->excludes(force);
   auto* v = command.add_flag("-v,--verbose", verbose, "Per-stage timings on stderr");
   command.add_flag("--quiet", quiet, "Print errors only")->excludes(v);
   command.add_option("--max-pixels", max_pixels, "Refuse pictures with more pixels than this")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
+}
+
+// The encoder's rules for full settings, worded for the options that carry them (the library's
+// messages name the desktop program's dialog fields).
+std::string check_settings(const EncodeOptions& e) {
+  const int levels = e.levels.value_or(format::CodecParams{}.total_levels_);
+  static const char* const kVectorNames[3] = {"--qvec-y", "--qvec-i", "--qvec-q"};
+  const std::optional<std::vector<int>>* vectors[3] = {&e.quant_y, &e.quant_i, &e.quant_q};
+  auto count_error = [&](const char* option, const char* rule, int wanted, std::size_t got) {
+    return std::string(option) + " needs " + rule + " = " + std::to_string(wanted) + " numbers, got " +
+           std::to_string(got);
+  };
+  for (int k = 0; k < 3; ++k) {
+    if (!*vectors[k]) continue;
+    const std::vector<int>& v = **vectors[k];
+    if (v.size() != static_cast<std::size_t>(format::subband_count(levels)))
+      return count_error(kVectorNames[k], "3\u00d7levels+1", format::subband_count(levels), v.size());
+    if (*std::max_element(v.begin(), v.end()) > format::kMaxQuantStep)
+      return std::string(kVectorNames[k]) + " numbers must be 0.." + std::to_string(format::kMaxQuantStep);
+  }
+  if (e.thresholds) {
+    if (e.thresholds->size() != static_cast<std::size_t>(levels + 1))
+      return count_error("--thresholds", "levels+1", levels + 1, e.thresholds->size());
+    if (*std::max_element(e.thresholds->begin(), e.thresholds->end()) > UINT16_MAX)
+      return "--thresholds numbers must be 0.." + std::to_string(UINT16_MAX);
+  }
+  if (e.dropped) {
+    for (int d : *e.dropped)
+      if (d >= levels)
+        return "--dropped: each of Y,I,Q must be below the level count (" + std::to_string(levels) + "), got " +
+               std::to_string((*e.dropped)[0]) + "," + std::to_string((*e.dropped)[1]) + "," +
+               std::to_string((*e.dropped)[2]);
+  }
+  if (e.comment.size() > format::kMaxCommentLength)
+    return "--comment holds at most " + std::to_string(format::kMaxCommentLength) + " bytes, got " +
+           std::to_string(e.comment.size());
+  return {};
 }
 
 Verbosity verbosity_of(bool quiet, bool verbose) {
@@ -80,6 +143,7 @@ int run(int argc, char** argv) {
   std::uint64_t compress_max_pixels = varnic::Limits::kDefaultMaxPixels;
   bool compress_quiet = false;
   bool compress_verbose = false;
+  std::string compress_jobs = "1";
   std::string type = "other";
   std::string qvec[3];
   std::string thresholds;
@@ -88,7 +152,8 @@ int run(int argc, char** argv) {
   double target_psnr = 0;
   int levels = 0;
   CLI::App* c = app.add_subcommand("compress", "Compress BMP, Targa, PNG or PNM pictures into .cod files");
-  add_batch_options(*c, compress.batch, compress_max_pixels, compress_quiet, compress_verbose, "Pictures to compress");
+  add_batch_options(*c, compress.batch, compress_jobs, compress_max_pixels, compress_quiet, compress_verbose,
+                    "Pictures to compress");
   auto* quality = c->add_option("-q,--quality", compress.encode.quality, "Quality factor 0..99, higher is better")
                       ->check(CLI::Range(0, 99))
                       ->capture_default_str();
@@ -122,11 +187,13 @@ int run(int argc, char** argv) {
   std::uint64_t decompress_max_pixels = varnic::Limits::kDefaultMaxPixels;
   bool decompress_quiet = false;
   bool decompress_verbose = false;
+  std::string decompress_jobs = "1";
   std::string format_name;
   CLI::App* d = app.add_subcommand("decompress", "Decode .cod files into BMP, Targa, PNG or PNM pictures");
-  add_batch_options(*d, decompress.batch, decompress_max_pixels, decompress_quiet, decompress_verbose,
-                    ".cod files to decode");
-  d->add_option("--format", format_name, "Output format: bmp, tga, png or pnm (default: from -o, else bmp)")
+  add_batch_options(*d, decompress.batch, decompress_jobs, decompress_max_pixels, decompress_quiet,
+                    decompress_verbose, ".cod files to decode");
+  d->add_option("--format", format_name,
+                "Output format: bmp, tga, png or pnm (default: from -o's extension, else bmp); any -o name then")
       ->check(CLI::IsMember({"bmp", "tga", "png", "pnm"}));
   d->add_option("--reduce", decompress.reduce,
                 "Decode at 1/2^K of the size by stopping the synthesis K levels early (K below the levels)")
@@ -136,11 +203,12 @@ int run(int argc, char** argv) {
   // --- info
   std::vector<std::string> info_inputs;
   bool json = false;
-  std::uint64_t info_max_pixels = varnic::Limits::kDefaultMaxPixels;
+  // info allocates nothing for the picture, so it reports any size unless asked not to.
+  std::uint64_t info_max_pixels = UINT64_MAX;
   CLI::App* i = app.add_subcommand("info", "Show the header facts of .cod files");
-  i->add_option("inputs", info_inputs, ".cod files")->required();
+  i->add_option("inputs", info_inputs, ".cod files ('-': standard input)")->required();
   i->add_flag("--json", json, "One JSON object per file and line");
-  i->add_option("--max-pixels", info_max_pixels, "Refuse pictures with more pixels than this")
+  i->add_option("--max-pixels", info_max_pixels, "Refuse pictures with more pixels than this (default: no limit)")
       ->check(CLI::PositiveNumber);
 
   // --- compare
@@ -148,7 +216,7 @@ int run(int argc, char** argv) {
   std::string second;
   std::uint64_t compare_max_pixels = varnic::Limits::kDefaultMaxPixels;
   CLI::App* m = app.add_subcommand("compare", "PSNR over RGB and over Y, and the largest difference, of two pictures");
-  m->add_option("a", first, "Picture or .cod file")->required();
+  m->add_option("a", first, "Picture or .cod file ('-': standard input)")->required();
   m->add_option("b", second, "Picture or .cod file")->required();
   m->add_option("--max-pixels", compare_max_pixels, "Refuse pictures with more pixels than this")
       ->check(CLI::PositiveNumber);
@@ -166,6 +234,14 @@ int run(int argc, char** argv) {
     l.max_pixels = max_pixels;
     return l;
   };
+  if (c->parsed() || d->parsed()) {
+    const std::string error = c->parsed() ? parse_jobs(compress_jobs, compress.batch.jobs)
+                                          : parse_jobs(decompress_jobs, decompress.batch.jobs);
+    if (!error.empty()) {
+      std::cerr << "varnic-cli: " << error << '\n';
+      return kExitUsage;
+    }
+  }
   if (c->parsed()) {
     compress.batch.verbosity = verbosity_of(compress_quiet, compress_verbose);
     compress.batch.limits = limits(compress_max_pixels);
@@ -203,6 +279,10 @@ int run(int argc, char** argv) {
     }
     if (size_option->count() > 0) compress.target_size = target_size;
     if (psnr_option->count() > 0) compress.target_psnr = target_psnr;
+    if (const std::string error = check_settings(compress.encode); !error.empty()) {
+      std::cerr << "varnic-cli: " << error << '\n';
+      return kExitUsage;
+    }
     return run_compress(compress, console);
   }
   if (d->parsed()) {
@@ -222,6 +302,7 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  install_signal_handlers();
   try {
     return run(argc, argv);
   } catch (const std::exception& e) {  // out of memory in the tool itself, mostly

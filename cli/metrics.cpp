@@ -30,8 +30,14 @@ Result<Comparison> compare_pictures(const Picture& a, const Picture& b) {
     return {Status::kInvalidArgument, "the pictures differ in size: " + std::to_string(a.width) + "x" +
                                           std::to_string(a.height) + " and " + std::to_string(b.width) + "x" +
                                           std::to_string(b.height)};
-  const std::size_t pixels = std::size_t{a.width} * a.height;
-  if (pixels == 0 || a.pixels.size() < a.stride() * a.height || b.pixels.size() < b.stride() * b.height)
+  // Sides come from files: every product is checked before it bounds a loop.
+  std::size_t pixels = 0;
+  std::size_t bytes_a = 0;
+  std::size_t bytes_b = 0;
+  if (__builtin_mul_overflow(std::size_t{a.width}, a.height, &pixels) ||
+      __builtin_mul_overflow(pixels, static_cast<std::size_t>(bytes_per_pixel(a.format)), &bytes_a) ||
+      __builtin_mul_overflow(pixels, static_cast<std::size_t>(bytes_per_pixel(b.format)), &bytes_b) || pixels == 0 ||
+      a.pixels.size() < bytes_a || b.pixels.size() < bytes_b)
     return {Status::kInvalidArgument, "empty or inconsistent picture"};
   double sum_rgb = 0;
   double sum_y = 0;

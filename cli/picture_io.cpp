@@ -8,6 +8,7 @@
 #include "utils/memory.h"
 #include "format/format.h"
 #include "imagefile/imagefile.h"
+#include "utils/le_bytes.h"
 
 namespace varnic::cli {
 namespace {
@@ -69,14 +70,40 @@ Result<LoadedPicture> from_program_picture(const imagefile::Picture& in) {
   return loaded;
 }
 
+// A refusal of the bitmap or Targa reader; a limit refusal says the sides its header declares.
+template <class T>
+Result<T> program_refusal(imagefile::FileStatus status, std::span<const std::uint8_t> bytes, bool targa,
+                          const Limits& limits) {
+  if (status != imagefile::FileStatus::kPictureTooLarge) return {from_file_status(status), imagefile::status_message(status)};
+  // The reader read these fields before it compared their product with the limit.
+  const std::uint64_t width = targa ? utils::load_u16(&bytes[12]) : static_cast<std::uint64_t>(utils::load_i32(&bytes[18]));
+  const std::int64_t height = targa ? utils::load_u16(&bytes[14]) : utils::load_i32(&bytes[22]);
+  return {Status::kLimitExceeded, pixel_limit_message(width, static_cast<std::uint64_t>(height < 0 ? -height : height),
+                                                      limits.max_pixels)};
+}
+
+// A version 5 bitmap header (124 bytes) can carry an ICC profile, marked by colour space 'MBED';
+// the reader keeps the pixels only.
+constexpr std::size_t kV5HeaderBytes = 124;
+constexpr std::uint32_t kEmbeddedProfile = 0x4D424544;
+
+void add_bitmap_notices(std::span<const std::uint8_t> bytes, std::vector<std::string>& notices) {
+  constexpr std::size_t kColourSpace = imagefile::kFileHeaderBytes + 56;
+  if (bytes.size() > kColourSpace + 4 && utils::load_u32(&bytes[imagefile::kFileHeaderBytes]) >= kV5HeaderBytes &&
+      utils::load_u32(&bytes[kColourSpace]) == kEmbeddedProfile)
+    notices.emplace_back("ICC colour profile dropped (pixel values kept as stored)");
+}
+
 Result<LoadedPicture> read_program_format(std::span<const std::uint8_t> bytes, const Limits& limits, bool targa) {
   imagefile::Picture picture;
   imagefile::ReadLimits read_limits;
   read_limits.max_pixels_ = limits.max_pixels;
   const imagefile::FileStatus status =
       targa ? imagefile::read_targa(bytes, picture, read_limits) : imagefile::read_bitmap(bytes, picture, read_limits);
-  if (status != imagefile::FileStatus::kOk) return {from_file_status(status), imagefile::status_message(status)};
-  return from_program_picture(picture);
+  if (status != imagefile::FileStatus::kOk) return program_refusal<LoadedPicture>(status, bytes, targa, limits);
+  Result<LoadedPicture> loaded = from_program_picture(picture);
+  if (loaded && !targa) add_bitmap_notices(bytes, loaded.value().notices);
+  return loaded;
 }
 
 // The program's picture record for `in` (sides, mode, header) without pixels.
@@ -130,6 +157,12 @@ Result<imagefile::Picture> to_program_picture(const Picture& in) {
 }
 
 }  // namespace
+
+std::string pixel_limit_message(std::uint64_t width, std::uint64_t height, std::uint64_t limit) {
+  // Sides up to 2^32 each: the product fits in 64 bits.
+  return "the picture is " + std::to_string(width) + "x" + std::to_string(height) + " = " +
+         std::to_string(width * height) + " pixels, more than the limit of " + std::to_string(limit);
+}
 
 FileKind kind_from_extension(std::string_view path) {
   const std::string ext = lower_extension(path);
@@ -193,7 +226,8 @@ Result<EncodablePicture> read_picture_for_encoding(std::span<const std::uint8_t>
     read_limits.max_pixels_ = limits.max_pixels;
     const imagefile::FileStatus status = kind == FileKind::kTga ? imagefile::read_targa(bytes, program, read_limits)
                                                                 : imagefile::read_bitmap(bytes, program, read_limits);
-    if (status != imagefile::FileStatus::kOk) return {from_file_status(status), imagefile::status_message(status)};
+    if (status != imagefile::FileStatus::kOk)
+      return program_refusal<EncodablePicture>(status, bytes, kind == FileKind::kTga, limits);
     if (program.image_mode_ != format::kImageModePalette) {
       const utils::RowGeometry geometry = program.geometry();
       EncodablePicture out;
@@ -203,6 +237,7 @@ Result<EncodablePicture> read_picture_for_encoding(std::span<const std::uint8_t>
       out.format = program.image_mode_ == format::kImageModeGrey ? PixelFormat::kGrey8 : PixelFormat::kBgr24;
       out.bottom_up = true;
       out.pixels = std::move(program.pixels_);
+      if (kind == FileKind::kBmp) add_bitmap_notices(bytes, out.notices);
       return out;
     }
     // Palette pictures are expanded to colour below, like every other kind.

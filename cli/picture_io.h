@@ -23,6 +23,9 @@ enum class FileKind : std::uint8_t { kUnknown, kBmp, kTga, kPng, kPnm, kCod };
 [[nodiscard]] FileKind kind_from_extension(std::string_view path);
 [[nodiscard]] std::string_view extension_of(FileKind kind);  // ".png", ...
 
+// The refusal of a picture above the pixel limit, with its size: the same words for every format.
+[[nodiscard]] std::string pixel_limit_message(std::uint64_t width, std::uint64_t height, std::uint64_t limit);
+
 struct LoadedPicture {
   Picture picture;
   std::vector<std::string> notices;

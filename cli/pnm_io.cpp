@@ -2,9 +2,11 @@
 // Samples are rescaled to 0..255 with rounding when maxval is not 255. Bitmaps (P1/P4) and
 // PAM (P7) are refused.
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <new>
 
+#include "imagefile/imagefile.h"
 #include "utils/memory.h"
 #include "picture_io.h"
 
@@ -70,16 +72,20 @@ Result<LoadedPicture> read_pnm(std::span<const std::uint8_t> bytes, const Limits
     return {Status::kInvalidFile, "the PNM header is incomplete"};
   if (width == 0 || height == 0) return {Status::kInvalidFile, "the PNM picture has no pixels"};
   if (maxval == 0 || maxval > 65535) return {Status::kInvalidFile, "the PNM maximum value is not 1..65535"};
+  // Sides within what a .cod file holds keep every size product below 2^32 * 6.
+  if (width > format::kMaxSide || height > format::kMaxSide)
+    return {Status::kInvalidFile, "the picture's sides must be at most 32767 pixels"};
   const std::uint64_t pixels = std::uint64_t{width} * height;
-  if (pixels > limits.max_pixels)
-    return {Status::kLimitExceeded, "the picture has " + std::to_string(pixels) + " pixels, more than the limit of " +
-                                        std::to_string(limits.max_pixels)};
+  if (pixels > limits.max_pixels) return {Status::kLimitExceeded, pixel_limit_message(width, height, limits.max_pixels)};
   if (binary && !header.single_space()) return {Status::kInvalidFile, "the PNM header is not followed by a blank"};
 
   const std::size_t channels = colour ? 3 : 1;
   const std::size_t samples = static_cast<std::size_t>(pixels) * channels;
+  // Nothing is allocated before the samples are known to be there: binary samples take one or
+  // two bytes, ASCII ones at least a digit and a blank (the last one no blank).
   const std::size_t sample_bytes = maxval > 255 ? 2 : 1;
-  if (binary && bytes.size() - header.position() < samples * sample_bytes)
+  const std::size_t needed = binary ? samples * sample_bytes : 2 * samples - 1;
+  if (bytes.size() - header.position() < needed)
     return {Status::kInvalidFile, "the PNM file ends inside the picture data"};
 
   LoadedPicture loaded;
@@ -91,7 +97,7 @@ Result<LoadedPicture> read_pnm(std::span<const std::uint8_t> bytes, const Limits
   loaded.picture.width = width;
   loaded.picture.height = height;
   loaded.picture.format = colour ? PixelFormat::kRgb24 : PixelFormat::kGrey8;
-  if (maxval > 255) loaded.notices.emplace_back("16-bit samples reduced to 8 bits");
+  if (maxval > 255) loaded.notices.emplace_back(std::to_string(std::bit_width(maxval)) + "-bit samples reduced to 8 bits");
 
   const std::uint8_t* data = bytes.data() + header.position();
   if (binary && maxval == 255) {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <new>
 #include <system_error>
@@ -22,6 +23,11 @@ namespace {
 constexpr std::uint64_t kFileSlackBytes = std::uint64_t{1} << 20;
 // Symbolic-link chains longer than this are treated as loops.
 constexpr int kMaxLinkDepth = 40;
+// The longest file name most file systems take (NAME_MAX): temporary names are kept within it.
+constexpr std::size_t kMaxNameBytes = 255;
+// Named temporary files that can be pending at once for the signal handler to find: one per
+// writing thread is the most the tools use.
+constexpr int kMaxPendingTemporaries = 256;
 
 std::uint64_t picture_file_cap(const ReadLimits& limits) {
   // 3 bytes per pixel plus up to 3 padding bytes per row.
@@ -79,14 +85,82 @@ std::filesystem::path resolve_destination(const std::string& path) {
 
 std::atomic<unsigned> g_temp_counter{0};
 
+// Named temporary files in the making, kept where a signal handler can reach them: the directory
+// stays open while its slot is claimed, and the name is complete before `state_` says so.
+struct PendingTemporary {
+  std::atomic<int> state_{0};  // 0 free, 1 being filled in, 2 ready to remove
+  int dir_fd_ = -1;
+  char name_[kMaxNameBytes + 1] = {};
+};
+PendingTemporary g_pending[kMaxPendingTemporaries];
+
+// A claimed slot for `name` in `dir_fd`, or nullptr when every slot is taken (the file is then
+// still removed on every failure, but a signal may leave it behind).
+PendingTemporary* register_temporary(int dir_fd, const std::string& name) {
+  for (PendingTemporary& slot : g_pending) {
+    int expected = 0;
+    if (!slot.state_.compare_exchange_strong(expected, 1)) continue;
+    slot.dir_fd_ = dir_fd;
+    std::snprintf(slot.name_, sizeof slot.name_, "%s", name.c_str());
+    slot.state_.store(2);
+    return &slot;
+  }
+  return nullptr;
+}
+
+void release_temporary(PendingTemporary* slot) {
+  if (slot != nullptr) slot->state_.store(0);
+}
+
+// ".NAME.PID.N.tmp" beside the destination, with NAME cut short when the whole would not fit
+// in a file name.
+std::string temporary_name(const std::string& name) {
+  char suffix[48];
+  std::snprintf(suffix, sizeof suffix, ".%ld.%u.tmp", static_cast<long>(::getpid()), g_temp_counter++);
+  const std::size_t room = kMaxNameBytes - 1 - std::strlen(suffix);
+  std::string temp(".");
+  temp.append(name, 0, room);
+  return temp.append(suffix);
+}
+
+// Names a file opened with O_TMPFILE.
+bool link_unnamed(int fd, int dir_fd, const char* name) {
+  char self[64];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  if (::linkat(AT_FDCWD, self, dir_fd, name, AT_SYMLINK_FOLLOW) == 0) return true;
+  if (errno == EEXIST) return false;
+  // Without /proc: the same link straight from the descriptor, where privileges allow it.
+  return ::linkat(fd, "", dir_fd, name, AT_EMPTY_PATH) == 0;
+}
+
 }  // namespace
 
-FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t max_bytes) {
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return FileStatus::kCannotOpen;
+void remove_temporary_files() noexcept {
+  for (PendingTemporary& slot : g_pending) {
+    if (slot.state_.load() == 2) ::unlinkat(slot.dir_fd_, slot.name_, 0);
+  }
+}
+
+FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t max_bytes,
+                           int* system_error) {
+  int ignored = 0;
+  int& error = system_error != nullptr ? *system_error : ignored;
+  // Without O_NONBLOCK, opening a pipe waits for a writer that may never come.
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.get() < 0) {
+    error = errno;
+    return FileStatus::kCannotOpen;
+  }
   struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) {
+    error = errno;
+    return FileStatus::kCannotOpen;
+  }
   // Devices and pipes could block or never end.
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return FileStatus::kCannotOpen;
+  if (!S_ISREG(st.st_mode)) {
+    error = S_ISDIR(st.st_mode) ? EISDIR : 0;
+    return FileStatus::kCannotOpen;
+  }
   const auto size = static_cast<std::uint64_t>(st.st_size);
   if (size > max_bytes) return FileStatus::kFileTooLarge;
   std::vector<std::uint8_t> bytes;
@@ -100,6 +174,7 @@ FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& o
     const ssize_t n = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
+      error = errno;
       return FileStatus::kCannotOpen;
     }
     if (n == 0) break;  // shrank while being read: take what is there
@@ -129,32 +204,47 @@ FileStatus load_compressed_file(const std::string& path, CompressedFile& out, co
   return load_compressed(bytes, out);
 }
 
-FileStatus write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes) {
+FileStatus write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes,
+                                 Overwrite overwrite, int* system_error) {
   namespace fs = std::filesystem;
+  int ignored = 0;
+  int& error = system_error != nullptr ? *system_error : ignored;
   const fs::path target = resolve_destination(path);
   fs::path dir = target.parent_path();
   if (dir.empty()) dir = ".";
+  const std::string name = target.filename().string();
+  const bool refuse = overwrite == Overwrite::kRefuse;
 
-  struct stat existing {};
-  const bool exists = ::stat(target.c_str(), &existing) == 0;
-  if (exists && !S_ISREG(existing.st_mode)) return FileStatus::kCannotOpen;
-
-  // A hidden name beside the destination, so that the rename stays within
-  // one file system and never replaces anything but the destination.
-  fs::path temp;
-  int raw_fd = -1;
-  for (int attempt = 0; attempt < 100 && raw_fd < 0; ++attempt) {
-    char suffix[48];
-    std::snprintf(suffix, sizeof suffix, ".%ld.%u.tmp", static_cast<long>(::getpid()), g_temp_counter++);
-    std::string name(".");
-    name += target.filename().string();
-    name += suffix;
-    temp = dir / name;
-    // 0666 lets the umask decide for a new file, as creating it directly would.
-    raw_fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (raw_fd < 0 && errno != EEXIST) return FileStatus::kCannotOpen;
+  FileDescriptor dir_fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir_fd.get() < 0) {
+    error = errno;
+    return FileStatus::kCannotOpen;
   }
-  if (raw_fd < 0) return FileStatus::kCannotOpen;
+  struct stat existing {};
+  const bool exists = ::fstatat(dir_fd.get(), name.c_str(), &existing, 0) == 0;
+  if (exists && (refuse || !S_ISREG(existing.st_mode))) {
+    error = refuse ? EEXIST : S_ISDIR(existing.st_mode) ? EISDIR : 0;
+    return refuse ? FileStatus::kCannotWrite : FileStatus::kCannotOpen;
+  }
+
+  // An unnamed file first: nothing is visible until it is complete. Where the file system has
+  // no such files, a hidden name beside the destination, so that the rename stays within one
+  // file system and never replaces anything but the destination. 0666 lets the umask decide
+  // for a new file, as creating it directly would.
+  int raw_fd = ::openat(dir_fd.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  const bool unnamed = raw_fd >= 0;
+  std::string temp;
+  PendingTemporary* pending = nullptr;
+  for (int attempt = 0; attempt < 100 && raw_fd < 0; ++attempt) {
+    temp = temporary_name(name);
+    raw_fd = ::openat(dir_fd.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (raw_fd < 0 && errno != EEXIST) break;
+  }
+  if (raw_fd < 0) {
+    error = errno;
+    return FileStatus::kCannotOpen;
+  }
+  if (!unnamed) pending = register_temporary(dir_fd.get(), temp);
   FileDescriptor fd(raw_fd);
 
   bool ok = true;
@@ -167,18 +257,39 @@ FileStatus write_file_atomically(const std::string& path, std::span<const std::u
   }
   ok = ok && write_all(fd.get(), bytes.data(), bytes.size());
   ok = ok && ::fsync(fd.get()) == 0;
-  ok = fd.close() && ok;
-  ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return FileStatus::kCannotWrite;
+  if (ok && unnamed) {
+    // The complete file gets a name: the destination itself when it must not be replaced (the
+    // link fails if it exists), else a temporary name to rename over the destination.
+    if (!refuse) {
+      temp = temporary_name(name);
+      pending = register_temporary(dir_fd.get(), temp);
+    }
+    ok = link_unnamed(fd.get(), dir_fd.get(), refuse ? name.c_str() : temp.c_str());
+    if (!ok) temp.clear();
   }
-  // Make the rename itself durable; a failure here cannot be undone and the
-  // new file is already in place, so it is not reported.
-  if (const int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir_fd >= 0) {
-    ::fsync(dir_fd);
-    ::close(dir_fd);
+  if (!ok) error = errno;
+  if (!fd.close() && ok) {
+    ok = false;
+    error = errno;
   }
+  if (ok && !temp.empty()) {
+    if (!refuse) {
+      ok = ::renameat(dir_fd.get(), temp.c_str(), dir_fd.get(), name.c_str()) == 0;
+    } else {
+      ok = ::renameat2(dir_fd.get(), temp.c_str(), dir_fd.get(), name.c_str(), RENAME_NOREPLACE) == 0;
+      if (!ok && (errno == EINVAL || errno == ENOSYS)) {  // not on this file system: link, unlink
+        ok = ::linkat(dir_fd.get(), temp.c_str(), dir_fd.get(), name.c_str(), 0) == 0;
+      }
+    }
+    if (!ok) error = errno;
+  }
+  // A rename took the temporary name away; after a link or a failure it goes now.
+  if (!temp.empty() && (!ok || refuse)) ::unlinkat(dir_fd.get(), temp.c_str(), 0);
+  release_temporary(pending);
+  if (!ok) return FileStatus::kCannotWrite;
+  // Make the new name itself durable; a failure here cannot be undone and the new file is
+  // already in place, so it is not reported.
+  ::fsync(dir_fd.get());
   return FileStatus::kOk;
 }
 

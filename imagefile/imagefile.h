@@ -150,8 +150,11 @@ FileStatus read_bitmap_file(const std::string& path, Picture& out, const ReadLim
 FileStatus read_targa_file(const std::string& path, Picture& out, const ReadLimits& limits = {});
 FileStatus load_compressed_file(const std::string& path, CompressedFile& out,
                                 const ReadLimits& limits = {});
-// Reads a whole file of at most max_bytes bytes.
-FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t max_bytes);
+// Reads a whole file of at most max_bytes bytes. Pipes and devices are refused without waiting
+// for a writer. On failure `system_error`, when given, receives the system's errno, EISDIR for a
+// directory, and 0 for other things that are not regular files.
+FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t max_bytes,
+                           int* system_error = nullptr);
 
 // Encoders to bytes. A bitmap carries the picture's stored header with the
 // mode's depth and colour counts; a Targa file is type 3 (grey) or type 2
@@ -171,7 +174,17 @@ std::vector<std::uint8_t> encode_bitmap(const Picture& shape,
 // directory (symbolic links followed), with an existing file's permission
 // bits, flushed to disk and renamed over the destination only when complete.
 // Any failure removes the temporary file and leaves the old file as it was.
-FileStatus write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes);
+// Where the file system allows, the temporary file has no name until it is
+// complete. With Overwrite::kRefuse an existing destination is never replaced,
+// even one created by another process while this one was writing: the result
+// is then kCannotWrite with EEXIST. `system_error` as for read_whole_file.
+enum class Overwrite : std::uint8_t { kReplace, kRefuse };
+FileStatus write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes,
+                                 Overwrite overwrite = Overwrite::kReplace, int* system_error = nullptr);
+
+// Removes the named temporary files of writes in progress. Async-signal-safe:
+// for a handler of SIGTERM and SIGINT that then ends the process.
+void remove_temporary_files() noexcept;
 
 // An inconsistent picture (see the encoders) is kCannotWrite, and nothing is written.
 FileStatus save_bitmap_file(const std::string& path, const Picture& picture);

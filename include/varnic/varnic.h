@@ -12,6 +12,12 @@
 // pictures, the I and Q planes' data.
 #pragma once
 
+// The interface uses std::span and defaulted comparisons: it needs C++20 (-std=c++20, which
+// varnic.pc and the CMake package pass on).
+#if !defined(__cplusplus) || (__cplusplus < 202002L && (!defined(_MSVC_LANG) || _MSVC_LANG < 202002L))
+#error "varnic.h needs C++20: compile with -std=c++20 (pkg-config --cflags varnic gives it)"
+#endif
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -87,8 +93,10 @@ struct Limits {
   std::uint64_t max_pixels = kDefaultMaxPixels;
 };
 
-// Called once per plane while encoding and once per synthesis level while decoding, from the
-// calling thread. Return false to stop: the call then fails with Status::kCancelled.
+// Called from the calling thread. Encoding reports twice per plane, after its transform and
+// after its coding (done 1..2 x planes, kEncodePlane). Decoding reports once when every plane is
+// decoded (done = total = planes, kDecodePlane), then once per synthesis level (kSynthesisLevel).
+// Return false to stop: the call then fails with Status::kCancelled.
 struct Progress {
   enum class Stage : std::uint8_t { kEncodePlane, kDecodePlane, kSynthesisLevel };
   Stage stage = Stage::kEncodePlane;
@@ -134,6 +142,10 @@ struct Picture {
 
 enum class ImageType : std::uint8_t { kOther = 0, kLandscape = 1, kFaces = 2 };
 
+// Worker threads per call, 1..kMaxThreads; others are refused. A picture has only a few
+// independent tasks, and each thread costs a stack and its scratch buffers.
+inline constexpr int kMaxThreads = 256;
+
 // Encoder settings. The quality factor and image type derive every per-level setting; any of the
 // full settings given here replaces the derived value (the same rules as the desktop program's
 // Master Setup: vectors of exactly 3L+1 entries each at most 125, L+1 thresholds, dropped levels
@@ -148,7 +160,7 @@ struct EncodeOptions {
   std::optional<std::vector<int>> thresholds;  // per level l = 0..L (finest first), dead zone
   std::optional<std::array<int, 3>> dropped;   // Y, I, Q: finest levels not coded at all
   std::string comment;              // stored as given, at most 2047 bytes
-  int threads = 1;                  // worker threads for this picture; output never depends on it
+  int threads = 1;                  // 1..kMaxThreads worker threads; output never depends on it
   // 0: the classic encoder (the quality tables, the bytes every earlier version wrote). 1..3: the
   // optimising encoder, whose files every reader decodes: steps chosen per subband from the
   // quality, mean colour corrected (1, at most about twice the classic time), rate-distortion
@@ -208,7 +220,7 @@ struct DecodeOptions {
   // 0 <= reduce < levels. The result is ceil(W / 2^reduce) x ceil(H / 2^reduce).
   int reduce = 0;
   PixelFormat colour_format = PixelFormat::kRgb24;  // kRgb24 or kBgr24; grey files give kGrey8
-  int threads = 1;
+  int threads = 1;  // 1..kMaxThreads
   Limits limits;
   ProgressCallback progress;
 };

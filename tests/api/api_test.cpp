@@ -118,6 +118,14 @@ TEST(ApiEncodeTest, RefusesBadSettingsAndPicturesWithTheirReasons) {
     EXPECT_NE(r.message().find(text), std::string::npos) << r.message();
   };
   EncodeOptions o;
+  for (int threads : {0, -1, kMaxThreads + 1}) {
+    o.threads = threads;
+    refused(o, Status::kInvalidArgument, "threads");
+    DecodeOptions d;
+    d.threads = threads;
+    EXPECT_EQ(decode(read_file(kData + "/conformance/cod/astronaut_q50.cod"), d).status(), Status::kInvalidArgument);
+  }
+  o = {};
   o.quality = 100;
   refused(o, Status::kInvalidArgument, "Quality factor is out of range!");
   o = {};

@@ -4,6 +4,7 @@
 #include <png.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,8 @@ Bytes as_bytes(const std::string& text) { return Bytes(text.begin(), text.end())
 // Writes a PNG of any colour type and depth with libpng directly, so that the reader is tested
 // against files it did not write itself. `rows` holds packed samples (big-endian at 16 bits).
 Bytes make_png(std::uint32_t width, std::uint32_t height, int colour_type, int depth, const Bytes& samples,
-               const std::vector<png_color>& palette = {}, const Bytes& trns = {}) {
+               const std::vector<png_color>& palette = {}, const Bytes& trns = {},
+               const std::function<void(png_structp, png_infop)>& extra = {}) {
   Bytes out;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
@@ -37,6 +39,7 @@ Bytes make_png(std::uint32_t width, std::uint32_t height, int colour_type, int d
                PNG_FILTER_TYPE_DEFAULT);
   if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
   if (!trns.empty()) png_set_tRNS(png, info, trns.data(), static_cast<int>(trns.size()), nullptr);
+  if (extra) extra(png, info);
   png_write_info(png, info);
   const std::size_t row_bytes = samples.size() / height;
   for (std::uint32_t y = 0; y < height; ++y) png_write_row(png, const_cast<png_bytep>(samples.data() + y * row_bytes));
@@ -109,15 +112,40 @@ TEST(PictureIoTest, BgrPicturesAreWrittenInTheirTrueColours) {
   }
 }
 
-TEST(PngReaderTest, SixteenBitSamplesAreScaledWithANotice) {
-  // Grey 16-bit, big-endian: 0xFFFF, 0x0000, 0x8080 (exactly 128/255 of full scale).
-  const Bytes png = make_png(3, 1, PNG_COLOR_TYPE_GRAY, 16, {0xFF, 0xFF, 0x00, 0x00, 0x80, 0x80});
+TEST(PngReaderTest, SixteenBitSamplesAreRoundedWithANoticeOfTheirDepth) {
+  // Grey 16-bit, big-endian: 0xFFFF, 0x0000, 0x8080 (exactly 128/255 of full scale), and 0x00C0
+  // (0.75 of a level: 1 when rounded, 0 when truncated).
+  const Bytes png = make_png(4, 1, PNG_COLOR_TYPE_GRAY, 16, {0xFF, 0xFF, 0x00, 0x00, 0x80, 0x80, 0x00, 0xC0});
   Result<LoadedPicture> r = read_png(png, {});
   ASSERT_TRUE(r.ok()) << r.message();
   EXPECT_EQ(r.value().picture.format, PixelFormat::kGrey8);
-  EXPECT_EQ(r.value().picture.pixels, (Bytes{255, 0, 128}));
+  EXPECT_EQ(r.value().picture.pixels, (Bytes{255, 0, 128, 1}));
   ASSERT_EQ(r.value().notices.size(), 1u);
   EXPECT_NE(r.value().notices[0].find("16-bit"), std::string::npos);
+  // A 12-bit PNM says so.
+  Result<LoadedPicture> pnm = read_pnm(as_bytes("P2 1 1 4095 4095"), {});
+  ASSERT_TRUE(pnm.ok());
+  EXPECT_NE(pnm.value().notices.at(0).find("12-bit"), std::string::npos);
+}
+
+TEST(PngReaderTest, ColourProfileAndExifAreDroppedWithNotices) {
+  // A profile libpng writes: a header for an RGB monitor (version 4, D50 white), no tags.
+  Bytes profile(512, 0);
+  profile[2] = 2, profile[8] = 4, profile[70] = 0xF6, profile[71] = 0xD6, profile[73] = 1, profile[78] = 0xD3,
+  profile[79] = 0x2D;
+  std::memcpy(&profile[12], "mntrRGB XYZ ", 12);
+  std::memcpy(&profile[36], "acsp", 4);
+  const Bytes exif = {'M', 'M', 0, 42};
+  const Bytes png = make_png(2, 1, PNG_COLOR_TYPE_RGB, 8, {1, 2, 3, 4, 5, 6}, {}, {}, [&](png_structp p, png_infop i) {
+    png_set_iCCP(p, i, "p", 0, profile.data(), static_cast<png_uint_32>(profile.size()));
+    png_set_eXIf_1(p, i, static_cast<png_uint_32>(exif.size()), const_cast<png_bytep>(exif.data()));
+  });
+  Result<LoadedPicture> r = read_png(png, {});
+  ASSERT_TRUE(r.ok()) << r.message();
+  EXPECT_EQ(r.value().picture.pixels, (Bytes{1, 2, 3, 4, 5, 6}));
+  ASSERT_EQ(r.value().notices.size(), 2u);
+  EXPECT_NE(r.value().notices[0].find("ICC"), std::string::npos);
+  EXPECT_NE(r.value().notices[1].find("EXIF"), std::string::npos);
 }
 
 TEST(PngReaderTest, AlphaIsBlendedOverWhiteWithANotice) {
@@ -210,8 +238,10 @@ TEST(PnmReaderTest, RefusesWhatItCannotRead) {
   EXPECT_EQ(read_pnm(as_bytes("P5 99999999999 1 255 "), {}).status(), Status::kInvalidFile);
   Limits small;
   small.max_pixels = 1000;
-  // 100000 x 100000 is refused on the header alone, before any sample is looked at.
-  EXPECT_EQ(read_pnm(as_bytes("P5 100000 100000 255 "), small).status(), Status::kLimitExceeded);
+  // Refused on the header alone, before any sample is looked at; a side beyond what a .cod file
+  // holds is bad input whatever the limit.
+  EXPECT_EQ(read_pnm(as_bytes("P5 30000 30000 255 "), small).status(), Status::kLimitExceeded);
+  EXPECT_EQ(read_pnm(as_bytes("P5 40000 1 255 "), {}).status(), Status::kInvalidFile);
 }
 
 TEST(BitmapGlueTest, PaletteBitmapIsExpandedWithANotice) {
@@ -231,6 +261,21 @@ TEST(BitmapGlueTest, PaletteBitmapIsExpandedWithANotice) {
   EXPECT_EQ(r.value().picture.pixels, (Bytes{60, 50, 40, 30, 20, 10}));
   ASSERT_EQ(r.value().notices.size(), 1u);
   EXPECT_NE(r.value().notices[0].find("palette"), std::string::npos);
+}
+
+TEST(BitmapGlueTest, EmbeddedProfileOfAVersion5HeaderIsDroppedWithANotice) {
+  Bytes bmp = write_bmp(make_picture(3, 2, PixelFormat::kRgb24, 1)).value();
+  Bytes extra(124 - 40, 0);
+  std::memcpy(&extra[56 - 40], "DEBM", 4);  // 'MBED' little-endian
+  bmp.insert(bmp.begin() + 54, extra.begin(), extra.end());
+  bmp[10] = static_cast<std::uint8_t>(bmp[10] + extra.size());  // pixel data offset 54 + 84
+  bmp[14] = 124;
+  Result<LoadedPicture> r = read_picture(bmp, "x.bmp", {});
+  ASSERT_TRUE(r.ok()) << r.message();
+  EXPECT_EQ(r.value().picture.pixels, make_picture(3, 2, PixelFormat::kRgb24, 1).pixels);
+  ASSERT_EQ(r.value().notices.size(), 1u);
+  EXPECT_NE(r.value().notices[0].find("ICC"), std::string::npos);
+  EXPECT_EQ(read_picture_for_encoding(bmp, "x.bmp", {}).value().notices.size(), 1u);
 }
 
 TEST(BitmapGlueTest, BitmapRowsComeOutTopFirst) {

@@ -38,6 +38,12 @@ for installed in "$scratch/root$prefix" "$scratch/elsewhere"; do
   flags=$(PKG_CONFIG_PATH="$installed/$libdir/pkgconfig" pkg-config --cflags --libs varnic)
   "$cxx" -std=c++20 "$consumer/main.cpp" $flags -o "$scratch/pkgconfig_consumer"
   LD_LIBRARY_PATH="$installed/$libdir" "$scratch/pkgconfig_consumer"
+  # pkg-config's flags alone choose C++20; an older standard stops at the header's #error.
+  "$cxx" $flags -fsyntax-only "$consumer/main.cpp"
+  if "$cxx" -std=c++17 -fsyntax-only -I"$installed/include" "$consumer/main.cpp" 2> "$scratch/cxx17.log" ||
+     ! grep -q 'needs C++20' "$scratch/cxx17.log"; then
+    echo "varnic.h compiled below C++20 without its #error"; exit 1
+  fi
   passed=$((passed + 1))
 done
 echo "install: $passed passed, 0 failed"

@@ -1,0 +1,36 @@
+// What varnic-cli needs from the operating system besides the file reader and writer of
+// imagefile: signal handling, the standard streams as input and output files, and file identity.
+// The POSIX implementation is system_posix.cpp; a port supplies its own.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace varnic::cli {
+
+// SIGTERM and SIGINT remove the temporary files of writes in progress, print one line and end
+// the process with status 128 + signal. SIGXFSZ and SIGPIPE are ignored, so that a file size
+// limit or a closed pipe fails the write (EFBIG, EPIPE) instead of killing the process.
+void install_signal_handlers();
+
+// The whole of standard input, at most max_bytes; false with errno in `error` (EFBIG when longer).
+[[nodiscard]] bool read_standard_input(std::vector<std::uint8_t>& out, std::uint64_t max_bytes, int& error);
+[[nodiscard]] bool write_standard_output(std::span<const std::uint8_t> bytes, int& error);
+[[nodiscard]] bool standard_output_is_terminal();
+
+// Device and inode of an existing file (symbolic links followed), to tell when two names are one
+// file; nothing when the file does not exist.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+[[nodiscard]] std::optional<FileIdentity> file_identity(const std::string& path);
+
+// The system's reason for `error`, as a short text ("No such file or directory").
+[[nodiscard]] std::string system_reason(int error);
+
+}  // namespace varnic::cli

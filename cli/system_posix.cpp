@@ -1,0 +1,94 @@
+// POSIX side of varnic-cli: signals, standard streams, file identity.
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include "imagefile/imagefile.h"
+#include "system.h"
+
+namespace varnic::cli {
+namespace {
+
+// Standard input is read in pieces of this size; its length is not known in advance.
+constexpr std::size_t kStdinChunkBytes = std::size_t{1} << 20;
+
+void write_text(const char* text) {
+  ssize_t ignored = ::write(STDERR_FILENO, text, std::strlen(text));
+  (void)ignored;
+}
+
+// Only async-signal-safe calls: unlink, write, _exit.
+extern "C" void on_terminate(int signal_number) {
+  imagefile::remove_temporary_files();
+  write_text(signal_number == SIGINT ? "varnic-cli: interrupted (SIGINT); unfinished outputs removed\n"
+                                     : "varnic-cli: terminated (SIGTERM); unfinished outputs removed\n");
+  _exit(128 + signal_number);
+}
+
+}  // namespace
+
+void install_signal_handlers() {
+  struct sigaction action {};
+  action.sa_handler = on_terminate;
+  sigemptyset(&action.sa_mask);
+  sigaddset(&action.sa_mask, SIGINT);
+  sigaddset(&action.sa_mask, SIGTERM);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  signal(SIGXFSZ, SIG_IGN);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+bool read_standard_input(std::vector<std::uint8_t>& out, std::uint64_t max_bytes, int& error) {
+  out.clear();
+  for (;;) {
+    const std::size_t have = out.size();
+    out.resize(have + kStdinChunkBytes);
+    const ssize_t n = ::read(STDIN_FILENO, out.data() + have, kStdinChunkBytes);
+    if (n < 0 && errno == EINTR) {
+      out.resize(have);
+      continue;
+    }
+    out.resize(have + static_cast<std::size_t>(n > 0 ? n : 0));
+    if (n < 0) {
+      error = errno;
+      return false;
+    }
+    if (n == 0) return true;
+    if (out.size() > max_bytes) {
+      error = EFBIG;
+      return false;
+    }
+  }
+}
+
+bool write_standard_output(std::span<const std::uint8_t> bytes, int& error) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = n < 0 ? errno : EIO;
+      return false;
+    }
+    bytes = bytes.subspan(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+bool standard_output_is_terminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
+std::optional<FileIdentity> file_identity(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+std::string system_reason(int error) {
+  return error == 0 ? "not a regular file" : std::generic_category().message(error);
+}
+
+}  // namespace varnic::cli
