@@ -10,7 +10,8 @@ EMXX := NODE_PATH=/usr/share/nodejs em++
 VERSION := $(shell awk '/^project.varnic VERSION/ {print $$3}' CMakeLists.txt)
 
 # The library's own sources; the command-line tool's picture readers and comparison; the glue.
-SOURCES := $(wildcard utils/*.cpp format/*.cpp codec/*.cpp decoder/*.cpp display/*.cpp imagefile/*.cpp api/*.cpp) \
+# Reading and writing files is the page's business, not the library's: imagefile's file I/O stays out.
+SOURCES := $(filter-out imagefile/file_io%,$(wildcard utils/*.cpp format/*.cpp codec/*.cpp decoder/*.cpp display/*.cpp optimize/*.cpp imagefile/*.cpp api/*.cpp)) \
            cli/picture_io.cpp cli/pnm_io.cpp cli/metrics.cpp \
            web/glue.cpp web/ssim.cpp web/no_png.cpp
 OBJECTS := $(patsubst %.cpp,$(WEB_BUILD)/obj/%.o,$(SOURCES))

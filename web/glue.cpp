@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "codec/settings.h"
+#include "optimize/optimize.h"
 #include "metrics.h"
 #include "picture_io.h"
 #include "ssim.h"
@@ -105,13 +106,15 @@ std::optional<std::string> parse_list(const val& settings, const char* key, code
   return std::nullopt;
 }
 
-// settings: {quality, type, full?: {levels, quantY?, quantI?, quantQ?, thresholds? (texts),
+// settings: {quality, type, optimiser? (0..3), full?: {levels, quantY?, quantI?, quantQ?, thresholds? (texts),
 // dropped?: [y,i,q]}}. What is missing derives from quality, type and levels, as in varnic-cli.
 std::optional<std::string> encode_options(const val& settings, EncodeOptions& options) {
   options.quality = settings["quality"].as<int>();
   const int type = settings["type"].as<int>();
   if (type < 0 || type > 2) return std::string("image type must be 0, 1 or 2");
   options.type = static_cast<ImageType>(type);
+  const val optimiser = settings["optimiser"];
+  if (!optimiser.isUndefined() && !optimiser.isNull()) options.optimize = optimiser.as<int>();
   const val full = settings["full"];
   if (full.isUndefined() || full.isNull()) return std::nullopt;
   options.levels = full["levels"].as<int>();
@@ -280,10 +283,8 @@ class Session {
     return out;
   }
 
-  // Optimiser levels the encoder offers; 0 keeps the page's optimiser control hidden.
-  // TODO(optimiser): return the level count once EncodeOptions carries an optimiser level, and
-  // read settings.optimiser in encode_options.
-  static int optimiser_levels() { return 0; }
+  // The highest optimiser level the encoder offers (0 would keep the page's control hidden).
+  static int optimiser_levels() { return optimize::kMaxOptimizeLevel; }
 
  private:
   val opened(const val& notices) {

@@ -207,12 +207,15 @@ describe('compressing', () => {
     { picture: 'tests/data/conformance/pics/astronaut_256x192.bmp', quality: 30, type: 0, levels: 5,
       advanced: { '#thresholds': '40 20 10 10 5 5', '#dropped-y': 1, '#dropped-i': 0, '#dropped-q': 0 },
       args: ['-q', '30', '--thresholds', '40 20 10 10 5 5', '--dropped', '1,0,0'] },
+    { picture: 'tests/data/conformance/pics/astronaut_256x192.bmp', quality: 50, type: 0, optimiser: 2,
+      args: ['-q', '50', '-O', '2'] },
   ];
   for (const c of cases) {
     test(`${c.args.join(' ')} of ${basename(c.picture)} downloads varnic-cli's bytes`, async () => {
       assert.equal(await open(resolve(root, c.picture)), '');
       await setValue('#type', c.type, 'change');
       await setValue('#quality', c.quality, 'input');
+      await setValue('#optimiser', c.optimiser || 0, 'change');
       if (c.levels) await setValue('#levels', c.levels, 'change');
       if (c.advanced) await page.click('#advanced summary');
       for (const [field, value] of Object.entries(c.advanced || {})) await setValue(field, value, 'input');
@@ -265,6 +268,7 @@ test('the divider and the zoom change what is drawn, both sides locked together'
   assert.equal(await open(picture), '');
   await setValue('#levels', 5, 'change');
   await setValue('#type', 0, 'change');
+  await setValue('#optimiser', 0, 'change');
   await setValue('#quality', 0, 'input');
   await page.click('#zoom-actual');
   const original = bitmapPixels(picture);
