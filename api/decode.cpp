@@ -24,7 +24,7 @@ Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const Decod
   format::FileHeader header;
   if (const format::StatusCode s = format::parse_header(file, options.limits.max_pixels, header); s != format::StatusCode::kOk)
     return failure<Decoded>(s);
-  const int levels = header.params.total_levels_;
+  const int levels = header.params.total_levels;
   if (options.reduce < 0 || options.reduce >= levels)
     return {Status::kInvalidArgument, "reduce " + std::to_string(options.reduce) + " must be below the file's " +
                                           std::to_string(levels) + " levels"};
@@ -37,11 +37,11 @@ Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const Decod
   Clock::time_point decoded = start;
   bool planes_reported = false;
   if (options.progress) {
-    request.progress = [&](display::Stage stage, int done, int total) {
+    request.progress = [&](display::DecodeStage stage, int done, int total) {
       Progress progress;
-      progress.stage = stage == display::Stage::kPlanesDecoded ? Progress::Stage::kDecodePlane
+      progress.stage = stage == display::DecodeStage::kPlanesDecoded ? Progress::Stage::kDecodePlane
                                                                : Progress::Stage::kSynthesisLevel;
-      if (stage == display::Stage::kPlanesDecoded) {
+      if (stage == display::DecodeStage::kPlanesDecoded) {
         decoded = Clock::now();
         planes_reported = true;
       }

@@ -62,13 +62,13 @@ Result<format::CodecParams> build_settings(const EncodeOptions& options) {
     return failure<format::CodecParams>(format::StatusCode::kQualityOutOfRange);
   const int type = static_cast<int>(options.type);
   if (type < 0 || type > 2) return failure<format::CodecParams>(format::StatusCode::kImageTypeWrong);
-  const int levels = options.levels.value_or(params.total_levels_);
+  const int levels = options.levels.value_or(params.total_levels);
   if (levels < codec::kMinLevels || levels > codec::kMaxLevels)
     return failure<format::CodecParams>(format::StatusCode::kTotalLevelsOutOfRange);
 
-  params.quality_factor_ = static_cast<std::int16_t>(options.quality);
-  params.image_type_ = static_cast<std::int16_t>(type);
-  params.total_levels_ = static_cast<std::uint16_t>(levels);
+  params.quality_factor = static_cast<std::int16_t>(options.quality);
+  params.image_type = static_cast<std::int16_t>(type);
+  params.total_levels = static_cast<std::uint16_t>(levels);
   if (const format::StatusCode s = codec::derive_params_from_quality(params); s != format::StatusCode::kOk)
     return failure<format::CodecParams>(s);
   format::compute_padded_size(params);
@@ -81,23 +81,23 @@ Result<format::CodecParams> build_settings(const EncodeOptions& options) {
   settings.total_levels = levels;
   const std::optional<std::vector<int>>* given[3] = {&options.quant_y, &options.quant_i, &options.quant_q};
   for (int c = 0; c < format::kChannelCount; ++c) {
-    const format::ChannelParams& derived = params.channels_[static_cast<std::size_t>(c)];
+    const format::ChannelParams& derived = params.channels[static_cast<std::size_t>(c)];
     auto& vector = settings.quant_vectors[static_cast<std::size_t>(c)];
     if (*given[c]) {
       vector.assign((*given[c])->begin(), (*given[c])->end());
     } else {
-      vector.assign(derived.quant_vector_.begin(), derived.quant_vector_.begin() + format::subband_count(levels));
+      vector.assign(derived.quant_vector.begin(), derived.quant_vector.begin() + format::subband_count(levels));
     }
     // A derived dropped count can reach the level count at low quality with few levels; the
     // encoder lowers it below the levels anyway, so lowering it here changes no byte.
     settings.dropped_levels[static_cast<std::size_t>(c)] =
         options.dropped ? (*options.dropped)[static_cast<std::size_t>(c)]
-                        : std::min<std::int64_t>(derived.dropped_levels_, levels - 1);
+                        : std::min<std::int64_t>(derived.dropped_levels, levels - 1);
   }
   if (options.thresholds) {
     settings.thresholds.assign(options.thresholds->begin(), options.thresholds->end());
   } else {
-    settings.thresholds.assign(params.threshold_vector_.begin(), params.threshold_vector_.begin() + levels + 1);
+    settings.thresholds.assign(params.threshold_vector.begin(), params.threshold_vector.begin() + levels + 1);
   }
   if (const format::StatusCode s = codec::apply_full_settings(settings, params); s != format::StatusCode::kOk)
     return failure<format::CodecParams>(s);
@@ -176,8 +176,8 @@ Result<Encoded> encode_unguarded(const PictureView& picture, const EncodeOptions
 
   Encoded out;
   out.bytes = std::move(encoded.stream);
-  out.levels = encoded.params.total_levels_;
-  for (int c = 0; c < 3; ++c) out.dropped[static_cast<std::size_t>(c)] = encoded.params.channels_[static_cast<std::size_t>(c)].dropped_levels_;
+  out.levels = encoded.params.total_levels;
+  for (int c = 0; c < 3; ++c) out.dropped[static_cast<std::size_t>(c)] = encoded.params.channels[static_cast<std::size_t>(c)].dropped_levels;
   out.distortion_scale = choices.distortion_scale;
   out.offsets = choices.offsets;
   out.timings.transform = std::chrono::duration<double>(transform_time).count();
@@ -203,11 +203,11 @@ Info info_from_header(const format::FileHeader& header, std::size_t file_bytes) 
   info.version_major = header.major_version();
   info.version_minor = header.minor_version();
   info.coded = header.has_coefficients();
-  info.width = p.image_width_;
-  info.height = p.image_height_;
+  info.width = p.image_width;
+  info.height = p.image_height;
   info.grey = !header.is_colour();
-  info.levels = p.total_levels_;
-  for (int c = 0; c < 3; ++c) info.dropped[static_cast<std::size_t>(c)] = p.channels_[static_cast<std::size_t>(c)].dropped_levels_;
+  info.levels = p.total_levels;
+  for (int c = 0; c < 3; ++c) info.dropped[static_cast<std::size_t>(c)] = p.channels[static_cast<std::size_t>(c)].dropped_levels;
   info.comment = header.comment;
   info.file_bytes = file_bytes;
   info.header_bytes = header.data_start;
@@ -216,16 +216,16 @@ Info info_from_header(const format::FileHeader& header, std::size_t file_bytes) 
   std::uint64_t start = header.data_start;
   const int planes = info.grey ? 1 : 3;
   for (int c = 0; c < planes; ++c) {
-    const std::uint64_t end = p.channels_[static_cast<std::size_t>(c)].end_offset_;
+    const std::uint64_t end = p.channels[static_cast<std::size_t>(c)].end_offset;
     info.plane_bytes[static_cast<std::size_t>(c)] = end >= start && end <= file_bytes ? end - start : 0;
     start = std::max(start, std::min<std::uint64_t>(end, file_bytes));
   }
   for (int c = 0; c < planes; ++c) {
-    const format::ChannelParams& cp = p.channels_[static_cast<std::size_t>(c)];
-    for (int k = 0; k < format::subband_count(p.total_levels_); ++k) {
-      const auto vector = static_cast<std::int16_t>(cp.quant_vector_[static_cast<std::size_t>(k)]);
+    const format::ChannelParams& cp = p.channels[static_cast<std::size_t>(c)];
+    for (int k = 0; k < format::subband_count(p.total_levels); ++k) {
+      const auto vector = static_cast<std::int16_t>(cp.quant_vector[static_cast<std::size_t>(k)]);
       info.steps[static_cast<std::size_t>(c)].push_back(
-          vector == 0 ? 0.0 : static_cast<double>(cp.band_max_[static_cast<std::size_t>(k)]) / vector);
+          vector == 0 ? 0.0 : static_cast<double>(cp.band_max[static_cast<std::size_t>(k)]) / vector);
     }
   }
   info.bitmap_bytes = bitmap_file_bytes(info.width, info.height, info.grey);

@@ -23,10 +23,10 @@ namespace {
 platform::BitmapView view_of(const std::vector<std::uint8_t>& bits, const imagefile::DisplayHeader& header) {
   platform::BitmapView view;
   view.bits = bits;
-  view.width = header.info_.width_;
-  view.height = header.info_.height_;
-  view.bits_per_pixel = header.info_.bit_count_;
-  view.colour_table = header.colour_table_;
+  view.width = header.info.width;
+  view.height = header.info.height;
+  view.bits_per_pixel = header.info.bit_count;
+  view.colour_table = header.colour_table;
   return view;
 }
 
@@ -61,7 +61,7 @@ class Application::SourceHandler final : public platform::WindowHandler {
   void on_paint(platform::Surface& surface) override { app_.paint_source(surface); }
   // A click gives the window the size at which the main window draws.
   void on_mouse_button() override {
-    app_.fit_window_to_client(*app_.source_window_, app_.state_.display_width_, app_.state_.display_height_);
+    app_.fit_window_to_client(*app_.source_window_, app_.state_.display_width, app_.state_.display_height);
     app_.source_window_->invalidate(true);
   }
   // Closing only hides it: the next Compress shows it again.
@@ -104,22 +104,22 @@ void Application::start() {
 
 void Application::initialise_state() {
   params_ = codec::default_codec_params();
-  state_.display_width_ = 0;
-  state_.display_height_ = 0;
-  state_.header_magic_ = format::kCurrentMagic;
-  state_.compressed_size_ = 0;
-  state_.incremental_display_ = 1;
+  state_.display_width = 0;
+  state_.display_height = 0;
+  state_.header_magic = format::kCurrentMagic;
+  state_.compressed_size = 0;
+  state_.incremental_display = 1;
   if (platform_.screen_depth() == 8) {
-    state_.eight_bit_display_ = kEightBitOn;
+    state_.eight_bit_display = kEightBitOn;
     menu().set_checked(cmd::kCmdEightBit, true);
   } else {
-    state_.eight_bit_display_ = kEightBitOff;
+    state_.eight_bit_display = kEightBitOff;
     menu().set_checked(cmd::kCmdEightBit, false);
   }
-  state_.fs_dithering_ = 1;
-  imagefile::set_grey_colour_table(state_.display_header_);
-  imagefile::set_grey_colour_table(state_.source_header_);
-  imagefile::set_grey_colour_table(state_.preview_header_);
+  state_.fs_dithering = 1;
+  imagefile::set_grey_colour_table(state_.display_header);
+  imagefile::set_grey_colour_table(state_.source_header);
+  imagefile::set_grey_colour_table(state_.preview_header);
 }
 
 utils::ClockReading Application::now() const {
@@ -133,16 +133,16 @@ void Application::message(std::string_view text, std::string_view caption) { pla
 // Window messages.
 
 void Application::on_main_size(int width, int height) {
-  state_.display_mode_ = kDisplayStretched;
-  state_.display_width_ = static_cast<std::uint16_t>(width);
-  state_.display_height_ = static_cast<std::uint16_t>(height);
+  state_.display_mode = kDisplayStretched;
+  state_.display_width = static_cast<std::uint16_t>(width);
+  state_.display_height = static_cast<std::uint16_t>(height);
   fit_window_to_client(*main_window_, width, height);
   main_window_->invalidate(true);
 }
 
 void Application::destroy_main() {
-  state_.picture_buffer_.clear();
-  state_.picture_buffer_.shrink_to_fit();
+  state_.picture_buffer.clear();
+  state_.picture_buffer.shrink_to_fit();
   main_window_->destroy();
   platform_.quit(0);
 }
@@ -176,7 +176,7 @@ void Application::apply_menu_rules(MenuRules rules) {
   m.set_enabled(cmd::kCmdDithering, true);
 
   if (source_window_ != nullptr) source_window_->hide();
-  fit_window_to_client(*main_window_, static_cast<int>(params_.image_width_), static_cast<int>(params_.image_height_));
+  fit_window_to_client(*main_window_, static_cast<int>(params_.image_width), static_cast<int>(params_.image_height));
   main_window_->invalidate(true);
 }
 
@@ -190,16 +190,16 @@ void Application::dispatch(int command) {
     case cmd::kCmdOpenCoded:
       if (open_file(cmd::kCmdOpenCoded) == 0) {
         dispatch(cmd::kCmdDecode);
-        fit_window_to_client(*main_window_, static_cast<int>(params_.image_width_), static_cast<int>(params_.image_height_));
+        fit_window_to_client(*main_window_, static_cast<int>(params_.image_width), static_cast<int>(params_.image_height));
         source_window_->hide();
       }
       break;
     case cmd::kCmdOpenBitmap: (void)open_file(cmd::kCmdOpenBitmap); break;
     case cmd::kCmdOpenTarga: (void)open_file(cmd::kCmdOpenTarga); break;
     case cmd::kCmdSave:
-      if (state_.compressed_ready_ == 0) dispatch(cmd::kCmdCompress);
+      if (state_.compressed_ready == 0) dispatch(cmd::kCmdCompress);
       // A failed Compress must not let the previous picture's stream go out under a new name.
-      if (state_.compressed_ready_ == 1) (void)save_file(111);
+      if (state_.compressed_ready == 1) (void)save_file(111);
       break;
     case cmd::kCmdSaveBitmap:
       (void)save_file(cmd::kCmdSaveBitmap);
@@ -210,8 +210,8 @@ void Application::dispatch(int command) {
       main_window_->invalidate(true);
       break;
     case cmd::kCmdCompress:
-      if (!state_.source_buffer_.empty()) {
-        state_.picture_buffer_ = state_.source_buffer_;
+      if (!state_.source_buffer.empty()) {
+        state_.picture_buffer = state_.source_buffer;
         (void)compress();
       }
       main_window_->invalidate(true);
@@ -225,8 +225,8 @@ void Application::dispatch(int command) {
     case cmd::kCmdNormal: command_normal(); break;
     case cmd::kCmdResize: command_resize(); break;
     case cmd::kCmdEightBit: command_eight_bit(); break;
-    case cmd::kCmdDithering: command_toggle(state_.fs_dithering_, cmd::kCmdDithering); break;
-    case cmd::kCmdIncremental: command_toggle(state_.incremental_display_, cmd::kCmdIncremental); break;
+    case cmd::kCmdDithering: command_toggle(state_.fs_dithering, cmd::kCmdDithering); break;
+    case cmd::kCmdIncremental: command_toggle(state_.incremental_display, cmd::kCmdIncremental); break;
     case cmd::kCmdComments: command_comments(); break;
     case cmd::kCmdEasySetup: command_easy_setup(); break;
     case cmd::kCmdMasterSetup: command_master_setup(); break;
@@ -259,74 +259,74 @@ int Application::open_file(int command) {
   if (!choice) return 1;
   const int result = command == cmd::kCmdOpenCoded ? open_compressed(*choice) : open_picture(command, *choice);
   if (result != 0) return result;
-  state_.file_title_ = imagefile::file_title(choice->path);
+  state_.file_title = imagefile::file_title(choice->path);
   set_title_for_file();
   return 0;
 }
 
 void Application::set_title_for_file() {
   char title[256];
-  std::snprintf(title, sizeof title, "%s    %s", std::string(resources::kProgramTitle).c_str(), state_.file_title_.c_str());
+  std::snprintf(title, sizeof title, "%s    %s", std::string(resources::kProgramTitle).c_str(), state_.file_title.c_str());
   main_window_->set_title(title);
 }
 
 int Application::open_picture(int command, const platform::FileChoice& choice) {
-  imagefile::Picture picture;
+  imagefile::PictureBuffer picture;
   imagefile::ReadLimits limits;
-  limits.max_pixels_ = pixel_limit_;
+  limits.max_pixels = pixel_limit_;
   const imagefile::FileStatus status = command == cmd::kCmdOpenBitmap
                                            ? imagefile::read_bitmap_file(choice.path, picture, limits)
                                            : imagefile::read_targa_file(choice.path, picture, limits);
   if (status == imagefile::FileStatus::kOutOfMemory) return 2;
   if (status != imagefile::FileStatus::kOk) {
     const imagefile::FileMessage box = imagefile::file_message(status, choice.path);
-    message(box.text_, box.caption_);
+    message(box.text, box.caption);
     return 1;
   }
-  state_.compressed_size_ = file_size_of(choice.path);
+  state_.compressed_size = file_size_of(choice.path);
   return install_picture(std::move(picture));
 }
 
 void Application::recompute_geometry() {
-  state_.geometry_ = utils::row_geometry(params_.image_width_, params_.image_height_, state_.bits_per_pixel_);
+  state_.geometry = utils::row_geometry(params_.image_width, params_.image_height, state_.bits_per_pixel);
 }
 
 void Application::reset_times() {
-  state_.entropy_decode_time_ = state_.wavelet_time_ = state_.colour_quant_time_ = state_.total_time_ = 0.0f;
+  state_.entropy_decode_time = state_.wavelet_time = state_.colour_quant_time = state_.total_time = 0.0f;
 }
 
 void Application::release_planes() {
-  for (auto& plane : state_.planes_) plane.release();
+  for (auto& plane : state_.planes) plane.release();
 }
 
-int Application::install_picture(imagefile::Picture&& picture) {
-  params_.image_width_ = static_cast<std::uint32_t>(picture.width_);
-  params_.image_height_ = static_cast<std::uint32_t>(picture.height_);
-  state_.bits_per_pixel_ = static_cast<std::uint16_t>(picture.bits_per_pixel_);
+int Application::install_picture(imagefile::PictureBuffer&& picture) {
+  params_.image_width = static_cast<std::uint32_t>(picture.width);
+  params_.image_height = static_cast<std::uint32_t>(picture.height);
+  state_.bits_per_pixel = static_cast<std::uint16_t>(picture.bits_per_pixel);
   recompute_geometry();
   format::compute_padded_size(params_);
 
-  state_.picture_buffer_ = std::move(picture.pixels_);
-  state_.picture_buffer_.resize(state_.geometry_.picture_bytes, 0);
-  state_.source_buffer_ = state_.picture_buffer_;
-  state_.pending_file_.reset();
-  state_.pending_header_.reset();
-  state_.compressed_ready_ = 0;
-  state_.header_magic_ = format::kCurrentMagic;
-  state_.display_header_ = picture.header_;
-  params_.image_mode_ = picture.image_mode_;
-  state_.display_mode_ = picture.image_mode_;
-  if (state_.bits_per_pixel_ != 24) state_.source_header_ = state_.display_header_;
+  state_.picture_buffer = std::move(picture.pixels);
+  state_.picture_buffer.resize(state_.geometry.picture_bytes, 0);
+  state_.source_buffer = state_.picture_buffer;
+  state_.pending_file.reset();
+  state_.pending_header.reset();
+  state_.compressed_ready = 0;
+  state_.header_magic = format::kCurrentMagic;
+  state_.display_header = picture.header;
+  params_.image_mode = picture.image_mode;
+  state_.display_mode = picture.image_mode;
+  if (state_.bits_per_pixel != 24) state_.source_header = state_.display_header;
 
-  state_.source_index_buffer_.assign(state_.geometry_.index_bytes, 0);
+  state_.source_index_buffer.assign(state_.geometry.index_bytes, 0);
   (void)convert_to_8bit();
-  state_.source_index_buffer_ = state_.index_buffer_;
-  state_.source_header_ = state_.display_header_;
+  state_.source_index_buffer = state_.index_buffer;
+  state_.source_header = state_.display_header;
   release_planes();
 
-  const bool compressible = params_.image_mode_ == format::kImageModeGrey || state_.bits_per_pixel_ == 24;
+  const bool compressible = params_.image_mode == format::kImageModeGrey || state_.bits_per_pixel == 24;
   apply_menu_rules(compressible ? MenuRules::kPicture : MenuRules::kPalettePicture);
-  state_.comment_.clear();
+  state_.comment.clear();
   reset_times();
   return 0;
 }
@@ -334,12 +334,12 @@ int Application::install_picture(imagefile::Picture&& picture) {
 int Application::open_compressed(const platform::FileChoice& choice) {
   imagefile::CompressedFile file;
   imagefile::ReadLimits limits;
-  limits.max_pixels_ = pixel_limit_;
+  limits.max_pixels = pixel_limit_;
   const imagefile::FileStatus status = imagefile::load_compressed_file(choice.path, file, limits);
   if (status == imagefile::FileStatus::kOutOfMemory) return 2;
   if (status != imagefile::FileStatus::kOk) {
     const imagefile::FileMessage box = imagefile::file_message(status, choice.path);
-    message(box.text_, box.caption_);
+    message(box.text, box.caption);
     return 1;
   }
   // Everything the decode needs is checked now, so that a bad file leaves the previous picture.
@@ -349,14 +349,14 @@ int Application::open_compressed(const platform::FileChoice& choice) {
     message(choice.path, format::message(parsed));
     return 1;
   }
-  state_.compressed_size_ = static_cast<std::uint32_t>(std::min<std::size_t>(file.file_size_, 0xFFFFFFFFu));
-  state_.pending_file_ = std::move(file);
-  state_.pending_header_ = std::move(header);
-  state_.source_index_buffer_.clear();
-  state_.source_buffer_.clear();
+  state_.compressed_size = static_cast<std::uint32_t>(std::min<std::size_t>(file.file_size, 0xFFFFFFFFu));
+  state_.pending_file = std::move(file);
+  state_.pending_header = std::move(header);
+  state_.source_index_buffer.clear();
+  state_.source_buffer.clear();
   release_planes();
   apply_menu_rules(MenuRules::kCompressedFile);
-  state_.comment_.clear();
+  state_.comment.clear();
   return 0;
 }
 
@@ -364,7 +364,7 @@ int Application::open_compressed(const platform::FileChoice& choice) {
 // Decoding an opened compressed file (command 42).
 
 int Application::decode_compressed_file() {
-  if (!state_.pending_file_ || !state_.pending_header_) return 1;
+  if (!state_.pending_file || !state_.pending_header) return 1;
   // What the file dialog covered is drawn again before the work keeps the screen as it is.
   platform_.process_paints();
   main_window_->set_capture();
@@ -375,56 +375,56 @@ int Application::decode_compressed_file() {
     return result;
   };
 
-  state_.start_clock_ = now();
-  state_.compressed_stream_.clear();
-  state_.compressed_ready_ = 0;
-  state_.encoder_reconstruction_ = 0;
+  state_.start_clock = now();
+  state_.compressed_stream.clear();
+  state_.compressed_ready = 0;
+  state_.encoder_reconstruction = 0;
   release_planes();
 
   format::FileHeader header;
   decoder::PlaneSet planes;
-  if (display::decode_coefficients(state_.pending_file_->file(), pixel_limit_, 1, header, planes) !=
+  if (display::decode_coefficients(state_.pending_file->file(), pixel_limit_, 1, header, planes) !=
       format::StatusCode::kOk) {
     return finish(1);
   }
 
   // The file's fields replace the user's; settings the file does not carry stay.
   format::apply_file_settings(header, params_);
-  state_.header_magic_ = header.magic;
-  state_.comment_ = cut_utf8(header.comment, kMaxCommentBytes);
-  state_.bits_per_pixel_ = params_.image_mode_ == format::kImageModeColour ? 24 : 8;
+  state_.header_magic = header.magic;
+  state_.comment = cut_utf8(header.comment, kMaxCommentBytes);
+  state_.bits_per_pixel = params_.image_mode == format::kImageModeColour ? 24 : 8;
   recompute_geometry();
-  state_.planes_ = std::move(planes);
-  state_.pending_file_.reset();
-  state_.pending_header_.reset();
+  state_.planes = std::move(planes);
+  state_.pending_file.reset();
+  state_.pending_header.reset();
 
-  state_.end_clock_ = now();
-  state_.entropy_decode_time_ = utils::elapsed_seconds(state_.start_clock_, state_.end_clock_);
+  state_.end_clock = now();
+  state_.entropy_decode_time = utils::elapsed_seconds(state_.start_clock, state_.end_clock);
 
-  state_.start_clock_ = now();
-  state_.picture_buffer_.assign(state_.geometry_.picture_bytes, 0);
-  fit_window_to_client(*main_window_, static_cast<int>(params_.image_width_), static_cast<int>(params_.image_height_));
+  state_.start_clock = now();
+  state_.picture_buffer.assign(state_.geometry.picture_bytes, 0);
+  fit_window_to_client(*main_window_, static_cast<int>(params_.image_width), static_cast<int>(params_.image_height));
   pipeline::PreviewSink sink = [this](std::span<const std::uint8_t> pixels, int w, int h, int bpp) {
     show_preview(pixels, w, h, bpp);
   };
-  (void)pipeline::reconstruct(state_.planes_, params_, state_.header_magic_, false,
-                              state_.incremental_display_ == 1 ? &sink : nullptr, state_.picture_buffer_);
-  state_.end_clock_ = now();
-  state_.wavelet_time_ = utils::elapsed_seconds(state_.start_clock_, state_.end_clock_);
+  (void)pipeline::reconstruct(state_.planes, params_, state_.header_magic, false,
+                              state_.incremental_display == 1 ? &sink : nullptr, state_.picture_buffer);
+  state_.end_clock = now();
+  state_.wavelet_time = utils::elapsed_seconds(state_.start_clock, state_.end_clock);
 
-  if (state_.eight_bit_display_ == kEightBitOn) {
-    state_.start_clock_ = now();
+  if (state_.eight_bit_display == kEightBitOn) {
+    state_.start_clock = now();
     (void)convert_to_8bit();
-    state_.end_clock_ = now();
-    state_.colour_quant_time_ = utils::elapsed_seconds(state_.start_clock_, state_.end_clock_);
+    state_.end_clock = now();
+    state_.colour_quant_time = utils::elapsed_seconds(state_.start_clock, state_.end_clock);
   } else {
-    state_.colour_quant_time_ = 0.0f;
+    state_.colour_quant_time = 0.0f;
   }
-  state_.total_time_ = state_.wavelet_time_ + state_.entropy_decode_time_ + state_.colour_quant_time_;
+  state_.total_time = state_.wavelet_time + state_.entropy_decode_time + state_.colour_quant_time;
   (void)finish(0);
 
-  state_.display_mode_ = params_.image_mode_;
-  if (params_.image_mode_ == format::kImageModeGrey) imagefile::set_grey_colour_table(state_.display_header_);
+  state_.display_mode = params_.image_mode;
+  if (params_.image_mode == format::kImageModeGrey) imagefile::set_grey_colour_table(state_.display_header);
   main_window_->invalidate(false);
   return 0;
 }
@@ -433,7 +433,7 @@ int Application::decode_compressed_file() {
 // Compress.
 
 int Application::compress() {
-  if (state_.picture_buffer_.empty()) return 1;
+  if (state_.picture_buffer.empty()) return 1;
   // What a menu or dialog covered is drawn again before the work keeps the screen as it is.
   platform_.process_paints();
   main_window_->draw_now([](platform::Surface& s) { s.draw_text(kProgressX, kCompressingY, "Compressing..."); });
@@ -446,7 +446,7 @@ int Application::compress() {
   };
 
   pipeline::EncodeOutput encoded;
-  const format::StatusCode status = pipeline::encode(state_.picture_buffer_, params_, state_.comment_, encoded);
+  const format::StatusCode status = pipeline::encode(state_.picture_buffer, params_, state_.comment, encoded);
   if (status != format::StatusCode::kOk) {
     // Building or transforming the planes fails silently and coding a channel is reported; a
     // picture the encoder refuses up front (a side of 1 or 2 pixels) says why.
@@ -456,48 +456,48 @@ int Application::compress() {
     }
     return finish(1);
   }
-  state_.compressed_stream_ = std::move(encoded.stream);
-  state_.planes_ = std::move(encoded.planes);
+  state_.compressed_stream = std::move(encoded.stream);
+  state_.planes = std::move(encoded.planes);
 
   main_window_->draw_now([](platform::Surface& s) { s.draw_text(kProgressX, kReconstructingY, "Reconstructing..."); });
-  state_.start_clock_ = now();
-  state_.encoder_reconstruction_ = 1;
-  state_.entropy_decode_time_ = 0.0f;
+  state_.start_clock = now();
+  state_.encoder_reconstruction = 1;
+  state_.entropy_decode_time = 0.0f;
   pipeline::PreviewSink sink = [this](std::span<const std::uint8_t> pixels, int w, int h, int bpp) {
     show_preview(pixels, w, h, bpp);
   };
-  if (pipeline::reconstruct(state_.planes_, encoded.working, format::kCurrentMagic, true,
-                            state_.incremental_display_ == 1 ? &sink : nullptr,
-                            state_.picture_buffer_) != format::StatusCode::kOk) {
+  if (pipeline::reconstruct(state_.planes, encoded.working, format::kCurrentMagic, true,
+                            state_.incremental_display == 1 ? &sink : nullptr,
+                            state_.picture_buffer) != format::StatusCode::kOk) {
     message(format::message(format::StatusCode::kReconstructFailed), "ERROR");
     return finish(1);
   }
-  state_.end_clock_ = now();
-  const float elapsed = utils::elapsed_seconds(state_.start_clock_, state_.end_clock_);
-  state_.wavelet_time_ = elapsed;
-  if (state_.eight_bit_display_ == kEightBitOn) {
-    state_.start_clock_ = now();
+  state_.end_clock = now();
+  const float elapsed = utils::elapsed_seconds(state_.start_clock, state_.end_clock);
+  state_.wavelet_time = elapsed;
+  if (state_.eight_bit_display == kEightBitOn) {
+    state_.start_clock = now();
     if (convert_to_8bit() != 0) {
       message(format::message(format::StatusCode::kColourQuantFailed), "ERROR");
       return finish(1);
     }
-    state_.end_clock_ = now();
-    state_.colour_quant_time_ = utils::elapsed_seconds(state_.start_clock_, state_.end_clock_);
+    state_.end_clock = now();
+    state_.colour_quant_time = utils::elapsed_seconds(state_.start_clock, state_.end_clock);
   } else {
-    state_.colour_quant_time_ = 0.0f;
+    state_.colour_quant_time = 0.0f;
   }
 
   if (!source_window_->is_destroyed()) {
     const platform::Rect r = source_window_->outer_rect();
-    source_window_->move(r.x, r.y, static_cast<int>(params_.image_width_) + 6, static_cast<int>(params_.image_height_) + 25, true);
-    fit_window_to_client(*source_window_, static_cast<int>(params_.image_width_), static_cast<int>(params_.image_height_));
+    source_window_->move(r.x, r.y, static_cast<int>(params_.image_width) + 6, static_cast<int>(params_.image_height) + 25, true);
+    fit_window_to_client(*source_window_, static_cast<int>(params_.image_width), static_cast<int>(params_.image_height));
     source_window_->show();
   }
-  state_.total_time_ = state_.wavelet_time_ + state_.entropy_decode_time_ + state_.colour_quant_time_;
-  state_.compressed_size_ = static_cast<std::uint32_t>(state_.compressed_stream_.size());
+  state_.total_time = state_.wavelet_time + state_.entropy_decode_time + state_.colour_quant_time;
+  state_.compressed_size = static_cast<std::uint32_t>(state_.compressed_stream.size());
   main_window_->invalidate(false);
   (void)finish(0);
-  state_.compressed_ready_ = 1;
+  state_.compressed_ready = 1;
   return 0;
 }
 
@@ -506,31 +506,31 @@ int Application::compress() {
 
 std::uint16_t Application::convert_to_8bit() {
   const format::StatusCode status = pipeline::convert_to_8bit(
-      state_.picture_buffer_, static_cast<int>(params_.image_width_), static_cast<int>(params_.image_height_),
-      params_.image_mode_, state_.fs_dithering_ == 1, state_.index_buffer_, state_.display_header_.colour_table_);
+      state_.picture_buffer, static_cast<int>(params_.image_width), static_cast<int>(params_.image_height),
+      params_.image_mode, state_.fs_dithering == 1, state_.index_buffer, state_.display_header.colour_table);
   return status == format::StatusCode::kOk ? 0 : 1;
 }
 
 void Application::show_preview(std::span<const std::uint8_t> pixels, int width, int height, int bits_per_pixel) {
   // A colour file whose version selects no conversion has nothing to show.
   if (pixels.empty()) return;
-  const bool eight_bit = state_.eight_bit_display_ == kEightBitOn;
+  const bool eight_bit = state_.eight_bit_display == kEightBitOn;
   const bool grey = bits_per_pixel == 8;
   // Grey previews use the grey ramp; colour previews the fixed preview palette, on 8-bit screens only.
   if (grey) {
-    imagefile::set_grey_colour_table(state_.preview_header_);
+    imagefile::set_grey_colour_table(state_.preview_header);
   } else if (eight_bit) {
-    state_.preview_header_.colour_table_ = pipeline::preview_palette();
+    state_.preview_header.colour_table = pipeline::preview_palette();
   }
-  const int image_width = static_cast<int>(params_.image_width_);
-  const int image_height = static_cast<int>(params_.image_height_);
+  const int image_width = static_cast<int>(params_.image_width);
+  const int image_height = static_cast<int>(params_.image_height);
   std::vector<std::uint8_t> index;
   platform::BitmapView view;
   view.width = width;
   view.height = height;
-  view.colour_table = state_.preview_header_.colour_table_;
+  view.colour_table = state_.preview_header.colour_table;
   if (eight_bit && !grey) {
-    if (pipeline::map_to_preview_palette(pixels, width, height, state_.fs_dithering_ == 1, index) != format::StatusCode::kOk) {
+    if (pipeline::map_to_preview_palette(pixels, width, height, state_.fs_dithering == 1, index) != format::StatusCode::kOk) {
       return;  // nothing drawn; the reconstruction goes on
     }
     view.bits = index;
@@ -540,7 +540,7 @@ void Application::show_preview(std::span<const std::uint8_t> pixels, int width, 
     view.bits_per_pixel = bits_per_pixel;
   }
   main_window_->draw_now([&](platform::Surface& s) {
-    if (eight_bit) s.realise_palette(state_.preview_header_.colour_table_);
+    if (eight_bit) s.realise_palette(state_.preview_header.colour_table);
     s.stretch_bitmap(view, image_width, image_height);
   });
   main_window_->invalidate(false);
@@ -552,90 +552,90 @@ void Application::show_preview(std::span<const std::uint8_t> pixels, int width, 
 // Painting.
 
 void Application::paint_main(platform::Surface& surface) {
-  if (state_.picture_buffer_.empty() || state_.pending_file_) return;
-  const int w = static_cast<int>(params_.image_width_);
-  const int h = static_cast<int>(params_.image_height_);
-  const bool eight_bit = state_.eight_bit_display_ == kEightBitOn;
-  const auto bytes = static_cast<std::uint32_t>(state_.geometry_.picture_bytes);
-  auto& header = state_.display_header_;
-  imagefile::fill_bitmap_header(params_.image_mode_, eight_bit, w, h, bytes, header);
-  const std::uint32_t mode = state_.display_mode_;
+  if (state_.picture_buffer.empty() || state_.pending_file) return;
+  const int w = static_cast<int>(params_.image_width);
+  const int h = static_cast<int>(params_.image_height);
+  const bool eight_bit = state_.eight_bit_display == kEightBitOn;
+  const auto bytes = static_cast<std::uint32_t>(state_.geometry.picture_bytes);
+  auto& header = state_.display_header;
+  imagefile::fill_bitmap_header(params_.image_mode, eight_bit, w, h, bytes, header);
+  const std::uint32_t mode = state_.display_mode;
   if (!eight_bit) {
     if (mode == kDisplayStretched) {
-      surface.stretch_bitmap(view_of(state_.picture_buffer_, header), state_.display_width_, state_.display_height_);
+      surface.stretch_bitmap(view_of(state_.picture_buffer, header), state_.display_width, state_.display_height);
     } else if (mode == format::kImageModeColour) {
-      state_.display_width_ = static_cast<std::uint16_t>(w);
-      state_.display_height_ = static_cast<std::uint16_t>(h);
+      state_.display_width = static_cast<std::uint16_t>(w);
+      state_.display_height = static_cast<std::uint16_t>(h);
       imagefile::fill_bitmap_header(format::kImageModeColour, eight_bit, w, h, bytes, header);
-      surface.draw_bitmap(view_of(state_.picture_buffer_, header), 0, 0);
+      surface.draw_bitmap(view_of(state_.picture_buffer, header), 0, 0);
     } else if (mode == format::kImageModeGrey) {
-      state_.display_width_ = static_cast<std::uint16_t>(w);
-      state_.display_height_ = static_cast<std::uint16_t>(h);
-      surface.realise_palette(header.colour_table_);
-      surface.draw_bitmap(view_of(state_.picture_buffer_, header), 0, 0);
+      state_.display_width = static_cast<std::uint16_t>(w);
+      state_.display_height = static_cast<std::uint16_t>(h);
+      surface.realise_palette(header.colour_table);
+      surface.draw_bitmap(view_of(state_.picture_buffer, header), 0, 0);
     }
     return;
   }
-  surface.realise_palette(header.colour_table_);
+  surface.realise_palette(header.colour_table);
   if (mode == kDisplayStretched) {
-    surface.stretch_bitmap(view_of(state_.index_buffer_, header), state_.display_width_, state_.display_height_);
+    surface.stretch_bitmap(view_of(state_.index_buffer, header), state_.display_width, state_.display_height);
   } else if (mode == format::kImageModeColour) {
-    state_.display_width_ = static_cast<std::uint16_t>(w);
-    state_.display_height_ = static_cast<std::uint16_t>(h);
+    state_.display_width = static_cast<std::uint16_t>(w);
+    state_.display_height = static_cast<std::uint16_t>(h);
     imagefile::fill_bitmap_header(format::kImageModeColour, eight_bit, w, h, bytes, header);
-    surface.draw_bitmap(view_of(state_.index_buffer_, header), 0, 0);
+    surface.draw_bitmap(view_of(state_.index_buffer, header), 0, 0);
   } else if (mode == format::kImageModeGrey) {
-    state_.display_width_ = static_cast<std::uint16_t>(w);
-    state_.display_height_ = static_cast<std::uint16_t>(h);
-    surface.draw_bitmap(view_of(state_.picture_buffer_, header), 0, 0);
+    state_.display_width = static_cast<std::uint16_t>(w);
+    state_.display_height = static_cast<std::uint16_t>(h);
+    surface.draw_bitmap(view_of(state_.picture_buffer, header), 0, 0);
   }
 }
 
 void Application::paint_source(platform::Surface& surface) {
-  if (state_.source_buffer_.empty()) return;
-  const int w = static_cast<int>(params_.image_width_);
-  const int h = static_cast<int>(params_.image_height_);
-  const bool eight_bit = state_.eight_bit_display_ == kEightBitOn;
-  const auto bytes = static_cast<std::uint32_t>(state_.geometry_.picture_bytes);
-  auto& header = state_.source_header_;
-  imagefile::fill_bitmap_header(params_.image_mode_, eight_bit, w, h, bytes, header);
-  const std::uint32_t mode = state_.display_mode_;
+  if (state_.source_buffer.empty()) return;
+  const int w = static_cast<int>(params_.image_width);
+  const int h = static_cast<int>(params_.image_height);
+  const bool eight_bit = state_.eight_bit_display == kEightBitOn;
+  const auto bytes = static_cast<std::uint32_t>(state_.geometry.picture_bytes);
+  auto& header = state_.source_header;
+  imagefile::fill_bitmap_header(params_.image_mode, eight_bit, w, h, bytes, header);
+  const std::uint32_t mode = state_.display_mode;
   if (!eight_bit) {
     if (mode == kDisplayStretched) {
-      surface.stretch_bitmap(view_of(state_.source_buffer_, header), state_.display_width_, state_.display_height_);
+      surface.stretch_bitmap(view_of(state_.source_buffer, header), state_.display_width, state_.display_height);
     } else if (mode == format::kImageModeColour) {
-      state_.display_width_ = static_cast<std::uint16_t>(w);
-      state_.display_height_ = static_cast<std::uint16_t>(h);
-      surface.draw_bitmap(view_of(state_.source_buffer_, header), 0, 0);
+      state_.display_width = static_cast<std::uint16_t>(w);
+      state_.display_height = static_cast<std::uint16_t>(h);
+      surface.draw_bitmap(view_of(state_.source_buffer, header), 0, 0);
     } else if (mode == format::kImageModeGrey) {
-      surface.realise_palette(header.colour_table_);
-      surface.draw_bitmap(view_of(state_.source_buffer_, header), 0, 0);
+      surface.realise_palette(header.colour_table);
+      surface.draw_bitmap(view_of(state_.source_buffer, header), 0, 0);
     }
     return;
   }
-  surface.realise_palette(header.colour_table_);
+  surface.realise_palette(header.colour_table);
   if (mode == kDisplayStretched) {
-    surface.stretch_bitmap(view_of(state_.source_index_buffer_, header), state_.display_width_, state_.display_height_);
+    surface.stretch_bitmap(view_of(state_.source_index_buffer, header), state_.display_width, state_.display_height);
   } else if (mode == format::kImageModeColour) {
-    state_.display_width_ = static_cast<std::uint16_t>(w);
-    state_.display_height_ = static_cast<std::uint16_t>(h);
-    surface.draw_bitmap(view_of(state_.source_index_buffer_, header), 0, 0);
+    state_.display_width = static_cast<std::uint16_t>(w);
+    state_.display_height = static_cast<std::uint16_t>(h);
+    surface.draw_bitmap(view_of(state_.source_index_buffer, header), 0, 0);
   } else if (mode == format::kImageModeGrey) {
-    surface.draw_bitmap(view_of(state_.source_index_buffer_, header), 0, 0);
+    surface.draw_bitmap(view_of(state_.source_index_buffer, header), 0, 0);
   }
 }
 
 // ---------------------------------------------------------------------------------------------
 // Saving.
 
-imagefile::Picture Application::current_picture() const {
-  imagefile::Picture picture;
-  picture.width_ = static_cast<int>(params_.image_width_);
-  picture.height_ = static_cast<int>(params_.image_height_);
-  picture.bits_per_pixel_ = state_.bits_per_pixel_;
-  picture.image_mode_ = params_.image_mode_;
-  picture.pixels_ = state_.picture_buffer_;
-  picture.header_ = state_.display_header_;
+imagefile::PictureBuffer Application::current_picture() const {
+  imagefile::PictureBuffer picture;
+  picture.width = static_cast<int>(params_.image_width);
+  picture.height = static_cast<int>(params_.image_height);
+  picture.bits_per_pixel = state_.bits_per_pixel;
+  picture.image_mode = params_.image_mode;
+  picture.pixels = state_.picture_buffer;
+  picture.header = state_.display_header;
   return picture;
 }
 
@@ -654,17 +654,17 @@ int Application::save_file(int kind) {
   imagefile::FileStatus status = imagefile::FileStatus::kOk;
   if (kind == 111) {
     // Nothing to write leaves the disk alone rather than creating an empty file.
-    if (state_.compressed_stream_.empty()) return 0;
-    status = imagefile::save_compressed_file(choice->path, state_.compressed_stream_);
+    if (state_.compressed_stream.empty()) return 0;
+    status = imagefile::save_compressed_file(choice->path, state_.compressed_stream);
   } else {
-    if (state_.picture_buffer_.empty()) return 0;
-    const imagefile::Picture picture = current_picture();
+    if (state_.picture_buffer.empty()) return 0;
+    const imagefile::PictureBuffer picture = current_picture();
     status = kind == cmd::kCmdSaveBitmap ? imagefile::save_bitmap_file(choice->path, picture)
                                          : imagefile::save_targa_file(choice->path, picture);
   }
   if (status != imagefile::FileStatus::kOk) {
     const imagefile::FileMessage box = imagefile::file_message(status, choice->path);
-    message(box.text_, box.caption_);
+    message(box.text, box.caption);
     return 2;
   }
   return 0;

@@ -21,7 +21,7 @@
 
 namespace varnic::app {
 
-// Values of AppState::display_mode_ besides the image modes 61, 62 and 622 (actual size).
+// Values of AppState::display_mode besides the image modes 61, 62 and 622 (actual size).
 inline constexpr std::uint32_t kDisplayStretched = 64;
 // AppState::eight_bit_display_.
 inline constexpr std::uint32_t kEightBitOn = 263;
@@ -43,46 +43,46 @@ enum class MenuRules { kPicture, kCompressedFile, kPalettePicture };
 
 struct AppState {
   // Layout of the current picture's buffers.
-  std::uint16_t bits_per_pixel_ = 24;  // 24 or 8
-  utils::RowGeometry geometry_;
+  std::uint16_t bits_per_pixel = 24;  // 24 or 8
+  utils::RowGeometry geometry;
 
   // Picture buffers, rows bottom-up and padded to 4 bytes. Empty means none.
-  std::vector<std::uint8_t> picture_buffer_;       // drawn in the main window
-  std::vector<std::uint8_t> index_buffer_;         // its 8-bit version
-  std::vector<std::uint8_t> source_buffer_;        // the picture as read
-  std::vector<std::uint8_t> source_index_buffer_;  // its 8-bit version
-  decoder::PlaneSet planes_;                       // Y, I, Q coefficients
-  std::vector<std::uint8_t> compressed_stream_;    // the last Compress's file bytes
+  std::vector<std::uint8_t> picture_buffer;       // drawn in the main window
+  std::vector<std::uint8_t> index_buffer;         // its 8-bit version
+  std::vector<std::uint8_t> source_buffer;        // the picture as read
+  std::vector<std::uint8_t> source_index_buffer;  // its 8-bit version
+  decoder::PlaneSet planes;                       // Y, I, Q coefficients
+  std::vector<std::uint8_t> compressed_stream;    // the last Compress's file bytes
 
   // A compressed file between its open and its decode (command 42); its header already
   // validated.
-  std::optional<imagefile::CompressedFile> pending_file_;
-  std::optional<format::FileHeader> pending_header_;
+  std::optional<imagefile::CompressedFile> pending_file;
+  std::optional<format::FileHeader> pending_header;
 
-  std::uint32_t display_mode_ = 0;    // 61/62 actual size, 64 stretched, other: draw nothing
-  std::uint16_t display_width_ = 0;   // size of the stretched drawing
-  std::uint16_t display_height_ = 0;
-  std::uint32_t eight_bit_display_ = kEightBitOff;
-  std::uint32_t fs_dithering_ = 1;
-  std::uint32_t incremental_display_ = 1;
-  std::uint32_t encoder_reconstruction_ = 0;
+  std::uint32_t display_mode = 0;    // 61/62 actual size, 64 stretched, other: draw nothing
+  std::uint16_t display_width = 0;   // size of the stretched drawing
+  std::uint16_t display_height = 0;
+  std::uint32_t eight_bit_display = kEightBitOff;
+  std::uint32_t fs_dithering = 1;
+  std::uint32_t incremental_display = 1;
+  std::uint32_t encoder_reconstruction = 0;
 
-  imagefile::DisplayHeader display_header_;  // main window
-  imagefile::DisplayHeader source_header_;   // source-image window
-  imagefile::DisplayHeader preview_header_;  // previews of the incremental reconstruction
+  imagefile::DisplayHeader display_header;  // main window
+  imagefile::DisplayHeader source_header;   // source-image window
+  imagefile::DisplayHeader preview_header;  // previews of the incremental reconstruction
 
-  format::Magic header_magic_ = format::kCurrentMagic;
-  std::string comment_;  // UTF-8 bytes, at most kMaxCommentBytes
-  std::uint32_t compressed_ready_ = 0;
-  std::uint32_t compressed_size_ = 0;
-  std::string file_title_;
+  format::Magic header_magic = format::kCurrentMagic;
+  std::string comment;  // UTF-8 bytes, at most kMaxCommentBytes
+  std::uint32_t compressed_ready = 0;
+  std::uint32_t compressed_size = 0;
+  std::string file_title;
 
-  float entropy_decode_time_ = 0.0f;
-  float wavelet_time_ = 0.0f;
-  float colour_quant_time_ = 0.0f;
-  float total_time_ = 0.0f;
-  utils::ClockReading start_clock_;
-  utils::ClockReading end_clock_;
+  float entropy_decode_time = 0.0f;
+  float wavelet_time = 0.0f;
+  float colour_quant_time = 0.0f;
+  float total_time = 0.0f;
+  utils::ClockReading start_clock;
+  utils::ClockReading end_clock;
 };
 
 class Application {
@@ -138,13 +138,13 @@ class Application {
   int open_file(int command);
   int open_picture(int command, const platform::FileChoice& choice);
   int open_compressed(const platform::FileChoice& choice);
-  int install_picture(imagefile::Picture&& picture);
+  int install_picture(imagefile::PictureBuffer&& picture);
   int save_file(int kind);
   void set_title_for_file();
   void recompute_geometry();
   void reset_times();
   void release_planes();
-  imagefile::Picture current_picture() const;
+  imagefile::PictureBuffer current_picture() const;
 
   void command_stretch_up();
   void command_stretch_down();

@@ -84,13 +84,13 @@ class ResizeController final : public platform::DialogController {
  public:
   explicit ResizeController(AppState& state) : state_(state) {}
   void on_init(platform::Dialog& d) override {
-    d.set_text(id::kResizeWidth, format_int(state_.display_width_));
-    d.set_text(id::kResizeHeight, format_int(state_.display_height_));
+    d.set_text(id::kResizeWidth, format_int(state_.display_width));
+    d.set_text(id::kResizeHeight, format_int(state_.display_height));
   }
   void on_command(platform::Dialog& d, int control) override {
     if (control == id::kOk) {
-      state_.display_width_ = typed_display_size(d.text(id::kResizeWidth, 79));
-      state_.display_height_ = typed_display_size(d.text(id::kResizeHeight, 79));
+      state_.display_width = typed_display_size(d.text(id::kResizeWidth, 79));
+      state_.display_height = typed_display_size(d.text(id::kResizeHeight, 79));
       d.end(0);
     } else if (control == id::kCancel) {
       d.end(0);
@@ -104,10 +104,10 @@ class ResizeController final : public platform::DialogController {
 class CommentsController final : public platform::DialogController {
  public:
   explicit CommentsController(AppState& state) : state_(state) {}
-  void on_init(platform::Dialog& d) override { d.set_text(id::kCommentText, displayable_comment(state_.comment_)); }
+  void on_init(platform::Dialog& d) override { d.set_text(id::kCommentText, displayable_comment(state_.comment)); }
   void on_command(platform::Dialog& d, int control) override {
     if (control == id::kOk) {
-      state_.comment_ = d.text(id::kCommentText, kMaxCommentBytes);
+      state_.comment = d.text(id::kCommentText, kMaxCommentBytes);
       d.end(0);
     } else if (control == id::kCancel) {
       d.end(0);
@@ -158,10 +158,10 @@ class EasySetupController final : public platform::DialogController {
   void on_init(platform::Dialog& d) override {
     d.set_scroll_range(id::kQualityBar, codec::kMinQuality, codec::kMaxQuality);
     d.set_scroll_range(id::kColourBar, codec::kMinQuality, codec::kMaxQuality);
-    d.set_scroll_position(id::kQualityBar, params_.quality_factor_);
-    d.set_scroll_position(id::kColourBar, params_.color_quality_);
-    d.set_text(id::kQualityEdit, format_int(params_.quality_factor_));
-    d.set_text(id::kColourEdit, format_int(params_.color_quality_));
+    d.set_scroll_position(id::kQualityBar, params_.quality_factor);
+    d.set_scroll_position(id::kColourBar, params_.color_quality);
+    d.set_text(id::kQualityEdit, format_int(params_.quality_factor));
+    d.set_text(id::kColourEdit, format_int(params_.color_quality));
     d.combo_insert(id::kImageType, 0, "Other");
     d.combo_insert(id::kImageType, 1, "Landscape");
     d.combo_insert(id::kImageType, 2, "Faces");
@@ -172,10 +172,10 @@ class EasySetupController final : public platform::DialogController {
     std::int16_t* field = nullptr;
     int edit = 0;
     if (e.control == id::kQualityBar) {
-      field = &params_.quality_factor_;
+      field = &params_.quality_factor;
       edit = id::kQualityEdit;
     } else if (e.control == id::kColourBar) {
-      field = &params_.color_quality_;
+      field = &params_.color_quality;
       edit = id::kColourEdit;
     } else {
       return;
@@ -210,15 +210,15 @@ class EasySetupController final : public platform::DialogController {
     const std::string digits = text.substr(begin, end - begin + 1);
     if (digits.empty() || digits.size() > 2 || digits.find_first_not_of("0123456789") != std::string::npos) return;
     const int value = std::stoi(digits);
-    params_.quality_factor_ = static_cast<std::int16_t>(value);
+    params_.quality_factor = static_cast<std::int16_t>(value);
     d.set_scroll_position(id::kQualityBar, value);
   }
 
   void on_command(platform::Dialog& d, int control) override {
     if (control == id::kEasyOk) {
       if (!take_image_type(d)) return;
-      params_.quality_factor_ = typed_quality(d.text(id::kQualityEdit, 80));
-      params_.color_quality_ = typed_quality(d.text(id::kColourEdit, 80));
+      params_.quality_factor = typed_quality(d.text(id::kQualityEdit, 80));
+      params_.color_quality = typed_quality(d.text(id::kColourEdit, 80));
       const format::StatusCode status = codec::derive_params_from_quality(params_);
       if (status == format::StatusCode::kOk) {
         d.end(0);
@@ -233,7 +233,7 @@ class EasySetupController final : public platform::DialogController {
       move_to(d, id::kQualityBar, id::kQualityEdit, 50);
       move_to(d, id::kColourBar, id::kColourEdit, 50);
       d.combo_select(id::kImageType, 0);
-      params_.image_type_ = 0;
+      params_.image_type = 0;
       test(d);
     } else if (control == id::kCancel) {
       d.end(0);
@@ -243,8 +243,8 @@ class EasySetupController final : public platform::DialogController {
  private:
   void move_to(platform::Dialog& d, int bar, int edit, int value) {
     const int clamped = std::clamp(value, codec::kMinQuality, codec::kMaxQuality);
-    if (bar == id::kQualityBar) params_.quality_factor_ = static_cast<std::int16_t>(clamped);
-    if (bar == id::kColourBar) params_.color_quality_ = static_cast<std::int16_t>(clamped);
+    if (bar == id::kQualityBar) params_.quality_factor = static_cast<std::int16_t>(clamped);
+    if (bar == id::kColourBar) params_.color_quality = static_cast<std::int16_t>(clamped);
     d.set_scroll_position(bar, clamped);
     d.set_text(edit, format_int(clamped));
   }
@@ -255,7 +255,7 @@ class EasySetupController final : public platform::DialogController {
       d.message_box("Image type wrong!!!", "ERROR");
       return false;
     }
-    params_.image_type_ = static_cast<std::int16_t>(selection);
+    params_.image_type = static_cast<std::int16_t>(selection);
     return true;
   }
 
@@ -303,26 +303,26 @@ class MasterSetupController final : public platform::DialogController {
       : state_(state), params_(params), picture_loaded_(picture_loaded) {}
 
   void on_init(platform::Dialog& d) override {
-    const int levels = params_.total_levels_;
+    const int levels = params_.total_levels;
     const int subbands = format::subband_count(levels);
-    d.set_text(id::kSetupStretchWidth, format_int(state_.display_width_));
-    d.set_text(id::kSetupStretchHeight, format_int(state_.display_height_));
-    d.set_text(id::kSetupImageWidth, format_int(params_.image_width_));
-    d.set_text(id::kSetupImageHeight, format_int(params_.image_height_));
-    d.set_text(id::kSetupALevels, format_int(params_.channels_[0].dropped_levels_));
-    d.set_text(id::kSetupBLevels, format_int(params_.channels_[1].dropped_levels_));
-    d.set_text(id::kSetupCLevels, format_int(params_.channels_[2].dropped_levels_));
+    d.set_text(id::kSetupStretchWidth, format_int(state_.display_width));
+    d.set_text(id::kSetupStretchHeight, format_int(state_.display_height));
+    d.set_text(id::kSetupImageWidth, format_int(params_.image_width));
+    d.set_text(id::kSetupImageHeight, format_int(params_.image_height));
+    d.set_text(id::kSetupALevels, format_int(params_.channels[0].dropped_levels));
+    d.set_text(id::kSetupBLevels, format_int(params_.channels[1].dropped_levels));
+    d.set_text(id::kSetupCLevels, format_int(params_.channels[2].dropped_levels));
     d.set_text(id::kSetupTotalLevels, format_int(levels));
     static constexpr int kVectors[3] = {id::kSetupVectorA, id::kSetupVectorB, id::kSetupVectorC};
     static constexpr int kMasks[3] = {id::kSetupMaskY, id::kSetupMaskI, id::kSetupMaskQ};
     for (int c = 0; c < 3; ++c) {
-      const auto& channel = params_.channels_[static_cast<std::size_t>(c)];
-      d.set_text(kVectors[c], format_number_list(channel.quant_vector_.data(), subbands));
-      d.set_text(kMasks[c], format_number_list(channel.mask_factor_.data(), subbands));
+      const auto& channel = params_.channels[static_cast<std::size_t>(c)];
+      d.set_text(kVectors[c], format_number_list(channel.quant_vector.data(), subbands));
+      d.set_text(kMasks[c], format_number_list(channel.mask_factor.data(), subbands));
     }
-    d.set_text(id::kSetupThresholds, format_number_list(params_.threshold_vector_.data(), std::min(levels + 1, format::kThresholdEntries)));
-    d.set_text(id::kSetupUsingMask, format_int(params_.using_mask_));
-    if (params_.using_mask_ != 0) d.set_text(id::kSetupMaskThresholds, params_.mask_threshold_text_);
+    d.set_text(id::kSetupThresholds, format_number_list(params_.threshold_vector.data(), std::min(levels + 1, format::kThresholdEntries)));
+    d.set_text(id::kSetupUsingMask, format_int(params_.using_mask));
+    if (params_.using_mask != 0) d.set_text(id::kSetupMaskThresholds, params_.mask_threshold_text);
   }
 
   void on_command(platform::Dialog& d, int control) override {
@@ -363,7 +363,7 @@ class MasterSetupController final : public platform::DialogController {
     // The picture buffers are laid out for the picture's size: with a picture loaded the hidden
     // size fields cannot change it.
     const bool size_ok = picture_loaded_
-                             ? (width == static_cast<long long>(params_.image_width_) && height == static_cast<long long>(params_.image_height_))
+                             ? (width == static_cast<long long>(params_.image_width) && height == static_cast<long long>(params_.image_height))
                              : (width >= 1 && width <= format::kMaxSide && height >= 1 && height <= format::kMaxSide);
     if (!size_ok) {
       d.message_box("imagewidth and Imageheight must give the picture's size!!!", "ERROR");
@@ -375,19 +375,19 @@ class MasterSetupController final : public platform::DialogController {
       const format::StatusCode s = codec::apply_full_settings(settings, updated);
       if (s != format::StatusCode::kOk) return refuse(d, s);
     }
-    updated.image_width_ = static_cast<std::uint32_t>(width);
-    updated.image_height_ = static_cast<std::uint32_t>(height);
+    updated.image_width = static_cast<std::uint32_t>(width);
+    updated.image_height = static_cast<std::uint32_t>(height);
     const int subbands = format::subband_count(static_cast<int>(settings.total_levels));
     static constexpr int kMasks[3] = {id::kSetupMaskY, id::kSetupMaskI, id::kSetupMaskQ};
-    for (int c = 0; c < 3; ++c) parse_mask_list(d.text(kMasks[c], 200), subbands, updated.channels_[static_cast<std::size_t>(c)].mask_factor_);
-    updated.using_mask_ = static_cast<std::int32_t>(std::clamp<long long>(parse_leading_integer(d.text(id::kSetupUsingMask, 80)), -32768, 32767));
-    updated.threshold_text_ = cut_utf8(threshold_text, 50);
-    if (updated.using_mask_ != 0) updated.mask_threshold_text_ = d.text(id::kSetupMaskThresholds, 50);
+    for (int c = 0; c < 3; ++c) parse_mask_list(d.text(kMasks[c], 200), subbands, updated.channels[static_cast<std::size_t>(c)].mask_factor);
+    updated.using_mask = static_cast<std::int32_t>(std::clamp<long long>(parse_leading_integer(d.text(id::kSetupUsingMask, 80)), -32768, 32767));
+    updated.threshold_text = cut_utf8(threshold_text, 50);
+    if (updated.using_mask != 0) updated.mask_threshold_text = d.text(id::kSetupMaskThresholds, 50);
     format::compute_padded_size(updated);
 
     params_ = updated;
-    state_.display_width_ = typed_display_size(d.text(id::kSetupStretchWidth, 80));
-    state_.display_height_ = typed_display_size(d.text(id::kSetupStretchHeight, 80));
+    state_.display_width = typed_display_size(d.text(id::kSetupStretchWidth, 80));
+    state_.display_height = typed_display_size(d.text(id::kSetupStretchHeight, 80));
     d.end(0);
   }
 
@@ -406,31 +406,31 @@ class MasterSetupController final : public platform::DialogController {
 InformationTexts format_information(const AppState& state, const format::CodecParams& params) {
   InformationTexts t;
   char buffer[128];
-  t.file_name = state.file_title_;
-  std::snprintf(buffer, sizeof buffer, "%d X %d", static_cast<int>(params.image_width_), static_cast<int>(params.image_height_));
+  t.file_name = state.file_title;
+  std::snprintf(buffer, sizeof buffer, "%d X %d", static_cast<int>(params.image_width), static_cast<int>(params.image_height));
   t.original = buffer;
-  std::snprintf(buffer, sizeof buffer, "%d X %d", static_cast<int>(state.display_width_), static_cast<int>(state.display_height_));
+  std::snprintf(buffer, sizeof buffer, "%d X %d", static_cast<int>(state.display_width), static_cast<int>(state.display_height));
   t.display = buffer;
-  std::snprintf(buffer, sizeof buffer, "%lu(Bytes)", static_cast<unsigned long>(state.compressed_size_));
+  std::snprintf(buffer, sizeof buffer, "%lu(Bytes)", static_cast<unsigned long>(state.compressed_size));
   t.compressed = buffer;
-  std::snprintf(buffer, sizeof buffer, "%lu(Bytes)", static_cast<unsigned long>(state.geometry_.picture_bytes));
+  std::snprintf(buffer, sizeof buffer, "%lu(Bytes)", static_cast<unsigned long>(state.geometry.picture_bytes));
   t.decompressed = buffer;
-  if (state.compressed_size_ == 0) {
+  if (state.compressed_size == 0) {
     t.ratio = "--- (:1)";  // nothing compressed or opened: no ratio to show
   } else {
-    const double bitmap_file = static_cast<double>(state.geometry_.picture_bytes) + 54.0 +
-                               4.0 * static_cast<double>(state.display_header_.info_.colours_used_);
-    std::snprintf(buffer, sizeof buffer, "%2.1f (:1)", bitmap_file / static_cast<double>(state.compressed_size_));
+    const double bitmap_file = static_cast<double>(state.geometry.picture_bytes) + 54.0 +
+                               4.0 * static_cast<double>(state.display_header.info.colours_used);
+    std::snprintf(buffer, sizeof buffer, "%2.1f (:1)", bitmap_file / static_cast<double>(state.compressed_size));
     t.ratio = buffer;
   }
   auto seconds = [&](float value) {
     std::snprintf(buffer, sizeof buffer, "%2.2f(second)", static_cast<double>(value));
     return std::string(buffer);
   };
-  t.total = seconds(state.total_time_);
-  t.entropy = seconds(state.entropy_decode_time_);
-  t.wavelet = seconds(state.wavelet_time_);
-  t.colour = seconds(state.colour_quant_time_);
+  t.total = seconds(state.total_time);
+  t.entropy = seconds(state.entropy_decode_time);
+  t.wavelet = seconds(state.wavelet_time);
+  t.colour = seconds(state.colour_quant_time);
   return t;
 }
 
@@ -441,63 +441,63 @@ int Application::run_dialog(const char* name, platform::DialogController& contro
 }
 
 void Application::command_stretch_up() {
-  state_.display_width_ = scale_display_size(state_.display_width_, 1.2222222222222223);
-  state_.display_height_ = scale_display_size(state_.display_height_, 1.2222222222222223);
+  state_.display_width = scale_display_size(state_.display_width, 1.2222222222222223);
+  state_.display_height = scale_display_size(state_.display_height, 1.2222222222222223);
   dispatch(cmd::kCmdStretchDown);
 }
 
 void Application::command_stretch_down() {
-  state_.display_mode_ = kDisplayStretched;
-  state_.display_width_ = scale_display_size(state_.display_width_, 0.9);
-  state_.display_height_ = scale_display_size(state_.display_height_, 0.9);
-  fit_window_to_client(*main_window_, state_.display_width_, state_.display_height_);
+  state_.display_mode = kDisplayStretched;
+  state_.display_width = scale_display_size(state_.display_width, 0.9);
+  state_.display_height = scale_display_size(state_.display_height, 0.9);
+  fit_window_to_client(*main_window_, state_.display_width, state_.display_height);
   main_window_->invalidate(true);
 }
 
 void Application::command_half_size() {
-  state_.display_width_ = scale_display_size(state_.display_width_, 0.5555555555555556);
-  state_.display_height_ = scale_display_size(state_.display_height_, 0.5555555555555556);
+  state_.display_width = scale_display_size(state_.display_width, 0.5555555555555556);
+  state_.display_height = scale_display_size(state_.display_height, 0.5555555555555556);
   dispatch(cmd::kCmdStretchDown);
 }
 
 void Application::command_double_size() {
-  state_.display_mode_ = kDisplayStretched;
-  state_.display_width_ = scale_display_size(state_.display_width_, 2.0);
-  state_.display_height_ = scale_display_size(state_.display_height_, 2.0);
-  fit_window_to_client(*main_window_, state_.display_width_, state_.display_height_);
+  state_.display_mode = kDisplayStretched;
+  state_.display_width = scale_display_size(state_.display_width, 2.0);
+  state_.display_height = scale_display_size(state_.display_height, 2.0);
+  fit_window_to_client(*main_window_, state_.display_width, state_.display_height);
   main_window_->invalidate(true);
 }
 
 void Application::command_normal() {
-  state_.display_width_ = static_cast<std::uint16_t>(params_.image_width_);
-  state_.display_height_ = static_cast<std::uint16_t>(params_.image_height_);
-  fit_window_to_client(*main_window_, static_cast<int>(params_.image_width_), static_cast<int>(params_.image_height_));
+  state_.display_width = static_cast<std::uint16_t>(params_.image_width);
+  state_.display_height = static_cast<std::uint16_t>(params_.image_height);
+  fit_window_to_client(*main_window_, static_cast<int>(params_.image_width), static_cast<int>(params_.image_height));
   // The fit itself reports a size change, which would switch back to stretching; the actual-size
   // mode holds until the next size change after this command.
-  state_.display_mode_ = params_.image_mode_;
+  state_.display_mode = params_.image_mode;
   main_window_->invalidate(true);
 }
 
 void Application::command_resize() {
   ResizeController controller(state_);
   (void)run_dialog("RESIZE", controller);
-  state_.display_mode_ = kDisplayStretched;
-  fit_window_to_client(*main_window_, state_.display_width_, state_.display_height_);
+  state_.display_mode = kDisplayStretched;
+  fit_window_to_client(*main_window_, state_.display_width, state_.display_height);
   main_window_->invalidate(true);
 }
 
 void Application::command_eight_bit() {
-  if (state_.eight_bit_display_ == kEightBitOff) {
-    state_.start_clock_ = now();
+  if (state_.eight_bit_display == kEightBitOff) {
+    state_.start_clock = now();
     (void)convert_to_8bit();
-    state_.end_clock_ = now();
-    state_.eight_bit_display_ = kEightBitOn;
+    state_.end_clock = now();
+    state_.eight_bit_display = kEightBitOn;
     menu().set_checked(cmd::kCmdEightBit, true);
-    state_.colour_quant_time_ = utils::elapsed_seconds(state_.start_clock_, state_.end_clock_);
+    state_.colour_quant_time = utils::elapsed_seconds(state_.start_clock, state_.end_clock);
   } else {
     menu().set_checked(cmd::kCmdEightBit, false);
-    state_.eight_bit_display_ = kEightBitOff;
-    state_.colour_quant_time_ = 0.0f;
+    state_.eight_bit_display = kEightBitOff;
+    state_.colour_quant_time = 0.0f;
   }
   main_window_->invalidate(true);
 }
@@ -524,7 +524,7 @@ void Application::command_easy_setup() {
 }
 
 void Application::command_master_setup() {
-  MasterSetupController controller(state_, params_, !state_.picture_buffer_.empty());
+  MasterSetupController controller(state_, params_, !state_.picture_buffer.empty());
   (void)run_dialog("ImageSetup", controller);
 }
 

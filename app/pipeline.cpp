@@ -13,9 +13,9 @@ format::StatusCode encode(std::span<const std::uint8_t> picture, const format::C
   codec::PictureRows view;
   view.data = picture.data();
   view.size = picture.size();
-  view.width = params.image_width_;
-  view.height = params.image_height_;
-  view.bits_per_pixel = params.image_mode_ == format::kImageModeColour ? 24 : 8;
+  view.width = params.image_width;
+  view.height = params.image_height;
+  view.bits_per_pixel = params.image_mode == format::kImageModeColour ? 24 : 8;
   codec::EncodeRequest options;
   options.comment = comment;
   codec::EncodedPicture encoded;

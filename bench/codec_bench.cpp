@@ -28,10 +28,10 @@ struct BigPicture {
 };
 
 BigPicture Tile(const std::string& name, std::uint16_t bits) {
-  imagefile::Picture tile;
+  imagefile::PictureBuffer tile;
   const std::string path = std::string(VARNIC_TEST_DATA) + "/" + name;
   if (imagefile::read_bitmap_file(path, tile) != imagefile::FileStatus::kOk ||
-      tile.bits_per_pixel_ != bits) {
+      tile.bits_per_pixel != bits) {
     std::fprintf(stderr, "cannot read %s\n", path.c_str());
     std::exit(1);
   }
@@ -40,14 +40,14 @@ BigPicture Tile(const std::string& name, std::uint16_t bits) {
   const RowGeometry g = utils::row_geometry(kSide, kSide, bits);
   BigPicture big;
   big.bytes.assign(g.picture_bytes, 0);
-  const auto tw = static_cast<std::uint32_t>(tile.width_);
-  const auto th = static_cast<std::uint32_t>(tile.height_);
+  const auto tw = static_cast<std::uint32_t>(tile.width);
+  const auto th = static_cast<std::uint32_t>(tile.height);
   for (std::uint32_t y = 0; y < kSide; ++y) {
     const std::uint32_t ty = (y / th) % 2 ? th - 1 - y % th : y % th;
     for (std::uint32_t x = 0; x < kSide; ++x) {
       const std::uint32_t tx = (x / tw) % 2 ? tw - 1 - x % tw : x % tw;
       for (int c = 0; c < bpp; ++c) {
-        big.bytes[y * g.stride + x * bpp + c] = tile.pixels_[ty * tile_row + tx * bpp + c];
+        big.bytes[y * g.stride + x * bpp + c] = tile.pixels[ty * tile_row + tx * bpp + c];
       }
     }
   }
@@ -66,7 +66,7 @@ const BigPicture& Grey() {
 
 CodecParams Settings(int quality) {
   CodecParams p = default_codec_params();
-  p.quality_factor_ = static_cast<std::int16_t>(quality);
+  p.quality_factor = static_cast<std::int16_t>(quality);
   if (derive_params_from_quality(p) != StatusCode::kOk) std::abort();
   return p;
 }
@@ -91,7 +91,7 @@ void BM_ColourTransform(benchmark::State& state) {
       std::copy(row.begin(), row.end(), planes[static_cast<std::size_t>(c)].row(r));
     }
   }
-    benchmark::DoNotOptimize(planes[2].samples_.data());
+    benchmark::DoNotOptimize(planes[2].samples().data());
   }
   state.SetItemsProcessed(state.iterations() * kSide * kSide);
   state.counters["MPixel/s"] = benchmark::Counter(
@@ -119,13 +119,13 @@ void BM_ForwardTransformAndQuantize(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     work = planes[0];
-    ChannelParams channel = settings.channels_[0];
+    ChannelParams channel = settings.channels[0];
     state.ResumeTiming();
     if (workspace.reserve(kSide, kSide) != StatusCode::kOk) state.SkipWithError("out of memory");
-    std::copy(work.samples_.begin(), work.samples_.end(), workspace.plane());
-    analyse_plane(kSide, kSide, settings.total_levels_, settings.threshold_vector_.data(), workspace);
-    quantize_channel(work, workspace.plane(), settings.total_levels_, channel);
-    benchmark::DoNotOptimize(work.samples_.data());
+    std::copy(work.samples().begin(), work.samples().end(), workspace.plane());
+    analyse_plane(kSide, kSide, settings.total_levels, settings.threshold_vector.data(), workspace);
+    quantize_channel(work, workspace.plane(), settings.total_levels, channel);
+    benchmark::DoNotOptimize(work.samples().data());
   }
   state.counters["MSample/s"] = benchmark::Counter(
       static_cast<double>(kSide) * kSide / 1e6, benchmark::Counter::kIsIterationInvariantRate);
@@ -147,7 +147,7 @@ const SymbolStream& Symbols() {
     if (encode_picture(Colour().view, Settings(90), {}, out) != StatusCode::kOk) std::abort();
     std::array<int, 256> rank;
     rank.fill(-1);
-    for (const std::int16_t v : out.planes[0].samples_) {
+    for (const std::int16_t v : out.planes[0].samples()) {
       if (v == kZeroTreeInside) continue;
       int& r = rank[static_cast<std::uint8_t>(v + kSymbolBias)];
       if (r < 0) r = s.characters++;

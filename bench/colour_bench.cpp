@@ -23,27 +23,27 @@ const std::vector<std::uint8_t>& photo(int side) {
   static std::map<int, std::vector<std::uint8_t>> cache;
   auto it = cache.find(side);
   if (it != cache.end()) return it->second;
-  varnic::imagefile::Picture src;
+  varnic::imagefile::PictureBuffer src;
   if (varnic::imagefile::read_bitmap_file(std::string(VARNIC_TEST_DATA) + "/astronaut_512.bmp", src) !=
           varnic::imagefile::FileStatus::kOk ||
-      src.bits_per_pixel_ != 24) {
+      src.bits_per_pixel != 24) {
     std::abort();
   }
   const auto g = src.geometry();
   const std::size_t stride = g.stride;
   std::vector<std::uint8_t> out(3 * static_cast<std::size_t>(side) * side);
   for (int y = 0; y < side; ++y) {
-    const double sy = (y + 0.5) * src.height_ / side - 0.5;
+    const double sy = (y + 0.5) * src.height / side - 0.5;
     const int y0 = std::max(0, static_cast<int>(sy));
-    const int y1 = std::min(src.height_ - 1, y0 + 1);
+    const int y1 = std::min(src.height - 1, y0 + 1);
     const double fy = std::max(0.0, sy - y0);
     for (int x = 0; x < side; ++x) {
-      const double sx = (x + 0.5) * src.width_ / side - 0.5;
+      const double sx = (x + 0.5) * src.width / side - 0.5;
       const int x0 = std::max(0, static_cast<int>(sx));
-      const int x1 = std::min(src.width_ - 1, x0 + 1);
+      const int x1 = std::min(src.width - 1, x0 + 1);
       const double fx = std::max(0.0, sx - x0);
       for (int k = 0; k < 3; ++k) {
-        auto at = [&](int xx, int yy) { return src.pixels_[static_cast<std::size_t>(yy) * stride + 3 * xx + k]; };
+        auto at = [&](int xx, int yy) { return src.pixels[static_cast<std::size_t>(yy) * stride + 3 * xx + k]; };
         const double v = (1 - fy) * ((1 - fx) * at(x0, y0) + fx * at(x1, y0)) +
                          fy * ((1 - fx) * at(x0, y1) + fx * at(x1, y1));
         out[3 * (static_cast<std::size_t>(y) * side + x) + k] = static_cast<std::uint8_t>(v + 0.5);

@@ -90,7 +90,7 @@ void add_batch_options(CLI::App& command, BatchOptions& batch, std::string& jobs
 // The encoder's rules for full settings, worded for the options that carry them (the library's
 // messages name the desktop program's dialog fields).
 std::string check_settings(const EncodeOptions& e) {
-  const int levels = e.levels.value_or(format::CodecParams{}.total_levels_);
+  const int levels = e.levels.value_or(format::CodecParams{}.total_levels);
   static const char* const kVectorNames[3] = {"--qvec-y", "--qvec-i", "--qvec-q"};
   const std::optional<std::vector<int>>* vectors[3] = {&e.quant_y, &e.quant_i, &e.quant_q};
   auto count_error = [&](const char* option, const char* rule, int wanted, std::size_t got) {

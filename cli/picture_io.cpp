@@ -33,12 +33,12 @@ Status from_file_status(imagefile::FileStatus status) {
 }
 
 // Bottom-up padded rows of the program's buffers into the public top-down packed layout.
-Result<LoadedPicture> from_program_picture(const imagefile::Picture& in) {
+Result<LoadedPicture> from_program_picture(const imagefile::PictureBuffer& in) {
   LoadedPicture loaded;
   Picture& out = loaded.picture;
-  out.width = static_cast<std::uint32_t>(in.width_);
-  out.height = static_cast<std::uint32_t>(in.height_);
-  out.format = in.image_mode_ == format::kImageModeGrey ? PixelFormat::kGrey8 : PixelFormat::kRgb24;
+  out.width = static_cast<std::uint32_t>(in.width);
+  out.height = static_cast<std::uint32_t>(in.height);
+  out.format = in.image_mode == format::kImageModeGrey ? PixelFormat::kGrey8 : PixelFormat::kRgb24;
   try {
     utils::resize_large(out.pixels, out.stride() * out.height);
   } catch (const std::bad_alloc&) {
@@ -46,14 +46,14 @@ Result<LoadedPicture> from_program_picture(const imagefile::Picture& in) {
   }
   const utils::RowGeometry geometry = in.geometry();
   const std::size_t in_stride = geometry.stride;
-  const auto& table = in.header_.colour_table_;
+  const auto& table = in.header.colour_table;
   for (std::uint32_t y = 0; y < out.height; ++y) {
-    const std::uint8_t* src = in.pixels_.data() + (out.height - 1 - y) * in_stride;
+    const std::uint8_t* src = in.pixels.data() + (out.height - 1 - y) * in_stride;
     std::uint8_t* dst = out.pixels.data() + y * out.stride();
     for (std::uint32_t x = 0; x < out.width; ++x) {
-      if (in.image_mode_ == format::kImageModeGrey) {
+      if (in.image_mode == format::kImageModeGrey) {
         dst[x] = src[x];
-      } else if (in.image_mode_ == format::kImageModePalette) {
+      } else if (in.image_mode == format::kImageModePalette) {
         const std::uint8_t* entry = &table[std::size_t{src[x]} * 4];  // blue, green, red, 0
         dst[3 * x] = entry[2];
         dst[3 * x + 1] = entry[1];
@@ -65,7 +65,7 @@ Result<LoadedPicture> from_program_picture(const imagefile::Picture& in) {
       }
     }
   }
-  if (in.image_mode_ == format::kImageModePalette)
+  if (in.image_mode == format::kImageModePalette)
     loaded.notices.emplace_back("8-bit colour palette expanded to 24-bit colour");
   return loaded;
 }
@@ -95,9 +95,9 @@ void add_bitmap_notices(std::span<const std::uint8_t> bytes, std::vector<std::st
 }
 
 Result<LoadedPicture> read_program_format(std::span<const std::uint8_t> bytes, const Limits& limits, bool targa) {
-  imagefile::Picture picture;
+  imagefile::PictureBuffer picture;
   imagefile::ReadLimits read_limits;
-  read_limits.max_pixels_ = limits.max_pixels;
+  read_limits.max_pixels = limits.max_pixels;
   const imagefile::FileStatus status =
       targa ? imagefile::read_targa(bytes, picture, read_limits) : imagefile::read_bitmap(bytes, picture, read_limits);
   if (status != imagefile::FileStatus::kOk) return program_refusal<LoadedPicture>(status, bytes, targa, limits);
@@ -107,19 +107,19 @@ Result<LoadedPicture> read_program_format(std::span<const std::uint8_t> bytes, c
 }
 
 // The program's picture record for `in` (sides, mode, header) without pixels.
-Result<imagefile::Picture> program_shape(const Picture& in) {
+Result<imagefile::PictureBuffer> program_shape(const Picture& in) {
   if (in.width == 0 || in.height == 0 || in.width > format::kMaxSide || in.height > format::kMaxSide)
     return {Status::kInvalidArgument, "bitmap and Targa sides must be 1..32767"};
   if (in.pixels.size() < in.stride() * in.height) return {Status::kInvalidArgument, "inconsistent picture"};
-  imagefile::Picture out;
-  out.width_ = static_cast<int>(in.width);
-  out.height_ = static_cast<int>(in.height);
+  imagefile::PictureBuffer out;
+  out.width = static_cast<int>(in.width);
+  out.height = static_cast<int>(in.height);
   const bool grey = in.format == PixelFormat::kGrey8;
-  out.bits_per_pixel_ = grey ? 8 : 24;
-  out.image_mode_ = grey ? format::kImageModeGrey : format::kImageModeColour;
-  if (grey) imagefile::set_grey_colour_table(out.header_);
-  imagefile::fill_bitmap_header(out.image_mode_, false, out.width_, out.height_,
-                                static_cast<std::uint32_t>(out.geometry().picture_bytes), out.header_);
+  out.bits_per_pixel = grey ? 8 : 24;
+  out.image_mode = grey ? format::kImageModeGrey : format::kImageModeColour;
+  if (grey) imagefile::set_grey_colour_table(out.header);
+  imagefile::fill_bitmap_header(out.image_mode, false, out.width, out.height,
+                                static_cast<std::uint32_t>(out.geometry().picture_bytes), out.header);
   return out;
 }
 
@@ -142,17 +142,17 @@ void copy_program_rows(const Picture& in, std::span<std::uint8_t> out, std::size
   }
 }
 
-Result<imagefile::Picture> to_program_picture(const Picture& in) {
-  Result<imagefile::Picture> shaped = program_shape(in);
+Result<imagefile::PictureBuffer> to_program_picture(const Picture& in) {
+  Result<imagefile::PictureBuffer> shaped = program_shape(in);
   if (!shaped) return shaped;
-  imagefile::Picture out = std::move(shaped).value();
+  imagefile::PictureBuffer out = std::move(shaped).value();
   const utils::RowGeometry geometry = out.geometry();
   try {
-    utils::assign_large(out.pixels_, geometry.picture_bytes);
+    utils::assign_large(out.pixels, geometry.picture_bytes);
   } catch (const std::bad_alloc&) {
     return {Status::kOutOfMemory, "out of memory converting the picture"};
   }
-  copy_program_rows(in, out.pixels_, geometry.stride);
+  copy_program_rows(in, out.pixels, geometry.stride);
   return out;
 }
 
@@ -221,22 +221,22 @@ Result<EncodablePicture> read_picture_for_encoding(std::span<const std::uint8_t>
                                                    const Limits& limits) {
   const FileKind kind = sniff_kind(bytes, path);
   if (kind == FileKind::kBmp || kind == FileKind::kTga) {
-    imagefile::Picture program;
+    imagefile::PictureBuffer program;
     imagefile::ReadLimits read_limits;
-    read_limits.max_pixels_ = limits.max_pixels;
+    read_limits.max_pixels = limits.max_pixels;
     const imagefile::FileStatus status = kind == FileKind::kTga ? imagefile::read_targa(bytes, program, read_limits)
                                                                 : imagefile::read_bitmap(bytes, program, read_limits);
     if (status != imagefile::FileStatus::kOk)
       return program_refusal<EncodablePicture>(status, bytes, kind == FileKind::kTga, limits);
-    if (program.image_mode_ != format::kImageModePalette) {
+    if (program.image_mode != format::kImageModePalette) {
       const utils::RowGeometry geometry = program.geometry();
       EncodablePicture out;
-      out.width = static_cast<std::uint32_t>(program.width_);
-      out.height = static_cast<std::uint32_t>(program.height_);
+      out.width = static_cast<std::uint32_t>(program.width);
+      out.height = static_cast<std::uint32_t>(program.height);
       out.stride = geometry.stride;
-      out.format = program.image_mode_ == format::kImageModeGrey ? PixelFormat::kGrey8 : PixelFormat::kBgr24;
+      out.format = program.image_mode == format::kImageModeGrey ? PixelFormat::kGrey8 : PixelFormat::kBgr24;
       out.bottom_up = true;
-      out.pixels = std::move(program.pixels_);
+      out.pixels = std::move(program.pixels);
       if (kind == FileKind::kBmp) add_bitmap_notices(bytes, out.notices);
       return out;
     }
@@ -278,7 +278,7 @@ Picture EncodablePicture::to_picture() const {
 }
 
 Result<std::vector<std::uint8_t>> write_bmp(const Picture& picture) {
-  Result<imagefile::Picture> shape = program_shape(picture);
+  Result<imagefile::PictureBuffer> shape = program_shape(picture);
   if (!shape) return {shape.status(), shape.message()};
   const utils::RowGeometry geometry = shape.value().geometry();
   try {
@@ -294,7 +294,7 @@ Result<std::vector<std::uint8_t>> write_bmp(const Picture& picture) {
 }
 
 Result<std::vector<std::uint8_t>> write_tga(const Picture& picture) {
-  Result<imagefile::Picture> program = to_program_picture(picture);
+  Result<imagefile::PictureBuffer> program = to_program_picture(picture);
   if (!program) return {program.status(), program.message()};
   return imagefile::encode_targa(program.value());
 }

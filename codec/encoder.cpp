@@ -18,8 +18,8 @@ namespace {
 template <class Visit>
 void for_each_in_coding_order(const CoefficientPlane& plane, int total_levels, std::size_t begin,
                           std::size_t end, Visit&& visit) {
-  std::uint32_t h = plane.height_ >> total_levels;
-  std::uint32_t w = plane.width_ >> total_levels;
+  std::uint32_t h = plane.height() >> total_levels;
+  std::uint32_t w = plane.width() >> total_levels;
   std::size_t position = 0;
   auto block = [&](std::uint32_t row, std::uint32_t col) {
     for (std::uint32_t r = row; r < row + h && position < end; ++r) {
@@ -55,7 +55,7 @@ struct SymbolCoding {
 SymbolCoding make_symbol_table(const CoefficientPlane& plane, WorkerPool* pool) {
   std::array<std::uint32_t, 256> count{};
   auto tally = [&plane](std::size_t begin, std::size_t end, std::array<std::uint32_t, 256>& n) {
-    const std::int16_t* v = plane.samples_.data();
+    const std::int16_t* v = plane.samples().data();
     for (std::size_t i = begin; i < end; ++i) ++n[static_cast<std::uint8_t>(v[i] + format::kSymbolBias)];
   };
   if (pool == nullptr) {
@@ -162,7 +162,7 @@ std::size_t code_channel_data(const CoefficientPlane& plane, int total_levels, i
   return code_segments(plane, total_levels, start_channel_data(plane, dropped, out, nullptr), out, nullptr);
 }
 
-int plane_count_of(const CodecParams& p) { return p.image_mode_ == format::kImageModeGrey ? 1 : 3; }
+int plane_count_of(const CodecParams& p) { return p.image_mode == format::kImageModeGrey ? 1 : 3; }
 
 }  // namespace
 
@@ -176,7 +176,7 @@ int effective_levels(std::uint32_t width, std::uint32_t height, int total_levels
 
 StatusCode make_working_params(const CodecParams& settings, std::uint32_t width, std::uint32_t height,
                          std::uint16_t image_mode, CodecParams& working) {
-  if (settings.total_levels_ < kMinLevels || settings.total_levels_ > kMaxLevels) {
+  if (settings.total_levels < kMinLevels || settings.total_levels > kMaxLevels) {
     return StatusCode::kTotalLevelsOutOfRange;
   }
   if (image_mode != format::kImageModeGrey && image_mode != format::kImageModeColour) {
@@ -186,7 +186,7 @@ StatusCode make_working_params(const CodecParams& settings, std::uint32_t width,
       height > static_cast<std::uint32_t>(format::kMaxSide)) {
     return StatusCode::kPictureSideTooLarge;
   }
-  const int levels = effective_levels(width, height, settings.total_levels_);
+  const int levels = effective_levels(width, height, settings.total_levels);
   if (levels == 0) return StatusCode::kPictureTooSmall;
 
   constexpr StatusCode kLevelStatus[format::kChannelCount] = {StatusCode::kALevelsInvalid, StatusCode::kBLevelsInvalid,
@@ -195,29 +195,29 @@ StatusCode make_working_params(const CodecParams& settings, std::uint32_t width,
       StatusCode::kQuantVectorATooLarge, StatusCode::kQuantVectorBTooLarge, StatusCode::kQuantVectorCTooLarge};
   const int planes = image_mode == format::kImageModeGrey ? 1 : 3;
   for (int c = 0; c < format::kChannelCount; ++c) {
-    if (settings.channels_[c].dropped_levels_ < 0) return kLevelStatus[c];
+    if (settings.channels[c].dropped_levels < 0) return kLevelStatus[c];
     if (c >= planes) continue;
     for (int k = 0; k < format::subband_count(levels); ++k) {
-      if (settings.channels_[c].quant_vector_[k] > format::kMaxQuantStep) return kStepStatus[c];
+      if (settings.channels[c].quant_vector[k] > format::kMaxQuantStep) return kStepStatus[c];
     }
   }
 
   working = settings;
-  working.total_levels_ = static_cast<std::uint16_t>(levels);
-  working.image_width_ = width;
-  working.image_height_ = height;
-  working.image_mode_ = image_mode;
+  working.total_levels = static_cast<std::uint16_t>(levels);
+  working.image_width = width;
+  working.image_height = height;
+  working.image_mode = image_mode;
   format::compute_padded_size(working);
   for (int c = 0; c < format::kChannelCount; ++c) {
-    ChannelParams& channel = working.channels_[c];
-    channel.dropped_levels_ = std::min(channel.dropped_levels_, levels - 1);
+    ChannelParams& channel = working.channels[c];
+    channel.dropped_levels = std::min(channel.dropped_levels, levels - 1);
     // Fresh values only: nothing an earlier run or an opened file left behind
     // may reach the header (grey files keep I and Q at zero).
-    channel.band_max_.fill(0);
-    channel.band_min_.fill(0);
-    channel.pixel_offset_ = c < planes ? kEncoderPixelOffset : 0;
-    channel.end_offset_ = 0;
-    channel.restart_offset_ = 0;
+    channel.band_max.fill(0);
+    channel.band_min.fill(0);
+    channel.pixel_offset = c < planes ? kEncoderPixelOffset : 0;
+    channel.end_offset = 0;
+    channel.restart_offset = 0;
   }
   return StatusCode::kOk;
 }
@@ -228,25 +228,25 @@ StatusCode encode_channel(CoefficientPlane& plane, format::Channel channel, Code
   ChannelParams& cp = params.channel(channel);
   // The plane must be what the settings describe, and I and Q need the
   // header that coding Y wrote, or the offsets would be patched out of bounds.
-  const int levels = params.total_levels_;
-  if (levels < kMinLevels || levels > format::kMaxFileLevels || plane.width_ != params.padded_width_ ||
-      plane.height_ != params.padded_height_ || plane.size() != params.plane_size_ ||
-      (plane.width_ >> levels) == 0 || (plane.height_ >> levels) == 0 ||
-      cp.dropped_levels_ < 0 || cp.dropped_levels_ >= levels ||
+  const int levels = params.total_levels;
+  if (levels < kMinLevels || levels > format::kMaxFileLevels || plane.width() != params.padded_width ||
+      plane.height() != params.padded_height || plane.size() != params.plane_size ||
+      (plane.width() >> levels) == 0 || (plane.height() >> levels) == 0 ||
+      cp.dropped_levels < 0 || cp.dropped_levels >= levels ||
       (channel != format::Channel::kY && stream.size() < format::field_offset(5, levels, format::HeaderField::kCommentLength) + 2)) {
     return StatusCode::kEncodeFailed;
   }
   try {
-    mark_zerotrees(plane, params.total_levels_, cp.dropped_levels_);
+    mark_zerotrees(plane, params.total_levels, cp.dropped_levels);
     if (channel == format::Channel::kY) format::append_header(params, comment, stream);
-    const std::size_t restart = code_channel_data(plane, params.total_levels_, cp.dropped_levels_,
+    const std::size_t restart = code_channel_data(plane, params.total_levels, cp.dropped_levels,
                                                 stream);
-    cp.restart_offset_ = static_cast<std::uint32_t>(restart);
-    cp.end_offset_ = static_cast<std::uint32_t>(stream.size());
+    cp.restart_offset = static_cast<std::uint32_t>(restart);
+    cp.end_offset = static_cast<std::uint32_t>(stream.size());
   } catch (const std::bad_alloc&) {
     return StatusCode::kOutOfMemory;
   }
-  format::patch_plane_offsets(stream, params.total_levels_, channel, cp.restart_offset_, cp.end_offset_);
+  format::patch_plane_offsets(stream, params.total_levels, channel, cp.restart_offset, cp.end_offset);
   return StatusCode::kOk;
 }
 
@@ -260,12 +260,12 @@ class PictureEncoder {
   PictureEncoder(const PictureRows& picture, const EncodeRequest& options, CodecParams& working,
                  EncodedPicture& out)
       : picture_(picture), options_(options), working_(working), out_(out),
-        levels_(working.total_levels_), count_(plane_count_of(working)), pool_(options.threads),
+        levels_(working.total_levels), count_(plane_count_of(working)), pool_(options.threads),
         workers_(pool_.size() > 1 ? &pool_ : nullptr) {}
 
   StatusCode run() {
     // Typical files are well under a byte per pixel; the vector grows if not.
-    out_.stream.reserve(std::size_t{working_.plane_size_} / 8 + 4096);
+    out_.stream.reserve(std::size_t{working_.plane_size} / 8 + 4096);
     VARNIC_RETURN_IF_ERROR(analyse(0, workers_));
     // Y's header goes out with Y's limits (I's and Q's still zero); later channels patch theirs.
     header_ = working_;
@@ -300,10 +300,10 @@ class PictureEncoder {
   // plane and the channel's band limits.
   StatusCode quantize(int c, WorkerPool* helpers) {
     CoefficientPlane& plane = plane_of(c);
-    if (plane.empty()) VARNIC_RETURN_IF_ERROR(plane.allocate(working_.padded_width_, working_.padded_height_));
-    ChannelParams& cp = working_.channels_[static_cast<std::size_t>(c)];
+    if (plane.empty()) VARNIC_RETURN_IF_ERROR(plane.allocate(working_.padded_width, working_.padded_height));
+    ChannelParams& cp = working_.channels[static_cast<std::size_t>(c)];
     quantize_channel(plane, workspace_.plane(), levels_, cp, helpers);
-    mark_zerotrees(plane, levels_, cp.dropped_levels_, helpers);
+    mark_zerotrees(plane, levels_, cp.dropped_levels, helpers);
     return StatusCode::kOk;
   }
   StatusCode analyse(int c, WorkerPool* helpers) {
@@ -318,15 +318,15 @@ class PictureEncoder {
     } else {
       format::patch_band_limits(out_.stream, working_, static_cast<format::Channel>(c));
     }
-    return start_channel_data(plane_of(c), working_.channels_[static_cast<std::size_t>(c)].dropped_levels_,
+    return start_channel_data(plane_of(c), working_.channels[static_cast<std::size_t>(c)].dropped_levels,
                               out_.stream, helpers);
   }
   void finish_coding(int c, std::size_t restart) {
-    ChannelParams& cp = working_.channels_[static_cast<std::size_t>(c)];
-    cp.restart_offset_ = static_cast<std::uint32_t>(restart);
-    cp.end_offset_ = static_cast<std::uint32_t>(out_.stream.size());
-    format::patch_plane_offsets(out_.stream, levels_, static_cast<format::Channel>(c), cp.restart_offset_,
-                                cp.end_offset_);
+    ChannelParams& cp = working_.channels[static_cast<std::size_t>(c)];
+    cp.restart_offset = static_cast<std::uint32_t>(restart);
+    cp.end_offset = static_cast<std::uint32_t>(out_.stream.size());
+    format::patch_plane_offsets(out_.stream, levels_, static_cast<format::Channel>(c), cp.restart_offset,
+                                cp.end_offset);
   }
   void code(int c, WorkerPool* helpers) {
     const ChannelCoding coding = start_coding(c, helpers);

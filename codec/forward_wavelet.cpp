@@ -246,13 +246,13 @@ void analyse_plane(std::uint32_t width, std::uint32_t height, int total_levels, 
 StatusCode transform_picture_channel(const PictureRows& picture, int channel,
                                const CodecParams& working, TransformWorkspace& workspace,
                                WorkerPool* pool) {
-  const std::uint32_t width = working.padded_width_;
-  const std::uint32_t height = working.padded_height_;
+  const std::uint32_t width = working.padded_width;
+  const std::uint32_t height = working.padded_height;
   VARNIC_RETURN_IF_ERROR(workspace.reserve(width, height, Workers(pool)));
   float* plane = workspace.plane();
   const std::array<std::int32_t, format::kChannelCount> offsets = {
-      working.channels_[0].pixel_offset_, working.channels_[1].pixel_offset_,
-      working.channels_[2].pixel_offset_};
+      working.channels[0].pixel_offset, working.channels[1].pixel_offset,
+      working.channels[2].pixel_offset};
   auto fill = [&](std::size_t begin, std::size_t end) {
     for (std::size_t r = begin; r < end; ++r) {
       channel_row_to_float(picture, channel, offsets, width, static_cast<std::uint32_t>(r),
@@ -260,7 +260,7 @@ StatusCode transform_picture_channel(const PictureRows& picture, int channel,
     }
   };
   utils::for_range(pool, height, 16, fill);
-  analyse_levels(plane, width, height, working.total_levels_, working.threshold_vector_.data(),
+  analyse_levels(plane, width, height, working.total_levels, working.threshold_vector.data(),
                 workspace, pool);
   return StatusCode::kOk;
 }
@@ -328,7 +328,7 @@ VARNIC_WIDE_LOOPS void quantize_band(CoefficientPlane& out, const float* plane,
   const double sn = scale_neg;
   constexpr double kLow = format::kMinQuantized;
   constexpr double kHigh = format::kMaxQuantized;
-  const std::size_t stride = out.width_;
+  const std::size_t stride = out.width();
   for (std::uint32_t r = 0; r < band.rows; ++r) {
     const float* p = plane + (band.row + r) * stride + band.col;
     std::int16_t* q = out.row(band.row + r) + band.col;
@@ -351,11 +351,11 @@ VARNIC_WIDE_LOOPS void quantize_band(CoefficientPlane& out, const float* plane,
 void quantize_channel(CoefficientPlane& out, const float* plane, int total_levels,
                      ChannelParams& channel, WorkerPool* pool) {
   auto quantize = [&](int k) {
-    const format::BandRect band = format::subband_rect(out.width_, out.height_, total_levels, k);
+    const format::BandRect band = format::subband_rect(out.width(), out.height(), total_levels, k);
     if (pool == nullptr || pool->size() == 1) {
-      measure_band(plane, out.width_, band, channel.band_max_[k], channel.band_min_[k]);
-      quantize_band(out, plane, channel.band_max_[k], channel.band_min_[k], band,
-                   channel.quant_vector_[k]);
+      measure_band(plane, out.width(), band, channel.band_max[k], channel.band_min[k]);
+      quantize_band(out, plane, channel.band_max[k], channel.band_min[k], band,
+                   channel.quant_vector[k]);
       return;
     }
     // Row ranges of the band; the extremes of the parts combine exactly since
@@ -373,16 +373,16 @@ void quantize_channel(CoefficientPlane& out, const float* plane, int total_level
     pool->for_range(band.rows, grain, [&](std::size_t begin, std::size_t end) {
       std::int16_t hi = 0;
       std::int16_t lo = 0;
-      measure_band(plane, out.width_, part(begin, end), hi, lo);
+      measure_band(plane, out.width(), part(begin, end), hi, lo);
       const std::lock_guard lock(mutex);
       band_max = std::max(band_max, hi);
       band_min = std::min(band_min, lo);
     });
-    channel.band_max_[k] = band_max;
-    channel.band_min_[k] = band_min;
+    channel.band_max[k] = band_max;
+    channel.band_min[k] = band_min;
     pool->for_range(band.rows, grain, [&](std::size_t begin, std::size_t end) {
-      quantize_band(out, plane, channel.band_max_[k], channel.band_min_[k], part(begin, end),
-                   channel.quant_vector_[k]);
+      quantize_band(out, plane, channel.band_max[k], channel.band_min[k], part(begin, end),
+                   channel.quant_vector[k]);
     });
   };
   for (int l = 0; l < total_levels; ++l) {
@@ -398,8 +398,8 @@ void mark_zerotrees(CoefficientPlane& plane, int total_levels, int dropped_level
   const int levels = total_levels;
   if (levels < 2) return;
   const int coded = std::max(levels - dropped_levels, 0);  // K, scales 1..K are coded
-  const std::uint32_t pw = plane.width_;
-  const std::uint32_t ph = plane.height_;
+  const std::uint32_t pw = plane.width();
+  const std::uint32_t ph = plane.height();
   auto rows_of = [&](int scale) { return ph >> (levels - scale); };
   auto cols_of = [&](int scale) { return pw >> (levels - scale); };
 

@@ -195,8 +195,8 @@ CodecParams default_codec_params() {
 }
 
 StatusCode derive_params_from_quality(CodecParams& params) {
-  const int q = params.quality_factor_;
-  params.color_quality_ = params.quality_factor_;
+  const int q = params.quality_factor;
+  params.color_quality = params.quality_factor;
   if (q < kMinQuality || q > kMaxQuality) return StatusCode::kQualityOutOfRange;
 
   int chroma_dropped;
@@ -212,26 +212,26 @@ StatusCode derive_params_from_quality(CodecParams& params) {
     chroma_dropped = 4;
   }
   const int luma_dropped = q > 10 ? 0 : (q >= 3 ? 1 : 2);
-  params.channel(Channel::kY).dropped_levels_ = luma_dropped;
-  params.channel(Channel::kI).dropped_levels_ = chroma_dropped;
-  params.channel(Channel::kQ).dropped_levels_ = chroma_dropped;
+  params.channel(Channel::kY).dropped_levels = luma_dropped;
+  params.channel(Channel::kI).dropped_levels = chroma_dropped;
+  params.channel(Channel::kQ).dropped_levels = chroma_dropped;
 
   // Callers pass types 0..2 only; anything else is read as "Other" rather than
   // indexing outside the table.
-  const int type = (params.image_type_ >= 0 && params.image_type_ <= 2) ? params.image_type_ : 0;
+  const int type = (params.image_type >= 0 && params.image_type <= 2) ? params.image_type : 0;
   const RowChoice rows = kRowsByDecile[type][q / 10];
   const VectorRow* channel_rows[kChannelCount] = {&kVectorRows[rows.y - 1],
                                                   &kVectorRows[rows.i - 1],
                                                   &kVectorRows[rows.q - 1]};
-  const int levels = params.total_levels_;
+  const int levels = params.total_levels;
   // One round more than there are levels: 3(L+1) entries, capped by the arrays.
   for (int c = 0; c < kChannelCount; ++c) {
     for (int k = 0; k < 3 * (levels + 1) && k < kMaxSubbands; ++k) {
-      params.channels_[c].quant_vector_[k] = (*channel_rows[c])[k];
+      params.channels[c].quant_vector[k] = (*channel_rows[c])[k];
     }
   }
   for (int l = 0; l <= levels && l < kThresholdTableLevels; ++l) {
-    params.threshold_vector_[l] = kThresholdRows[q][l];
+    params.threshold_vector[l] = kThresholdRows[q][l];
   }
   return StatusCode::kOk;
 }
@@ -295,18 +295,18 @@ StatusCode validate_full_settings(const FullSettings& settings) {
 
 StatusCode apply_full_settings(const FullSettings& settings, CodecParams& params) {
   VARNIC_RETURN_IF_ERROR(validate_full_settings(settings));
-  params.total_levels_ = static_cast<std::uint16_t>(settings.total_levels);
+  params.total_levels = static_cast<std::uint16_t>(settings.total_levels);
   for (int c = 0; c < kChannelCount; ++c) {
-    ChannelParams& channel = params.channels_[c];
-    channel.dropped_levels_ = static_cast<std::int32_t>(settings.dropped_levels[c]);
+    ChannelParams& channel = params.channels[c];
+    channel.dropped_levels = static_cast<std::int32_t>(settings.dropped_levels[c]);
     const auto& vector = settings.quant_vectors[c];
     for (std::size_t k = 0; k < vector.size(); ++k) {
-      channel.quant_vector_[k] = static_cast<std::uint16_t>(vector[k]);
+      channel.quant_vector[k] = static_cast<std::uint16_t>(vector[k]);
     }
   }
-  params.threshold_vector_.fill(0);
+  params.threshold_vector.fill(0);
   for (std::size_t l = 0; l < settings.thresholds.size(); ++l) {
-    params.threshold_vector_[l] = static_cast<std::uint16_t>(settings.thresholds[l]);
+    params.threshold_vector[l] = static_cast<std::uint16_t>(settings.thresholds[l]);
   }
   format::compute_padded_size(params);
   return StatusCode::kOk;

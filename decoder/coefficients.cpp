@@ -21,9 +21,9 @@ void fill_zero_tree(format::CoefficientPlane& plane, std::uint32_t y, std::uint3
     const std::uint64_t left = side * x;
     // Valid trees stay inside their orientation's band; the clip only guards
     // callers that pass positions outside the pyramid.
-    if (top >= plane.height_ || left >= plane.width_) return;
-    const std::uint64_t bottom = std::min<std::uint64_t>(top + side, plane.height_);
-    const std::uint64_t right = std::min<std::uint64_t>(left + side, plane.width_);
+    if (top >= plane.height() || left >= plane.width()) return;
+    const std::uint64_t bottom = std::min<std::uint64_t>(top + side, plane.height());
+    const std::uint64_t right = std::min<std::uint64_t>(left + side, plane.width());
     for (std::uint64_t r = top; r < bottom; ++r) {
       std::int16_t* row = plane.row(static_cast<std::uint32_t>(r));
       std::fill(row + left, row + right, marker);
@@ -89,24 +89,24 @@ class PlaneDecoder {
 };
 
 BandScale scale_of(const format::ChannelParams& cp, int subband) {
-  return band_scale(cp.band_max_[subband], cp.band_min_[subband],
-                    static_cast<std::int16_t>(cp.quant_vector_[subband]));
+  return band_scale(cp.band_max[subband], cp.band_min[subband],
+                    static_cast<std::int16_t>(cp.quant_vector[subband]));
 }
 
 void decode_into(std::span<const std::uint8_t> file, const format::FileHeader& header, Channel channel,
                  const format::SymbolTable& table, std::size_t position, format::CoefficientPlane& plane) {
   const format::CodecParams& p = header.params;
   const format::ChannelParams& cp = p.channel(channel);
-  const int levels = p.total_levels_;
+  const int levels = p.total_levels;
   if (levels < 1 || levels > format::kMaxFileLevels || table.count < 1 ||
-      plane.width_ != p.padded_width_ || plane.height_ != p.padded_height_) {
+      plane.width() != p.padded_width || plane.height() != p.padded_height) {
     return;
   }
-  const int coded_levels = levels - cp.dropped_levels_;
-  PlaneDecoder decoder(file, table, position, cp.restart_offset_);
+  const int coded_levels = levels - cp.dropped_levels;
+  PlaneDecoder decoder(file, table, position, cp.restart_offset);
 
-  const std::uint32_t h0 = p.padded_height_ >> levels;
-  const std::uint32_t w0 = p.padded_width_ >> levels;
+  const std::uint32_t h0 = p.padded_height >> levels;
+  const std::uint32_t w0 = p.padded_width >> levels;
   {
     const BandScale scale = scale_of(cp, format::low_band_index(levels));
     bool more = true;

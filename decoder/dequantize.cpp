@@ -35,24 +35,24 @@ void dequantize_region(format::CoefficientPlane& plane, std::uint32_t row0, std:
 
 void dequantize_plane(format::CoefficientPlane& plane, const format::CodecParams& params,
                       Channel channel) {
-  const int levels = params.total_levels_;
-  if (levels < 1 || levels > format::kMaxFileLevels || plane.width_ != params.padded_width_ ||
-      plane.height_ != params.padded_height_) {
+  const int levels = params.total_levels;
+  if (levels < 1 || levels > format::kMaxFileLevels || plane.width() != params.padded_width ||
+      plane.height() != params.padded_height) {
     return;
   }
   const format::ChannelParams& cp = params.channel(channel);
   auto scale_of = [&](int k) {
-    return band_scale(cp.band_max_[k], cp.band_min_[k], static_cast<std::int16_t>(cp.quant_vector_[k]));
+    return band_scale(cp.band_max[k], cp.band_min[k], static_cast<std::int16_t>(cp.quant_vector[k]));
   };
   for (int l = 0; l < levels; ++l) {
-    const std::uint32_t h = params.padded_height_ >> (l + 1);
-    const std::uint32_t w = params.padded_width_ >> (l + 1);
+    const std::uint32_t h = params.padded_height >> (l + 1);
+    const std::uint32_t w = params.padded_width >> (l + 1);
     dequantize_region(plane, h, 0, h, w, scale_of(format::subband_index(l, format::Orientation::kV)));
     dequantize_region(plane, 0, w, h, w, scale_of(format::subband_index(l, format::Orientation::kH)));
     dequantize_region(plane, h, w, h, w, scale_of(format::subband_index(l, format::Orientation::kD)));
   }
-  const std::uint32_t h = params.padded_height_ >> levels;
-  const std::uint32_t w = params.padded_width_ >> levels;
+  const std::uint32_t h = params.padded_height >> levels;
+  const std::uint32_t w = params.padded_width >> levels;
   dequantize_region(plane, 0, 0, h, w, scale_of(format::low_band_index(levels)));
 }
 

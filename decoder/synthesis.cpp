@@ -173,14 +173,14 @@ VARNIC_WIDE_LOOPS void upsample_step(int16_t* plane, size_t stride, int rows, in
 
 StatusCode synthesize_level(format::CoefficientPlane& plane, const format::CodecParams& params,
                         Channel channel, int step, std::vector<std::int16_t>& work) {
-  const int levels = params.total_levels_;
+  const int levels = params.total_levels;
   if (step < 0 || step >= levels || levels > format::kMaxFileLevels) return StatusCode::kReconstructFailed;
   const int shift = levels - 1 - step;
-  const std::uint32_t rows = params.padded_height_ >> shift;
-  const std::uint32_t cols = params.padded_width_ >> shift;
+  const std::uint32_t rows = params.padded_height >> shift;
+  const std::uint32_t cols = params.padded_width >> shift;
   // The boundary rules read two rows and two columns of each half.
   if (rows < 4 || cols < 4 || rows % 2 != 0 || cols % 2 != 0 ||
-      plane.width_ != params.padded_width_ || plane.height_ != params.padded_height_ ||
+      plane.width() != params.padded_width || plane.height() != params.padded_height ||
       plane.size() < std::size_t{rows} * cols) {
     return StatusCode::kReconstructFailed;
   }
@@ -192,12 +192,12 @@ StatusCode synthesize_level(format::CoefficientPlane& plane, const format::Codec
       return StatusCode::kOutOfMemory;
     }
   }
-  const int coded = levels - params.channel(channel).dropped_levels_;
+  const int coded = levels - params.channel(channel).dropped_levels;
   if (step < coded) {
-    synthesis_step(plane.samples_.data(), plane.width_, static_cast<int>(rows),
+    synthesis_step(plane.samples().data(), plane.width(), static_cast<int>(rows),
                    static_cast<int>(cols), work.data());
   } else {
-    upsample_step(plane.samples_.data(), plane.width_, static_cast<int>(rows),
+    upsample_step(plane.samples().data(), plane.width(), static_cast<int>(rows),
                   static_cast<int>(cols), work.data());
   }
   return StatusCode::kOk;
@@ -211,7 +211,7 @@ StatusCode synthesize_level(format::CoefficientPlane& plane, const format::Codec
 
 StatusCode synthesize_plane(format::CoefficientPlane& plane, const format::CodecParams& params,
                         Channel channel, std::vector<std::int16_t>& work) {
-  for (int step = 0; step < params.total_levels_; ++step) {
+  for (int step = 0; step < params.total_levels; ++step) {
     VARNIC_RETURN_IF_ERROR(synthesize_level(plane, params, channel, step, work));
   }
   return StatusCode::kOk;

@@ -84,8 +84,8 @@ using PreviewHook = std::function<bool(const PreviewFrame&)>;
 // Called on the calling thread once the coefficient planes are decoded (done = total = planes)
 // and after each synthesis step (done = steps so far of `total`); returning false cancels with
 // kCancelled.
-enum class Stage { kPlanesDecoded, kLevelSynthesised };
-using ProgressHook = std::function<bool(Stage stage, int done, int total)>;
+enum class DecodeStage { kPlanesDecoded, kLevelSynthesised };
+using ProgressHook = std::function<bool(DecodeStage stage, int done, int total)>;
 
 enum class PixelLayout {
   kPictureBuffer,  // the program's picture buffer, as described above

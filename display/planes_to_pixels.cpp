@@ -23,7 +23,7 @@ using format::kRedFromI;
 using format::kRedFromQ;
 
 bool is_colour(const format::CodecParams& params) {
-  return params.image_mode_ == format::kImageModeColour;
+  return params.image_mode == format::kImageModeColour;
 }
 
 // The major digit must be '2'; the minor digit picks the byte layout.
@@ -109,7 +109,7 @@ VARNIC_WIDE_LOOPS void colour_row(const std::int16_t* y, const std::int16_t* i, 
 void convert_rows(const decoder::PlaneSet& planes, const format::CodecParams& params,
                   std::uint32_t rows, std::uint32_t cols, int shift, bool rgb_order,
                   std::span<std::uint8_t> out) {
-  const std::int32_t offset = params.channel(format::Channel::kY).pixel_offset_;
+  const std::int32_t offset = params.channel(format::Channel::kY).pixel_offset;
   const bool colour = is_colour(params);
   const utils::RowGeometry g = utils::row_geometry(cols, rows, colour ? 24 : 8);
   if (out.size() < g.picture_bytes) return;
@@ -131,11 +131,11 @@ void convert_rows(const decoder::PlaneSet& planes, const format::CodecParams& pa
 
 bool planes_fit(const decoder::PlaneSet& planes, const format::CodecParams& params) {
   const int count = is_colour(params) ? 3 : 1;
-  if (params.image_width_ > params.padded_width_ || params.image_height_ > params.padded_height_) {
+  if (params.image_width > params.padded_width || params.image_height > params.padded_height) {
     return false;
   }
   for (int c = 0; c < count; ++c) {
-    if (planes[c].width_ != params.padded_width_ || planes[c].height_ != params.padded_height_) {
+    if (planes[c].width() != params.padded_width || planes[c].height() != params.padded_height) {
       return false;
     }
   }
@@ -148,23 +148,23 @@ void planes_to_pixels(const decoder::PlaneSet& planes, const format::CodecParams
                       const format::Magic& magic, std::span<std::uint8_t> pixels) {
   if (!planes_fit(planes, params)) return;
   if (!is_colour(params)) {
-    convert_rows(planes, params, params.image_height_, params.image_width_, 0, false, pixels);
+    convert_rows(planes, params, params.image_height, params.image_width, 0, false, pixels);
     return;
   }
   switch (colour_layout(magic)) {
     case ColourLayout::kNone:
       return;
     case ColourLayout::kPaddedBgr:
-      convert_rows(planes, params, params.image_height_, params.image_width_, 0, false, pixels);
+      convert_rows(planes, params, params.image_height, params.image_width, 0, false, pixels);
       return;
     case ColourLayout::kPackedRgb: {
       // Every padded sample in plane order, three bytes each, until the
       // buffer is full: the padding columns and rows end up in the picture.
-      const std::int32_t offset = params.channel(format::Channel::kY).pixel_offset_;
+      const std::int32_t offset = params.channel(format::Channel::kY).pixel_offset;
       const std::size_t samples = std::min<std::size_t>(planes[0].size(), (pixels.size() + 2) / 3);
       for (std::size_t n = 0; n < samples; ++n) {
         std::uint8_t bytes[3];
-        put_yiq_pixel<true>(planes[0].samples_[n] + offset, planes[1].samples_[n], planes[2].samples_[n],
+        put_yiq_pixel<true>(planes[0].samples()[n] + offset, planes[1].samples()[n], planes[2].samples()[n],
                             bytes);
         const std::size_t at = 3 * n;
         const std::size_t count = std::min<std::size_t>(3, pixels.size() - at);
@@ -182,13 +182,13 @@ bool planes_to_rows(const decoder::PlaneSet& planes, const format::CodecParams& 
   const bool colour = is_colour(params);
   if (!planes_fit(planes, params)) return false;
   if (colour && colour_layout(magic) != ColourLayout::kPaddedBgr) return false;
-  const std::uint32_t width = params.image_width_;
-  const std::uint32_t height = params.image_height_;
+  const std::uint32_t width = params.image_width;
+  const std::uint32_t height = params.image_height;
   const std::size_t row_bytes = std::size_t{width} * (colour ? 3 : 1);
   if (height == 0 || stride < row_bytes || rows.size() < stride * (height - 1) + row_bytes) {
     return false;
   }
-  const std::int32_t offset = params.channel(format::Channel::kY).pixel_offset_;
+  const std::int32_t offset = params.channel(format::Channel::kY).pixel_offset;
   for (std::uint32_t r = first; r < std::min(last, height); ++r) {
     // Plane row r is picture row r counted from the bottom.
     std::uint8_t* o = rows.data() + stride * (top_down ? height - 1 - r : r);
@@ -206,7 +206,7 @@ void render_preview(const decoder::PlaneSet& planes, const format::CodecParams& 
                     const format::Magic& magic, int level, std::vector<std::uint8_t>& out,
                     PreviewFrame& frame) {
   frame = PreviewFrame{};
-  const int levels = params.total_levels_;
+  const int levels = params.total_levels;
   if (level < 0 || level >= levels || !planes_fit(planes, params)) {
     out.clear();
     return;
@@ -214,8 +214,8 @@ void render_preview(const decoder::PlaneSet& planes, const format::CodecParams& 
   const int shift = levels - level;
   frame.level = level;
   frame.total_levels = levels;
-  frame.width = params.padded_width_ >> shift;
-  frame.height = params.padded_height_ >> shift;
+  frame.width = params.padded_width >> shift;
+  frame.height = params.padded_height >> shift;
   const bool colour = is_colour(params);
   frame.bits_per_pixel = colour ? 24 : 8;
   const utils::RowGeometry g = utils::row_geometry(frame.width, frame.height, frame.bits_per_pixel);

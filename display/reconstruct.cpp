@@ -12,23 +12,23 @@ namespace {
 
 using format::kChannelCount;
 
-int plane_count(const format::CodecParams& params) { return format::plane_count(params.image_mode_); }
+int plane_count(const format::CodecParams& params) { return format::plane_count(params.image_mode); }
 
 StatusCode check_planes(const decoder::PlaneSet& planes, const format::CodecParams& params, int reduce) {
-  const int levels = params.total_levels_;
+  const int levels = params.total_levels;
   if (levels < 1 || levels > format::kMaxFileLevels || reduce < 0 || reduce >= levels) {
     return StatusCode::kReconstructFailed;
   }
-  if (params.image_mode_ != format::kImageModeGrey && params.image_mode_ != format::kImageModeColour) {
+  if (params.image_mode != format::kImageModeGrey && params.image_mode != format::kImageModeColour) {
     return StatusCode::kReconstructFailed;
   }
-  if (params.image_width_ == 0 || params.image_height_ == 0 || params.image_width_ > params.padded_width_ ||
-      params.image_height_ > params.padded_height_) {
+  if (params.image_width == 0 || params.image_height == 0 || params.image_width > params.padded_width ||
+      params.image_height > params.padded_height) {
     return StatusCode::kReconstructFailed;
   }
   for (int c = 0; c < plane_count(params); ++c) {
     const format::CoefficientPlane& plane = planes[static_cast<std::size_t>(c)];
-    if (plane.width_ != params.padded_width_ || plane.height_ != params.padded_height_) {
+    if (plane.width() != params.padded_width || plane.height() != params.padded_height) {
       return StatusCode::kReconstructFailed;
     }
   }
@@ -86,23 +86,23 @@ void from_buffer(std::span<const std::uint8_t> buffer, std::size_t stride, std::
 // The synthesised planes as pixels in the request's layout.
 StatusCode convert(const decoder::PlaneSet& planes, const format::CodecParams& params, const format::Magic& magic,
                    const ReconstructRequest& request, utils::WorkerPool& pool, DecodedPicture& out) {
-  const bool grey = params.image_mode_ != format::kImageModeColour;
+  const bool grey = params.image_mode != format::kImageModeColour;
   DecodedPicture picture;
   if (request.reduce > 0) {
     std::vector<std::uint8_t> buffer;
     PreviewFrame frame;
-    render_preview(planes, params, magic, params.total_levels_ - request.reduce, buffer, frame);
+    render_preview(planes, params, magic, params.total_levels - request.reduce, buffer, frame);
     // The reduced planes cover the padded size; the picture's share is ceil(W / 2^r) x ceil(H / 2^r).
     const std::uint32_t scale = 1u << request.reduce;
-    const std::uint32_t width = std::min((params.image_width_ + scale - 1) / scale, frame.width);
-    const std::uint32_t height = std::min((params.image_height_ + scale - 1) / scale, frame.height);
+    const std::uint32_t width = std::min((params.image_width + scale - 1) / scale, frame.width);
+    const std::uint32_t height = std::min((params.image_height + scale - 1) / scale, frame.height);
     const utils::RowGeometry g = utils::row_geometry(frame.width, frame.height, frame.bits_per_pixel);
     if (buffer.size() < g.picture_bytes) buffer.resize(g.picture_bytes, 0);  // no conversion for this magic
     from_buffer(buffer, g.stride, width, height, grey, request, picture);
   } else if (request.layout == PixelLayout::kRows && (grey || magic[format::kMinorDigitOffset] != '3')) {
     // Straight into the caller's rows, in as many bands as there are threads.
-    picture.width = params.image_width_;
-    picture.height = params.image_height_;
+    picture.width = params.image_width;
+    picture.height = params.image_height;
     picture.bits_per_pixel = grey ? 8 : 24;
     picture.stride = utils::row_geometry(picture.width, 1, picture.bits_per_pixel).data_bytes;
     utils::assign_large(picture.pixels, picture.stride * picture.height);
@@ -115,19 +115,19 @@ StatusCode convert(const decoder::PlaneSet& planes, const format::CodecParams& p
     });
     if (!converted) return StatusCode::kReconstructFailed;
   } else {
-    const utils::RowGeometry g = utils::row_geometry(params.image_width_, params.image_height_, grey ? 8 : 24);
+    const utils::RowGeometry g = utils::row_geometry(params.image_width, params.image_height, grey ? 8 : 24);
     std::vector<std::uint8_t> buffer;
     utils::assign_large(buffer, g.picture_bytes);
     planes_to_pixels(planes, params, magic, buffer);
     if (request.layout == PixelLayout::kPictureBuffer) {
-      picture.width = params.image_width_;
-      picture.height = params.image_height_;
+      picture.width = params.image_width;
+      picture.height = params.image_height;
       picture.bits_per_pixel = grey ? 8 : 24;
       picture.stride = g.stride;
       picture.pixels = std::move(buffer);
     } else {
       // Version 2.3's packed sequence, read as the desktop program draws it.
-      from_buffer(buffer, g.stride, params.image_width_, params.image_height_, grey, request, picture);
+      from_buffer(buffer, g.stride, params.image_width, params.image_height, grey, request, picture);
     }
   }
   out = std::move(picture);
@@ -149,7 +149,7 @@ StatusCode synthesize_and_convert(decoder::PlaneSet& planes, const format::Codec
     const auto i = static_cast<std::size_t>(c);
     return decoder::synthesize_level(planes[i], params, static_cast<format::Channel>(c), step, work[i]);
   };
-  const int steps = params.total_levels_ - request.reduce;
+  const int steps = params.total_levels - request.reduce;
   if (request.preview || request.progress) {
     std::vector<std::uint8_t> preview;
     for (int step = 0; step < steps; ++step) {
@@ -159,7 +159,7 @@ StatusCode synthesize_and_convert(decoder::PlaneSet& planes, const format::Codec
         if (!request.preview(frame)) return StatusCode::kCancelled;
       }
       VARNIC_RETURN_IF_ERROR(for_each_plane(pool, count, [&](int c) { return synthesize(c, step); }));
-      if (request.progress && !request.progress(Stage::kLevelSynthesised, step + 1, steps)) {
+      if (request.progress && !request.progress(DecodeStage::kLevelSynthesised, step + 1, steps)) {
         return StatusCode::kCancelled;
       }
     }
@@ -176,7 +176,7 @@ StatusCode decode_one(std::span<const std::uint8_t> file, const format::FileHead
                       decoder::PlaneSet& planes) {
   const format::CodecParams& p = header.params;
   format::CoefficientPlane& plane = planes[static_cast<std::size_t>(c)];
-  VARNIC_RETURN_IF_ERROR(plane.allocate(p.padded_width_, p.padded_height_));
+  VARNIC_RETURN_IF_ERROR(plane.allocate(p.padded_width, p.padded_height));
   return decoder::decode_plane(file, header, static_cast<format::Channel>(c), plane);
 }
 
@@ -211,7 +211,7 @@ StatusCode decode_file(std::span<const std::uint8_t> file, std::uint64_t max_pix
   DecodedFile result;
   VARNIC_RETURN_IF_ERROR(format::parse_header(file, max_pixels, result.header));
   const format::CodecParams& params = result.header.params;
-  if (request.reduce < 0 || request.reduce >= params.total_levels_) return StatusCode::kReconstructFailed;
+  if (request.reduce < 0 || request.reduce >= params.total_levels) return StatusCode::kReconstructFailed;
   const int count = plane_count(params);
   try {
     utils::WorkerPool pool(request.threads);
@@ -219,7 +219,7 @@ StatusCode decode_file(std::span<const std::uint8_t> file, std::uint64_t max_pix
       // A plane's synthesis needs only its own coefficients, so each task takes a plane from
       // decoding to samples: I and Q are synthesised while Y is still being decoded.
       std::array<std::vector<std::int16_t>, kChannelCount> work;
-      const int steps = params.total_levels_ - request.reduce;
+      const int steps = params.total_levels - request.reduce;
       VARNIC_RETURN_IF_ERROR(for_each_plane(pool, count, [&](int c) {
         VARNIC_RETURN_IF_ERROR(decode_one(file, result.header, c, result.planes));
         const auto i = static_cast<std::size_t>(c);
@@ -233,7 +233,7 @@ StatusCode decode_file(std::span<const std::uint8_t> file, std::uint64_t max_pix
     } else {
       VARNIC_RETURN_IF_ERROR(
           for_each_plane(pool, count, [&](int c) { return decode_one(file, result.header, c, result.planes); }));
-      if (request.progress && !request.progress(Stage::kPlanesDecoded, count, count)) return StatusCode::kCancelled;
+      if (request.progress && !request.progress(DecodeStage::kPlanesDecoded, count, count)) return StatusCode::kCancelled;
       VARNIC_RETURN_IF_ERROR(check_planes(result.planes, params, request.reduce));
       VARNIC_RETURN_IF_ERROR(
           synthesize_and_convert(result.planes, params, result.header.magic, request, pool, result.picture));

@@ -82,22 +82,22 @@ struct HeaderValues {
 // the parser.
 template <class Values, class Op>
 void with_field(Values& values, const Slot& slot, Op&& op) {
-  auto channel = [&]() -> auto& { return values.params.channels_[static_cast<std::size_t>(slot.channel)]; };
+  auto channel = [&]() -> auto& { return values.params.channels[static_cast<std::size_t>(slot.channel)]; };
   const auto k = static_cast<std::size_t>(slot.subband);
   switch (slot.field) {
-    case HeaderField::kDroppedLevels: op(channel().dropped_levels_); return;
+    case HeaderField::kDroppedLevels: op(channel().dropped_levels); return;
     case HeaderField::kHeaderLength: op(values.header_length); return;
     case HeaderField::kWidth: op(values.width); return;
     case HeaderField::kHeight: op(values.height); return;
-    case HeaderField::kUsingMask: op(values.params.using_mask_); return;
-    case HeaderField::kEndOffset: op(channel().end_offset_); return;
-    case HeaderField::kImageMode: op(values.params.image_mode_); return;
-    case HeaderField::kTotalLevels: op(values.params.total_levels_); return;
-    case HeaderField::kBandMax: op(channel().band_max_[k]); return;
-    case HeaderField::kBandMin: op(channel().band_min_[k]); return;
-    case HeaderField::kRestartOffset: op(channel().restart_offset_); return;
-    case HeaderField::kPixelOffset: op(channel().pixel_offset_); return;
-    case HeaderField::kQuantStep: op(channel().quant_vector_[k]); return;
+    case HeaderField::kUsingMask: op(values.params.using_mask); return;
+    case HeaderField::kEndOffset: op(channel().end_offset); return;
+    case HeaderField::kImageMode: op(values.params.image_mode); return;
+    case HeaderField::kTotalLevels: op(values.params.total_levels); return;
+    case HeaderField::kBandMax: op(channel().band_max[k]); return;
+    case HeaderField::kBandMin: op(channel().band_min[k]); return;
+    case HeaderField::kRestartOffset: op(channel().restart_offset); return;
+    case HeaderField::kPixelOffset: op(channel().pixel_offset); return;
+    case HeaderField::kQuantStep: op(channel().quant_vector[k]); return;
     case HeaderField::kCommentLength: op(values.comment_length); return;
   }
 }
@@ -124,7 +124,7 @@ Member widen(const std::uint8_t* at, std::size_t bytes) {
 }
 
 bool channel_is_coded(const CodecParams& params, Channel channel) {
-  return channel == Channel::kY || params.image_mode_ == kImageModeColour;
+  return channel == Channel::kY || params.image_mode == kImageModeColour;
 }
 
 // Offsets of one coded plane: its table must fit in the file, and the two segment offsets, where
@@ -138,13 +138,13 @@ StatusCode check_plane_layout(std::span<const std::uint8_t> file, const FileHead
   const std::size_t table_end = start + 1 + count;
   if (table_end > file.size()) return StatusCode::kFileBadOffset;
   const ChannelParams& cp = header.params.channel(channel);
-  if (cp.end_offset_ != 0 || followed_by_plane) {
+  if (cp.end_offset != 0 || followed_by_plane) {
     // The next plane starts at this plane's end, so it must follow the table.
-    if (cp.end_offset_ < table_end || cp.end_offset_ > file.size()) return StatusCode::kFileBadOffset;
+    if (cp.end_offset < table_end || cp.end_offset > file.size()) return StatusCode::kFileBadOffset;
   }
-  if (cp.restart_offset_ != 0) {
-    if (cp.restart_offset_ < table_end || cp.restart_offset_ > file.size()) return StatusCode::kFileBadOffset;
-    if (cp.end_offset_ != 0 && cp.restart_offset_ > cp.end_offset_) return StatusCode::kFileBadOffset;
+  if (cp.restart_offset != 0) {
+    if (cp.restart_offset < table_end || cp.restart_offset > file.size()) return StatusCode::kFileBadOffset;
+    if (cp.end_offset != 0 && cp.restart_offset > cp.end_offset) return StatusCode::kFileBadOffset;
   }
   return StatusCode::kOk;
 }
@@ -193,8 +193,8 @@ std::size_t field_offset(int minor_version, int total_levels, HeaderField field,
 std::size_t plane_start(const FileHeader& header, Channel channel) {
   switch (channel) {
     case Channel::kY: return header.data_start;
-    case Channel::kI: return header.params.channel(Channel::kY).end_offset_;
-    case Channel::kQ: return header.params.channel(Channel::kI).end_offset_;
+    case Channel::kI: return header.params.channel(Channel::kY).end_offset;
+    case Channel::kQ: return header.params.channel(Channel::kI).end_offset;
   }
   return header.data_start;
 }
@@ -228,21 +228,21 @@ StatusCode parse_header(std::span<const std::uint8_t> file, std::uint64_t max_pi
   }
 
   CodecParams& p = v.params;
-  if (p.image_mode_ != kImageModeGrey && p.image_mode_ != kImageModeColour) return StatusCode::kFileBadImageMode;
+  if (p.image_mode != kImageModeGrey && p.image_mode != kImageModeColour) return StatusCode::kFileBadImageMode;
   if (v.width < 1 || v.width > kMaxSide) return StatusCode::kFileBadWidth;
   if (v.height < 1 || v.height > kMaxSide) return StatusCode::kFileBadHeight;
   for (Channel c : {Channel::kY, Channel::kI, Channel::kQ}) {
     if (!channel_is_coded(p, c)) continue;
-    const std::int32_t d = p.channel(c).dropped_levels_;
+    const std::int32_t d = p.channel(c).dropped_levels;
     if (d < 0 || d >= levels) return StatusCode::kFileBadDroppedLevels;
   }
-  p.image_width_ = static_cast<std::uint32_t>(v.width);
-  p.image_height_ = static_cast<std::uint32_t>(v.height);
+  p.image_width = static_cast<std::uint32_t>(v.width);
+  p.image_height = static_cast<std::uint32_t>(v.height);
   compute_padded_size(p);
   // Every synthesis step needs a low band of at least 2 x 2.
   const std::uint32_t min_side = std::uint32_t{2} << levels;
-  if (p.padded_width_ < min_side || p.padded_height_ < min_side) return StatusCode::kFilePaddedTooSmall;
-  if (std::uint64_t{p.image_width_} * p.image_height_ > max_pixels) return StatusCode::kFilePictureTooLarge;
+  if (p.padded_width < min_side || p.padded_height < min_side) return StatusCode::kFilePaddedTooSmall;
+  if (std::uint64_t{p.image_width} * p.image_height > max_pixels) return StatusCode::kFilePictureTooLarge;
   h.params = p;
 
   if (h.header_length != 0) {
@@ -267,25 +267,25 @@ StatusCode parse_header(std::span<const std::uint8_t> file, std::uint64_t max_pi
 
 void apply_file_settings(const FileHeader& header, CodecParams& settings) {
   const CodecParams& file = header.params;
-  settings.total_levels_ = file.total_levels_;
-  settings.image_width_ = file.image_width_;
-  settings.image_height_ = file.image_height_;
-  settings.image_mode_ = file.image_mode_;
-  settings.using_mask_ = file.using_mask_;
-  settings.padded_width_ = file.padded_width_;
-  settings.padded_height_ = file.padded_height_;
-  settings.plane_size_ = file.plane_size_;
-  const auto subbands = static_cast<std::size_t>(subband_count(file.total_levels_));
+  settings.total_levels = file.total_levels;
+  settings.image_width = file.image_width;
+  settings.image_height = file.image_height;
+  settings.image_mode = file.image_mode;
+  settings.using_mask = file.using_mask;
+  settings.padded_width = file.padded_width;
+  settings.padded_height = file.padded_height;
+  settings.plane_size = file.plane_size;
+  const auto subbands = static_cast<std::size_t>(subband_count(file.total_levels));
   for (std::size_t c = 0; c < kChannelCount; ++c) {
-    const ChannelParams& from = file.channels_[c];
-    ChannelParams& to = settings.channels_[c];
-    to.dropped_levels_ = from.dropped_levels_;
-    to.end_offset_ = from.end_offset_;
-    to.restart_offset_ = from.restart_offset_;
-    to.pixel_offset_ = from.pixel_offset_;
-    std::copy_n(from.band_max_.begin(), subbands, to.band_max_.begin());
-    std::copy_n(from.band_min_.begin(), subbands, to.band_min_.begin());
-    std::copy_n(from.quant_vector_.begin(), subbands, to.quant_vector_.begin());
+    const ChannelParams& from = file.channels[c];
+    ChannelParams& to = settings.channels[c];
+    to.dropped_levels = from.dropped_levels;
+    to.end_offset = from.end_offset;
+    to.restart_offset = from.restart_offset;
+    to.pixel_offset = from.pixel_offset;
+    std::copy_n(from.band_max.begin(), subbands, to.band_max.begin());
+    std::copy_n(from.band_min.begin(), subbands, to.band_min.begin());
+    std::copy_n(from.quant_vector.begin(), subbands, to.quant_vector.begin());
   }
 }
 
@@ -293,18 +293,18 @@ void append_header(const CodecParams& params, std::string_view comment, std::vec
   constexpr int kMinor = kCurrentMagic[kMinorDigitOffset] - '0';
   HeaderValues v;
   v.params = params;
-  v.width = static_cast<std::int32_t>(params.image_width_);
-  v.height = static_cast<std::int32_t>(params.image_height_);
-  for (ChannelParams& c : v.params.channels_) c.end_offset_ = c.restart_offset_ = 0;
+  v.width = static_cast<std::int32_t>(params.image_width);
+  v.height = static_cast<std::int32_t>(params.image_height);
+  for (ChannelParams& c : v.params.channels) c.end_offset = c.restart_offset = 0;
   v.comment_length = static_cast<std::uint16_t>(comment.size());
-  const std::size_t fields_end = walk_layout(kMinor, params.total_levels_, [](const Slot&) {});
+  const std::size_t fields_end = walk_layout(kMinor, params.total_levels, [](const Slot&) {});
   v.header_length = static_cast<std::uint16_t>(fields_end + comment.size() - kMagicSize);
 
   const std::size_t start = out.size();
   out.resize(start + fields_end);
   std::copy(kCurrentMagic.begin(), kCurrentMagic.end(), out.begin() + static_cast<std::ptrdiff_t>(start));
   std::uint8_t* base = out.data() + start;
-  walk_layout(kMinor, params.total_levels_, [&](const Slot& slot) {
+  walk_layout(kMinor, params.total_levels, [&](const Slot& slot) {
     with_field(std::as_const(v), slot, [&](const auto& member) {
       store(base + slot.offset, slot.bytes, static_cast<std::uint32_t>(member));
     });
@@ -314,14 +314,14 @@ void append_header(const CodecParams& params, std::string_view comment, std::vec
 
 void patch_band_limits(std::span<std::uint8_t> stream, const CodecParams& params, Channel channel) {
   constexpr int kMinor = kCurrentMagic[kMinorDigitOffset] - '0';
-  const int levels = params.total_levels_;
+  const int levels = params.total_levels;
   const ChannelParams& cp = params.channel(channel);
   for (int k = 0; k < subband_count(levels); ++k) {
     const auto i = static_cast<std::size_t>(k);
     utils::store_u16(stream.data() + field_offset(kMinor, levels, HeaderField::kBandMax, channel, k),
-                     static_cast<std::uint16_t>(cp.band_max_[i]));
+                     static_cast<std::uint16_t>(cp.band_max[i]));
     utils::store_u16(stream.data() + field_offset(kMinor, levels, HeaderField::kBandMin, channel, k),
-                     static_cast<std::uint16_t>(cp.band_min_[i]));
+                     static_cast<std::uint16_t>(cp.band_min[i]));
   }
 }
 

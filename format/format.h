@@ -137,7 +137,7 @@ struct FileHeader {
   int minor_version() const { return magic[kMinorDigitOffset] - '0'; }
   int major_version() const { return magic[kMajorDigitOffset] - '0'; }
   bool has_coefficients() const { return magic[kCodedFlagOffset] == kCodedFlag; }
-  bool is_colour() const { return params.image_mode_ == kImageModeColour; }
+  bool is_colour() const { return params.image_mode == kImageModeColour; }
 };
 
 // The version check, the fields by the file's version, and every field that sizes an allocation

@@ -8,15 +8,15 @@ namespace varnic::format {
 void compute_padded_size(CodecParams& params) {
   // Valid settings and files never exceed 10 levels and 32767 pixels a side;
   // the caps only keep typed-in nonsense from wrapping around to a small size.
-  const unsigned shift = params.total_levels_ < 16 ? params.total_levels_ : 16;
+  const unsigned shift = params.total_levels < 16 ? params.total_levels : 16;
   const std::uint64_t n = std::uint64_t{1} << shift;
   constexpr std::uint64_t kCap = std::numeric_limits<std::uint32_t>::max();
   auto pad = [&](std::uint64_t side) { return std::min(side + (n - side % n) % n, kCap); };
-  const std::uint64_t width = pad(params.image_width_);
-  const std::uint64_t height = pad(params.image_height_);
-  params.padded_width_ = static_cast<std::uint32_t>(width);
-  params.padded_height_ = static_cast<std::uint32_t>(height);
-  params.plane_size_ = static_cast<std::uint32_t>(std::min(width * height, kCap));
+  const std::uint64_t width = pad(params.image_width);
+  const std::uint64_t height = pad(params.image_height);
+  params.padded_width = static_cast<std::uint32_t>(width);
+  params.padded_height = static_cast<std::uint32_t>(height);
+  params.plane_size = static_cast<std::uint32_t>(std::min(width * height, kCap));
 }
 
 BandRect subband_rect(std::uint32_t padded_width, std::uint32_t padded_height, int total_levels,

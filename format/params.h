@@ -43,43 +43,43 @@ constexpr int subband_count(int total_levels) { return 3 * total_levels + 1; }
 
 struct ChannelParams {
   // Level shift subtracted before the transform; the encoder uses 128.
-  std::int32_t pixel_offset_ = 0;
+  std::int32_t pixel_offset = 0;
   // Per subband k: truncated extremes of the thresholded coefficients.
-  std::array<std::int16_t, kMaxSubbands> band_max_{};
-  std::array<std::int16_t, kMaxSubbands> band_min_{};
+  std::array<std::int16_t, kMaxSubbands> band_max{};
+  std::array<std::int16_t, kMaxSubbands> band_min{};
   // Per subband k: quantization steps on each side of zero (0 zeroes the band),
   // at most kMaxQuantStep (plane.h).
-  std::array<std::uint16_t, kMaxSubbands> quant_vector_{};
+  std::array<std::uint16_t, kMaxSubbands> quant_vector{};
   // Edited in the setup dialog only; neither coded nor written.
-  std::array<std::uint16_t, kMaxSubbands> mask_factor_{};
+  std::array<std::uint16_t, kMaxSubbands> mask_factor{};
   // Finest levels not coded at all: 0 .. total_levels_ - 1.
-  std::int32_t dropped_levels_ = 0;
+  std::int32_t dropped_levels = 0;
   // File offsets after the plane's data and of its second coded segment.
-  std::uint32_t end_offset_ = 0;
-  std::uint32_t restart_offset_ = 0;
+  std::uint32_t end_offset = 0;
+  std::uint32_t restart_offset = 0;
 };
 
 struct CodecParams {
-  std::uint16_t total_levels_ = 5;  // 1..6 for the encoder, 1..kMaxFileLevels in a file
-  std::int16_t quality_factor_ = 50;  // 0..99, higher is better
-  std::int16_t color_quality_ = 50;   // always overwritten with quality_factor_
-  std::int16_t image_type_ = 0;       // codec::ImageType
-  std::uint16_t image_mode_ = kImageModeColour;
-  std::uint32_t image_width_ = 32;
-  std::uint32_t image_height_ = 32;
+  std::uint16_t total_levels = 5;  // 1..6 for the encoder, 1..kMaxFileLevels in a file
+  std::int16_t quality_factor = 50;  // 0..99, higher is better
+  std::int16_t color_quality = 50;   // always overwritten with quality_factor_
+  std::int16_t image_type = 0;       // codec::ImageType
+  std::uint16_t image_mode = kImageModeColour;
+  std::uint32_t image_width = 32;
+  std::uint32_t image_height = 32;
   // Derived by compute_padded_size.
-  std::uint32_t padded_width_ = 32;
-  std::uint32_t padded_height_ = 32;
-  std::uint32_t plane_size_ = 1024;
-  std::int32_t using_mask_ = 0;  // carried in the header only
+  std::uint32_t padded_width = 32;
+  std::uint32_t padded_height = 32;
+  std::uint32_t plane_size = 1024;
+  std::int32_t using_mask = 0;  // carried in the header only
   // Per level l (0 finest): dead-zone threshold; total_levels_ + 1 are kept.
-  std::array<std::uint16_t, kThresholdEntries> threshold_vector_{};
-  std::string threshold_text_ = "20 10 10 10 5 5 0 0 0 0";
-  std::string mask_threshold_text_ = "15 10 8 5 5 2 0 0 0 0";
-  std::array<ChannelParams, kChannelCount> channels_{};
+  std::array<std::uint16_t, kThresholdEntries> threshold_vector{};
+  std::string threshold_text = "20 10 10 10 5 5 0 0 0 0";
+  std::string mask_threshold_text = "15 10 8 5 5 2 0 0 0 0";
+  std::array<ChannelParams, kChannelCount> channels{};
 
-  ChannelParams& channel(Channel c) { return channels_[static_cast<std::size_t>(c)]; }
-  const ChannelParams& channel(Channel c) const { return channels_[static_cast<std::size_t>(c)]; }
+  ChannelParams& channel(Channel c) { return channels[static_cast<std::size_t>(c)]; }
+  const ChannelParams& channel(Channel c) const { return channels[static_cast<std::size_t>(c)]; }
 };
 
 // Rounds both sides up to a multiple of 2^total_levels_ and sets plane_size_.

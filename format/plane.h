@@ -24,11 +24,8 @@ inline constexpr std::int16_t kMaxQuantized = 127;
 // A subband scaled to at most this many steps each side of zero stays clear of the markers.
 inline constexpr int kMaxQuantStep = -kMinQuantized;
 
-struct CoefficientPlane {
-  std::uint32_t width_ = 0;   // padded width
-  std::uint32_t height_ = 0;  // padded height
-  std::vector<std::int16_t> samples_;
-
+class CoefficientPlane {
+ public:
   // Zero-filled; kOutOfMemory instead of throwing.
   StatusCode allocate(std::uint32_t width, std::uint32_t height) {
     try {
@@ -45,15 +42,24 @@ struct CoefficientPlane {
     std::vector<std::int16_t>().swap(samples_);
     width_ = height_ = 0;
   }
+
+  std::uint32_t width() const { return width_; }    // padded width
+  std::uint32_t height() const { return height_; }  // padded height
   bool empty() const { return samples_.empty(); }
   std::size_t size() const { return samples_.size(); }
+  // Every sample, row after row.
+  std::vector<std::int16_t>& samples() { return samples_; }
+  const std::vector<std::int16_t>& samples() const { return samples_; }
 
   std::int16_t* row(std::uint32_t y) { return samples_.data() + std::size_t{y} * width_; }
-  const std::int16_t* row(std::uint32_t y) const {
-    return samples_.data() + std::size_t{y} * width_;
-  }
+  const std::int16_t* row(std::uint32_t y) const { return samples_.data() + std::size_t{y} * width_; }
   std::int16_t& at(std::uint32_t y, std::uint32_t x) { return row(y)[x]; }
   std::int16_t at(std::uint32_t y, std::uint32_t x) const { return row(y)[x]; }
+
+ private:
+  std::uint32_t width_ = 0;
+  std::uint32_t height_ = 0;
+  std::vector<std::int16_t> samples_;
 };
 
 }  // namespace varnic::format

@@ -11,7 +11,7 @@ using namespace varnic::fuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const imf::ReadLimits limits{kPixelLimit};
-  imf::Picture picture = previous_picture();
+  imf::PictureBuffer picture = previous_picture();
   const imf::FileStatus status = imf::read_bitmap(std::span<const uint8_t>(data, size), picture, limits);
   if (status != imf::FileStatus::kOk) {
     require(status != imf::FileStatus::kOutOfMemory, "no allocation failure within the pixel limit");
@@ -21,10 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check_picture(picture);
 
   const auto written = imf::encode_bitmap(picture);
-  imf::Picture again = previous_picture();
+  imf::PictureBuffer again = previous_picture();
   require(imf::read_bitmap(written, again, limits) == imf::FileStatus::kOk, "a written bitmap reads back");
-  require(again.width_ == picture.width_ && again.height_ == picture.height_ &&
-              again.image_mode_ == picture.image_mode_ && same_rows(again, picture),
+  require(again.width == picture.width && again.height == picture.height &&
+              again.image_mode == picture.image_mode && same_rows(again, picture),
           "a written bitmap reads back as the same picture");
   return 0;
 }

@@ -124,9 +124,9 @@ namespace format = varnic::format;
   };
   for (const Case& c : cases) {
     format::CodecParams params = codec::default_codec_params();
-    params.quality_factor_ = static_cast<std::int16_t>(c.quality);
+    params.quality_factor = static_cast<std::int16_t>(c.quality);
     params.image_type_ = static_cast<std::int16_t>(c.type);
-    params.total_levels_ = static_cast<std::uint16_t>(c.levels);
+    params.total_levels = static_cast<std::uint16_t>(c.levels);
     if (codec::derive_params_from_quality(params) != format::StatusCode::kOk) {
       fail(std::string("cannot derive settings for ") + c.name);
       continue;
@@ -179,7 +179,7 @@ namespace format = varnic::format;
 void bitmap_seeds() {
   for (const std::uint16_t mode : {format::kImageModeColour, format::kImageModeGrey, format::kImageModePalette}) {
     const std::string stem = mode == format::kImageModeColour ? "rgb24" : mode == format::kImageModeGrey ? "grey8" : "palette8";
-    const imf::Picture picture = make_file_picture(5, 3, mode);
+    const imf::PictureBuffer picture = make_file_picture(5, 3, mode);
     const Bytes bmp = imf::encode_bitmap(picture);
     save("bmp_read", stem + "_5x3.bmp", bmp);
     if (mode != format::kImageModePalette) save("tga_read", stem + "_5x3.tga", imf::encode_targa(picture));

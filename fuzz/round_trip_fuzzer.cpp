@@ -44,12 +44,12 @@ class InputReader {
 
 bool make_settings(InputReader& in, bool full, format::CodecParams& params) {
   params = codec::default_codec_params();
-  params.quality_factor_ = static_cast<std::int16_t>(in.next() % 100);
-  params.image_type_ = static_cast<std::int16_t>(in.next() % 3);
+  params.quality_factor = static_cast<std::int16_t>(in.next() % 100);
+  params.image_type = static_cast<std::int16_t>(in.next() % 3);
   const int levels = 1 + in.next() % 6;
   const std::uint8_t dropped = in.next();
   if (!full) {
-    params.total_levels_ = static_cast<std::uint16_t>(levels);
+    params.total_levels = static_cast<std::uint16_t>(levels);
     return codec::derive_params_from_quality(params) == format::StatusCode::kOk;
   }
   codec::FullSettings settings;
@@ -113,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   display::DecodedFile decoded;
   require(display::decode_file(encoded.stream, varnic::fuzz::kPixelLimit, decode, decoded) == format::StatusCode::kOk,
           "the encoder's stream decodes");
-  require(decoded.header.params.image_width_ == width && decoded.header.params.image_height_ == height,
+  require(decoded.header.params.image_width == width && decoded.header.params.image_height == height,
           "the decoded picture has the encoded size");
   require(decoded.picture.pixels == shown.pixels, "decoding the stream reproduces the encoder-side reconstruction");
   return 0;

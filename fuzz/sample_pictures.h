@@ -27,29 +27,29 @@ inline Picture make_picture(std::uint32_t width, std::uint32_t height, PixelForm
 }
 
 // A bitmap-layout picture in any mode; palette pictures get a table of distinct colours.
-inline imagefile::Picture make_file_picture(int width, int height, std::uint16_t mode) {
-  imagefile::Picture p;
-  p.width_ = width;
-  p.height_ = height;
-  p.bits_per_pixel_ = mode == format::kImageModeColour ? 24 : 8;
-  p.image_mode_ = mode;
+inline imagefile::PictureBuffer make_file_picture(int width, int height, std::uint16_t mode) {
+  imagefile::PictureBuffer p;
+  p.width = width;
+  p.height = height;
+  p.bits_per_pixel = mode == format::kImageModeColour ? 24 : 8;
+  p.image_mode = mode;
   if (mode == format::kImageModePalette) {
     for (std::size_t i = 0; i < imagefile::kColourTableEntries; ++i) {
-      p.header_.colour_table_[4 * i] = static_cast<std::uint8_t>(i);
-      p.header_.colour_table_[4 * i + 1] = static_cast<std::uint8_t>(255 - i);
-      p.header_.colour_table_[4 * i + 2] = static_cast<std::uint8_t>(i * 7);
+      p.header.colour_table[4 * i] = static_cast<std::uint8_t>(i);
+      p.header.colour_table[4 * i + 1] = static_cast<std::uint8_t>(255 - i);
+      p.header.colour_table[4 * i + 2] = static_cast<std::uint8_t>(i * 7);
     }
   } else {
-    imagefile::set_grey_colour_table(p.header_);
+    imagefile::set_grey_colour_table(p.header);
   }
-  p.header_.info_.width_ = width;
-  p.header_.info_.height_ = height;
-  p.header_.info_.bit_count_ = static_cast<std::uint16_t>(p.bits_per_pixel_);
+  p.header.info.width = width;
+  p.header.info.height = height;
+  p.header.info.bit_count = static_cast<std::uint16_t>(p.bits_per_pixel);
   const auto g = p.geometry();
-  p.pixels_.assign(g.picture_bytes, 0);
+  p.pixels.assign(g.picture_bytes, 0);
   for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y)
     for (std::size_t b = 0; b < g.data_bytes; ++b)
-      p.pixels_[y * (g.stride) + b] =
+      p.pixels[y * (g.stride) + b] =
           sample(static_cast<std::uint32_t>(b), static_cast<std::uint32_t>(y), 0);
   return p;
 }

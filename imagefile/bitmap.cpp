@@ -30,13 +30,13 @@ constexpr std::uint16_t kTypeMB = 0x424D;
 
 // Rewrites the pixels of a grey-table picture as the levels their entries
 // hold, so that the table can become the identity ramp.
-void remap_grey(Picture& picture) {
+void remap_grey(PictureBuffer& picture) {
   const utils::RowGeometry g = picture.geometry();
-  for (std::size_t y = 0; y < static_cast<std::size_t>(picture.height_); ++y) {
-    std::uint8_t* row = picture.pixels_.data() + y * (g.stride);
-    for (std::size_t x = 0; x < g.data_bytes; ++x) row[x] = picture.header_.colour_table_[4 * row[x] + 2];
+  for (std::size_t y = 0; y < static_cast<std::size_t>(picture.height); ++y) {
+    std::uint8_t* row = picture.pixels.data() + y * (g.stride);
+    for (std::size_t x = 0; x < g.data_bytes; ++x) row[x] = picture.header.colour_table[4 * row[x] + 2];
   }
-  set_grey_colour_table(picture.header_);
+  set_grey_colour_table(picture.header);
 }
 
 }  // namespace
@@ -45,20 +45,20 @@ namespace detail {
 
 // Shared by the bitmap and Targa readers: 8-bit pictures become mode 61 with
 // grey levels when their table is grey, else mode 622.
-void settle_image_mode(Picture& picture) {
-  if (picture.bits_per_pixel_ == 24) {
-    picture.image_mode_ = format::kImageModeColour;
-  } else if (is_grey_palette(picture.header_)) {
+void settle_image_mode(PictureBuffer& picture) {
+  if (picture.bits_per_pixel == 24) {
+    picture.image_mode = format::kImageModeColour;
+  } else if (is_grey_palette(picture.header)) {
     remap_grey(picture);
-    picture.image_mode_ = format::kImageModeGrey;
+    picture.image_mode = format::kImageModeGrey;
   } else {
-    picture.image_mode_ = format::kImageModePalette;
+    picture.image_mode = format::kImageModePalette;
   }
 }
 
 }  // namespace detail
 
-FileStatus read_bitmap(std::span<const std::uint8_t> data, Picture& out, const ReadLimits& limits) {
+FileStatus read_bitmap(std::span<const std::uint8_t> data, PictureBuffer& out, const ReadLimits& limits) {
   const std::size_t size = data.size();
   const std::uint8_t* d = data.data();
   if (size < 2) return FileStatus::kNotBitmap;
@@ -69,52 +69,52 @@ FileStatus read_bitmap(std::span<const std::uint8_t> data, Picture& out, const R
   const std::uint32_t pixel_offset = utils::load_u32(d + 10);
   InfoHeader info = parse_info_header(std::span<const std::uint8_t, kInfoHeaderBytes>(d + kFileHeaderBytes, kInfoHeaderBytes));
   // 12-byte core headers have another layout altogether.
-  if (info.size_ < kInfoHeaderBytes) return FileStatus::kNotBitmap;
-  if (info.bit_count_ != 24 && info.bit_count_ != 8) return FileStatus::kBitmapDepth;
-  if (info.compression_ != 0) return FileStatus::kBitmapCompressed;
+  if (info.size < kInfoHeaderBytes) return FileStatus::kNotBitmap;
+  if (info.bit_count != 24 && info.bit_count != 8) return FileStatus::kBitmapDepth;
+  if (info.compression != 0) return FileStatus::kBitmapCompressed;
 
   // A negative height marks top-down rows. INT32_MIN has no positive twin.
-  const bool top_down = info.height_ < 0;
-  const std::int64_t height = top_down ? -static_cast<std::int64_t>(info.height_) : info.height_;
-  if (info.width_ <= 0 || info.width_ > format::kMaxSide || height == 0 || height > format::kMaxSide) {
+  const bool top_down = info.height < 0;
+  const std::int64_t height = top_down ? -static_cast<std::int64_t>(info.height) : info.height;
+  if (info.width <= 0 || info.width > format::kMaxSide || height == 0 || height > format::kMaxSide) {
     return FileStatus::kBitmapSize;
   }
-  const int width = info.width_;
+  const int width = info.width;
   const int h = static_cast<int>(height);
-  if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(h) > limits.max_pixels_) {
+  if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(h) > limits.max_pixels) {
     return FileStatus::kPictureTooLarge;
   }
-  if (info.colours_used_ > kColourTableEntries) return FileStatus::kBitmapColours;
+  if (info.colours_used > kColourTableEntries) return FileStatus::kBitmapColours;
 
-  Picture picture;
-  picture.width_ = width;
-  picture.height_ = h;
-  picture.bits_per_pixel_ = info.bit_count_;
+  PictureBuffer picture;
+  picture.width = width;
+  picture.height = h;
+  picture.bits_per_pixel = info.bit_count;
   // Entries the file does not give stay grey, never a previous picture's palette.
-  set_grey_colour_table(picture.header_);
+  set_grey_colour_table(picture.header);
 
   // The colour table follows the declared header size, which V4 and V5
   // headers make longer than 40 bytes.
-  const std::uint64_t table_start = kFileHeaderBytes + static_cast<std::uint64_t>(info.size_);
-  std::uint64_t entries = info.colours_used_;
-  if (entries == 0 && table_start < pixel_offset && info.bit_count_ < 16) {
+  const std::uint64_t table_start = kFileHeaderBytes + static_cast<std::uint64_t>(info.size);
+  std::uint64_t entries = info.colours_used;
+  if (entries == 0 && table_start < pixel_offset && info.bit_count < 16) {
     // No count given: a full table, or as much of one as fits before the pixels.
     entries = std::min<std::uint64_t>(kColourTableEntries, (pixel_offset - table_start) / 4);
   }
   if (table_start + 4 * entries > size) {
     // A true-colour picture does not need its optional table.
-    if (info.bit_count_ == 8) return FileStatus::kBitmapTruncated;
+    if (info.bit_count == 8) return FileStatus::kBitmapTruncated;
     entries = table_start < size ? (size - table_start) / 4 : 0;
   }
-  std::copy_n(d + table_start, 4 * entries, picture.header_.colour_table_.begin());
-  for (std::size_t i = 0; i < entries; ++i) picture.header_.colour_table_[4 * i + 3] = 0;
+  std::copy_n(d + table_start, 4 * entries, picture.header.colour_table.begin());
+  for (std::size_t i = 0; i < entries; ++i) picture.header.colour_table[4 * i + 3] = 0;
 
   const utils::RowGeometry g = picture.geometry();
   const std::size_t stride = g.stride;
   if (pixel_offset > size || size - pixel_offset < g.picture_bytes) return FileStatus::kBitmapTruncated;
 
   try {
-    utils::assign_large(picture.pixels_, g.picture_bytes);
+    utils::assign_large(picture.pixels, g.picture_bytes);
   } catch (const std::bad_alloc&) {
     return FileStatus::kOutOfMemory;
   }
@@ -122,16 +122,16 @@ FileStatus read_bitmap(std::span<const std::uint8_t> data, Picture& out, const R
   for (std::size_t y = 0; y < static_cast<std::size_t>(h); ++y) {
     const std::size_t dst_row = top_down ? static_cast<std::size_t>(h) - 1 - y : y;
     // Padding bytes stay zero whatever the file holds there.
-    std::copy_n(src + y * stride, g.data_bytes, picture.pixels_.data() + dst_row * stride);
+    std::copy_n(src + y * stride, g.data_bytes, picture.pixels.data() + dst_row * stride);
   }
 
   // Keep a header that describes what the buffer now holds.
-  info.size_ = kInfoHeaderBytes;
-  info.height_ = h;
-  info.planes_ = 1;
-  info.image_size_ = static_cast<std::uint32_t>(g.picture_bytes);
-  info.colours_important_ = std::min<std::uint32_t>(info.colours_important_, info.colours_used_);
-  picture.header_.info_ = info;
+  info.size = kInfoHeaderBytes;
+  info.height = h;
+  info.planes = 1;
+  info.image_size = static_cast<std::uint32_t>(g.picture_bytes);
+  info.colours_important = std::min<std::uint32_t>(info.colours_important, info.colours_used);
+  picture.header.info = info;
   detail::settle_image_mode(picture);
 
   out = std::move(picture);
@@ -141,17 +141,17 @@ FileStatus read_bitmap(std::span<const std::uint8_t> data, Picture& out, const R
 namespace detail {
 
 // Sides, depth and mode agree, whatever the pixel buffer holds.
-bool has_consistent_shape(const Picture& picture) {
-  if (picture.width_ < 1 || picture.width_ > format::kMaxSide || picture.height_ < 1 || picture.height_ > format::kMaxSide) {
+bool has_consistent_shape(const PictureBuffer& picture) {
+  if (picture.width < 1 || picture.width > format::kMaxSide || picture.height < 1 || picture.height > format::kMaxSide) {
     return false;
   }
-  if (picture.bits_per_pixel_ != (picture.image_mode_ == format::kImageModeColour ? 24 : 8)) return false;
-  return picture.image_mode_ == format::kImageModeColour || picture.image_mode_ == format::kImageModeGrey ||
-         picture.image_mode_ == format::kImageModePalette;
+  if (picture.bits_per_pixel != (picture.image_mode == format::kImageModeColour ? 24 : 8)) return false;
+  return picture.image_mode == format::kImageModeColour || picture.image_mode == format::kImageModeGrey ||
+         picture.image_mode == format::kImageModePalette;
 }
 
-bool is_consistent(const Picture& picture) {
-  return has_consistent_shape(picture) && picture.pixels_.size() >= picture.geometry().picture_bytes;
+bool is_consistent(const PictureBuffer& picture) {
+  return has_consistent_shape(picture) && picture.pixels.size() >= picture.geometry().picture_bytes;
 }
 
 }  // namespace detail
@@ -160,35 +160,35 @@ namespace {
 
 // The headers and colour table of `picture` at the front of a zeroed file
 // buffer with room for its pixels; `highest` is the largest palette index.
-std::vector<std::uint8_t> bitmap_with_headers(const Picture& picture, std::uint8_t highest,
+std::vector<std::uint8_t> bitmap_with_headers(const PictureBuffer& picture, std::uint8_t highest,
                                               std::size_t& offset) {
   const utils::RowGeometry g = picture.geometry();
-  InfoHeader info = picture.header_.info_;
+  InfoHeader info = picture.header.info;
   // Whatever the stored header says, the layout fields describe this buffer.
-  info.size_ = kInfoHeaderBytes;
-  info.width_ = picture.width_;
-  info.height_ = picture.height_;
-  info.planes_ = 1;
-  info.compression_ = 0;
-  info.image_size_ = static_cast<std::uint32_t>(g.picture_bytes);
-  if (picture.image_mode_ == format::kImageModeColour) {
-    info.bit_count_ = 24;
-    info.colours_used_ = 0;
-    info.colours_important_ = 0;
-  } else if (picture.image_mode_ == format::kImageModeGrey) {
-    info.bit_count_ = 8;
-    info.colours_used_ = 256;
-    info.colours_important_ = 256;
+  info.size = kInfoHeaderBytes;
+  info.width = picture.width;
+  info.height = picture.height;
+  info.planes = 1;
+  info.compression = 0;
+  info.image_size = static_cast<std::uint32_t>(g.picture_bytes);
+  if (picture.image_mode == format::kImageModeColour) {
+    info.bit_count = 24;
+    info.colours_used = 0;
+    info.colours_important = 0;
+  } else if (picture.image_mode == format::kImageModeGrey) {
+    info.bit_count = 8;
+    info.colours_used = 256;
+    info.colours_important = 256;
   } else {
-    info.bit_count_ = 8;
+    info.bit_count = 8;
     // Every index in the picture must have its table entry in the file.
-    if (info.colours_used_ == 0 || info.colours_used_ > 256 || highest >= info.colours_used_) {
-      info.colours_used_ = 256;
-      info.colours_important_ = 256;
+    if (info.colours_used == 0 || info.colours_used > 256 || highest >= info.colours_used) {
+      info.colours_used = 256;
+      info.colours_important = 256;
     }
   }
 
-  const std::size_t table_bytes = 4 * static_cast<std::size_t>(info.colours_used_);
+  const std::size_t table_bytes = 4 * static_cast<std::size_t>(info.colours_used);
   offset = kFileHeaderBytes + kInfoHeaderBytes + table_bytes;
   std::vector<std::uint8_t> out;
   utils::assign_large(out, offset + g.picture_bytes);
@@ -197,26 +197,26 @@ std::vector<std::uint8_t> bitmap_with_headers(const Picture& picture, std::uint8
   utils::store_u32(p + 2, static_cast<std::uint32_t>(out.size()));
   utils::store_u32(p + 10, static_cast<std::uint32_t>(offset));
   write_info_header(info, std::span<std::uint8_t, kInfoHeaderBytes>(p + kFileHeaderBytes, kInfoHeaderBytes));
-  std::copy_n(picture.header_.colour_table_.begin(), table_bytes, p + kFileHeaderBytes + kInfoHeaderBytes);
+  std::copy_n(picture.header.colour_table.begin(), table_bytes, p + kFileHeaderBytes + kInfoHeaderBytes);
   return out;
 }
 
 }  // namespace
 
-std::vector<std::uint8_t> encode_bitmap(const Picture& picture) {
+std::vector<std::uint8_t> encode_bitmap(const PictureBuffer& picture) {
   if (!detail::is_consistent(picture)) return {};
-  const std::uint8_t highest = picture.image_mode_ == format::kImageModePalette
-                                   ? *std::max_element(picture.pixels_.begin(), picture.pixels_.end())
+  const std::uint8_t highest = picture.image_mode == format::kImageModePalette
+                                   ? *std::max_element(picture.pixels.begin(), picture.pixels.end())
                                    : std::uint8_t{0};
   std::size_t offset = 0;
   std::vector<std::uint8_t> out = bitmap_with_headers(picture, highest, offset);
-  std::copy_n(picture.pixels_.begin(), picture.geometry().picture_bytes, out.data() + offset);
+  std::copy_n(picture.pixels.begin(), picture.geometry().picture_bytes, out.data() + offset);
   return out;
 }
 
-std::vector<std::uint8_t> encode_bitmap(const Picture& shape,
+std::vector<std::uint8_t> encode_bitmap(const PictureBuffer& shape,
                                         const std::function<void(std::span<std::uint8_t>)>& fill_rows) {
-  if (!detail::has_consistent_shape(shape) || shape.image_mode_ == format::kImageModePalette) return {};
+  if (!detail::has_consistent_shape(shape) || shape.image_mode == format::kImageModePalette) return {};
   std::size_t offset = 0;
   std::vector<std::uint8_t> out = bitmap_with_headers(shape, 0, offset);
   fill_rows(std::span<std::uint8_t>(out.data() + offset, out.size() - offset));

@@ -17,12 +17,12 @@ FileStatus load_compressed(std::span<const std::uint8_t> data, CompressedFile& o
   }
   CompressedFile file;
   try {
-    utils::assign_large(file.bytes_, data.size() + format::kSpareBytes);
+    utils::assign_large(file.bytes, data.size() + format::kSpareBytes);
   } catch (const std::bad_alloc&) {
     return FileStatus::kOutOfMemory;
   }
-  std::copy(data.begin(), data.end(), file.bytes_.begin());
-  file.file_size_ = data.size();
+  std::copy(data.begin(), data.end(), file.bytes.begin());
+  file.file_size = data.size();
   out = std::move(file);
   return FileStatus::kOk;
 }

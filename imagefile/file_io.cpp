@@ -31,7 +31,7 @@ constexpr int kMaxPendingTemporaries = 256;
 
 std::uint64_t picture_file_cap(const ReadLimits& limits) {
   // 3 bytes per pixel plus up to 3 padding bytes per row.
-  return 3 * limits.max_pixels_ + 3 * static_cast<std::uint64_t>(format::kMaxSide) + kFileSlackBytes;
+  return 3 * limits.max_pixels + 3 * static_cast<std::uint64_t>(format::kMaxSide) + kFileSlackBytes;
 }
 
 class FileDescriptor {
@@ -185,13 +185,13 @@ FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& o
   return FileStatus::kOk;
 }
 
-FileStatus read_bitmap_file(const std::string& path, Picture& out, const ReadLimits& limits) {
+FileStatus read_bitmap_file(const std::string& path, PictureBuffer& out, const ReadLimits& limits) {
   std::vector<std::uint8_t> bytes;
   if (const FileStatus s = read_whole_file(path, bytes, picture_file_cap(limits)); s != FileStatus::kOk) return s;
   return read_bitmap(bytes, out, limits);
 }
 
-FileStatus read_targa_file(const std::string& path, Picture& out, const ReadLimits& limits) {
+FileStatus read_targa_file(const std::string& path, PictureBuffer& out, const ReadLimits& limits) {
   std::vector<std::uint8_t> bytes;
   if (const FileStatus s = read_whole_file(path, bytes, picture_file_cap(limits)); s != FileStatus::kOk) return s;
   return read_targa(bytes, out, limits);
@@ -293,7 +293,7 @@ FileStatus write_file_atomically(const std::string& path, std::span<const std::u
   return FileStatus::kOk;
 }
 
-FileStatus save_bitmap_file(const std::string& path, const Picture& picture) {
+FileStatus save_bitmap_file(const std::string& path, const PictureBuffer& picture) {
   try {
     const std::vector<std::uint8_t> bytes = encode_bitmap(picture);
     if (bytes.empty()) return FileStatus::kCannotWrite;
@@ -303,7 +303,7 @@ FileStatus save_bitmap_file(const std::string& path, const Picture& picture) {
   }
 }
 
-FileStatus save_targa_file(const std::string& path, const Picture& picture) {
+FileStatus save_targa_file(const std::string& path, const PictureBuffer& picture) {
   try {
     const std::vector<std::uint8_t> bytes = encode_targa(picture);
     if (bytes.empty()) return FileStatus::kCannotWrite;

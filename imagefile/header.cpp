@@ -62,56 +62,56 @@ FileMessage file_message(FileStatus status, std::string_view path) {
 
 void write_info_header(const InfoHeader& info, std::span<std::uint8_t, kInfoHeaderBytes> out) {
   std::uint8_t* p = out.data();
-  utils::store_u32(p + 0, info.size_);
-  utils::store_u32(p + 4, static_cast<std::uint32_t>(info.width_));
-  utils::store_u32(p + 8, static_cast<std::uint32_t>(info.height_));
-  utils::store_u16(p + 12, info.planes_);
-  utils::store_u16(p + 14, info.bit_count_);
-  utils::store_u32(p + 16, info.compression_);
-  utils::store_u32(p + 20, info.image_size_);
-  utils::store_u32(p + 24, static_cast<std::uint32_t>(info.x_pels_per_metre_));
-  utils::store_u32(p + 28, static_cast<std::uint32_t>(info.y_pels_per_metre_));
-  utils::store_u32(p + 32, info.colours_used_);
-  utils::store_u32(p + 36, info.colours_important_);
+  utils::store_u32(p + 0, info.size);
+  utils::store_u32(p + 4, static_cast<std::uint32_t>(info.width));
+  utils::store_u32(p + 8, static_cast<std::uint32_t>(info.height));
+  utils::store_u16(p + 12, info.planes);
+  utils::store_u16(p + 14, info.bit_count);
+  utils::store_u32(p + 16, info.compression);
+  utils::store_u32(p + 20, info.image_size);
+  utils::store_u32(p + 24, static_cast<std::uint32_t>(info.x_pels_per_metre));
+  utils::store_u32(p + 28, static_cast<std::uint32_t>(info.y_pels_per_metre));
+  utils::store_u32(p + 32, info.colours_used);
+  utils::store_u32(p + 36, info.colours_important);
 }
 
 InfoHeader parse_info_header(std::span<const std::uint8_t, kInfoHeaderBytes> bytes) {
   const std::uint8_t* p = bytes.data();
   InfoHeader info;
-  info.size_ = utils::load_u32(p + 0);
-  info.width_ = utils::load_i32(p + 4);
-  info.height_ = utils::load_i32(p + 8);
-  info.planes_ = utils::load_u16(p + 12);
-  info.bit_count_ = utils::load_u16(p + 14);
-  info.compression_ = utils::load_u32(p + 16);
-  info.image_size_ = utils::load_u32(p + 20);
-  info.x_pels_per_metre_ = utils::load_i32(p + 24);
-  info.y_pels_per_metre_ = utils::load_i32(p + 28);
-  info.colours_used_ = utils::load_u32(p + 32);
-  info.colours_important_ = utils::load_u32(p + 36);
+  info.size = utils::load_u32(p + 0);
+  info.width = utils::load_i32(p + 4);
+  info.height = utils::load_i32(p + 8);
+  info.planes = utils::load_u16(p + 12);
+  info.bit_count = utils::load_u16(p + 14);
+  info.compression = utils::load_u32(p + 16);
+  info.image_size = utils::load_u32(p + 20);
+  info.x_pels_per_metre = utils::load_i32(p + 24);
+  info.y_pels_per_metre = utils::load_i32(p + 28);
+  info.colours_used = utils::load_u32(p + 32);
+  info.colours_important = utils::load_u32(p + 36);
   return info;
 }
 
 std::array<std::uint8_t, kDisplayHeaderBytes> serialize_display_header(const DisplayHeader& header) {
   std::array<std::uint8_t, kDisplayHeaderBytes> out{};
-  write_info_header(header.info_, std::span<std::uint8_t, kInfoHeaderBytes>(out.data(), kInfoHeaderBytes));
-  std::copy(header.colour_table_.begin(), header.colour_table_.end(), out.begin() + kInfoHeaderBytes);
+  write_info_header(header.info, std::span<std::uint8_t, kInfoHeaderBytes>(out.data(), kInfoHeaderBytes));
+  std::copy(header.colour_table.begin(), header.colour_table.end(), out.begin() + kInfoHeaderBytes);
   return out;
 }
 
 void set_grey_colour_table(DisplayHeader& header) {
   for (std::size_t i = 0; i < kColourTableEntries; ++i) {
     const auto level = static_cast<std::uint8_t>(i);
-    header.colour_table_[4 * i + 0] = level;
-    header.colour_table_[4 * i + 1] = level;
-    header.colour_table_[4 * i + 2] = level;
-    header.colour_table_[4 * i + 3] = 0;
+    header.colour_table[4 * i + 0] = level;
+    header.colour_table[4 * i + 1] = level;
+    header.colour_table[4 * i + 2] = level;
+    header.colour_table[4 * i + 3] = 0;
   }
 }
 
 bool is_grey_palette(const DisplayHeader& header) {
   for (std::size_t i = 0; i < kColourTableEntries; ++i) {
-    const std::uint8_t* e = &header.colour_table_[4 * i];
+    const std::uint8_t* e = &header.colour_table[4 * i];
     if (e[0] != e[1] || e[1] != e[2]) return false;
   }
   return true;
@@ -119,25 +119,25 @@ bool is_grey_palette(const DisplayHeader& header) {
 
 void fill_bitmap_header(std::uint16_t mode, bool eight_bit_display, int width, int height,
                         std::uint32_t picture_bytes, DisplayHeader& header) {
-  InfoHeader& info = header.info_;
-  info.size_ = kInfoHeaderBytes;
-  info.width_ = width;
-  info.height_ = height;
-  info.planes_ = 1;
-  info.x_pels_per_metre_ = 0;
-  info.y_pels_per_metre_ = 0;
+  InfoHeader& info = header.info;
+  info.size = kInfoHeaderBytes;
+  info.width = width;
+  info.height = height;
+  info.planes = 1;
+  info.x_pels_per_metre = 0;
+  info.y_pels_per_metre = 0;
   if (mode == format::kImageModeGrey || eight_bit_display) {
-    info.compression_ = 0;
-    info.bit_count_ = 8;
-    info.image_size_ = picture_bytes;
-    info.colours_used_ = 256;
-    info.colours_important_ = 256;
+    info.compression = 0;
+    info.bit_count = 8;
+    info.image_size = picture_bytes;
+    info.colours_used = 256;
+    info.colours_important = 256;
   } else if (mode == format::kImageModeColour) {
-    info.bit_count_ = 24;
-    info.compression_ = 0;
-    info.image_size_ = picture_bytes;
-    info.colours_used_ = 0;
-    info.colours_important_ = 0;
+    info.bit_count = 24;
+    info.compression = 0;
+    info.image_size = picture_bytes;
+    info.colours_used = 0;
+    info.colours_important = 0;
   }
 }
 

@@ -1,8 +1,8 @@
-// Picture files: Windows bitmaps and Targa pictures read into, and written
+// PictureBuffer files: Windows bitmaps and Targa pictures read into, and written
 // from, the program's picture-buffer layout; whole .cod files loaded with
 // their version check and saved as they are; every file written atomically.
 //
-// Picture-buffer layout: rows bottom-up, each padded with zero bytes to a
+// PictureBuffer-buffer layout: rows bottom-up, each padded with zero bytes to a
 // multiple of 4; 24-bit pixels are blue, green, red; 8-bit pixels are grey
 // levels (mode 61) or colour-table indices (mode 622).
 //
@@ -68,31 +68,31 @@ const char* status_message(FileStatus status);
 // the path as text and the message as caption; bitmap and Targa faults the
 // other way round.
 struct FileMessage {
-  std::string text_;
-  std::string caption_;
+  std::string text;
+  std::string caption;
 };
 FileMessage file_message(FileStatus status, std::string_view path);
 
 // The platform's 40-byte bitmap information header.
 struct InfoHeader {
-  std::uint32_t size_ = kInfoHeaderBytes;
-  std::int32_t width_ = 0;
-  std::int32_t height_ = 0;  // positive: rows bottom-up
-  std::uint16_t planes_ = 1;
-  std::uint16_t bit_count_ = 24;  // 24 or 8
-  std::uint32_t compression_ = 0;
-  std::uint32_t image_size_ = 0;
-  std::int32_t x_pels_per_metre_ = 0;
-  std::int32_t y_pels_per_metre_ = 0;
-  std::uint32_t colours_used_ = 0;       // 0..256
-  std::uint32_t colours_important_ = 0;  // 0..256
+  std::uint32_t size = kInfoHeaderBytes;
+  std::int32_t width = 0;
+  std::int32_t height = 0;  // positive: rows bottom-up
+  std::uint16_t planes = 1;
+  std::uint16_t bit_count = 24;  // 24 or 8
+  std::uint32_t compression = 0;
+  std::uint32_t image_size = 0;
+  std::int32_t x_pels_per_metre = 0;
+  std::int32_t y_pels_per_metre = 0;
+  std::uint32_t colours_used = 0;       // 0..256
+  std::uint32_t colours_important = 0;  // 0..256
 };
 
 // A display header: the information header and a 256-entry colour table of
 // (blue, green, red, 0) entries.
 struct DisplayHeader {
-  InfoHeader info_;
-  std::array<std::uint8_t, kColourTableBytes> colour_table_{};
+  InfoHeader info;
+  std::array<std::uint8_t, kColourTableBytes> colour_table{};
 };
 
 // The 1064 bytes of a display header as the platform's drawing calls take them.
@@ -113,41 +113,41 @@ void fill_bitmap_header(std::uint16_t mode, bool eight_bit_display, int width, i
                         std::uint32_t picture_bytes, DisplayHeader& header);
 
 // A picture as the program holds it.
-struct Picture {
-  int width_ = 0;                        // 1..format::kMaxSide
-  int height_ = 0;                       // 1..format::kMaxSide
-  int bits_per_pixel_ = 24;              // 24 or 8
-  std::uint16_t image_mode_ = format::kImageModeColour;
-  std::vector<std::uint8_t> pixels_;     // picture-buffer layout, picture_bytes_ long
-  DisplayHeader header_;                 // normalised information header and colour table
+struct PictureBuffer {
+  int width = 0;                        // 1..format::kMaxSide
+  int height = 0;                       // 1..format::kMaxSide
+  int bits_per_pixel = 24;              // 24 or 8
+  std::uint16_t image_mode = format::kImageModeColour;
+  std::vector<std::uint8_t> pixels;     // picture-buffer layout, picture_bytes_ long
+  DisplayHeader header;                 // normalised information header and colour table
 
   utils::RowGeometry geometry() const {
-    return utils::row_geometry(static_cast<std::uint32_t>(width_), static_cast<std::uint32_t>(height_), bits_per_pixel_);
+    return utils::row_geometry(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), bits_per_pixel);
   }
 };
 
 struct ReadLimits {
-  std::uint64_t max_pixels_ = format::kDefaultPixelLimit;
+  std::uint64_t max_pixels = format::kDefaultPixelLimit;
 };
 
 // Readers of memory buffers. On success `out` is replaced; on failure it is
 // not touched.
-FileStatus read_bitmap(std::span<const std::uint8_t> data, Picture& out, const ReadLimits& limits = {});
-FileStatus read_targa(std::span<const std::uint8_t> data, Picture& out, const ReadLimits& limits = {});
+FileStatus read_bitmap(std::span<const std::uint8_t> data, PictureBuffer& out, const ReadLimits& limits = {});
+FileStatus read_targa(std::span<const std::uint8_t> data, PictureBuffer& out, const ReadLimits& limits = {});
 
 // A whole .cod file followed by format::kSpareBytes zero bytes.
 struct CompressedFile {
-  std::vector<std::uint8_t> bytes_;  // file_size_ + format::kSpareBytes
-  std::size_t file_size_ = 0;
+  std::vector<std::uint8_t> bytes;  // file_size + format::kSpareBytes
+  std::size_t file_size = 0;
 
-  std::span<const std::uint8_t> file() const { return {bytes_.data(), file_size_}; }
+  std::span<const std::uint8_t> file() const { return {bytes.data(), file_size}; }
 };
 FileStatus load_compressed(std::span<const std::uint8_t> data, CompressedFile& out);
 
 // Path wrappers. Files larger than a picture within the limit could be are
 // refused before they are read.
-FileStatus read_bitmap_file(const std::string& path, Picture& out, const ReadLimits& limits = {});
-FileStatus read_targa_file(const std::string& path, Picture& out, const ReadLimits& limits = {});
+FileStatus read_bitmap_file(const std::string& path, PictureBuffer& out, const ReadLimits& limits = {});
+FileStatus read_targa_file(const std::string& path, PictureBuffer& out, const ReadLimits& limits = {});
 FileStatus load_compressed_file(const std::string& path, CompressedFile& out,
                                 const ReadLimits& limits = {});
 // Reads a whole file of at most max_bytes bytes. Pipes and devices are refused without waiting
@@ -160,14 +160,14 @@ FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& o
 // mode's depth and colour counts; a Targa file is type 3 (grey) or type 2
 // (true colour, also for palette pictures, whose palette is applied).
 // A picture whose sides, depth or buffer size are inconsistent gives no bytes.
-std::vector<std::uint8_t> encode_bitmap(const Picture& picture);
-std::vector<std::uint8_t> encode_targa(const Picture& picture);
+std::vector<std::uint8_t> encode_bitmap(const PictureBuffer& picture);
+std::vector<std::uint8_t> encode_targa(const PictureBuffer& picture);
 // The bitmap file of a grey or colour picture whose pixels the caller holds
 // in another layout: `shape` gives sides, mode and header (its pixels are
 // not read) and `fill_rows` writes the pixel area, bottom row first, rows
 // padded to 4 bytes (the padding arrives zeroed). Saves a whole intermediate
 // picture. Palette pictures and inconsistent shapes give no bytes.
-std::vector<std::uint8_t> encode_bitmap(const Picture& shape,
+std::vector<std::uint8_t> encode_bitmap(const PictureBuffer& shape,
                                         const std::function<void(std::span<std::uint8_t>)>& fill_rows);
 
 // Writes `bytes` to `path` through a temporary file in the destination's real
@@ -187,8 +187,8 @@ FileStatus write_file_atomically(const std::string& path, std::span<const std::u
 void remove_temporary_files() noexcept;
 
 // An inconsistent picture (see the encoders) is kCannotWrite, and nothing is written.
-FileStatus save_bitmap_file(const std::string& path, const Picture& picture);
-FileStatus save_targa_file(const std::string& path, const Picture& picture);
+FileStatus save_bitmap_file(const std::string& path, const PictureBuffer& picture);
+FileStatus save_targa_file(const std::string& path, const PictureBuffer& picture);
 FileStatus save_compressed_file(const std::string& path, std::span<const std::uint8_t> stream);
 
 // The name after the last '/' of `path`, shortened to kMaxFileTitle bytes with

@@ -18,8 +18,8 @@ using utils::load_u16;
 using utils::store_u16;
 
 namespace detail {
-void settle_image_mode(Picture& picture);
-bool is_consistent(const Picture& picture);
+void settle_image_mode(PictureBuffer& picture);
+bool is_consistent(const PictureBuffer& picture);
 }  // namespace detail
 
 namespace {
@@ -35,7 +35,7 @@ bool is_refused_type(std::uint8_t type) {
 
 }  // namespace
 
-FileStatus read_targa(std::span<const std::uint8_t> data, Picture& out, const ReadLimits& limits) {
+FileStatus read_targa(std::span<const std::uint8_t> data, PictureBuffer& out, const ReadLimits& limits) {
   const std::size_t size = data.size();
   const std::uint8_t* d = data.data();
   if (size < 3) return FileStatus::kTargaTruncated;
@@ -55,17 +55,17 @@ FileStatus read_targa(std::span<const std::uint8_t> data, Picture& out, const Re
 
   if (depth != 8 && depth != 24) return FileStatus::kTargaDepth;
   if (width == 0 || height == 0 || width > format::kMaxSide || height > format::kMaxSide) return FileStatus::kTargaSize;
-  if (static_cast<std::uint64_t>(width) * height > limits.max_pixels_) return FileStatus::kPictureTooLarge;
+  if (static_cast<std::uint64_t>(width) * height > limits.max_pixels) return FileStatus::kPictureTooLarge;
   const bool has_map = map_type == 1;
   if (has_map && (map_entry_bits != 24 || map_first + map_length > kColourTableEntries)) {
     return FileStatus::kTargaColourMap;
   }
 
-  Picture picture;
-  picture.width_ = width;
-  picture.height_ = height;
-  picture.bits_per_pixel_ = depth;
-  set_grey_colour_table(picture.header_);
+  PictureBuffer picture;
+  picture.width = width;
+  picture.height = height;
+  picture.bits_per_pixel = depth;
+  set_grey_colour_table(picture.header);
 
   std::size_t pos = kTargaHeaderBytes + id_length;
   if (has_map) {
@@ -73,7 +73,7 @@ FileStatus read_targa(std::span<const std::uint8_t> data, Picture& out, const Re
     if (pos + map_bytes > size) return FileStatus::kTargaTruncated;
     // A pixel value v names map entry v, so entry j of the map is index first + j.
     for (std::size_t j = 0; j < map_length; ++j) {
-      std::uint8_t* entry = &picture.header_.colour_table_[4 * (map_first + j)];
+      std::uint8_t* entry = &picture.header.colour_table[4 * (map_first + j)];
       std::copy_n(d + pos + 3 * j, 3, entry);
       entry[3] = 0;
     }
@@ -84,59 +84,59 @@ FileStatus read_targa(std::span<const std::uint8_t> data, Picture& out, const Re
   const std::size_t stride = g.stride;
   if (pos > size || (size - pos) / g.data_bytes < height) return FileStatus::kTargaTruncated;
   try {
-    utils::assign_large(picture.pixels_, g.picture_bytes);
+    utils::assign_large(picture.pixels, g.picture_bytes);
   } catch (const std::bad_alloc&) {
     return FileStatus::kOutOfMemory;
   }
   const bool top_down = (descriptor & kTopDownBit) != 0;
   for (std::size_t y = 0; y < height; ++y) {
     const std::size_t dst_row = top_down ? height - 1u - y : y;
-    std::copy_n(d + pos + y * g.data_bytes, g.data_bytes, picture.pixels_.data() + dst_row * stride);
+    std::copy_n(d + pos + y * g.data_bytes, g.data_bytes, picture.pixels.data() + dst_row * stride);
   }
 
-  InfoHeader& info = picture.header_.info_;
-  info.width_ = width;
-  info.height_ = height;
-  info.bit_count_ = depth;
-  info.image_size_ = static_cast<std::uint32_t>(g.picture_bytes);
-  info.colours_used_ = depth == 8 ? 256 : 0;
-  info.colours_important_ = info.colours_used_;
+  InfoHeader& info = picture.header.info;
+  info.width = width;
+  info.height = height;
+  info.bit_count = depth;
+  info.image_size = static_cast<std::uint32_t>(g.picture_bytes);
+  info.colours_used = depth == 8 ? 256 : 0;
+  info.colours_important = info.colours_used;
   detail::settle_image_mode(picture);
 
   out = std::move(picture);
   return FileStatus::kOk;
 }
 
-std::vector<std::uint8_t> encode_targa(const Picture& picture) {
+std::vector<std::uint8_t> encode_targa(const PictureBuffer& picture) {
   if (!detail::is_consistent(picture)) return {};
   const utils::RowGeometry g = picture.geometry();
   const std::size_t stride = g.stride;
-  const auto width = static_cast<std::size_t>(picture.width_);
-  const auto height = static_cast<std::size_t>(picture.height_);
+  const auto width = static_cast<std::size_t>(picture.width);
+  const auto height = static_cast<std::size_t>(picture.height);
   // Palette pictures are written as true colour: a map-less 8-bit Targa
   // would be read back as grey levels.
-  const bool expand = picture.image_mode_ == format::kImageModePalette;
-  const bool grey = picture.image_mode_ == format::kImageModeGrey;
+  const bool expand = picture.image_mode == format::kImageModePalette;
+  const bool grey = picture.image_mode == format::kImageModeGrey;
   const std::size_t out_row = expand ? 3 * width : g.data_bytes;
 
   std::vector<std::uint8_t> out;
   utils::assign_large(out, kTargaHeaderBytes + out_row * height);
   std::uint8_t* p = out.data();
   p[2] = grey ? kTypeGrey : kTypeTrueColour;
-  utils::store_u16(p + 12, static_cast<std::uint32_t>(picture.width_));
-  utils::store_u16(p + 14, static_cast<std::uint32_t>(picture.height_));
-  p[16] = static_cast<std::uint8_t>(expand ? 24 : picture.bits_per_pixel_);
+  utils::store_u16(p + 12, static_cast<std::uint32_t>(picture.width));
+  utils::store_u16(p + 14, static_cast<std::uint32_t>(picture.height));
+  p[16] = static_cast<std::uint8_t>(expand ? 24 : picture.bits_per_pixel);
   p[17] = 0;
 
   std::uint8_t* dst = p + kTargaHeaderBytes;
   for (std::size_t y = 0; y < height; ++y, dst += out_row) {
-    const std::uint8_t* row = picture.pixels_.data() + y * stride;
+    const std::uint8_t* row = picture.pixels.data() + y * stride;
     if (!expand) {
       std::copy_n(row, g.data_bytes, dst);
       continue;
     }
     for (std::size_t x = 0; x < width; ++x) {
-      std::copy_n(&picture.header_.colour_table_[4 * std::size_t{row[x]}], 3, dst + 3 * x);
+      std::copy_n(&picture.header.colour_table[4 * std::size_t{row[x]}], 3, dst + 3 * x);
     }
   }
   return out;

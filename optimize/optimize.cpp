@@ -115,14 +115,14 @@ struct Work {
   std::vector<std::uint8_t> decoded;  // RGB or grey rows, bottom-up
 };
 
-std::uint32_t Levels(const Work& w) { return w.params.total_levels_; }
+std::uint32_t Levels(const Work& w) { return w.params.total_levels; }
 
 // Samples as the decoder's inverse should see them: the exact inverse of its
 // colour matrix (no rounding), padding that continues the edge so that it
 // costs no detail bits.
 void fill_samples(Work& w) {
   const codec::PictureRows& p = w.picture;
-  const std::uint32_t pw = w.params.padded_width_, ph = w.params.padded_height_;
+  const std::uint32_t pw = w.params.padded_width, ph = w.params.padded_height;
   for (int c = 0; c < w.planes; ++c) w.ch[c].coeffs.assign(std::size_t{pw} * ph, 0.0f);
   float f[3][3];
   for (int i = 0; i < 3; ++i) {
@@ -156,7 +156,7 @@ void fill_samples(Work& w) {
 }
 
 void Analyse(Work& w) {
-  const std::uint32_t pw = w.params.padded_width_, ph = w.params.padded_height_;
+  const std::uint32_t pw = w.params.padded_width, ph = w.params.padded_height;
   std::vector<float> temp((std::size_t{ph} + 1) * pw);
   for (int c = 0; c < w.planes; ++c) {
     std::uint32_t rows = ph, cols = pw;
@@ -170,7 +170,7 @@ void Analyse(Work& w) {
 
 template <class Visit>
 void for_band(const Work& w, int k, Visit&& visit) {
-  const BandRect r = format::subband_rect(w.params.padded_width_, w.params.padded_height_,
+  const BandRect r = format::subband_rect(w.params.padded_width, w.params.padded_height,
                                         static_cast<int>(Levels(w)), k);
   for (std::uint32_t y = r.row; y < r.row + r.rows; ++y) {
     for (std::uint32_t x = r.col; x < r.col + r.cols; ++x) visit(y, x);
@@ -213,7 +213,7 @@ void quantize_low_band(Work& w, int c) {
   ChannelState& s = w.ch[c];
   const int k = format::low_band_index(static_cast<int>(Levels(w)));
   const double shift = s.offset * std::ldexp(1.0, static_cast<int>(Levels(w)));
-  const std::size_t pw = w.params.padded_width_;
+  const std::size_t pw = w.params.padded_width;
   double hi = 0, lo = 0;
   for_band(w, k, [&](std::uint32_t y, std::uint32_t x) {
     const double v = s.coeffs[y * pw + x] + shift;
@@ -222,7 +222,7 @@ void quantize_low_band(Work& w, int c) {
   });
   // Carrying the error resolves the mean to about step / count coefficient
   // units, that is step / (count 2^levels) sample levels.
-  const BandRect r = format::subband_rect(w.params.padded_width_, w.params.padded_height_,
+  const BandRect r = format::subband_rect(w.params.padded_width, w.params.padded_height,
                                         static_cast<int>(Levels(w)), k);
   const double finest_needed = kMeanResolution * r.rows * r.cols * std::ldexp(1.0, static_cast<int>(Levels(w)));
   const double step = std::min(std::min(w.scale, kMaxLowBandScale) / std::sqrt(Gain(w, k) * s.weight), finest_needed);
@@ -255,7 +255,7 @@ int all_zero_levels(const Work& w, int c) {
 void quantize_channel(Work& w, int c) {
   ChannelState& s = w.ch[c];
   const int levels = static_cast<int>(Levels(w));
-  const std::size_t pw = w.params.padded_width_;
+  const std::size_t pw = w.params.padded_width;
   for (int k = 0; k < format::subband_count(levels) - 1; ++k) {
     double hi = 0, lo = 0;
     for_band(w, k, [&](std::uint32_t y, std::uint32_t x) {
@@ -281,7 +281,7 @@ void quantize_channel(Work& w, int c) {
 void Prune(Work& w, int c, double lambda) {
   ChannelState& s = w.ch[c];
   const int levels = static_cast<int>(Levels(w));
-  const std::uint32_t pw = w.params.padded_width_, ph = w.params.padded_height_;
+  const std::uint32_t pw = w.params.padded_width, ph = w.params.padded_height;
   const std::size_t size = std::size_t{pw} * ph;
   std::vector<float> best(size, 0.0f), zeroed(size, 0.0f);
   std::vector<std::uint8_t> root(size, 0);
@@ -349,13 +349,13 @@ void Prune(Work& w, int c, double lambda) {
 // The header fields of the current choices.
 void store_choices(Work& w) {
   for (int c = 0; c < w.planes; ++c) {
-    format::ChannelParams& cp = w.params.channels_[c];
+    format::ChannelParams& cp = w.params.channels[c];
     for (int k = 0; k < format::subband_count(static_cast<int>(Levels(w))); ++k) {
-      cp.quant_vector_[k] = w.ch[c].bands[k].vector;
-      cp.band_max_[k] = w.ch[c].bands[k].max;
-      cp.band_min_[k] = w.ch[c].bands[k].min;
+      cp.quant_vector[k] = w.ch[c].bands[k].vector;
+      cp.band_max[k] = w.ch[c].bands[k].max;
+      cp.band_min[k] = w.ch[c].bands[k].min;
     }
-    cp.dropped_levels_ = w.ch[c].dropped;
+    cp.dropped_levels = w.ch[c].dropped;
   }
 }
 
@@ -490,14 +490,14 @@ struct Attempt {
 StatusCode Run(const codec::PictureRows& picture, const CodecParams& settings, int levels, int level,
            int quality, std::string_view comment, Attempt& out) {
   CodecParams base = settings;
-  base.total_levels_ = static_cast<std::uint16_t>(levels);
+  base.total_levels = static_cast<std::uint16_t>(levels);
   Work w{picture, {}, picture.bits_per_pixel == 8 ? 1 : 3, distortion_scale(quality), 0.0, {}, {}};
   const std::uint16_t mode = w.planes == 1 ? format::kImageModeGrey : format::kImageModeColour;
   VARNIC_RETURN_IF_ERROR(codec::make_working_params(base, picture.width, picture.height, mode, w.params));
   for (int c = 0; c < w.planes; ++c) {
     w.ch[c].weight = w.planes == 1 ? 1.0 : kChannelWeight[c];
     w.ch[c].offset = w.planes == 1 ? kTypicalGreyOffset : kTypicalOffset[c];
-    VARNIC_RETURN_IF_ERROR(w.ch[c].quantized.allocate(w.params.padded_width_, w.params.padded_height_));
+    VARNIC_RETURN_IF_ERROR(w.ch[c].quantized.allocate(w.params.padded_width, w.params.padded_height));
   }
   w.dead_zone = level >= 2 ? kPrunedDeadZone : kDeadZone;
   fill_samples(w);
@@ -559,7 +559,7 @@ StatusCode encode_optimized(const codec::PictureRows& picture, const CodecParams
   if (options.comment.size() > format::kMaxCommentLength) return StatusCode::kCommentTooLong;
   try {
     Attempt best;
-    const int asked = settings.total_levels_;
+    const int asked = settings.total_levels;
     VARNIC_RETURN_IF_ERROR(Run(picture, settings, asked, level, quality, options.comment, best));
     if (level >= 3) {
       // Fewer levels keep more low band; more levels deepen the zerotrees.

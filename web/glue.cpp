@@ -204,9 +204,9 @@ class Session {
   // The settings quality and type derive for `levels` levels: what the advanced panel starts from.
   static val derive(int quality, int type, int levels) {
     format::CodecParams params = codec::default_codec_params();
-    params.quality_factor_ = static_cast<std::int16_t>(quality);
+    params.quality_factor = static_cast<std::int16_t>(quality);
     params.image_type_ = static_cast<std::int16_t>(type);
-    params.total_levels_ = static_cast<std::uint16_t>(levels);
+    params.total_levels = static_cast<std::uint16_t>(levels);
     if (levels < codec::kMinLevels || levels > codec::kMaxLevels || type < 0 || type > 2)
       return failure("levels must be 1..6 and the image type 0..2");
     if (const format::StatusCode s = codec::derive_params_from_quality(params); !format::ok(s))
@@ -218,11 +218,11 @@ class Session {
     const char* keys[] = {"quantY", "quantI", "quantQ"};
     val dropped = val::array();
     for (std::size_t c = 0; c < 3; ++c) {
-      out.set(keys[c], js_array(params.channels_[c].quant_vector_, subbands));
+      out.set(keys[c], js_array(params.channels[c].quant_vector, subbands));
       // The encoder lowers a derived count that reaches the levels; show what it will write.
-      dropped.call<void>("push", std::min(params.channels_[c].dropped_levels_, levels - 1));
+      dropped.call<void>("push", std::min(params.channels[c].dropped_levels, levels - 1));
     }
-    out.set("thresholds", js_array(params.threshold_vector_, static_cast<std::size_t>(levels) + 1));
+    out.set("thresholds", js_array(params.threshold_vector, static_cast<std::size_t>(levels) + 1));
     out.set("dropped", dropped);
     return out;
   }

@@ -54,33 +54,33 @@ Pictures::~Pictures() {
 
 namespace {
 
-imagefile::Picture blank(int width, int height, int bits, std::uint16_t mode) {
-  imagefile::Picture p;
-  p.width_ = width;
-  p.height_ = height;
-  p.bits_per_pixel_ = bits;
-  p.image_mode_ = mode;
-  p.pixels_.assign(p.geometry().picture_bytes, 0);
-  p.header_.info_.width_ = width;
-  p.header_.info_.height_ = height;
-  p.header_.info_.bit_count_ = static_cast<std::uint16_t>(bits);
-  p.header_.info_.image_size_ = static_cast<std::uint32_t>(p.geometry().picture_bytes);
+imagefile::PictureBuffer blank(int width, int height, int bits, std::uint16_t mode) {
+  imagefile::PictureBuffer p;
+  p.width = width;
+  p.height = height;
+  p.bits_per_pixel = bits;
+  p.image_mode = mode;
+  p.pixels.assign(p.geometry().picture_bytes, 0);
+  p.header.info.width = width;
+  p.header.info.height = height;
+  p.header.info.bit_count = static_cast<std::uint16_t>(bits);
+  p.header.info.image_size = static_cast<std::uint32_t>(p.geometry().picture_bytes);
   if (bits == 8) {
-    p.header_.info_.colours_used_ = 256;
-    p.header_.info_.colours_important_ = 256;
+    p.header.info.colours_used = 256;
+    p.header.info.colours_important = 256;
   }
-  imagefile::set_grey_colour_table(p.header_);
+  imagefile::set_grey_colour_table(p.header);
   return p;
 }
 
 }  // namespace
 
-imagefile::Picture Pictures::colour(int width, int height) {
-  imagefile::Picture p = blank(width, height, 24, format::kImageModeColour);
+imagefile::PictureBuffer Pictures::colour(int width, int height) {
+  imagefile::PictureBuffer p = blank(width, height, 24, format::kImageModeColour);
   const std::size_t stride = p.geometry().stride;
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
-      std::uint8_t* px = p.pixels_.data() + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x) * 3;
+      std::uint8_t* px = p.pixels.data() + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x) * 3;
       px[0] = static_cast<std::uint8_t>(40 + (x * 180) / std::max(width - 1, 1));
       px[1] = static_cast<std::uint8_t>(30 + (y * 200) / std::max(height - 1, 1));
       px[2] = static_cast<std::uint8_t>(((x + y) % 7) * 20 + 60);
@@ -89,25 +89,25 @@ imagefile::Picture Pictures::colour(int width, int height) {
   return p;
 }
 
-imagefile::Picture Pictures::grey(int width, int height) {
-  imagefile::Picture p = blank(width, height, 8, format::kImageModeGrey);
+imagefile::PictureBuffer Pictures::grey(int width, int height) {
+  imagefile::PictureBuffer p = blank(width, height, 8, format::kImageModeGrey);
   const std::size_t stride = p.geometry().stride;
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
-      p.pixels_[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x)] =
+      p.pixels[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x)] =
           static_cast<std::uint8_t>((x * 7 + y * 3) % 256);
     }
   }
   return p;
 }
 
-imagefile::Picture Pictures::palette(int width, int height) {
-  imagefile::Picture p = grey(width, height);
-  p.image_mode_ = format::kImageModePalette;
+imagefile::PictureBuffer Pictures::palette(int width, int height) {
+  imagefile::PictureBuffer p = grey(width, height);
+  p.image_mode = format::kImageModePalette;
   for (int i = 0; i < 256; ++i) {
-    p.header_.colour_table_[static_cast<std::size_t>(i) * 4 + 0] = static_cast<std::uint8_t>(255 - i);
-    p.header_.colour_table_[static_cast<std::size_t>(i) * 4 + 1] = static_cast<std::uint8_t>(i / 2);
-    p.header_.colour_table_[static_cast<std::size_t>(i) * 4 + 2] = static_cast<std::uint8_t>(i);
+    p.header.colour_table[static_cast<std::size_t>(i) * 4 + 0] = static_cast<std::uint8_t>(255 - i);
+    p.header.colour_table[static_cast<std::size_t>(i) * 4 + 1] = static_cast<std::uint8_t>(i / 2);
+    p.header.colour_table[static_cast<std::size_t>(i) * 4 + 2] = static_cast<std::uint8_t>(i);
   }
   return p;
 }
@@ -119,11 +119,11 @@ std::string Pictures::write_bytes(const std::string& name, const std::vector<std
   return p;
 }
 
-std::string Pictures::write_bitmap(const std::string& name, const imagefile::Picture& picture) const {
+std::string Pictures::write_bitmap(const std::string& name, const imagefile::PictureBuffer& picture) const {
   return write_bytes(name, imagefile::encode_bitmap(picture));
 }
 
-std::string Pictures::write_targa(const std::string& name, const imagefile::Picture& picture) const {
+std::string Pictures::write_targa(const std::string& name, const imagefile::PictureBuffer& picture) const {
   return write_bytes(name, imagefile::encode_targa(picture));
 }
 
@@ -132,15 +132,15 @@ std::vector<std::uint8_t> Pictures::read_bytes(const std::string& path) {
   return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-platform::Image expected_image(const imagefile::Picture& picture) {
+platform::Image expected_image(const imagefile::PictureBuffer& picture) {
   platform::BitmapView view;
-  view.bits = picture.pixels_;
-  view.width = picture.width_;
-  view.height = picture.height_;
-  view.bits_per_pixel = picture.bits_per_pixel_;
-  view.colour_table = picture.header_.colour_table_;
+  view.bits = picture.pixels;
+  view.width = picture.width;
+  view.height = picture.height;
+  view.bits_per_pixel = picture.bits_per_pixel;
+  view.colour_table = picture.header.colour_table;
   platform::Framebuffer fb;
-  fb.resize(picture.width_, picture.height_);
+  fb.resize(picture.width, picture.height);
   platform::blit_bitmap(fb, view, 0, 0);
   return platform::Image{fb.width, fb.height, fb.rgb};
 }

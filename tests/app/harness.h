@@ -68,13 +68,13 @@ class Pictures {
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
   // Smooth colour ramps with some texture, odd sizes welcome.
-  static imagefile::Picture colour(int width, int height);
-  static imagefile::Picture grey(int width, int height);
+  static imagefile::PictureBuffer colour(int width, int height);
+  static imagefile::PictureBuffer grey(int width, int height);
   // 8-bit picture with a colour (non-grey) palette.
-  static imagefile::Picture palette(int width, int height);
+  static imagefile::PictureBuffer palette(int width, int height);
 
-  std::string write_bitmap(const std::string& name, const imagefile::Picture& picture) const;
-  std::string write_targa(const std::string& name, const imagefile::Picture& picture) const;
+  std::string write_bitmap(const std::string& name, const imagefile::PictureBuffer& picture) const;
+  std::string write_targa(const std::string& name, const imagefile::PictureBuffer& picture) const;
   std::string write_bytes(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
   static std::vector<std::uint8_t> read_bytes(const std::string& path);
 
@@ -83,7 +83,7 @@ class Pictures {
 };
 
 // The picture a window should show at actual size: top-down RGB of a picture buffer.
-platform::Image expected_image(const imagefile::Picture& picture);
+platform::Image expected_image(const imagefile::PictureBuffer& picture);
 // The top-left width x height corner of an image.
 platform::Image crop(const platform::Image& image, int width, int height);
 // Count of pixels that differ.

@@ -48,16 +48,16 @@ TEST(AppHelpersTest, Utf8CutsKeepWholeCharacters) {
 TEST(AppHelpersTest, InformationTextsFollowTheDialogFormats) {
   AppState state;
   format::CodecParams params;
-  params.image_width_ = 512;
-  params.image_height_ = 512;
-  state.display_width_ = 65535;
-  state.display_height_ = 7;
-  state.file_title_ = "a.cod";
-  state.compressed_size_ = 65536;
-  state.geometry_.picture_bytes = 786432;
-  state.total_time_ = 1.005f;
-  state.entropy_decode_time_ = 0.25f;
-  state.wavelet_time_ = 12.5f;
+  params.image_width = 512;
+  params.image_height = 512;
+  state.display_width = 65535;
+  state.display_height = 7;
+  state.file_title = "a.cod";
+  state.compressed_size = 65536;
+  state.geometry.picture_bytes = 786432;
+  state.total_time = 1.005f;
+  state.entropy_decode_time = 0.25f;
+  state.wavelet_time = 12.5f;
   const InformationTexts t = format_information(state, params);
   EXPECT_EQ(t.file_name, "a.cod");
   EXPECT_EQ(t.original, "512 X 512");
@@ -69,9 +69,9 @@ TEST(AppHelpersTest, InformationTextsFollowTheDialogFormats) {
   EXPECT_EQ(t.wavelet, "12.50(second)");
   EXPECT_EQ(t.colour, "0.00(second)");
   // A grey picture's table adds 1024 bytes to the bitmap the ratio compares with.
-  state.display_header_.info_.colours_used_ = 256;
-  state.compressed_size_ = 1000;
-  state.geometry_.picture_bytes = 1922;
+  state.display_header.info.colours_used = 256;
+  state.compressed_size = 1000;
+  state.geometry.picture_bytes = 1922;
   EXPECT_EQ(format_information(state, params).ratio, "3.0 (:1)");  // (1922 + 54 + 1024) / 1000
 }
 

@@ -14,14 +14,14 @@ namespace cmd = resources;
 using platform::DrawRecord;
 
 // What the encoder library makes of a picture with the start-up settings.
-codec::EncodedPicture library_encode(const imagefile::Picture& picture, std::string_view comment = {}) {
+codec::EncodedPicture library_encode(const imagefile::PictureBuffer& picture, std::string_view comment = {}) {
   format::CodecParams params = codec::default_codec_params();
-  params.image_width_ = static_cast<std::uint32_t>(picture.width_);
-  params.image_height_ = static_cast<std::uint32_t>(picture.height_);
-  params.image_mode_ = picture.image_mode_;
+  params.image_width = static_cast<std::uint32_t>(picture.width);
+  params.image_height = static_cast<std::uint32_t>(picture.height);
+  params.image_mode = picture.image_mode;
   format::compute_padded_size(params);
-  codec::PictureRows view{picture.pixels_.data(), picture.pixels_.size(), params.image_width_, params.image_height_,
-                          static_cast<std::uint16_t>(picture.bits_per_pixel_)};
+  codec::PictureRows view{picture.pixels.data(), picture.pixels.size(), params.image_width, params.image_height,
+                          static_cast<std::uint16_t>(picture.bits_per_pixel)};
   codec::EncodeRequest options;
   options.comment = comment;
   codec::EncodedPicture out;
@@ -30,14 +30,14 @@ codec::EncodedPicture library_encode(const imagefile::Picture& picture, std::str
 }
 
 // A picture made of a buffer in the program's layout, for drawing the expected image.
-imagefile::Picture as_picture(std::vector<std::uint8_t> pixels, int width, int height, int bits) {
-  imagefile::Picture p;
-  p.width_ = width;
-  p.height_ = height;
-  p.bits_per_pixel_ = bits;
-  p.image_mode_ = bits == 24 ? format::kImageModeColour : format::kImageModeGrey;
-  p.pixels_ = std::move(pixels);
-  imagefile::set_grey_colour_table(p.header_);
+imagefile::PictureBuffer as_picture(std::vector<std::uint8_t> pixels, int width, int height, int bits) {
+  imagefile::PictureBuffer p;
+  p.width = width;
+  p.height = height;
+  p.bits_per_pixel = bits;
+  p.image_mode = bits == 24 ? format::kImageModeColour : format::kImageModeGrey;
+  p.pixels = std::move(pixels);
+  imagefile::set_grey_colour_table(p.header);
   return p;
 }
 
@@ -51,7 +51,7 @@ std::vector<DrawRecord> immediate_stretches(const platform::Automation& automati
 
 TEST_P(ScenarioTest, CompressCodesThePictureShowsTheReconstructionAndTheSourceBesideIt) {
   Pictures files;
-  const imagefile::Picture picture = Pictures::colour(37, 29);
+  const imagefile::PictureBuffer picture = Pictures::colour(37, 29);
   Program program(GetParam());
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", picture));
   program.automation().clear_records();
@@ -73,12 +73,12 @@ TEST_P(ScenarioTest, CompressCodesThePictureShowsTheReconstructionAndTheSourceBe
   EXPECT_FALSE(program.automation().capture_held());
 
   codec::EncodedPicture expected = library_encode(picture);
-  EXPECT_EQ(program.state().compressed_stream_, expected.stream);
-  EXPECT_EQ(program.state().compressed_ready_, 1u);
-  EXPECT_EQ(program.state().compressed_size_, expected.stream.size());
-  EXPECT_EQ(program.state().entropy_decode_time_, 0.0f);
-  EXPECT_EQ(program.state().colour_quant_time_, 0.0f);
-  EXPECT_EQ(program.state().total_time_, program.state().wavelet_time_);
+  EXPECT_EQ(program.state().compressed_stream, expected.stream);
+  EXPECT_EQ(program.state().compressed_ready, 1u);
+  EXPECT_EQ(program.state().compressed_size, expected.stream.size());
+  EXPECT_EQ(program.state().entropy_decode_time, 0.0f);
+  EXPECT_EQ(program.state().colour_quant_time, 0.0f);
+  EXPECT_EQ(program.state().total_time, program.state().wavelet_time);
 
   // The main window shows the library's reconstruction of exactly what was coded.
   display::ReconstructRequest options;
@@ -87,7 +87,7 @@ TEST_P(ScenarioTest, CompressCodesThePictureShowsTheReconstructionAndTheSourceBe
   ASSERT_EQ(display::reconstruct(expected.planes, expected.params, format::kCurrentMagic, options, shown),
             format::StatusCode::kOk);
   const std::vector<std::uint8_t>& pixels = shown.pixels;
-  EXPECT_EQ(program.state().picture_buffer_, pixels);
+  EXPECT_EQ(program.state().picture_buffer, pixels);
   EXPECT_EQ(differing_pixels(program.main_image(), expected_image(as_picture(pixels, 37, 29, 24))), 0);
 
   // The source picture beside it, at its own size.
@@ -97,7 +97,7 @@ TEST_P(ScenarioTest, CompressCodesThePictureShowsTheReconstructionAndTheSourceBe
 
   // A second Compress with unchanged settings gives the same file.
   program.command(cmd::kCmdCompress);
-  EXPECT_EQ(program.state().compressed_stream_, expected.stream);
+  EXPECT_EQ(program.state().compressed_stream, expected.stream);
 }
 
 TEST_P(ScenarioTest, SavedFileReopensToThePictureTheLibraryDecodes) {
@@ -108,7 +108,7 @@ TEST_P(ScenarioTest, SavedFileReopensToThePictureTheLibraryDecodes) {
   const std::string cod = files.path("ramp.cod");
   program.save(cmd::kCmdSave, cod);
   const std::vector<std::uint8_t> bytes = Pictures::read_bytes(cod);
-  ASSERT_EQ(bytes, program.state().compressed_stream_);
+  ASSERT_EQ(bytes, program.state().compressed_stream);
   ASSERT_EQ(std::memcmp(bytes.data(), "QVT2.5aZ", 8), 0);
   const auto& request = program.automation().file_requests().back();
   EXPECT_EQ(request.label, "Compressed files");
@@ -120,15 +120,15 @@ TEST_P(ScenarioTest, SavedFileReopensToThePictureTheLibraryDecodes) {
   ASSERT_TRUE(program.automation().messages().empty());
   display::DecodedFile decoded;
   ASSERT_EQ(display::decode_file(bytes, format::kDefaultPixelLimit, {}, decoded), format::StatusCode::kOk);
-  EXPECT_EQ(program.state().picture_buffer_, decoded.picture.pixels);
+  EXPECT_EQ(program.state().picture_buffer, decoded.picture.pixels);
   EXPECT_EQ(program.app().main_window().client_size(), (platform::Size{45, 38}));
   EXPECT_EQ(differing_pixels(program.main_image(), expected_image(as_picture(decoded.picture.pixels, 45, 38, 24))), 0);
 
   EXPECT_EQ(program.app().main_window().title(), "Varnholt Image Compressor V2.5    ramp.cod");
-  EXPECT_EQ(program.state().display_mode_, 62u);
-  EXPECT_TRUE(program.state().source_buffer_.empty());
+  EXPECT_EQ(program.state().display_mode, 62u);
+  EXPECT_TRUE(program.state().source_buffer.empty());
   EXPECT_FALSE(program.app().source_window().is_visible());
-  EXPECT_EQ(program.state().compressed_size_, bytes.size());
+  EXPECT_EQ(program.state().compressed_size, bytes.size());
   EXPECT_FALSE(program.menu().is_enabled(cmd::kCmdSave));
   EXPECT_FALSE(program.menu().is_enabled(cmd::kCmdCompress));
   EXPECT_FALSE(program.menu().is_enabled(cmd::kCmdEasySetup));
@@ -139,20 +139,20 @@ TEST_P(ScenarioTest, SavedFileReopensToThePictureTheLibraryDecodes) {
   // Saved back out as a bitmap, the decoded picture reads back unchanged.
   const std::string bmp = files.path("decoded.bmp");
   program.save(cmd::kCmdSaveBitmap, bmp);
-  imagefile::Picture reread;
+  imagefile::PictureBuffer reread;
   ASSERT_EQ(imagefile::read_bitmap_file(bmp, reread), imagefile::FileStatus::kOk);
-  EXPECT_EQ(reread.pixels_, decoded.picture.pixels);
+  EXPECT_EQ(reread.pixels, decoded.picture.pixels);
 }
 
 TEST_P(ScenarioTest, SaveWithNothingCompressedCompressesFirst) {
   Pictures files;
-  const imagefile::Picture picture = Pictures::grey(40, 33);
+  const imagefile::PictureBuffer picture = Pictures::grey(40, 33);
   Program program(GetParam());
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("grey.bmp", picture));
   program.automation().clear_records();
   const std::string cod = files.path("grey.cod");
   program.save(cmd::kCmdSave, cod);
-  EXPECT_EQ(program.state().compressed_ready_, 1u);
+  EXPECT_EQ(program.state().compressed_ready, 1u);
   EXPECT_EQ(program.automation().file_requests().size(), 1u);
   EXPECT_EQ(Pictures::read_bytes(cod), library_encode(picture).stream);
 }
@@ -163,9 +163,9 @@ TEST_P(ScenarioTest, SaveAfterAFailedCompressWritesNothingAndRestoresTheCursor) 
   // An earlier picture leaves a stream behind that must not be saved under the new name.
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("big.bmp", Pictures::colour(16, 16)));
   program.command(cmd::kCmdCompress);
-  ASSERT_EQ(program.state().compressed_ready_, 1u);
+  ASSERT_EQ(program.state().compressed_ready, 1u);
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("tiny.bmp", Pictures::colour(2, 9)));
-  ASSERT_EQ(program.state().compressed_ready_, 0u);
+  ASSERT_EQ(program.state().compressed_ready, 0u);
   program.automation().clear_records();
   program.save(cmd::kCmdSave, files.path("tiny.cod"));
 
@@ -174,7 +174,7 @@ TEST_P(ScenarioTest, SaveAfterAFailedCompressWritesNothingAndRestoresTheCursor) 
   EXPECT_EQ(program.automation().messages()[0].caption, "ERROR");
   EXPECT_TRUE(program.automation().file_requests().empty());
   EXPECT_FALSE(std::filesystem::exists(files.path("tiny.cod")));
-  EXPECT_EQ(program.state().compressed_ready_, 0u);
+  EXPECT_EQ(program.state().compressed_ready, 0u);
   EXPECT_EQ(program.automation().cursor(), platform::Cursor::kArrow);
   EXPECT_FALSE(program.automation().capture_held());
 }
@@ -197,15 +197,15 @@ TEST_P(ScenarioTest, IncrementalDisplayDrawsOnePreviewPerLevelAndEndsOnTheSamePi
     EXPECT_EQ(previews[static_cast<std::size_t>(i)].bits_per_pixel, 24);
   }
   const platform::Image with_previews = program.main_image();
-  const auto picture = program.state().picture_buffer_;
+  const auto picture = program.state().picture_buffer;
 
   program.command(cmd::kCmdIncremental);
-  EXPECT_EQ(program.state().incremental_display_, 0u);
+  EXPECT_EQ(program.state().incremental_display, 0u);
   EXPECT_FALSE(program.menu().is_checked(cmd::kCmdIncremental));
   program.automation().clear_records();
   program.command(cmd::kCmdCompress);
   EXPECT_TRUE(immediate_stretches(program.automation()).empty());
-  EXPECT_EQ(program.state().picture_buffer_, picture);
+  EXPECT_EQ(program.state().picture_buffer, picture);
   EXPECT_EQ(differing_pixels(program.main_image(), with_previews), 0);
 }
 
@@ -223,8 +223,8 @@ TEST_P(ScenarioTest, DecodingAGreyFileDrawsGreyPreviewsOfTheFilesLevels) {
   EXPECT_EQ(previews[4].source_width, 32);
   EXPECT_EQ(previews[4].source_height, 48);
   for (const auto& p : previews) EXPECT_EQ(p.bits_per_pixel, 8);
-  EXPECT_EQ(program.params().image_mode_, 61);
-  EXPECT_EQ(program.state().display_mode_, 61u);
+  EXPECT_EQ(program.params().image_mode, 61);
+  EXPECT_EQ(program.state().display_mode, 61u);
 }
 
 TEST_P(ScenarioTest, TimingsAreTakenWhereTheCommandsReadTheClock) {
@@ -233,39 +233,39 @@ TEST_P(ScenarioTest, TimingsAreTakenWhereTheCommandsReadTheClock) {
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", Pictures::colour(32, 32)));
   program.automation().set_clock_auto_step(250);
   program.command(cmd::kCmdCompress);
-  EXPECT_FLOAT_EQ(program.state().wavelet_time_, 0.25f);
-  EXPECT_EQ(program.state().entropy_decode_time_, 0.0f);
-  EXPECT_FLOAT_EQ(program.state().total_time_, 0.25f);
+  EXPECT_FLOAT_EQ(program.state().wavelet_time, 0.25f);
+  EXPECT_EQ(program.state().entropy_decode_time, 0.0f);
+  EXPECT_FLOAT_EQ(program.state().total_time, 0.25f);
   program.save(cmd::kCmdSave, files.path("ramp.cod"));
   program.open(cmd::kCmdOpenCoded, files.path("ramp.cod"));
-  EXPECT_FLOAT_EQ(program.state().entropy_decode_time_, 0.25f);
-  EXPECT_FLOAT_EQ(program.state().wavelet_time_, 0.25f);
-  EXPECT_EQ(program.state().colour_quant_time_, 0.0f);
-  EXPECT_FLOAT_EQ(program.state().total_time_, 0.5f);
+  EXPECT_FLOAT_EQ(program.state().entropy_decode_time, 0.25f);
+  EXPECT_FLOAT_EQ(program.state().wavelet_time, 0.25f);
+  EXPECT_EQ(program.state().colour_quant_time, 0.0f);
+  EXPECT_FLOAT_EQ(program.state().total_time, 0.5f);
   program.automation().set_clock_auto_step(0);
 }
 
 TEST_P(ScenarioTest, EightBitScreenDrawsTheQuantizedPictureAndHonoursDithering) {
   if (!GetParam().supports_eight_bit_screen) GTEST_SKIP() << "backend has no 8-bit screens";
   Pictures files;
-  const imagefile::Picture picture = Pictures::colour(41, 27);
+  const imagefile::PictureBuffer picture = Pictures::colour(41, 27);
   const std::string path = files.write_bitmap("ramp.bmp", picture);
   Program program(GetParam(), 8);
   program.open(cmd::kCmdOpenBitmap, path);
 
   auto library_index = [&](bool dither, colour::ColourTable& table) {
     std::vector<std::uint8_t> index;
-    EXPECT_EQ(colour::convert_to_8bit(62, 41, 27, picture.pixels_, dither, index, table), format::StatusCode::kOk);
+    EXPECT_EQ(colour::convert_to_8bit(62, 41, 27, picture.pixels, dither, index, table), format::StatusCode::kOk);
     return index;
   };
   colour::ColourTable dithered_table{};
   const auto dithered = library_index(true, dithered_table);
-  EXPECT_EQ(program.state().index_buffer_, dithered);
-  EXPECT_EQ(program.state().source_index_buffer_, dithered);
-  EXPECT_EQ(program.state().display_header_.colour_table_, dithered_table);
+  EXPECT_EQ(program.state().index_buffer, dithered);
+  EXPECT_EQ(program.state().source_index_buffer, dithered);
+  EXPECT_EQ(program.state().display_header.colour_table, dithered_table);
   // The window shows the index buffer through the conversion palette.
-  imagefile::Picture shown = as_picture(dithered, 41, 27, 8);
-  shown.header_.colour_table_ = dithered_table;
+  imagefile::PictureBuffer shown = as_picture(dithered, 41, 27, 8);
+  shown.header.colour_table = dithered_table;
   EXPECT_EQ(differing_pixels(program.main_image(), expected_image(shown)), 0);
   bool realised = false;
   for (const auto& d : program.automation().draws()) {
@@ -279,10 +279,10 @@ TEST_P(ScenarioTest, EightBitScreenDrawsTheQuantizedPictureAndHonoursDithering) 
   // Dithering off applies at the next conversion only.
   program.command(cmd::kCmdDithering);
   EXPECT_FALSE(program.menu().is_checked(cmd::kCmdDithering));
-  EXPECT_EQ(program.state().index_buffer_, dithered);
+  EXPECT_EQ(program.state().index_buffer, dithered);
   program.open(cmd::kCmdOpenBitmap, path);
   colour::ColourTable plain_table{};
-  EXPECT_EQ(program.state().index_buffer_, library_index(false, plain_table));
+  EXPECT_EQ(program.state().index_buffer, library_index(false, plain_table));
 
   // Colour previews go through the fixed preview palette, the final picture through its own.
   program.automation().clear_records();
@@ -302,10 +302,10 @@ TEST_P(ScenarioTest, EightBitScreenDrawsTheQuantizedPictureAndHonoursDithering) 
   EXPECT_EQ(preview_palette->colour_table[77 * 4 + 2], 160);
   colour::ColourTable final_table{};
   std::vector<std::uint8_t> final_index;
-  ASSERT_EQ(colour::convert_to_8bit(62, 41, 27, program.state().picture_buffer_, false, final_index, final_table),
+  ASSERT_EQ(colour::convert_to_8bit(62, 41, 27, program.state().picture_buffer, false, final_index, final_table),
             format::StatusCode::kOk);
-  EXPECT_EQ(program.state().index_buffer_, final_index);
-  EXPECT_EQ(program.state().display_header_.colour_table_, final_table);
+  EXPECT_EQ(program.state().index_buffer, final_index);
+  EXPECT_EQ(program.state().display_header.colour_table, final_table);
 }
 
 TEST_P(ScenarioTest, EightBitToggleSwitchesBetweenTheIndexAndThePictureDrawings) {
@@ -316,9 +316,9 @@ TEST_P(ScenarioTest, EightBitToggleSwitchesBetweenTheIndexAndThePictureDrawings)
   program.automation().clear_records();
   program.command(cmd::kCmdEightBit);
   program.automation().set_clock_auto_step(0);
-  EXPECT_EQ(program.state().eight_bit_display_, app::kEightBitOn);
+  EXPECT_EQ(program.state().eight_bit_display, app::kEightBitOn);
   EXPECT_TRUE(program.menu().is_checked(cmd::kCmdEightBit));
-  EXPECT_FLOAT_EQ(program.state().colour_quant_time_, 0.1f);
+  EXPECT_FLOAT_EQ(program.state().colour_quant_time, 0.1f);
   int eight_bit_draws = 0;
   for (const auto& d : program.automation().draws()) {
     if (d.kind == DrawRecord::Kind::kStretch || d.kind == DrawRecord::Kind::kBitmap) {
@@ -330,8 +330,8 @@ TEST_P(ScenarioTest, EightBitToggleSwitchesBetweenTheIndexAndThePictureDrawings)
 
   program.automation().clear_records();
   program.command(cmd::kCmdEightBit);
-  EXPECT_EQ(program.state().eight_bit_display_, app::kEightBitOff);
-  EXPECT_EQ(program.state().colour_quant_time_, 0.0f);
+  EXPECT_EQ(program.state().eight_bit_display, app::kEightBitOff);
+  EXPECT_EQ(program.state().colour_quant_time, 0.0f);
   int colour_draws = 0;
   for (const auto& d : program.automation().draws()) {
     if (d.kind == DrawRecord::Kind::kStretch || d.kind == DrawRecord::Kind::kBitmap) {
@@ -352,17 +352,17 @@ namespace cmd = resources;
 
 TEST_P(ScenarioTest, CommentBytesThatAreNotUtf8AreShownAsLatin1) {
   Pictures files;
-  const imagefile::Picture picture = Pictures::grey(24, 24);
+  const imagefile::PictureBuffer picture = Pictures::grey(24, 24);
   const std::string cod = files.write_bytes("latin.cod", library_encode(picture, "caf\xE9").stream);
   Program program(GetParam());
   program.open(cmd::kCmdOpenCoded, cod);
   ASSERT_TRUE(program.automation().messages().empty());
-  EXPECT_EQ(program.state().comment_, "caf\xE9");
+  EXPECT_EQ(program.state().comment, "caf\xE9");
   program.dialog("COMMENTS", {platform::DialogStep::snapshot(), platform::DialogStep::press(resources::control::kCancel)});
   program.command(cmd::kCmdComments);
   EXPECT_EQ(program.automation().dialog_runs().back().snapshots.at(0).texts.at(resources::control::kCommentText),
             "caf\xC3\xA9");
-  EXPECT_EQ(program.state().comment_, "caf\xE9");  // cancelled: the file's bytes stay
+  EXPECT_EQ(program.state().comment, "caf\xE9");  // cancelled: the file's bytes stay
 }
 
 TEST_P(ScenarioTest, ReconstructionSavedAsTargaReadsBackUnchanged) {
@@ -375,9 +375,9 @@ TEST_P(ScenarioTest, ReconstructionSavedAsTargaReadsBackUnchanged) {
   const auto& request = program.automation().file_requests().back();
   EXPECT_EQ(request.label, "Image files");
   EXPECT_EQ(request.pattern, "*.tga");
-  imagefile::Picture reread;
+  imagefile::PictureBuffer reread;
   ASSERT_EQ(imagefile::read_targa_file(tga, reread), imagefile::FileStatus::kOk);
-  EXPECT_EQ(reread.pixels_, program.state().picture_buffer_);
+  EXPECT_EQ(reread.pixels, program.state().picture_buffer);
   EXPECT_EQ(Pictures::read_bytes(tga).size(), 18u + 21u * 19u * 3u);
 }
 
@@ -392,9 +392,9 @@ TEST_P(ScenarioTest, PicturesAboveThePixelLimitAreRefusedWithAMessage) {
   program.open(cmd::kCmdOpenBitmap, big);
   ASSERT_EQ(program.automation().messages().size(), 1u);
   const imagefile::FileMessage expected = imagefile::file_message(imagefile::FileStatus::kPictureTooLarge, big);
-  EXPECT_EQ(program.automation().messages()[0].text, expected.text_);
-  EXPECT_EQ(program.automation().messages()[0].caption, expected.caption_);
-  EXPECT_EQ(program.params().image_width_, 8u);
+  EXPECT_EQ(program.automation().messages()[0].text, expected.text);
+  EXPECT_EQ(program.automation().messages()[0].caption, expected.caption);
+  EXPECT_EQ(program.params().image_width, 8u);
   EXPECT_EQ(program.app().main_window().title(), "Varnholt Image Compressor V2.5    small.bmp");
 }
 
@@ -406,17 +406,17 @@ TEST_P(ScenarioTest, DecodingOnAnEightBitScreenTimesTheConversionToo) {
   program.automation().set_clock_auto_step(100);
   program.open(cmd::kCmdOpenCoded, cod);
   program.automation().set_clock_auto_step(0);
-  EXPECT_FLOAT_EQ(program.state().entropy_decode_time_, 0.1f);
-  EXPECT_FLOAT_EQ(program.state().wavelet_time_, 0.1f);
-  EXPECT_FLOAT_EQ(program.state().colour_quant_time_, 0.1f);
-  EXPECT_FLOAT_EQ(program.state().total_time_, 0.3f);
+  EXPECT_FLOAT_EQ(program.state().entropy_decode_time, 0.1f);
+  EXPECT_FLOAT_EQ(program.state().wavelet_time, 0.1f);
+  EXPECT_FLOAT_EQ(program.state().colour_quant_time, 0.1f);
+  EXPECT_FLOAT_EQ(program.state().total_time, 0.3f);
   // The 8-bit version of the decoded picture is what the window shows.
   colour::ColourTable table{};
   std::vector<std::uint8_t> index;
-  ASSERT_EQ(colour::convert_to_8bit(62, 40, 36, program.state().picture_buffer_, true, index, table), format::StatusCode::kOk);
-  EXPECT_EQ(program.state().index_buffer_, index);
-  imagefile::Picture shown = as_picture(index, 40, 36, 8);
-  shown.header_.colour_table_ = table;
+  ASSERT_EQ(colour::convert_to_8bit(62, 40, 36, program.state().picture_buffer, true, index, table), format::StatusCode::kOk);
+  EXPECT_EQ(program.state().index_buffer, index);
+  imagefile::PictureBuffer shown = as_picture(index, 40, 36, 8);
+  shown.header.colour_table = table;
   EXPECT_EQ(differing_pixels(program.main_image(), expected_image(shown)), 0);
 }
 

@@ -17,13 +17,13 @@ TEST_P(ScenarioTest, OpenedConformanceFilesShowTheReferencePictures) {
   Program program(GetParam());
   for (const char* name : cases) {
     SCOPED_TRACE(name);
-    imagefile::Picture reference;
+    imagefile::PictureBuffer reference;
     ASSERT_EQ(imagefile::read_bitmap_file(kConformance + "/decoded/" + name + ".bmp", reference), imagefile::FileStatus::kOk);
     program.automation().clear_records();
     program.open(cmd::kCmdOpenCoded, kConformance + "/cod/" + name + ".cod");
     ASSERT_TRUE(program.automation().messages().empty());
-    EXPECT_EQ(program.state().picture_buffer_, reference.pixels_);
-    EXPECT_EQ(program.app().main_window().client_size(), (platform::Size{reference.width_, reference.height_}));
+    EXPECT_EQ(program.state().picture_buffer, reference.pixels);
+    EXPECT_EQ(program.app().main_window().client_size(), (platform::Size{reference.width, reference.height}));
     // A 2.3 colour picture's bytes are red, green, blue: the window shows them as they stand.
     EXPECT_EQ(differing_pixels(program.main_image(), expected_image(reference)), 0);
   }
@@ -43,9 +43,9 @@ TEST_P(ScenarioTest, CompressingTheReferencePicturesWritesTheReferenceFiles) {
   program.save(cmd::kCmdSave, files.path("q10.cod"));
   EXPECT_EQ(Pictures::read_bytes(files.path("q10.cod")), Pictures::read_bytes(kConformance + "/cod/astronaut_q10.cod"));
   // What Compress shows is what decoding the written file shows.
-  imagefile::Picture reference;
+  imagefile::PictureBuffer reference;
   ASSERT_EQ(imagefile::read_bitmap_file(kConformance + "/decoded/astronaut_q10.bmp", reference), imagefile::FileStatus::kOk);
-  EXPECT_EQ(program.state().picture_buffer_, reference.pixels_);
+  EXPECT_EQ(program.state().picture_buffer, reference.pixels);
 
   // Quality 40 with a comment typed in the Comments dialog.
   program.dialog("EASYSET", {platform::DialogStep::set_text(id::kQualityEdit, "40"), platform::DialogStep::press(id::kEasyOk)});

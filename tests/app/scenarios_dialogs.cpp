@@ -25,26 +25,26 @@ TEST_P(ScenarioTest, DisplayCommandsScaleWithTheirExactFactorsAndTruncations) {
 
   resize_to(program, 400, 300);
   EXPECT_EQ(client(program), (platform::Size{400, 300}));
-  EXPECT_EQ(program.state().display_mode_, app::kDisplayStretched);
+  EXPECT_EQ(program.state().display_mode, app::kDisplayStretched);
 
   // 400 * 11/9 = 488.9 -> 488, * 0.9 = 439.2 -> 439; 300 -> 366 -> 329.
   program.command(cmd::kCmdStretchUp);
-  EXPECT_EQ(program.state().display_width_, 439);
-  EXPECT_EQ(program.state().display_height_, 329);
+  EXPECT_EQ(program.state().display_width, 439);
+  EXPECT_EQ(program.state().display_height, 329);
   EXPECT_EQ(client(program), (platform::Size{439, 329}));
   // 439 -> 536 -> 482; 329 -> 402 -> 361.
   program.command(cmd::kCmdStretchUp);
   EXPECT_EQ(client(program), (platform::Size{482, 361}));
   program.command(cmd::kCmdNormal);
   EXPECT_EQ(client(program), (platform::Size{300, 200}));
-  EXPECT_EQ(program.state().display_mode_, 62u);
+  EXPECT_EQ(program.state().display_mode, 62u);
 
   // Half of 300 x 200: 166 -> 149 and 111 -> 99; doubled: 298 x 198.
   program.command(cmd::kCmdHalfSize);
   EXPECT_EQ(client(program), (platform::Size{149, 99}));
   program.command(cmd::kCmdDoubleSize);
   EXPECT_EQ(client(program), (platform::Size{298, 198}));
-  EXPECT_EQ(program.state().display_mode_, app::kDisplayStretched);
+  EXPECT_EQ(program.state().display_mode, app::kDisplayStretched);
 
   resize_to(program, 400, 100);
   program.command(cmd::kCmdHalfSize);  // 400 -> 222 -> 199; 100 -> 55 -> 49
@@ -52,19 +52,19 @@ TEST_P(ScenarioTest, DisplayCommandsScaleWithTheirExactFactorsAndTruncations) {
 
   resize_to(program, 10, 1);
   program.command(cmd::kCmdStretchDown);
-  EXPECT_EQ(program.state().display_width_, 9);
-  EXPECT_EQ(program.state().display_height_, 0);
+  EXPECT_EQ(program.state().display_width, 9);
+  EXPECT_EQ(program.state().display_height, 0);
 
   // Sizes are 16-bit: doubling past 65535 stops there instead of wrapping to a tiny window.
   resize_to(program, 40000, 30);
   program.command(cmd::kCmdDoubleSize);
-  EXPECT_EQ(program.state().display_width_, 65535);
-  EXPECT_EQ(program.state().display_height_, 60);
+  EXPECT_EQ(program.state().display_width, 65535);
+  EXPECT_EQ(program.state().display_height, 60);
 }
 
 TEST_P(ScenarioTest, StretchedDrawingDeletesAndRepeatsPixels) {
   Pictures files;
-  const imagefile::Picture picture = Pictures::colour(20, 10);
+  const imagefile::PictureBuffer picture = Pictures::colour(20, 10);
   Program program(GetParam());
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", picture));
   program.command(cmd::kCmdDoubleSize);
@@ -91,14 +91,14 @@ TEST_P(ScenarioTest, ResizeCancelledStillSwitchesToTheStretchedModeAtTheSameSize
   Program program(GetParam());
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", Pictures::colour(50, 40)));
   program.command(cmd::kCmdNormal);
-  ASSERT_EQ(program.state().display_mode_, 62u);
+  ASSERT_EQ(program.state().display_mode, 62u);
   program.dialog("RESIZE", {DialogStep::snapshot(), DialogStep::set_text(id::kResizeWidth, "640"), DialogStep::press(id::kCancel)});
   program.command(cmd::kCmdResize);
   const auto& run = program.automation().dialog_runs().back();
   EXPECT_TRUE(run.finished);
   EXPECT_EQ(run.snapshots.at(0).texts.at(id::kResizeWidth), "50");
   EXPECT_EQ(run.snapshots.at(0).texts.at(id::kResizeHeight), "40");
-  EXPECT_EQ(program.state().display_mode_, app::kDisplayStretched);
+  EXPECT_EQ(program.state().display_mode, app::kDisplayStretched);
   EXPECT_EQ(client(program), (platform::Size{50, 40}));
 }
 
@@ -115,8 +115,8 @@ TEST_P(ScenarioTest, ResizeReadsNumbersAsTheFieldConversionDoes) {
     program.dialog("RESIZE", {DialogStep::set_text(id::kResizeWidth, c.typed), DialogStep::set_text(id::kResizeHeight, "33"),
                               DialogStep::press(id::kOk)});
     program.command(cmd::kCmdResize);
-    EXPECT_EQ(program.state().display_width_, c.stored) << c.typed;
-    EXPECT_EQ(program.state().display_height_, 33) << c.typed;
+    EXPECT_EQ(program.state().display_width, c.stored) << c.typed;
+    EXPECT_EQ(program.state().display_height, 33) << c.typed;
   }
 }
 
@@ -133,9 +133,9 @@ TEST_P(ScenarioTest, UserResizeStretchesAndAClickSizesTheSourceWindowLikeTheMain
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", Pictures::colour(30, 20)));
   program.command(cmd::kCmdCompress);
   program.automation().user_resize_client(program.app().main_window(), 90, 60);
-  EXPECT_EQ(program.state().display_mode_, app::kDisplayStretched);
-  EXPECT_EQ(program.state().display_width_, 90);
-  EXPECT_EQ(program.state().display_height_, 60);
+  EXPECT_EQ(program.state().display_mode, app::kDisplayStretched);
+  EXPECT_EQ(program.state().display_width, 90);
+  EXPECT_EQ(program.state().display_height, 60);
   program.automation().user_click(program.app().source_window());
   EXPECT_EQ(program.app().source_window().client_size(), (platform::Size{90, 60}));
   // The source window draws at the main window's scale: three times the picture.
@@ -158,13 +158,13 @@ TEST_P(ScenarioTest, UserResizeStretchesAndAClickSizesTheSourceWindowLikeTheMain
 TEST_P(ScenarioTest, TogglesFlipTheirCheckMarks) {
   Program program(GetParam());
   program.command(cmd::kCmdDithering);
-  EXPECT_EQ(program.state().fs_dithering_, 0u);
+  EXPECT_EQ(program.state().fs_dithering, 0u);
   EXPECT_FALSE(program.menu().is_checked(cmd::kCmdDithering));
   program.command(cmd::kCmdDithering);
-  EXPECT_EQ(program.state().fs_dithering_, 1u);
+  EXPECT_EQ(program.state().fs_dithering, 1u);
   EXPECT_TRUE(program.menu().is_checked(cmd::kCmdDithering));
   program.command(cmd::kCmdIncremental);
-  EXPECT_EQ(program.state().incremental_display_, 0u);
+  EXPECT_EQ(program.state().incremental_display, 0u);
   EXPECT_FALSE(program.menu().is_checked(cmd::kCmdIncremental));
 }
 
@@ -201,7 +201,7 @@ TEST_P(ScenarioTest, EasySetupSliderStaysWithinItsRangeAndFollowsTheThumb) {
   EXPECT_EQ(run.snapshots[2].texts.at(id::kQualityEdit), "0");
   EXPECT_EQ(run.snapshots[3].scroll_positions.at(id::kQualityBar), 40);  // 80 of 200 pixels
   // Cancel keeps what the slider did: 40 + 10 + 1.
-  EXPECT_EQ(program.params().quality_factor_, 51);
+  EXPECT_EQ(program.params().quality_factor, 51);
   EXPECT_EQ(run.final_state.texts.at(id::kQualityEdit), "51");
 }
 
@@ -219,13 +219,13 @@ TEST_P(ScenarioTest, EasySetupOkDerivesFromTheTypedQualityAndRefusesOutOfRange) 
   EXPECT_EQ(program.automation().messages()[0].caption, "ERROR");
   EXPECT_EQ(program.automation().messages()[0].owner, "EASYSET");
   // Quality 99: no dropped level, thresholds 0, every vector entry 100.
-  EXPECT_EQ(program.params().quality_factor_, 99);
-  EXPECT_EQ(program.params().image_type_, 2);
+  EXPECT_EQ(program.params().quality_factor, 99);
+  EXPECT_EQ(program.params().image_type, 2);
   for (int c = 0; c < 3; ++c) {
-    EXPECT_EQ(program.params().channels_[static_cast<std::size_t>(c)].dropped_levels_, 0);
-    EXPECT_EQ(program.params().channels_[static_cast<std::size_t>(c)].quant_vector_[7], 100);
+    EXPECT_EQ(program.params().channels[static_cast<std::size_t>(c)].dropped_levels, 0);
+    EXPECT_EQ(program.params().channels[static_cast<std::size_t>(c)].quant_vector[7], 100);
   }
-  EXPECT_EQ(program.params().threshold_vector_[0], 0);
+  EXPECT_EQ(program.params().threshold_vector[0], 0);
 }
 
 TEST_P(ScenarioTest, EasySetupTestCompressesAndStaysOpenResetShowsAndUsesFiftyAndOther) {
@@ -236,11 +236,11 @@ TEST_P(ScenarioTest, EasySetupTestCompressesAndStaysOpenResetShowsAndUsesFiftyAn
                              DialogStep::press(id::kEasyTest), DialogStep::snapshot(), DialogStep::press(id::kCancel)});
   program.command(cmd::kCmdEasySetup);
   ASSERT_EQ(program.automation().dialog_runs().back().snapshots.size(), 1u);
-  EXPECT_EQ(program.state().compressed_ready_, 1u);
-  EXPECT_EQ(program.params().quality_factor_, 10);
-  EXPECT_EQ(program.params().channels_[0].dropped_levels_, 1);  // q = 10 drops one Y level
-  EXPECT_EQ(program.params().channels_[1].dropped_levels_, 4);
-  const auto low_quality = program.state().compressed_stream_;
+  EXPECT_EQ(program.state().compressed_ready, 1u);
+  EXPECT_EQ(program.params().quality_factor, 10);
+  EXPECT_EQ(program.params().channels[0].dropped_levels, 1);  // q = 10 drops one Y level
+  EXPECT_EQ(program.params().channels[1].dropped_levels, 4);
+  const auto low_quality = program.state().compressed_stream;
 
   program.dialog("EASYSET", {DialogStep::select(id::kImageType, 1), DialogStep::press(id::kEasyReset),
                              DialogStep::snapshot(), DialogStep::press(id::kCancel)});
@@ -251,11 +251,11 @@ TEST_P(ScenarioTest, EasySetupTestCompressesAndStaysOpenResetShowsAndUsesFiftyAn
   EXPECT_EQ(run.snapshots[0].combo_selections.at(id::kImageType), 0);
   EXPECT_EQ(run.snapshots[0].scroll_positions.at(id::kQualityBar), 50);
   EXPECT_EQ(run.snapshots[0].texts.at(id::kQualityEdit), "50");
-  EXPECT_EQ(program.params().quality_factor_, 50);
-  EXPECT_EQ(program.params().image_type_, 0);
-  EXPECT_EQ(program.params().threshold_vector_[0], 33);
-  EXPECT_NE(program.state().compressed_stream_, low_quality);
-  EXPECT_GT(program.state().compressed_stream_.size(), low_quality.size());
+  EXPECT_EQ(program.params().quality_factor, 50);
+  EXPECT_EQ(program.params().image_type, 0);
+  EXPECT_EQ(program.params().threshold_vector[0], 33);
+  EXPECT_NE(program.state().compressed_stream, low_quality);
+  EXPECT_GT(program.state().compressed_stream.size(), low_quality.size());
 }
 
 TEST_P(ScenarioTest, EasySetupCancelWithoutTouchingAnythingChangesNothing) {
@@ -263,9 +263,9 @@ TEST_P(ScenarioTest, EasySetupCancelWithoutTouchingAnythingChangesNothing) {
   const format::CodecParams before = program.params();
   program.dialog("EASYSET", {DialogStep::press(id::kCancel)});
   program.command(cmd::kCmdEasySetup);
-  EXPECT_EQ(program.params().quality_factor_, before.quality_factor_);
-  EXPECT_EQ(program.params().channels_[0].quant_vector_, before.channels_[0].quant_vector_);
-  EXPECT_EQ(program.params().threshold_vector_, before.threshold_vector_);
+  EXPECT_EQ(program.params().quality_factor, before.quality_factor);
+  EXPECT_EQ(program.params().channels[0].quant_vector, before.channels[0].quant_vector);
+  EXPECT_EQ(program.params().threshold_vector, before.threshold_vector);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -300,14 +300,14 @@ TEST_P(ScenarioTest, MasterSetupShowsTheSettingsAndStoresAValidSet) {
   EXPECT_EQ(shown.at(id::kSetupUsingMask), "0");
 
   const format::CodecParams& p = program.params();
-  EXPECT_EQ(p.total_levels_, 3);
-  EXPECT_EQ(p.channels_[1].dropped_levels_, 2);
-  EXPECT_EQ(p.channels_[2].dropped_levels_, 1);
-  EXPECT_EQ(p.channels_[0].quant_vector_[9], 10);
-  EXPECT_EQ(p.channels_[1].quant_vector_[0], 125);
-  EXPECT_EQ(p.channels_[2].quant_vector_[9], 7);
-  EXPECT_EQ(p.threshold_vector_[3], 6);
-  EXPECT_EQ(p.padded_width_, 32u);  // 32 is a multiple of 8
+  EXPECT_EQ(p.total_levels, 3);
+  EXPECT_EQ(p.channels[1].dropped_levels, 2);
+  EXPECT_EQ(p.channels[2].dropped_levels, 1);
+  EXPECT_EQ(p.channels[0].quant_vector[9], 10);
+  EXPECT_EQ(p.channels[1].quant_vector[0], 125);
+  EXPECT_EQ(p.channels[2].quant_vector[9], 7);
+  EXPECT_EQ(p.threshold_vector[3], 6);
+  EXPECT_EQ(p.padded_width, 32u);  // 32 is a multiple of 8
 }
 
 struct BadSetup {
@@ -344,11 +344,11 @@ TEST_P(ScenarioTest, MasterSetupRefusesBadInputAndStoresNothing) {
     EXPECT_EQ(program.automation().messages()[0].text, format::message(c.expected));
     EXPECT_EQ(program.automation().messages()[0].caption, "ERROR");
     EXPECT_EQ(program.automation().dialog_runs().back().snapshots.size(), 1u);  // stayed open
-    EXPECT_EQ(program.params().total_levels_, before.total_levels_);
-    EXPECT_EQ(program.params().channels_[0].quant_vector_, before.channels_[0].quant_vector_);
-    EXPECT_EQ(program.params().channels_[0].dropped_levels_, before.channels_[0].dropped_levels_);
-    EXPECT_EQ(program.params().threshold_vector_, before.threshold_vector_);
-    EXPECT_NE(program.state().display_width_, 777);
+    EXPECT_EQ(program.params().total_levels, before.total_levels);
+    EXPECT_EQ(program.params().channels[0].quant_vector, before.channels[0].quant_vector);
+    EXPECT_EQ(program.params().channels[0].dropped_levels, before.channels[0].dropped_levels);
+    EXPECT_EQ(program.params().threshold_vector, before.threshold_vector);
+    EXPECT_NE(program.state().display_width, 777);
   }
   EXPECT_EQ(std::string(format::message(format::StatusCode::kALevelsInvalid)), "A_levels must be  zero and less than Total Levels!!!");
 }
@@ -362,9 +362,9 @@ TEST_P(ScenarioTest, MasterSetupAcceptsSixLevelsWithTheirListLengths) {
                                 DialogStep::set_text(id::kSetupThresholds, repeat("4", 7)), DialogStep::press(id::kOk)});
   program.command(cmd::kCmdMasterSetup);
   EXPECT_TRUE(program.automation().messages().empty());
-  EXPECT_EQ(program.params().total_levels_, 6);
-  EXPECT_EQ(program.params().padded_width_, 64u);  // 32 rounded up to a multiple of 64
-  EXPECT_EQ(program.params().channels_[2].quant_vector_[18], 9);
+  EXPECT_EQ(program.params().total_levels, 6);
+  EXPECT_EQ(program.params().padded_width, 64u);  // 32 rounded up to a multiple of 64
+  EXPECT_EQ(program.params().channels[2].quant_vector[18], 9);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -377,18 +377,18 @@ TEST_P(ScenarioTest, CommentSurvivesCompressSaveAndReopen) {
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", Pictures::colour(33, 17)));
   program.dialog("COMMENTS", {DialogStep::set_text(id::kCommentText, comment), DialogStep::press(id::kOk)});
   program.command(cmd::kCmdComments);
-  EXPECT_EQ(program.state().comment_, comment);
+  EXPECT_EQ(program.state().comment, comment);
   program.save(cmd::kCmdSave, files.path("c.cod"));
   program.open(cmd::kCmdOpenBitmap, files.path("ramp.bmp"));
-  EXPECT_TRUE(program.state().comment_.empty());
+  EXPECT_TRUE(program.state().comment.empty());
   program.open(cmd::kCmdOpenCoded, files.path("c.cod"));
-  EXPECT_EQ(program.state().comment_, comment);
+  EXPECT_EQ(program.state().comment, comment);
 
   // Cancel after editing keeps the text; the dialog showed it.
   program.dialog("COMMENTS", {DialogStep::snapshot(), DialogStep::set_text(id::kCommentText, "other"), DialogStep::press(id::kCancel)});
   program.command(cmd::kCmdComments);
   EXPECT_EQ(program.automation().dialog_runs().back().snapshots.at(0).texts.at(id::kCommentText), comment);
-  EXPECT_EQ(program.state().comment_, comment);
+  EXPECT_EQ(program.state().comment, comment);
 }
 
 TEST_P(ScenarioTest, LongCommentsAreCutAtACharacterBoundaryWithin2047Bytes) {
@@ -397,11 +397,11 @@ TEST_P(ScenarioTest, LongCommentsAreCutAtACharacterBoundaryWithin2047Bytes) {
   for (int i = 0; i < 1000; ++i) text += "\xE2\x82\xAC";  // 3000 bytes of euro signs
   program.dialog("COMMENTS", {DialogStep::set_text(id::kCommentText, text), DialogStep::press(id::kOk)});
   program.command(cmd::kCmdComments);
-  EXPECT_EQ(program.state().comment_.size(), 2046u);  // 682 whole characters
-  EXPECT_EQ(program.state().comment_, text.substr(0, 2046));
+  EXPECT_EQ(program.state().comment.size(), 2046u);  // 682 whole characters
+  EXPECT_EQ(program.state().comment, text.substr(0, 2046));
   program.dialog("COMMENTS", {DialogStep::set_text(id::kCommentText, ""), DialogStep::press(id::kOk)});
   program.command(cmd::kCmdComments);
-  EXPECT_TRUE(program.state().comment_.empty());
+  EXPECT_TRUE(program.state().comment.empty());
 }
 
 TEST_P(ScenarioTest, AboutClosesOnlyThroughOk) {
@@ -443,7 +443,7 @@ TEST_P(ScenarioTest, InformationDialogShowsTheLastRunsNumbers) {
   program.command(cmd::kCmdProperties);
   {
     const auto& t = program.automation().dialog_runs().back().final_state.texts;
-    const std::size_t size = program.state().compressed_stream_.size();
+    const std::size_t size = program.state().compressed_stream.size();
     char ratio[32];
     std::snprintf(ratio, sizeof ratio, "%2.1f (:1)", 6198.0 / static_cast<double>(size));
     EXPECT_EQ(t.at(id::kInfoCompressed), std::to_string(size) + "(Bytes)");

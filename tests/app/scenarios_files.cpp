@@ -36,7 +36,7 @@ TEST_P(ScenarioTest, StartsWithTheMenuStatesTitleAndAnEmptyWhiteWindow) {
   EXPECT_TRUE(program.menu().is_checked(cmd::kCmdDithering));
   EXPECT_TRUE(program.menu().is_checked(cmd::kCmdIncremental));
   EXPECT_FALSE(program.menu().is_checked(cmd::kCmdEightBit));
-  EXPECT_EQ(program.state().eight_bit_display_, app::kEightBitOff);
+  EXPECT_EQ(program.state().eight_bit_display, app::kEightBitOff);
   EXPECT_EQ(program.app().main_window().title(), kTitle);
   EXPECT_EQ(program.app().source_window().title(), "Orignal Image");
   EXPECT_TRUE(program.app().main_window().is_visible());
@@ -47,39 +47,39 @@ TEST_P(ScenarioTest, StartsWithTheMenuStatesTitleAndAnEmptyWhiteWindow) {
   for (std::uint8_t byte : image.rgb) ASSERT_EQ(byte, 255);
 
   // Defaults of the settings: quality 50 derivation with 5 levels.
-  EXPECT_EQ(program.params().total_levels_, 5);
-  EXPECT_EQ(program.params().padded_width_, 32u);
-  EXPECT_EQ(program.params().plane_size_, 1024u);
-  EXPECT_EQ(program.params().channels_[1].dropped_levels_, 2);
-  EXPECT_EQ(program.params().threshold_vector_[0], 33);
+  EXPECT_EQ(program.params().total_levels, 5);
+  EXPECT_EQ(program.params().padded_width, 32u);
+  EXPECT_EQ(program.params().plane_size, 1024u);
+  EXPECT_EQ(program.params().channels[1].dropped_levels, 2);
+  EXPECT_EQ(program.params().threshold_vector[0], 33);
 }
 
 TEST_P(ScenarioTest, EightBitScreenStartsWithTheEightBitDisplayChecked) {
   if (!GetParam().supports_eight_bit_screen) GTEST_SKIP() << "backend has no 8-bit screens";
   Program program(GetParam(), 8);
-  EXPECT_EQ(program.state().eight_bit_display_, app::kEightBitOn);
+  EXPECT_EQ(program.state().eight_bit_display, app::kEightBitOn);
   EXPECT_TRUE(program.menu().is_checked(cmd::kCmdEightBit));
   EXPECT_FALSE(program.menu().is_enabled(cmd::kCmdEightBit));  // greyed until a picture is open
 }
 
 TEST_P(ScenarioTest, OpeningAColourBitmapInstallsItFitsTheWindowAndAppliesThePictureRules) {
   Pictures files;
-  const imagefile::Picture picture = Pictures::colour(37, 29);
+  const imagefile::PictureBuffer picture = Pictures::colour(37, 29);
   const std::string path = files.write_bitmap("ramp.bmp", picture);
   Program program(GetParam());
   program.open(cmd::kCmdOpenBitmap, path);
 
   ASSERT_TRUE(program.automation().messages().empty());
   EXPECT_EQ(program.app().main_window().title(), std::string(kTitle) + "    ramp.bmp");
-  EXPECT_EQ(program.params().image_width_, 37u);
-  EXPECT_EQ(program.params().image_height_, 29u);
-  EXPECT_EQ(program.params().image_mode_, 62);
-  EXPECT_EQ(program.params().padded_width_, 64u);   // 37 rounded up to a multiple of 32
-  EXPECT_EQ(program.state().geometry_.row_padding, 1);  // 111 bytes per row padded to 112
-  EXPECT_EQ(program.state().geometry_.picture_bytes, 112u * 29u);
-  EXPECT_EQ(program.state().compressed_size_, Pictures::read_bytes(path).size());
-  EXPECT_EQ(program.state().compressed_ready_, 0u);
-  EXPECT_EQ(program.state().source_buffer_, program.state().picture_buffer_);
+  EXPECT_EQ(program.params().image_width, 37u);
+  EXPECT_EQ(program.params().image_height, 29u);
+  EXPECT_EQ(program.params().image_mode, 62);
+  EXPECT_EQ(program.params().padded_width, 64u);   // 37 rounded up to a multiple of 32
+  EXPECT_EQ(program.state().geometry.row_padding, 1);  // 111 bytes per row padded to 112
+  EXPECT_EQ(program.state().geometry.picture_bytes, 112u * 29u);
+  EXPECT_EQ(program.state().compressed_size, Pictures::read_bytes(path).size());
+  EXPECT_EQ(program.state().compressed_ready, 0u);
+  EXPECT_EQ(program.state().source_buffer, program.state().picture_buffer);
 
   const platform::Size client = program.app().main_window().client_size();
   EXPECT_EQ(client, (platform::Size{37, 29}));
@@ -104,22 +104,22 @@ TEST_P(ScenarioTest, OpeningAColourBitmapInstallsItFitsTheWindowAndAppliesThePic
 TEST_P(ScenarioTest, GreyAndPalettePicturesGetTheirModesAndRuleSets) {
   Pictures files;
   // Wider than a window's menu needs, so that the user's resize below is not held back.
-  const imagefile::Picture grey = Pictures::grey(80, 48);
-  const imagefile::Picture palette = Pictures::palette(80, 48);
+  const imagefile::PictureBuffer grey = Pictures::grey(80, 48);
+  const imagefile::PictureBuffer palette = Pictures::palette(80, 48);
   const std::string grey_path = files.write_targa("grey.tga", grey);
   const std::string palette_path = files.write_bitmap("palette.bmp", palette);
 
   Program program(GetParam());
   program.open(cmd::kCmdOpenTarga, grey_path);
   ASSERT_TRUE(program.automation().messages().empty());
-  EXPECT_EQ(program.params().image_mode_, 61);
-  EXPECT_EQ(program.state().bits_per_pixel_, 8);
+  EXPECT_EQ(program.params().image_mode, 61);
+  EXPECT_EQ(program.state().bits_per_pixel, 8);
   EXPECT_TRUE(program.menu().is_enabled(cmd::kCmdCompress));
   EXPECT_EQ(differing_pixels(program.main_image(), expected_image(grey)), 0);
 
   program.open(cmd::kCmdOpenBitmap, palette_path);
   ASSERT_TRUE(program.automation().messages().empty());
-  EXPECT_EQ(program.params().image_mode_, 622);
+  EXPECT_EQ(program.params().image_mode, 622);
   expect_menu(program.menu(),
               {{cmd::kCmdSaveBitmap, false}, {cmd::kCmdSaveTarga, false}, {cmd::kCmdSave, false},
                {cmd::kCmdDoubleSize, false}, {cmd::kCmdStretchUp, false}, {cmd::kCmdStretchDown, false},
@@ -128,10 +128,10 @@ TEST_P(ScenarioTest, GreyAndPalettePicturesGetTheirModesAndRuleSets) {
                {cmd::kCmdMasterSetup, true}},
               "after a palette bitmap");
   // The same size as before: no size change, so the palette picture stays undrawn until one.
-  EXPECT_EQ(program.state().display_mode_, 622u);
+  EXPECT_EQ(program.state().display_mode, 622u);
   program.automation().user_resize_client(program.app().main_window(), 80, 48);
   program.automation().user_resize_client(program.app().main_window(), 160, 96);
-  EXPECT_EQ(program.state().display_mode_, app::kDisplayStretched);
+  EXPECT_EQ(program.state().display_mode, app::kDisplayStretched);
   const platform::Image image = program.main_image();
   // Stretched twice in both directions through the picture's own colour table.
   const platform::Image expected = expected_image(palette);
@@ -147,10 +147,10 @@ TEST_P(ScenarioTest, CancelledOpenChangesNothing) {
   const std::string path = files.write_bitmap("a.bmp", Pictures::colour(16, 16));
   Program program(GetParam());
   program.open(cmd::kCmdOpenBitmap, path);
-  const auto picture = program.state().picture_buffer_;
+  const auto picture = program.state().picture_buffer;
   program.automation().queue_file_answer(std::nullopt);
   program.command(cmd::kCmdOpenCoded);
-  EXPECT_EQ(program.state().picture_buffer_, picture);
+  EXPECT_EQ(program.state().picture_buffer, picture);
   EXPECT_EQ(program.app().main_window().title(), std::string(kTitle) + "    a.bmp");
   EXPECT_TRUE(program.menu().is_enabled(cmd::kCmdCompress));
   EXPECT_TRUE(program.automation().messages().empty());
@@ -204,13 +204,13 @@ std::vector<Refusal> refusals() {
 
 TEST_P(ScenarioTest, EveryRefusedOpenShowsItsMessageAndLeavesThePreviousPicture) {
   Pictures files;
-  const imagefile::Picture picture = Pictures::colour(24, 20);
+  const imagefile::PictureBuffer picture = Pictures::colour(24, 20);
   const std::string good = files.write_bitmap("good.bmp", picture);
   Program program(GetParam());
   program.open(cmd::kCmdOpenBitmap, good);
   const std::string title = program.app().main_window().title();
-  const auto buffer = program.state().picture_buffer_;
-  const std::uint32_t size = program.state().compressed_size_;
+  const auto buffer = program.state().picture_buffer;
+  const std::uint32_t size = program.state().compressed_size;
 
   std::vector<Refusal> cases = refusals();
   cases.push_back({"missing.bmp", {}, cmd::kCmdOpenBitmap, "Cannot Open File", true});
@@ -230,8 +230,8 @@ TEST_P(ScenarioTest, EveryRefusedOpenShowsItsMessageAndLeavesThePreviousPicture)
       EXPECT_EQ(box.caption, path);
     }
     EXPECT_EQ(program.app().main_window().title(), title);
-    EXPECT_EQ(program.state().picture_buffer_, buffer);
-    EXPECT_EQ(program.state().compressed_size_, size);
+    EXPECT_EQ(program.state().picture_buffer, buffer);
+    EXPECT_EQ(program.state().compressed_size, size);
     EXPECT_TRUE(program.menu().is_enabled(cmd::kCmdCompress));
     EXPECT_EQ(differing_pixels(program.main_image(), expected_image(picture)), 0);
   }
@@ -250,13 +250,13 @@ TEST_P(ScenarioTest, ACompressedFileWithAHostileHeaderIsRefusedBeforeAnythingCha
   const std::string bad = files.write_bytes("levels.cod", bytes);
   Program program(GetParam());
   program.open(cmd::kCmdOpenBitmap, good);
-  const auto buffer = program.state().picture_buffer_;
+  const auto buffer = program.state().picture_buffer;
   program.open(cmd::kCmdOpenCoded, bad);
   ASSERT_EQ(program.automation().messages().size(), 1u);
   EXPECT_EQ(program.automation().messages()[0].text, bad);
   EXPECT_EQ(program.automation().messages()[0].caption, format::message(format::StatusCode::kFileBadTotalLevels));
-  EXPECT_EQ(program.state().picture_buffer_, buffer);
-  EXPECT_EQ(program.params().image_width_, 24u);
+  EXPECT_EQ(program.state().picture_buffer, buffer);
+  EXPECT_EQ(program.params().image_width, 24u);
   EXPECT_TRUE(program.menu().is_enabled(cmd::kCmdCompress));
   EXPECT_EQ(program.app().main_window().title(), std::string(kTitle) + "    good.bmp");
 }
@@ -285,7 +285,7 @@ TEST(OpenCommandTest, ExtensionsChooseTheOpenCommandInAnyCase) {
 
 TEST_P(ScenarioTest, FilesNamedOutsideTheChooserOpenLikeChosenOnes) {
   Pictures files;
-  const imagefile::Picture picture = Pictures::colour(12, 10);
+  const imagefile::PictureBuffer picture = Pictures::colour(12, 10);
   const std::string bmp = files.write_bitmap("Named.BMP", picture);
   const std::string other = files.write_bytes("notes.txt", {1, 2, 3});
   Program program(GetParam());

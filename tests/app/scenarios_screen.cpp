@@ -24,8 +24,8 @@ std::vector<Frame> immediate_frames(const platform::Automation& automation, cons
 // Each preview of a reconstruction as the main window must show it: stretched over the picture.
 std::vector<platform::Image> expected_previews(decoder::PlaneSet planes, const format::CodecParams& params,
                                                const format::Magic& magic, bool dequantize) {
-  const int w = static_cast<int>(params.image_width_);
-  const int h = static_cast<int>(params.image_height_);
+  const int w = static_cast<int>(params.image_width);
+  const int h = static_cast<int>(params.image_height);
   std::vector<platform::Image> out;
   app::pipeline::PreviewSink sink = [&](std::span<const std::uint8_t> pixels, int pw, int ph, int bpp) {
     platform::BitmapView view{pixels, pw, ph, bpp, {}};
@@ -50,7 +50,7 @@ void expect_previews_shown(const std::vector<Frame>& frames, const std::vector<p
 
 TEST_P(ScenarioTest, ResizeToNothingStoresZeroAndKeepsTheWindowOnScreen) {
   Pictures files;
-  const imagefile::Picture picture = Pictures::colour(50, 40);
+  const imagefile::PictureBuffer picture = Pictures::colour(50, 40);
   Program program(GetParam());
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", picture));
   for (const char* typed : {"0", "abc"}) {
@@ -58,8 +58,8 @@ TEST_P(ScenarioTest, ResizeToNothingStoresZeroAndKeepsTheWindowOnScreen) {
     program.dialog("RESIZE", {DialogStep::set_text(id::kResizeWidth, typed), DialogStep::set_text(id::kResizeHeight, "0"),
                               DialogStep::press(id::kOk)});
     program.command(cmd::kCmdResize);
-    EXPECT_EQ(program.state().display_width_, 0);
-    EXPECT_EQ(program.state().display_height_, 0);
+    EXPECT_EQ(program.state().display_width, 0);
+    EXPECT_EQ(program.state().display_height, 0);
     EXPECT_TRUE(program.app().main_window().is_visible());
     const platform::Image shown = program.main_image();
     EXPECT_GE(shown.width, 1);
@@ -72,13 +72,13 @@ TEST_P(ScenarioTest, ResizeToNothingStoresZeroAndKeepsTheWindowOnScreen) {
 
 TEST_P(ScenarioTest, EveryPreviewOfDecodeAndCompressReachesTheScreen) {
   Pictures files;
-  const imagefile::Picture picture = Pictures::colour(64, 48);  // 5 levels: both sides exceed 32
+  const imagefile::PictureBuffer picture = Pictures::colour(64, 48);  // 5 levels: both sides exceed 32
   Program program(GetParam());
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", picture));
   program.automation().record_frames(true);
   program.command(cmd::kCmdCompress);
   app::pipeline::EncodeOutput encoded;
-  ASSERT_EQ(app::pipeline::encode(picture.pixels_, program.params(), "", encoded), format::StatusCode::kOk);
+  ASSERT_EQ(app::pipeline::encode(picture.pixels, program.params(), "", encoded), format::StatusCode::kOk);
   const auto compress_previews = expected_previews(encoded.planes, encoded.working, format::kCurrentMagic, true);
   ASSERT_EQ(compress_previews.size(), 5u);
   const std::string title = program.app().main_window().title();
@@ -102,7 +102,7 @@ TEST_P(ScenarioTest, EveryPreviewOfDecodeAndCompressReachesTheScreen) {
 
 TEST_P(ScenarioTest, CompressRepaintsWhatTheMenuCoveredBeforeItWorks) {
   Pictures files;
-  const imagefile::Picture picture = Pictures::colour(200, 160);
+  const imagefile::PictureBuffer picture = Pictures::colour(200, 160);
   Program program(GetParam());
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", picture));
   program.automation().record_frames(true);
@@ -115,7 +115,7 @@ TEST_P(ScenarioTest, CompressRepaintsWhatTheMenuCoveredBeforeItWorks) {
   for (const auto [x, y] : {std::pair{5, 5}, std::pair{100, 60}}) {
     for (int c = 0; c < 3; ++c) EXPECT_EQ(first.at(x, y, c), wanted.at(x, y, c)) << x << "," << y;
   }
-  EXPECT_EQ(program.state().compressed_ready_, 1u);
+  EXPECT_EQ(program.state().compressed_ready, 1u);
 }
 
 TEST_P(ScenarioTest, EscapeClosesEveryDialogButAbout) {

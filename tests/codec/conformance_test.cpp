@@ -81,11 +81,11 @@ CodecParams SettingsFor(const std::string& options, std::string& comment) {
     std::string value;
     in >> value;
     if (opt == "-q") {
-      p.quality_factor_ = static_cast<std::int16_t>(std::stoi(value));
+      p.quality_factor = static_cast<std::int16_t>(std::stoi(value));
     } else if (opt == "--type") {
-      p.image_type_ = value == "landscape" ? 1 : value == "faces" ? 2 : 0;
+      p.image_type = value == "landscape" ? 1 : value == "faces" ? 2 : 0;
     } else if (opt == "--levels") {
-      p.total_levels_ = static_cast<std::uint16_t>(std::stoi(value));
+      p.total_levels = static_cast<std::uint16_t>(std::stoi(value));
     } else if (opt == "--dropped") {
       std::sscanf(value.c_str(), "%d,%d,%d", &dropped[0], &dropped[1], &dropped[2]);
     } else if (opt == "--comment") {
@@ -97,22 +97,22 @@ CodecParams SettingsFor(const std::string& options, std::string& comment) {
   EXPECT_EQ(derive_params_from_quality(p), StatusCode::kOk);
   format::compute_padded_size(p);
   for (int c = 0; c < 3; ++c) {
-    if (dropped[c] >= 0) p.channels_[c].dropped_levels_ = dropped[c];
+    if (dropped[c] >= 0) p.channels[c].dropped_levels = dropped[c];
   }
   return p;
 }
 
-imagefile::Picture ReadPicture(const std::string& name) {
-  imagefile::Picture picture;
+imagefile::PictureBuffer ReadPicture(const std::string& name) {
+  imagefile::PictureBuffer picture;
   const auto bytes = ReadFile(kDir + "pics/" + name);
   EXPECT_EQ(imagefile::read_bitmap(bytes, picture), imagefile::FileStatus::kOk) << name;
   return picture;
 }
 
-PictureRows ViewOf(const imagefile::Picture& picture) {
-  return {picture.pixels_.data(), picture.pixels_.size(), static_cast<std::uint32_t>(picture.width_),
-          static_cast<std::uint32_t>(picture.height_),
-          static_cast<std::uint16_t>(picture.bits_per_pixel_)};
+PictureRows ViewOf(const imagefile::PictureBuffer& picture) {
+  return {picture.pixels.data(), picture.pixels.size(), static_cast<std::uint32_t>(picture.width),
+          static_cast<std::uint32_t>(picture.height),
+          static_cast<std::uint16_t>(picture.bits_per_pixel)};
 }
 
 TEST(EncoderConformanceTest, EveryManifestCaseIsByteIdenticalOrRefused) {
@@ -122,7 +122,7 @@ TEST(EncoderConformanceTest, EveryManifestCaseIsByteIdenticalOrRefused) {
     SCOPED_TRACE(c.name);
     std::string comment;
     const CodecParams settings = SettingsFor(c.options, comment);
-    const imagefile::Picture picture = ReadPicture(c.picture);
+    const imagefile::PictureBuffer picture = ReadPicture(c.picture);
     for (const int threads : {1, 2}) {
       EncodeRequest options;
       options.comment = comment;
@@ -153,12 +153,12 @@ std::vector<T> ReadStage(const std::string& name) {
 }
 
 TEST(EncoderConformanceTest, StagesOfTheSmallPictureMatch) {
-  const imagefile::Picture picture = ReadPicture("astronaut_64x48.bmp");
+  const imagefile::PictureBuffer picture = ReadPicture("astronaut_64x48.bmp");
   std::string comment;
   const CodecParams settings = SettingsFor("-q 50", comment);
   CodecParams working;
   ASSERT_EQ(make_working_params(settings, 64, 48, kImageModeColour, working), StatusCode::kOk);
-  ASSERT_EQ(working.plane_size_, 64u * 64u);
+  ASSERT_EQ(working.plane_size, 64u * 64u);
   std::array<CoefficientPlane, 3> planes;
   for (auto& plane : planes) ASSERT_EQ(plane.allocate(64, 64), StatusCode::kOk);
   std::vector<float> row(64);
@@ -173,19 +173,19 @@ TEST(EncoderConformanceTest, StagesOfTheSmallPictureMatch) {
   for (int c = 0; c < 3; ++c) {
     SCOPED_TRACE(letters[c]);
     const std::string stem = letters[c];
-    EXPECT_EQ(planes[c].samples_, ReadStage<std::int16_t>(stem + "_samples.i16"));
+    EXPECT_EQ(planes[c].samples(), ReadStage<std::int16_t>(stem + "_samples.i16"));
 
     const std::vector<float> floats =
-        transform_to_float(planes[c], working.total_levels_, working.threshold_vector_.data());
+        transform_to_float(planes[c], working.total_levels, working.threshold_vector.data());
     const std::vector<float> expected_floats = ReadStage<float>(stem + "_float.f32");
     ASSERT_EQ(floats.size(), expected_floats.size());
     EXPECT_EQ(std::memcmp(floats.data(), expected_floats.data(), floats.size() * sizeof(float)), 0);
 
-    quantize_channel(planes[c], floats.data(), working.total_levels_, working.channels_[c]);
-    EXPECT_EQ(planes[c].samples_, ReadStage<std::int16_t>(stem + "_quantized.i16"));
+    quantize_channel(planes[c], floats.data(), working.total_levels, working.channels[c]);
+    EXPECT_EQ(planes[c].samples(), ReadStage<std::int16_t>(stem + "_quantized.i16"));
 
-    mark_zerotrees(planes[c], working.total_levels_, working.channels_[c].dropped_levels_);
-    EXPECT_EQ(planes[c].samples_, ReadStage<std::int16_t>(stem + "_marked.i16"));
+    mark_zerotrees(planes[c], working.total_levels, working.channels[c].dropped_levels);
+    EXPECT_EQ(planes[c].samples(), ReadStage<std::int16_t>(stem + "_marked.i16"));
   }
 }
 

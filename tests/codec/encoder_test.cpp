@@ -71,13 +71,13 @@ TEST(EncoderTest, BadBuffersAndSettingsAreRefused) {
   options.comment = std::string_view(long_comment).substr(1);
   EXPECT_EQ(encode_picture(p.view, settings, options, out), StatusCode::kOk);
 
-  settings.total_levels_ = 7;
+  settings.total_levels = 7;
   EXPECT_EQ(encode_picture(p.view, settings, {}, out), StatusCode::kTotalLevelsOutOfRange);
   settings = default_codec_params();
-  settings.channels_[1].quant_vector_[3] = 126;
+  settings.channels[1].quant_vector[3] = 126;
   EXPECT_EQ(encode_picture(p.view, settings, {}, out), StatusCode::kQuantVectorBTooLarge);
   settings = default_codec_params();
-  settings.channels_[2].dropped_levels_ = -1;
+  settings.channels[2].dropped_levels = -1;
   EXPECT_EQ(encode_picture(p.view, settings, {}, out), StatusCode::kCLevelsInvalid);
 
   // Coding I before Y has no header to patch; a plane of the wrong size does
@@ -115,12 +115,12 @@ TEST(EncoderTest, HeaderLayoutOfAFiveLevelColourFile) {
   const std::uint32_t y_restart = U32At(s, field_offset(5, 5, HeaderField::kRestartOffset));
   EXPECT_GT(y_restart, 346u + 1 + symbols);
   // Planes follow each other; Q ends the file.
-  EXPECT_EQ(U32At(s, 22), out.params.channels_[0].end_offset_);
+  EXPECT_EQ(U32At(s, 22), out.params.channels[0].end_offset);
   EXPECT_LT(U32At(s, 22), U32At(s, field_offset(5, 5, HeaderField::kRestartOffset, Channel::kI)));
   EXPECT_EQ(U32At(s, 30), s.size());
   for (int c = 0; c < 3; ++c) {
     EXPECT_EQ(I16At(s, field_offset(5, 5, HeaderField::kPixelOffset, static_cast<Channel>(c))), 128);
-    EXPECT_EQ(I16At(s, field_offset(5, 5, HeaderField::kBandMax, static_cast<Channel>(c), 15)), out.params.channels_[c].band_max_[15]);
+    EXPECT_EQ(I16At(s, field_offset(5, 5, HeaderField::kBandMax, static_cast<Channel>(c), 15)), out.params.channels[c].band_max[15]);
   }
 }
 
@@ -132,12 +132,12 @@ TEST(EncoderTest, GreyFilesCarryFreshIAndQFields) {
 
   // Leftovers of an opened file or an earlier colour run must not leak.
   CodecParams dirty = settings;
-  for (auto& c : dirty.channels_) {
-    c.band_max_.fill(99);
-    c.band_min_.fill(-99);
-    c.pixel_offset_ = 7;
-    c.end_offset_ = 1234;
-    c.restart_offset_ = 77;
+  for (auto& c : dirty.channels) {
+    c.band_max.fill(99);
+    c.band_min.fill(-99);
+    c.pixel_offset = 7;
+    c.end_offset = 1234;
+    c.restart_offset = 77;
   }
   EncodedPicture again;
   ASSERT_EQ(encode_picture(p.view, dirty, {}, again), StatusCode::kOk);
@@ -157,7 +157,7 @@ TEST(EncoderTest, GreyFilesCarryFreshIAndQFields) {
       EXPECT_EQ(I16At(s, field_offset(5, 4, HeaderField::kBandMax, static_cast<Channel>(c), k)), 0);
       EXPECT_EQ(I16At(s, field_offset(5, 4, HeaderField::kBandMin, static_cast<Channel>(c), k)), 0);
       EXPECT_EQ(utils::load_u16(s.data() + field_offset(5, 4, HeaderField::kQuantStep, static_cast<Channel>(c), k)),
-                settings.channels_[c].quant_vector_[k]);
+                settings.channels[c].quant_vector[k]);
     }
   }
   EXPECT_EQ(U32At(s, field_offset(5, 4, HeaderField::kRestartOffset, Channel::kI)), 0u);
@@ -169,29 +169,29 @@ TEST(EncoderTest, GreyFilesCarryFreshIAndQFields) {
 TEST(EncoderTest, LevelsAndDroppedLevelsAreLoweredOnTheWorkingCopyOnly) {
   const TestPicture p = MakePicture(33, 17, 24);
   CodecParams settings = default_codec_params();
-  settings.quality_factor_ = 5;  // drops 1, 4, 4 levels
+  settings.quality_factor = 5;  // drops 1, 4, 4 levels
   ASSERT_EQ(derive_params_from_quality(settings), StatusCode::kOk);
   const CodecParams before = settings;
   EncodedPicture out;
   ASSERT_EQ(encode_picture(p.view, settings, {}, out), StatusCode::kOk);
-  EXPECT_EQ(out.params.total_levels_, 4);
-  EXPECT_EQ(out.params.padded_width_, 48u);
-  EXPECT_EQ(out.params.padded_height_, 32u);
-  EXPECT_EQ(out.params.channels_[0].dropped_levels_, 1);
-  EXPECT_EQ(out.params.channels_[1].dropped_levels_, 3);
+  EXPECT_EQ(out.params.total_levels, 4);
+  EXPECT_EQ(out.params.padded_width, 48u);
+  EXPECT_EQ(out.params.padded_height, 32u);
+  EXPECT_EQ(out.params.channels[0].dropped_levels, 1);
+  EXPECT_EQ(out.params.channels[1].dropped_levels, 3);
   EXPECT_EQ(utils::load_u16(out.stream.data() + 36), 4);
   EXPECT_EQ(I16At(out.stream, 10), 3);
   EXPECT_EQ(I16At(out.stream, 12), 3);
-  EXPECT_EQ(settings.total_levels_, before.total_levels_);
-  EXPECT_EQ(settings.channels_[1].dropped_levels_, 4);
-  EXPECT_EQ(out.planes[0].width_, 48u);
+  EXPECT_EQ(settings.total_levels, before.total_levels);
+  EXPECT_EQ(settings.channels[1].dropped_levels, 4);
+  EXPECT_EQ(out.planes[0].width(), 48u);
 }
 
 // Decodes one channel's two segments with the arithmetic decoder and checks
 // them against the coded plane in coding order, markers skipped.
 void ExpectChannelDecodesToPlane(const EncodedPicture& out, int c, std::uint32_t data_start) {
   const auto& s = out.stream;
-  const ChannelParams& cp = out.params.channels_[c];
+  const ChannelParams& cp = out.params.channels[c];
   const int symbols = s[data_start];
   std::vector<int> values;
   for (int j = 0; j < symbols; ++j) values.push_back(s[data_start + 1 + j] - 128);
@@ -200,25 +200,25 @@ void ExpectChannelDecodesToPlane(const EncodedPicture& out, int c, std::uint32_t
   // bands h, v, d, each row by row.
   const CoefficientPlane& plane = out.planes[c];
   std::vector<std::int16_t> order;
-  std::uint32_t h = plane.height_ >> out.params.total_levels_;
-  std::uint32_t w = plane.width_ >> out.params.total_levels_;
+  std::uint32_t h = plane.height() >> out.params.total_levels;
+  std::uint32_t w = plane.width() >> out.params.total_levels;
   auto block = [&](std::uint32_t row, std::uint32_t col) {
     for (std::uint32_t r = row; r < row + h; ++r) order.insert(order.end(), plane.row(r) + col, plane.row(r) + col + w);
   };
   block(0, 0);
-  for (int l = 0; l < out.params.total_levels_; ++l, h *= 2, w *= 2) {
+  for (int l = 0; l < out.params.total_levels; ++l, h *= 2, w *= 2) {
     block(0, w);
     block(h, 0);
     block(h, w);
   }
-  const std::size_t coded = order.size() >> (2 * cp.dropped_levels_);
+  const std::size_t coded = order.size() >> (2 * cp.dropped_levels);
   std::vector<int> expected_first, expected_second;
   for (std::size_t p = 0; p < coded; ++p) {
     if (order[p] == kZeroTreeInside) continue;
     (p < coded / 4 ? expected_first : expected_second).push_back(order[p]);
   }
 
-  const std::span<const std::uint8_t> file(s.data(), cp.end_offset_);
+  const std::span<const std::uint8_t> file(s.data(), cp.end_offset);
   auto decode = [&](std::size_t at) {
     std::vector<int> got;
     AdaptiveModel model;
@@ -234,20 +234,20 @@ void ExpectChannelDecodesToPlane(const EncodedPicture& out, int c, std::uint32_t
     return got;
   };
   EXPECT_EQ(decode(data_start + 1 + symbols), expected_first) << "channel " << c;
-  EXPECT_EQ(decode(cp.restart_offset_), expected_second) << "channel " << c;
+  EXPECT_EQ(decode(cp.restart_offset), expected_second) << "channel " << c;
 }
 
 TEST(EncoderTest, SegmentsDecodeBackToTheCodedSequence) {
   const TestPicture p = MakePicture(100, 70, 24, 5);
   CodecParams settings = default_codec_params();
-  settings.quality_factor_ = 60;
+  settings.quality_factor = 60;
   ASSERT_EQ(derive_params_from_quality(settings), StatusCode::kOk);
   EncodedPicture out;
   ASSERT_EQ(encode_picture(p.view, settings, {}, out), StatusCode::kOk);
   std::uint32_t start = static_cast<std::uint32_t>(8 + utils::load_u16(out.stream.data() + 14));
   for (int c = 0; c < 3; ++c) {
     ExpectChannelDecodesToPlane(out, c, start);
-    start = out.params.channels_[c].end_offset_;
+    start = out.params.channels[c].end_offset;
   }
 }
 
@@ -262,9 +262,9 @@ TEST(EncoderTest, OutputDoesNotDependOnThreadsOrEarlierRuns) {
     EncodedPicture out;
     ASSERT_EQ(encode_picture(p.view, settings, options, out), StatusCode::kOk);
     EXPECT_EQ(out.stream, reference.stream) << threads << " threads";
-    EXPECT_EQ(out.params.channels_[2].restart_offset_,
-              reference.params.channels_[2].restart_offset_);
-    EXPECT_EQ(out.planes[1].samples_, reference.planes[1].samples_);
+    EXPECT_EQ(out.params.channels[2].restart_offset,
+              reference.params.channels[2].restart_offset);
+    EXPECT_EQ(out.planes[1].samples(), reference.planes[1].samples());
   }
   // Reusing an output record from a different picture changes nothing.
   EncodedPicture reused;

@@ -43,9 +43,9 @@ inline TestPicture MakePicture(std::uint32_t width, std::uint32_t height, std::u
 inline std::vector<float> transform_to_float(const CoefficientPlane& samples, int total_levels,
                                              const std::uint16_t* thresholds, WorkerPool* pool = nullptr) {
   TransformWorkspace workspace;
-  if (workspace.reserve(samples.width_, samples.height_, pool != nullptr ? pool->size() : 1) != StatusCode::kOk) return {};
-  std::copy(samples.samples_.begin(), samples.samples_.end(), workspace.plane());
-  analyse_plane(samples.width_, samples.height_, total_levels, thresholds, workspace, pool);
+  if (workspace.reserve(samples.width(), samples.height(), pool != nullptr ? pool->size() : 1) != StatusCode::kOk) return {};
+  std::copy(samples.samples().begin(), samples.samples().end(), workspace.plane());
+  analyse_plane(samples.width(), samples.height(), total_levels, thresholds, workspace, pool);
   return std::vector<float>(workspace.plane(), workspace.plane() + samples.size());
 }
 

@@ -23,7 +23,7 @@ namespace {
 
 CodecParams Quality(int quality) {
   CodecParams p = default_codec_params();
-  p.quality_factor_ = static_cast<std::int16_t>(quality);
+  p.quality_factor = static_cast<std::int16_t>(quality);
   EXPECT_EQ(derive_params_from_quality(p), StatusCode::kOk);
   return p;
 }
@@ -36,10 +36,10 @@ TEST(EncoderThreadsTest, StreamAndPlanesAreIdenticalForOneToFourThreadsWithOrWit
   // Odd sizes, a side of 3, and widths past one column strip of the transform.
   const Case cases[] = {{150, 97, 24}, {131, 67, 8}, {3, 3, 24}, {517, 259, 24}, {1000, 9, 8}};
   CodecParams dropped = Quality(30);
-  dropped.channels_[0].dropped_levels_ = 1;
-  dropped.channels_[2].dropped_levels_ = 2;
+  dropped.channels[0].dropped_levels = 1;
+  dropped.channels[2].dropped_levels = 2;
   CodecParams one_level = Quality(70);
-  one_level.total_levels_ = 1;
+  one_level.total_levels = 1;
   const CodecParams settings[] = {default_codec_params(), Quality(95), dropped, one_level};
   unsigned seed = 1;
   for (const Case& c : cases) {
@@ -61,13 +61,13 @@ TEST(EncoderThreadsTest, StreamAndPlanesAreIdenticalForOneToFourThreadsWithOrWit
                                     (keep ? " keeping planes" : " one plane");
           EXPECT_EQ(out.stream, reference.stream) << where;
           for (int ch = 0; ch < kChannelCount; ++ch) {
-            EXPECT_EQ(out.params.channels_[ch].band_max_, reference.params.channels_[ch].band_max_)
+            EXPECT_EQ(out.params.channels[ch].band_max, reference.params.channels[ch].band_max)
                 << where;
-            EXPECT_EQ(out.params.channels_[ch].end_offset_,
-                      reference.params.channels_[ch].end_offset_)
+            EXPECT_EQ(out.params.channels[ch].end_offset,
+                      reference.params.channels[ch].end_offset)
                 << where;
             if (keep) {
-              EXPECT_EQ(out.planes[ch].samples_, reference.planes[ch].samples_) << where;
+              EXPECT_EQ(out.planes[ch].samples(), reference.planes[ch].samples()) << where;
             } else {
               EXPECT_TRUE(out.planes[ch].empty()) << where;
             }
@@ -86,7 +86,7 @@ TEST(EncoderThreadsTest, SplitTransformEqualsTheSingleThreadedOne) {
   ASSERT_EQ(samples.allocate(296, 136), StatusCode::kOk);
   std::mt19937 rng(5);
   std::uniform_int_distribution<int> value(-128, 127);
-  for (std::int16_t& v : samples.samples_) v = static_cast<std::int16_t>(value(rng));
+  for (std::int16_t& v : samples.samples()) v = static_cast<std::int16_t>(value(rng));
   const std::uint16_t thresholds[] = {3, 1, 0};
   const std::vector<float> expected = transform_to_float(samples, 3, thresholds);
   for (const int threads : {2, 3, 4}) {

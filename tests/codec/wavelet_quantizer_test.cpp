@@ -210,18 +210,18 @@ TEST(QuantizerTest, ChannelRecordsLimitsOfEveryBand) {
   f[5 * 8 + 1] = -4.0f;   // v: row 5, column 1
   f[7 * 8 + 7] = 0.5f;    // d: below 1, so its max is 0
   ChannelParams channel;
-  channel.quant_vector_[0] = 10;  // v
-  channel.quant_vector_[1] = 10;  // h
-  channel.quant_vector_[2] = 10;  // d
-  channel.quant_vector_[3] = 100; // low
+  channel.quant_vector[0] = 10;  // v
+  channel.quant_vector[1] = 10;  // h
+  channel.quant_vector[2] = 10;  // d
+  channel.quant_vector[3] = 100; // low
   quantize_channel(out, f.data(), 1, channel);
-  EXPECT_EQ(channel.band_max_[3], 50);
-  EXPECT_EQ(channel.band_min_[3], -20);
-  EXPECT_EQ(channel.band_max_[1], 8);
-  EXPECT_EQ(channel.band_min_[1], 0);
-  EXPECT_EQ(channel.band_max_[0], 0);
-  EXPECT_EQ(channel.band_min_[0], -4);
-  EXPECT_EQ(channel.band_max_[2], 0);
+  EXPECT_EQ(channel.band_max[3], 50);
+  EXPECT_EQ(channel.band_min[3], -20);
+  EXPECT_EQ(channel.band_max[1], 8);
+  EXPECT_EQ(channel.band_min[1], 0);
+  EXPECT_EQ(channel.band_max[0], 0);
+  EXPECT_EQ(channel.band_min[0], -4);
+  EXPECT_EQ(channel.band_max[2], 0);
   EXPECT_EQ(out.at(0, 0), 101);   // 50.5 * 2 + 0.5 = 101.5
   EXPECT_EQ(out.at(0, 1), -101);  // -20.25 * 5 - 0.5 = -101.75
   EXPECT_EQ(out.at(0, 6), 10);

@@ -94,7 +94,7 @@ TEST(ZerotreeTest, DroppedLevelsEndTheTreesEarly) {
 TEST(ZerotreeTest, OnlyTheCoarsestScaleCodedMarksNoInsides) {
   CoefficientPlane p = ZeroDetailPlane();
   mark_zerotrees(p, 3, 2);
-  EXPECT_EQ(std::count(p.samples_.begin(), p.samples_.end(), kZeroTreeInside), 0);
+  EXPECT_EQ(std::count(p.samples().begin(), p.samples().end(), kZeroTreeInside), 0);
   EXPECT_EQ(p.at(1, 3), kZeroTreeRoot);
   EXPECT_EQ(p.at(3, 1), kZeroTreeRoot);
   EXPECT_EQ(p.at(2, 2), 0);
@@ -104,7 +104,7 @@ TEST(ZerotreeTest, SingleLevelIsLeftAlone) {
   CoefficientPlane p;
   ASSERT_EQ(p.allocate(4, 4), StatusCode::kOk);
   mark_zerotrees(p, 1, 0);
-  EXPECT_EQ(std::count(p.samples_.begin(), p.samples_.end(), 0), 16);
+  EXPECT_EQ(std::count(p.samples().begin(), p.samples().end(), 0), 16);
 }
 
 }  // namespace

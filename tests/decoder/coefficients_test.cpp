@@ -56,26 +56,26 @@ struct SyntheticPlane {
   SyntheticPlane(int levels, int dropped, const std::vector<int>& list,
                  const std::vector<int>& segment1, const std::vector<int>& segment2) {
     format::CodecParams& p = header.params;
-    p.total_levels_ = static_cast<std::uint16_t>(levels);
-    p.image_mode_ = format::kImageModeGrey;
-    p.image_width_ = p.image_height_ = 2u << levels;
+    p.total_levels = static_cast<std::uint16_t>(levels);
+    p.image_mode = format::kImageModeGrey;
+    p.image_width = p.image_height = 2u << levels;
     format::compute_padded_size(p);
     format::ChannelParams& y = p.channel(Channel::kY);
-    y.dropped_levels_ = dropped;
+    y.dropped_levels = dropped;
     for (int k = 0; k < format::kMaxSubbands; ++k) {
-      y.band_max_[k] = 10;
-      y.band_min_[k] = -10;
-      y.quant_vector_[k] = 1;
+      y.band_max[k] = 10;
+      y.band_min[k] = -10;
+      y.quant_vector[k] = 1;
     }
     table.count = static_cast<int>(list.size());
     for (std::size_t j = 0; j < list.size(); ++j) {
       table.values[j] = static_cast<std::uint8_t>(list[j] + 128);
     }
     data = encode_segment(list, segment1);
-    y.restart_offset_ = static_cast<std::uint32_t>(data.size());
+    y.restart_offset = static_cast<std::uint32_t>(data.size());
     const auto second = encode_segment(list, segment2);
     data.insert(data.end(), second.begin(), second.end());
-    EXPECT_EQ(plane.allocate(p.padded_width_, p.padded_height_), StatusCode::kOk);
+    EXPECT_EQ(plane.allocate(p.padded_width, p.padded_height), StatusCode::kOk);
   }
 
   void decode() { decode_plane_coefficients(data, header, Channel::kY, table, 0, plane); }
@@ -141,7 +141,7 @@ TEST(CoefficientsTest, EndSymbolInTheLowBandLeavesItsRestAndGoesOn) {
 TEST(CoefficientsTest, RestartOffsetZeroEndsThePlaneAtTheFirstEndSymbol) {
   const std::vector<int> list = {0, 1};
   SyntheticPlane s(1, 0, list, {1, 1, 1, 1}, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1});
-  s.header.params.channel(Channel::kY).restart_offset_ = 0;
+  s.header.params.channel(Channel::kY).restart_offset = 0;
   s.decode();
   EXPECT_EQ(s.plane.at(1, 1), 10);
   EXPECT_EQ(s.plane.at(0, 2), 0);
@@ -155,7 +155,7 @@ TEST(CoefficientsTest, StreamEndingEarlyLeavesTheSkipMarkersOfUnreachedTrees) {
   {
     // Ends after level 1's h band, whose first position is a root.
     SyntheticPlane s(2, 0, list, {1, 1, 1, 1, -127, 1, 1, 1}, {});
-    s.header.params.channel(Channel::kY).restart_offset_ = 0;
+    s.header.params.channel(Channel::kY).restart_offset = 0;
     s.decode();
     for (std::uint32_t y = 0; y < 8; ++y) {
       for (std::uint32_t x = 0; x < 8; ++x) {
@@ -241,15 +241,15 @@ std::vector<std::int16_t> read_stage(const char* channel) {
 
 bool in_dropped_level(std::uint32_t y, std::uint32_t x, const format::CodecParams& p, int dropped) {
   return dropped > 0 &&
-         (y >= (p.padded_height_ >> dropped) || x >= (p.padded_width_ >> dropped));
+         (y >= (p.padded_height >> dropped) || x >= (p.padded_width >> dropped));
 }
 
 TEST(CoefficientsTest, DecodedPlanesEqualTheEncodersMarkedPlanesDequantized) {
   DecodedPlanes d;
   ASSERT_EQ(decode_planes(read_cod("small_64x48_q50"), kDefaultPixelLimit, d), StatusCode::kOk);
   const format::CodecParams& p = d.header_.params;
-  ASSERT_EQ(p.padded_width_, 64u);
-  ASSERT_EQ(p.padded_height_, 64u);
+  ASSERT_EQ(p.padded_width, 64u);
+  ASSERT_EQ(p.padded_height, 64u);
   const char* names[] = {"y", "i", "q"};
   for (int c = 0; c < 3; ++c) {
     const Channel channel = static_cast<Channel>(c);
@@ -257,9 +257,9 @@ TEST(CoefficientsTest, DecodedPlanesEqualTheEncodersMarkedPlanesDequantized) {
     ASSERT_EQ(marked.size(), 64u * 64u);
     CoefficientPlane expected;
     ASSERT_EQ(expected.allocate(64, 64), StatusCode::kOk);
-    expected.samples_ = marked;
+    expected.samples() = marked;
     dequantize_plane(expected, p, channel);
-    const int dropped = p.channel(channel).dropped_levels_;
+    const int dropped = p.channel(channel).dropped_levels;
     int mismatches = 0, nonzero = 0;
     for (std::uint32_t y = 0; y < 64; ++y) {
       for (std::uint32_t x = 0; x < 64; ++x) {
@@ -279,17 +279,17 @@ TEST(CoefficientsTest, SegmentTwoHoldsExactlyTheFinestCodedLevel) {
     DecodedPlanes whole;
     ASSERT_EQ(decode_planes(file, kDefaultPixelLimit, whole), StatusCode::kOk);
     const format::CodecParams& p = whole.header_.params;
-    const std::size_t restart_at = 38 + 12 * static_cast<std::size_t>(format::subband_count(p.total_levels_));
+    const std::size_t restart_at = 38 + 12 * static_cast<std::size_t>(format::subband_count(p.total_levels));
     // Without a restart the planes end at segment 1's end symbol.
     auto cut = file;
     for (int c = 0; c < 3; ++c) test::store_u32(cut, restart_at + 4 * static_cast<std::size_t>(c), 0);
     DecodedPlanes first;
     ASSERT_EQ(decode_planes(cut, kDefaultPixelLimit, first), StatusCode::kOk);
     for (int c = 0; c < 3; ++c) {
-      const int d = p.channel(static_cast<Channel>(c)).dropped_levels_;
+      const int d = p.channel(static_cast<Channel>(c)).dropped_levels;
       int finest_nonzero = 0;
-      for (std::uint32_t y = 0; y < p.padded_height_; ++y) {
-        for (std::uint32_t x = 0; x < p.padded_width_; ++x) {
+      for (std::uint32_t y = 0; y < p.padded_height; ++y) {
+        for (std::uint32_t x = 0; x < p.padded_width; ++x) {
           const bool finest = !in_dropped_level(y, x, p, d) && in_dropped_level(y, x, p, d + 1);
           const int a = whole.planes_[c].at(y, x);
           const int b = first.planes_[c].at(y, x);
@@ -320,9 +320,9 @@ TEST(CoefficientsTest, OlderVersionsDecodeToTheSameCoefficients) {
   DecodedPlanes camera;
   ASSERT_EQ(decode_planes(read_cod("camera_q50"), kDefaultPixelLimit, camera), StatusCode::kOk);
   for (int c = 0; c < 3; ++c) {
-    EXPECT_EQ(v24.planes_[c].samples_, v25.planes_[c].samples_);
-    EXPECT_EQ(v23.planes_[c].samples_, v25.planes_[c].samples_);
-    EXPECT_EQ(rewritten.planes_[c].samples_, camera.planes_[c].samples_);
+    EXPECT_EQ(v24.planes_[c].samples(), v25.planes_[c].samples());
+    EXPECT_EQ(v23.planes_[c].samples(), v25.planes_[c].samples());
+    EXPECT_EQ(rewritten.planes_[c].samples(), camera.planes_[c].samples());
   }
   EXPECT_TRUE(camera.planes_[1].empty());
 }
@@ -333,7 +333,7 @@ TEST(CoefficientsTest, ZeroHeaderLengthDecodesTheSamePlanes) {
   ASSERT_EQ(decode_planes(file, kDefaultPixelLimit, a), StatusCode::kOk);
   test::store_u16(file, 14, 0);
   ASSERT_EQ(decode_planes(file, kDefaultPixelLimit, b), StatusCode::kOk);
-  for (int c = 0; c < 3; ++c) EXPECT_EQ(a.planes_[c].samples_, b.planes_[c].samples_);
+  for (int c = 0; c < 3; ++c) EXPECT_EQ(a.planes_[c].samples(), b.planes_[c].samples());
 }
 
 TEST(CoefficientsTest, FileWithoutTheCodedFlagDecodesToZeroPlanes) {
@@ -341,19 +341,19 @@ TEST(CoefficientsTest, FileWithoutTheCodedFlagDecodesToZeroPlanes) {
   ASSERT_EQ(decode_planes(read_cod("astronaut_comment_noZ"), kDefaultPixelLimit, d), StatusCode::kOk);
   for (int c = 0; c < 3; ++c) {
     ASSERT_EQ(d.planes_[c].size(), 256u * 192u);
-    for (std::int16_t v : d.planes_[c].samples_) ASSERT_EQ(v, 0);
+    for (std::int16_t v : d.planes_[c].samples()) ASSERT_EQ(v, 0);
   }
 }
 
 TEST(CoefficientsTest, FailedDecodeLeavesThePreviousPlanes) {
   DecodedPlanes d;
   ASSERT_EQ(decode_planes(read_cod("tiny_9x5_g_q30"), kDefaultPixelLimit, d), StatusCode::kOk);
-  const auto before = d.planes_[0].samples_;
+  const auto before = d.planes_[0].samples();
   auto broken = read_cod("astronaut_q50");
   broken[346] = 0;
   EXPECT_EQ(decode_planes(broken, kDefaultPixelLimit, d), StatusCode::kFileZeroSymbols);
-  EXPECT_EQ(d.planes_[0].samples_, before);
-  EXPECT_EQ(d.header_.params.image_width_, 9u);
+  EXPECT_EQ(d.planes_[0].samples(), before);
+  EXPECT_EQ(d.header_.params.image_width, 9u);
 }
 
 }  // namespace

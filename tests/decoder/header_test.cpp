@@ -29,19 +29,19 @@ TEST(HeaderTest, FiveLevelsWithEmptyCommentPutYDataAt346) {
   const auto file = read_cod("astronaut_q50");
   FileHeader h;
   ASSERT_EQ(parse(file, h), StatusCode::kOk);
-  EXPECT_EQ(h.params.total_levels_, 5);
+  EXPECT_EQ(h.params.total_levels, 5);
   EXPECT_EQ(h.header_length, 338);  // 50 + 18 * 16
   EXPECT_EQ(h.data_start, 346u);
   EXPECT_TRUE(h.comment.empty());
-  EXPECT_EQ(h.params.image_width_, 256u);
-  EXPECT_EQ(h.params.image_height_, 192u);
-  EXPECT_EQ(h.params.padded_height_, 192u);
-  EXPECT_EQ(h.params.plane_size_, 256u * 192u);
-  EXPECT_EQ(h.params.channel(Channel::kQ).end_offset_, file.size());
-  EXPECT_EQ(h.params.channel(Channel::kY).pixel_offset_, 128);
+  EXPECT_EQ(h.params.image_width, 256u);
+  EXPECT_EQ(h.params.image_height, 192u);
+  EXPECT_EQ(h.params.padded_height, 192u);
+  EXPECT_EQ(h.params.plane_size, 256u * 192u);
+  EXPECT_EQ(h.params.channel(Channel::kQ).end_offset, file.size());
+  EXPECT_EQ(h.params.channel(Channel::kY).pixel_offset, 128);
   // Quality 50: chrominance drops two levels, luminance none.
-  EXPECT_EQ(h.params.channel(Channel::kY).dropped_levels_, 0);
-  EXPECT_EQ(h.params.channel(Channel::kI).dropped_levels_, 2);
+  EXPECT_EQ(h.params.channel(Channel::kY).dropped_levels, 0);
+  EXPECT_EQ(h.params.channel(Channel::kI).dropped_levels, 2);
   EXPECT_EQ(h.minor_version(), 5);
   EXPECT_TRUE(h.has_coefficients());
 }
@@ -51,13 +51,13 @@ TEST(HeaderTest, GreyFileHoldsOnlyTheYPlane) {
   FileHeader h;
   ASSERT_EQ(parse(file, h), StatusCode::kOk);
   EXPECT_FALSE(h.is_colour());
-  EXPECT_EQ(h.params.channel(Channel::kY).end_offset_, file.size());
-  EXPECT_EQ(h.params.channel(Channel::kI).end_offset_, 0u);
-  EXPECT_EQ(h.params.channel(Channel::kQ).restart_offset_, 0u);
+  EXPECT_EQ(h.params.channel(Channel::kY).end_offset, file.size());
+  EXPECT_EQ(h.params.channel(Channel::kI).end_offset, 0u);
+  EXPECT_EQ(h.params.channel(Channel::kQ).restart_offset, 0u);
   // 9 x 5 codes with two levels: both sides exceed 4.
-  EXPECT_EQ(h.params.total_levels_, 2);
-  EXPECT_EQ(h.params.padded_width_, 12u);
-  EXPECT_EQ(h.params.padded_height_, 8u);
+  EXPECT_EQ(h.params.total_levels, 2);
+  EXPECT_EQ(h.params.padded_width, 12u);
+  EXPECT_EQ(h.params.padded_height, 8u);
 }
 
 TEST(HeaderTest, CommentIsReadFromVersion25) {
@@ -84,13 +84,13 @@ TEST(HeaderTest, OlderVersionsCarryNoCommentAndNarrowerOffsets) {
   for (Channel c : {Channel::kY, Channel::kI, Channel::kQ}) {
     const auto& a = v25.params.channel(c);
     const auto& b = v23.params.channel(c);
-    EXPECT_EQ(b.end_offset_, a.end_offset_ - 25);
-    EXPECT_EQ(b.restart_offset_, a.restart_offset_ - 25);
-    EXPECT_EQ(b.band_max_, a.band_max_);
-    EXPECT_EQ(b.band_min_, a.band_min_);
-    EXPECT_EQ(b.quant_vector_, a.quant_vector_);
-    EXPECT_EQ(b.pixel_offset_, a.pixel_offset_);
-    EXPECT_EQ(b.dropped_levels_, a.dropped_levels_);
+    EXPECT_EQ(b.end_offset, a.end_offset - 25);
+    EXPECT_EQ(b.restart_offset, a.restart_offset - 25);
+    EXPECT_EQ(b.band_max, a.band_max);
+    EXPECT_EQ(b.band_min, a.band_min);
+    EXPECT_EQ(b.quant_vector, a.quant_vector);
+    EXPECT_EQ(b.pixel_offset, a.pixel_offset);
+    EXPECT_EQ(b.dropped_levels, a.dropped_levels);
   }
 }
 
@@ -257,22 +257,22 @@ TEST(HeaderSettingsTest, OpeningOverwritesOnlyWhatTheFileCarries) {
   FileHeader h;
   ASSERT_EQ(format::parse_header(test::read_cod("astronaut_L3_drop"), kDefaultPixelLimit, h), StatusCode::kOk);
   format::CodecParams settings;
-  settings.quality_factor_ = 77;
-  settings.threshold_vector_[0] = 123;
-  settings.channel(Channel::kQ).quant_vector_[10] = 55;  // past 3 * 3 + 1 entries
-  settings.channel(Channel::kY).mask_factor_[0] = 9;
+  settings.quality_factor = 77;
+  settings.threshold_vector[0] = 123;
+  settings.channel(Channel::kQ).quant_vector[10] = 55;  // past 3 * 3 + 1 entries
+  settings.channel(Channel::kY).mask_factor[0] = 9;
   apply_file_settings(h, settings);
-  EXPECT_EQ(settings.total_levels_, 3);
-  EXPECT_EQ(settings.image_width_, 256u);
-  EXPECT_EQ(settings.padded_height_, 192u);
-  EXPECT_EQ(settings.channel(Channel::kY).dropped_levels_, 1);
-  EXPECT_EQ(settings.channel(Channel::kQ).dropped_levels_, 2);
-  EXPECT_EQ(settings.channel(Channel::kI).quant_vector_[9], h.params.channel(Channel::kI).quant_vector_[9]);
-  EXPECT_EQ(settings.channel(Channel::kQ).end_offset_, 7034u);
-  EXPECT_EQ(settings.quality_factor_, 77);
-  EXPECT_EQ(settings.threshold_vector_[0], 123);
-  EXPECT_EQ(settings.channel(Channel::kQ).quant_vector_[10], 55);
-  EXPECT_EQ(settings.channel(Channel::kY).mask_factor_[0], 9);
+  EXPECT_EQ(settings.total_levels, 3);
+  EXPECT_EQ(settings.image_width, 256u);
+  EXPECT_EQ(settings.padded_height, 192u);
+  EXPECT_EQ(settings.channel(Channel::kY).dropped_levels, 1);
+  EXPECT_EQ(settings.channel(Channel::kQ).dropped_levels, 2);
+  EXPECT_EQ(settings.channel(Channel::kI).quant_vector[9], h.params.channel(Channel::kI).quant_vector[9]);
+  EXPECT_EQ(settings.channel(Channel::kQ).end_offset, 7034u);
+  EXPECT_EQ(settings.quality_factor, 77);
+  EXPECT_EQ(settings.threshold_vector[0], 123);
+  EXPECT_EQ(settings.channel(Channel::kQ).quant_vector[10], 55);
+  EXPECT_EQ(settings.channel(Channel::kY).mask_factor[0], 9);
 }
 
 }  // namespace

@@ -29,10 +29,10 @@ void expect_clean(const std::vector<std::uint8_t>& file) {
     return;
   }
   const format::CodecParams& p = d.header_.params;
-  EXPECT_LE(std::uint64_t{p.image_width_} * p.image_height_, kSmallLimit);
+  EXPECT_LE(std::uint64_t{p.image_width} * p.image_height, kSmallLimit);
   const int planes = d.header_.is_colour() ? 3 : 1;
   for (int c = 0; c < 3; ++c) {
-    EXPECT_EQ(d.planes_[c].size(), c < planes ? std::size_t{p.plane_size_} : 0u);
+    EXPECT_EQ(d.planes_[c].size(), c < planes ? std::size_t{p.plane_size} : 0u);
   }
 }
 

@@ -189,11 +189,11 @@ TEST(SynthesisTest, WideAndTallStepsEqualThePlainRules) {
 
 format::CodecParams geometry(std::uint32_t width, std::uint32_t height, int levels, int dropped) {
   format::CodecParams p;
-  p.total_levels_ = static_cast<std::uint16_t>(levels);
-  p.image_width_ = width;
-  p.image_height_ = height;
+  p.total_levels = static_cast<std::uint16_t>(levels);
+  p.image_width = width;
+  p.image_height = height;
   format::compute_padded_size(p);
-  p.channel(Channel::kY).dropped_levels_ = dropped;
+  p.channel(Channel::kY).dropped_levels = dropped;
   return p;
 }
 
@@ -202,14 +202,14 @@ TEST(SynthesisTest, ConstantLowBandHalvesAtEveryStepWithArithmeticShift) {
     for (int v : {100, -7, 1}) {
       const auto p = geometry(32, 16, 3, dropped);
       CoefficientPlane plane;
-      ASSERT_EQ(plane.allocate(p.padded_width_, p.padded_height_), StatusCode::kOk);
+      ASSERT_EQ(plane.allocate(p.padded_width, p.padded_height), StatusCode::kOk);
       // Low band 2 x 4 at the origin.
       for (std::uint32_t y = 0; y < 2; ++y) {
         for (std::uint32_t x = 0; x < 4; ++x) plane.at(y, x) = static_cast<std::int16_t>(v);
       }
       ASSERT_EQ(synthesize_plane(plane, p, Channel::kY), StatusCode::kOk);
       const int want = v >> 3;  // 100 -> 12, -7 -> -1, 1 -> 0
-      for (std::int16_t s : plane.samples_) ASSERT_EQ(s, want) << "v " << v << " dropped " << dropped;
+      for (std::int16_t s : plane.samples()) ASSERT_EQ(s, want) << "v " << v << " dropped " << dropped;
     }
   }
 }
@@ -218,8 +218,8 @@ TEST(SynthesisTest, StepsTouchOnlyTheirRegion) {
   const auto p = geometry(16, 16, 2, 0);
   CoefficientPlane plane;
   ASSERT_EQ(plane.allocate(16, 16), StatusCode::kOk);
-  for (std::size_t i = 0; i < plane.size(); ++i) plane.samples_[i] = static_cast<std::int16_t>(static_cast<int>(i % 7) - 3);
-  const auto before = plane.samples_;
+  for (std::size_t i = 0; i < plane.size(); ++i) plane.samples()[i] = static_cast<std::int16_t>(static_cast<int>(i % 7) - 3);
+  const auto before = plane.samples();
   ASSERT_EQ(synthesize_level(plane, p, Channel::kY, 0), StatusCode::kOk);
   for (std::uint32_t y = 0; y < 16; ++y) {
     for (std::uint32_t x = 0; x < 16; ++x) {
@@ -233,7 +233,7 @@ TEST(SynthesisTest, DroppedLevelsAreUpsampledWithoutReadingTheirDetails) {
   const auto p = geometry(16, 16, 2, 1);
   CoefficientPlane a, b;
   ASSERT_EQ(a.allocate(16, 16), StatusCode::kOk);
-  for (std::size_t i = 0; i < a.size(); ++i) a.samples_[i] = static_cast<std::int16_t>(static_cast<int>((i * 37) % 23) - 11);
+  for (std::size_t i = 0; i < a.size(); ++i) a.samples()[i] = static_cast<std::int16_t>(static_cast<int>((i * 37) % 23) - 11);
   b = a;
   // Level 0 (the dropped one) holds garbage in `a` and zeros in `b`.
   for (std::uint32_t y = 0; y < 16; ++y) {
@@ -243,7 +243,7 @@ TEST(SynthesisTest, DroppedLevelsAreUpsampledWithoutReadingTheirDetails) {
   }
   ASSERT_EQ(synthesize_plane(a, p, Channel::kY), StatusCode::kOk);
   ASSERT_EQ(synthesize_plane(b, p, Channel::kY), StatusCode::kOk);
-  EXPECT_EQ(a.samples_, b.samples_);
+  EXPECT_EQ(a.samples(), b.samples());
 }
 
 TEST(SynthesisTest, StepsRefuseRegionsTooSmallForTheBoundaryRules) {

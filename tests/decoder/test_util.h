@@ -89,9 +89,9 @@ inline format::StatusCode decode_planes(std::span<const std::uint8_t> file, std:
   DecodedPlanes d;
   VARNIC_RETURN_IF_ERROR(format::parse_header(file, max_pixels, d.header_));
   const format::CodecParams& p = d.header_.params;
-  for (int c = 0; c < format::plane_count(p.image_mode_); ++c) {
+  for (int c = 0; c < format::plane_count(p.image_mode); ++c) {
     format::CoefficientPlane& plane = d.planes_[static_cast<std::size_t>(c)];
-    VARNIC_RETURN_IF_ERROR(plane.allocate(p.padded_width_, p.padded_height_));
+    VARNIC_RETURN_IF_ERROR(plane.allocate(p.padded_width, p.padded_height));
     VARNIC_RETURN_IF_ERROR(decode_plane(file, d.header_, static_cast<format::Channel>(c), plane));
   }
   out = std::move(d);

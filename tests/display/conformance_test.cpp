@@ -39,21 +39,21 @@ TEST_P(ConformanceTest, DecodesToTheExpectedPixels) {
   const std::string name = GetParam();
   const auto file = read_file(conformance("cod/" + name + ".cod"));
   ASSERT_FALSE(file.empty());
-  imagefile::Picture expected;
+  imagefile::PictureBuffer expected;
   ASSERT_EQ(imagefile::read_bitmap(read_file(conformance("decoded/" + name + ".bmp")), expected),
             imagefile::FileStatus::kOk);
 
   DecodedFile decoded;
   ASSERT_EQ(decode_file(file, kDefaultPixelLimit, ReconstructRequest{}, decoded), StatusCode::kOk);
   const format::CodecParams& p = decoded.header.params;
-  EXPECT_EQ(static_cast<int>(p.image_width_), expected.width_);
-  EXPECT_EQ(static_cast<int>(p.image_height_), expected.height_);
-  EXPECT_EQ(decoded.picture.bits_per_pixel, expected.bits_per_pixel_);
-  ASSERT_EQ(decoded.picture.pixels.size(), expected.pixels_.size());
+  EXPECT_EQ(static_cast<int>(p.image_width), expected.width);
+  EXPECT_EQ(static_cast<int>(p.image_height), expected.height);
+  EXPECT_EQ(decoded.picture.bits_per_pixel, expected.bits_per_pixel);
+  ASSERT_EQ(decoded.picture.pixels.size(), expected.pixels.size());
   std::size_t first_difference = decoded.picture.pixels.size();
   int differences = 0;
   for (std::size_t i = 0; i < decoded.picture.pixels.size(); ++i) {
-    if (decoded.picture.pixels[i] != expected.pixels_[i]) {
+    if (decoded.picture.pixels[i] != expected.pixels[i]) {
       if (differences++ == 0) first_difference = i;
     }
   }
@@ -69,7 +69,7 @@ TEST_P(ConformanceTest, DecodesToTheExpectedPixels) {
   };
   DecodedFile incremental;
   ASSERT_EQ(decode_file(file, kDefaultPixelLimit, with_previews, incremental), StatusCode::kOk);
-  EXPECT_EQ(previews, p.total_levels_);
+  EXPECT_EQ(previews, p.total_levels);
   EXPECT_EQ(incremental.picture.pixels, decoded.picture.pixels);
 }
 

@@ -79,20 +79,20 @@ struct Planes {
   decoder::PlaneSet planes;
 
   Planes(std::uint32_t width, std::uint32_t height, int levels, bool colour) {
-    params.total_levels_ = static_cast<std::uint16_t>(levels);
-    params.image_width_ = width;
-    params.image_height_ = height;
-    params.image_mode_ = colour ? format::kImageModeColour : format::kImageModeGrey;
+    params.total_levels = static_cast<std::uint16_t>(levels);
+    params.image_width = width;
+    params.image_height = height;
+    params.image_mode = colour ? format::kImageModeColour : format::kImageModeGrey;
     format::compute_padded_size(params);
     for (int c = 0; c < (colour ? 3 : 1); ++c) {
-      EXPECT_EQ(planes[c].allocate(params.padded_width_, params.padded_height_), StatusCode::kOk);
-      params.channels_[c].pixel_offset_ = 128;
+      EXPECT_EQ(planes[c].allocate(params.padded_width, params.padded_height), StatusCode::kOk);
+      params.channels[c].pixel_offset = 128;
     }
   }
   std::vector<std::uint8_t> convert(const format::Magic& magic = format::kCurrentMagic) const {
-    const int bits = params.image_mode_ == format::kImageModeColour ? 24 : 8;
+    const int bits = params.image_mode == format::kImageModeColour ? 24 : 8;
     std::vector<std::uint8_t> out(
-        utils::row_geometry(params.image_width_, params.image_height_, static_cast<std::uint16_t>(bits))
+        utils::row_geometry(params.image_width, params.image_height, static_cast<std::uint16_t>(bits))
             .picture_bytes,
         0);
     planes_to_pixels(planes, params, magic, out);
@@ -184,7 +184,7 @@ TEST(PlanesToPixelsTest, GreyRowsArePaddedWithZeros) {
 
 TEST(PlanesToPixelsTest, PixelOffsetOfYShiftsEveryChannel) {
   Planes p(4, 4, 1, false);
-  p.params.channel(Channel::kY).pixel_offset_ = -10;
+  p.params.channel(Channel::kY).pixel_offset = -10;
   p.planes[0].at(0, 0) = 300;
   p.planes[0].at(0, 1) = 5;
   const auto out = p.convert();
@@ -197,8 +197,8 @@ TEST(PlanesToPixelsTest, Version23PacksEveryPaddedSampleAndStopsAtTheBufferEnd) 
   // 5 x 4 pads to 6 x 4 at one level: 24 samples, 72 bytes of sequence, but
   // the picture buffer holds (15 + 1) x 4 = 64.
   Planes p(5, 4, 1, true);
-  for (std::uint32_t n = 0; n < 24; ++n) p.planes[0].samples_[n] = static_cast<std::int16_t>(n);
-  p.planes[1].samples_[0] = 100;  // red 128 + 95, green 128 - 28, blue 128 - 111
+  for (std::uint32_t n = 0; n < 24; ++n) p.planes[0].samples()[n] = static_cast<std::int16_t>(n);
+  p.planes[1].samples()[0] = 100;  // red 128 + 95, green 128 - 28, blue 128 - 111
   format::Magic v23 = format::kCurrentMagic;
   v23[5] = '3';
   std::vector<std::uint8_t> guarded(64 + 16, 0xee);
@@ -239,7 +239,7 @@ TEST(PlanesToPixelsTest, CallerRowsHoldTheBufferPixelsInEitherOrder) {
     Planes p(13, 7, 2, colour);
     for (int c = 0; c < (colour ? 3 : 1); ++c) {
       for (std::size_t n = 0; n < p.planes[c].size(); ++n) {
-        p.planes[c].samples_[n] = static_cast<std::int16_t>((n * (37 + 11 * c)) % 601) - 300;
+        p.planes[c].samples()[n] = static_cast<std::int16_t>((n * (37 + 11 * c)) % 601) - 300;
       }
     }
     const auto buffer = p.convert();
@@ -352,9 +352,9 @@ TEST(ReconstructTest, EncoderPlanesAreDequantizedFirst) {
   // dequantizes to 20, which one synthesis step halves to 10 everywhere.
   Planes p(8, 8, 1, false);
   format::ChannelParams& y = p.params.channel(Channel::kY);
-  y.band_max_[3] = 40;
-  y.band_min_[3] = -40;
-  y.quant_vector_[3] = 4;
+  y.band_max[3] = 40;
+  y.band_min[3] = -40;
+  y.quant_vector[3] = 4;
   for (std::uint32_t r = 0; r < 4; ++r) {
     for (std::uint32_t x = 0; x < 4; ++x) p.planes[0].at(r, x) = 2;
   }

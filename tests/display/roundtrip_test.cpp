@@ -41,7 +41,7 @@ void round_trip(const std::vector<std::uint8_t>& pixels, std::uint32_t w, std::u
                 int quality, const std::string& label) {
   SCOPED_TRACE(label);
   format::CodecParams settings = codec::default_codec_params();
-  settings.quality_factor_ = static_cast<std::int16_t>(quality);
+  settings.quality_factor = static_cast<std::int16_t>(quality);
   ASSERT_EQ(codec::derive_params_from_quality(settings), StatusCode::kOk);
   const codec::PictureRows view{pixels.data(), pixels.size(), w, h, static_cast<std::uint16_t>(bits)};
   codec::EncodedPicture encoded;
@@ -52,9 +52,9 @@ void round_trip(const std::vector<std::uint8_t>& pixels, std::uint32_t w, std::u
   decoder::PlaneSet decoded_planes;
   ASSERT_EQ(decode_coefficients(encoded.stream, format::kDefaultPixelLimit, 1, header, decoded_planes), StatusCode::kOk);
   const format::CodecParams& read = header.params;
-  EXPECT_EQ(read.total_levels_, coded.total_levels_);
-  EXPECT_EQ(read.padded_width_, coded.padded_width_);
-  EXPECT_EQ(read.padded_height_, coded.padded_height_);
+  EXPECT_EQ(read.total_levels, coded.total_levels);
+  EXPECT_EQ(read.padded_width, coded.padded_width);
+  EXPECT_EQ(read.padded_height, coded.padded_height);
   const int planes = bits == 24 ? 3 : 1;
   for (int c = 0; c < 3; ++c) {
     if (c >= planes) {
@@ -62,18 +62,18 @@ void round_trip(const std::vector<std::uint8_t>& pixels, std::uint32_t w, std::u
       continue;
     }
     const Channel channel = static_cast<Channel>(c);
-    const int dropped = read.channel(channel).dropped_levels_;
-    EXPECT_EQ(dropped, coded.channel(channel).dropped_levels_);
-    EXPECT_EQ(read.channel(channel).band_max_, coded.channel(channel).band_max_);
+    const int dropped = read.channel(channel).dropped_levels;
+    EXPECT_EQ(dropped, coded.channel(channel).dropped_levels);
+    EXPECT_EQ(read.channel(channel).band_max, coded.channel(channel).band_max);
     // The decoder dequantizes as it goes; the encoder's planes are quantized
     // and marked, so they are dequantized here the way Compress does it.
     format::CoefficientPlane expected = encoded.planes[c];
     decoder::dequantize_plane(expected, coded, channel);
     int mismatches = 0;
-    for (std::uint32_t y = 0; y < coded.padded_height_; ++y) {
-      for (std::uint32_t x = 0; x < coded.padded_width_; ++x) {
-        const bool dropped_level = dropped > 0 && (y >= (coded.padded_height_ >> dropped) ||
-                                                   x >= (coded.padded_width_ >> dropped));
+    for (std::uint32_t y = 0; y < coded.padded_height; ++y) {
+      for (std::uint32_t x = 0; x < coded.padded_width; ++x) {
+        const bool dropped_level = dropped > 0 && (y >= (coded.padded_height >> dropped) ||
+                                                   x >= (coded.padded_width >> dropped));
         const int want = dropped_level ? 0 : expected.at(y, x);
         mismatches += decoded_planes[c].at(y, x) != want;
       }
@@ -108,12 +108,12 @@ TEST(RoundTripTest, OddAndSmallSizesInColourAndGrey) {
 
 TEST(RoundTripTest, BundledPhotographsAtSeveralQualities) {
   for (const char* name : {"astronaut_512.bmp", "camera_512_grey.bmp"}) {
-    imagefile::Picture picture;
+    imagefile::PictureBuffer picture;
     ASSERT_EQ(imagefile::read_bitmap_file(std::string(VARNIC_TEST_DATA) + "/" + name, picture),
               imagefile::FileStatus::kOk);
     for (int quality : {0, 10, 50, 90, 99}) {
-      round_trip(picture.pixels_, static_cast<std::uint32_t>(picture.width_),
-                 static_cast<std::uint32_t>(picture.height_), picture.bits_per_pixel_, quality,
+      round_trip(picture.pixels, static_cast<std::uint32_t>(picture.width),
+                 static_cast<std::uint32_t>(picture.height), picture.bits_per_pixel, quality,
                  std::string(name) + " q" + std::to_string(quality));
     }
   }

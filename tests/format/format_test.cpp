@@ -45,15 +45,15 @@ TEST(FormatTest, HeaderLayoutOfEachVersion) {
 
 TEST(FormatTest, WrittenHeaderParsesBackWithItsComment) {
   CodecParams p;
-  p.total_levels_ = 2;
-  p.image_width_ = 9;
-  p.image_height_ = 8;
-  p.image_mode_ = kImageModeGrey;
-  p.using_mask_ = -3;
-  p.channels_[0].dropped_levels_ = 1;
-  p.channels_[0].pixel_offset_ = 128;
-  p.channels_[0].band_max_[6] = -300;
-  p.channels_[0].quant_vector_[6] = 125;
+  p.total_levels = 2;
+  p.image_width = 9;
+  p.image_height = 8;
+  p.image_mode = kImageModeGrey;
+  p.using_mask = -3;
+  p.channels[0].dropped_levels = 1;
+  p.channels[0].pixel_offset = 128;
+  p.channels[0].band_max[6] = -300;
+  p.channels[0].quant_vector[6] = 125;
   std::vector<std::uint8_t> file;
   append_header(p, "hi", file);
   file.push_back(1);  // a one-symbol table and no segments: enough for the layout checks
@@ -62,11 +62,11 @@ TEST(FormatTest, WrittenHeaderParsesBackWithItsComment) {
   ASSERT_EQ(parse_header(file, kDefaultPixelLimit, h), StatusCode::kOk);
   EXPECT_EQ(h.comment, "hi");
   EXPECT_EQ(h.data_start, file.size() - 2);
-  EXPECT_EQ(h.params.using_mask_, -3);
-  EXPECT_EQ(h.params.padded_width_, 12u);
-  EXPECT_EQ(h.params.channels_[0].band_max_[6], -300);
-  EXPECT_EQ(h.params.channels_[0].quant_vector_[6], 125);
-  EXPECT_EQ(h.params.channels_[0].dropped_levels_, 1);
+  EXPECT_EQ(h.params.using_mask, -3);
+  EXPECT_EQ(h.params.padded_width, 12u);
+  EXPECT_EQ(h.params.channels[0].band_max[6], -300);
+  EXPECT_EQ(h.params.channels[0].quant_vector[6], 125);
+  EXPECT_EQ(h.params.channels[0].dropped_levels, 1);
 }
 
 TEST(PictureLayoutTest, RowsArePaddedToFourBytes) {

@@ -53,26 +53,26 @@ bool file_fault(imf::FileStatus s) {
          s != imf::FileStatus::kCannotOpen && s != imf::FileStatus::kCannotWrite;
 }
 
-bool same_picture(const imf::Picture& a, const imf::Picture& b) {
-  return a.width_ == b.width_ && a.height_ == b.height_ && a.image_mode_ == b.image_mode_ &&
-         a.pixels_ == b.pixels_ && a.header_.colour_table_ == b.header_.colour_table_;
+bool same_picture(const imf::PictureBuffer& a, const imf::PictureBuffer& b) {
+  return a.width == b.width && a.height == b.height && a.image_mode == b.image_mode &&
+         a.pixels == b.pixels && a.header.colour_table == b.header.colour_table;
 }
 
-using ImageReader = imf::FileStatus (*)(std::span<const std::uint8_t>, imf::Picture&, const imf::ReadLimits&);
+using ImageReader = imf::FileStatus (*)(std::span<const std::uint8_t>, imf::PictureBuffer&, const imf::ReadLimits&);
 
 // `truncation_refused_below`: every truncation shorter than this must be refused (the pixel data
 // then end before the picture does).
 void check_image_reader(ImageReader read, const Bytes& good, std::size_t truncation_refused_below) {
   const imf::ReadLimits limits{kPixelLimit};
-  const imf::Picture previous = make_file_picture(3, 2, format::kImageModeColour);
+  const imf::PictureBuffer previous = make_file_picture(3, 2, format::kImageModeColour);
   {
-    imf::Picture p = previous;
+    imf::PictureBuffer p = previous;
     ASSERT_EQ(read(good, p, limits), imf::FileStatus::kOk) << "the undamaged file must read";
   }
   int accepted = 0;
   int refused = 0;
   for_each_variant(good, [&](const Bytes& bytes, bool truncated, const std::string& what) {
-    imf::Picture p = previous;
+    imf::PictureBuffer p = previous;
     const imf::FileStatus status = read(bytes, p, limits);
     if (status == imf::FileStatus::kOk) {
       ++accepted;
@@ -94,7 +94,7 @@ void check_image_reader(ImageReader read, const Bytes& good, std::size_t truncat
 TEST(HostileFileTest, BitmapsOfEveryDepthRefuseOrReadCleanly) {
   for (const std::uint16_t mode : {format::kImageModeColour, format::kImageModeGrey, format::kImageModePalette}) {
     SCOPED_TRACE("mode " + std::to_string(mode));
-    const imf::Picture picture = make_file_picture(5, 3, mode);  // odd width: every row padded
+    const imf::PictureBuffer picture = make_file_picture(5, 3, mode);  // odd width: every row padded
     const Bytes file = imf::encode_bitmap(picture);
     // The last row's padding is the only part a reader might do without.
     check_image_reader(imf::read_bitmap, file, file.size() - picture.geometry().row_padding);
@@ -104,17 +104,17 @@ TEST(HostileFileTest, BitmapsOfEveryDepthRefuseOrReadCleanly) {
 TEST(HostileFileTest, TargaFilesRefuseOrReadCleanly) {
   for (const std::uint16_t mode : {format::kImageModeColour, format::kImageModeGrey}) {
     SCOPED_TRACE("mode " + std::to_string(mode));
-    const imf::Picture picture = make_file_picture(5, 3, mode);
+    const imf::PictureBuffer picture = make_file_picture(5, 3, mode);
     const Bytes file = imf::encode_targa(picture);
     const std::size_t pixel_end =
-        imf::kTargaHeaderBytes + static_cast<std::size_t>(picture.width_ * picture.height_ * picture.bits_per_pixel_ / 8);
+        imf::kTargaHeaderBytes + static_cast<std::size_t>(picture.width * picture.height * picture.bits_per_pixel / 8);
     check_image_reader(imf::read_targa, file, pixel_end);
   }
 }
 
 TEST(HostileFileTest, TopDownTargaRefusesOrReadsCleanly) {
   // The same picture stored from the top (descriptor bit 5) takes the reader's other row order.
-  const imf::Picture picture = make_file_picture(5, 3, format::kImageModeColour);
+  const imf::PictureBuffer picture = make_file_picture(5, 3, format::kImageModeColour);
   Bytes file = imf::encode_targa(picture);
   const std::size_t row = 15;
   Bytes flipped = file;
@@ -122,7 +122,7 @@ TEST(HostileFileTest, TopDownTargaRefusesOrReadsCleanly) {
     std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(imf::kTargaHeaderBytes + (2 - y) * row), row,
                 flipped.begin() + static_cast<std::ptrdiff_t>(imf::kTargaHeaderBytes + y * row));
   flipped[17] |= 0x20;
-  imf::Picture read_back;
+  imf::PictureBuffer read_back;
   ASSERT_EQ(imf::read_targa(flipped, read_back), imf::FileStatus::kOk);
   ASSERT_TRUE(varnic::fuzz::same_rows(read_back, picture)) << "the top-down file is the same picture";
   check_image_reader(imf::read_targa, flipped, imf::kTargaHeaderBytes + 3 * row);
@@ -155,8 +155,8 @@ void check_cod_reader(const Bytes& good) {
 
   // The loader of the desktop program (version check, spare bytes) keeps the caller's file on refusal.
   imf::CompressedFile previous;
-  previous.bytes_.assign(20, 0x5A);
-  previous.file_size_ = 10;
+  previous.bytes.assign(20, 0x5A);
+  previous.file_size = 10;
 
   int decoded_count = 0;
   for_each_variant(good, [&](const Bytes& bytes, bool truncated, const std::string& what) {
@@ -181,10 +181,10 @@ void check_cod_reader(const Bytes& good) {
     imf::CompressedFile file = previous;
     const imf::FileStatus loaded = imf::load_compressed(bytes, file);
     if (loaded == imf::FileStatus::kOk) {
-      EXPECT_EQ(file.file_size_, bytes.size()) << what;
-      EXPECT_EQ(file.bytes_.size(), bytes.size() + format::kSpareBytes) << what;
+      EXPECT_EQ(file.file_size, bytes.size()) << what;
+      EXPECT_EQ(file.bytes.size(), bytes.size() + format::kSpareBytes) << what;
     } else {
-      EXPECT_TRUE(file.bytes_ == previous.bytes_ && file.file_size_ == previous.file_size_)
+      EXPECT_TRUE(file.bytes == previous.bytes && file.file_size == previous.file_size)
           << what << ": a refused load changed the caller's file";
     }
   });

@@ -32,14 +32,14 @@ std::vector<std::uint8_t> grey_table_reversed() {
   return t;
 }
 
-Picture sentinel() {
-  Picture p;
-  p.width_ = 7;
-  p.height_ = 3;
-  p.bits_per_pixel_ = 8;
-  p.image_mode_ = format::kImageModePalette;
-  p.pixels_.assign(p.geometry().picture_bytes, 0x5A);
-  p.header_.colour_table_.fill(0x33);
+PictureBuffer sentinel() {
+  PictureBuffer p;
+  p.width = 7;
+  p.height = 3;
+  p.bits_per_pixel = 8;
+  p.image_mode = format::kImageModePalette;
+  p.pixels.assign(p.geometry().picture_bytes, 0x5A);
+  p.header.colour_table.fill(0x33);
   return p;
 }
 
@@ -52,30 +52,30 @@ std::vector<std::uint8_t> slurp(const std::string& path) {
 TEST(BitmapRead, ConformanceColourPictureKeepsFileRows) {
   // 2 × 2, 24 bits: two rows of 6 bytes plus 2 bytes padding each, bottom row first.
   const auto file = slurp(std::string(VARNIC_TEST_DATA) + "/conformance/pics/astronaut_2x2.bmp");
-  Picture p;
+  PictureBuffer p;
   ASSERT_EQ(read_bitmap(file, p), FileStatus::kOk);
-  EXPECT_EQ(p.width_, 2);
-  EXPECT_EQ(p.height_, 2);
-  EXPECT_EQ(p.bits_per_pixel_, 24);
-  EXPECT_EQ(p.image_mode_, format::kImageModeColour);
+  EXPECT_EQ(p.width, 2);
+  EXPECT_EQ(p.height, 2);
+  EXPECT_EQ(p.bits_per_pixel, 24);
+  EXPECT_EQ(p.image_mode, format::kImageModeColour);
   const std::vector<std::uint8_t> expected{0xab, 0xab, 0xb1, 0x8f, 0x8d, 0x90, 0, 0,
                                            0x97, 0x93, 0x9a, 0x7c, 0x67, 0x6d, 0, 0};
-  EXPECT_EQ(p.pixels_, expected);
+  EXPECT_EQ(p.pixels, expected);
 }
 
 TEST(BitmapRead, ConformanceGreyPicturesAreMode61WithIdentityTable) {
   for (const char* name : {"camera_9x5_g.bmp", "camera_1x64_g.bmp", "camera_256x256_g.bmp"}) {
     SCOPED_TRACE(name);
     const auto file = slurp(std::string(VARNIC_TEST_DATA) + "/conformance/pics/" + name);
-    Picture p;
+    PictureBuffer p;
     ASSERT_EQ(read_bitmap(file, p), FileStatus::kOk);
-    EXPECT_EQ(p.bits_per_pixel_, 8);
-    EXPECT_EQ(p.image_mode_, format::kImageModeGrey);
-    ASSERT_EQ(p.pixels_.size(), p.geometry().picture_bytes);
+    EXPECT_EQ(p.bits_per_pixel, 8);
+    EXPECT_EQ(p.image_mode, format::kImageModeGrey);
+    ASSERT_EQ(p.pixels.size(), p.geometry().picture_bytes);
     // The table on file is the identity ramp, so the pixels are the file's bytes.
     const std::uint32_t offset = file[10] | file[11] << 8 | file[12] << 16 | file[13] << 24;
-    EXPECT_EQ(0, std::memcmp(p.pixels_.data(), file.data() + offset, p.pixels_.size()));
-    for (int i = 0; i < 256; ++i) EXPECT_EQ(p.header_.colour_table_[4 * i + 1], i);
+    EXPECT_EQ(0, std::memcmp(p.pixels.data(), file.data() + offset, p.pixels.size()));
+    for (int i = 0; i < 256; ++i) EXPECT_EQ(p.header.colour_table[4 * i + 1], i);
   }
 }
 
@@ -87,9 +87,9 @@ TEST(BitmapRead, AcceptsBothLetterOrders) {
   for (const auto& [a, b] : {std::pair{'B', 'M'}, std::pair{'M', 'B'}}) {
     request.type0_ = a;
     request.type1_ = b;
-    Picture p;
+    PictureBuffer p;
     ASSERT_EQ(read_bitmap(request.build(), p), FileStatus::kOk);
-    EXPECT_EQ(p.pixels_, buffer_of(request.rows_));
+    EXPECT_EQ(p.pixels, buffer_of(request.rows_));
   }
 }
 
@@ -101,15 +101,15 @@ TEST(BitmapRead, TopDownRowsGiveTheSamePictureAsBottomUp) {
   up.pad_byte_ = 0xEE;  // garbage padding must not reach the buffer
   BmpSpec down = up;
   down.height_ = -4;
-  Picture a, b;
+  PictureBuffer a, b;
   ASSERT_EQ(read_bitmap(up.build(), a), FileStatus::kOk);
   ASSERT_EQ(read_bitmap(down.build(), b), FileStatus::kOk);
-  EXPECT_EQ(a.pixels_, buffer_of(up.rows_));
-  EXPECT_EQ(b.pixels_, a.pixels_);
-  EXPECT_EQ(b.height_, 4);
+  EXPECT_EQ(a.pixels, buffer_of(up.rows_));
+  EXPECT_EQ(b.pixels, a.pixels);
+  EXPECT_EQ(b.height, 4);
   // The kept header describes the buffer: positive height, 40 bytes.
-  EXPECT_EQ(b.header_.info_.height_, 4);
-  EXPECT_EQ(b.header_.info_.size_, 40u);
+  EXPECT_EQ(b.header.info.height, 4);
+  EXPECT_EQ(b.header.info.size, 40u);
 }
 
 TEST(BitmapRead, GreyTableInAnyOrderBecomesLevelsAndIdentityRamp) {
@@ -119,13 +119,13 @@ TEST(BitmapRead, GreyTableInAnyOrderBecomesLevelsAndIdentityRamp) {
   request.bit_count_ = 8;
   request.table_ = grey_table_reversed();
   request.rows_ = {{0, 1, 200}, {255, 128, 7}};
-  Picture p;
+  PictureBuffer p;
   ASSERT_EQ(read_bitmap(request.build(), p), FileStatus::kOk);
-  EXPECT_EQ(p.image_mode_, format::kImageModeGrey);
-  EXPECT_EQ(p.pixels_, buffer_of({{255, 254, 55}, {0, 127, 248}}));
+  EXPECT_EQ(p.image_mode, format::kImageModeGrey);
+  EXPECT_EQ(p.pixels, buffer_of({{255, 254, 55}, {0, 127, 248}}));
   for (int i = 0; i < 256; ++i) {
-    EXPECT_EQ(p.header_.colour_table_[4 * i], i);
-    EXPECT_EQ(p.header_.colour_table_[4 * i + 2], i);
+    EXPECT_EQ(p.header.colour_table[4 * i], i);
+    EXPECT_EQ(p.header.colour_table[4 * i + 2], i);
   }
 }
 
@@ -137,14 +137,14 @@ TEST(BitmapRead, ColourPaletteIsMode622WithIndicesKept) {
   request.colours_used_ = 3;
   request.table_ = {10, 20, 30, 99, 0, 0, 0, 0, 255, 255, 255, 0};
   request.rows_ = {{0, 1}, {2, 0}};
-  Picture p;
+  PictureBuffer p;
   ASSERT_EQ(read_bitmap(request.build(), p), FileStatus::kOk);
-  EXPECT_EQ(p.image_mode_, format::kImageModePalette);
-  EXPECT_EQ(p.pixels_, buffer_of(request.rows_));
-  const std::vector<std::uint8_t> first(p.header_.colour_table_.begin(), p.header_.colour_table_.begin() + 12);
+  EXPECT_EQ(p.image_mode, format::kImageModePalette);
+  EXPECT_EQ(p.pixels, buffer_of(request.rows_));
+  const std::vector<std::uint8_t> first(p.header.colour_table.begin(), p.header.colour_table.begin() + 12);
   // The reserved byte of each entry is 0 in a display header.
   EXPECT_EQ(first, (std::vector<std::uint8_t>{10, 20, 30, 0, 0, 0, 0, 0, 255, 255, 255, 0}));
-  EXPECT_EQ(p.header_.info_.colours_used_, 3u);
+  EXPECT_EQ(p.header.info.colours_used, 3u);
 }
 
 TEST(BitmapRead, ColourTableIsFoundAfterALongerInfoHeader) {
@@ -157,12 +157,12 @@ TEST(BitmapRead, ColourTableIsFoundAfterALongerInfoHeader) {
   request.colours_used_ = 2;
   request.table_ = {1, 2, 3, 0, 4, 5, 6, 0};
   request.rows_ = {{1, 0}};
-  Picture p;
+  PictureBuffer p;
   ASSERT_EQ(read_bitmap(request.build(), p), FileStatus::kOk);
-  EXPECT_EQ(p.image_mode_, format::kImageModePalette);
-  EXPECT_EQ(p.header_.colour_table_[4], 4);
-  EXPECT_EQ(p.header_.colour_table_[6], 6);
-  EXPECT_EQ(p.header_.info_.size_, 40u);
+  EXPECT_EQ(p.image_mode, format::kImageModePalette);
+  EXPECT_EQ(p.header.colour_table[4], 4);
+  EXPECT_EQ(p.header.colour_table[6], 6);
+  EXPECT_EQ(p.header.info.size, 40u);
 }
 
 TEST(BitmapRead, EightBitWithoutTableGetsTheGreyRamp) {
@@ -172,11 +172,11 @@ TEST(BitmapRead, EightBitWithoutTableGetsTheGreyRamp) {
   request.height_ = 1;
   request.bit_count_ = 8;
   request.rows_ = {{9, 8, 250, 3}};
-  Picture p = sentinel();
+  PictureBuffer p = sentinel();
   ASSERT_EQ(read_bitmap(request.build(), p), FileStatus::kOk);
-  EXPECT_EQ(p.image_mode_, format::kImageModeGrey);
-  EXPECT_EQ(p.pixels_, buffer_of(request.rows_));
-  EXPECT_EQ(p.header_.colour_table_[4 * 250 + 1], 250);
+  EXPECT_EQ(p.image_mode, format::kImageModeGrey);
+  EXPECT_EQ(p.pixels, buffer_of(request.rows_));
+  EXPECT_EQ(p.header.colour_table[4 * 250 + 1], 250);
 }
 
 TEST(BitmapRead, TwentyFourBitGapIsNotReadAsTable) {
@@ -186,15 +186,15 @@ TEST(BitmapRead, TwentyFourBitGapIsNotReadAsTable) {
   request.height_ = 1;
   request.table_.assign(16, 0x77);
   request.rows_ = {{1, 2, 3}};
-  Picture p;
+  PictureBuffer p;
   ASSERT_EQ(read_bitmap(request.build(), p), FileStatus::kOk);
-  EXPECT_EQ(p.image_mode_, format::kImageModeColour);
-  EXPECT_EQ(p.pixels_, (std::vector<std::uint8_t>{1, 2, 3, 0}));
+  EXPECT_EQ(p.image_mode, format::kImageModeColour);
+  EXPECT_EQ(p.pixels, (std::vector<std::uint8_t>{1, 2, 3, 0}));
   // Nor does a declared table that runs past the end refuse a 24-bit file.
   request.colours_used_ = 256;
   request.table_.clear();
   ASSERT_EQ(read_bitmap(request.build(), p), FileStatus::kOk);
-  EXPECT_EQ(p.pixels_, (std::vector<std::uint8_t>{1, 2, 3, 0}));
+  EXPECT_EQ(p.pixels, (std::vector<std::uint8_t>{1, 2, 3, 0}));
 }
 
 struct Refusal {
@@ -253,13 +253,13 @@ std::vector<Refusal> bitmap_refusals() {
 TEST(BitmapRead, RefusalsNameTheFaultAndLeaveThePreviousPicture) {
   for (const Refusal& c : bitmap_refusals()) {
     SCOPED_TRACE(c.name);
-    Picture p = sentinel();
+    PictureBuffer p = sentinel();
     EXPECT_EQ(read_bitmap(c.file, p, ReadLimits{1u << 20}), c.status);
-    const Picture s = sentinel();
-    EXPECT_EQ(p.width_, s.width_);
-    EXPECT_EQ(p.image_mode_, s.image_mode_);
-    EXPECT_EQ(p.pixels_, s.pixels_);
-    EXPECT_EQ(p.header_.colour_table_, s.header_.colour_table_);
+    const PictureBuffer s = sentinel();
+    EXPECT_EQ(p.width, s.width);
+    EXPECT_EQ(p.image_mode, s.image_mode);
+    EXPECT_EQ(p.pixels, s.pixels);
+    EXPECT_EQ(p.header.colour_table, s.header.colour_table);
   }
 }
 
@@ -268,7 +268,7 @@ TEST(BitmapRead, PixelLimitIsCheckedBeforeTheData) {
   request.width_ = 11;
   request.height_ = 10;
   request.rows_ = make_rows(11, 10, 3);
-  Picture p;
+  PictureBuffer p;
   EXPECT_EQ(read_bitmap(request.build(), p, ReadLimits{109}), FileStatus::kPictureTooLarge);
   EXPECT_EQ(read_bitmap(request.build(), p, ReadLimits{110}), FileStatus::kOk);
   // A forged size far beyond the data is refused by the limit, not read.
@@ -278,13 +278,13 @@ TEST(BitmapRead, PixelLimitIsCheckedBeforeTheData) {
 }
 
 TEST(BitmapRead, FileWrapperReportsMissingFile) {
-  Picture p = sentinel();
+  PictureBuffer p = sentinel();
   EXPECT_EQ(read_bitmap_file("/nonexistent/dir/x.bmp", p), FileStatus::kCannotOpen);
   EXPECT_EQ(read_bitmap_file(std::string(VARNIC_TEST_DATA) + "/conformance/pics/astronaut_37x21.bmp", p),
             FileStatus::kOk);
-  EXPECT_EQ(p.width_, 37);
-  EXPECT_EQ(p.height_, 21);
-  EXPECT_EQ(p.pixels_.size(), 112u * 21u);  // 111 bytes per row + 1 padding
+  EXPECT_EQ(p.width, 37);
+  EXPECT_EQ(p.height, 21);
+  EXPECT_EQ(p.pixels.size(), 112u * 21u);  // 111 bytes per row + 1 padding
 }
 
 }  // namespace

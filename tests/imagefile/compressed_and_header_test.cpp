@@ -22,14 +22,14 @@ TEST(CompressedLoad, KeepsTheFileAndAddsSpareZeros) {
   const auto file = bytes_of("QVT2.5aZ\x01\x02\x03");
   CompressedFile c;
   ASSERT_EQ(load_compressed(file, c), FileStatus::kOk);
-  EXPECT_EQ(c.file_size_, file.size());
-  ASSERT_EQ(c.bytes_.size(), file.size() + format::kSpareBytes);
-  EXPECT_TRUE(std::equal(file.begin(), file.end(), c.bytes_.begin()));
-  for (std::size_t i = file.size(); i < c.bytes_.size(); ++i) EXPECT_EQ(c.bytes_[i], 0);
+  EXPECT_EQ(c.file_size, file.size());
+  ASSERT_EQ(c.bytes.size(), file.size() + format::kSpareBytes);
+  EXPECT_TRUE(std::equal(file.begin(), file.end(), c.bytes.begin()));
+  for (std::size_t i = file.size(); i < c.bytes.size(); ++i) EXPECT_EQ(c.bytes[i], 0);
 
   CompressedFile untouched = c;
   EXPECT_EQ(load_compressed(bytes_of("QVT2.7aZ"), c), FileStatus::kVersionTooHigh);
-  EXPECT_EQ(c.bytes_, untouched.bytes_);
+  EXPECT_EQ(c.bytes, untouched.bytes);
 }
 
 TEST(CompressedLoad, ConformanceFilesLoadWhole) {
@@ -39,8 +39,8 @@ TEST(CompressedLoad, ConformanceFilesLoadWhole) {
     ASSERT_EQ(load_compressed_file(dir + name, c), FileStatus::kOk) << name;
     std::vector<std::uint8_t> raw;
     ASSERT_EQ(read_whole_file(dir + name, raw, 1u << 24), FileStatus::kOk);
-    EXPECT_EQ(c.file_size_, raw.size());
-    EXPECT_TRUE(std::equal(raw.begin(), raw.end(), c.bytes_.begin()));
+    EXPECT_EQ(c.file_size, raw.size());
+    EXPECT_TRUE(std::equal(raw.begin(), raw.end(), c.bytes.begin()));
   }
   CompressedFile c;
   EXPECT_EQ(load_compressed_file(std::string(VARNIC_TEST_DATA) + "/conformance/pics/astronaut_2x2.bmp", c),
@@ -50,21 +50,21 @@ TEST(CompressedLoad, ConformanceFilesLoadWhole) {
 TEST(FileMessages, LayoutFollowsTheFileKind) {
   // Open and version faults: path as text, message as caption.
   FileMessage m = file_message(FileStatus::kVersionTooLow, "/p/a.cod");
-  EXPECT_EQ(m.text_, "/p/a.cod");
-  EXPECT_EQ(m.caption_, "Incompatible Version(too low)");
+  EXPECT_EQ(m.text, "/p/a.cod");
+  EXPECT_EQ(m.caption, "Incompatible Version(too low)");
   m = file_message(FileStatus::kCannotOpen, "/p/a.cod");
-  EXPECT_EQ(m.caption_, "Cannot Open File");
+  EXPECT_EQ(m.caption, "Cannot Open File");
   m = file_message(FileStatus::kCannotWrite, "/p/b.bmp");
-  EXPECT_EQ(m.text_, "/p/b.bmp");
-  EXPECT_EQ(m.caption_, "Cannot Write File");
-  // Picture faults: message as text, path as caption.
+  EXPECT_EQ(m.text, "/p/b.bmp");
+  EXPECT_EQ(m.caption, "Cannot Write File");
+  // PictureBuffer faults: message as text, path as caption.
   m = file_message(FileStatus::kBitmapCompressed, "/p/c.bmp");
-  EXPECT_EQ(m.text_, "VARNIC does not support compressed format of bitmap");
-  EXPECT_EQ(m.caption_, "/p/c.bmp");
+  EXPECT_EQ(m.text, "VARNIC does not support compressed format of bitmap");
+  EXPECT_EQ(m.caption, "/p/c.bmp");
   m = file_message(FileStatus::kTargaType, "/p/d.tga");
-  EXPECT_EQ(m.text_, "The type of Targa file is not supported");
+  EXPECT_EQ(m.text, "The type of Targa file is not supported");
   m = file_message(FileStatus::kTargaTruncated, "/p/d.tga");
-  EXPECT_EQ(m.caption_, "/p/d.tga");
+  EXPECT_EQ(m.caption, "/p/d.tga");
 
   EXPECT_STREQ(status_message(FileStatus::kNotCompressed), "It is not a compressed file");
   EXPECT_STREQ(status_message(FileStatus::kVersionTooHigh), "Incompatible Version(too high)");
@@ -110,36 +110,36 @@ TEST(FileTitle, MultiByteCharactersAreNotSplit) {
 
 TEST(DisplayHeader, FillFollowsModeAndScreen) {
   DisplayHeader h;
-  h.info_.bit_count_ = 8;
-  h.info_.colours_used_ = 17;
-  h.info_.x_pels_per_metre_ = 2835;
+  h.info.bit_count = 8;
+  h.info.colours_used = 17;
+  h.info.x_pels_per_metre = 2835;
 
   fill_bitmap_header(format::kImageModePalette, false, 9, 4, 48, h);  // keeps what the reader set
-  EXPECT_EQ(h.info_.bit_count_, 8);
-  EXPECT_EQ(h.info_.colours_used_, 17u);
-  EXPECT_EQ(h.info_.width_, 9);
-  EXPECT_EQ(h.info_.height_, 4);
-  EXPECT_EQ(h.info_.x_pels_per_metre_, 0);
+  EXPECT_EQ(h.info.bit_count, 8);
+  EXPECT_EQ(h.info.colours_used, 17u);
+  EXPECT_EQ(h.info.width, 9);
+  EXPECT_EQ(h.info.height, 4);
+  EXPECT_EQ(h.info.x_pels_per_metre, 0);
 
   fill_bitmap_header(format::kImageModeColour, false, 9, 4, 112, h);
-  EXPECT_EQ(h.info_.bit_count_, 24);
-  EXPECT_EQ(h.info_.colours_used_, 0u);
-  EXPECT_EQ(h.info_.image_size_, 112u);
+  EXPECT_EQ(h.info.bit_count, 24);
+  EXPECT_EQ(h.info.colours_used, 0u);
+  EXPECT_EQ(h.info.image_size, 112u);
 
   fill_bitmap_header(format::kImageModeColour, true, 9, 4, 112, h);  // 8-bit screen draws the index buffer
-  EXPECT_EQ(h.info_.bit_count_, 8);
-  EXPECT_EQ(h.info_.colours_used_, 256u);
-  EXPECT_EQ(h.info_.colours_important_, 256u);
+  EXPECT_EQ(h.info.bit_count, 8);
+  EXPECT_EQ(h.info.colours_used, 256u);
+  EXPECT_EQ(h.info.colours_important, 256u);
 
   fill_bitmap_header(format::kImageModeGrey, false, 9, 4, 48, h);
-  EXPECT_EQ(h.info_.bit_count_, 8);
-  EXPECT_EQ(h.info_.colours_used_, 256u);
+  EXPECT_EQ(h.info.bit_count, 8);
+  EXPECT_EQ(h.info.colours_used, 256u);
 }
 
 TEST(DisplayHeader, SerialisedLayout) {
   DisplayHeader h;
   fill_bitmap_header(format::kImageModeColour, false, 300, 2, 1800, h);
-  h.colour_table_.fill(0x11);
+  h.colour_table.fill(0x11);
   set_grey_colour_table(h);
   EXPECT_TRUE(is_grey_palette(h));
   const auto b = serialize_display_header(h);
@@ -154,7 +154,7 @@ TEST(DisplayHeader, SerialisedLayout) {
   EXPECT_EQ(b[40 + 4 * 200 + 0], 200);
   EXPECT_EQ(b[40 + 4 * 200 + 2], 200);
   EXPECT_EQ(b[40 + 4 * 200 + 3], 0);
-  h.colour_table_[4 * 255 + 1] = 254;
+  h.colour_table[4 * 255 + 1] = 254;
   EXPECT_FALSE(is_grey_palette(h));
 }
 

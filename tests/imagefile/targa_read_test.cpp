@@ -33,13 +33,13 @@ TEST(TargaRead, TrueColourBottomUpAndTopDownGiveTheSamePicture) {
   up.id_ = "an ID field to skip";
   TgaSpec down = up;
   down.top_down_ = true;
-  Picture a, b;
+  PictureBuffer a, b;
   ASSERT_EQ(read_targa(up.build(), a), FileStatus::kOk);
   ASSERT_EQ(read_targa(down.build(), b), FileStatus::kOk);
-  EXPECT_EQ(a.image_mode_, format::kImageModeColour);
-  EXPECT_EQ(a.bits_per_pixel_, 24);
-  EXPECT_EQ(a.pixels_, buffer_of(up.rows_));
-  EXPECT_EQ(b.pixels_, a.pixels_);
+  EXPECT_EQ(a.image_mode, format::kImageModeColour);
+  EXPECT_EQ(a.bits_per_pixel, 24);
+  EXPECT_EQ(a.pixels, buffer_of(up.rows_));
+  EXPECT_EQ(b.pixels, a.pixels);
 }
 
 TEST(TargaRead, GreyTypeGetsTheRampAndKeepsLevels) {
@@ -49,11 +49,11 @@ TEST(TargaRead, GreyTypeGetsTheRampAndKeepsLevels) {
   s.width_ = 5;
   s.height_ = 2;
   s.rows_ = {{0, 1, 2, 254, 255}, {9, 8, 7, 6, 5}};
-  Picture p;
+  PictureBuffer p;
   ASSERT_EQ(read_targa(s.build(), p), FileStatus::kOk);
-  EXPECT_EQ(p.image_mode_, format::kImageModeGrey);
-  EXPECT_EQ(p.pixels_, buffer_of(s.rows_));
-  EXPECT_EQ(p.header_.colour_table_[4 * 200], 200);
+  EXPECT_EQ(p.image_mode, format::kImageModeGrey);
+  EXPECT_EQ(p.pixels, buffer_of(s.rows_));
+  EXPECT_EQ(p.header.colour_table[4 * 200], 200);
 }
 
 TEST(TargaRead, ColourMapEntriesStartAtTheFirstEntryIndex) {
@@ -68,11 +68,11 @@ TEST(TargaRead, ColourMapEntriesStartAtTheFirstEntryIndex) {
   s.width_ = 2;
   s.height_ = 1;
   s.rows_ = {{10, 11}};
-  Picture p;
+  PictureBuffer p;
   ASSERT_EQ(read_targa(s.build(), p), FileStatus::kOk);
-  EXPECT_EQ(p.image_mode_, format::kImageModePalette);
-  EXPECT_EQ(p.pixels_, buffer_of(s.rows_));
-  const auto& t = p.header_.colour_table_;
+  EXPECT_EQ(p.image_mode, format::kImageModePalette);
+  EXPECT_EQ(p.pixels, buffer_of(s.rows_));
+  const auto& t = p.header.colour_table;
   EXPECT_EQ((std::vector<std::uint8_t>(t.begin() + 40, t.begin() + 48)),
             (std::vector<std::uint8_t>{1, 2, 3, 0, 40, 50, 60, 0}));
   EXPECT_EQ(t[4 * 9], 9);  // entries outside the map keep the ramp
@@ -92,10 +92,10 @@ TEST(TargaRead, GreyMapInReverseOrderBecomesLevels) {
   s.width_ = 3;
   s.height_ = 1;
   s.rows_ = {{0, 100, 255}};
-  Picture p;
+  PictureBuffer p;
   ASSERT_EQ(read_targa(s.build(), p), FileStatus::kOk);
-  EXPECT_EQ(p.image_mode_, format::kImageModeGrey);
-  EXPECT_EQ(p.pixels_, buffer_of({{255, 155, 0}}));
+  EXPECT_EQ(p.image_mode, format::kImageModeGrey);
+  EXPECT_EQ(p.pixels, buffer_of({{255, 155, 0}}));
 }
 
 TEST(TargaRead, RefusalsNameTheFaultAndLeaveThePreviousPicture) {
@@ -167,13 +167,13 @@ TEST(TargaRead, RefusalsNameTheFaultAndLeaveThePreviousPicture) {
 
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Picture p;
-    p.width_ = 1;
-    p.height_ = 1;
-    p.pixels_ = {7, 7, 7, 0};
+    PictureBuffer p;
+    p.width = 1;
+    p.height = 1;
+    p.pixels = {7, 7, 7, 0};
     EXPECT_EQ(read_targa(c.file, p, ReadLimits{1u << 20}), c.status);
-    EXPECT_EQ(p.width_, 1);
-    EXPECT_EQ(p.pixels_, (std::vector<std::uint8_t>{7, 7, 7, 0}));
+    EXPECT_EQ(p.width, 1);
+    EXPECT_EQ(p.pixels, (std::vector<std::uint8_t>{7, 7, 7, 0}));
   }
 }
 

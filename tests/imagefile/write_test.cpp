@@ -26,27 +26,27 @@ std::uint32_t u32_at(const std::vector<std::uint8_t>& f, std::size_t at) {
 std::uint32_t u16_at(const std::vector<std::uint8_t>& f, std::size_t at) { return f[at] | f[at + 1] << 8; }
 
 // A picture with distinct pixel bytes and zero padding.
-Picture make_picture(int width, int height, int bits, std::uint16_t mode, std::uint8_t seed = 3) {
-  Picture p;
-  p.width_ = width;
-  p.height_ = height;
-  p.bits_per_pixel_ = bits;
-  p.image_mode_ = mode;
+PictureBuffer make_picture(int width, int height, int bits, std::uint16_t mode, std::uint8_t seed = 3) {
+  PictureBuffer p;
+  p.width = width;
+  p.height = height;
+  p.bits_per_pixel = bits;
+  p.image_mode = mode;
   const utils::RowGeometry g = p.geometry();
-  p.pixels_.assign(g.picture_bytes, 0);
+  p.pixels.assign(g.picture_bytes, 0);
   std::uint32_t x = seed;
   for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y) {
     for (std::size_t i = 0; i < g.data_bytes; ++i) {
       x = x * 1664525u + 1013904223u;
-      p.pixels_[y * (g.stride) + i] = static_cast<std::uint8_t>(x >> 24);
+      p.pixels[y * (g.stride) + i] = static_cast<std::uint8_t>(x >> 24);
     }
   }
-  set_grey_colour_table(p.header_);
+  set_grey_colour_table(p.header);
   if (mode == format::kImageModePalette) {
     for (int i = 0; i < 256; ++i) {
-      p.header_.colour_table_[4 * i] = static_cast<std::uint8_t>(i);
-      p.header_.colour_table_[4 * i + 1] = static_cast<std::uint8_t>(255 - i);
-      p.header_.colour_table_[4 * i + 2] = static_cast<std::uint8_t>(i * 7);
+      p.header.colour_table[4 * i] = static_cast<std::uint8_t>(i);
+      p.header.colour_table[4 * i + 1] = static_cast<std::uint8_t>(255 - i);
+      p.header.colour_table[4 * i + 2] = static_cast<std::uint8_t>(i * 7);
     }
   }
   return p;
@@ -55,9 +55,9 @@ Picture make_picture(int width, int height, int bits, std::uint16_t mode, std::u
 TEST(BitmapWrite, RowsFilledByTheCallerGiveTheSameFile) {
   for (const auto& [bits, mode] : {std::pair{24, format::kImageModeColour}, std::pair{8, format::kImageModeGrey}}) {
     for (const int width : {1, 5, 6, 7, 8}) {
-      const Picture p = make_picture(width, 3, bits, mode);
-      Picture shape = p;
-      shape.pixels_.clear();
+      const PictureBuffer p = make_picture(width, 3, bits, mode);
+      PictureBuffer shape = p;
+      shape.pixels.clear();
       std::size_t area = 0;
       const auto f = encode_bitmap(shape, [&](std::span<std::uint8_t> rows) {
         area = rows.size();
@@ -65,22 +65,22 @@ TEST(BitmapWrite, RowsFilledByTheCallerGiveTheSameFile) {
         const utils::RowGeometry g = p.geometry();
         for (std::size_t y = 0; y < 3; ++y) {
           const std::size_t at = y * (g.stride);
-          std::copy_n(p.pixels_.begin() + static_cast<std::ptrdiff_t>(at), g.data_bytes, rows.begin() + static_cast<std::ptrdiff_t>(at));
+          std::copy_n(p.pixels.begin() + static_cast<std::ptrdiff_t>(at), g.data_bytes, rows.begin() + static_cast<std::ptrdiff_t>(at));
         }
       });
       EXPECT_EQ(area, p.geometry().picture_bytes) << bits << " bits, width " << width;
       EXPECT_EQ(f, encode_bitmap(p)) << bits << " bits, width " << width;
     }
   }
-  Picture palette = make_picture(4, 2, 8, format::kImageModePalette);
-  palette.pixels_.clear();
+  PictureBuffer palette = make_picture(4, 2, 8, format::kImageModePalette);
+  palette.pixels.clear();
   bool called = false;
   EXPECT_TRUE(encode_bitmap(palette, [&](std::span<std::uint8_t>) { called = true; }).empty());
   EXPECT_FALSE(called);
 }
 
 TEST(BitmapWrite, TwentyFourBitLayout) {
-  const Picture p = make_picture(5, 2, 24, format::kImageModeColour);
+  const PictureBuffer p = make_picture(5, 2, 24, format::kImageModeColour);
   const auto f = encode_bitmap(p);
   ASSERT_EQ(f.size(), 86u);  // 54 + 2 rows of 15 bytes + 1 padding
   EXPECT_EQ(f[0], 'B');
@@ -95,11 +95,11 @@ TEST(BitmapWrite, TwentyFourBitLayout) {
   EXPECT_EQ(u32_at(f, 30), 0u);
   EXPECT_EQ(u32_at(f, 34), 32u);
   EXPECT_EQ(u32_at(f, 46), 0u);
-  EXPECT_TRUE(std::equal(p.pixels_.begin(), p.pixels_.end(), f.begin() + 54));
+  EXPECT_TRUE(std::equal(p.pixels.begin(), p.pixels.end(), f.begin() + 54));
 }
 
 TEST(BitmapWrite, GreyCarriesFullTable) {
-  const Picture p = make_picture(3, 2, 8, format::kImageModeGrey);
+  const PictureBuffer p = make_picture(3, 2, 8, format::kImageModeGrey);
   const auto f = encode_bitmap(p);
   EXPECT_EQ(u32_at(f, 10), 1078u);
   EXPECT_EQ(f.size(), 1078u + 8u);
@@ -110,21 +110,21 @@ TEST(BitmapWrite, GreyCarriesFullTable) {
 }
 
 TEST(BitmapWrite, PaletteTableLengthCoversEveryIndex) {
-  Picture p = make_picture(4, 1, 8, format::kImageModePalette);
-  p.pixels_ = {0, 3, 2, 1};
-  p.header_.info_.colours_used_ = 0;  // written as a full table
+  PictureBuffer p = make_picture(4, 1, 8, format::kImageModePalette);
+  p.pixels = {0, 3, 2, 1};
+  p.header.info.colours_used = 0;  // written as a full table
   EXPECT_EQ(u32_at(encode_bitmap(p), 10), 1078u);
-  p.header_.info_.colours_used_ = 4;  // as read: kept
+  p.header.info.colours_used = 4;  // as read: kept
   auto f = encode_bitmap(p);
   EXPECT_EQ(u32_at(f, 10), 54u + 16u);
   EXPECT_EQ(u32_at(f, 46), 4u);
   // An index beyond the stored count would point past the table on file.
-  p.pixels_ = {0, 9, 2, 1};
+  p.pixels = {0, 9, 2, 1};
   EXPECT_EQ(u32_at(encode_bitmap(p), 46), 256u);
 }
 
 TEST(TargaWrite, GreyAndColourLayouts) {
-  const Picture grey = make_picture(3, 2, 8, format::kImageModeGrey);
+  const PictureBuffer grey = make_picture(3, 2, 8, format::kImageModeGrey);
   auto g = encode_targa(grey);
   ASSERT_EQ(g.size(), 18u + 6u);
   EXPECT_EQ(g[2], 3);
@@ -132,10 +132,10 @@ TEST(TargaWrite, GreyAndColourLayouts) {
   EXPECT_EQ(g[17], 0);
   // Bottom row first, padding dropped.
   EXPECT_EQ((std::vector<std::uint8_t>(g.begin() + 18, g.end())),
-            (std::vector<std::uint8_t>{grey.pixels_[0], grey.pixels_[1], grey.pixels_[2], grey.pixels_[4],
-                                       grey.pixels_[5], grey.pixels_[6]}));
+            (std::vector<std::uint8_t>{grey.pixels[0], grey.pixels[1], grey.pixels[2], grey.pixels[4],
+                                       grey.pixels[5], grey.pixels[6]}));
 
-  const Picture colour = make_picture(2, 2, 24, format::kImageModeColour);
+  const PictureBuffer colour = make_picture(2, 2, 24, format::kImageModeColour);
   auto c = encode_targa(colour);
   ASSERT_EQ(c.size(), 18u + 12u);
   EXPECT_EQ(c[1], 0);
@@ -143,22 +143,22 @@ TEST(TargaWrite, GreyAndColourLayouts) {
   EXPECT_EQ(u16_at(c, 12), 2u);
   EXPECT_EQ(u16_at(c, 14), 2u);
   EXPECT_EQ(c[16], 24);
-  EXPECT_TRUE(std::equal(colour.pixels_.begin(), colour.pixels_.begin() + 6, c.begin() + 18));
-  EXPECT_TRUE(std::equal(colour.pixels_.begin() + 8, colour.pixels_.begin() + 14, c.begin() + 24));
+  EXPECT_TRUE(std::equal(colour.pixels.begin(), colour.pixels.begin() + 6, c.begin() + 18));
+  EXPECT_TRUE(std::equal(colour.pixels.begin() + 8, colour.pixels.begin() + 14, c.begin() + 24));
 }
 
 TEST(TargaWrite, PalettePictureBecomesTrueColour) {
-  const Picture p = make_picture(3, 2, 8, format::kImageModePalette);
+  const PictureBuffer p = make_picture(3, 2, 8, format::kImageModePalette);
   const auto f = encode_targa(p);
   EXPECT_EQ(f[2], 2);
   EXPECT_EQ(f[16], 24);
-  Picture back;
+  PictureBuffer back;
   ASSERT_EQ(read_targa(f, back), FileStatus::kOk);
-  EXPECT_EQ(back.image_mode_, format::kImageModeColour);
+  EXPECT_EQ(back.image_mode, format::kImageModeColour);
   for (int y = 0; y < 2; ++y) {
     for (int x = 0; x < 3; ++x) {
-      const std::uint8_t index = p.pixels_[static_cast<std::size_t>(y * 4 + x)];
-      const std::uint8_t* px = &back.pixels_[static_cast<std::size_t>(y * 12 + 3 * x)];
+      const std::uint8_t index = p.pixels[static_cast<std::size_t>(y * 4 + x)];
+      const std::uint8_t* px = &back.pixels[static_cast<std::size_t>(y * 12 + 3 * x)];
       EXPECT_EQ(px[0], index);
       EXPECT_EQ(px[1], 255 - index);
       EXPECT_EQ(px[2], static_cast<std::uint8_t>(index * 7));
@@ -170,17 +170,17 @@ TEST(PictureRoundTrip, EveryRowPaddingBothDepthsBothFormats) {
   for (int width = 1; width <= 8; ++width) {
     for (std::uint16_t mode : {format::kImageModeColour, format::kImageModeGrey, format::kImageModePalette}) {
       SCOPED_TRACE(::testing::Message() << "width " << width << " mode " << mode);
-      const Picture p = make_picture(width, 3, mode == format::kImageModeColour ? 24 : 8, mode, static_cast<std::uint8_t>(width));
-      Picture b;
+      const PictureBuffer p = make_picture(width, 3, mode == format::kImageModeColour ? 24 : 8, mode, static_cast<std::uint8_t>(width));
+      PictureBuffer b;
       ASSERT_EQ(read_bitmap(encode_bitmap(p), b), FileStatus::kOk);
-      EXPECT_EQ(b.image_mode_, mode);
-      EXPECT_EQ(b.pixels_, p.pixels_);
-      EXPECT_EQ(b.header_.colour_table_, p.header_.colour_table_);
+      EXPECT_EQ(b.image_mode, mode);
+      EXPECT_EQ(b.pixels, p.pixels);
+      EXPECT_EQ(b.header.colour_table, p.header.colour_table);
       if (mode == format::kImageModePalette) continue;  // expanded to true colour, checked above
-      Picture t;
+      PictureBuffer t;
       ASSERT_EQ(read_targa(encode_targa(p), t), FileStatus::kOk);
-      EXPECT_EQ(t.image_mode_, mode);
-      EXPECT_EQ(t.pixels_, p.pixels_);
+      EXPECT_EQ(t.image_mode, mode);
+      EXPECT_EQ(t.pixels, p.pixels);
     }
   }
 }
@@ -216,16 +216,16 @@ TEST(PictureRoundTrip, TopDownSourcesComeBackBottomUp) {
   expected.insert(expected.end(), 3, 0);
   expected.insert(expected.end(), top.begin(), top.end());
   expected.insert(expected.end(), 3, 0);
-  Picture a, b;
+  PictureBuffer a, b;
   ASSERT_EQ(read_bitmap(bmp, a), FileStatus::kOk);
   ASSERT_EQ(read_targa(tga, b), FileStatus::kOk);
-  for (const Picture* p : {&a, &b}) {
-    EXPECT_EQ(p->pixels_, expected);
-    Picture again;
+  for (const PictureBuffer* p : {&a, &b}) {
+    EXPECT_EQ(p->pixels, expected);
+    PictureBuffer again;
     ASSERT_EQ(read_bitmap(encode_bitmap(*p), again), FileStatus::kOk);
-    EXPECT_EQ(again.pixels_, expected);
+    EXPECT_EQ(again.pixels, expected);
     ASSERT_EQ(read_targa(encode_targa(*p), again), FileStatus::kOk);
-    EXPECT_EQ(again.pixels_, expected);
+    EXPECT_EQ(again.pixels, expected);
   }
 }
 
@@ -251,16 +251,16 @@ class FileTest : public ::testing::Test {
 };
 
 TEST_F(FileTest, SavedPicturesReadBack) {
-  const Picture p = make_picture(7, 5, 24, format::kImageModeColour);
+  const PictureBuffer p = make_picture(7, 5, 24, format::kImageModeColour);
   const std::string bmp = (dir_ / "a.bmp").string();
   const std::string tga = (dir_ / "a.tga").string();
   ASSERT_EQ(save_bitmap_file(bmp, p), FileStatus::kOk);
   ASSERT_EQ(save_targa_file(tga, p), FileStatus::kOk);
-  Picture b, t;
+  PictureBuffer b, t;
   ASSERT_EQ(read_bitmap_file(bmp, b), FileStatus::kOk);
   ASSERT_EQ(read_targa_file(tga, t), FileStatus::kOk);
-  EXPECT_EQ(b.pixels_, p.pixels_);
-  EXPECT_EQ(t.pixels_, p.pixels_);
+  EXPECT_EQ(b.pixels, p.pixels);
+  EXPECT_EQ(t.pixels, p.pixels);
   EXPECT_EQ(entries(), 2u);
 }
 
@@ -332,13 +332,13 @@ TEST_F(FileTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
 TEST_F(FileTest, InconsistentPicturesAreNotWritten) {
   const fs::path dest = dir_ / "keep.bmp";
   put(dest, "old");
-  std::vector<Picture> bad(5, make_picture(5, 3, 24, format::kImageModeColour));
-  bad[0].pixels_.resize(bad[0].pixels_.size() - 1);  // buffer shorter than the rows
-  bad[1].width_ = 0;
-  bad[2].height_ = -3;
-  bad[3].bits_per_pixel_ = 8;  // colour mode with an 8-bit depth
-  bad[4].image_mode_ = 63;
-  for (const Picture& p : bad) {
+  std::vector<PictureBuffer> bad(5, make_picture(5, 3, 24, format::kImageModeColour));
+  bad[0].pixels.resize(bad[0].pixels.size() - 1);  // buffer shorter than the rows
+  bad[1].width = 0;
+  bad[2].height = -3;
+  bad[3].bits_per_pixel = 8;  // colour mode with an 8-bit depth
+  bad[4].image_mode = 63;
+  for (const PictureBuffer& p : bad) {
     EXPECT_TRUE(encode_bitmap(p).empty());
     EXPECT_TRUE(encode_targa(p).empty());
     EXPECT_EQ(save_bitmap_file(dest.string(), p), FileStatus::kCannotWrite);
@@ -358,9 +358,9 @@ TEST_F(FileTest, ReadWholeFileRefusesDevicesAndOversizedFiles) {
   EXPECT_EQ(read_whole_file((dir_ / "f").string(), out, 10), FileStatus::kOk);
   EXPECT_EQ(out.size(), 10u);
 
-  // Picture files beyond anything the pixel limit allows are not even read.
+  // PictureBuffer files beyond anything the pixel limit allows are not even read.
   std::ofstream(dir_ / "big.bmp", std::ios::binary) << std::string(3u << 20, 'B');
-  Picture p;
+  PictureBuffer p;
   EXPECT_EQ(read_bitmap_file((dir_ / "big.bmp").string(), p, ReadLimits{4}), FileStatus::kFileTooLarge);
   EXPECT_EQ(read_bitmap_file((dir_ / "big.bmp").string(), p, ReadLimits{1u << 20}), FileStatus::kNotBitmap);
 }

@@ -88,10 +88,10 @@ TEST(OptimizeTest, FilesDecodeCloseToTheSourceWithoutColourBias) {
       ASSERT_EQ(format::parse_header(file, format::kDefaultPixelLimit, header), format::StatusCode::kOk);
       const format::CodecParams& p = header.params;
       for (int ch = 0; ch < channels; ++ch) {
-        const format::ChannelParams& cp = p.channels_[ch];
-        EXPECT_EQ(cp.pixel_offset_, 128);
-        EXPECT_LT(cp.dropped_levels_, p.total_levels_);
-        for (int k = 0; k < format::subband_count(p.total_levels_); ++k) EXPECT_LE(cp.quant_vector_[k], 125);
+        const format::ChannelParams& cp = p.channels[ch];
+        EXPECT_EQ(cp.pixel_offset, 128);
+        EXPECT_LT(cp.dropped_levels, p.total_levels);
+        for (int k = 0; k < format::subband_count(p.total_levels); ++k) EXPECT_LE(cp.quant_vector[k], 125);
       }
     }
   }
@@ -121,9 +121,9 @@ TEST(OptimizeTest, SynthesisGainsMatchTheDecodersFilterBank) {
   constexpr double kAmplitude = 4000;
   for (int levels : {2, 4}) {
     format::CodecParams p;
-    p.total_levels_ = static_cast<std::uint16_t>(levels);
-    p.padded_width_ = p.padded_height_ = p.image_width_ = p.image_height_ = kSide;
-    p.plane_size_ = kSide * kSide;
+    p.total_levels = static_cast<std::uint16_t>(levels);
+    p.padded_width = p.padded_height = p.image_width = p.image_height = kSide;
+    p.plane_size = kSide * kSide;
     for (int k = 0; k < format::subband_count(levels); ++k) {
       const format::BandRect band = format::subband_rect(kSide, kSide, levels, k);
       format::CoefficientPlane plane;
@@ -131,7 +131,7 @@ TEST(OptimizeTest, SynthesisGainsMatchTheDecodersFilterBank) {
       plane.at(band.row + band.rows / 2, band.col + band.cols / 2) = static_cast<std::int16_t>(kAmplitude);
       ASSERT_EQ(decoder::synthesize_plane(plane, p, format::Channel::kY), format::StatusCode::kOk);
       double energy = 0;
-      for (std::int16_t v : plane.samples_) energy += double(v) * v;
+      for (std::int16_t v : plane.samples()) energy += double(v) * v;
       EXPECT_NEAR(energy / (kAmplitude * kAmplitude), optimize::synthesis_gain(levels, k), 0.02) << k;
     }
   }

@@ -14,7 +14,7 @@ using platform::QtPlatform;
 
 TEST(QtHighDpi, PicturesAndDialogsKeepTheirSizeAndStaySharp) {
   Pictures files;
-  const imagefile::Picture picture = Pictures::colour(90, 30);
+  const imagefile::PictureBuffer picture = Pictures::colour(90, 30);
   Program program(qt_factory());
   ASSERT_DOUBLE_EQ(QtPlatform::top_level(program.app().main_window())->devicePixelRatioF(), 2.0)
       << "run with QT_SCALE_FACTOR=2";

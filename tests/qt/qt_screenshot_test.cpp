@@ -89,11 +89,11 @@ TEST(QtScreenshots, TheCompressedSampleOnScreenIsTheDecodedPicture) {
   display::DecodedFile decoded;
   ASSERT_EQ(display::decode_file(Pictures::read_bytes(cod), format::kDefaultPixelLimit, {}, decoded),
             format::StatusCode::kOk);
-  imagefile::Picture reconstruction;
+  imagefile::PictureBuffer reconstruction;
   ASSERT_EQ(imagefile::read_bitmap_file(sample, reconstruction), imagefile::FileStatus::kOk);
-  const imagefile::Picture source = reconstruction;
-  ASSERT_EQ(reconstruction.pixels_.size(), decoded.picture.pixels.size());
-  reconstruction.pixels_ = decoded.picture.pixels;
+  const imagefile::PictureBuffer source = reconstruction;
+  ASSERT_EQ(reconstruction.pixels.size(), decoded.picture.pixels.size());
+  reconstruction.pixels = decoded.picture.pixels;
 
   QWidget& main_top = *QtPlatform::top_level(program.app().main_window());
   QWidget& main_client = *QtPlatform::client_widget(program.app().main_window());

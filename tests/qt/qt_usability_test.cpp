@@ -96,7 +96,7 @@ TEST(QtDialogKeys, TabLeavesMultiLineFieldsReturnPressesTheFocusedButtonCtrlRetu
     QTest::keyClick(d.focusWidget(), Qt::Key_Return);
   });
   program.command(cmd::kCmdComments);
-  EXPECT_EQ(program.state().comment_, "one\ntwo");
+  EXPECT_EQ(program.state().comment, "one\ntwo");
 
   qt(program).set_dialog_driver([&](QtDialog& d) {
     activate(d);
@@ -107,10 +107,10 @@ TEST(QtDialogKeys, TabLeavesMultiLineFieldsReturnPressesTheFocusedButtonCtrlRetu
     QTest::keyClick(edit, Qt::Key_Return, Qt::ControlModifier);
   });
   program.command(cmd::kCmdComments);
-  EXPECT_EQ(program.state().comment_, "three");
+  EXPECT_EQ(program.state().comment, "three");
 
   // Master Setup's thresholds: Tab goes on without a tab character, Escape cancels.
-  const auto thresholds = program.params().threshold_vector_;
+  const auto thresholds = program.params().threshold_vector;
   qt(program).set_dialog_driver([&](QtDialog& d) {
     activate(d);
     auto* edit = control<QPlainTextEdit>(d, id::kSetupThresholds);
@@ -123,7 +123,7 @@ TEST(QtDialogKeys, TabLeavesMultiLineFieldsReturnPressesTheFocusedButtonCtrlRetu
   });
   program.command(cmd::kCmdMasterSetup);
   EXPECT_TRUE(program.automation().dialog_runs().back().finished);
-  EXPECT_EQ(program.params().threshold_vector_, thresholds);
+  EXPECT_EQ(program.params().threshold_vector, thresholds);
 }
 
 TEST(QtDialogKeys, TheQualityBarIsATabStopMovedByItsKeys) {
@@ -141,7 +141,7 @@ TEST(QtDialogKeys, TheQualityBarIsATabStopMovedByItsKeys) {
     control<QPushButton>(d, id::kEasyOk)->click();
   });
   program.command(cmd::kCmdEasySetup);
-  EXPECT_EQ(program.params().quality_factor_, 61);
+  EXPECT_EQ(program.params().quality_factor, 61);
 }
 
 TEST(QtDialogKeys, AboutTakesReturnNotEscapeInformationTakesEscape) {

@@ -92,10 +92,10 @@ TEST(QtMenuBar, ItemsRunTheirCommandsAndFollowTheRuleSets) {
 
   // A click on a checked toggle: the program, not Qt, sets the new mark.
   item(program, "&FS_Dithering")->trigger();
-  EXPECT_EQ(program.state().fs_dithering_, 0u);
+  EXPECT_EQ(program.state().fs_dithering, 0u);
   EXPECT_FALSE(item(program, "&FS_Dithering")->isChecked());
   item(program, "&FS_Dithering")->trigger();
-  EXPECT_EQ(program.state().fs_dithering_, 1u);
+  EXPECT_EQ(program.state().fs_dithering, 1u);
   EXPECT_TRUE(item(program, "&FS_Dithering")->isChecked());
 
   item(program, "&Properties")->trigger();
@@ -171,15 +171,15 @@ TEST(QtEasySetup, TypingIntoTheQualityEditMovesTheSliderAndOkKeepsIt) {
     EXPECT_TRUE(d.ended());
   });
   program.command(cmd::kCmdEasySetup);
-  EXPECT_EQ(program.params().quality_factor_, 75);
+  EXPECT_EQ(program.params().quality_factor, 75);
 }
 
 TEST(QtEasySetup, CancelOrEscapeWithoutTouchingAnythingChangesNothing) {
   Pictures files;
   Program program(qt_factory());
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", Pictures::colour(30, 20)));
-  program.params().quality_factor_ = 30;
-  program.params().image_type_ = 1;
+  program.params().quality_factor = 30;
+  program.params().image_type = 1;
   const format::CodecParams before = program.params();
   qt(program).set_dialog_driver([&](QtDialog& d) {
     EXPECT_EQ(control<QScrollBar>(d, id::kQualityBar)->value(), 30);
@@ -200,12 +200,12 @@ TEST(QtEasySetup, CancelOrEscapeWithoutTouchingAnythingChangesNothing) {
   program.command(cmd::kCmdEasySetup);
   ASSERT_EQ(program.automation().dialog_runs().size(), 3u);
   EXPECT_TRUE(program.automation().dialog_runs()[2].finished);
-  EXPECT_EQ(program.params().quality_factor_, before.quality_factor_);
-  EXPECT_EQ(program.params().image_type_, before.image_type_);
-  EXPECT_EQ(program.params().channels_[0].quant_vector_, before.channels_[0].quant_vector_);
-  EXPECT_EQ(program.params().channels_[1].quant_vector_, before.channels_[1].quant_vector_);
-  EXPECT_EQ(program.params().threshold_vector_, before.threshold_vector_);
-  EXPECT_EQ(program.state().compressed_ready_, 0u);
+  EXPECT_EQ(program.params().quality_factor, before.quality_factor);
+  EXPECT_EQ(program.params().image_type, before.image_type);
+  EXPECT_EQ(program.params().channels[0].quant_vector, before.channels[0].quant_vector);
+  EXPECT_EQ(program.params().channels[1].quant_vector, before.channels[1].quant_vector);
+  EXPECT_EQ(program.params().threshold_vector, before.threshold_vector);
+  EXPECT_EQ(program.state().compressed_ready, 0u);
 }
 
 TEST(QtEasySetup, ScrollBarClicksStepThroughTheProgram) {
@@ -228,7 +228,7 @@ TEST(QtEasySetup, ScrollBarClicksStepThroughTheProgram) {
     control<QPushButton>(d, id::kEasyOk)->click();
   });
   program.command(cmd::kCmdEasySetup);
-  EXPECT_EQ(program.params().quality_factor_, 99);
+  EXPECT_EQ(program.params().quality_factor, 99);
 }
 
 TEST(QtDialogText, CommentsKeepTheirBytesAndCutAtCharacterBoundaries) {
@@ -363,7 +363,7 @@ TEST(QtFileDialogs, SavingOverAnExistingFileAsksFirst) {
 
 TEST(QtFileDialogs, TheChosenPathComesBackWithItsTitle) {
   Pictures files;
-  const imagefile::Picture picture = Pictures::colour(30, 20);
+  const imagefile::PictureBuffer picture = Pictures::colour(30, 20);
   const std::string path = files.write_bitmap("pick me.bmp", picture);
   Program program(qt_factory());
   program.open(cmd::kCmdOpenBitmap, path);
@@ -398,7 +398,7 @@ void drop(QWidget* target, const std::string& path) {
 
 TEST(QtOpenNamed, ADroppedFileOpensAsIfChosenInTheOpenDialog) {
   Pictures files;
-  const imagefile::Picture picture = Pictures::colour(30, 20);
+  const imagefile::PictureBuffer picture = Pictures::colour(30, 20);
   const std::string bmp = files.write_bitmap("dropped.bmp", picture);
   Program program(qt_factory());
   app::connect_file_opening(program.app(), qt(program));
@@ -434,19 +434,19 @@ TEST(QtWindows, TheUsersResizeStretchesAndTheProgramsOwnMovesAreNotReportedTwice
   Program program(qt_factory());
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", Pictures::colour(30, 20)));
   program.command(cmd::kCmdNormal);
-  EXPECT_EQ(program.state().display_mode_, static_cast<std::uint32_t>(format::kImageModeColour));
+  EXPECT_EQ(program.state().display_mode, static_cast<std::uint32_t>(format::kImageModeColour));
   // Let the window system confirm every size the program asked for: no mode change follows.
   QTest::qWait(50);
   program.platform().process_paints();
-  EXPECT_EQ(program.state().display_mode_, static_cast<std::uint32_t>(format::kImageModeColour));
+  EXPECT_EQ(program.state().display_mode, static_cast<std::uint32_t>(format::kImageModeColour));
   QWidget* client = QtPlatform::client_widget(program.app().main_window());
   EXPECT_EQ(program.app().main_window().client_size(), (platform::Size{30, 20}));
   EXPECT_EQ(client->height(), 20);  // as wide as the menu needs, white beyond the picture
 
   program.automation().user_resize_client(program.app().main_window(), 90, 60);
-  EXPECT_EQ(program.state().display_mode_, app::kDisplayStretched);
-  EXPECT_EQ(program.state().display_width_, 90);
-  EXPECT_EQ(program.state().display_height_, 60);
+  EXPECT_EQ(program.state().display_mode, app::kDisplayStretched);
+  EXPECT_EQ(program.state().display_width, 90);
+  EXPECT_EQ(program.state().display_height, 60);
   EXPECT_EQ(client->size(), QSize(90, 60));
 }
 
