@@ -2,6 +2,7 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+WIN_BUILD  ?= build-win32
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?=
 JOBS       ?= $(shell nproc)
@@ -11,7 +12,8 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DVARNIC_WARNINGS_AS_ERRORS=ON
 endif
 
-.PHONY: all deps configure build test demo run bench bench-smoke test-sanitize fuzz fuzz-smoke install clean
+.PHONY: all deps configure build test demo run bench bench-smoke test-sanitize fuzz fuzz-smoke install clean \
+        win-configure windows test-windows
 
 all: build
 
@@ -66,8 +68,22 @@ fuzz-smoke: deps
 	bash scripts/fuzz.sh build $(FUZZ_BUILD)
 	bash scripts/fuzz.sh smoke $(FUZZ_BUILD) 30
 
+# 32-bit Windows programs, cross-built with MinGW-w64 into $(WIN_BUILD): varnic.exe, varnic-cli.exe
+# and varnic-win32.zip. test-windows builds the suites for Windows as well and runs them under
+# Wine (a private prefix in $(WIN_BUILD), Xvfb started and stopped by the script).
+win-configure: deps
+	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+	  -DVARNIC_BUILD_QT=OFF $(CMAKE_FLAGS)
+
+windows: win-configure
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target varnic_desktop varnic-cli varnic_win32_zip
+
+test-windows: win-configure
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+	bash scripts/wine-tests.sh $(WIN_BUILD)
+
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD)

@@ -13,6 +13,8 @@ packages=(
   python3-numpy python3-skimage python3-matplotlib
   libjpeg-turbo-progs webp libopenjp2-tools
   valgrind time
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest
+  wine wine32:i386
 )
 
 missing=()
@@ -34,5 +36,14 @@ fi
 
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# Other installs may hold the package database: wait for them rather than fail.
+lock=(-o DPkg::Lock::Timeout=900)
+# wine32 (the 32-bit Windows programs' loader) comes from the i386 architecture.
+# dpkg has no lock timeout of its own: retry for as long as apt-get would wait.
+for _ in $(seq 180); do
+  dpkg --print-foreign-architectures | grep -qx i386 && break
+  dpkg --add-architecture i386 2>/dev/null && break
+  sleep 5
+done
+apt-get "${lock[@]}" update -qq
+apt-get "${lock[@]}" install -y -qq --no-install-recommends "${missing[@]}"
