@@ -1,0 +1,31 @@
+// The version block both programs carry; the includer defines VARNIC_FILE_DESCRIPTION and
+// VARNIC_FILE_NAME, the build defines VARNIC_VERSION ("2.5.0") and VARNIC_VERSION_COMMAS (2,5,0,0).
+#include <winver.h>
+
+VS_VERSION_INFO VERSIONINFO
+FILEVERSION VARNIC_VERSION_COMMAS
+PRODUCTVERSION VARNIC_VERSION_COMMAS
+FILEFLAGSMASK VS_FFI_FILEFLAGSMASK
+FILEFLAGS 0
+FILEOS VOS_NT_WINDOWS32
+FILETYPE VFT_APP
+FILESUBTYPE VFT2_UNKNOWN
+BEGIN
+  BLOCK "StringFileInfo"
+  BEGIN
+    BLOCK "040904B0"
+    BEGIN
+      VALUE "CompanyName", "varnic developers"
+      VALUE "FileDescription", VARNIC_FILE_DESCRIPTION
+      VALUE "FileVersion", VARNIC_VERSION
+      VALUE "InternalName", VARNIC_FILE_NAME
+      VALUE "OriginalFilename", VARNIC_FILE_NAME
+      VALUE "ProductName", "varnic"
+      VALUE "ProductVersion", VARNIC_VERSION
+    END
+  END
+  BLOCK "VarFileInfo"
+  BEGIN
+    VALUE "Translation", 0x409, 1200
+  END
+END
