@@ -1,6 +1,7 @@
 // Reading files whole and writing them atomically (Windows). Paths are UTF-8 and go to the wide
-// calls; a finished temporary file replaces the destination with ReplaceFileW, which keeps the
-// old file's attributes and security, or is moved into place when there is none.
+// calls; a finished, flushed temporary file takes the old file's attributes and is moved over
+// it with MoveFileExW, write-through. (ReplaceFileW would keep the old file's security as well,
+// but some implementations leave a temporary file of their own behind when it fails.)
 #include <windows.h>
 
 #include <atomic>
@@ -138,14 +139,12 @@ FileStatus write_file_atomically(const std::string& path, std::span<const std::u
   bool ok = write_all(file.get(), bytes.data(), bytes.size());
   ok = ok && FlushFileBuffers(file.get()) != 0;
   ok = file.close() && ok;
-  if (ok) {
-    ok = exists && ReplaceFileW(target.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
-    // No old file (or it went away meanwhile): move into place, flushed before the call returns.
-    if (!ok && (!exists || GetLastError() == ERROR_FILE_NOT_FOUND)) {
-      ok = MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-    }
-  }
+  // A hidden or system old file stays so; a read-only one is not replaced (the move fails).
+  constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  if (ok && exists && (attributes & kKept) != 0) ok = SetFileAttributesW(temp.c_str(), attributes & kKept) != 0;
+  ok = ok && MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
   if (!ok) {
+    SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(temp.c_str());
     return FileStatus::kCannotWrite;
   }
