@@ -59,8 +59,22 @@ std::uint8_t over_white(unsigned value, unsigned alpha) {
 // libpng's png_set_scale_16: 16 bits to 8 with rounding to nearest.
 unsigned scale_16(unsigned v) { return (v * 255u + 32895u) >> 16; }
 
-bool is_sixteen_bit(const WICPixelFormatGUID& f) {
-  return f == GUID_WICPixelFormat16bppGray || f == GUID_WICPixelFormat48bppRGB || f == GUID_WICPixelFormat64bppRGBA;
+// Where the samples of a pixel lie in the layout the pixels are copied in: bytes per pixel and
+// per sample (little-endian at 2), and the sample index of red, green, blue and alpha (-1 none).
+struct Layout {
+  WICPixelFormatGUID format;
+  std::size_t pixel_bytes;
+  int sample_bytes;
+  int index[4];
+};
+
+// 16-bit pixels are copied as decoded (not every converter takes them), 16-to-8 rounding is
+// then ours; everything else is converted to 8-bit BGRA.
+Layout layout_for(const WICPixelFormatGUID& f) {
+  if (f == GUID_WICPixelFormat16bppGray) return {f, 2, 2, {0, 0, 0, -1}};
+  if (f == GUID_WICPixelFormat48bppRGB) return {f, 6, 2, {0, 1, 2, -1}};
+  if (f == GUID_WICPixelFormat64bppRGBA) return {f, 8, 2, {0, 1, 2, 3}};
+  return {GUID_WICPixelFormat32bppBGRA, 4, 1, {2, 1, 0, 3}};
 }
 
 bool is_grey(const WICPixelFormatGUID& f) {
@@ -110,7 +124,8 @@ Result<LoadedPicture> read_png(std::span<const std::uint8_t> bytes, const Limits
   LoadedPicture result;
   bool grey = is_grey(format);
   bool alpha = has_alpha_channel(format);
-  const bool sixteen = is_sixteen_bit(format);
+  const Layout layout = layout_for(format);
+  const bool sixteen = layout.sample_bytes == 2;
   if (is_indexed(format)) {
     Com<IWICPalette> palette;
     BOOL palette_grey = FALSE;
@@ -133,18 +148,17 @@ Result<LoadedPicture> read_png(std::span<const std::uint8_t> bytes, const Limits
   if (sixteen) result.notices.emplace_back("16-bit samples reduced to 8 bits");
   if (alpha) result.notices.emplace_back("transparency removed by blending over white");
 
-  // Everything arrives as RGBA, so that one loop handles every kind of input: 8-bit samples as
-  // 32bppBGRA, 16-bit ones as 64bppRGBA (integer formats both, so the converter changes no
-  // gamma), whose 16-to-8 rounding is then ours, not the converter's.
-  const WICPixelFormatGUID target = sixteen ? GUID_WICPixelFormat64bppRGBA : GUID_WICPixelFormat32bppBGRA;
-  const std::size_t pixel_bytes = sixteen ? 8 : 4;
   Com<IWICFormatConverter> converter;
-  if (FAILED(factory->CreateFormatConverter(converter.put())) ||
-      FAILED(converter->Initialize(frame.get(), target, WICBitmapDitherTypeNone, nullptr, 0.0,
-                                   WICBitmapPaletteTypeCustom))) {
-    return {Status::kInvalidFile, "unsupported PNG pixel layout"};
+  IWICBitmapSource* source = frame.get();
+  if (layout.format != format) {
+    if (FAILED(factory->CreateFormatConverter(converter.put())) ||
+        FAILED(converter->Initialize(frame.get(), layout.format, WICBitmapDitherTypeNone, nullptr, 0.0,
+                                     WICBitmapPaletteTypeCustom))) {
+      return {Status::kInvalidFile, "unsupported PNG pixel layout"};
+    }
+    source = converter.get();
   }
-  const std::uint64_t stride = std::uint64_t{width} * pixel_bytes;
+  const std::uint64_t stride = std::uint64_t{width} * layout.pixel_bytes;
   if (stride * height > MAXUINT) return {Status::kLimitExceeded, "the PNG picture is too large"};
   std::vector<std::uint8_t> rgba;
   try {
@@ -152,7 +166,7 @@ Result<LoadedPicture> read_png(std::span<const std::uint8_t> bytes, const Limits
   } catch (const std::bad_alloc&) {
     return {Status::kOutOfMemory, "out of memory reading the PNG picture"};
   }
-  if (FAILED(converter->CopyPixels(nullptr, static_cast<UINT>(stride), static_cast<UINT>(stride * height), rgba.data())))
+  if (FAILED(source->CopyPixels(nullptr, static_cast<UINT>(stride), static_cast<UINT>(stride * height), rgba.data())))
     return {Status::kInvalidFile, "corrupt PNG data"};
 
   Picture& picture = result.picture;
@@ -164,11 +178,13 @@ Result<LoadedPicture> read_png(std::span<const std::uint8_t> bytes, const Limits
   std::uint8_t* out = picture.pixels.data();
   // Channel c (0 red .. 3 alpha) of pixel p.
   const auto sample = [&](const std::uint8_t* p, int c) -> unsigned {
-    if (sixteen) return scale_16(static_cast<unsigned>(p[2 * c] | p[2 * c + 1] << 8));
-    return p[c == 3 ? 3 : 2 - c];
+    const int at = layout.index[c];
+    if (at < 0) return 255;
+    if (sixteen) return scale_16(static_cast<unsigned>(p[2 * at] | p[2 * at + 1] << 8));
+    return p[at];
   };
   for (std::size_t i = 0, n = std::size_t{width} * height; i < n; ++i) {
-    const std::uint8_t* p = &rgba[i * pixel_bytes];
+    const std::uint8_t* p = &rgba[i * layout.pixel_bytes];
     const unsigned a = sample(p, 3);
     for (int c = 0; c < channels; ++c) *out++ = alpha ? over_white(sample(p, c), a) : static_cast<std::uint8_t>(sample(p, c));
   }

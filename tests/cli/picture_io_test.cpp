@@ -1,8 +1,8 @@
 #include "picture_io.h"
 
 #include <gtest/gtest.h>
-#include <png.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,34 +14,70 @@ using Bytes = std::vector<std::uint8_t>;
 
 Bytes as_bytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-// Writes a PNG of any colour type and depth with libpng directly, so that the reader is tested
-// against files it did not write itself. `rows` holds packed samples (big-endian at 16 bits).
-Bytes make_png(std::uint32_t width, std::uint32_t height, int colour_type, int depth, const Bytes& samples,
-               const std::vector<png_color>& palette = {}, const Bytes& trns = {}) {
-  Bytes out;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (setjmp(png_jmpbuf(png))) {
-    ADD_FAILURE() << "libpng failed while making a test picture";
-    png_destroy_write_struct(&png, &info);
-    return {};
+// PNG colour types.
+constexpr int kPngGrey = 0;
+constexpr int kPngRgb = 2;
+constexpr int kPngPalette = 3;
+constexpr int kPngRgbAlpha = 6;
+
+struct Rgb {
+  std::uint8_t red, green, blue;
+};
+
+void put32(Bytes& out, std::uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
+}
+
+void chunk(Bytes& out, const char* type, const Bytes& data) {
+  put32(out, static_cast<std::uint32_t>(data.size()));
+  const std::size_t start = out.size();
+  out.insert(out.end(), type, type + 4);
+  out.insert(out.end(), data.begin(), data.end());
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (std::size_t i = start; i < out.size(); ++i) {
+    crc ^= out[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
   }
-  png_set_write_fn(
-      png, &out,
-      [](png_structp p, png_bytep data, png_size_t n) {
-        auto* o = static_cast<Bytes*>(png_get_io_ptr(p));
-        o->insert(o->end(), data, data + n);
-      },
-      [](png_structp) {});
-  png_set_IHDR(png, info, width, height, depth, colour_type, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
-  if (!trns.empty()) png_set_tRNS(png, info, trns.data(), static_cast<int>(trns.size()), nullptr);
-  png_write_info(png, info);
+  put32(out, ~crc);
+}
+
+// Writes a PNG of any colour type and depth byte by byte (the image data deflated as stored
+// blocks), so that the reader, libpng's or the system's, is tested against files it did not
+// write itself. `samples` holds packed rows (big-endian at 16 bits).
+Bytes make_png(std::uint32_t width, std::uint32_t height, int colour_type, int depth, const Bytes& samples,
+               const std::vector<Rgb>& palette = {}, const Bytes& trns = {}) {
+  Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  Bytes header;
+  put32(header, width);
+  put32(header, height);
+  header.insert(header.end(), {static_cast<std::uint8_t>(depth), static_cast<std::uint8_t>(colour_type), 0, 0, 0});
+  chunk(out, "IHDR", header);
+  Bytes entries;
+  for (const Rgb& c : palette) entries.insert(entries.end(), {c.red, c.green, c.blue});
+  if (!palette.empty()) chunk(out, "PLTE", entries);
+  if (!trns.empty()) chunk(out, "tRNS", trns);
+  Bytes raw;  // every row behind filter byte 0
   const std::size_t row_bytes = samples.size() / height;
-  for (std::uint32_t y = 0; y < height; ++y) png_write_row(png, const_cast<png_bytep>(samples.data() + y * row_bytes));
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
+  for (std::uint32_t y = 0; y < height; ++y) {
+    raw.push_back(0);
+    raw.insert(raw.end(), samples.begin() + static_cast<std::ptrdiff_t>(y * row_bytes),
+               samples.begin() + static_cast<std::ptrdiff_t>((y + 1) * row_bytes));
+  }
+  Bytes z = {0x78, 0x01};
+  for (std::size_t at = 0; at == 0 || at < raw.size(); at += 65535) {
+    const std::size_t n = std::min<std::size_t>(65535, raw.size() - at);
+    z.insert(z.end(), {static_cast<std::uint8_t>(at + n == raw.size()), static_cast<std::uint8_t>(n),
+                       static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(~n), static_cast<std::uint8_t>(~n >> 8)});
+    z.insert(z.end(), raw.begin() + static_cast<std::ptrdiff_t>(at), raw.begin() + static_cast<std::ptrdiff_t>(at + n));
+  }
+  std::uint32_t a = 1, b = 0;
+  for (std::uint8_t v : raw) {
+    a = (a + v) % 65521;
+    b = (b + a) % 65521;
+  }
+  put32(z, b << 16 | a);
+  chunk(out, "IDAT", z);
+  chunk(out, "IEND", {});
   return out;
 }
 
@@ -111,7 +147,7 @@ TEST(PictureIoTest, BgrPicturesAreWrittenInTheirTrueColours) {
 
 TEST(PngReaderTest, SixteenBitSamplesAreScaledWithANotice) {
   // Grey 16-bit, big-endian: 0xFFFF, 0x0000, 0x8080 (exactly 128/255 of full scale).
-  const Bytes png = make_png(3, 1, PNG_COLOR_TYPE_GRAY, 16, {0xFF, 0xFF, 0x00, 0x00, 0x80, 0x80});
+  const Bytes png = make_png(3, 1, kPngGrey, 16, {0xFF, 0xFF, 0x00, 0x00, 0x80, 0x80});
   Result<LoadedPicture> r = read_png(png, {});
   ASSERT_TRUE(r.ok()) << r.message();
   EXPECT_EQ(r.value().picture.format, PixelFormat::kGrey8);
@@ -123,7 +159,7 @@ TEST(PngReaderTest, SixteenBitSamplesAreScaledWithANotice) {
 TEST(PngReaderTest, AlphaIsBlendedOverWhiteWithANotice) {
   // (200, 100, 0) at alpha 128: c*128/255 + 255*127/255, rounded: 227, 177, 127.
   // A fully opaque and a fully transparent pixel keep their colour and become white.
-  const Bytes png = make_png(3, 1, PNG_COLOR_TYPE_RGB_ALPHA, 8,
+  const Bytes png = make_png(3, 1, kPngRgbAlpha, 8,
                              {200, 100, 0, 128, 10, 20, 30, 255, 10, 20, 30, 0});
   Result<LoadedPicture> r = read_png(png, {});
   ASSERT_TRUE(r.ok()) << r.message();
@@ -134,37 +170,37 @@ TEST(PngReaderTest, AlphaIsBlendedOverWhiteWithANotice) {
 }
 
 TEST(PngReaderTest, PalettesBecomeColourOrGreyAndSmallDepthsAreExpanded) {
-  const std::vector<png_color> colours = {{30, 20, 10}, {60, 50, 40}};
-  Result<LoadedPicture> colour = read_png(make_png(2, 1, PNG_COLOR_TYPE_PALETTE, 8, {1, 0}, colours), {});
+  const std::vector<Rgb> colours = {{30, 20, 10}, {60, 50, 40}};
+  Result<LoadedPicture> colour = read_png(make_png(2, 1, kPngPalette, 8, {1, 0}, colours), {});
   ASSERT_TRUE(colour.ok()) << colour.message();
   EXPECT_EQ(colour.value().picture.format, PixelFormat::kRgb24);
   EXPECT_EQ(colour.value().picture.pixels, (Bytes{60, 50, 40, 30, 20, 10}));
   EXPECT_EQ(colour.value().notices.size(), 1u);
 
   // A palette of greys gives a grey picture, like a bitmap with a grey colour table.
-  const std::vector<png_color> greys = {{0, 0, 0}, {90, 90, 90}, {255, 255, 255}};
-  Result<LoadedPicture> grey = read_png(make_png(3, 1, PNG_COLOR_TYPE_PALETTE, 8, {2, 1, 0}, greys), {});
+  const std::vector<Rgb> greys = {{0, 0, 0}, {90, 90, 90}, {255, 255, 255}};
+  Result<LoadedPicture> grey = read_png(make_png(3, 1, kPngPalette, 8, {2, 1, 0}, greys), {});
   ASSERT_TRUE(grey.ok());
   EXPECT_EQ(grey.value().picture.format, PixelFormat::kGrey8);
   EXPECT_EQ(grey.value().picture.pixels, (Bytes{255, 90, 0}));
   EXPECT_TRUE(grey.value().notices.empty());
 
   // 1-bit grey, 8 pixels in one byte 0b10110000: 255 0 255 255 0 0 0 0.
-  Result<LoadedPicture> bits = read_png(make_png(8, 1, PNG_COLOR_TYPE_GRAY, 1, {0xB0}), {});
+  Result<LoadedPicture> bits = read_png(make_png(8, 1, kPngGrey, 1, {0xB0}), {});
   ASSERT_TRUE(bits.ok());
   EXPECT_EQ(bits.value().picture.pixels, (Bytes{255, 0, 255, 255, 0, 0, 0, 0}));
 }
 
 TEST(PngReaderTest, TransparentPaletteEntryCountsAsAlpha) {
-  const std::vector<png_color> colours = {{0, 0, 0}, {40, 80, 120}};
-  Result<LoadedPicture> r = read_png(make_png(2, 1, PNG_COLOR_TYPE_PALETTE, 8, {0, 1}, colours, {0}), {});
+  const std::vector<Rgb> colours = {{0, 0, 0}, {40, 80, 120}};
+  Result<LoadedPicture> r = read_png(make_png(2, 1, kPngPalette, 8, {0, 1}, colours, {0}), {});
   ASSERT_TRUE(r.ok()) << r.message();
   EXPECT_EQ(r.value().picture.pixels, (Bytes{255, 255, 255, 40, 80, 120}));
   EXPECT_EQ(r.value().notices.size(), 2u);  // palette expanded, transparency removed
 }
 
 TEST(PngReaderTest, RefusesDamagedOrOversizedFiles) {
-  const Bytes good = make_png(16, 16, PNG_COLOR_TYPE_RGB, 8, Bytes(16 * 16 * 3, 77));
+  const Bytes good = make_png(16, 16, kPngRgb, 8, Bytes(16 * 16 * 3, 77));
   for (std::size_t cut : {std::size_t{4}, std::size_t{20}, std::size_t{40}, good.size() - 13}) {
     Result<LoadedPicture> r = read_png(std::span(good.data(), cut), {});
     EXPECT_EQ(r.status(), Status::kInvalidFile) << "cut at " << cut;
