@@ -21,6 +21,8 @@ constexpr int kHelpWidth = 520;
 constexpr int kHelpHeight = 440;
 // Common file dialogs take the path in a buffer of the caller's: room for the longest path.
 constexpr std::size_t kPathBuffer = 32768;
+// Largest window side: a 65535-pixel client (the program's sizes are 16-bit) and its frame.
+constexpr LONG kMaxWindowSide = 65535 + 1024;
 // 100-nanosecond ticks between 1601-01-01 (FILETIME's origin) and 1970-01-01.
 constexpr std::uint64_t kUnixEpochTicks = 116444736000000000ULL;
 
@@ -432,6 +434,13 @@ LRESULT Win32Platform::Win32Window::handle(UINT message, WPARAM wparam, LPARAM l
       for (const std::string& path : paths) platform_.request_open(path);
       return 0;
     }
+    case WM_GETMINMAXINFO:
+      // The program fits its windows to pictures of any size, a few pixels wide included; the
+      // system's smallest tracking size would widen them.
+      // Nor may the screen's size limit them: the program's sizes go up to 65535 pixels.
+      reinterpret_cast<MINMAXINFO*>(lparam)->ptMinTrackSize = POINT{1, 1};
+      reinterpret_cast<MINMAXINFO*>(lparam)->ptMaxTrackSize = POINT{kMaxWindowSide, kMaxWindowSide};
+      return 0;
     case WM_QUERYNEWPALETTE: return realise_again(false) ? TRUE : FALSE;
     case WM_PALETTECHANGED:
       if (reinterpret_cast<HWND>(wparam) != hwnd_) realise_again(true);
