@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <utility>
 
 #include "codec/arithmetic_coder.h"
@@ -438,7 +440,14 @@ Status EncodePicture(const PictureView& picture, const CodecParams& settings,
         flag.notify_all();
       }
     };
-    auto wait_for = [](const std::atomic<bool>& flag) { flag.wait(false, std::memory_order_acquire); };
+    auto wait_for = [](const std::atomic<bool>& flag) {
+#if defined(_WIN32)
+      // MinGW's waits on atomics rest on condition variables that can lose a wake-up: poll.
+      while (!flag.load(std::memory_order_acquire)) std::this_thread::sleep_for(std::chrono::microseconds(200));
+#else
+      flag.wait(false, std::memory_order_acquire);
+#endif
+    };
     pool.Run(3, [&](int task) {
       try {
         if (task == 0) {

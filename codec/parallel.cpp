@@ -1,8 +1,26 @@
 #include "codec/parallel.h"
 
+#include <chrono>
 #include <system_error>
 
 namespace varnic::codec {
+
+namespace {
+
+// Waits until `ready` holds. MinGW's POSIX-thread condition variables can lose a wake-up under
+// load (seen as the caller and a worker both waiting forever), so on Windows a waiter also looks
+// again at its condition every few milliseconds.
+template <typename Ready>
+void wait_until(std::condition_variable& signal, std::unique_lock<std::mutex>& lock, Ready ready) {
+#if defined(_WIN32)
+  constexpr std::chrono::milliseconds kRecheck{5};
+  while (!ready()) signal.wait_for(lock, kRecheck);
+#else
+  signal.wait(lock, ready);
+#endif
+}
+
+}  // namespace
 
 WorkerPool::WorkerPool(int threads) {
   for (int t = 1; t < threads; ++t) {
@@ -40,7 +58,7 @@ void WorkerPool::Run(int count, const std::function<void(int)>& task) {
   wake_.notify_all();
   Drain();
   std::unique_lock lock(mutex_);
-  done_.wait(lock, [this] { return finished_ == count_; });
+  wait_until(done_, lock, [this] { return finished_ == count_; });
   task_ = nullptr;
 }
 
@@ -49,7 +67,7 @@ void WorkerPool::Loop() {
   for (;;) {
     {
       std::unique_lock lock(mutex_);
-      wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
+      wait_until(wake_, lock, [&] { return stop_ || generation_ != seen; });
       if (stop_) return;
       seen = generation_;
     }

@@ -33,12 +33,13 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 
-# The first run makes the prefix (a minute or so); later runs reuse it. A persistent wineserver
-# saves its start-up on each of the many programs the tests start.
+# A persistent wineserver saves its start-up on each of the many programs the tests start (one
+# may still be running from an earlier run: it serves as well). The first run makes the prefix
+# (half a minute or so); later runs reuse it.
+wineserver -p 2>/dev/null || true
 wineboot --init >/dev/null 2>&1
 # There is no window manager: windows Wine leaves to one would wait for it on every hide (a
 # second or two each), so Wine manages them itself and draws their frames as Windows does.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-wineserver -p
 cd "$build"
 ctest --output-on-failure -j 2 "$@"
