@@ -19,6 +19,15 @@
 namespace varnic::cli {
 namespace {
 
+// File names are UTF-8 strings. std::filesystem reads narrow strings in the system's code page on
+// Windows, so names cross over as UTF-8 explicitly (elsewhere this changes nothing).
+std::filesystem::path as_path(const std::string& utf8) { return std::u8string(utf8.begin(), utf8.end()); }
+
+std::string as_string(const std::filesystem::path& path) {
+  const std::u8string utf8 = path.u8string();
+  return std::string(utf8.begin(), utf8.end());
+}
+
 using Clock = std::chrono::steady_clock;
 
 double seconds_since(Clock::time_point start) {
@@ -121,7 +130,7 @@ Result<std::vector<std::uint8_t>> read_input(const std::string& path, const Limi
 
 bool output_exists(const std::string& path) {
   std::error_code ec;
-  return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+  return std::filesystem::exists(std::filesystem::symlink_status(as_path(path), ec));
 }
 
 // Refuses an existing output without -f; otherwise writes through a temporary file and a rename.
@@ -166,7 +175,7 @@ bool plan_outputs(const BatchOptions& batch, std::string_view extension, std::ve
   std::set<std::string> seen;
   for (const std::string& input : batch.inputs) {
     std::string out = batch.output.empty() ? output_path_for(input, batch.directory, extension) : batch.output;
-    const std::string key = std::filesystem::path(out).lexically_normal().string();
+    const std::string key = as_string(as_path(out).lexically_normal());
     if (!seen.insert(key).second) {
       console.err << "varnic-cli: " << input << ": another input also writes " << out << "\n";
       return false;
@@ -412,10 +421,10 @@ int exit_code_for(Status status) {
 }
 
 std::string output_path_for(const std::string& input, const std::string& directory, std::string_view extension) {
-  std::filesystem::path path(input);
-  path.replace_extension(std::string(extension));
-  if (!directory.empty()) path = std::filesystem::path(directory) / path.filename();
-  return path.string();
+  std::filesystem::path path = as_path(input);
+  path.replace_extension(as_path(std::string(extension)));
+  if (!directory.empty()) path = as_path(directory) / path.filename();
+  return as_string(path);
 }
 
 std::string json_string(std::string_view bytes) {

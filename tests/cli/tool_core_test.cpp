@@ -102,6 +102,8 @@ TEST(OutputPathTest, ReplacesTheExtensionAndHonoursTheDirectory) {
   EXPECT_EQ(output_path_for("noext", "", ".cod"), "noext.cod");
   EXPECT_EQ(output_path_for("dir.v2/x", "", ".bmp"), "dir.v2/x.bmp");
   EXPECT_EQ(output_path_for("x.tar.bmp", "", ".cod"), "x.tar.cod");
+  // UTF-8 names stay UTF-8, whatever the system's code page.
+  EXPECT_EQ(output_path_for("d/Bild \xC3\xBC \xE5\x86\x99.png", "", ".cod"), "d/Bild \xC3\xBC \xE5\x86\x99.cod");
 }
 
 }  // namespace
