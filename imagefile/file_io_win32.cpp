@@ -139,7 +139,7 @@ FileStatus write_file_atomically(const std::string& path, std::span<const std::u
   bool ok = write_all(file.get(), bytes.data(), bytes.size());
   ok = ok && FlushFileBuffers(file.get()) != 0;
   ok = file.close() && ok;
-  // A hidden or system old file stays so; a read-only one is not replaced (the move fails).
+  // A hidden or system old file stays so.
   constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   if (ok && exists && (attributes & kKept) != 0) ok = SetFileAttributesW(temp.c_str(), attributes & kKept) != 0;
   ok = ok && MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
