@@ -78,7 +78,9 @@ TEST(Win32Resources, EveryDialogResourcePlacesTheTemplateControls) {
       EXPECT_EQ(got.top, want.top);
       EXPECT_EQ(got.right, want.right);
       // A closed combo box is one line high; its template height holds the dropped-down list.
-      if (c.kind != ControlKind::kComboBox) EXPECT_EQ(got.bottom, want.bottom);
+      if (c.kind != ControlKind::kComboBox) {
+        EXPECT_EQ(got.bottom, want.bottom);
+      }
       EXPECT_EQ((GetWindowLongW(item, GWL_STYLE) & WS_VISIBLE) != 0, c.visible);
       if (c.kind == ControlKind::kPushButton || c.kind == ControlKind::kDefaultPushButton) {
         EXPECT_EQ(text_of(item), c.text);
