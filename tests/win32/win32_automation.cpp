@@ -1,5 +1,7 @@
 #include "win32_automation.h"
 
+#include <optional>
+
 #include "imagefile/utf16.h"
 
 namespace varnic::testing {
@@ -31,6 +33,43 @@ std::wstring class_of(HWND hwnd) {
   wchar_t name[64] = {};
   GetClassNameW(hwnd, name, 64);
   return name;
+}
+
+std::string text_of(HWND hwnd) {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+  return imagefile::narrow(text);
+}
+
+// The message box on screen while a driver answers it. The box is read when it becomes active,
+// then closed with OK; its time-out only keeps a box the hook missed from waiting forever.
+constexpr UINT kMessageBoxTimeoutMilliseconds = 5000;
+struct BoxWatch {
+  HWND owner = nullptr;
+  std::optional<platform::MessageRecord> seen;
+  bool owned_right = false;
+};
+thread_local BoxWatch* g_box_watch = nullptr;
+
+BOOL CALLBACK find_text(HWND child, LPARAM found) {
+  if (class_of(child) == L"Static" && GetWindowTextLengthW(child) > 0) {
+    *reinterpret_cast<std::string*>(found) = text_of(child);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+LRESULT CALLBACK watch_message_box(int code, WPARAM wparam, LPARAM lparam) {
+  HWND box = reinterpret_cast<HWND>(wparam);
+  if (code == HCBT_ACTIVATE && g_box_watch != nullptr && !g_box_watch->seen && class_of(box) == L"#32770") {
+    platform::MessageRecord r;
+    r.caption = text_of(box);
+    EnumChildWindows(box, find_text, reinterpret_cast<LPARAM>(&r.text));
+    g_box_watch->owned_right = GetWindow(box, GW_OWNER) == g_box_watch->owner;
+    g_box_watch->seen = std::move(r);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+  }
+  return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
 platform::DialogState state_of(const platform::Win32Dialog& dialog) {
@@ -164,8 +203,27 @@ platform::Cursor ScriptedWin32Platform::cursor() const {
 
 void ScriptedWin32Platform::exec_message_box(HWND owner, const std::string& owner_name, std::string_view text,
                                              std::string_view caption) {
-  (void)owner;
-  messages_.push_back(platform::MessageRecord{std::string(text), std::string(caption), owner_name});
+  // The real box, read back from the screen (MessageBoxTimeoutW is user32's own, not declared).
+  using TimedBox = int(WINAPI*)(HWND, LPCWSTR, LPCWSTR, UINT, WORD, DWORD);
+  static const auto timed_box =
+      reinterpret_cast<TimedBox>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "MessageBoxTimeoutW")));
+  BoxWatch watch{owner, std::nullopt, false};
+  g_box_watch = &watch;
+  HHOOK hook = SetWindowsHookExW(WH_CBT, watch_message_box, nullptr, GetCurrentThreadId());
+  if (timed_box != nullptr && hook != nullptr) {
+    timed_box(owner, platform::to_wide_text(text).c_str(), platform::to_wide_text(caption).c_str(), MB_OK, 0,
+              kMessageBoxTimeoutMilliseconds);
+  }
+  if (hook != nullptr) UnhookWindowsHookEx(hook);
+  g_box_watch = nullptr;
+  // A box that was not shown, or not owned by the window the program named, records no owner.
+  platform::MessageRecord record = watch.seen.value_or(platform::MessageRecord{});
+  if (watch.owned_right) {
+    record.owner = owner_name;
+  } else {
+    record.owner.assign(1, '?');
+  }
+  messages_.push_back(std::move(record));
 }
 
 std::optional<std::string> ScriptedWin32Platform::exec_file_dialog(const platform::FileChooserSpec& request, bool save) {
