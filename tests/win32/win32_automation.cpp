@@ -216,7 +216,7 @@ void ScriptedWin32Platform::exec_message_box(HWND owner, const std::string& owne
   }
   if (hook != nullptr) UnhookWindowsHookEx(hook);
   g_box_watch = nullptr;
-  // A box that was not shown, or not owned by the window the program named, records no owner.
+  // A box that was not shown, or not owned by the window the program named, records owner "?".
   platform::MessageRecord record = watch.seen.value_or(platform::MessageRecord{});
   if (watch.owned_right) {
     record.owner = owner_name;
