@@ -3,6 +3,7 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 WEB_BUILD  ?= build-web
+WIN_BUILD  ?= build-win32
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?=
 JOBS       ?= $(shell nproc)
@@ -12,7 +13,8 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DVARNIC_WARNINGS_AS_ERRORS=ON
 endif
 
-.PHONY: all deps configure build test demo run bench bench-smoke bench-thumbnail viewer-screenshot test-sanitize fuzz fuzz-smoke install clean web test-web
+.PHONY: all deps configure build test demo run bench bench-smoke bench-thumbnail viewer-screenshot test-sanitize fuzz \
+        fuzz-smoke install clean web test-web win-configure windows test-windows
 
 all: build
 
@@ -89,8 +91,22 @@ web/node_modules/.installed: web/package-lock.json
 	cd web && npm ci --no-audit --no-fund
 	touch $@
 
+# 32-bit Windows programs, cross-built with MinGW-w64 into $(WIN_BUILD): varnic.exe, varnic-cli.exe
+# and varnic-win32.zip. test-windows builds the suites for Windows as well and runs them under
+# Wine (a private prefix in $(WIN_BUILD), Xvfb started and stopped by the script).
+win-configure: deps
+	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+	  -DVARNIC_BUILD_QT=OFF $(CMAKE_FLAGS)
+
+windows: win-configure
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target varnic_desktop varnic-cli varnic_win32_zip
+
+test-windows: win-configure
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+	bash scripts/wine-tests.sh $(WIN_BUILD)
+
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WEB_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WEB_BUILD) $(WIN_BUILD)

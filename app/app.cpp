@@ -20,6 +20,11 @@ namespace cmd = resources;
 
 namespace {
 
+// Moves FitWindowToClient makes at most. A menu bar that wraps in a very narrow window can leave
+// no client area at first, so that the frame's true height shows only after a few moves; each
+// move at least doubles the height until then.
+constexpr int kFitAttempts = 8;
+
 platform::BitmapView view_of(const std::vector<std::uint8_t>& bits, const imagefile::DisplayHeader& header) {
   platform::BitmapView view;
   view.bits = bits;
@@ -151,9 +156,15 @@ void Application::fit_window_to_client(platform::Window& window, int width, int 
   // Sizes travel as unsigned 16-bit values.
   const int w = static_cast<std::uint16_t>(width);
   const int h = static_cast<std::uint16_t>(height);
-  const platform::Rect outer = window.outer_rect();
-  const platform::Size client = window.client_size();
-  window.move(outer.x, outer.y, w + (outer.width - client.width), h + (outer.height - client.height), true);
+  // A window system may lay its frame out anew at the new size: a menu bar wraps onto more rows
+  // in a narrow window. Fitting again with the frame of the new size settles it; where the
+  // frame does not change, the first move is the only one.
+  for (int attempt = 0; attempt < kFitAttempts; ++attempt) {
+    const platform::Rect outer = window.outer_rect();
+    const platform::Size client = window.client_size();
+    if (attempt > 0 && client == platform::Size{w, h}) break;
+    window.move(outer.x, outer.y, w + (outer.width - client.width), h + (outer.height - client.height), true);
+  }
 }
 
 void Application::apply_menu_rules(MenuRules rules) {

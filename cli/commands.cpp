@@ -23,6 +23,15 @@
 namespace varnic::cli {
 namespace {
 
+// File names are UTF-8 strings. std::filesystem reads narrow strings in the system's code page on
+// Windows, so names cross over as UTF-8 explicitly (elsewhere this changes nothing).
+std::filesystem::path as_path(const std::string& utf8) { return std::u8string(utf8.begin(), utf8.end()); }
+
+std::string as_string(const std::filesystem::path& path) {
+  const std::u8string utf8 = path.u8string();
+  return std::string(utf8.begin(), utf8.end());
+}
+
 using Clock = std::chrono::steady_clock;
 
 double seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
@@ -153,7 +162,7 @@ Result<std::vector<std::uint8_t>> read_input(const std::string& path, const Limi
 
 bool output_exists(const std::string& path) {
   std::error_code ec;
-  return path != kStandardStream && std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+  return path != kStandardStream && std::filesystem::exists(std::filesystem::symlink_status(as_path(path), ec));
 }
 
 // Writes through a temporary file that replaces the output only when complete; without -f an
@@ -193,9 +202,9 @@ std::string ratio_text(double numerator, double denominator) {
 std::string resolved_name(const std::string& path) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  const fs::path absolute = fs::absolute(path, ec);
+  const fs::path absolute = fs::absolute(as_path(path), ec);
   const fs::path resolved = fs::weakly_canonical(absolute, ec);
-  return (ec ? absolute.lexically_normal() : resolved).string();
+  return as_string(ec ? absolute.lexically_normal() : resolved);
 }
 
 // Resolves every input's output path. Refuses, before anything runs, a batch in which two inputs
@@ -537,10 +546,10 @@ int exit_code_for(Status status) {
 }
 
 std::string output_path_for(const std::string& input, const std::string& directory, std::string_view extension) {
-  std::filesystem::path path(input);
-  path.replace_extension(std::string(extension));
-  if (!directory.empty()) path = std::filesystem::path(directory) / path.filename();
-  return path.string();
+  std::filesystem::path path = as_path(input);
+  path.replace_extension(as_path(std::string(extension)));
+  if (!directory.empty()) path = as_path(directory) / path.filename();
+  return as_string(path);
 }
 
 std::string json_string(std::string_view bytes) {

@@ -136,6 +136,8 @@ int run(int argc, char** argv) {
   CLI::App app{"varnic-cli: wavelet image compression to and from .cod files"};
   app.set_version_flag("--version", std::string("varnic-cli ") + VARNIC_VERSION + " (writes format 2.5, reads 2.3-2.5)");
   app.require_subcommand(1);
+  // "/name" is a path on every system, never an option (Windows builds would take it for one).
+  app.allow_windows_style_options(false);
   app.footer(kExitCodes);
 
   // --- compress

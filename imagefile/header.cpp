@@ -154,7 +154,12 @@ std::size_t char_start(std::string_view s, std::size_t pos) {
 }  // namespace
 
 std::string file_title(std::string_view path) {
+#if defined(_WIN32)
+  // Windows separates folders with either slash, and a drive with a colon.
+  const std::size_t slash = path.find_last_of("/\\:");
+#else
   const std::size_t slash = path.find_last_of('/');
+#endif
   const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
   if (name.size() <= kMaxFileTitle) return std::string(name);
 

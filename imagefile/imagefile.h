@@ -191,8 +191,9 @@ FileStatus save_bitmap_file(const std::string& path, const PictureBuffer& pictur
 FileStatus save_targa_file(const std::string& path, const PictureBuffer& picture);
 FileStatus save_compressed_file(const std::string& path, std::span<const std::uint8_t> stream);
 
-// The name after the last '/' of `path`, shortened to kMaxFileTitle bytes with
-// "..." in its middle when longer; multi-byte UTF-8 characters are kept whole.
+// The name after the last '/' of `path` (on Windows also a backslash or a colon), shortened
+// to kMaxFileTitle bytes with "..." in its middle when longer; multi-byte UTF-8 characters are
+// kept whole.
 std::string file_title(std::string_view path);
 
 }  // namespace varnic::imagefile

@@ -18,6 +18,8 @@ packages=(
   valgrind time
   emscripten chromium
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest
+  wine wine32:i386
 )
 if [ "${1:-}" = "--viewer-screenshot" ]; then
   packages+=(eog imagemagick x11-utils dbus)
@@ -42,6 +44,14 @@ fi
 
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-# Several installs may run at once on a shared machine: wait for the lock instead of failing.
-apt-get -o DPkg::Lock::Timeout=900 update -qq
-apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"
+# Other installs may hold the package database: wait for them rather than fail.
+lock=(-o DPkg::Lock::Timeout=900)
+# wine32 (the 32-bit Windows programs' loader) comes from the i386 architecture.
+# dpkg has no lock timeout of its own: retry for as long as apt-get would wait.
+for _ in $(seq 180); do
+  dpkg --print-foreign-architectures | grep -qx i386 && break
+  dpkg --add-architecture i386 2>/dev/null && break
+  sleep 5
+done
+apt-get "${lock[@]}" update -qq
+apt-get "${lock[@]}" install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,9 +1,27 @@
 #include "utils/parallel.h"
 
+#include <chrono>
 #include <deque>
 #include <system_error>
 
 namespace varnic::utils {
+
+namespace {
+
+// Waits until `ready` holds. MinGW's POSIX-thread condition variables can lose a wake-up under
+// load (seen as the caller and a worker both waiting forever), so on Windows a waiter also looks
+// again at its condition every few milliseconds.
+template <typename Ready>
+void wait_until(std::condition_variable& signal, std::unique_lock<std::mutex>& lock, Ready ready) {
+#if defined(_WIN32)
+  constexpr std::chrono::milliseconds kRecheck{5};
+  while (!ready()) signal.wait_for(lock, kRecheck);
+#else
+  signal.wait(lock, ready);
+#endif
+}
+
+}  // namespace
 
 WorkerPool::WorkerPool(int threads) {
   for (int t = 1; t < threads; ++t) {
@@ -41,7 +59,7 @@ void WorkerPool::run(int count, const std::function<void(int)>& task) {
   wake_.notify_all();
   drain();
   std::unique_lock lock(mutex_);
-  done_.wait(lock, [this] { return finished_ == count_; });
+  wait_until(done_, lock, [this] { return finished_ == count_; });
   task_ = nullptr;
 }
 
@@ -50,7 +68,7 @@ void WorkerPool::loop() {
   for (;;) {
     {
       std::unique_lock lock(mutex_);
-      wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
+      wait_until(wake_, lock, [&] { return stop_ || generation_ != seen; });
       if (stop_) return;
       seen = generation_;
     }
@@ -95,7 +113,7 @@ void TaskGraph::run(WorkerPool* pool, int lanes) {
   pool->run(std::min(lanes, pool->size()), [&](int) {
     std::unique_lock lock(mutex);
     for (;;) {
-      changed.wait(lock, [&] { return !ready.empty() || finished == tasks_.size(); });
+      wait_until(changed, lock, [&] { return !ready.empty() || finished == tasks_.size(); });
       if (ready.empty()) return;  // everything has finished
       const Id id = ready.front();
       ready.pop_front();

@@ -32,7 +32,7 @@
 #include "varnic/limits.h"
 
 // Marks the functions libvarnic exports; everything else in the library is hidden.
-#if defined(__GNUC__)
+#if defined(__GNUC__) && !defined(_WIN32)
 #define VARNIC_API __attribute__((visibility("default")))
 #else
 #define VARNIC_API

@@ -29,6 +29,8 @@ struct BackendFactory {
   std::string name;
   std::function<Backend()> make;
   bool supports_eight_bit_screen = true;
+  // The longest window side the window system allows (Windows: 16-bit signed coordinates).
+  int max_window_side = 1 << 30;
 };
 inline void PrintTo(const BackendFactory& factory, std::ostream* os) { *os << factory.name; }
 

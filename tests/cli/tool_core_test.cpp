@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <random>
 
 #include "commands.h"
@@ -96,10 +97,13 @@ TEST(JsonStringTest, EscapesControlsAndKeepsOrRepairsUtf8) {
 
 TEST(OutputPathTest, ReplacesTheExtensionAndHonoursTheDirectory) {
   EXPECT_EQ(output_path_for("a/b.png", "", ".cod"), "a/b.cod");
-  EXPECT_EQ(output_path_for("a/b.png", "out", ".cod"), "out/b.cod");
+  // Compared as paths: the folder is joined with the system's own separator.
+  EXPECT_EQ(std::filesystem::path(output_path_for("a/b.png", "out", ".cod")), std::filesystem::path("out/b.cod"));
   EXPECT_EQ(output_path_for("noext", "", ".cod"), "noext.cod");
   EXPECT_EQ(output_path_for("dir.v2/x", "", ".bmp"), "dir.v2/x.bmp");
   EXPECT_EQ(output_path_for("x.tar.bmp", "", ".cod"), "x.tar.cod");
+  // UTF-8 names stay UTF-8, whatever the system's code page.
+  EXPECT_EQ(output_path_for("d/Bild \xC3\xBC \xE5\x86\x99.png", "", ".cod"), "d/Bild \xC3\xBC \xE5\x86\x99.cod");
 }
 
 }  // namespace

@@ -1,0 +1,178 @@
+// Reading files whole and writing them atomically (Windows). Paths are UTF-8 and go to the wide
+// calls; a finished, flushed temporary file takes the old file's attributes and is moved over
+// it with MoveFileExW, write-through. (ReplaceFileW would keep the old file's security as well,
+// but some implementations leave a temporary file of their own behind when it fails.)
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <new>
+
+#include "utils/memory.h"
+#include "imagefile/imagefile.h"
+#include "imagefile/utf16.h"
+
+namespace varnic::imagefile {
+
+namespace {
+
+// Room for headers, colour tables, gaps before the pixel data and trailing
+// bytes that some writers append, on top of the largest picture allowed.
+constexpr std::uint64_t kFileSlackBytes = std::uint64_t{1} << 20;
+// ReadFile and WriteFile count in 32 bits; a call moves at most this much.
+constexpr DWORD kMaxTransfer = DWORD{1} << 30;
+
+std::uint64_t picture_file_cap(const ReadLimits& limits) {
+  return 3 * limits.max_pixels + 3 * static_cast<std::uint64_t>(kMaxSide) + kFileSlackBytes;
+}
+
+class Handle {
+ public:
+  explicit Handle(HANDLE h) : h_(h) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() {
+    if (valid()) CloseHandle(h_);
+  }
+  HANDLE get() const { return h_; }
+  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
+  // Closes now and reports the result: a delayed write error can show here.
+  bool close() {
+    const HANDLE h = h_;
+    h_ = INVALID_HANDLE_VALUE;
+    return CloseHandle(h) != 0;
+  }
+
+ private:
+  HANDLE h_;
+};
+
+bool write_all(HANDLE h, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const DWORD chunk = size > kMaxTransfer ? kMaxTransfer : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(h, data, chunk, &written, nullptr) || written == 0) return false;
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+std::atomic<unsigned> g_temp_counter{0};
+
+}  // namespace
+
+FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t max_bytes) {
+  const std::wstring wide = widen(path);
+  if (wide.empty()) return FileStatus::kCannotOpen;
+  // Opening a folder fails here; devices and pipes are refused below, since they could block.
+  Handle file(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file.valid() || GetFileType(file.get()) != FILE_TYPE_DISK) return FileStatus::kCannotOpen;
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return FileStatus::kCannotOpen;
+  if (static_cast<std::uint64_t>(size.QuadPart) > max_bytes) return FileStatus::kFileTooLarge;
+  if (static_cast<std::uint64_t>(size.QuadPart) > SIZE_MAX) return FileStatus::kOutOfMemory;
+  std::vector<std::uint8_t> bytes;
+  try {
+    utils::assign_large(bytes, static_cast<std::size_t>(size.QuadPart));
+  } catch (const std::bad_alloc&) {
+    return FileStatus::kOutOfMemory;
+  }
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const std::size_t left = bytes.size() - done;
+    DWORD got = 0;
+    if (!ReadFile(file.get(), bytes.data() + done, left > kMaxTransfer ? kMaxTransfer : static_cast<DWORD>(left), &got,
+                  nullptr)) {
+      return FileStatus::kCannotOpen;
+    }
+    if (got == 0) break;  // shrank while being read: take what is there
+    done += got;
+  }
+  bytes.resize(done);
+  out = std::move(bytes);
+  return FileStatus::kOk;
+}
+
+FileStatus read_bitmap_file(const std::string& path, Picture& out, const ReadLimits& limits) {
+  std::vector<std::uint8_t> bytes;
+  if (const FileStatus s = read_whole_file(path, bytes, picture_file_cap(limits)); s != FileStatus::kOk) return s;
+  return read_bitmap(bytes, out, limits);
+}
+
+FileStatus read_targa_file(const std::string& path, Picture& out, const ReadLimits& limits) {
+  std::vector<std::uint8_t> bytes;
+  if (const FileStatus s = read_whole_file(path, bytes, picture_file_cap(limits)); s != FileStatus::kOk) return s;
+  return read_targa(bytes, out, limits);
+}
+
+FileStatus load_compressed_file(const std::string& path, CompressedFile& out, const ReadLimits& limits) {
+  std::vector<std::uint8_t> bytes;
+  if (const FileStatus s = read_whole_file(path, bytes, picture_file_cap(limits)); s != FileStatus::kOk) return s;
+  return load_compressed(bytes, out);
+}
+
+FileStatus write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes) {
+  const std::wstring target = widen(path);
+  if (target.empty()) return FileStatus::kCannotOpen;
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+  if (exists && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) return FileStatus::kCannotOpen;
+
+  // A hidden name beside the destination, so that the final move stays on one volume.
+  const std::size_t cut = target.find_last_of(L"\\/:");
+  const std::wstring dir = cut == std::wstring::npos ? std::wstring() : target.substr(0, cut + 1);
+  const std::wstring name = cut == std::wstring::npos ? target : target.substr(cut + 1);
+  std::wstring temp;
+  HANDLE raw = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 100 && raw == INVALID_HANDLE_VALUE; ++attempt) {
+    wchar_t suffix[48];
+    std::swprintf(suffix, 48, L".%lu.%u.tmp", GetCurrentProcessId(), g_temp_counter++);
+    temp = dir + L"." + name + suffix;
+    raw = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (raw == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return FileStatus::kCannotOpen;
+  }
+  if (raw == INVALID_HANDLE_VALUE) return FileStatus::kCannotOpen;
+  Handle file(raw);
+
+  bool ok = write_all(file.get(), bytes.data(), bytes.size());
+  ok = ok && FlushFileBuffers(file.get()) != 0;
+  ok = file.close() && ok;
+  // A hidden or system old file stays so.
+  constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  if (ok && exists && (attributes & kKept) != 0) ok = SetFileAttributesW(temp.c_str(), attributes & kKept) != 0;
+  ok = ok && MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (!ok) {
+    SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(temp.c_str());
+    return FileStatus::kCannotWrite;
+  }
+  return FileStatus::kOk;
+}
+
+FileStatus save_bitmap_file(const std::string& path, const Picture& picture) {
+  try {
+    const std::vector<std::uint8_t> bytes = encode_bitmap(picture);
+    if (bytes.empty()) return FileStatus::kCannotWrite;
+    return write_file_atomically(path, bytes);
+  } catch (const std::bad_alloc&) {
+    return FileStatus::kOutOfMemory;
+  }
+}
+
+FileStatus save_targa_file(const std::string& path, const Picture& picture) {
+  try {
+    const std::vector<std::uint8_t> bytes = encode_targa(picture);
+    if (bytes.empty()) return FileStatus::kCannotWrite;
+    return write_file_atomically(path, bytes);
+  } catch (const std::bad_alloc&) {
+    return FileStatus::kOutOfMemory;
+  }
+}
+
+FileStatus save_compressed_file(const std::string& path, std::span<const std::uint8_t> stream) {
+  return write_file_atomically(path, stream);
+}
+
+}  // namespace varnic::imagefile
