@@ -16,8 +16,6 @@
 
 namespace varnic::app {
 
-namespace cmd = resources;
-
 namespace {
 
 // Moves FitWindowToClient makes at most. A menu bar that wraps in a very narrow window can leave
@@ -50,7 +48,7 @@ std::uint32_t file_size_of(const std::string& path) {
 class Application::MainHandler final : public platform::WindowHandler {
  public:
   explicit MainHandler(Application& app) : app_(app) {}
-  void on_paint(platform::Surface& surface) override { app_.paint_main(surface); }
+  void on_paint(platform::Surface& surface) override { app_.paint(surface, false); }
   void on_size(int width, int height) override { app_.on_main_size(width, height); }
   void on_command(int command) override { app_.dispatch(command); }
   void on_focus() override { app_.main_window_->invalidate(true); }
@@ -63,7 +61,7 @@ class Application::MainHandler final : public platform::WindowHandler {
 class Application::SourceHandler final : public platform::WindowHandler {
  public:
   explicit SourceHandler(Application& app) : app_(app) {}
-  void on_paint(platform::Surface& surface) override { app_.paint_source(surface); }
+  void on_paint(platform::Surface& surface) override { app_.paint(surface, true); }
   // A click gives the window the size at which the main window draws.
   void on_mouse_button() override {
     app_.fit_window_to_client(*app_.source_window_, app_.state_.display_width, app_.state_.display_height);
@@ -91,7 +89,7 @@ void Application::start() {
   main.y = kMainWindowFrame.y;
   main.width = kMainWindowFrame.width;
   main.height = kMainWindowFrame.height;
-  main.menu = &resources::main_menu();
+  main.menu = &main_menu();
   main_window_ = &platform_.create_window(main, *main_handler_);
 
   initialise_state();
@@ -113,15 +111,10 @@ void Application::initialise_state() {
   state_.display_height = 0;
   state_.header_magic = format::kCurrentMagic;
   state_.compressed_size = 0;
-  state_.incremental_display = 1;
-  if (platform_.screen_depth() == 8) {
-    state_.eight_bit_display = kEightBitOn;
-    menu().set_checked(cmd::kCmdEightBit, true);
-  } else {
-    state_.eight_bit_display = kEightBitOff;
-    menu().set_checked(cmd::kCmdEightBit, false);
-  }
-  state_.fs_dithering = 1;
+  state_.incremental_display = true;
+  state_.eight_bit_display = platform_.screen_depth() == 8;
+  state_.fs_dithering = true;
+  update_menu(menu(), menu_state());
   imagefile::set_grey_colour_table(state_.display_header);
   imagefile::set_grey_colour_table(state_.source_header);
   imagefile::set_grey_colour_table(state_.preview_header);
@@ -138,7 +131,7 @@ void Application::message(std::string_view text, std::string_view caption) { pla
 // Window messages.
 
 void Application::on_main_size(int width, int height) {
-  state_.display_mode = kDisplayStretched;
+  state_.display_mode = DisplayMode::kStretched;
   state_.display_width = static_cast<std::uint16_t>(width);
   state_.display_height = static_cast<std::uint16_t>(height);
   fit_window_to_client(*main_window_, width, height);
@@ -167,25 +160,13 @@ void Application::fit_window_to_client(platform::Window& window, int width, int 
   }
 }
 
-void Application::apply_menu_rules(MenuRules rules) {
-  const bool picture = rules == MenuRules::kPicture;
-  const bool any_picture = rules != MenuRules::kPalettePicture;
-  platform::Menu& m = menu();
-  m.set_enabled(cmd::kCmdSaveBitmap, any_picture);
-  m.set_enabled(cmd::kCmdSaveTarga, any_picture);
-  m.set_enabled(cmd::kCmdSave, picture);
-  m.set_enabled(cmd::kCmdDoubleSize, any_picture);
-  m.set_enabled(cmd::kCmdStretchUp, any_picture);
-  m.set_enabled(cmd::kCmdStretchDown, any_picture);
-  m.set_enabled(cmd::kCmdResize, any_picture);
-  m.set_enabled(cmd::kCmdHalfSize, any_picture);
-  m.set_enabled(cmd::kCmdCompress, picture);
-  m.set_enabled(cmd::kCmdEasySetup, picture);
-  // Master Setup changes only with a picture: the other sets leave it as it was.
-  if (picture) m.set_enabled(cmd::kCmdMasterSetup, true);
-  m.set_enabled(cmd::kCmdEightBit, any_picture);
-  m.set_enabled(cmd::kCmdDithering, true);
+MenuState Application::menu_state() const {
+  return MenuState{state_.opened, state_.eight_bit_display, state_.fs_dithering, state_.incremental_display};
+}
 
+void Application::opened(Opened kind) {
+  state_.opened = kind;
+  update_menu(menu(), menu_state());
   if (source_window_ != nullptr) source_window_->hide();
   fit_window_to_client(*main_window_, static_cast<int>(params_.image_width), static_cast<int>(params_.image_height));
   main_window_->invalidate(true);
@@ -196,68 +177,61 @@ void Application::apply_menu_rules(MenuRules rules) {
 
 void Application::dispatch(int command) {
   if (main_window_ == nullptr || main_window_->is_destroyed()) return;
-  switch (command & 0xFFFF) {
-    case cmd::kCmdExit: destroy_main(); break;
-    case cmd::kCmdOpenCoded:
-      if (open_file(cmd::kCmdOpenCoded) == 0) {
-        dispatch(cmd::kCmdDecode);
-        fit_window_to_client(*main_window_, static_cast<int>(params_.image_width), static_cast<int>(params_.image_height));
-        source_window_->hide();
-      }
-      break;
-    case cmd::kCmdOpenBitmap: (void)open_file(cmd::kCmdOpenBitmap); break;
-    case cmd::kCmdOpenTarga: (void)open_file(cmd::kCmdOpenTarga); break;
-    case cmd::kCmdSave:
-      if (state_.compressed_ready == 0) dispatch(cmd::kCmdCompress);
-      // A failed Compress must not let the previous picture's stream go out under a new name.
-      if (state_.compressed_ready == 1) (void)save_file(111);
-      break;
-    case cmd::kCmdSaveBitmap:
-      (void)save_file(cmd::kCmdSaveBitmap);
-      main_window_->invalidate(true);
-      break;
-    case cmd::kCmdSaveTarga:
-      (void)save_file(cmd::kCmdSaveTarga);
-      main_window_->invalidate(true);
-      break;
-    case cmd::kCmdCompress:
-      if (!state_.source_buffer.empty()) {
-        state_.picture_buffer = state_.source_buffer;
-        (void)compress();
-      }
-      main_window_->invalidate(true);
-      break;
-    case cmd::kCmdDecode: (void)decode_compressed_file(); break;
-    case cmd::kCmdProperties: command_properties(); break;
-    case cmd::kCmdStretchUp: command_stretch_up(); break;
-    case cmd::kCmdStretchDown: command_stretch_down(); break;
-    case cmd::kCmdHalfSize: command_half_size(); break;
-    case cmd::kCmdDoubleSize: command_double_size(); break;
-    case cmd::kCmdNormal: command_normal(); break;
-    case cmd::kCmdResize: command_resize(); break;
-    case cmd::kCmdEightBit: command_eight_bit(); break;
-    case cmd::kCmdDithering: command_toggle(state_.fs_dithering, cmd::kCmdDithering); break;
-    case cmd::kCmdIncremental: command_toggle(state_.incremental_display, cmd::kCmdIncremental); break;
-    case cmd::kCmdComments: command_comments(); break;
-    case cmd::kCmdEasySetup: command_easy_setup(); break;
-    case cmd::kCmdMasterSetup: command_master_setup(); break;
-    case cmd::kCmdAbout: command_about(); break;
-    case cmd::kCmdHelpContents: command_help(); break;
-    default: break;
-  }
+  const CommandRow* row = find_command(command & kCommandNumberMask);
+  if (row == nullptr) return;
+  (static_cast<Commands&>(*this).*row->run)();
+  if (!main_window_->is_destroyed()) update_menu(menu(), menu_state());
 }
+
+void Application::exit() { destroy_main(); }
+
+void Application::open_coded() {
+  if (open_file(kCmdOpenCoded) != 0) return;
+  dispatch(kCmdDecode);
+  fit_window_to_client(*main_window_, static_cast<int>(params_.image_width), static_cast<int>(params_.image_height));
+  source_window_->hide();
+}
+
+void Application::open_bitmap() { (void)open_file(kCmdOpenBitmap); }
+void Application::open_targa() { (void)open_file(kCmdOpenTarga); }
+
+void Application::save() {
+  if (!state_.compressed_ready) dispatch(kCmdCompress);
+  // A failed Compress must not let the previous picture's stream go out under a new name.
+  if (state_.compressed_ready) (void)save_file(SaveKind::kCompressed);
+}
+
+void Application::save_bitmap() {
+  (void)save_file(SaveKind::kBitmap);
+  main_window_->invalidate(true);
+}
+
+void Application::save_targa() {
+  (void)save_file(SaveKind::kTarga);
+  main_window_->invalidate(true);
+}
+
+void Application::compress_command() {
+  if (!state_.source_buffer.empty()) {
+    state_.picture_buffer = state_.source_buffer;
+    (void)compress();
+  }
+  main_window_->invalidate(true);
+}
+
+void Application::decode() { (void)decode_compressed_file(); }
 
 // ---------------------------------------------------------------------------------------------
 // Opening files.
 
-int Application::open_file(int command) {
+int Application::open_file(Command command) {
   platform::FileChooserSpec request;
   request.must_exist = true;
-  if (command == cmd::kCmdOpenBitmap) {
+  if (command == kCmdOpenBitmap) {
     request.label = "Bitmap Files(*.bmp)";
     request.pattern = "*.bmp";
     request.default_extension = "bmp";
-  } else if (command == cmd::kCmdOpenTarga) {
+  } else if (command == kCmdOpenTarga) {
     request.label = "Targa Image Files(*.tga)";
     request.pattern = "*.tga";
     request.default_extension = "tga";
@@ -268,7 +242,7 @@ int Application::open_file(int command) {
   }
   const std::optional<platform::FileChoice> choice = platform_.choose_open_file(request);
   if (!choice) return 1;
-  const int result = command == cmd::kCmdOpenCoded ? open_compressed(*choice) : open_picture(command, *choice);
+  const int result = command == kCmdOpenCoded ? open_compressed(*choice) : open_picture(command, *choice);
   if (result != 0) return result;
   state_.file_title = imagefile::file_title(choice->path);
   set_title_for_file();
@@ -281,11 +255,11 @@ void Application::set_title_for_file() {
   main_window_->set_title(title);
 }
 
-int Application::open_picture(int command, const platform::FileChoice& choice) {
+int Application::open_picture(Command command, const platform::FileChoice& choice) {
   imagefile::PictureBuffer picture;
   imagefile::ReadLimits limits;
   limits.max_pixels = pixel_limit_;
-  const imagefile::FileStatus status = command == cmd::kCmdOpenBitmap
+  const imagefile::FileStatus status = command == kCmdOpenBitmap
                                            ? imagefile::read_bitmap_file(choice.path, picture, limits)
                                            : imagefile::read_targa_file(choice.path, picture, limits);
   if (status == imagefile::FileStatus::kOutOfMemory) return 2;
@@ -322,11 +296,11 @@ int Application::install_picture(imagefile::PictureBuffer&& picture) {
   state_.source_buffer = state_.picture_buffer;
   state_.pending_file.reset();
   state_.pending_header.reset();
-  state_.compressed_ready = 0;
+  state_.compressed_ready = false;
   state_.header_magic = format::kCurrentMagic;
   state_.display_header = picture.header;
   params_.image_mode = picture.image_mode;
-  state_.display_mode = picture.image_mode;
+  state_.display_mode = actual_size(picture.image_mode);
   if (state_.bits_per_pixel != 24) state_.source_header = state_.display_header;
 
   state_.source_index_buffer.assign(state_.geometry.index_bytes, 0);
@@ -336,7 +310,7 @@ int Application::install_picture(imagefile::PictureBuffer&& picture) {
   release_planes();
 
   const bool compressible = params_.image_mode == format::kImageModeGrey || state_.bits_per_pixel == 24;
-  apply_menu_rules(compressible ? MenuRules::kPicture : MenuRules::kPalettePicture);
+  opened(compressible ? Opened::kPicture : Opened::kPalettePicture);
   state_.comment.clear();
   reset_times();
   return 0;
@@ -366,7 +340,7 @@ int Application::open_compressed(const platform::FileChoice& choice) {
   state_.source_index_buffer.clear();
   state_.source_buffer.clear();
   release_planes();
-  apply_menu_rules(MenuRules::kCompressedFile);
+  opened(Opened::kCompressedFile);
   state_.comment.clear();
   return 0;
 }
@@ -388,8 +362,8 @@ int Application::decode_compressed_file() {
 
   state_.start_clock = now();
   state_.compressed_stream.clear();
-  state_.compressed_ready = 0;
-  state_.encoder_reconstruction = 0;
+  state_.compressed_ready = false;
+  state_.encoder_reconstruction = false;
   release_planes();
 
   format::FileHeader header;
@@ -419,11 +393,11 @@ int Application::decode_compressed_file() {
     show_preview(pixels, w, h, bpp);
   };
   (void)pipeline::reconstruct(state_.planes, params_, state_.header_magic, false,
-                              state_.incremental_display == 1 ? &sink : nullptr, state_.picture_buffer);
+                              state_.incremental_display ? &sink : nullptr, state_.picture_buffer);
   state_.end_clock = now();
   state_.wavelet_time = utils::elapsed_seconds(state_.start_clock, state_.end_clock);
 
-  if (state_.eight_bit_display == kEightBitOn) {
+  if (state_.eight_bit_display) {
     state_.start_clock = now();
     (void)convert_to_8bit();
     state_.end_clock = now();
@@ -434,7 +408,7 @@ int Application::decode_compressed_file() {
   state_.total_time = state_.wavelet_time + state_.entropy_decode_time + state_.colour_quant_time;
   (void)finish(0);
 
-  state_.display_mode = params_.image_mode;
+  state_.display_mode = actual_size(params_.image_mode);
   if (params_.image_mode == format::kImageModeGrey) imagefile::set_grey_colour_table(state_.display_header);
   main_window_->invalidate(false);
   return 0;
@@ -472,13 +446,13 @@ int Application::compress() {
 
   main_window_->draw_now([](platform::Surface& s) { s.draw_text(kProgressX, kReconstructingY, "Reconstructing..."); });
   state_.start_clock = now();
-  state_.encoder_reconstruction = 1;
+  state_.encoder_reconstruction = true;
   state_.entropy_decode_time = 0.0f;
   pipeline::PreviewSink sink = [this](std::span<const std::uint8_t> pixels, int w, int h, int bpp) {
     show_preview(pixels, w, h, bpp);
   };
   if (pipeline::reconstruct(state_.planes, encoded.working, format::kCurrentMagic, true,
-                            state_.incremental_display == 1 ? &sink : nullptr,
+                            state_.incremental_display ? &sink : nullptr,
                             state_.picture_buffer) != format::StatusCode::kOk) {
     message(format::message(format::StatusCode::kReconstructFailed), "ERROR");
     return finish(1);
@@ -486,7 +460,7 @@ int Application::compress() {
   state_.end_clock = now();
   const float elapsed = utils::elapsed_seconds(state_.start_clock, state_.end_clock);
   state_.wavelet_time = elapsed;
-  if (state_.eight_bit_display == kEightBitOn) {
+  if (state_.eight_bit_display) {
     state_.start_clock = now();
     if (convert_to_8bit() != 0) {
       message(format::message(format::StatusCode::kColourQuantFailed), "ERROR");
@@ -508,7 +482,7 @@ int Application::compress() {
   state_.compressed_size = static_cast<std::uint32_t>(state_.compressed_stream.size());
   main_window_->invalidate(false);
   (void)finish(0);
-  state_.compressed_ready = 1;
+  state_.compressed_ready = true;
   return 0;
 }
 
@@ -518,14 +492,14 @@ int Application::compress() {
 std::uint16_t Application::convert_to_8bit() {
   const format::StatusCode status = pipeline::convert_to_8bit(
       state_.picture_buffer, static_cast<int>(params_.image_width), static_cast<int>(params_.image_height),
-      params_.image_mode, state_.fs_dithering == 1, state_.index_buffer, state_.display_header.colour_table);
+      params_.image_mode, state_.fs_dithering, state_.index_buffer, state_.display_header.colour_table);
   return status == format::StatusCode::kOk ? 0 : 1;
 }
 
 void Application::show_preview(std::span<const std::uint8_t> pixels, int width, int height, int bits_per_pixel) {
   // A colour file whose version selects no conversion has nothing to show.
   if (pixels.empty()) return;
-  const bool eight_bit = state_.eight_bit_display == kEightBitOn;
+  const bool eight_bit = state_.eight_bit_display;
   const bool grey = bits_per_pixel == 8;
   // Grey previews use the grey ramp; colour previews the fixed preview palette, on 8-bit screens only.
   if (grey) {
@@ -541,7 +515,7 @@ void Application::show_preview(std::span<const std::uint8_t> pixels, int width, 
   view.height = height;
   view.colour_table = state_.preview_header.colour_table;
   if (eight_bit && !grey) {
-    if (pipeline::map_to_preview_palette(pixels, width, height, state_.fs_dithering == 1, index) != format::StatusCode::kOk) {
+    if (pipeline::map_to_preview_palette(pixels, width, height, state_.fs_dithering, index) != format::StatusCode::kOk) {
       return;  // nothing drawn; the reconstruction goes on
     }
     view.bits = index;
@@ -562,77 +536,42 @@ void Application::show_preview(std::span<const std::uint8_t> pixels, int width, 
 // ---------------------------------------------------------------------------------------------
 // Painting.
 
-void Application::paint_main(platform::Surface& surface) {
-  if (state_.picture_buffer.empty() || state_.pending_file) return;
+// The main window draws the current picture, the source window the picture as read; both at the
+// display mode and through the palette of their 8-bit versions when the 8-bit display is on.
+void Application::paint(platform::Surface& surface, bool source_window) {
+  const std::vector<std::uint8_t>& pixels = source_window ? state_.source_buffer : state_.picture_buffer;
+  if (pixels.empty() || (!source_window && state_.pending_file)) return;
   const int w = static_cast<int>(params_.image_width);
   const int h = static_cast<int>(params_.image_height);
-  const bool eight_bit = state_.eight_bit_display == kEightBitOn;
+  const bool eight_bit = state_.eight_bit_display;
+  const DisplayMode mode = state_.display_mode;
   const auto bytes = static_cast<std::uint32_t>(state_.geometry.picture_bytes);
-  auto& header = state_.display_header;
+  imagefile::DisplayHeader& header = source_window ? state_.source_header : state_.display_header;
   imagefile::fill_bitmap_header(params_.image_mode, eight_bit, w, h, bytes, header);
-  const std::uint32_t mode = state_.display_mode;
-  if (!eight_bit) {
-    if (mode == kDisplayStretched) {
-      surface.stretch_bitmap(view_of(state_.picture_buffer, header), state_.display_width, state_.display_height);
-    } else if (mode == format::kImageModeColour) {
-      state_.display_width = static_cast<std::uint16_t>(w);
-      state_.display_height = static_cast<std::uint16_t>(h);
-      imagefile::fill_bitmap_header(format::kImageModeColour, eight_bit, w, h, bytes, header);
-      surface.draw_bitmap(view_of(state_.picture_buffer, header), 0, 0);
-    } else if (mode == format::kImageModeGrey) {
-      state_.display_width = static_cast<std::uint16_t>(w);
-      state_.display_height = static_cast<std::uint16_t>(h);
-      surface.realise_palette(header.colour_table);
-      surface.draw_bitmap(view_of(state_.picture_buffer, header), 0, 0);
-    }
-    return;
-  }
-  surface.realise_palette(header.colour_table);
-  if (mode == kDisplayStretched) {
-    surface.stretch_bitmap(view_of(state_.index_buffer, header), state_.display_width, state_.display_height);
-  } else if (mode == format::kImageModeColour) {
-    state_.display_width = static_cast<std::uint16_t>(w);
-    state_.display_height = static_cast<std::uint16_t>(h);
-    imagefile::fill_bitmap_header(format::kImageModeColour, eight_bit, w, h, bytes, header);
-    surface.draw_bitmap(view_of(state_.index_buffer, header), 0, 0);
-  } else if (mode == format::kImageModeGrey) {
-    state_.display_width = static_cast<std::uint16_t>(w);
-    state_.display_height = static_cast<std::uint16_t>(h);
-    surface.draw_bitmap(view_of(state_.picture_buffer, header), 0, 0);
-  }
-}
-
-void Application::paint_source(platform::Surface& surface) {
-  if (state_.source_buffer.empty()) return;
-  const int w = static_cast<int>(params_.image_width);
-  const int h = static_cast<int>(params_.image_height);
-  const bool eight_bit = state_.eight_bit_display == kEightBitOn;
-  const auto bytes = static_cast<std::uint32_t>(state_.geometry.picture_bytes);
-  auto& header = state_.source_header;
-  imagefile::fill_bitmap_header(params_.image_mode, eight_bit, w, h, bytes, header);
-  const std::uint32_t mode = state_.display_mode;
-  if (!eight_bit) {
-    if (mode == kDisplayStretched) {
-      surface.stretch_bitmap(view_of(state_.source_buffer, header), state_.display_width, state_.display_height);
-    } else if (mode == format::kImageModeColour) {
-      state_.display_width = static_cast<std::uint16_t>(w);
-      state_.display_height = static_cast<std::uint16_t>(h);
-      surface.draw_bitmap(view_of(state_.source_buffer, header), 0, 0);
-    } else if (mode == format::kImageModeGrey) {
-      surface.realise_palette(header.colour_table);
-      surface.draw_bitmap(view_of(state_.source_buffer, header), 0, 0);
-    }
-    return;
-  }
-  surface.realise_palette(header.colour_table);
-  if (mode == kDisplayStretched) {
-    surface.stretch_bitmap(view_of(state_.source_index_buffer, header), state_.display_width, state_.display_height);
-  } else if (mode == format::kImageModeColour) {
-    state_.display_width = static_cast<std::uint16_t>(w);
-    state_.display_height = static_cast<std::uint16_t>(h);
-    surface.draw_bitmap(view_of(state_.source_index_buffer, header), 0, 0);
-  } else if (mode == format::kImageModeGrey) {
-    surface.draw_bitmap(view_of(state_.source_index_buffer, header), 0, 0);
+  if (eight_bit || mode == DisplayMode::kGrey) surface.realise_palette(header.colour_table);
+  // A grey picture is its own 8-bit version in the main window.
+  const bool own_index = !source_window && mode == DisplayMode::kGrey;
+  const std::vector<std::uint8_t>& drawn =
+      eight_bit && !own_index ? (source_window ? state_.source_index_buffer : state_.index_buffer) : pixels;
+  switch (mode) {
+    case DisplayMode::kStretched:
+      surface.stretch_bitmap(view_of(drawn, header), state_.display_width, state_.display_height);
+      return;
+    case DisplayMode::kColour:
+    case DisplayMode::kGrey:
+      // Actual size is a display size too; the source window keeps it for colour pictures only.
+      if (!source_window || mode == DisplayMode::kColour) {
+        state_.display_width = static_cast<std::uint16_t>(w);
+        state_.display_height = static_cast<std::uint16_t>(h);
+      }
+      if (mode == DisplayMode::kColour) {
+        imagefile::fill_bitmap_header(format::kImageModeColour, eight_bit, w, h, bytes, header);
+      }
+      surface.draw_bitmap(view_of(drawn, header), 0, 0);
+      return;
+    case DisplayMode::kNone:
+    case DisplayMode::kPalette:
+      return;
   }
 }
 
@@ -650,27 +589,27 @@ imagefile::PictureBuffer Application::current_picture() const {
   return picture;
 }
 
-int Application::save_file(int kind) {
+int Application::save_file(SaveKind kind) {
   platform::FileChooserSpec request;
   request.confirm_overwrite = true;
-  if (kind == 111) {
+  if (kind == SaveKind::kCompressed) {
     request.label = "Compressed files";
     request.pattern = "*.cod";
   } else {
     request.label = "Image files";
-    request.pattern = kind == cmd::kCmdSaveBitmap ? "*.bmp" : "*.tga";
+    request.pattern = kind == SaveKind::kBitmap ? "*.bmp" : "*.tga";
   }
   const std::optional<platform::FileChoice> choice = platform_.choose_save_file(request);
   if (!choice) return 2;
   imagefile::FileStatus status = imagefile::FileStatus::kOk;
-  if (kind == 111) {
+  if (kind == SaveKind::kCompressed) {
     // Nothing to write leaves the disk alone rather than creating an empty file.
     if (state_.compressed_stream.empty()) return 0;
     status = imagefile::save_compressed_file(choice->path, state_.compressed_stream);
   } else {
     if (state_.picture_buffer.empty()) return 0;
     const imagefile::PictureBuffer picture = current_picture();
-    status = kind == cmd::kCmdSaveBitmap ? imagefile::save_bitmap_file(choice->path, picture)
+    status = kind == SaveKind::kBitmap ? imagefile::save_bitmap_file(choice->path, picture)
                                          : imagefile::save_targa_file(choice->path, picture);
   }
   if (status != imagefile::FileStatus::kOk) {
@@ -714,9 +653,9 @@ int open_command_for_path(std::string_view path) {
   if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return -1;
   std::string extension(path.substr(dot + 1));
   for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (extension == "bmp") return cmd::kCmdOpenBitmap;
-  if (extension == "tga") return cmd::kCmdOpenTarga;
-  if (extension == "cod") return cmd::kCmdOpenCoded;
+  if (extension == "bmp") return kCmdOpenBitmap;
+  if (extension == "tga") return kCmdOpenTarga;
+  if (extension == "cod") return kCmdOpenCoded;
   return -1;
 }
 

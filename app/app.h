@@ -1,6 +1,6 @@
-// The desktop program: the one AppState and CodecParams of a run, start-up, the main window's
-// command dispatch (menu commands and the commands it sends itself: 42 decode, 64 second step of
-// the stretch commands, 106 Compress before Save), the menu rule sets, painting of the main and
+// The desktop program: the one AppState and CodecParams of a run, start-up, the commands of the
+// main window (command_table.h: the menu commands and those it sends itself, 42 decode, 64 the
+// second step of the stretch commands, 106 Compress before Save), painting of the main and
 // source-image windows, and the dialogs. Works over any platform backend.
 #pragma once
 
@@ -13,19 +13,26 @@
 #include <string>
 #include <vector>
 
+#include "app/command_table.h"
 #include "codec/settings.h"
 #include "utils/picture_layout.h"
 #include "decoder/decoder.h"
 #include "imagefile/imagefile.h"
 #include "platform/platform.h"
+#include "resources/resources.h"
 
 namespace varnic::app {
 
-// Values of AppState::display_mode besides the image modes 61, 62 and 622 (actual size).
-inline constexpr std::uint32_t kDisplayStretched = 64;
-// AppState::eight_bit_display_.
-inline constexpr std::uint32_t kEightBitOn = 263;
-inline constexpr std::uint32_t kEightBitOff = 264;
+// How both windows draw the picture: at actual size (the picture's own mode), stretched to the
+// display size, or not at all (start-up, and a palette picture until the first size change).
+enum class DisplayMode : std::uint32_t {
+  kNone = 0,
+  kGrey = format::kImageModeGrey,
+  kColour = format::kImageModeColour,
+  kStretched = 64,
+  kPalette = format::kImageModePalette,
+};
+constexpr DisplayMode actual_size(std::uint16_t image_mode) { return static_cast<DisplayMode>(image_mode); }
 
 // Where the Compress command writes its progress texts, client coordinates.
 inline constexpr int kProgressX = 133;
@@ -39,7 +46,8 @@ inline constexpr platform::Rect kSourceWindowFrame{100, 30, 400, 300};
 // The comment field holds 2047 bytes and a terminator.
 inline constexpr std::size_t kMaxCommentBytes = 2047;
 
-enum class MenuRules { kPicture, kCompressedFile, kPalettePicture };
+// What Save writes.
+enum class SaveKind { kCompressed, kBitmap, kTarga };
 
 struct AppState {
   // Layout of the current picture's buffers.
@@ -59,13 +67,14 @@ struct AppState {
   std::optional<imagefile::CompressedFile> pending_file;
   std::optional<format::FileHeader> pending_header;
 
-  std::uint32_t display_mode = 0;    // 61/62 actual size, 64 stretched, other: draw nothing
-  std::uint16_t display_width = 0;   // size of the stretched drawing
+  Opened opened = Opened::kNothing;
+  DisplayMode display_mode = DisplayMode::kNone;
+  std::uint16_t display_width = 0;  // size of the stretched drawing
   std::uint16_t display_height = 0;
-  std::uint32_t eight_bit_display = kEightBitOff;
-  std::uint32_t fs_dithering = 1;
-  std::uint32_t incremental_display = 1;
-  std::uint32_t encoder_reconstruction = 0;
+  bool eight_bit_display = false;   // draw the 8-bit versions through a palette
+  bool fs_dithering = true;         // the 8-bit conversion dithers
+  bool incremental_display = true;  // previews level by level while reconstructing
+  bool encoder_reconstruction = false;  // the planes are Compress's, not a decoded file's
 
   imagefile::DisplayHeader display_header;  // main window
   imagefile::DisplayHeader source_header;   // source-image window
@@ -73,7 +82,7 @@ struct AppState {
 
   format::Magic header_magic = format::kCurrentMagic;
   std::string comment;  // UTF-8 bytes, at most kMaxCommentBytes
-  std::uint32_t compressed_ready = 0;
+  bool compressed_ready = false;  // the stream is the compression of the current picture
   std::uint32_t compressed_size = 0;
   std::string file_title;
 
@@ -85,7 +94,7 @@ struct AppState {
   utils::ClockReading end_clock;
 };
 
-class Application {
+class Application final : private Commands {
  public:
   explicit Application(platform::Platform& platform);
   Application(const Application&) = delete;
@@ -95,7 +104,8 @@ class Application {
   // Creates the windows, sets every default, tests the screen depth and shows the main window.
   void start();
 
-  // Runs one command of the main window to its end (menu commands and 42, 64, 106).
+  // Runs one command of the main window to its end (command_table.h), then brings the menu's
+  // states up to date.
   void dispatch(int command);
 
   AppState& state() { return state_; }
@@ -111,7 +121,6 @@ class Application {
   int compress();
   int decode_compressed_file();
   void fit_window_to_client(platform::Window& window, int width, int height);
-  void apply_menu_rules(MenuRules rules);
   std::uint16_t convert_to_8bit();
 
   // Decoding and picture files refuse declared sizes above this many pixels.
@@ -120,9 +129,8 @@ class Application {
   // them only as long as the reconstruction takes.
   void set_preview_hold(std::uint32_t milliseconds) { preview_hold_ms_ = milliseconds; }
 
-  // Painting of the two windows; the backends call them through the window handlers.
-  void paint_main(platform::Surface& surface);
-  void paint_source(platform::Surface& surface);
+  // Painting of the two windows; the backends call it through the window handlers.
+  void paint(platform::Surface& surface, bool source_window);
 
   // Draws the main window's picture while the reconstruction runs (one call per level).
   void show_preview(std::span<const std::uint8_t> pixels, int width, int height, int bits_per_pixel);
@@ -131,37 +139,52 @@ class Application {
   class MainHandler;
   class SourceHandler;
 
+  // Commands (command_table.h).
+  void exit() override;
+  void open_coded() override;
+  void open_bitmap() override;
+  void open_targa() override;
+  void save() override;
+  void save_bitmap() override;
+  void save_targa() override;
+  void properties() override;
+  void compress_command() override;
+  void decode() override;
+  void stretch_up() override;
+  void stretch_down() override;
+  void normal() override;
+  void resize() override;
+  void double_size() override;
+  void half_size() override;
+  void easy_setup() override;
+  void master_setup() override;
+  void eight_bit() override;
+  void dithering() override;
+  void comments() override;
+  void incremental() override;
+  void about() override;
+  void help_contents() override;
+
   void initialise_state();
   void on_main_size(int width, int height);
   void destroy_main();
 
-  int open_file(int command);
-  int open_picture(int command, const platform::FileChoice& choice);
+  int open_file(Command command);
+  int open_picture(Command command, const platform::FileChoice& choice);
   int open_compressed(const platform::FileChoice& choice);
   int install_picture(imagefile::PictureBuffer&& picture);
-  int save_file(int kind);
+  // The menu rules of what was opened, the source window hidden and the main window fitted.
+  void opened(Opened kind);
+  MenuState menu_state() const;
+  int save_file(SaveKind kind);
   void set_title_for_file();
   void recompute_geometry();
   void reset_times();
   void release_planes();
   imagefile::PictureBuffer current_picture() const;
+  void toggle(bool& flag);
 
-  void command_stretch_up();
-  void command_stretch_down();
-  void command_double_size();
-  void command_half_size();
-  void command_normal();
-  void command_resize();
-  void command_eight_bit();
-  void command_toggle(std::uint32_t& flag, int item);
-  void command_properties();
-  void command_easy_setup();
-  void command_master_setup();
-  void command_comments();
-  void command_about();
-  void command_help();
-
-  int run_dialog(const char* name, platform::DialogController& controller);
+  int run_dialog(resources::DialogId dialog, platform::DialogController& controller);
   void message(std::string_view text, std::string_view caption);
   utils::ClockReading now() const;
 

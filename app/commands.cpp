@@ -10,7 +10,6 @@
 
 namespace varnic::app {
 
-namespace cmd = resources;
 namespace id = resources::control;
 
 namespace {
@@ -272,7 +271,7 @@ class EasySetupController final : public platform::DialogController {
       d.message_box(format::message(status), "ERROR");
       return;
     }
-    app_.dispatch(cmd::kCmdCompress);
+    app_.dispatch(kCmdCompress);
   }
 
   Application& app_;
@@ -434,110 +433,102 @@ InformationTexts format_information(const AppState& state, const format::CodecPa
   return t;
 }
 
-int Application::run_dialog(const char* name, platform::DialogController& controller) {
-  const platform::DialogTemplate* dialog = resources::find_dialog(name);
-  if (dialog == nullptr) return -1;
-  return platform_.run_dialog(*dialog, controller);
+int Application::run_dialog(resources::DialogId dialog, platform::DialogController& controller) {
+  return platform_.run_dialog(resources::dialog(dialog), controller);
 }
 
-void Application::command_stretch_up() {
+void Application::stretch_up() {
   state_.display_width = scale_display_size(state_.display_width, 1.2222222222222223);
   state_.display_height = scale_display_size(state_.display_height, 1.2222222222222223);
-  dispatch(cmd::kCmdStretchDown);
+  dispatch(kCmdStretchDown);
 }
 
-void Application::command_stretch_down() {
-  state_.display_mode = kDisplayStretched;
+void Application::stretch_down() {
+  state_.display_mode = DisplayMode::kStretched;
   state_.display_width = scale_display_size(state_.display_width, 0.9);
   state_.display_height = scale_display_size(state_.display_height, 0.9);
   fit_window_to_client(*main_window_, state_.display_width, state_.display_height);
   main_window_->invalidate(true);
 }
 
-void Application::command_half_size() {
+void Application::half_size() {
   state_.display_width = scale_display_size(state_.display_width, 0.5555555555555556);
   state_.display_height = scale_display_size(state_.display_height, 0.5555555555555556);
-  dispatch(cmd::kCmdStretchDown);
+  dispatch(kCmdStretchDown);
 }
 
-void Application::command_double_size() {
-  state_.display_mode = kDisplayStretched;
+void Application::double_size() {
+  state_.display_mode = DisplayMode::kStretched;
   state_.display_width = scale_display_size(state_.display_width, 2.0);
   state_.display_height = scale_display_size(state_.display_height, 2.0);
   fit_window_to_client(*main_window_, state_.display_width, state_.display_height);
   main_window_->invalidate(true);
 }
 
-void Application::command_normal() {
+void Application::normal() {
   state_.display_width = static_cast<std::uint16_t>(params_.image_width);
   state_.display_height = static_cast<std::uint16_t>(params_.image_height);
   fit_window_to_client(*main_window_, static_cast<int>(params_.image_width), static_cast<int>(params_.image_height));
   // The fit itself reports a size change, which would switch back to stretching; the actual-size
   // mode holds until the next size change after this command.
-  state_.display_mode = params_.image_mode;
+  state_.display_mode = actual_size(params_.image_mode);
   main_window_->invalidate(true);
 }
 
-void Application::command_resize() {
+void Application::resize() {
   ResizeController controller(state_);
-  (void)run_dialog("RESIZE", controller);
-  state_.display_mode = kDisplayStretched;
+  (void)run_dialog(resources::DialogId::kResize, controller);
+  state_.display_mode = DisplayMode::kStretched;
   fit_window_to_client(*main_window_, state_.display_width, state_.display_height);
   main_window_->invalidate(true);
 }
 
-void Application::command_eight_bit() {
-  if (state_.eight_bit_display == kEightBitOff) {
+void Application::eight_bit() {
+  if (!state_.eight_bit_display) {
     state_.start_clock = now();
     (void)convert_to_8bit();
     state_.end_clock = now();
-    state_.eight_bit_display = kEightBitOn;
-    menu().set_checked(cmd::kCmdEightBit, true);
     state_.colour_quant_time = utils::elapsed_seconds(state_.start_clock, state_.end_clock);
   } else {
-    menu().set_checked(cmd::kCmdEightBit, false);
-    state_.eight_bit_display = kEightBitOff;
     state_.colour_quant_time = 0.0f;
   }
+  toggle(state_.eight_bit_display);
+}
+
+void Application::dithering() { toggle(state_.fs_dithering); }
+void Application::incremental() { toggle(state_.incremental_display); }
+
+// The menu's check marks follow after the command (dispatch).
+void Application::toggle(bool& flag) {
+  flag = !flag;
   main_window_->invalidate(true);
 }
 
-void Application::command_toggle(std::uint32_t& flag, int item) {
-  if (flag != 0) {
-    menu().set_checked(item, false);
-    flag = 0;
-  } else {
-    menu().set_checked(item, true);
-    flag = 1;
-  }
-  main_window_->invalidate(true);
-}
-
-void Application::command_properties() {
+void Application::properties() {
   InformationController controller(format_information(state_, params_));
-  (void)run_dialog("INFOR", controller);
+  (void)run_dialog(resources::DialogId::kInformation, controller);
 }
 
-void Application::command_easy_setup() {
+void Application::easy_setup() {
   EasySetupController controller(*this);
-  (void)run_dialog("EASYSET", controller);
+  (void)run_dialog(resources::DialogId::kEasySetup, controller);
 }
 
-void Application::command_master_setup() {
+void Application::master_setup() {
   MasterSetupController controller(state_, params_, !state_.picture_buffer.empty());
-  (void)run_dialog("ImageSetup", controller);
+  (void)run_dialog(resources::DialogId::kMasterSetup, controller);
 }
 
-void Application::command_comments() {
+void Application::comments() {
   CommentsController controller(state_);
-  (void)run_dialog("COMMENTS", controller);
+  (void)run_dialog(resources::DialogId::kComments, controller);
 }
 
-void Application::command_about() {
+void Application::about() {
   AboutController controller;
-  (void)run_dialog("DIALABOUT", controller);
+  (void)run_dialog(resources::DialogId::kAbout, controller);
 }
 
-void Application::command_help() { platform_.show_help(resources::help_title(), resources::help_text()); }
+void Application::help_contents() { platform_.show_help(resources::help_title(), resources::help_text()); }
 
 }  // namespace varnic::app

@@ -55,11 +55,11 @@ int run_session(Application& app, platform::Platform& platform, platform::Automa
       std::getline(words >> std::ws, path);
       int command = -1;
       if (verb == "open") {
-        command = kind == "bmp" ? resources::kCmdOpenBitmap : kind == "tga" ? resources::kCmdOpenTarga
-                                : kind == "cod" ? resources::kCmdOpenCoded : -1;
+        command = kind == "bmp" ? kCmdOpenBitmap : kind == "tga" ? kCmdOpenTarga
+                                : kind == "cod" ? kCmdOpenCoded : -1;
       } else {
-        command = kind == "cod" ? resources::kCmdSave : kind == "bmp" ? resources::kCmdSaveBitmap
-                                : kind == "tga" ? resources::kCmdSaveTarga : -1;
+        command = kind == "cod" ? kCmdSave : kind == "bmp" ? kCmdSaveBitmap
+                                : kind == "tga" ? kCmdSaveTarga : -1;
       }
       if (command < 0 || path.empty()) {
         log << "  not understood\n";
@@ -86,7 +86,7 @@ int run_session(Application& app, platform::Platform& platform, platform::Automa
         status = 1;
       }
     } else if (verb == "exit") {
-      app.dispatch(resources::kCmdExit);
+      app.dispatch(kCmdExit);
     } else {
       log << "  not understood\n";
       status = 1;

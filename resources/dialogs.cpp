@@ -1,5 +1,3 @@
-#include <algorithm>
-#include <cctype>
 #include <vector>
 
 #include "resources/resources.h"
@@ -148,22 +146,21 @@ DialogTemplate information_dialog() {
   return d;
 }
 
-std::string upper(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
-  return out;
-}
-
 }  // namespace
 
-const platform::DialogTemplate* find_dialog(std::string_view name) {
-  static const std::vector<DialogTemplate> kDialogs = {resize_dialog(),     comments_dialog(),     about_dialog(),
-                                                       easy_setup_dialog(), master_setup_dialog(), information_dialog()};
-  const std::string wanted = upper(name);
-  for (const auto& d : kDialogs) {
-    if (d.name == wanted) return &d;
+const platform::DialogTemplate& dialog(DialogId id) {
+  static const DialogTemplate kResize = resize_dialog(), kComments = comments_dialog(), kAbout = about_dialog(),
+                              kEasySetup = easy_setup_dialog(), kMasterSetup = master_setup_dialog(),
+                              kInformation = information_dialog();
+  switch (id) {
+    case DialogId::kResize: return kResize;
+    case DialogId::kComments: return kComments;
+    case DialogId::kAbout: return kAbout;
+    case DialogId::kEasySetup: return kEasySetup;
+    case DialogId::kMasterSetup: return kMasterSetup;
+    case DialogId::kInformation: return kInformation;
   }
-  return nullptr;
+  return kAbout;  // unreachable: every id has its template
 }
 
 }  // namespace varnic::resources

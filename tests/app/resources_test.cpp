@@ -1,10 +1,11 @@
-// The dialog templates as data: every dialog the program opens exists, and its visible controls
-// fit inside it without covering one another.
+// The dialog templates and the menu as data: visible controls fit inside their dialog without
+// covering one another, and every menu command is there once.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <set>
 
+#include "app/command_table.h"
 #include "resources/resources.h"
 
 namespace varnic::resources {
@@ -13,20 +14,10 @@ namespace {
 // A drop-down combo box's template height includes its open list; closed it is one line.
 constexpr int kClosedComboHeight = 12;
 
-TEST(ResourcesTest, DialogsAreFoundByNameInAnyCase) {
-  for (const char* name : {"RESIZE", "COMMENTS", "DIALABOUT", "EASYSET", "ImageSetup", "INFOR", "infor"}) {
-    EXPECT_NE(find_dialog(name), nullptr) << name;
-  }
-  EXPECT_EQ(find_dialog("NOSUCH"), nullptr);
-  EXPECT_EQ(find_dialog("EASYSET")->title, "Image Setup");
-  EXPECT_EQ(find_dialog("INFOR")->title, "Image Information");
-  EXPECT_EQ(find_dialog("DIALABOUT")->title, "About VARNIC V2.5");
-}
-
 TEST(ResourcesTest, VisibleControlsFitTheirDialogAndDoNotOverlap) {
-  for (const char* name : {"RESIZE", "COMMENTS", "DIALABOUT", "EASYSET", "IMAGESETUP", "INFOR"}) {
-    SCOPED_TRACE(name);
-    const platform::DialogTemplate& d = *find_dialog(name);
+  for (const DialogId id : kAllDialogs) {
+    const platform::DialogTemplate& d = dialog(id);
+    SCOPED_TRACE(d.name);
     std::set<int> ids;
     std::vector<const platform::ControlTemplate*> visible;
     for (const auto& c : d.controls) {
@@ -60,9 +51,9 @@ TEST(ResourcesTest, MenuCommandsAreUniqueAndHelpIsShipped) {
     }
     for (const auto& child : item.children) walk(child);
   };
-  for (const auto& popup : main_menu().popups) walk(popup);
+  for (const auto& popup : app::main_menu().popups) walk(popup);
   EXPECT_EQ(commands.size(), 23u);
-  EXPECT_EQ(commands.count(kCmdDecode), 0u);  // sent by the window to itself, never a menu item
+  EXPECT_EQ(commands.count(app::kCmdDecode), 0u);  // sent by the window to itself, never a menu item
   EXPECT_GT(help_text().size(), 500u);
 }
 

@@ -10,7 +10,7 @@
 namespace varnic::testing {
 namespace {
 
-namespace cmd = resources;
+namespace cmd = app;
 using platform::DrawRecord;
 
 // What the encoder library makes of a picture with the start-up settings.
@@ -74,7 +74,7 @@ TEST_P(ScenarioTest, CompressCodesThePictureShowsTheReconstructionAndTheSourceBe
 
   codec::EncodedPicture expected = library_encode(picture);
   EXPECT_EQ(program.state().compressed_stream, expected.stream);
-  EXPECT_EQ(program.state().compressed_ready, 1u);
+  EXPECT_TRUE(program.state().compressed_ready);
   EXPECT_EQ(program.state().compressed_size, expected.stream.size());
   EXPECT_EQ(program.state().entropy_decode_time, 0.0f);
   EXPECT_EQ(program.state().colour_quant_time, 0.0f);
@@ -125,7 +125,7 @@ TEST_P(ScenarioTest, SavedFileReopensToThePictureTheLibraryDecodes) {
   EXPECT_EQ(differing_pixels(program.main_image(), expected_image(as_picture(decoded.picture.pixels, 45, 38, 24))), 0);
 
   EXPECT_EQ(program.app().main_window().title(), "Varnholt Image Compressor V2.5    ramp.cod");
-  EXPECT_EQ(program.state().display_mode, 62u);
+  EXPECT_EQ(program.state().display_mode, app::DisplayMode::kColour);
   EXPECT_TRUE(program.state().source_buffer.empty());
   EXPECT_FALSE(program.app().source_window().is_visible());
   EXPECT_EQ(program.state().compressed_size, bytes.size());
@@ -152,7 +152,7 @@ TEST_P(ScenarioTest, SaveWithNothingCompressedCompressesFirst) {
   program.automation().clear_records();
   const std::string cod = files.path("grey.cod");
   program.save(cmd::kCmdSave, cod);
-  EXPECT_EQ(program.state().compressed_ready, 1u);
+  EXPECT_TRUE(program.state().compressed_ready);
   EXPECT_EQ(program.automation().file_requests().size(), 1u);
   EXPECT_EQ(Pictures::read_bytes(cod), library_encode(picture).stream);
 }
@@ -163,9 +163,9 @@ TEST_P(ScenarioTest, SaveAfterAFailedCompressWritesNothingAndRestoresTheCursor) 
   // An earlier picture leaves a stream behind that must not be saved under the new name.
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("big.bmp", Pictures::colour(16, 16)));
   program.command(cmd::kCmdCompress);
-  ASSERT_EQ(program.state().compressed_ready, 1u);
+  ASSERT_TRUE(program.state().compressed_ready);
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("tiny.bmp", Pictures::colour(2, 9)));
-  ASSERT_EQ(program.state().compressed_ready, 0u);
+  ASSERT_FALSE(program.state().compressed_ready);
   program.automation().clear_records();
   program.save(cmd::kCmdSave, files.path("tiny.cod"));
 
@@ -174,7 +174,7 @@ TEST_P(ScenarioTest, SaveAfterAFailedCompressWritesNothingAndRestoresTheCursor) 
   EXPECT_EQ(program.automation().messages()[0].caption, "ERROR");
   EXPECT_TRUE(program.automation().file_requests().empty());
   EXPECT_FALSE(std::filesystem::exists(files.path("tiny.cod")));
-  EXPECT_EQ(program.state().compressed_ready, 0u);
+  EXPECT_FALSE(program.state().compressed_ready);
   EXPECT_EQ(program.automation().cursor(), platform::Cursor::kArrow);
   EXPECT_FALSE(program.automation().capture_held());
 }
@@ -200,7 +200,7 @@ TEST_P(ScenarioTest, IncrementalDisplayDrawsOnePreviewPerLevelAndEndsOnTheSamePi
   const auto picture = program.state().picture_buffer;
 
   program.command(cmd::kCmdIncremental);
-  EXPECT_EQ(program.state().incremental_display, 0u);
+  EXPECT_FALSE(program.state().incremental_display);
   EXPECT_FALSE(program.menu().is_checked(cmd::kCmdIncremental));
   program.automation().clear_records();
   program.command(cmd::kCmdCompress);
@@ -224,7 +224,7 @@ TEST_P(ScenarioTest, DecodingAGreyFileDrawsGreyPreviewsOfTheFilesLevels) {
   EXPECT_EQ(previews[4].source_height, 48);
   for (const auto& p : previews) EXPECT_EQ(p.bits_per_pixel, 8);
   EXPECT_EQ(program.params().image_mode, 61);
-  EXPECT_EQ(program.state().display_mode, 61u);
+  EXPECT_EQ(program.state().display_mode, app::DisplayMode::kGrey);
 }
 
 TEST_P(ScenarioTest, TimingsAreTakenWhereTheCommandsReadTheClock) {
@@ -316,7 +316,7 @@ TEST_P(ScenarioTest, EightBitToggleSwitchesBetweenTheIndexAndThePictureDrawings)
   program.automation().clear_records();
   program.command(cmd::kCmdEightBit);
   program.automation().set_clock_auto_step(0);
-  EXPECT_EQ(program.state().eight_bit_display, app::kEightBitOn);
+  EXPECT_EQ(program.state().eight_bit_display, true);
   EXPECT_TRUE(program.menu().is_checked(cmd::kCmdEightBit));
   EXPECT_FLOAT_EQ(program.state().colour_quant_time, 0.1f);
   int eight_bit_draws = 0;
@@ -330,7 +330,7 @@ TEST_P(ScenarioTest, EightBitToggleSwitchesBetweenTheIndexAndThePictureDrawings)
 
   program.automation().clear_records();
   program.command(cmd::kCmdEightBit);
-  EXPECT_EQ(program.state().eight_bit_display, app::kEightBitOff);
+  EXPECT_EQ(program.state().eight_bit_display, false);
   EXPECT_EQ(program.state().colour_quant_time, 0.0f);
   int colour_draws = 0;
   for (const auto& d : program.automation().draws()) {
@@ -348,7 +348,7 @@ TEST_P(ScenarioTest, EightBitToggleSwitchesBetweenTheIndexAndThePictureDrawings)
 namespace varnic::testing {
 namespace {
 
-namespace cmd = resources;
+namespace cmd = app;
 
 TEST_P(ScenarioTest, CommentBytesThatAreNotUtf8AreShownAsLatin1) {
   Pictures files;

@@ -5,7 +5,7 @@
 namespace varnic::testing {
 namespace {
 
-namespace cmd = resources;
+namespace cmd = app;
 namespace id = resources::control;
 
 const std::string kConformance = std::string(VARNIC_TEST_DATA) + "/conformance";

@@ -6,7 +6,7 @@
 namespace varnic::testing {
 namespace {
 
-namespace cmd = resources;
+namespace cmd = app;
 namespace id = resources::control;
 using platform::DialogStep;
 using platform::ScrollCode;
@@ -27,7 +27,7 @@ TEST_P(ScenarioTest, DisplayCommandsScaleWithTheirExactFactorsAndTruncations) {
 
   resize_to(program, 400, 300);
   EXPECT_EQ(client(program), (platform::Size{400, 300}));
-  EXPECT_EQ(program.state().display_mode, app::kDisplayStretched);
+  EXPECT_EQ(program.state().display_mode, app::DisplayMode::kStretched);
 
   // 400 * 11/9 = 488.9 -> 488, * 0.9 = 439.2 -> 439; 300 -> 366 -> 329.
   program.command(cmd::kCmdStretchUp);
@@ -39,14 +39,14 @@ TEST_P(ScenarioTest, DisplayCommandsScaleWithTheirExactFactorsAndTruncations) {
   EXPECT_EQ(client(program), (platform::Size{482, 361}));
   program.command(cmd::kCmdNormal);
   EXPECT_EQ(client(program), (platform::Size{300, 200}));
-  EXPECT_EQ(program.state().display_mode, 62u);
+  EXPECT_EQ(program.state().display_mode, app::DisplayMode::kColour);
 
   // Half of 300 x 200: 166 -> 149 and 111 -> 99; doubled: 298 x 198.
   program.command(cmd::kCmdHalfSize);
   EXPECT_EQ(client(program), (platform::Size{149, 99}));
   program.command(cmd::kCmdDoubleSize);
   EXPECT_EQ(client(program), (platform::Size{298, 198}));
-  EXPECT_EQ(program.state().display_mode, app::kDisplayStretched);
+  EXPECT_EQ(program.state().display_mode, app::DisplayMode::kStretched);
 
   resize_to(program, 400, 100);
   program.command(cmd::kCmdHalfSize);  // 400 -> 222 -> 199; 100 -> 55 -> 49
@@ -107,14 +107,14 @@ TEST_P(ScenarioTest, ResizeCancelledStillSwitchesToTheStretchedModeAtTheSameSize
   Program program(GetParam());
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", Pictures::colour(50, 40)));
   program.command(cmd::kCmdNormal);
-  ASSERT_EQ(program.state().display_mode, 62u);
+  ASSERT_EQ(program.state().display_mode, app::DisplayMode::kColour);
   program.dialog("RESIZE", {DialogStep::snapshot(), DialogStep::set_text(id::kResizeWidth, "640"), DialogStep::press(id::kCancel)});
   program.command(cmd::kCmdResize);
   const auto& run = program.automation().dialog_runs().back();
   EXPECT_TRUE(run.finished);
   EXPECT_EQ(run.snapshots.at(0).texts.at(id::kResizeWidth), "50");
   EXPECT_EQ(run.snapshots.at(0).texts.at(id::kResizeHeight), "40");
-  EXPECT_EQ(program.state().display_mode, app::kDisplayStretched);
+  EXPECT_EQ(program.state().display_mode, app::DisplayMode::kStretched);
   EXPECT_EQ(client(program), (platform::Size{50, 40}));
 }
 
@@ -149,7 +149,7 @@ TEST_P(ScenarioTest, UserResizeStretchesAndAClickSizesTheSourceWindowLikeTheMain
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", Pictures::colour(30, 20)));
   program.command(cmd::kCmdCompress);
   program.automation().user_resize_client(program.app().main_window(), 90, 60);
-  EXPECT_EQ(program.state().display_mode, app::kDisplayStretched);
+  EXPECT_EQ(program.state().display_mode, app::DisplayMode::kStretched);
   EXPECT_EQ(program.state().display_width, 90);
   EXPECT_EQ(program.state().display_height, 60);
   program.automation().user_click(program.app().source_window());
@@ -174,13 +174,13 @@ TEST_P(ScenarioTest, UserResizeStretchesAndAClickSizesTheSourceWindowLikeTheMain
 TEST_P(ScenarioTest, TogglesFlipTheirCheckMarks) {
   Program program(GetParam());
   program.command(cmd::kCmdDithering);
-  EXPECT_EQ(program.state().fs_dithering, 0u);
+  EXPECT_FALSE(program.state().fs_dithering);
   EXPECT_FALSE(program.menu().is_checked(cmd::kCmdDithering));
   program.command(cmd::kCmdDithering);
-  EXPECT_EQ(program.state().fs_dithering, 1u);
+  EXPECT_TRUE(program.state().fs_dithering);
   EXPECT_TRUE(program.menu().is_checked(cmd::kCmdDithering));
   program.command(cmd::kCmdIncremental);
-  EXPECT_EQ(program.state().incremental_display, 0u);
+  EXPECT_FALSE(program.state().incremental_display);
   EXPECT_FALSE(program.menu().is_checked(cmd::kCmdIncremental));
 }
 
@@ -252,7 +252,7 @@ TEST_P(ScenarioTest, EasySetupTestCompressesAndStaysOpenResetShowsAndUsesFiftyAn
                              DialogStep::press(id::kEasyTest), DialogStep::snapshot(), DialogStep::press(id::kCancel)});
   program.command(cmd::kCmdEasySetup);
   ASSERT_EQ(program.automation().dialog_runs().back().snapshots.size(), 1u);
-  EXPECT_EQ(program.state().compressed_ready, 1u);
+  EXPECT_TRUE(program.state().compressed_ready);
   EXPECT_EQ(program.params().quality_factor, 10);
   EXPECT_EQ(program.params().channels[0].dropped_levels, 1);  // q = 10 drops one Y level
   EXPECT_EQ(program.params().channels[1].dropped_levels, 4);

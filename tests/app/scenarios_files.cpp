@@ -6,7 +6,7 @@
 namespace varnic::testing {
 namespace {
 
-namespace cmd = resources;
+namespace cmd = app;
 
 constexpr const char* kTitle = "Varnholt Image Compressor V2.5";
 
@@ -36,7 +36,7 @@ TEST_P(ScenarioTest, StartsWithTheMenuStatesTitleAndAnEmptyWhiteWindow) {
   EXPECT_TRUE(program.menu().is_checked(cmd::kCmdDithering));
   EXPECT_TRUE(program.menu().is_checked(cmd::kCmdIncremental));
   EXPECT_FALSE(program.menu().is_checked(cmd::kCmdEightBit));
-  EXPECT_EQ(program.state().eight_bit_display, app::kEightBitOff);
+  EXPECT_EQ(program.state().eight_bit_display, false);
   EXPECT_EQ(program.app().main_window().title(), kTitle);
   EXPECT_EQ(program.app().source_window().title(), "Orignal Image");
   EXPECT_TRUE(program.app().main_window().is_visible());
@@ -57,7 +57,7 @@ TEST_P(ScenarioTest, StartsWithTheMenuStatesTitleAndAnEmptyWhiteWindow) {
 TEST_P(ScenarioTest, EightBitScreenStartsWithTheEightBitDisplayChecked) {
   if (!GetParam().supports_eight_bit_screen) GTEST_SKIP() << "backend has no 8-bit screens";
   Program program(GetParam(), 8);
-  EXPECT_EQ(program.state().eight_bit_display, app::kEightBitOn);
+  EXPECT_EQ(program.state().eight_bit_display, true);
   EXPECT_TRUE(program.menu().is_checked(cmd::kCmdEightBit));
   EXPECT_FALSE(program.menu().is_enabled(cmd::kCmdEightBit));  // greyed until a picture is open
 }
@@ -78,7 +78,7 @@ TEST_P(ScenarioTest, OpeningAColourBitmapInstallsItFitsTheWindowAndAppliesThePic
   EXPECT_EQ(program.state().geometry.row_padding, 1);  // 111 bytes per row padded to 112
   EXPECT_EQ(program.state().geometry.picture_bytes, 112u * 29u);
   EXPECT_EQ(program.state().compressed_size, Pictures::read_bytes(path).size());
-  EXPECT_EQ(program.state().compressed_ready, 0u);
+  EXPECT_FALSE(program.state().compressed_ready);
   EXPECT_EQ(program.state().source_buffer, program.state().picture_buffer);
 
   const platform::Size client = program.app().main_window().client_size();
@@ -128,10 +128,10 @@ TEST_P(ScenarioTest, GreyAndPalettePicturesGetTheirModesAndRuleSets) {
                {cmd::kCmdMasterSetup, true}},
               "after a palette bitmap");
   // The same size as before: no size change, so the palette picture stays undrawn until one.
-  EXPECT_EQ(program.state().display_mode, 622u);
+  EXPECT_EQ(program.state().display_mode, app::DisplayMode::kPalette);
   program.automation().user_resize_client(program.app().main_window(), 80, 48);
   program.automation().user_resize_client(program.app().main_window(), 160, 96);
-  EXPECT_EQ(program.state().display_mode, app::kDisplayStretched);
+  EXPECT_EQ(program.state().display_mode, app::DisplayMode::kStretched);
   const platform::Image image = program.main_image();
   // Stretched twice in both directions through the picture's own colour table.
   const platform::Image expected = expected_image(palette);
@@ -275,9 +275,9 @@ namespace varnic::testing {
 namespace {
 
 TEST(OpenCommandTest, ExtensionsChooseTheOpenCommandInAnyCase) {
-  EXPECT_EQ(app::open_command_for_path("/a/b/pic.BMP"), resources::kCmdOpenBitmap);
-  EXPECT_EQ(app::open_command_for_path("x.tga"), resources::kCmdOpenTarga);
-  EXPECT_EQ(app::open_command_for_path("x.Cod"), resources::kCmdOpenCoded);
+  EXPECT_EQ(app::open_command_for_path("/a/b/pic.BMP"), app::kCmdOpenBitmap);
+  EXPECT_EQ(app::open_command_for_path("x.tga"), app::kCmdOpenTarga);
+  EXPECT_EQ(app::open_command_for_path("x.Cod"), app::kCmdOpenCoded);
   EXPECT_EQ(app::open_command_for_path("/dir.bmp/file"), -1);
   EXPECT_EQ(app::open_command_for_path("noextension"), -1);
   EXPECT_EQ(app::open_command_for_path("pic.png"), -1);

@@ -8,7 +8,7 @@
 namespace varnic::testing {
 namespace {
 
-namespace cmd = resources;
+namespace cmd = app;
 namespace id = resources::control;
 using platform::DialogStep;
 using platform::Frame;
@@ -115,7 +115,7 @@ TEST_P(ScenarioTest, CompressRepaintsWhatTheMenuCoveredBeforeItWorks) {
   for (const auto [x, y] : {std::pair{5, 5}, std::pair{100, 60}}) {
     for (int c = 0; c < 3; ++c) EXPECT_EQ(first.at(x, y, c), wanted.at(x, y, c)) << x << "," << y;
   }
-  EXPECT_EQ(program.state().compressed_ready, 1u);
+  EXPECT_TRUE(program.state().compressed_ready);
 }
 
 TEST_P(ScenarioTest, EscapeClosesEveryDialogButAbout) {

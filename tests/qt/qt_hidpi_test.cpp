@@ -9,7 +9,7 @@
 namespace varnic::testing {
 namespace {
 
-namespace cmd = resources;
+namespace cmd = app;
 using platform::QtPlatform;
 
 TEST(QtHighDpi, PicturesAndDialogsKeepTheirSizeAndStaySharp) {

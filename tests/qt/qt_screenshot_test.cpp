@@ -20,7 +20,7 @@
 namespace varnic::testing {
 namespace {
 
-namespace cmd = resources;
+namespace cmd = app;
 using platform::QtPlatform;
 
 const char* screenshot_dir() {

@@ -20,7 +20,7 @@
 namespace varnic::testing {
 namespace {
 
-namespace cmd = resources;
+namespace cmd = app;
 namespace id = resources::control;
 using platform::DialogStep;
 using platform::QtDialog;

@@ -26,7 +26,7 @@
 namespace varnic::testing {
 namespace {
 
-namespace cmd = resources;
+namespace cmd = app;
 namespace id = resources::control;
 using platform::QtDialog;
 using platform::QtPlatform;
@@ -92,10 +92,10 @@ TEST(QtMenuBar, ItemsRunTheirCommandsAndFollowTheRuleSets) {
 
   // A click on a checked toggle: the program, not Qt, sets the new mark.
   item(program, "&FS_Dithering")->trigger();
-  EXPECT_EQ(program.state().fs_dithering, 0u);
+  EXPECT_FALSE(program.state().fs_dithering);
   EXPECT_FALSE(item(program, "&FS_Dithering")->isChecked());
   item(program, "&FS_Dithering")->trigger();
-  EXPECT_EQ(program.state().fs_dithering, 1u);
+  EXPECT_TRUE(program.state().fs_dithering);
   EXPECT_TRUE(item(program, "&FS_Dithering")->isChecked());
 
   item(program, "&Properties")->trigger();
@@ -205,7 +205,7 @@ TEST(QtEasySetup, CancelOrEscapeWithoutTouchingAnythingChangesNothing) {
   EXPECT_EQ(program.params().channels[0].quant_vector, before.channels[0].quant_vector);
   EXPECT_EQ(program.params().channels[1].quant_vector, before.channels[1].quant_vector);
   EXPECT_EQ(program.params().threshold_vector, before.threshold_vector);
-  EXPECT_EQ(program.state().compressed_ready, 0u);
+  EXPECT_FALSE(program.state().compressed_ready);
 }
 
 TEST(QtEasySetup, ScrollBarClicksStepThroughTheProgram) {
@@ -434,17 +434,17 @@ TEST(QtWindows, TheUsersResizeStretchesAndTheProgramsOwnMovesAreNotReportedTwice
   Program program(qt_factory());
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", Pictures::colour(30, 20)));
   program.command(cmd::kCmdNormal);
-  EXPECT_EQ(program.state().display_mode, static_cast<std::uint32_t>(format::kImageModeColour));
+  EXPECT_EQ(program.state().display_mode, app::DisplayMode::kColour);
   // Let the window system confirm every size the program asked for: no mode change follows.
   QTest::qWait(50);
   program.platform().process_paints();
-  EXPECT_EQ(program.state().display_mode, static_cast<std::uint32_t>(format::kImageModeColour));
+  EXPECT_EQ(program.state().display_mode, app::DisplayMode::kColour);
   QWidget* client = QtPlatform::client_widget(program.app().main_window());
   EXPECT_EQ(program.app().main_window().client_size(), (platform::Size{30, 20}));
   EXPECT_EQ(client->height(), 20);  // as wide as the menu needs, white beyond the picture
 
   program.automation().user_resize_client(program.app().main_window(), 90, 60);
-  EXPECT_EQ(program.state().display_mode, app::kDisplayStretched);
+  EXPECT_EQ(program.state().display_mode, app::DisplayMode::kStretched);
   EXPECT_EQ(program.state().display_width, 90);
   EXPECT_EQ(program.state().display_height, 60);
   EXPECT_EQ(client->size(), QSize(90, 60));

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "imagefile/utf16.h"
+#include "app/command_table.h"
 #include "resources/resources.h"
 
 namespace varnic::testing {
@@ -40,7 +41,7 @@ void expect_items(HMENU menu, const std::vector<MenuItemTemplate>& items) {
 }
 
 TEST(Win32Resources, TheMenuResourceIsTheMenuTemplate) {
-  const platform::MenuTemplate& menu = resources::main_menu();
+  const platform::MenuTemplate& menu = app::main_menu();
   HMENU loaded = LoadMenuW(GetModuleHandleW(nullptr), imagefile::widen(menu.name).c_str());
   ASSERT_NE(loaded, nullptr);
   expect_items(loaded, menu.popups);
@@ -48,11 +49,10 @@ TEST(Win32Resources, TheMenuResourceIsTheMenuTemplate) {
 }
 
 TEST(Win32Resources, EveryDialogResourcePlacesTheTemplateControls) {
-  for (const char* name : {"RESIZE", "COMMENTS", "DIALABOUT", "EASYSET", "IMAGESETUP", "INFOR"}) {
-    SCOPED_TRACE(name);
-    const platform::DialogTemplate* t = resources::find_dialog(name);
-    ASSERT_NE(t, nullptr);
-    HWND dialog = CreateDialogParamW(GetModuleHandleW(nullptr), imagefile::widen(name).c_str(), nullptr, no_handler, 0);
+  for (const resources::DialogId id : resources::kAllDialogs) {
+    const platform::DialogTemplate* t = &resources::dialog(id);
+    SCOPED_TRACE(t->name);
+    HWND dialog = CreateDialogParamW(GetModuleHandleW(nullptr), imagefile::widen(t->name).c_str(), nullptr, no_handler, 0);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(text_of(dialog), t->title);
     RECT size{0, 0, t->width, t->height};

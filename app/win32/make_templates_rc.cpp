@@ -1,5 +1,5 @@
-// Build-time host program: writes the menu and the dialog templates of resources/ as a resource
-// script (MENU and DIALOG statements, positions in dialog units), so that the Windows program's
+// Build-time host program: writes the menu of the command table and the dialog templates as a
+// resource script (MENU and DIALOG statements, positions in dialog units), so that the Windows program's
 // real resources and the other backends' layouts come from one source.
 //
 // usage: make_templates_rc OUTPUT.rc
@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "app/command_table.h"
 #include "resources/resources.h"
 
 namespace {
@@ -17,9 +18,6 @@ using varnic::platform::ControlKind;
 using varnic::platform::ControlTemplate;
 using varnic::platform::DialogTemplate;
 using varnic::platform::MenuItemTemplate;
-
-// Every dialog the program runs, by resource name.
-constexpr const char* kDialogNames[] = {"RESIZE", "COMMENTS", "DIALABOUT", "EASYSET", "IMAGESETUP", "INFOR"};
 
 // A resource-script string: quotes doubled, backslashes escaped; UTF-8 as it stands (the script
 // declares code page 65001).
@@ -108,19 +106,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::ostringstream out;
-  out << "// Generated at build time from resources/menu.cpp and resources/dialogs.cpp.\n";
+  out << "// Generated at build time from app/command_table.cpp and resources/dialogs.cpp.\n";
   out << "#pragma code_page(65001)\n\n";
-  const auto& menu = varnic::resources::main_menu();
+  const auto& menu = varnic::app::main_menu();
   out << menu.name << " MENU\n";
   write_items(out, menu.popups, 0);
   out << "\n";
-  for (const char* name : kDialogNames) {
-    const DialogTemplate* d = varnic::resources::find_dialog(name);
-    if (d == nullptr) {
-      std::cerr << "make_templates_rc: no dialog template " << name << "\n";
-      return 1;
-    }
-    write_dialog(out, *d);
+  for (const varnic::resources::DialogId id : varnic::resources::kAllDialogs) {
+    write_dialog(out, varnic::resources::dialog(id));
   }
   std::ofstream file(argv[1], std::ios::binary);
   file << out.str();
