@@ -36,16 +36,15 @@ demo: build
 run: build
 	bash scripts/run.sh $(BUILD)
 
-# Comparison with the peer codecs; needs a Release varnic-cli, compares the peers alone until
-# cli/ builds. Writes bench/results/; not part of `make test`.
+# Comparison with the peer codecs; needs a Release varnic-cli. Writes bench/results/; not part
+# of `make test`.
 bench: configure
-	@if [ -f cli/CMakeLists.txt ]; then cmake --build $(BUILD) -j $(JOBS) --target varnic-cli; \
-	else echo "bench: cli/ is not built yet, comparing the peers only"; fi
+	cmake --build $(BUILD) -j $(JOBS) --target varnic-cli
 	/usr/bin/python3 bench/compare --build $(BUILD) --out bench/results --work $(BUILD)/bench-work
 
 # The same path on one small picture in seconds; results stay in the build directory.
 bench-smoke: configure
-	@if [ -f cli/CMakeLists.txt ]; then cmake --build $(BUILD) -j $(JOBS) --target varnic-cli; fi
+	cmake --build $(BUILD) -j $(JOBS) --target varnic-cli
 	/usr/bin/python3 bench/compare_test.py
 	/usr/bin/python3 bench/compare --smoke --build $(BUILD) --out $(BUILD)/bench-smoke \
 	  --work $(BUILD)/bench-smoke/work
