@@ -25,8 +25,6 @@ inline constexpr int kMaxQuality = 99;
 // Levels 0..10 of the threshold table.
 inline constexpr int kThresholdTableLevels = 11;
 
-enum class ImageType : std::int16_t { kOther = 0, kLandscape = 1, kFaces = 2 };
-
 // Start-up values with the quality derivation already run (quality 50, "Other").
 CodecParams default_codec_params();
 

@@ -63,7 +63,7 @@ struct CodecParams {
   std::uint16_t total_levels = 5;  // 1..6 for the encoder, 1..kMaxFileLevels in a file
   std::int16_t quality_factor = 50;  // 0..99, higher is better
   std::int16_t color_quality = 50;   // always overwritten with quality_factor_
-  std::int16_t image_type = 0;       // codec::ImageType
+  std::int16_t image_type = 0;       // 0 other, 1 landscape, 2 faces (varnic::ImageType)
   std::uint16_t image_mode = kImageModeColour;
   std::uint32_t image_width = 32;
   std::uint32_t image_height = 32;
