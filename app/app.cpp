@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -42,6 +43,25 @@ std::uint32_t file_size_of(const std::string& path) {
 }
 
 }  // namespace
+
+// The wait cursor and the mouse capture of a long command, given back on every way out.
+class Application::Busy {
+ public:
+  Busy(platform::Platform& platform, platform::Window& window) : platform_(platform) {
+    window.set_capture();
+    previous_ = platform_.set_cursor(platform::Cursor::kWait);
+  }
+  Busy(const Busy&) = delete;
+  Busy& operator=(const Busy&) = delete;
+  ~Busy() {
+    platform_.set_cursor(previous_);
+    platform_.release_capture();
+  }
+
+ private:
+  platform::Platform& platform_;
+  platform::Cursor previous_ = platform::Cursor::kArrow;
+};
 
 // ---------------------------------------------------------------------------------------------
 
@@ -179,7 +199,12 @@ void Application::dispatch(int command) {
   if (main_window_ == nullptr || main_window_->is_destroyed()) return;
   const CommandRow* row = find_command(command & kCommandNumberMask);
   if (row == nullptr) return;
-  (static_cast<Commands&>(*this).*row->run)();
+  try {
+    (static_cast<Commands&>(*this).*row->run)();
+  } catch (const std::bad_alloc&) {
+    // A command that runs out of memory ends there; the program and its other pictures stay.
+    message(format::message(format::StatusCode::kOutOfMemory), "ERROR");
+  }
   if (!main_window_->is_destroyed()) update_menu(menu(), menu_state());
 }
 
@@ -352,13 +377,7 @@ int Application::decode_compressed_file() {
   if (!state_.pending_file || !state_.pending_header) return 1;
   // What the file dialog covered is drawn again before the work keeps the screen as it is.
   platform_.process_paints();
-  main_window_->set_capture();
-  const platform::Cursor previous = platform_.set_cursor(platform::Cursor::kWait);
-  auto finish = [&](int result) {
-    platform_.set_cursor(previous);
-    platform_.release_capture();
-    return result;
-  };
+  std::optional<Busy> busy(std::in_place, platform_, *main_window_);
 
   state_.start_clock = now();
   state_.compressed_stream.clear();
@@ -370,7 +389,7 @@ int Application::decode_compressed_file() {
   decoder::PlaneSet planes;
   if (display::decode_coefficients(state_.pending_file->file(), pixel_limit_, 1, header, planes) !=
       format::StatusCode::kOk) {
-    return finish(1);
+    return 1;
   }
 
   // The file's fields replace the user's; settings the file does not carry stay.
@@ -406,7 +425,7 @@ int Application::decode_compressed_file() {
     state_.colour_quant_time = 0.0f;
   }
   state_.total_time = state_.wavelet_time + state_.entropy_decode_time + state_.colour_quant_time;
-  (void)finish(0);
+  busy.reset();
 
   state_.display_mode = actual_size(params_.image_mode);
   if (params_.image_mode == format::kImageModeGrey) imagefile::set_grey_colour_table(state_.display_header);
@@ -422,13 +441,7 @@ int Application::compress() {
   // What a menu or dialog covered is drawn again before the work keeps the screen as it is.
   platform_.process_paints();
   main_window_->draw_now([](platform::Surface& s) { s.draw_text(kProgressX, kCompressingY, "Compressing..."); });
-  main_window_->set_capture();
-  const platform::Cursor previous = platform_.set_cursor(platform::Cursor::kWait);
-  auto finish = [&](int result) {
-    platform_.set_cursor(previous);
-    platform_.release_capture();
-    return result;
-  };
+  std::optional<Busy> busy(std::in_place, platform_, *main_window_);
 
   pipeline::EncodeOutput encoded;
   const format::StatusCode status = pipeline::encode(state_.picture_buffer, params_, state_.comment, encoded);
@@ -439,7 +452,7 @@ int Application::compress() {
         status == format::StatusCode::kPictureSideTooLarge || status == format::StatusCode::kCommentTooLong) {
       message(format::message(status), "ERROR");
     }
-    return finish(1);
+    return 1;
   }
   state_.compressed_stream = std::move(encoded.stream);
   state_.planes = std::move(encoded.planes);
@@ -455,7 +468,7 @@ int Application::compress() {
                             state_.incremental_display ? &sink : nullptr,
                             state_.picture_buffer) != format::StatusCode::kOk) {
     message(format::message(format::StatusCode::kReconstructFailed), "ERROR");
-    return finish(1);
+    return 1;
   }
   state_.end_clock = now();
   const float elapsed = utils::elapsed_seconds(state_.start_clock, state_.end_clock);
@@ -464,7 +477,7 @@ int Application::compress() {
     state_.start_clock = now();
     if (convert_to_8bit() != 0) {
       message(format::message(format::StatusCode::kColourQuantFailed), "ERROR");
-      return finish(1);
+      return 1;
     }
     state_.end_clock = now();
     state_.colour_quant_time = utils::elapsed_seconds(state_.start_clock, state_.end_clock);
@@ -481,7 +494,7 @@ int Application::compress() {
   state_.total_time = state_.wavelet_time + state_.entropy_decode_time + state_.colour_quant_time;
   state_.compressed_size = static_cast<std::uint32_t>(state_.compressed_stream.size());
   main_window_->invalidate(false);
-  (void)finish(0);
+  busy.reset();
   state_.compressed_ready = true;
   return 0;
 }
@@ -551,8 +564,11 @@ void Application::paint(platform::Surface& surface, bool source_window) {
   if (eight_bit || mode == DisplayMode::kGrey) surface.realise_palette(header.colour_table);
   // A grey picture is its own 8-bit version in the main window.
   const bool own_index = !source_window && mode == DisplayMode::kGrey;
+  const bool indexed = eight_bit && !own_index;
   const std::vector<std::uint8_t>& drawn =
-      eight_bit && !own_index ? (source_window ? state_.source_index_buffer : state_.index_buffer) : pixels;
+      indexed ? (source_window ? state_.source_index_buffer : state_.index_buffer) : pixels;
+  // A conversion that failed or ran out of memory can leave a buffer short of the picture's size.
+  if (drawn.size() < (indexed ? state_.geometry.index_bytes : state_.geometry.picture_bytes)) return;
   switch (mode) {
     case DisplayMode::kStretched:
       surface.stretch_bitmap(view_of(drawn, header), state_.display_width, state_.display_height);

@@ -138,6 +138,7 @@ class Application final : private Commands {
  private:
   class MainHandler;
   class SourceHandler;
+  class Busy;
 
   // Commands (command_table.h).
   void exit() override;
