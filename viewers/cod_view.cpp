@@ -13,15 +13,15 @@ std::uint32_t ceil_shift(std::uint32_t v, int k) noexcept {
 
 }  // namespace
 
-Size reduced_size(const Info& info, int reduce) noexcept {
+PictureSize reduced_size(const Info& info, int reduce) noexcept {
   return {ceil_shift(info.width, reduce), ceil_shift(info.height, reduce)};
 }
 
-int choose_reduce(const Info& info, Size wanted) noexcept {
+int choose_reduce(const Info& info, PictureSize wanted) noexcept {
   if (wanted.width == 0 || wanted.height == 0) return 0;
   int reduce = 0;
   while (reduce + 1 < info.levels) {
-    const Size next = reduced_size(info, reduce + 1);
+    const PictureSize next = reduced_size(info, reduce + 1);
     if (next.width < wanted.width || next.height < wanted.height) break;
     ++reduce;
   }

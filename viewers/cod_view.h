@@ -34,18 +34,18 @@ inline constexpr std::uint64_t kMaxCodedBytesPerPixel = 3 * 2;
 // pictures never depend on the count.
 inline constexpr int kThreads = 3;
 
-struct Size {
+struct PictureSize {
   std::uint32_t width = 0;
   std::uint32_t height = 0;
 };
 
 // ceil(W / 2^reduce) x ceil(H / 2^reduce): the picture a reduced decode gives.
-[[nodiscard]] Size reduced_size(const Info& info, int reduce) noexcept;
+[[nodiscard]] PictureSize reduced_size(const Info& info, int reduce) noexcept;
 
 // The largest reduce whose picture is still at least `wanted` on both sides (never a smaller
 // picture that the viewer would have to enlarge); 0 when the viewer wants the full size or more,
 // or asks for nothing.
-[[nodiscard]] int choose_reduce(const Info& info, Size wanted) noexcept;
+[[nodiscard]] int choose_reduce(const Info& info, PictureSize wanted) noexcept;
 
 // Decodes at 1/2^reduce of the size, colour as red-green-blue, grey as grey.
 [[nodiscard]] Result<Decoded> decode_for_view(std::span<const std::uint8_t> file, int reduce);

@@ -93,11 +93,11 @@ bool CodImageHandler::read(QImage* image) {
   if (!load()) return false;
   const bool scaled = scaled_size_.isValid() && !scaled_size_.isEmpty();
   // Size alone would name the handler's option here.
-  const viewers::Size wanted = scaled ? viewers::Size{static_cast<std::uint32_t>(scaled_size_.width()),
+  const viewers::PictureSize wanted = scaled ? viewers::PictureSize{static_cast<std::uint32_t>(scaled_size_.width()),
                                                       static_cast<std::uint32_t>(scaled_size_.height())}
-                                      : viewers::Size{};
+                                      : viewers::PictureSize{};
   const int reduce = choose_reduce(*info_, wanted);
-  const viewers::Size size = reduced_size(*info_, reduce);
+  const viewers::PictureSize size = reduced_size(*info_, reduce);
   const QImage::Format format = info_->grey ? QImage::Format_Grayscale8 : QImage::Format_RGB888;
   // Qt's allocation limit first, so an oversized picture is refused before it is decoded.
   QImage out;
