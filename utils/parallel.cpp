@@ -88,13 +88,13 @@ void WorkerPool::drain() {
   }
 }
 
-TaskGraph::Id TaskGraph::add(std::initializer_list<Id> after, std::function<void()> work) {
-  const Id id = tasks_.size();
+TaskGraph::TaskId TaskGraph::add(std::initializer_list<TaskId> after, std::function<void()> work) {
+  const TaskId id = tasks_.size();
   Task task;
   task.work = std::move(work);
   task.waiting = static_cast<int>(after.size());
   tasks_.push_back(std::move(task));
-  for (const Id before : after) tasks_[before].next.push_back(id);
+  for (const TaskId before : after) tasks_[before].next.push_back(id);
   return id;
 }
 
@@ -105,8 +105,8 @@ void TaskGraph::run(WorkerPool* pool, int lanes) {
   }
   std::mutex mutex;
   std::condition_variable changed;
-  std::deque<Id> ready;
-  for (Id id = 0; id < tasks_.size(); ++id) {
+  std::deque<TaskId> ready;
+  for (TaskId id = 0; id < tasks_.size(); ++id) {
     if (tasks_[id].waiting == 0) ready.push_back(id);
   }
   std::size_t finished = 0;
@@ -115,13 +115,13 @@ void TaskGraph::run(WorkerPool* pool, int lanes) {
     for (;;) {
       wait_until(changed, lock, [&] { return !ready.empty() || finished == tasks_.size(); });
       if (ready.empty()) return;  // everything has finished
-      const Id id = ready.front();
+      const TaskId id = ready.front();
       ready.pop_front();
       lock.unlock();
       tasks_[id].work();
       lock.lock();
       ++finished;
-      for (const Id next : tasks_[id].next) {
+      for (const TaskId next : tasks_[id].next) {
         if (--tasks_[next].waiting == 0) ready.push_back(next);
       }
       changed.notify_all();

@@ -86,9 +86,9 @@ class WorkerPool {
 // Tasks must not throw. A graph runs once.
 class TaskGraph {
  public:
-  using Id = std::size_t;
+  using TaskId = std::size_t;
 
-  Id add(std::initializer_list<Id> after, std::function<void()> work);
+  TaskId add(std::initializer_list<TaskId> after, std::function<void()> work);
   // Runs every task on up to `lanes` threads of the pool (the calling thread is one); without a
   // pool, or with one lane, in the order they were added, which must then respect the
   // prerequisites. Returns when all have finished.
@@ -97,7 +97,7 @@ class TaskGraph {
  private:
   struct Task {
     std::function<void()> work;
-    std::vector<Id> next;  // tasks that come after this one
+    std::vector<TaskId> next;  // tasks that come after this one
     int waiting = 0;       // prerequisites not finished yet
   };
   std::vector<Task> tasks_;
