@@ -649,7 +649,7 @@ QtDialog::QtDialog(QtPlatform& platform, const DialogTemplate& dialog, DialogCon
   for (const auto& control : dialog.controls) add_control(control);
   // Ctrl+Enter presses the default button from anywhere, a multi-line edit included (where
   // Return starts a new line).
-  for (const QKeySequence keys : {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
+  for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
     auto* shortcut = new QShortcut(keys, this);
     connect(shortcut, &QShortcut::activated, this, [this] {
       if (auto* button = qobject_cast<QPushButton*>(control(default_button_))) button->click();

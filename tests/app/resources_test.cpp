@@ -65,7 +65,9 @@ TEST(ResourcesTest, HelpParagraphsAreSingleLinesThatTheViewerWraps) {
     const std::size_t end = std::min(text.find('\n', start), text.size());
     const std::string_view line = text.substr(start, end - start);
     const bool heading = !line.empty() && line.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ ") == std::string_view::npos;
-    if (!line.empty() && !heading) EXPECT_NE(std::string_view(".:)").find(line.back()), std::string_view::npos) << line;
+    if (!line.empty() && !heading) {
+      EXPECT_NE(std::string_view(".:)").find(line.back()), std::string_view::npos) << line;
+    }
     start = end + 1;
   }
 }

@@ -112,7 +112,7 @@ TEST_P(ScenarioTest, CompressRepaintsWhatTheMenuCoveredBeforeItWorks) {
   // "Compressing..." over the picture, which the popup's leftovers no longer hide.
   const platform::Image wanted = expected_image(picture);
   const platform::Image& first = frames.front().image;
-  for (const auto [x, y] : {std::pair{5, 5}, std::pair{100, 60}}) {
+  for (const auto& [x, y] : {std::pair{5, 5}, std::pair{100, 60}}) {
     for (int c = 0; c < 3; ++c) EXPECT_EQ(first.at(x, y, c), wanted.at(x, y, c)) << x << "," << y;
   }
   EXPECT_TRUE(program.state().compressed_ready);

@@ -78,7 +78,7 @@ struct SyntheticPlane {
     EXPECT_EQ(plane.allocate(p.padded_width, p.padded_height), StatusCode::kOk);
   }
 
-  void decode() { decode_plane_coefficients(data, header, Channel::kY, table, 0, plane); }
+  void decode() { EXPECT_EQ(decode_plane_coefficients(data, header, Channel::kY, table, 0, plane), StatusCode::kOk); }
 };
 
 // 8 x 8, two levels. Coding order: low band 2 x 2, then level 1 (h, v, d

@@ -47,7 +47,9 @@ int rows_showing_every_title(QWidget* top) {
     if (!bar->isVisibleTo(top)) continue;
     ++rows;
     EXPECT_TRUE(top->rect().contains(bar->geometry()));
-    if (auto* more = bar->findChild<QToolButton*>()) EXPECT_FALSE(more->isVisibleTo(top));
+    if (auto* more = bar->findChild<QToolButton*>()) {
+      EXPECT_FALSE(more->isVisibleTo(top));
+    }
     for (QAction* title : bar->actions()) {
       const QRect r = bar->actionGeometry(title);
       EXPECT_TRUE(!r.isEmpty() && bar->rect().contains(r)) << title->text().toStdString();
