@@ -5,8 +5,10 @@
 #include <new>
 #include <string>
 
+#include "codec/colour_transform.h"
 #include "format/status.h"
 #include "format/format.h"
+#include "imagefile/registry.h"
 #include "varnic/varnic.h"
 
 namespace varnic::detail {
@@ -32,6 +34,22 @@ Result<T> guarded(const Body& body) noexcept {
     return Result<T>(Status::kInternalError, "internal error");
   }
 }
+
+// The checks encode makes before any work (the picture description, the limits, every option)
+// and the settings they give.
+Result<format::CodecParams> prepare_encode(const PictureView& picture, const EncodeOptions& options);
+// The encoder's view of a caller's rows (stride 0 read as packed).
+codec::PictureRows rows_of(const PictureView& picture);
+
+// Picture files (files.cpp), shared with the path functions (file_io.cpp).
+Status public_status(imagefile::FileStatus status);
+imagefile::ReadLimits read_limits(const Limits& limits);
+// The public picture of a read (palettes expanded, rows left where the reader put them), or its
+// refusal with `message`.
+Result<PictureFile> to_public(imagefile::FileStatus status, imagefile::LoadedPicture& loaded, const std::string& message);
+// The file bytes of `picture` as `kind`; for .cod the checks and settings of encode.
+Result<std::vector<std::uint8_t>> write_picture_bytes(const PictureView& picture, FileKind kind,
+                                                      const EncodeOptions& options);
 
 // Size of the uncompressed bitmap file of a picture: what the compression ratio compares with.
 std::uint64_t bitmap_file_bytes(std::uint32_t width, std::uint32_t height, bool grey);

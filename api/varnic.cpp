@@ -1,4 +1,5 @@
 // Status texts, encode and probe. decode lives in decode.cpp.
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -105,44 +106,9 @@ Result<format::CodecParams> build_settings(const EncodeOptions& options) {
 }
 
 Result<Encoded> encode_unguarded(const PictureView& picture, const EncodeOptions& options) {
-  const bool grey = picture.format == PixelFormat::kGrey8;
-  const std::size_t pixel_bytes = static_cast<std::size_t>(bytes_per_pixel(picture.format));
-  if (picture.data == nullptr || picture.width == 0 || picture.height == 0)
-    return {Status::kInvalidArgument, "the picture is empty"};
-  const std::size_t row_bytes = std::size_t{picture.width} * pixel_bytes;
-  const std::size_t stride = picture.stride == 0 ? row_bytes : picture.stride;
-  if (stride < row_bytes) return {Status::kInvalidArgument, "the picture's stride is shorter than a row"};
-  const std::uint64_t pixels = std::uint64_t{picture.width} * picture.height;
-  if (pixels > options.limits.max_pixels)
-    return {Status::kLimitExceeded, "the picture has " + std::to_string(pixels) + " pixels, more than the limit of " +
-                                        std::to_string(options.limits.max_pixels)};
-  if (picture.width > static_cast<std::uint32_t>(format::kMaxSide) ||
-      picture.height > static_cast<std::uint32_t>(format::kMaxSide))
-    return failure<Encoded>(format::StatusCode::kPictureSideTooLarge);
-  if (options.comment.size() > format::kMaxCommentLength) return failure<Encoded>(format::StatusCode::kCommentTooLong);
-  if (options.threads < 1 || options.threads > kMaxThreads)
-    return {Status::kInvalidArgument, "threads must be 1.." + std::to_string(kMaxThreads)};
-
-  if (options.optimize < optimize::kMinOptimizeLevel || options.optimize > optimize::kMaxOptimizeLevel)
-    return {Status::kInvalidArgument, "the optimisation level must be 0..3"};
-  if (options.optimize != 0 && (options.quant_y || options.quant_i || options.quant_q || options.thresholds ||
-                                options.dropped))
-    return {Status::kInvalidArgument,
-            "quantization vectors, thresholds and dropped levels are the optimiser's to choose: give only "
-            "--levels with an optimisation level"};
-  Result<format::CodecParams> settings = build_settings(options);
+  Result<format::CodecParams> settings = detail::prepare_encode(picture, options);
   if (!settings) return {settings.status(), settings.message()};
-
-  // The encoder reads the caller's rows in place, in either order and byte order.
-  codec::PictureRows view;
-  view.data = picture.data;
-  view.width = picture.width;
-  view.height = picture.height;
-  view.bits_per_pixel = static_cast<std::uint16_t>(grey ? 8 : 24);
-  view.row_stride = stride;
-  view.top_down = !picture.bottom_up;
-  view.rgb_order = picture.format == PixelFormat::kRgb24;
-  view.size = view.required_bytes();
+  const codec::PictureRows view = detail::rows_of(picture);
 
   // The encoder codes one channel at a time and reports each channel's transform (odd
   // stages) and coding (even stages): the odd stages add up to the transform timing.
@@ -197,6 +163,48 @@ Result<Info> probe_unguarded(std::span<const std::uint8_t> file, const Limits& l
 
 namespace detail {
 
+Result<format::CodecParams> prepare_encode(const PictureView& picture, const EncodeOptions& options) {
+  const std::size_t pixel_bytes = static_cast<std::size_t>(bytes_per_pixel(picture.format));
+  if (picture.data == nullptr || picture.width == 0 || picture.height == 0)
+    return {Status::kInvalidArgument, "the picture is empty"};
+  const std::size_t row_bytes = std::size_t{picture.width} * pixel_bytes;
+  const std::size_t stride = picture.stride == 0 ? row_bytes : picture.stride;
+  if (stride < row_bytes) return {Status::kInvalidArgument, "the picture's stride is shorter than a row"};
+  const std::uint64_t pixels = std::uint64_t{picture.width} * picture.height;
+  if (pixels > options.limits.max_pixels)
+    return {Status::kLimitExceeded, "the picture has " + std::to_string(pixels) + " pixels, more than the limit of " +
+                                        std::to_string(options.limits.max_pixels)};
+  if (picture.width > static_cast<std::uint32_t>(format::kMaxSide) ||
+      picture.height > static_cast<std::uint32_t>(format::kMaxSide))
+    return failure<format::CodecParams>(format::StatusCode::kPictureSideTooLarge);
+  if (options.comment.size() > format::kMaxCommentLength) return failure<format::CodecParams>(format::StatusCode::kCommentTooLong);
+  if (options.threads < 1 || options.threads > kMaxThreads)
+    return {Status::kInvalidArgument, "threads must be 1.." + std::to_string(kMaxThreads)};
+
+  if (options.optimize < optimize::kMinOptimizeLevel || options.optimize > optimize::kMaxOptimizeLevel)
+    return {Status::kInvalidArgument, "the optimisation level must be 0..3"};
+  if (options.optimize != 0 && (options.quant_y || options.quant_i || options.quant_q || options.thresholds ||
+                                options.dropped))
+    return {Status::kInvalidArgument,
+            "quantization vectors, thresholds and dropped levels are the optimiser's to choose: give only "
+            "--levels with an optimisation level"};
+  return build_settings(options);
+}
+
+codec::PictureRows rows_of(const PictureView& picture) {
+  const bool grey = picture.format == PixelFormat::kGrey8;
+  codec::PictureRows view;
+  view.data = picture.data;
+  view.width = picture.width;
+  view.height = picture.height;
+  view.bits_per_pixel = static_cast<std::uint16_t>(grey ? 8 : 24);
+  view.row_stride = picture.stride == 0 ? std::size_t{picture.width} * (grey ? 1 : 3) : picture.stride;
+  view.top_down = !picture.bottom_up;
+  view.rgb_order = picture.format == PixelFormat::kRgb24;
+  view.size = view.required_bytes();
+  return view;
+}
+
 Info info_from_header(const format::FileHeader& header, std::size_t file_bytes) {
   const format::CodecParams& p = header.params;
   Info info;
@@ -250,6 +258,7 @@ std::string_view to_string(Status status) noexcept {
     case Status::kOutOfMemory: return "out-of-memory";
     case Status::kCancelled: return "cancelled";
     case Status::kInternalError: return "internal-error";
+    case Status::kFileError: return "file-error";
   }
   return "unknown";
 }
@@ -267,12 +276,48 @@ std::string_view message(Status status) noexcept {
     case Status::kOutOfMemory: return "out of memory";
     case Status::kCancelled: return "cancelled by the progress callback";
     case Status::kInternalError: return "internal error";
+    case Status::kFileError: return "a file cannot be opened, read or written";
   }
   return "unknown status";
 }
 
 Result<Encoded> encode(const PictureView& picture, const EncodeOptions& options) {
   return detail::guarded<Encoded>([&] { return encode_unguarded(picture, options); });
+}
+
+OptionProblem check_encode_options(const EncodeOptions& e) {
+  const int levels = e.levels.value_or(format::CodecParams{}.total_levels);
+  const std::optional<std::vector<int>>* vectors[3] = {&e.quant_y, &e.quant_i, &e.quant_q};
+  constexpr EncodeOption kVectorOptions[3] = {EncodeOption::kQuantY, EncodeOption::kQuantI, EncodeOption::kQuantQ};
+  auto count_problem = [](EncodeOption option, const char* rule, int wanted, std::size_t got) {
+    return OptionProblem{option, std::string("needs ") + rule + " = " + std::to_string(wanted) + " numbers, got " +
+                                     std::to_string(got)};
+  };
+  for (int k = 0; k < 3; ++k) {
+    if (!*vectors[k]) continue;
+    const std::vector<int>& v = **vectors[k];
+    if (v.size() != static_cast<std::size_t>(format::subband_count(levels)))
+      return count_problem(kVectorOptions[k], "3\u00d7levels+1", format::subband_count(levels), v.size());
+    if (*std::max_element(v.begin(), v.end()) > format::kMaxQuantStep)
+      return {kVectorOptions[k], "numbers must be 0.." + std::to_string(format::kMaxQuantStep)};
+  }
+  if (e.thresholds) {
+    if (e.thresholds->size() != static_cast<std::size_t>(levels + 1))
+      return count_problem(EncodeOption::kThresholds, "levels+1", levels + 1, e.thresholds->size());
+    if (*std::max_element(e.thresholds->begin(), e.thresholds->end()) > UINT16_MAX)
+      return {EncodeOption::kThresholds, "numbers must be 0.." + std::to_string(UINT16_MAX)};
+  }
+  if (e.dropped) {
+    for (int d : *e.dropped)
+      if (d >= levels)
+        return {EncodeOption::kDropped, "each of Y,I,Q must be below the level count (" + std::to_string(levels) +
+                                            "), got " + std::to_string((*e.dropped)[0]) + "," +
+                                            std::to_string((*e.dropped)[1]) + "," + std::to_string((*e.dropped)[2])};
+  }
+  if (e.comment.size() > format::kMaxCommentLength)
+    return {EncodeOption::kComment, "holds at most " + std::to_string(format::kMaxCommentLength) + " bytes, got " +
+                                        std::to_string(e.comment.size())};
+  return {};
 }
 
 Result<Info> probe(std::span<const std::uint8_t> file, const Limits& limits) {

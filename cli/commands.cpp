@@ -15,7 +15,6 @@
 #include <system_error>
 #include <thread>
 
-#include "imagefile/imagefile.h"
 #include "metrics.h"
 #include "search.h"
 #include "system.h"
@@ -140,23 +139,27 @@ std::uint64_t max_input_bytes(const Limits& limits) {
   return limits.max_pixels * kBytesPerPixel + kSlack;
 }
 
+// The words of the program's file messages for the failures the tool reports with a reason.
+constexpr const char* kCannotOpen = "Cannot Open File";
+constexpr const char* kCannotWrite = "Cannot Write File";
+constexpr const char* kFileTooLarge = "The file is too large to open";
+
 // The file's bytes; "-" is standard input.
 Result<std::vector<std::uint8_t>> read_input(const std::string& path, const Limits& limits) {
   std::vector<std::uint8_t> bytes;
   int error = 0;
   if (path == kStandardStream) {
     if (read_standard_input(bytes, max_input_bytes(limits), error)) return bytes;
-    if (error == EFBIG) return {Status::kLimitExceeded, imagefile::status_message(imagefile::FileStatus::kFileTooLarge)};
-    return {Status::kInvalidFile, std::string("Cannot Open File (") + system_reason(error) + ")"};
+    if (error == EFBIG) return {Status::kLimitExceeded, kFileTooLarge};
+    return {Status::kInvalidFile, std::string(kCannotOpen) + " (" + system_reason(error) + ")"};
   }
-  const imagefile::FileStatus status = imagefile::read_whole_file(path, bytes, max_input_bytes(limits), &error);
-  switch (status) {
-    case imagefile::FileStatus::kOk: return bytes;
-    case imagefile::FileStatus::kCannotOpen:
-      return {Status::kInvalidFile, std::string(imagefile::status_message(status)) + " (" + system_reason(error) + ")"};
-    case imagefile::FileStatus::kFileTooLarge:
-    case imagefile::FileStatus::kOutOfMemory: return {Status::kLimitExceeded, imagefile::status_message(status)};
-    default: return {Status::kInvalidFile, imagefile::status_message(status)};
+  Result<std::vector<std::uint8_t>> file = read_file(path, max_input_bytes(limits), &error);
+  if (file) return file;
+  switch (file.status()) {
+    case Status::kFileError: return {Status::kInvalidFile, file.message() + " (" + system_reason(error) + ")"};
+    case Status::kLimitExceeded:
+    case Status::kOutOfMemory: return {Status::kLimitExceeded, file.message()};
+    default: return {Status::kInvalidFile, file.message()};
   }
 }
 
@@ -176,15 +179,12 @@ int write_output(const std::string& path, std::span<const std::uint8_t> bytes, b
     reporter.error(index, path, std::string("Cannot Write File (") + system_reason(error) + ")");
     return kExitCannotWrite;
   }
-  const imagefile::FileStatus status = imagefile::write_file_atomically(
-      path, bytes, force ? imagefile::Overwrite::kReplace : imagefile::Overwrite::kRefuse, &error);
-  if (status == imagefile::FileStatus::kOk) return kExitOk;
+  if (write_file(path, bytes, force ? Overwrite::kReplace : Overwrite::kRefuse, &error)) return kExitOk;
   if (!force && error == EEXIST) {
     reporter.error(index, path, "output exists (use -f to replace it)");
   } else {
     // The output messages of the picture files read "Cannot Write File"; the system says why.
-    reporter.error(index, path, std::string(imagefile::status_message(imagefile::FileStatus::kCannotWrite)) + " (" +
-                                    system_reason(error) + ")");
+    reporter.error(index, path, std::string(kCannotWrite) + " (" + system_reason(error) + ")");
   }
   return kExitCannotWrite;
 }
@@ -229,8 +229,7 @@ int plan_outputs(const BatchOptions& batch, std::string_view extension, std::vec
     std::error_code ec;
     if (!std::filesystem::is_directory(batch.directory, ec)) {
       const int error = ec ? ec.value() : std::filesystem::exists(batch.directory) ? ENOTDIR : ENOENT;
-      console.err << "varnic-cli: " << batch.directory << ": "
-                  << imagefile::status_message(imagefile::FileStatus::kCannotWrite) << " (" << system_reason(error)
+      console.err << "varnic-cli: " << batch.directory << ": " << kCannotWrite << " (" << system_reason(error)
                   << ")\n";
       return kExitCannotWrite;
     }
@@ -257,6 +256,23 @@ int plan_outputs(const BatchOptions& batch, std::string_view extension, std::vec
   return kExitOk;
 }
 
+// The refusal of a picture above the pixel limit, with its size: the words the picture readers use.
+std::string pixel_limit_message(std::uint64_t width, std::uint64_t height, std::uint64_t limit) {
+  // Sides up to 2^32 each: the product fits in 64 bits.
+  return "the picture is " + std::to_string(width) + "x" + std::to_string(height) + " = " +
+         std::to_string(width * height) + " pixels, more than the limit of " + std::to_string(limit);
+}
+
+// A picture file to compress or compare; a .cod file only when `compressed_too`.
+Result<PictureFile> read_input_picture(std::span<const std::uint8_t> bytes, const std::string& path,
+                                       const Limits& limits, bool compressed_too) {
+  const FileKind kind = sniff_kind(bytes, path);
+  if (kind == FileKind::kCod && !compressed_too)
+    return {Status::kInvalidFile, "a compressed file is not a picture (use decompress)"};
+  if (kind == FileKind::kUnknown) return {Status::kInvalidFile, "not a BMP, Targa (.tga), PNG or PNM picture"};
+  return read_picture(bytes, path, limits);
+}
+
 // A limit refusal of the decoder, told with the picture's size.
 std::string decode_limit_message(std::span<const std::uint8_t> file, const Limits& limits, const std::string& fallback) {
   Limits none;
@@ -273,7 +289,7 @@ struct Trial {
   double psnr = 0;
 };
 
-// `reference` (top-down) is given when the trial's PSNR is wanted.
+// `reference` is given when the trial's PSNR is wanted.
 Result<Trial> encode_at(const PictureView& picture, EncodeOptions options, int quality, const Picture* reference) {
   options.quality = quality;
   Result<Encoded> encoded = encode(picture, options);
@@ -295,7 +311,7 @@ Result<Trial> encode_at(const PictureView& picture, EncodeOptions options, int q
 }
 
 // Finds the file to write for --target-size / --target-psnr, or explains why there is none.
-Result<Trial> search_quality(const EncodablePicture& picture, const CompressOptions& options, std::string& note) {
+Result<Trial> search_quality(const Picture& picture, const CompressOptions& options, std::string& note) {
   std::optional<Trial> best;
   if (options.target_size) {
     const std::uint64_t target = *options.target_size;
@@ -319,9 +335,8 @@ Result<Trial> search_quality(const EncodablePicture& picture, const CompressOpti
   } else {
     const double target = *options.target_psnr;
     double highest = -1;
-    const Picture reference = picture.to_picture();
     Result<std::optional<int>> q = lowest_passing(0, 99, [&](int quality) -> Result<bool> {
-      Result<Trial> t = encode_at(picture.view(), options.encode, quality, &reference);
+      Result<Trial> t = encode_at(picture.view(), options.encode, quality, &picture);
       if (!t) return {t.status(), t.message()};
       highest = std::max(highest, t.value().psnr);
       const bool meets = t.value().psnr >= target;
@@ -365,14 +380,15 @@ int compress_one(const CompressOptions& options, const std::string& input, const
   }
   const std::size_t input_bytes = bytes.value().size();
   const Clock::time_point parse_start = Clock::now();
-  Result<EncodablePicture> loaded = read_picture_for_encoding(bytes.value(), input, batch.limits);
+  // Bitmap and Targa rows stay as the file has them: the encoder reads them in place.
+  Result<PictureFile> loaded = read_input_picture(bytes.value(), input, batch.limits, false);
   if (!loaded) {
     reporter.error(index, input, loaded.message());
     return exit_code_for(loaded.status());
   }
   std::vector<std::uint8_t>().swap(bytes.value());  // the file is not needed once decoded
   for (const std::string& notice : loaded.value().notices) reporter.notice(index, input, notice);
-  const EncodablePicture& picture = loaded.value();
+  const Picture& picture = loaded.value().picture;
 
   const Clock::time_point encode_start = Clock::now();
   EncodeOptions encode_options = options.encode;
@@ -464,7 +480,7 @@ int decompress_one(const DecompressOptions& options, FileKind kind, const std::s
     }
   }
   const Clock::time_point picture_start = Clock::now();
-  Result<std::vector<std::uint8_t>> file = write_picture(picture, kind);
+  Result<std::vector<std::uint8_t>> file = write_picture(picture.view(), kind);
   if (!file) {
     reporter.error(index, output, file.message());
     return kExitCannotWrite;
@@ -685,26 +701,12 @@ int run_compare(const std::string& first, const std::string& second, const Limit
       console.err << "varnic-cli: " << path << ": " << bytes.message() << '\n';
       return exit_code_for(bytes.status());
     }
-    if (sniff_kind(bytes.value(), path) == FileKind::kCod) {
-      DecodeOptions options;
-      options.limits = limits;
-      Result<Decoded> decoded = decode(bytes.value(), options);
-      if (!decoded) {
-        const bool limit = decoded.status() == Status::kLimitExceeded;
-        console.err << "varnic-cli: " << path << ": "
-                    << (limit ? decode_limit_message(bytes.value(), limits, decoded.message()) : decoded.message())
-                    << '\n';
-        return exit_code_for(decoded.status());
-      }
-      pictures[k] = std::move(decoded).value().picture;
-    } else {
-      Result<LoadedPicture> loaded = read_picture(bytes.value(), path, limits);
-      if (!loaded) {
-        console.err << "varnic-cli: " << path << ": " << loaded.message() << '\n';
-        return exit_code_for(loaded.status());
-      }
-      pictures[k] = std::move(loaded).value().picture;
+    Result<PictureFile> loaded = read_input_picture(bytes.value(), path, limits, true);
+    if (!loaded) {
+      console.err << "varnic-cli: " << path << ": " << loaded.message() << '\n';
+      return exit_code_for(loaded.status());
     }
+    pictures[k] = std::move(loaded).value().picture;
   }
   Result<Comparison> comparison = compare_pictures(pictures[0], pictures[1]);
   if (!comparison) {

@@ -14,7 +14,6 @@
 #include <string_view>
 #include <vector>
 
-#include "picture_io.h"
 #include "varnic/varnic.h"
 
 namespace varnic::cli {

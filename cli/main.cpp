@@ -9,8 +9,6 @@
 #include <sstream>
 #include <thread>
 
-#include "format/format.h"
-#include "codec/settings.h"
 #include "commands.h"
 #include "system.h"
 
@@ -18,8 +16,6 @@ namespace {
 
 using namespace varnic::cli;
 using varnic::EncodeOptions;
-namespace codec = varnic::codec;
-namespace format = varnic::format;
 
 constexpr const char* kExitCodes =
     "Exit status: 0 success, 1 usage error, 2 unreadable or invalid input, 3 output could not be\n"
@@ -90,38 +86,17 @@ void add_batch_options(CLI::App& command, BatchOptions& batch, std::string& jobs
 // The encoder's rules for full settings, worded for the options that carry them (the library's
 // messages name the desktop program's dialog fields).
 std::string check_settings(const EncodeOptions& e) {
-  const int levels = e.levels.value_or(format::CodecParams{}.total_levels);
-  static const char* const kVectorNames[3] = {"--qvec-y", "--qvec-i", "--qvec-q"};
-  const std::optional<std::vector<int>>* vectors[3] = {&e.quant_y, &e.quant_i, &e.quant_q};
-  auto count_error = [&](const char* option, const char* rule, int wanted, std::size_t got) {
-    return std::string(option) + " needs " + rule + " = " + std::to_string(wanted) + " numbers, got " +
-           std::to_string(got);
-  };
-  for (int k = 0; k < 3; ++k) {
-    if (!*vectors[k]) continue;
-    const std::vector<int>& v = **vectors[k];
-    if (v.size() != static_cast<std::size_t>(format::subband_count(levels)))
-      return count_error(kVectorNames[k], "3\u00d7levels+1", format::subband_count(levels), v.size());
-    if (*std::max_element(v.begin(), v.end()) > format::kMaxQuantStep)
-      return std::string(kVectorNames[k]) + " numbers must be 0.." + std::to_string(format::kMaxQuantStep);
+  const varnic::OptionProblem problem = varnic::check_encode_options(e);
+  switch (problem.option) {
+    case varnic::EncodeOption::kNone: return {};
+    case varnic::EncodeOption::kQuantY: return "--qvec-y " + problem.reason;
+    case varnic::EncodeOption::kQuantI: return "--qvec-i " + problem.reason;
+    case varnic::EncodeOption::kQuantQ: return "--qvec-q " + problem.reason;
+    case varnic::EncodeOption::kThresholds: return "--thresholds " + problem.reason;
+    case varnic::EncodeOption::kDropped: return "--dropped: " + problem.reason;
+    case varnic::EncodeOption::kComment: return "--comment " + problem.reason;
   }
-  if (e.thresholds) {
-    if (e.thresholds->size() != static_cast<std::size_t>(levels + 1))
-      return count_error("--thresholds", "levels+1", levels + 1, e.thresholds->size());
-    if (*std::max_element(e.thresholds->begin(), e.thresholds->end()) > UINT16_MAX)
-      return "--thresholds numbers must be 0.." + std::to_string(UINT16_MAX);
-  }
-  if (e.dropped) {
-    for (int d : *e.dropped)
-      if (d >= levels)
-        return "--dropped: each of Y,I,Q must be below the level count (" + std::to_string(levels) + "), got " +
-               std::to_string((*e.dropped)[0]) + "," + std::to_string((*e.dropped)[1]) + "," +
-               std::to_string((*e.dropped)[2]);
-  }
-  if (e.comment.size() > format::kMaxCommentLength)
-    return "--comment holds at most " + std::to_string(format::kMaxCommentLength) + " bytes, got " +
-           std::to_string(e.comment.size());
-  return {};
+  return problem.reason;
 }
 
 Verbosity verbosity_of(bool quiet, bool verbose) {
@@ -293,7 +268,7 @@ int run(int argc, char** argv) {
     if (!format_name.empty()) {
       std::string name = "x.";
       name += format_name;
-      decompress.format = kind_from_extension(name);
+      decompress.format = varnic::kind_from_extension(name);
     }
     return run_decompress(decompress, console);
   }

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "imagefile/imagefile.h"
+#include "varnic/varnic.h"
 #include "system.h"
 
 namespace varnic::cli {
@@ -23,7 +23,7 @@ void write_text(const char* text) {
 
 // Only async-signal-safe calls: unlink, write, _exit.
 extern "C" void on_terminate(int signal_number) {
-  imagefile::remove_temporary_files();
+  varnic::remove_unfinished_files();
   write_text(signal_number == SIGINT ? "varnic-cli: interrupted (SIGINT); unfinished outputs removed\n"
                                      : "varnic-cli: terminated (SIGTERM); unfinished outputs removed\n");
   _exit(128 + signal_number);

@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/picture_io.h"
 #include "format/arithmetic_coder.h"
 #include "codec/encoder.h"
 #include "codec/settings.h"
@@ -23,6 +22,7 @@
 #include "fuzz/cod_versions.h"
 #include "fuzz/sample_pictures.h"
 #include "imagefile/imagefile.h"
+#include "imagefile/registry.h"
 
 namespace {
 
@@ -273,14 +273,24 @@ void picture_io_seeds() {
   for (const auto format : {varnic::PixelFormat::kRgb24, varnic::PixelFormat::kGrey8}) {
     const std::string stem = format == varnic::PixelFormat::kRgb24 ? "rgb" : "grey";
     const varnic::Picture picture = make_picture(6, 4, format);
-    auto png = varnic::cli::write_png(picture);
-    auto pnm = varnic::cli::write_pnm(picture);
-    if (!png.ok() || !pnm.ok()) {
+    varnic::codec::PictureRows rows;
+    rows.data = picture.pixels.data();
+    rows.size = picture.pixels.size();
+    rows.width = picture.width;
+    rows.height = picture.height;
+    rows.bits_per_pixel = format == varnic::PixelFormat::kGrey8 ? 8 : 24;
+    rows.row_stride = picture.stride();
+    rows.top_down = true;
+    rows.rgb_order = true;
+    std::vector<std::uint8_t> png;
+    std::vector<std::uint8_t> pnm;
+    if (varnic::imagefile::write_picture(rows, varnic::FileKind::kPng, {}, png) != varnic::imagefile::FileStatus::kOk ||
+        varnic::imagefile::write_picture(rows, varnic::FileKind::kPnm, {}, pnm) != varnic::imagefile::FileStatus::kOk) {
       fail("cannot write PNG or PNM seeds");
       continue;
     }
-    save("png_read", stem + "_6x4.png", png.value());
-    save("pnm_read", stem + "_6x4" + (format == varnic::PixelFormat::kRgb24 ? ".ppm" : ".pgm"), pnm.value());
+    save("png_read", stem + "_6x4.png", png);
+    save("pnm_read", stem + "_6x4" + (format == varnic::PixelFormat::kRgb24 ? ".ppm" : ".pgm"), pnm);
   }
   save("png_read", "rgba8_5x3.png", raw_png(5, 3, PNG_COLOR_TYPE_RGB_ALPHA, 8, false));
   save("png_read", "grey_alpha8_4x4.png", raw_png(4, 4, PNG_COLOR_TYPE_GRAY_ALPHA, 8, false));

@@ -1,8 +1,8 @@
-// The command-line tool's PNG input (libpng under our memory source, conversions of 16-bit,
-// alpha and palette pictures) on arbitrary bytes.
-#include "fuzz/cli_reader_checks.h"
+// The PNG reader (libpng under our memory source, conversions of 16-bit, alpha and palette
+// pictures) on arbitrary bytes.
+#include "fuzz/registry_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  varnic::fuzz::check_cli_reader(data, size, varnic::cli::read_png, varnic::cli::write_png);
+  varnic::fuzz::check_registry_reader(data, size, varnic::FileKind::kPng);
   return 0;
 }

@@ -11,6 +11,7 @@
 #include <new>
 
 #include "utils/memory.h"
+#include "imagefile/formats.h"
 #include "imagefile/imagefile.h"
 #include "utils/le_bytes.h"
 
@@ -223,4 +224,48 @@ std::vector<std::uint8_t> encode_bitmap(const PictureBuffer& shape,
   return out;
 }
 
+namespace formats {
+namespace {
+
+// A version 5 information header (124 bytes) can carry an ICC profile, marked by colour space
+// 'MBED'; the reader keeps the pixels only.
+constexpr std::size_t kV5HeaderBytes = 124;
+constexpr std::size_t kColourSpaceAt = kFileHeaderBytes + 56;
+constexpr std::uint32_t kEmbeddedProfile = 0x4D424544;
+
+}  // namespace
+
+bool sniff_bitmap(Bytes bytes) {
+  return bytes.size() >= 2 && (load_u16(bytes.data()) == kTypeBM || load_u16(bytes.data()) == kTypeMB);
+}
+
+FileStatus read_bitmap(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message) {
+  const FileStatus status = imagefile::read_bitmap(bytes, out.picture, limits);
+  if (status == FileStatus::kPictureTooLarge) {
+    // The reader checked these fields before it compared their product with the limit.
+    const std::int32_t height = utils::load_i32(&bytes[22]);
+    message = pixel_limit_message(static_cast<std::uint64_t>(utils::load_i32(&bytes[18])),
+                                  static_cast<std::uint64_t>(height < 0 ? -std::int64_t{height} : height),
+                                  limits.max_pixels);
+  }
+  if (status != FileStatus::kOk) return status;
+  if (bytes.size() > kColourSpaceAt + 4 && load_u32(&bytes[kFileHeaderBytes]) >= kV5HeaderBytes &&
+      load_u32(&bytes[kColourSpaceAt]) == kEmbeddedProfile)
+    out.notices.emplace_back("ICC colour profile dropped (pixel values kept as stored)");
+  return FileStatus::kOk;
+}
+
+FileStatus write_bitmap(const codec::PictureRows& rows, const WriteSettings&, Out& out, std::string& message) {
+  PictureBuffer shape;
+  if (const FileStatus s = new_picture(rows.width, rows.height, rows.bits_per_pixel == 8, false, shape); s != FileStatus::kOk) {
+    message = "bitmap and Targa sides must be 1..32767";
+    return s;
+  }
+  const std::size_t stride = shape.geometry().stride;
+  // Rows straight into the file: no program picture in between.
+  out = encode_bitmap(shape, [&](std::span<std::uint8_t> pixels) { copy_rows_bottom_up(rows, pixels.data(), stride); });
+  return out.empty() ? FileStatus::kCannotWrite : FileStatus::kOk;
+}
+
+}  // namespace formats
 }  // namespace varnic::imagefile

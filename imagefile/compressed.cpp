@@ -1,9 +1,13 @@
-// Loading whole .cod files: the format's version check, then the file followed by spare zero
-// bytes for the arithmetic decoder's look-ahead.
+// .cod files: loaded whole with the format's version check (the desktop program's Open), and as
+// the registry's entry, decoded through the one decode driver into a picture buffer and encoded
+// through the one encode driver.
 #include <algorithm>
 #include <new>
 
+#include "display/display.h"
+#include "imagefile/formats.h"
 #include "imagefile/imagefile.h"
+#include "optimize/optimize.h"
 #include "utils/memory.h"
 
 namespace varnic::imagefile {
@@ -27,4 +31,67 @@ FileStatus load_compressed(std::span<const std::uint8_t> data, CompressedFile& o
   return FileStatus::kOk;
 }
 
+namespace formats {
+namespace {
+
+// The decoder's refusal as a file status; `message` gets the decoder's own words, or for a
+// picture over the limit its size.
+FileStatus decode_refusal(format::StatusCode status, Bytes bytes, const ReadLimits& limits, std::string& message) {
+  using S = format::StatusCode;
+  message = format::message(status);
+  switch (status) {
+    case S::kNotCompressedFile: return FileStatus::kNotCompressed;
+    case S::kVersionTooLow: return FileStatus::kVersionTooLow;
+    case S::kVersionTooHigh: return FileStatus::kVersionTooHigh;
+    case S::kOutOfMemory: return FileStatus::kOutOfMemory;
+    case S::kPictureSideTooLarge:
+    case S::kFilePictureTooLarge: {
+      format::FileHeader header;
+      if (format::parse_header(bytes, UINT64_MAX, header) == S::kOk)
+        message = pixel_limit_message(header.params.image_width, header.params.image_height, limits.max_pixels);
+      return FileStatus::kPictureTooLarge;
+    }
+    default: return FileStatus::kCompressedDamaged;
+  }
+}
+
+}  // namespace
+
+bool sniff_compressed(Bytes bytes) { return format::has_family_magic(bytes); }
+
+FileStatus read_compressed(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message) {
+  display::ReconstructRequest request;
+  request.layout = display::PixelLayout::kPictureBuffer;
+  display::DecodedFile decoded;
+  if (const format::StatusCode s = display::decode_file(bytes, limits.max_pixels, request, decoded);
+      s != format::StatusCode::kOk)
+    return decode_refusal(s, bytes, limits, message);
+  const bool grey = !decoded.header.is_colour();
+  if (const FileStatus s = new_picture(decoded.picture.width, decoded.picture.height, grey, false, out.picture);
+      s != FileStatus::kOk)
+    return s;
+  out.picture.pixels = std::move(decoded.picture.pixels);
+  return FileStatus::kOk;
+}
+
+FileStatus write_compressed(const codec::PictureRows& rows, const WriteSettings& settings, Out& out,
+                            std::string& message) {
+  const format::CodecParams params = settings.params != nullptr ? *settings.params : codec::default_codec_params();
+  codec::EncodeRequest request = settings.request;
+  request.keep_planes = false;  // one plane at a time: the planes are not returned
+  codec::EncodedPicture encoded;
+  const format::StatusCode status =
+      settings.optimize_level == 0
+          ? codec::encode_picture(rows, params, request, encoded)
+          : optimize::encode_optimized(rows, params, settings.optimize_level, settings.quality, request, encoded);
+  if (status != format::StatusCode::kOk) {
+    if (settings.encoder_status != nullptr) *settings.encoder_status = status;
+    message = format::message(status);
+    return status == format::StatusCode::kOutOfMemory ? FileStatus::kOutOfMemory : FileStatus::kCannotEncode;
+  }
+  out = std::move(encoded.stream);
+  return FileStatus::kOk;
+}
+
+}  // namespace formats
 }  // namespace varnic::imagefile

@@ -1,11 +1,16 @@
 // Reading files whole and writing them atomically (Windows). Paths are UTF-8 and go to the wide
 // calls; a finished, flushed temporary file takes the old file's attributes and is moved over
-// it with MoveFileExW, write-through. (ReplaceFileW would keep the old file's security as well,
-// but some implementations leave a temporary file of their own behind when it fails.)
+// it with MoveFileExW, write-through; without MOVEFILE_REPLACE_EXISTING the move never replaces
+// a file, which is how Overwrite::kRefuse holds against other processes. (ReplaceFileW would keep
+// the old file's security as well, but some implementations leave a temporary file of their own
+// behind when it fails.) System errors are reported as the C library's errno values, so that the
+// tools word them as on other systems.
 #include <windows.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cwchar>
 #include <new>
 
 #include "utils/memory.h"
@@ -21,9 +26,64 @@ namespace {
 constexpr std::uint64_t kFileSlackBytes = std::uint64_t{1} << 20;
 // ReadFile and WriteFile count in 32 bits; a call moves at most this much.
 constexpr DWORD kMaxTransfer = DWORD{1} << 30;
+// Named temporary files that can be pending at once for the Ctrl+C handler to find: one per
+// writing thread is the most the tools use.
+constexpr int kMaxPendingTemporaries = 256;
+// Longest temporary path kept for the handler (the wide calls take up to 32767 characters; longer
+// temporaries are still removed on every failure, only not by the handler).
+constexpr std::size_t kMaxPendingPath = 1024;
 
 std::uint64_t picture_file_cap(const ReadLimits& limits) {
-  return 3 * limits.max_pixels + 3 * static_cast<std::uint64_t>(kMaxSide) + kFileSlackBytes;
+  return 3 * limits.max_pixels + 3 * static_cast<std::uint64_t>(format::kMaxSide) + kFileSlackBytes;
+}
+
+// The errno value of a Windows error, for the ones the tools tell apart; EIO for the rest.
+int errno_of(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH: return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT: return EACCES;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return EEXIST;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
+    case ERROR_DIRECTORY: return ENOTDIR;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY: return ENOMEM;
+    default: return EIO;
+  }
+}
+
+// Temporary files in the making, where the Ctrl+C handler (which runs on a thread of its own)
+// can reach them: the path is complete before `state_` says so.
+struct PendingTemporary {
+  std::atomic<int> state_{0};  // 0 free, 1 being filled in, 2 ready to remove
+  wchar_t path_[kMaxPendingPath] = {};
+};
+PendingTemporary g_pending[kMaxPendingTemporaries];
+
+PendingTemporary* register_temporary(const std::wstring& path) {
+  if (path.size() >= kMaxPendingPath) return nullptr;
+  for (PendingTemporary& slot : g_pending) {
+    int expected = 0;
+    if (!slot.state_.compare_exchange_strong(expected, 1)) continue;
+    std::wmemcpy(slot.path_, path.c_str(), path.size() + 1);
+    slot.state_.store(2);
+    return &slot;
+  }
+  return nullptr;
+}
+
+void release_temporary(PendingTemporary* slot) {
+  if (slot != nullptr) slot->state_.store(0);
 }
 
 class Handle {
@@ -62,15 +122,42 @@ std::atomic<unsigned> g_temp_counter{0};
 
 }  // namespace
 
-FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t max_bytes) {
+void remove_temporary_files() noexcept {
+  for (PendingTemporary& slot : g_pending) {
+    if (slot.state_.load() == 2) DeleteFileW(slot.path_);
+  }
+}
+
+FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t max_bytes,
+                           int* system_error) {
+  int ignored = 0;
+  int& error = system_error != nullptr ? *system_error : ignored;
   const std::wstring wide = widen(path);
-  if (wide.empty()) return FileStatus::kCannotOpen;
-  // Opening a folder fails here; devices and pipes are refused below, since they could block.
+  if (wide.empty()) {
+    error = ENOENT;
+    return FileStatus::kCannotOpen;
+  }
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    error = EISDIR;
+    return FileStatus::kCannotOpen;
+  }
+  // Devices and pipes are refused below, since they could block.
   Handle file(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file.valid() || GetFileType(file.get()) != FILE_TYPE_DISK) return FileStatus::kCannotOpen;
+  if (!file.valid()) {
+    error = errno_of(GetLastError());
+    return FileStatus::kCannotOpen;
+  }
+  if (GetFileType(file.get()) != FILE_TYPE_DISK) {
+    error = 0;
+    return FileStatus::kCannotOpen;
+  }
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return FileStatus::kCannotOpen;
+  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) {
+    error = errno_of(GetLastError());
+    return FileStatus::kCannotOpen;
+  }
   if (static_cast<std::uint64_t>(size.QuadPart) > max_bytes) return FileStatus::kFileTooLarge;
   if (static_cast<std::uint64_t>(size.QuadPart) > SIZE_MAX) return FileStatus::kOutOfMemory;
   std::vector<std::uint8_t> bytes;
@@ -85,6 +172,7 @@ FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& o
     DWORD got = 0;
     if (!ReadFile(file.get(), bytes.data() + done, left > kMaxTransfer ? kMaxTransfer : static_cast<DWORD>(left), &got,
                   nullptr)) {
+      error = errno_of(GetLastError());
       return FileStatus::kCannotOpen;
     }
     if (got == 0) break;  // shrank while being read: take what is there
@@ -95,13 +183,13 @@ FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& o
   return FileStatus::kOk;
 }
 
-FileStatus read_bitmap_file(const std::string& path, Picture& out, const ReadLimits& limits) {
+FileStatus read_bitmap_file(const std::string& path, PictureBuffer& out, const ReadLimits& limits) {
   std::vector<std::uint8_t> bytes;
   if (const FileStatus s = read_whole_file(path, bytes, picture_file_cap(limits)); s != FileStatus::kOk) return s;
   return read_bitmap(bytes, out, limits);
 }
 
-FileStatus read_targa_file(const std::string& path, Picture& out, const ReadLimits& limits) {
+FileStatus read_targa_file(const std::string& path, PictureBuffer& out, const ReadLimits& limits) {
   std::vector<std::uint8_t> bytes;
   if (const FileStatus s = read_whole_file(path, bytes, picture_file_cap(limits)); s != FileStatus::kOk) return s;
   return read_targa(bytes, out, limits);
@@ -113,12 +201,26 @@ FileStatus load_compressed_file(const std::string& path, CompressedFile& out, co
   return load_compressed(bytes, out);
 }
 
-FileStatus write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes) {
+FileStatus write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes, Overwrite overwrite,
+                                 int* system_error) {
+  int ignored = 0;
+  int& error = system_error != nullptr ? *system_error : ignored;
+  const bool refuse = overwrite == Overwrite::kRefuse;
   const std::wstring target = widen(path);
-  if (target.empty()) return FileStatus::kCannotOpen;
+  if (target.empty()) {
+    error = ENOENT;
+    return FileStatus::kCannotOpen;
+  }
   const DWORD attributes = GetFileAttributesW(target.c_str());
   const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-  if (exists && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) return FileStatus::kCannotOpen;
+  if (exists && refuse) {
+    error = EEXIST;
+    return FileStatus::kCannotWrite;
+  }
+  if (exists && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+    error = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EISDIR : 0;
+    return FileStatus::kCannotOpen;
+  }
 
   // A hidden name beside the destination, so that the final move stays on one volume.
   const std::size_t cut = target.find_last_of(L"\\/:");
@@ -131,27 +233,39 @@ FileStatus write_file_atomically(const std::string& path, std::span<const std::u
     std::swprintf(suffix, 48, L".%lu.%u.tmp", GetCurrentProcessId(), g_temp_counter++);
     temp = dir + L"." + name + suffix;
     raw = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (raw == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return FileStatus::kCannotOpen;
+    if (raw == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
   }
-  if (raw == INVALID_HANDLE_VALUE) return FileStatus::kCannotOpen;
+  if (raw == INVALID_HANDLE_VALUE) {
+    error = errno_of(GetLastError());
+    return FileStatus::kCannotOpen;
+  }
+  PendingTemporary* pending = register_temporary(temp);
   Handle file(raw);
 
   bool ok = write_all(file.get(), bytes.data(), bytes.size());
   ok = ok && FlushFileBuffers(file.get()) != 0;
-  ok = file.close() && ok;
+  if (!ok) error = errno_of(GetLastError());
+  if (!file.close() && ok) {
+    ok = false;
+    error = errno_of(GetLastError());
+  }
   // A hidden or system old file stays so.
   constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   if (ok && exists && (attributes & kKept) != 0) ok = SetFileAttributesW(temp.c_str(), attributes & kKept) != 0;
-  ok = ok && MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (ok) {
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (refuse ? 0 : MOVEFILE_REPLACE_EXISTING);
+    ok = MoveFileExW(temp.c_str(), target.c_str(), flags) != 0;
+    if (!ok) error = errno_of(GetLastError());
+  }
   if (!ok) {
     SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(temp.c_str());
-    return FileStatus::kCannotWrite;
   }
-  return FileStatus::kOk;
+  release_temporary(pending);
+  return ok ? FileStatus::kOk : FileStatus::kCannotWrite;
 }
 
-FileStatus save_bitmap_file(const std::string& path, const Picture& picture) {
+FileStatus save_bitmap_file(const std::string& path, const PictureBuffer& picture) {
   try {
     const std::vector<std::uint8_t> bytes = encode_bitmap(picture);
     if (bytes.empty()) return FileStatus::kCannotWrite;
@@ -161,7 +275,7 @@ FileStatus save_bitmap_file(const std::string& path, const Picture& picture) {
   }
 }
 
-FileStatus save_targa_file(const std::string& path, const Picture& picture) {
+FileStatus save_targa_file(const std::string& path, const PictureBuffer& picture) {
   try {
     const std::vector<std::uint8_t> bytes = encode_targa(picture);
     if (bytes.empty()) return FileStatus::kCannotWrite;

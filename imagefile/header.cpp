@@ -35,6 +35,21 @@ const char* status_message(FileStatus status) {
     case FileStatus::kFileTooLarge: return "The file is too large to open";
     case FileStatus::kOutOfMemory: return "Not enough memory to open the file";
     case FileStatus::kCannotWrite: return "Cannot Write File";
+    case FileStatus::kUnknownKind: return "not a BMP, Targa (.tga), PNG, PNM or .cod file";
+    case FileStatus::kPictureSides: return "the picture's sides must be at most 32767 pixels";
+    case FileStatus::kNotPng: return "not a PNG file";
+    case FileStatus::kPngCorrupt: return "corrupt PNG data";
+    case FileStatus::kPngTruncated: return "the PNG file ends inside the picture data";
+    case FileStatus::kNotPnm: return "not a PNM file";
+    case FileStatus::kPnmKind: return "this PNM kind is not supported (use P2, P3, P5 or P6)";
+    case FileStatus::kPnmHeader: return "the PNM header is incomplete";
+    case FileStatus::kPnmEmpty: return "the PNM picture has no pixels";
+    case FileStatus::kPnmMaxval: return "the PNM maximum value is not 1..65535";
+    case FileStatus::kPnmBlank: return "the PNM header is not followed by a blank";
+    case FileStatus::kPnmTruncated: return "the PNM file ends inside the picture data";
+    case FileStatus::kPnmSample: return "a PNM sample exceeds the maximum value";
+    case FileStatus::kCompressedDamaged: return "the compressed file is damaged";
+    case FileStatus::kCannotEncode: return "the picture cannot be compressed with these settings";
   }
   return "Unknown file error";
 }

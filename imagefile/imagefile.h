@@ -22,6 +22,7 @@
 
 #include "format/format.h"
 #include "utils/picture_layout.h"
+#include "varnic/files.h"
 
 namespace varnic::imagefile {
 
@@ -58,6 +59,22 @@ enum class [[nodiscard]] FileStatus : int {
   kFileTooLarge,       // file larger than any picture within the pixel limit
   kOutOfMemory,
   kCannotWrite,        // a write, flush or rename failed; the old file is intact
+  // The registry's formats (registry.h).
+  kUnknownKind,        // no format's signature, and no Targa extension
+  kPictureSides,       // a PNG or PNM side above format::kMaxSide
+  kNotPng,             // no PNG signature
+  kPngCorrupt,         // libpng refused the data
+  kPngTruncated,       // less compressed data than the picture needs
+  kNotPnm,             // no 'P' and digit
+  kPnmKind,            // P1, P4 or P7
+  kPnmHeader,          // width, height or maxval missing
+  kPnmEmpty,           // width or height 0
+  kPnmMaxval,          // maxval 0 or above 65535
+  kPnmBlank,           // binary samples not preceded by one blank
+  kPnmTruncated,       // fewer samples than the picture needs
+  kPnmSample,          // a sample above maxval
+  kCompressedDamaged,  // a .cod file the decoder refuses
+  kCannotEncode,       // the encoder refused the picture or the settings
 };
 
 // The exact message of a status ("" for kOk).
@@ -178,7 +195,7 @@ std::vector<std::uint8_t> encode_bitmap(const PictureBuffer& shape,
 // complete. With Overwrite::kRefuse an existing destination is never replaced,
 // even one created by another process while this one was writing: the result
 // is then kCannotWrite with EEXIST. `system_error` as for read_whole_file.
-enum class Overwrite : std::uint8_t { kReplace, kRefuse };
+using varnic::Overwrite;
 FileStatus write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes,
                                  Overwrite overwrite = Overwrite::kReplace, int* system_error = nullptr);
 

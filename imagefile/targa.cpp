@@ -9,6 +9,7 @@
 #include <new>
 
 #include "utils/memory.h"
+#include "imagefile/formats.h"
 #include "imagefile/imagefile.h"
 #include "utils/le_bytes.h"
 
@@ -142,4 +143,27 @@ std::vector<std::uint8_t> encode_targa(const PictureBuffer& picture) {
   return out;
 }
 
+namespace formats {
+
+FileStatus read_targa(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message) {
+  const FileStatus status = imagefile::read_targa(bytes, out.picture, limits);
+  // The reader checked these fields before it compared their product with the limit.
+  if (status == FileStatus::kPictureTooLarge)
+    message = pixel_limit_message(load_u16(&bytes[12]), load_u16(&bytes[14]), limits.max_pixels);
+  return status;
+}
+
+FileStatus write_targa(const codec::PictureRows& rows, const WriteSettings&, Out& out, std::string& message) {
+  PictureBuffer picture;
+  if (const FileStatus s = new_picture(rows.width, rows.height, rows.bits_per_pixel == 8, true, picture);
+      s != FileStatus::kOk) {
+    if (s == FileStatus::kBitmapSize) message = "bitmap and Targa sides must be 1..32767";
+    return s;
+  }
+  copy_rows_bottom_up(rows, picture.pixels.data(), picture.geometry().stride);
+  out = encode_targa(picture);
+  return out.empty() ? FileStatus::kCannotWrite : FileStatus::kOk;
+}
+
+}  // namespace formats
 }  // namespace varnic::imagefile

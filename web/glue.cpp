@@ -2,10 +2,8 @@
 // the last result, and every call returns a plain JavaScript object ({ok: false, message} on
 // failure). Pixels cross the boundary as RGBA, top row first, the layout of canvas ImageData.
 //
-// Picture files are read through the command-line tool's readers (bitmap, Targa, PNM), so that the
-// page encodes exactly the pixels `varnic-cli compress` does; everything this file needs from them
-// is the three calls in the "picture files" block below, which is the one place to change when the
-// library gains its own picture reading.
+// Picture files are read through the library's own readers (bitmap, Targa, PNM), so that the page
+// encodes exactly the pixels `varnic-cli compress` does.
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
 
@@ -17,7 +15,6 @@
 #include "codec/settings.h"
 #include "optimize/optimize.h"
 #include "metrics.h"
-#include "picture_io.h"
 #include "ssim.h"
 #include "varnic/varnic.h"
 
@@ -32,17 +29,17 @@ constexpr std::int64_t kTooLarge = 1 << 20;
 
 // --- picture files -------------------------------------------------------------------------------
 
-bool is_compressed(const std::string& bytes, const std::string& name) {
-  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-  return cli::sniff_kind({data, bytes.size()}, name) == cli::FileKind::kCod;
+std::span<const std::uint8_t> as_span(const std::string& bytes) {
+  return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
 }
 
-Result<cli::EncodablePicture> read_picture(const std::string& bytes, const std::string& name, const Limits& limits) {
-  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-  return cli::read_picture_for_encoding({data, bytes.size()}, name, limits);
+// Top row first, packed, as the comparison figures read pictures.
+Picture top_down(const Picture& picture) {
+  if (picture.pixels.empty()) return {};
+  const PixelFormat format = picture.format == PixelFormat::kGrey8 ? PixelFormat::kGrey8 : PixelFormat::kRgb24;
+  Result<Picture> out = convert_picture(picture.view(), format);
+  return out ? std::move(out).value() : Picture{};
 }
-
-Result<std::vector<std::uint8_t>> bitmap_file(const Picture& picture) { return cli::write_bmp(picture); }
 
 // --- conversions ---------------------------------------------------------------------------------
 
@@ -61,8 +58,9 @@ val copy_bytes(const std::uint8_t* data, std::size_t size) {
 val to_rgba(const Picture& picture) {
   const std::size_t pixels = std::size_t{picture.width} * picture.height;
   std::vector<std::uint8_t> rgba(pixels * 4);
-  const Picture converted = picture.format == PixelFormat::kRgb24 ? Picture{} : cli::to_rgb(picture);
-  const Picture& rgb = picture.format == PixelFormat::kRgb24 ? picture : converted;
+  Result<Picture> converted = convert_picture(picture.view(), PixelFormat::kRgb24);
+  if (!converted) return val::null();
+  const Picture& rgb = converted.value();
   for (std::size_t i = 0; i < pixels; ++i) {
     rgba[4 * i] = rgb.pixels[3 * i];
     rgba[4 * i + 1] = rgb.pixels[3 * i + 1];
@@ -151,23 +149,22 @@ class Session {
   // where info is present for .cod files.
   val open_file(const std::string& bytes, const std::string& name, double max_pixels) {
     Limits limits{static_cast<std::uint64_t>(max_pixels)};
-    if (is_compressed(bytes, name)) {
+    if (sniff_kind(as_span(bytes), name) == FileKind::kCod) {
       DecodeOptions options;
       options.limits = limits;
-      const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-      Result<Decoded> decoded = decode({data, bytes.size()}, options);
+      Result<Decoded> decoded = decode(as_span(bytes), options);
       if (!decoded) return failure(decoded.message());
-      const Picture& p = decoded.value().picture;
-      source_ = {p.pixels, p.width, p.height, p.stride(), p.format, false, {}};
+      source_ = std::move(decoded.value().picture);
       val out = opened(val::array());
       out.set("info", info_object(decoded.value().info));
       return out;
     }
-    Result<cli::EncodablePicture> picture = read_picture(bytes, name, limits);
+    // Bitmap and Targa rows stay as the file has them: the encoder reads them in place.
+    Result<PictureFile> picture = read_picture(as_span(bytes), name, limits);
     if (!picture) return failure(picture.message());
-    source_ = std::move(picture).value();
+    source_ = std::move(picture.value().picture);
     val notices = val::array();
-    for (const std::string& n : source_.notices) notices.call<void>("push", n);
+    for (const std::string& n : picture.value().notices) notices.call<void>("push", n);
     return opened(notices);
   }
 
@@ -182,7 +179,7 @@ class Session {
       return failure("the picture has " + std::to_string(pixels) + " pixels, more than the limit of " +
                      std::to_string(static_cast<std::uint64_t>(max_pixels)));
     const int channels = grey ? 1 : 3;
-    cli::EncodablePicture picture;
+    Picture picture;
     picture.pixels.resize(static_cast<std::size_t>(pixels) * static_cast<std::size_t>(channels));
     bool transparent = false;
     for (std::size_t i = 0; i < pixels; ++i) {
@@ -193,7 +190,6 @@ class Session {
     }
     picture.width = w;
     picture.height = h;
-    picture.stride = std::size_t{w} * static_cast<std::size_t>(channels);
     picture.format = grey ? PixelFormat::kGrey8 : PixelFormat::kRgb24;
     source_ = std::move(picture);
     val notices = val::array();
@@ -205,7 +201,7 @@ class Session {
   static val derive(int quality, int type, int levels) {
     format::CodecParams params = codec::default_codec_params();
     params.quality_factor = static_cast<std::int16_t>(quality);
-    params.image_type_ = static_cast<std::int16_t>(type);
+    params.image_type = static_cast<std::int16_t>(type);
     params.total_levels = static_cast<std::uint16_t>(levels);
     if (levels < codec::kMinLevels || levels > codec::kMaxLevels || type < 0 || type > 2)
       return failure("levels must be 1..6 and the image type 0..2");
@@ -247,7 +243,7 @@ class Session {
     Result<Decoded> decoded = decode(encoded.value().bytes, decode_options);
     if (!decoded) return failure("the new file does not decode: " + decoded.message());
     progress(std::string("compare"), 0, 1);
-    const Picture original = source_.to_picture();
+    const Picture original = top_down(source_);
     result_ = std::move(decoded).value().picture;
     Result<cli::Comparison> comparison = cli::compare_pictures(original, result_);
     if (!comparison) return failure(comparison.message());
@@ -273,9 +269,9 @@ class Session {
 
   // The last result as a bitmap file, or the opened picture when nothing was compressed yet.
   val bitmap(bool result) {
-    const Picture picture = result && !result_.pixels.empty() ? result_ : source_.to_picture();
+    const Picture& picture = result && !result_.pixels.empty() ? result_ : source_;
     if (picture.pixels.empty()) return failure("no picture is open");
-    Result<std::vector<std::uint8_t>> bytes = bitmap_file(picture);
+    Result<std::vector<std::uint8_t>> bytes = write_picture(picture.view(), FileKind::kBmp);
     if (!bytes) return failure(bytes.message());
     val out = val::object();
     out.set("ok", true);
@@ -294,12 +290,12 @@ class Session {
     out.set("width", source_.width);
     out.set("height", source_.height);
     out.set("grey", source_.format == PixelFormat::kGrey8);
-    out.set("rgba", to_rgba(source_.to_picture()));
+    out.set("rgba", to_rgba(source_));
     out.set("notices", notices);
     return out;
   }
 
-  cli::EncodablePicture source_;
+  Picture source_;
   Picture result_;
 };
 

@@ -1,15 +1,21 @@
-// The page decodes and encodes PNG with the browser's own codec; the command-line tool's libpng
-// reader and writer are not built for WebAssembly. These take their place in the link and refuse.
-#include "picture_io.h"
+// The page decodes and encodes PNG with the browser's own codec; libpng is not built for
+// WebAssembly. This PNG entry of the registry knows the signature and refuses the rest.
+#include "imagefile/formats.h"
 
-namespace varnic::cli {
+namespace varnic::imagefile::formats {
 
-Result<LoadedPicture> read_png(std::span<const std::uint8_t>, const Limits&) {
-  return {Status::kInvalidArgument, "PNG pictures are decoded by the browser on this page"};
+bool sniff_png(Bytes bytes) {
+  return bytes.size() >= 8 && bytes[0] == 0x89 && bytes[1] == 'P' && bytes[2] == 'N' && bytes[3] == 'G';
 }
 
-Result<std::vector<std::uint8_t>> write_png(const Picture&) {
-  return {Status::kInvalidArgument, "PNG pictures are encoded by the browser on this page"};
+FileStatus read_png(Bytes, const ReadLimits&, LoadedPicture&, std::string& message) {
+  message = "PNG pictures are decoded by the browser on this page";
+  return FileStatus::kNotPng;
 }
 
-}  // namespace varnic::cli
+FileStatus write_png(const codec::PictureRows&, const WriteSettings&, Out&, std::string& message) {
+  message = "PNG pictures are encoded by the browser on this page";
+  return FileStatus::kCannotWrite;
+}
+
+}  // namespace varnic::imagefile::formats

@@ -29,6 +29,7 @@
 #include <utility>
 #include <vector>
 
+#include "varnic/files.h"
 #include "varnic/limits.h"
 
 // Marks the functions libvarnic exports; everything else in the library is hidden.
@@ -55,6 +56,7 @@ enum class Status : std::uint8_t {
   kOutOfMemory,
   kCancelled,           // the progress callback asked to stop
   kInternalError,
+  kFileError,           // a file cannot be opened, read or written (the message says which and why)
 };
 
 // Stable identifier such as "limit-exceeded", for logs and scripts.
@@ -125,18 +127,26 @@ struct PictureView {
   bool bottom_up = false;  // true when the first row in memory is the bottom row (bitmap order)
 };
 
-// A picture owned by the library's caller after a decode: top row first, rows tightly packed.
+// A picture owned by the library's caller. decode gives the top row first, rows tightly packed;
+// read_picture keeps a file's own row order and padding (a bitmap's rows bottom-up, padded to 4
+// bytes), so that a large picture is never held twice.
 struct Picture {
   std::uint32_t width = 0;
   std::uint32_t height = 0;
   PixelFormat format = PixelFormat::kRgb24;
   std::vector<std::uint8_t> pixels;
+  std::size_t row_stride = 0;  // bytes from one row to the next; 0: tightly packed
+  bool bottom_up = false;      // true when the first row in memory is the bottom row
 
   [[nodiscard]] std::size_t stride() const noexcept {
-    return std::size_t{width} * static_cast<std::size_t>(bytes_per_pixel(format));
+    return row_stride != 0 ? row_stride : std::size_t{width} * static_cast<std::size_t>(bytes_per_pixel(format));
+  }
+  // Row y counted from the top, whatever the layout.
+  [[nodiscard]] const std::uint8_t* row(std::uint32_t y) const noexcept {
+    return pixels.data() + stride() * (bottom_up ? height - 1 - y : y);
   }
   [[nodiscard]] PictureView view() const noexcept {
-    return PictureView{pixels.data(), width, height, stride(), format, false};
+    return PictureView{pixels.data(), width, height, stride(), format, bottom_up};
   }
 };
 
@@ -233,5 +243,66 @@ struct Decoded {
 
 [[nodiscard]] VARNIC_API Result<Decoded> decode(std::span<const std::uint8_t> file,
                                      const DecodeOptions& options = {});
+
+// The option of EncodeOptions that breaks the encoder's rules, and why (reason names no option:
+// "numbers must be 0..125"), so that a tool can refuse it in its own words before reading any
+// picture. kNone when encode would accept the options for some picture.
+enum class EncodeOption : std::uint8_t { kNone, kQuantY, kQuantI, kQuantQ, kThresholds, kDropped, kComment };
+struct OptionProblem {
+  EncodeOption option = EncodeOption::kNone;
+  std::string reason;
+};
+[[nodiscard]] VARNIC_API OptionProblem check_encode_options(const EncodeOptions& options);
+
+// A copy of `picture` top row first, rows packed, in `format`: grey is repeated into colour,
+// colour is never made grey (kInvalidArgument).
+[[nodiscard]] VARNIC_API Result<Picture> convert_picture(const PictureView& picture, PixelFormat format);
+
+// --- Picture files: bitmap, Targa, PNG, PNM and .cod ------------------------------------------
+
+// By the name's extension, case-insensitive (.bmp .dib, .tga .targa, .png, .pnm .ppm .pgm, .cod).
+[[nodiscard]] VARNIC_API FileKind kind_from_extension(std::string_view path) noexcept;
+// By the first bytes; Targa, which has no signature, by name_hint's extension.
+[[nodiscard]] VARNIC_API FileKind sniff_kind(std::span<const std::uint8_t> bytes,
+                                             std::string_view name_hint = {}) noexcept;
+// The extension a file of this kind is written with (".bmp", ...); empty for kUnknown.
+[[nodiscard]] VARNIC_API std::string_view extension_of(FileKind kind) noexcept;
+
+struct PictureFile {
+  // Grey files give kGrey8, colour files kBgr24, bottom-up when the file stores its rows so;
+  // palettes are expanded and transparency is blended over white. A .cod file is decoded.
+  Picture picture;
+  FileKind kind = FileKind::kUnknown;
+  // One sentence per conversion the picture needed ("16-bit samples reduced to 8 bits").
+  std::vector<std::string> notices;
+};
+
+[[nodiscard]] VARNIC_API Result<PictureFile> read_picture(std::span<const std::uint8_t> bytes,
+                                                          std::string_view name_hint = {}, const Limits& limits = {});
+// Files larger than any picture within the limit could be are refused before they are read.
+[[nodiscard]] VARNIC_API Result<PictureFile> read_picture_file(const std::string& path, const Limits& limits = {});
+
+// The file bytes of `picture` as `kind`: PNM as P5 or P6, a bitmap or Targa of sides at most
+// 32767, .cod through encode with `options` (which the other kinds ignore).
+[[nodiscard]] VARNIC_API Result<std::vector<std::uint8_t>> write_picture(const PictureView& picture, FileKind kind,
+                                                                         const EncodeOptions& options = {});
+// Written atomically: the file appears complete or not at all, and a failure leaves an existing
+// file as it was. kind kUnknown takes it from the path's extension. Gives the bytes written.
+[[nodiscard]] VARNIC_API Result<std::uint64_t> write_picture_file(const std::string& path, const PictureView& picture,
+                                                                  FileKind kind = FileKind::kUnknown,
+                                                                  Overwrite overwrite = Overwrite::kReplace,
+                                                                  const EncodeOptions& options = {});
+
+// Whole files for callers that handle the bytes themselves, with the same rules: at most
+// max_bytes read (pipes and devices are refused), writes atomic. On failure `system_error`, when
+// given, receives the system's error number (0 for a thing that is not a regular file).
+[[nodiscard]] VARNIC_API Result<std::vector<std::uint8_t>> read_file(const std::string& path, std::uint64_t max_bytes,
+                                                                     int* system_error = nullptr);
+[[nodiscard]] VARNIC_API Result<std::uint64_t> write_file(const std::string& path, std::span<const std::uint8_t> bytes,
+                                                          Overwrite overwrite = Overwrite::kReplace,
+                                                          int* system_error = nullptr);
+// Removes the temporary files of writes in progress; async-signal-safe, for a handler that then
+// ends the process.
+VARNIC_API void remove_unfinished_files() noexcept;
 
 }  // namespace varnic

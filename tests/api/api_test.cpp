@@ -10,7 +10,6 @@
 #include <set>
 #include <thread>
 
-#include "picture_io.h"
 
 namespace varnic {
 namespace {
@@ -25,9 +24,11 @@ Bytes read_file(const std::string& path) {
 }
 
 Picture load_picture(const std::string& path) {
-  Result<cli::LoadedPicture> loaded = cli::read_picture(read_file(path), path, {});
+  Result<PictureFile> loaded = read_picture(read_file(path), path, {});
   EXPECT_TRUE(loaded.ok()) << path << ": " << loaded.message();
-  return loaded.ok() ? loaded.value().picture : Picture{};
+  if (!loaded.ok()) return {};
+  const Picture& p = loaded.value().picture;
+  return convert_picture(p.view(), p.format == PixelFormat::kGrey8 ? PixelFormat::kGrey8 : PixelFormat::kRgb24).value();
 }
 
 Picture astronaut() { return load_picture(kData + "/conformance/pics/astronaut_256x192.bmp"); }

@@ -15,7 +15,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "picture_io.h"
+#include "varnic/varnic.h"
 
 namespace varnic::cli {
 namespace {
@@ -97,7 +97,7 @@ class CliTest : public testing::Test {
   }
 
   Picture picture(const std::string& name) {
-    Result<LoadedPicture> p = read_picture(read_file(dir_ / name), name, {});
+    Result<PictureFile> p = read_picture(read_file(dir_ / name), name, {});
     EXPECT_TRUE(p.ok()) << name << ": " << p.message();
     return p.ok() ? p.value().picture : Picture{};
   }
@@ -322,7 +322,7 @@ TEST_F(CliTest, ReduceGivesOutputsOfTheRoundedUpSize) {
 
 TEST_F(CliTest, PngAndPnmRoundTripThroughTheTool) {
   // A PNG made from the bitmap compresses to the very same bytes.
-  Result<std::vector<std::uint8_t>> png = write_png(picture("astro.bmp"));
+  Result<std::vector<std::uint8_t>> png = write_picture(picture("astro.bmp").view(), FileKind::kPng);
   ASSERT_TRUE(png.ok());
   write_file(dir_ / "astro.png", png.value());
   Outcome from_png = run("compress astro.png -o from_png.cod");

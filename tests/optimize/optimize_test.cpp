@@ -11,7 +11,6 @@
 
 #include "codec/forward_wavelet.h"
 #include "decoder/decoder.h"
-#include "picture_io.h"
 #include "varnic/varnic.h"
 
 namespace varnic {
@@ -23,9 +22,11 @@ Picture load(const std::string& name) {
   const std::string path = std::string(VARNIC_TEST_DATA) + "/conformance/pics/" + name;
   std::ifstream in(path, std::ios::binary);
   const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  Result<cli::LoadedPicture> loaded = cli::read_picture(bytes, path, {});
+  Result<PictureFile> loaded = read_picture(bytes, path, {});
   EXPECT_TRUE(loaded.ok()) << path;
-  return loaded.ok() ? loaded.value().picture : Picture{};
+  if (!loaded.ok()) return {};
+  const Picture& p = loaded.value().picture;
+  return convert_picture(p.view(), p.format == PixelFormat::kGrey8 ? PixelFormat::kGrey8 : PixelFormat::kRgb24).value();
 }
 
 Picture flat(std::uint32_t w, std::uint32_t h, std::array<std::uint8_t, 3> rgb) {

@@ -1,6 +1,7 @@
-// PNG through libpng's progressive-free classic interface, reading from and writing to memory.
-// libpng reports errors by longjmp, so every object that must survive one lives in a heap
-// record reached through a pointer that is set before setjmp and never changed afterwards.
+// PNG through libpng's classic interface, from and to memory. Rows are decoded straight into the
+// picture buffer (bottom row last in the file, first in the buffer; blue first), grey kept grey.
+// libpng reports errors by longjmp, so every object that must survive one lives in a heap record
+// reached through a pointer that is set before setjmp and never changed afterwards.
 #include <png.h>
 
 #include <algorithm>
@@ -9,18 +10,12 @@
 #include <memory>
 #include <new>
 
-#include "imagefile/imagefile.h"
+#include "imagefile/formats.h"
+#include "imagefile/png_chunks.h"
 #include "utils/memory.h"
-#include "picture_io.h"
 
-namespace varnic::cli {
+namespace varnic::imagefile::formats {
 namespace {
-
-// One byte of deflate data yields at most about 1032 bytes (a run of 258 costs two bits): pixel
-// data larger than that many times the file's compressed data cannot be in the file.
-constexpr std::uint64_t kMaxDeflateRatio = 1032;
-// Room for the zlib header and the last partial block.
-constexpr std::uint64_t kDeflateSlackBytes = 1024;
 
 struct PngReadState {
   std::span<const std::uint8_t> input;
@@ -51,37 +46,14 @@ std::uint8_t over_white(unsigned value, unsigned alpha) {
   return static_cast<std::uint8_t>((value * alpha + 255u * (255u - alpha) + 127u) / 255u);
 }
 
-// What the chunk list holds, walked in memory before libpng decodes anything (CRCs are libpng's
-// business). Metadata is noticed here even when libpng would ignore a malformed copy of it.
-struct ChunkFacts {
-  std::uint64_t compressed_bytes = 0;  // IDAT lengths
-  bool colour_profile = false;         // iCCP
-  bool exif = false;                   // eXIf
-};
-
-ChunkFacts scan_chunks(std::span<const std::uint8_t> bytes) {
-  constexpr std::size_t kChunkOverhead = 12;  // length, type, CRC
-  ChunkFacts facts;
-  for (std::size_t at = 8; bytes.size() - at >= kChunkOverhead;) {
-    const std::uint32_t length = png_get_uint_32(&bytes[at]);
-    const auto* type = &bytes[at + 4];
-    if (std::memcmp(type, "IDAT", 4) == 0) facts.compressed_bytes += length;
-    facts.colour_profile |= std::memcmp(type, "iCCP", 4) == 0;
-    facts.exif |= std::memcmp(type, "eXIf", 4) == 0;
-    if (length > bytes.size() - at - kChunkOverhead) break;
-    at += kChunkOverhead + length;
-  }
-  return facts;
-}
-
-// One row of libpng's output (1 to 4 channels, alpha last) into grey or RGB pixels.
+// One row of libpng's output (1 to 4 channels, alpha last) into grey or blue-green-red pixels.
 void convert_row(const std::uint8_t* in, std::size_t in_channels, std::uint8_t* out, std::size_t out_channels,
                  std::size_t width) {
   const bool alpha = in_channels == 2 || in_channels == 4;
   const std::size_t colours = in_channels - (alpha ? 1 : 0);
   for (std::size_t x = 0; x < width; ++x, in += in_channels) {
     for (std::size_t c = 0; c < out_channels; ++c) {
-      const std::uint8_t v = in[colours == 1 ? 0 : c];  // a grey palette's red is its level
+      const std::uint8_t v = in[colours == 1 ? 0 : c];  // a grey palette's blue is its level
       *out++ = alpha ? over_white(v, in[in_channels - 1]) : v;
     }
   }
@@ -89,24 +61,31 @@ void convert_row(const std::uint8_t* in, std::size_t in_channels, std::uint8_t* 
 
 }  // namespace
 
-Result<LoadedPicture> read_png(std::span<const std::uint8_t> bytes, const Limits& limits) {
-  if (bytes.size() < 8 || png_sig_cmp(bytes.data(), 0, 8) != 0)
-    return {Status::kInvalidFile, "not a PNG file"};
+bool sniff_png(Bytes bytes) { return bytes.size() >= kPngSignatureBytes && png_sig_cmp(bytes.data(), 0, 4) == 0; }
+
+FileStatus read_png(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message) {
+  if (bytes.size() < kPngSignatureBytes || png_sig_cmp(bytes.data(), 0, kPngSignatureBytes) != 0)
+    return FileStatus::kNotPng;
 
   auto state = std::make_unique<PngReadState>();
   state->input = bytes;
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state->error, report_error, ignore_warning);
-  if (png == nullptr) return {Status::kOutOfMemory, "cannot start the PNG reader"};
+  if (png == nullptr) {
+    message = "cannot start the PNG reader";
+    return FileStatus::kOutOfMemory;
+  }
   png_infop info = png_create_info_struct(png);
   if (info == nullptr) {
     png_destroy_read_struct(&png, nullptr, nullptr);
-    return {Status::kOutOfMemory, "cannot start the PNG reader"};
+    message = "cannot start the PNG reader";
+    return FileStatus::kOutOfMemory;
   }
   PngReadState* const s = state.get();
   LoadedPicture* const result = &s->result;
   if (setjmp(png_jmpbuf(png))) {
     png_destroy_read_struct(&png, &info, nullptr);
-    return {Status::kInvalidFile, s->error.empty() ? std::string("corrupt PNG data") : "corrupt PNG data: " + s->error};
+    if (!s->error.empty()) message = std::string(status_message(FileStatus::kPngCorrupt)) + ": " + s->error;
+    return FileStatus::kPngCorrupt;
   }
   png_set_read_fn(png, s, read_from_memory);
   png_read_info(png, info);
@@ -116,20 +95,15 @@ Result<LoadedPicture> read_png(std::span<const std::uint8_t> bytes, const Limits
   int depth = 0;
   int colour_type = 0;
   png_get_IHDR(png, info, &width, &height, &depth, &colour_type, nullptr, nullptr, nullptr);
-  // Sides within what a .cod file holds keep every size product below 2^32 * 4.
-  const std::uint64_t raw_bytes = std::uint64_t{height} * (1 + (std::uint64_t{width} * png_get_channels(png, info) *
-                                                                    static_cast<unsigned>(depth) + 7) / 8);
-  auto refuse = [&png, &info](Status status, std::string message) -> Result<LoadedPicture> {
+  auto refuse = [&png, &info](FileStatus status) {
     png_destroy_read_struct(&png, &info, nullptr);
-    return {status, std::move(message)};
+    return status;
   };
-  if (width > static_cast<png_uint_32>(format::kMaxSide) || height > static_cast<png_uint_32>(format::kMaxSide))
-    return refuse(Status::kInvalidFile, "the picture's sides must be at most 32767 pixels");
-  if (std::uint64_t{width} * height > limits.max_pixels)
-    return refuse(Status::kLimitExceeded, pixel_limit_message(width, height, limits.max_pixels));
-  const ChunkFacts chunks = scan_chunks(bytes);
-  if (chunks.compressed_bytes * kMaxDeflateRatio + kDeflateSlackBytes < raw_bytes)
-    return refuse(Status::kInvalidFile, "the PNG file ends inside the picture data");
+  const PngChunks chunks = scan_png_chunks(bytes);
+  if (const FileStatus s_size =
+          check_png_size(width, height, png_get_channels(png, info) * static_cast<unsigned>(depth), chunks, limits, message);
+      s_size != FileStatus::kOk)
+    return refuse(s_size);
 
   bool grey_palette = false;
   if (colour_type == PNG_COLOR_TYPE_PALETTE) {
@@ -159,46 +133,49 @@ Result<LoadedPicture> read_png(std::span<const std::uint8_t> bytes, const Limits
   if (colour_type == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
   if (png_get_valid(png, info, PNG_INFO_tRNS) != 0) png_set_tRNS_to_alpha(png);
   if (has_alpha) result->notices.emplace_back("transparency removed by blending over white");
-  if (chunks.colour_profile) result->notices.emplace_back("ICC colour profile dropped (pixel values kept as stored)");
-  if (chunks.exif) result->notices.emplace_back("EXIF block dropped");
+  add_png_metadata_notices(chunks, result->notices);
+  png_set_bgr(png);
   const int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
   const std::size_t in_channels = png_get_channels(png, info);
   const std::size_t out_channels = colour ? 3 : 1;
   if (png_get_rowbytes(png, info) != std::size_t{width} * in_channels) png_error(png, "unexpected row layout");
 
-  // Rows libpng gives in the picture's own layout go straight into it; others (alpha, a grey
-  // palette) through one row, or through the whole picture when it is interlaced.
-  Picture& picture = result->picture;
+  // Rows libpng gives in the picture's own layout go straight into it, the top row last; others
+  // (alpha, a grey palette) through one row, or through the whole picture when it is interlaced.
+  PictureBuffer& picture = result->picture;
   const bool direct = in_channels == out_channels;
+  FileStatus made = new_picture(width, height, !colour, true, picture);
   try {
-    utils::resize_large(picture.pixels, std::size_t{width} * height * out_channels);
-    s->rows.resize(direct || passes > 1 ? height : 1);
-    if (!direct) utils::resize_large(s->decoded, std::size_t{width} * in_channels * s->rows.size());
+    if (made == FileStatus::kOk) {
+      s->rows.resize(direct || passes > 1 ? height : 1);
+      if (!direct) utils::resize_large(s->decoded, std::size_t{width} * in_channels * s->rows.size());
+    }
   } catch (const std::bad_alloc&) {
-    png_destroy_read_struct(&png, &info, nullptr);
-    return {Status::kOutOfMemory, "out of memory reading the PNG picture"};
+    made = FileStatus::kOutOfMemory;
   }
-  std::uint8_t* const first = direct ? picture.pixels.data() : s->decoded.data();
-  for (std::size_t y = 0; y < s->rows.size(); ++y) s->rows[y] = first + y * width * in_channels;
+  if (made != FileStatus::kOk) {
+    message = "out of memory reading the PNG picture";
+    return refuse(made);
+  }
+  const std::size_t stride = picture.geometry().stride;
+  auto picture_row = [&](std::size_t y) { return picture.pixels.data() + (height - 1 - y) * stride; };
+  for (std::size_t y = 0; y < s->rows.size(); ++y)
+    s->rows[y] = direct ? picture_row(y) : s->decoded.data() + y * width * in_channels;
   if (direct || passes > 1) {
     png_read_image(png, s->rows.data());
     for (std::size_t y = 0; !direct && y < height; ++y)
-      convert_row(s->rows[y], in_channels, picture.pixels.data() + y * width * out_channels, out_channels, width);
+      convert_row(s->rows[y], in_channels, picture_row(y), out_channels, width);
   } else {
     for (png_uint_32 y = 0; y < height; ++y) {
       png_read_row(png, s->rows[0], nullptr);
-      convert_row(s->rows[0], in_channels, picture.pixels.data() + std::size_t{y} * width * out_channels,
-                  out_channels, width);
+      convert_row(s->rows[0], in_channels, picture_row(y), out_channels, width);
     }
   }
   png_read_end(png, nullptr);
   png_destroy_read_struct(&png, &info, nullptr);
-
-  picture.width = width;
-  picture.height = height;
-  picture.format = colour ? PixelFormat::kRgb24 : PixelFormat::kGrey8;
-  return std::move(*result);
+  out = std::move(*result);
+  return FileStatus::kOk;
 }
 
 namespace {
@@ -217,35 +194,32 @@ void flush_nothing(png_structp) {}
 
 }  // namespace
 
-Result<std::vector<std::uint8_t>> write_png(const Picture& picture) {
-  if (picture.format == PixelFormat::kBgr24) return write_png(to_rgb(picture));
-  const std::size_t stride = picture.stride();
-  if (picture.width == 0 || picture.height == 0 || picture.pixels.size() < stride * picture.height)
-    return {Status::kInvalidArgument, "empty or inconsistent picture"};
-
+FileStatus write_png(const codec::PictureRows& rows, const WriteSettings&, Out& out, std::string& message) {
   auto state = std::make_unique<PngWriteState>();
   PngWriteState* const s = state.get();
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &s->error, report_error, ignore_warning);
-  if (png == nullptr) return {Status::kOutOfMemory, "cannot start the PNG writer"};
+  if (png == nullptr) return FileStatus::kOutOfMemory;
   png_infop info = png_create_info_struct(png);
   if (info == nullptr) {
     png_destroy_write_struct(&png, nullptr);
-    return {Status::kOutOfMemory, "cannot start the PNG writer"};
+    return FileStatus::kOutOfMemory;
   }
   if (setjmp(png_jmpbuf(png))) {
     png_destroy_write_struct(&png, &info);
-    return {Status::kInternalError, "PNG writer failed: " + s->error};
+    message = "PNG writer failed: " + s->error;
+    return FileStatus::kCannotWrite;
   }
+  const bool grey = rows.bits_per_pixel == 8;
   png_set_write_fn(png, s, write_to_memory, flush_nothing);
-  png_set_IHDR(png, info, picture.width, picture.height, 8,
-               picture.format == PixelFormat::kGrey8 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB,
+  png_set_IHDR(png, info, rows.width, rows.height, 8, grey ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
-  for (std::uint32_t y = 0; y < picture.height; ++y)
-    png_write_row(png, const_cast<png_bytep>(picture.pixels.data() + y * stride));
+  if (!grey && !rows.rgb_order) png_set_bgr(png);
+  for (std::uint32_t y = rows.height; y-- > 0;) png_write_row(png, rows.bottom_row(y));
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
-  return std::move(s->output);
+  out = std::move(s->output);
+  return FileStatus::kOk;
 }
 
-}  // namespace varnic::cli
+}  // namespace varnic::imagefile::formats

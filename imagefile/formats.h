@@ -1,0 +1,32 @@
+// Each format's signature test, reader and writer as the registry's table holds them, one file
+// per format. Private to imagefile/.
+#pragma once
+
+#include "imagefile/registry.h"
+
+namespace varnic::imagefile::formats {
+
+using Bytes = std::span<const std::uint8_t>;
+using Out = std::vector<std::uint8_t>;
+
+bool sniff_bitmap(Bytes bytes);
+FileStatus read_bitmap(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message);
+FileStatus write_bitmap(const codec::PictureRows& rows, const WriteSettings& settings, Out& out, std::string& message);
+
+FileStatus read_targa(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message);
+FileStatus write_targa(const codec::PictureRows& rows, const WriteSettings& settings, Out& out, std::string& message);
+
+bool sniff_png(Bytes bytes);
+FileStatus read_png(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message);
+FileStatus write_png(const codec::PictureRows& rows, const WriteSettings& settings, Out& out, std::string& message);
+
+bool sniff_pnm(Bytes bytes);
+FileStatus read_pnm(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message);
+FileStatus write_pnm(const codec::PictureRows& rows, const WriteSettings& settings, Out& out, std::string& message);
+
+bool sniff_compressed(Bytes bytes);
+FileStatus read_compressed(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message);
+FileStatus write_compressed(const codec::PictureRows& rows, const WriteSettings& settings, Out& out,
+                            std::string& message);
+
+}  // namespace varnic::imagefile::formats

@@ -1,0 +1,178 @@
+// The table of formats, the lookups over it, and what every reader and writer shares.
+#include "imagefile/registry.h"
+
+#include <algorithm>
+#include <array>
+#include <new>
+
+#include "imagefile/formats.h"
+#include "utils/memory.h"
+
+namespace varnic::imagefile {
+namespace {
+
+constexpr std::string_view kBitmapExtensions[] = {".bmp", ".dib"};
+constexpr std::string_view kTargaExtensions[] = {".tga", ".targa"};
+constexpr std::string_view kPngExtensions[] = {".png"};
+constexpr std::string_view kPnmExtensions[] = {".pnm", ".ppm", ".pgm"};
+constexpr std::string_view kCompressedExtensions[] = {".cod"};
+
+const std::array<FormatEntry, 5> kFormats = {{
+    {FileKind::kBmp, "BMP", kBitmapExtensions, formats::sniff_bitmap, formats::read_bitmap, formats::write_bitmap},
+    {FileKind::kTga, "TGA", kTargaExtensions, nullptr, formats::read_targa, formats::write_targa},
+    {FileKind::kPng, "PNG", kPngExtensions, formats::sniff_png, formats::read_png, formats::write_png},
+    {FileKind::kPnm, "PNM", kPnmExtensions, formats::sniff_pnm, formats::read_pnm, formats::write_pnm},
+    {FileKind::kCod, "COD", kCompressedExtensions, formats::sniff_compressed, formats::read_compressed,
+     formats::write_compressed},
+}};
+
+// The extension after the last dot of the last path component, lower case ("" when none).
+std::string lower_extension(std::string_view path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  const std::size_t dot = path.find_last_of('.');
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
+  std::string ext(path.substr(dot));
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
+  return ext;
+}
+
+// Room for headers, comments and trailing bytes on top of the pixels.
+constexpr std::uint64_t kFileSlackBytes = std::uint64_t{1} << 20;
+// ASCII PNM spends up to about 12 bytes on a pixel ("255 255 255 "); 16 leaves room for comments.
+constexpr std::uint64_t kMaxFileBytesPerPixel = 16;
+
+}  // namespace
+
+std::span<const FormatEntry> format_table() { return kFormats; }
+
+const FormatEntry* find_format(FileKind kind) {
+  for (const FormatEntry& entry : kFormats)
+    if (entry.kind == kind) return &entry;
+  return nullptr;
+}
+
+FileKind kind_from_extension(std::string_view path) {
+  const std::string ext = lower_extension(path);
+  for (const FormatEntry& entry : kFormats)
+    if (std::find(entry.extensions.begin(), entry.extensions.end(), ext) != entry.extensions.end()) return entry.kind;
+  return FileKind::kUnknown;
+}
+
+FileKind sniff_kind(std::span<const std::uint8_t> bytes, std::string_view name_hint) {
+  for (const FormatEntry& entry : kFormats)
+    if (entry.sniff != nullptr && entry.sniff(bytes)) return entry.kind;
+  // A signature-less format is taken from the name only when the bytes are nobody else's.
+  const FormatEntry* by_name = find_format(kind_from_extension(name_hint));
+  return by_name != nullptr && by_name->sniff == nullptr ? by_name->kind : FileKind::kUnknown;
+}
+
+FileStatus read_picture(std::span<const std::uint8_t> bytes, std::string_view name_hint, const ReadLimits& limits,
+                        LoadedPicture& out, std::string* message) {
+  const FormatEntry* entry = find_format(sniff_kind(bytes, name_hint));
+  LoadedPicture loaded;
+  std::string why;
+  FileStatus status = FileStatus::kUnknownKind;
+  try {
+    if (entry != nullptr) status = entry->read(bytes, limits, loaded, why);
+  } catch (const std::bad_alloc&) {
+    status = FileStatus::kOutOfMemory;
+  }
+  if (status != FileStatus::kOk) {
+    if (message != nullptr) *message = why.empty() ? status_message(status) : why;
+    return status;
+  }
+  loaded.kind = entry->kind;
+  out = std::move(loaded);
+  return FileStatus::kOk;
+}
+
+FileStatus write_picture(const codec::PictureRows& rows, FileKind kind, const WriteSettings& settings,
+                         std::vector<std::uint8_t>& out, std::string* message) {
+  const FormatEntry* entry = find_format(kind);
+  std::string why;
+  FileStatus status = FileStatus::kUnknownKind;
+  std::vector<std::uint8_t> bytes;
+  if (rows.data == nullptr || rows.width == 0 || rows.height == 0 || rows.size < rows.required_bytes() ||
+      (rows.bits_per_pixel != 8 && rows.bits_per_pixel != 24)) {
+    status = FileStatus::kCannotWrite;
+    why = "empty or inconsistent picture";
+  } else {
+    try {
+      if (entry != nullptr) status = entry->write(rows, settings, bytes, why);
+    } catch (const std::bad_alloc&) {
+      status = FileStatus::kOutOfMemory;
+    }
+  }
+  if (status != FileStatus::kOk) {
+    if (message != nullptr) *message = why.empty() ? status_message(status) : why;
+    return status;
+  }
+  out = std::move(bytes);
+  return FileStatus::kOk;
+}
+
+std::uint64_t max_picture_file_bytes(const ReadLimits& limits) {
+  if (limits.max_pixels > (UINT64_MAX - kFileSlackBytes) / kMaxFileBytesPerPixel) return UINT64_MAX;
+  return limits.max_pixels * kMaxFileBytesPerPixel + kFileSlackBytes;
+}
+
+std::string pixel_limit_message(std::uint64_t width, std::uint64_t height, std::uint64_t limit) {
+  // Sides up to 2^32 each: the product fits in 64 bits.
+  return "the picture is " + std::to_string(width) + "x" + std::to_string(height) + " = " +
+         std::to_string(width * height) + " pixels, more than the limit of " + std::to_string(limit);
+}
+
+FileStatus new_picture(std::uint32_t width, std::uint32_t height, bool grey, bool allocate, PictureBuffer& out) {
+  if (width == 0 || height == 0 || width > static_cast<std::uint32_t>(format::kMaxSide) ||
+      height > static_cast<std::uint32_t>(format::kMaxSide))
+    return FileStatus::kBitmapSize;
+  PictureBuffer picture;
+  picture.width = static_cast<int>(width);
+  picture.height = static_cast<int>(height);
+  picture.bits_per_pixel = grey ? 8 : 24;
+  picture.image_mode = grey ? format::kImageModeGrey : format::kImageModeColour;
+  if (grey) set_grey_colour_table(picture.header);
+  const utils::RowGeometry geometry = picture.geometry();
+  fill_bitmap_header(picture.image_mode, false, picture.width, picture.height,
+                     static_cast<std::uint32_t>(geometry.picture_bytes), picture.header);
+  if (allocate) {
+    try {
+      utils::assign_large(picture.pixels, geometry.picture_bytes);
+    } catch (const std::bad_alloc&) {
+      return FileStatus::kOutOfMemory;
+    }
+  }
+  out = std::move(picture);
+  return FileStatus::kOk;
+}
+
+codec::PictureRows rows_of(const PictureBuffer& picture) {
+  codec::PictureRows rows;
+  rows.data = picture.pixels.data();
+  rows.size = picture.pixels.size();
+  rows.width = static_cast<std::uint32_t>(picture.width);
+  rows.height = static_cast<std::uint32_t>(picture.height);
+  rows.bits_per_pixel = static_cast<std::uint16_t>(picture.bits_per_pixel);
+  rows.row_stride = picture.geometry().stride;
+  return rows;
+}
+
+void copy_rows_bottom_up(const codec::PictureRows& rows, std::uint8_t* out, std::size_t stride) {
+  const std::size_t row_bytes = std::size_t{rows.width} * (rows.bits_per_pixel / 8);
+  const bool swap = rows.bits_per_pixel == 24 && rows.rgb_order;
+  for (std::uint32_t y = 0; y < rows.height; ++y, out += stride) {
+    const std::uint8_t* src = rows.bottom_row(y);
+    if (!swap) {
+      std::copy_n(src, row_bytes, out);
+      continue;
+    }
+    for (std::size_t x = 0; x < row_bytes; x += 3) {
+      out[x] = src[x + 2];
+      out[x + 1] = src[x + 1];
+      out[x + 2] = src[x];
+    }
+  }
+}
+
+}  // namespace varnic::imagefile
