@@ -95,7 +95,7 @@ web/node_modules/.installed: web/package-lock.json
 # Wine (a private prefix in $(WIN_BUILD), Xvfb started and stopped by the script).
 win-configure: deps
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
-	  -DVARNIC_BUILD_QT=OFF $(CMAKE_FLAGS)
+	  -DVARNIC_BUILD_QT=OFF -DVARNIC_BUILD_PIXBUF_LOADER=OFF $(CMAKE_FLAGS)
 
 windows: win-configure
 	cmake --build $(WIN_BUILD) -j $(JOBS) --target varnic_desktop varnic-cli varnic_win32_zip

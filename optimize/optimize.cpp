@@ -62,7 +62,7 @@ constexpr double kMeanErrorGoal = 0.1;
 // correction); higher levels take several, since clamping at 0 and 255 and
 // the inverse colour rounding are not linear.
 constexpr int kCorrectionRounds[kMaxOptimizeLevel + 1] = {0, 1, 4, 6};
-// Symbols a plane can hold: value + 128.
+// Symbols a plane can hold: value + format::kSymbolBias.
 constexpr int kSymbols = 256;
 // The largest quantized magnitudes on each side (markers sit at -126, -127).
 constexpr int kTopPositive = format::kMaxQuantized;
@@ -285,7 +285,7 @@ void Prune(Work& w, int c, double lambda) {
   const std::size_t size = std::size_t{pw} * ph;
   std::vector<float> best(size, 0.0f), zeroed(size, 0.0f);
   std::vector<std::uint8_t> root(size, 0);
-  const double root_bits = s.bits[format::kZeroTreeRoot + 128];
+  const double root_bits = s.bits[format::kZeroTreeRoot + format::kSymbolBias];
   for (int l = s.dropped; l < levels; ++l) {
     const std::uint32_t band_rows = ph >> (l + 1), band_cols = pw >> (l + 1);
     for (int o = 0; o < 3; ++o) {
@@ -306,12 +306,12 @@ void Prune(Work& w, int c, double lambda) {
           }
         }
         const int n = s.quantized.at(y, x);
-        double keep = weight * (v - Reconstruct(n, b)) * (v - Reconstruct(n, b)) + lambda * s.bits[n + 128];
+        double keep = weight * (v - Reconstruct(n, b)) * (v - Reconstruct(n, b)) + lambda * s.bits[n + format::kSymbolBias];
         int chosen = n;
         if (n != 0) {
           const int m = n > 0 ? n - 1 : n + 1;
           const double e = v - Reconstruct(m, b);
-          const double alt = weight * e * e + lambda * s.bits[m + 128];
+          const double alt = weight * e * e + lambda * s.bits[m + format::kSymbolBias];
           if (alt < keep) keep = alt, chosen = m;
         }
         keep += child_best;
@@ -470,7 +470,7 @@ StatusCode Code(Work& w, std::string_view comment, bool trial, std::vector<std::
     for (int k = 3 * w.ch[c].dropped; k < format::subband_count(levels); ++k) {
       for_band(w, k, [&](std::uint32_t y, std::uint32_t x) {
         const int v = plane.at(y, x);
-        if (v != format::kZeroTreeInside) count[v + 128] += 1;
+        if (v != format::kZeroTreeInside) count[v + format::kSymbolBias] += 1;
       });
     }
     double total = 0;

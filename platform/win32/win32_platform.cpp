@@ -716,12 +716,12 @@ Cursor Win32Platform::set_cursor(Cursor cursor) {
 
 void Win32Platform::release_capture() { ReleaseCapture(); }
 
-ClockReading Win32Platform::now() const {
+utils::ClockReading Win32Platform::now() const {
   FILETIME ft;
   GetSystemTimeAsFileTime(&ft);
   const std::uint64_t ticks = (std::uint64_t{ft.dwHighDateTime} << 32 | ft.dwLowDateTime) - kUnixEpochTicks;
   const std::uint64_t ms = ticks / 10000;
-  return ClockReading{static_cast<std::uint32_t>(ms / 1000), static_cast<std::uint16_t>(ms % 1000)};
+  return utils::ClockReading{static_cast<std::uint32_t>(ms / 1000), static_cast<std::uint16_t>(ms % 1000)};
 }
 
 void Win32Platform::show_help(std::string_view title, std::string_view text) {

@@ -96,7 +96,7 @@ class Win32Platform : public Platform {
   std::optional<FileChoice> choose_save_file(const FileChooserSpec& request) override;
   Cursor set_cursor(Cursor cursor) override;
   void release_capture() override;
-  ClockReading now() const override;
+  utils::ClockReading now() const override;
   void show_help(std::string_view title, std::string_view text) override;
   void process_paints() override;
   int run() override;

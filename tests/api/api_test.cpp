@@ -1,10 +1,11 @@
-// The public library through its installed header only (plus the tool's picture readers to load
-// the test pictures).
+// The public library through its installed header only.
 #include "varnic/varnic.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -392,7 +393,7 @@ TEST(ApiProbeTest, RefusesDamagedFilesWithTheRightClass) {
 TEST(ApiStatusTest, EveryStatusHasItsOwnNameAndMessage) {
   std::set<std::string_view> names;
   std::set<std::string_view> messages;
-  const int count = static_cast<int>(Status::kInternalError) + 1;
+  const int count = static_cast<int>(Status::kFileError) + 1;
   for (int s = 0; s < count; ++s) {
     names.insert(to_string(static_cast<Status>(s)));
     messages.insert(message(static_cast<Status>(s)));
@@ -404,6 +405,59 @@ TEST(ApiStatusTest, EveryStatusHasItsOwnNameAndMessage) {
   // A failed Result always says why, even if built with kOk by mistake.
   Result<int> odd(Status::kOk, "");
   EXPECT_FALSE(odd.ok());
+}
+
+TEST(ApiFilesTest, EveryKindRoundTripsThroughFilesAndBitmapRowsStayInPlace) {
+  const Picture rgb = astronaut();
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("varnic_api_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  std::filesystem::create_directories(dir);
+  for (const FileKind kind : {FileKind::kBmp, FileKind::kTga, FileKind::kPng, FileKind::kPnm}) {
+    const std::string path = (dir / std::string("p").append(extension_of(kind))).string();
+    ASSERT_TRUE(write_picture_file(path, rgb.view()).ok()) << path;
+    Result<PictureFile> back = read_picture_file(path);
+    ASSERT_TRUE(back.ok()) << back.message();
+    EXPECT_EQ(back.value().kind, kind);
+    // Every reader keeps the file's rows: bottom-up, blue first, padded to 4 bytes.
+    EXPECT_TRUE(back.value().picture.bottom_up);
+    EXPECT_EQ(back.value().picture.stride(), (rgb.stride() + 3) / 4 * 4);
+    EXPECT_TRUE(convert_picture(back.value().picture.view(), PixelFormat::kRgb24).value().pixels == rgb.pixels);
+    EXPECT_EQ(write_picture_file(path, rgb.view(), kind, Overwrite::kRefuse).status(), Status::kFileError);
+  }
+  std::filesystem::remove_all(dir);
+  // .cod through write_picture is encode's file; read back it is decode's picture.
+  const Bytes cod = write_picture(rgb.view(), FileKind::kCod).value();
+  EXPECT_EQ(cod, encode_ok(rgb.view()));
+  Result<PictureFile> decoded = read_picture(cod);
+  ASSERT_TRUE(decoded.ok());
+  EXPECT_TRUE(convert_picture(decoded.value().picture.view(), PixelFormat::kRgb24).value().pixels ==
+              decode_ok(cod, {}).pixels);
+  EncodeOptions out_of_range;
+  out_of_range.quality = 100;
+  EXPECT_EQ(write_picture(rgb.view(), FileKind::kCod, out_of_range).status(), Status::kInvalidArgument);
+}
+
+TEST(ApiFilesTest, PaletteBitmapsAreExpandedWithANotice) {
+  // 2 x 1, 8 bits, two table entries (blue, green, red, 0), one row of 2 bytes + 2 padding.
+  Bytes bmp = {'B', 'M', 66, 0, 0, 0, 0, 0, 0, 0, 62, 0, 0, 0, 40, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 1, 0, 8, 0};
+  bmp.resize(46);
+  bmp.insert(bmp.end(), {2, 0, 0, 0, 0, 0, 0, 0, 10, 20, 30, 0, 40, 50, 60, 0, 1, 0, 0, 0});
+  Result<PictureFile> r = read_picture(bmp, "x.bmp");
+  ASSERT_TRUE(r.ok()) << r.message();
+  EXPECT_EQ(r.value().picture.format, PixelFormat::kBgr24);
+  EXPECT_EQ(convert_picture(r.value().picture.view(), PixelFormat::kRgb24).value().pixels, (Bytes{60, 50, 40, 30, 20, 10}));
+  ASSERT_EQ(r.value().notices.size(), 1u);
+  EXPECT_NE(r.value().notices[0].find("palette"), std::string::npos);
+}
+
+TEST(ApiFilesTest, OptionProblemsNameTheOption) {
+  EncodeOptions options;
+  EXPECT_EQ(check_encode_options(options).option, EncodeOption::kNone);
+  options.quant_i = std::vector<int>(16, 126);
+  EXPECT_EQ(check_encode_options(options).option, EncodeOption::kQuantI);
+  options.quant_i.reset();
+  options.levels = 2;
+  options.dropped = std::array<int, 3>{0, 2, 0};
+  EXPECT_EQ(check_encode_options(options).option, EncodeOption::kDropped);
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ inline Bytes write_test_picture(const RowsPicture& picture, FileKind kind) {
 inline LoadedPicture read_test_picture(const Bytes& bytes, FileKind kind) {
   LoadedPicture out;
   std::string message;
-  EXPECT_EQ(read_picture(bytes, "x" + std::string(find_format(kind)->extensions.front()), {}, out, &message),
+  EXPECT_EQ(read_picture(bytes, std::string("x").append(find_format(kind)->extensions.front()), {}, out, &message),
             FileStatus::kOk)
       << message;
   EXPECT_EQ(out.kind, kind);

@@ -132,10 +132,10 @@ platform::Image read_pixels(HDC source, int x, int y, int width, int height) {
 
 ScriptedWin32Platform::ScriptedWin32Platform() : Win32Platform(GetModuleHandleW(nullptr)) {}
 
-platform::ClockReading ScriptedWin32Platform::now() const {
+utils::ClockReading ScriptedWin32Platform::now() const {
   const std::uint64_t total = clock_ms_ + kClockStartMilliseconds;
   clock_ms_ += clock_step_;
-  return platform::ClockReading{kClockStartSeconds + static_cast<std::uint32_t>(total / 1000),
+  return utils::ClockReading{kClockStartSeconds + static_cast<std::uint32_t>(total / 1000),
                                 static_cast<std::uint16_t>(total % 1000)};
 }
 

@@ -21,7 +21,7 @@ class ScriptedWin32Platform final : public platform::Win32Platform, public platf
 
   // Platform
   int screen_depth() const override { return depth_ ? *depth_ : Win32Platform::screen_depth(); }
-  platform::ClockReading now() const override;
+  utils::ClockReading now() const override;
   void show_help(std::string_view title, std::string_view text) override;
   void note_draw(const platform::DrawRecord& record) override { draws_.push_back(record); }
 
