@@ -1,31 +1,16 @@
-// The encoder against the conformance vectors: every manifest case must give
-// the expected .cod byte for byte (or be refused), and the stage dumps of the
-// small picture must match plane for plane.
+// The encoder against the conformance vectors: every manifest case must give the expected .cod
+// byte for byte (or be refused), and the stage dumps of the small picture must match plane for
+// plane.
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <sstream>
-#include <string>
-#include <vector>
 
-#include "codec/encoder.h"
-#include "codec/forward_wavelet.h"
-#include "test_picture.h"
 #include "imagefile/imagefile.h"
+#include "test_picture.h"
 
 namespace varnic::codec {
-using namespace ::varnic::format;
-using namespace ::varnic::utils;
 namespace {
-
-const std::string kDir = std::string(VARNIC_TEST_DATA) + "/conformance/";
-
-std::vector<std::uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 struct Case {
   std::string name, picture, options;
@@ -35,51 +20,38 @@ struct Case {
 
 // Just enough JSON for the manifest: flat objects of strings, numbers, bools.
 std::string Field(const std::string& object, const std::string& key) {
-  const std::string quoted = "\"" + key + "\"";
-  std::size_t at = object.find(quoted);
+  std::size_t at = object.find("\"" + key + "\"");
   if (at == std::string::npos) return {};
   at = object.find(':', at) + 1;
   while (object[at] == ' ') ++at;
-  if (object[at] == '"') {
-    const std::size_t end = object.find('"', at + 1);
-    return object.substr(at + 1, end - at - 1);
-  }
-  const std::size_t end = object.find_first_of(",}\n", at);
-  return object.substr(at, end - at);
+  if (object[at] == '"') return object.substr(at + 1, object.find('"', at + 1) - at - 1);
+  return object.substr(at, object.find_first_of(",}\n", at) - at);
 }
 
 std::vector<Case> LoadManifest() {
-  const std::vector<std::uint8_t> raw = ReadFile(kDir + "manifest.json");
+  const std::vector<std::uint8_t> raw = ReadFile(kConformanceDir + "manifest.json");
   const std::string text(raw.begin(), raw.end());
   std::vector<Case> cases;
-  std::size_t at = text.find("\"cases\"");
-  while ((at = text.find('{', at)) != std::string::npos) {
+  for (std::size_t at = text.find("\"cases\""); (at = text.find('{', at)) != std::string::npos;) {
     const std::size_t end = text.find('}', at);
     const std::string object = text.substr(at, end - at + 1);
     at = end;
-    Case c;
-    c.name = Field(object, "case");
-    c.picture = Field(object, "picture");
+    Case c{Field(object, "case"), Field(object, "picture"), Field(object, "options")};
     if (c.name.empty() || c.picture.empty()) continue;  // derived files: the decoder's business
-    c.options = Field(object, "options");
     c.refused = Field(object, "refused") == "true";
-    const std::string bytes = Field(object, "cod_bytes");
-    if (!bytes.empty()) c.bytes = std::stol(bytes);
+    if (const std::string bytes = Field(object, "cod_bytes"); !bytes.empty()) c.bytes = std::stol(bytes);
     cases.push_back(c);
   }
   return cases;
 }
 
-// The command-line options the manifest uses: -q, --type, --levels,
-// --dropped a,b,c and --comment.
+// The command-line options the manifest uses: -q, --type, --levels, --dropped a,b,c, --comment.
 CodecParams SettingsFor(const std::string& options, std::string& comment) {
   CodecParams p = default_codec_params();
   std::istringstream in(options);
-  std::string opt;
+  std::string opt, value;
   int dropped[3] = {-1, -1, -1};
-  while (in >> opt) {
-    std::string value;
-    in >> value;
+  while (in >> opt >> value) {
     if (opt == "-q") {
       p.quality_factor = static_cast<std::int16_t>(std::stoi(value));
     } else if (opt == "--type") {
@@ -102,17 +74,17 @@ CodecParams SettingsFor(const std::string& options, std::string& comment) {
   return p;
 }
 
-imagefile::PictureBuffer ReadPicture(const std::string& name) {
-  imagefile::PictureBuffer picture;
-  const auto bytes = ReadFile(kDir + "pics/" + name);
-  EXPECT_EQ(imagefile::read_bitmap(bytes, picture), imagefile::FileStatus::kOk) << name;
-  return picture;
-}
+struct Picture {
+  imagefile::PictureBuffer buffer;
+  PictureRows view;
+};
 
-PictureRows ViewOf(const imagefile::PictureBuffer& picture) {
-  return {picture.pixels.data(), picture.pixels.size(), static_cast<std::uint32_t>(picture.width),
-          static_cast<std::uint32_t>(picture.height),
-          static_cast<std::uint16_t>(picture.bits_per_pixel)};
+Picture ReadPicture(const std::string& name) {
+  Picture p;
+  EXPECT_EQ(imagefile::read_bitmap(ReadFile(kConformanceDir + "pics/" + name), p.buffer), imagefile::FileStatus::kOk);
+  p.view = {p.buffer.pixels.data(), p.buffer.pixels.size(), static_cast<std::uint32_t>(p.buffer.width),
+            static_cast<std::uint32_t>(p.buffer.height), static_cast<std::uint16_t>(p.buffer.bits_per_pixel)};
+  return p;
 }
 
 TEST(EncoderConformanceTest, EveryManifestCaseIsByteIdenticalOrRefused) {
@@ -122,70 +94,61 @@ TEST(EncoderConformanceTest, EveryManifestCaseIsByteIdenticalOrRefused) {
     SCOPED_TRACE(c.name);
     std::string comment;
     const CodecParams settings = SettingsFor(c.options, comment);
-    const imagefile::PictureBuffer picture = ReadPicture(c.picture);
+    const Picture picture = ReadPicture(c.picture);
     for (const int threads : {1, 2}) {
       EncodeRequest options;
       options.comment = comment;
       options.threads = threads;
       EncodedPicture out;
-      const StatusCode status = encode_picture(ViewOf(picture), settings, options, out);
+      const StatusCode status = encode_picture(picture.view, settings, options, out);
       if (c.refused) {
         EXPECT_EQ(status, StatusCode::kPictureTooSmall);
         continue;
       }
       ASSERT_EQ(status, StatusCode::kOk) << message(status);
-      const std::vector<std::uint8_t> expected = ReadFile(kDir + "cod/" + c.name + ".cod");
+      const std::vector<std::uint8_t> expected = ReadFile(kConformanceDir + "cod/" + c.name + ".cod");
       EXPECT_EQ(static_cast<long>(expected.size()), c.bytes);
       ASSERT_EQ(out.stream.size(), expected.size());
       const auto diff = std::mismatch(out.stream.begin(), out.stream.end(), expected.begin());
-      EXPECT_TRUE(diff.first == out.stream.end())
-          << "first difference at byte " << (diff.first - out.stream.begin());
+      EXPECT_TRUE(diff.first == out.stream.end()) << "first difference at byte " << (diff.first - out.stream.begin());
     }
   }
 }
 
 template <class T>
 std::vector<T> ReadStage(const std::string& name) {
-  const std::vector<std::uint8_t> raw = ReadFile(kDir + "stages/small_64x48_q50." + name);
+  const std::vector<std::uint8_t> raw = ReadFile(kConformanceDir + "stages/small_64x48_q50." + name);
   std::vector<T> values(raw.size() / sizeof(T));
   std::memcpy(values.data(), raw.data(), values.size() * sizeof(T));  // little-endian host
   return values;
 }
 
+// Points at the stage that broke when the bytes above differ.
 TEST(EncoderConformanceTest, StagesOfTheSmallPictureMatch) {
-  const imagefile::PictureBuffer picture = ReadPicture("astronaut_64x48.bmp");
+  const Picture picture = ReadPicture("astronaut_64x48.bmp");
   std::string comment;
-  const CodecParams settings = SettingsFor("-q 50", comment);
   CodecParams working;
-  ASSERT_EQ(make_working_params(settings, 64, 48, kImageModeColour, working), StatusCode::kOk);
+  ASSERT_EQ(make_working_params(SettingsFor("-q 50", comment), 64, 48, kImageModeColour, working), StatusCode::kOk);
   ASSERT_EQ(working.plane_size, 64u * 64u);
-  std::array<CoefficientPlane, 3> planes;
-  for (auto& plane : planes) ASSERT_EQ(plane.allocate(64, 64), StatusCode::kOk);
   std::vector<float> row(64);
   for (int c = 0; c < 3; ++c) {
+    const std::string stem = "yiq"[c] + std::string();
+    SCOPED_TRACE(stem);
+    CoefficientPlane plane;
+    ASSERT_EQ(plane.allocate(64, 64), StatusCode::kOk);
     for (std::uint32_t r = 0; r < 64; ++r) {
-      channel_row_to_float(ViewOf(picture), c, {128, 128, 128}, 64, r, row.data());
-      std::copy(row.begin(), row.end(), planes[static_cast<std::size_t>(c)].row(r));
+      channel_row_to_float(picture.view, c, {128, 128, 128}, 64, r, row.data());
+      std::copy(row.begin(), row.end(), plane.row(r));
     }
-  }
-
-  const char* letters[3] = {"y", "i", "q"};
-  for (int c = 0; c < 3; ++c) {
-    SCOPED_TRACE(letters[c]);
-    const std::string stem = letters[c];
-    EXPECT_EQ(planes[c].samples(), ReadStage<std::int16_t>(stem + "_samples.i16"));
-
-    const std::vector<float> floats =
-        transform_to_float(planes[c], working.total_levels, working.threshold_vector.data());
+    EXPECT_EQ(plane.samples(), ReadStage<std::int16_t>(stem + "_samples.i16"));
+    const std::vector<float> floats = transform_to_float(plane, working.total_levels, working.threshold_vector.data());
     const std::vector<float> expected_floats = ReadStage<float>(stem + "_float.f32");
     ASSERT_EQ(floats.size(), expected_floats.size());
     EXPECT_EQ(std::memcmp(floats.data(), expected_floats.data(), floats.size() * sizeof(float)), 0);
-
-    quantize_channel(planes[c], floats.data(), working.total_levels, working.channels[c]);
-    EXPECT_EQ(planes[c].samples(), ReadStage<std::int16_t>(stem + "_quantized.i16"));
-
-    mark_zerotrees(planes[c], working.total_levels, working.channels[c].dropped_levels);
-    EXPECT_EQ(planes[c].samples(), ReadStage<std::int16_t>(stem + "_marked.i16"));
+    quantize_channel(plane, floats.data(), working.total_levels, working.channels[c]);
+    EXPECT_EQ(plane.samples(), ReadStage<std::int16_t>(stem + "_quantized.i16"));
+    mark_zerotrees(plane, working.total_levels, working.channels[c].dropped_levels);
+    EXPECT_EQ(plane.samples(), ReadStage<std::int16_t>(stem + "_marked.i16"));
   }
 }
 

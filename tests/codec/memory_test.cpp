@@ -11,36 +11,32 @@ namespace {
 
 constexpr std::size_t kLarge = std::size_t{9} << 20;  // spans several huge pages
 
-TEST(LargeBufferTest, AssignZeroesWhetherTheStorageIsFreshOrReused) {
+template <class T>
+bool All(const std::vector<T>& v, std::size_t from, T value) {
+  return std::all_of(v.begin() + static_cast<std::ptrdiff_t>(from), v.end(), [&](T s) { return s == value; });
+}
+
+TEST(LargeBufferTest, AssignZeroesFreshAndReusedStorageAndResizeKeepsTheContents) {
   std::vector<std::int16_t> v(100, 7);
-  utils::assign_large(v, kLarge);  // grows: fresh storage
-  ASSERT_EQ(v.size(), kLarge);
-  EXPECT_TRUE(std::all_of(v.begin(), v.end(), [](std::int16_t s) { return s == 0; }));
-
+  assign_large(v, kLarge);  // grows: fresh storage
+  EXPECT_TRUE(v.size() == kLarge && All<std::int16_t>(v, 0, 0));
   std::fill(v.begin(), v.end(), std::int16_t{-3});
-  utils::assign_large(v, kLarge / 2);  // fits: the old samples must not show through
-  ASSERT_EQ(v.size(), kLarge / 2);
-  EXPECT_TRUE(std::all_of(v.begin(), v.end(), [](std::int16_t s) { return s == 0; }));
+  assign_large(v, kLarge / 2);  // fits: the old samples must not show through
+  EXPECT_TRUE(v.size() == kLarge / 2 && All<std::int16_t>(v, 0, 0));
+
+  std::vector<std::uint8_t> b = {1, 2, 3};
+  resize_large(b, kLarge);
+  EXPECT_TRUE(b.size() == kLarge && b[0] == 1 && b[2] == 3 && All<std::uint8_t>(b, 3, 0));
+  resize_large(b, 2);
+  EXPECT_EQ(b, (std::vector<std::uint8_t>{1, 2}));
 }
 
-TEST(LargeBufferTest, ResizeKeepsTheContentsAndZeroesTheGrowth) {
-  std::vector<std::uint8_t> v = {1, 2, 3};
-  utils::resize_large(v, kLarge);
-  ASSERT_EQ(v.size(), kLarge);
-  EXPECT_EQ(v[0], 1);
-  EXPECT_EQ(v[1], 2);
-  EXPECT_EQ(v[2], 3);
-  EXPECT_TRUE(std::all_of(v.begin() + 3, v.end(), [](std::uint8_t b) { return b == 0; }));
-  utils::resize_large(v, 2);
-  EXPECT_EQ(v, (std::vector<std::uint8_t>{1, 2}));
-}
-
-TEST(LargeBufferTest, AdviceOnOddRangesIsHarmless) {
+TEST(LargeBufferTest, AdviceOnOddRangesKeepsTheContents) {
   std::vector<std::uint8_t> v(kLarge + 5, 0xAB);
   advise_huge_pages(nullptr, kLarge);
   advise_huge_pages(v.data() + 1, 3);
   advise_huge_pages(v.data() + 1, kLarge);  // unaligned start: only the interior is advised
-  EXPECT_TRUE(std::all_of(v.begin(), v.end(), [](std::uint8_t b) { return b == 0xAB; }));
+  EXPECT_TRUE(All<std::uint8_t>(v, 0, 0xAB));
 }
 
 }  // namespace

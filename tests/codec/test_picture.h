@@ -1,9 +1,14 @@
-// A smooth picture with some texture and noise, bottom-up rows padded to 4
-// bytes: every band gets values of both signs and some zerotrees.
+// Shared builders of the codec tests: a test picture, test data files, settings of a quality
+// and the forward transform as the encoder runs it.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "codec/encoder.h"
@@ -14,11 +19,20 @@ namespace varnic::codec {
 using namespace ::varnic::format;
 using namespace ::varnic::utils;
 
+inline const std::string kConformanceDir = std::string(VARNIC_TEST_DATA) + "/conformance/";
+
+inline std::vector<std::uint8_t> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
 struct TestPicture {
   std::vector<std::uint8_t> bytes;
   PictureRows view;
 };
 
+// A smooth picture with some texture and noise, bottom-up rows padded to 4 bytes: every band
+// gets values of both signs and some zerotrees.
 inline TestPicture MakePicture(std::uint32_t width, std::uint32_t height, std::uint16_t bits,
                                unsigned seed = 1) {
   TestPicture p;
@@ -37,6 +51,26 @@ inline TestPicture MakePicture(std::uint32_t width, std::uint32_t height, std::u
   }
   p.view = {p.bytes.data(), p.bytes.size(), width, height, bits};
   return p;
+}
+
+inline CodecParams Quality(int quality, int type = 0) {
+  CodecParams p = default_codec_params();
+  p.quality_factor = static_cast<std::int16_t>(quality);
+  p.image_type = static_cast<std::int16_t>(type);
+  EXPECT_EQ(derive_params_from_quality(p), StatusCode::kOk) << "quality " << quality;
+  return p;
+}
+
+// The fields that settings functions write, to compare two settings whole.
+inline std::vector<long> SettingsOf(const CodecParams& p) {
+  std::vector<long> v = {p.total_levels, p.quality_factor, p.color_quality, p.padded_width, p.padded_height, p.plane_size};
+  v.insert(v.end(), p.threshold_vector.begin(), p.threshold_vector.end());
+  for (const ChannelParams& c : p.channels) {
+    v.push_back(c.dropped_levels);
+    v.insert(v.end(), c.quant_vector.begin(), c.quant_vector.end());
+    v.insert(v.end(), c.band_max.begin(), c.band_max.end());
+  }
+  return v;
 }
 
 // The forward transform of integer samples, as the encoder runs it on a channel's rows.
