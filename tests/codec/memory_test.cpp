@@ -31,13 +31,5 @@ TEST(LargeBufferTest, AssignZeroesFreshAndReusedStorageAndResizeKeepsTheContents
   EXPECT_EQ(b, (std::vector<std::uint8_t>{1, 2}));
 }
 
-TEST(LargeBufferTest, AdviceOnOddRangesKeepsTheContents) {
-  std::vector<std::uint8_t> v(kLarge + 5, 0xAB);
-  advise_huge_pages(nullptr, kLarge);
-  advise_huge_pages(v.data() + 1, 3);
-  advise_huge_pages(v.data() + 1, kLarge);  // unaligned start: only the interior is advised
-  EXPECT_TRUE(All<std::uint8_t>(v, 0, 0xAB));
-}
-
 }  // namespace
 }  // namespace varnic::utils

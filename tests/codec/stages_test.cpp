@@ -7,20 +7,6 @@
 namespace varnic::codec {
 namespace {
 
-TEST(QuantizerTest, BandGeometryFollowsTheSubbandNumbering) {
-  // 64 x 32 plane (width x height), 3 levels: v, h, d per level from the finest, then the low band.
-  const struct {
-    int subband;
-    std::uint32_t row, col, rows, cols;
-  } bands[] = {{0, 16, 0, 16, 32}, {1, 0, 32, 16, 32}, {2, 16, 32, 16, 32}, {4, 0, 16, 8, 16},
-               {8, 4, 8, 4, 8},    {9, 0, 0, 4, 8}};
-  for (const auto& b : bands) {
-    const BandRect r = format::subband_rect(64, 32, 3, b.subband);
-    EXPECT_EQ(std::vector<std::uint32_t>({r.row, r.col, r.rows, r.cols}),
-              std::vector<std::uint32_t>({b.row, b.col, b.rows, b.cols})) << "subband " << b.subband;
-  }
-}
-
 TEST(QuantizerTest, RoundsHalvesAwayFromZeroAndClampsClearOfTheMarkers) {
   const struct {
     float value;

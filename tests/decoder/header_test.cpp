@@ -10,34 +10,26 @@
 namespace varnic::decoder {
 namespace {
 
-TEST(HeaderTest, FilesOfEachVersionGiveTheirLayout) {
+// What the pixels of the conformance files cannot show: where the data start, the comment, the version.
+TEST(HeaderTest, FilesOfEachVersionGiveTheirDataStartCommentAndVersion) {
   const struct {
     const char* name;
-    std::uint32_t width, height, padded_height;
-    int levels, minor, y_dropped, i_dropped;
+    int minor;
     std::size_t data_start;
     const char* comment;
   } rows[] = {
-      {"astronaut_q50", 256, 192, 192, 5, 5, 0, 2, 346, ""},  // 8 + 50 + 18 * 16 before the comment length
-      {"astronaut_comment", 256, 192, 192, 5, 5, 0, 2, 346 + 11, "conformance"},
-      {"astronaut_comment_v24", 256, 192, 192, 5, 4, 0, 2, 346 - 2, ""},  // no comment length
-      {"astronaut_comment_v23", 256, 192, 192, 5, 3, 0, 2, 346 - 14, ""},  // and 2-byte offsets
-      {"astronaut_L3_drop", 256, 192, 192, 3, 5, 1, 2, 8 + 50 + 18 * 10, ""},
-      {"tiny_9x5_g_q30", 9, 5, 8, 2, 5, 0, 1, 8 + 50 + 18 * 7, ""},  // just tall enough for 2 levels
+      {"astronaut_q50", 5, 346, ""},  // 8 + 50 + 18 * 16 subband rows, the comment length last
+      {"astronaut_comment", 5, 346 + 11, "conformance"},
+      {"astronaut_comment_v24", 4, 346 - 2, ""},   // no comment length
+      {"astronaut_comment_v23", 3, 346 - 14, ""},  // and 2-byte offsets
+      {"tiny_9x5_g_q30", 5, 8 + 50 + 18 * 7, ""},
   };
   for (const auto& r : rows) {
-    const auto file = read_cod(r.name);
     FileHeader h;
-    ASSERT_EQ(parse_header(file, kDefaultPixelLimit, h), StatusCode::kOk) << r.name;
-    const CodecParams& p = h.params;
-    EXPECT_EQ(std::vector<long>({p.image_width, p.image_height, p.padded_height, p.total_levels, h.minor_version(),
-                                 p.channels[0].dropped_levels, p.channels[1].dropped_levels}),
-              std::vector<long>({r.width, r.height, r.padded_height, r.levels, r.minor, r.y_dropped, r.i_dropped}))
-        << r.name;
+    ASSERT_EQ(parse_header(read_cod(r.name), kDefaultPixelLimit, h), StatusCode::kOk) << r.name;
+    EXPECT_EQ(h.minor_version(), r.minor) << r.name;
     EXPECT_EQ(h.data_start, r.data_start) << r.name;
     EXPECT_EQ(h.comment, r.comment) << r.name;
-    EXPECT_EQ(p.channels[h.is_colour() ? 2 : 0].end_offset, file.size()) << r.name;
-    EXPECT_EQ(p.channels[0].pixel_offset, 128) << r.name;
   }
 }
 
