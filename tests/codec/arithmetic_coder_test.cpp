@@ -85,19 +85,15 @@ TEST(ArithmeticCoderTest, SkewedUniformEmptyAndLongStreamsRoundTripForEveryAlpha
   }
 }
 
-TEST(ArithmeticCoderTest, ZerosPastTheEndAndCutSegmentsDecodeSafely) {
-  std::mt19937 rng(99);
+TEST(ArithmeticCoderTest, CutAndEmptySegmentsFlagTheOverrunAndStillGiveValidSymbols) {
   std::vector<int> text(5000);
-  for (int& c : text) c = static_cast<int>(rng() % 10);
+  for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<int>(i * 7 % 10);
   const auto bytes = EncodeSegment(10, text);
-  std::vector<std::uint8_t> padded = bytes;
-  padded.resize(bytes.size() + 10, 0);
-  EXPECT_EQ(DecodeSegment(10, padded), text);
-  // A cut segment flags the overrun and keeps returning valid symbols; so does an empty one.
   bool overrun = false;
   DecodeSegment(10, std::span(bytes).first(bytes.size() / 2), &overrun, 20000);
   EXPECT_TRUE(overrun);
-  DecodeSegment(10, {}, nullptr, 10);
+  DecodeSegment(10, {}, &overrun, 10);
+  EXPECT_TRUE(overrun);
 }
 
 }  // namespace

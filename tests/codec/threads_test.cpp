@@ -2,9 +2,6 @@
 // row layout in place change how the encoder works, never what it writes.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
-
 #include "utils/parallel.h"
 #include "test_picture.h"
 
@@ -98,30 +95,6 @@ TEST(EncoderThreadsTest, CallerLayoutsReadInPlaceGiveTheSameFile) {
         view.row_stride = w * bpp - 1;
         EXPECT_EQ(encode_picture(view, default_codec_params(), {}, out), StatusCode::kBadPictureBuffer);
       }
-    }
-  }
-}
-
-TEST(WorkerPoolTest, EveryTaskAndEveryIndexRunsExactlyOnce) {
-  for (const int threads : {1, 2, 4}) {
-    WorkerPool pool(threads);
-    EXPECT_GE(pool.size(), 1);
-    EXPECT_LE(pool.size(), threads);
-    // The same pool serves many rounds, as the encoder's stages do.
-    for (int count = 0; count <= 9; ++count) {
-      std::vector<std::atomic<int>> runs(static_cast<std::size_t>(count));
-      pool.run(count, [&](int i) { runs[static_cast<std::size_t>(i)]++; });
-      for (int i = 0; i < count; ++i) EXPECT_EQ(runs[static_cast<std::size_t>(i)], 1) << i;
-    }
-    for (const std::size_t n : {0, 1, 7, 64, 1001}) {
-      std::vector<std::atomic<int>> hits(n), parts(static_cast<std::size_t>(pool.size()));
-      pool.for_range(n, 8, [&](std::size_t begin, std::size_t end, int part) {
-        EXPECT_TRUE(begin % 8 == 0 && begin < end) << begin << ".." << end;
-        for (std::size_t i = begin; i < end; ++i) hits[i]++;
-        parts.at(static_cast<std::size_t>(part))++;
-      });
-      for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(hits[i], 1) << n << " at " << i;
-      for (const auto& part : parts) EXPECT_LE(part, 1) << "a part given twice";
     }
   }
 }
