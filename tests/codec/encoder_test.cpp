@@ -1,5 +1,7 @@
 // The encoder's contract beyond the conformance bytes: refusals, the working copy, fresh header
-// fields whatever the settings carried, progress and cancelling.
+// fields whatever the settings carried, progress and cancelling; and the quantizer's rounding and
+// clamps at extremes the conformance pictures never reach (the stage dumps of the conformance test
+// say which other stage broke).
 #include "codec/encoder.h"
 
 #include <gtest/gtest.h>
@@ -13,46 +15,30 @@ namespace varnic::codec {
 namespace {
 
 TEST(EncoderTest, EffectiveLevelsNeedBothSidesAboveTwoToTheLevels) {
-  const struct {
-    std::uint32_t width, height;
-    int levels, want;
-  } rows[] = {{33, 17, 5, 4}, {64, 64, 5, 5}, {32, 32, 5, 4}, {3, 3, 5, 1}, {3, 1000, 6, 1}, {2, 64, 5, 0}, {1, 1, 1, 0}};
+  const struct { std::uint32_t width, height; int levels, want; } rows[] = {
+      {33, 17, 5, 4}, {64, 64, 5, 5}, {32, 32, 5, 4}, {3, 3, 5, 1}, {3, 1000, 6, 1}, {2, 64, 5, 0}, {1, 1, 1, 0}};
   for (const auto& r : rows) EXPECT_EQ(effective_levels(r.width, r.height, r.levels), r.want) << r.width << "x" << r.height;
 }
 
-TEST(EncoderTest, BadPicturesBuffersAndSettingsAreRefusedWithoutOutput) {
-  const std::string long_comment(kMaxCommentLength + 1, 'c');
-  struct Row {
-    const char* what;
-    std::function<void(PictureRows&, CodecParams&, EncodeRequest&)> change;
-    StatusCode want;
-  };
-  const Row rows[] = {
-      {"2x2", [](PictureRows& v, CodecParams&, EncodeRequest&) { v.width = v.height = 2; }, StatusCode::kPictureTooSmall},
-      {"1x20", [](PictureRows& v, CodecParams&, EncodeRequest&) { v.width = 1; }, StatusCode::kPictureTooSmall},
-      {"20x2", [](PictureRows& v, CodecParams&, EncodeRequest&) { v.height = 2; }, StatusCode::kPictureTooSmall},
-      {"0x20", [](PictureRows& v, CodecParams&, EncodeRequest&) { v.width = 0; }, StatusCode::kPictureTooSmall},
-      {"wide", [](PictureRows& v, CodecParams&, EncodeRequest&) { v.width = 32768; }, StatusCode::kPictureSideTooLarge},
-      {"short buffer", [](PictureRows& v, CodecParams&, EncodeRequest&) { v.size -= 1; }, StatusCode::kBadPictureBuffer},
-      {"16 bits", [](PictureRows& v, CodecParams&, EncodeRequest&) { v.bits_per_pixel = 16; }, StatusCode::kBadPictureBuffer},
-      {"long comment", [&](PictureRows&, CodecParams&, EncodeRequest& o) { o.comment = long_comment; }, StatusCode::kCommentTooLong},
-      {"longest comment", [&](PictureRows&, CodecParams&, EncodeRequest& o) { o.comment = std::string_view(long_comment).substr(1); }, StatusCode::kOk},
-      {"7 levels", [](PictureRows&, CodecParams& s, EncodeRequest&) { s.total_levels = 7; }, StatusCode::kTotalLevelsOutOfRange},
-      {"step 126", [](PictureRows&, CodecParams& s, EncodeRequest&) { s.channels[1].quant_vector[3] = 126; }, StatusCode::kQuantVectorBTooLarge},
-      {"dropped -1", [](PictureRows&, CodecParams& s, EncodeRequest&) { s.channels[2].dropped_levels = -1; }, StatusCode::kCLevelsInvalid},
+// The library's tests refuse the settings and the smallest pictures; these are the encoder's own.
+TEST(EncoderTest, BadPicturesAndBuffersAreRefusedWithoutOutput) {
+  const std::string comment(kMaxCommentLength, 'c');
+  const struct { const char* what; std::function<void(PictureRows&, EncodeRequest&)> change; StatusCode want; } rows[] = {
+      {"20x2", [](PictureRows& v, EncodeRequest&) { v.height = 2; }, StatusCode::kPictureTooSmall},
+      {"wide", [](PictureRows& v, EncodeRequest&) { v.width = 32768; }, StatusCode::kPictureSideTooLarge},
+      {"short buffer", [](PictureRows& v, EncodeRequest&) { v.size -= 1; }, StatusCode::kBadPictureBuffer},
+      {"16 bits", [](PictureRows& v, EncodeRequest&) { v.bits_per_pixel = 16; }, StatusCode::kBadPictureBuffer},
+      {"longest comment", [&](PictureRows&, EncodeRequest& o) { o.comment = comment; }, StatusCode::kOk},
   };
   const TestPicture picture = MakePicture(20, 20, 24);
-  for (const Row& r : rows) {
+  for (const auto& r : rows) {
     PictureRows view = picture.view;
-    CodecParams settings = default_codec_params();
     EncodeRequest options;
-    r.change(view, settings, options);
+    r.change(view, options);
     EncodedPicture out;
-    out.stream = {1, 2, 3};
-    EXPECT_EQ(encode_picture(view, settings, options, out), r.want) << r.what;
+    EXPECT_EQ(encode_picture(view, default_codec_params(), options, out), r.want) << r.what;
     EXPECT_TRUE(r.want == StatusCode::kOk || (out.plane_count == 0 && out.planes[0].empty())) << r.what;
   }
-
   // Coding I before Y has no header to patch; a plane of the wrong size does not match.
   CodecParams working;
   ASSERT_EQ(make_working_params(default_codec_params(), 64, 64, kImageModeColour, working), StatusCode::kOk);
@@ -111,8 +97,7 @@ TEST(EncoderTest, ProgressReportsEveryPlaneStageOnTheCallersThreadAndCanCancel) 
     std::vector<std::pair<int, int>> calls;
     EncodeRequest options;
     options.threads = threads;
-    const std::thread::id caller = std::this_thread::get_id();
-    options.progress = [&](int done, int total) {
+    options.progress = [&, caller = std::this_thread::get_id()](int done, int total) {
       EXPECT_EQ(std::this_thread::get_id(), caller);
       calls.emplace_back(done, total);
       return true;
@@ -126,6 +111,30 @@ TEST(EncoderTest, ProgressReportsEveryPlaneStageOnTheCallersThreadAndCanCancel) 
       EXPECT_EQ(encode_picture(p.view, default_codec_params(), options, out), StatusCode::kCancelled) << stop;
       EXPECT_EQ(last, stop) << threads << " threads";  // no later stage reported
     }
+  }
+}
+
+TEST(QuantizerTest, RoundsHalvesAwayFromZeroAndClampsClearOfTheMarkers) {
+  const struct { float value; std::int16_t max, min; std::uint16_t step; int want; } rows[] = {
+      {5.0f, 200, -100, 40, 1},    // 5 * 0.2 + 0.5 = 1.5
+      {2.4f, 200, -100, 40, 0},    // 0.98
+      {-2.5f, 200, -100, 40, -1},  // -1.0 - 0.5
+      {2.0f, 4, -4, 1, 1},         // exactly one half
+      {-2.0f, 4, -4, 1, -1},       {10.7f, 10, -10, 100, 107},  // can exceed the step
+      {0.0f, 10, -10, 100, 0},     {-0.0f, 10, -10, 100, 0},
+      {50.0f, 60, -60, 0, 0},      // a zero step zeroes the band
+      {0.8f, 0, -5, 100, 0},       // the positive side has M = 0
+      {-0.8f, 5, 0, 100, 0},       // the negative side has m = 0
+      {1.9f, 1, -1, 125, 127},     // 237.5 + 0.5 stops at 127
+      {-1.9f, 1, -1, 125, -125},   // -126 and -127 are the zerotree markers
+      {-1.0f, 1, -1, 125, -125},   {-1.0f, 1, -1, 124, -124},
+  };
+  for (const auto& r : rows) {
+    CoefficientPlane out;
+    ASSERT_EQ(out.allocate(1, 1), StatusCode::kOk);
+    out.at(0, 0) = 55;
+    quantize_band(out, &r.value, r.max, r.min, {0, 0, 1, 1}, r.step);
+    EXPECT_EQ(out.at(0, 0), r.want) << r.value << " in " << r.min << ".." << r.max << " step " << r.step;
   }
 }
 

@@ -26,9 +26,9 @@ Bytes pixels_of(const std::vector<Rgb>& colours) {
 }
 
 Bytes greys(const std::vector<int>& levels) {
-  std::vector<Rgb> c;
-  for (int v : levels) c.push_back({v, v, v});
-  return pixels_of(c);
+  Bytes out;
+  for (int v : levels) out.insert(out.end(), 3, std::uint8_t(v));
+  return out;
 }
 
 // Nearest entry to the centre (8·i0 + 4, 4·i1 + 2, 8·i2 + 4) of a colour's cell, weights 1, 3, 2,
@@ -74,12 +74,7 @@ Bytes green_pairs(int count40, int count41) {
 }
 
 TEST(QuantizeToPalette, MedianCutSplitsWorkedByHand) {
-  const struct {
-    const char* what;
-    Bytes pixels;
-    int colours;
-    Bytes entries, indices;
-  } cases[] = {
+  const struct { const char* what; Bytes pixels; int colours; Bytes entries, indices; } cases[] = {
       {"one colour gives its cell centre", greys({0, 0, 0, 0}), 256, {4, 2, 4}, {0, 0, 0, 0}},
       {"white", greys({255, 255}), 256, {252, 254, 252}, {0, 0}},
       // Green splits the whole space first (black and red below, white above), then red.

@@ -29,19 +29,11 @@ std::vector<std::uint8_t> encode_segment(const std::vector<int>& list, const std
 }
 
 TEST(CoefficientsTest, DamagedSegmentsLeaveUnreachedPositionsAndTreesAsTheyWere) {
-  struct Paint {
-    std::uint32_t y, x, rows, cols;
-    int value;
-  };
-  struct Case {
-    const char* what;
-    int levels;
-    std::vector<int> list, segment1, segment2;
-    bool restart;
-    std::vector<Paint> want;  // painted in order over zeros
-  };
+  struct Paint { std::uint32_t y, x, rows, cols; int value; };
+  struct Case { const char* what; int levels; std::vector<int> list, segment1, segment2; bool restart; std::vector<Paint> want; };
   // Grey planes of side 2^(levels+1), every band scaled by 10. Coding order: the low band, then
-  // per level from the coarsest the h, v, d bands row by row; the finest level is segment 2.
+  // per level from the coarsest the h, v, d bands row by row; the finest level is segment 2. The
+  // expected planes are painted in order over zeros.
   const Case cases[] = {
       {"end symbol in the low band ends it and goes on", 1, {0, 1, 2}, {2, kEnd}, {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2}, true,
        {{0, 0, 1, 1, 20}, {0, 2, 1, 1, 10}, {3, 3, 1, 1, 20}}},
@@ -70,8 +62,7 @@ TEST(CoefficientsTest, DamagedSegmentsLeaveUnreachedPositionsAndTreesAsTheyWere)
     const auto second = encode_segment(c.list, c.segment2);
     data.insert(data.end(), second.begin(), second.end());
     CoefficientPlane plane, want;
-    ASSERT_EQ(plane.allocate(p.padded_width, p.padded_height), StatusCode::kOk);
-    ASSERT_EQ(want.allocate(p.padded_width, p.padded_height), StatusCode::kOk);
+    ASSERT_TRUE(plane.allocate(p.padded_width, p.padded_height) == StatusCode::kOk && want.allocate(p.padded_width, p.padded_height) == StatusCode::kOk);
     for (const Paint& paint : c.want) {
       for (std::uint32_t r = paint.y; r < paint.y + paint.rows; ++r) {
         for (std::uint32_t x = paint.x; x < paint.x + paint.cols; ++x) want.at(r, x) = static_cast<std::int16_t>(paint.value);
@@ -83,11 +74,7 @@ TEST(CoefficientsTest, DamagedSegmentsLeaveUnreachedPositionsAndTreesAsTheyWere)
 }
 
 TEST(CoefficientsTest, DequantizationUsesSinglePrecisionMultipliersAndKeepsTheLow16Bits) {
-  const struct {
-    int q;
-    std::int16_t max, min, step;
-    int want;
-  } rows[] = {
+  const struct { int q; std::int16_t max, min, step; int want; } rows[] = {
       {1, 100, -100, 3, 33}, {-1, 100, -100, 3, -33}, {0, 100, -100, 3, 0},
       {3, 100, -100, 3, 99},  // 100/3 in float32 is 33.3333321: three steps give 99.99999
       {4, 50, -20, 10, 20},   {-4, 50, -20, 10, -8},  // positive values use the maximum, negative the minimum

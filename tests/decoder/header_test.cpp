@@ -12,12 +12,7 @@ namespace {
 
 // What the pixels of the conformance files cannot show: where the data start, the comment, the version.
 TEST(HeaderTest, FilesOfEachVersionGiveTheirDataStartCommentAndVersion) {
-  const struct {
-    const char* name;
-    int minor;
-    std::size_t data_start;
-    const char* comment;
-  } rows[] = {
+  const struct { const char* name; int minor; std::size_t data_start; const char* comment; } rows[] = {
       {"astronaut_q50", 5, 346, ""},  // 8 + 50 + 18 * 16 subband rows, the comment length last
       {"astronaut_comment", 5, 346 + 11, "conformance"},
       {"astronaut_comment_v24", 4, 346 - 2, ""},   // no comment length
@@ -39,13 +34,7 @@ TEST(HeaderTest, BadMagicsAndFieldsOutsideTheirLimitsAreRefusedByName) {
   auto u32 = [](std::size_t at, std::uint32_t v) -> Change { return [=](auto& f) { store_u32(f, at, v); }; };
   auto magic = [](const char* m) -> Change { return [=](auto& f) { std::memcpy(f.data(), m, 8); }; };
   const std::size_t restart_at = 38 + 12 * 16;
-  const struct {
-    const char* file;
-    Change change;
-    StatusCode want;
-    std::uint64_t limit = kDefaultPixelLimit;
-    std::size_t data_start = 0;
-  } rows[] = {
+  const struct { const char* file; Change change; StatusCode want; std::uint64_t limit = kDefaultPixelLimit; std::size_t data_start = 0; } rows[] = {
       {"tiny_9x5_g_q30", magic("QVT2.4aZ"), StatusCode::kOk},
       {"tiny_9x5_g_q30", magic("QVT2.5xZ"), StatusCode::kOk},  // byte 6 is not examined
       {"tiny_9x5_g_q30", magic("QVT3.0aZ"), StatusCode::kVersionTooLow},

@@ -1,5 +1,6 @@
-// Damaged and hostile streams: every outcome is a clean refusal or a decoded set of planes of the
-// declared size, never a crash or a read outside the buffer (this suite also runs under the
+// Damaged and hostile streams beyond the fuzz suite's single-byte and truncation sweep: many bytes
+// at once, garbage data, the largest level count. Every outcome is a clean refusal or planes of
+// the declared size, never a crash or a read outside the buffer (this suite also runs under the
 // sanitizers).
 #include <gtest/gtest.h>
 
@@ -17,37 +18,10 @@ bool decodes_cleanly(const std::vector<std::uint8_t>& file) {
   DecodedPlanes d;
   const StatusCode s = decode_planes(file, kSmallLimit, d);
   const CodecParams& p = d.header.params;
-  if (s == StatusCode::kOk) {
-    EXPECT_LE(std::uint64_t{p.image_width} * p.image_height, kSmallLimit);
-    for (int c = 0; c < 3; ++c) EXPECT_EQ(d.planes[c].size(), c < plane_count(p.image_mode) ? p.plane_size : 0u);
+  for (int c = 0; c < 3 && s == StatusCode::kOk; ++c) {
+    EXPECT_EQ(d.planes[c].size(), c < plane_count(p.image_mode) ? p.plane_size : 0u);
   }
   return s == StatusCode::kOk;
-}
-
-TEST(HostileTest, EveryPrefixOfASmallFileIsRefused) {
-  for (const char* name : {"tiny_9x5_g_q30", "small_64x48_q50"}) {
-    const auto file = read_cod(name);
-    // The last plane's end offset is the file length, so any cut is seen.
-    for (std::size_t n = 0; n < file.size(); ++n) {
-      EXPECT_FALSE(decodes_cleanly({file.begin(), file.begin() + static_cast<std::ptrdiff_t>(n)})) << name << " cut at " << n;
-    }
-    EXPECT_TRUE(decodes_cleanly(file)) << name;
-  }
-}
-
-TEST(HostileTest, EveryHeaderFieldAtItsExtremes) {
-  for (const char* name : {"small_64x48_q50", "tiny_9x5_g_q30", "astronaut_comment_v23"}) {
-    const auto base = read_cod(name);
-    FileHeader h;
-    ASSERT_EQ(parse_header(base, kSmallLimit, h), StatusCode::kOk);
-    for (std::size_t at = 8; at + 1 < h.data_start + 2 && at + 1 < base.size(); ++at) {
-      for (std::uint32_t v : {0u, 1u, 2u, 0x7fu, 0x80u, 0xffu, 0x7fffu, 0x8000u, 0xffffu}) {
-        auto file = base;
-        store_u16(file, at, v);
-        decodes_cleanly(file);
-      }
-    }
-  }
 }
 
 TEST(HostileTest, RandomCorruptionAndGarbageAfterAValidHeader) {

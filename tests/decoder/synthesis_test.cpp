@@ -57,11 +57,7 @@ TEST(SynthesisTest, StepsEqualThePlainRulesAtEverySize) {
 }
 
 TEST(SynthesisTest, LevelsRefuseRegionsTooSmallForTheBoundaryRulesAndPlanesOfAnotherSize) {
-  const struct {
-    std::uint32_t width, height;
-    int levels;
-    bool ok;
-  } rows[] = {{8, 8, 3, false}, {8, 8, 2, true}, {16, 8, 2, false}, {8, 16, 2, false}};
+  const struct { std::uint32_t width, height; int levels; bool ok; } rows[] = {{8, 8, 3, false}, {8, 8, 2, true}, {16, 8, 2, false}, {8, 16, 2, false}};
   for (const auto& r : rows) {
     CodecParams p;
     p.total_levels = static_cast<std::uint16_t>(r.levels);
