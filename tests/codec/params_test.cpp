@@ -12,11 +12,7 @@ namespace {
 
 TEST(ParamsTest, DerivedFieldsAtTheQualityBoundariesAndTableRows) {
   enum What { kYDropped, kChromaDropped, kThreshold, kQuantY, kQuantI, kQuantQ };
-  struct Row {
-    int quality, type;
-    What what;
-    int index, want;
-  };
+  struct Row { int quality, type; What what; int index, want; };
   // The conformance files pin qualities 0, 10, 40, 50, 70, 90 and 99 whole; these are the edges
   // between them, the rows kept non-monotonic, and the one place the type matters: only "Other"
   // lowers subband 8 of Y, and only at decile 0.
@@ -46,10 +42,9 @@ TEST(ParamsTest, DerivationWritesOnlyLevelsPlusOneRoundsAndRefusesOutOfRangeQual
   for (auto& c : p.channels) c.quant_vector.fill(999);
   p.threshold_vector.fill(999);
   ASSERT_EQ(derive_params_from_quality(p), StatusCode::kOk);
-  EXPECT_EQ(p.channels[0].quant_vector[8], 24);   // 3(L+1) - 1
-  EXPECT_EQ(p.channels[0].quant_vector[9], 999);  // beyond: untouched
-  EXPECT_EQ(p.threshold_vector[2], 10);
-  EXPECT_EQ(p.threshold_vector[3], 999);
+  // Entry 3(L+1) - 1 and threshold L are the last written.
+  EXPECT_EQ(std::vector<int>({p.channels[0].quant_vector[8], p.channels[0].quant_vector[9], p.threshold_vector[2], p.threshold_vector[3]}),
+            std::vector<int>({24, 999, 10, 999}));
   for (const int q : {-1, 100, 120}) {
     CodecParams bad = default_codec_params();
     bad.quality_factor = static_cast<std::int16_t>(q);
@@ -78,25 +73,16 @@ FullSettings ValidSettings(int levels) {
 }
 
 TEST(ParamsTest, ValidatorRefusesEachBadField) {
-  struct Row {
-    std::function<void(FullSettings&)> change;
-    StatusCode want;
-  };
-  const Row rows[] = {
-      {[](FullSettings&) {}, StatusCode::kOk},
-      {[](FullSettings& s) { s = ValidSettings(6); }, StatusCode::kOk},
-      {[](FullSettings& s) { s = ValidSettings(1); }, StatusCode::kOk},
-      {[](FullSettings& s) { s.total_levels = 7; }, StatusCode::kTotalLevelsOutOfRange},
-      {[](FullSettings& s) { s.total_levels = 0; }, StatusCode::kTotalLevelsOutOfRange},
-      {[](FullSettings& s) { s.quant_vectors[1].pop_back(); }, StatusCode::kQuantVectorBCount},
-      {[](FullSettings& s) { s.thresholds.push_back(1); }, StatusCode::kThresholdVectorCount},
-      {[](FullSettings& s) { s.quant_vectors[2][4] = 126; }, StatusCode::kQuantVectorCTooLarge},
-      {[](FullSettings& s) { s.quant_vectors[2][4] = 125; }, StatusCode::kOk},
-      {[](FullSettings& s) { s.thresholds[1] = 65536; }, StatusCode::kThresholdVectorTooLarge},
-      {[](FullSettings& s) { s.dropped_levels = {3, 0, 0}; }, StatusCode::kALevelsInvalid},
-      {[](FullSettings& s) { s.dropped_levels = {2, -1, 0}; }, StatusCode::kBLevelsInvalid},
-      {[](FullSettings& s) { s.dropped_levels = {2, 2, 3}; }, StatusCode::kCLevelsInvalid},
-      {[](FullSettings& s) { s.dropped_levels = {2, 2, 2}; }, StatusCode::kOk},
+  using S = FullSettings;
+  const struct { std::function<void(S&)> change; StatusCode want; } rows[] = {
+      {[](S&) {}, StatusCode::kOk},                                        {[](S& s) { s = ValidSettings(6); }, StatusCode::kOk},
+      {[](S& s) { s = ValidSettings(1); }, StatusCode::kOk},               {[](S& s) { s.total_levels = 7; }, StatusCode::kTotalLevelsOutOfRange},
+      {[](S& s) { s.total_levels = 0; }, StatusCode::kTotalLevelsOutOfRange}, {[](S& s) { s.quant_vectors[1].pop_back(); }, StatusCode::kQuantVectorBCount},
+      {[](S& s) { s.thresholds.push_back(1); }, StatusCode::kThresholdVectorCount},
+      {[](S& s) { s.quant_vectors[2][4] = 126; }, StatusCode::kQuantVectorCTooLarge},
+      {[](S& s) { s.quant_vectors[2][4] = 125; }, StatusCode::kOk},       {[](S& s) { s.thresholds[1] = 65536; }, StatusCode::kThresholdVectorTooLarge},
+      {[](S& s) { s.dropped_levels = {3, 0, 0}; }, StatusCode::kALevelsInvalid}, {[](S& s) { s.dropped_levels = {2, -1, 0}; }, StatusCode::kBLevelsInvalid},
+      {[](S& s) { s.dropped_levels = {2, 2, 3}; }, StatusCode::kCLevelsInvalid}, {[](S& s) { s.dropped_levels = {2, 2, 2}; }, StatusCode::kOk},
   };
   for (std::size_t i = 0; i < std::size(rows); ++i) {
     FullSettings s = ValidSettings(3);

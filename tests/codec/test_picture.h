@@ -1,5 +1,5 @@
-// Shared builders of the codec tests: a test picture, test data files, settings of a quality
-// and the forward transform as the encoder runs it.
+// Shared builders of the codec tests: a test picture, test data files, settings of a quality, the
+// fields settings functions write, and the forward transform as the encoder runs it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -33,20 +33,14 @@ struct TestPicture {
 
 // A smooth picture with some texture and noise, bottom-up rows padded to 4 bytes: every band
 // gets values of both signs and some zerotrees.
-inline TestPicture MakePicture(std::uint32_t width, std::uint32_t height, std::uint16_t bits,
-                               unsigned seed = 1) {
-  TestPicture p;
+inline TestPicture MakePicture(std::uint32_t width, std::uint32_t height, std::uint16_t bits, unsigned seed = 1) {
   const RowGeometry g = utils::row_geometry(width, height, bits);
-  p.bytes.assign(g.picture_bytes, 0);
+  TestPicture p{std::vector<std::uint8_t>(g.picture_bytes, 0), {}};
   std::mt19937 rng(seed);
-  std::uniform_int_distribution<int> noise(-12, 12);
-  const int channels = bits / 8;
   for (std::uint32_t y = 0; y < height; ++y) {
-    for (std::uint32_t x = 0; x < width; ++x) {
-      for (int c = 0; c < channels; ++c) {
-        const int v = static_cast<int>((x * (3 + c) + y * (5 - c)) % 200) + 28 + noise(rng);
-        p.bytes[y * g.stride + x * channels + c] = static_cast<std::uint8_t>(v);
-      }
+    for (std::uint32_t i = 0; i < g.data_bytes; ++i) {
+      const std::uint32_t x = i / (bits / 8), c = i % (bits / 8);
+      p.bytes[y * g.stride + i] = static_cast<std::uint8_t>((x * (3 + c) + y * (5 - c)) % 200 + 16 + rng() % 25);
     }
   }
   p.view = {p.bytes.data(), p.bytes.size(), width, height, bits};
@@ -61,7 +55,6 @@ inline CodecParams Quality(int quality, int type = 0) {
   return p;
 }
 
-// The fields that settings functions write, to compare two settings whole.
 inline std::vector<long> SettingsOf(const CodecParams& p) {
   std::vector<long> v = {p.total_levels, p.quality_factor, p.color_quality, p.padded_width, p.padded_height, p.plane_size};
   v.insert(v.end(), p.threshold_vector.begin(), p.threshold_vector.end());
@@ -73,7 +66,6 @@ inline std::vector<long> SettingsOf(const CodecParams& p) {
   return v;
 }
 
-// The forward transform of integer samples, as the encoder runs it on a channel's rows.
 inline std::vector<float> transform_to_float(const CoefficientPlane& samples, int total_levels,
                                              const std::uint16_t* thresholds, WorkerPool* pool = nullptr) {
   TransformWorkspace workspace;

@@ -59,9 +59,7 @@ TEST(PlanesToPixelsTest, Version23PacksEveryPaddedSampleAndStopsAtTheBufferEnd) 
   Magic v23 = kCurrentMagic;
   v23[kMinorDigitOffset] = '3';
   const auto out = p.convert(v23, 16);
-  EXPECT_EQ(out[0], 223);
-  EXPECT_EQ(out[1], 100);
-  EXPECT_EQ(out[2], 17);
+  EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.begin() + 3), (std::vector<std::uint8_t>{223, 100, 17}));
   for (std::size_t i = 3; i < 64; ++i) ASSERT_EQ(out[i], 128 + i / 3) << i;
   for (std::size_t i = 64; i < out.size(); ++i) ASSERT_EQ(out[i], 0xee) << i;
 }

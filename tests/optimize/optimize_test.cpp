@@ -108,10 +108,9 @@ TEST(OptimizeTest, EveryReaderDecodesTheFilesCloseToTheSourceAndNeverWorseThanCl
 
 TEST(OptimizeTest, RefusesWhatTheOptimiserChoosesItselfAndLevelsOutOfRange) {
   const Picture picture = flat(16, 16, {1, 2, 3});
-  for (auto change : std::vector<void (*)(EncodeOptions&)>{
-           [](EncodeOptions& o) { o.optimize = 4; }, [](EncodeOptions& o) { o.optimize = -1; },
-           [](EncodeOptions& o) { o.optimize = 1, o.thresholds = std::vector<int>(6, 0); },
-           [](EncodeOptions& o) { o.optimize = 2, o.dropped = std::array<int, 3>{0, 0, 0}; }}) {
+  for (auto change : std::vector<void (*)(EncodeOptions&)>{[](EncodeOptions& o) { o.optimize = 4; }, [](EncodeOptions& o) { o.optimize = -1; },
+                                                           [](EncodeOptions& o) { o.optimize = 1, o.thresholds = std::vector<int>(6, 0); },
+                                                           [](EncodeOptions& o) { o.optimize = 2, o.dropped = std::array<int, 3>{0, 0, 0}; }}) {
     EncodeOptions options;
     change(options);
     EXPECT_EQ(encode(picture.view(), options).status(), Status::kInvalidArgument);
