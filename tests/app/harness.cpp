@@ -27,13 +27,17 @@ void Program::open(int command_id, const std::string& path) {
   command(command_id);
 }
 
-void Program::save(int command_id, const std::string& path) {
-  automation().queue_file_answer(path);
-  command(command_id);
+void Program::dialog(const std::string& name, std::vector<DialogStep> steps) {
+  automation().queue_dialog(platform::DialogScript{name, std::move(steps)});
 }
 
-void Program::dialog(const std::string& name, std::vector<platform::DialogStep> steps) {
-  automation().queue_dialog(platform::DialogScript{name, std::move(steps)});
+const platform::DialogRun& Program::run_dialog(int command_id, const std::string& name, std::vector<DialogStep> steps) {
+  dialog(name, std::move(steps));
+  command(command_id);
+  const platform::DialogRun& run = automation().dialog_runs().back();
+  EXPECT_EQ(run.dialog, name);
+  EXPECT_TRUE(run.scripted && run.mismatches.empty()) << name;
+  return run;
 }
 
 Pictures::Pictures() {
@@ -52,31 +56,25 @@ Pictures::~Pictures() {
   std::filesystem::remove_all(dir_, ignored);
 }
 
-namespace {
-
-imagefile::PictureBuffer blank(int width, int height, int bits, std::uint16_t mode) {
+imagefile::PictureBuffer as_picture(std::vector<std::uint8_t> pixels, int width, int height, int bits) {
   imagefile::PictureBuffer p;
   p.width = width;
   p.height = height;
   p.bits_per_pixel = bits;
-  p.image_mode = mode;
-  p.pixels.assign(p.geometry().picture_bytes, 0);
+  p.image_mode = bits == 24 ? format::kImageModeColour : format::kImageModeGrey;
+  p.pixels = std::move(pixels);
+  p.pixels.resize(p.geometry().picture_bytes, 0);
   p.header.info.width = width;
   p.header.info.height = height;
   p.header.info.bit_count = static_cast<std::uint16_t>(bits);
   p.header.info.image_size = static_cast<std::uint32_t>(p.geometry().picture_bytes);
-  if (bits == 8) {
-    p.header.info.colours_used = 256;
-    p.header.info.colours_important = 256;
-  }
+  p.header.info.colours_used = p.header.info.colours_important = bits == 8 ? 256 : 0;
   imagefile::set_grey_colour_table(p.header);
   return p;
 }
 
-}  // namespace
-
 imagefile::PictureBuffer Pictures::colour(int width, int height) {
-  imagefile::PictureBuffer p = blank(width, height, 24, format::kImageModeColour);
+  imagefile::PictureBuffer p = as_picture({}, width, height, 24);
   const std::size_t stride = p.geometry().stride;
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
@@ -90,11 +88,10 @@ imagefile::PictureBuffer Pictures::colour(int width, int height) {
 }
 
 imagefile::PictureBuffer Pictures::grey(int width, int height) {
-  imagefile::PictureBuffer p = blank(width, height, 8, format::kImageModeGrey);
-  const std::size_t stride = p.geometry().stride;
+  imagefile::PictureBuffer p = as_picture({}, width, height, 8);
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
-      p.pixels[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x)] =
+      p.pixels[static_cast<std::size_t>(y) * p.geometry().stride + static_cast<std::size_t>(x)] =
           static_cast<std::uint8_t>((x * 7 + y * 3) % 256);
     }
   }
@@ -104,10 +101,10 @@ imagefile::PictureBuffer Pictures::grey(int width, int height) {
 imagefile::PictureBuffer Pictures::palette(int width, int height) {
   imagefile::PictureBuffer p = grey(width, height);
   p.image_mode = format::kImageModePalette;
-  for (int i = 0; i < 256; ++i) {
-    p.header.colour_table[static_cast<std::size_t>(i) * 4 + 0] = static_cast<std::uint8_t>(255 - i);
-    p.header.colour_table[static_cast<std::size_t>(i) * 4 + 1] = static_cast<std::uint8_t>(i / 2);
-    p.header.colour_table[static_cast<std::size_t>(i) * 4 + 2] = static_cast<std::uint8_t>(i);
+  for (std::size_t i = 0; i < 256; ++i) {
+    p.header.colour_table[i * 4 + 0] = static_cast<std::uint8_t>(255 - i);
+    p.header.colour_table[i * 4 + 1] = static_cast<std::uint8_t>(i / 2);
+    p.header.colour_table[i * 4 + 2] = static_cast<std::uint8_t>(i);
   }
   return p;
 }
@@ -119,39 +116,26 @@ std::string Pictures::write_bytes(const std::string& name, const std::vector<std
   return p;
 }
 
-std::string Pictures::write_bitmap(const std::string& name, const imagefile::PictureBuffer& picture) const {
-  return write_bytes(name, imagefile::encode_bitmap(picture));
-}
-
-std::string Pictures::write_targa(const std::string& name, const imagefile::PictureBuffer& picture) const {
-  return write_bytes(name, imagefile::encode_targa(picture));
-}
-
 std::vector<std::uint8_t> Pictures::read_bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 platform::Image expected_image(const imagefile::PictureBuffer& picture) {
-  platform::BitmapView view;
-  view.bits = picture.pixels;
-  view.width = picture.width;
-  view.height = picture.height;
-  view.bits_per_pixel = picture.bits_per_pixel;
-  view.colour_table = picture.header.colour_table;
+  const platform::BitmapView view{picture.pixels, picture.width, picture.height, picture.bits_per_pixel,
+                                  picture.header.colour_table};
   platform::Framebuffer fb;
   fb.resize(picture.width, picture.height);
   platform::blit_bitmap(fb, view, 0, 0);
   return platform::Image{fb.width, fb.height, fb.rgb};
 }
 
-platform::Image crop(const platform::Image& image, int width, int height) {
+platform::Image crop(const platform::Image& image, int width, int height, int factor) {
   platform::Image out{width, height, {}};
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
-      for (int c = 0; c < 3; ++c) {
-        out.rgb.push_back(x < image.width && y < image.height ? image.at(x, y, c) : 0);
-      }
+      const int sx = x / factor, sy = y / factor;
+      for (int c = 0; c < 3; ++c) out.rgb.push_back(sx < image.width && sy < image.height ? image.at(sx, sy, c) : 0);
     }
   }
   return out;
@@ -160,10 +144,8 @@ platform::Image crop(const platform::Image& image, int width, int height) {
 int differing_pixels(const platform::Image& a, const platform::Image& b) {
   if (a.width != b.width || a.height != b.height) return a.width * a.height + 1;
   int count = 0;
-  for (int y = 0; y < a.height; ++y) {
-    for (int x = 0; x < a.width; ++x) {
-      if (a.at(x, y, 0) != b.at(x, y, 0) || a.at(x, y, 1) != b.at(x, y, 1) || a.at(x, y, 2) != b.at(x, y, 2)) ++count;
-    }
+  for (std::size_t i = 0; i < a.rgb.size(); i += 3) {
+    count += a.rgb[i] != b.rgb[i] || a.rgb[i + 1] != b.rgb[i + 1] || a.rgb[i + 2] != b.rgb[i + 2];
   }
   return count;
 }

@@ -20,6 +20,10 @@
 
 namespace varnic::testing {
 
+namespace cmd = app;
+namespace id = resources::control;
+using platform::DialogStep;
+
 struct Backend {
   std::shared_ptr<platform::Platform> platform;
   platform::Automation* automation = nullptr;
@@ -37,7 +41,7 @@ inline void PrintTo(const BackendFactory& factory, std::ostream* os) { *os << fa
 // One running program.
 class Program {
  public:
-  Program(const BackendFactory& factory, int screen_depth = 24);
+  explicit Program(const BackendFactory& factory, int screen_depth = 24);
   ~Program();
 
   app::Application& app() { return *app_; }
@@ -46,12 +50,18 @@ class Program {
   platform::Platform& platform() { return *backend_.platform; }
   platform::Automation& automation() { return *backend_.automation; }
   platform::Menu& menu() { return app_->menu(); }
+  const std::vector<platform::MessageRecord>& messages() { return automation().messages(); }
+  std::string title() { return app_->main_window().title(); }
+  platform::Size client() { return app_->main_window().client_size(); }
 
   // Runs a menu command as the user would and lets the windows repaint.
   void command(int id);
+  // Runs a command whose file chooser answers `path`.
   void open(int command, const std::string& path);
-  void save(int command, const std::string& path);
-  void dialog(const std::string& name, std::vector<platform::DialogStep> steps);
+  void save(int command, const std::string& path) { open(command, path); }
+  void dialog(const std::string& name, std::vector<DialogStep> steps);
+  // Runs a command whose dialog `name` plays `steps`; the script must fit that dialog.
+  const platform::DialogRun& run_dialog(int command, const std::string& name, std::vector<DialogStep> steps);
 
   platform::Image main_image() { return automation().client_image(app_->main_window()); }
   platform::Image source_image() { return automation().client_image(app_->source_window()); }
@@ -61,6 +71,11 @@ class Program {
   std::unique_ptr<app::Application> app_;
 };
 
+// The user's steps in a dialog.
+inline DialogStep type(int control, std::string text) { return DialogStep::set_text(control, std::move(text)); }
+inline DialogStep press(int control) { return DialogStep::press(control); }
+inline DialogStep snapshot() { return DialogStep::snapshot(); }
+
 // Test pictures, written to files in a per-test directory.
 class Pictures {
  public:
@@ -69,14 +84,14 @@ class Pictures {
   const std::filesystem::path& dir() const { return dir_; }
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
-  // Smooth colour ramps with some texture, odd sizes welcome.
+  // Smooth colour ramps with some texture, odd sizes welcome; grey; grey through a colour palette.
   static imagefile::PictureBuffer colour(int width, int height);
   static imagefile::PictureBuffer grey(int width, int height);
-  // 8-bit picture with a colour (non-grey) palette.
   static imagefile::PictureBuffer palette(int width, int height);
 
-  std::string write_bitmap(const std::string& name, const imagefile::PictureBuffer& picture) const;
-  std::string write_targa(const std::string& name, const imagefile::PictureBuffer& picture) const;
+  std::string write_bitmap(const std::string& name, const imagefile::PictureBuffer& picture) const {
+    return write_bytes(name, imagefile::encode_bitmap(picture));
+  }
   std::string write_bytes(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
   static std::vector<std::uint8_t> read_bytes(const std::string& path);
 
@@ -84,10 +99,14 @@ class Pictures {
   std::filesystem::path dir_;
 };
 
+// The main window's title with a file open.
+inline std::string titled(const std::string& file) { return std::string(resources::kProgramTitle) + "    " + file; }
+// A picture buffer around pixels in the program's layout (grey ramp for 8 bits).
+imagefile::PictureBuffer as_picture(std::vector<std::uint8_t> pixels, int width, int height, int bits);
 // The picture a window should show at actual size: top-down RGB of a picture buffer.
 platform::Image expected_image(const imagefile::PictureBuffer& picture);
-// The top-left width x height corner of an image.
-platform::Image crop(const platform::Image& image, int width, int height);
+// The top-left width x height corner of an image, each pixel repeated `factor` times across and down.
+platform::Image crop(const platform::Image& image, int width, int height, int factor = 1);
 // Count of pixels that differ.
 int differing_pixels(const platform::Image& a, const platform::Image& b);
 
