@@ -8,7 +8,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBrowser>
@@ -21,8 +20,7 @@ using platform::DialogStep;
 namespace {
 
 // Where the clock starts: an arbitrary second with a non-zero millisecond part.
-constexpr std::uint32_t kClockStartSeconds = 1000;
-constexpr std::uint16_t kClockStartMilliseconds = 500;
+constexpr std::uint64_t kClockStartMilliseconds = 1000 * 1000 + 500;
 
 QAbstractSlider::SliderAction slider_action(platform::ScrollCode code) {
   switch (code) {
@@ -36,21 +34,29 @@ QAbstractSlider::SliderAction slider_action(platform::ScrollCode code) {
   }
 }
 
-}  // namespace
-
-platform::Image widget_image(QWidget& widget) {
-  QImage image = widget.grab().toImage();
-  if (image.size() != widget.size()) image = image.scaled(widget.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
-  return rgb_image(image);
+platform::DialogState state_of(const platform::QtDialog& dialog) {
+  platform::DialogState state;
+  for (const auto& c : dialog.dialog_template().controls) {
+    if (c.id < 0) continue;
+    if (c.kind == ControlKind::kScrollBar) {
+      state.scroll_positions[c.id] = static_cast<QScrollBar*>(dialog.control(c.id))->value();
+    } else if (auto* combo = qobject_cast<QComboBox*>(dialog.control(c.id))) {
+      for (int i = 0; i < combo->count(); ++i) state.combo_entries[c.id].push_back(combo->itemText(i).toStdString());
+      state.combo_selections[c.id] = combo->currentIndex();
+    } else if (c.kind != ControlKind::kPushButton && c.kind != ControlKind::kDefaultPushButton) {
+      state.texts[c.id] = dialog.text(c.id, std::string::npos);
+    }
+  }
+  return state;
 }
+
+}  // namespace
 
 platform::Image rgb_image(const QImage& source) {
   const QImage image = source.convertToFormat(QImage::Format_RGB888);
   platform::Image out{image.width(), image.height(), {}};
-  out.rgb.reserve(static_cast<std::size_t>(image.width()) * static_cast<std::size_t>(image.height()) * 3);
   for (int y = 0; y < image.height(); ++y) {
-    const uchar* row = image.constScanLine(y);
-    out.rgb.insert(out.rgb.end(), row, row + static_cast<std::ptrdiff_t>(image.width()) * 3);
+    out.rgb.insert(out.rgb.end(), image.constScanLine(y), image.constScanLine(y) + image.width() * 3);
   }
   return out;
 }
@@ -58,14 +64,13 @@ platform::Image rgb_image(const QImage& source) {
 utils::ClockReading ScriptedQtPlatform::now() const {
   const std::uint64_t total = clock_ms_ + kClockStartMilliseconds;
   clock_ms_ += clock_step_;
-  return utils::ClockReading{kClockStartSeconds + static_cast<std::uint32_t>(total / 1000),
-                                static_cast<std::uint16_t>(total % 1000)};
+  return utils::ClockReading{static_cast<std::uint32_t>(total / 1000), static_cast<std::uint16_t>(total % 1000)};
 }
 
 void ScriptedQtPlatform::show_help(std::string_view title, std::string_view text) {
   QtPlatform::show_help(title, text);
   help_.push_back(platform::HelpRecord{std::string(title), std::string(text)});
-  if (observer_ && help_viewer() != nullptr) observer_("help", *help_viewer());
+  if (observer_) observer_("help", *help_viewer());
 }
 
 void ScriptedQtPlatform::clear_records() {
@@ -74,33 +79,25 @@ void ScriptedQtPlatform::clear_records() {
   dialog_runs_.clear();
   draws_.clear();
   help_.clear();
-  selections_.clear();
   frames_.clear();
 }
 
 platform::Image ScriptedQtPlatform::client_image(const platform::Window& window) const {
-  QWidget* client = client_widget(const_cast<platform::Window&>(window));
   // Hidden windows are still rendered: the backing image is what they show when shown. The
   // client area is the size the program asked for, at least a pixel; a frame kept wider for its
   // menu shows white beyond it.
-  const platform::Image shown = widget_image(*client);
+  QWidget* client = client_widget(const_cast<platform::Window&>(window));
+  const QImage shown = client->grab().toImage().scaled(client->size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
   const platform::Size asked = window.client_size();
-  const int width = std::min(shown.width, std::max(asked.width, 1));
-  const int height = std::min(shown.height, std::max(asked.height, 1));
-  platform::Image out{width, height, {}};
-  for (int y = 0; y < height; ++y) {
-    const auto row = shown.rgb.begin() + static_cast<std::ptrdiff_t>(y) * shown.width * 3;
-    out.rgb.insert(out.rgb.end(), row, row + static_cast<std::ptrdiff_t>(width) * 3);
-  }
-  return out;
+  return rgb_image(shown.copy(0, 0, std::min(shown.width(), std::max(asked.width, 1)),
+                              std::min(shown.height(), std::max(asked.height, 1))));
 }
 
 void ScriptedQtPlatform::user_resize_client(platform::Window& window, int client_width, int client_height) {
   QWidget* top = top_level(window);
   QWidget* client = client_widget(window);
-  top->resize(client_width, client_height + top->height() - client->height());
   // The menu may wrap differently at the new width: the user drags on until the client fits.
-  top->resize(client_width, client_height + top->height() - client->height());
+  for (int i = 0; i < 2; ++i) top->resize(client_width, client_height + top->height() - client->height());
   process_paints();
 }
 
@@ -116,10 +113,7 @@ void ScriptedQtPlatform::user_close(platform::Window& window) {
 
 void ScriptedQtPlatform::user_choose(platform::Window& window, int command) {
   for (QAction* action : top_level(window)->findChildren<QAction*>()) {
-    if (action->data().isValid() && action->data().toInt() == command) {
-      action->trigger();
-      break;
-    }
+    if (action->data().isValid() && action->data().toInt() == command) action->trigger();
   }
   process_paints();
 }
@@ -140,130 +134,72 @@ bool ScriptedQtPlatform::exec_file_dialog(QFileDialog& dialog, const platform::F
   file_requests_.push_back(request);
   if (observer_) observer_(dialog.acceptMode() == QFileDialog::AcceptSave ? "save file" : "open file", dialog);
   if (file_answers_.empty()) return false;
-  std::optional<std::string> answer = std::move(file_answers_.front());
+  const std::optional<std::string> answer = std::move(file_answers_.front());
   file_answers_.pop_front();
-  if (!answer) return false;
   // The answer goes through the real dialog: it is selected there and read back by the backend.
-  dialog.selectFile(QFile::decodeName(QByteArray::fromStdString(*answer)));
-  const QStringList chosen = dialog.selectedFiles();
-  selections_.push_back(chosen.isEmpty() ? std::string() : QFile::encodeName(chosen.front()).toStdString());
-  return true;
+  if (answer) dialog.selectFile(QFile::decodeName(QByteArray::fromStdString(*answer)));
+  return answer.has_value();
 }
 
 void ScriptedQtPlatform::exec_message_box(QMessageBox& box, const std::string& owner) {
   if (observer_) observer_("message box", box);
   // Read back from the box the user would see.
-  messages_.push_back(
-      platform::MessageRecord{box.text().toStdString(), box.windowTitle().toStdString(), owner});
-}
-
-platform::DialogState ScriptedQtPlatform::state_of(const platform::QtDialog& dialog) const {
-  platform::DialogState state;
-  for (const auto& c : dialog.dialog_template().controls) {
-    if (c.id < 0) continue;
-    QWidget* w = dialog.control(c.id);
-    switch (c.kind) {
-      case ControlKind::kEdit:
-      case ControlKind::kMultiLineEdit:
-      case ControlKind::kLabel:
-      case ControlKind::kRightLabel: state.texts[c.id] = dialog.text(c.id, std::string::npos); break;
-      case ControlKind::kScrollBar: state.scroll_positions[c.id] = static_cast<QScrollBar*>(w)->value(); break;
-      case ControlKind::kComboBox: {
-        auto* combo = static_cast<QComboBox*>(w);
-        auto& entries = state.combo_entries[c.id];
-        for (int i = 0; i < combo->count(); ++i) entries.push_back(combo->itemText(i).toStdString());
-        state.combo_selections[c.id] = combo->currentIndex();
-        break;
-      }
-      default: break;
-    }
-  }
-  return state;
+  messages_.push_back(platform::MessageRecord{box.text().toStdString(), box.windowTitle().toStdString(), owner});
 }
 
 void ScriptedQtPlatform::run_script(platform::QtDialog& dialog, const std::vector<DialogStep>& steps,
                                     platform::DialogRun& run) {
   for (const auto& step : steps) {
     if (dialog.ended()) break;
+    QWidget* w = dialog.control(step.control);
     if (step.kind == DialogStep::Kind::kSnapshot) {
       run.snapshots.push_back(state_of(dialog));
-      continue;
-    }
-    QWidget* w = dialog.control(step.control);
-    if (w == nullptr && step.kind == DialogStep::Kind::kPress && step.control == 2) {
+    } else if (w == nullptr && step.kind == DialogStep::Kind::kPress && step.control == 2) {
       QTest::keyClick(&dialog, Qt::Key_Escape);  // every dialog hears the Escape key
-      continue;
-    }
-    if (w == nullptr) {
+    } else if (w == nullptr) {
       run.mismatches.push_back("no control " + std::to_string(step.control));
-      continue;
-    }
-    switch (step.kind) {
-      case DialogStep::Kind::kSetText:
-        if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-          // Replacing the selection is an edit of the user's: textEdited reaches the program.
-          edit->selectAll();
-          edit->insert(platform::to_qstring(step.text));
-        } else if (auto* multi = qobject_cast<QPlainTextEdit*>(w)) {
-          multi->setPlainText(platform::to_qstring(step.text));
-        } else {
-          dialog.set_text(step.control, step.text);
-        }
-        break;
-      case DialogStep::Kind::kSelect:
-        if (auto* combo = qobject_cast<QComboBox*>(w)) combo->setCurrentIndex(step.index);
-        break;
-      case DialogStep::Kind::kScroll: {
-        auto* bar = qobject_cast<QScrollBar*>(w);
-        const QAbstractSlider::SliderAction action = slider_action(step.scroll.code);
-        if (bar != nullptr && action != QAbstractSlider::SliderNoAction) {
-          bar->triggerAction(action);
-        } else {
-          dialog.deliver_scroll(step.scroll);
-          if (bar != nullptr) bar->setSliderPosition(bar->value());
-        }
-        break;
+    } else if (auto* edit = qobject_cast<QLineEdit*>(w); edit && step.kind == DialogStep::Kind::kSetText) {
+      // Replacing the selection is an edit of the user's: textEdited reaches the program.
+      edit->selectAll();
+      edit->insert(platform::to_qstring(step.text));
+    } else if (auto* multi = qobject_cast<QPlainTextEdit*>(w); multi && step.kind == DialogStep::Kind::kSetText) {
+      multi->setPlainText(platform::to_qstring(step.text));
+    } else if (auto* combo = qobject_cast<QComboBox*>(w); combo && step.kind == DialogStep::Kind::kSelect) {
+      combo->setCurrentIndex(step.index);
+    } else if (auto* bar = qobject_cast<QScrollBar*>(w); bar && step.kind == DialogStep::Kind::kScroll) {
+      if (slider_action(step.scroll.code) != QAbstractSlider::SliderNoAction) {
+        bar->triggerAction(slider_action(step.scroll.code));
+      } else {
+        dialog.deliver_scroll(step.scroll);
+        bar->setSliderPosition(bar->value());
       }
-      case DialogStep::Kind::kPress:
-        if (auto* button = qobject_cast<QAbstractButton*>(w)) {
-          button->click();
-        } else {
-          dialog.command(step.control);
-        }
-        break;
-      case DialogStep::Kind::kSnapshot: break;
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w); button && step.kind == DialogStep::Kind::kPress) {
+      button->click();
+    } else {
+      run.mismatches.push_back("control " + std::to_string(step.control) + " cannot take that step");
     }
   }
 }
 
 void ScriptedQtPlatform::exec_dialog(platform::QtDialog& dialog) {
-  const std::string name = dialog.dialog_template().name;
   platform::DialogRun run;
-  run.dialog = name;
+  run.dialog = dialog.dialog_template().name;
   // Shown as exec() would show it: some keys (Enter) only reach visible buttons.
   if (!dialog.ended()) dialog.show();
-  if (observer_ && !dialog.ended()) observer_(name, dialog);
+  if (observer_ && !dialog.ended()) observer_(run.dialog, dialog);
   if (driver_) {
     run.scripted = true;
     driver_(dialog);
-  } else {
-    std::vector<DialogStep> steps;
-    if (!scripts_.empty()) {
-      if (scripts_.front().dialog == name) {
-        steps = std::move(scripts_.front().steps);
-        scripts_.pop_front();
-        run.scripted = true;
-      } else {
-        run.mismatches.push_back("next script is for " + scripts_.front().dialog);
-      }
-    }
-    run_script(dialog, steps, run);
+  } else if (!scripts_.empty() && scripts_.front().dialog == run.dialog) {
+    run.scripted = true;
+    run_script(dialog, scripts_.front().steps, run);
+    scripts_.pop_front();
+  } else if (!scripts_.empty()) {
+    run.mismatches.push_back("next script is for " + scripts_.front().dialog);
   }
   run.finished = dialog.ended();
-  if (!dialog.ended()) {
-    dialog.reject();  // the Escape key
-    if (!dialog.ended()) dialog.end(-1);
-  }
+  if (!dialog.ended()) dialog.reject();  // the Escape key
+  if (!dialog.ended()) dialog.end(-1);
   run.result = dialog.result_code();
   run.final_state = state_of(dialog);
   dialog_runs_.push_back(std::move(run));

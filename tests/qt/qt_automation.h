@@ -1,8 +1,7 @@
 // The Qt backend with a test driver in the user's place: file dialogs, message boxes and modal
 // dialogs are built as real widgets and then answered from the queued scripts instead of waiting,
 // typing goes into the real edits, button presses are real clicks, and client areas are read back
-// by rendering the real client widgets. Screen depth is the real screen's: Qt screens are never
-// 8-bit.
+// by rendering the real client widgets. Qt screens are never 8-bit.
 #pragma once
 
 #include <deque>
@@ -18,16 +17,12 @@ namespace varnic::testing {
 
 class ScriptedQtPlatform final : public platform::QtPlatform, public platform::Automation {
  public:
-  // Called with a name ("EASYSET", "message box", "open file", "save file") and the widget each
-  // time a dialog, message box or file dialog comes up, before the script answers it.
+  // Called with a name ("EASYSET", "message box", "open file", "save file", "help") and the widget
+  // each time one comes up, before the script answers it.
   using Observer = std::function<void(const std::string& name, QWidget& widget)>;
-  // Called instead of a script for a modal dialog when set: a test types and clicks itself.
-  using DialogDriver = std::function<void(platform::QtDialog& dialog)>;
-
-  ScriptedQtPlatform() = default;
-
   void set_observer(Observer observer) { observer_ = std::move(observer); }
-  void set_dialog_driver(DialogDriver driver) { driver_ = std::move(driver); }
+  // Called instead of a script for a modal dialog when set: a test types and clicks itself.
+  void set_dialog_driver(std::function<void(platform::QtDialog&)> driver) { driver_ = std::move(driver); }
   // Called with each frame as it is recorded, right after it reached the screen.
   void set_frame_observer(std::function<void(const platform::Frame&)> observer) { frame_observer_ = std::move(observer); }
 
@@ -39,7 +34,7 @@ class ScriptedQtPlatform final : public platform::QtPlatform, public platform::A
   void note_frame(const std::string& window, bool immediate, const QImage& shown) override;
 
   // Automation
-  void set_screen_depth(int bits_per_pixel) override { (void)bits_per_pixel; }
+  void set_screen_depth(int) override {}
   void queue_file_answer(std::optional<std::string> path) override { file_answers_.push_back(std::move(path)); }
   void queue_dialog(platform::DialogScript script) override { scripts_.push_back(std::move(script)); }
   const std::vector<platform::FileChooserSpec>& file_requests() const override { return file_requests_; }
@@ -60,20 +55,16 @@ class ScriptedQtPlatform final : public platform::QtPlatform, public platform::A
   platform::Cursor cursor() const override;
   bool capture_held() const override;
 
-  // Paths the file dialogs returned, as the real dialogs gave them back.
-  const std::vector<std::string>& dialog_selections() const { return selections_; }
-
  protected:
   bool exec_file_dialog(QFileDialog& dialog, const platform::FileChooserSpec& request) override;
   void exec_message_box(QMessageBox& box, const std::string& owner) override;
   void exec_dialog(platform::QtDialog& dialog) override;
 
  private:
-  platform::DialogState state_of(const platform::QtDialog& dialog) const;
   void run_script(platform::QtDialog& dialog, const std::vector<platform::DialogStep>& steps, platform::DialogRun& run);
 
   Observer observer_;
-  DialogDriver driver_;
+  std::function<void(platform::QtDialog&)> driver_;
   std::function<void(const platform::Frame&)> frame_observer_;
   std::deque<std::optional<std::string>> file_answers_;
   std::deque<platform::DialogScript> scripts_;
@@ -82,15 +73,13 @@ class ScriptedQtPlatform final : public platform::QtPlatform, public platform::A
   std::vector<platform::DialogRun> dialog_runs_;
   std::vector<platform::DrawRecord> draws_;
   std::vector<platform::HelpRecord> help_;
-  std::vector<std::string> selections_;
   std::vector<platform::Frame> frames_;
   bool recording_frames_ = false;
   mutable std::uint64_t clock_ms_ = 0;
   std::uint32_t clock_step_ = 0;
 };
 
-// Pixels of a widget as Qt renders it, top-down RGB.
-platform::Image widget_image(QWidget& widget);
+// Pixels of an image, top-down RGB.
 platform::Image rgb_image(const QImage& image);
 
 }  // namespace varnic::testing

@@ -3,22 +3,11 @@
 
 #include <QtGlobal>
 #include <memory>
-#include <string_view>
 
 #include "../app/harness.h"
 #include "qt_automation.h"
 
 namespace varnic::testing {
-
-// The offscreen platform says, for every capture and raise, that it cannot do them; nothing else
-// of Qt's chatter is dropped.
-inline void quiet_offscreen_notes() {
-  static const QtMessageHandler previous = qInstallMessageHandler(
-      [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
-        if (message.startsWith("This plugin does not support")) return;
-        if (previous != nullptr) previous(type, context, message);
-      });
-}
 
 inline BackendFactory qt_factory() {
   BackendFactory f;
@@ -27,12 +16,14 @@ inline BackendFactory qt_factory() {
   f.make = [] {
     // Before the application object exists: no display is needed or used.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    quiet_offscreen_notes();
+    // The offscreen platform says, for every capture and raise, that it cannot do them; nothing
+    // else of Qt's chatter is dropped.
+    static const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+          if (!message.startsWith("This plugin does not support") && previous != nullptr) previous(type, context, message);
+        });
     auto platform = std::make_shared<ScriptedQtPlatform>();
-    Backend b;
-    b.automation = platform.get();
-    b.platform = platform;
-    return b;
+    return Backend{platform, platform.get()};
   };
   return f;
 }
