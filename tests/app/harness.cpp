@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <unistd.h>
@@ -15,8 +16,6 @@ Program::Program(const BackendFactory& factory, int screen_depth) : backend_(fac
   platform().process_paints();
 }
 
-Program::~Program() { app_.reset(); }
-
 void Program::command(int id) {
   app_->dispatch(id);
   platform().process_paints();
@@ -27,25 +26,18 @@ void Program::open(int command_id, const std::string& path) {
   command(command_id);
 }
 
-void Program::dialog(const std::string& name, std::vector<DialogStep> steps) {
-  automation().queue_dialog(platform::DialogScript{name, std::move(steps)});
-}
-
 const platform::DialogRun& Program::run_dialog(int command_id, const std::string& name, std::vector<DialogStep> steps) {
-  dialog(name, std::move(steps));
+  automation().queue_dialog(platform::DialogScript{name, std::move(steps)});
   command(command_id);
   const platform::DialogRun& run = automation().dialog_runs().back();
-  EXPECT_EQ(run.dialog, name);
-  EXPECT_TRUE(run.scripted && run.mismatches.empty()) << name;
+  EXPECT_TRUE(run.dialog == name && run.scripted && run.mismatches.empty()) << name;
   return run;
 }
 
 Pictures::Pictures() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
   std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-  for (char& c : name) {
-    if (c == '/') c = '_';
-  }
+  std::replace(name.begin(), name.end(), '/', '_');
   dir_ = std::filesystem::temp_directory_path() / ("varnic_app_" + std::to_string(::getpid()) + "_" + name);
   std::filesystem::remove_all(dir_);
   std::filesystem::create_directories(dir_);
@@ -56,17 +48,25 @@ Pictures::~Pictures() {
   std::filesystem::remove_all(dir_, ignored);
 }
 
+std::string Pictures::write_bytes(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
+  std::ofstream(path(name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return path(name);
+}
+
+std::vector<std::uint8_t> Pictures::read_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 imagefile::PictureBuffer as_picture(std::vector<std::uint8_t> pixels, int width, int height, int bits) {
   imagefile::PictureBuffer p;
-  p.width = width;
-  p.height = height;
+  p.width = p.header.info.width = width;
+  p.height = p.header.info.height = height;
   p.bits_per_pixel = bits;
+  p.header.info.bit_count = static_cast<std::uint16_t>(bits);
   p.image_mode = bits == 24 ? format::kImageModeColour : format::kImageModeGrey;
   p.pixels = std::move(pixels);
   p.pixels.resize(p.geometry().picture_bytes, 0);
-  p.header.info.width = width;
-  p.header.info.height = height;
-  p.header.info.bit_count = static_cast<std::uint16_t>(bits);
   p.header.info.image_size = static_cast<std::uint32_t>(p.geometry().picture_bytes);
   p.header.info.colours_used = p.header.info.colours_important = bits == 8 ? 256 : 0;
   imagefile::set_grey_colour_table(p.header);
@@ -75,10 +75,9 @@ imagefile::PictureBuffer as_picture(std::vector<std::uint8_t> pixels, int width,
 
 imagefile::PictureBuffer Pictures::colour(int width, int height) {
   imagefile::PictureBuffer p = as_picture({}, width, height, 24);
-  const std::size_t stride = p.geometry().stride;
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
-      std::uint8_t* px = p.pixels.data() + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x) * 3;
+      std::uint8_t* px = &p.pixels[static_cast<std::size_t>(y) * p.geometry().stride + static_cast<std::size_t>(x) * 3];
       px[0] = static_cast<std::uint8_t>(40 + (x * 180) / std::max(width - 1, 1));
       px[1] = static_cast<std::uint8_t>(30 + (y * 200) / std::max(height - 1, 1));
       px[2] = static_cast<std::uint8_t>(((x + y) % 7) * 20 + 60);
@@ -102,31 +101,16 @@ imagefile::PictureBuffer Pictures::palette(int width, int height) {
   imagefile::PictureBuffer p = grey(width, height);
   p.image_mode = format::kImageModePalette;
   for (std::size_t i = 0; i < 256; ++i) {
-    p.header.colour_table[i * 4 + 0] = static_cast<std::uint8_t>(255 - i);
+    p.header.colour_table[i * 4] = static_cast<std::uint8_t>(255 - i);
     p.header.colour_table[i * 4 + 1] = static_cast<std::uint8_t>(i / 2);
-    p.header.colour_table[i * 4 + 2] = static_cast<std::uint8_t>(i);
   }
   return p;
 }
 
-std::string Pictures::write_bytes(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
-  const std::string p = path(name);
-  std::ofstream out(p, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return p;
-}
-
-std::vector<std::uint8_t> Pictures::read_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 platform::Image expected_image(const imagefile::PictureBuffer& picture) {
-  const platform::BitmapView view{picture.pixels, picture.width, picture.height, picture.bits_per_pixel,
-                                  picture.header.colour_table};
   platform::Framebuffer fb;
   fb.resize(picture.width, picture.height);
-  platform::blit_bitmap(fb, view, 0, 0);
+  platform::blit_bitmap(fb, {picture.pixels, picture.width, picture.height, picture.bits_per_pixel, picture.header.colour_table}, 0, 0);
   return platform::Image{fb.width, fb.height, fb.rgb};
 }
 

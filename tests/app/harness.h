@@ -42,7 +42,7 @@ inline void PrintTo(const BackendFactory& factory, std::ostream* os) { *os << fa
 class Program {
  public:
   explicit Program(const BackendFactory& factory, int screen_depth = 24);
-  ~Program();
+  ~Program() { app_.reset(); }
 
   app::Application& app() { return *app_; }
   app::AppState& state() { return app_->state(); }
@@ -53,18 +53,16 @@ class Program {
   const std::vector<platform::MessageRecord>& messages() { return automation().messages(); }
   std::string title() { return app_->main_window().title(); }
   platform::Size client() { return app_->main_window().client_size(); }
+  platform::Image main_image() { return automation().client_image(app_->main_window()); }
+  platform::Image source_image() { return automation().client_image(app_->source_window()); }
 
   // Runs a menu command as the user would and lets the windows repaint.
   void command(int id);
   // Runs a command whose file chooser answers `path`.
   void open(int command, const std::string& path);
   void save(int command, const std::string& path) { open(command, path); }
-  void dialog(const std::string& name, std::vector<DialogStep> steps);
   // Runs a command whose dialog `name` plays `steps`; the script must fit that dialog.
   const platform::DialogRun& run_dialog(int command, const std::string& name, std::vector<DialogStep> steps);
-
-  platform::Image main_image() { return automation().client_image(app_->main_window()); }
-  platform::Image source_image() { return automation().client_image(app_->source_window()); }
 
  private:
   Backend backend_;
@@ -83,17 +81,16 @@ class Pictures {
   ~Pictures();
   const std::filesystem::path& dir() const { return dir_; }
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
-  // Smooth colour ramps with some texture, odd sizes welcome; grey; grey through a colour palette.
-  static imagefile::PictureBuffer colour(int width, int height);
-  static imagefile::PictureBuffer grey(int width, int height);
-  static imagefile::PictureBuffer palette(int width, int height);
-
+  std::string write_bytes(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
   std::string write_bitmap(const std::string& name, const imagefile::PictureBuffer& picture) const {
     return write_bytes(name, imagefile::encode_bitmap(picture));
   }
-  std::string write_bytes(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
   static std::vector<std::uint8_t> read_bytes(const std::string& path);
+
+  // Colour ramps with some texture, odd sizes welcome; grey; grey through a colour palette.
+  static imagefile::PictureBuffer colour(int width, int height);
+  static imagefile::PictureBuffer grey(int width, int height);
+  static imagefile::PictureBuffer palette(int width, int height);
 
  private:
   std::filesystem::path dir_;
@@ -107,7 +104,6 @@ imagefile::PictureBuffer as_picture(std::vector<std::uint8_t> pixels, int width,
 platform::Image expected_image(const imagefile::PictureBuffer& picture);
 // The top-left width x height corner of an image, each pixel repeated `factor` times across and down.
 platform::Image crop(const platform::Image& image, int width, int height, int factor = 1);
-// Count of pixels that differ.
 int differing_pixels(const platform::Image& a, const platform::Image& b);
 
 class ScenarioTest : public ::testing::TestWithParam<BackendFactory> {};

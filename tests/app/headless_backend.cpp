@@ -5,20 +5,10 @@
 namespace varnic::testing {
 namespace {
 
-BackendFactory headless_factory() {
-  BackendFactory f;
-  f.name = "Headless";
-  f.make = [] {
-    auto platform = std::make_shared<platform::HeadlessPlatform>();
-    Backend b;
-    b.automation = platform.get();
-    b.platform = platform;
-    return b;
-  };
-  return f;
-}
-
-INSTANTIATE_TEST_SUITE_P(Headless, ScenarioTest, ::testing::Values(headless_factory()),
+INSTANTIATE_TEST_SUITE_P(Headless, ScenarioTest, ::testing::Values(BackendFactory{"Headless", [] {
+                           auto platform = std::make_shared<platform::HeadlessPlatform>();
+                           return Backend{platform, platform.get()};
+                         }}),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace

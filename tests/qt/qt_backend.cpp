@@ -2,10 +2,5 @@
 #include "qt_factory.h"
 
 namespace varnic::testing {
-namespace {
-
-INSTANTIATE_TEST_SUITE_P(Qt, ScenarioTest, ::testing::Values(qt_factory()),
-                         [](const auto& info) { return info.param.name; });
-
-}  // namespace
+INSTANTIATE_TEST_SUITE_P(Qt, ScenarioTest, ::testing::Values(qt_factory()), [](const auto& info) { return info.param.name; });
 }  // namespace varnic::testing
