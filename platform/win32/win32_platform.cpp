@@ -368,6 +368,7 @@ void Win32Platform::Win32Window::paint() {
     SelectPalette(dc, static_cast<HPALETTE>(GetStockObject(DEFAULT_PALETTE)), TRUE);
   }
   EndPaint(hwnd_, &ps);
+  platform_.note_frame(*this, false);
 }
 
 void Win32Platform::Win32Window::draw_now(const std::function<void(Surface&)>& draw) {
@@ -381,6 +382,7 @@ void Win32Platform::Win32Window::draw_now(const std::function<void(Surface&)>& d
   SelectPalette(dc, static_cast<HPALETTE>(GetStockObject(DEFAULT_PALETTE)), TRUE);
   ReleaseDC(hwnd_, dc);
   GdiFlush();
+  platform_.note_frame(*this, true);
 }
 
 LRESULT CALLBACK Win32Platform::Win32Window::procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
