@@ -23,6 +23,9 @@ constexpr int kHelpHeight = 440;
 constexpr std::size_t kPathBuffer = 32768;
 // Largest window side: a 65535-pixel client (the program's sizes are 16-bit) and its frame.
 constexpr LONG kMaxWindowSide = 65535 + 1024;
+// A window too small for its client area grows a menu row at a time: the menu bar wraps onto at
+// most one row per top-level item.
+constexpr int kGrowAttempts = 16;
 // 100-nanosecond ticks between 1601-01-01 (FILETIME's origin) and 1970-01-01.
 constexpr std::uint64_t kUnixEpochTicks = 116444736000000000ULL;
 
@@ -160,19 +163,25 @@ class Win32Platform::Win32Window final : public Window {
     if (!destroyed_) SetWindowTextW(hwnd_, to_wide_text(title).c_str());
   }
   std::string title() const override { return title_; }
+  // A window kept larger than asked (see keep_on_screen) reports the size asked for, with the
+  // frame it has.
   Rect outer_rect() const override {
     RECT r{};
     if (!destroyed_) GetWindowRect(hwnd_, &r);
-    return Rect{r.left, r.top, r.right - r.left, r.bottom - r.top};
+    const Size shown = shown_client_size();
+    const Size client = client_size();
+    return Rect{r.left, r.top, r.right - r.left - (shown.width - client.width),
+                r.bottom - r.top - (shown.height - client.height)};
   }
-  Size client_size() const override {
-    RECT r{};
-    if (!destroyed_) GetClientRect(hwnd_, &r);
-    return Size{r.right, r.bottom};
-  }
+  Size client_size() const override { return asked_ ? *asked_ : shown_client_size(); }
   void move(int x, int y, int width, int height, bool repaint) override {
+    if (destroyed_) return;
+    asked_.reset();
+    moving_ = true;
     // The resulting WM_SIZE reaches the handler before MoveWindow returns.
-    if (!destroyed_) MoveWindow(hwnd_, x, y, std::max(width, 0), std::max(height, 0), repaint ? TRUE : FALSE);
+    MoveWindow(hwnd_, x, y, std::max(width, 0), std::max(height, 0), repaint ? TRUE : FALSE);
+    keep_on_screen();
+    moving_ = false;
   }
   void show() override {
     if (destroyed_) return;
@@ -213,6 +222,12 @@ class Win32Platform::Win32Window final : public Window {
   LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
   void paint();
   void report_size();
+  Size shown_client_size() const {
+    RECT r{};
+    if (!destroyed_) GetClientRect(hwnd_, &r);
+    return Size{r.right, r.bottom};
+  }
+  void keep_on_screen();
   bool realise_again(bool background);
 
   Win32Platform& platform_;
@@ -224,6 +239,8 @@ class Win32Platform::Win32Window final : public Window {
   bool created_ = false;  // size changes during creation are not reported
   bool destroyed_ = false;
   std::optional<Size> reported_;
+  std::optional<Size> asked_;  // the client size the program asked for, while it has none on screen
+  bool moving_ = false;        // size changes are the program's own
 };
 
 namespace {
@@ -333,6 +350,26 @@ void Win32Platform::Win32Window::report_size() {
   handler_.on_size(now.width, now.height);
 }
 
+void Win32Platform::Win32Window::keep_on_screen() {
+  // With no client area left the window would vanish: it grows until a pixel shows, a menu row
+  // at a time where its menu bar wraps, while the program keeps the size it asked for.
+  Size shown = shown_client_size();
+  if (shown.width >= 1 && shown.height >= 1) return;
+  asked_ = shown;
+  RECT least{0, 0, 1, 1};
+  AdjustWindowRectEx(&least, WS_OVERLAPPEDWINDOW, has_menu() ? TRUE : FALSE, 0);
+  for (int attempt = 0; attempt < kGrowAttempts && (shown.width < 1 || shown.height < 1); ++attempt) {
+    RECT r{};
+    GetWindowRect(hwnd_, &r);
+    int width = r.right - r.left;
+    int height = r.bottom - r.top;
+    if (shown.width < 1) width = std::max<int>(width + 1, least.right - least.left);
+    if (shown.height < 1) height = std::max<int>(height + GetSystemMetrics(SM_CYMENU), least.bottom - least.top);
+    SetWindowPos(hwnd_, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    shown = shown_client_size();
+  }
+}
+
 void Win32Platform::Win32Window::realise(HDC dc, std::span<const std::uint8_t> colour_table) {
   HPALETTE fresh = make_palette(colour_table);
   if (fresh == nullptr) return;
@@ -368,6 +405,7 @@ void Win32Platform::Win32Window::paint() {
     SelectPalette(dc, static_cast<HPALETTE>(GetStockObject(DEFAULT_PALETTE)), TRUE);
   }
   EndPaint(hwnd_, &ps);
+  platform_.note_frame(*this, false);
 }
 
 void Win32Platform::Win32Window::draw_now(const std::function<void(Surface&)>& draw) {
@@ -381,6 +419,7 @@ void Win32Platform::Win32Window::draw_now(const std::function<void(Surface&)>& d
   SelectPalette(dc, static_cast<HPALETTE>(GetStockObject(DEFAULT_PALETTE)), TRUE);
   ReleaseDC(hwnd_, dc);
   GdiFlush();
+  platform_.note_frame(*this, true);
 }
 
 LRESULT CALLBACK Win32Platform::Win32Window::procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -398,7 +437,9 @@ LRESULT Win32Platform::Win32Window::handle(UINT message, WPARAM wparam, LPARAM l
   switch (message) {
     case WM_PAINT: paint(); return 0;
     case WM_SIZE:
-      if (wparam != SIZE_MINIMIZED) report_size();
+      if (wparam == SIZE_MINIMIZED) return 0;
+      if (!moving_) asked_.reset();  // the user's size is the one on screen
+      report_size();
       return 0;
     case WM_COMMAND:
       // Menu commands only: notifications of child controls carry a window in lparam.

@@ -121,6 +121,11 @@ class Win32Platform : public Platform {
   // Called by the backend's own windows.
   void request_open(const std::string& path);
   virtual void note_draw(const DrawRecord& record) { (void)record; }
+  // A paint or an immediate drawing of `window` has reached the screen, for test drivers.
+  virtual void note_frame(const Window& window, bool immediate) {
+    (void)window;
+    (void)immediate;
+  }
   bool wait_cursor_shown() const { return cursor_ == Cursor::kWait; }
 
  protected:

@@ -21,14 +21,14 @@ constexpr int kPollMilliseconds = 100;
 
 // A 24-bit bitmap file of a screenshot.
 void save(const platform::Image& image, const std::string& name) {
-  imagefile::Picture p;
-  p.width_ = image.width;
-  p.height_ = image.height;
+  imagefile::PictureBuffer p;
+  p.width = image.width;
+  p.height = image.height;
   p.bits_per_pixel = 24;
-  p.image_mode = imagefile::kModeColour;
-  p.header_.info_.width_ = image.width;
-  p.header_.info_.height_ = image.height;
-  p.header_.info_.bit_count_ = 24;
+  p.image_mode = format::kImageModeColour;
+  p.header.info.width = image.width;
+  p.header.info.height = image.height;
+  p.header.info.bit_count = 24;
   const std::size_t stride = (static_cast<std::size_t>(image.width) * 3 + 3) & ~std::size_t{3};
   p.pixels.assign(stride * static_cast<std::size_t>(image.height), 0);
   for (int y = 0; y < image.height; ++y) {
@@ -37,7 +37,7 @@ void save(const platform::Image& image, const std::string& name) {
       for (int c = 0; c < 3; ++c) px[c] = image.at(x, y, 2 - c);
     }
   }
-  p.header_.info_.image_size = static_cast<std::uint32_t>(p.pixels.size());
+  p.header.info.image_size = static_cast<std::uint32_t>(p.pixels.size());
   std::filesystem::create_directories(VARNIC_SCREENSHOT_DIR);
   EXPECT_EQ(imagefile::save_bitmap_file(std::string(VARNIC_SCREENSHOT_DIR) + "/" + name + ".bmp", p),
             imagefile::FileStatus::kOk);
@@ -71,7 +71,7 @@ int differing(const platform::Image& a, const platform::Image& b) {
 TEST(Win32Screenshot, TheBitmapNamedOnTheCommandLineIsOnScreenPixelForPixel) {
   const std::string name = "astronaut_256x192.bmp";
   const std::string path = std::string(VARNIC_TEST_DATA) + "/conformance/pics/" + name;
-  imagefile::Picture picture;
+  imagefile::PictureBuffer picture;
   ASSERT_EQ(imagefile::read_bitmap_file(path, picture), imagefile::FileStatus::kOk);
   const platform::Image expected = expected_image(picture);
 
@@ -99,8 +99,8 @@ TEST(Win32Screenshot, TheBitmapNamedOnTheCommandLineIsOnScreenPixelForPixel) {
   GetWindowRect(window, &outer);
   save(from_screen(outer), "win32_main_window");
   save(shown, "win32_main_client");
-  EXPECT_EQ(shown.width, picture.width_);
-  EXPECT_EQ(shown.height, picture.height_);
+  EXPECT_EQ(shown.width, picture.width);
+  EXPECT_EQ(shown.height, picture.height);
   EXPECT_EQ(differing(shown, expected), 0) << "pixels differing from the bitmap";
 
   // Exit through the menu, as a user would; the program must end by itself.

@@ -14,6 +14,9 @@ namespace {
 // Where the clock starts: an arbitrary second with a non-zero millisecond part.
 constexpr std::uint32_t kClockStartSeconds = 1000;
 constexpr std::uint16_t kClockStartMilliseconds = 500;
+// What a menu popup covers of the client area below the menu bar, from its top-left corner.
+constexpr int kPopupWidth = 150;
+constexpr int kPopupHeight = 120;
 
 int scroll_request(platform::ScrollCode code) {
   switch (code) {
@@ -158,6 +161,11 @@ void ScriptedWin32Platform::clear_records() {
   dialog_runs_.clear();
   draws_.clear();
   help_.clear();
+  frames_.clear();
+}
+
+void ScriptedWin32Platform::note_frame(const platform::Window& window, bool immediate) {
+  if (recording_frames_) frames_.push_back(platform::Frame{window.title(), immediate, client_image(window)});
 }
 
 platform::Image ScriptedWin32Platform::client_image(const platform::Window& window) const {
@@ -194,6 +202,19 @@ void ScriptedWin32Platform::user_click(platform::Window& window) {
 
 void ScriptedWin32Platform::user_close(platform::Window& window) {
   SendMessageW(window_handle(window), WM_SYSCOMMAND, SC_CLOSE, 0);
+  process_paints();
+}
+
+void ScriptedWin32Platform::user_choose(platform::Window& window, int command) {
+  HWND hwnd = window_handle(window);
+  // The closed popup leaves its pixels behind and the area to be painted again, as on screen.
+  RECT covered{0, 0, kPopupWidth, kPopupHeight};
+  HDC dc = GetDC(hwnd);
+  FillRect(dc, &covered, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  ReleaseDC(hwnd, dc);
+  InvalidateRect(hwnd, &covered, TRUE);
+  // The command as the menu sends it.
+  SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(command, 0), 0);
   process_paints();
 }
 

@@ -24,6 +24,7 @@ class ScriptedWin32Platform final : public platform::Win32Platform, public platf
   utils::ClockReading now() const override;
   void show_help(std::string_view title, std::string_view text) override;
   void note_draw(const platform::DrawRecord& record) override { draws_.push_back(record); }
+  void note_frame(const platform::Window& window, bool immediate) override;
 
   // Automation
   void set_screen_depth(int bits_per_pixel) override { depth_ = bits_per_pixel; }
@@ -35,10 +36,13 @@ class ScriptedWin32Platform final : public platform::Win32Platform, public platf
   const std::vector<platform::DrawRecord>& draws() const override { return draws_; }
   const std::vector<platform::HelpRecord>& help_requests() const override { return help_; }
   void clear_records() override;
+  void record_frames(bool on) override { recording_frames_ = on; }
+  const std::vector<platform::Frame>& frames() const override { return frames_; }
   platform::Image client_image(const platform::Window& window) const override;
   void user_resize_client(platform::Window& window, int client_width, int client_height) override;
   void user_click(platform::Window& window) override;
   void user_close(platform::Window& window) override;
+  void user_choose(platform::Window& window, int command) override;
   void advance_clock(std::uint32_t milliseconds) override { clock_ms_ += milliseconds; }
   void set_clock_auto_step(std::uint32_t milliseconds) override { clock_step_ = milliseconds; }
   platform::Cursor cursor() const override;
@@ -62,6 +66,8 @@ class ScriptedWin32Platform final : public platform::Win32Platform, public platf
   std::vector<platform::DialogRun> dialog_runs_;
   std::vector<platform::DrawRecord> draws_;
   std::vector<platform::HelpRecord> help_;
+  std::vector<platform::Frame> frames_;
+  bool recording_frames_ = false;
   mutable std::uint64_t clock_ms_ = 0;
   std::uint32_t clock_step_ = 0;
 };
