@@ -22,8 +22,33 @@ Status public_status(imagefile::FileStatus status) {
     case F::kFileTooLarge: return Status::kLimitExceeded;
     case F::kOutOfMemory: return Status::kOutOfMemory;
     case F::kCannotEncode: return Status::kInvalidArgument;
-    default: return Status::kInvalidFile;
+    case F::kNotBitmap:
+    case F::kBitmapDepth:
+    case F::kBitmapCompressed:
+    case F::kBitmapSize:
+    case F::kBitmapColours:
+    case F::kBitmapTruncated:
+    case F::kTargaType:
+    case F::kTargaDepth:
+    case F::kTargaColourMap:
+    case F::kTargaSize:
+    case F::kTargaTruncated:
+    case F::kUnknownKind:
+    case F::kPictureSides:
+    case F::kNotPng:
+    case F::kPngCorrupt:
+    case F::kPngTruncated:
+    case F::kNotPnm:
+    case F::kPnmKind:
+    case F::kPnmHeader:
+    case F::kPnmEmpty:
+    case F::kPnmMaxval:
+    case F::kPnmBlank:
+    case F::kPnmTruncated:
+    case F::kPnmSample:
+    case F::kCompressedDamaged: return Status::kInvalidFile;
   }
+  return Status::kInternalError;
 }
 
 }  // namespace detail

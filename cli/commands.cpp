@@ -557,8 +557,16 @@ int exit_code_for(Status status) {
     case Status::kInvalidArgument: return kExitUsage;
     case Status::kLimitExceeded:
     case Status::kOutOfMemory: return kExitLimit;
-    default: return kExitBadInput;
+    case Status::kPictureTooSmall:
+    case Status::kNotCompressedFile:
+    case Status::kVersionTooLow:
+    case Status::kVersionTooHigh:
+    case Status::kInvalidFile:
+    case Status::kCancelled:
+    case Status::kInternalError:
+    case Status::kFileError: return kExitBadInput;
   }
+  return kExitBadInput;
 }
 
 std::string output_path_for(const std::string& input, const std::string& directory, std::string_view extension) {

@@ -57,10 +57,11 @@ class AdaptiveModel {
   void halve();
 
   int n_ = 0;
-  std::array<std::int16_t, kMaxCharacters> char_to_index_{};
-  std::array<std::uint8_t, kMaxCharacters + 2> index_to_char_{};
-  std::array<std::int32_t, kMaxCharacters + 2> freq_{};
-  std::array<std::int32_t, kMaxCharacters + 2> cum_freq_{};
+  // Plain arrays: indexed by int symbols in the hot loops without sign conversions.
+  std::int16_t char_to_index_[kMaxCharacters]{};
+  std::uint8_t index_to_char_[kMaxCharacters + 2]{};
+  std::int32_t freq_[kMaxCharacters + 2]{};
+  std::int32_t cum_freq_[kMaxCharacters + 2]{};
 };
 
 namespace coder_detail {

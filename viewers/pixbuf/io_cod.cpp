@@ -44,9 +44,15 @@ GdkPixbufError error_code(varnic::Status status) {
     case varnic::Status::kLimitExceeded:
     case varnic::Status::kOutOfMemory:
       return GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY;
-    default:
+    case varnic::Status::kOk:
+    case varnic::Status::kInvalidArgument:
+    case varnic::Status::kPictureTooSmall:
+    case varnic::Status::kCancelled:
+    case varnic::Status::kInternalError:
+    case varnic::Status::kFileError:
       return GDK_PIXBUF_ERROR_FAILED;
   }
+  return GDK_PIXBUF_ERROR_FAILED;
 }
 
 void set_error(GError** error, GdkPixbufError code, const char* message) {
