@@ -106,9 +106,7 @@ TEST(PngReaderTest, RefusesDamagedOrOversizedFiles) {
 
   ReadLimits small;
   small.max_pixels = 255;
-  std::string message;
-  EXPECT_EQ(read_picture(good, "", small, out, &message), FileStatus::kPictureTooLarge);
-  EXPECT_NE(message.find("256"), std::string::npos);
+  EXPECT_EQ(read_picture(good, "", small, out), FileStatus::kPictureTooLarge);
 }
 
 }  // namespace
