@@ -3,14 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cmath>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <thread>
-
 
 namespace varnic {
 namespace {
@@ -44,33 +42,22 @@ TEST(ApiEncodeTest, ReproducesConformanceFilesFromEveryInputLayout) {
   const Picture rgb = astronaut();
   const Bytes expected = read_file(kData + "/conformance/cod/astronaut_q50.cod");
   EXPECT_EQ(encode_ok(rgb.view()), expected);
-
-  // The same picture bottom-up in blue-green-red with padded rows (read in place), and top-down
-  // with a wide stride.
-  const std::size_t padded = (rgb.stride() + 3) / 4 * 4 + 4;
-  Bytes bottom_up(padded * rgb.height, 0xEE);
-  Bytes strided(padded * rgb.height, 0x11);
-  for (std::uint32_t y = 0; y < rgb.height; ++y) {
-    const std::uint8_t* src = rgb.pixels.data() + y * rgb.stride();
-    std::uint8_t* bgr = bottom_up.data() + (rgb.height - 1 - y) * padded;
-    for (std::uint32_t x = 0; x < rgb.width; ++x) {
-      bgr[3 * x] = src[3 * x + 2];
-      bgr[3 * x + 1] = src[3 * x + 1];
-      bgr[3 * x + 2] = src[3 * x];
+  // The same picture top-down or bottom-up, red or blue first, with junk after each row; rows of
+  // exactly 4-byte multiples bottom-up in blue-green-red take the encoder's in-place path.
+  const std::size_t exact = (rgb.stride() + 3) / 4 * 4;
+  for (const std::size_t stride : {exact, exact + 4}) {
+    for (const bool bottom_up : {false, true}) {
+      Bytes rows(stride * rgb.height, 0xEE);
+      for (std::uint32_t y = 0; y < rgb.height; ++y) {
+        const std::uint8_t* src = rgb.pixels.data() + y * rgb.stride();
+        std::uint8_t* dst = rows.data() + (bottom_up ? rgb.height - 1 - y : y) * stride;
+        for (std::uint32_t x = 0; x < 3 * rgb.width; ++x) dst[x] = bottom_up ? src[x - x % 3 + 2 - x % 3] : src[x];
+      }
+      const PixelFormat format = bottom_up ? PixelFormat::kBgr24 : PixelFormat::kRgb24;
+      EXPECT_EQ(encode_ok(PictureView{rows.data(), rgb.width, rgb.height, stride, format, bottom_up}), expected)
+          << stride << " " << bottom_up;
     }
-    std::copy(src, src + rgb.stride(), strided.data() + y * padded);
   }
-  EXPECT_EQ(encode_ok(PictureView{bottom_up.data(), rgb.width, rgb.height, padded, PixelFormat::kBgr24, true}),
-            expected);
-  EXPECT_EQ(encode_ok(PictureView{strided.data(), rgb.width, rgb.height, padded, PixelFormat::kRgb24, false}),
-            expected);
-  const std::size_t exact = (rgb.stride() + 3) / 4 * 4;  // the in-place path of the encoder
-  Bytes dib(exact * rgb.height);
-  for (std::uint32_t r = 0; r < rgb.height; ++r)
-    std::copy(bottom_up.begin() + static_cast<std::ptrdiff_t>(r * padded),
-              bottom_up.begin() + static_cast<std::ptrdiff_t>(r * padded + exact), dib.begin() + static_cast<std::ptrdiff_t>(r * exact));
-  EXPECT_EQ(encode_ok(PictureView{dib.data(), rgb.width, rgb.height, exact, PixelFormat::kBgr24, true}), expected);
-
   const Picture grey = load_picture(kData + "/conformance/pics/camera_256x256_g.bmp");
   ASSERT_EQ(grey.format, PixelFormat::kGrey8);
   EncodeOptions q90;
@@ -95,13 +82,6 @@ TEST(ApiEncodeTest, FullSettingsEqualToTheDerivedOnesGiveTheSameBytes) {
   full.quant_y->at(15) = 49;
   EXPECT_NE(encode_ok(rgb.view(), full), encode_ok(rgb.view()));
 
-  // Partial settings keep the derived rest (the conformance case "-q 70 --levels 3 --dropped 1,2,2").
-  EncodeOptions partial;
-  partial.quality = 70;
-  partial.levels = 3;
-  partial.dropped = std::array<int, 3>{1, 2, 2};
-  EXPECT_EQ(encode_ok(rgb.view(), partial), read_file(kData + "/conformance/cod/astronaut_L3_drop.cod"));
-
   // Few levels at low quality derive 4 dropped chrominance levels; that is not an error.
   EncodeOptions low;
   low.quality = 5;
@@ -112,50 +92,35 @@ TEST(ApiEncodeTest, FullSettingsEqualToTheDerivedOnesGiveTheSameBytes) {
   EXPECT_EQ(r.value().dropped, (std::array<int, 3>{1, 1, 1}));
 }
 
-TEST(ApiEncodeTest, RefusesBadSettingsAndPicturesWithTheirReasons) {
+TEST(ApiEncodeTest, RefusesBadSettingsAndPictures) {
   const Picture rgb = astronaut();
-  auto refused = [&](const EncodeOptions& options, Status status, const std::string& text) {
-    Result<Encoded> r = encode(rgb.view(), options);
-    EXPECT_EQ(r.status(), status) << text;
-    EXPECT_NE(r.message().find(text), std::string::npos) << r.message();
+  const Bytes cod = read_file(kData + "/conformance/cod/astronaut_q50.cod");
+  std::vector<std::pair<const char*, std::function<void(EncodeOptions&)>>> bad = {
+      {"quality", [](EncodeOptions& o) { o.quality = 100; }},
+      {"levels", [](EncodeOptions& o) { o.levels = 7; }},
+      {"short vector", [](EncodeOptions& o) { o.quant_y = std::vector<int>(15, 10); }},  // 3L+1 = 16 needed
+      {"step 126", [](EncodeOptions& o) { o.quant_q = std::vector<int>(16, 126); }},
+      {"thresholds", [](EncodeOptions& o) { o.thresholds = std::vector<int>(5, 1); }},
+      {"dropped", [](EncodeOptions& o) { o.dropped = std::array<int, 3>{0, 5, 0}; }},
+      {"comment", [](EncodeOptions& o) { o.comment = std::string(2048, 'c'); }},
   };
-  EncodeOptions o;
   for (int threads : {0, -1, kMaxThreads + 1}) {
-    o.threads = threads;
-    refused(o, Status::kInvalidArgument, "threads");
+    bad.push_back({"threads", [=](EncodeOptions& o) { o.threads = threads; }});
     DecodeOptions d;
     d.threads = threads;
-    EXPECT_EQ(decode(read_file(kData + "/conformance/cod/astronaut_q50.cod"), d).status(), Status::kInvalidArgument);
+    EXPECT_EQ(decode(cod, d).status(), Status::kInvalidArgument) << threads;
   }
-  o = {};
-  o.quality = 100;
-  refused(o, Status::kInvalidArgument, "Quality factor is out of range!");
-  o = {};
-  o.levels = 7;
-  refused(o, Status::kInvalidArgument, "Total Levels");
-  o = {};
-  o.quant_y = std::vector<int>(15, 10);  // 3L+1 = 16 needed
-  refused(o, Status::kInvalidArgument, "Quantization Vector A");
-  o = {};
-  o.quant_q = std::vector<int>(16, 126);
-  refused(o, Status::kInvalidArgument, "Quantization Vector C");
-  o = {};
-  o.thresholds = std::vector<int>(5, 1);
-  refused(o, Status::kInvalidArgument, "Threshold Vector");
-  o = {};
-  o.dropped = std::array<int, 3>{0, 5, 0};
-  refused(o, Status::kInvalidArgument, "B_levels");
-  o = {};
-  o.comment = std::string(2048, 'c');
-  refused(o, Status::kInvalidArgument, "2047");
-  o = {};
-  o.limits.max_pixels = 256 * 192 - 1;
-  refused(o, Status::kLimitExceeded, "limit");
+  for (const auto& [name, change] : bad) {
+    EncodeOptions o;
+    change(o);
+    EXPECT_EQ(encode(rgb.view(), o).status(), Status::kInvalidArgument) << name;
+  }
+  EncodeOptions limited;
+  limited.limits.max_pixels = 256 * 192 - 1;
+  EXPECT_EQ(encode(rgb.view(), limited).status(), Status::kLimitExceeded);
 
-  const Picture tiny = load_picture(kData + "/conformance/pics/astronaut_2x2.bmp");
-  EXPECT_EQ(encode(tiny.view(), {}).status(), Status::kPictureTooSmall);
-  const Picture thin = load_picture(kData + "/conformance/pics/camera_1x64_g.bmp");
-  EXPECT_EQ(encode(thin.view(), {}).status(), Status::kPictureTooSmall);
+  for (const char* name : {"astronaut_2x2.bmp", "camera_1x64_g.bmp"})
+    EXPECT_EQ(encode(load_picture(kData + "/conformance/pics/" + name).view(), {}).status(), Status::kPictureTooSmall);
   EXPECT_EQ(encode(PictureView{}, {}).status(), Status::kInvalidArgument);
   PictureView short_stride = rgb.view();
   short_stride.stride = rgb.stride() - 1;
@@ -213,10 +178,7 @@ TEST(ApiDecodeTest, MatchesTheConformancePicturesOfEveryVersion) {
     SCOPED_TRACE(name);
     const Picture expected = load_picture(kData + "/conformance/decoded/" + name + ".bmp");
     const Picture got = decode_ok(read_file(kData + "/conformance/cod/" + name + ".cod"));
-    EXPECT_EQ(got.width, expected.width);
-    EXPECT_EQ(got.height, expected.height);
-    EXPECT_EQ(got.format, expected.format);
-    EXPECT_TRUE(got.pixels == expected.pixels);
+    EXPECT_TRUE(got.width == expected.width && got.format == expected.format && got.pixels == expected.pixels);
   }
 }
 
@@ -226,12 +188,8 @@ TEST(ApiDecodeTest, BgrOutputIsTheRgbOutputWithRedAndBlueExchanged) {
   bgr.colour_format = PixelFormat::kBgr24;
   const Picture a = decode_ok(file);
   const Picture b = decode_ok(file, bgr);
-  ASSERT_EQ(a.pixels.size(), b.pixels.size());
   ASSERT_EQ(b.format, PixelFormat::kBgr24);
-  for (std::size_t i = 0; i < a.pixels.size(); i += 3) {
-    EXPECT_EQ(a.pixels[i], b.pixels[i + 2]);
-    EXPECT_EQ(a.pixels[i + 1], b.pixels[i + 1]);
-  }
+  EXPECT_TRUE(convert_picture(b.view(), PixelFormat::kRgb24).value().pixels == a.pixels);
   bgr.colour_format = PixelFormat::kGrey8;
   EXPECT_EQ(decode(file, bgr).status(), Status::kInvalidArgument);
 }
@@ -239,19 +197,17 @@ TEST(ApiDecodeTest, BgrOutputIsTheRgbOutputWithRedAndBlueExchanged) {
 TEST(ApiDecodeTest, ReduceGivesTheRoundedUpShareOfThePicture) {
   const Bytes odd = read_file(kData + "/conformance/cod/odd_37x21_q50.cod");  // 4 levels
   const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{37, 21}, {19, 11}, {10, 6}, {5, 3}};
-  for (int k = 0; k < 4; ++k) {
+  for (int k = -1; k <= 4; ++k) {
     DecodeOptions o;
     o.reduce = k;
+    if (k < 0 || k == 4) {
+      EXPECT_EQ(decode(odd, o).status(), Status::kInvalidArgument) << k;
+      continue;
+    }
     const Picture p = decode_ok(odd, o);
-    EXPECT_EQ(p.width, sizes[k].first) << k;
-    EXPECT_EQ(p.height, sizes[k].second) << k;
+    EXPECT_EQ(std::pair(p.width, p.height), sizes[k]) << k;
     EXPECT_EQ(p.pixels.size(), p.stride() * p.height);
   }
-  DecodeOptions too_far;
-  too_far.reduce = 4;
-  EXPECT_EQ(decode(odd, too_far).status(), Status::kInvalidArgument);
-  too_far.reduce = -1;
-  EXPECT_EQ(decode(odd, too_far).status(), Status::kInvalidArgument);
 }
 
 // Each synthesis level doubles the low band's mean, and the preview scaling divides it out
@@ -278,13 +234,11 @@ TEST(ApiDecodeTest, ReducedPicturesKeepLevelsColoursAndOrientation) {
     ASSERT_EQ(p.width, 64u >> k);
     const std::uint8_t* top_pixel = &p.pixels[(1 * p.width + 3) * 3];
     const std::uint8_t* bottom_pixel = &p.pixels[((p.height - 2) * p.width + 3) * 3];
-    SCOPED_TRACE(k);
-    EXPECT_NEAR(top_pixel[0], 200, 4);
-    EXPECT_NEAR(top_pixel[1], 100, 4);
-    EXPECT_NEAR(top_pixel[2], 50, 4);
-    EXPECT_NEAR(bottom_pixel[0], 30, 4);
-    EXPECT_NEAR(bottom_pixel[1], 60, 4);
-    EXPECT_NEAR(bottom_pixel[2], 220, 4);
+    const int expected[6] = {200, 100, 50, 30, 60, 220};
+    for (int c = 0; c < 3; ++c) {
+      EXPECT_NEAR(top_pixel[c], expected[c], 4) << k;
+      EXPECT_NEAR(bottom_pixel[c], expected[3 + c], 4) << k;
+    }
   }
 }
 
@@ -319,97 +273,60 @@ TEST(ApiDecodeTest, ThreadsProgressAndCancellation) {
   EXPECT_EQ(decode(file, o).status(), Status::kCancelled);
 }
 
-TEST(ApiDecodeTest, EveryPrefixOfAFileFailsCleanlyOrDecodes) {
-  const Bytes file = read_file(kData + "/conformance/cod/tiny_9x5_g_q30.cod");
-  for (std::size_t n = 0; n < file.size(); ++n) {
-    Result<Decoded> r = decode(std::span(file.data(), n));
-    if (!r.ok()) {
-      EXPECT_FALSE(r.message().empty()) << n;
-    } else {
-      EXPECT_EQ(r.value().picture.pixels.size(), 9u * 5u) << n;
-    }
-  }
-  DecodeOptions small;
-  small.limits.max_pixels = 44;
-  EXPECT_EQ(decode(file, small).status(), Status::kLimitExceeded);
-  EXPECT_EQ(decode(Bytes{'Q', 'V', 'T', '1', '.', '5', 'a', 'Z'}).status(), Status::kVersionTooLow);
-}
-
 TEST(ApiProbeTest, ReportsHeaderFactsOfEveryVersion) {
   // Values read by hand from the files' headers.
-  Result<Info> v25 = probe(read_file(kData + "/conformance/cod/astronaut_comment.cod"));
-  ASSERT_TRUE(v25.ok()) << v25.message();
-  const Info& i = v25.value();
-  EXPECT_EQ(i.version_major, 2);
-  EXPECT_EQ(i.version_minor, 5);
-  EXPECT_TRUE(i.coded);
-  EXPECT_EQ(i.width, 256u);
-  EXPECT_EQ(i.height, 192u);
-  EXPECT_FALSE(i.grey);
-  EXPECT_EQ(i.levels, 5);
+  const Info i = probe(read_file(kData + "/conformance/cod/astronaut_comment.cod")).value();
+  EXPECT_EQ((std::vector<std::uint64_t>{std::uint64_t(i.version_major), std::uint64_t(i.version_minor), i.coded, i.width,
+                                        i.height, i.grey, std::uint64_t(i.levels), i.file_bytes, i.header_bytes,
+                                        i.bitmap_bytes}),
+            (std::vector<std::uint64_t>{2, 5, 1, 256, 192, 0, 5, 4336, 8 + 338 + 11, 54 + 256 * 192 * 3}));
   EXPECT_EQ(i.dropped, (std::array<int, 3>{0, 2, 2}));
   EXPECT_EQ(i.comment, "conformance");
-  EXPECT_EQ(i.file_bytes, 4336u);
-  EXPECT_EQ(i.header_bytes, 8u + 338u + 11u);
   EXPECT_EQ(i.plane_bytes, (std::array<std::uint64_t, 3>{3114 - 357, 3826 - 3114, 4336 - 3826}));
-  EXPECT_EQ(i.bitmap_bytes, 54u + 256u * 192u * 3u);
   EXPECT_DOUBLE_EQ(i.ratio, 147510.0 / 4336.0);
 
-  Result<Info> v23 = probe(read_file(kData + "/conformance/cod/astronaut_comment_v23.cod"));
-  ASSERT_TRUE(v23.ok()) << v23.message();
-  EXPECT_EQ(v23.value().version_minor, 3);
-  EXPECT_TRUE(v23.value().comment.empty());
-  EXPECT_EQ(v23.value().header_bytes, 332u);
-  EXPECT_EQ(v23.value().plane_bytes[0], 3089u - 332u);
-
+  const Info v23 = probe(read_file(kData + "/conformance/cod/astronaut_comment_v23.cod")).value();
+  EXPECT_EQ((std::vector<std::uint64_t>{std::uint64_t(v23.version_minor), v23.comment.size(), v23.header_bytes,
+                                        v23.plane_bytes[0]}),
+            (std::vector<std::uint64_t>{3, 0, 332, 3089 - 332}));
   EXPECT_FALSE(probe(read_file(kData + "/conformance/cod/astronaut_comment_noZ.cod")).value().coded);
-  Result<Info> grey = probe(read_file(kData + "/conformance/cod/camera_q50.cod"));
-  ASSERT_TRUE(grey.ok());
-  EXPECT_TRUE(grey.value().grey);
-  EXPECT_EQ(grey.value().header_bytes + grey.value().plane_bytes[0], grey.value().file_bytes);
-  EXPECT_EQ(grey.value().bitmap_bytes, 54u + 1024u + 256u * 256u);
+  const Info grey = probe(read_file(kData + "/conformance/cod/camera_q50.cod")).value();
+  EXPECT_TRUE(grey.grey);
+  EXPECT_EQ(grey.header_bytes + grey.plane_bytes[0], grey.file_bytes);
+  EXPECT_EQ(grey.bitmap_bytes, 54u + 1024u + 256u * 256u);
 }
 
 TEST(ApiProbeTest, RefusesDamagedFilesWithTheRightClass) {
-  Bytes file = read_file(kData + "/conformance/cod/astronaut_q50.cod");
-  auto status_of = [](Bytes bytes) { return probe(bytes).status(); };
-  EXPECT_EQ(status_of(Bytes{'B', 'M', 0, 0}), Status::kNotCompressedFile);
-  EXPECT_EQ(status_of(Bytes{}), Status::kNotCompressedFile);
-  Bytes low = file;
-  low[5] = '2';
-  EXPECT_EQ(status_of(low), Status::kVersionTooLow);
-  Bytes high = file;
-  high[5] = '6';
-  EXPECT_EQ(status_of(high), Status::kVersionTooHigh);
-  EXPECT_EQ(status_of(Bytes(file.begin(), file.begin() + 30)), Status::kInvalidFile);
-  Bytes levels = file;
-  levels[36] = 11;  // TotalLevels
-  EXPECT_EQ(status_of(levels), Status::kInvalidFile);
+  const Bytes file = read_file(kData + "/conformance/cod/astronaut_q50.cod");
+  auto changed = [&](std::size_t at, std::uint8_t value) {
+    Bytes b = file;
+    b[at] = value;
+    return b;
+  };
+  EXPECT_EQ(probe(Bytes{'B', 'M', 0, 0}).status(), Status::kNotCompressedFile);
+  EXPECT_EQ(probe(Bytes{}).status(), Status::kNotCompressedFile);
+  EXPECT_EQ(probe(changed(5, '2')).status(), Status::kVersionTooLow);
+  EXPECT_EQ(probe(changed(5, '6')).status(), Status::kVersionTooHigh);
+  EXPECT_EQ(probe(Bytes(file.begin(), file.begin() + 30)).status(), Status::kInvalidFile);
+  EXPECT_EQ(probe(changed(36, 11)).status(), Status::kInvalidFile);  // TotalLevels
   Limits small;
   small.max_pixels = 256 * 192 - 1;
   EXPECT_EQ(probe(file, small).status(), Status::kLimitExceeded);
 }
 
 TEST(ApiStatusTest, EveryStatusHasItsOwnNameAndMessage) {
-  std::set<std::string_view> names;
+  std::set<std::string_view> names{"unknown"};
   std::set<std::string_view> messages;
-  const int count = static_cast<int>(Status::kFileError) + 1;
-  for (int s = 0; s < count; ++s) {
-    names.insert(to_string(static_cast<Status>(s)));
-    messages.insert(message(static_cast<Status>(s)));
+  for (int s = 0; s <= static_cast<int>(Status::kFileError); ++s) {
+    EXPECT_TRUE(names.insert(to_string(static_cast<Status>(s))).second) << s;
+    EXPECT_TRUE(messages.insert(message(static_cast<Status>(s))).second) << s;
   }
-  EXPECT_EQ(names.size(), static_cast<std::size_t>(count));
-  EXPECT_EQ(messages.size(), static_cast<std::size_t>(count));
-  EXPECT_EQ(names.count("unknown"), 0u);
-  EXPECT_FALSE(version().empty());
-  // A failed Result always says why, even if built with kOk by mistake.
-  Result<int> odd(Status::kOk, "");
-  EXPECT_FALSE(odd.ok());
+  EXPECT_FALSE(Result<int>(Status::kOk, "").ok());  // a failed Result always says why
 }
 
 TEST(ApiFilesTest, EveryKindRoundTripsThroughFilesAndBitmapRowsStayInPlace) {
   const Picture rgb = astronaut();
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("varnic_api_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  const std::filesystem::path dir = ::testing::TempDir() + "varnic_api_files";
   std::filesystem::create_directories(dir);
   for (const FileKind kind : {FileKind::kBmp, FileKind::kTga, FileKind::kPng, FileKind::kPnm}) {
     const std::string path = (dir / std::string("p").append(extension_of(kind))).string();

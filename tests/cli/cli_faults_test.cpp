@@ -13,34 +13,25 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
+
+#include "cli_test_util.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
-const std::string kData = VARNIC_TEST_DATA;
+using namespace varnic::cli::testing;
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kSanitized = true;  // ASan reserves terabytes of address space: no RLIMIT_AS
 #else
 constexpr bool kSanitized = false;
 #endif
 
-Bytes read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-void write_file(const fs::path& path, std::string_view text) { std::ofstream(path, std::ios::binary) << text; }
-
 struct Outcome {
   int code = -1;  // as a shell reports it: 128 + signal for a killed process
   std::string err;
 };
 
-class CliFaultTest : public testing::Test {
+class CliFaultTest : public ::testing::Test {
  protected:
   void SetUp() override {
     char pattern[] = "/tmp/varnic-cli-faults-XXXXXX";

