@@ -245,4 +245,69 @@ StatusCode decode_file(std::span<const std::uint8_t> file, std::uint64_t max_pix
   return StatusCode::kOk;
 }
 
+namespace {
+
+// The rows of a picture decoded whole (the packed 2.3 colour layout), bottom row first.
+StatusCode rows_of_whole_decode(std::span<const std::uint8_t> file, std::uint64_t max_pixels, int threads,
+                                bool rgb_order, const RowSink& sink) {
+  ReconstructRequest request;
+  request.threads = threads;
+  request.layout = PixelLayout::kRows;
+  request.rgb_order = rgb_order;
+  DecodedFile decoded;
+  VARNIC_RETURN_IF_ERROR(decode_file(file, max_pixels, request, decoded));
+  if (sink.begin && !sink.begin(decoded.header)) return StatusCode::kCancelled;
+  const DecodedPicture& picture = decoded.picture;
+  const std::size_t row_bytes = std::size_t{picture.width} * static_cast<std::size_t>(picture.bits_per_pixel / 8);
+  for (std::uint32_t r = 0; r < picture.height; ++r) {
+    const std::uint8_t* top_down = picture.pixels.data() + picture.stride * (picture.height - 1 - r);
+    if (!sink.row(r, std::span<const std::uint8_t>(top_down, row_bytes))) return StatusCode::kCancelled;
+  }
+  return StatusCode::kOk;
+}
+
+}  // namespace
+
+StatusCode decode_rows(std::span<const std::uint8_t> file, std::uint64_t max_pixels, int threads, bool rgb_order,
+                       const RowSink& sink) {
+  format::FileHeader header;
+  VARNIC_RETURN_IF_ERROR(format::parse_header(file, max_pixels, header));
+  const format::CodecParams& params = header.params;
+  const bool grey = params.image_mode != format::kImageModeColour;
+  if (!grey && header.magic[format::kMinorDigitOffset] == '3') {
+    return rows_of_whole_decode(file, max_pixels, threads, rgb_order, sink);
+  }
+  const int count = plane_count(params);
+  try {
+    std::array<format::SymbolPlane, kChannelCount> codes;
+    utils::WorkerPool pool(threads);
+    VARNIC_RETURN_IF_ERROR(for_each_plane(pool, count, [&](int c) {
+      format::SymbolPlane& plane = codes[static_cast<std::size_t>(c)];
+      VARNIC_RETURN_IF_ERROR(plane.allocate(params.padded_width, params.padded_height));
+      return decoder::decode_plane_symbols(file, header, static_cast<format::Channel>(c), plane);
+    }));
+    std::array<decoder::LineSynthesis, kChannelCount> lines;
+    for (int c = 0; c < count; ++c) {
+      VARNIC_RETURN_IF_ERROR(lines[static_cast<std::size_t>(c)].start(codes[static_cast<std::size_t>(c)], params,
+                                                                      static_cast<format::Channel>(c)));
+    }
+    if (sink.begin && !sink.begin(header)) return StatusCode::kCancelled;
+    const std::int32_t offset = params.channel(format::Channel::kY).pixel_offset;
+    std::vector<std::uint8_t> pixels(std::size_t{params.image_width} * (grey ? 1 : 3));
+    for (std::uint32_t r = 0; r < params.image_height; ++r) {
+      const std::int16_t* y = lines[0].next_row();
+      if (grey) {
+        samples_to_grey_row(y, params.image_width, offset, pixels.data());
+      } else {
+        const std::int16_t* i = lines[1].next_row();
+        samples_to_colour_row(y, i, lines[2].next_row(), params.image_width, offset, rgb_order, pixels.data());
+      }
+      if (!sink.row(r, pixels)) return StatusCode::kCancelled;
+    }
+  } catch (const std::bad_alloc&) {
+    return StatusCode::kOutOfMemory;
+  }
+  return StatusCode::kOk;
+}
+
 }  // namespace varnic::display

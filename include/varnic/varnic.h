@@ -244,6 +244,24 @@ struct Decoded {
 [[nodiscard]] VARNIC_API Result<Decoded> decode(std::span<const std::uint8_t> file,
                                      const DecodeOptions& options = {});
 
+// decode without holding the picture: each row is handed over as soon as it is finished, bottom
+// row first, and the memory is about one byte per pixel and plane for the coefficients (a
+// reduced decode or one with progress reports holds the whole picture first). `begin` gets the
+// header facts and the rows' pixel format before the first row; `rows` gets each row's index
+// counted from the top and its pixels (packed, valid during the call). Either returning false
+// stops the decode with Status::kCancelled.
+struct RowShape {
+  std::uint32_t width = 0;  // of the decoded picture: a reduced decode's, not the file's
+  std::uint32_t height = 0;
+  PixelFormat format = PixelFormat::kRgb24;
+};
+struct RowReceiver {
+  std::function<bool(const Info& info, const RowShape& shape)> begin;
+  std::function<bool(std::uint32_t row, std::span<const std::uint8_t> pixels)> rows;
+};
+[[nodiscard]] VARNIC_API Result<Info> decode_rows(std::span<const std::uint8_t> file, const DecodeOptions& options,
+                                                  const RowReceiver& receiver);
+
 // The option of EncodeOptions that breaks the encoder's rules, and why (reason names no option:
 // "numbers must be 0..125"), so that a tool can refuse it in its own words before reading any
 // picture. kNone when encode would accept the options for some picture.
