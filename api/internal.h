@@ -37,7 +37,8 @@ Result<T> guarded(const Body& body) noexcept {
 
 // The checks encode makes before any work (the picture description, the limits, every option)
 // and the settings they give.
-Result<format::CodecParams> prepare_encode(const PictureView& picture, const EncodeOptions& options);
+Result<format::CodecParams> prepare_encode(const PictureView& picture, const EncodeOptions& options,
+                                          bool rows_from_source = false);
 // The encoder's view of a caller's rows (stride 0 read as packed).
 codec::PictureRows rows_of(const PictureView& picture);
 

@@ -6,6 +6,10 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -74,6 +78,32 @@ struct EncodablePicture {
 [[nodiscard]] Result<std::vector<std::uint8_t>> bitmap_headers(std::uint32_t width, std::uint32_t height,
                                                                PixelFormat format);
 [[nodiscard]] std::size_t bitmap_row_bytes(std::uint32_t width, PixelFormat format);
+
+// Where the pixels of a plain bitmap lie in its file: 24-bit, or 8-bit with the 256 grey levels
+// as its table, uncompressed, without a version 5 header. Such a file can be encoded from its
+// rows in place; for any other (and any broken) file this gives nothing, and
+// read_picture_for_encoding reads it, with its conversions, notices and messages.
+struct BitmapLayout {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  PixelFormat format = PixelFormat::kBgr24;  // kBgr24 or kGrey8
+  bool top_down = false;
+  std::uint64_t pixel_offset = 0;
+  std::size_t stride = 0;
+};
+[[nodiscard]] std::optional<BitmapLayout> plain_bitmap_layout(std::span<const std::uint8_t> head,
+                                                              std::uint64_t file_size, const Limits& limits);
+// Rows of such a file, read as asked for (row counted from the top); safe from several threads.
+class BitmapRowReader {
+ public:
+  [[nodiscard]] bool open(const std::filesystem::path& path, const BitmapLayout& layout);
+  [[nodiscard]] bool read(std::uint32_t row, std::span<std::uint8_t> out);
+
+ private:
+  BitmapLayout layout_;
+  std::ifstream file_;
+  std::mutex mutex_;
+};
 
 // Converts between the public layouts (top row first, packed): grey to RGB repeats the level,
 // BGR and RGB swap bytes. Grey is never produced from colour here.

@@ -202,6 +202,20 @@ struct Encoded {
 
 [[nodiscard]] VARNIC_API Result<Encoded> encode(const PictureView& picture, const EncodeOptions& options);
 
+// A picture the encoder reads row by row instead of from memory, so that neither the caller nor
+// the library holds it whole: the classic encoder (optimize 0) then needs about one byte per
+// pixel and plane. Every row is read twice per plane, from several threads at once when the
+// options give threads, so read_row must be safe to call concurrently with different buffers.
+struct PictureSource {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  PixelFormat format = PixelFormat::kRgb24;
+  // Copies row `row`, counted from the top, into `out` (width x bytes_per_pixel bytes); false when
+  // it cannot, which fails the encode with Status::kInvalidFile.
+  std::function<bool(std::uint32_t row, std::span<std::uint8_t> out)> read_row;
+};
+[[nodiscard]] VARNIC_API Result<Encoded> encode(const PictureSource& picture, const EncodeOptions& options);
+
 // Header facts of a .cod stream, read without decoding any coefficient.
 struct Info {
   int version_major = 0;             // 2
