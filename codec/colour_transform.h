@@ -29,7 +29,7 @@ struct PictureRows {
   // twice per channel): copies row y, counted from the bottom, into `out` (width pixels) and
   // returns true, or false when the row cannot be had. Called from several threads at once,
   // each with its own buffer.
-  std::function<bool(std::uint32_t y, std::uint8_t* out)> read_bottom_row;
+  std::function<bool(std::uint32_t y, std::uint8_t* out)> read_bottom_row = nullptr;
 
   std::size_t stride() const;
   // Bytes the view must cover: every row's pixels, the last row's padding not needed.

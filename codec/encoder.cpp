@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <utility>
@@ -29,7 +30,25 @@ void for_each_in_coding_order(const Plane& plane, int total_levels, std::size_t 
         const auto* src = plane.row(r) + col;
         const std::size_t first = begin > position ? begin - position : 0;
         const std::size_t last = std::min<std::size_t>(w, end - position);
-        for (std::size_t j = first; j < last; ++j) visit(src[j]);
+        std::size_t j = first;
+        if constexpr (sizeof *src == 1) {
+          // Byte codes: runs of positions inside zerotrees, most of a fine band, are passed over
+          // eight at a time; they are never coded.
+          constexpr std::uint64_t kInsideRun = 0x0101010101010101u * static_cast<std::uint8_t>(format::kZeroTreeInside);
+          while (j < last) {
+            if (j + 8 <= last) {
+              std::uint64_t eight;
+              std::memcpy(&eight, src + j, sizeof eight);
+              if (eight == kInsideRun) {
+                j += 8;
+                continue;
+              }
+            }
+            visit(src[j]);
+            ++j;
+          }
+        }
+        for (; j < last; ++j) visit(src[j]);
       }
       position = next;
     }

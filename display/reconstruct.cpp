@@ -247,6 +247,10 @@ StatusCode decode_file(std::span<const std::uint8_t> file, std::uint64_t max_pix
 
 namespace {
 
+// Rows synthesised per task when decode_rows has threads: enough to make a task worth a wake-up,
+// few enough that the three planes' rows stay in the cache.
+constexpr std::uint32_t kRowChunk = 32;
+
 // The rows of a picture decoded whole (the packed 2.3 colour layout), bottom row first.
 StatusCode rows_of_whole_decode(std::span<const std::uint8_t> file, std::uint64_t max_pixels, int threads,
                                 bool rgb_order, const RowSink& sink) {
@@ -293,16 +297,46 @@ StatusCode decode_rows(std::span<const std::uint8_t> file, std::uint64_t max_pix
     }
     if (sink.begin && !sink.begin(header)) return StatusCode::kCancelled;
     const std::int32_t offset = params.channel(format::Channel::kY).pixel_offset;
-    std::vector<std::uint8_t> pixels(std::size_t{params.image_width} * (grey ? 1 : 3));
-    for (std::uint32_t r = 0; r < params.image_height; ++r) {
-      const std::int16_t* y = lines[0].next_row();
-      if (grey) {
-        samples_to_grey_row(y, params.image_width, offset, pixels.data());
+    const std::size_t row_bytes = std::size_t{params.image_width} * (grey ? 1 : 3);
+    // Rows go in chunks: each plane synthesises its share of a chunk as one task, then the
+    // chunk's pixels are converted on every thread and handed over in order.
+    const std::uint32_t chunk = pool.size() > 1 ? kRowChunk : 1;
+    const std::size_t width = params.padded_width;
+    std::array<std::vector<std::int16_t>, kChannelCount> samples;
+    for (int c = 0; c < count; ++c) samples[static_cast<std::size_t>(c)].resize(width * chunk);
+    std::vector<std::uint8_t> pixels(row_bytes * chunk);
+    for (std::uint32_t first = 0; first < params.image_height; first += chunk) {
+      const std::uint32_t rows = std::min(chunk, params.image_height - first);
+      auto synthesise = [&](int c) {
+        std::int16_t* out = samples[static_cast<std::size_t>(c)].data();
+        for (std::uint32_t k = 0; k < rows; ++k) {
+          std::copy_n(lines[static_cast<std::size_t>(c)].next_row(), width, out + width * k);
+        }
+      };
+      auto convert_rows = [&](std::size_t begin, std::size_t end) {
+        for (std::size_t k = begin; k < end; ++k) {
+          const std::int16_t* y = samples[0].data() + width * k;
+          std::uint8_t* out = pixels.data() + row_bytes * k;
+          if (grey) {
+            samples_to_grey_row(y, params.image_width, offset, out);
+          } else {
+            samples_to_colour_row(y, samples[1].data() + width * k, samples[2].data() + width * k,
+                                  params.image_width, offset, rgb_order, out);
+          }
+        }
+      };
+      if (chunk == 1) {
+        for (int c = 0; c < count; ++c) synthesise(c);
+        convert_rows(0, 1);
       } else {
-        const std::int16_t* i = lines[1].next_row();
-        samples_to_colour_row(y, i, lines[2].next_row(), params.image_width, offset, rgb_order, pixels.data());
+        pool.run(count, synthesise);
+        pool.for_range(rows, 4, convert_rows);
       }
-      if (!sink.row(r, pixels)) return StatusCode::kCancelled;
+      for (std::uint32_t k = 0; k < rows; ++k) {
+        if (!sink.row(first + k, std::span<const std::uint8_t>(pixels.data() + row_bytes * k, row_bytes))) {
+          return StatusCode::kCancelled;
+        }
+      }
     }
   } catch (const std::bad_alloc&) {
     return StatusCode::kOutOfMemory;
