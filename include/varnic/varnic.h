@@ -325,6 +325,36 @@ struct PictureFile {
                                                                   Overwrite overwrite = Overwrite::kReplace,
                                                                   const EncodeOptions& options = {});
 
+// A picture file whose rows encode(PictureSource) reads where they lie, so that the picture is
+// never whole in memory: a bitmap of 24-bit colour or of the 256 grey levels, uncompressed, gives
+// kBgr24 or kGrey8 rows. Any other file gives kInvalidArgument: read_picture_file reads it (and
+// reports what is wrong with it). The source keeps the file open while it or a copy lives.
+[[nodiscard]] VARNIC_API Result<PictureSource> open_picture_rows(const std::string& path, const Limits& limits = {});
+
+// A .cod file decoded into a picture file of `kind`, written atomically: a bitmap row by row as
+// the rows are finished (decode_rows), so that neither picture nor file is whole in memory; other
+// kinds whole, as write_picture_file writes them. The decoder's refusal gives its status; a file
+// that cannot be written kFileError, with `system_error` as for write_file.
+struct WrittenPicture {
+  Info info;
+  std::uint32_t width = 0;  // of the picture written: a reduced decode's
+  std::uint32_t height = 0;
+  std::uint64_t bytes = 0;  // of the file written
+};
+[[nodiscard]] VARNIC_API Result<WrittenPicture> decode_to_file(std::span<const std::uint8_t> file,
+                                                               const std::string& path, FileKind kind,
+                                                               Overwrite overwrite = Overwrite::kReplace,
+                                                               const DecodeOptions& options = {},
+                                                               int* system_error = nullptr);
+
+// The same into `write`, which gets the file's bytes piece by piece in order and gives false when
+// it cannot take them (kFileError then): for a pipe or standard output, which get no byte when the
+// decoder refuses the file's header.
+using ByteSink = std::function<bool(std::span<const std::uint8_t> piece)>;
+[[nodiscard]] VARNIC_API Result<WrittenPicture> decode_to_stream(std::span<const std::uint8_t> file, FileKind kind,
+                                                                 const ByteSink& write,
+                                                                 const DecodeOptions& options = {});
+
 // Whole files for callers that handle the bytes themselves, with the same rules: at most
 // max_bytes read (pipes and devices are refused), writes atomic. On failure `system_error`, when
 // given, receives the system's error number (0 for a thing that is not a regular file).

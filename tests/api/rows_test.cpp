@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <span>
 #include <vector>
 
@@ -71,6 +72,47 @@ TEST(RowsTest, PicturesReadByRowsCodeAsFromMemoryAndFailuresStop) {
     source.read_row = [](std::uint32_t row, std::span<std::uint8_t>) { return row != 20; };
     EXPECT_EQ(encode(source, EncodeOptions{}).status(), Status::kInvalidFile);
   }
+}
+
+// Bitmap files by rows: encoded from where their rows lie and decoded into files row by row, with
+// the bytes of the whole-picture paths; files whose rows are not stored plainly are refused.
+TEST(RowsTest, BitmapFilesByRowsGiveTheBytesOfWholePictures) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("varnic_rows_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  for (const PixelFormat format : {PixelFormat::kBgr24, PixelFormat::kGrey8}) {
+    const std::uint32_t width = 61, height = 37;  // rows padded in the file
+    std::vector<std::uint8_t> pixels(std::size_t{width} * height * static_cast<std::size_t>(bytes_per_pixel(format)));
+    for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<std::uint8_t>(i * 7 + i / 97);
+    const PictureView view{pixels.data(), width, height, 0, format, false};
+    const std::string bmp = (dir / "in.bmp").string();
+    ASSERT_TRUE(write_picture_file(bmp, view).ok());
+    Result<PictureSource> rows = open_picture_rows(bmp);
+    ASSERT_TRUE(rows.ok()) << rows.message();
+    const Result<Encoded> coded = encode(rows.value(), EncodeOptions{});
+    ASSERT_TRUE(coded.ok()) << coded.message();
+    EXPECT_EQ(coded.value().bytes, encode(view, EncodeOptions{}).value().bytes);
+
+    const std::string out = (dir / "out.bmp").string();
+    ASSERT_TRUE(decode_to_file(coded.value().bytes, out, FileKind::kBmp).ok());
+    DecodeOptions bgr;
+    bgr.colour_format = PixelFormat::kBgr24;
+    const Result<Decoded> whole = decode(coded.value().bytes, bgr);
+    const std::vector<std::uint8_t> expected = write_picture(whole.value().picture.view(), FileKind::kBmp).value();
+    EXPECT_EQ(read_file(out, 1 << 20).value(), expected);
+    std::vector<std::uint8_t> streamed;
+    const ByteSink gather = [&](std::span<const std::uint8_t> piece) {
+      streamed.insert(streamed.end(), piece.begin(), piece.end());
+      return true;
+    };
+    ASSERT_TRUE(decode_to_stream(coded.value().bytes, FileKind::kBmp, gather).ok());
+    EXPECT_EQ(streamed, expected);
+    EXPECT_EQ(decode_to_file(coded.value().bytes, out, FileKind::kBmp, Overwrite::kRefuse).status(), Status::kFileError);
+
+    const std::string png = (dir / "in.png").string();
+    ASSERT_TRUE(write_picture_file(png, view).ok());
+    EXPECT_FALSE(open_picture_rows(png).ok());
+  }
+  std::filesystem::remove_all(dir);
 }
 
 TEST(MemoryLimitTest, ALargeDeclaredPictureDecodesInFourBytesPerPixel) {
