@@ -13,7 +13,7 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DVARNIC_WARNINGS_AS_ERRORS=ON
 endif
 
-.PHONY: all deps configure build test demo run bench bench-smoke bench-thumbnail viewer-screenshot test-sanitize fuzz \
+.PHONY: all deps configure build test demo run bench bench-peers bench-identity bench-smoke bench-thumbnail viewer-screenshot test-sanitize fuzz \
         fuzz-smoke install clean web test-web win-configure windows test-windows
 
 all: build
@@ -41,6 +41,21 @@ run: build
 bench: configure
 	cmake --build $(BUILD) -j $(JOBS) --target varnic-cli
 	/usr/bin/python3 bench/compare --build $(BUILD) --out bench/results --work $(BUILD)/bench-work
+
+# varnic-cli against the HTJ2K, WebP, JPEG and JPEG 2000 tools at matched file sizes: CPU time,
+# peak memory and bytes per pixel at 1, 4 and 16 megapixels, two threads against one, and a tiny
+# file declaring a huge picture. Writes bench/results/peers.*; minutes, not part of `make test`.
+bench-peers: configure
+	cmake --build $(BUILD) -j $(JOBS) --target varnic-cli
+	/usr/bin/python3 bench/peers --cli $(BUILD)/cli/varnic-cli --out bench/results
+
+# Bit-for-bit proof for changes to the codec's speed or memory: the hashes of 4096x4096 encodes and
+# decodes at q10/50/90 must equal IDENTITY_EXPECT's (made by bench/identity --out from the
+# binary before the change).
+IDENTITY_EXPECT ?= bench/results/identity.txt
+bench-identity: configure
+	cmake --build $(BUILD) -j $(JOBS) --target varnic-cli
+	/usr/bin/python3 bench/identity --cli $(BUILD)/cli/varnic-cli --expect $(IDENTITY_EXPECT)
 
 # The same path on one small picture in seconds; results stay in the build directory.
 bench-smoke: configure

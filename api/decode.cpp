@@ -4,12 +4,14 @@
 
 #include "api/internal.h"
 #include "display/display.h"
+#include "utils/memory.h"
 
 namespace varnic {
 namespace {
 
 using detail::failure;
 using Clock = std::chrono::steady_clock;
+using display::DecodedPicture;
 
 double seconds(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double>(to - from).count();
@@ -51,9 +53,31 @@ Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const Decod
     };
   }
   display::DecodedFile result;
-  if (const format::StatusCode s = display::decode_file(file, options.limits.max_pixels, request, result);
-      s != format::StatusCode::kOk)
+  if (options.reduce == 0 && !options.progress) {
+    // Row by row from the codes: no sample planes besides the picture.
+    DecodedPicture& picture = result.picture;
+    display::RowSink sink;
+    sink.begin = [&](const format::FileHeader& parsed) {
+      picture.width = parsed.params.image_width;
+      picture.height = parsed.params.image_height;
+      picture.bits_per_pixel = parsed.is_colour() ? 24 : 8;
+      picture.stride = std::size_t{picture.width} * static_cast<std::size_t>(picture.bits_per_pixel / 8);
+      utils::resize_large(picture.pixels, picture.stride * picture.height);
+      return true;
+    };
+    sink.row = [&](std::uint32_t row, std::span<const std::uint8_t> pixels) {
+      std::copy(pixels.begin(), pixels.end(), picture.pixels.begin() + static_cast<std::ptrdiff_t>(
+                                                   picture.stride * (picture.height - 1 - row)));
+      return true;
+    };
+    if (const format::StatusCode s = display::decode_rows(file, options.limits.max_pixels, request.threads,
+                                                          request.rgb_order, sink);
+        s != format::StatusCode::kOk)
+      return failure<Decoded>(s);
+  } else if (const format::StatusCode s = display::decode_file(file, options.limits.max_pixels, request, result);
+             s != format::StatusCode::kOk) {
     return failure<Decoded>(s);
+  }
   const Clock::time_point end = Clock::now();
   // Without a callback the planes may be synthesised while others are still being decoded: the
   // whole decode counts as entropy decoding then.
@@ -71,7 +95,49 @@ Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const Decod
   return out;
 }
 
+Result<Info> decode_rows_unguarded(std::span<const std::uint8_t> file, const DecodeOptions& options,
+                                   const RowReceiver& receiver) {
+  if (options.reduce != 0 || options.progress || !receiver.rows) {
+    // Reduced pictures and progress reports come from the whole-picture decode.
+    Result<Decoded> decoded = decode_unguarded(file, options);
+    if (!decoded) return {decoded.status(), decoded.message()};
+    const Picture& picture = decoded.value().picture;
+    if (receiver.begin && !receiver.begin(decoded.value().info, RowShape{picture.width, picture.height, picture.format}))
+      return failure<Info>(format::StatusCode::kCancelled);
+    for (std::uint32_t r = picture.height; r-- > 0;) {
+      const std::span<const std::uint8_t> row(picture.pixels.data() + picture.stride() * r, picture.stride());
+      if (receiver.rows && !receiver.rows(r, row)) return failure<Info>(format::StatusCode::kCancelled);
+    }
+    return decoded.value().info;
+  }
+  if (options.colour_format == PixelFormat::kGrey8)
+    return {Status::kInvalidArgument, "the colour output format must be RGB or BGR"};
+  if (options.threads < 1 || options.threads > kMaxThreads)
+    return {Status::kInvalidArgument, "threads must be 1.." + std::to_string(kMaxThreads)};
+  Info info;
+  display::RowSink sink;
+  sink.begin = [&](const format::FileHeader& header) {
+    info = detail::info_from_header(header, file.size());
+    return !receiver.begin ||
+           receiver.begin(info, RowShape{info.width, info.height,
+                                         header.is_colour() ? options.colour_format : PixelFormat::kGrey8});
+  };
+  sink.row = [&](std::uint32_t row, std::span<const std::uint8_t> pixels) {
+    return receiver.rows(info.height - 1 - row, pixels);
+  };
+  if (const format::StatusCode s = display::decode_rows(file, options.limits.max_pixels, options.threads,
+                                                        options.colour_format == PixelFormat::kRgb24, sink);
+      s != format::StatusCode::kOk)
+    return failure<Info>(s);
+  return info;
+}
+
 }  // namespace
+
+Result<Info> decode_rows(std::span<const std::uint8_t> file, const DecodeOptions& options,
+                         const RowReceiver& receiver) {
+  return detail::guarded<Info>([&] { return decode_rows_unguarded(file, options, receiver); });
+}
 
 Result<Decoded> decode(std::span<const std::uint8_t> file, const DecodeOptions& options) {
   return detail::guarded<Decoded>([&] { return decode_unguarded(file, options); });

@@ -1,5 +1,8 @@
 // Picture files and whole files through paths: the registry's path wrappers and the atomic
 // writer. Kept apart from the memory functions, which builds without file access use alone.
+#include <filesystem>
+#include <memory>
+
 #include "api/internal.h"
 #include "imagefile/registry.h"
 
@@ -48,6 +51,51 @@ Result<std::vector<std::uint8_t>> read_file(const std::string& path, std::uint64
 Result<std::uint64_t> write_file(const std::string& path, std::span<const std::uint8_t> bytes, Overwrite overwrite,
                                  int* system_error) {
   return detail::guarded<std::uint64_t>([&] { return write_file_unguarded(path, bytes, overwrite, system_error); });
+}
+
+Result<PictureSource> open_picture_rows(const std::string& path, const Limits& limits) {
+  return detail::guarded<PictureSource>([&]() -> Result<PictureSource> {
+    auto reader = std::make_shared<imagefile::StoredRowReader>();
+    const imagefile::FileStatus status = reader->open(path, detail::read_limits(limits));
+    if (status == imagefile::FileStatus::kUnknownKind)
+      return {Status::kInvalidArgument, path + ": the rows are not stored plainly: read the picture whole"};
+    if (status != imagefile::FileStatus::kOk) return {detail::public_status(status), imagefile::status_message(status)};
+    PictureSource source;
+    source.width = reader->rows().width;
+    source.height = reader->rows().height;
+    source.format = reader->rows().grey ? PixelFormat::kGrey8 : PixelFormat::kBgr24;
+    source.read_row = [reader](std::uint32_t row, std::span<std::uint8_t> out) { return reader->read(row, out); };
+    return source;
+  });
+}
+
+Result<WrittenPicture> decode_to_file(std::span<const std::uint8_t> file, const std::string& path, FileKind kind,
+                                      Overwrite overwrite, const DecodeOptions& options, int* system_error) {
+  return detail::guarded<WrittenPicture>([&]() -> Result<WrittenPicture> {
+    if (!imagefile::writes_by_rows(kind)) {
+      WrittenPicture written;
+      Result<Decoded> decoded = decode(file, options);
+      if (!decoded) return {decoded.status(), decoded.message()};
+      const Picture& picture = decoded.value().picture;
+      Result<std::vector<std::uint8_t>> bytes = detail::write_picture_bytes(picture.view(), kind, {});
+      if (!bytes) return {bytes.status(), bytes.message()};
+      Result<std::uint64_t> count = write_file_unguarded(path, bytes.value(), overwrite, system_error);
+      if (!count) return {count.status(), count.message()};
+      written.info = decoded.value().info;
+      written.width = picture.width;
+      written.height = picture.height;
+      written.bytes = count.value();
+      return written;
+    }
+    Result<WrittenPicture> by_rows =
+        detail::decode_by_rows(file, options, [&](const detail::RowProducer& produce, std::string& message) {
+          return imagefile::write_picture_file_by_rows(path, kind, produce, overwrite, &message, system_error);
+        });
+    if (!by_rows) return by_rows;
+    std::error_code error;
+    by_rows.value().bytes = std::filesystem::file_size(std::u8string(path.begin(), path.end()), error);
+    return by_rows;
+  });
 }
 
 void remove_unfinished_files() noexcept { imagefile::remove_temporary_files(); }

@@ -1,6 +1,7 @@
 // Picture files through the imagefile registry: its picture buffers handed over as public
 // pictures without a copy, public views handed to its writers as rows.
 #include <algorithm>
+#include <optional>
 
 #include "api/internal.h"
 #include "imagefile/registry.h"
@@ -150,6 +151,68 @@ Result<std::vector<std::uint8_t>> write_picture_bytes(const PictureView& picture
 }
 
 }  // namespace
+
+namespace detail {
+
+Result<WrittenPicture> decode_by_rows(
+    std::span<const std::uint8_t> file, const DecodeOptions& options,
+    const std::function<imagefile::FileStatus(const RowProducer& produce, std::string& message)>& write_rows) {
+  // Rows as the files store them: blue first, bottom row first.
+  DecodeOptions by_rows = options;
+  by_rows.colour_format = PixelFormat::kBgr24;
+  WrittenPicture written;
+  std::optional<Result<Info>> decoded;
+  std::string message;
+  const imagefile::FileStatus status = write_rows(
+      [&](const imagefile::RowFileSink& sink) {
+        RowReceiver receiver;
+        receiver.begin = [&](const Info&, const RowShape& shape) {
+          written.width = shape.width;
+          written.height = shape.height;
+          return sink.begin(shape.width, shape.height, shape.format == PixelFormat::kGrey8);
+        };
+        receiver.rows = [&](std::uint32_t, std::span<const std::uint8_t> pixels) { return sink.row(pixels); };
+        decoded = decode_rows(file, by_rows, receiver);
+        return decoded->ok();
+      },
+      message);
+  // The decoder's own refusal, not a cancel from a writer that could not go on.
+  if (decoded && !decoded->ok() && decoded->status() != Status::kCancelled) return {decoded->status(), decoded->message()};
+  if (status == imagefile::FileStatus::kCannotWrite || status == imagefile::FileStatus::kCannotOpen)
+    return {Status::kFileError, message};
+  if (status != imagefile::FileStatus::kOk) return {public_status(status), message};
+  written.info = decoded->value();
+  return written;
+}
+
+}  // namespace detail
+
+Result<WrittenPicture> decode_to_stream(std::span<const std::uint8_t> file, FileKind kind, const ByteSink& write,
+                                        const DecodeOptions& options) {
+  return detail::guarded<WrittenPicture>([&]() -> Result<WrittenPicture> {
+    if (!write) return {Status::kInvalidArgument, "no writer for the picture's bytes"};
+    std::uint64_t bytes = 0;
+    const ByteSink counted = [&](std::span<const std::uint8_t> piece) {
+      bytes += piece.size();
+      return write(piece);
+    };
+    Result<WrittenPicture> written = {Status::kInternalError, ""};
+    if (imagefile::writes_by_rows(kind)) {
+      written = detail::decode_by_rows(file, options, [&](const detail::RowProducer& produce, std::string& message) {
+        return imagefile::write_picture_by_rows(kind, produce, counted, &message);
+      });
+    } else {
+      Result<Decoded> decoded = decode(file, options);
+      if (!decoded) return {decoded.status(), decoded.message()};
+      Result<std::vector<std::uint8_t>> whole = detail::write_picture_bytes(decoded.value().picture.view(), kind, {});
+      if (!whole) return {whole.status(), whole.message()};
+      if (!counted(whole.value())) return {Status::kFileError, "the picture could not be written"};
+      written = WrittenPicture{decoded.value().info, decoded.value().picture.width, decoded.value().picture.height, 0};
+    }
+    if (written) written.value().bytes = bytes;
+    return written;
+  });
+}
 
 Result<Picture> convert_picture(const PictureView& picture, PixelFormat format) {
   return detail::guarded<Picture>([&]() -> Result<Picture> {

@@ -37,7 +37,8 @@ Result<T> guarded(const Body& body) noexcept {
 
 // The checks encode makes before any work (the picture description, the limits, every option)
 // and the settings they give.
-Result<format::CodecParams> prepare_encode(const PictureView& picture, const EncodeOptions& options);
+Result<format::CodecParams> prepare_encode(const PictureView& picture, const EncodeOptions& options,
+                                          bool rows_from_source = false);
 // The encoder's view of a caller's rows (stride 0 read as packed).
 codec::PictureRows rows_of(const PictureView& picture);
 
@@ -48,6 +49,13 @@ imagefile::ReadLimits read_limits(const Limits& limits);
 // refusal with `message`.
 Result<PictureFile> to_public(imagefile::FileStatus status, imagefile::LoadedPicture& loaded, const std::string& message);
 // The file bytes of `picture` as `kind`; for .cod the checks and settings of encode.
+// A decode by rows into a writer of `kind` by rows (write_picture_by_rows or its file form), which
+// `write_rows` runs with the producer it is given. The decoder's refusals give their status, the
+// writer's kFileError.
+using RowProducer = std::function<bool(const imagefile::RowFileSink& sink)>;
+Result<WrittenPicture> decode_by_rows(
+    std::span<const std::uint8_t> file, const DecodeOptions& options,
+    const std::function<imagefile::FileStatus(const RowProducer& produce, std::string& message)>& write_rows);
 Result<std::vector<std::uint8_t>> write_picture_bytes(const PictureView& picture, FileKind kind,
                                                       const EncodeOptions& options);
 

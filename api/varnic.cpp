@@ -1,5 +1,6 @@
 // Status texts, encode and probe. decode lives in decode.cpp.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 
@@ -105,10 +106,25 @@ Result<format::CodecParams> build_settings(const EncodeOptions& options) {
   return params;
 }
 
-Result<Encoded> encode_unguarded(const PictureView& picture, const EncodeOptions& options) {
-  Result<format::CodecParams> settings = detail::prepare_encode(picture, options);
+// `source` set: the picture comes row by row from it, and `picture` gives only its shape.
+Result<Encoded> encode_unguarded(const PictureView& picture, const EncodeOptions& options,
+                                 const PictureSource* source = nullptr) {
+  if (source != nullptr && (!source->read_row || options.optimize != 0))
+    return {Status::kInvalidArgument, "a picture read row by row needs a row reader and the classic encoder"};
+  Result<format::CodecParams> settings = detail::prepare_encode(picture, options, source != nullptr);
   if (!settings) return {settings.status(), settings.message()};
-  const codec::PictureRows view = detail::rows_of(picture);
+  codec::PictureRows view = detail::rows_of(picture);
+  std::atomic<bool> unreadable{false};
+  if (source != nullptr) {
+    view.data = nullptr;
+    view.size = 0;
+    const std::size_t row_bytes = std::size_t{picture.width} * static_cast<std::size_t>(bytes_per_pixel(picture.format));
+    view.read_bottom_row = [source, &unreadable, row_bytes, height = picture.height](std::uint32_t y, std::uint8_t* out) {
+      if (source->read_row(height - 1 - y, std::span<std::uint8_t>(out, row_bytes))) return true;
+      unreadable = true;
+      return false;
+    };
+  }
 
   // The encoder codes one channel at a time and reports each channel's transform (odd
   // stages) and coding (even stages): the odd stages add up to the transform timing.
@@ -137,6 +153,7 @@ Result<Encoded> encode_unguarded(const PictureView& picture, const EncodeOptions
           ? codec::encode_picture(view, settings.value(), codec_options, encoded)
           : optimize::encode_optimized(view, settings.value(), options.optimize, options.quality, codec_options,
                                        encoded, &choices);
+  if (unreadable) return {Status::kInvalidFile, "a row of the picture could not be read"};
   if (status != format::StatusCode::kOk) return failure<Encoded>(status);
   const Clock::time_point end = Clock::now();
 
@@ -163,9 +180,10 @@ Result<Info> probe_unguarded(std::span<const std::uint8_t> file, const Limits& l
 
 namespace detail {
 
-Result<format::CodecParams> prepare_encode(const PictureView& picture, const EncodeOptions& options) {
+Result<format::CodecParams> prepare_encode(const PictureView& picture, const EncodeOptions& options,
+                                          bool rows_from_source) {
   const std::size_t pixel_bytes = static_cast<std::size_t>(bytes_per_pixel(picture.format));
-  if (picture.data == nullptr || picture.width == 0 || picture.height == 0)
+  if ((picture.data == nullptr && !rows_from_source) || picture.width == 0 || picture.height == 0)
     return {Status::kInvalidArgument, "the picture is empty"};
   const std::size_t row_bytes = std::size_t{picture.width} * pixel_bytes;
   const std::size_t stride = picture.stride == 0 ? row_bytes : picture.stride;
@@ -318,6 +336,11 @@ OptionProblem check_encode_options(const EncodeOptions& e) {
     return {EncodeOption::kComment, "holds at most " + std::to_string(format::kMaxCommentLength) + " bytes, got " +
                                         std::to_string(e.comment.size())};
   return {};
+}
+
+Result<Encoded> encode(const PictureSource& picture, const EncodeOptions& options) {
+  const PictureView shape{nullptr, picture.width, picture.height, 0, picture.format, false};
+  return detail::guarded<Encoded>([&] { return encode_unguarded(shape, options, &picture); });
 }
 
 Result<Info> probe(std::span<const std::uint8_t> file, const Limits& limits) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <sstream>
@@ -310,6 +311,15 @@ Result<Trial> encode_at(const PictureView& picture, EncodeOptions options, int q
   return trial;
 }
 
+Result<Trial> encode_rows(const PictureSource& picture, const EncodeOptions& options) {
+  Result<Encoded> encoded = encode(picture, options);
+  if (!encoded) return {encoded.status(), encoded.message()};
+  Trial trial;
+  trial.quality = options.quality;
+  trial.encoded = std::move(encoded).value();
+  return trial;
+}
+
 // Finds the file to write for --target-size / --target-psnr, or explains why there is none.
 Result<Trial> search_quality(const Picture& picture, const CompressOptions& options, std::string& note) {
   std::optional<Trial> best;
@@ -373,33 +383,50 @@ int compress_one(const CompressOptions& options, const std::string& input, const
   const BatchOptions& batch = options.batch;
   if (int code = kExitOk; existing_output(batch, output, index, reporter, code)) return code;
   const Clock::time_point start = Clock::now();
-  Result<std::vector<std::uint8_t>> bytes = read_input(input, batch.limits);
-  if (!bytes) {
-    reporter.error(index, input, bytes.message());
-    return exit_code_for(bytes.status());
-  }
-  const std::size_t input_bytes = bytes.value().size();
-  const Clock::time_point parse_start = Clock::now();
-  // Bitmap and Targa rows stay as the file has them: the encoder reads them in place.
-  Result<PictureFile> loaded = read_input_picture(bytes.value(), input, batch.limits, false);
-  if (!loaded) {
-    reporter.error(index, input, loaded.message());
-    return exit_code_for(loaded.status());
-  }
-  std::vector<std::uint8_t>().swap(bytes.value());  // the file is not needed once decoded
-  for (const std::string& notice : loaded.value().notices) reporter.notice(index, input, notice);
-  const Picture& picture = loaded.value().picture;
-
-  const Clock::time_point encode_start = Clock::now();
   EncodeOptions encode_options = options.encode;
   encode_options.threads = library_threads;
   encode_options.limits = batch.limits;
+  // A plain bitmap coded once by the classic encoder is read row by row where it lies, so that it
+  // is never whole in memory; any other file is read whole, which also reports what is wrong with it.
+  std::optional<Result<PictureSource>> rows;
+  if (input != kStandardStream && encode_options.optimize == 0 && !options.target_size && !options.target_psnr) {
+    rows = open_picture_rows(input, batch.limits);
+    if (!rows->ok()) rows.reset();
+  }
+  std::uint64_t input_bytes = 0;
+  std::optional<Result<PictureFile>> loaded;
+  const Clock::time_point parse_start = Clock::now();
+  if (rows) {
+    std::error_code error;
+    input_bytes = std::filesystem::file_size(as_path(input), error);
+  } else {
+    Result<std::vector<std::uint8_t>> bytes = read_input(input, batch.limits);
+    if (!bytes) {
+      reporter.error(index, input, bytes.message());
+      return exit_code_for(bytes.status());
+    }
+    input_bytes = bytes.value().size();
+    // Bitmap and Targa rows stay as the file has them: the encoder reads them in place.
+    loaded = read_input_picture(bytes.value(), input, batch.limits, false);
+    if (!loaded->ok()) {
+      reporter.error(index, input, loaded->message());
+      return exit_code_for(loaded->status());
+    }
+    std::vector<std::uint8_t>().swap(bytes.value());  // the file is not needed once decoded
+    for (const std::string& notice : loaded->value().notices) reporter.notice(index, input, notice);
+  }
+  const std::uint32_t width = rows ? rows->value().width : loaded->value().picture.width;
+  const std::uint32_t height = rows ? rows->value().height : loaded->value().picture.height;
+  const bool grey = (rows ? rows->value().format : loaded->value().picture.format) == PixelFormat::kGrey8;
+
+  const Clock::time_point encode_start = Clock::now();
   CompressOptions search_options = options;
   search_options.encode = encode_options;
   std::string note;
-  Result<Trial> trial = options.target_size || options.target_psnr
-                            ? search_quality(picture, search_options, note)
-                            : encode_at(picture.view(), encode_options, encode_options.quality, nullptr);
+  Result<Trial> trial = rows ? encode_rows(rows->value(), encode_options)
+                        : options.target_size || options.target_psnr
+                            ? search_quality(loaded->value().picture, search_options, note)
+                            : encode_at(loaded->value().picture.view(), encode_options, encode_options.quality, nullptr);
   if (!trial) {
     reporter.error(index, input, trial.message());
     return exit_code_for(trial.status());
@@ -410,8 +437,7 @@ int compress_one(const CompressOptions& options, const std::string& input, const
   if (const int code = write_output(output, encoded.bytes, batch.force, index, reporter); code != kExitOk) return code;
   const Clock::time_point end = Clock::now();
 
-  const bool grey = picture.format == PixelFormat::kGrey8;
-  std::string line = input + " -> " + output + ": " + describe_size(picture.width, picture.height, grey) + ", " +
+  std::string line = input + " -> " + output + ": " + describe_size(width, height, grey) + ", " +
                      std::to_string(input_bytes) + " -> " + std::to_string(encoded.bytes.size()) + " bytes (" +
                      ratio_text(static_cast<double>(input_bytes), static_cast<double>(encoded.bytes.size())) +
                      "), quality " + std::to_string(trial.value().quality) + ", " +
@@ -447,6 +473,45 @@ std::string pnm_name_mismatch(const std::string& output, bool grey) {
   return {};
 }
 
+// A bitmap is written as the rows are decoded: neither the picture nor the file is whole in memory.
+// Every check of the file's header is over before the first byte goes out, so standard output gets
+// no part of a picture the decoder refuses.
+int decompress_by_rows(const DecompressOptions& options, std::span<const std::uint8_t> file,
+                       const DecodeOptions& decode_options, FileKind kind, const std::string& input,
+                       const std::string& output, std::size_t index, Reporter& reporter, Clock::time_point start) {
+  const BatchOptions& batch = options.batch;
+  int error = 0;
+  Result<WrittenPicture> written =
+      output == kStandardStream
+          ? decode_to_stream(
+                file, kind, [&error](std::span<const std::uint8_t> piece) { return write_standard_output(piece, error); },
+                decode_options)
+          : decode_to_file(file, output, kind, batch.force ? Overwrite::kReplace : Overwrite::kRefuse, decode_options,
+                           &error);
+  if (!written && written.status() == Status::kFileError) {
+    if (!batch.force && error == EEXIST) {
+      reporter.error(index, output, "output exists (use -f to replace it)");
+    } else {
+      reporter.error(index, output, std::string(kCannotWrite) + " (" + system_reason(error) + ")");
+    }
+    return kExitCannotWrite;
+  }
+  if (!written) {
+    const bool limit = written.status() == Status::kLimitExceeded;
+    reporter.error(index, input, limit ? decode_limit_message(file, batch.limits, written.message()) : written.message());
+    return exit_code_for(written.status());
+  }
+  const WrittenPicture& picture = written.value();
+  const Clock::time_point end = Clock::now();
+  std::string line = input + " -> " + output + ": " + describe_size(picture.width, picture.height, picture.info.grey) +
+                     ", " + std::to_string(file.size()) + " -> " + std::to_string(picture.bytes) + " bytes";
+  if (options.reduce > 0) line += ", reduced 1/" + std::to_string(1 << options.reduce);
+  line += ", " + format("%.3f s", seconds(end - start));
+  reporter.summary(index, line);
+  reporter.detail("decode and write row by row " + ms(seconds(end - start)));
+  return kExitOk;
+}
+
 int decompress_one(const DecompressOptions& options, FileKind kind, const std::string& input,
                    const std::string& output, std::size_t index, int library_threads, Reporter& reporter) {
   const BatchOptions& batch = options.batch;
@@ -463,6 +528,8 @@ int decompress_one(const DecompressOptions& options, FileKind kind, const std::s
   if (kind == FileKind::kBmp || kind == FileKind::kTga) decode_options.colour_format = PixelFormat::kBgr24;
   decode_options.threads = library_threads;
   decode_options.limits = batch.limits;
+  if (kind == FileKind::kBmp)
+    return decompress_by_rows(options, bytes.value(), decode_options, kind, input, output, index, reporter, start);
   const Clock::time_point decode_start = Clock::now();
   Result<Decoded> decoded = decode(bytes.value(), decode_options);
   if (!decoded) {

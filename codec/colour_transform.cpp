@@ -67,9 +67,13 @@ VARNIC_WIDE_LOOPS void rgb_row_to_float_wide(const std::uint8_t* src, std::uint3
 void channel_row_to_float(const PictureRows& picture, int channel,
                        const std::array<std::int32_t, 3>& offsets, std::uint32_t padded_width,
                        std::uint32_t row, float* out) {
+  channel_row_to_float(picture, picture.bottom_row(std::min(row, picture.height - 1)), channel, offsets,
+                       padded_width, out);
+}
+
+void channel_row_to_float(const PictureRows& picture, const std::uint8_t* src, int channel,
+                          const std::array<std::int32_t, 3>& offsets, std::uint32_t padded_width, float* out) {
   const std::uint32_t width = std::min(picture.width, padded_width);
-  const std::uint32_t source_row = std::min(row, picture.height - 1);
-  const std::uint8_t* src = picture.bottom_row(source_row);
   if (picture.bits_per_pixel == 8) {
     for (std::uint32_t x = 0; x < width; ++x) {
       out[x] = static_cast<float>(static_cast<std::int16_t>(src[x] - offsets[0]));

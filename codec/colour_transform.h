@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "format/colour_space.h"
 
@@ -24,6 +25,11 @@ struct PictureRows {
   std::size_t row_stride = 0;         // bytes from one row to the next; 0: padded to 4
   bool top_down = false;              // the first row in memory is the top row
   bool rgb_order = false;             // 24-bit pixels are red, green, blue
+  // Set instead of data for a picture read row by row (the channel analysis reads each row
+  // twice per channel): copies row y, counted from the bottom, into `out` (width pixels) and
+  // returns true, or false when the row cannot be had. Called from several threads at once,
+  // each with its own buffer.
+  std::function<bool(std::uint32_t y, std::uint8_t* out)> read_bottom_row = nullptr;
 
   std::size_t stride() const;
   // Bytes the view must cover: every row's pixels, the last row's padding not needed.
@@ -39,6 +45,9 @@ struct PictureRows {
 // the Y offset, byte 1 by the I offset, byte 2 by the Q offset, as the format defines), grey
 // samples the byte less the Y offset. Columns past the picture are 0 and rows past it repeat its
 // last row.
+// The same from a row the caller has at hand (a row of `picture`'s layout and width).
+void channel_row_to_float(const PictureRows& picture, const std::uint8_t* source_row, int channel,
+                          const std::array<std::int32_t, 3>& offsets, std::uint32_t padded_width, float* out);
 void channel_row_to_float(const PictureRows& picture, int channel,
                        const std::array<std::int32_t, 3>& offsets, std::uint32_t padded_width,
                        std::uint32_t row, float* out);

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <utility>
 
+#include "codec/channel_analysis.h"
 #include "codec/forward_wavelet.h"
 #include "format/arithmetic_coder.h"
 
@@ -15,8 +17,8 @@ namespace {
 // Calls visit(value) for the positions [begin, end) of the plane in coding
 // order (low band, then per level from the coarsest the bands h, v, d, row
 // by row).
-template <class Visit>
-void for_each_in_coding_order(const CoefficientPlane& plane, int total_levels, std::size_t begin,
+template <class Plane, class Visit>
+void for_each_in_coding_order(const Plane& plane, int total_levels, std::size_t begin,
                           std::size_t end, Visit&& visit) {
   std::uint32_t h = plane.height() >> total_levels;
   std::uint32_t w = plane.width() >> total_levels;
@@ -25,10 +27,28 @@ void for_each_in_coding_order(const CoefficientPlane& plane, int total_levels, s
     for (std::uint32_t r = row; r < row + h && position < end; ++r) {
       const std::size_t next = position + w;
       if (next > begin) {
-        const std::int16_t* src = plane.row(r) + col;
+        const auto* src = plane.row(r) + col;
         const std::size_t first = begin > position ? begin - position : 0;
         const std::size_t last = std::min<std::size_t>(w, end - position);
-        for (std::size_t j = first; j < last; ++j) visit(src[j]);
+        std::size_t j = first;
+        if constexpr (sizeof *src == 1) {
+          // Byte codes: runs of positions inside zerotrees, most of a fine band, are passed over
+          // eight at a time; they are never coded.
+          constexpr std::uint64_t kInsideRun = 0x0101010101010101u * static_cast<std::uint8_t>(format::kZeroTreeInside);
+          while (j < last) {
+            if (j + 8 <= last) {
+              std::uint64_t eight;
+              std::memcpy(&eight, src + j, sizeof eight);
+              if (eight == kInsideRun) {
+                j += 8;
+                continue;
+              }
+            }
+            visit(src[j]);
+            ++j;
+          }
+        }
+        for (; j < last; ++j) visit(src[j]);
       }
       position = next;
     }
@@ -52,6 +72,8 @@ struct SymbolCoding {
 
 // Every value of the whole plane counts, dropped levels and skip markers included, ordered by the
 // exchange sort (ties as it leaves them).
+SymbolCoding symbol_table_of(const std::array<std::uint32_t, 256>& count);
+
 SymbolCoding make_symbol_table(const CoefficientPlane& plane, WorkerPool* pool) {
   std::array<std::uint32_t, 256> count{};
   auto tally = [&plane](std::size_t begin, std::size_t end, std::array<std::uint32_t, 256>& n) {
@@ -69,6 +91,10 @@ SymbolCoding make_symbol_table(const CoefficientPlane& plane, WorkerPool* pool) 
       for (int v = 0; v < 256; ++v) count[v] += part[v];
     });
   }
+  return symbol_table_of(count);
+}
+
+SymbolCoding symbol_table_of(const std::array<std::uint32_t, 256>& count) {
   std::array<std::pair<std::uint32_t, int>, 256> order;
   for (int v = 0; v < 256; ++v) order[v] = {count[v], v};
   for (int i = 0; i < 255; ++i) {
@@ -87,13 +113,14 @@ SymbolCoding make_symbol_table(const CoefficientPlane& plane, WorkerPool* pool) 
 
 // Positions [begin, end) in coding order as one segment with a fresh model,
 // closed by the end symbol and the flush byte.
-void code_segment(const CoefficientPlane& plane, int total_levels, std::size_t begin,
+template <class Plane>
+void code_segment(const Plane& plane, int total_levels, std::size_t begin,
                  std::size_t end, const SymbolCoding& symbols, std::vector<std::uint8_t>& out) {
   format::AdaptiveModel model;
   format::ArithmeticEncoder encoder(out);
   model.start(symbols.table.count);
   encoder.start();
-  for_each_in_coding_order(plane, total_levels, begin, end, [&](std::int16_t v) {
+  for_each_in_coding_order(plane, total_levels, begin, end, [&](auto v) {
     if (v == format::kZeroTreeInside) return;
     const int symbol = model.symbol_of(symbols.rank[static_cast<std::uint8_t>(v + format::kSymbolBias)]);
     encoder.encode(model, symbol);
@@ -252,101 +279,99 @@ StatusCode encode_channel(CoefficientPlane& plane, format::Channel channel, Code
 
 namespace {
 
-// One picture's encoding: the stages every channel goes through, and the two orders they run in.
-// Stage k of the progress count is channel (k - 1) / 2's analysis when k is odd, its coding when
-// k is even.
+// One picture's encoding. Each channel is analysed from the picture rows into byte codes (both
+// passes of channel_analysis.h, then the zerotrees and the symbol counts), and its two segments
+// are coded from them. One thread takes the channels in turn with a single plane of codes; more
+// threads analyse the channels at once, each into its own plane, and code every segment as soon
+// as its channel is ready, so a colour picture has up to nine tasks to share. The stream is then
+// laid out in the one order the format has. Stage k of the progress count is channel
+// (k - 1) / 2's analysis when k is odd, its coding when k is even.
 class PictureEncoder {
  public:
   PictureEncoder(const PictureRows& picture, const EncodeRequest& options, CodecParams& working,
                  EncodedPicture& out)
       : picture_(picture), options_(options), working_(working), out_(out),
-        levels_(working.total_levels), count_(plane_count_of(working)), pool_(options.threads),
-        workers_(pool_.size() > 1 ? &pool_ : nullptr) {}
+        levels_(working.total_levels), count_(plane_count_of(working)), pool_(options.threads) {}
 
   StatusCode run() {
     // Typical files are well under a byte per pixel; the vector grows if not.
     out_.stream.reserve(std::size_t{working_.plane_size} / 8 + 4096);
-    VARNIC_RETURN_IF_ERROR(analyse(0, workers_));
-    // Y's header goes out with Y's limits (I's and Q's still zero); later channels patch theirs.
-    header_ = working_;
-    if (!progress(1)) return StatusCode::kCancelled;
-    if (workers_ != nullptr && count_ == format::kChannelCount) return run_overlapped();
+    if (pool_.size() > 1) return run_parallel();
     for (int c = 0; c < count_; ++c) {
-      code(c, workers_);
+      format::SymbolPlane& codes = codes_[0];
+      if (codes.empty()) VARNIC_RETURN_IF_ERROR(codes.allocate(working_.padded_width, working_.padded_height));
+      VARNIC_RETURN_IF_ERROR(analyse(c, codes));
+      if (!progress(2 * c + 1)) return StatusCode::kCancelled;
+      const std::size_t split = coded_[static_cast<std::size_t>(c)].split;
+      const std::size_t end = coded_[static_cast<std::size_t>(c)].coded;
+      code_segment(codes, levels_, 0, split, coded_[static_cast<std::size_t>(c)].symbols, segments_[c][0]);
+      code_segment(codes, levels_, split, end, coded_[static_cast<std::size_t>(c)].symbols, segments_[c][1]);
+      VARNIC_RETURN_IF_ERROR(keep(c, codes));
+      if (c == 0) start_stream();
+      append_channel(c);
       if (!progress(2 * c + 2)) return StatusCode::kCancelled;
-      if (c + 1 < count_) {
-        VARNIC_RETURN_IF_ERROR(analyse(c + 1, workers_));
-        if (!progress(2 * c + 3)) return StatusCode::kCancelled;
-      }
     }
     return StatusCode::kOk;
   }
 
  private:
-  // When the planes are not kept, one plane serves every channel; with threads two take turns,
-  // one coded while the next channel fills the other.
-  CoefficientPlane& plane_of(int c) {
-    if (options_.keep_planes) return out_.planes[static_cast<std::size_t>(c)];
-    return spare_[workers_ != nullptr ? static_cast<std::size_t>(c % 2) : 0];
-  }
-
   bool progress(int stage) const { return !options_.progress || options_.progress(stage, 2 * count_); }
 
-  // The channel's samples through every level into the workspace.
-  StatusCode transform(int c, WorkerPool* helpers) {
-    return transform_picture_channel(picture_, c, working_, workspace_, helpers);
-  }
-  // The workspace's coefficients quantized and marked into the channel's plane; writes only that
-  // plane and the channel's band limits.
-  StatusCode quantize(int c, WorkerPool* helpers) {
-    CoefficientPlane& plane = plane_of(c);
-    if (plane.empty()) VARNIC_RETURN_IF_ERROR(plane.allocate(working_.padded_width, working_.padded_height));
+  // Codes, zerotrees and symbol table of channel c; its band limits into the working copy.
+  StatusCode analyse(int c, format::SymbolPlane& codes) {
     ChannelParams& cp = working_.channels[static_cast<std::size_t>(c)];
-    quantize_channel(plane, workspace_.plane(), levels_, cp, helpers);
-    mark_zerotrees(plane, levels_, cp.dropped_levels, helpers);
+    VARNIC_RETURN_IF_ERROR(analyse_channel_rows(picture_, c, working_, cp, codes));
+    mark_zerotree_codes(codes, levels_, cp.dropped_levels);
+    ChannelCoding& coding = coded_[static_cast<std::size_t>(c)];
+    coding.symbols = symbol_table_of(count_codes(codes));
+    // Dropping d levels keeps exactly the first PlaneSize / 4^d positions; the second segment is
+    // the finest coded level.
+    coding.coded = codes.size() >> (2 * cp.dropped_levels);
+    coding.split = coding.coded / 4;
     return StatusCode::kOk;
   }
-  StatusCode analyse(int c, WorkerPool* helpers) {
-    VARNIC_RETURN_IF_ERROR(transform(c, helpers));
-    return quantize(c, helpers);
+
+  // The coded values with their markers as int16 planes, for a caller that shows them.
+  StatusCode keep(int c, const format::SymbolPlane& codes) {
+    if (!options_.keep_planes) return StatusCode::kOk;
+    CoefficientPlane& plane = out_.planes[static_cast<std::size_t>(c)];
+    VARNIC_RETURN_IF_ERROR(plane.allocate(working_.padded_width, working_.padded_height));
+    std::copy_n(codes.data(), codes.size(), plane.samples().begin());
+    return StatusCode::kOk;
   }
 
-  // The header (for Y) or the channel's band limits, then its symbol table.
-  ChannelCoding start_coding(int c, WorkerPool* helpers) {
-    if (c == 0) {
-      format::append_header(header_, options_.comment, out_.stream);
-    } else {
-      format::patch_band_limits(out_.stream, working_, static_cast<format::Channel>(c));
+  // The header with Y's band limits (I's and Q's still zero, as they were when Y was coded
+  // first); later channels patch theirs.
+  void start_stream() {
+    CodecParams header = working_;
+    for (int c = 1; c < format::kChannelCount; ++c) {
+      header.channels[static_cast<std::size_t>(c)].band_max.fill(0);
+      header.channels[static_cast<std::size_t>(c)].band_min.fill(0);
     }
-    return start_channel_data(plane_of(c), working_.channels[static_cast<std::size_t>(c)].dropped_levels,
-                              out_.stream, helpers);
+    format::append_header(header, options_.comment, out_.stream);
   }
-  void finish_coding(int c, std::size_t restart) {
-    ChannelParams& cp = working_.channels[static_cast<std::size_t>(c)];
-    cp.restart_offset = static_cast<std::uint32_t>(restart);
+
+  // Channel c's limits (I and Q), symbol table and segments, and its offsets in the header.
+  void append_channel(int c) {
+    const auto i = static_cast<std::size_t>(c);
+    if (c > 0) format::patch_band_limits(out_.stream, working_, static_cast<format::Channel>(c));
+    format::append_symbol_table(coded_[i].symbols.table, out_.stream);
+    out_.stream.insert(out_.stream.end(), segments_[i][0].begin(), segments_[i][0].end());
+    ChannelParams& cp = working_.channels[i];
+    cp.restart_offset = static_cast<std::uint32_t>(out_.stream.size());
+    out_.stream.insert(out_.stream.end(), segments_[i][1].begin(), segments_[i][1].end());
     cp.end_offset = static_cast<std::uint32_t>(out_.stream.size());
     format::patch_plane_offsets(out_.stream, levels_, static_cast<format::Channel>(c), cp.restart_offset,
                                 cp.end_offset);
-  }
-  void code(int c, WorkerPool* helpers) {
-    const ChannelCoding coding = start_coding(c, helpers);
-    finish_coding(c, code_segments(plane_of(c), levels_, coding, out_.stream, helpers));
+    std::vector<std::uint8_t>().swap(segments_[i][0]);
+    std::vector<std::uint8_t>().swap(segments_[i][1]);
   }
 
-  // Coding is sequential within a segment, so a colour picture on threads overlaps the stages:
-  // Y is analysed by every thread; then Y's two segments are coded at once while I is analysed,
-  // I is coded once Y is in the stream, and Q is transformed meanwhile (the workspace is free once
-  // I is quantized) and quantized once its plane is free; last Q is coded, its two segments at
-  // once. Two lanes code while the third analyses with the remaining threads, so never more
-  // threads are busy than asked for. Progress is reported afterwards, in order, from this thread.
-  StatusCode run_overlapped() {
-    WorkerPool analysers(std::max(1, pool_.size() - 2));
-    WorkerPool* helpers = analysers.size() > 1 ? &analysers : nullptr;
-    const ChannelCoding y = start_coding(0, workers_);
-    std::vector<std::uint8_t> y_second;
-    StatusCode analysed_i = StatusCode::kOk;
-    StatusCode analysed_q = StatusCode::kOk;
-    bool coded_i = false;
+  StatusCode run_parallel() {
+    std::array<StatusCode, format::kChannelCount> analysed;
+    analysed.fill(StatusCode::kOk);
+    std::array<StatusCode, format::kChannelCount> kept;
+    kept.fill(StatusCode::kOk);
     std::atomic<bool> out_of_memory{false};
     auto task = [&out_of_memory](auto body) {
       return std::function<void()>([&out_of_memory, body] {
@@ -357,45 +382,39 @@ class PictureEncoder {
         }
       });
     };
-
     utils::TaskGraph graph;
-    const auto code_y_first =
-        graph.add({}, task([&] { code_segment(plane_of(0), levels_, 0, y.split, y.symbols, out_.stream); }));
-    const auto code_y_second = graph.add({}, task([&] {
-      y_second.reserve(y.coded / 16);
-      code_segment(plane_of(0), levels_, y.split, y.coded, y.symbols, y_second);
-    }));
-    const auto append_y = graph.add({code_y_first, code_y_second}, task([&] {
-      const std::size_t restart = out_.stream.size();
-      out_.stream.insert(out_.stream.end(), y_second.begin(), y_second.end());
-      finish_coding(0, restart);
-    }));
-    const auto analyse_i = graph.add({}, task([&] { analysed_i = analyse(1, helpers); }));
-    graph.add({append_y, analyse_i}, task([&] {
-      if (analysed_i != StatusCode::kOk || out_of_memory) return;
-      code(1, nullptr);
-      coded_i = true;
-    }));
-    const auto transform_q = graph.add({analyse_i}, task([&] {
-      if (analysed_i == StatusCode::kOk) analysed_q = transform(2, helpers);
-    }));
-    // Without kept planes Q takes Y's plane.
-    const auto q_plane_free = options_.keep_planes ? transform_q : append_y;
-    graph.add({transform_q, q_plane_free}, task([&] {
-      if (analysed_i == StatusCode::kOk && analysed_q == StatusCode::kOk) analysed_q = quantize(2, helpers);
-    }));
-    graph.run(&pool_, 3);
-
+    for (int c = 0; c < count_; ++c) {
+      const auto i = static_cast<std::size_t>(c);
+      const auto analysis = graph.add({}, task([this, c, i, &analysed] {
+        analysed[i] = codes_[i].allocate(working_.padded_width, working_.padded_height);
+        if (analysed[i] == StatusCode::kOk) analysed[i] = analyse(c, codes_[i]);
+      }));
+      std::array<utils::TaskGraph::TaskId, 2> segment{};
+      for (int part = 0; part < 2; ++part) {
+        segment[static_cast<std::size_t>(part)] = graph.add({analysis}, task([this, i, part, &analysed] {
+          if (analysed[i] != StatusCode::kOk) return;
+          const ChannelCoding& coding = coded_[i];
+          code_segment(codes_[i], levels_, part == 0 ? 0 : coding.split, part == 0 ? coding.split : coding.coded,
+                       coding.symbols, segments_[i][static_cast<std::size_t>(part)]);
+        }));
+      }
+      graph.add({segment[0], segment[1]}, task([this, c, i, &analysed, &kept] {
+        if (analysed[i] == StatusCode::kOk) kept[i] = keep(c, codes_[i]);
+        codes_[i].release();
+      }));
+    }
+    graph.run(&pool_, pool_.size());
     if (out_of_memory) return StatusCode::kOutOfMemory;
-    if (!progress(2)) return StatusCode::kCancelled;
-    VARNIC_RETURN_IF_ERROR(analysed_i);
-    if (!progress(3)) return StatusCode::kCancelled;
-    if (!coded_i) return StatusCode::kEncodeFailed;
-    if (!progress(4)) return StatusCode::kCancelled;
-    VARNIC_RETURN_IF_ERROR(analysed_q);
-    if (!progress(5)) return StatusCode::kCancelled;
-    code(2, workers_);
-    return progress(6) ? StatusCode::kOk : StatusCode::kCancelled;
+    for (int c = 0; c < count_; ++c) {
+      const auto i = static_cast<std::size_t>(c);
+      VARNIC_RETURN_IF_ERROR(analysed[i]);
+      VARNIC_RETURN_IF_ERROR(kept[i]);
+      if (!progress(2 * c + 1)) return StatusCode::kCancelled;
+      if (c == 0) start_stream();
+      append_channel(c);
+      if (!progress(2 * c + 2)) return StatusCode::kCancelled;
+    }
+    return StatusCode::kOk;
   }
 
   const PictureRows& picture_;
@@ -405,25 +424,25 @@ class PictureEncoder {
   const int levels_;
   const int count_;
   WorkerPool pool_;
-  WorkerPool* workers_;
-  TransformWorkspace workspace_;
-  std::array<CoefficientPlane, 2> spare_;
-  CodecParams header_;
+  std::array<format::SymbolPlane, format::kChannelCount> codes_;
+  std::array<ChannelCoding, format::kChannelCount> coded_;
+  std::array<std::array<std::vector<std::uint8_t>, 2>, format::kChannelCount> segments_;
 };
 
 }  // namespace
 
 StatusCode encode_picture(const PictureRows& picture, const CodecParams& settings, const EncodeRequest& options,
                           EncodedPicture& out) {
-  if (picture.data == nullptr || (picture.bits_per_pixel != 24 && picture.bits_per_pixel != 8)) {
+  const bool streamed = static_cast<bool>(picture.read_bottom_row);
+  if ((picture.data == nullptr && !streamed) || (picture.bits_per_pixel != 24 && picture.bits_per_pixel != 8)) {
     return StatusCode::kBadPictureBuffer;
   }
   if (options.comment.size() > format::kMaxCommentLength) return StatusCode::kCommentTooLong;
   const std::uint16_t mode = picture.bits_per_pixel == 8 ? format::kImageModeGrey : format::kImageModeColour;
   CodecParams working;
   VARNIC_RETURN_IF_ERROR(make_working_params(settings, picture.width, picture.height, mode, working));
-  if (picture.stride() < std::size_t{picture.width} * (picture.bits_per_pixel / 8) ||
-      picture.size < picture.required_bytes()) {
+  if (!streamed && (picture.stride() < std::size_t{picture.width} * (picture.bits_per_pixel / 8) ||
+                    picture.size < picture.required_bytes())) {
     return StatusCode::kBadPictureBuffer;
   }
   out.stream.clear();

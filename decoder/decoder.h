@@ -9,11 +9,13 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "format/format.h"
+#include "format/symbol_plane.h"
 
 namespace varnic::decoder {
 
@@ -87,5 +89,47 @@ StatusCode synthesize_plane(format::CoefficientPlane& plane, const format::Codec
                         Channel channel, std::vector<std::int16_t>& work);
 StatusCode synthesize_plane(format::CoefficientPlane& plane, const format::CodecParams& params,
                         Channel channel);
+
+// The streamed decode: each plane's codes kept as bytes, and its samples synthesised row by row
+// from them, so that a picture costs about one byte per pixel and plane instead of the int16
+// planes above. The samples are exactly those of decode_plane, dequantize and synthesize_plane.
+
+// In a detail band, the code of a position inside a zerotree that a damaged stream ended before:
+// such positions hold the tree marker itself as their sample. The code is free there, since the
+// value -127 is read as a zerotree root, which is stored as 0. In the low band -127 is a value.
+inline constexpr std::int8_t kEndedInsideCode = format::kZeroTreeRoot;
+inline constexpr std::int16_t kEndedInsideSample = format::kZeroTreeInside;
+
+// Table and codes of one channel into `plane` (allocated, zero-filled, padded size): decoded
+// values as they are, zerotree roots and inside positions 0, positions inside a tree after the
+// end of the stream kEndedInsideCode. Codes only for 'Z' files.
+StatusCode decode_plane_symbols(std::span<const std::uint8_t> file, const format::FileHeader& header,
+                                Channel channel, format::SymbolPlane& plane);
+
+// Samples of every code of one subband: dequantize_value in the low band, and the same in the
+// detail bands but for kEndedInsideCode.
+using DequantTable = std::array<std::int16_t, 256>;
+DequantTable dequant_table(const format::ChannelParams& channel, int subband, bool low_band);
+
+// A plane's samples after every synthesis step, one row at a time, bottom row first: each step
+// keeps a few rows of its own and of the coarser step, so the memory is a few rows per level.
+class LineSynthesis {
+ public:
+  LineSynthesis();
+  ~LineSynthesis();
+  LineSynthesis(LineSynthesis&&) noexcept;
+  LineSynthesis& operator=(LineSynthesis&&) noexcept;
+  // `codes` must outlive the synthesis. kReconstructFailed when the sizes do not fit the
+  // parameters, kOutOfMemory when the row buffers cannot be had.
+  StatusCode start(const format::SymbolPlane& codes, const format::CodecParams& params, Channel channel);
+  // Rows 0, 1, 2, ... of the synthesised plane (padded_width samples), one per call; the
+  // pointer stays valid until the next call.
+  const std::int16_t* next_row();
+
+ private:
+  struct Step;
+  std::vector<std::unique_ptr<Step>> steps_;  // the low band, then each step coarsest first
+  int next_ = 0;
+};
 
 }  // namespace varnic::decoder

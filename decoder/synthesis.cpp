@@ -7,6 +7,7 @@
 
 #include "utils/wide_loops.h"
 #include "decoder/decoder.h"
+#include "decoder/synthesis_rows.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -16,8 +17,6 @@
 
 namespace varnic::decoder {
 namespace {
-
-inline int16_t Store(int32_t v) { return static_cast<int16_t>(v); }
 
 // Vertical pass of a full step: columns 0..cols-1 of the plane's top rows
 // (low half s, high half d) into rows of `t` (pitch cols).
@@ -61,27 +60,6 @@ inline void vertical_synthesis(const int16_t* p, size_t stride, int rows, int co
     int16_t* even = out(2 * i);
     for (int x = 0; x < cols; ++x) even[x] = Store(((prev[x] + odd[x]) >> 1) - di[x]);
   }
-}
-
-// Horizontal pass of a full step: one row of `t` (low half s, high half d)
-// into one plane row. The odd outputs depend only on the halves, each even
-// one on its odd neighbours as stored; computing the odd ones into `odd`
-// first lets both loops vectorise, with the same values.
-inline void horizontal_synthesis(const int16_t* __restrict t, int cols, int16_t* __restrict o,
-                                int16_t* __restrict odd) {
-  const int ww = cols / 2;
-  const int16_t* s = t;
-  const int16_t* d = t + ww;
-  for (int j = 0; j <= ww - 2; ++j) odd[j] = Store(((d[j] + d[j + 1]) >> 1) + s[j]);
-  odd[ww - 1] = Store((d[ww - 1] >> 1) + s[ww - 1]);
-  o[0] = Store(((d[1] - d[0]) >> 1) - 3 * d[0] + s[0]);
-  o[1] = odd[0];
-  for (int j = 1; j <= ww - 2; ++j) {
-    o[2 * j] = Store(((odd[j - 1] + odd[j]) >> 1) - 2 * d[j]);
-    o[2 * j + 1] = odd[j];
-  }
-  o[cols - 2] = Store(((d[ww - 2] + 2 * (s[ww - 2] - d[ww - 1] + s[ww - 1])) >> 2) - d[ww - 1]);
-  o[cols - 1] = odd[ww - 1];
 }
 
 }  // namespace

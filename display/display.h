@@ -138,4 +138,26 @@ struct DecodedFile {
 StatusCode decode_file(std::span<const std::uint8_t> file, std::uint64_t max_pixels, const ReconstructRequest& request,
                        DecodedFile& out);
 
+// The streamed decode: planes kept as byte codes (decoder::decode_plane_symbols), synthesised
+// row by row (decoder::LineSynthesis) and converted to pixels as each row is finished, so a
+// picture costs about one byte per pixel and plane besides the file. The pixels are those of
+// decode_file with the kRows layout, delivered bottom row first.
+struct RowSink {
+  // Called once with the file's header before any row; returning false cancels.
+  std::function<bool(const format::FileHeader&)> begin;
+  // Row `row` counted from the bottom (0 is the bottom row), image_width pixels of 1 byte (grey)
+  // or 3 (colour, red first when rgb_order); returning false cancels.
+  std::function<bool(std::uint32_t row, std::span<const std::uint8_t> pixels)> row;
+};
+// Planes are decoded on up to `threads` threads. Version 2.3 colour files, whose pixels come
+// from the packed layout, go through decode_file and are then handed over the same way.
+StatusCode decode_rows(std::span<const std::uint8_t> file, std::uint64_t max_pixels, int threads, bool rgb_order,
+                       const RowSink& sink);
+
+// One row of synthesised samples as pixels: grey bytes, or colour through the inverse tables,
+// in the byte order asked for. The same bytes as planes_to_rows.
+void samples_to_grey_row(const std::int16_t* y, std::uint32_t width, std::int32_t offset, std::uint8_t* out);
+void samples_to_colour_row(const std::int16_t* y, const std::int16_t* i, const std::int16_t* q, std::uint32_t width,
+                           std::int32_t offset, bool rgb_order, std::uint8_t* out);
+
 }  // namespace varnic::display

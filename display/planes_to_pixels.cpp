@@ -202,6 +202,15 @@ bool planes_to_rows(const decoder::PlaneSet& planes, const format::CodecParams& 
   return true;
 }
 
+void samples_to_grey_row(const std::int16_t* y, std::uint32_t width, std::int32_t offset, std::uint8_t* out) {
+  grey_row<false>(y, width, 0, offset, out);
+}
+
+void samples_to_colour_row(const std::int16_t* y, const std::int16_t* i, const std::int16_t* q, std::uint32_t width,
+                           std::int32_t offset, bool rgb_order, std::uint8_t* out) {
+  colour_row(y, i, q, width, 0, offset, rgb_order, out);
+}
+
 void render_preview(const decoder::PlaneSet& planes, const format::CodecParams& params,
                     const format::Magic& magic, int level, std::vector<std::uint8_t>& out,
                     PreviewFrame& frame) {

@@ -245,4 +245,103 @@ StatusCode decode_file(std::span<const std::uint8_t> file, std::uint64_t max_pix
   return StatusCode::kOk;
 }
 
+namespace {
+
+// Rows synthesised per task when decode_rows has threads: enough to make a task worth a wake-up,
+// few enough that the three planes' rows stay in the cache.
+constexpr std::uint32_t kRowChunk = 32;
+
+// The rows of a picture decoded whole (the packed 2.3 colour layout), bottom row first.
+StatusCode rows_of_whole_decode(std::span<const std::uint8_t> file, std::uint64_t max_pixels, int threads,
+                                bool rgb_order, const RowSink& sink) {
+  ReconstructRequest request;
+  request.threads = threads;
+  request.layout = PixelLayout::kRows;
+  request.rgb_order = rgb_order;
+  DecodedFile decoded;
+  VARNIC_RETURN_IF_ERROR(decode_file(file, max_pixels, request, decoded));
+  if (sink.begin && !sink.begin(decoded.header)) return StatusCode::kCancelled;
+  const DecodedPicture& picture = decoded.picture;
+  const std::size_t row_bytes = std::size_t{picture.width} * static_cast<std::size_t>(picture.bits_per_pixel / 8);
+  for (std::uint32_t r = 0; r < picture.height; ++r) {
+    const std::uint8_t* top_down = picture.pixels.data() + picture.stride * (picture.height - 1 - r);
+    if (!sink.row(r, std::span<const std::uint8_t>(top_down, row_bytes))) return StatusCode::kCancelled;
+  }
+  return StatusCode::kOk;
+}
+
+}  // namespace
+
+StatusCode decode_rows(std::span<const std::uint8_t> file, std::uint64_t max_pixels, int threads, bool rgb_order,
+                       const RowSink& sink) {
+  format::FileHeader header;
+  VARNIC_RETURN_IF_ERROR(format::parse_header(file, max_pixels, header));
+  const format::CodecParams& params = header.params;
+  const bool grey = params.image_mode != format::kImageModeColour;
+  if (!grey && header.magic[format::kMinorDigitOffset] == '3') {
+    return rows_of_whole_decode(file, max_pixels, threads, rgb_order, sink);
+  }
+  const int count = plane_count(params);
+  try {
+    std::array<format::SymbolPlane, kChannelCount> codes;
+    utils::WorkerPool pool(threads);
+    VARNIC_RETURN_IF_ERROR(for_each_plane(pool, count, [&](int c) {
+      format::SymbolPlane& plane = codes[static_cast<std::size_t>(c)];
+      VARNIC_RETURN_IF_ERROR(plane.allocate(params.padded_width, params.padded_height));
+      return decoder::decode_plane_symbols(file, header, static_cast<format::Channel>(c), plane);
+    }));
+    std::array<decoder::LineSynthesis, kChannelCount> lines;
+    for (int c = 0; c < count; ++c) {
+      VARNIC_RETURN_IF_ERROR(lines[static_cast<std::size_t>(c)].start(codes[static_cast<std::size_t>(c)], params,
+                                                                      static_cast<format::Channel>(c)));
+    }
+    if (sink.begin && !sink.begin(header)) return StatusCode::kCancelled;
+    const std::int32_t offset = params.channel(format::Channel::kY).pixel_offset;
+    const std::size_t row_bytes = std::size_t{params.image_width} * (grey ? 1 : 3);
+    // Rows go in chunks: each plane synthesises its share of a chunk as one task, then the
+    // chunk's pixels are converted on every thread and handed over in order.
+    const std::uint32_t chunk = pool.size() > 1 ? kRowChunk : 1;
+    const std::size_t width = params.padded_width;
+    std::array<std::vector<std::int16_t>, kChannelCount> samples;
+    for (int c = 0; c < count; ++c) samples[static_cast<std::size_t>(c)].resize(width * chunk);
+    std::vector<std::uint8_t> pixels(row_bytes * chunk);
+    for (std::uint32_t first = 0; first < params.image_height; first += chunk) {
+      const std::uint32_t rows = std::min(chunk, params.image_height - first);
+      auto synthesise = [&](int c) {
+        std::int16_t* out = samples[static_cast<std::size_t>(c)].data();
+        for (std::uint32_t k = 0; k < rows; ++k) {
+          std::copy_n(lines[static_cast<std::size_t>(c)].next_row(), width, out + width * k);
+        }
+      };
+      auto convert_rows = [&](std::size_t begin, std::size_t end) {
+        for (std::size_t k = begin; k < end; ++k) {
+          const std::int16_t* y = samples[0].data() + width * k;
+          std::uint8_t* out = pixels.data() + row_bytes * k;
+          if (grey) {
+            samples_to_grey_row(y, params.image_width, offset, out);
+          } else {
+            samples_to_colour_row(y, samples[1].data() + width * k, samples[2].data() + width * k,
+                                  params.image_width, offset, rgb_order, out);
+          }
+        }
+      };
+      if (chunk == 1) {
+        for (int c = 0; c < count; ++c) synthesise(c);
+        convert_rows(0, 1);
+      } else {
+        pool.run(count, synthesise);
+        pool.for_range(rows, 4, convert_rows);
+      }
+      for (std::uint32_t k = 0; k < rows; ++k) {
+        if (!sink.row(first + k, std::span<const std::uint8_t>(pixels.data() + row_bytes * k, row_bytes))) {
+          return StatusCode::kCancelled;
+        }
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return StatusCode::kOutOfMemory;
+  }
+  return StatusCode::kOk;
+}
+
 }  // namespace varnic::display

@@ -159,10 +159,9 @@ bool is_consistent(const PictureBuffer& picture) {
 
 namespace {
 
-// The headers and colour table of `picture` at the front of a zeroed file
-// buffer with room for its pixels; `highest` is the largest palette index.
-std::vector<std::uint8_t> bitmap_with_headers(const PictureBuffer& picture, std::uint8_t highest,
-                                              std::size_t& offset) {
+// The headers and colour table of `picture`, which its pixels follow; `highest` is the largest
+// palette index.
+std::vector<std::uint8_t> bitmap_headers(const PictureBuffer& picture, std::uint8_t highest) {
   const utils::RowGeometry g = picture.geometry();
   InfoHeader info = picture.header.info;
   // Whatever the stored header says, the layout fields describe this buffer.
@@ -190,15 +189,25 @@ std::vector<std::uint8_t> bitmap_with_headers(const PictureBuffer& picture, std:
   }
 
   const std::size_t table_bytes = 4 * static_cast<std::size_t>(info.colours_used);
-  offset = kFileHeaderBytes + kInfoHeaderBytes + table_bytes;
-  std::vector<std::uint8_t> out;
-  utils::assign_large(out, offset + g.picture_bytes);
+  const std::size_t offset = kFileHeaderBytes + kInfoHeaderBytes + table_bytes;
+  std::vector<std::uint8_t> out(offset, 0);
   std::uint8_t* p = out.data();
   utils::store_u16(p, kTypeBM);
-  utils::store_u32(p + 2, static_cast<std::uint32_t>(out.size()));
+  utils::store_u32(p + 2, static_cast<std::uint32_t>(offset + g.picture_bytes));
   utils::store_u32(p + 10, static_cast<std::uint32_t>(offset));
   write_info_header(info, std::span<std::uint8_t, kInfoHeaderBytes>(p + kFileHeaderBytes, kInfoHeaderBytes));
   std::copy_n(picture.header.colour_table.begin(), table_bytes, p + kFileHeaderBytes + kInfoHeaderBytes);
+  return out;
+}
+
+// The headers at the front of a zeroed file buffer with room for the pixels.
+std::vector<std::uint8_t> bitmap_with_headers(const PictureBuffer& picture, std::uint8_t highest,
+                                              std::size_t& offset) {
+  const std::vector<std::uint8_t> head = bitmap_headers(picture, highest);
+  offset = head.size();
+  std::vector<std::uint8_t> out;
+  utils::assign_large(out, offset + picture.geometry().picture_bytes);
+  std::copy(head.begin(), head.end(), out.begin());
   return out;
 }
 
@@ -265,6 +274,55 @@ FileStatus write_bitmap(const codec::PictureRows& rows, const WriteSettings&, Ou
   // Rows straight into the file: no program picture in between.
   out = encode_bitmap(shape, [&](std::span<std::uint8_t> pixels) { copy_rows_bottom_up(rows, pixels.data(), stride); });
   return out.empty() ? FileStatus::kCannotWrite : FileStatus::kOk;
+}
+
+bool bitmap_stored_rows(Bytes head, std::uint64_t file_size, const ReadLimits& limits, StoredRows& out) {
+  // The fields read_bitmap reads; anything it would convert, refuse or give a notice for is left
+  // to it.
+  if (head.size() < kFileHeaderBytes + kInfoHeaderBytes || load_u16(head.data()) != kTypeBM) return false;
+  const std::uint8_t* d = head.data();
+  const std::uint32_t pixel_offset = load_u32(d + 10);
+  const InfoHeader info =
+      parse_info_header(std::span<const std::uint8_t, kInfoHeaderBytes>(d + kFileHeaderBytes, kInfoHeaderBytes));
+  if (info.size < kInfoHeaderBytes || info.size >= kV5HeaderBytes || info.compression != 0 ||
+      (info.bit_count != 24 && info.bit_count != 8) || info.colours_used > kColourTableEntries)
+    return false;
+  const std::int64_t height = info.height < 0 ? -std::int64_t{info.height} : info.height;
+  if (info.width <= 0 || info.width > format::kMaxSide || height == 0 || height > format::kMaxSide) return false;
+  StoredRows rows;
+  rows.width = static_cast<std::uint32_t>(info.width);
+  rows.height = static_cast<std::uint32_t>(height);
+  rows.top_down = info.height < 0;
+  rows.grey = info.bit_count == 8;
+  if (std::uint64_t{rows.width} * rows.height > limits.max_pixels) return false;
+  rows.stride = utils::row_geometry(rows.width, rows.height, rows.grey ? 8 : 24).stride;
+  rows.pixel_offset = pixel_offset;
+  if (pixel_offset > file_size || file_size - pixel_offset < std::uint64_t{rows.stride} * rows.height) return false;
+  if (rows.grey) {
+    // Grey only with a full table of the 256 levels in order: anything else is a palette picture.
+    const std::size_t table = kFileHeaderBytes + info.size;
+    if ((info.colours_used != 0 && info.colours_used != kColourTableEntries) ||
+        table + 4 * kColourTableEntries > std::min<std::uint64_t>(head.size(), pixel_offset))
+      return false;
+    for (std::size_t i = 0; i < kColourTableEntries; ++i) {
+      const std::uint8_t* e = d + table + 4 * i;
+      if (e[0] != i || e[1] != i || e[2] != i) return false;
+    }
+  }
+  out = rows;
+  return true;
+}
+
+FileStatus bitmap_row_file_head(std::uint32_t width, std::uint32_t height, bool grey, Out& head, std::size_t& stride,
+                                std::string& message) {
+  PictureBuffer shape;
+  if (const FileStatus s = new_picture(width, height, grey, false, shape); s != FileStatus::kOk) {
+    message = "bitmap and Targa sides must be 1..32767";
+    return s;
+  }
+  head = bitmap_headers(shape, 0);
+  stride = shape.geometry().stride;
+  return FileStatus::kOk;
 }
 
 }  // namespace formats

@@ -206,6 +206,12 @@ FileStatus load_compressed_file(const std::string& path, CompressedFile& out, co
 
 FileStatus write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes,
                                  Overwrite overwrite, int* system_error) {
+  return write_file_atomically(
+      path, [bytes](const ByteWriter& write) { return write(bytes); }, overwrite, system_error);
+}
+
+FileStatus write_file_atomically(const std::string& path, const std::function<bool(const ByteWriter& write)>& produce,
+                                 Overwrite overwrite, int* system_error) {
   namespace fs = std::filesystem;
   int ignored = 0;
   int& error = system_error != nullptr ? *system_error : ignored;
@@ -255,7 +261,15 @@ FileStatus write_file_atomically(const std::string& path, std::span<const std::u
       // Only the superuser may give a file away; the file stays ours then.
     }
   }
-  ok = ok && write_all(fd.get(), bytes.data(), bytes.size());
+  if (ok) {
+    int write_error = 0;
+    ok = produce([&](std::span<const std::uint8_t> piece) {
+      if (write_all(fd.get(), piece.data(), piece.size())) return true;
+      write_error = errno;
+      return false;
+    });
+    if (!ok) errno = write_error;
+  }
   ok = ok && ::fsync(fd.get()) == 0;
   if (ok && unnamed) {
     // The complete file gets a name: the destination itself when it must not be replaced (the

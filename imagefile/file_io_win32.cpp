@@ -265,6 +265,24 @@ FileStatus write_file_atomically(const std::string& path, std::span<const std::u
   return ok ? FileStatus::kOk : FileStatus::kCannotWrite;
 }
 
+FileStatus write_file_atomically(const std::string& path, const std::function<bool(const ByteWriter& write)>& produce,
+                                 Overwrite overwrite, int* system_error) {
+  // Gathered first: the Windows writer takes the whole file.
+  std::vector<std::uint8_t> bytes;
+  try {
+    if (!produce([&](std::span<const std::uint8_t> piece) {
+          bytes.insert(bytes.end(), piece.begin(), piece.end());
+          return true;
+        })) {
+      if (system_error != nullptr) *system_error = 0;
+      return FileStatus::kCannotWrite;
+    }
+  } catch (const std::bad_alloc&) {
+    return FileStatus::kOutOfMemory;
+  }
+  return write_file_atomically(path, bytes, overwrite, system_error);
+}
+
 FileStatus save_bitmap_file(const std::string& path, const PictureBuffer& picture) {
   try {
     const std::vector<std::uint8_t> bytes = encode_bitmap(picture);

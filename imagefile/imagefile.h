@@ -199,6 +199,14 @@ using varnic::Overwrite;
 FileStatus write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes,
                                  Overwrite overwrite = Overwrite::kReplace, int* system_error = nullptr);
 
+// The same with the bytes made piece by piece: `produce` calls `write` with each piece in order
+// and returns false (with `write` false, or on its own failure) to abandon the file, which then
+// leaves the destination as it was (kCannotWrite, `system_error` 0 when `produce` gave up). A
+// large file never has to be whole in memory.
+using ByteWriter = std::function<bool(std::span<const std::uint8_t>)>;
+FileStatus write_file_atomically(const std::string& path, const std::function<bool(const ByteWriter& write)>& produce,
+                                 Overwrite overwrite = Overwrite::kReplace, int* system_error = nullptr);
+
 // Removes the named temporary files of writes in progress. Async-signal-safe:
 // for a handler of SIGTERM and SIGINT that then ends the process.
 void remove_temporary_files() noexcept;

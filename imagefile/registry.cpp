@@ -18,7 +18,8 @@ constexpr std::string_view kPnmExtensions[] = {".pnm", ".ppm", ".pgm"};
 constexpr std::string_view kCompressedExtensions[] = {".cod"};
 
 const std::array<FormatEntry, 5> kFormats = {{
-    {FileKind::kBmp, "BMP", kBitmapExtensions, formats::sniff_bitmap, formats::read_bitmap, formats::write_bitmap},
+    {FileKind::kBmp, "BMP", kBitmapExtensions, formats::sniff_bitmap, formats::read_bitmap, formats::write_bitmap,
+     formats::bitmap_stored_rows, formats::bitmap_row_file_head},
     {FileKind::kTga, "TGA", kTargaExtensions, nullptr, formats::read_targa, formats::write_targa},
     {FileKind::kPng, "PNG", kPngExtensions, formats::sniff_png, formats::read_png, formats::write_png},
     {FileKind::kPnm, "PNM", kPnmExtensions, formats::sniff_pnm, formats::read_pnm, formats::write_pnm},
@@ -110,6 +111,48 @@ FileStatus write_picture(const codec::PictureRows& rows, FileKind kind, const Wr
   }
   out = std::move(bytes);
   return FileStatus::kOk;
+}
+
+bool writes_by_rows(FileKind kind) {
+  const FormatEntry* entry = find_format(kind);
+  return entry != nullptr && entry->row_file_head != nullptr;
+}
+
+FileStatus write_picture_by_rows(FileKind kind, const std::function<bool(const RowFileSink& sink)>& produce,
+                                 const ByteWriter& write, std::string* message) {
+  const FormatEntry* entry = find_format(kind);
+  if (entry == nullptr || entry->row_file_head == nullptr) {
+    if (message != nullptr) *message = status_message(FileStatus::kUnknownKind);
+    return FileStatus::kUnknownKind;
+  }
+  std::string why;
+  FileStatus refused = FileStatus::kOk;
+  std::vector<std::uint8_t> padded;
+  std::size_t row_bytes = 0;
+  RowFileSink sink;
+  sink.begin = [&](std::uint32_t width, std::uint32_t height, bool grey) {
+    std::vector<std::uint8_t> head;
+    std::size_t stride = 0;
+    refused = entry->row_file_head(width, height, grey, head, stride, why);
+    if (refused != FileStatus::kOk) return false;
+    row_bytes = std::size_t{width} * (grey ? 1 : 3);
+    padded.assign(stride, 0);  // the padding stays zero
+    return write(head);
+  };
+  sink.row = [&](std::span<const std::uint8_t> row) {
+    if (row.size() < row_bytes) return false;
+    std::copy_n(row.begin(), row_bytes, padded.begin());
+    return write(padded);
+  };
+  bool made = false;
+  try {
+    made = produce(sink);
+  } catch (const std::bad_alloc&) {
+    refused = FileStatus::kOutOfMemory;
+  }
+  const FileStatus status = refused != FileStatus::kOk ? refused : made ? FileStatus::kOk : FileStatus::kCannotWrite;
+  if (status != FileStatus::kOk && message != nullptr) *message = why.empty() ? status_message(status) : why;
+  return status;
 }
 
 std::uint64_t max_picture_file_bytes(const ReadLimits& limits) {

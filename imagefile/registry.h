@@ -9,6 +9,9 @@
 #pragma once
 
 #include <cstdint>
+#include <fstream>
+#include <functional>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -45,6 +48,26 @@ using PictureReader = FileStatus (*)(std::span<const std::uint8_t> bytes, const 
 using PictureWriter = FileStatus (*)(const codec::PictureRows& rows, const WriteSettings& settings,
                                      std::vector<std::uint8_t>& out, std::string& message);
 
+// Where the rows of a file lie when they are stored just as the program holds them (a bitmap of
+// 24-bit colour or of the 256 grey levels, uncompressed): such a file can be encoded from its rows
+// in place.
+struct StoredRows {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  bool grey = false;
+  bool top_down = false;
+  std::uint64_t pixel_offset = 0;
+  std::size_t stride = 0;  // bytes from one row to the next in the file
+};
+// True with `out` filled when `head` (the first bytes of a file of `file_size` bytes) shows rows
+// stored so, within the limits and all inside the file.
+using StoredRowsProbe = bool (*)(std::span<const std::uint8_t> head, std::uint64_t file_size, const ReadLimits& limits,
+                                 StoredRows& out);
+// The bytes before the rows of a file written row by row, bottom row first, each row blue first
+// (or grey) and padded to `stride` bytes.
+using RowFileHead = FileStatus (*)(std::uint32_t width, std::uint32_t height, bool grey,
+                                   std::vector<std::uint8_t>& head, std::size_t& stride, std::string& message);
+
 struct FormatEntry {
   FileKind kind = FileKind::kUnknown;
   std::string_view name;                         // "PNG"
@@ -52,6 +75,8 @@ struct FormatEntry {
   bool (*sniff)(std::span<const std::uint8_t> bytes) = nullptr;  // nullptr: known by extension only
   PictureReader read = nullptr;
   PictureWriter write = nullptr;
+  StoredRowsProbe stored_rows = nullptr;  // nullptr: read whole only
+  RowFileHead row_file_head = nullptr;    // nullptr: written whole only
 };
 
 [[nodiscard]] std::span<const FormatEntry> format_table();
@@ -76,6 +101,48 @@ FileStatus read_picture_file(const std::string& path, const ReadLimits& limits, 
 FileStatus write_picture_file(const std::string& path, const codec::PictureRows& rows, FileKind kind,
                               const WriteSettings& settings, Overwrite overwrite, std::string* message = nullptr,
                               int* system_error = nullptr);
+
+// --- Pictures by rows, so that a large one is never whole in memory ----------------------------
+
+// The largest head a StoredRowsProbe needs: headers and a full colour table.
+inline constexpr std::size_t kStoredRowsHeadBytes = 2048;
+
+// The rows of a picture file read where they lie, as the encoder asks for them.
+class StoredRowReader {
+ public:
+  // kOk; kUnknownKind when the file's rows are not stored as the program holds them (read such a
+  // file whole with read_picture_file, which also gives its errors); kCannotOpen.
+  FileStatus open(const std::string& path, const ReadLimits& limits);
+  [[nodiscard]] const StoredRows& rows() const { return rows_; }
+  // Row `row` counted from the top: width x 1 or 3 bytes as stored (blue first). False on a read
+  // error. Safe from several threads at once.
+  bool read(std::uint32_t row, std::span<std::uint8_t> out);
+
+ private:
+  StoredRows rows_;
+  std::ifstream file_;
+  std::mutex mutex_;
+};
+
+// Receives the rows of a picture file written by rows: `begin` once with the shape, then `row` for
+// each row bottom row first (blue first or grey, width x 1 or 3 bytes). Either gives false when
+// the file cannot take it.
+struct RowFileSink {
+  std::function<bool(std::uint32_t width, std::uint32_t height, bool grey)> begin;
+  std::function<bool(std::span<const std::uint8_t> row)> row;
+};
+// Whether `kind` can be written by rows.
+[[nodiscard]] bool writes_by_rows(FileKind kind);
+// The bytes of a file of `kind` handed to `write` piece by piece as `produce` hands its rows to the
+// sink. kCannotWrite when `produce` gives false (it gave up, or `write` did); kUnknownKind for a
+// kind written whole only; the format's refusal of the shape.
+FileStatus write_picture_by_rows(FileKind kind, const std::function<bool(const RowFileSink& sink)>& produce,
+                                 const ByteWriter& write, std::string* message = nullptr);
+// The same into a file written atomically: a failure leaves the destination as it was
+// (`system_error` 0 when `produce` gave up by itself).
+FileStatus write_picture_file_by_rows(const std::string& path, FileKind kind,
+                                      const std::function<bool(const RowFileSink& sink)>& produce, Overwrite overwrite,
+                                      std::string* message = nullptr, int* system_error = nullptr);
 
 // The largest file read_picture_file reads: the least compact format (ASCII PNM, up to 16 bytes a
 // pixel) at the pixel limit, plus headers.

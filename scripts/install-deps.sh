@@ -14,7 +14,7 @@ packages=(
   clang libclang-rt-14-dev llvm
   xvfb xauth
   python3-numpy python3-skimage python3-matplotlib
-  libjpeg-turbo-progs webp libopenjp2-tools
+  libjpeg-turbo-progs webp libopenjp2-tools openjph-tools
   valgrind time
   emscripten chromium
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info

@@ -202,6 +202,20 @@ struct Encoded {
 
 [[nodiscard]] VARNIC_API Result<Encoded> encode(const PictureView& picture, const EncodeOptions& options);
 
+// A picture the encoder reads row by row instead of from memory, so that neither the caller nor
+// the library holds it whole: the classic encoder (optimize 0) then needs about one byte per
+// pixel and plane. Every row is read twice per plane, from several threads at once when the
+// options give threads, so read_row must be safe to call concurrently with different buffers.
+struct PictureSource {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  PixelFormat format = PixelFormat::kRgb24;
+  // Copies row `row`, counted from the top, into `out` (width x bytes_per_pixel bytes); false when
+  // it cannot, which fails the encode with Status::kInvalidFile.
+  std::function<bool(std::uint32_t row, std::span<std::uint8_t> out)> read_row;
+};
+[[nodiscard]] VARNIC_API Result<Encoded> encode(const PictureSource& picture, const EncodeOptions& options);
+
 // Header facts of a .cod stream, read without decoding any coefficient.
 struct Info {
   int version_major = 0;             // 2
@@ -243,6 +257,24 @@ struct Decoded {
 
 [[nodiscard]] VARNIC_API Result<Decoded> decode(std::span<const std::uint8_t> file,
                                      const DecodeOptions& options = {});
+
+// decode without holding the picture: each row is handed over as soon as it is finished, bottom
+// row first, and the memory is about one byte per pixel and plane for the coefficients (a
+// reduced decode or one with progress reports holds the whole picture first). `begin` gets the
+// header facts and the rows' pixel format before the first row; `rows` gets each row's index
+// counted from the top and its pixels (packed, valid during the call). Either returning false
+// stops the decode with Status::kCancelled.
+struct RowShape {
+  std::uint32_t width = 0;  // of the decoded picture: a reduced decode's, not the file's
+  std::uint32_t height = 0;
+  PixelFormat format = PixelFormat::kRgb24;
+};
+struct RowReceiver {
+  std::function<bool(const Info& info, const RowShape& shape)> begin;
+  std::function<bool(std::uint32_t row, std::span<const std::uint8_t> pixels)> rows;
+};
+[[nodiscard]] VARNIC_API Result<Info> decode_rows(std::span<const std::uint8_t> file, const DecodeOptions& options,
+                                                  const RowReceiver& receiver);
 
 // The option of EncodeOptions that breaks the encoder's rules, and why (reason names no option:
 // "numbers must be 0..125"), so that a tool can refuse it in its own words before reading any
@@ -292,6 +324,36 @@ struct PictureFile {
                                                                   FileKind kind = FileKind::kUnknown,
                                                                   Overwrite overwrite = Overwrite::kReplace,
                                                                   const EncodeOptions& options = {});
+
+// A picture file whose rows encode(PictureSource) reads where they lie, so that the picture is
+// never whole in memory: a bitmap of 24-bit colour or of the 256 grey levels, uncompressed, gives
+// kBgr24 or kGrey8 rows. Any other file gives kInvalidArgument: read_picture_file reads it (and
+// reports what is wrong with it). The source keeps the file open while it or a copy lives.
+[[nodiscard]] VARNIC_API Result<PictureSource> open_picture_rows(const std::string& path, const Limits& limits = {});
+
+// A .cod file decoded into a picture file of `kind`, written atomically: a bitmap row by row as
+// the rows are finished (decode_rows), so that neither picture nor file is whole in memory; other
+// kinds whole, as write_picture_file writes them. The decoder's refusal gives its status; a file
+// that cannot be written kFileError, with `system_error` as for write_file.
+struct WrittenPicture {
+  Info info;
+  std::uint32_t width = 0;  // of the picture written: a reduced decode's
+  std::uint32_t height = 0;
+  std::uint64_t bytes = 0;  // of the file written
+};
+[[nodiscard]] VARNIC_API Result<WrittenPicture> decode_to_file(std::span<const std::uint8_t> file,
+                                                               const std::string& path, FileKind kind,
+                                                               Overwrite overwrite = Overwrite::kReplace,
+                                                               const DecodeOptions& options = {},
+                                                               int* system_error = nullptr);
+
+// The same into `write`, which gets the file's bytes piece by piece in order and gives false when
+// it cannot take them (kFileError then): for a pipe or standard output, which get no byte when the
+// decoder refuses the file's header.
+using ByteSink = std::function<bool(std::span<const std::uint8_t> piece)>;
+[[nodiscard]] VARNIC_API Result<WrittenPicture> decode_to_stream(std::span<const std::uint8_t> file, FileKind kind,
+                                                                 const ByteSink& write,
+                                                                 const DecodeOptions& options = {});
 
 // Whole files for callers that handle the bytes themselves, with the same rules: at most
 // max_bytes read (pipes and devices are refused), writes atomic. On failure `system_error`, when
