@@ -488,7 +488,7 @@ class QtSurface final : public Surface {
   void draw_bitmap(const BitmapView& bitmap, int x, int y) override {
     if (!bitmap_is_complete(bitmap)) return;
     painter_.drawImage(QPoint(x, y), top_down_image(bitmap));
-    record(DrawRecord::Kind::kBitmap, bitmap, x, y, bitmap.width, bitmap.height);
+    record(DrawRecord::Operation::kBitmap, bitmap, x, y, bitmap.width, bitmap.height);
   }
   void stretch_bitmap(const BitmapView& bitmap, int width, int height) override {
     if (!bitmap_is_complete(bitmap) || width <= 0 || height <= 0) return;
@@ -497,7 +497,7 @@ class QtSurface final : public Surface {
     const int w = std::min(width, painter_.device()->width());
     const int h = std::min(height, painter_.device()->height());
     if (w > 0 && h > 0) painter_.drawImage(QPoint(0, 0), stretch_image(source, width, height, w, h));
-    record(DrawRecord::Kind::kStretch, bitmap, 0, 0, width, height);
+    record(DrawRecord::Operation::kStretch, bitmap, 0, 0, width, height);
   }
   void draw_text(int x, int y, std::string_view text) override {
     painter_.setPen(Qt::black);
@@ -507,7 +507,7 @@ class QtSurface final : public Surface {
     const QString s = to_qstring(text);
     const QFontMetrics metrics(painter_.font());
     painter_.drawText(QRect(x, y, metrics.horizontalAdvance(s) + 1, metrics.height()), Qt::AlignLeft | Qt::AlignTop, s);
-    DrawRecord r = base(DrawRecord::Kind::kText);
+    DrawRecord r = base(DrawRecord::Operation::kText);
     r.x = x;
     r.y = y;
     r.text = std::string(text);
@@ -516,29 +516,15 @@ class QtSurface final : public Surface {
   // True-colour screens need no palette: 8-bit pictures carry their colour table into the
   // indexed image they are drawn as.
   void realise_palette(std::span<const std::uint8_t> colour_table) override {
-    DrawRecord r = base(DrawRecord::Kind::kPalette);
+    DrawRecord r = base(DrawRecord::Operation::kPalette);
     r.colour_table.assign(colour_table.begin(), colour_table.end());
     platform_.note_draw(r);
   }
 
  private:
-  DrawRecord base(DrawRecord::Kind kind) const {
-    DrawRecord r;
-    r.kind = kind;
-    r.window = window_;
-    r.immediate = immediate_;
-    return r;
-  }
-  void record(DrawRecord::Kind kind, const BitmapView& bitmap, int x, int y, int width, int height) {
-    DrawRecord r = base(kind);
-    r.source_width = bitmap.width;
-    r.source_height = bitmap.height;
-    r.bits_per_pixel = bitmap.bits_per_pixel;
-    r.x = x;
-    r.y = y;
-    r.width = width;
-    r.height = height;
-    platform_.note_draw(r);
+  DrawRecord base(DrawRecord::Operation operation) const { return DrawRecord{.operation = operation, .window = window_, .immediate = immediate_}; }
+  void record(DrawRecord::Operation operation, const BitmapView& bitmap, int x, int y, int width, int height) {
+    platform_.note_draw(base(operation).place(bitmap, x, y, width, height));
   }
   QtPlatform& platform_;
   QPainter painter_;
