@@ -100,7 +100,7 @@ class HeadlessPlatform::HeadlessWindow final : public Window {
   void draw_now(const std::function<void(Surface&)>& draw) override {
     if (destroyed_) return;
     {
-      Canvas canvas(*this, true);
+      HeadlessSurface canvas(*this, true);
       draw(canvas);
     }
     note_frame(true);
@@ -121,7 +121,7 @@ class HeadlessPlatform::HeadlessWindow final : public Window {
     if (erase_) framebuffer_.fill(255, 255, 255);
     dirty_ = erase_ = false;
     {
-      Canvas canvas(*this, false);
+      HeadlessSurface canvas(*this, false);
       handler_.on_paint(canvas);
     }
     note_frame(false);
@@ -156,9 +156,9 @@ class HeadlessPlatform::HeadlessWindow final : public Window {
   }
 
  private:
-  class Canvas final : public Surface {
+  class HeadlessSurface final : public Surface {
    public:
-    Canvas(HeadlessWindow& window, bool immediate) : window_(window), immediate_(immediate) {}
+    HeadlessSurface(HeadlessWindow& window, bool immediate) : window_(window), immediate_(immediate) {}
     void draw_bitmap(const BitmapView& bitmap, int x, int y) override {
       blit_bitmap(window_.framebuffer_, bitmap, x, y);
       record(DrawRecord::Operation::kBitmap, bitmap, x, y, bitmap.width, bitmap.height);

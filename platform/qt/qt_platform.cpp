@@ -218,8 +218,8 @@ class QtPlatform::QtWindow final : public Window {
  public:
   static constexpr std::size_t kAskedRemembered = 4;
 
-  class Frame;
-  class Client;
+  class FrameWidget;
+  class ClientWidget;
 
   QtWindow(QtPlatform& platform, const WindowSpec& request, WindowHandler& handler);
   ~QtWindow() override;
@@ -263,7 +263,6 @@ class QtPlatform::QtWindow final : public Window {
   void note_frame(bool immediate) const;
 
  private:
-  class Canvas;
   int menu_height(int width) const;
   // The frame on screen for a client size: never below a pixel of client area or the width the
   // menu's titles need, which the window system would otherwise unmap or fold away.
@@ -274,8 +273,8 @@ class QtPlatform::QtWindow final : public Window {
   QtPlatform& platform_;
   WindowHandler& handler_;
   std::string title_;
-  std::unique_ptr<Frame> frame_;
-  Client* client_widget_ = nullptr;
+  std::unique_ptr<FrameWidget> frame_;
+  ClientWidget* client_widget_ = nullptr;
   std::unique_ptr<MenuRows> menu_rows_;
   std::unique_ptr<QtMenu> menu_;
   QPoint position_;
@@ -291,9 +290,9 @@ class QtPlatform::QtWindow final : public Window {
   bool presenting_ = false;
 };
 
-class QtPlatform::QtWindow::Frame final : public QWidget {
+class QtPlatform::QtWindow::FrameWidget final : public QWidget {
  public:
-  explicit Frame(QtWindow& window) : window_(window) {}
+  explicit FrameWidget(QtWindow& window) : window_(window) {}
 
  protected:
   void resizeEvent(QResizeEvent* event) override { window_.frame_resized(event->size()); }
@@ -323,9 +322,9 @@ class QtPlatform::QtWindow::Frame final : public QWidget {
   QtWindow& window_;
 };
 
-class QtPlatform::QtWindow::Client final : public QWidget {
+class QtPlatform::QtWindow::ClientWidget final : public QWidget {
  public:
-  Client(QtWindow& window, QWidget* parent) : QWidget(parent), window_(window) {
+  ClientWidget(QtWindow& window, QWidget* parent) : QWidget(parent), window_(window) {
     setAttribute(Qt::WA_OpaquePaintEvent);
   }
 
@@ -349,7 +348,7 @@ class QtPlatform::QtWindow::Client final : public QWidget {
 
 QtPlatform::QtWindow::QtWindow(QtPlatform& platform, const WindowSpec& request, WindowHandler& handler)
     : platform_(platform), handler_(handler), title_(request.title) {
-  frame_ = std::make_unique<Frame>(*this);
+  frame_ = std::make_unique<FrameWidget>(*this);
   frame_->setWindowTitle(to_qstring(request.title));
   frame_->setAttribute(Qt::WA_DeleteOnClose, false);
   if (request.menu != nullptr) {
@@ -361,7 +360,7 @@ QtPlatform::QtWindow::QtWindow(QtPlatform& platform, const WindowSpec& request, 
     frame_->setMinimumWidth(menu_rows_->minimum_width());
     frame_->setAcceptDrops(true);
   }
-  client_widget_ = new Client(*this, frame_.get());
+  client_widget_ = new ClientWidget(*this, frame_.get());
   position_ = QPoint(request.x, request.y);
   const int width = std::max(request.width, 0);
   const int client_height = std::max(request.height - menu_height(width), 0);
