@@ -103,25 +103,17 @@ Application::Application(platform::Platform& platform)
 Application::~Application() = default;
 
 void Application::start() {
-  platform::WindowSpec main;
-  main.title = std::string(resources::kProgramTitle);
-  main.x = kMainWindowFrame.x;
-  main.y = kMainWindowFrame.y;
-  main.width = kMainWindowFrame.width;
-  main.height = kMainWindowFrame.height;
+  auto spec = [](std::string_view title, const platform::Rect& frame) {
+    return platform::WindowSpec{std::string(title), frame.x, frame.y, frame.width, frame.height};
+  };
+  platform::WindowSpec main = spec(resources::kProgramTitle, kMainWindowFrame);
   main.menu = &main_menu();
   main_window_ = &platform_.create_window(main, *main_handler_);
 
   initialise_state();
   main_window_->show();
 
-  platform::WindowSpec source;
-  source.title = std::string(resources::kSourceWindowTitle);
-  source.x = kSourceWindowFrame.x;
-  source.y = kSourceWindowFrame.y;
-  source.width = kSourceWindowFrame.width;
-  source.height = kSourceWindowFrame.height;
-  source_window_ = &platform_.create_window(source, *source_handler_);
+  source_window_ = &platform_.create_window(spec(resources::kSourceWindowTitle, kSourceWindowFrame), *source_handler_);
   platform_.process_paints();
 }
 
@@ -417,10 +409,7 @@ int Application::decode_compressed_file() {
   state_.wavelet_time = utils::elapsed_seconds(state_.start_clock, state_.end_clock);
 
   if (state_.eight_bit_display) {
-    state_.start_clock = now();
-    (void)convert_to_8bit();
-    state_.end_clock = now();
-    state_.colour_quant_time = utils::elapsed_seconds(state_.start_clock, state_.end_clock);
+    timed_convert_to_8bit();
   } else {
     state_.colour_quant_time = 0.0f;
   }

@@ -138,6 +138,12 @@ class Application final : private Commands {
  private:
   class MainHandler;
   class SourceHandler;
+
+  // The stored display size times `factor`, and showing it stretched.
+  void scale_display(double factor);
+  void show_stretched();
+  // convert_to_8bit with its time kept for the information dialog.
+  void timed_convert_to_8bit();
   class Busy;
 
   // Commands (command_table.h).

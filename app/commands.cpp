@@ -437,32 +437,43 @@ int Application::run_dialog(resources::DialogId dialog, platform::DialogControll
   return platform_.run_dialog(resources::dialog(dialog), controller);
 }
 
+void Application::timed_convert_to_8bit() {
+  state_.start_clock = now();
+  (void)convert_to_8bit();
+  state_.end_clock = now();
+  state_.colour_quant_time = utils::elapsed_seconds(state_.start_clock, state_.end_clock);
+}
+
+void Application::scale_display(double factor) {
+  state_.display_width = scale_display_size(state_.display_width, factor);
+  state_.display_height = scale_display_size(state_.display_height, factor);
+}
+
+void Application::show_stretched() {
+  state_.display_mode = DisplayMode::kStretched;
+  fit_window_to_client(*main_window_, state_.display_width, state_.display_height);
+  main_window_->invalidate(true);
+}
+
+// Stretch_up and Half_size end in a Stretch_down, so their factors come out 1.1 and 0.5.
 void Application::stretch_up() {
-  state_.display_width = scale_display_size(state_.display_width, 1.2222222222222223);
-  state_.display_height = scale_display_size(state_.display_height, 1.2222222222222223);
+  scale_display(1.2222222222222223);
   dispatch(kCmdStretchDown);
 }
 
 void Application::stretch_down() {
-  state_.display_mode = DisplayMode::kStretched;
-  state_.display_width = scale_display_size(state_.display_width, 0.9);
-  state_.display_height = scale_display_size(state_.display_height, 0.9);
-  fit_window_to_client(*main_window_, state_.display_width, state_.display_height);
-  main_window_->invalidate(true);
+  scale_display(0.9);
+  show_stretched();
 }
 
 void Application::half_size() {
-  state_.display_width = scale_display_size(state_.display_width, 0.5555555555555556);
-  state_.display_height = scale_display_size(state_.display_height, 0.5555555555555556);
+  scale_display(0.5555555555555556);
   dispatch(kCmdStretchDown);
 }
 
 void Application::double_size() {
-  state_.display_mode = DisplayMode::kStretched;
-  state_.display_width = scale_display_size(state_.display_width, 2.0);
-  state_.display_height = scale_display_size(state_.display_height, 2.0);
-  fit_window_to_client(*main_window_, state_.display_width, state_.display_height);
-  main_window_->invalidate(true);
+  scale_display(2.0);
+  show_stretched();
 }
 
 void Application::normal() {
@@ -478,17 +489,12 @@ void Application::normal() {
 void Application::resize() {
   ResizeController controller(state_);
   (void)run_dialog(resources::DialogId::kResize, controller);
-  state_.display_mode = DisplayMode::kStretched;
-  fit_window_to_client(*main_window_, state_.display_width, state_.display_height);
-  main_window_->invalidate(true);
+  show_stretched();
 }
 
 void Application::eight_bit() {
   if (!state_.eight_bit_display) {
-    state_.start_clock = now();
-    (void)convert_to_8bit();
-    state_.end_clock = now();
-    state_.colour_quant_time = utils::elapsed_seconds(state_.start_clock, state_.end_clock);
+    timed_convert_to_8bit();
   } else {
     state_.colour_quant_time = 0.0f;
   }

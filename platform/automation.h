@@ -16,14 +16,14 @@ namespace varnic::platform {
 
 // One user action inside a modal dialog.
 struct DialogStep {
-  enum class Kind {
+  enum class Action {
     kSetText,   // type `text` into `control` (replacing what it holds)
     kSelect,    // choose entry `index` of combo box `control`
     kScroll,    // scroll bar action `scroll`
     kPress,     // press button `control` (or the Escape key, control 2)
     kSnapshot,  // remember every control's value now (see DialogRun::snapshots)
   };
-  Kind kind = Kind::kPress;
+  Action action = Action::kPress;
   int control = -1;
   std::string text;
   int index = 0;
@@ -31,34 +31,34 @@ struct DialogStep {
 
   static DialogStep set_text(int control, std::string text) {
     DialogStep s;
-    s.kind = Kind::kSetText;
+    s.action = Action::kSetText;
     s.control = control;
     s.text = std::move(text);
     return s;
   }
   static DialogStep select(int control, int index) {
     DialogStep s;
-    s.kind = Kind::kSelect;
+    s.action = Action::kSelect;
     s.control = control;
     s.index = index;
     return s;
   }
   static DialogStep scroll_bar(int control, ScrollCode code, int pointer_x = 0, int client_width = 1) {
     DialogStep s;
-    s.kind = Kind::kScroll;
+    s.action = Action::kScroll;
     s.control = control;
     s.scroll = ScrollEvent{control, code, pointer_x, client_width};
     return s;
   }
   static DialogStep press(int control) {
     DialogStep s;
-    s.kind = Kind::kPress;
+    s.action = Action::kPress;
     s.control = control;
     return s;
   }
   static DialogStep snapshot() {
     DialogStep s;
-    s.kind = Kind::kSnapshot;
+    s.action = Action::kSnapshot;
     return s;
   }
 };
@@ -95,14 +95,23 @@ struct MessageRecord {
 };
 
 struct DrawRecord {
-  enum class Kind { kBitmap, kStretch, kText, kPalette };
-  Kind kind = Kind::kBitmap;
+  enum class Operation { kBitmap, kStretch, kText, kPalette };
+  Operation operation = Operation::kBitmap;
   std::string window;  // the window's title when drawn
   bool immediate = false;  // drawn through Window::draw_now rather than a paint event
   int source_width = 0, source_height = 0, bits_per_pixel = 0;
   int x = 0, y = 0, width = 0, height = 0;  // destination
   std::string text;
   std::vector<std::uint8_t> colour_table;  // kPalette: the 1024 bytes realised
+
+  // A bitmap drawing's source and destination, for the backends' recorders.
+  DrawRecord& place(const BitmapView& bitmap, int to_x, int to_y, int to_width, int to_height) {
+    source_width = bitmap.width;
+    source_height = bitmap.height;
+    bits_per_pixel = bitmap.bits_per_pixel;
+    x = to_x, y = to_y, width = to_width, height = to_height;
+    return *this;
+  }
 };
 
 // Pixels of a client area, top-down rows of red, green, blue.

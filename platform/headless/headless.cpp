@@ -100,7 +100,7 @@ class HeadlessPlatform::HeadlessWindow final : public Window {
   void draw_now(const std::function<void(Surface&)>& draw) override {
     if (destroyed_) return;
     {
-      Canvas canvas(*this, true);
+      HeadlessSurface canvas(*this, true);
       draw(canvas);
     }
     note_frame(true);
@@ -121,7 +121,7 @@ class HeadlessPlatform::HeadlessWindow final : public Window {
     if (erase_) framebuffer_.fill(255, 255, 255);
     dirty_ = erase_ = false;
     {
-      Canvas canvas(*this, false);
+      HeadlessSurface canvas(*this, false);
       handler_.on_paint(canvas);
     }
     note_frame(false);
@@ -156,49 +156,35 @@ class HeadlessPlatform::HeadlessWindow final : public Window {
   }
 
  private:
-  class Canvas final : public Surface {
+  class HeadlessSurface final : public Surface {
    public:
-    Canvas(HeadlessWindow& window, bool immediate) : window_(window), immediate_(immediate) {}
+    HeadlessSurface(HeadlessWindow& window, bool immediate) : window_(window), immediate_(immediate) {}
     void draw_bitmap(const BitmapView& bitmap, int x, int y) override {
       blit_bitmap(window_.framebuffer_, bitmap, x, y);
-      record(DrawRecord::Kind::kBitmap, bitmap, x, y, bitmap.width, bitmap.height);
+      record(DrawRecord::Operation::kBitmap, bitmap, x, y, bitmap.width, bitmap.height);
     }
     void stretch_bitmap(const BitmapView& bitmap, int width, int height) override {
       platform::stretch_bitmap(window_.framebuffer_, bitmap, width, height);
-      record(DrawRecord::Kind::kStretch, bitmap, 0, 0, width, height);
+      record(DrawRecord::Operation::kStretch, bitmap, 0, 0, width, height);
     }
     void draw_text(int x, int y, std::string_view text) override {
       draw_placeholder_text(window_.framebuffer_, x, y, text);
-      DrawRecord r = base(DrawRecord::Kind::kText);
+      DrawRecord r = base(DrawRecord::Operation::kText);
       r.x = x;
       r.y = y;
       r.text = std::string(text);
       window_.platform_.draws_.push_back(std::move(r));
     }
     void realise_palette(std::span<const std::uint8_t> colour_table) override {
-      DrawRecord r = base(DrawRecord::Kind::kPalette);
+      DrawRecord r = base(DrawRecord::Operation::kPalette);
       r.colour_table.assign(colour_table.begin(), colour_table.end());
       window_.platform_.draws_.push_back(std::move(r));
     }
 
    private:
-    DrawRecord base(DrawRecord::Kind kind) const {
-      DrawRecord r;
-      r.kind = kind;
-      r.window = window_.title_;
-      r.immediate = immediate_;
-      return r;
-    }
-    void record(DrawRecord::Kind kind, const BitmapView& bitmap, int x, int y, int width, int height) {
-      DrawRecord r = base(kind);
-      r.source_width = bitmap.width;
-      r.source_height = bitmap.height;
-      r.bits_per_pixel = bitmap.bits_per_pixel;
-      r.x = x;
-      r.y = y;
-      r.width = width;
-      r.height = height;
-      window_.platform_.draws_.push_back(std::move(r));
+    DrawRecord base(DrawRecord::Operation operation) const { return DrawRecord{.operation = operation, .window = window_.title_, .immediate = immediate_}; }
+    void record(DrawRecord::Operation operation, const BitmapView& bitmap, int x, int y, int width, int height) {
+      window_.platform_.draws_.push_back(base(operation).place(bitmap, x, y, width, height));
     }
     HeadlessWindow& window_;
     bool immediate_;
@@ -317,20 +303,20 @@ int HeadlessPlatform::run_dialog(const DialogTemplate& dialog, DialogController&
   for (const auto& step : steps) {
     if (box.ended()) break;
     // Control 2 without a button of that id is the Escape key, which every dialog hears.
-    const bool escape = step.kind == DialogStep::Kind::kPress && step.control == 2;
-    if (step.kind != DialogStep::Kind::kSnapshot && !escape && !box.has_control(step.control)) {
+    const bool escape = step.action == DialogStep::Action::kPress && step.control == 2;
+    if (step.action != DialogStep::Action::kSnapshot && !escape && !box.has_control(step.control)) {
       run.mismatches.push_back("no control " + std::to_string(step.control));
       continue;
     }
-    switch (step.kind) {
-      case DialogStep::Kind::kSetText:
+    switch (step.action) {
+      case DialogStep::Action::kSetText:
         box.set_text(step.control, step.text);
         controller.on_text_changed(box, step.control);
         break;
-      case DialogStep::Kind::kSelect: box.combo_select(step.control, step.index); break;
-      case DialogStep::Kind::kScroll: controller.on_scroll(box, step.scroll); break;
-      case DialogStep::Kind::kPress: controller.on_command(box, step.control); break;
-      case DialogStep::Kind::kSnapshot: run.snapshots.push_back(box.state()); break;
+      case DialogStep::Action::kSelect: box.combo_select(step.control, step.index); break;
+      case DialogStep::Action::kScroll: controller.on_scroll(box, step.scroll); break;
+      case DialogStep::Action::kPress: controller.on_command(box, step.control); break;
+      case DialogStep::Action::kSnapshot: run.snapshots.push_back(box.state()); break;
     }
   }
   run.finished = box.ended();

@@ -218,8 +218,8 @@ class QtPlatform::QtWindow final : public Window {
  public:
   static constexpr std::size_t kAskedRemembered = 4;
 
-  class Frame;
-  class Client;
+  class FrameWidget;
+  class ClientWidget;
 
   QtWindow(QtPlatform& platform, const WindowSpec& request, WindowHandler& handler);
   ~QtWindow() override;
@@ -263,7 +263,6 @@ class QtPlatform::QtWindow final : public Window {
   void note_frame(bool immediate) const;
 
  private:
-  class Canvas;
   int menu_height(int width) const;
   // The frame on screen for a client size: never below a pixel of client area or the width the
   // menu's titles need, which the window system would otherwise unmap or fold away.
@@ -274,8 +273,8 @@ class QtPlatform::QtWindow final : public Window {
   QtPlatform& platform_;
   WindowHandler& handler_;
   std::string title_;
-  std::unique_ptr<Frame> frame_;
-  Client* client_widget_ = nullptr;
+  std::unique_ptr<FrameWidget> frame_;
+  ClientWidget* client_widget_ = nullptr;
   std::unique_ptr<MenuRows> menu_rows_;
   std::unique_ptr<QtMenu> menu_;
   QPoint position_;
@@ -291,9 +290,9 @@ class QtPlatform::QtWindow final : public Window {
   bool presenting_ = false;
 };
 
-class QtPlatform::QtWindow::Frame final : public QWidget {
+class QtPlatform::QtWindow::FrameWidget final : public QWidget {
  public:
-  explicit Frame(QtWindow& window) : window_(window) {}
+  explicit FrameWidget(QtWindow& window) : window_(window) {}
 
  protected:
   void resizeEvent(QResizeEvent* event) override { window_.frame_resized(event->size()); }
@@ -323,9 +322,9 @@ class QtPlatform::QtWindow::Frame final : public QWidget {
   QtWindow& window_;
 };
 
-class QtPlatform::QtWindow::Client final : public QWidget {
+class QtPlatform::QtWindow::ClientWidget final : public QWidget {
  public:
-  Client(QtWindow& window, QWidget* parent) : QWidget(parent), window_(window) {
+  ClientWidget(QtWindow& window, QWidget* parent) : QWidget(parent), window_(window) {
     setAttribute(Qt::WA_OpaquePaintEvent);
   }
 
@@ -349,7 +348,7 @@ class QtPlatform::QtWindow::Client final : public QWidget {
 
 QtPlatform::QtWindow::QtWindow(QtPlatform& platform, const WindowSpec& request, WindowHandler& handler)
     : platform_(platform), handler_(handler), title_(request.title) {
-  frame_ = std::make_unique<Frame>(*this);
+  frame_ = std::make_unique<FrameWidget>(*this);
   frame_->setWindowTitle(to_qstring(request.title));
   frame_->setAttribute(Qt::WA_DeleteOnClose, false);
   if (request.menu != nullptr) {
@@ -361,7 +360,7 @@ QtPlatform::QtWindow::QtWindow(QtPlatform& platform, const WindowSpec& request, 
     frame_->setMinimumWidth(menu_rows_->minimum_width());
     frame_->setAcceptDrops(true);
   }
-  client_widget_ = new Client(*this, frame_.get());
+  client_widget_ = new ClientWidget(*this, frame_.get());
   position_ = QPoint(request.x, request.y);
   const int width = std::max(request.width, 0);
   const int client_height = std::max(request.height - menu_height(width), 0);
@@ -488,7 +487,7 @@ class QtSurface final : public Surface {
   void draw_bitmap(const BitmapView& bitmap, int x, int y) override {
     if (!bitmap_is_complete(bitmap)) return;
     painter_.drawImage(QPoint(x, y), top_down_image(bitmap));
-    record(DrawRecord::Kind::kBitmap, bitmap, x, y, bitmap.width, bitmap.height);
+    record(DrawRecord::Operation::kBitmap, bitmap, x, y, bitmap.width, bitmap.height);
   }
   void stretch_bitmap(const BitmapView& bitmap, int width, int height) override {
     if (!bitmap_is_complete(bitmap) || width <= 0 || height <= 0) return;
@@ -497,7 +496,7 @@ class QtSurface final : public Surface {
     const int w = std::min(width, painter_.device()->width());
     const int h = std::min(height, painter_.device()->height());
     if (w > 0 && h > 0) painter_.drawImage(QPoint(0, 0), stretch_image(source, width, height, w, h));
-    record(DrawRecord::Kind::kStretch, bitmap, 0, 0, width, height);
+    record(DrawRecord::Operation::kStretch, bitmap, 0, 0, width, height);
   }
   void draw_text(int x, int y, std::string_view text) override {
     painter_.setPen(Qt::black);
@@ -507,7 +506,7 @@ class QtSurface final : public Surface {
     const QString s = to_qstring(text);
     const QFontMetrics metrics(painter_.font());
     painter_.drawText(QRect(x, y, metrics.horizontalAdvance(s) + 1, metrics.height()), Qt::AlignLeft | Qt::AlignTop, s);
-    DrawRecord r = base(DrawRecord::Kind::kText);
+    DrawRecord r = base(DrawRecord::Operation::kText);
     r.x = x;
     r.y = y;
     r.text = std::string(text);
@@ -516,29 +515,15 @@ class QtSurface final : public Surface {
   // True-colour screens need no palette: 8-bit pictures carry their colour table into the
   // indexed image they are drawn as.
   void realise_palette(std::span<const std::uint8_t> colour_table) override {
-    DrawRecord r = base(DrawRecord::Kind::kPalette);
+    DrawRecord r = base(DrawRecord::Operation::kPalette);
     r.colour_table.assign(colour_table.begin(), colour_table.end());
     platform_.note_draw(r);
   }
 
  private:
-  DrawRecord base(DrawRecord::Kind kind) const {
-    DrawRecord r;
-    r.kind = kind;
-    r.window = window_;
-    r.immediate = immediate_;
-    return r;
-  }
-  void record(DrawRecord::Kind kind, const BitmapView& bitmap, int x, int y, int width, int height) {
-    DrawRecord r = base(kind);
-    r.source_width = bitmap.width;
-    r.source_height = bitmap.height;
-    r.bits_per_pixel = bitmap.bits_per_pixel;
-    r.x = x;
-    r.y = y;
-    r.width = width;
-    r.height = height;
-    platform_.note_draw(r);
+  DrawRecord base(DrawRecord::Operation operation) const { return DrawRecord{.operation = operation, .window = window_, .immediate = immediate_}; }
+  void record(DrawRecord::Operation operation, const BitmapView& bitmap, int x, int y, int width, int height) {
+    platform_.note_draw(base(operation).place(bitmap, x, y, width, height));
   }
   QtPlatform& platform_;
   QPainter painter_;

@@ -256,7 +256,7 @@ class Win32Surface final : public Surface {
     SetDIBitsToDevice(dc_, x, y, static_cast<DWORD>(bitmap.width), static_cast<DWORD>(bitmap.height), 0, 0, 0,
                       static_cast<UINT>(bitmap.height), bitmap.bits.data(), reinterpret_cast<const BITMAPINFO*>(&h),
                       DIB_RGB_COLORS);
-    record(DrawRecord::Kind::kBitmap, bitmap, x, y, bitmap.width, bitmap.height);
+    record(DrawRecord::Operation::kBitmap, bitmap, x, y, bitmap.width, bitmap.height);
   }
   void stretch_bitmap(const BitmapView& bitmap, int width, int height) override {
     if (!bitmap_is_complete(bitmap)) return;
@@ -266,7 +266,7 @@ class Win32Surface final : public Surface {
     StretchDIBits(dc_, 0, 0, width, height, 0, 0, bitmap.width, bitmap.height, bitmap.bits.data(),
                   reinterpret_cast<const BITMAPINFO*>(&h), DIB_RGB_COLORS, SRCCOPY);
     SetStretchBltMode(dc_, previous);
-    record(DrawRecord::Kind::kStretch, bitmap, 0, 0, width, height);
+    record(DrawRecord::Operation::kStretch, bitmap, 0, 0, width, height);
   }
   void draw_text(int x, int y, std::string_view text) override {
     const std::wstring wide = to_wide_text(text);
@@ -274,7 +274,7 @@ class Win32Surface final : public Surface {
     SetBkColor(dc_, RGB(255, 255, 255));
     SetBkMode(dc_, OPAQUE);
     TextOutW(dc_, x, y, wide.c_str(), static_cast<int>(wide.size()));
-    DrawRecord r = base(DrawRecord::Kind::kText);
+    DrawRecord r = base(DrawRecord::Operation::kText);
     r.x = x;
     r.y = y;
     r.text = std::string(text);
@@ -282,29 +282,15 @@ class Win32Surface final : public Surface {
   }
   void realise_palette(std::span<const std::uint8_t> colour_table) override {
     window_.realise(dc_, colour_table);
-    DrawRecord r = base(DrawRecord::Kind::kPalette);
+    DrawRecord r = base(DrawRecord::Operation::kPalette);
     r.colour_table.assign(colour_table.begin(), colour_table.end());
     platform_.note_draw(r);
   }
 
  private:
-  DrawRecord base(DrawRecord::Kind kind) const {
-    DrawRecord r;
-    r.kind = kind;
-    r.window = window_.current_title();
-    r.immediate = immediate_;
-    return r;
-  }
-  void record(DrawRecord::Kind kind, const BitmapView& bitmap, int x, int y, int width, int height) {
-    DrawRecord r = base(kind);
-    r.source_width = bitmap.width;
-    r.source_height = bitmap.height;
-    r.bits_per_pixel = bitmap.bits_per_pixel;
-    r.x = x;
-    r.y = y;
-    r.width = width;
-    r.height = height;
-    platform_.note_draw(r);
+  DrawRecord base(DrawRecord::Operation operation) const { return DrawRecord{.operation = operation, .window = window_.current_title(), .immediate = immediate_}; }
+  void record(DrawRecord::Operation operation, const BitmapView& bitmap, int x, int y, int width, int height) {
+    platform_.note_draw(base(operation).place(bitmap, x, y, width, height));
   }
 
   Win32Platform& platform_;

@@ -30,10 +30,10 @@ std::vector<std::uint8_t> library_encode(const imagefile::PictureBuffer& picture
   return out.stream;
 }
 
-std::vector<DrawRecord> immediate(const platform::Automation& automation, DrawRecord::Kind kind) {
+std::vector<DrawRecord> immediate(const platform::Automation& automation, DrawRecord::Operation operation) {
   std::vector<DrawRecord> out;
   std::copy_if(automation.draws().begin(), automation.draws().end(), std::back_inserter(out),
-               [&](const DrawRecord& d) { return d.kind == kind && d.immediate; });
+               [&](const DrawRecord& d) { return d.operation == operation && d.immediate; });
   return out;
 }
 
@@ -146,7 +146,7 @@ TEST_P(ScenarioTest, EveryPreviewLevelOfCompressAndDecodeReachesTheScreen) {
     auto run = [&, decode = decode] {
       program.automation().clear_records();
       decode ? program.open(cmd::kCmdOpenCoded, files.path("p.cod")) : program.command(cmd::kCmdCompress);
-      return immediate(program.automation(), DrawRecord::Kind::kStretch);
+      return immediate(program.automation(), DrawRecord::Operation::kStretch);
     };
     program.automation().record_frames(true);
     const auto draws = run();
@@ -196,8 +196,8 @@ TEST_P(ScenarioTest, EightBitScreenShowsTheConvertedPictureAndPreviewsThroughThe
   program.automation().clear_records();
   program.command(cmd::kCmdCompress);
   const auto palette = app::pipeline::preview_palette();
-  const auto palettes = immediate(program.automation(), DrawRecord::Kind::kPalette);
-  const auto previews = immediate(program.automation(), DrawRecord::Kind::kStretch);
+  const auto palettes = immediate(program.automation(), DrawRecord::Operation::kPalette);
+  const auto previews = immediate(program.automation(), DrawRecord::Operation::kStretch);
   ASSERT_EQ(previews.size(), 4u);  // 27 rows code with 4 levels
   ASSERT_EQ(palettes.size(), 4u);
   for (std::size_t i = 0; i < 4; ++i) {

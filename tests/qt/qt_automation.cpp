@@ -152,28 +152,28 @@ void ScriptedQtPlatform::run_script(platform::QtDialog& dialog, const std::vecto
   for (const auto& step : steps) {
     if (dialog.ended()) break;
     QWidget* w = dialog.control(step.control);
-    if (step.kind == DialogStep::Kind::kSnapshot) {
+    if (step.action == DialogStep::Action::kSnapshot) {
       run.snapshots.push_back(state_of(dialog));
-    } else if (w == nullptr && step.kind == DialogStep::Kind::kPress && step.control == 2) {
+    } else if (w == nullptr && step.action == DialogStep::Action::kPress && step.control == 2) {
       QTest::keyClick(&dialog, Qt::Key_Escape);  // every dialog hears the Escape key
     } else if (w == nullptr) {
       run.mismatches.push_back("no control " + std::to_string(step.control));
-    } else if (auto* edit = qobject_cast<QLineEdit*>(w); edit && step.kind == DialogStep::Kind::kSetText) {
+    } else if (auto* edit = qobject_cast<QLineEdit*>(w); edit && step.action == DialogStep::Action::kSetText) {
       // Replacing the selection is an edit of the user's: textEdited reaches the program.
       edit->selectAll();
       edit->insert(platform::to_qstring(step.text));
-    } else if (auto* multi = qobject_cast<QPlainTextEdit*>(w); multi && step.kind == DialogStep::Kind::kSetText) {
+    } else if (auto* multi = qobject_cast<QPlainTextEdit*>(w); multi && step.action == DialogStep::Action::kSetText) {
       multi->setPlainText(platform::to_qstring(step.text));
-    } else if (auto* combo = qobject_cast<QComboBox*>(w); combo && step.kind == DialogStep::Kind::kSelect) {
+    } else if (auto* combo = qobject_cast<QComboBox*>(w); combo && step.action == DialogStep::Action::kSelect) {
       combo->setCurrentIndex(step.index);
-    } else if (auto* bar = qobject_cast<QScrollBar*>(w); bar && step.kind == DialogStep::Kind::kScroll) {
+    } else if (auto* bar = qobject_cast<QScrollBar*>(w); bar && step.action == DialogStep::Action::kScroll) {
       if (slider_action(step.scroll.code) != QAbstractSlider::SliderNoAction) {
         bar->triggerAction(slider_action(step.scroll.code));
       } else {
         dialog.deliver_scroll(step.scroll);
         bar->setSliderPosition(bar->value());
       }
-    } else if (auto* button = qobject_cast<QAbstractButton*>(w); button && step.kind == DialogStep::Kind::kPress) {
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w); button && step.action == DialogStep::Action::kPress) {
       button->click();
     } else {
       run.mismatches.push_back("control " + std::to_string(step.control) + " cannot take that step");

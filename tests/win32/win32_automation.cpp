@@ -260,28 +260,28 @@ void ScriptedWin32Platform::run_script(platform::Win32Dialog& dialog, const std:
                                        platform::DialogRun& run) {
   for (const auto& step : steps) {
     if (dialog.ended()) break;
-    if (step.kind == DialogStep::Kind::kSnapshot) {
+    if (step.action == DialogStep::Action::kSnapshot) {
       run.snapshots.push_back(state_of(dialog));
       continue;
     }
     HWND item = GetDlgItem(dialog.hwnd(), step.control);
-    if (item == nullptr && !(step.kind == DialogStep::Kind::kPress && step.control == IDCANCEL)) {
+    if (item == nullptr && !(step.action == DialogStep::Action::kPress && step.control == IDCANCEL)) {
       run.mismatches.push_back("no control " + std::to_string(step.control));
       continue;
     }
-    switch (step.kind) {
-      case DialogStep::Kind::kSetText:
+    switch (step.action) {
+      case DialogStep::Action::kSetText:
         // The edit control itself tells the dialog of the change (EN_CHANGE), as typing does.
         SetWindowTextW(item, platform::to_wide_text(step.text).c_str());
         break;
-      case DialogStep::Kind::kSelect: SendMessageW(item, CB_SETCURSEL, static_cast<WPARAM>(step.index), 0); break;
-      case DialogStep::Kind::kScroll:
+      case DialogStep::Action::kSelect: SendMessageW(item, CB_SETCURSEL, static_cast<WPARAM>(step.index), 0); break;
+      case DialogStep::Action::kScroll:
         dialog.set_scripted_pointer(std::make_pair(step.scroll.pointer_x, step.scroll.client_width));
         SendMessageW(dialog.hwnd(), WM_HSCROLL, MAKEWPARAM(scroll_request(step.scroll.code), 0),
                      reinterpret_cast<LPARAM>(item));
         dialog.set_scripted_pointer(std::nullopt);
         break;
-      case DialogStep::Kind::kPress:
+      case DialogStep::Action::kPress:
         if (item != nullptr && class_of(item) == L"Button") {
           SendMessageW(item, BM_CLICK, 0, 0);
         } else {
@@ -289,7 +289,7 @@ void ScriptedWin32Platform::run_script(platform::Win32Dialog& dialog, const std:
           SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(step.control, BN_CLICKED), 0);
         }
         break;
-      case DialogStep::Kind::kSnapshot: break;
+      case DialogStep::Action::kSnapshot: break;
     }
   }
 }
