@@ -10,10 +10,10 @@ namespace varnic {
 namespace {
 
 using detail::failure;
-using Clock = std::chrono::steady_clock;
+using std::chrono::steady_clock;
 using display::DecodedPicture;
 
-double seconds(Clock::time_point from, Clock::time_point to) {
+double seconds(steady_clock::time_point from, steady_clock::time_point to) {
   return std::chrono::duration<double>(to - from).count();
 }
 
@@ -22,7 +22,7 @@ Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const Decod
     return {Status::kInvalidArgument, "the colour output format must be RGB or BGR"};
   if (options.threads < 1 || options.threads > kMaxThreads)
     return {Status::kInvalidArgument, "threads must be 1.." + std::to_string(kMaxThreads)};
-  const Clock::time_point start = Clock::now();
+  const steady_clock::time_point start = steady_clock::now();
   format::FileHeader header;
   if (const format::StatusCode s = format::parse_header(file, options.limits.max_pixels, header); s != format::StatusCode::kOk)
     return failure<Decoded>(s);
@@ -36,7 +36,7 @@ Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const Decod
   request.threads = std::max(1, options.threads);
   request.layout = display::PixelLayout::kRows;
   request.rgb_order = options.colour_format == PixelFormat::kRgb24;
-  Clock::time_point decoded = start;
+  steady_clock::time_point decoded = start;
   bool planes_reported = false;
   if (options.progress) {
     request.progress = [&](display::DecodeStage stage, int done, int total) {
@@ -44,7 +44,7 @@ Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const Decod
       progress.stage = stage == display::DecodeStage::kPlanesDecoded ? Progress::Stage::kDecodePlane
                                                                : Progress::Stage::kSynthesisLevel;
       if (stage == display::DecodeStage::kPlanesDecoded) {
-        decoded = Clock::now();
+        decoded = steady_clock::now();
         planes_reported = true;
       }
       progress.done = done;
@@ -78,7 +78,7 @@ Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const Decod
              s != format::StatusCode::kOk) {
     return failure<Decoded>(s);
   }
-  const Clock::time_point end = Clock::now();
+  const steady_clock::time_point end = steady_clock::now();
   // Without a callback the planes may be synthesised while others are still being decoded: the
   // whole decode counts as entropy decoding then.
   if (!planes_reported) decoded = end;

@@ -39,8 +39,29 @@ Status public_status(format::StatusCode status) {
     case S::kReconstructFailed:
     case S::kColourQuantFailed:
     case S::kStatusCount: return Status::kInternalError;
-    default: return Status::kInvalidArgument;  // the settings checks and the picture description
+    // The settings checks and the picture description.
+    case S::kQualityOutOfRange:
+    case S::kImageTypeWrong:
+    case S::kTotalLevelsOutOfRange:
+    case S::kALevelsInvalid:
+    case S::kBLevelsInvalid:
+    case S::kCLevelsInvalid:
+    case S::kQuantVectorACount:
+    case S::kQuantVectorBCount:
+    case S::kQuantVectorCCount:
+    case S::kThresholdVectorCount:
+    case S::kQuantVectorATooLarge:
+    case S::kQuantVectorBTooLarge:
+    case S::kQuantVectorCTooLarge:
+    case S::kThresholdVectorTooLarge:
+    case S::kQuantVectorANotNumbers:
+    case S::kQuantVectorBNotNumbers:
+    case S::kQuantVectorCNotNumbers:
+    case S::kThresholdVectorNotNumbers:
+    case S::kBadPictureBuffer:
+    case S::kCommentTooLong: return Status::kInvalidArgument;
   }
+  return Status::kInternalError;
 }
 
 std::uint64_t bitmap_file_bytes(std::uint32_t width, std::uint32_t height, bool grey) {
@@ -53,7 +74,7 @@ std::uint64_t bitmap_file_bytes(std::uint32_t width, std::uint32_t height, bool 
 namespace {
 
 using detail::failure;
-using Clock = std::chrono::steady_clock;
+using std::chrono::steady_clock;
 
 // The settings the caller asked for: the quality derivation at the chosen level count, with any
 // full setting given replacing the derived one and the whole set checked by the same validator
@@ -128,15 +149,15 @@ Result<Encoded> encode_unguarded(const PictureView& picture, const EncodeOptions
 
   // The encoder codes one channel at a time and reports each channel's transform (odd
   // stages) and coding (even stages): the odd stages add up to the transform timing.
-  const Clock::time_point start = Clock::now();
-  Clock::time_point stage_start = start;
-  Clock::duration transform_time{};
+  const steady_clock::time_point start = steady_clock::now();
+  steady_clock::time_point stage_start = start;
+  steady_clock::duration transform_time{};
   codec::EncodeRequest codec_options;
   codec_options.comment = options.comment;
   codec_options.threads = std::max(1, options.threads);
   codec_options.keep_planes = false;  // one plane at a time: the planes are not returned
   codec_options.progress = [&](int done, int total) {
-    const Clock::time_point now = Clock::now();
+    const steady_clock::time_point now = steady_clock::now();
     if (done % 2 == 1) transform_time += now - stage_start;
     stage_start = now;
     if (!options.progress) return true;
@@ -155,7 +176,7 @@ Result<Encoded> encode_unguarded(const PictureView& picture, const EncodeOptions
                                        encoded, &choices);
   if (unreadable) return {Status::kInvalidFile, "a row of the picture could not be read"};
   if (status != format::StatusCode::kOk) return failure<Encoded>(status);
-  const Clock::time_point end = Clock::now();
+  const steady_clock::time_point end = steady_clock::now();
 
   Encoded out;
   out.bytes = std::move(encoded.stream);

@@ -32,9 +32,9 @@ std::string as_string(const std::filesystem::path& path) {
   return std::string(utf8.begin(), utf8.end());
 }
 
-using Clock = std::chrono::steady_clock;
+using std::chrono::steady_clock;
 
-double seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
+double seconds(steady_clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
 
 std::string format(const char* pattern, double value) {
   char buffer[64];
@@ -160,8 +160,17 @@ Result<std::vector<std::uint8_t>> read_input(const std::string& path, const Limi
     case Status::kFileError: return {Status::kInvalidFile, file.message() + " (" + system_reason(error) + ")"};
     case Status::kLimitExceeded:
     case Status::kOutOfMemory: return {Status::kLimitExceeded, file.message()};
-    default: return {Status::kInvalidFile, file.message()};
+    case Status::kOk:
+    case Status::kInvalidArgument:
+    case Status::kPictureTooSmall:
+    case Status::kNotCompressedFile:
+    case Status::kVersionTooLow:
+    case Status::kVersionTooHigh:
+    case Status::kInvalidFile:
+    case Status::kCancelled:
+    case Status::kInternalError: break;
   }
+  return {Status::kInvalidFile, file.message()};
 }
 
 bool output_exists(const std::string& path) {
@@ -382,7 +391,7 @@ int compress_one(const CompressOptions& options, const std::string& input, const
                  std::size_t index, int library_threads, Reporter& reporter) {
   const BatchOptions& batch = options.batch;
   if (int code = kExitOk; existing_output(batch, output, index, reporter, code)) return code;
-  const Clock::time_point start = Clock::now();
+  const steady_clock::time_point start = steady_clock::now();
   EncodeOptions encode_options = options.encode;
   encode_options.threads = library_threads;
   encode_options.limits = batch.limits;
@@ -395,7 +404,7 @@ int compress_one(const CompressOptions& options, const std::string& input, const
   }
   std::uint64_t input_bytes = 0;
   std::optional<Result<PictureFile>> loaded;
-  const Clock::time_point parse_start = Clock::now();
+  const steady_clock::time_point parse_start = steady_clock::now();
   if (rows) {
     std::error_code error;
     input_bytes = std::filesystem::file_size(as_path(input), error);
@@ -419,7 +428,7 @@ int compress_one(const CompressOptions& options, const std::string& input, const
   const std::uint32_t height = rows ? rows->value().height : loaded->value().picture.height;
   const bool grey = (rows ? rows->value().format : loaded->value().picture.format) == PixelFormat::kGrey8;
 
-  const Clock::time_point encode_start = Clock::now();
+  const steady_clock::time_point encode_start = steady_clock::now();
   CompressOptions search_options = options;
   search_options.encode = encode_options;
   std::string note;
@@ -433,9 +442,9 @@ int compress_one(const CompressOptions& options, const std::string& input, const
   }
   const Encoded& encoded = trial.value().encoded;
 
-  const Clock::time_point write_start = Clock::now();
+  const steady_clock::time_point write_start = steady_clock::now();
   if (const int code = write_output(output, encoded.bytes, batch.force, index, reporter); code != kExitOk) return code;
-  const Clock::time_point end = Clock::now();
+  const steady_clock::time_point end = steady_clock::now();
 
   std::string line = input + " -> " + output + ": " + describe_size(width, height, grey) + ", " +
                      std::to_string(input_bytes) + " -> " + std::to_string(encoded.bytes.size()) + " bytes (" +
@@ -478,7 +487,7 @@ std::string pnm_name_mismatch(const std::string& output, bool grey) {
 // no part of a picture the decoder refuses.
 int decompress_by_rows(const DecompressOptions& options, std::span<const std::uint8_t> file,
                        const DecodeOptions& decode_options, FileKind kind, const std::string& input,
-                       const std::string& output, std::size_t index, Reporter& reporter, Clock::time_point start) {
+                       const std::string& output, std::size_t index, Reporter& reporter, steady_clock::time_point start) {
   const BatchOptions& batch = options.batch;
   int error = 0;
   Result<WrittenPicture> written =
@@ -502,7 +511,7 @@ int decompress_by_rows(const DecompressOptions& options, std::span<const std::ui
     return exit_code_for(written.status());
   }
   const WrittenPicture& picture = written.value();
-  const Clock::time_point end = Clock::now();
+  const steady_clock::time_point end = steady_clock::now();
   std::string line = input + " -> " + output + ": " + describe_size(picture.width, picture.height, picture.info.grey) +
                      ", " + std::to_string(file.size()) + " -> " + std::to_string(picture.bytes) + " bytes";
   if (options.reduce > 0) line += ", reduced 1/" + std::to_string(1 << options.reduce);
@@ -516,7 +525,7 @@ int decompress_one(const DecompressOptions& options, FileKind kind, const std::s
                    const std::string& output, std::size_t index, int library_threads, Reporter& reporter) {
   const BatchOptions& batch = options.batch;
   if (int code = kExitOk; existing_output(batch, output, index, reporter, code)) return code;
-  const Clock::time_point start = Clock::now();
+  const steady_clock::time_point start = steady_clock::now();
   Result<std::vector<std::uint8_t>> bytes = read_input(input, batch.limits);
   if (!bytes) {
     reporter.error(index, input, bytes.message());
@@ -530,7 +539,7 @@ int decompress_one(const DecompressOptions& options, FileKind kind, const std::s
   decode_options.limits = batch.limits;
   if (kind == FileKind::kBmp)
     return decompress_by_rows(options, bytes.value(), decode_options, kind, input, output, index, reporter, start);
-  const Clock::time_point decode_start = Clock::now();
+  const steady_clock::time_point decode_start = steady_clock::now();
   Result<Decoded> decoded = decode(bytes.value(), decode_options);
   if (!decoded) {
     const bool limit = decoded.status() == Status::kLimitExceeded;
@@ -546,15 +555,15 @@ int decompress_one(const DecompressOptions& options, FileKind kind, const std::s
       return kExitUsage;
     }
   }
-  const Clock::time_point picture_start = Clock::now();
+  const steady_clock::time_point picture_start = steady_clock::now();
   Result<std::vector<std::uint8_t>> file = write_picture(picture.view(), kind);
   if (!file) {
     reporter.error(index, output, file.message());
     return kExitCannotWrite;
   }
-  const Clock::time_point write_start = Clock::now();
+  const steady_clock::time_point write_start = steady_clock::now();
   if (const int code = write_output(output, file.value(), batch.force, index, reporter); code != kExitOk) return code;
-  const Clock::time_point end = Clock::now();
+  const steady_clock::time_point end = steady_clock::now();
 
   std::string line = input + " -> " + output + ": " + describe_size(picture.width, picture.height, grey) + ", " +
                      std::to_string(bytes.value().size()) + " -> " + std::to_string(file.value().size()) + " bytes";

@@ -13,11 +13,11 @@
 namespace varnic::imagefile {
 
 FileStatus load_compressed(std::span<const std::uint8_t> data, CompressedFile& out) {
-  switch (format::check_version(data)) {
-    case format::StatusCode::kOk: break;
-    case format::StatusCode::kVersionTooLow: return FileStatus::kVersionTooLow;
-    case format::StatusCode::kVersionTooHigh: return FileStatus::kVersionTooHigh;
-    default: return FileStatus::kNotCompressed;
+  if (const format::StatusCode version = format::check_version(data); version != format::StatusCode::kOk) {
+    // The gate answers with a version status or "not compressed".
+    return version == format::StatusCode::kVersionTooLow    ? FileStatus::kVersionTooLow
+           : version == format::StatusCode::kVersionTooHigh ? FileStatus::kVersionTooHigh
+                                                            : FileStatus::kNotCompressed;
   }
   CompressedFile file;
   try {
@@ -51,8 +51,47 @@ FileStatus decode_refusal(format::StatusCode status, Bytes bytes, const ReadLimi
         message = pixel_limit_message(header.params.image_width, header.params.image_height, limits.max_pixels);
       return FileStatus::kPictureTooLarge;
     }
-    default: return FileStatus::kCompressedDamaged;
+    // The header's own faults, and what a decoder cannot answer for a file.
+    case S::kOk:
+    case S::kQualityOutOfRange:
+    case S::kImageTypeWrong:
+    case S::kTotalLevelsOutOfRange:
+    case S::kALevelsInvalid:
+    case S::kBLevelsInvalid:
+    case S::kCLevelsInvalid:
+    case S::kQuantVectorACount:
+    case S::kQuantVectorBCount:
+    case S::kQuantVectorCCount:
+    case S::kThresholdVectorCount:
+    case S::kQuantVectorATooLarge:
+    case S::kQuantVectorBTooLarge:
+    case S::kQuantVectorCTooLarge:
+    case S::kThresholdVectorTooLarge:
+    case S::kQuantVectorANotNumbers:
+    case S::kQuantVectorBNotNumbers:
+    case S::kQuantVectorCNotNumbers:
+    case S::kThresholdVectorNotNumbers:
+    case S::kEncodeFailed:
+    case S::kReconstructFailed:
+    case S::kColourQuantFailed:
+    case S::kPictureTooSmall:
+    case S::kBadPictureBuffer:
+    case S::kCommentTooLong:
+    case S::kFileTruncated:
+    case S::kFileBadTotalLevels:
+    case S::kFileBadImageMode:
+    case S::kFileBadDroppedLevels:
+    case S::kFileCommentTooLong:
+    case S::kFileBadOffset:
+    case S::kFileZeroSymbols:
+    case S::kFileBadWidth:
+    case S::kFileBadHeight:
+    case S::kFilePaddedTooSmall:
+    case S::kCancelled:
+    case S::kStatusCount:
+      break;
   }
+  return FileStatus::kCompressedDamaged;
 }
 
 }  // namespace

@@ -70,9 +70,32 @@ FileMessage file_message(FileStatus status, std::string_view path) {
     case FileStatus::kTargaTruncated:
     case FileStatus::kPictureTooLarge:
       return {std::move(message), std::string(path)};
-    default:
-      return {std::string(path), std::move(message)};
+    case FileStatus::kOk:
+    case FileStatus::kCannotOpen:
+    case FileStatus::kNotCompressed:
+    case FileStatus::kVersionTooLow:
+    case FileStatus::kVersionTooHigh:
+    case FileStatus::kFileTooLarge:
+    case FileStatus::kOutOfMemory:
+    case FileStatus::kCannotWrite:
+    case FileStatus::kUnknownKind:
+    case FileStatus::kPictureSides:
+    case FileStatus::kNotPng:
+    case FileStatus::kPngCorrupt:
+    case FileStatus::kPngTruncated:
+    case FileStatus::kNotPnm:
+    case FileStatus::kPnmKind:
+    case FileStatus::kPnmHeader:
+    case FileStatus::kPnmEmpty:
+    case FileStatus::kPnmMaxval:
+    case FileStatus::kPnmBlank:
+    case FileStatus::kPnmTruncated:
+    case FileStatus::kPnmSample:
+    case FileStatus::kCompressedDamaged:
+    case FileStatus::kCannotEncode:
+      break;
   }
+  return {std::string(path), std::move(message)};
 }
 
 void write_info_header(const InfoHeader& info, std::span<std::uint8_t, kInfoHeaderBytes> out) {

@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -104,7 +105,14 @@ struct DrawRecord {
   std::string text;
   std::vector<std::uint8_t> colour_table;  // kPalette: the 1024 bytes realised
 
-  // A bitmap drawing's source and destination, for the backends' recorders.
+  // The backends' recorders: what was drawn where, then a bitmap's source and destination.
+  static DrawRecord of(Operation operation, std::string window, bool immediate) {
+    DrawRecord r;
+    r.operation = operation;
+    r.window = std::move(window);
+    r.immediate = immediate;
+    return r;
+  }
   DrawRecord& place(const BitmapView& bitmap, int to_x, int to_y, int to_width, int to_height) {
     source_width = bitmap.width;
     source_height = bitmap.height;

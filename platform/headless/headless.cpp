@@ -182,7 +182,7 @@ class HeadlessPlatform::HeadlessWindow final : public Window {
     }
 
    private:
-    DrawRecord base(DrawRecord::Operation operation) const { return DrawRecord{.operation = operation, .window = window_.title_, .immediate = immediate_}; }
+    DrawRecord base(DrawRecord::Operation operation) const { return DrawRecord::of(operation, window_.title_, immediate_); }
     void record(DrawRecord::Operation operation, const BitmapView& bitmap, int x, int y, int width, int height) {
       window_.platform_.draws_.push_back(base(operation).place(bitmap, x, y, width, height));
     }

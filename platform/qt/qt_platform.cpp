@@ -521,7 +521,7 @@ class QtSurface final : public Surface {
   }
 
  private:
-  DrawRecord base(DrawRecord::Operation operation) const { return DrawRecord{.operation = operation, .window = window_, .immediate = immediate_}; }
+  DrawRecord base(DrawRecord::Operation operation) const { return DrawRecord::of(operation, window_, immediate_); }
   void record(DrawRecord::Operation operation, const BitmapView& bitmap, int x, int y, int width, int height) {
     platform_.note_draw(base(operation).place(bitmap, x, y, width, height));
   }

@@ -288,7 +288,7 @@ class Win32Surface final : public Surface {
   }
 
  private:
-  DrawRecord base(DrawRecord::Operation operation) const { return DrawRecord{.operation = operation, .window = window_.current_title(), .immediate = immediate_}; }
+  DrawRecord base(DrawRecord::Operation operation) const { return DrawRecord::of(operation, window_.current_title(), immediate_); }
   void record(DrawRecord::Operation operation, const BitmapView& bitmap, int x, int y, int width, int height) {
     platform_.note_draw(base(operation).place(bitmap, x, y, width, height));
   }
