@@ -73,11 +73,15 @@ inline bool ok(StatusCode status) { return status == StatusCode::kOk; }
 
 }  // namespace varnic::format
 
-// Propagates the first failure to the caller.
-#define VARNIC_RETURN_IF_ERROR(expr)                                  \
-  do {                                                                \
-    const ::varnic::format::StatusCode varnic_status_ = (expr);            \
-    if (varnic_status_ != ::varnic::format::StatusCode::kOk) {             \
-      return varnic_status_;                                          \
-    }                                                                 \
+// Propagates the first failure to the caller. Each expansion names its local
+// uniquely, since `expr` may hold another expansion (in a lambda).
+#define VARNIC_RETURN_IF_ERROR(expr) VARNIC_RETURN_IF_ERROR_NAMED_(expr, VARNIC_STATUS_NAME_(__COUNTER__))
+#define VARNIC_STATUS_NAME_(counter) VARNIC_STATUS_CONCAT_(varnic_status_, counter)
+#define VARNIC_STATUS_CONCAT_(a, b) a##b
+#define VARNIC_RETURN_IF_ERROR_NAMED_(expr, name)            \
+  do {                                                        \
+    const ::varnic::format::StatusCode name = (expr);         \
+    if (name != ::varnic::format::StatusCode::kOk) {          \
+      return name;                                            \
+    }                                                         \
   } while (false)

@@ -28,6 +28,8 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace imf = varnic::imagefile;
+namespace codec = varnic::codec;
+namespace format = varnic::format;
 using Bytes = std::vector<std::uint8_t>;
 
 fs::path g_root;
@@ -101,8 +103,6 @@ Bytes encode(const BufferPicture& picture, const varnic::format::CodecParams& pa
 }
 
 void cod_seeds() {
-  namespace codec = varnic::codec;
-namespace format = varnic::format;
   struct Case {
     const char* name;
     std::uint32_t width, height;
@@ -125,7 +125,7 @@ namespace format = varnic::format;
   for (const Case& c : cases) {
     format::CodecParams params = codec::default_codec_params();
     params.quality_factor = static_cast<std::int16_t>(c.quality);
-    params.image_type_ = static_cast<std::int16_t>(c.type);
+    params.image_type = static_cast<std::int16_t>(c.type);
     params.total_levels = static_cast<std::uint16_t>(c.levels);
     if (codec::derive_params_from_quality(params) != format::StatusCode::kOk) {
       fail(std::string("cannot derive settings for ") + c.name);
@@ -304,7 +304,7 @@ void picture_io_seeds() {
   save("pnm_read", "ascii_grey_maxval15.pgm", text("P2\n# seed\n3 2\n15\n0 5 10\n15 7 1\n"));
   save("pnm_read", "ascii_rgb.ppm", text("P3 2 2 255 255 0 0  0 255 0\n0 0 255  9 9 9\n"));
   Bytes wide = text("P6\n2 1\n65535\n");
-  for (std::uint8_t b : {0xFF, 0xFF, 0x80, 0x00, 0x00, 0x01, 0x12, 0x34, 0xAB, 0xCD, 0x00, 0x00}) wide.push_back(b);
+  wide.insert(wide.end(), {0xFF, 0xFF, 0x80, 0x00, 0x00, 0x01, 0x12, 0x34, 0xAB, 0xCD, 0x00, 0x00});
   save("pnm_read", "rgb16_2x1.ppm", wide);
   save("pnm_read", "bitmap_refused.pbm", text("P1\n2 2\n0 1\n1 0\n"));
 }

@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 picture.height >= static_cast<unsigned>(calls.wanted_height),
             "a picture reduced for a smaller request still covers it");
   }
-  const int channels = picture.format == varnic::PixelFormat::kGrey8 ? 1 : 3;
+  const uint32_t channels = picture.format == varnic::PixelFormat::kGrey8 ? 1u : 3u;
   for (uint32_t y = 0; y < picture.height; ++y) {
     const guchar* row = gdk_pixbuf_get_pixels(calls.pixbuf) + y * static_cast<size_t>(gdk_pixbuf_get_rowstride(calls.pixbuf));
     for (uint32_t x = 0; x < picture.width * 3; ++x)

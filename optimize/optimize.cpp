@@ -68,14 +68,17 @@ constexpr int kSymbols = 256;
 constexpr int kTopPositive = format::kMaxQuantized;
 constexpr int kTopNegative = -format::kMinQuantized;
 
+// Where a quantized value (or marker) counts in a per-symbol table.
+std::size_t symbol_index(int value) { return static_cast<std::size_t>(value + format::kSymbolBias); }
+
 std::array<std::array<double, 3>, 3> Invert(const double (&m)[3][3]) {
   const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
                      m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
                      m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
   std::array<std::array<double, 3>, 3> r{};
-  for (int i = 0; i < 3; ++i) {
-    for (int j = 0; j < 3; ++j) {
-      const int a = (j + 1) % 3, b = (j + 2) % 3, c = (i + 1) % 3, d = (i + 2) % 3;
+  for (std::size_t i = 0; i < 3; ++i) {
+    for (std::size_t j = 0; j < 3; ++j) {
+      const std::size_t a = (j + 1) % 3, b = (j + 2) % 3, c = (i + 1) % 3, d = (i + 2) % 3;
       r[i][j] = (m[a][c] * m[b][d] - m[a][d] * m[b][c]) / det;
     }
   }
@@ -103,12 +106,17 @@ struct ChannelState {
   int dropped = 0;
   double offset = 0;  // added to the samples (through the low band)
   std::array<double, kSymbols> bits{};  // symbol costs of the last coded pass
+
+  // Subbands are numbered by int, as the format layer numbers them.
+  BandChoice& band(int k) { return bands[static_cast<std::size_t>(k)]; }
+  // Cost of a quantized value (or marker) in the last coded pass.
+  double value_bits(int value) const { return bits[symbol_index(value)]; }
 };
 
 struct Work {
   const codec::PictureRows& picture;
   CodecParams params;  // working copy: levels, padded size, header fields
-  int planes = 1;
+  std::size_t planes = 1;
   double scale = 1;  // E
   double dead_zone = 0;
   std::array<ChannelState, format::kChannelCount> ch;
@@ -123,17 +131,17 @@ std::uint32_t Levels(const Work& w) { return w.params.total_levels; }
 void fill_samples(Work& w) {
   const codec::PictureRows& p = w.picture;
   const std::uint32_t pw = w.params.padded_width, ph = w.params.padded_height;
-  for (int c = 0; c < w.planes; ++c) w.ch[c].coeffs.assign(std::size_t{pw} * ph, 0.0f);
+  for (std::size_t c = 0; c < w.planes; ++c) w.ch[c].coeffs.assign(std::size_t{pw} * ph, 0.0f);
   float f[3][3];
-  for (int i = 0; i < 3; ++i) {
-    for (int j = 0; j < 3; ++j) f[i][j] = static_cast<float>(Forward()[i][j]);
+  for (std::size_t i = 0; i < 3; ++i) {
+    for (std::size_t j = 0; j < 3; ++j) f[i][j] = static_cast<float>(Forward()[i][j]);
   }
   const int red = p.rgb_order ? 0 : 2, blue = 2 - red;
   constexpr float kShift = codec::kEncoderPixelOffset;
   for (std::uint32_t y = 0; y < p.height; ++y) {
     const std::uint8_t* src = p.bottom_row(y);
     float* rows[3] = {nullptr, nullptr, nullptr};
-    for (int c = 0; c < w.planes; ++c) rows[c] = w.ch[c].coeffs.data() + std::size_t{y} * pw;
+    for (std::size_t c = 0; c < w.planes; ++c) rows[c] = w.ch[c].coeffs.data() + std::size_t{y} * pw;
     if (w.planes == 1) {
       for (std::uint32_t x = 0; x < p.width; ++x) rows[0][x] = static_cast<float>(src[x]) - kShift;
     } else {
@@ -145,9 +153,9 @@ void fill_samples(Work& w) {
         rows[2][x] = f[2][0] * r + f[2][1] * g + f[2][2] * b;
       }
     }
-    for (int c = 0; c < w.planes; ++c) std::fill(rows[c] + p.width, rows[c] + pw, rows[c][p.width - 1]);
+    for (std::size_t c = 0; c < w.planes; ++c) std::fill(rows[c] + p.width, rows[c] + pw, rows[c][p.width - 1]);
   }
-  for (int c = 0; c < w.planes; ++c) {
+  for (std::size_t c = 0; c < w.planes; ++c) {
     float* plane = w.ch[c].coeffs.data();
     for (std::uint32_t y = p.height; y < ph; ++y) {
       std::copy_n(plane + std::size_t{p.height - 1} * pw, pw, plane + std::size_t{y} * pw);
@@ -158,7 +166,7 @@ void fill_samples(Work& w) {
 void Analyse(Work& w) {
   const std::uint32_t pw = w.params.padded_width, ph = w.params.padded_height;
   std::vector<float> temp((std::size_t{ph} + 1) * pw);
-  for (int c = 0; c < w.planes; ++c) {
+  for (std::size_t c = 0; c < w.planes; ++c) {
     std::uint32_t rows = ph, cols = pw;
     for (std::uint32_t l = 0; l < Levels(w); ++l) {
       codec::analyse_level(w.ch[c].coeffs.data(), pw, rows, cols, temp.data());
@@ -209,7 +217,7 @@ double Reconstruct(int q, const BandChoice& b) { return decoder::dequantize_valu
 // The low band with the channel's offset, its rounding error carried from
 // each coefficient to the next so that the band's mean (and so the picture's)
 // survives a step coarser than the correction.
-void quantize_low_band(Work& w, int c) {
+void quantize_low_band(Work& w, std::size_t c) {
   ChannelState& s = w.ch[c];
   const int k = format::low_band_index(static_cast<int>(Levels(w)));
   const double shift = s.offset * std::ldexp(1.0, static_cast<int>(Levels(w)));
@@ -226,7 +234,7 @@ void quantize_low_band(Work& w, int c) {
                                         static_cast<int>(Levels(w)), k);
   const double finest_needed = kMeanResolution * r.rows * r.cols * std::ldexp(1.0, static_cast<int>(Levels(w)));
   const double step = std::min(std::min(w.scale, kMaxLowBandScale) / std::sqrt(Gain(w, k) * s.weight), finest_needed);
-  const BandChoice& b = s.bands[k] = choose_band(hi, lo, step, 0.0);
+  const BandChoice& b = s.band(k) = choose_band(hi, lo, step, 0.0);
   double carry = 0;
   for_band(w, k, [&](std::uint32_t y, std::uint32_t x) {
     const double v = s.coeffs[y * pw + x] + shift + carry;
@@ -238,7 +246,7 @@ void quantize_low_band(Work& w, int c) {
 
 // Finest levels whose bands hold nothing but zeros: dropping them costs no
 // distortion and saves their zerotree symbols.
-int all_zero_levels(const Work& w, int c) {
+int all_zero_levels(const Work& w, std::size_t c) {
   const int levels = static_cast<int>(Levels(w));
   int dropped = 0;
   for (int l = 0; l < levels - 1; ++l) {
@@ -252,7 +260,7 @@ int all_zero_levels(const Work& w, int c) {
   return dropped;
 }
 
-void quantize_channel(Work& w, int c) {
+void quantize_channel(Work& w, std::size_t c) {
   ChannelState& s = w.ch[c];
   const int levels = static_cast<int>(Levels(w));
   const std::size_t pw = w.params.padded_width;
@@ -262,9 +270,9 @@ void quantize_channel(Work& w, int c) {
       hi = std::max(hi, double{s.coeffs[y * pw + x]});
       lo = std::min(lo, double{s.coeffs[y * pw + x]});
     });
-    s.bands[k] = choose_band(hi, lo, w.scale / std::sqrt(Gain(w, k) * s.weight), w.dead_zone);
+    s.band(k) = choose_band(hi, lo, w.scale / std::sqrt(Gain(w, k) * s.weight), w.dead_zone);
     for_band(w, k, [&](std::uint32_t y, std::uint32_t x) {
-      s.quantized.at(y, x) = static_cast<std::int16_t>(quantize_value(s.coeffs[y * pw + x], s.bands[k], w.dead_zone));
+      s.quantized.at(y, x) = static_cast<std::int16_t>(quantize_value(s.coeffs[y * pw + x], s.band(k), w.dead_zone));
     });
   }
   quantize_low_band(w, c);
@@ -278,19 +286,19 @@ void quantize_channel(Work& w, int c) {
 // weight, rate the symbol costs of the previous coded pass. The node shapes
 // follow mark_zerotrees: the finest level has no roots, and positions in the
 // upper-left corner of each level's square never become roots.
-void Prune(Work& w, int c, double lambda) {
+void Prune(Work& w, std::size_t c, double lambda) {
   ChannelState& s = w.ch[c];
   const int levels = static_cast<int>(Levels(w));
   const std::uint32_t pw = w.params.padded_width, ph = w.params.padded_height;
   const std::size_t size = std::size_t{pw} * ph;
   std::vector<float> best(size, 0.0f), zeroed(size, 0.0f);
   std::vector<std::uint8_t> root(size, 0);
-  const double root_bits = s.bits[format::kZeroTreeRoot + format::kSymbolBias];
+  const double root_bits = s.value_bits(format::kZeroTreeRoot);
   for (int l = s.dropped; l < levels; ++l) {
     const std::uint32_t band_rows = ph >> (l + 1), band_cols = pw >> (l + 1);
     for (int o = 0; o < 3; ++o) {
       const int k = 3 * l + o;
-      const BandChoice& b = s.bands[k];
+      const BandChoice& b = s.band(k);
       const double weight = Gain(w, k) * s.weight;
       for_band(w, k, [&](std::uint32_t y, std::uint32_t x) {
         const std::size_t at = std::size_t{y} * pw + x;
@@ -306,12 +314,12 @@ void Prune(Work& w, int c, double lambda) {
           }
         }
         const int n = s.quantized.at(y, x);
-        double keep = weight * (v - Reconstruct(n, b)) * (v - Reconstruct(n, b)) + lambda * s.bits[n + format::kSymbolBias];
+        double keep = weight * (v - Reconstruct(n, b)) * (v - Reconstruct(n, b)) + lambda * s.value_bits(n);
         int chosen = n;
         if (n != 0) {
           const int m = n > 0 ? n - 1 : n + 1;
           const double e = v - Reconstruct(m, b);
-          const double alt = weight * e * e + lambda * s.bits[m + format::kSymbolBias];
+          const double alt = weight * e * e + lambda * s.value_bits(m);
           if (alt < keep) keep = alt, chosen = m;
         }
         keep += child_best;
@@ -348,9 +356,10 @@ void Prune(Work& w, int c, double lambda) {
 
 // The header fields of the current choices.
 void store_choices(Work& w) {
-  for (int c = 0; c < w.planes; ++c) {
+  for (std::size_t c = 0; c < w.planes; ++c) {
     format::ChannelParams& cp = w.params.channels[c];
-    for (int k = 0; k < format::subband_count(static_cast<int>(Levels(w))); ++k) {
+    const auto bands = static_cast<std::size_t>(format::subband_count(static_cast<int>(Levels(w))));
+    for (std::size_t k = 0; k < bands; ++k) {
       cp.quant_vector[k] = w.ch[c].bands[k].vector;
       cp.band_max[k] = w.ch[c].bands[k].max;
       cp.band_min[k] = w.ch[c].bands[k].min;
@@ -374,7 +383,7 @@ StatusCode decode_own(Work& w, std::array<double, 3>& mean_error, double& square
   store_choices(w);
   decoder::PlaneSet planes;
   std::vector<std::int16_t> work;
-  for (int c = 0; c < w.planes; ++c) {
+  for (std::size_t c = 0; c < w.planes; ++c) {
     planes[c] = w.ch[c].quantized;
     clear_dropped(planes[c], w, w.ch[c].dropped);
     decoder::dequantize_plane(planes[c], w.params, static_cast<Channel>(c));
@@ -430,12 +439,12 @@ StatusCode correct_means(Work& w, int rounds, bool keep_best) {
     if (worst < best) {
       best = worst;
       best_error = error;
-      for (int c = 0; c < w.planes; ++c) best_offsets[c] = w.ch[c].offset;
+      for (std::size_t c = 0; c < w.planes; ++c) best_offsets[c] = w.ch[c].offset;
     } else {
       gain /= 2;
     }
     if (best < kMeanErrorGoal || (keep_best && round + 1 == rounds)) break;
-    for (int c = 0; c < w.planes; ++c) {
+    for (std::size_t c = 0; c < w.planes; ++c) {
       const double shift = w.planes == 1 ? best_error[0]
                                          : Forward()[c][0] * best_error[0] + Forward()[c][1] * best_error[1] +
                                                Forward()[c][2] * best_error[2];
@@ -443,7 +452,7 @@ StatusCode correct_means(Work& w, int rounds, bool keep_best) {
       quantize_low_band(w, c);
     }
   }
-  for (int c = 0; c < w.planes && keep_best; ++c) {
+  for (std::size_t c = 0; c < w.planes && keep_best; ++c) {
     if (w.ch[c].offset == best_offsets[c]) continue;
     w.ch[c].offset = best_offsets[c];
     quantize_low_band(w, c);
@@ -457,7 +466,7 @@ StatusCode correct_means(Work& w, int rounds, bool keep_best) {
 StatusCode Code(Work& w, std::string_view comment, bool trial, std::vector<std::uint8_t>& stream) {
   store_choices(w);
   stream.clear();
-  for (int c = 0; c < w.planes; ++c) {
+  for (std::size_t c = 0; c < w.planes; ++c) {
     CoefficientPlane copy;
     if (trial) copy = w.ch[c].quantized;
     CoefficientPlane& plane = trial ? copy : w.ch[c].quantized;
@@ -470,12 +479,12 @@ StatusCode Code(Work& w, std::string_view comment, bool trial, std::vector<std::
     for (int k = 3 * w.ch[c].dropped; k < format::subband_count(levels); ++k) {
       for_band(w, k, [&](std::uint32_t y, std::uint32_t x) {
         const int v = plane.at(y, x);
-        if (v != format::kZeroTreeInside) count[v + format::kSymbolBias] += 1;
+        if (v != format::kZeroTreeInside) count[symbol_index(v)] += 1;
       });
     }
     double total = 0;
     for (double& n : count) total += (n += 0.5);
-    for (int v = 0; v < kSymbols; ++v) w.ch[c].bits[v] = std::log2(total / count[v]);
+    for (std::size_t v = 0; v < count.size(); ++v) w.ch[c].bits[v] = std::log2(total / count[v]);
   }
   return StatusCode::kOk;
 }
@@ -491,10 +500,10 @@ StatusCode Run(const codec::PictureRows& picture, const CodecParams& settings, i
            int quality, std::string_view comment, Attempt& out) {
   CodecParams base = settings;
   base.total_levels = static_cast<std::uint16_t>(levels);
-  Work w{picture, {}, picture.bits_per_pixel == 8 ? 1 : 3, distortion_scale(quality), 0.0, {}, {}};
+  Work w{picture, {}, picture.bits_per_pixel == 8 ? 1u : 3u, distortion_scale(quality), 0.0, {}, {}};
   const std::uint16_t mode = w.planes == 1 ? format::kImageModeGrey : format::kImageModeColour;
   VARNIC_RETURN_IF_ERROR(codec::make_working_params(base, picture.width, picture.height, mode, w.params));
-  for (int c = 0; c < w.planes; ++c) {
+  for (std::size_t c = 0; c < w.planes; ++c) {
     w.ch[c].weight = w.planes == 1 ? 1.0 : kChannelWeight[c];
     w.ch[c].offset = w.planes == 1 ? kTypicalGreyOffset : kTypicalOffset[c];
     VARNIC_RETURN_IF_ERROR(w.ch[c].quantized.allocate(w.params.padded_width, w.params.padded_height));
@@ -502,7 +511,7 @@ StatusCode Run(const codec::PictureRows& picture, const CodecParams& settings, i
   w.dead_zone = level >= 2 ? kPrunedDeadZone : kDeadZone;
   fill_samples(w);
   Analyse(w);
-  for (int c = 0; c < w.planes; ++c) quantize_channel(w, c);
+  for (std::size_t c = 0; c < w.planes; ++c) quantize_channel(w, c);
   const double lambda = kLambdaPerE2 * w.scale * w.scale;
   int passes = 0;
   if (level >= 2) {
@@ -511,7 +520,7 @@ StatusCode Run(const codec::PictureRows& picture, const CodecParams& settings, i
     for (int round = 0; round < level - 1; ++round) {
       VARNIC_RETURN_IF_ERROR(Code(w, comment, true, out.stream));
       ++passes;
-      for (int c = 0; c < w.planes; ++c) {
+      for (std::size_t c = 0; c < w.planes; ++c) {
         if (round > 0) quantize_channel(w, c);
         Prune(w, c, lambda);
       }
@@ -529,7 +538,7 @@ StatusCode Run(const codec::PictureRows& picture, const CodecParams& settings, i
   out.choices.distortion_scale = w.scale;
   out.choices.levels = static_cast<int>(Levels(w));
   out.choices.coder_passes = passes;
-  for (int c = 0; c < w.planes; ++c) {
+  for (std::size_t c = 0; c < w.planes; ++c) {
     out.choices.dropped[c] = w.ch[c].dropped;
     out.choices.offsets[c] = w.ch[c].offset;
   }

@@ -9,7 +9,7 @@ INSTANTIATE_TEST_SUITE_P(Headless, ScenarioTest, ::testing::Values(BackendFactor
                            auto platform = std::make_shared<platform::HeadlessPlatform>();
                            return Backend{platform, platform.get()};
                          }}),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& instance) { return instance.param.name; });
 
 }  // namespace
 }  // namespace varnic::testing

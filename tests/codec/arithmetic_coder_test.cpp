@@ -75,7 +75,8 @@ TEST(ArithmeticCoderTest, SkewedUniformEmptyAndLongStreamsRoundTripForEveryAlpha
     const std::size_t length = n % 50 == 1 ? 60000 : 200 + 13 * static_cast<std::size_t>(n);
     std::geometric_distribution<int> skewed(0.3);
     std::vector<int> text(length);
-    for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<int>(i % 3 == 0 ? rng() % n : skewed(rng) % n);
+    const auto alphabet = static_cast<std::mt19937::result_type>(n);
+    for (std::size_t i = 0; i < text.size(); ++i) text[i] = i % 3 == 0 ? static_cast<int>(rng() % alphabet) : skewed(rng) % n;
     for (const auto& t : {std::vector<int>{}, text}) {
       const auto bytes = EncodeSegment(n, t);
       EXPECT_GE(bytes.size(), 1u);

@@ -49,7 +49,7 @@ CodecParams SettingsFor(const std::string& options, std::string& comment) {
   }
   EXPECT_EQ(derive_params_from_quality(p), StatusCode::kOk);
   format::compute_padded_size(p);
-  for (int c = 0; c < 3; ++c) {
+  for (std::size_t c = 0; c < 3; ++c) {
     if (dropped[c] >= 0) p.channels[c].dropped_levels = dropped[c];
   }
   return p;
@@ -115,6 +115,7 @@ TEST(EncoderConformanceTest, StagesOfTheSmallPictureMatch) {
   for (int c = 0; c < 3; ++c) {
     const std::string stem = "yiq"[c] + std::string();
     SCOPED_TRACE(stem);
+    format::ChannelParams& cp = working.channel(static_cast<format::Channel>(c));
     CoefficientPlane plane;
     ASSERT_EQ(plane.allocate(64, 64), StatusCode::kOk);
     for (std::uint32_t r = 0; r < 64; ++r) {
@@ -126,9 +127,9 @@ TEST(EncoderConformanceTest, StagesOfTheSmallPictureMatch) {
     const std::vector<float> expected_floats = ReadStage<float>(stem + "_float.f32");
     ASSERT_EQ(floats.size(), expected_floats.size());
     EXPECT_EQ(std::memcmp(floats.data(), expected_floats.data(), floats.size() * sizeof(float)), 0);
-    quantize_channel(plane, floats.data(), working.total_levels, working.channels[c]);
+    quantize_channel(plane, floats.data(), working.total_levels, cp);
     EXPECT_EQ(plane.samples(), ReadStage<std::int16_t>(stem + "_quantized.i16"));
-    mark_zerotrees(plane, working.total_levels, working.channels[c].dropped_levels);
+    mark_zerotrees(plane, working.total_levels, cp.dropped_levels);
     EXPECT_EQ(plane.samples(), ReadStage<std::int16_t>(stem + "_marked.i16"));
   }
 }

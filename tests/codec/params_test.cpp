@@ -12,7 +12,7 @@ namespace {
 
 TEST(ParamsTest, DerivedFieldsAtTheQualityBoundariesAndTableRows) {
   enum What { kYDropped, kChromaDropped, kThreshold, kQuantY, kQuantI, kQuantQ };
-  struct Row { int quality, type; What what; int index, want; };
+  struct Row { int quality, type; What what; std::size_t index; int want; };
   // The conformance files pin qualities 0, 10, 40, 50, 70, 90 and 99 whole; these are the edges
   // between them, the rows kept non-monotonic, and the one place the type matters: only "Other"
   // lowers subband 8 of Y, and only at decile 0.
@@ -29,7 +29,7 @@ TEST(ParamsTest, DerivedFieldsAtTheQualityBoundariesAndTableRows) {
     const int got = r.what == kYDropped        ? p.channels[0].dropped_levels
                     : r.what == kChromaDropped ? p.channels[1].dropped_levels
                     : r.what == kThreshold     ? p.threshold_vector[r.index]
-                                               : p.channels[r.what - kQuantY].quant_vector[r.index];
+                                               : p.channel(static_cast<format::Channel>(r.what - kQuantY)).quant_vector[r.index];
     EXPECT_EQ(got, r.want) << "quality " << r.quality << " type " << r.type << " field " << r.what << "[" << r.index << "]";
   }
   EXPECT_EQ(Quality(9, 0).channels[1].quant_vector, Quality(9, 2).channels[1].quant_vector);

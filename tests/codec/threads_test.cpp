@@ -44,7 +44,7 @@ TEST(EncoderThreadsTest, StreamAndPlanesAreIdenticalForOneToFourThreadsWithOrWit
           ASSERT_EQ(encode_picture(picture.view, s, options, out), StatusCode::kOk);
           EXPECT_EQ(out.stream, reference.stream);
           EXPECT_EQ(out.plane_count, keep ? reference.plane_count : 0);
-          for (int ch = 0; ch < kChannelCount; ++ch) {
+          for (std::size_t ch = 0; ch < kChannelCount; ++ch) {
             EXPECT_EQ(out.params.channels[ch].band_max, reference.params.channels[ch].band_max);
             EXPECT_EQ(out.params.channels[ch].end_offset, reference.params.channels[ch].end_offset);
             EXPECT_EQ(out.planes[ch].samples(), keep ? reference.planes[ch].samples() : std::vector<std::int16_t>{});

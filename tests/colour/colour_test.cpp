@@ -94,7 +94,7 @@ TEST(QuantizeToPalette, MedianCutSplitsWorkedByHand) {
       const Result r = quantize(c.pixels, static_cast<int>(c.pixels.size() / 3), 1, dither, c.colours);
       EXPECT_EQ(r.entries(), c.entries) << c.what;
       EXPECT_EQ(r.indices, c.indices) << c.what;
-      EXPECT_TRUE(r.palette.size() == r.entries().size() || r.palette[3 * r.count] == 0xEE) << c.what;  // the rest is the caller's
+      EXPECT_TRUE(r.palette.size() == r.entries().size() || r.palette[r.entries().size()] == 0xEE) << c.what;  // the rest is the caller's
     }
   }
   // 200000 hits count as 65535, the same as the other cell: the mean is 164 (163 without
@@ -182,7 +182,8 @@ TEST(ConvertTo8Bit, PaddedRowsGiveTheIndicesOfThePackedPictureAndABlackTail) {
   for (const int width : {4, 5, 6, 7}) {
     for (const bool dither : {false, true}) {
       const int stride = (3 * width + 3) / 4 * 4;
-      const std::size_t index_stride = (static_cast<std::size_t>(width) + 3) / 4 * 4;
+      const auto columns = static_cast<std::size_t>(width);
+      const std::size_t index_stride = (columns + 3) / 4 * 4;
       Bytes buffer(static_cast<std::size_t>(stride * 9), 0), packed;
       for (int y = 0; y < 9; ++y) {
         for (int i = 0; i < 3 * width; ++i) packed.push_back(buffer[static_cast<std::size_t>(y * stride + i)] = std::uint8_t(rng() % 4 * 64));
@@ -195,7 +196,7 @@ TEST(ConvertTo8Bit, PaddedRowsGiveTheIndicesOfThePackedPictureAndABlackTail) {
       ASSERT_EQ(index_buffer.size(), index_stride * 9);
       Bytes want_indices(index_buffer.size(), 0);
       ColourTable want_table{};
-      for (std::size_t i = 0; i < r.indices.size(); ++i) want_indices[i / width * index_stride + i % width] = r.indices[i];
+      for (std::size_t i = 0; i < r.indices.size(); ++i) want_indices[i / columns * index_stride + i % columns] = r.indices[i];
       for (std::size_t i = 0; i < 3 * static_cast<std::size_t>(r.count); ++i) want_table[i / 3 * 4 + i % 3] = r.palette[i];
       EXPECT_EQ(index_buffer, want_indices) << width << " dither " << dither;
       EXPECT_EQ(table, want_table) << width << " dither " << dither;  // unused entries black

@@ -68,7 +68,7 @@ TEST(HeaderTest, BadMagicsAndFieldsOutsideTheirLimitsAreRefusedByName) {
       {"astronaut_q50", [](auto& f) {
          f.resize(38 + 12 * 4 + 18 + 6 * 4 + 2);
          std::fill(f.begin() + 60, f.end(), 0);
-         for (const auto& [at, v] : {std::pair{16, 32767}, {18, 32767}, {36, 1}, {10, 0}, {12, 0}, {14, 0}}) store_u16(f, at, v);
+         for (const auto& [at, v] : {std::pair<std::size_t, std::uint32_t>{16, 32767}, {18, 32767}, {36, 1}, {10, 0}, {12, 0}, {14, 0}}) store_u16(f, at, v);
        }, StatusCode::kFilePictureTooLarge},
       // Grey files ignore the chrominance fields; uncoded files are never read past the header.
       {"tiny_9x5_g_q30", [](auto& f) { store_u16(f, 10, 0x7fff), store_u32(f, 26, 0xffffffff); }, StatusCode::kOk},

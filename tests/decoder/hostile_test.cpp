@@ -18,8 +18,9 @@ bool decodes_cleanly(const std::vector<std::uint8_t>& file) {
   DecodedPlanes d;
   const StatusCode s = decode_planes(file, kSmallLimit, d);
   const CodecParams& p = d.header.params;
-  for (int c = 0; c < 3 && s == StatusCode::kOk; ++c) {
-    EXPECT_EQ(d.planes[c].size(), c < plane_count(p.image_mode) ? p.plane_size : 0u);
+  const auto coded = static_cast<std::size_t>(plane_count(p.image_mode));
+  for (std::size_t c = 0; c < 3 && s == StatusCode::kOk; ++c) {
+    EXPECT_EQ(d.planes[c].size(), c < coded ? p.plane_size : 0u);
   }
   return s == StatusCode::kOk;
 }
@@ -51,7 +52,7 @@ TEST(HostileTest, LargestLevelCountAndSizesWithinTheLimit) {
   std::vector<std::uint8_t> file = {'Q', 'V', 'T', '2', '.', '5', 'a', 'Z'};
   const std::size_t subbands = 31;
   file.resize(38 + 12 * subbands + 18 + 6 * subbands + 2, 0);
-  for (const auto& [at, v] : {std::pair{16, 2048}, {18, 2048}, {34, 61}, {36, 10}}) store_u16(file, at, v);
+  for (const auto& [at, v] : {std::pair<std::size_t, std::uint32_t>{16, 2048}, {18, 2048}, {34, 61}, {36, 10}}) store_u16(file, at, v);
   for (std::size_t k = 0; k < subbands; ++k) {
     store_u16(file, 38 + 12 * k, 0x7fff);
     store_u16(file, 38 + 12 * k + 2, 0x8000);

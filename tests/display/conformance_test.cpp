@@ -59,7 +59,7 @@ TEST_P(ConformanceTest, DecodesToTheExpectedPixelsEveryWay) {
   request.rgb_order = true;
   DecodedFile rows;
   ASSERT_EQ(decode_file(file, kDefaultPixelLimit, request, rows), StatusCode::kOk);
-  const std::size_t bpp = decoded.picture.bits_per_pixel / 8, h = p.image_height;
+  const std::size_t bpp = static_cast<std::size_t>(decoded.picture.bits_per_pixel / 8), h = p.image_height;
   for (std::size_t i = 0; i < rows.picture.pixels.size(); ++i) {
     const std::size_t y = i / rows.picture.stride, x = i % rows.picture.stride, from = bpp == 3 ? x - x % 3 + 2 - x % 3 : x;
     ASSERT_EQ(rows.picture.pixels[i], decoded.picture.pixels[decoded.picture.stride * (h - 1 - y) + from]) << "row " << y << " byte " << x;
@@ -67,7 +67,7 @@ TEST_P(ConformanceTest, DecodesToTheExpectedPixelsEveryWay) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllCases, ConformanceTest, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param); });
+                         [](const auto& instance) { return std::string(instance.param); });
 
 }  // namespace
 }  // namespace varnic::display

@@ -20,7 +20,7 @@ struct Planes {
     params.image_height = height;
     params.image_mode = colour ? kImageModeColour : kImageModeGrey;
     compute_padded_size(params);
-    for (int c = 0; c < (colour ? 3 : 1); ++c) {
+    for (std::size_t c = 0; c < (colour ? 3u : 1u); ++c) {
       EXPECT_EQ(planes[c].allocate(params.padded_width, params.padded_height), StatusCode::kOk);
       params.channels[c].pixel_offset = 128;
     }
@@ -42,7 +42,7 @@ TEST(PlanesToPixelsTest, ExtremeSamplesClampWithoutReadingOutsideTheTables) {
       {-52, 151, 53},  // pure red through the forward matrix: R = 76 + 144 + 32, G and B below 0
   };
   for (std::uint32_t x = 0; x < 4; ++x) {
-    for (int c = 0; c < 3; ++c) p.planes[c].at(1, x) = samples[x][c];
+    for (std::size_t c = 0; c < 3; ++c) p.planes[c].at(1, x) = samples[x][c];
   }
   const auto out = p.convert();
   EXPECT_EQ(std::vector<std::uint8_t>(out.begin() + 12, out.begin() + 24),

@@ -2,5 +2,5 @@
 #include "qt_factory.h"
 
 namespace varnic::testing {
-INSTANTIATE_TEST_SUITE_P(Qt, ScenarioTest, ::testing::Values(qt_factory()), [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Qt, ScenarioTest, ::testing::Values(qt_factory()), [](const auto& instance) { return instance.param.name; });
 }  // namespace varnic::testing
