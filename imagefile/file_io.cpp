@@ -18,9 +18,6 @@ namespace varnic::imagefile {
 
 namespace {
 
-// Room for headers, colour tables, gaps before the pixel data and trailing
-// bytes that some writers append, on top of the largest picture allowed.
-constexpr std::uint64_t kFileSlackBytes = std::uint64_t{1} << 20;
 // Symbolic-link chains longer than this are treated as loops.
 constexpr int kMaxLinkDepth = 40;
 // The longest file name most file systems take (NAME_MAX): temporary names are kept within it.
@@ -28,11 +25,6 @@ constexpr std::size_t kMaxNameBytes = 255;
 // Named temporary files that can be pending at once for the signal handler to find: one per
 // writing thread is the most the tools use.
 constexpr int kMaxPendingTemporaries = 256;
-
-std::uint64_t picture_file_cap(const ReadLimits& limits) {
-  // 3 bytes per pixel plus up to 3 padding bytes per row.
-  return 3 * limits.max_pixels + 3 * static_cast<std::uint64_t>(format::kMaxSide) + kFileSlackBytes;
-}
 
 class FileDescriptor {
  public:
@@ -185,25 +177,6 @@ FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& o
   return FileStatus::kOk;
 }
 
-FileStatus read_bitmap_file(const std::string& path, PictureBuffer& out, const ReadLimits& limits) {
-  std::vector<std::uint8_t> bytes;
-  if (const FileStatus s = read_whole_file(path, bytes, picture_file_cap(limits)); s != FileStatus::kOk) return s;
-  return read_bitmap(bytes, out, limits);
-}
-
-FileStatus read_targa_file(const std::string& path, PictureBuffer& out, const ReadLimits& limits) {
-  std::vector<std::uint8_t> bytes;
-  if (const FileStatus s = read_whole_file(path, bytes, picture_file_cap(limits)); s != FileStatus::kOk) return s;
-  return read_targa(bytes, out, limits);
-}
-
-FileStatus load_compressed_file(const std::string& path, CompressedFile& out, const ReadLimits& limits) {
-  std::vector<std::uint8_t> bytes;
-  // A coded picture is far smaller than the raw one; anything bigger is not ours.
-  if (const FileStatus s = read_whole_file(path, bytes, picture_file_cap(limits)); s != FileStatus::kOk) return s;
-  return load_compressed(bytes, out);
-}
-
 FileStatus write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes,
                                  Overwrite overwrite, int* system_error) {
   return write_file_atomically(
@@ -305,30 +278,6 @@ FileStatus write_file_atomically(const std::string& path, const std::function<bo
   // already in place, so it is not reported.
   ::fsync(dir_fd.get());
   return FileStatus::kOk;
-}
-
-FileStatus save_bitmap_file(const std::string& path, const PictureBuffer& picture) {
-  try {
-    const std::vector<std::uint8_t> bytes = encode_bitmap(picture);
-    if (bytes.empty()) return FileStatus::kCannotWrite;
-    return write_file_atomically(path, bytes);
-  } catch (const std::bad_alloc&) {
-    return FileStatus::kOutOfMemory;
-  }
-}
-
-FileStatus save_targa_file(const std::string& path, const PictureBuffer& picture) {
-  try {
-    const std::vector<std::uint8_t> bytes = encode_targa(picture);
-    if (bytes.empty()) return FileStatus::kCannotWrite;
-    return write_file_atomically(path, bytes);
-  } catch (const std::bad_alloc&) {
-    return FileStatus::kOutOfMemory;
-  }
-}
-
-FileStatus save_compressed_file(const std::string& path, std::span<const std::uint8_t> stream) {
-  return write_file_atomically(path, stream);
 }
 
 }  // namespace varnic::imagefile

@@ -21,9 +21,6 @@ namespace varnic::imagefile {
 
 namespace {
 
-// Room for headers, colour tables, gaps before the pixel data and trailing
-// bytes that some writers append, on top of the largest picture allowed.
-constexpr std::uint64_t kFileSlackBytes = std::uint64_t{1} << 20;
 // ReadFile and WriteFile count in 32 bits; a call moves at most this much.
 constexpr DWORD kMaxTransfer = DWORD{1} << 30;
 // Named temporary files that can be pending at once for the Ctrl+C handler to find: one per
@@ -32,10 +29,6 @@ constexpr int kMaxPendingTemporaries = 256;
 // Longest temporary path kept for the handler (the wide calls take up to 32767 characters; longer
 // temporaries are still removed on every failure, only not by the handler).
 constexpr std::size_t kMaxPendingPath = 1024;
-
-std::uint64_t picture_file_cap(const ReadLimits& limits) {
-  return 3 * limits.max_pixels + 3 * static_cast<std::uint64_t>(format::kMaxSide) + kFileSlackBytes;
-}
 
 // The errno value of a Windows error, for the ones the tools tell apart; EIO for the rest.
 int errno_of(DWORD error) {
@@ -183,24 +176,6 @@ FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& o
   return FileStatus::kOk;
 }
 
-FileStatus read_bitmap_file(const std::string& path, PictureBuffer& out, const ReadLimits& limits) {
-  std::vector<std::uint8_t> bytes;
-  if (const FileStatus s = read_whole_file(path, bytes, picture_file_cap(limits)); s != FileStatus::kOk) return s;
-  return read_bitmap(bytes, out, limits);
-}
-
-FileStatus read_targa_file(const std::string& path, PictureBuffer& out, const ReadLimits& limits) {
-  std::vector<std::uint8_t> bytes;
-  if (const FileStatus s = read_whole_file(path, bytes, picture_file_cap(limits)); s != FileStatus::kOk) return s;
-  return read_targa(bytes, out, limits);
-}
-
-FileStatus load_compressed_file(const std::string& path, CompressedFile& out, const ReadLimits& limits) {
-  std::vector<std::uint8_t> bytes;
-  if (const FileStatus s = read_whole_file(path, bytes, picture_file_cap(limits)); s != FileStatus::kOk) return s;
-  return load_compressed(bytes, out);
-}
-
 FileStatus write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes, Overwrite overwrite,
                                  int* system_error) {
   int ignored = 0;
@@ -281,30 +256,6 @@ FileStatus write_file_atomically(const std::string& path, const std::function<bo
     return FileStatus::kOutOfMemory;
   }
   return write_file_atomically(path, bytes, overwrite, system_error);
-}
-
-FileStatus save_bitmap_file(const std::string& path, const PictureBuffer& picture) {
-  try {
-    const std::vector<std::uint8_t> bytes = encode_bitmap(picture);
-    if (bytes.empty()) return FileStatus::kCannotWrite;
-    return write_file_atomically(path, bytes);
-  } catch (const std::bad_alloc&) {
-    return FileStatus::kOutOfMemory;
-  }
-}
-
-FileStatus save_targa_file(const std::string& path, const PictureBuffer& picture) {
-  try {
-    const std::vector<std::uint8_t> bytes = encode_targa(picture);
-    if (bytes.empty()) return FileStatus::kCannotWrite;
-    return write_file_atomically(path, bytes);
-  } catch (const std::bad_alloc&) {
-    return FileStatus::kOutOfMemory;
-  }
-}
-
-FileStatus save_compressed_file(const std::string& path, std::span<const std::uint8_t> stream) {
-  return write_file_atomically(path, stream);
 }
 
 }  // namespace varnic::imagefile
