@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "api/internal.h"
+#include "format/format.h"
 #include "imagefile/registry.h"
 #include "utils/memory.h"
 
@@ -244,6 +245,8 @@ Result<Picture> convert_picture(const PictureView& picture, PixelFormat format) 
 }
 
 FileKind kind_from_extension(std::string_view path) noexcept { return imagefile::kind_from_extension(path); }
+
+std::string_view cod_signature() noexcept { return {format::kMagic, format::kFamilyBytes}; }
 
 FileKind sniff_kind(std::span<const std::uint8_t> bytes, std::string_view name_hint) noexcept {
   return imagefile::sniff_kind(bytes, name_hint);

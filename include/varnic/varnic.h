@@ -297,6 +297,8 @@ struct OptionProblem {
 // By the first bytes; Targa, which has no signature, by name_hint's extension.
 [[nodiscard]] VARNIC_API FileKind sniff_kind(std::span<const std::uint8_t> bytes,
                                              std::string_view name_hint = {}) noexcept;
+// The first bytes every .cod file of any version starts with, for other programs' content sniffing.
+[[nodiscard]] VARNIC_API std::string_view cod_signature() noexcept;
 // The extension a file of this kind is written with (".bmp", ...); empty for kUnknown.
 [[nodiscard]] VARNIC_API std::string_view extension_of(FileKind kind) noexcept;
 

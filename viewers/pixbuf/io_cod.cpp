@@ -141,8 +141,9 @@ gboolean stop_load(gpointer data, GError** error) {
 
 // The format's three letters; the version digits after them are checked when loading, so that a
 // file of a newer version is refused with a message rather than left to other loaders.
+const std::string kPrefix(varnic::cod_signature());
 GdkPixbufModulePattern kSignature[] = {
-    {const_cast<char*>("QVT"), nullptr, 100},
+    {const_cast<char*>(kPrefix.c_str()), nullptr, 100},
     {nullptr, nullptr, 0},
 };
 const gchar* kMimeTypes[] = {"application/x-varnic-cod", nullptr};

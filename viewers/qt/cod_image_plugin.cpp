@@ -62,7 +62,10 @@ QImage encodable(const QImage& image) {
 }  // namespace
 
 bool CodImageHandler::can_read(QIODevice* device) {
-  return device != nullptr && device->peek(3) == "QVT";
+  if (device == nullptr) return false;
+  const std::string_view signature = varnic::cod_signature();
+  const QByteArray head = device->peek(static_cast<qint64>(signature.size()));
+  return std::string_view(head.constData(), static_cast<std::size_t>(head.size())) == signature;
 }
 
 bool CodImageHandler::canRead() const {
