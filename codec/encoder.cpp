@@ -88,7 +88,7 @@ SymbolCoding make_symbol_table(const CoefficientPlane& plane, WorkerPool* pool) 
       std::array<std::uint32_t, 256> part{};
       tally(begin, end, part);
       const std::lock_guard lock(mutex);
-      for (int v = 0; v < 256; ++v) count[v] += part[v];
+      for (std::size_t v = 0; v < 256; ++v) count[v] += part[v];
     });
   }
   return symbol_table_of(count);
@@ -96,9 +96,9 @@ SymbolCoding make_symbol_table(const CoefficientPlane& plane, WorkerPool* pool) 
 
 SymbolCoding symbol_table_of(const std::array<std::uint32_t, 256>& count) {
   std::array<std::pair<std::uint32_t, int>, 256> order;
-  for (int v = 0; v < 256; ++v) order[v] = {count[v], v};
-  for (int i = 0; i < 255; ++i) {
-    for (int j = i + 1; j < 256; ++j) {
+  for (std::size_t v = 0; v < 256; ++v) order[v] = {count[v], static_cast<int>(v)};
+  for (std::size_t i = 0; i < 255; ++i) {
+    for (std::size_t j = i + 1; j < 256; ++j) {
       if (order[j].first > order[i].first) std::swap(order[i], order[j]);
     }
   }
@@ -220,12 +220,15 @@ StatusCode make_working_params(const CodecParams& settings, std::uint32_t width,
                                                   StatusCode::kCLevelsInvalid};
   constexpr StatusCode kStepStatus[format::kChannelCount] = {
       StatusCode::kQuantVectorATooLarge, StatusCode::kQuantVectorBTooLarge, StatusCode::kQuantVectorCTooLarge};
-  const int planes = image_mode == format::kImageModeGrey ? 1 : 3;
-  for (int c = 0; c < format::kChannelCount; ++c) {
+  const std::size_t planes = image_mode == format::kImageModeGrey ? 1 : 3;
+  const auto subbands = static_cast<std::size_t>(format::subband_count(levels));
+  for (std::size_t c = 0; c < format::kChannelCount; ++c) {
     if (settings.channels[c].dropped_levels < 0) return kLevelStatus[c];
     if (c >= planes) continue;
-    for (int k = 0; k < format::subband_count(levels); ++k) {
-      if (settings.channels[c].quant_vector[k] > format::kMaxQuantStep) return kStepStatus[c];
+    const auto& steps = settings.channels[c].quant_vector;
+    if (std::any_of(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(subbands),
+                    [](std::uint16_t step) { return step > format::kMaxQuantStep; })) {
+      return kStepStatus[c];
     }
   }
 
@@ -235,7 +238,7 @@ StatusCode make_working_params(const CodecParams& settings, std::uint32_t width,
   working.image_height = height;
   working.image_mode = image_mode;
   format::compute_padded_size(working);
-  for (int c = 0; c < format::kChannelCount; ++c) {
+  for (std::size_t c = 0; c < format::kChannelCount; ++c) {
     ChannelParams& channel = working.channels[c];
     channel.dropped_levels = std::min(channel.dropped_levels, levels - 1);
     // Fresh values only: nothing an earlier run or an opened file left behind
@@ -302,10 +305,11 @@ class PictureEncoder {
       if (codes.empty()) VARNIC_RETURN_IF_ERROR(codes.allocate(working_.padded_width, working_.padded_height));
       VARNIC_RETURN_IF_ERROR(analyse(c, codes));
       if (!progress(2 * c + 1)) return StatusCode::kCancelled;
-      const std::size_t split = coded_[static_cast<std::size_t>(c)].split;
-      const std::size_t end = coded_[static_cast<std::size_t>(c)].coded;
-      code_segment(codes, levels_, 0, split, coded_[static_cast<std::size_t>(c)].symbols, segments_[c][0]);
-      code_segment(codes, levels_, split, end, coded_[static_cast<std::size_t>(c)].symbols, segments_[c][1]);
+      const auto ci = static_cast<std::size_t>(c);
+      const std::size_t split = coded_[ci].split;
+      const std::size_t end = coded_[ci].coded;
+      code_segment(codes, levels_, 0, split, coded_[ci].symbols, segments_[ci][0]);
+      code_segment(codes, levels_, split, end, coded_[ci].symbols, segments_[ci][1]);
       VARNIC_RETURN_IF_ERROR(keep(c, codes));
       if (c == 0) start_stream();
       append_channel(c);

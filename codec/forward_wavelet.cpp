@@ -352,10 +352,12 @@ void quantize_channel(CoefficientPlane& out, const float* plane, int total_level
                      ChannelParams& channel, WorkerPool* pool) {
   auto quantize = [&](int k) {
     const format::BandRect band = format::subband_rect(out.width(), out.height(), total_levels, k);
+    std::int16_t& top = channel.band_max[static_cast<std::size_t>(k)];
+    std::int16_t& bottom = channel.band_min[static_cast<std::size_t>(k)];
+    const std::uint16_t step = channel.quant_vector[static_cast<std::size_t>(k)];
     if (pool == nullptr || pool->size() == 1) {
-      measure_band(plane, out.width(), band, channel.band_max[k], channel.band_min[k]);
-      quantize_band(out, plane, channel.band_max[k], channel.band_min[k], band,
-                   channel.quant_vector[k]);
+      measure_band(plane, out.width(), band, top, bottom);
+      quantize_band(out, plane, top, bottom, band, step);
       return;
     }
     // Row ranges of the band; the extremes of the parts combine exactly since
@@ -378,11 +380,10 @@ void quantize_channel(CoefficientPlane& out, const float* plane, int total_level
       band_max = std::max(band_max, hi);
       band_min = std::min(band_min, lo);
     });
-    channel.band_max[k] = band_max;
-    channel.band_min[k] = band_min;
+    top = band_max;
+    bottom = band_min;
     pool->for_range(band.rows, grain, [&](std::size_t begin, std::size_t end) {
-      quantize_band(out, plane, channel.band_max[k], channel.band_min[k], part(begin, end),
-                   channel.quant_vector[k]);
+      quantize_band(out, plane, top, bottom, part(begin, end), step);
     });
   };
   for (int l = 0; l < total_levels; ++l) {

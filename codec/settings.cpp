@@ -225,14 +225,12 @@ StatusCode derive_params_from_quality(CodecParams& params) {
                                                   &kVectorRows[rows.q - 1]};
   const int levels = params.total_levels;
   // One round more than there are levels: 3(L+1) entries, capped by the arrays.
-  for (int c = 0; c < kChannelCount; ++c) {
-    for (int k = 0; k < 3 * (levels + 1) && k < kMaxSubbands; ++k) {
-      params.channels[c].quant_vector[k] = (*channel_rows[c])[k];
-    }
+  const auto entries = static_cast<std::size_t>(std::min(3 * (levels + 1), kMaxSubbands));
+  for (std::size_t c = 0; c < kChannelCount; ++c) {
+    std::copy_n(channel_rows[c]->begin(), entries, params.channels[c].quant_vector.begin());
   }
-  for (int l = 0; l <= levels && l < kThresholdTableLevels; ++l) {
-    params.threshold_vector[l] = kThresholdRows[q][l];
-  }
+  const auto thresholds = static_cast<std::size_t>(std::min(levels + 1, kThresholdTableLevels));
+  std::copy_n(kThresholdRows[q].begin(), thresholds, params.threshold_vector.begin());
   return StatusCode::kOk;
 }
 
@@ -285,7 +283,7 @@ StatusCode validate_full_settings(const FullSettings& settings) {
 
   constexpr StatusCode kLevelStatus[kChannelCount] = {StatusCode::kALevelsInvalid, StatusCode::kBLevelsInvalid,
                                                   StatusCode::kCLevelsInvalid};
-  for (int c = 0; c < kChannelCount; ++c) {
+  for (std::size_t c = 0; c < kChannelCount; ++c) {
     // Compared as unsigned numbers: a negative count is as wrong as a large one.
     const std::int64_t dropped = settings.dropped_levels[c];
     if (dropped < 0 || dropped >= levels) return kLevelStatus[c];
@@ -296,7 +294,7 @@ StatusCode validate_full_settings(const FullSettings& settings) {
 StatusCode apply_full_settings(const FullSettings& settings, CodecParams& params) {
   VARNIC_RETURN_IF_ERROR(validate_full_settings(settings));
   params.total_levels = static_cast<std::uint16_t>(settings.total_levels);
-  for (int c = 0; c < kChannelCount; ++c) {
+  for (std::size_t c = 0; c < kChannelCount; ++c) {
     ChannelParams& channel = params.channels[c];
     channel.dropped_levels = static_cast<std::int32_t>(settings.dropped_levels[c]);
     const auto& vector = settings.quant_vectors[c];

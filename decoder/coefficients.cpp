@@ -88,10 +88,7 @@ class PlaneDecoder {
   bool restart_pending_;
 };
 
-BandScale scale_of(const format::ChannelParams& cp, int subband) {
-  return band_scale(cp.band_max[subband], cp.band_min[subband],
-                    static_cast<std::int16_t>(cp.quant_vector[subband]));
-}
+BandScale scale_of(const format::ChannelParams& cp, int subband) { return band_scale(cp, subband); }
 
 void decode_into(std::span<const std::uint8_t> file, const format::FileHeader& header, Channel channel,
                  const format::SymbolTable& table, std::size_t position, format::CoefficientPlane& plane) {

@@ -50,6 +50,8 @@ struct BandScale {
   float down = 0.0f;
 };
 BandScale band_scale(std::int16_t band_max, std::int16_t band_min, std::int16_t quant);
+// Subband `subband` of a channel, with the extremes and step its header gives.
+BandScale band_scale(const format::ChannelParams& channel, int subband);
 
 // q times the multiplier in double, truncated toward zero; a result outside
 // int16 (hostile files only) keeps its low 16 bits.

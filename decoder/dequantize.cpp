@@ -6,6 +6,11 @@
 
 namespace varnic::decoder {
 
+BandScale band_scale(const format::ChannelParams& channel, int subband) {
+  const auto k = static_cast<std::size_t>(subband);
+  return band_scale(channel.band_max[k], channel.band_min[k], static_cast<std::int16_t>(channel.quant_vector[k]));
+}
+
 BandScale band_scale(std::int16_t band_max, std::int16_t band_min, std::int16_t quant) {
   if (quant == 0) return {};
   // float32 quotients: the stored multipliers are single precision, and the
@@ -41,9 +46,7 @@ void dequantize_plane(format::CoefficientPlane& plane, const format::CodecParams
     return;
   }
   const format::ChannelParams& cp = params.channel(channel);
-  auto scale_of = [&](int k) {
-    return band_scale(cp.band_max[k], cp.band_min[k], static_cast<std::int16_t>(cp.quant_vector[k]));
-  };
+  auto scale_of = [&](int k) { return band_scale(cp, k); };
   for (int l = 0; l < levels; ++l) {
     const std::uint32_t h = params.padded_height >> (l + 1);
     const std::uint32_t w = params.padded_width >> (l + 1);

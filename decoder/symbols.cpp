@@ -166,8 +166,7 @@ StatusCode decode_plane_symbols(std::span<const std::uint8_t> file, const format
 }
 
 DequantTable dequant_table(const format::ChannelParams& channel, int subband, bool low_band) {
-  const BandScale scale = band_scale(channel.band_max[subband], channel.band_min[subband],
-                                     static_cast<std::int16_t>(channel.quant_vector[subband]));
+  const BandScale scale = band_scale(channel, subband);
   DequantTable table{};
   for (int q = -128; q <= 127; ++q) table[static_cast<std::uint8_t>(q)] = dequantize_value(q, scale);
   if (!low_band) table[static_cast<std::uint8_t>(kEndedInsideCode)] = kEndedInsideSample;

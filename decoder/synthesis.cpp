@@ -25,7 +25,7 @@ inline void vertical_synthesis(const int16_t* p, size_t stride, int rows, int co
   const int hh = rows / 2;
   auto s = [&](int i) { return p + static_cast<size_t>(i) * stride; };
   auto d = [&](int i) { return p + static_cast<size_t>(hh + i) * stride; };
-  auto out = [&](int r) { return t + static_cast<size_t>(r) * cols; };
+  auto out = [&](int r) { return t + static_cast<size_t>(r) * static_cast<size_t>(cols); };
 
   {
     const int16_t* s0 = s(0);
@@ -80,7 +80,7 @@ inline void in_strips(int16_t* plane, size_t stride, int rows, int cols, int16_t
     const int width = std::min(kStrip, cols - c0);
     vertical(c0, width, strip);
     for (int y = 0; y < rows; ++y) {
-      std::copy_n(strip + static_cast<size_t>(y) * width, width, plane + static_cast<size_t>(y) * stride + c0);
+      std::copy_n(strip + static_cast<size_t>(y) * static_cast<size_t>(width), width, plane + static_cast<size_t>(y) * stride + static_cast<size_t>(c0));
     }
   }
 }
@@ -114,7 +114,7 @@ VARNIC_WIDE_LOOPS void upsample_step(int16_t* plane, size_t stride, int rows, in
   // strip of its columns is expanded to all rows and stored back in place.
   auto s = [&](int i) { return plane + static_cast<size_t>(i) * stride; };
   in_strips(plane, stride, rows, ww, work, [&](int c0, int width, int16_t* strip) {
-    auto out = [&](int r) { return strip + static_cast<size_t>(r) * width; };
+    auto out = [&](int r) { return strip + static_cast<size_t>(r) * static_cast<size_t>(width); };
     for (int x = 0; x < width; ++x) {
       const int16_t v = Store(s(0)[c0 + x] >> 1);
       out(0)[x] = v;

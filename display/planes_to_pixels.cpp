@@ -130,11 +130,11 @@ void convert_rows(const decoder::PlaneSet& planes, const format::CodecParams& pa
 }
 
 bool planes_fit(const decoder::PlaneSet& planes, const format::CodecParams& params) {
-  const int count = is_colour(params) ? 3 : 1;
+  const std::size_t count = is_colour(params) ? 3 : 1;
   if (params.image_width > params.padded_width || params.image_height > params.padded_height) {
     return false;
   }
-  for (int c = 0; c < count; ++c) {
+  for (std::size_t c = 0; c < count; ++c) {
     if (planes[c].width() != params.padded_width || planes[c].height() != params.padded_height) {
       return false;
     }

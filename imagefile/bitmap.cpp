@@ -35,7 +35,7 @@ void remap_grey(PictureBuffer& picture) {
   const utils::RowGeometry g = picture.geometry();
   for (std::size_t y = 0; y < static_cast<std::size_t>(picture.height); ++y) {
     std::uint8_t* row = picture.pixels.data() + y * (g.stride);
-    for (std::size_t x = 0; x < g.data_bytes; ++x) row[x] = picture.header.colour_table[4 * row[x] + 2];
+    for (std::size_t x = 0; x < g.data_bytes; ++x) row[x] = picture.header.colour_table[4 * std::size_t{row[x]} + 2];
   }
   set_grey_colour_table(picture.header);
 }

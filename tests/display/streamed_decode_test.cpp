@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -69,7 +71,7 @@ TEST_P(StreamedDecodeTest, GivesTheWholeDecodesPixelsOnIntactAndDamagedStreams) 
   ASSERT_GT(intact.size(), 64u);
   // Cut short (the planes' offsets then point past the end), and with the second half of the
   // bytes replaced by noise: the streams then end early, inside trees.
-  std::vector<std::vector<std::uint8_t>> files = {intact, {intact.begin(), intact.begin() + intact.size() * 3 / 4}};
+  std::vector<std::vector<std::uint8_t>> files = {intact, {intact.begin(), intact.begin() + static_cast<std::ptrdiff_t>(intact.size() * 3 / 4)}};
   for (const std::uint32_t seed : {1u, 2u, 3u}) {
     files.push_back(intact);
     std::uint32_t noise = seed;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <string>
 #include <vector>
 
@@ -112,8 +114,8 @@ TEST(BitmapRead, RefusalsNameTheFault) {
   };
   with("type BX", [](BmpSpec& s) { s.type1_ = 'X'; }, FileStatus::kNotBitmap);
   with("core header", [](BmpSpec& s) { s.header_size_ = 12; }, FileStatus::kNotBitmap);
-  for (std::uint16_t bits : {1, 16, 32}) with("depth", [=](BmpSpec& s) { s.bit_count_ = bits; }, FileStatus::kBitmapDepth);
-  for (std::uint32_t c : {1, 3}) with("compressed", [=](BmpSpec& s) { s.compression_ = c; }, FileStatus::kBitmapCompressed);
+  for (std::uint16_t bits : std::to_array<std::uint16_t>({1, 16, 32})) with("depth", [=](BmpSpec& s) { s.bit_count_ = bits; }, FileStatus::kBitmapDepth);
+  for (std::uint32_t c : std::to_array<std::uint32_t>({1, 3})) with("compressed", [=](BmpSpec& s) { s.compression_ = c; }, FileStatus::kBitmapCompressed);
   for (std::int32_t w : {0, -5, 32768}) with("width", [=](BmpSpec& s) { s.width_ = w; }, FileStatus::kBitmapSize);
   for (std::int32_t h : {0, 65539, -32768, INT32_MIN}) with("height", [=](BmpSpec& s) { s.height_ = h; }, FileStatus::kBitmapSize);
   with("257 colours", [](BmpSpec& s) { s.colours_used_ = 257; }, FileStatus::kBitmapColours);

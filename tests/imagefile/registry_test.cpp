@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -60,7 +62,7 @@ struct PnmCase {
 
 TEST(PnmReaderTest, ReadsAsciiAndBinaryWithCommentsAndAnyMaxval) {
   Bytes wide = as_bytes("P5\n2 1\n65535\n");
-  for (std::uint8_t b : {0xFF, 0xFF, 0x80, 0x00}) wide.push_back(b);
+  for (std::uint8_t b : std::to_array<std::uint8_t>({0xFF, 0xFF, 0x80, 0x00})) wide.push_back(b);
   const std::vector<PnmCase> cases = {
       // 15 -> 255, 7 -> round(7 * 255 / 15) = 119.
       {"P2\n# a comment\n3 1 # more\n15\n15 7\n0\n", true, {255, 119, 0}, 0},

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <vector>
 
 #include "imagefile/imagefile.h"
@@ -97,9 +99,9 @@ TEST(TargaRead, RefusalsNameTheFault) {
     change(s);
     return s;
   };
-  for (std::uint8_t type : {0, 1, 9, 10, 11})
+  for (std::uint8_t type : std::to_array<std::uint8_t>({0, 1, 9, 10, 11}))
     with("type", changed([=](TgaSpec& s) { s.image_type_ = type; }), FileStatus::kTargaType);
-  for (std::uint8_t depth : {16, 32}) with("depth", changed([=](TgaSpec& s) { s.depth_ = depth; }), FileStatus::kTargaDepth);
+  for (std::uint8_t depth : std::to_array<std::uint8_t>({16, 32})) with("depth", changed([=](TgaSpec& s) { s.depth_ = depth; }), FileStatus::kTargaDepth);
   with("15-bit map", mapped(15, 0, 1, {0, 0}), FileStatus::kTargaColourMap);
   with("32-bit map", mapped(32, 0, 1, {0, 0, 0, 0}), FileStatus::kTargaColourMap);
   with("257 entries", mapped(24, 0, 257, Bytes(3 * 257, 1)), FileStatus::kTargaColourMap);
@@ -107,7 +109,7 @@ TEST(TargaRead, RefusalsNameTheFault) {
   TgaSpec cut_map = mapped(24, 0, 200, {});
   cut_map.rows_.clear();
   with("map cut short", cut_map, FileStatus::kTargaTruncated);
-  for (std::uint16_t w : {0, 40000}) with("width", changed([=](TgaSpec& s) { s.width_ = w; }), FileStatus::kTargaSize);
+  for (std::uint16_t w : std::to_array<std::uint16_t>({0, 40000})) with("width", changed([=](TgaSpec& s) { s.width_ = w; }), FileStatus::kTargaSize);
   with("height 0", changed([](TgaSpec& s) { s.height_ = 0; }), FileStatus::kTargaSize);
   with("declared 30000 square", changed([](TgaSpec& s) { s.width_ = s.height_ = 30000; }), FileStatus::kPictureTooLarge);
   with("one row missing", changed([](TgaSpec& s) { s.rows_.pop_back(); }), FileStatus::kTargaTruncated);
