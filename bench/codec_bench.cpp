@@ -35,7 +35,7 @@ BigPicture Tile(const std::string& name, std::uint16_t bits) {
     std::fprintf(stderr, "cannot read %s\n", path.c_str());
     std::exit(1);
   }
-  const int bpp = bits / 8;
+  const std::size_t bpp = bits / 8u;
   const std::size_t tile_row = tile.geometry().stride;
   const RowGeometry g = utils::row_geometry(kSide, kSide, bits);
   BigPicture big;
@@ -46,7 +46,7 @@ BigPicture Tile(const std::string& name, std::uint16_t bits) {
     const std::uint32_t ty = (y / th) % 2 ? th - 1 - y % th : y % th;
     for (std::uint32_t x = 0; x < kSide; ++x) {
       const std::uint32_t tx = (x / tw) % 2 ? tw - 1 - x % tw : x % tw;
-      for (int c = 0; c < bpp; ++c) {
+      for (std::size_t c = 0; c < bpp; ++c) {
         big.bytes[y * g.stride + x * bpp + c] = tile.pixels[ty * tile_row + tx * bpp + c];
       }
     }

@@ -31,7 +31,7 @@ const std::vector<std::uint8_t>& photo(int side) {
   }
   const auto g = src.geometry();
   const std::size_t stride = g.stride;
-  std::vector<std::uint8_t> out(3 * static_cast<std::size_t>(side) * side);
+  std::vector<std::uint8_t> out(3 * static_cast<std::size_t>(side) * static_cast<std::size_t>(side));
   for (int y = 0; y < side; ++y) {
     const double sy = (y + 0.5) * src.height / side - 0.5;
     const int y0 = std::max(0, static_cast<int>(sy));
@@ -43,10 +43,13 @@ const std::vector<std::uint8_t>& photo(int side) {
       const int x1 = std::min(src.width - 1, x0 + 1);
       const double fx = std::max(0.0, sx - x0);
       for (int k = 0; k < 3; ++k) {
-        auto at = [&](int xx, int yy) { return src.pixels[static_cast<std::size_t>(yy) * stride + 3 * xx + k]; };
+        auto at = [&](int xx, int yy) {
+          return src.pixels[static_cast<std::size_t>(yy) * stride + 3 * static_cast<std::size_t>(xx) + static_cast<std::size_t>(k)];
+        };
         const double v = (1 - fy) * ((1 - fx) * at(x0, y0) + fx * at(x1, y0)) +
                          fy * ((1 - fx) * at(x0, y1) + fx * at(x1, y1));
-        out[3 * (static_cast<std::size_t>(y) * side + x) + k] = static_cast<std::uint8_t>(v + 0.5);
+        out[3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(side) + static_cast<std::size_t>(x)) + static_cast<std::size_t>(k)] =
+            static_cast<std::uint8_t>(v + 0.5);
       }
     }
   }
@@ -58,9 +61,9 @@ double mean_error(const std::vector<std::uint8_t>& px, const std::vector<std::ui
                   const std::vector<std::uint8_t>& palette) {
   double sum = 0;
   for (std::size_t p = 0; p < idx.size(); ++p) {
-    for (int k = 0; k < 3; ++k) sum += std::abs(px[3 * p + k] - palette[3 * idx[p] + k]);
+    for (std::size_t k = 0; k < 3; ++k) sum += std::abs(px[3 * p + k] - palette[3 * std::size_t{idx[p]} + k]);
   }
-  return sum / (3.0 * idx.size());
+  return sum / (3.0 * static_cast<double>(idx.size()));
 }
 
 // Runs once and checks the result before anything is timed.
