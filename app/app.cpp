@@ -103,17 +103,17 @@ Application::Application(platform::Platform& platform)
 Application::~Application() = default;
 
 void Application::start() {
-  auto spec = [](std::string_view title, const platform::Rect& frame) {
+  auto window_at = [](std::string_view title, const platform::Rect& frame) {
     return platform::WindowSpec{std::string(title), frame.x, frame.y, frame.width, frame.height};
   };
-  platform::WindowSpec main = spec(resources::kProgramTitle, kMainWindowFrame);
+  platform::WindowSpec main = window_at(resources::kProgramTitle, kMainWindowFrame);
   main.menu = &main_menu();
   main_window_ = &platform_.create_window(main, *main_handler_);
 
   initialise_state();
   main_window_->show();
 
-  source_window_ = &platform_.create_window(spec(resources::kSourceWindowTitle, kSourceWindowFrame), *source_handler_);
+  source_window_ = &platform_.create_window(window_at(resources::kSourceWindowTitle, kSourceWindowFrame), *source_handler_);
   platform_.process_paints();
 }
 
