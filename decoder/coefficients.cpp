@@ -9,6 +9,7 @@
 #include "format/arithmetic_coder.h"
 #include "utils/memory.h"
 #include "decoder/decoder.h"
+#include "decoder/plane_symbols.h"
 
 namespace varnic::decoder {
 
@@ -38,56 +39,6 @@ struct Band {
   int subband;
 };
 
-class PlaneDecoder {
- public:
-  PlaneDecoder(std::span<const std::uint8_t> file, const format::SymbolTable& table, std::size_t position,
-               std::uint32_t restart_offset)
-      : decoder_(file, position),
-        table_(table),
-        restart_offset_(restart_offset),
-        restart_pending_(restart_offset > 0) {
-    model_.start(table_.count);
-    decoder_.start();
-  }
-
-  // Next symbol as a quantized value, or false at the end of the plane. The
-  // first end symbol moves to segment 2 when there is one.
-  bool next_detail(int& q) {
-    int s = decoder_.decode(model_);
-    if (s == model_.end_symbol()) {
-      if (!restart_pending_) return false;
-      restart_pending_ = false;
-      model_.start(table_.count);
-      decoder_.restart(restart_offset_);
-      s = decoder_.decode(model_);
-      if (s == model_.end_symbol()) return false;
-    }
-    q = take(s);
-    return true;
-  }
-
-  // The low band never restarts: an end symbol there only ends the band.
-  bool next_low(int& q) {
-    const int s = decoder_.decode(model_);
-    if (s == model_.end_symbol()) return false;
-    q = take(s);
-    return true;
-  }
-
- private:
-  int take(int symbol) {
-    const int q = table_.value(model_.character_of(symbol));
-    model_.update(symbol);
-    return q;
-  }
-
-  format::AdaptiveModel model_;
-  format::ArithmeticDecoder decoder_;
-  const format::SymbolTable& table_;
-  std::uint32_t restart_offset_;
-  bool restart_pending_;
-};
-
 BandScale scale_of(const format::ChannelParams& cp, int subband) { return band_scale(cp, subband); }
 
 void decode_into(std::span<const std::uint8_t> file, const format::FileHeader& header, Channel channel,
@@ -100,7 +51,7 @@ void decode_into(std::span<const std::uint8_t> file, const format::FileHeader& h
     return;
   }
   const int coded_levels = levels - cp.dropped_levels;
-  PlaneDecoder decoder(file, table, position, cp.restart_offset);
+  PlaneSymbolReader decoder(file, table, position, cp.restart_offset);
 
   const std::uint32_t h0 = p.padded_height >> levels;
   const std::uint32_t w0 = p.padded_width >> levels;

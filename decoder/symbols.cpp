@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "decoder/decoder.h"
+#include "decoder/plane_symbols.h"
 #include "format/arithmetic_coder.h"
 
 namespace varnic::decoder {
@@ -25,51 +26,6 @@ class TreeFlags {
   std::vector<std::uint64_t> words_;
 };
 
-// The symbols of a plane, moving to the second segment at the first end symbol of the details.
-class SymbolReader {
- public:
-  SymbolReader(std::span<const std::uint8_t> file, const format::SymbolTable& table, std::size_t position,
-               std::uint32_t restart_offset)
-      : decoder_(file, position), table_(table), restart_offset_(restart_offset),
-        restart_pending_(restart_offset > 0) {
-    model_.start(table_.count);
-    decoder_.start();
-  }
-
-  bool next_detail(int& q) {
-    int s = decoder_.decode(model_);
-    if (s == model_.end_symbol()) {
-      if (!restart_pending_) return false;
-      restart_pending_ = false;
-      model_.start(table_.count);
-      decoder_.restart(restart_offset_);
-      s = decoder_.decode(model_);
-      if (s == model_.end_symbol()) return false;
-    }
-    q = take(s);
-    return true;
-  }
-
-  bool next_low(int& q) {
-    const int s = decoder_.decode(model_);
-    if (s == model_.end_symbol()) return false;
-    q = take(s);
-    return true;
-  }
-
- private:
-  int take(int symbol) {
-    const int q = table_.value(model_.character_of(symbol));
-    model_.update(symbol);
-    return q;
-  }
-
-  format::AdaptiveModel model_;
-  format::ArithmeticDecoder decoder_;
-  const format::SymbolTable& table_;
-  std::uint32_t restart_offset_;
-  bool restart_pending_;
-};
 
 void decode_symbols_into(std::span<const std::uint8_t> file, const format::FileHeader& header, Channel channel,
                          const format::SymbolTable& table, std::size_t position, format::SymbolPlane& plane) {
@@ -81,7 +37,7 @@ void decode_symbols_into(std::span<const std::uint8_t> file, const format::FileH
     return;
   }
   const int coded_levels = levels - cp.dropped_levels;
-  SymbolReader reader(file, table, position, cp.restart_offset);
+  PlaneSymbolReader reader(file, table, position, cp.restart_offset);
 
   const std::uint32_t h0 = p.padded_height >> levels;
   const std::uint32_t w0 = p.padded_width >> levels;
