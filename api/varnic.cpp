@@ -14,52 +14,19 @@ namespace varnic {
 namespace detail {
 
 Status public_status(format::StatusCode status) {
-  using S = format::StatusCode;
-  switch (status) {
-    case S::kOk: return Status::kOk;
-    case S::kPictureTooSmall: return Status::kPictureTooSmall;
-    case S::kPictureSideTooLarge:
-    case S::kFilePictureTooLarge: return Status::kLimitExceeded;
-    case S::kNotCompressedFile: return Status::kNotCompressedFile;
-    case S::kVersionTooLow: return Status::kVersionTooLow;
-    case S::kVersionTooHigh: return Status::kVersionTooHigh;
-    case S::kFileTruncated:
-    case S::kFileBadTotalLevels:
-    case S::kFileBadImageMode:
-    case S::kFileBadDroppedLevels:
-    case S::kFileCommentTooLong:
-    case S::kFileBadOffset:
-    case S::kFileZeroSymbols:
-    case S::kFileBadWidth:
-    case S::kFileBadHeight:
-    case S::kFilePaddedTooSmall: return Status::kInvalidFile;
-    case S::kOutOfMemory: return Status::kOutOfMemory;
-    case S::kCancelled: return Status::kCancelled;
-    case S::kEncodeFailed:
-    case S::kReconstructFailed:
-    case S::kColourQuantFailed:
-    case S::kStatusCount: return Status::kInternalError;
-    // The settings checks and the picture description.
-    case S::kQualityOutOfRange:
-    case S::kImageTypeWrong:
-    case S::kTotalLevelsOutOfRange:
-    case S::kALevelsInvalid:
-    case S::kBLevelsInvalid:
-    case S::kCLevelsInvalid:
-    case S::kQuantVectorACount:
-    case S::kQuantVectorBCount:
-    case S::kQuantVectorCCount:
-    case S::kThresholdVectorCount:
-    case S::kQuantVectorATooLarge:
-    case S::kQuantVectorBTooLarge:
-    case S::kQuantVectorCTooLarge:
-    case S::kThresholdVectorTooLarge:
-    case S::kQuantVectorANotNumbers:
-    case S::kQuantVectorBNotNumbers:
-    case S::kQuantVectorCNotNumbers:
-    case S::kThresholdVectorNotNumbers:
-    case S::kBadPictureBuffer:
-    case S::kCommentTooLong: return Status::kInvalidArgument;
+  using C = format::StatusClass;
+  switch (format::status_class(status)) {
+    case C::kOk: return Status::kOk;
+    case C::kSettings: return Status::kInvalidArgument;  // the settings checks and the picture description
+    case C::kPictureTooSmall: return Status::kPictureTooSmall;
+    case C::kPictureTooLarge: return Status::kLimitExceeded;
+    case C::kNotCompressed: return Status::kNotCompressedFile;
+    case C::kVersionTooLow: return Status::kVersionTooLow;
+    case C::kVersionTooHigh: return Status::kVersionTooHigh;
+    case C::kDamagedFile: return Status::kInvalidFile;
+    case C::kOutOfMemory: return Status::kOutOfMemory;
+    case C::kCancelled: return Status::kCancelled;
+    case C::kInternal: return Status::kInternalError;
   }
   return Status::kInternalError;
 }

@@ -81,6 +81,56 @@ static_assert(static_cast<std::size_t>(StatusCode::kStatusCount) == std::size(kM
 
 }  // namespace
 
+StatusClass status_class(StatusCode status) {
+  using S = StatusCode;
+  switch (status) {
+    case S::kOk: return StatusClass::kOk;
+    case S::kQualityOutOfRange:
+    case S::kImageTypeWrong:
+    case S::kTotalLevelsOutOfRange:
+    case S::kALevelsInvalid:
+    case S::kBLevelsInvalid:
+    case S::kCLevelsInvalid:
+    case S::kQuantVectorACount:
+    case S::kQuantVectorBCount:
+    case S::kQuantVectorCCount:
+    case S::kThresholdVectorCount:
+    case S::kQuantVectorATooLarge:
+    case S::kQuantVectorBTooLarge:
+    case S::kQuantVectorCTooLarge:
+    case S::kThresholdVectorTooLarge:
+    case S::kQuantVectorANotNumbers:
+    case S::kQuantVectorBNotNumbers:
+    case S::kQuantVectorCNotNumbers:
+    case S::kThresholdVectorNotNumbers:
+    case S::kBadPictureBuffer:
+    case S::kCommentTooLong: return StatusClass::kSettings;
+    case S::kPictureTooSmall: return StatusClass::kPictureTooSmall;
+    case S::kPictureSideTooLarge:
+    case S::kFilePictureTooLarge: return StatusClass::kPictureTooLarge;
+    case S::kNotCompressedFile: return StatusClass::kNotCompressed;
+    case S::kVersionTooLow: return StatusClass::kVersionTooLow;
+    case S::kVersionTooHigh: return StatusClass::kVersionTooHigh;
+    case S::kFileTruncated:
+    case S::kFileBadTotalLevels:
+    case S::kFileBadImageMode:
+    case S::kFileBadDroppedLevels:
+    case S::kFileCommentTooLong:
+    case S::kFileBadOffset:
+    case S::kFileZeroSymbols:
+    case S::kFileBadWidth:
+    case S::kFileBadHeight:
+    case S::kFilePaddedTooSmall: return StatusClass::kDamagedFile;
+    case S::kOutOfMemory: return StatusClass::kOutOfMemory;
+    case S::kCancelled: return StatusClass::kCancelled;
+    case S::kEncodeFailed:
+    case S::kReconstructFailed:
+    case S::kColourQuantFailed:
+    case S::kStatusCount: return StatusClass::kInternal;
+  }
+  return StatusClass::kInternal;
+}
+
 const char* message(StatusCode status) {
   const auto index = static_cast<std::size_t>(status);
   if (index >= std::size(kMessages)) return "Unknown error";

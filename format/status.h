@@ -66,6 +66,22 @@ enum class [[nodiscard]] StatusCode : std::int32_t {
   kStatusCount
 };
 
+// What kind of failure a status is: the layers above, whose statuses are fewer, convert from this.
+enum class StatusClass {
+  kOk,
+  kSettings,          // a setting or the caller's picture description is out of range
+  kPictureTooSmall,
+  kPictureTooLarge,   // a side or the pixel count above the limit
+  kNotCompressed,
+  kVersionTooLow,
+  kVersionTooHigh,
+  kDamagedFile,       // the header or the coded data break the format's rules
+  kOutOfMemory,
+  kCancelled,
+  kInternal,
+};
+StatusClass status_class(StatusCode status);
+
 // Exact text for a status; never null. kOk gives an empty string.
 const char* message(StatusCode status);
 

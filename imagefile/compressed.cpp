@@ -37,59 +37,26 @@ namespace {
 // The decoder's refusal as a file status; `message` gets the decoder's own words, or for a
 // picture over the limit its size.
 FileStatus decode_refusal(format::StatusCode status, Bytes bytes, const ReadLimits& limits, std::string& message) {
-  using S = format::StatusCode;
+  using C = format::StatusClass;
   message = format::message(status);
-  switch (status) {
-    case S::kNotCompressedFile: return FileStatus::kNotCompressed;
-    case S::kVersionTooLow: return FileStatus::kVersionTooLow;
-    case S::kVersionTooHigh: return FileStatus::kVersionTooHigh;
-    case S::kOutOfMemory: return FileStatus::kOutOfMemory;
-    case S::kPictureSideTooLarge:
-    case S::kFilePictureTooLarge: {
+  switch (format::status_class(status)) {
+    case C::kNotCompressed: return FileStatus::kNotCompressed;
+    case C::kVersionTooLow: return FileStatus::kVersionTooLow;
+    case C::kVersionTooHigh: return FileStatus::kVersionTooHigh;
+    case C::kOutOfMemory: return FileStatus::kOutOfMemory;
+    case C::kPictureTooLarge: {
       format::FileHeader header;
-      if (format::parse_header(bytes, UINT64_MAX, header) == S::kOk)
+      if (format::parse_header(bytes, UINT64_MAX, header) == format::StatusCode::kOk)
         message = pixel_limit_message(header.params.image_width, header.params.image_height, limits.max_pixels);
       return FileStatus::kPictureTooLarge;
     }
     // The header's own faults, and what a decoder cannot answer for a file.
-    case S::kOk:
-    case S::kQualityOutOfRange:
-    case S::kImageTypeWrong:
-    case S::kTotalLevelsOutOfRange:
-    case S::kALevelsInvalid:
-    case S::kBLevelsInvalid:
-    case S::kCLevelsInvalid:
-    case S::kQuantVectorACount:
-    case S::kQuantVectorBCount:
-    case S::kQuantVectorCCount:
-    case S::kThresholdVectorCount:
-    case S::kQuantVectorATooLarge:
-    case S::kQuantVectorBTooLarge:
-    case S::kQuantVectorCTooLarge:
-    case S::kThresholdVectorTooLarge:
-    case S::kQuantVectorANotNumbers:
-    case S::kQuantVectorBNotNumbers:
-    case S::kQuantVectorCNotNumbers:
-    case S::kThresholdVectorNotNumbers:
-    case S::kEncodeFailed:
-    case S::kReconstructFailed:
-    case S::kColourQuantFailed:
-    case S::kPictureTooSmall:
-    case S::kBadPictureBuffer:
-    case S::kCommentTooLong:
-    case S::kFileTruncated:
-    case S::kFileBadTotalLevels:
-    case S::kFileBadImageMode:
-    case S::kFileBadDroppedLevels:
-    case S::kFileCommentTooLong:
-    case S::kFileBadOffset:
-    case S::kFileZeroSymbols:
-    case S::kFileBadWidth:
-    case S::kFileBadHeight:
-    case S::kFilePaddedTooSmall:
-    case S::kCancelled:
-    case S::kStatusCount:
-      break;
+    case C::kOk:
+    case C::kSettings:
+    case C::kPictureTooSmall:
+    case C::kDamagedFile:
+    case C::kCancelled:
+    case C::kInternal: break;
   }
   return FileStatus::kCompressedDamaged;
 }
