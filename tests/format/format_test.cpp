@@ -26,9 +26,9 @@ TEST(FormatTest, WrittenHeaderParsesBackWithItsCommentAndSignedFields) {
   ASSERT_EQ(parse_header(file, kDefaultPixelLimit, h), StatusCode::kOk);
   EXPECT_EQ(h.comment, "hi");
   EXPECT_EQ(h.data_start, file.size() - 2);
-  EXPECT_EQ(std::vector<long>({h.params.using_mask, h.params.padded_width, h.params.channels[0].band_max[6],
+  EXPECT_EQ(std::vector<std::int64_t>({h.params.using_mask, h.params.padded_width, h.params.channels[0].band_max[6],
                                h.params.channels[0].quant_vector[6], h.params.channels[0].dropped_levels}),
-            std::vector<long>({-3, 12, -300, 125, 1}));
+            std::vector<std::int64_t>({-3, 12, -300, 125, 1}));
 }
 
 TEST(PictureLayoutTest, RowsArePaddedToFourBytesWithoutOverflow) {
