@@ -58,9 +58,9 @@ TEST(EncoderTest, SettingsStayAsTheyWereAndTheirLeftoversNeverReachTheFile) {
   ASSERT_EQ(encode_picture(colour.view, settings, {}, out), StatusCode::kOk);
   EXPECT_EQ(SettingsOf(settings), SettingsOf(Quality(5)));
   const CodecParams& w = out.params;
-  EXPECT_EQ(std::vector<long>({w.total_levels, w.padded_width, w.padded_height, w.channels[0].dropped_levels,
+  EXPECT_EQ(std::vector<std::int64_t>({w.total_levels, w.padded_width, w.padded_height, w.channels[0].dropped_levels,
                                w.channels[1].dropped_levels, w.channels[2].dropped_levels}),
-            std::vector<long>({4, 48, 32, 1, 3, 3}));
+            std::vector<std::int64_t>({4, 48, 32, 1, 3, 3}));
   // Band limits, offsets and stream positions of an opened file or an earlier colour run.
   CodecParams dirty = default_codec_params();
   for (auto& c : dirty.channels) c.band_max.fill(99), c.band_min.fill(-99), c.pixel_offset = 7, c.end_offset = 1234, c.restart_offset = 77;

@@ -113,9 +113,9 @@ TEST(ParamsTest, ApplyStoresAllOrNothing) {
   s.dropped_levels = {0, 1, 2};
   s.quant_vectors[0][9] = 77;
   ASSERT_EQ(apply_full_settings(s, p), StatusCode::kOk);
-  EXPECT_EQ(std::vector<long>({p.total_levels, p.channels[2].dropped_levels, p.channels[0].quant_vector[9], p.threshold_vector[3],
+  EXPECT_EQ(std::vector<std::int64_t>({p.total_levels, p.channels[2].dropped_levels, p.channels[0].quant_vector[9], p.threshold_vector[3],
                                p.threshold_vector[4], p.padded_width}),
-            std::vector<long>({3, 2, 77, 5, 0, 32}));
+            std::vector<std::int64_t>({3, 2, 77, 5, 0, 32}));
 }
 
 }  // namespace

@@ -55,8 +55,8 @@ inline CodecParams Quality(int quality, int type = 0) {
   return p;
 }
 
-inline std::vector<long> SettingsOf(const CodecParams& p) {
-  std::vector<long> v = {p.total_levels, p.quality_factor, p.color_quality, p.padded_width, p.padded_height, p.plane_size};
+inline std::vector<std::int64_t> SettingsOf(const CodecParams& p) {
+  std::vector<std::int64_t> v = {p.total_levels, p.quality_factor, p.color_quality, p.padded_width, p.padded_height, p.plane_size};
   v.insert(v.end(), p.threshold_vector.begin(), p.threshold_vector.end());
   for (const ChannelParams& c : p.channels) {
     v.push_back(c.dropped_levels);

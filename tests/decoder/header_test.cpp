@@ -94,11 +94,11 @@ TEST(HeaderTest, OpeningOverwritesOnlyWhatTheFileCarries) {
   s.channel(Channel::kQ).quant_vector[10] = 55;  // past 3 * 3 + 1 entries
   s.channel(Channel::kY).mask_factor[0] = 9;
   apply_file_settings(h, s);
-  EXPECT_EQ(std::vector<long>({s.total_levels, s.image_width, s.padded_height, s.channels[0].dropped_levels,
+  EXPECT_EQ(std::vector<std::int64_t>({s.total_levels, s.image_width, s.padded_height, s.channels[0].dropped_levels,
                                s.channels[2].dropped_levels, s.channels[1].quant_vector[9], s.channels[2].end_offset}),
-            std::vector<long>({3, 256, 192, 1, 2, h.params.channels[1].quant_vector[9], 7034}));
-  EXPECT_EQ(std::vector<long>({s.quality_factor, s.threshold_vector[0], s.channels[2].quant_vector[10], s.channels[0].mask_factor[0]}),
-            std::vector<long>({77, 123, 55, 9}));
+            std::vector<std::int64_t>({3, 256, 192, 1, 2, h.params.channels[1].quant_vector[9], 7034}));
+  EXPECT_EQ(std::vector<std::int64_t>({s.quality_factor, s.threshold_vector[0], s.channels[2].quant_vector[10], s.channels[0].mask_factor[0]}),
+            std::vector<std::int64_t>({77, 123, 55, 9}));
 }
 
 }  // namespace
