@@ -19,7 +19,7 @@ inline std::vector<std::uint8_t> read_cod(const std::string& name) {
 }
 
 inline std::uint32_t load_u32(const std::vector<std::uint8_t>& b, std::size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (std::uint32_t{b[at + 3]} << 24);
+  return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 | std::uint32_t{b[at + 3]} << 24;
 }
 inline void store_u16(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
   b[at] = static_cast<std::uint8_t>(v);
