@@ -21,9 +21,11 @@ namespace {
 namespace fs = std::filesystem;
 
 std::uint32_t u32_at(const std::vector<std::uint8_t>& f, std::size_t at) {
-  return f[at] | f[at + 1] << 8 | f[at + 2] << 16 | static_cast<std::uint32_t>(f[at + 3]) << 24;
+  return std::uint32_t{f[at]} | std::uint32_t{f[at + 1]} << 8 | std::uint32_t{f[at + 2]} << 16 | std::uint32_t{f[at + 3]} << 24;
 }
-std::uint32_t u16_at(const std::vector<std::uint8_t>& f, std::size_t at) { return f[at] | f[at + 1] << 8; }
+std::uint32_t u16_at(const std::vector<std::uint8_t>& f, std::size_t at) {
+  return std::uint32_t{f[at]} | std::uint32_t{f[at + 1]} << 8;
+}
 
 // Distinct pixel bytes, zero padding; a palette of distinct colours (i, 255 - i, 7i).
 PictureBuffer make_picture(int width, int height, std::uint16_t mode) { return fuzz::make_file_picture(width, height, mode); }
