@@ -17,6 +17,8 @@
 namespace varnic::imagefile::formats {
 namespace {
 
+constexpr png_alloc_size_t kPngChunkMallocFloor = png_alloc_size_t{8} << 20;
+
 struct PngReadState {
   std::span<const std::uint8_t> input;
   std::size_t position = 0;
@@ -88,6 +90,9 @@ FileStatus read_png(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, s
     return FileStatus::kPngCorrupt;
   }
   png_set_read_fn(png, s, read_from_memory);
+  // libpng allocates an ancillary chunk at its declared length before reading it; no chunk can be
+  // longer than the file, and inflated text or profiles we never use need no more than a few MiB.
+  png_set_chunk_malloc_max(png, std::max<png_alloc_size_t>(bytes.size(), kPngChunkMallocFloor));
   png_read_info(png, info);
 
   png_uint_32 width = 0;
