@@ -90,8 +90,12 @@ FileStatus read_png(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, s
     return FileStatus::kPngCorrupt;
   }
   png_set_read_fn(png, s, read_from_memory);
-  // libpng allocates an ancillary chunk at its declared length before reading it; no chunk can be
-  // longer than the file, and inflated text or profiles we never use need no more than a few MiB.
+  // libpng keeps ancillary chunks, some (eXIf) allocated at their declared length before a byte of
+  // them is read. We use only sBIT (tRNS is always handled): skip the rest, and cap any other
+  // chunk buffer near the file's size.
+  static constexpr png_byte kUsedAncillary[] = {'s', 'B', 'I', 'T', '\0'};
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kUsedAncillary, 1);
   png_set_chunk_malloc_max(png, std::max<png_alloc_size_t>(bytes.size(), kPngChunkMallocFloor));
   png_read_info(png, info);
 

@@ -66,6 +66,14 @@ TEST(PngReaderTest, ConvertsEveryColourTypeAndDepthWithNotices) {
       // 0xFFFF, 0x0000, 0x8080 (exactly 128/255), 0x00C0 (0.75 of a level: 1 rounded, 0 truncated).
       {"16-bit grey", make_png(4, 1, PNG_COLOR_TYPE_GRAY, 16, {0xFF, 0xFF, 0, 0, 0x80, 0x80, 0, 0xC0}), true,
        {255, 0, 128, 1}, {"16-bit"}},
+      // The reader skips ancillary chunks it does not use; sBIT must still come through.
+      {"12 significant bits", make_png(1, 1, PNG_COLOR_TYPE_GRAY, 16, {0x12, 0x34}, {}, {},
+                                       [](png_structp p, png_infop i) {
+                                         png_color_8 bits{};
+                                         bits.gray = 12;
+                                         png_set_sBIT(p, i, &bits);
+                                       }),
+       true, {18}, {"12-bit"}},
       // (200, 100, 1) at alpha 128 -> 227, 177, 128 (127.5 rounded); opaque kept; transparent becomes white.
       {"alpha", make_png(3, 1, PNG_COLOR_TYPE_RGB_ALPHA, 8, {200, 100, 1, 128, 10, 20, 30, 255, 10, 20, 30, 0}),
        false, {227, 177, 128, 10, 20, 30, 255, 255, 255}, {"transparency"}},
