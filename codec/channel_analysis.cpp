@@ -48,32 +48,6 @@ VARNIC_WIDE_LOOPS void high_inner(const float* xm1, const float* x0, const float
   }
 }
 
-// forward_wavelet.cpp's horizontal_row: in place, low half then high half; `split` holds n floats.
-VARNIC_WIDE_LOOPS void horizontal_row(float* x, std::uint32_t n, float* split) {
-  constexpr double s = 1.0 / 4.0;
-  constexpr double t = 1.0 / 2.0;
-  const std::uint32_t half = n / 2;
-  float* e = split;
-  float* o = split + half;
-  for (std::uint32_t k = 0; k < half; ++k) {
-    e[k] = x[2 * k];
-    o[k] = x[2 * k + 1];
-  }
-  float* low = x;
-  float* high = x + half;
-  low[0] = static_cast<float>(((3.0 * o[0] + static_cast<double>(e[1])) * 2.0 - o[1] + e[0]) * s);
-  for (std::uint32_t k = 1; k + 1 < half; ++k) {
-    low[k] = static_cast<float>(
-        (((static_cast<double>(e[k + 1]) + e[k]) + 3.0 * o[k]) * 2.0 - (static_cast<double>(o[k + 1]) + o[k - 1])) *
-        s);
-  }
-  low[half - 1] = static_cast<float>(((7.0 * o[half - 1] - o[half - 2]) + 2.0 * e[half - 1]) * s);
-  high[0] = static_cast<float>((static_cast<double>(o[0]) - e[0]) * t);
-  for (std::uint32_t k = 1; k < half; ++k) {
-    high[k] = static_cast<float>(((static_cast<double>(o[k]) + o[k - 1]) - 2.0 * e[k]) * t);
-  }
-}
-
 // |trunc(f)| < T is |f| < T for a whole-number T.
 VARNIC_WIDE_LOOPS void clear_small(float* p, std::uint32_t n, float limit) {
   for (std::uint32_t j = 0; j < n; ++j) p[j] = std::fabs(p[j]) < limit ? 0.0f : p[j];

@@ -80,38 +80,6 @@ VARNIC_WIDE_LOOPS void vertical_pass(const float* plane, std::size_t stride, std
   }
 }
 
-// Horizontal pass over one row of n samples, in place: low half then high
-// half. The row is first split into its even and odd samples so that the
-// filter loops run over contiguous memory and vectorise; `split` holds n
-// floats.
-VARNIC_WIDE_LOOPS void horizontal_row(float* x, std::uint32_t n, float* split) {
-  constexpr double s = 1.0 / 4.0;
-  constexpr double t = 1.0 / 2.0;
-  const std::uint32_t half = n / 2;
-  float* e = split;          // e[k] = x[2k]
-  float* o = split + half;   // o[k] = x[2k + 1]
-  for (std::uint32_t k = 0; k < half; ++k) {
-    e[k] = x[2 * k];
-    o[k] = x[2 * k + 1];
-  }
-  float* low = x;
-  float* high = x + half;
-  low[0] = static_cast<float>(((3.0 * o[0] + static_cast<double>(e[1])) * 2.0 - o[1] + e[0]) * s);
-  for (std::uint32_t k = 1; k + 1 < half; ++k) {
-    low[k] = static_cast<float>(
-        (((static_cast<double>(e[k + 1]) + e[k]) + 3.0 * o[k]) * 2.0 -
-         (static_cast<double>(o[k + 1]) + o[k - 1])) *
-        s);
-  }
-  // x[n - 1], x[n - 3] and x[n - 2] of the unsplit row.
-  low[half - 1] =
-      static_cast<float>(((7.0 * o[half - 1] - o[half - 2]) + 2.0 * e[half - 1]) * s);
-  high[0] = static_cast<float>((static_cast<double>(o[0]) - e[0]) * t);
-  for (std::uint32_t k = 1; k < half; ++k) {
-    high[k] = static_cast<float>(((static_cast<double>(o[k]) + o[k - 1]) - 2.0 * e[k]) * t);
-  }
-}
-
 // Zeroes the samples whose magnitude is below the threshold.
 // |trunc(f)| < T is the same as |f| < T for a whole-number T.
 inline void clear_small(float* p, std::uint32_t n, float limit) {
@@ -175,6 +143,36 @@ void analyse_level_with(float* plane, std::size_t stride, std::uint32_t rows, st
 }
 
 }  // namespace
+
+// The row is split into its even and odd samples first so that the filter
+// loops run over contiguous memory and vectorise.
+VARNIC_WIDE_LOOPS void horizontal_row(float* x, std::uint32_t n, float* split) {
+  constexpr double s = 1.0 / 4.0;
+  constexpr double t = 1.0 / 2.0;
+  const std::uint32_t half = n / 2;
+  float* e = split;          // e[k] = x[2k]
+  float* o = split + half;   // o[k] = x[2k + 1]
+  for (std::uint32_t k = 0; k < half; ++k) {
+    e[k] = x[2 * k];
+    o[k] = x[2 * k + 1];
+  }
+  float* low = x;
+  float* high = x + half;
+  low[0] = static_cast<float>(((3.0 * o[0] + static_cast<double>(e[1])) * 2.0 - o[1] + e[0]) * s);
+  for (std::uint32_t k = 1; k + 1 < half; ++k) {
+    low[k] = static_cast<float>(
+        (((static_cast<double>(e[k + 1]) + e[k]) + 3.0 * o[k]) * 2.0 -
+         (static_cast<double>(o[k + 1]) + o[k - 1])) *
+        s);
+  }
+  // x[n - 1], x[n - 3] and x[n - 2] of the unsplit row.
+  low[half - 1] =
+      static_cast<float>(((7.0 * o[half - 1] - o[half - 2]) + 2.0 * e[half - 1]) * s);
+  high[0] = static_cast<float>((static_cast<double>(o[0]) - e[0]) * t);
+  for (std::uint32_t k = 1; k < half; ++k) {
+    high[k] = static_cast<float>(((static_cast<double>(o[k]) + o[k - 1]) - 2.0 * e[k]) * t);
+  }
+}
 
 void analyse_level(float* plane, std::size_t stride, std::uint32_t rows, std::uint32_t cols,
                   float* temp) {

@@ -28,6 +28,10 @@ using format::CoefficientPlane;
 using format::StatusCode;
 using utils::WorkerPool;
 
+// The horizontal filter pass over one row of n samples (even, >= 4), in place: low half then
+// high half. `split` holds n floats.
+void horizontal_row(float* x, std::uint32_t n, float* split);
+
 // One analysis level on the top-left rows x cols region (both even, >= 4) of
 // a float plane with the given row stride. `temp` must hold
 // (rows + 1) * cols floats.
