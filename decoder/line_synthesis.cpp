@@ -63,15 +63,7 @@ VARNIC_WIDE_LOOPS void quarter_sum_row(const int16_t* a, const int16_t* b, int n
   for (int x = 0; x < n; ++x) u[x] = Store((a[x] + b[x]) >> 2);
 }
 VARNIC_WIDE_LOOPS void upsample_row(const int16_t* r, int cols, int16_t* o) {
-  const int ww = cols / 2;
-  o[0] = r[0];
-  o[1] = r[0];
-  o[cols - 2] = Store((r[ww - 2] + r[ww - 1]) >> 1);
-  o[cols - 1] = r[ww - 1];
-  for (int j = 1; j <= ww - 2; ++j) {
-    o[2 * j + 1] = r[j];
-    o[2 * j] = Store((r[j - 1] + r[j]) >> 1);
-  }
+  horizontal_upsample(r, cols, o);
 }
 
 // Rows of `width` samples in a ring, each tagged with the row it holds.

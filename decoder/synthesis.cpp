@@ -137,15 +137,7 @@ VARNIC_WIDE_LOOPS void upsample_step(int16_t* plane, size_t stride, int rows, in
   for (int y = 0; y < rows; ++y) {
     int16_t* o = s(y);
     std::copy_n(o, ww, row);
-    const int16_t* r = row;
-    o[0] = r[0];
-    o[1] = r[0];
-    o[cols - 2] = Store((r[ww - 2] + r[ww - 1]) >> 1);
-    o[cols - 1] = r[ww - 1];
-    for (int j = 1; j <= ww - 2; ++j) {
-      o[2 * j + 1] = r[j];
-      o[2 * j] = Store((r[j - 1] + r[j]) >> 1);
-    }
+    horizontal_upsample(row, cols, o);
   }
 }
 

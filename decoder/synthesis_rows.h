@@ -34,4 +34,18 @@ inline void horizontal_synthesis(const int16_t* __restrict t, int cols, int16_t*
   o[cols - 1] = odd[ww - 1];
 }
 
+// Horizontal pass of an upsampling step (the detail half counts as zero): the `cols / 2` low
+// samples of `r` into one plane row.
+inline void horizontal_upsample(const int16_t* r, int cols, int16_t* o) {
+  const int ww = cols / 2;
+  o[0] = r[0];
+  o[1] = r[0];
+  o[cols - 2] = Store((r[ww - 2] + r[ww - 1]) >> 1);
+  o[cols - 1] = r[ww - 1];
+  for (int j = 1; j <= ww - 2; ++j) {
+    o[2 * j + 1] = r[j];
+    o[2 * j] = Store((r[j - 1] + r[j]) >> 1);
+  }
+}
+
 }  // namespace varnic::decoder
