@@ -156,20 +156,10 @@ Result<std::vector<std::uint8_t>> read_input(const std::string& path, const Limi
   }
   Result<std::vector<std::uint8_t>> file = read_file(path, max_input_bytes(limits), &error);
   if (file) return file;
-  switch (file.status()) {
-    case Status::kFileError: return {Status::kInvalidFile, file.message() + " (" + system_reason(error) + ")"};
-    case Status::kLimitExceeded:
-    case Status::kOutOfMemory: return {Status::kLimitExceeded, file.message()};
-    case Status::kOk:
-    case Status::kInvalidArgument:
-    case Status::kPictureTooSmall:
-    case Status::kNotCompressedFile:
-    case Status::kVersionTooLow:
-    case Status::kVersionTooHigh:
-    case Status::kInvalidFile:
-    case Status::kCancelled:
-    case Status::kInternalError: break;
-  }
+  if (file.status() == Status::kFileError)
+    return {Status::kInvalidFile, file.message() + " (" + system_reason(error) + ")"};
+  // A size or memory refusal keeps its own exit status; anything else is a bad input.
+  if (exit_code_for(file.status()) == kExitLimit) return {Status::kLimitExceeded, file.message()};
   return {Status::kInvalidFile, file.message()};
 }
 
