@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "decoder/decoder.h"
+#include "tests/little_endian.h"
 
 namespace varnic::decoder {
 using namespace ::varnic::format;
@@ -18,17 +19,9 @@ inline std::vector<std::uint8_t> read_cod(const std::string& name) {
   return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-inline std::uint32_t load_u32(const std::vector<std::uint8_t>& b, std::size_t at) {
-  return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 | std::uint32_t{b[at + 3]} << 24;
-}
-inline void store_u16(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-  b[at] = static_cast<std::uint8_t>(v);
-  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-inline void store_u32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-  store_u16(b, at, v);
-  store_u16(b, at + 2, v >> 16);
-}
+using test_bytes::load_u32;
+using test_bytes::store_u16;
+using test_bytes::store_u32;
 
 struct DecodedPlanes {
   FileHeader header;

@@ -130,7 +130,7 @@ TEST(BitmapRead, RefusalsNameTheFault) {
   f.pop_back();  // the last padding byte of the top row
   cases.push_back({"one byte short", f, FileStatus::kBitmapTruncated});
   Bytes g = good.build();
-  testing::put32(g, 10, static_cast<std::uint32_t>(g.size() + 1));
+  testing::store_u32(g, 10, static_cast<std::uint32_t>(g.size() + 1));
   cases.push_back({"offset past the end", g, FileStatus::kBitmapTruncated});
   cases.push_back({"header cut", Bytes(f.begin(), f.begin() + 53), FileStatus::kBitmapTruncated});
   cases.push_back({"one byte", {'B'}, FileStatus::kNotBitmap});

@@ -7,17 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/little_endian.h"
+
 namespace varnic::imagefile::testing {
 
-inline void put16(std::vector<std::uint8_t>& v, std::size_t at, std::uint32_t x) {
-  v[at] = static_cast<std::uint8_t>(x);
-  v[at + 1] = static_cast<std::uint8_t>(x >> 8);
-}
-
-inline void put32(std::vector<std::uint8_t>& v, std::size_t at, std::uint32_t x) {
-  put16(v, at, x);
-  put16(v, at + 2, x >> 16);
-}
+using test_bytes::store_u16;
+using test_bytes::store_u32;
 
 // A bitmap file described by its fields. rows_ are given top row first,
 // unpadded; build() stores them bottom-up (or top-down for a negative height)
@@ -41,14 +36,14 @@ struct BmpSpec {
     std::vector<std::uint8_t> f(std::max<std::size_t>(offset, 54), 0);
     f[0] = static_cast<std::uint8_t>(type0_);
     f[1] = static_cast<std::uint8_t>(type1_);
-    put32(f, 10, static_cast<std::uint32_t>(offset));
-    put32(f, 14, header_size_);
-    put32(f, 18, static_cast<std::uint32_t>(width_));
-    put32(f, 22, static_cast<std::uint32_t>(height_));
-    put16(f, 26, 1);
-    put16(f, 28, bit_count_);
-    put32(f, 30, compression_);
-    put32(f, 46, colours_used_);
+    store_u32(f, 10, static_cast<std::uint32_t>(offset));
+    store_u32(f, 14, header_size_);
+    store_u32(f, 18, static_cast<std::uint32_t>(width_));
+    store_u32(f, 22, static_cast<std::uint32_t>(height_));
+    store_u16(f, 26, 1);
+    store_u16(f, 28, bit_count_);
+    store_u32(f, 30, compression_);
+    store_u32(f, 46, colours_used_);
     std::copy(table_.begin(), table_.end(), f.begin() + 14 + header_size_);
     const bool top_down = height_ < 0;
     for (std::size_t i = 0; i < rows_.size(); ++i) {
@@ -56,7 +51,7 @@ struct BmpSpec {
       f.insert(f.end(), row.begin(), row.end());
       while ((f.size() - offset) % 4 != 0) f.push_back(pad_byte_);
     }
-    put32(f, 2, static_cast<std::uint32_t>(f.size()));
+    store_u32(f, 2, static_cast<std::uint32_t>(f.size()));
     return f;
   }
 };
@@ -82,13 +77,13 @@ struct TgaSpec {
     f[0] = static_cast<std::uint8_t>(id_.size());
     f[1] = map_type_;
     f[2] = image_type_;
-    put16(f, 3, map_first_);
-    put16(f, 5, map_length_);
+    store_u16(f, 3, map_first_);
+    store_u16(f, 5, map_length_);
     f[7] = map_entry_bits_;
-    put16(f, 8, 7);  // origins are not used by the reader
-    put16(f, 10, 9);
-    put16(f, 12, width_);
-    put16(f, 14, height_);
+    store_u16(f, 8, 7);  // origins are not used by the reader
+    store_u16(f, 10, 9);
+    store_u16(f, 12, width_);
+    store_u16(f, 14, height_);
     f[16] = depth_;
     f[17] = static_cast<std::uint8_t>(top_down_ ? 0x28 : 0x08);  // alpha bits are ignored
     for (const char c : id_) f.push_back(static_cast<std::uint8_t>(c));
