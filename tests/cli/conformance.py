@@ -11,12 +11,15 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from conformance_tally import Tally  # noqa: E402
+
 
 def main():
     tool, data, extra = sys.argv[1], sys.argv[2], sys.argv[3:]
     with open(os.path.join(data, "manifest.json")) as f:
         cases = json.load(f)["cases"]
-    passed = failed = 0
+    tally = Tally("conformance")
     with tempfile.TemporaryDirectory() as scratch:
         for case in cases:
             if "options" not in case:  # rewritten from another case, not made by the encoder
@@ -48,14 +51,8 @@ def main():
                 if got != expected:
                     first = next((i for i, (a, b) in enumerate(zip(got, expected)) if a != b), min(len(got), len(expected)))
                     problems.append("first differing byte at offset %d" % first)
-            if problems:
-                failed += 1
-                print("FAIL %s (%s): %s" % (name, " ".join(cmd[2:]), "; ".join(problems)))
-            else:
-                passed += 1
-                print("ok   %s" % name)
-    print("conformance: %d passed, %d failed" % (passed, failed))
-    return 1 if failed or not passed else 0
+            tally.record(name, problems, " ".join(cmd[2:]))
+    return tally.finish()
 
 
 if __name__ == "__main__":

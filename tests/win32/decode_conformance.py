@@ -8,6 +8,9 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from conformance_tally import Tally  # noqa: E402
+
 
 def bmp_rows(path):
     """(width, height, bits, rows top-down without padding) of an uncompressed bitmap; for 8-bit
@@ -31,7 +34,7 @@ def bmp_rows(path):
 
 def main():
     tool, data = sys.argv[1], sys.argv[2]
-    passed = failed = 0
+    tally = Tally("decode conformance")
     with tempfile.TemporaryDirectory() as scratch:
         for name in sorted(os.listdir(os.path.join(data, "cod"))):
             case = name[:-4]
@@ -49,14 +52,8 @@ def main():
                 elif got[2] != expected[2]:
                     row = next(y for y, (a, b) in enumerate(zip(got[2], expected[2])) if a != b)
                     problem = "first differing row %d" % row
-            if problem:
-                failed += 1
-                print("FAIL %s: %s" % (case, problem))
-            else:
-                passed += 1
-                print("ok   %s" % case)
-    print("decode conformance: %d passed, %d failed" % (passed, failed))
-    return 1 if failed or not passed else 0
+            tally.record(case, [problem] if problem else [])
+    return tally.finish()
 
 
 if __name__ == "__main__":
