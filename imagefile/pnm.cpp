@@ -133,18 +133,7 @@ FileStatus write_pnm(const codec::PictureRows& rows, const WriteSettings&, Out& 
   utils::assign_large(out, header.size() + row_bytes * rows.height);
   std::copy(header.begin(), header.end(), out.begin());
   std::uint8_t* dst = out.data() + header.size();
-  for (std::uint32_t y = rows.height; y-- > 0; dst += row_bytes) {
-    const std::uint8_t* src = rows.bottom_row(y);
-    if (grey || rows.rgb_order) {
-      std::copy_n(src, row_bytes, dst);
-      continue;
-    }
-    for (std::size_t x = 0; x < row_bytes; x += 3) {
-      dst[x] = src[x + 2];
-      dst[x + 1] = src[x + 1];
-      dst[x + 2] = src[x];
-    }
-  }
+  for (std::uint32_t y = rows.height; y-- > 0; dst += row_bytes) copy_row(rows, y, true, dst);
   return FileStatus::kOk;
 }
 

@@ -201,21 +201,22 @@ codec::PictureRows rows_of(const PictureBuffer& picture) {
   return rows;
 }
 
-void copy_rows_bottom_up(const codec::PictureRows& rows, std::uint8_t* out, std::size_t stride) {
+void copy_row(const codec::PictureRows& rows, std::uint32_t y, bool rgb, std::uint8_t* out) {
   const std::size_t row_bytes = std::size_t{rows.width} * (rows.bits_per_pixel / 8);
-  const bool swap = rows.bits_per_pixel == 24 && rows.rgb_order;
-  for (std::uint32_t y = 0; y < rows.height; ++y, out += stride) {
-    const std::uint8_t* src = rows.bottom_row(y);
-    if (!swap) {
-      std::copy_n(src, row_bytes, out);
-      continue;
-    }
-    for (std::size_t x = 0; x < row_bytes; x += 3) {
-      out[x] = src[x + 2];
-      out[x + 1] = src[x + 1];
-      out[x + 2] = src[x];
-    }
+  const std::uint8_t* src = rows.bottom_row(y);
+  if (rows.bits_per_pixel != 24 || rows.rgb_order == rgb) {
+    std::copy_n(src, row_bytes, out);
+    return;
   }
+  for (std::size_t x = 0; x < row_bytes; x += 3) {
+    out[x] = src[x + 2];
+    out[x + 1] = src[x + 1];
+    out[x + 2] = src[x];
+  }
+}
+
+void copy_rows_bottom_up(const codec::PictureRows& rows, std::uint8_t* out, std::size_t stride) {
+  for (std::uint32_t y = 0; y < rows.height; ++y, out += stride) copy_row(rows, y, false, out);
 }
 
 }  // namespace varnic::imagefile

@@ -157,6 +157,9 @@ FileStatus write_picture_file_by_rows(const std::string& path, FileKind kind,
 FileStatus new_picture(std::uint32_t width, std::uint32_t height, bool grey, bool allocate, PictureBuffer& out);
 // The rows of a grey or colour picture (not a palette one) for a writer.
 [[nodiscard]] codec::PictureRows rows_of(const PictureBuffer& picture);
+// Row y (counted from the bottom) of `rows`; colour as red-green-blue when `rgb`, else
+// blue-green-red.
+void copy_row(const codec::PictureRows& rows, std::uint32_t y, bool rgb, std::uint8_t* out);
 // Copies `rows` into `out` bottom row first, blue first, rows `stride` bytes apart.
 void copy_rows_bottom_up(const codec::PictureRows& rows, std::uint8_t* out, std::size_t stride);
 
