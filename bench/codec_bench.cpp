@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/tiled_sample.h"
 #include "format/arithmetic_coder.h"
 #include "codec/encoder.h"
 #include "codec/forward_wavelet.h"
@@ -28,29 +29,8 @@ struct BigPicture {
 };
 
 BigPicture Tile(const std::string& name, std::uint16_t bits) {
-  imagefile::PictureBuffer tile;
-  const std::string path = std::string(VARNIC_TEST_DATA) + "/" + name;
-  if (imagefile::read_bitmap_file(path, tile) != imagefile::FileStatus::kOk ||
-      tile.bits_per_pixel != bits) {
-    std::fprintf(stderr, "cannot read %s\n", path.c_str());
-    std::exit(1);
-  }
-  const std::size_t bpp = bits / 8u;
-  const std::size_t tile_row = tile.geometry().stride;
-  const RowGeometry g = utils::row_geometry(kSide, kSide, bits);
   BigPicture big;
-  big.bytes.assign(g.picture_bytes, 0);
-  const auto tw = static_cast<std::uint32_t>(tile.width);
-  const auto th = static_cast<std::uint32_t>(tile.height);
-  for (std::uint32_t y = 0; y < kSide; ++y) {
-    const std::uint32_t ty = (y / th) % 2 ? th - 1 - y % th : y % th;
-    for (std::uint32_t x = 0; x < kSide; ++x) {
-      const std::uint32_t tx = (x / tw) % 2 ? tw - 1 - x % tw : x % tw;
-      for (std::size_t c = 0; c < bpp; ++c) {
-        big.bytes[y * g.stride + x * bpp + c] = tile.pixels[ty * tile_row + tx * bpp + c];
-      }
-    }
-  }
+  big.bytes = bench::tiled_sample(name, bits, kSide);
   big.view = {big.bytes.data(), big.bytes.size(), kSide, kSide, bits};
   return big;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/tiled_sample.h"
 #include "codec/encoder.h"
 #include "utils/picture_layout.h"
 #include "display/display.h"
@@ -24,31 +25,6 @@ using namespace ::varnic::format;
 constexpr std::uint32_t kSide = 4096;
 constexpr double kMegapixels = static_cast<double>(kSide) * kSide / 1e6;
 
-std::vector<std::uint8_t> tile(const std::string& name, std::uint16_t bits) {
-  imagefile::PictureBuffer t;
-  const std::string path = std::string(VARNIC_TEST_DATA) + "/" + name;
-  if (imagefile::read_bitmap_file(path, t) != imagefile::FileStatus::kOk || t.bits_per_pixel != bits) {
-    std::fprintf(stderr, "cannot read %s\n", path.c_str());
-    std::exit(1);
-  }
-  const std::size_t bpp = bits / 8;
-  const std::size_t tile_row = t.geometry().picture_bytes / static_cast<std::size_t>(t.height);
-  const utils::RowGeometry g = utils::row_geometry(kSide, kSide, bits);
-  std::vector<std::uint8_t> big(g.picture_bytes, 0);
-  const auto tw = static_cast<std::uint32_t>(t.width);
-  const auto th = static_cast<std::uint32_t>(t.height);
-  for (std::uint32_t y = 0; y < kSide; ++y) {
-    const std::uint32_t ty = (y / th) % 2 ? th - 1 - y % th : y % th;
-    for (std::uint32_t x = 0; x < kSide; ++x) {
-      const std::uint32_t tx = (x / tw) % 2 ? tw - 1 - x % tw : x % tw;
-      for (std::size_t c = 0; c < bpp; ++c) {
-        big[y * g.stride + x * bpp + c] = t.pixels[ty * tile_row + tx * bpp + c];
-      }
-    }
-  }
-  return big;
-}
-
 // A compressed 4096 x 4096 stream, verified to decode to the reconstruction
 // that the encoder side shows.
 const std::vector<std::uint8_t>& stream(bool colour, int quality) {
@@ -56,7 +32,7 @@ const std::vector<std::uint8_t>& stream(bool colour, int quality) {
   auto found = cache.find({colour, quality});
   if (found != cache.end()) return found->second;
   const std::uint16_t bits = colour ? 24 : 8;
-  const auto pixels = tile(colour ? "astronaut_512.bmp" : "camera_512_grey.bmp", bits);
+  const auto pixels = bench::tiled_sample(colour ? "astronaut_512.bmp" : "camera_512_grey.bmp", bits, kSide);
   format::CodecParams settings = codec::default_codec_params();
   settings.quality_factor = static_cast<std::int16_t>(quality);
   if (codec::derive_params_from_quality(settings) != StatusCode::kOk) std::abort();
