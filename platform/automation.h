@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -118,6 +120,15 @@ struct DrawRecord {
     source_height = bitmap.height;
     bits_per_pixel = bitmap.bits_per_pixel;
     x = to_x, y = to_y, width = to_width, height = to_height;
+    return *this;
+  }
+  DrawRecord& text_at(int to_x, int to_y, std::string_view shown) {
+    x = to_x, y = to_y;
+    text = std::string(shown);
+    return *this;
+  }
+  DrawRecord& colours(std::span<const std::uint8_t> table) {
+    colour_table.assign(table.begin(), table.end());
     return *this;
   }
 };

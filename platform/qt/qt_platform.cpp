@@ -506,18 +506,12 @@ class QtSurface final : public Surface {
     const QString s = to_qstring(text);
     const QFontMetrics metrics(painter_.font());
     painter_.drawText(QRect(x, y, metrics.horizontalAdvance(s) + 1, metrics.height()), Qt::AlignLeft | Qt::AlignTop, s);
-    DrawRecord r = base(DrawRecord::Operation::kText);
-    r.x = x;
-    r.y = y;
-    r.text = std::string(text);
-    platform_.note_draw(r);
+    platform_.note_draw(base(DrawRecord::Operation::kText).text_at(x, y, text));
   }
   // True-colour screens need no palette: 8-bit pictures carry their colour table into the
   // indexed image they are drawn as.
   void realise_palette(std::span<const std::uint8_t> colour_table) override {
-    DrawRecord r = base(DrawRecord::Operation::kPalette);
-    r.colour_table.assign(colour_table.begin(), colour_table.end());
-    platform_.note_draw(r);
+    platform_.note_draw(base(DrawRecord::Operation::kPalette).colours(colour_table));
   }
 
  private:

@@ -274,17 +274,11 @@ class Win32Surface final : public Surface {
     SetBkColor(dc_, RGB(255, 255, 255));
     SetBkMode(dc_, OPAQUE);
     TextOutW(dc_, x, y, wide.c_str(), static_cast<int>(wide.size()));
-    DrawRecord r = base(DrawRecord::Operation::kText);
-    r.x = x;
-    r.y = y;
-    r.text = std::string(text);
-    platform_.note_draw(r);
+    platform_.note_draw(base(DrawRecord::Operation::kText).text_at(x, y, text));
   }
   void realise_palette(std::span<const std::uint8_t> colour_table) override {
     window_.realise(dc_, colour_table);
-    DrawRecord r = base(DrawRecord::Operation::kPalette);
-    r.colour_table.assign(colour_table.begin(), colour_table.end());
-    platform_.note_draw(r);
+    platform_.note_draw(base(DrawRecord::Operation::kPalette).colours(colour_table));
   }
 
  private:
