@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <span>
@@ -195,6 +196,62 @@ class Automation {
   virtual void set_clock_auto_step(std::uint32_t milliseconds) = 0;
   virtual Cursor cursor() const = 0;
   virtual bool capture_held() const = 0;
+};
+
+// The queues, records and clock every scripted backend keeps alike; the backend adds its windows,
+// its user actions and the Platform calls that feed these records.
+class Recorder : public Automation {
+ public:
+  // Where the clock starts: an arbitrary second with a non-zero millisecond part.
+  static constexpr std::uint32_t kClockStartSeconds = 1000;
+  static constexpr std::uint16_t kClockStartMilliseconds = 500;
+
+  void queue_file_answer(std::optional<std::string> path) override { file_answers_.push_back(std::move(path)); }
+  void queue_dialog(DialogScript script) override { dialog_scripts_.push_back(std::move(script)); }
+  const std::vector<FileChooserSpec>& file_requests() const override { return file_requests_; }
+  const std::vector<MessageRecord>& messages() const override { return messages_; }
+  const std::vector<DialogRun>& dialog_runs() const override { return dialog_runs_; }
+  const std::vector<DrawRecord>& draws() const override { return draws_; }
+  const std::vector<HelpRecord>& help_requests() const override { return help_; }
+  void clear_records() override;
+  void record_frames(bool on) override { recording_frames_ = on; }
+  const std::vector<Frame>& frames() const override { return frames_; }
+  void advance_clock(std::uint32_t milliseconds) override { clock_ms_ += milliseconds; }
+  void set_clock_auto_step(std::uint32_t milliseconds) override { clock_step_ = milliseconds; }
+
+ protected:
+  // Records the request; the path chosen, or nothing when the chooser cancels.
+  std::optional<std::string> take_file_answer(const FileChooserSpec& request);
+  // The steps queued for `run.dialog`, marking the run scripted. None when nothing is queued, or
+  // when the next script is for another dialog, which stays queued and is noted as a mismatch.
+  std::vector<DialogStep> take_dialog_script(DialogRun& run);
+  // `make` renders the frame only while recording; the frame kept, else nullptr.
+  template <typename MakeFrame>
+  const Frame* record_frame(MakeFrame&& make) {
+    if (!recording_frames_) return nullptr;
+    frames_.push_back(std::forward<MakeFrame>(make)());
+    return &frames_.back();
+  }
+  bool recording_frames() const { return recording_frames_; }
+  void record_message(MessageRecord message) { messages_.push_back(std::move(message)); }
+  void record_dialog_run(DialogRun run) { dialog_runs_.push_back(std::move(run)); }
+  void record_draw(DrawRecord draw) { draws_.push_back(std::move(draw)); }
+  void record_help(HelpRecord help) { help_.push_back(std::move(help)); }
+  // A reading of the scripted clock, which then moves on by the auto step.
+  utils::ClockReading clock_reading() const;
+
+ private:
+  std::deque<std::optional<std::string>> file_answers_;
+  std::deque<DialogScript> dialog_scripts_;
+  std::vector<FileChooserSpec> file_requests_;
+  std::vector<MessageRecord> messages_;
+  std::vector<DialogRun> dialog_runs_;
+  std::vector<DrawRecord> draws_;
+  std::vector<HelpRecord> help_;
+  std::vector<Frame> frames_;
+  bool recording_frames_ = false;
+  mutable std::uint64_t clock_ms_ = 0;  // readings may step it (set_clock_auto_step)
+  std::uint32_t clock_step_ = 0;
 };
 
 }  // namespace varnic::platform

@@ -138,9 +138,8 @@ class HeadlessPlatform::HeadlessWindow final : public Window {
 
   WindowHandler& handler() { return handler_; }
   void note_frame(bool immediate) {
-    if (platform_.recording_frames_) {
-      platform_.frames_.push_back(Frame{title_, immediate, Image{framebuffer_.width, framebuffer_.height, framebuffer_.rgb}});
-    }
+    platform_.record_frame(
+        [&] { return Frame{title_, immediate, Image{framebuffer_.width, framebuffer_.height, framebuffer_.rgb}}; });
   }
   // On screen a client area is never smaller than a pixel, or the window system would drop it.
   void resize_framebuffer(Size client) { framebuffer_.resize(std::max(client.width, 1), std::max(client.height, 1)); }
@@ -173,18 +172,18 @@ class HeadlessPlatform::HeadlessWindow final : public Window {
       r.x = x;
       r.y = y;
       r.text = std::string(text);
-      window_.platform_.draws_.push_back(std::move(r));
+      window_.platform_.record_draw(std::move(r));
     }
     void realise_palette(std::span<const std::uint8_t> colour_table) override {
       DrawRecord r = base(DrawRecord::Operation::kPalette);
       r.colour_table.assign(colour_table.begin(), colour_table.end());
-      window_.platform_.draws_.push_back(std::move(r));
+      window_.platform_.record_draw(std::move(r));
     }
 
    private:
     DrawRecord base(DrawRecord::Operation operation) const { return DrawRecord::of(operation, window_.title_, immediate_); }
     void record(DrawRecord::Operation operation, const BitmapView& bitmap, int x, int y, int width, int height) {
-      window_.platform_.draws_.push_back(base(operation).place(bitmap, x, y, width, height));
+      window_.platform_.record_draw(base(operation).place(bitmap, x, y, width, height));
     }
     HeadlessWindow& window_;
     bool immediate_;
@@ -256,7 +255,7 @@ class HeadlessPlatform::HeadlessDialog final : public Dialog {
     return it == state_.combo_selections.end() ? -1 : it->second;
   }
   void message_box(std::string_view text, std::string_view caption) override {
-    platform_.messages_.push_back(MessageRecord{std::string(text), std::string(caption), template_.name});
+    platform_.record_message(MessageRecord{std::string(text), std::string(caption), template_.name});
   }
   void end(int result) override {
     ended_ = true;
@@ -287,16 +286,7 @@ Window& HeadlessPlatform::create_window(const WindowSpec& request, WindowHandler
 int HeadlessPlatform::run_dialog(const DialogTemplate& dialog, DialogController& controller) {
   DialogRun run;
   run.dialog = dialog.name;
-  std::vector<DialogStep> steps;
-  if (!dialog_scripts_.empty()) {
-    if (dialog_scripts_.front().dialog == dialog.name) {
-      steps = std::move(dialog_scripts_.front().steps);
-      dialog_scripts_.pop_front();
-      run.scripted = true;
-    } else {
-      run.mismatches.push_back("next script is for " + dialog_scripts_.front().dialog);
-    }
-  }
+  const std::vector<DialogStep> steps = take_dialog_script(run);
   HeadlessDialog box(*this, dialog);
   open_dialogs_.push_back(dialog.name);
   controller.on_init(box);
@@ -327,19 +317,16 @@ int HeadlessPlatform::run_dialog(const DialogTemplate& dialog, DialogController&
   open_dialogs_.pop_back();
   run.result = box.result();
   run.final_state = box.state();
-  dialog_runs_.push_back(std::move(run));
+  record_dialog_run(std::move(run));
   return box.result();
 }
 
 void HeadlessPlatform::message_box(std::string_view text, std::string_view caption) {
-  messages_.push_back(MessageRecord{std::string(text), std::string(caption), ""});
+  record_message(MessageRecord{std::string(text), std::string(caption), ""});
 }
 
 std::optional<FileChoice> HeadlessPlatform::answer_file(const FileChooserSpec& request) {
-  file_requests_.push_back(request);
-  if (file_answers_.empty()) return std::nullopt;
-  std::optional<std::string> answer = std::move(file_answers_.front());
-  file_answers_.pop_front();
+  const std::optional<std::string> answer = take_file_answer(request);
   if (!answer) return std::nullopt;
   FileChoice choice;
   choice.path = *answer;
@@ -359,15 +346,8 @@ Cursor HeadlessPlatform::set_cursor(Cursor cursor) {
 
 void HeadlessPlatform::release_capture() { capture_ = nullptr; }
 
-utils::ClockReading HeadlessPlatform::now() const {
-  const std::uint64_t total = clock_ms_ + kClockStartMilliseconds;
-  clock_ms_ += clock_step_;
-  return utils::ClockReading{kClockStartSeconds + static_cast<std::uint32_t>(total / 1000),
-                      static_cast<std::uint16_t>(total % 1000)};
-}
-
 void HeadlessPlatform::show_help(std::string_view title, std::string_view text) {
-  help_.push_back(HelpRecord{std::string(title), std::string(text)});
+  record_help(HelpRecord{std::string(title), std::string(text)});
 }
 
 void HeadlessPlatform::process_paints() {
@@ -386,18 +366,6 @@ int HeadlessPlatform::run() {
 }
 
 void HeadlessPlatform::quit(int code) { quit_code_ = code; }
-
-void HeadlessPlatform::queue_file_answer(std::optional<std::string> path) { file_answers_.push_back(std::move(path)); }
-void HeadlessPlatform::queue_dialog(DialogScript script) { dialog_scripts_.push_back(std::move(script)); }
-
-void HeadlessPlatform::clear_records() {
-  file_requests_.clear();
-  messages_.clear();
-  dialog_runs_.clear();
-  draws_.clear();
-  help_.clear();
-  frames_.clear();
-}
 
 Image HeadlessPlatform::client_image(const Window& window) const {
   const auto& fb = static_cast<const HeadlessWindow&>(window).framebuffer();
@@ -427,7 +395,5 @@ void HeadlessPlatform::user_choose(Window& window, int command) {
   w.handler().on_command(command);
   process_paints();
 }
-
-void HeadlessPlatform::advance_clock(std::uint32_t milliseconds) { clock_ms_ += milliseconds; }
 
 }  // namespace varnic::platform

@@ -19,9 +19,6 @@ using platform::DialogStep;
 
 namespace {
 
-// Where the clock starts: an arbitrary second with a non-zero millisecond part.
-constexpr std::uint64_t kClockStartMilliseconds = 1000 * 1000 + 500;
-
 QAbstractSlider::SliderAction slider_action(platform::ScrollCode code) {
   switch (code) {
     case platform::ScrollCode::kLineLeft: return QAbstractSlider::SliderSingleStepSub;
@@ -61,25 +58,10 @@ platform::Image rgb_image(const QImage& source) {
   return out;
 }
 
-utils::ClockReading ScriptedQtPlatform::now() const {
-  const std::uint64_t total = clock_ms_ + kClockStartMilliseconds;
-  clock_ms_ += clock_step_;
-  return utils::ClockReading{static_cast<std::uint32_t>(total / 1000), static_cast<std::uint16_t>(total % 1000)};
-}
-
 void ScriptedQtPlatform::show_help(std::string_view title, std::string_view text) {
   QtPlatform::show_help(title, text);
-  help_.push_back(platform::HelpRecord{std::string(title), std::string(text)});
+  record_help(platform::HelpRecord{std::string(title), std::string(text)});
   if (observer_) observer_("help", *help_viewer());
-}
-
-void ScriptedQtPlatform::clear_records() {
-  file_requests_.clear();
-  messages_.clear();
-  dialog_runs_.clear();
-  draws_.clear();
-  help_.clear();
-  frames_.clear();
 }
 
 platform::Image ScriptedQtPlatform::client_image(const platform::Window& window) const {
@@ -119,8 +101,8 @@ void ScriptedQtPlatform::user_choose(platform::Window& window, int command) {
 }
 
 void ScriptedQtPlatform::note_frame(const std::string& window, bool immediate, const QImage& shown) {
-  frames_.push_back(platform::Frame{window, immediate, rgb_image(shown)});
-  if (frame_observer_) frame_observer_(frames_.back());
+  const platform::Frame* frame = record_frame([&] { return platform::Frame{window, immediate, rgb_image(shown)}; });
+  if (frame != nullptr && frame_observer_) frame_observer_(*frame);
 }
 
 platform::Cursor ScriptedQtPlatform::cursor() const {
@@ -131,11 +113,8 @@ platform::Cursor ScriptedQtPlatform::cursor() const {
 bool ScriptedQtPlatform::capture_held() const { return QWidget::mouseGrabber() != nullptr; }
 
 bool ScriptedQtPlatform::exec_file_dialog(QFileDialog& dialog, const platform::FileChooserSpec& request) {
-  file_requests_.push_back(request);
+  const std::optional<std::string> answer = take_file_answer(request);
   if (observer_) observer_(dialog.acceptMode() == QFileDialog::AcceptSave ? "save file" : "open file", dialog);
-  if (file_answers_.empty()) return false;
-  const std::optional<std::string> answer = std::move(file_answers_.front());
-  file_answers_.pop_front();
   // The answer goes through the real dialog: it is selected there and read back by the backend.
   if (answer) dialog.selectFile(QFile::decodeName(QByteArray::fromStdString(*answer)));
   return answer.has_value();
@@ -144,7 +123,7 @@ bool ScriptedQtPlatform::exec_file_dialog(QFileDialog& dialog, const platform::F
 void ScriptedQtPlatform::exec_message_box(QMessageBox& box, const std::string& owner) {
   if (observer_) observer_("message box", box);
   // Read back from the box the user would see.
-  messages_.push_back(platform::MessageRecord{box.text().toStdString(), box.windowTitle().toStdString(), owner});
+  record_message(platform::MessageRecord{box.text().toStdString(), box.windowTitle().toStdString(), owner});
 }
 
 void ScriptedQtPlatform::run_script(platform::QtDialog& dialog, const std::vector<DialogStep>& steps,
@@ -190,19 +169,16 @@ void ScriptedQtPlatform::exec_dialog(platform::QtDialog& dialog) {
   if (driver_) {
     run.scripted = true;
     driver_(dialog);
-  } else if (!scripts_.empty() && scripts_.front().dialog == run.dialog) {
-    run.scripted = true;
-    run_script(dialog, scripts_.front().steps, run);
-    scripts_.pop_front();
-  } else if (!scripts_.empty()) {
-    run.mismatches.push_back("next script is for " + scripts_.front().dialog);
+  } else {
+    const std::vector<DialogStep> steps = take_dialog_script(run);
+    run_script(dialog, steps, run);
   }
   run.finished = dialog.ended();
   if (!dialog.ended()) dialog.reject();  // the Escape key
   if (!dialog.ended()) dialog.end(-1);
   run.result = dialog.result_code();
   run.final_state = state_of(dialog);
-  dialog_runs_.push_back(std::move(run));
+  record_dialog_run(std::move(run));
 }
 
 }  // namespace varnic::testing

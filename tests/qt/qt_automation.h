@@ -4,9 +4,7 @@
 // by rendering the real client widgets. Qt screens are never 8-bit.
 #pragma once
 
-#include <deque>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,7 +13,7 @@
 
 namespace varnic::testing {
 
-class ScriptedQtPlatform final : public platform::QtPlatform, public platform::Automation {
+class ScriptedQtPlatform final : public platform::QtPlatform, public platform::Recorder {
  public:
   // Called with a name ("EASYSET", "message box", "open file", "save file", "help") and the widget
   // each time one comes up, before the script answers it.
@@ -27,31 +25,19 @@ class ScriptedQtPlatform final : public platform::QtPlatform, public platform::A
   void set_frame_observer(std::function<void(const platform::Frame&)> observer) { frame_observer_ = std::move(observer); }
 
   // Platform
-  utils::ClockReading now() const override;
+  utils::ClockReading now() const override { return clock_reading(); }
   void show_help(std::string_view title, std::string_view text) override;
-  void note_draw(const platform::DrawRecord& record) override { draws_.push_back(record); }
-  bool records_frames() const override { return recording_frames_; }
+  void note_draw(const platform::DrawRecord& record) override { record_draw(record); }
+  bool records_frames() const override { return recording_frames(); }
   void note_frame(const std::string& window, bool immediate, const QImage& shown) override;
 
   // Automation
   void set_screen_depth(int) override {}
-  void queue_file_answer(std::optional<std::string> path) override { file_answers_.push_back(std::move(path)); }
-  void queue_dialog(platform::DialogScript script) override { scripts_.push_back(std::move(script)); }
-  const std::vector<platform::FileChooserSpec>& file_requests() const override { return file_requests_; }
-  const std::vector<platform::MessageRecord>& messages() const override { return messages_; }
-  const std::vector<platform::DialogRun>& dialog_runs() const override { return dialog_runs_; }
-  const std::vector<platform::DrawRecord>& draws() const override { return draws_; }
-  const std::vector<platform::HelpRecord>& help_requests() const override { return help_; }
-  void clear_records() override;
   platform::Image client_image(const platform::Window& window) const override;
   void user_resize_client(platform::Window& window, int client_width, int client_height) override;
   void user_click(platform::Window& window) override;
   void user_close(platform::Window& window) override;
   void user_choose(platform::Window& window, int command) override;
-  void record_frames(bool on) override { recording_frames_ = on; }
-  const std::vector<platform::Frame>& frames() const override { return frames_; }
-  void advance_clock(std::uint32_t milliseconds) override { clock_ms_ += milliseconds; }
-  void set_clock_auto_step(std::uint32_t milliseconds) override { clock_step_ = milliseconds; }
   platform::Cursor cursor() const override;
   bool capture_held() const override;
 
@@ -66,17 +52,6 @@ class ScriptedQtPlatform final : public platform::QtPlatform, public platform::A
   Observer observer_;
   std::function<void(platform::QtDialog&)> driver_;
   std::function<void(const platform::Frame&)> frame_observer_;
-  std::deque<std::optional<std::string>> file_answers_;
-  std::deque<platform::DialogScript> scripts_;
-  std::vector<platform::FileChooserSpec> file_requests_;
-  std::vector<platform::MessageRecord> messages_;
-  std::vector<platform::DialogRun> dialog_runs_;
-  std::vector<platform::DrawRecord> draws_;
-  std::vector<platform::HelpRecord> help_;
-  std::vector<platform::Frame> frames_;
-  bool recording_frames_ = false;
-  mutable std::uint64_t clock_ms_ = 0;
-  std::uint32_t clock_step_ = 0;
 };
 
 // Pixels of an image, top-down RGB.

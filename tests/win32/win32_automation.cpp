@@ -11,9 +11,6 @@ using platform::DialogStep;
 
 namespace {
 
-// Where the clock starts: an arbitrary second with a non-zero millisecond part.
-constexpr std::uint32_t kClockStartSeconds = 1000;
-constexpr std::uint16_t kClockStartMilliseconds = 500;
 // What a menu popup covers of the client area below the menu bar, from its top-left corner.
 constexpr int kPopupWidth = 150;
 constexpr int kPopupHeight = 120;
@@ -135,13 +132,6 @@ platform::Image read_pixels(HDC source, int x, int y, int width, int height) {
 
 ScriptedWin32Platform::ScriptedWin32Platform() : Win32Platform(GetModuleHandleW(nullptr)) {}
 
-utils::ClockReading ScriptedWin32Platform::now() const {
-  const std::uint64_t total = clock_ms_ + kClockStartMilliseconds;
-  clock_ms_ += clock_step_;
-  return utils::ClockReading{kClockStartSeconds + static_cast<std::uint32_t>(total / 1000),
-                                static_cast<std::uint16_t>(total % 1000)};
-}
-
 void ScriptedWin32Platform::show_help(std::string_view title, std::string_view text) {
   Win32Platform::show_help(title, text);
   // Read back from the help window the user would see.
@@ -152,20 +142,11 @@ void ScriptedWin32Platform::show_help(std::string_view title, std::string_view t
   std::erase(text_shown, '\r');
   std::wstring caption(256, L'\0');
   caption.resize(static_cast<std::size_t>(GetWindowTextW(help_hwnd(), caption.data(), 256)));
-  help_.push_back(platform::HelpRecord{imagefile::narrow(caption), text_shown});
-}
-
-void ScriptedWin32Platform::clear_records() {
-  file_requests_.clear();
-  messages_.clear();
-  dialog_runs_.clear();
-  draws_.clear();
-  help_.clear();
-  frames_.clear();
+  record_help(platform::HelpRecord{imagefile::narrow(caption), text_shown});
 }
 
 void ScriptedWin32Platform::note_frame(const platform::Window& window, bool immediate) {
-  if (recording_frames_) frames_.push_back(platform::Frame{window.title(), immediate, client_image(window)});
+  record_frame([&] { return platform::Frame{window.title(), immediate, client_image(window)}; });
 }
 
 platform::Image ScriptedWin32Platform::client_image(const platform::Window& window) const {
@@ -244,16 +225,12 @@ void ScriptedWin32Platform::exec_message_box(HWND owner, const std::string& owne
   } else {
     record.owner.assign(1, '?');
   }
-  messages_.push_back(std::move(record));
+  record_message(std::move(record));
 }
 
 std::optional<std::string> ScriptedWin32Platform::exec_file_dialog(const platform::FileChooserSpec& request, bool save) {
   (void)save;
-  file_requests_.push_back(request);
-  if (file_answers_.empty()) return std::nullopt;
-  std::optional<std::string> answer = std::move(file_answers_.front());
-  file_answers_.pop_front();
-  return answer;
+  return take_file_answer(request);
 }
 
 void ScriptedWin32Platform::run_script(platform::Win32Dialog& dialog, const std::vector<DialogStep>& steps,
@@ -300,21 +277,12 @@ void ScriptedWin32Platform::exec_dialog(platform::Win32Dialog& dialog, HWND owne
   run.dialog = name;
   if (!dialog.create_modeless(owner)) {
     run.mismatches.push_back("no dialog resource " + name);
-    dialog_runs_.push_back(std::move(run));
+    record_dialog_run(std::move(run));
     return;
   }
   // Shown as DialogBoxParamW would show it: buttons only click while visible.
   ShowWindow(dialog.hwnd(), SW_SHOW);
-  std::vector<DialogStep> steps;
-  if (!scripts_.empty()) {
-    if (scripts_.front().dialog == name) {
-      steps = std::move(scripts_.front().steps);
-      scripts_.pop_front();
-      run.scripted = true;
-    } else {
-      run.mismatches.push_back("next script is for " + scripts_.front().dialog);
-    }
-  }
+  const std::vector<DialogStep> steps = take_dialog_script(run);
   run_script(dialog, steps, run);
   run.finished = dialog.ended();
   if (!dialog.ended()) {
@@ -323,7 +291,7 @@ void ScriptedWin32Platform::exec_dialog(platform::Win32Dialog& dialog, HWND owne
   }
   run.result = dialog.result_code();
   run.final_state = state_of(dialog);
-  dialog_runs_.push_back(std::move(run));
+  record_dialog_run(std::move(run));
   DestroyWindow(dialog.hwnd());
 }
 
