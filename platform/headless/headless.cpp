@@ -168,16 +168,10 @@ class HeadlessPlatform::HeadlessWindow final : public Window {
     }
     void draw_text(int x, int y, std::string_view text) override {
       draw_placeholder_text(window_.framebuffer_, x, y, text);
-      DrawRecord r = base(DrawRecord::Operation::kText);
-      r.x = x;
-      r.y = y;
-      r.text = std::string(text);
-      window_.platform_.record_draw(std::move(r));
+      window_.platform_.record_draw(base(DrawRecord::Operation::kText).text_at(x, y, text));
     }
     void realise_palette(std::span<const std::uint8_t> colour_table) override {
-      DrawRecord r = base(DrawRecord::Operation::kPalette);
-      r.colour_table.assign(colour_table.begin(), colour_table.end());
-      window_.platform_.record_draw(std::move(r));
+      window_.platform_.record_draw(base(DrawRecord::Operation::kPalette).colours(colour_table));
     }
 
    private:
