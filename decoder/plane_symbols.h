@@ -62,4 +62,17 @@ class PlaneSymbolReader {
   bool restart_pending_;
 };
 
+// Reads a plane's symbol table and hands it, with the position of the plane's first code, to
+// `decode`. A file without coefficients leaves the plane as it is (zero): the data after the
+// header is not even looked at.
+template <class Decode>
+format::StatusCode with_plane_table(std::span<const std::uint8_t> file, const format::FileHeader& header,
+                                    format::Channel channel, Decode&& decode) {
+  if (!header.has_coefficients()) return format::StatusCode::kOk;
+  format::SymbolTable table;
+  std::size_t position = 0;
+  VARNIC_RETURN_IF_ERROR(format::read_symbol_table(file, format::plane_start(header, channel), table, position));
+  return decode(table, position);
+}
+
 }  // namespace varnic::decoder

@@ -109,16 +109,14 @@ void decode_symbols_into(std::span<const std::uint8_t> file, const format::FileH
 
 StatusCode decode_plane_symbols(std::span<const std::uint8_t> file, const format::FileHeader& header,
                                 Channel channel, format::SymbolPlane& plane) {
-  if (!header.has_coefficients()) return StatusCode::kOk;
-  format::SymbolTable table;
-  std::size_t position = 0;
-  VARNIC_RETURN_IF_ERROR(format::read_symbol_table(file, format::plane_start(header, channel), table, position));
-  try {
-    decode_symbols_into(file, header, channel, table, position, plane);
-  } catch (const std::bad_alloc&) {
-    return StatusCode::kOutOfMemory;
-  }
-  return StatusCode::kOk;
+  return with_plane_table(file, header, channel, [&](const format::SymbolTable& table, std::size_t position) {
+    try {
+      decode_symbols_into(file, header, channel, table, position, plane);
+    } catch (const std::bad_alloc&) {
+      return StatusCode::kOutOfMemory;
+    }
+    return StatusCode::kOk;
+  });
 }
 
 DequantTable dequant_table(const format::ChannelParams& channel, int subband, bool low_band) {
