@@ -3,7 +3,7 @@
 // shows and saves is checked against varnic-cli on the same files.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { crc32 } from 'node:zlib';
 import { basename, dirname, join, resolve } from 'node:path';
@@ -26,6 +26,8 @@ const kTimeout = 60000;
 let server;
 let browser;
 let page;
+let cdp;
+const downloads = new Map();  // guid -> {name, state}
 
 before(async () => {
   mkdirSync(shots, { recursive: true });
@@ -40,8 +42,14 @@ before(async () => {
   });
   page = await browser.newPage();
   page.on('pageerror', (error) => console.error(`page error: ${error.message}`));
-  const cdp = await page.createCDPSession();
-  await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: work });
+  // Files are named by their download's guid and read once Chromium reports them complete: under
+  // their own names they show up empty first, as Chromium reserves the name before writing.
+  cdp = await page.createCDPSession();
+  cdp.on('Browser.downloadWillBegin', (e) => downloads.set(e.guid, { name: e.suggestedFilename, state: 'started' }));
+  cdp.on('Browser.downloadProgress', (e) => {
+    if (downloads.has(e.guid)) downloads.get(e.guid).state = e.state;
+  });
+  await cdp.send('Browser.setDownloadBehavior', { behavior: 'allowAndName', downloadPath: work, eventsEnabled: true });
   await page.setViewport({ width: 1280, height: 900 });
   await page.goto(server.url);
   await page.waitForSelector('body[data-ready=true]', { timeout: kTimeout });
@@ -77,15 +85,18 @@ async function setValue(selector, value, event) {
 }
 
 async function download(button, name) {
-  const path = join(work, name);
-  rmSync(path, { force: true });
+  downloads.clear();
   await page.click(button);
-  // Chromium writes NAME.crdownload and renames it when complete.
-  for (let waited = 0; !existsSync(path); waited += 50) {
+  for (let waited = 0; ; waited += 50) {
+    const [guid, entry] = [...downloads][0] || [];
+    if (entry?.state === 'completed') {
+      assert.equal(entry.name, name);
+      return readFileSync(join(work, guid));
+    }
+    assert.ok(entry?.state !== 'canceled', `${name} was cancelled`);
     assert.ok(waited < 10000, `${name} was not downloaded`);
     await new Promise((r) => setTimeout(r, 50));
   }
-  return readFileSync(path);
 }
 
 // A picture as RGB rows: decoded by varnic-cli to PNM, grey expanded.
@@ -222,6 +233,7 @@ describe('compressing', () => {
       const expected = join(work, 'expected.cod');
       execFileSync(cli, ['compress', resolve(root, c.picture), '-o', expected, '-f', '--quiet', ...c.args]);
       const name = basename(c.picture).replace(/\.[a-z]+$/, '');
+      assert.equal(await page.$eval('#error', (e) => (e.hidden ? '' : e.textContent)), '');
       assert.ok((await download('#save-cod', `${name}.cod`)).equals(readFileSync(expected)), 'the .cod differs');
       const bitmap = join(work, 'expected.bmp');
       execFileSync(cli, ['decompress', expected, '-o', bitmap, '-f', '--quiet']);
