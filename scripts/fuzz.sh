@@ -5,11 +5,14 @@
 #   scripts/fuzz.sh run   DIR SECONDS [NAME..] fuzz each target for SECONDS; new inputs go to
 #                                              DIR/corpus/NAME, crashes to DIR/crashes/NAME
 #   scripts/fuzz.sh smoke DIR SECONDS          the same over the committed corpus only, writing nothing
-#                                              into the tree; fails if any target finds a fault (CI)
+#                                              into the tree; fails if any target finds a fault (CI).
+#                                              Its seed is fixed, so CI replays the same mutations
+#                                              that a longer local smoke run has already covered
 #   scripts/fuzz.sh merge DIR [NAME..]         minimise DIR/corpus/NAME into fuzz/corpus/NAME
 #   scripts/fuzz.sh seeds DIR                  rewrite the seed corpora with the project's own encoder
 #
-# FUZZ_JOBS targets run at once (default: the number of cores). Each target's log is
+# FUZZ_JOBS targets run at once (default: the number of cores). FUZZ_SEED sets libFuzzer's seed
+# (smoke: 1; run: random unless set). Each target's log is
 # DIR/logs/NAME.log; the summary prints its executions and coverage.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,9 +21,11 @@ root=$(pwd)
 mode=${1:-}
 dir=${2:-build-fuzz}
 jobs=${FUZZ_JOBS:-$(nproc)}
+seed_opts=()
+[ -n "${FUZZ_SEED:-}" ] && seed_opts=(-seed="$FUZZ_SEED")
 
 usage() {
-  sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//' >&2
+  sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2
   exit 1
 }
 
@@ -63,7 +68,7 @@ fuzz_one() {
   local seeds=()
   [ -d "fuzz/corpus/$name" ] && seeds+=("fuzz/corpus/$name")
   # shellcheck disable=SC2046
-  "$dir/fuzz/varnic_fuzz_$name" $(options_for "$name") -max_total_time="$seconds" \
+  "$dir/fuzz/varnic_fuzz_$name" $(options_for "$name") "${seed_opts[@]}" -max_total_time="$seconds" \
     -artifact_prefix="$crashes/" "$work" "${seeds[@]}" >"$dir/logs/$name.log" 2>&1
 }
 
@@ -131,6 +136,7 @@ case $mode in
     ;;
   smoke)
     [ $# -ge 3 ] || usage
+    seed_opts=(-seed="${FUZZ_SEED:-1}")
     run_all "$3" 0
     ;;
   merge)
