@@ -82,7 +82,8 @@ test-sanitize: deps
 	  -E '^varnic_install_package$$'
 
 # make fuzz FUZZ_SECONDS=600 [FUZZ_TARGETS="cod_decode bmp_read"]: new inputs stay in $(FUZZ_BUILD)/corpus
-# (scripts/fuzz.sh merge adds them to fuzz/corpus); fuzz-smoke is CI's 30 s per target over the corpus.
+# (scripts/fuzz.sh merge adds them to fuzz/corpus); fuzz-smoke is CI's 30 s per target over the corpus,
+# with seed 1 (scripts/fuzz.sh smoke DIR 300 covers the same mutations and more).
 fuzz: deps
 	bash scripts/fuzz.sh build $(FUZZ_BUILD)
 	bash scripts/fuzz.sh run $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
