@@ -26,7 +26,6 @@ const kTimeout = 60000;
 let server;
 let browser;
 let page;
-let cdp;
 const downloads = new Map();  // guid -> {name, state}
 
 before(async () => {
@@ -44,7 +43,7 @@ before(async () => {
   page.on('pageerror', (error) => console.error(`page error: ${error.message}`));
   // Files are named by their download's guid and read once Chromium reports them complete: under
   // their own names they show up empty first, as Chromium reserves the name before writing.
-  cdp = await page.createCDPSession();
+  const cdp = await page.createCDPSession();
   cdp.on('Browser.downloadWillBegin', (e) => downloads.set(e.guid, { name: e.suggestedFilename, state: 'started' }));
   cdp.on('Browser.downloadProgress', (e) => {
     if (downloads.has(e.guid)) downloads.get(e.guid).state = e.state;
