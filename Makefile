@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # Front door for a fresh Debian machine: every target installs what is missing first.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan

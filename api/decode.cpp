@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // decode: the decode driver of display/ with the library's options, progress and layout.
 #include <algorithm>
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Picture files and whole files through paths: the registry's path wrappers and the atomic
 // writer. Kept apart from the memory functions, which builds without file access use alone.
 #include <filesystem>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Picture files through the imagefile registry: its picture buffers handed over as public
 // pictures without a copy, public views handed to its writers as rows.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Shared pieces of the library's implementation (not installed).
 #pragma once
 

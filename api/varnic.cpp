@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Status texts, encode and probe. decode lives in decode.cpp.
 #include <algorithm>
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The desktop program: the one AppState and CodecParams of a run, start-up, the commands of the
 // main window (command_table.h: the menu commands and those it sends itself, 42 decode, 64 the
 // second step of the stretch commands, 106 Compress before Save), painting of the main and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The desktop program's commands as one table: for each, the command number the main window
 // receives, its place and text in the menu, the Commands function that runs it, and the rules
 // that derive its menu states from the program's state. The menu template, the dispatch and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The display, option and help commands and the dialogs behind them.
 #include <algorithm>
 #include <array>

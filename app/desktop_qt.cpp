@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "app/desktop_qt.h"
 
 #include <cstdlib>

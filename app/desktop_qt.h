@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The desktop program on the Qt backend: real windows, files from the command line and from
 // drops on the main window, the event loop until Exit.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The desktop program. With the Qt backend built in and a display (or QT_QPA_PLATFORM) it opens
 // real windows; otherwise, with --headless, VARNIC_HEADLESS=1 or a --script, it runs headless: a
 // scripted session (--script FILE, or standard input with --script -) and then exits. Files named

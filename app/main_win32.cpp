@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The desktop program on Windows: the Win32 backend's windows, files named on the command line
 // and files dropped on the main window opened as if chosen in the open dialog, the message loop
 // until Exit. Nothing is read from or written to the registry or any settings file.

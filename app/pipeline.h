@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The program's calls into the encoder, the reconstruction and the colour reduction, in the
 // shapes the commands need. Thin: every computation happens in the libraries.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A scripted session of the desktop program over the headless backend: what `make run` and
 // smoke tests drive when there is no display. One command per line:
 //   open bmp|tga|cod PATH     choose PATH in the open dialog of that kind

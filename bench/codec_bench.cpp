@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Encoder stages on a 4096 x 4096 photograph made by tiling the bundled
 // 512 x 512 samples (mirrored, so the tiles meet without seams).
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Colour reduction speed: building a 256-colour palette and mapping a photo
 // to it, with and without dithering, at sides up to 4096. Mapping with a
 // given palette skips the palette construction, so the difference between

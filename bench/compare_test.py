@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: BSD-2-Clause
 """Checks of the comparison harness itself: measurement, pictures, verdicts."""
 
 import importlib.machinery

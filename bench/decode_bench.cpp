@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Decoding of a whole 4096 x 4096 photograph (the bundled 512 x 512 samples
 // tiled with mirroring), single thread: entropy decoding, synthesis with the
 // colour conversion, and the two together. Each stream is checked once

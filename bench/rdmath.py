@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """Rate-distortion arithmetic shared by the benchmark scripts: PSNR and the Bjontegaard rate."""
 import numpy as np
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A large picture for the benchmarks: one of the bundled 512 x 512 samples tiled with mirroring,
 // so that no seam adds edges a real photograph would not have.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The four commands of varnic-cli, separated from argument parsing so that every path through
 // them can run in-process. Each returns the process exit status.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // varnic-cli: argument parsing only; the commands live in commands.cpp.
 #include <CLI/CLI.hpp>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Windows entry of varnic-cli: the arguments are taken in UTF-16 and handed on as UTF-8, so that
 // any file name reaches the tool intact, and the console is told to show UTF-8 messages.
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Picture comparison for `compare` and `--target-psnr`.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Picture files for the command-line tool: PNG (through libpng) and PNM read and written here,
 // bitmap and Targa through the imagefile module. Everything works on memory buffers; the caller
 // reads and writes the files. Pictures are varnic::Picture: top row first, rows tightly packed,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Quality search for --target-size and --target-psnr. File size grows and PSNR rises with the
 // quality factor almost everywhere (the threshold table has two small dents), so a bisection
 // over 0..99 needs at most 8 trial encodings; every trial is reported to the caller, which keeps

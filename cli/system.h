@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // What varnic-cli needs from the operating system besides the file reader and writer of
 // imagefile: signal handling, the standard streams as input and output files, and file identity.
 // The POSIX implementation is system_posix.cpp; a port supplies its own.

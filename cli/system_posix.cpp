@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // POSIX side of varnic-cli: signals, standard streams, file identity.
 #include <signal.h>
 #include <sys/stat.h>

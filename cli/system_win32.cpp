@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Windows side of varnic-cli: Ctrl+C and Ctrl+Break, standard streams in binary, file identity.
 #include <windows.h>
 #include <fcntl.h>

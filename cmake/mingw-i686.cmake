@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # Cross build for 32-bit Windows with Debian's MinGW-w64 compilers. The posix-threads variant
 # is the one whose libstdc++ has std::thread. Everything is linked statically so that the
 # programs need no DLL beyond the system's own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // One channel from picture rows to zerotree-marked byte codes, without a plane of floats: the
 // forward wavelet runs row by row through every level, keeping a few rows per level, once to
 // find each subband's extremes and once more to quantize with them. Recomputing costs less than

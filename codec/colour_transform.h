@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The encoder's front: picture rows to the samples of one padded plane, fixed-point YIQ for
 // 24-bit pictures, a plain level shift for 8-bit grey ones.
 #pragma once

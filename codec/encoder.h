@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The encoder: picture -> coefficient planes -> compressed stream (format 2.5,
 // layout in format.h).
 //

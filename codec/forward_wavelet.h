@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Forward 5/3 wavelet analysis with a dead-zone threshold per level, and the
 // quantization of every subband to small integers with zerotree marking.
 //

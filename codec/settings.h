@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The encoder's settings: their start-up values, the derivation of every per-level and
 // per-subband setting from one quality factor and an image type (with the two constant tables),
 // and the parser and validator for settings typed in full, which the setup dialog, the command

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Colour reduction: a two-pass quantizer that builds a palette of at most 256
 // colours by median cut over a coarse histogram and maps every pixel to its
 // nearest entry, optionally with Floyd–Steinberg dithering; and the 8-bit

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The 8-bit version of a picture buffer for palette displays.
 #include <algorithm>
 #include <new>

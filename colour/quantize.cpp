@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Two-pass colour quantizer.
 //
 // Pass 1 counts pixels in a 32 × 64 × 32 histogram (5 bits of component 0,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Coefficient decoding: two arithmetic-coded segments per plane, zerotree
 // expansion and dequantization in one pass over the bands.
 

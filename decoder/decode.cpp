@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // One plane's symbol table and coefficients.
 
 #include "decoder/decoder.h"

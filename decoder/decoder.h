@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Decoding of .cod streams (format/format.h) into coefficient planes: the two arithmetic-coded
 // segments of each plane, zerotree expansion and dequantization; and the integer inverse wavelet
 // that turns planes back into samples.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Dequantization: each subband's integers back to coefficient size.
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The inverse wavelet row by row. Every output row of a step depends on at most two rows of the
 // coarser step's output and three rows of the step's detail bands (synthesis.cpp's rules), so
 // each step keeps rings of four rows and pulls the coarser step's rows as it needs them. The

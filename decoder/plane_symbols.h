@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The symbols of one plane as the arithmetic decoder gives them: its two segments, the model
 // restarted at the first end symbol of the details. Shared by the whole-plane and the
 // streamed coefficient decoders.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Coefficient decoding into byte codes: the two arithmetic-coded segments of a plane and the
 // zerotrees, as in coefficients.cpp, with dequantization left to the synthesis.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Integer inverse wavelet: one synthesis step per level, coarsest first.
 //
 // Sums are formed in 32 bits from sign-extended 16-bit samples, >> is an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The row rules of the integer inverse wavelet that the whole-plane synthesis (synthesis.cpp)
 // and the row-streamed one (line_synthesis.cpp) share.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // From coefficient planes to pixels, the one pipeline every reader of .cod files goes through:
 // the coefficient planes of a stream (decode_coefficients), their synthesis level by level with
 // previews, progress, cancelling, an early stop for reduced pictures and threads (reconstruct),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Sample planes to picture bytes: the final conversion and the previews.
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The fixed preview palette of 8-bit screens.
 
 #include "display/display.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The decode driver: coefficient planes, synthesis and pixels, on the worker pool.
 
 #include <algorithm>

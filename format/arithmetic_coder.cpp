@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "format/arithmetic_coder.h"
 
 namespace varnic::format {

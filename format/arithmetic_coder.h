@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Adaptive arithmetic coder: 16-bit code values, a frequency model that keeps
 // its symbols ordered by decreasing count (so the decoder's linear search is
 // short), and a total-frequency ceiling of 4096 at which all counts halve.

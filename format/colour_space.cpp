@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "format/colour_space.h"
 
 namespace varnic::format {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The YIQ colour space of the format, both directions, in fixed point with ten fractional bits.
 // Forward: an encoder turns level-shifted bytes into Y, I and Q samples. Inverse: every reader
 // turns reconstructed samples back into bytes through six lookup tables whose exact entries,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The compressed (.cod) stream, described once for its writer and all its readers.
 //
 // A file is the byte image of one stream. All integers are little-endian; offsets count from the

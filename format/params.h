@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The parameter records a compressed stream carries, and the geometry they imply: subband
 // numbering, band rectangles and the padded plane size. The encoder fills them from its
 // settings, the header writer and parser (format.h) move them to and from the file, and the

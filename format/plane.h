@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // One channel's samples or wavelet coefficients: padded_height rows of
 // padded_width int16 values, row-major and contiguous. Row 0 is the first row
 // of the picture buffer, that is the BOTTOM row of the picture (buffers are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Status codes of the format layer, the encoder, the decoder and the reconstruction, with the
 // exact message text of each. Libraries never print: callers turn a status into text with
 // message(). Picture files have their own status (imagefile::FileStatus) and the public library

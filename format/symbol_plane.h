@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // One channel's quantized coefficients as bytes, laid out like a CoefficientPlane (plane.h):
 // padded_height rows of padded_width values, row 0 the bottom row, the low band at row 0,
 // column 0. The coded values are -128..127 and fit a byte, so encoder and decoder keep a plane

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The adaptive arithmetic decoder on its own. Input: one byte N (the alphabet size), then the code
 // bytes of one segment. Beyond not crashing: every symbol decoded lies in 1..N+1, the model stays
 // within its frequency ceiling, and encoding the decoded characters again and decoding that gives

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The .cod reader on arbitrary bytes: probe, then a full decode, then a reduced one. Beyond not
 // crashing, the three must agree with each other and with the header, and fail only with the
 // statuses a bad file can cause.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Rewrites a version 2.5 .cod stream in the layout of 2.4 (no comment field) or 2.3 (also 16-bit
 // offsets). Used to make seed files and test files of the older versions, which our writer never
 // produces. Worked from the layout alone, independently of the reader's field tables.

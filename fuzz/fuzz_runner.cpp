@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Plain main() for fuzz targets in builds without libFuzzer: feeds each file named on the command
 // line (a directory means every regular file in it, in name order) to the target once. The corpus
 // replay tests run it under whatever sanitizers the build has; a crash or abort fails the test, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Checks of pictures in the program's own layout, shared by the bitmap and Targa targets.
 #pragma once
 

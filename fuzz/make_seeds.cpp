@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Writes the seed corpora of the fuzz targets into DIR/<target>/ (scripts/fuzz.sh seeds): small
 // valid files of every version and kind, made with the project's own encoder and writers, plus
 // hand-built variants of the layouts our writers never produce (top-down rows, long bitmap

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Checks shared by the picture-reader fuzz targets. A fuzz target cannot report a failure other
 // than by crashing, so a broken invariant aborts with a message naming it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The gdk-pixbuf loader's entry points on arbitrary bytes, called the way gdk-pixbuf calls them:
 // begin_load, the file in chunks through load_increment, then stop_load, with a size callback that
 // asks for a smaller picture. Beyond not crashing: a load succeeds exactly when the library decodes

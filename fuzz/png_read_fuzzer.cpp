@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The PNG reader (libpng under our memory source, conversions of 16-bit, alpha and palette
 // pictures) on arbitrary bytes.
 #include "fuzz/registry_checks.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The PNM reader (P2, P3, P5, P6 headers, comments, maxval scaling) on arbitrary bytes.
 #include "fuzz/registry_checks.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Shared body of the PNG and PNM input targets: the registry's reader of one format on arbitrary
 // bytes, the picture checked, written back in the same format and read again, which must give the
 // same pixels.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Encode, then decode. The input chooses a small picture and its settings; the target compresses
 // it, reconstructs it the way the program does right after compressing (from the encoder's own
 // planes), decodes the stream as an opened file, and aborts unless both pictures are identical

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Small deterministic pictures for seed files and hostile-file tests: content with edges and
 // texture, so that every subband has something to code, in the public and the program layouts.
 #pragma once

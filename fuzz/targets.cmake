@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # The fuzz targets and the libraries each needs. Included by fuzz/ (libFuzzer or plain-runner
 # executables) and by tests/fuzz/ (corpus replay in the normal suite). A target whose libraries are
 # not part of this build is left out rather than failing the configure.

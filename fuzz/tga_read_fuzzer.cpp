@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The Targa reader on arbitrary bytes. Beyond not crashing: a refusal leaves the caller's picture
 // as it was, an accepted picture is self-consistent, and writing it out and reading it back gives
 // the same pixels.

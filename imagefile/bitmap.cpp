@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Windows bitmap reading and writing.
 //
 // File layout (little-endian): a 14-byte file header (type "BM", file size,

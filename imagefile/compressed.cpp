@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // .cod files: loaded whole with the format's version check (the desktop program's Open), and as
 // the registry's entry, decoded through the one decode driver into a picture buffer and encoded
 // through the one encode driver.

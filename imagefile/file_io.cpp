@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Reading files whole and writing them atomically (POSIX).
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Whole files by path: the registry's wrappers and the desktop program's files, over the file
 // functions of either platform.
 #include "imagefile/registry.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Picture files by rows: the rows of a stored file read where they lie, and files written as their
 // rows are made, for pictures too large to hold whole.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Reading files whole and writing them atomically (Windows). Paths are UTF-8 and go to the wide
 // calls; a finished, flushed temporary file takes the old file's attributes and is moved over
 // it with MoveFileExW, write-through; without MOVEFILE_REPLACE_EXISTING the move never replaces

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Each format's signature test, reader and writer as the registry's table holds them, one file
 // per format. Private to imagefile/.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Display headers, row geometry, status messages and file titles.
 #include <algorithm>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // PictureBuffer files: Windows bitmaps and Targa pictures read into, and written
 // from, the program's picture-buffer layout; whole .cod files loaded with
 // their version check and saved as they are; every file written atomically.

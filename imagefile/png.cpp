@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // PNG through libpng's classic interface, from and to memory. Rows are decoded straight into the
 // picture buffer (bottom row last in the file, first in the buffer; blue first), grey kept grey.
 // libpng reports errors by longjmp, so every object that must survive one lives in a heap record

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // What both PNG readers (libpng's and the Windows imaging component's) check before they decode:
 // the chunk list walked in memory, and the size guards applied before anything is allocated.
 // Private to imagefile/.

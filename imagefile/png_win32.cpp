@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // PNG through the Windows Imaging Component, which every Windows since XP SP3 carries, so the
 // programs need no library of their own. Decoded pixels follow the libpng build's rules exactly:
 // 16-bit samples are scaled with libpng's rounding, transparency is blended over white, grey

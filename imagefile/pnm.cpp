@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Netpbm grey and colour maps: P2/P5 (grey) and P3/P6 (colour), any maxval 1..65535, read
 // straight into the picture buffer. Samples are rescaled to 0..255 with rounding when maxval is
 // not 255. Bitmaps (P1/P4) and PAM (P7) are refused. Written as P5 or P6 with maxval 255.

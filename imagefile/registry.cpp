@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The table of formats, the lookups over it, and what every reader and writer shares.
 #include "imagefile/registry.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The picture formats in one table: bitmap, Targa, PNG, PNM and .cod, each with its kind, its
 // extensions, a test of the first bytes, and a reader and a writer over memory. Every reader gives
 // the program's picture buffer (imagefile.h) and the notices of what it had to convert; every

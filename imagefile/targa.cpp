@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Targa reading and writing.
 //
 // File layout (little-endian): an 18-byte header (ID length, colour-map type,

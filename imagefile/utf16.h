@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Windows file names: the program keeps paths as UTF-8 and hands them to the system's wide
 // (UTF-16) calls, so that any name opens whatever the user's code page.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "optimize/optimize.h"
 
 #include <algorithm>

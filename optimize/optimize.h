@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The optimising encoder: the same version 2.5 stream as the classic encoder,
 // with every choice the format leaves to the writer made for the picture at
 // hand instead of taken from the quality tables.

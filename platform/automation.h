@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Scripted answers and observations for whole-program tests. A backend that runs the program's
 // scenario tests implements Automation beside Platform: file choosers and dialogs answer from
 // queues, message boxes and drawing calls are recorded, the clock steps on request, and the client

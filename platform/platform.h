@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The desktop program's window system, reduced to what the program asks of it: two top-level
 // windows with a menu, paint events, immediate drawing of bottom-up bitmaps (actual size and
 // nearest-neighbour stretched) and text, realised palettes on 8-bit screens, modal dialogs built

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Software drawing of bottom-up bitmaps into a top-down RGB framebuffer. Backends share it so
 // that every one of them scales pictures the same way (nearest neighbour: rows and columns are
 // deleted or repeated, never blended).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The desktop program's resources as data: the dialog templates (positions in dialog units), the
 // window titles and the help text. The menu comes from the command table (app/command_table.h).
 #pragma once

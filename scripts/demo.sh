@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause
 # A short varnic-cli session on the bundled sample: compress, inspect, decompress, compare.
 # Usage: scripts/demo.sh [BUILD_DIR]   (make demo builds first)
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause
 # Builds and runs the libFuzzer targets of fuzz/.
 #
 #   scripts/fuzz.sh build DIR                  configure the "fuzz" preset in DIR and build the targets

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause
 # Installs every Debian package the build, the tests, the fuzzers, the benchmarks
 # and the desktop program need. Idempotent: installs only what is missing.
 #   scripts/install-deps.sh                      everything the build, the tests and CI need

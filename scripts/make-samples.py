@@ -1,4 +1,5 @@
 #!/usr/bin/env /usr/bin/python3
+# SPDX-License-Identifier: BSD-2-Clause
 """Regenerates the bundled sample pictures in tests/data from Debian's python3-skimage."""
 import struct
 import sys

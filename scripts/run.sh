@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause
 # Starts the desktop program. On a desktop (DISPLAY or WAYLAND_DISPLAY set, not CI) it opens the
 # real windows on the bundled sample. Otherwise it runs headless: a short scripted session
 # (open, compress, save, reopen the .cod, show its information), writes screenshots of both

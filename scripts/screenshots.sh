@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause
 # Screenshots of the desktop program on a virtual X server: opens and compresses the bundled
 # sample, checks that the screen shows the decoded picture pixel for pixel, and writes PNGs of
 # both windows, every dialog, a message box, the file dialogs and the help viewer.

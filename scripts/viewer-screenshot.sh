@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause
 # Screenshot of a .cod file opened in Debian's own image viewer (eog) through the gdk-pixbuf loader,
 # on a virtual X server. The loader, its cache and the MIME type come from a scratch DESTDIR install,
 # so the system's caches stay as they are. Writes viewers/screenshots/eog-astronaut-cod.png.

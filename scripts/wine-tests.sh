@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause
 # Runs the Windows build's tests under Wine: a private prefix inside the build directory, its own
 # Xvfb display and wineserver, both stopped at the end whatever happens.
 #   scripts/wine-tests.sh [BUILD] [CTEST ARGS...]

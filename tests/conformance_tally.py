@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """The report of the conformance scripts: a line a case, a summary line, and the exit status
 (failure also when no case ran, so that a wrong data directory cannot pass)."""
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Little-endian fields written into and read from forged file bytes.
 #pragma once
 

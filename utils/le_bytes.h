@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Little-endian integers in byte buffers, for every file format the program reads or writes.
 // Callers check bounds first; nothing here does.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Storage for the multi-megabyte buffers of a picture: planes, pixels, files.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A small fork-join pool for splitting one picture's work across threads.
 //
 // Every parallel stage of the codec writes disjoint outputs and evaluates the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "utils/picture_layout.h"
 
 namespace varnic::utils {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Layout of the program's picture buffers (rows bottom-up, each padded with zero bytes to a
 // multiple of 4, as the platform's device-independent bitmaps are), and the wall-clock readings
 // the timings are taken with.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Hot loops are built twice, for the x86-64 baseline and for AVX2, and the
 // better one is picked at load time. Both evaluate the same operations in the
 // same order (AVX2 does not bring fused multiply-add, and the codec is built

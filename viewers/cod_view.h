@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // What the image-viewer integrations (the gdk-pixbuf loader and the Qt image-format plugin) share,
 // built on the public library only: the bounds they hold a hostile file to, the choice of a
 // reduced decode for the size a viewer asks for, the rows a viewer's picture buffer wants, and

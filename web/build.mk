@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # Builds the web page into $(WEB_BUILD): the library and the glue compiled to WebAssembly with
 # Debian's emscripten, next to the page's static files. Run from the repository root through
 # `make web`. Nothing is fetched: the emscripten system libraries used are the prebuilt ones.

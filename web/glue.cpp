@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The codec as the web page's worker sees it: one Session per worker holds the opened picture and
 // the last result, and every call returns a plain JavaScript object ({ok: false, message} on
 // failure). Pixels cross the boundary as RGBA, top row first, the layout of canvas ImageData.

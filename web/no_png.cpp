@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The page decodes and encodes PNG with the browser's own codec; libpng is not built for
 // WebAssembly. This PNG entry of the registry knows the signature and refuses the rest.
 #include "imagefile/formats.h"

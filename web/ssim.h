@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Structural similarity of two pictures of the same size, for the page's comparison figures.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Build-time host program: writes the menu of the command table and the dialog templates as a
 // resource script (MENU and DIALOG statements, positions in dialog units), so that the Windows program's
 // real resources and the other backends' layouts come from one source.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: BSD-2-Clause
 """Rate-distortion study of the optimising encoder on photos from Debian packages.
 
 Makes a tuning set and a check set of photos (skimage's bundled pictures, centre crops of at most

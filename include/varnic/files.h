@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The picture file kinds varnic reads and writes and the rule for replacing files. This header
 // stands alone (varnic.h includes it, and so does the library's own file layer), so that each
 // name is defined once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The limits every varnic call shares. This header stands alone (it is included by varnic.h and
 // by the library's own format layer), so the numbers are written in one place.
 #pragma once

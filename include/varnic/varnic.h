@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // varnic: compress 24-bit colour and 8-bit grey pictures held in memory into .cod streams
 // (format version 2.5) and decode .cod streams of versions 2.3, 2.4 and 2.5.
 //

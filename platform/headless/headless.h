@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Headless backend: windows are offscreen framebuffers drawn through the shared raster, dialogs
 // and file choosers answer from scripts, message boxes and drawing calls are recorded, the screen
 // depth is settable and the clock only moves when told. For tests and for running the program

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The menu bar of a Qt window as a Windows menu bar behaves: the popups' titles flow onto as many
 // rows as the window's width needs, so that a narrow window (a small picture) still shows every
 // title. A single QMenuBar would fold the titles that do not fit into a "»" button instead, so

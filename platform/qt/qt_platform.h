@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Qt 6 Widgets backend: the two top-level windows with a menu bar, picture drawing into a
 // per-window backing image shown by the window's client widget, modal dialogs laid out from the
 // templates in fixed dialog units, message boxes, Qt's file dialogs, a help viewer, the wait

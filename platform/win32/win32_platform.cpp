@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "platform/win32/win32_platform.h"
 
 #include <commdlg.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Win32 backend: the window classes "ARITHMETIC" (main window, with the menu resource of the same
 // name) and "ORIGNAL" (source-image window), painting straight into the windows' device contexts
 // with SetDIBitsToDevice and StretchDIBits (colour-on-colour, so nearest neighbour), logical

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The public library through its installed header only.
 #include "varnic/varnic.h"
 

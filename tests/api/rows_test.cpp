@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Pictures read and decoded row by row: the same bytes as from memory, failures that say so, and
 // a tiny valid file declaring a large picture decoded in a bounded address space (about a byte
 // per pixel and plane for the coefficients, nothing for the picture).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Whole-program scenarios over any backend. A backend offers a factory that makes a Platform
 // together with its Automation; scenarios are written against those two interfaces only, so
 // every backend can run the same stories (instantiate ScenarioTest with its factory).

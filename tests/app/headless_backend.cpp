@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Runs the whole-program scenarios on the headless backend.
 #include "harness.h"
 #include "platform/headless/headless.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The program's own small conversions, at their edges.
 #include <gtest/gtest.h>
 

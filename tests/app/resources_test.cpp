@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The dialog templates, the command table and the help text as data.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Stories about Compress, Save, decoding an opened compressed file, comments, the previews and
 // the 8-bit drawings.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Stories about the display commands, the user's hand on the windows and the dialogs.
 #include <algorithm>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Stories about the menu states after each kind of event, opening files, the refusals of bad ones
 // and the conformance vectors (made by an independent model of the format).
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The scripted session behind `make run`.
 #include <gtest/gtest.h>
 

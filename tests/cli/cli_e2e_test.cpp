@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // varnic-cli run as a user runs it: exit statuses per failure class, overwrite rules, batches,
 // target searches, reduced decoding and picture formats.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // varnic-cli under faults a user or a cluster throws at it: resource limits, signals, pipes, races,
 // hostile sizes and tricky paths. Each case runs the built tool in a forked child whose limits are
 // set before exec.

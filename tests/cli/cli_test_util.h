@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Files for the tests that run the built tool.
 #pragma once
 

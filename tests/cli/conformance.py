@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: BSD-2-Clause
 """Runs `varnic-cli compress` with the options of every case in the conformance manifest and
 checks the result byte for byte (and against the manifest's SHA-256); refused cases must exit
 with status 2 and write nothing. Options after the data directory are added to every case (the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The arithmetic coder on its own: exact interval scaling, a few pinned segments, and round trips
 // over adversarial symbol streams, cut segments and reads past the end.
 #include "format/arithmetic_coder.h"

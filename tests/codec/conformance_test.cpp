@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The encoder against the conformance vectors: every manifest case must give the expected .cod
 // byte for byte (or be refused), and the stage dumps of the small picture must match plane for
 // plane.

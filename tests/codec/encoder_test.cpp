@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The encoder's contract beyond the conformance bytes: refusals, the working copy, fresh header
 // fields whatever the settings carried, progress and cancelling; and the quantizer's rounding and
 // clamps at extremes the conformance pictures never reach (the stage dumps of the conformance test

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Settings: derivation from quality and type, padded sizes, and settings typed in full.
 #include "codec/settings.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Shared builders of the codec tests: a test picture, test data files, settings of a quality, the
 // fields settings functions write, and the forward transform as the encoder runs it.
 #pragma once

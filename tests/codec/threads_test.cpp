@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The thread count, the one-plane-at-a-time mode and reusing an output record change how the
 // encoder works, never what it writes (the library's tests read every input layout); nor do the
 // large buffers it reuses.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Colour reduction: the median cut worked by hand, mapping against an exhaustive nearest search,
 // dithering against Floyd–Steinberg written plainly, and the 8-bit conversion of padded rows.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Coefficient decoding of streams the encoder never writes (end symbols early, no second segment,
 // a stream that stops inside a zerotree) and dequantization at its limits.
 #include <gtest/gtest.h>

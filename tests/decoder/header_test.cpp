@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Header parsing: refusal of every field outside the format's limits, each with its own status
 // and the header untouched (the library's probe tests read the facts of each version), and what
 // opening a file changes in the settings.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Damaged and hostile streams beyond the fuzz suite's single-byte and truncation sweep: many bytes
 // at once, garbage data, the largest level count. Every outcome is a clean refusal or planes of
 // the declared size, never a crash or a read outside the buffer (this suite also runs under the

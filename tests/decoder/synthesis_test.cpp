@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Integer synthesis: the strip-by-strip, in-place step against the rules written plainly, over
 // random samples that overflow 16 bits, and the refusal of regions too small for the rules.
 // (Upsampling of dropped levels is pinned by the conformance files that drop levels.)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Shared helpers of the decoder tests: conformance files, little-endian patching, and a whole
 // stream's coefficient planes as the decode driver gets them.
 #pragma once

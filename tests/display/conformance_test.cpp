@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Every conformance stream decodes to exactly the pixels of its decoded picture: on any thread
 // count, level by level with previews, and in the caller's row layout.
 #include <gtest/gtest.h>

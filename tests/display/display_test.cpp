@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The final conversion at its edges (clamps, the packed 2.3 layout), previews, and reconstruction
 // that fails or is cancelled; the conformance files pin the rest.
 #include <gtest/gtest.h>

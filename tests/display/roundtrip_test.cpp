@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Encoder to decoder: the decoded picture is byte for byte the reconstruction shown right after
 // compressing, at every small and odd size; and higher quality never decodes worse.
 #include <gtest/gtest.h>

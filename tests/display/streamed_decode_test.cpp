@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The row-streamed decode gives the pixels of the whole-plane decode, status included, on every
 // conformance stream and on damaged copies whose streams end inside zerotrees.
 

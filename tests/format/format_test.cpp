@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // What the file layout and the picture layout add to the conformance files: a written header
 // parses back with its comment and signed fields, and row sizes do not overflow.
 #include "format/format.h"

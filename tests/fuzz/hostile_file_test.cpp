@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Every reader against damaged copies of small valid files: each byte set in turn to a few
 // boundary values, and every truncation. Each variant must give a clean refusal or a
 // self-consistent picture, and a refusal must leave the caller's previous picture as it was.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Builds bitmap and Targa files byte by byte for the reader tests, so that
 // every field the readers look at can be forged independently of our writers.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The file functions on Windows: UTF-8 names of any script, replacement only once the new file
 // is complete, and the old file kept when it cannot be replaced.
 #include <gtest/gtest.h>

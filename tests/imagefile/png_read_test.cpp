@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The PNG entry against files libpng writes directly (every colour type and depth, metadata),
 // so that the reader is not only tested on its own output.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The format registry: every entry found by kind, extension and content, every writer's round trip
 // from either row order, the PNM reader's rules and the bitmap entry's notices. The .cod entry is
 // the codec's and the API's to test.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Pictures for the registry's tests: rows in a caller's layout, and the program's pictures seen
 // top row first, red first.
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause
 # check_install.sh BUILD PREFIX LIBDIR CONSUMER_SOURCE CXX
 # Installs with DESTDIR (as `make install DESTDIR=...` does) and again under another prefix than
 # the configured one; the package files must work from both places.

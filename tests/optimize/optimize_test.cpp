@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The optimising encoder through the public library: every file it writes must decode with the
 // classic decoder to a picture close to the source, without colour bias, within the format's
 // classic field ranges, and no classic file as small may decode closer; plus the synthesis gains

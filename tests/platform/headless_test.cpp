@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // What the scenarios rely on in the headless backend: sizes reported as a window system reports
 // them, and dialog scripts played faithfully, saying when a script does not fit its dialog.
 #include <gtest/gtest.h>

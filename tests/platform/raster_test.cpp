@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The shared software drawing: nearest-neighbour scaling through colour tables, and nothing drawn
 // from a bitmap shorter than it claims.
 #include <gtest/gtest.h>

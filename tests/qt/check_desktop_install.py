@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: BSD-2-Clause
 """Installs the desktop integration files into a scratch DESTDIR (never into the machine's own
 databases) and checks that they fit together: the menu entry starts the installed program by
 name, names the icon that is installed and the MIME type that is declared, and that type's magic

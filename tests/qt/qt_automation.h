@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The Qt backend with a test driver in the user's place: file dialogs, message boxes and modal
 // dialogs are built as real widgets and then answered from the queued scripts instead of waiting,
 // typing goes into the real edits, button presses are real clicks, and client areas are read back

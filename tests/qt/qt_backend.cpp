@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Runs the whole-program scenarios on the Qt backend, offscreen.
 #include "qt_factory.h"
 

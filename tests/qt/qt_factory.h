@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The scenario harness's factory for the Qt backend, offscreen unless a platform is named.
 #pragma once
 

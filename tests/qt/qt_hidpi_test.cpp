@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // On a screen scaled by 2 (QT_SCALE_FACTOR=2, set by the test's environment) the program's
 // pixels are device-independent: windows and dialogs keep their sizes in those pixels, so they
 // come out twice as large in device pixels, and pictures are enlarged by repeating pixels, never

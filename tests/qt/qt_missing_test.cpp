@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Stands in for the Qt backend's tests in a build without Qt.
 #include <gtest/gtest.h>
 

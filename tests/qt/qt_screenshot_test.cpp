@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The desktop program on a real X server (Xvfb, started by scripts/screenshots.sh): the bundled
 // sample is opened and compressed, and what the server shows in the main window's client area is
 // compared pixel for pixel with the library's decode of the saved file; the source window with

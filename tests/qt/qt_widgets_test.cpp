@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // What only the real widgets can get wrong: the menu bar, dialogs laid out in dialog units and
 // worked from the keyboard, text that fits, the file dialogs, drops and the help viewer. The
 // scenario suite checks everything else on this backend too.

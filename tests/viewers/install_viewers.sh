@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause
 # install_viewers.sh BUILD ROOT PREFIX LOADER_DIR QT_PLUGIN_DIR DATADIR QUERY_LOADERS SYSTEM_LOADERS MIME_XML
 # Installs the viewer components with DESTDIR=ROOT, as `make install DESTDIR=...` does, then builds
 # what the tests point gdk-pixbuf at instead of the system's caches: ROOT/loaders.cache (gdk-pixbuf's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The installed gdk-pixbuf loader through gdk-pixbuf itself: the pictures of the conformance files,
 // reduced decodes for smaller requests, and errors for damaged files.
 #include <gdk-pixbuf/gdk-pixbuf.h>

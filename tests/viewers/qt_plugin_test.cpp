@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The installed Qt image-format plugin through QImageReader and QImageWriter: discovery, the
 // pictures of the conformance files, scaled reads by reduced decoding, saves that match varnic-cli
 // byte for byte, and damaged files.

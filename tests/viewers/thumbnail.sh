@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause
 # thumbnail.sh ROOT ENTRY SIZE FILE...: runs the installed thumbnailer entry's command line on each
 # file as a file manager does, and checks that the PNG is SIZE pixels on its longer side.
 # VARNIC_PRELOAD: as in install_viewers.sh.

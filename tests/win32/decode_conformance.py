@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: BSD-2-Clause
 """Decodes every conformance .cod file with the tool given (the Windows build under Wine) and
 compares the picture's pixels with the reference decode, row by row. Only pixels are compared:
 the files' headers are not pinned."""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The menu and dialog resources compiled into the program are the templates of resources/: item
 // by item, and control by control at the template's place in dialog units.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // varnic.exe started as a user starts it, with a bitmap named on its command line: its main
 // window is found by title, and what the screen shows in the window's client area must be the
 // bitmap pixel for pixel. The screen is read through the desktop's device context, that is from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The Win32 backend with a test driver in the user's place: dialogs are created from their real
 // resources and driven by the messages a user's typing, scrolling and clicking send; file
 // dialogs and message boxes answer from queues; client areas are read back from the windows'

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Runs the whole-program scenarios on the Win32 backend: real windows, menu and dialog resources.
 #include "../app/harness.h"
 #include "win32_automation.h"

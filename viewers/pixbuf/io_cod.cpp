@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // gdk-pixbuf loader for .cod pictures: every program that loads pictures through gdk-pixbuf (image
 // viewers, file managers, gdk-pixbuf-thumbnailer) opens them as RGB pixbufs with the pixels
 // `varnic-cli decompress` gives.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "viewers/qt/cod_image_plugin.h"
 
 #include <QIODevice>

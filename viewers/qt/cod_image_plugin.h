@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Qt image-format plugin for .cod pictures: with libqcod.so in a plugin path's imageformats/,
 // QImageReader and QImageWriter (and so every Qt program that opens or saves pictures) read and
 // write the format under the name "cod".

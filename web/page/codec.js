@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The page's side of the worker protocol (see worker.js). Requests run one at a time in the order
 // they were made. Cancelling replaces the worker with a new one, to which the opened picture is
 // sent again first, so that the requests after it never notice.

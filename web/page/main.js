@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The page: opening files, the settings, re-encoding after a pause, figures and downloads.
 import { Codec } from './codec.js';
 import { CompareView } from './view.js';

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The picture frame: one canvas that shows the original, or the original left of a draggable
 // divider and the result right of it, under one zoom and pan so that both sides stay aligned.
 // Zoomed in, pixels are drawn as nearest-neighbour blocks; zoomed out, smoothed.

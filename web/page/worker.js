@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The codec's thread. Requests arrive one at a time as {id, op, ...}; each gets one reply
 // {id, ok, ...} and, while it runs, any number of {id, progress: {stage, done, total}}.
 // Cancelling is done by the page terminating this worker, so nothing here needs to poll.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A static file server on 127.0.0.1 for the built page: what any plain web server does, nothing more.
 import { createServer } from 'node:http';
 import { readFile } from 'node:fs/promises';

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The page in headless Chromium, driven as a person would: files go in through the file input,
 // settings and the divider are moved with the mouse and keys, downloads land in a folder. What it
 // shows and saves is checked against varnic-cli on the same files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A program outside the project: encodes a picture it makes, decodes it and checks the result.
 #include <varnic/varnic.h>
 
