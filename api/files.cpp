@@ -118,6 +118,12 @@ Result<std::vector<std::uint8_t>> write_picture_bytes(const PictureView& picture
     return {Status::kInvalidArgument, "empty or inconsistent picture"};
   if (imagefile::find_format(kind) == nullptr)
     return {Status::kInvalidArgument, "pictures are written as bmp, tga, png, pnm or cod"};
+  if (kind == FileKind::kCod && (options.target_size || options.target_psnr)) {
+    // The quality search belongs to encode.
+    Result<Encoded> encoded = encode(picture, options);
+    if (!encoded) return {encoded.status(), encoded.message()};
+    return std::move(encoded.value().bytes);
+  }
   imagefile::WriteSettings settings;
   format::StatusCode encoder_status = format::StatusCode::kOk;
   Result<format::CodecParams> params = format::CodecParams{};

@@ -60,6 +60,9 @@ Result<WrittenPicture> decode_by_rows(
 Result<std::vector<std::uint8_t>> write_picture_bytes(const PictureView& picture, FileKind kind,
                                                       const EncodeOptions& options);
 
+// encode with a target size or PSNR: the quality search (target.cpp).
+Result<Encoded> encode_to_target(const PictureView& picture, const EncodeOptions& options);
+
 // Size of the uncompressed bitmap file of a picture: what the compression ratio compares with.
 std::uint64_t bitmap_file_bytes(std::uint32_t width, std::uint32_t height, bool grey);
 

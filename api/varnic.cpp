@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 
 #include "api/internal.h"
@@ -148,6 +149,7 @@ Result<Encoded> encode_unguarded(const PictureView& picture, const EncodeOptions
 
   Encoded out;
   out.bytes = std::move(encoded.stream);
+  out.quality = options.quality;
   out.levels = encoded.params.total_levels;
   for (int c = 0; c < 3; ++c) out.dropped[static_cast<std::size_t>(c)] = encoded.params.channels[static_cast<std::size_t>(c)].dropped_levels;
   out.distortion_scale = choices.distortion_scale;
@@ -289,6 +291,7 @@ std::string_view message(Status status) noexcept {
 }
 
 Result<Encoded> encode(const PictureView& picture, const EncodeOptions& options) {
+  if (options.target_size || options.target_psnr) return detail::encode_to_target(picture, options);
   return detail::guarded<Encoded>([&] { return encode_unguarded(picture, options); });
 }
 
@@ -324,16 +327,39 @@ OptionProblem check_encode_options(const EncodeOptions& e) {
   if (e.comment.size() > format::kMaxCommentLength)
     return {EncodeOption::kComment, "holds at most " + std::to_string(format::kMaxCommentLength) + " bytes, got " +
                                         std::to_string(e.comment.size())};
+  if (e.target_size && e.target_psnr) return {EncodeOption::kTarget, "a size or a PSNR, not both"};
+  if (e.target_size && *e.target_size == 0) return {EncodeOption::kTarget, "the size must be at least 1 byte"};
+  if (e.target_psnr && !(*e.target_psnr > 0 && std::isfinite(*e.target_psnr)))
+    return {EncodeOption::kTarget, "the PSNR must be a positive number of decibels"};
   return {};
 }
 
 Result<Encoded> encode(const PictureSource& picture, const EncodeOptions& options) {
+  if (options.target_size || options.target_psnr)
+    return {Status::kInvalidArgument, "a target size or PSNR needs the whole picture in memory"};
   const PictureView shape{nullptr, picture.width, picture.height, 0, picture.format, false};
   return detail::guarded<Encoded>([&] { return encode_unguarded(shape, options, &picture); });
 }
 
 Result<Info> probe(std::span<const std::uint8_t> file, const Limits& limits) {
   return detail::guarded<Info>([&] { return probe_unguarded(file, limits); });
+}
+
+Result<RowShape> decoded_shape(std::span<const std::uint8_t> file, const DecodeOptions& options) {
+  return detail::guarded<RowShape>([&]() -> Result<RowShape> {
+    if (options.colour_format == PixelFormat::kGrey8)
+      return {Status::kInvalidArgument, "the colour output format must be RGB or BGR"};
+    Result<Info> info = probe_unguarded(file, options.limits);
+    if (!info) return {info.status(), info.message()};
+    const Info& i = info.value();
+    if (options.reduce < 0 || options.reduce >= i.levels)
+      return {Status::kInvalidArgument, "reduce " + std::to_string(options.reduce) + " must be below the file's " +
+                                            std::to_string(i.levels) + " levels"};
+    const std::uint64_t scale = std::uint64_t{1} << options.reduce;
+    return RowShape{static_cast<std::uint32_t>((i.width + scale - 1) / scale),
+                    static_cast<std::uint32_t>((i.height + scale - 1) / scale),
+                    i.grey ? PixelFormat::kGrey8 : options.colour_format};
+  });
 }
 
 }  // namespace varnic

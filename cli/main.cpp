@@ -96,6 +96,7 @@ std::string check_settings(const EncodeOptions& e) {
     case varnic::EncodeOption::kThresholds: return "--thresholds " + problem.reason;
     case varnic::EncodeOption::kDropped: return "--dropped: " + problem.reason;
     case varnic::EncodeOption::kComment: return "--comment " + problem.reason;
+    case varnic::EncodeOption::kTarget: return "--target-size/--target-psnr: " + problem.reason;
   }
   return problem.reason;
 }

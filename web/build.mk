@@ -13,7 +13,7 @@ VERSION := $(shell awk '/^project.varnic VERSION/ {print $$3}' CMakeLists.txt)
 # The library's own sources; the command-line tool's comparison; the glue. Reading and writing
 # files is the page's business, not the library's: the file I/O of imagefile and of the API stays
 # out, and so does libpng, whose registry entry no_png.cpp replaces.
-SOURCES := $(filter-out imagefile/file_io% imagefile/png% api/file_io%,$(wildcard utils/*.cpp format/*.cpp codec/*.cpp decoder/*.cpp display/*.cpp optimize/*.cpp imagefile/*.cpp api/*.cpp)) \
+SOURCES := $(filter-out imagefile/file_io% imagefile/png% api/file_io% api/c_%,$(wildcard utils/*.cpp format/*.cpp codec/*.cpp decoder/*.cpp display/*.cpp optimize/*.cpp imagefile/*.cpp api/*.cpp)) \
            cli/metrics.cpp web/glue.cpp web/ssim.cpp web/no_png.cpp
 OBJECTS := $(patsubst %.cpp,$(WEB_BUILD)/obj/%.o,$(SOURCES))
 

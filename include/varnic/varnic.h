@@ -33,12 +33,10 @@
 #include "varnic/files.h"
 #include "varnic/limits.h"
 
-// Marks the functions libvarnic exports; everything else in the library is hidden.
-#if defined(__GNUC__) && !defined(_WIN32)
-#define VARNIC_API __attribute__((visibility("default")))
-#else
+// The C++ interface is linked into the project's own programs and exported by no shared
+// library: libvarnic exports only the C interface of varnic_c.h, whose ABI does not depend on a
+// C++ standard library's.
 #define VARNIC_API
-#endif
 
 namespace varnic {
 
@@ -178,6 +176,13 @@ struct EncodeOptions {
   // choices with the coder in the loop (2, at most about ten times), level counts tried too (3).
   // Levels may be given; vectors, thresholds and dropped levels may not, and the type is unused.
   int optimize = 0;
+  // Instead of `quality`: the highest quality whose file has at most target_size bytes, or the
+  // lowest whose decoded picture reaches target_psnr decibels (PSNR over RGB, grey for grey
+  // pictures), found by bisection in at most 8 trial encodes (file size and PSNR grow with the
+  // quality almost everywhere, and the file given always meets the target). One at most; a target
+  // no quality reaches fails with kLimitExceeded, naming the nearest one reached.
+  std::optional<std::uint64_t> target_size;
+  std::optional<double> target_psnr;
   Limits limits;
   ProgressCallback progress;
 };
@@ -191,6 +196,8 @@ struct Timings {
 
 struct Encoded {
   std::vector<std::uint8_t> bytes;   // the whole .cod file
+  int quality = 0;                   // the one asked for, or the one a target chose
+  double psnr = 0;                   // of the decoded picture, when a PSNR target chose the quality
   int levels = 0;                    // levels actually coded (below the request for small pictures)
   std::array<int, 3> dropped{};      // dropped levels actually written, Y, I, Q
   // What the optimiser chose (zero for the classic encoder): the distortion scale E that sets
@@ -276,16 +283,28 @@ struct RowReceiver {
 };
 [[nodiscard]] VARNIC_API Result<Info> decode_rows(std::span<const std::uint8_t> file, const DecodeOptions& options,
                                                   const RowReceiver& receiver);
+// The picture decode gives for `file` with `options` (size and format), from the header alone.
+[[nodiscard]] VARNIC_API Result<RowShape> decoded_shape(std::span<const std::uint8_t> file,
+                                                        const DecodeOptions& options = {});
 
 // The option of EncodeOptions that breaks the encoder's rules, and why (reason names no option:
 // "numbers must be 0..125"), so that a tool can refuse it in its own words before reading any
 // picture. kNone when encode would accept the options for some picture.
-enum class EncodeOption : std::uint8_t { kNone, kQuantY, kQuantI, kQuantQ, kThresholds, kDropped, kComment };
+enum class EncodeOption : std::uint8_t { kNone, kQuantY, kQuantI, kQuantQ, kThresholds, kDropped, kComment, kTarget };
 struct OptionProblem {
   EncodeOption option = EncodeOption::kNone;
   std::string reason;
 };
 [[nodiscard]] VARNIC_API OptionProblem check_encode_options(const EncodeOptions& options);
+
+// How far apart two pictures of the same size are. Grey pictures count as colour pictures with
+// equal components.
+struct Comparison {
+  double psnr_rgb = 0;     // over all red, green and blue samples; infinity when identical
+  double psnr_y = 0;       // over luma 0.299 R + 0.587 G + 0.114 B (unrounded)
+  int max_difference = 0;  // largest absolute difference of one sample
+};
+[[nodiscard]] VARNIC_API Result<Comparison> compare_pictures(const PictureView& a, const PictureView& b);
 
 // A copy of `picture` top row first, rows packed, in `format`: grey is repeated into colour,
 // colour is never made grey (kInvalidArgument).
