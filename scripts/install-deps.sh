@@ -15,6 +15,7 @@ packages=(
   clang libclang-rt-14-dev llvm
   xvfb xauth
   python3-numpy python3-skimage python3-matplotlib
+  python3-pil python3-pytest python3-dask python3-distributed
   libjpeg-turbo-progs webp libopenjp2-tools openjph-tools
   valgrind time
   emscripten chromium
