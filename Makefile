@@ -14,7 +14,7 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DVARNIC_WARNINGS_AS_ERRORS=ON
 endif
 
-.PHONY: all deps configure build test demo run bench bench-peers bench-identity bench-smoke bench-thumbnail viewer-screenshot test-sanitize fuzz \
+.PHONY: all deps configure build test demo run bench bench-peers bench-identity bench-smoke bench-python bench-thumbnail viewer-screenshot test-sanitize fuzz \
         fuzz-smoke install clean web test-web win-configure windows test-windows
 
 all: build
@@ -64,6 +64,13 @@ bench-smoke: configure
 	/usr/bin/python3 bench/compare_test.py
 	/usr/bin/python3 bench/compare --smoke --build $(BUILD) --out $(BUILD)/bench-smoke \
 	  --work $(BUILD)/bench-smoke/work
+
+# The Python package against varnic-cli on a 4096x4096 picture, two threads against one, and the
+# Dask engine on 2,000 small pictures; writes bench/results/python.md. Not part of CI.
+bench-python: configure
+	cmake --build $(BUILD) -j $(JOBS) --target varnic-cli varnic_c
+	VARNIC_LIBRARY=$(CURDIR)/$(BUILD)/api/libvarnic.so /usr/bin/python3 bench/python --cli $(BUILD)/cli/varnic-cli \
+	  --batch --out bench/results/python.md
 
 # Thumbnail time of a 4096x4096 file through the installed gdk-pixbuf loader; not part of CI.
 bench-thumbnail: build

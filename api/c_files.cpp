@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <system_error>
 
 #include "api/c_interface.h"
@@ -37,22 +38,18 @@ varnic_file_kind kind_to_c(FileKind kind) {
   return VARNIC_FILE_UNKNOWN;
 }
 
-// Hands a picture read to the caller: top-down, packed, colour in the decoder's order.
-varnic_status hand_over(const varnic_decoder* decoder, Result<PictureFile>& read, varnic_picture* picture,
-                        varnic_file_kind* kind, char** notices) {
+// Hands a picture read to the caller as the file stores it (bottom-up, blue first, padded rows
+// for a bitmap), so that it is copied once, and the notices as lines.
+varnic_status hand_over(Result<PictureFile>& read, varnic_picture* picture, varnic_file_kind* kind, char** notices) {
   if (!read) return fail(read);
   const Picture& in = read.value().picture;
-  const PixelFormat wanted = in.format == PixelFormat::kGrey8 ? PixelFormat::kGrey8 : decode_options(decoder).colour_format;
-  Result<Picture> converted = convert_picture(in.view(), wanted);
-  if (!converted) return fail(converted);
-  const Picture& out = converted.value();
   std::string lines;
   for (const std::string& notice : read.value().notices) lines += notice + "\n";
+  std::unique_ptr<std::uint8_t, decltype(&std::free)> pixels(library_copy(in.pixels), &std::free);
   char* text = nullptr;
-  if (notices != nullptr && !lines.empty()) {
+  if (notices != nullptr && !lines.empty())
     text = reinterpret_cast<char*>(library_copy({reinterpret_cast<const std::uint8_t*>(lines.c_str()), lines.size() + 1}));
-  }
-  *picture = varnic_picture{library_copy(out.pixels), out.width, out.height, 0, to_c(out.format), 0};
+  *picture = varnic_picture{pixels.release(), in.width, in.height, in.stride(), to_c(in.format), in.bottom_up ? 1 : 0};
   if (kind != nullptr) *kind = kind_to_c(read.value().kind);
   if (notices != nullptr) *notices = text;
   return VARNIC_OK;
@@ -128,7 +125,7 @@ varnic_status varnic_read_picture_file(const varnic_decoder* decoder, const char
       if (file != nullptr) std::fclose(file);
       return fail(VARNIC_ERROR_FILE, file_message(path, read.message(), error));
     }
-    return hand_over(decoder, read, picture, kind, notices);
+    return hand_over(read, picture, kind, notices);
   });
 }
 
@@ -140,7 +137,7 @@ varnic_status varnic_read_picture(const varnic_decoder* decoder, const uint8_t* 
     if ((size != 0 && missing(data, "data", status)) || missing(picture, "picture", status)) return status;
     Result<PictureFile> read = read_picture(std::span(data, size), name_hint == nullptr ? "" : name_hint,
                                             decode_options(decoder).limits);
-    return hand_over(decoder, read, picture, kind, notices);
+    return hand_over(read, picture, kind, notices);
   });
 }
 
@@ -174,6 +171,33 @@ varnic_status varnic_write_picture(const varnic_encoder* encoder, const varnic_p
     if (!bytes) return fail(bytes);
     *data = library_copy(bytes.value());
     *size = bytes.value().size();
+    return VARNIC_OK;
+  });
+}
+
+varnic_status varnic_decode_to_file(const varnic_decoder* decoder, const uint8_t* data, size_t size, const char* path,
+                                   varnic_file_kind kind, int replace, uint64_t* bytes_written) {
+  return guarded([&] {
+    varnic_status status = VARNIC_OK;
+    if (missing(path, "path", status) || (size != 0 && missing(data, "data", status))) return status;
+    std::optional<FileKind> file = file_kind(kind);
+    if (!file) return VARNIC_ERROR_INVALID_ARGUMENT;
+    if (*file == FileKind::kUnknown) file = kind_from_extension(path);
+    if (*file == FileKind::kUnknown)
+      return fail(VARNIC_ERROR_INVALID_ARGUMENT, std::string(path) + ": the name does not say a picture format");
+    if (decoder != nullptr && decoder->cancel.load(std::memory_order_relaxed))
+      return fail(VARNIC_ERROR_CANCELLED, std::string(message(Status::kCancelled)));
+    int error = 0;
+    Result<WrittenPicture> written = decode_to_file(std::span(data, size), path, *file,
+                                                    replace != 0 ? Overwrite::kReplace : Overwrite::kRefuse,
+                                                    decode_options(decoder), &error);
+    if (!written) {
+      if (written.status() != Status::kFileError) return fail(written);
+      return fail(VARNIC_ERROR_FILE, error == EEXIST && replace == 0
+                                         ? std::string(path) + ": the file exists and is not replaced"
+                                         : file_message(path, written.message(), error));
+    }
+    if (bytes_written != nullptr) *bytes_written = written.value().bytes;
     return VARNIC_OK;
   });
 }

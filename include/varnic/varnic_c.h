@@ -235,12 +235,13 @@ VARNIC_C_API varnic_file_kind varnic_sniff_kind(const uint8_t* data, size_t size
 VARNIC_C_API const char* varnic_kind_extension(varnic_file_kind kind);
 
 /* Reads a picture file of any kind the library knows (by content; Targa by name_hint's or the
- * path's extension) into library-owned pixels, rows packed top-down, colour in the decoder's
- * colour format, grey as VARNIC_GREY8; a .cod file is decoded with the decoder's settings, its
- * reduction included. Palettes are expanded and transparency is blended over white. `kind`
- * (NULL allowed) receives the file's kind; `notices` (NULL allowed) one line per conversion the
- * picture needed ("16-bit samples reduced to 8 bits"), in library-owned memory, or NULL when
- * there was none. Free picture->pixels and *notices with varnic_free. */
+ * path's extension) into library-owned pixels, laid out as the file stores them so that the
+ * picture is copied once: grey as VARNIC_GREY8, colour as VARNIC_BGR24, bitmap rows bottom-up and
+ * padded (a .cod file is decoded into the same layout). Palettes are expanded and transparency is
+ * blended over white. The decoder (NULL allowed) gives the pixel limit. `kind` (NULL allowed)
+ * receives the file's kind; `notices` (NULL allowed) one line per conversion the picture needed
+ * ("16-bit samples reduced to 8 bits"), in library-owned memory, or NULL when there was none.
+ * Free picture->pixels and *notices with varnic_free. */
 VARNIC_C_API varnic_status varnic_read_picture_file(const varnic_decoder* decoder, const char* path,
                                                     varnic_picture* picture, varnic_file_kind* kind, char** notices);
 VARNIC_C_API varnic_status varnic_read_picture(const varnic_decoder* decoder, const uint8_t* data, size_t size,
@@ -257,6 +258,13 @@ VARNIC_C_API varnic_status varnic_write_picture_file(const varnic_encoder* encod
 /* The same file's bytes in library-owned memory (free *data with varnic_free). */
 VARNIC_C_API varnic_status varnic_write_picture(const varnic_encoder* encoder, const varnic_picture* picture,
                                                 varnic_file_kind kind, uint8_t** data, size_t* size);
+/* Decodes a .cod stream into a picture file of `kind` (VARNIC_FILE_UNKNOWN: by the path's
+ * extension) with the decoder's settings, written atomically; a bitmap row by row as the decoder
+ * finishes them, so that the picture is never whole in memory. The cancel flag is looked at when
+ * the call starts and at each progress report. */
+VARNIC_C_API varnic_status varnic_decode_to_file(const varnic_decoder* decoder, const uint8_t* data, size_t size,
+                                                 const char* path, varnic_file_kind kind, int replace,
+                                                 uint64_t* bytes_written);
 /* Writes bytes the caller holds (a .cod stream, a picture file) with the same rules: atomically,
  * and never replacing an existing file when replace is 0. */
 VARNIC_C_API varnic_status varnic_write_file(const char* path, const uint8_t* data, size_t size, int replace);

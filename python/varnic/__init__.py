@@ -30,7 +30,8 @@ from . import _lib
 from ._lib import lib
 
 __all__ = [
-    "encode", "decode", "info", "read", "write", "file_bytes", "write_file", "decoded_size", "is_cod", "Info",
+    "encode", "decode", "decode_to_file", "info", "read", "write", "file_bytes", "write_file", "decoded_size",
+    "is_cod", "Info",
     "CancelToken",
     "VarnicError", "InvalidArgument", "PictureTooSmall", "NotCompressedFile", "VersionTooLow",
     "VersionTooHigh", "InvalidFile", "LimitExceeded", "OutOfMemory", "Cancelled", "InternalError",
@@ -291,10 +292,18 @@ class _LibraryMemory:
         lib.varnic_free(self._address)
 
 
-def _take(picture: _lib.Picture) -> Array:
-    """An array over a picture the library handed over (rows packed top-down)."""
-    shape = (picture.height, picture.width) + (() if picture.format == _lib.GREY8 else (3,))
-    return np.asarray(_LibraryMemory(picture.pixels, shape))
+def _take(picture: _lib.Picture, bgr: bool = False) -> Array:
+    """A view, top row first, in the colour order asked for, of a picture the library handed over
+    in the layout of its file (rows bottom-up, blue first, padded): no copy."""
+    pixel = 1 if picture.format == _lib.GREY8 else 3
+    stride = picture.stride or picture.width * pixel
+    rows = np.asarray(_LibraryMemory(picture.pixels, (picture.height, stride)))
+    view = rows[:, :picture.width * pixel].reshape((picture.height, picture.width) + ((3,) if pixel == 3 else ()))
+    if picture.bottom_up:
+        view = view[::-1]
+    if pixel == 3 and (picture.format == _lib.BGR24) != bgr:
+        view = view[..., ::-1]
+    return view
 
 
 def encode(array: Any, quality: int = 50, *, optimize: int = 0, bgr: bool = False, **options: Any) -> bytes:
@@ -397,11 +406,13 @@ def read(source: Union[PathLike, Buffer], *, name: Optional[str] = None, bgr: bo
          max_pixels: Optional[int] = None, notices: Optional[list[str]] = None) -> Array:
     """Reads a picture file (BMP, Targa, PNG, PNM or .cod) from a path, or from bytes-like data
     (`name` then gives the extension that tells a Targa file), into an H x W or H x W x 3 array.
-    Conversions the picture needed ("16-bit samples reduced to 8 bits") are appended to
+    The array views the pixels where the file's reader left them (a bitmap's rows bottom-up and
+    blue first give negative strides): np.ascontiguousarray() makes a packed copy when one is
+    needed. Conversions the picture needed ("16-bit samples reduced to 8 bits") are appended to
     `notices` when a list is given."""
     picture = _lib.Picture()
     text = ctypes.c_void_p()
-    with _decoder(bgr=bgr, max_pixels=max_pixels) as decoder:
+    with _decoder(max_pixels=max_pixels) as decoder:
         if isinstance(source, (str, os.PathLike)):
             status = lib.varnic_read_picture_file(decoder.handle, os.fsencode(source), ctypes.byref(picture), None,
                                                   ctypes.byref(text))
@@ -411,7 +422,20 @@ def read(source: Union[PathLike, Buffer], *, name: Optional[str] = None, bgr: bo
                                              ctypes.byref(picture), None, ctypes.byref(text))
     _check(status)
     _notices(text.value, notices)
-    return _take(picture)
+    return _take(picture, bgr)
+
+
+def decode_to_file(data: Buffer, path: PathLike, reduce: int = 0, *, overwrite: bool = True, threads: int = 1,
+                   max_pixels: Optional[int] = None) -> int:
+    """Decodes .cod bytes straight into a picture file, its kind by the extension, written
+    atomically; a bitmap row by row, so that the picture is never whole in memory. Returns the
+    file's size in bytes."""
+    address, size, _keep = _bytes(data)
+    written = ctypes.c_uint64()
+    with _decoder(reduce, False, threads, max_pixels) as decoder:
+        decoder.run(lib.varnic_decode_to_file(decoder.handle, address, size, os.fsencode(path), 0,
+                                              1 if overwrite else 0, ctypes.byref(written)))
+    return written.value
 
 
 def write(path: PathLike, array: Any, *, overwrite: bool = True, bgr: bool = False, **options: Any) -> int:

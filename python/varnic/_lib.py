@@ -132,6 +132,7 @@ def _load() -> ctypes.CDLL:
         "varnic_write_picture_file": (c_int, [ptr, ctypes.c_char_p, picture, c_int, c_int, ctypes.POINTER(c_u64)]),
         "varnic_write_picture": (c_int, [ptr, picture, c_int, out_ptr, ctypes.POINTER(c_size)]),
         "varnic_write_file": (c_int, [ctypes.c_char_p, ptr, c_size, c_int]),
+        "varnic_decode_to_file": (c_int, [ptr, ptr, c_size, ctypes.c_char_p, c_int, c_int, ctypes.POINTER(c_u64)]),
     }
     for name, (restype, argtypes) in signatures.items():
         function = getattr(lib, name)

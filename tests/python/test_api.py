@@ -75,10 +75,13 @@ def test_decode_gives_the_cli_pixels(name, tmp_path):
     data = open(os.path.join(DATA, "cod", name), "rb").read()
     header = varnic.info(data)
     for reduce in {0, 1, header.levels - 1}:
-        out = tmp_path / ("cli%d.%s" % (reduce, "pgm" if header.grey else "ppm"))
+        out = tmp_path / "cli" / ("%d.%s" % (reduce, "pgm" if header.grey else "ppm"))
+        out.parent.mkdir(exist_ok=True)
         run = cli("decompress", os.path.join(DATA, "cod", name), "-o", str(out), "--reduce", str(reduce), "--quiet")
         assert run.returncode == 0, run.stderr
         np.testing.assert_array_equal(varnic.decode(data, reduce), read_pnm(out))
+        assert varnic.decode_to_file(data, tmp_path / out.name, reduce) == out.stat().st_size
+        assert (tmp_path / out.name).read_bytes() == out.read_bytes()
 
 
 def test_pictures_are_used_in_place_whatever_their_layout():
