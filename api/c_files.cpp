@@ -114,7 +114,7 @@ const char* varnic_kind_extension(varnic_file_kind kind) {
 
 varnic_status varnic_read_picture_file(const varnic_decoder* decoder, const char* path, varnic_picture* picture,
                                        varnic_file_kind* kind, char** notices) {
-  return guarded([&] {
+  return guarded([&]() -> varnic_status {
     varnic_status status = VARNIC_OK;
     if (missing(path, "path", status) || missing(picture, "picture", status)) return status;
     Result<PictureFile> read = read_picture_file(path, decode_options(decoder).limits);
@@ -132,7 +132,7 @@ varnic_status varnic_read_picture_file(const varnic_decoder* decoder, const char
 varnic_status varnic_read_picture(const varnic_decoder* decoder, const uint8_t* data, size_t size,
                                   const char* name_hint, varnic_picture* picture, varnic_file_kind* kind,
                                   char** notices) {
-  return guarded([&] {
+  return guarded([&]() -> varnic_status {
     varnic_status status = VARNIC_OK;
     if ((size != 0 && missing(data, "data", status)) || missing(picture, "picture", status)) return status;
     Result<PictureFile> read = read_picture(std::span(data, size), name_hint == nullptr ? "" : name_hint,
@@ -143,7 +143,7 @@ varnic_status varnic_read_picture(const varnic_decoder* decoder, const uint8_t* 
 
 varnic_status varnic_write_picture_file(const varnic_encoder* encoder, const char* path, const varnic_picture* picture,
                                         varnic_file_kind kind, int replace, uint64_t* bytes_written) {
-  return guarded([&] {
+  return guarded([&]() -> varnic_status {
     varnic_status status = VARNIC_OK;
     if (missing(path, "path", status)) return status;
     const auto arguments = write_arguments(picture, kind);
@@ -162,7 +162,7 @@ varnic_status varnic_write_picture_file(const varnic_encoder* encoder, const cha
 
 varnic_status varnic_write_picture(const varnic_encoder* encoder, const varnic_picture* picture, varnic_file_kind kind,
                                    uint8_t** data, size_t* size) {
-  return guarded([&] {
+  return guarded([&]() -> varnic_status {
     varnic_status status = VARNIC_OK;
     if (missing(data, "data", status) || missing(size, "size", status)) return status;
     const auto arguments = write_arguments(picture, kind);
@@ -177,7 +177,7 @@ varnic_status varnic_write_picture(const varnic_encoder* encoder, const varnic_p
 
 varnic_status varnic_decode_to_file(const varnic_decoder* decoder, const uint8_t* data, size_t size, const char* path,
                                    varnic_file_kind kind, int replace, uint64_t* bytes_written) {
-  return guarded([&] {
+  return guarded([&]() -> varnic_status {
     varnic_status status = VARNIC_OK;
     if (missing(path, "path", status) || (size != 0 && missing(data, "data", status))) return status;
     std::optional<FileKind> file = file_kind(kind);
@@ -203,7 +203,7 @@ varnic_status varnic_decode_to_file(const varnic_decoder* decoder, const uint8_t
 }
 
 varnic_status varnic_write_file(const char* path, const uint8_t* data, size_t size, int replace) {
-  return guarded([&] {
+  return guarded([&]() -> varnic_status {
     varnic_status status = VARNIC_OK;
     if (missing(path, "path", status) || (size != 0 && missing(data, "data", status))) return status;
     return write_bytes(path, std::span(data, size), replace);

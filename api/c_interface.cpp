@@ -75,7 +75,7 @@ std::string settings_problem(const EncodeOptions& options) {
 // Applies `change` to a copy of the encoder's options and keeps it only if encode accepts it.
 template <class Change>
 varnic_status change_settings(varnic_encoder* encoder, const Change& change) {
-  return guarded([&] {
+  return guarded([&]() -> varnic_status {
     varnic_status status = VARNIC_OK;
     if (missing(encoder, "encoder", status)) return status;
     EncodeOptions candidate = encoder->options;
@@ -243,7 +243,7 @@ void varnic_free(void* memory) { std::free(memory); }
 // --- Encoder settings -----------------------------------------------------------------------
 
 varnic_status varnic_encoder_create(varnic_encoder** encoder) {
-  return guarded([&] {
+  return guarded([&]() -> varnic_status {
     varnic_status status = VARNIC_OK;
     if (missing(encoder, "encoder", status)) return status;
     *encoder = new varnic_encoder;
@@ -336,7 +336,7 @@ void varnic_encoder_set_cancel(varnic_encoder* encoder, int cancel) {
 
 varnic_status varnic_encode(const varnic_encoder* encoder, const varnic_picture* picture, uint8_t** data,
                             size_t* size) {
-  return guarded([&] {
+  return guarded([&]() -> varnic_status {
     varnic_status status = VARNIC_OK;
     if (missing(picture, "picture", status) || missing(data, "data", status) || missing(size, "size", status))
       return status;
@@ -354,7 +354,7 @@ varnic_status varnic_encode(const varnic_encoder* encoder, const varnic_picture*
 // --- Decoder settings -----------------------------------------------------------------------
 
 varnic_status varnic_decoder_create(varnic_decoder** decoder) {
-  return guarded([&] {
+  return guarded([&]() -> varnic_status {
     varnic_status status = VARNIC_OK;
     if (missing(decoder, "decoder", status)) return status;
     *decoder = new varnic_decoder;
@@ -412,7 +412,7 @@ void varnic_decoder_set_cancel(varnic_decoder* decoder, int cancel) {
 // --- Decoding -------------------------------------------------------------------------------
 
 varnic_status varnic_read_info(const varnic_decoder* decoder, const uint8_t* data, size_t size, varnic_info* info) {
-  return guarded([&] {
+  return guarded([&]() -> varnic_status {
     varnic_status status = VARNIC_OK;
     if ((size != 0 && missing(data, "data", status)) || missing(info, "info", status)) return status;
     Result<Info> probed = probe(std::span(data, size), decode_options(decoder).limits);
@@ -442,7 +442,7 @@ varnic_status varnic_read_info(const varnic_decoder* decoder, const uint8_t* dat
 
 varnic_status varnic_decode_layout(const varnic_decoder* decoder, const uint8_t* data, size_t size,
                                    varnic_picture* layout) {
-  return guarded([&] {
+  return guarded([&]() -> varnic_status {
     varnic_status status = VARNIC_OK;
     if ((size != 0 && missing(data, "data", status)) || missing(layout, "layout", status)) return status;
     const DecodeOptions options = decode_options(decoder);
@@ -454,7 +454,7 @@ varnic_status varnic_decode_layout(const varnic_decoder* decoder, const uint8_t*
 }
 
 varnic_status varnic_decode(const varnic_decoder* decoder, const uint8_t* data, size_t size, varnic_picture* picture) {
-  return guarded([&] {
+  return guarded([&]() -> varnic_status {
     varnic_status status = VARNIC_OK;
     if ((size != 0 && missing(data, "data", status)) || missing(picture, "picture", status)) return status;
     varnic_picture out{};
@@ -473,7 +473,7 @@ varnic_status varnic_decode(const varnic_decoder* decoder, const uint8_t* data, 
 
 varnic_status varnic_decode_into(const varnic_decoder* decoder, const uint8_t* data, size_t size,
                                  const varnic_picture* picture) {
-  return guarded([&] {
+  return guarded([&]() -> varnic_status {
     varnic_status status = VARNIC_OK;
     if ((size != 0 && missing(data, "data", status)) || missing(picture, "picture", status) ||
         missing(picture->pixels, "picture->pixels", status))

@@ -16,6 +16,9 @@
  * varnic_encoder_set_cancel() and varnic_decoder_set_cancel() may be called from any thread at
  * any time. Error messages are kept per thread.
  *
+ * Enumerations are ints with named values, so that a value from another language that is none of
+ * them is refused with a message instead of being undefined.
+ *
  * Pictures in memory (varnic_picture): rows of pixels `stride` bytes apart, the first row in
  * memory being the top row, or the bottom row when `bottom_up` is set (the order of bitmap files).
  * Compressed streams are whole .cod files.
@@ -48,7 +51,7 @@ VARNIC_C_API const char* varnic_version(void);
 
 /* --- Status and errors ------------------------------------------------------------------------ */
 
-typedef enum varnic_status {
+enum {
   VARNIC_OK = 0,
   VARNIC_ERROR_INVALID_ARGUMENT = 1,    /* an option or a picture description is out of range */
   VARNIC_ERROR_PICTURE_TOO_SMALL = 2,   /* a side of 1 or 2 pixels: not even one wavelet level fits */
@@ -61,7 +64,8 @@ typedef enum varnic_status {
   VARNIC_ERROR_CANCELLED = 9,           /* the progress callback or the cancel flag stopped the call */
   VARNIC_ERROR_INTERNAL = 10,
   VARNIC_ERROR_FILE = 11                /* a file cannot be opened, read or written */
-} varnic_status;
+};
+typedef int varnic_status;
 
 /* A stable identifier of the status such as "invalid-argument", for logs and scripts. */
 VARNIC_C_API const char* varnic_status_name(varnic_status status);
@@ -74,11 +78,12 @@ VARNIC_C_API void varnic_free(void* memory);
 
 /* --- Pictures --------------------------------------------------------------------------------- */
 
-typedef enum varnic_pixel_format {
+enum {
   VARNIC_GREY8 = 0, /* one byte per pixel, 0 black .. 255 white */
   VARNIC_RGB24 = 1, /* red, green, blue */
   VARNIC_BGR24 = 2  /* blue, green, red (the order of bitmap and Targa files) */
-} varnic_pixel_format;
+};
+typedef int varnic_pixel_format;
 
 typedef struct varnic_picture {
   uint8_t* pixels;            /* the first row in memory; never written by the calls that read it */
@@ -93,11 +98,12 @@ typedef struct varnic_picture {
  * transform, after the coding: done = 1 .. 2 x planes); decoding once when every plane is decoded,
  * then once per synthesis level. Return 0 to go on, anything else to stop the call, which then
  * fails with VARNIC_ERROR_CANCELLED. */
-typedef enum varnic_stage {
+enum {
   VARNIC_STAGE_ENCODE_PLANE = 0,
   VARNIC_STAGE_DECODE_PLANE = 1,
   VARNIC_STAGE_SYNTHESIS_LEVEL = 2
-} varnic_stage;
+};
+typedef int varnic_stage;
 typedef int (*varnic_progress_fn)(void* user, varnic_stage stage, int done, int total);
 
 /* Largest picture (width x height) a call accepts or allocates for unless told otherwise: 2^28
@@ -118,12 +124,14 @@ typedef struct varnic_encoder varnic_encoder;
 VARNIC_C_API varnic_status varnic_encoder_create(varnic_encoder** encoder);
 VARNIC_C_API void varnic_encoder_destroy(varnic_encoder* encoder);
 
-typedef enum varnic_image_type {
+enum {
   VARNIC_TYPE_OTHER = 0,
   VARNIC_TYPE_LANDSCAPE = 1,
   VARNIC_TYPE_FACES = 2
-} varnic_image_type;
-typedef enum varnic_channel { VARNIC_CHANNEL_Y = 0, VARNIC_CHANNEL_I = 1, VARNIC_CHANNEL_Q = 2 } varnic_channel;
+};
+typedef int varnic_image_type;
+enum { VARNIC_CHANNEL_Y = 0, VARNIC_CHANNEL_I = 1, VARNIC_CHANNEL_Q = 2 };
+typedef int varnic_channel;
 
 /* 0..99, default 50: higher is better quality and larger files. The quality and the image type
  * derive every per-level setting that is not given below. */
@@ -217,14 +225,15 @@ VARNIC_C_API varnic_status varnic_decode_into(const varnic_decoder* decoder, con
 
 /* --- Picture files ---------------------------------------------------------------------------- */
 
-typedef enum varnic_file_kind {
+enum {
   VARNIC_FILE_UNKNOWN = 0,
   VARNIC_FILE_BMP = 1,
   VARNIC_FILE_TGA = 2,  /* no signature: known by its extension, .tga */
   VARNIC_FILE_PNG = 3,
   VARNIC_FILE_PNM = 4,  /* PGM and PPM */
   VARNIC_FILE_COD = 5
-} varnic_file_kind;
+};
+typedef int varnic_file_kind;
 
 /* By the name's extension, case-insensitive. */
 VARNIC_C_API varnic_file_kind varnic_kind_from_extension(const char* path);
