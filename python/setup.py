@@ -22,9 +22,9 @@ def project_version():
         return re.search(r"project\(varnic VERSION ([0-9.]+)", f.read()).group(1)
 
 
-def abi_major():
-    with open(os.path.join(SOURCE, "include", "varnic", "varnic_c.h")) as f:
-        return int(re.search(r"#define VARNIC_ABI_VERSION 0x([0-9A-Fa-f]{2})", f.read()).group(1), 16)
+def abi_version():
+    with open(os.path.join(SOURCE, "CMakeLists.txt")) as f:
+        return int(re.search(r"set\(VARNIC_ABI_VERSION ([0-9]+)\)", f.read()).group(1))
 
 
 def build_library(build_dir):
@@ -38,7 +38,7 @@ class BuildWithLibrary(build_py):
     def run(self):
         super().run()
         library = os.environ.get("VARNIC_LIBRARY") or build_library(os.path.join(HERE, "build", "cmake"))
-        shutil.copy(library, os.path.join(self.build_lib, "varnic", "libvarnic.so.%d" % abi_major()))
+        shutil.copy(library, os.path.join(self.build_lib, "varnic", "libvarnic.so.%d" % abi_version()))
 
 
 class PlatformWheel(bdist_wheel):

@@ -29,6 +29,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "varnic/version.h"
+
 #if defined(__GNUC__)
 #define VARNIC_C_API __attribute__((visibility("default")))
 #else
@@ -39,14 +41,11 @@
 extern "C" {
 #endif
 
-/* The interface's ABI version, major << 8 | minor. The major number changes when a function or a
- * structure changes incompatibly (and with it the library's file name, libvarnic.so.MAJOR); the
- * minor number when functions are added. A program built against this header runs with a
- * library whose varnic_abi_version() has the same major number and at least this minor one. */
-#define VARNIC_ABI_VERSION 0x0100
-
+/* The library's ABI version: a program built against this header runs with a library whose
+ * varnic_abi_version() equals VARNIC_ABI_VERSION (version.h), the N of its file name
+ * libvarnic.so.N. New functions keep the number; a changed function or structure raises it. */
 VARNIC_C_API int varnic_abi_version(void);
-/* The library's version, "MAJOR.MINOR.PATCH". */
+/* The library's release, "MAJOR.MINOR.PATCH" (VARNIC_VERSION_STRING of the header may be older). */
 VARNIC_C_API const char* varnic_version(void);
 
 /* --- Status and errors ------------------------------------------------------------------------ */

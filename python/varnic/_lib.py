@@ -10,10 +10,9 @@ import ctypes
 import os
 from typing import Callable, Optional
 
-# The ABI this module was written against (VARNIC_ABI_VERSION): the library must have the same
-# major number and at least this minor one.
-ABI_VERSION = 0x0100
-_SONAME = "libvarnic.so.%d" % (ABI_VERSION >> 8)
+# The ABI this module was written against (VARNIC_ABI_VERSION): the library's must be the same.
+ABI_VERSION = 1
+_SONAME = "libvarnic.so.%d" % ABI_VERSION
 
 STATUS_NAMES = (
     "ok", "invalid-argument", "picture-too-small", "not-compressed-file", "version-too-low",
@@ -86,8 +85,8 @@ def _load() -> ctypes.CDLL:
         raise ImportError("libvarnic (%s) not found: %s; set VARNIC_LIBRARY to its path" % (_SONAME, "; ".join(errors)))
     lib.varnic_abi_version.restype = ctypes.c_int
     abi = lib.varnic_abi_version()
-    if abi >> 8 != ABI_VERSION >> 8 or abi < ABI_VERSION:
-        raise ImportError("libvarnic's ABI %#06x does not serve this package (%#06x)" % (abi, ABI_VERSION))
+    if abi != ABI_VERSION:
+        raise ImportError("libvarnic's ABI version %d does not serve this package (%d)" % (abi, ABI_VERSION))
 
     c_int, c_size, c_u64, ptr = ctypes.c_int, ctypes.c_size_t, ctypes.c_uint64, ctypes.c_void_p
     out_ptr = ctypes.POINTER(ctypes.c_void_p)

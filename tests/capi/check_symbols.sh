@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: BSD-2-Clause
-# check_symbols.sh LIBRARY SYMBOLS_FILE HEADER
-# The library exports exactly the symbols the file lists, and its SONAME carries the ABI major
-# number of the header's VARNIC_ABI_VERSION.
+# check_symbols.sh LIBRARY SYMBOLS_FILE VERSION_HEADER
+# The library exports exactly the symbols the file lists, and its SONAME carries the header's
+# VARNIC_ABI_VERSION.
 set -euo pipefail
 library=$1 symbols=$2 header=$3
 
@@ -14,10 +14,10 @@ if [ "$expected" != "$exported" ]; then
   exit 1
 fi
 
-abi=$(sed -n 's/^#define VARNIC_ABI_VERSION 0x\([0-9A-Fa-f]\{2\}\)[0-9A-Fa-f]\{2\}.*/\1/p' "$header")
+abi=$(sed -n 's/^#define VARNIC_ABI_VERSION \([0-9]*\)$/\1/p' "$header")
 soname=$(objdump -p "$library" | awk '$1 == "SONAME" {print $2}')
-if [ "$soname" != "libvarnic.so.$((16#$abi))" ]; then
-  echo "SONAME $soname does not match the ABI major number $((16#$abi)) of $header"
+if [ -z "$abi" ] || [ "$soname" != "libvarnic.so.$abi" ]; then
+  echo "SONAME $soname does not carry the ABI version $abi of $header"
   exit 1
 fi
 echo "symbols: $(echo "$exported" | wc -l) exported, as listed; SONAME $soname"

@@ -16,7 +16,7 @@ done
 passed=0
 for installed in "$scratch/root$prefix" "$scratch/elsewhere"; do
   echo "checking the tree installed in ${installed#"$scratch"/}"
-  for f in include/varnic/varnic_c.h "$libdir/cmake/varnic/varnicConfig.cmake" "$libdir/pkgconfig/varnic.pc" \
+  for f in include/varnic/varnic_c.h include/varnic/version.h "$libdir/cmake/varnic/varnicConfig.cmake" "$libdir/pkgconfig/varnic.pc" \
            bin/varnic-cli share/man/man1/varnic-cli.1; do
     [ -e "$installed/$f" ] || { echo "missing from the installed tree: $f"; exit 1; }
   done

@@ -1,6 +1,7 @@
 /* SPDX-License-Identifier: BSD-2-Clause */
 /* A program outside the project: encodes a picture it makes, decodes it and checks the result. */
 #include <stdio.h>
+#include <string.h>
 #include <varnic/varnic_c.h>
 
 int main(void) {
@@ -27,7 +28,9 @@ int main(void) {
     fprintf(stderr, "round trip failed: %s\n", varnic_error_message());
     return 1;
   }
-  if (varnic_decode(NULL, data, 0, &decoded) != VARNIC_ERROR_NOT_COMPRESSED_FILE) return 1;
+  if (varnic_decode(NULL, data, 0, &decoded) != VARNIC_ERROR_NOT_COMPRESSED_FILE ||
+      strcmp(varnic_version(), VARNIC_VERSION_STRING) != 0 || varnic_abi_version() != VARNIC_ABI_VERSION)
+    return 1;
   printf("varnic %s: %zu bytes, %s for an empty file\n", varnic_version(), size,
          varnic_status_name(VARNIC_ERROR_NOT_COMPRESSED_FILE));
   varnic_free(data);
