@@ -36,6 +36,8 @@ import varnic
 DEFAULT_CHUNK = 32
 # Chunks queued per worker thread beyond the running ones, so that no worker waits for the driver.
 IN_FLIGHT_PER_THREAD = 4
+# Chunks between two looks at the cluster's thread count (a round trip to the scheduler).
+REFRESH_CHUNKS = 256
 # Digest bytes that stand for an input path in the memory of a resumed run: 16 bytes a path, and
 # an accidental equality of two paths' digests has odds of about 2^-100 for a billion inputs.
 DIGEST_BYTES = 16
@@ -198,25 +200,30 @@ def run(manifest: str, out_dir: str, *, scheduler: Optional[str] = None, workers
     """Converts every input of the manifest; see the module's help. `client` is an existing
     dask.distributed Client; otherwise `scheduler`'s address, or a LocalCluster of `workers`
     processes (one per core by default)."""
-    from dask.distributed import Client, LocalCluster, as_completed
-
     settings = settings or Settings()
     results = results or os.path.join(out_dir, "results.jsonl")
     os.makedirs(os.path.dirname(os.path.abspath(results)), exist_ok=True)
     summary = Summary()
     start = time.monotonic()
-    own: list[Any] = []
-    if client is None:
-        if scheduler:
-            client = Client(scheduler)
-        else:
-            cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None)
-            own.append(cluster)
-            client = Client(cluster)
-        own.insert(0, client)
+    own: list[Any] = []  # what this call started, closed when it ends
+    connection: list[Any] = [client]
+
+    def cluster() -> Any:
+        """The client, connected when the first chunk needs it: a run with nothing to do starts
+        no cluster."""
+        if connection[0] is None:
+            from dask.distributed import Client, LocalCluster  # only when there is work
+            if scheduler:
+                connection[0] = Client(scheduler)
+            else:
+                own.append(LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
+                                        dashboard_address=None))
+                connection[0] = Client(own[0])
+            own.insert(0, connection[0])
+        return connection[0]
+
     try:
         done = done_inputs(results)
-        threads = max(1, sum(client.nthreads().values()))
         refused: list[dict[str, Any]] = []
         with open(results, "a", encoding="utf-8", errors="surrogateescape") as out:
             def record(lines: list[dict[str, Any]]) -> None:
@@ -227,15 +234,18 @@ def run(manifest: str, out_dir: str, *, scheduler: Optional[str] = None, workers
                 out.flush()
 
             attempts: dict[Any, tuple[list[tuple[str, str]], int]] = {}
-            pending = as_completed()
+            pending: list[Any] = []  # as_completed, made with the client
 
             def submit(chunk: list[tuple[str, str]], attempt: int) -> None:
-                future = client.submit(convert_chunk, chunk, settings, pure=False)
+                future = cluster().submit(convert_chunk, chunk, settings, pure=False)
                 attempts[future] = (chunk, attempt)
-                pending.add(future)
+                if not pending:
+                    from dask.distributed import as_completed
+                    pending.append(as_completed(loop=cluster().loop))
+                pending[0].add(future)
 
             def collect_one() -> None:
-                future = next(pending)
+                future = next(pending[0])
                 chunk, attempt = attempts.pop(future)
                 try:
                     record(future.result())
@@ -246,15 +256,18 @@ def run(manifest: str, out_dir: str, *, scheduler: Optional[str] = None, workers
                         record([dict(dict.fromkeys(RESULT_FIELDS), input=s, output=t, status="failed",
                                      message="no worker finished it: %s" % e) for s, t in chunk])
 
-            for chunk in chunks(read_manifest(manifest, separator), out_dir, root, settings, done, chunk_size,
-                                refused, summary):
+            in_flight = 0
+            for number, chunk in enumerate(chunks(read_manifest(manifest, separator), out_dir, root, settings,
+                                                  done, chunk_size, refused, summary)):
                 record(refused)
                 refused.clear()
-                while pending.count() >= threads * IN_FLIGHT_PER_THREAD:
+                if number % REFRESH_CHUNKS == 0:  # workers come and go
+                    in_flight = max(1, sum(cluster().nthreads().values())) * IN_FLIGHT_PER_THREAD
+                while len(attempts) >= in_flight:
                     collect_one()
                 submit(chunk, 0)
             record(refused)
-            while pending.count() or attempts:
+            while attempts:
                 collect_one()
     finally:
         for thing in own:
