@@ -68,7 +68,7 @@ void BM_ColourTransform(benchmark::State& state) {
     std::vector<float> row(kSide);
   for (int c = 0; c < 3; ++c) {
     for (std::uint32_t r = 0; r < kSide; ++r) {
-      channel_row_to_float(picture.view, c, {128, 128, 128}, kSide, r, row.data());
+      channel_row_to_float(picture.view, picture.view.bottom_row(r), c, {128, 128, 128}, kSide, row.data());
       std::copy(row.begin(), row.end(), planes[static_cast<std::size_t>(c)].row(r));
     }
   }
