@@ -24,7 +24,7 @@ using format::StatusCode;
 using format::SymbolPlane;
 
 // Energy gains of the decoder's synthesis per unit coefficient (measured with
-// impulses far from the edges; SynthesisGain's test re-measures them). Detail
+// impulses far from the edges; the optimiser's tests measure them again). Detail
 // gains depend on the level alone, in the order v, h, d.
 constexpr double kDetailGain[codec::kMaxLevels][3] = {
     {1.07812, 1.07812, 2.06641}, {0.633555, 0.633555, 0.849859}, {0.532044, 0.532044, 0.629255},
