@@ -421,6 +421,7 @@ class Steps {
  public:
   Steps(const codec::EncodeRequest& options, int total) : options_(options), total_(total) {}
   StatusCode advance(int count = 1) {
+    if (count <= 0) return StatusCode::kOk;
     done_ = std::min(done_ + count, total_);
     if (options_.progress && !options_.progress(done_, total_)) return StatusCode::kCancelled;
     return StatusCode::kOk;
@@ -449,7 +450,7 @@ StatusCode correct_means(Work& w, int rounds, bool keep_best, Steps& steps) {
     std::array<double, 3> error{};
     double sse = 0;
     VARNIC_RETURN_IF_ERROR(decode_own(w, error, sse));
-    VARNIC_RETURN_IF_ERROR(steps.advance(round + 1 == rounds ? 1 : 0));
+    VARNIC_RETURN_IF_ERROR(steps.advance());
     const double worst = std::max({std::fabs(error[0]), std::fabs(error[1]), std::fabs(error[2])});
     if (worst < best) {
       best = worst;

@@ -125,6 +125,32 @@ TEST(OptimizeTest, RefusesWhatTheOptimiserChoosesItselfAndLevelsOutOfRange) {
   EXPECT_EQ(encode(picture.view(), levels).value().levels, 3);
 }
 
+TEST(OptimizeTest, ProgressClimbsToItsTotalAndEveryStepCanCancel) {
+  const Picture picture = load("astronaut_64x48.bmp");
+  for (int level = 1; level <= optimize::kMaxOptimizeLevel; ++level) {
+    SCOPED_TRACE("level " + std::to_string(level));
+    EncodeOptions options;
+    options.optimize = level;
+    std::vector<int> done;
+    int total = 0;
+    options.progress = [&](const Progress& p) {
+      done.push_back(p.done);
+      total = p.total;
+      return true;
+    };
+    ASSERT_TRUE(encode(picture.view(), options).ok());
+    ASSERT_GE(done.size(), 3u);
+    EXPECT_EQ(done.back(), total);
+    for (std::size_t k = 1; k < done.size(); ++k) EXPECT_GT(done[k], done[k - 1]);
+    for (std::size_t stop = 1; stop <= done.size(); ++stop) {
+      std::size_t calls = 0;
+      options.progress = [&](const Progress&) { return ++calls < stop; };
+      EXPECT_EQ(encode(picture.view(), options).status(), Status::kCancelled) << stop;
+      EXPECT_EQ(calls, stop);
+    }
+  }
+}
+
 // The gain table against impulses synthesised by the decoder: a wrong entry skews every step.
 TEST(OptimizeTest, SynthesisGainsMatchTheDecodersFilterBank) {
   constexpr std::uint32_t kSide = 256;
