@@ -10,6 +10,8 @@
 namespace varnic::codec {
 
 using format::Channel;
+using format::CodecParams;
+using format::StatusCode;
 using format::ChannelParams;
 using format::kChannelCount;
 using format::kMaxSubbands;
@@ -163,14 +165,6 @@ constexpr ThresholdRow kThresholdRows[100] = {
 };
 
 }  // namespace
-
-const std::array<std::uint16_t, kMaxSubbands>& quality_vector_row(int row) {
-  return kVectorRows[row - 1];
-}
-
-const std::array<std::uint16_t, kThresholdTableLevels>& quality_thresholds(int quality) {
-  return kThresholdRows[quality];
-}
 
 CodecParams default_codec_params() {
   CodecParams params;

@@ -15,9 +15,6 @@
 
 namespace varnic::codec {
 
-using format::CodecParams;
-using format::StatusCode;
-
 // The encoder's own level range; files may carry up to format::kMaxFileLevels.
 inline constexpr int kMinLevels = varnic::kMinLevels;
 inline constexpr int kMaxLevels = varnic::kMaxLevels;
@@ -27,17 +24,12 @@ inline constexpr int kMaxQuality = varnic::kMaxQuality;
 inline constexpr int kThresholdTableLevels = 11;
 
 // Start-up values with the quality derivation already run (quality 50, "Other").
-CodecParams default_codec_params();
+format::CodecParams default_codec_params();
 
 // Fills dropped levels, the first 3(L+1) vector entries and L+1 thresholds from
 // quality_factor_ and image_type_ (0..2, not checked). Out-of-range quality returns
 // kQualityOutOfRange with only color_quality_ changed.
-StatusCode derive_params_from_quality(CodecParams& params);
-
-// Row `row` (1..8) of the quality vector table, 31 entries.
-const std::array<std::uint16_t, format::kMaxSubbands>& quality_vector_row(int row);
-// The thresholds of quality q (0..99) for levels 0..10.
-const std::array<std::uint16_t, kThresholdTableLevels>& quality_thresholds(int quality);
+format::StatusCode derive_params_from_quality(format::CodecParams& params);
 
 // Settings typed in full. Numbers are kept wide so that out-of-range input is seen by the
 // validator instead of wrapping.
@@ -53,7 +45,7 @@ enum class NumberListField { kQuantVectorA, kQuantVectorB, kQuantVectorC, kThres
 
 // The one number-list grammar (varnic::parse_number_list: decimal numbers separated by blanks or
 // commas), with the field's "not numbers" status on failure.
-StatusCode parse_number_list(std::string_view text, NumberListField field, std::vector<std::int64_t>& out);
+format::StatusCode parse_number_list(std::string_view text, NumberListField field, std::vector<std::int64_t>& out);
 
 // The one check of encode settings. It answers which setting breaks which bound, and every front
 // end words that itself: the setup dialogs with their own labels (setup_status), the library's API
@@ -91,12 +83,12 @@ SettingsProblem check_value(Setting setting, std::int64_t value);
 SettingsProblem check_full_settings(const FullSettings& settings);
 
 // The setup dialogs' message for a problem ("Total Levels is out of range!!!", ...).
-StatusCode setup_status(const SettingsProblem& problem);
+format::StatusCode setup_status(const SettingsProblem& problem);
 // check_full_settings worded by setup_status.
-StatusCode validate_full_settings(const FullSettings& settings);
+format::StatusCode validate_full_settings(const FullSettings& settings);
 
 // Validates, then stores everything into params (levels, dropped levels, vectors, thresholds,
 // padded size); nothing is stored on failure.
-StatusCode apply_full_settings(const FullSettings& settings, CodecParams& params);
+format::StatusCode apply_full_settings(const FullSettings& settings, format::CodecParams& params);
 
 }  // namespace varnic::codec
