@@ -194,9 +194,7 @@ std::string describe_size(std::uint32_t width, std::uint32_t height, bool grey) 
   return std::to_string(width) + "x" + std::to_string(height) + (grey ? " grey" : " colour");
 }
 
-std::string ratio_text(double numerator, double denominator) {
-  return denominator > 0 ? format("%.2f:1", numerator / denominator) : std::string("-");
-}
+std::string ratio_text(double ratio) { return ratio > 0 ? format("%.2f:1", ratio) : std::string("-"); }
 
 // The file a path will name once written: directories and symbolic links resolved, so that two
 // spellings of one file compare equal.
@@ -257,13 +255,6 @@ int plan_outputs(const BatchOptions& batch, std::string_view extension, std::vec
   return kExitOk;
 }
 
-// The refusal of a picture above the pixel limit, with its size: the words the picture readers use.
-std::string pixel_limit_message(std::uint64_t width, std::uint64_t height, std::uint64_t limit) {
-  // Sides up to 2^32 each: the product fits in 64 bits.
-  return "the picture is " + std::to_string(width) + "x" + std::to_string(height) + " = " +
-         std::to_string(width * height) + " pixels, more than the limit of " + std::to_string(limit);
-}
-
 // A picture file to compress or compare; a .cod file only when `compressed_too`.
 Result<PictureFile> read_input_picture(std::span<const std::uint8_t> bytes, const std::string& path,
                                        const Limits& limits, bool compressed_too) {
@@ -272,14 +263,6 @@ Result<PictureFile> read_input_picture(std::span<const std::uint8_t> bytes, cons
     return {Status::kInvalidFile, "a compressed file is not a picture (use decompress)"};
   if (kind == FileKind::kUnknown) return {Status::kInvalidFile, "not a BMP, Targa (.tga), PNG or PNM picture"};
   return read_picture(bytes, path, limits);
-}
-
-// A limit refusal of the decoder, told with the picture's size.
-std::string decode_limit_message(std::span<const std::uint8_t> file, const Limits& limits, const std::string& fallback) {
-  Limits none;
-  none.max_pixels = UINT64_MAX;
-  Result<Info> info = probe(file, none);
-  return info ? pixel_limit_message(info.value().width, info.value().height, limits.max_pixels) : fallback;
 }
 
 // --- compress -------------------------------------------------------------------------------
@@ -439,7 +422,7 @@ int compress_one(const CompressOptions& options, const std::string& input, const
 
   std::string line = input + " -> " + output + ": " + describe_size(width, height, grey) + ", " +
                      std::to_string(input_bytes) + " -> " + std::to_string(encoded.bytes.size()) + " bytes (" +
-                     ratio_text(static_cast<double>(input_bytes), static_cast<double>(encoded.bytes.size())) +
+                     ratio_text(compression_ratio(width, height, grey, encoded.bytes.size())) +
                      "), quality " + std::to_string(trial.value().quality) + ", " +
                      format("%.3f s", seconds(end - start));
   if (!note.empty()) line += " [" + note + "]";
@@ -497,8 +480,7 @@ int decompress_by_rows(const DecompressOptions& options, std::span<const std::ui
     return kExitCannotWrite;
   }
   if (!written) {
-    const bool limit = written.status() == Status::kLimitExceeded;
-    reporter.error(index, input, limit ? decode_limit_message(file, batch.limits, written.message()) : written.message());
+    reporter.error(index, input, written.message());
     return exit_code_for(written.status());
   }
   const WrittenPicture& picture = written.value();
@@ -533,9 +515,7 @@ int decompress_one(const DecompressOptions& options, FileKind kind, const std::s
   const steady_clock::time_point decode_start = steady_clock::now();
   Result<Decoded> decoded = decode(bytes.value(), decode_options);
   if (!decoded) {
-    const bool limit = decoded.status() == Status::kLimitExceeded;
-    reporter.error(index, input, limit ? decode_limit_message(bytes.value(), batch.limits, decoded.message())
-                                       : decoded.message());
+    reporter.error(index, input, decoded.message());
     return exit_code_for(decoded.status());
   }
   const Picture& picture = decoded.value().picture;
@@ -597,7 +577,7 @@ std::string info_text(const std::string& path, const Info& info) {
   s << "  file         " << info.file_bytes << " bytes: header " << info.header_bytes << ", Y " << info.plane_bytes[0];
   if (!info.grey) s << ", I " << info.plane_bytes[1] << ", Q " << info.plane_bytes[2];
   s << '\n';
-  s << "  ratio        " << ratio_text(static_cast<double>(info.bitmap_bytes), static_cast<double>(info.file_bytes))
+  s << "  ratio        " << ratio_text(info.ratio)
     << " (against a " << info.bitmap_bytes << "-byte bitmap)\n";
   return s.str();
 }
@@ -645,29 +625,9 @@ std::string output_path_for(const std::string& input, const std::string& directo
 
 std::string json_string(std::string_view bytes) {
   std::string out = "\"";
-  std::size_t i = 0;
-  auto continuation = [&](std::size_t at) { return at < bytes.size() && (static_cast<unsigned char>(bytes[at]) & 0xC0) == 0x80; };
-  while (i < bytes.size()) {
-    const unsigned char c = static_cast<unsigned char>(bytes[i]);
-    std::size_t length = 0;
-    if (c >= 0xC2 && c <= 0xDF) length = 2;
-    else if (c >= 0xE0 && c <= 0xEF) length = 3;
-    else if (c >= 0xF0 && c <= 0xF4) length = 4;
-    bool valid = length > 0;
-    for (std::size_t k = 1; valid && k < length; ++k) valid = continuation(i + k);
-    if (valid && length == 3) {  // no overlong forms, no surrogates
-      const unsigned char d = static_cast<unsigned char>(bytes[i + 1]);
-      valid = !(c == 0xE0 && d < 0xA0) && !(c == 0xED && d >= 0xA0);
-    }
-    if (valid && length == 4) {
-      const unsigned char d = static_cast<unsigned char>(bytes[i + 1]);
-      valid = !(c == 0xF0 && d < 0x90) && !(c == 0xF4 && d >= 0x90);
-    }
-    if (valid) {
-      out.append(bytes.substr(i, length));
-      i += length;
-      continue;
-    }
+  while (!bytes.empty()) {
+    const std::size_t length = utf8_sequence_length(bytes);
+    const unsigned char c = static_cast<unsigned char>(bytes[0]);
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
@@ -675,13 +635,15 @@ std::string json_string(std::string_view bytes) {
       char escape[8];
       std::snprintf(escape, sizeof escape, "\\u%04x", c);
       out += escape;
-    } else if (c < 0x80) {
-      out += static_cast<char>(c);
+    } else if (length > 0) {
+      out.append(bytes.substr(0, length));
+      bytes.remove_prefix(length);
+      continue;
     } else {  // a stray byte: its Latin-1 character in UTF-8
       out += static_cast<char>(0xC0 | (c >> 6));
       out += static_cast<char>(0x80 | (c & 0x3F));
     }
-    ++i;
+    bytes.remove_prefix(1);
   }
   out += '"';
   return out;
@@ -747,9 +709,7 @@ int run_info(const std::vector<std::string>& inputs, bool json, const Limits& li
     Result<std::vector<std::uint8_t>> bytes = read_input(input, limits);
     Result<Info> info = bytes ? probe(bytes.value(), limits) : Result<Info>(bytes.status(), bytes.message());
     if (!info) {
-      const bool limit = bytes && info.status() == Status::kLimitExceeded;
-      console.err << "varnic-cli: " << input << ": "
-                  << (limit ? decode_limit_message(bytes.value(), limits, info.message()) : info.message()) << '\n';
+      console.err << "varnic-cli: " << input << ": " << info.message() << '\n';
       worst = std::max(worst, exit_code_for(info.status()));
       continue;
     }
