@@ -10,8 +10,14 @@
 namespace varnic::c_interface {
 namespace {
 
-static_assert(VARNIC_DEFAULT_MAX_PIXELS == kDefaultMaxPixels);
-static_assert(VARNIC_MAX_THREADS == kMaxThreads);
+// The C header spells the library's ranges for C programs; they must be the library's.
+static_assert(VARNIC_MIN_QUALITY == kMinQuality && VARNIC_MAX_QUALITY == kMaxQuality &&
+              VARNIC_DEFAULT_QUALITY == kDefaultQuality);
+static_assert(VARNIC_MIN_LEVELS == kMinLevels && VARNIC_MAX_LEVELS == kMaxLevels &&
+              VARNIC_DEFAULT_LEVELS == kDefaultLevels);
+static_assert(VARNIC_MAX_QUANT_STEP == kMaxQuantStep && VARNIC_MAX_THRESHOLD == kMaxThreshold);
+static_assert(VARNIC_MAX_OPTIMIZE == kMaxOptimize && VARNIC_MAX_COMMENT_BYTES == kMaxCommentBytes);
+static_assert(VARNIC_DEFAULT_MAX_PIXELS == kDefaultMaxPixels && VARNIC_MAX_THREADS == kMaxThreads);
 
 // Kept per thread so that a caller on another thread never sees this one's message, and valid
 // until this thread's next failure.
@@ -35,41 +41,11 @@ ProgressCallback progress_of(const Handle& handle) {
   };
 }
 
-std::string thread_count_problem(int threads) {
-  if (threads >= 1 && threads <= kMaxThreads) return {};
-  return "threads " + std::to_string(threads) + " is out of range 1.." + std::to_string(kMaxThreads);
-}
-
-// The smallest picture every level count codes (with fewer levels), for checking settings
-// through encode itself, so that a handle accepts exactly what encode accepts.
-constexpr std::uint32_t kTrialSide = 3;
-
-// Why encode would refuse these settings for every picture; empty when it would not.
+// Why encode would refuse these settings for every picture, in the library's words; empty when
+// it would not.
 std::string settings_problem(const EncodeOptions& options) {
-  if (const OptionProblem problem = check_encode_options(options); problem.option != EncodeOption::kNone) {
-    const char* name = "";
-    switch (problem.option) {
-      case EncodeOption::kNone: break;
-      case EncodeOption::kQuantY: name = "quantization steps of Y"; break;
-      case EncodeOption::kQuantI: name = "quantization steps of I"; break;
-      case EncodeOption::kQuantQ: name = "quantization steps of Q"; break;
-      case EncodeOption::kThresholds: name = "thresholds"; break;
-      case EncodeOption::kDropped: name = "dropped levels"; break;
-      case EncodeOption::kComment: name = "comment"; break;
-      case EncodeOption::kTarget: name = "target"; break;
-    }
-    return std::string(name) + ": " + problem.reason;
-  }
-  if (std::string problem = thread_count_problem(options.threads); !problem.empty()) return problem;
-  static constexpr std::uint8_t kTrialPixels[kTrialSide * kTrialSide] = {};
-  EncodeOptions trial = options;
-  trial.threads = 1;
-  trial.progress = nullptr;
-  trial.target_size.reset();  // checked above; a search on the trial picture proves nothing
-  trial.target_psnr.reset();
-  Result<Encoded> encoded =
-      encode(PictureView{kTrialPixels, kTrialSide, kTrialSide, 0, PixelFormat::kGrey8, false}, trial);
-  return encoded ? std::string() : encoded.message();
+  const OptionProblem problem = check_encode_options(options);
+  return problem ? describe(problem) : std::string();
 }
 
 // Applies `change` to a copy of the encoder's options and keeps it only if encode accepts it.
@@ -384,7 +360,9 @@ varnic_status varnic_decoder_set_colour_format(varnic_decoder* decoder, varnic_p
 varnic_status varnic_decoder_set_threads(varnic_decoder* decoder, int threads) {
   varnic_status status = VARNIC_OK;
   if (missing(decoder, "decoder", status)) return status;
-  if (std::string problem = thread_count_problem(threads); !problem.empty())
+  EncodeOptions check;  // the encoder's rule for threads is the decoder's
+  check.threads = threads;
+  if (std::string problem = settings_problem(check); !problem.empty())
     return fail(VARNIC_ERROR_INVALID_ARGUMENT, std::move(problem));
   decoder->options.threads = threads;
   return VARNIC_OK;

@@ -117,8 +117,8 @@ Result<Comparison> compare_pictures(const PictureView& a, const PictureView& b) 
 namespace detail {
 
 Result<Encoded> encode_to_target(const PictureView& picture, const EncodeOptions& options) {
-  if (const OptionProblem problem = check_encode_options(options); problem.option == EncodeOption::kTarget)
-    return {Status::kInvalidArgument, "target: " + problem.reason};
+  if (const OptionProblem problem = check_encode_options(options))
+    return {Status::kInvalidArgument, describe(problem)};
   EncodeOptions trial_options = options;
   trial_options.target_size.reset();
   trial_options.target_psnr.reset();

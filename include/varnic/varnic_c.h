@@ -105,13 +105,22 @@ enum {
 typedef int varnic_stage;
 typedef int (*varnic_progress_fn)(void* user, varnic_stage stage, int done, int total);
 
+/* The library's ranges and defaults, for a program's own checks and fields (the setters apply
+ * them and say which one a value breaks). */
+#define VARNIC_MIN_QUALITY 0
+#define VARNIC_MAX_QUALITY 99
+#define VARNIC_DEFAULT_QUALITY 50
+#define VARNIC_MIN_LEVELS 1
+#define VARNIC_MAX_LEVELS 6
+#define VARNIC_DEFAULT_LEVELS 5
+#define VARNIC_MAX_QUANT_STEP 125   /* quantization steps 0..125 */
+#define VARNIC_MAX_THRESHOLD 65535  /* dead-zone thresholds 0..65535 */
+#define VARNIC_MAX_OPTIMIZE 3       /* optimiser levels 0..3, 0 the classic encoder */
+#define VARNIC_MAX_COMMENT_BYTES 2047
+#define VARNIC_MAX_THREADS 256      /* worker threads per call, 1..256 */
 /* Largest picture (width x height) a call accepts or allocates for unless told otherwise: 2^28
  * pixels, a 16384 x 16384 picture. */
 #define VARNIC_DEFAULT_MAX_PIXELS ((uint64_t)1 << 28)
-/* Longest comment a .cod file holds, in bytes. */
-#define VARNIC_MAX_COMMENT_BYTES 2047
-/* Worker threads per call. */
-#define VARNIC_MAX_THREADS 256
 
 /* --- Encoding --------------------------------------------------------------------------------- */
 
@@ -132,8 +141,8 @@ typedef int varnic_image_type;
 enum { VARNIC_CHANNEL_Y = 0, VARNIC_CHANNEL_I = 1, VARNIC_CHANNEL_Q = 2 };
 typedef int varnic_channel;
 
-/* 0..99, default 50: higher is better quality and larger files. The quality and the image type
- * derive every per-level setting that is not given below. */
+/* VARNIC_MIN_QUALITY..VARNIC_MAX_QUALITY, default 50: higher is better quality and larger files.
+ * The quality and the image type derive every per-level setting that is not given below. */
 VARNIC_C_API varnic_status varnic_encoder_set_quality(varnic_encoder* encoder, int quality);
 VARNIC_C_API varnic_status varnic_encoder_set_image_type(varnic_encoder* encoder, varnic_image_type type);
 /* Wavelet levels 1..6; 0 returns to the default, 5. A picture too small for them is coded with
@@ -156,8 +165,9 @@ VARNIC_C_API varnic_status varnic_encoder_set_comment(varnic_encoder* encoder, c
 /* 1..VARNIC_MAX_THREADS, default 1. The bytes written never depend on it. */
 VARNIC_C_API varnic_status varnic_encoder_set_threads(varnic_encoder* encoder, int threads);
 /* Instead of the quality: the highest quality whose file has at most `bytes` bytes, or the
- * lowest whose decoded picture reaches `db` decibels of PSNR (over RGB, or grey for grey
- * pictures). A target that no quality reaches fails with VARNIC_ERROR_LIMIT_EXCEEDED. 0 clears. */
+ * lowest whose decoded picture reaches `db` decibels of PSNR (at least 1; over RGB, or grey for
+ * grey pictures). One target at a time; 0 clears it. A target that no quality reaches fails with
+ * VARNIC_ERROR_LIMIT_EXCEEDED. */
 VARNIC_C_API varnic_status varnic_encoder_set_target_size(varnic_encoder* encoder, uint64_t bytes);
 VARNIC_C_API varnic_status varnic_encoder_set_target_psnr(varnic_encoder* encoder, double db);
 /* 0 returns to VARNIC_DEFAULT_MAX_PIXELS. */

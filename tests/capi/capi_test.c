@@ -298,12 +298,12 @@ static void test_refusals(void) {
   FAILS(varnic_encoder_set_levels(encoder, 7), VARNIC_ERROR_INVALID_ARGUMENT, "evels");
   FAILS(varnic_encoder_set_image_type(encoder, (varnic_image_type)3), VARNIC_ERROR_INVALID_ARGUMENT, "ype");
   FAILS(varnic_encoder_set_optimize(encoder, 4), VARNIC_ERROR_INVALID_ARGUMENT, "optimi");
-  FAILS(varnic_encoder_set_threads(encoder, 0), VARNIC_ERROR_INVALID_ARGUMENT, "threads 0");
+  FAILS(varnic_encoder_set_threads(encoder, 0), VARNIC_ERROR_INVALID_ARGUMENT, "threads: 0 is below the minimum 1");
   FAILS(varnic_encoder_set_quant_steps(encoder, VARNIC_CHANNEL_I, five, 5), VARNIC_ERROR_INVALID_ARGUMENT,
-        "steps of I: needs 3");
+        "I quantization vector: 16 numbers are needed");
   FAILS(varnic_encoder_set_quant_steps(encoder, (varnic_channel)3, five, 5), VARNIC_ERROR_INVALID_ARGUMENT, "channel 3");
-  FAILS(varnic_encoder_set_thresholds(encoder, five, 5), VARNIC_ERROR_INVALID_ARGUMENT, "thresholds: needs");
-  FAILS(varnic_encoder_set_dropped_levels(encoder, 0, 5, 0), VARNIC_ERROR_INVALID_ARGUMENT, "dropped levels");
+  FAILS(varnic_encoder_set_thresholds(encoder, five, 5), VARNIC_ERROR_INVALID_ARGUMENT, "thresholds: 6 numbers");
+  FAILS(varnic_encoder_set_dropped_levels(encoder, 0, 5, 0), VARNIC_ERROR_INVALID_ARGUMENT, "dropped levels of I");
   memset(long_comment, 'x', sizeof long_comment);
   FAILS(varnic_encoder_set_comment(encoder, long_comment, sizeof long_comment), VARNIC_ERROR_INVALID_ARGUMENT, "2047");
   CHECK(varnic_encoder_set_target_size(encoder, 1000) == VARNIC_OK);
@@ -316,7 +316,7 @@ static void test_refusals(void) {
   FAILS(varnic_encode(encoder, &rgb, &data, &size), VARNIC_ERROR_LIMIT_EXCEEDED, "3072 pixels");
   FAILS(varnic_decoder_set_reduce(decoder, -1), VARNIC_ERROR_INVALID_ARGUMENT, "reduce -1");
   FAILS(varnic_decoder_set_colour_format(decoder, VARNIC_GREY8), VARNIC_ERROR_INVALID_ARGUMENT, "colour format");
-  FAILS(varnic_decoder_set_threads(decoder, 257), VARNIC_ERROR_INVALID_ARGUMENT, "threads 257");
+  FAILS(varnic_decoder_set_threads(decoder, 257), VARNIC_ERROR_INVALID_ARGUMENT, "threads: 257");
 
   /* Files: not .cod, versions out of range, truncated, over the pixel limit, reduced too far,
    * decoded into a buffer of the wrong shape, missing. */
@@ -328,7 +328,7 @@ static void test_refusals(void) {
   cod[5] = '5';
   FAILS(varnic_decode(NULL, cod, cod_size / 2, &out), VARNIC_ERROR_INVALID_FILE, "");
   CHECK(varnic_decoder_set_max_pixels(decoder, 1000) == VARNIC_OK);
-  FAILS(varnic_decode(decoder, cod, cod_size, &out), VARNIC_ERROR_LIMIT_EXCEEDED, "limit");
+  FAILS(varnic_decode(decoder, cod, cod_size, &out), VARNIC_ERROR_LIMIT_EXCEEDED, "limit of 1000");
   CHECK(varnic_decoder_set_max_pixels(decoder, 0) == VARNIC_OK && varnic_decoder_set_reduce(decoder, 5) == VARNIC_OK);
   FAILS(varnic_decode_layout(decoder, cod, cod_size, &out), VARNIC_ERROR_INVALID_ARGUMENT, "reduce 5");
   FAILS(varnic_decode_into(NULL, cod, cod_size, &rgb), VARNIC_ERROR_INVALID_ARGUMENT, "decodes to 256x192 RGB");
