@@ -266,12 +266,13 @@ std::string pixel_limit_message(std::uint64_t width, std::uint64_t height, std::
 
 // A picture file to compress or compare; a .cod file only when `compressed_too`.
 Result<PictureFile> read_input_picture(std::span<const std::uint8_t> bytes, const std::string& path,
-                                       const Limits& limits, bool compressed_too) {
+                                       const Limits& limits, bool compressed_too, const ReadOptions& read = {}) {
   const FileKind kind = sniff_kind(bytes, path);
   if (kind == FileKind::kCod && !compressed_too)
     return {Status::kInvalidFile, "a compressed file is not a picture (use decompress)"};
-  if (kind == FileKind::kUnknown) return {Status::kInvalidFile, "not a BMP, Targa (.tga), PNG or PNM picture"};
-  return read_picture(bytes, path, limits);
+  if (kind == FileKind::kUnknown)
+    return {Status::kInvalidFile, "not a BMP, Targa (.tga), PNG, PNM, JPEG, TIFF or WebP picture"};
+  return read_picture(bytes, path, limits, read);
 }
 
 // A limit refusal of the decoder, told with the picture's size.
@@ -407,13 +408,18 @@ int compress_one(const CompressOptions& options, const std::string& input, const
     }
     input_bytes = bytes.value().size();
     // Bitmap and Targa rows stay as the file has them: the encoder reads them in place.
-    loaded = read_input_picture(bytes.value(), input, batch.limits, false);
+    loaded = read_input_picture(bytes.value(), input, batch.limits, false, options.read);
     if (!loaded->ok()) {
       reporter.error(index, input, loaded->message());
       return exit_code_for(loaded->status());
     }
     std::vector<std::uint8_t>().swap(bytes.value());  // the file is not needed once decoded
     for (const std::string& notice : loaded->value().notices) reporter.notice(index, input, notice);
+  }
+  if (options.comment_from_exif) {
+    const std::string summary = loaded ? loaded->value().exif_summary : std::string();
+    if (summary.empty()) reporter.notice(index, input, "no EXIF summary for the comment: none stored");
+    encode_options.comment = summary;
   }
   const std::uint32_t width = rows ? rows->value().width : loaded->value().picture.width;
   const std::uint32_t height = rows ? rows->value().height : loaded->value().picture.height;
@@ -717,7 +723,9 @@ int run_decompress(const DecompressOptions& options, Console console) {
     kind = *options.format;
   } else if (!batch.output.empty() && batch.output != kStandardStream) {
     kind = kind_from_extension(batch.output);
-    if (kind == FileKind::kUnknown || kind == FileKind::kCod) {
+    // Photographs are read only: writing one would compress the picture a second time.
+    if (kind == FileKind::kUnknown || kind == FileKind::kCod || kind == FileKind::kJpeg || kind == FileKind::kTiff ||
+        kind == FileKind::kWebp) {
       console.err << "varnic-cli: " << batch.output
                   << ": the name does not say a picture format: use .bmp, .tga, .png, .pnm, .ppm or .pgm, or "
                      "--format\n";

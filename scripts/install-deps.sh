@@ -11,6 +11,7 @@ packages=(
   build-essential cmake pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev libcli11-dev
+  libjpeg62-turbo-dev libtiff-dev libwebp-dev liblcms2-dev libexif-dev liblcms2-utils
   qt6-base-dev qt6-base-dev-tools libgl-dev
   clang libclang-rt-14-dev llvm
   xvfb xauth
