@@ -54,6 +54,7 @@ struct JpegReadState {
   bool ended_early = false;     // libjpeg met the end of the data inside the picture
   std::string damage;           // the first warning of damaged coded data
   std::vector<std::uint8_t> cmyk_row;
+  std::vector<std::uint8_t> stored_row;  // a row before it is placed in a turned picture
   ColourConverter converter;
   LoadedPicture result;
 };
@@ -217,25 +218,33 @@ FileStatus read_jpeg(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, 
   }
 
   jpeg_start_decompress(cinfo);
+  // A turned picture (most portrait photographs from phones) is turned row by row on the way in.
+  const Orientation orientation = s->result.facts.orientation;
+  const bool turn = orientation != Orientation::kAsStored;
+  const std::uint32_t width = cinfo->output_width;
+  const std::uint32_t height = cinfo->output_height;
   PictureBuffer& picture = s->result.picture;
-  FileStatus made = new_picture(cinfo->output_width, cinfo->output_height, grey, true, picture);
-  if (made == FileStatus::kOk && cmyk) {
-    try {
-      s->cmyk_row.resize(std::size_t{cinfo->output_width} * 4);
-    } catch (const std::bad_alloc&) {
-      made = FileStatus::kOutOfMemory;
-    }
+  FileStatus made = swaps_sides(orientation) ? new_picture(height, width, grey, true, picture)
+                                             : new_picture(width, height, grey, true, picture);
+  try {
+    if (cmyk) s->cmyk_row.resize(std::size_t{width} * 4);
+    if (turn) s->stored_row.resize(std::size_t{width} * (grey ? 1 : 3));
+  } catch (const std::bad_alloc&) {
+    made = FileStatus::kOutOfMemory;
   }
   if (made != FileStatus::kOk) {
     message = "out of memory reading the JPEG picture";
     return refuse(made);
   }
+  s->result.facts.turned = turn;
   const std::size_t stride = picture.geometry().stride;
-  while (cinfo->output_scanline < cinfo->output_height) {
-    std::uint8_t* row = picture.pixels.data() + (cinfo->output_height - 1 - cinfo->output_scanline) * stride;
+  while (cinfo->output_scanline < height) {
+    const std::uint32_t y = cinfo->output_scanline;
+    std::uint8_t* row = turn ? s->stored_row.data() : picture.pixels.data() + (height - 1 - y) * stride;
     JSAMPROW target = cmyk ? s->cmyk_row.data() : row;
     if (jpeg_read_scanlines(cinfo, &target, 1) != 1) break;
-    if (cmyk) s->converter.convert(s->cmyk_row.data(), row, cinfo->output_width);
+    if (cmyk) s->converter.convert(s->cmyk_row.data(), row, width);
+    if (turn) place_row(picture, orientation, width, height, y, row);
   }
   if (!s->ended_early) jpeg_finish_decompress(cinfo);
   jpeg_destroy_decompress(cinfo);

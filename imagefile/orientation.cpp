@@ -80,6 +80,40 @@ void quarter_turn(std::uint8_t* pixels, std::size_t width, std::size_t height, O
 
 }  // namespace
 
+Orientation inverse(Orientation orientation) {
+  switch (orientation) {
+    case Orientation::kRotated90: return Orientation::kRotated270;
+    case Orientation::kRotated270: return Orientation::kRotated90;
+    default: return orientation;  // mirrors, half turn and transpositions undo themselves
+  }
+}
+
+void place_row(PictureBuffer& turned, Orientation orientation, std::uint32_t width, std::uint32_t height,
+               std::uint32_t y, const std::uint8_t* row) {
+  const std::size_t pixel = turned.bits_per_pixel == 8 ? 1 : 3;
+  const std::size_t stride = turned.geometry().stride;
+  const std::size_t out_height = static_cast<std::size_t>(turned.height);
+  // Where pixel (x, y) of the stored picture goes, counted from the top left of the turned one,
+  // and from there its place in the bottom-up buffer.
+  std::uint8_t* const pixels = turned.pixels.data();
+  auto at = [&](std::size_t tx, std::size_t ty) { return pixels + (out_height - 1 - ty) * stride + tx * pixel; };
+  const std::size_t w = width, h = height, sy = y;
+  for (std::size_t sx = 0; sx < w; ++sx) {
+    std::uint8_t* to = nullptr;
+    switch (orientation) {
+      case Orientation::kAsStored: to = at(sx, sy); break;
+      case Orientation::kMirrored: to = at(w - 1 - sx, sy); break;
+      case Orientation::kRotated180: to = at(w - 1 - sx, h - 1 - sy); break;
+      case Orientation::kFlipped: to = at(sx, h - 1 - sy); break;
+      case Orientation::kTransposed: to = at(sy, sx); break;
+      case Orientation::kRotated90: to = at(h - 1 - sy, sx); break;
+      case Orientation::kTransversed: to = at(h - 1 - sy, w - 1 - sx); break;
+      case Orientation::kRotated270: to = at(sy, w - 1 - sx); break;
+    }
+    std::memcpy(to, row + sx * pixel, pixel);
+  }
+}
+
 Orientation orientation_from(unsigned value) {
   return value >= 1 && value <= 8 ? static_cast<Orientation>(value) : Orientation::kAsStored;
 }

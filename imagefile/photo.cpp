@@ -190,9 +190,10 @@ void finish_photo(PictureBuffer& picture, const PhotoFacts& facts, const PhotoOp
   }
   if (facts.orientation != Orientation::kAsStored) {
     if (options.keep_orientation) {
+      if (facts.turned) orient_picture(picture, inverse(facts.orientation));
       notices.push_back(notices::orientation_kept(facts.orientation));
     } else {
-      orient_picture(picture, facts.orientation);
+      if (!facts.turned) orient_picture(picture, facts.orientation);
       notices.push_back(notices::rotated(facts.orientation));
     }
   }

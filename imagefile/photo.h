@@ -33,6 +33,8 @@ enum class Orientation : std::uint8_t {
 // A value read from a file: 1..8, anything else as stored.
 [[nodiscard]] Orientation orientation_from(unsigned value);
 [[nodiscard]] bool swaps_sides(Orientation orientation);
+// The orientation that undoes this one.
+[[nodiscard]] Orientation inverse(Orientation orientation);
 
 // CIE xy of a PNG cHRM chunk.
 struct Chromaticities {
@@ -73,6 +75,7 @@ struct CameraFacts {
 
 struct PhotoFacts {
   Orientation orientation = Orientation::kAsStored;
+  bool turned = false;  // the reader placed its rows turned already (place_row)
   ColourTags colour;
   bool exif = false;  // metadata blocks present in the file
   bool xmp = false;
@@ -86,10 +89,18 @@ struct PhotoOptions {
   bool keep_colours = false;      // keep the sample values whatever the profile says
 };
 
-// Colour, orientation and metadata notices after the reader's own, in that order. Throws
+// Colour, orientation and metadata notices after the reader's own, in that order. A picture the
+// reader turned already is turned back only for keep_orientation. Throws
 // std::bad_alloc (a quarter turn needs a bit a pixel).
 void finish_photo(PictureBuffer& picture, const PhotoFacts& facts, const PhotoOptions& options,
                   std::vector<std::string>& notices);
+
+// Puts row `y` (counted from the top) of a picture stored `width` x `height`, grey or blue-green-red,
+// where `turned` (new_picture of the turned sides) holds it: a reader that decodes row by row turns
+// the picture on the way, at the cost of a copy, where turning it afterwards moves every pixel
+// along long cycles through memory.
+void place_row(PictureBuffer& turned, Orientation orientation, std::uint32_t width, std::uint32_t height,
+               std::uint32_t y, const std::uint8_t* row);
 
 // Turns the picture in place. The buffer must have room for the turned rows' padding: new_picture
 // reserves it, so that a turn never holds the picture twice.

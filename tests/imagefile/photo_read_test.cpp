@@ -336,7 +336,7 @@ std::vector<std::pair<const char*, Bytes>> forged_files(unsigned side) {
     const unsigned tag = tiff[e] | tiff[e + 1] << 8;
     if (tag == 256 || tag == 257 || tag == 278) {  // width, length, rows per strip
       tiff[e + 2] = 4, tiff[e + 3] = 0;              // LONG
-      for (int k = 0; k < 4; ++k) tiff[e + 8 + k] = static_cast<std::uint8_t>(side >> (8 * k));
+      for (std::size_t k = 0; k < 4; ++k) tiff[e + 8 + k] = static_cast<std::uint8_t>(side >> (8 * k));
     }
   }
   Bytes webp = fz::make_webp(16, 16, rgb, false);  // lossy: "VP8 " frame, 14-bit sides after 9D 01 2A
