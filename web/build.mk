@@ -16,8 +16,11 @@ VERSION_H := $(WEB_BUILD)/include/varnic/version.h
 
 # The library's own sources; the command-line tool's comparison; the glue. Reading and writing
 # files is the page's business, not the library's: the file I/O of imagefile and of the API stays
-# out, and so does libpng, whose registry entry no_png.cpp replaces.
-SOURCES := $(filter-out imagefile/file_io% imagefile/png% api/file_io%,$(wildcard utils/*.cpp format/*.cpp codec/*.cpp decoder/*.cpp display/*.cpp optimize/*.cpp imagefile/*.cpp api/*.cpp)) \
+# out, and so does libpng, whose registry entry no_png.cpp replaces. The browser decodes
+# photographs itself: the readers over libjpeg, libtiff, libwebp, Little CMS and libexif stay out
+# too, and imagefile/photo_absent.cpp stands in for them.
+PHOTO_LIBRARY_SOURCES := imagefile/jpeg% imagefile/tiff% imagefile/webp% imagefile/colour_lcms% imagefile/exif%
+SOURCES := $(filter-out imagefile/file_io% imagefile/png% api/file_io% $(PHOTO_LIBRARY_SOURCES),$(wildcard utils/*.cpp format/*.cpp codec/*.cpp decoder/*.cpp display/*.cpp optimize/*.cpp imagefile/*.cpp api/*.cpp)) \
            cli/metrics.cpp web/glue.cpp web/ssim.cpp web/no_png.cpp
 OBJECTS := $(patsubst %.cpp,$(WEB_BUILD)/obj/%.o,$(SOURCES))
 

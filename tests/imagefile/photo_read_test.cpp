@@ -107,7 +107,7 @@ fz::ExifFields orientation_only(unsigned orientation) {
   return f;
 }
 
-TEST(PhotoReadTest, EveryOrientationTurnsJpegTiffAndWebpUpright) {
+TEST(PhotoReadTest, EveryOrientationTurnsJpegTiffWebpAndPngUpright) {
   constexpr std::uint32_t kWidth = 32, kHeight = 16;
   const Bytes upright_jpeg = fz::make_jpeg({kWidth, kHeight, 3, 100}, block_picture(kWidth, kHeight));
   const Bytes upright = top_down_rgb(read_with(upright_jpeg).picture);
@@ -129,6 +129,10 @@ TEST(PhotoReadTest, EveryOrientationTurnsJpegTiffAndWebpUpright) {
         {"JPEG", with_exif(stored_jpeg, exif)},
         {"TIFF", fz::make_tiff(tiff, top_down_rgb(stored))},
         {"WebP", fz::make_webp(tiff.width, tiff.height, top_down_rgb(stored), true, false, exif)},
+        {"PNG", fz::make_png(tiff.width, tiff.height, PNG_COLOR_TYPE_RGB, 8, top_down_rgb(stored),
+                             [&](png_structp p, png_infop i) {
+                               png_set_eXIf_1(p, i, static_cast<png_uint_32>(exif.size()), const_cast<png_bytep>(exif.data()));
+                             })},
     };
     for (const auto& [format, file] : files) {
       SCOPED_TRACE(format);
