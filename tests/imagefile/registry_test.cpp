@@ -132,5 +132,28 @@ TEST(RegistryTest, RefusesUnknownContentAndKinds) {
             FileStatus::kUnknownKind);
 }
 
+TEST(RegistryTest, PhotographsAreKnownByContentAndRefusedInWordsWhereNotRead) {
+  const std::pair<FileKind, Bytes> heads[] = {
+      {FileKind::kJpeg, {0xFF, 0xD8, 0xFF, 0xE0, 0, 16}},
+      {FileKind::kTiff, {'M', 'M', 0, 42, 0, 0, 0, 8}},
+      {FileKind::kWebp, {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'E', 'B', 'P'}},
+  };
+  for (const auto& [kind, head] : heads) {
+    SCOPED_TRACE(std::string(find_format(kind)->name));
+    EXPECT_EQ(sniff_kind(head, "x.bin"), kind);
+    LoadedPicture out;
+    std::string message;
+    const FileStatus status = read_picture(head, "x.bin", {}, out, &message);
+#if defined(_WIN32)
+    // The Windows programs carry none of the photograph libraries.
+    EXPECT_EQ(status, FileStatus::kFormatNotBuilt);
+    EXPECT_NE(message.find(find_format(kind)->name), std::string::npos) << message;
+#else
+    EXPECT_NE(status, FileStatus::kOk);
+    EXPECT_NE(status, FileStatus::kFormatNotBuilt);
+#endif
+  }
+}
+
 }  // namespace
 }  // namespace varnic::imagefile
