@@ -13,10 +13,10 @@
 // pictures, the I and Q planes' data.
 #pragma once
 
-// The interface uses std::span and defaulted comparisons: it needs C++20 (-std=c++20, which
-// varnic.pc and the CMake package pass on).
+// The interface uses std::span and defaulted comparisons: it needs C++20 or later (the CMake
+// package asks for at least C++20; with pkg-config, choose -std=c++20 or a later one yourself).
 #if !defined(__cplusplus) || (__cplusplus < 202002L && (!defined(_MSVC_LANG) || _MSVC_LANG < 202002L))
-#error "varnic.h needs C++20: compile with -std=c++20 (pkg-config --cflags varnic gives it)"
+#error "varnic.h needs C++20 or later: compile with -std=c++20 (or a later standard)"
 #endif
 
 #include <array>
