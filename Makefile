@@ -3,7 +3,6 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
-WEB_BUILD  ?= build-web
 WIN_BUILD  ?= build-win32
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?=
@@ -93,14 +92,15 @@ fuzz-smoke: deps
 	bash scripts/fuzz.sh build $(FUZZ_BUILD)
 	bash scripts/fuzz.sh smoke $(FUZZ_BUILD) 30
 
-# The web page: the library in WebAssembly and the static files, in $(WEB_BUILD)/; serve that
-# folder with any static file server.
+# The web page: the library in WebAssembly and the static files, in build-web/page/ (the `web`
+# preset); serve that folder with any static file server.
 web: deps
-	$(MAKE) -f web/build.mk WEB_BUILD=$(WEB_BUILD) -j $(JOBS)
+	cmake --preset web $(CMAKE_FLAGS)
+	cmake --build --preset web -j $(JOBS)
 
 # The page in headless Chromium against a local server, checked against varnic-cli.
 test-web: build web web/node_modules/.installed
-	VARNIC_CLI=$(CURDIR)/$(BUILD)/cli/varnic-cli WEB_BUILD=$(CURDIR)/$(WEB_BUILD) node --test web/test/web.test.mjs
+	VARNIC_CLI=$(CURDIR)/$(BUILD)/cli/varnic-cli WEB_BUILD=$(CURDIR)/build-web node --test web/test/web.test.mjs
 
 # The test driver's npm packages, exactly as locked; reinstalled only when the lock changes.
 web/node_modules/.installed: web/package-lock.json
@@ -125,4 +125,4 @@ install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WEB_BUILD) $(WIN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) build-web $(WIN_BUILD)
