@@ -260,6 +260,10 @@ async function compress(index) {
   if (reply.ok) {
     side.result?.bitmap?.close?.();
     side.result = { ...reply, label: describe(settings, reply) };
+    // Seconds in the codec: the encode (every trial of a search) and the decode that checks it.
+    Object.assign($('timing').dataset, { encodeSeconds: reply.encodeSeconds, checkSeconds: reply.decodeSeconds });
+    $('timing').textContent = `The ${kSideNames[index]} side took ${reply.encodeSeconds.toFixed(2)} s to compress ` +
+      `and ${reply.decodeSeconds.toFixed(2)} s to decode and compare.`;
     side.stale = false;
     side.problem = null;
     if (!$('error').hidden && !state.sides.some((s) => s.problem)) showError('');
