@@ -10,6 +10,8 @@
 namespace varnic::codec {
 
 using format::Channel;
+using format::CodecParams;
+using format::StatusCode;
 using format::ChannelParams;
 using format::kChannelCount;
 using format::kMaxSubbands;
@@ -178,14 +180,6 @@ StatusCode too_large_status(int list) {
 }
 
 }  // namespace
-
-const std::array<std::uint16_t, kMaxSubbands>& quality_vector_row(int row) {
-  return kVectorRows[row - 1];
-}
-
-const std::array<std::uint16_t, kThresholdTableLevels>& quality_thresholds(int quality) {
-  return kThresholdRows[quality];
-}
 
 CodecParams default_codec_params() {
   CodecParams params;

@@ -15,9 +15,6 @@
 
 namespace varnic::codec {
 
-using format::CodecParams;
-using format::StatusCode;
-
 // The encoder's own level range; files may carry up to format::kMaxFileLevels.
 inline constexpr int kMinLevels = 1;
 inline constexpr int kMaxLevels = 6;
@@ -27,17 +24,12 @@ inline constexpr int kMaxQuality = 99;
 inline constexpr int kThresholdTableLevels = 11;
 
 // Start-up values with the quality derivation already run (quality 50, "Other").
-CodecParams default_codec_params();
+format::CodecParams default_codec_params();
 
 // Fills dropped levels, the first 3(L+1) vector entries and L+1 thresholds from
 // quality_factor_ and image_type_ (0..2, not checked). Out-of-range quality returns
 // kQualityOutOfRange with only color_quality_ changed.
-StatusCode derive_params_from_quality(CodecParams& params);
-
-// Row `row` (1..8) of the quality vector table, 31 entries.
-const std::array<std::uint16_t, format::kMaxSubbands>& quality_vector_row(int row);
-// The thresholds of quality q (0..99) for levels 0..10.
-const std::array<std::uint16_t, kThresholdTableLevels>& quality_thresholds(int quality);
+format::StatusCode derive_params_from_quality(format::CodecParams& params);
 
 // Settings typed in full. Numbers are kept wide so that out-of-range input is seen by the
 // validator instead of wrapping.
@@ -54,15 +46,15 @@ enum class NumberListField { kQuantVectorA, kQuantVectorB, kQuantVectorC, kThres
 // Parses whitespace-separated decimal numbers (any whitespace, newlines included). Anything but
 // digits and whitespace gives the field's "not numbers" status. Numbers too long to matter are
 // saturated, not wrapped.
-StatusCode parse_number_list(std::string_view text, NumberListField field, std::vector<std::int64_t>& out);
+format::StatusCode parse_number_list(std::string_view text, NumberListField field, std::vector<std::int64_t>& out);
 
 // Checks, in this order: total levels 1..6; per list (A, B, C, thresholds) the count (3L+1, 3L+1,
 // 3L+1, L+1) and the range (vectors <= 125, thresholds <= 65535); then dropped levels of Y, I, Q
 // in 0..L-1.
-StatusCode validate_full_settings(const FullSettings& settings);
+format::StatusCode validate_full_settings(const FullSettings& settings);
 
 // Validates, then stores everything into params (levels, dropped levels, vectors, thresholds,
 // padded size); nothing is stored on failure.
-StatusCode apply_full_settings(const FullSettings& settings, CodecParams& params);
+format::StatusCode apply_full_settings(const FullSettings& settings, format::CodecParams& params);
 
 }  // namespace varnic::codec

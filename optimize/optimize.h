@@ -39,7 +39,6 @@ struct Choices {
   std::array<int, format::kChannelCount> dropped{};
   // Mean colour shift added in the Y, I, Q domain (plane sample units).
   std::array<double, format::kChannelCount> offsets{};
-  int coder_passes = 0;  // times the real coder ran
 };
 
 // The distortion scale E of a quality factor 0..99 (higher quality, smaller
