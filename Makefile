@@ -7,6 +7,7 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 WEB_BUILD  ?= build-web
 WIN_BUILD  ?= build-win32
+DEB_BUILD  ?= build-deb
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?=
 JOBS       ?= $(shell nproc)
@@ -20,7 +21,7 @@ endif
 deps = bash scripts/install-deps.sh $(1)
 
 .PHONY: all deps configure build test demo run bench bench-peers bench-identity bench-smoke bench-thumbnail viewer-screenshot test-sanitize fuzz \
-        fuzz-smoke install clean web test-web win-configure windows test-windows
+        fuzz-smoke install clean web test-web win-configure windows test-windows windows-installer test-windows-installer deb test-deb
 
 all: build
 
@@ -132,7 +133,18 @@ windows: win-configure
 
 test-windows: win-configure
 	cmake --build $(WIN_BUILD) -j $(JOBS)
-	bash scripts/wine-tests.sh $(WIN_BUILD)
+	bash scripts/wine-tests.sh $(WIN_BUILD) -E '^win32_installer$$'
+
+# varnic-$(VERSION)-setup.exe (NSIS) from the Windows build's files, and its test under Wine:
+# silent install, association, Start menu, PATH, a .cod file opened through the shell, uninstall.
+windows-installer: win-configure
+	$(call deps,installer)
+	cmake $(WIN_BUILD) > /dev/null
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target varnic_installer
+
+test-windows-installer: windows-installer
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target varnic_win32_find_window
+	bash scripts/wine-tests.sh $(WIN_BUILD) -R '^win32_installer$$'
 
 # The tree is configured for PREFIX, so that an install to /usr puts the library in the multiarch
 # directory and leaves no run path in the programs (DESTDIR=... stages it elsewhere).
@@ -142,4 +154,13 @@ install: configure
 	cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WEB_BUILD) $(WIN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WEB_BUILD) $(WIN_BUILD) $(DEB_BUILD)
+
+# Debian packages from packaging/debian (dpkg-buildpackage, debhelper) in $(DEB_BUILD)/, checked by
+# lintian; test-deb installs them on this machine, uses them, and purges them.
+deb:
+	$(call deps,base deb)
+	JOBS=$(JOBS) bash packaging/build-deb.sh $(DEB_BUILD)
+
+test-deb: build deb
+	bash packaging/test-deb.sh $(BUILD) $(DEB_BUILD)

@@ -27,12 +27,13 @@ bool consistent(const Picture& p) {
          p.pixels.size() >= bytes;
 }
 
-}  // namespace
-
+// 10 log10(255^2 / mse); infinity for mse 0.
 double psnr_from_mse(double mse) {
   if (mse <= 0) return std::numeric_limits<double>::infinity();
   return 10.0 * std::log10(255.0 * 255.0 / mse);
 }
+
+}  // namespace
 
 void RowComparison::add(std::span<const std::uint8_t> row_a, PixelFormat format_a, std::span<const std::uint8_t> row_b,
                         PixelFormat format_b, std::uint32_t width) {

@@ -31,7 +31,4 @@ class RowComparison {
   int max_difference_ = 0;
 };
 
-// 10 log10(255^2 / mse); infinity for mse 0.
-[[nodiscard]] double psnr_from_mse(double mse);
-
 }  // namespace varnic::cli

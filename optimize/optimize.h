@@ -29,8 +29,8 @@
 
 namespace varnic::optimize {
 
-inline constexpr int kMinOptimizeLevel = 0;  // 0 is the classic encoder
-inline constexpr int kMaxOptimizeLevel = 3;
+inline constexpr int kMinOptimizeLevel = varnic::kMinOptimize;  // 0 is the classic encoder
+inline constexpr int kMaxOptimizeLevel = varnic::kMaxOptimize;
 
 // What the optimiser chose, for -v.
 struct Choices {
