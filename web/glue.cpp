@@ -25,10 +25,10 @@
 #include "format/format.h"
 #include "imagefile/registry.h"
 #include "metrics.h"
-#include "optimize/optimize.h"
 #include "png_reader.h"
 #include "search.h"
 #include "ssim.h"
+#include "varnic/rules.h"
 #include "varnic/varnic.h"
 
 namespace varnic::web {
@@ -101,11 +101,6 @@ val guarded(const char* what, const Body& body) {
   }
 }
 
-// Composites a straight-alpha sample over white, rounding to nearest: the tool's rule.
-std::uint8_t over_white(unsigned value, unsigned alpha) {
-  return static_cast<std::uint8_t>((value * alpha + 255u * (255u - alpha) + 127u) / 255u);
-}
-
 // --- strips of RGBA --------------------------------------------------------------------------------
 
 // RGBA rows gathered into strips for the page, in whatever order the rows come: a strip is
@@ -144,43 +139,78 @@ class Strips {
 // --- settings --------------------------------------------------------------------------------------
 
 struct Problem {
-  const char* field;
+  const char* field;  // the page's name of the field at fault
   std::string message;
 };
 
-// The page's words for a setting: the labels its fields carry.
-const char* field_name(const char* field) {
-  const std::string_view f = field;
-  if (f == "quantY") return "Quantization vector Y";
-  if (f == "quantI") return "Quantization vector I";
-  if (f == "quantQ") return "Quantization vector Q";
-  if (f == "thresholds") return "Thresholds";
-  if (f == "dropped") return "Dropped levels";
-  if (f == "comment") return "Comment";
-  if (f == "levels") return "Levels";
-  if (f == "targetSize") return "Target size";
-  if (f == "targetPsnr") return "Target PSNR";
-  return "Quality";
+// The page's words for a refused setting, with the labels its fields carry.
+Problem worded(const OptionProblem& p) {
+  struct Field {
+    const char* key;
+    const char* label;
+  };
+  auto field = [&]() -> Field {
+    switch (p.option) {
+      case EncodeOption::kNone: break;
+      case EncodeOption::kQuality: return {"quality", "Quality"};
+      case EncodeOption::kType: return {"type", "Image type"};
+      case EncodeOption::kLevels: return {"levels", "Levels"};
+      case EncodeOption::kQuantY: return {"quantY", "Y quantization vector"};
+      case EncodeOption::kQuantI: return {"quantI", "I quantization vector"};
+      case EncodeOption::kQuantQ: return {"quantQ", "Q quantization vector"};
+      case EncodeOption::kThresholds: return {"thresholds", "Thresholds"};
+      case EncodeOption::kDropped: return {"dropped", "Dropped levels"};
+      case EncodeOption::kComment: return {"comment", "Comment"};
+      case EncodeOption::kOptimize: return {"optimiser", "Optimiser"};
+      case EncodeOption::kThreads: return {"threads", "Threads"};
+    }
+    return {"quality", "Settings"};
+  }();
+  static constexpr const char* kPlanes[3] = {"Y", "I", "Q"};
+  std::string subject = field.label;
+  if (p.option == EncodeOption::kDropped && p.entry >= 0 && p.entry < 3) subject += std::string(" of ") + kPlanes[p.entry];
+  else if (p.entry >= 0) subject += ", number " + std::to_string(p.entry + 1);
+  const std::string value = std::to_string(p.value) + (p.option == EncodeOption::kComment ? " bytes" : "");
+  using K = OptionProblem::Kind;
+  switch (p.kind) {
+    case K::kNone: break;
+    case K::kBelowMinimum: return {field.key, subject + ": " + value + " is below the smallest allowed, " + std::to_string(p.bound)};
+    case K::kAboveMaximum: return {field.key, subject + ": " + value + " is above the largest allowed, " + std::to_string(p.bound)};
+    case K::kWrongCount:
+      return {field.key, subject + ": " + std::to_string(p.bound) + " numbers are needed (" +
+                             (p.option == EncodeOption::kThresholds ? "levels + 1" : "3 × levels + 1") + "), not " +
+                             std::to_string(p.value)};
+    case K::kOptimizerChooses:
+      return {field.key, subject + ": the optimiser chooses it; derive the advanced settings again or set the optimiser to 0"};
+  }
+  return {field.key, subject};
 }
 
-Problem problem(const char* field, const std::string& reason) { return {field, std::string(field_name(field)) + ": " + reason}; }
+Problem problem(const char* field, const char* label, const std::string& reason) {
+  return {field, std::string(label) + ": " + reason};
+}
 
-std::optional<Problem> number_list(const val& settings, const char* key, std::optional<std::vector<int>>& out) {
+std::optional<Problem> number_list(const val& settings, const char* key, const char* label,
+                                   std::optional<std::vector<int>>& out) {
   const val text = settings[key];
   if (!given(text)) return std::nullopt;
-  std::vector<std::int64_t> numbers;
-  if (!format::ok(codec::parse_number_list(text.as<std::string>(), codec::NumberListField::kQuantVectorA, numbers)))
-    return problem(key, "only whole numbers separated by blanks");
-  std::vector<int> values;
-  for (const std::int64_t n : numbers) values.push_back(static_cast<int>(std::min<std::int64_t>(n, kTooLarge)));
-  out = std::move(values);
+  out = parse_number_list(text.as<std::string>());
+  if (!out) return problem(key, label, "whole numbers separated by blanks or commas, nothing else");
   return std::nullopt;
+}
+
+// A whole number typed in a field; nullopt when it is not one.
+std::optional<int> whole(const val& v) {
+  const double d = v.as<double>();
+  if (!(d >= -kTooLarge && d <= kTooLarge) || d != std::floor(d)) return std::nullopt;
+  return static_cast<int>(d);
 }
 
 // What a side is to be encoded with, as the page's form gives it:
 //   {quality, type, optimiser, threads, comment?, levels?, quantY?, quantI?, quantQ?, thresholds?
 //    (texts), dropped? [y, i, q], targetSize? (bytes), targetPsnr? (dB)}.
-// What is missing derives from quality, type and levels, as in varnic-cli.
+// What is missing derives from quality, type and levels, as in varnic-cli. The library's
+// validator judges every value; the page words its answer.
 struct Request {
   EncodeOptions options;
   std::optional<std::uint64_t> target_size;
@@ -190,62 +220,43 @@ struct Request {
 std::optional<Problem> read_request(const val& s, Request& out) {
   EncodeOptions& o = out.options;
   o.quality = s["quality"].as<int>();
-  const int type = s["type"].as<int>();
-  if (o.quality < codec::kMinQuality || o.quality > codec::kMaxQuality)
-    return problem("quality", "must be " + std::to_string(codec::kMinQuality) + ".." + std::to_string(codec::kMaxQuality));
-  if (type < 0 || type > 2) return problem("type", "must be other, landscape or faces");
-  o.type = static_cast<ImageType>(type);
+  o.type = static_cast<ImageType>(std::clamp(s["type"].as<int>(), 0, 255));
   if (given(s["optimiser"])) o.optimize = s["optimiser"].as<int>();
-  if (given(s["threads"])) o.threads = std::clamp(s["threads"].as<int>(), 1, kMaxThreads);
+  if (given(s["threads"])) o.threads = s["threads"].as<int>();
   if (given(s["comment"])) o.comment = s["comment"].as<std::string>();
   if (given(s["levels"])) {
-    const double levels = s["levels"].as<double>();
-    if (!(levels >= codec::kMinLevels && levels <= codec::kMaxLevels) || levels != std::floor(levels))
-      return problem("levels", "must be a whole number " + std::to_string(codec::kMinLevels) + ".." +
-                                   std::to_string(codec::kMaxLevels));
-    o.levels = static_cast<int>(levels);
+    o.levels = whole(s["levels"]);
+    if (!o.levels) return problem("levels", "Levels", "a whole number");
   }
-  for (const char* key : {"quantY", "quantI", "quantQ", "thresholds"}) {
-    std::optional<std::vector<int>>& list = key[0] == 't' ? o.thresholds : key[5] == 'Y' ? o.quant_y
-                                                                          : key[5] == 'I' ? o.quant_i : o.quant_q;
-    if (auto p = number_list(s, key, list)) return p;
-  }
+  if (auto p = number_list(s, "quantY", "Y quantization vector", o.quant_y)) return p;
+  if (auto p = number_list(s, "quantI", "I quantization vector", o.quant_i)) return p;
+  if (auto p = number_list(s, "quantQ", "Q quantization vector", o.quant_q)) return p;
+  if (auto p = number_list(s, "thresholds", "Thresholds", o.thresholds)) return p;
   if (given(s["dropped"])) {
     std::array<int, 3> dropped{};
-    for (int c = 0; c < 3; ++c) {
-      const double d = s["dropped"][c].as<double>();
-      if (!(d >= 0 && d <= static_cast<double>(kTooLarge)) || d != std::floor(d))
-        return problem("dropped", "whole numbers from 0 up, one for each of Y, I and Q");
-      dropped[static_cast<std::size_t>(c)] = static_cast<int>(d);
+    for (std::size_t c = 0; c < 3; ++c) {
+      const std::optional<int> d = whole(s["dropped"][static_cast<unsigned>(c)]);
+      if (!d) return problem("dropped", "Dropped levels", "a whole number for each of Y, I and Q");
+      dropped[c] = *d;
     }
     o.dropped = dropped;
   }
-  const bool full = o.quant_y || o.quant_i || o.quant_q || o.thresholds || o.dropped;
+  if (const OptionProblem checked = check_encode_options(o); checked.kind != OptionProblem::Kind::kNone)
+    return worded(checked);
   if (given(s["targetSize"])) {
     const double bytes = s["targetSize"].as<double>();
-    if (!(bytes >= 1 && bytes <= 1e15)) return problem("targetSize", "must be a size of at least 1 byte");
+    if (!(bytes >= 1 && bytes <= 1e15)) return problem("targetSize", "Largest file size", "at least 1 byte");
     out.target_size = static_cast<std::uint64_t>(bytes);
   }
   if (given(s["targetPsnr"])) {
     const double db = s["targetPsnr"].as<double>();
-    if (!(db > 0 && db < 1000)) return problem("targetPsnr", "must be a number of decibels above 0");
+    if (!(db > 0 && db < 1000)) return problem("targetPsnr", "Lowest PSNR", "a number of decibels above 0");
     out.target_psnr = db;
   }
+  const bool full = o.quant_y || o.quant_i || o.quant_q || o.thresholds || o.dropped;
   if ((out.target_size || out.target_psnr) && full)
-    return problem(out.target_size ? "targetSize" : "targetPsnr",
-                   "a target chooses the quality, which advanced settings replace; derive them again first");
-  if (full && o.optimize != 0)
-    return problem("optimiser", "the optimiser chooses the steps itself; derive the advanced settings again first");
-  const OptionProblem checked = check_encode_options(o);
-  switch (checked.option) {
-    case EncodeOption::kNone: return std::nullopt;
-    case EncodeOption::kQuantY: return problem("quantY", checked.reason);
-    case EncodeOption::kQuantI: return problem("quantI", checked.reason);
-    case EncodeOption::kQuantQ: return problem("quantQ", checked.reason);
-    case EncodeOption::kThresholds: return problem("thresholds", checked.reason);
-    case EncodeOption::kDropped: return problem("dropped", checked.reason);
-    case EncodeOption::kComment: return problem("comment", checked.reason);
-  }
+    return problem(out.target_size ? "targetSize" : "targetPsnr", out.target_size ? "Largest file size" : "Lowest PSNR",
+                   "a target chooses the quality, which the advanced settings replace; derive them again first");
   return std::nullopt;
 }
 
@@ -360,7 +371,7 @@ class Session {
     for (std::size_t i = 0; i < count; ++i) {
       const std::uint8_t* px = &staging_[4 * i];
       transparent_ = transparent_ || px[3] != 255;
-      for (std::size_t c = 0; c < channels; ++c) incoming_.pixels[(first + i) * channels + c] = over_white(px[c], px[3]);
+      for (std::size_t c = 0; c < channels; ++c) incoming_.pixels[(first + i) * channels + c] = blend_over_white(px[c], px[3]);
     }
     return success();
   }
@@ -487,11 +498,11 @@ class Session {
   // The settings quality and type derive for `levels` levels: what the advanced fields start
   // from; `typeMatters` is false where every image type derives the same.
   static val derive(int quality, int type, int levels) {
-    if (levels < codec::kMinLevels || levels > codec::kMaxLevels || type < 0 || type > 2 ||
-        quality < codec::kMinQuality || quality > codec::kMaxQuality)
+    if (levels < kMinLevels || levels > kMaxLevels || type < 0 || type >= kImageTypeCount || quality < kMinQuality ||
+        quality > kMaxQuality)
       return failure("out of range");
-    format::CodecParams by_type[3];
-    for (int t = 0; t < 3; ++t) {
+    format::CodecParams by_type[kImageTypeCount];
+    for (int t = 0; t < kImageTypeCount; ++t) {
       format::CodecParams& params = by_type[t];
       params = codec::default_codec_params();
       params.quality_factor = static_cast<std::int16_t>(quality);
@@ -532,15 +543,15 @@ class Session {
     val out = success();
     out.set("version", std::string(version()));
     out.set("maxPixels", static_cast<double>(kMaxPixels));
-    out.set("minQuality", codec::kMinQuality);
-    out.set("maxQuality", codec::kMaxQuality);
-    out.set("defaultQuality", EncodeOptions{}.quality);
-    out.set("minLevels", codec::kMinLevels);
-    out.set("maxLevels", codec::kMaxLevels);
-    out.set("defaultLevels", static_cast<int>(format::CodecParams{}.total_levels));
-    out.set("maxStep", format::kMaxQuantStep);
-    out.set("maxCommentBytes", static_cast<double>(format::kMaxCommentLength));
-    out.set("optimiserLevels", optimize::kMaxOptimizeLevel);
+    out.set("minQuality", kMinQuality);
+    out.set("maxQuality", kMaxQuality);
+    out.set("defaultQuality", kDefaultQuality);
+    out.set("minLevels", kMinLevels);
+    out.set("maxLevels", kMaxLevels);
+    out.set("defaultLevels", kDefaultLevels);
+    out.set("maxStep", kMaxQuantStep);
+    out.set("maxCommentBytes", static_cast<double>(kMaxCommentBytes));
+    out.set("maxOptimiser", kMaxOptimize);
     return out;
   }
 
@@ -642,7 +653,7 @@ class Session {
     if (request.target_size) {
       std::uint64_t smallest = UINT64_MAX;
       int smallest_quality = 0;
-      found = cli::highest_passing(codec::kMinQuality, codec::kMaxQuality, [&](int quality) -> Result<bool> {
+      found = cli::highest_passing(kMinQuality, kMaxQuality, [&](int quality) -> Result<bool> {
         Result<Encoded> t = trial(quality);
         if (!t) return {t.status(), t.message()};
         const std::uint64_t size = t.value().bytes.size();
@@ -658,7 +669,7 @@ class Session {
       note = "quality " + std::to_string(best_quality) + " for at most " + std::to_string(*request.target_size) + " bytes";
     } else {
       double highest = -1;
-      found = cli::lowest_passing(codec::kMinQuality, codec::kMaxQuality, [&](int quality) -> Result<bool> {
+      found = cli::lowest_passing(kMinQuality, kMaxQuality, [&](int quality) -> Result<bool> {
         Result<Encoded> t = trial(quality);
         if (!t) return {t.status(), t.message()};
         Result<cli::Comparison> c = compare(t.value().bytes, request.options.threads, progress, nullptr, nullptr);

@@ -8,6 +8,7 @@
 // The size rules and metadata notices of the tool's PNG readers, shared so that the page refuses
 // and reports exactly what they do.
 #include "imagefile/png_chunks.h"
+#include "varnic/rules.h"
 
 namespace varnic::web {
 namespace {
@@ -16,11 +17,6 @@ using imagefile::FileStatus;
 using imagefile::formats::load_be32;
 
 constexpr std::size_t kChunkOverhead = 12;  // length, type, CRC
-
-// Composites a straight-alpha sample over white, rounding to nearest: the tool's rule.
-std::uint8_t over_white(unsigned value, unsigned alpha) {
-  return static_cast<std::uint8_t>((value * alpha + 255u * (255u - alpha) + 127u) / 255u);
-}
 
 // A sample of `depth` bits as 8 bits: low depths stretched to 0..255, 16 bits rounded to nearest
 // (libpng's png_set_scale_16, which the tool uses: 0x00C0 gives 1, not 0).
@@ -214,7 +210,7 @@ void PngReader::finish_row() {
     }
     std::uint8_t* px = out + (std::size_t{pass.x0} + std::size_t{i} * pass.dx) * out_channels;
     for (std::size_t c = 0; c < out_channels; ++c)
-      px[c] = alpha_ ? over_white(rgba[c], rgba[3]) : static_cast<std::uint8_t>(rgba[c]);
+      px[c] = alpha_ ? blend_over_white(rgba[c], rgba[3]) : static_cast<std::uint8_t>(rgba[c]);
   }
 
   std::swap(row_, previous_);

@@ -27,8 +27,9 @@ void luma(std::span<const std::uint8_t> row, PixelFormat format, std::vector<dou
 }  // namespace
 
 SsimRows::SsimRows(std::uint32_t width)
-    : inside_(width > 2 * kRadius ? width - 2 * kRadius : 0), luma_a_(width), luma_b_(width),
-      ring_(static_cast<std::size_t>(kTaps) * kMoments * inside_) {
+    : inside_(width > 2 * kRadius ? width - 2 * kRadius : 0), luma_a_(width), luma_b_(width), squares_a_(width),
+      squares_b_(width), products_(width), ring_(static_cast<std::size_t>(kTaps) * kMoments * inside_),
+      down_(static_cast<std::size_t>(kMoments) * inside_) {
   double sum = 0;
   for (int k = -kRadius; k <= kRadius; ++k) sum += taps_[k + kRadius] = std::exp(-k * k / (2 * kSigma * kSigma));
   for (double& t : taps_) t /= sum;
@@ -39,36 +40,52 @@ void SsimRows::add(std::span<const std::uint8_t> row_a, PixelFormat format_a, st
   if (inside_ == 0) return;
   luma(row_a, format_a, luma_a_);
   luma(row_b, format_b, luma_b_);
+  const std::size_t width = luma_a_.size();
+  for (std::size_t x = 0; x < width; ++x) {
+    squares_a_[x] = luma_a_[x] * luma_a_[x];
+    squares_b_[x] = luma_b_[x] * luma_b_[x];
+    products_[x] = luma_a_[x] * luma_b_[x];
+  }
   // Filtered across, kept only where the whole window is inside (the border the usual
-  // definition crops before averaging).
+  // definition crops before averaging). Every sum runs over the taps in order, a tap at a time
+  // for a whole row, so that the loops run on vectors and the sums are those of one position at
+  // a time.
   double* moments = &ring_[static_cast<std::size_t>(rows_ % kTaps) * kMoments * inside_];
-  for (std::size_t x = 0; x < inside_; ++x) {
-    double m[kMoments] = {};
-    for (int k = 0; k < kTaps; ++k) {
-      const double a = luma_a_[x + static_cast<std::size_t>(k)];
-      const double b = luma_b_[x + static_cast<std::size_t>(k)];
-      m[0] += taps_[k] * a;
-      m[1] += taps_[k] * b;
-      m[2] += taps_[k] * (a * a);
-      m[3] += taps_[k] * (b * b);
-      m[4] += taps_[k] * (a * b);
-    }
-    for (int i = 0; i < kMoments; ++i) moments[static_cast<std::size_t>(i) * inside_ + x] = m[i];
+  const double* sources[kMoments] = {luma_a_.data(), luma_b_.data(), squares_a_.data(), squares_b_.data(), products_.data()};
+  for (int i = 0; i < kMoments; ++i) {
+    double* out = moments + static_cast<std::size_t>(i) * inside_;
+    const double* in = sources[i];
+    for (std::size_t x = 0; x < inside_; ++x) out[x] = taps_[0] * in[x];
+    for (int k = 1; k < kTaps; ++k)
+      for (std::size_t x = 0; x < inside_; ++x) out[x] += taps_[k] * in[x + static_cast<std::size_t>(k)];
   }
   ++rows_;
   if (rows_ < kTaps) return;
   // The window's rows, oldest first, filtered down.
-  const double* rows[kTaps];
-  for (int k = 0; k < kTaps; ++k) rows[k] = &ring_[static_cast<std::size_t>((rows_ + static_cast<unsigned>(k)) % kTaps) * kMoments * inside_];
-  for (std::size_t x = 0; x < inside_; ++x) {
-    double m[kMoments] = {};
-    for (int k = 0; k < kTaps; ++k)
-      for (int i = 0; i < kMoments; ++i) m[i] += taps_[k] * rows[k][static_cast<std::size_t>(i) * inside_ + x];
-    const double vx = m[2] - m[0] * m[0];
-    const double vy = m[3] - m[1] * m[1];
-    const double cov = m[4] - m[0] * m[1];
-    total_ += (2 * m[0] * m[1] + kC1) * (2 * cov + kC2) / ((m[0] * m[0] + m[1] * m[1] + kC1) * (vx + vy + kC2));
+  for (int i = 0; i < kMoments; ++i) {
+    double* out = &down_[static_cast<std::size_t>(i) * inside_];
+    for (int k = 0; k < kTaps; ++k) {
+      const double* in = &ring_[(static_cast<std::size_t>((rows_ + static_cast<unsigned>(k)) % kTaps) * kMoments +
+                                 static_cast<std::size_t>(i)) * inside_];
+      if (k == 0) {
+        for (std::size_t x = 0; x < inside_; ++x) out[x] = taps_[0] * in[x];
+      } else {
+        for (std::size_t x = 0; x < inside_; ++x) out[x] += taps_[k] * in[x];
+      }
+    }
   }
+  const double* mx = &down_[0];
+  const double* my = &down_[inside_];
+  const double* mxx = &down_[2 * inside_];
+  const double* myy = &down_[3 * inside_];
+  const double* mxy = &down_[4 * inside_];
+  for (std::size_t x = 0; x < inside_; ++x) {
+    const double vx = mxx[x] - mx[x] * mx[x];
+    const double vy = myy[x] - my[x] * my[x];
+    const double cov = mxy[x] - mx[x] * my[x];
+    squares_a_[x] = (2 * mx[x] * my[x] + kC1) * (2 * cov + kC2) / ((mx[x] * mx[x] + my[x] * my[x] + kC1) * (vx + vy + kC2));
+  }
+  for (std::size_t x = 0; x < inside_; ++x) total_ += squares_a_[x];
   count_ += inside_;
 }
 

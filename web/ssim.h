@@ -32,8 +32,9 @@ class SsimRows {
 
   std::size_t inside_;  // positions across whose window lies inside
   double taps_[kTaps];
-  std::vector<double> luma_a_, luma_b_;
+  std::vector<double> luma_a_, luma_b_, squares_a_, squares_b_, products_;
   std::vector<double> ring_;  // kTaps rows x kMoments x inside_
+  std::vector<double> down_;  // kMoments x inside_: the window filtered down
   std::uint64_t rows_ = 0;
   double total_ = 0;
   std::uint64_t count_ = 0;

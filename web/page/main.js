@@ -496,10 +496,11 @@ async function start() {
   $('quality').max = String(about.maxQuality);
   $('levels').min = String(about.minLevels);
   $('levels').max = String(about.maxLevels);
-  for (let level = 0; level <= about.optimiserLevels; level++) {
+  for (let level = 0; level <= about.maxOptimiser; level++) {
     $('optimiser').add(new Option(level === 0 ? '0 (none)' : String(level), String(level)));
   }
-  $('optimiser-row').hidden = about.optimiserLevels === 0;
+  $('optimiser-row').hidden = about.maxOptimiser === 0;
+  for (const id of ['dropped-y', 'dropped-i', 'dropped-q']) $(id).max = String(about.maxLevels - 1);
   const megapixels = (about.maxPixels / 1e6).toFixed(1);
   const side = Math.floor(Math.sqrt(about.maxPixels));
   $('empty').textContent += ` Pictures of up to ${megapixels} megapixels (${side} × ${side}).`;
