@@ -21,6 +21,9 @@ std::optional<FileKind> file_kind(varnic_file_kind kind) {
     case VARNIC_FILE_PNG: return FileKind::kPng;
     case VARNIC_FILE_PNM: return FileKind::kPnm;
     case VARNIC_FILE_COD: return FileKind::kCod;
+    case VARNIC_FILE_JPEG: return FileKind::kJpeg;
+    case VARNIC_FILE_TIFF: return FileKind::kTiff;
+    case VARNIC_FILE_WEBP: return FileKind::kWebp;
   }
   fail(VARNIC_ERROR_INVALID_ARGUMENT, "file kind " + std::to_string(static_cast<int>(kind)) + " is not one of varnic_file_kind");
   return std::nullopt;
@@ -34,6 +37,9 @@ varnic_file_kind kind_to_c(FileKind kind) {
     case FileKind::kPng: return VARNIC_FILE_PNG;
     case FileKind::kPnm: return VARNIC_FILE_PNM;
     case FileKind::kCod: return VARNIC_FILE_COD;
+    case FileKind::kJpeg: return VARNIC_FILE_JPEG;
+    case FileKind::kTiff: return VARNIC_FILE_TIFF;
+    case FileKind::kWebp: return VARNIC_FILE_WEBP;
   }
   return VARNIC_FILE_UNKNOWN;
 }
@@ -107,6 +113,9 @@ const char* varnic_kind_extension(varnic_file_kind kind) {
     case VARNIC_FILE_PNG: return extension_of(FileKind::kPng).data();
     case VARNIC_FILE_PNM: return extension_of(FileKind::kPnm).data();
     case VARNIC_FILE_COD: return extension_of(FileKind::kCod).data();
+    case VARNIC_FILE_JPEG: return extension_of(FileKind::kJpeg).data();
+    case VARNIC_FILE_TIFF: return extension_of(FileKind::kTiff).data();
+    case VARNIC_FILE_WEBP: return extension_of(FileKind::kWebp).data();
     case VARNIC_FILE_UNKNOWN: break;
   }
   return "";

@@ -2,8 +2,8 @@
 /*
  * varnic's C interface (C99, for C and for every language with a C foreign-function interface):
  * compress pictures held in memory into .cod streams, decode .cod streams whole or reduced, read
- * their header without decoding, and read and write picture files (bitmap, Targa, PNG, PNM, .cod)
- * by path or from memory. libvarnic exports these functions and nothing else.
+ * their header without decoding, and read and write picture files (bitmap, Targa, PNG, PNM, .cod;
+ * JPEG, TIFF and WebP read) by path or from memory. libvarnic exports these functions and nothing else.
  *
  * Calls. Every call that can fail returns a varnic_status, VARNIC_OK (0) on success. After a
  * failure varnic_error_message() gives the cause in a sentence ("quality 120 is out of range
@@ -240,7 +240,11 @@ enum {
   VARNIC_FILE_TGA = 2,  /* no signature: known by its extension, .tga */
   VARNIC_FILE_PNG = 3,
   VARNIC_FILE_PNM = 4,  /* PGM and PPM */
-  VARNIC_FILE_COD = 5
+  VARNIC_FILE_COD = 5,
+  /* Photographs, read only; a build without their libraries refuses them with a message. */
+  VARNIC_FILE_JPEG = 6,
+  VARNIC_FILE_TIFF = 7,  /* the first page */
+  VARNIC_FILE_WEBP = 8
 };
 typedef int varnic_file_kind;
 

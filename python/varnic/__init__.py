@@ -404,8 +404,9 @@ def _notices(text: Optional[int], into: Optional[list[str]]) -> None:
 
 def read(source: Union[PathLike, Buffer], *, name: Optional[str] = None, bgr: bool = False,
          max_pixels: Optional[int] = None, notices: Optional[list[str]] = None) -> Array:
-    """Reads a picture file (BMP, Targa, PNG, PNM or .cod) from a path, or from bytes-like data
-    (`name` then gives the extension that tells a Targa file), into an H x W or H x W x 3 array.
+    """Reads a picture file (BMP, Targa, PNG, PNM, .cod; JPEG, TIFF, WebP) from a path, or from
+    bytes-like data (`name` then gives the extension that tells a Targa file), into an H x W or
+    H x W x 3 array.
     The array views the pixels where the file's reader left them (a bitmap's rows bottom-up and
     blue first give negative strides): np.ascontiguousarray() makes a packed copy when one is
     needed. Conversions the picture needed ("16-bit samples reduced to 8 bits") are appended to
@@ -454,8 +455,8 @@ def write(path: PathLike, array: Any, *, overwrite: bool = True, bgr: bool = Fal
 def file_bytes(array: Any, kind: str, *, bgr: bool = False, **options: Any) -> bytes:
     """The bytes of a picture file of `kind` ("cod", "bmp", "tga", "png", "pnm") holding the picture;
     a .cod file takes encode's options."""
-    if kind not in _lib.FILE_KINDS[1:]:
-        raise InvalidArgument("invalid-argument", "kind must be one of %s, got %r" % (", ".join(_lib.FILE_KINDS[1:]), kind))
+    if kind not in _lib.FILE_KINDS[1:6]:
+        raise InvalidArgument("invalid-argument", "kind must be one of %s, got %r" % (", ".join(_lib.FILE_KINDS[1:6]), kind))
     picture, keep = _picture(array, bgr)
     data = ctypes.c_void_p()
     size = ctypes.c_size_t()

@@ -22,7 +22,7 @@ STATUS_NAMES = (
 CANCELLED = STATUS_NAMES.index("cancelled")
 
 GREY8, RGB24, BGR24 = 0, 1, 2
-FILE_KINDS = ("unknown", "bmp", "tga", "png", "pnm", "cod")
+FILE_KINDS = ("unknown", "bmp", "tga", "png", "pnm", "cod", "jpeg", "tiff", "webp")
 STAGES = ("encode-plane", "decode-plane", "synthesis-level")
 MAX_COMMENT_BYTES = 2047
 
