@@ -120,10 +120,15 @@ int compress_one(const CompressOptions& options, FileRecord& record, int library
     if (!bytes) return record.fail(input, bytes);
     record.input_bytes = bytes.value().size();
     // Bitmap and Targa rows stay as the file has them: the encoder reads them in place.
-    loaded = read_input_picture(bytes.value(), input, batch.limits, false);
+    loaded = read_input_picture(bytes.value(), input, batch.limits, false, options.read);
     if (!loaded->ok()) return record.fail(input, *loaded);
     std::vector<std::uint8_t>().swap(bytes.value());  // the file is not needed once decoded
     for (const std::string& notice : loaded->value().notices) record.notice(input, notice);
+  }
+  if (options.comment_from_exif) {
+    const std::string summary = loaded ? loaded->value().exif_summary : std::string();
+    if (summary.empty()) record.notice(input, "no EXIF summary for the comment: none stored");
+    encode_options.comment = summary;
   }
   record.width = rows ? rows->value().width : loaded->value().picture.width;
   record.height = rows ? rows->value().height : loaded->value().picture.height;
