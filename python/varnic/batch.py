@@ -44,8 +44,11 @@ DIGEST_BYTES = 16
 # The read and write buffer for the manifest.
 MANIFEST_BLOCK = 1 << 20
 
-RESULT_FIELDS = ("input", "output", "status", "message", "input_bytes", "output_bytes", "width", "height",
-                 "seconds")
+# The fields of varnic-cli's --json lines, in its order; "index" counts the manifest's lines from 1.
+RESULT_FIELDS = ("index", "input", "output", "status", "exit", "message", "input_bytes", "output_bytes", "width",
+                 "height", "seconds")
+# varnic-cli's exit codes, which the "exit" field carries.
+EXIT_OK, EXIT_BAD_INPUT, EXIT_CANNOT_WRITE, EXIT_LIMIT = 0, 2, 3, 4
 
 
 @dataclass
@@ -70,21 +73,33 @@ class Summary:
 
 # --- The work on a worker -----------------------------------------------------------------------
 
-def convert(entry: tuple[str, str], settings: Settings) -> dict[str, Any]:
+def _result(index: int, source: str, target: Optional[str]) -> dict[str, Any]:
+    return dict(index=index, input=source, output=target, status="failed", exit=EXIT_BAD_INPUT, message="",
+                input_bytes=0, output_bytes=0, width=0, height=0, seconds=0.0)
+
+
+def _exit_code(error: Exception, writing: bool) -> int:
+    if isinstance(error, varnic.LimitExceeded):
+        return EXIT_LIMIT
+    return EXIT_CANNOT_WRITE if writing else EXIT_BAD_INPUT
+
+
+def convert(entry: tuple[int, str, str], settings: Settings) -> dict[str, Any]:
     """Converts one input to its output and gives its result line."""
-    source, target = entry
+    index, source, target = entry
     start = time.monotonic()
-    result: dict[str, Any] = dict.fromkeys(RESULT_FIELDS)
-    result.update(input=source, output=target)
+    result = _result(index, source, target)
+    writing = False
     try:
         if settings.skip_existing and os.path.exists(target):
-            result.update(status="skipped", message="exists, skipped")
+            result.update(status="skipped", exit=EXIT_OK)
             return result
         result["input_bytes"] = os.path.getsize(source)
         notices: list[str] = []
         picture = varnic.read(source, max_pixels=settings.max_pixels, notices=notices)
         result["height"], result["width"] = picture.shape[:2]
         data = varnic.file_bytes(picture, settings.format, max_pixels=settings.max_pixels, **settings.options)
+        writing = True
         os.makedirs(os.path.dirname(target) or ".", exist_ok=True)
         try:
             varnic.write_file(target, data, overwrite=settings.force)
@@ -92,9 +107,9 @@ def convert(entry: tuple[str, str], settings: Settings) -> dict[str, Any]:
             # An earlier attempt of this chunk, on a worker that died, may have finished it.
             if settings.force or not _holds(target, data):
                 raise
-        result.update(status="ok", message="; ".join(notices), output_bytes=len(data))
+        result.update(status="written", exit=EXIT_OK, output_bytes=len(data))
     except (varnic.VarnicError, OSError) as e:
-        result.update(status="failed", message=str(e) if isinstance(e, varnic.VarnicError) else
+        result.update(exit=_exit_code(e, writing), message=str(e) if isinstance(e, varnic.VarnicError) else
                       "%s: %s" % (e.filename or source, e.strerror or e))
     finally:
         result["seconds"] = round(time.monotonic() - start, 6)
@@ -109,7 +124,7 @@ def _holds(path: str, data: bytes) -> bool:
         return False
 
 
-def convert_chunk(chunk: list[tuple[str, str]], settings: Settings) -> list[dict[str, Any]]:
+def convert_chunk(chunk: list[tuple[int, str, str]], settings: Settings) -> list[dict[str, Any]]:
     return [convert(entry, settings) for entry in chunk]
 
 
@@ -160,7 +175,7 @@ def done_inputs(results_path: str) -> np.ndarray:
                     record = json.loads(line)
                 except ValueError:
                     continue  # a line cut short by an interrupted run: its input is done again
-                if record.get("status") in ("ok", "skipped"):
+                if record.get("status") in ("written", "skipped"):
                     digests.append(_digest(record["input"]))
     return np.unique(np.array(digests, dtype="S%d" % DIGEST_BYTES))
 
@@ -174,18 +189,18 @@ def _is_done(done: np.ndarray, source: str) -> bool:
 
 
 def chunks(sources: Iterable[str], out_dir: str, root: str, settings: Settings, done: np.ndarray, size: int,
-           refused: list[dict[str, Any]], summary: Summary) -> Iterator[list[tuple[str, str]]]:
-    """Chunks of (input, output) to convert; inputs done before are counted, inputs that have no
-    output path are put in `refused`."""
-    chunk: list[tuple[str, str]] = []
-    for source in sources:
+           refused: list[dict[str, Any]], summary: Summary) -> Iterator[list[tuple[int, str, str]]]:
+    """Chunks of (index, input, output) to convert; inputs done before are counted, inputs that have
+    no output path are put in `refused`."""
+    chunk: list[tuple[int, str, str]] = []
+    for index, source in enumerate(sources, 1):
         if _is_done(done, source):
             summary.done_before += 1
             continue
         try:
-            chunk.append((source, output_path(source, out_dir, root, settings.format)))
+            chunk.append((index, source, output_path(source, out_dir, root, settings.format)))
         except ValueError as e:
-            refused.append(dict(dict.fromkeys(RESULT_FIELDS), input=source, status="failed", message=str(e)))
+            refused.append(dict(_result(index, source, None), message=str(e)))
             continue
         if len(chunk) == size:
             yield chunk
@@ -228,15 +243,15 @@ def run(manifest: str, out_dir: str, *, scheduler: Optional[str] = None, workers
         with open(results, "a", encoding="utf-8", errors="surrogateescape") as out:
             def record(lines: list[dict[str, Any]]) -> None:
                 for line in lines:
-                    counter = {"ok": "converted", "skipped": "skipped"}.get(line["status"], "failed")
+                    counter = {"written": "converted", "skipped": "skipped"}.get(line["status"], "failed")
                     setattr(summary, counter, getattr(summary, counter) + 1)
                     out.write(json.dumps(line, ensure_ascii=False) + "\n")
                 out.flush()
 
-            attempts: dict[Any, tuple[list[tuple[str, str]], int]] = {}
+            attempts: dict[Any, tuple[list[tuple[int, str, str]], int]] = {}
             pending: list[Any] = []  # as_completed, made with the client
 
-            def submit(chunk: list[tuple[str, str]], attempt: int) -> None:
+            def submit(chunk: list[tuple[int, str, str]], attempt: int) -> None:
                 future = cluster().submit(convert_chunk, chunk, settings, pure=False)
                 attempts[future] = (chunk, attempt)
                 if not pending:
@@ -253,8 +268,7 @@ def run(manifest: str, out_dir: str, *, scheduler: Optional[str] = None, workers
                     if attempt < retries:
                         submit(chunk, attempt + 1)
                     else:
-                        record([dict(dict.fromkeys(RESULT_FIELDS), input=s, output=t, status="failed",
-                                     message="no worker finished it: %s" % e) for s, t in chunk])
+                        record([dict(_result(i, s, t), message="no worker finished it: %s" % e) for i, s, t in chunk])
 
             in_flight = 0
             for number, chunk in enumerate(chunks(read_manifest(manifest, separator), out_dir, root, settings,

@@ -78,7 +78,7 @@ def test_converts_with_the_cli_bytes_survives_a_killed_worker_and_resumes(client
     assert (summary.converted, summary.failed) == (COUNT, 0)
     lines = results_of(results)
     assert sorted(line["input"] for line in lines) == sorted(paths)  # each input once
-    assert all(line["status"] == "ok" and line["output_bytes"] > 0 for line in lines)
+    assert all(line["status"] == "written" and line["output_bytes"] > 0 for line in lines)
     written = sorted(str(p) for p in out.rglob("*") if p.is_file() and p != results)
     assert written == sorted(line["output"] for line in lines)  # no temporary file left
     for line in lines:
@@ -107,6 +107,15 @@ def test_failures_are_results_and_are_retried_by_a_rerun(client, collection, tmp
     with pytest.raises(varnic.VarnicError) as error:
         varnic.read(str(bad))
     assert lines[str(bad)]["status"] == "failed" and lines[str(bad)]["message"] == str(error.value)
+    # The same fields, statuses and exit codes as varnic-cli's --json lines.
+    (tmp_path / "cli").mkdir()
+    cli = subprocess.run([CLI, "compress", paths[0], str(bad), "-d", str(tmp_path / "cli"), "--json", "--quiet"],
+                         capture_output=True, text=True)
+    cli_lines = {line["input"]: line for line in map(json.loads, cli.stdout.splitlines())}
+    for source in (paths[0], str(bad)):
+        assert list(cli_lines[source]) == list(lines[source])
+        assert [cli_lines[source][k] for k in ("index", "status", "exit")] == \
+            [lines[source][k] for k in ("index", "status", "exit")]
     assert "outside the root" in lines["/elsewhere/x.bmp"]["message"]
     # Only the failed inputs are tried again.
     again = batch.run(str(manifest), str(out), root=str(root), separator=b"\0", client=client)
