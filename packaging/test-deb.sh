@@ -8,7 +8,7 @@ set -euo pipefail
 build=$(cd "$1" && pwd) debs=$(cd "$2" && pwd)
 source=$(cd "$(dirname "$0")/.." && pwd)
 scratch=$(mktemp -d /tmp/varnic-test-deb-XXXXXX)
-packages=(libvarnic1 libvarnic-dev varnic-tools varnic-common varnic varnic-gdk-pixbuf varnic-qt6-imageformats)
+packages=(libvarnic1 libvarnic-dev python3-varnic varnic-tools varnic-common varnic varnic-gdk-pixbuf varnic-qt6-imageformats)
 export DEBIAN_FRONTEND=noninteractive
 apt=(apt-get -o DPkg::Lock::Timeout=900 -y -qq)
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
@@ -63,7 +63,16 @@ check "nothing installed carries a run path" \
 check "a program builds with find_package(varnic) and runs" \
   bash -c 'cmake -S "$0/tests/install/consumer" -B consumer && cmake --build consumer && consumer/varnic_consumer' "$source"
 check "a program builds with pkg-config and runs" \
-  bash -c 'c++ -std=c++20 "$0/tests/install/consumer/main.cpp" $(pkg-config --cflags --libs varnic) -o pc_consumer && ./pc_consumer' "$source"
+  bash -c 'cc -std=c99 -Wall -Werror "$0/tests/install/consumer/main.c" $(pkg-config --cflags --libs varnic) -o pc_consumer && ./pc_consumer' "$source"
+check "the installed headers are the C interface alone" \
+  bash -c '[ "$(dpkg -L libvarnic-dev | grep "^/usr/include/varnic/." | sort | tr "\n" " ")" = "/usr/include/varnic/varnic_c.h /usr/include/varnic/version.h " ]'
+check "the system's Python imports the installed module and gives the build tree's bytes and pixels" \
+  env -u PYTHONPATH -u VARNIC_LIBRARY /usr/bin/python3 -c '
+import sys, numpy, varnic
+assert varnic.__file__.startswith("/usr/lib/python3/dist-packages/varnic/"), varnic.__file__
+assert varnic.encode(varnic.read("picture.bmp"), quality=60) == open("expected.cod", "rb").read()
+assert numpy.array_equal(varnic.decode(open("expected.cod", "rb").read()), varnic.read("expected.bmp"))
+' 
 check "the system's loader cache names the loader" grep -q libpixbufloader-cod.so "$loader_cache"
 check "gdk-pixbuf-thumbnailer makes a thumbnail through the system's loader" \
   bash -c 'gdk-pixbuf-thumbnailer -s 32 "$PWD/expected.cod" thumb.png && [ "$(head -c 4 thumb.png | tail -c 3)" = PNG ]'

@@ -43,7 +43,7 @@ peers=(
 # screenshot: a packaged image viewer and a screen grabber (scripts/viewer-screenshot.sh).
 screenshot=(eog imagemagick x11-utils dbus)
 # deb: building the Debian packages and checking them (make deb, make test-deb).
-deb=(debhelper dpkg-dev fakeroot lintian libglib2.0-bin)
+deb=(debhelper dh-python dpkg-dev fakeroot lintian libglib2.0-bin)
 # installer: the Windows installer (make windows-installer), on top of the windows group.
 installer=(nsis)
 
