@@ -191,12 +191,13 @@ Result<std::vector<std::uint8_t>> read_input(const std::string& path, const Limi
 }
 
 Result<PictureFile> read_input_picture(std::span<const std::uint8_t> bytes, const std::string& path,
-                                       const Limits& limits, bool compressed_too) {
+                                       const Limits& limits, bool compressed_too, const ReadOptions& read) {
   const FileKind kind = sniff_kind(bytes, path);
   if (kind == FileKind::kCod && !compressed_too)
     return {Status::kInvalidFile, "a compressed file is not a picture (use decompress)"};
-  if (kind == FileKind::kUnknown) return {Status::kInvalidFile, "not a BMP, Targa (.tga), PNG or PNM picture"};
-  return read_picture(bytes, path, limits);
+  if (kind == FileKind::kUnknown)
+    return {Status::kInvalidFile, "not a BMP, Targa (.tga), PNG, PNM, JPEG, TIFF or WebP picture"};
+  return read_picture(bytes, path, limits, read);
 }
 
 

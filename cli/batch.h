@@ -87,9 +87,11 @@ struct BatchResult {
 // be are refused before they are read.
 [[nodiscard]] Result<std::vector<std::uint8_t>> read_input(const std::string& path, const Limits& limits);
 
-// A picture file to compress or compare; a .cod file only when `compressed_too`.
+// A picture file to compress or compare; a .cod file only when `compressed_too`. `read` says what
+// is done with a photograph's orientation and colour profile.
 [[nodiscard]] Result<PictureFile> read_input_picture(std::span<const std::uint8_t> bytes, const std::string& path,
-                                                     const Limits& limits, bool compressed_too);
+                                                     const Limits& limits, bool compressed_too,
+                                                     const ReadOptions& read = {});
 
 // Before any work: an output left alone by --skip-existing (true, counted), or refused without -f.
 [[nodiscard]] bool existing_output(const BatchOptions& batch, const std::string& output, std::size_t index,

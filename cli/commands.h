@@ -49,6 +49,8 @@ struct BatchOptions {
 struct CompressOptions {
   BatchOptions batch;
   EncodeOptions encode;
+  ReadOptions read;                // --keep-orientation, --no-colour-conversion
+  bool comment_from_exif = false;  // the picture's EXIF summary as the comment
   std::optional<std::uint64_t> target_size;  // bytes
   std::optional<double> target_psnr;         // dB over RGB (grey for grey pictures)
 };

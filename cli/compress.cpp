@@ -122,13 +122,18 @@ int compress_one(const CompressOptions& options, const std::string& input, const
     }
     input_bytes = bytes.value().size();
     // Bitmap and Targa rows stay as the file has them: the encoder reads them in place.
-    loaded = read_input_picture(bytes.value(), input, batch.limits, false);
+    loaded = read_input_picture(bytes.value(), input, batch.limits, false, options.read);
     if (!loaded->ok()) {
       reporter.error(index, input, loaded->message());
       return exit_code_for(loaded->status());
     }
     std::vector<std::uint8_t>().swap(bytes.value());  // the file is not needed once decoded
     for (const std::string& notice : loaded->value().notices) reporter.notice(index, input, notice);
+  }
+  if (options.comment_from_exif) {
+    const std::string summary = loaded ? loaded->value().exif_summary : std::string();
+    if (summary.empty()) reporter.notice(index, input, "no EXIF summary for the comment: none stored");
+    encode_options.comment = summary;
   }
   const std::uint32_t width = rows ? rows->value().width : loaded->value().picture.width;
   const std::uint32_t height = rows ? rows->value().height : loaded->value().picture.height;

@@ -121,7 +121,9 @@ int run_decompress(const DecompressOptions& options, Console console) {
     kind = *options.format;
   } else if (!batch.output.empty() && batch.output != kStandardStream) {
     kind = kind_from_extension(batch.output);
-    if (kind == FileKind::kUnknown || kind == FileKind::kCod) {
+    // Photographs are read only: writing one would compress the picture a second time.
+    if (kind == FileKind::kUnknown || kind == FileKind::kCod || kind == FileKind::kJpeg || kind == FileKind::kTiff ||
+        kind == FileKind::kWebp) {
       console.err << "varnic-cli: " << batch.output
                   << ": the name does not say a picture format: use .bmp, .tga, .png, .pnm, .ppm or .pgm, or "
                      "--format\n";

@@ -136,7 +136,7 @@ int run(int argc, char** argv) {
   double target_psnr = 0;
   int levels = 0;
   using std::to_string;
-  CLI::App* c = app.add_subcommand("compress", "Compress BMP, Targa, PNG or PNM pictures into .cod files");
+  CLI::App* c = app.add_subcommand("compress", "Compress BMP, Targa, PNG, PNM, JPEG, TIFF or WebP pictures into .cod files");
   add_batch_options(*c, compress.batch, compress_jobs, compress_max_pixels, compress_quiet, compress_verbose,
                     "Pictures to compress");
   // Ranges are the library's to check (check_encode_options), so that every front end refuses
@@ -170,8 +170,15 @@ int run(int argc, char** argv) {
                     ": 0 classic, 1 chosen steps and colour correction, 2 rate-distortion choices, 3 tries level "
                     "counts too")
       ->capture_default_str();
-  c->add_option("--comment", compress.encode.comment,
-                "Comment stored in the file (at most " + to_string(varnic::kMaxCommentBytes) + " bytes)");
+  auto* comment = c->add_option("--comment", compress.encode.comment,
+                                "Comment stored in the file (at most " + to_string(varnic::kMaxCommentBytes) + " bytes)");
+  c->add_flag("--comment-from-exif", compress.comment_from_exif,
+              "Store the picture's EXIF summary (date taken, camera, exposure) as the comment")
+      ->excludes(comment);
+  c->add_flag("--keep-orientation", compress.read.keep_orientation,
+              "Encode the stored rows as they are, not turned as the EXIF orientation says");
+  c->add_flag("--no-colour-conversion", compress.read.keep_colours,
+              "Keep the sample values as stored, not converted to sRGB from the colour profile");
   auto* size_option = c->add_option("--target-size", target_size,
                                     "Search the quality for the best file of at most BYTES bytes")
                           ->check(CLI::PositiveNumber);
