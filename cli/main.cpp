@@ -45,10 +45,24 @@ std::string parse_jobs(const std::string& text, int& jobs) {
 
 void add_batch_options(CLI::App& command, BatchOptions& batch, std::string& jobs, std::uint64_t& max_pixels,
                        bool& quiet, bool& verbose, const char* what) {
-  command.add_option("inputs", batch.inputs, what + std::string(" ('-': standard input)"))->required();
+  auto* inputs = command.add_option("inputs", batch.inputs, what + std::string(" ('-': standard input)"));
+  auto* list = command.add_option("--files-from", batch.files_from,
+                                  "Inputs listed in FILE, one a line ('-': standard input)");
+  command.add_flag("-0,--null", batch.null_separated, "--files-from's names end with NUL bytes, not newlines")
+      ->needs(list);
+  // Inputs come from the command line or a list, or both: one of them is needed.
+  command.callback([inputs, list] {
+    if (inputs->count() == 0 && list->count() == 0) throw CLI::RequiredError("inputs or --files-from");
+  });
+  command.add_flag("-r,--recursive", batch.recursive,
+                   "Folders stand for the pictures under them; with -d their paths are kept there");
   auto* output = command.add_option("-o,--output", batch.output, "Output file (one input only; '-': standard output)");
-  command.add_option("-d,--directory", batch.directory, "Directory for the outputs (default: beside each input)")
+  command.add_option("-d,--directory", batch.directory,
+                     "Directory for the outputs, named after the inputs (with -r: under their paths, folders made "
+                     "as needed)")
       ->excludes(output);
+  auto* json = command.add_flag("--json", batch.json, "One JSON object per file and line on stdout");
+  command.add_option("--json-file", batch.json_file, "Those JSON lines into FILE instead")->needs(json);
   command.add_option("-j,--jobs", jobs,
                      "Files processed at once (0 or 'all': one per core); with one input, threads for that "
                      "picture. Outputs never depend on it")

@@ -31,11 +31,12 @@ windows=(
 web=(emscripten chromium npm python3-numpy python3-pil python3-skimage)
 # fuzz: clang with libFuzzer and its sanitizer runtimes, and the symbolizer for its reports.
 fuzz=(clang libclang-rt-14-dev llvm)
-# peers: the benchmarks: the other codecs' tools, the Python numerics that score them, the timers.
+# peers: the benchmarks: the other codecs' tools, the Python numerics that score them, the timers,
+# GNU parallel (bench/batch).
 peers=(
   libjpeg-turbo-progs webp libopenjp2-tools openjph-tools
   python3-numpy python3-pil python3-skimage python3-matplotlib
-  valgrind time libbenchmark-dev
+  valgrind time libbenchmark-dev parallel
 )
 # screenshot: a packaged image viewer and a screen grabber (scripts/viewer-screenshot.sh).
 screenshot=(eog imagemagick x11-utils dbus)

@@ -337,7 +337,7 @@ std::vector<std::pair<const char*, Bytes>> forged_files(unsigned side) {
   Bytes tiff = fz::make_tiff({16, 16}, rgb);  // little-endian: IFD entries of width and length
   const std::size_t ifd = std::size_t{tiff[4]} | std::size_t{tiff[5]} << 8 | std::size_t{tiff[6]} << 16 | std::size_t{tiff[7]} << 24;
   for (std::size_t e = ifd + 2; e + 12 <= tiff.size() && e < ifd + 2 + 12 * std::size_t{tiff[ifd]}; e += 12) {
-    const unsigned tag = tiff[e] | tiff[e + 1] << 8;
+    const unsigned tag = unsigned{tiff[e]} | unsigned{tiff[e + 1]} << 8;
     if (tag == 256 || tag == 257 || tag == 278) {  // width, length, rows per strip
       tiff[e + 2] = 4, tiff[e + 3] = 0;              // LONG
       for (std::size_t k = 0; k < 4; ++k) tiff[e + 8 + k] = static_cast<std::uint8_t>(side >> (8 * k));
