@@ -13,6 +13,7 @@
 
 #include "commands.h"
 #include "system.h"
+#include "varnic/standard_streams.h"
 
 namespace {
 
@@ -315,6 +316,8 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Nothing can be said when even the null device cannot be opened.
+  if (!varnic::open_closed_standard_streams()) return kExitCannotWrite;
   install_signal_handlers();
   try {
     return run(argc, argv);

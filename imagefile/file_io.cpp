@@ -246,14 +246,20 @@ FileStatus write_file_atomically(const std::string& path, const std::function<bo
   }
   ok = ok && ::fsync(fd.get()) == 0;
   if (ok && unnamed) {
-    // The complete file gets a name: the destination itself when it must not be replaced (the
-    // link fails if it exists), else a temporary name to rename over the destination.
-    if (!refuse) {
+    // The complete file gets a name: the destination itself when nothing is there (the link
+    // fails if something appeared meanwhile, which only a replacing write then replaces), else a
+    // temporary name to rename over the destination. No name ever holds a partial file.
+    bool linked = false;
+    if (refuse || !exists) {
+      linked = link_unnamed(fd.get(), dir_fd.get(), name.c_str());
+      ok = linked || (!refuse && errno == EEXIST);
+    }
+    if (ok && !linked) {
       temp = temporary_name(name);
       pending = register_temporary(dir_fd.get(), temp);
+      ok = link_unnamed(fd.get(), dir_fd.get(), temp.c_str());
     }
-    ok = link_unnamed(fd.get(), dir_fd.get(), refuse ? name.c_str() : temp.c_str());
-    if (!ok) temp.clear();
+    if (!ok || linked) temp.clear();
   }
   if (!ok) error = errno;
   if (!fd.close() && ok) {
