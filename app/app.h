@@ -50,6 +50,14 @@ inline constexpr std::size_t kMaxCommentBytes = 2047;
 // What Save writes.
 enum class SaveKind { kCompressed, kBitmap, kTarga };
 
+// Master Setup's fields that nothing codes or writes: the mask factors and the mask thresholds of
+// its hidden controls, and the threshold text as typed. Only the dialog shows them again.
+struct SetupFields {
+  std::array<std::array<std::uint16_t, format::kMaxSubbands>, format::kChannelCount> mask_factors{};
+  std::string threshold_text = "20 10 10 10 5 5 0 0 0 0";
+  std::string mask_threshold_text = "15 10 8 5 5 2 0 0 0 0";
+};
+
 struct AppState {
   // Layout of the current picture's buffers.
   std::uint16_t bits_per_pixel = 24;  // 24 or 8
@@ -86,6 +94,8 @@ struct AppState {
   bool compressed_ready = false;  // the stream is the compression of the current picture
   std::uint32_t compressed_size = 0;
   std::string file_title;
+
+  SetupFields setup;
 
   float entropy_decode_time = 0.0f;
   float wavelet_time = 0.0f;
@@ -226,11 +236,12 @@ long long parse_leading_integer(std::string_view text);
 int open_command_for_path(std::string_view path);
 
 // Opens a file named outside the choosers as if it had been chosen in the open dialog of its
-// kind: `answer_chooser` must make the next file chooser return `path`. An unknown extension is
-// refused with a message box (text = path, caption kUnknownFileKind).
+// kind. An unknown extension is refused with a message box (text = path, caption
+// kUnknownFileKind).
 inline constexpr std::string_view kUnknownFileKind = "The file is not a Bitmap, Targa or compressed file";
-void open_named_file(Application& app, platform::Platform& platform, const std::string& path,
-                     const std::function<void(const std::string&)>& answer_chooser);
+void open_named_file(Application& app, platform::Platform& platform, const std::string& path);
+// Files dropped on the main window open the same way.
+void connect_file_opening(Application& app, platform::Platform& platform);
 
 // The preview hold for demonstrations, from --preview-hold or VARNIC_PREVIEW_HOLD_MS: whole
 // milliseconds, at most kMaxPreviewHoldMs; anything else is 0, no hold.

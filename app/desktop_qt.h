@@ -7,16 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace varnic::platform {
-class QtPlatform;
-}
-
 namespace varnic::app {
-
-class Application;
-
-// Files dropped on the main window open as if chosen in the open dialog of their kind.
-void connect_file_opening(Application& app, platform::QtPlatform& platform);
 
 // Whether a Qt platform can start: a display to talk to, or a platform named in QT_QPA_PLATFORM.
 bool qt_display_available();

@@ -54,8 +54,7 @@ int main(int argc, char** argv) {
   app.set_preview_hold(preview_hold);
   app.start();
   for (const std::string& file : files) {
-    varnic::app::open_named_file(app, platform, file,
-                                 [&platform](const std::string& path) { platform.queue_file_answer(path); });
+    varnic::app::open_named_file(app, platform, file);
   }
   int status = 0;
   if (script_path != nullptr) {

@@ -22,14 +22,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   varnic::platform::Win32Platform platform(instance);
   varnic::app::Application app(platform);
   app.start();
-  const auto answer = [&platform](const std::string& path) { platform.answer_next_file_chooser(path); };
-  platform.set_open_request_handler([&](const std::string& path) {
-    varnic::app::open_named_file(app, platform, path, answer);
-    platform.process_paints();
-  });
+  varnic::app::connect_file_opening(app, platform);
   for (const std::string& file : files) {
     if (platform.quit_requested()) break;
-    varnic::app::open_named_file(app, platform, file, answer);
+    varnic::app::open_named_file(app, platform, file);
   }
   return platform.run();
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <span>
@@ -199,6 +200,22 @@ class Automation {
   virtual bool capture_held() const = 0;
 };
 
+// A running modal dialog in a scripted backend's hands.
+class ScriptedDialog {
+ public:
+  virtual ~ScriptedDialog() = default;
+  virtual bool ended() const = 0;
+  virtual DialogState state() const = 0;
+  // Carries out a step other than a snapshot as the user would; false when no control of the
+  // dialog can take it.
+  virtual bool take(const DialogStep& step) = 0;
+  // The Escape key.
+  virtual void escape() = 0;
+  // Closes the dialog with result -1, as the backend alone can.
+  virtual void force_end() = 0;
+  virtual int result() const = 0;
+};
+
 // The queues, records and clock every scripted backend keeps alike; the backend adds its windows,
 // its user actions and the Platform calls that feed these records.
 class Recorder : public Automation {
@@ -226,6 +243,9 @@ class Recorder : public Automation {
   // The steps queued for `run.dialog`, marking the run scripted. None when nothing is queued, or
   // when the next script is for another dialog, which stays queued and is noted as a mismatch.
   std::vector<DialogStep> take_dialog_script(DialogRun& run);
+  // Plays the script queued for the dialog `name` (or, when given, `driver` stands in for the user
+  // instead), ends a dialog left open with the Escape key or else by force, and records the run.
+  void play_dialog(const std::string& name, ScriptedDialog& dialog, const std::function<void()>* driver = nullptr);
   // `make` renders the frame only while recording; the frame kept, else nullptr.
   template <typename MakeFrame>
   const Frame* record_frame(MakeFrame&& make) {

@@ -278,41 +278,57 @@ Window& HeadlessPlatform::create_window(const WindowSpec& request, WindowHandler
   return *windows_.back();
 }
 
+namespace {
+
+// The user's hands on a headless dialog: typing and selecting set the values, pressing and
+// scrolling reach the program as the controls' messages would.
+class HeadlessHands final : public ScriptedDialog {
+ public:
+  HeadlessHands(HeadlessPlatform::HeadlessDialog& box, DialogController& controller) : box_(box), controller_(controller) {}
+  bool ended() const override;
+  DialogState state() const override;
+  bool take(const DialogStep& step) override;
+  void escape() override;
+  void force_end() override;
+  int result() const override;
+
+ private:
+  HeadlessPlatform::HeadlessDialog& box_;
+  DialogController& controller_;
+};
+
+}  // namespace
+
+bool HeadlessHands::ended() const { return box_.ended(); }
+DialogState HeadlessHands::state() const { return box_.state(); }
+void HeadlessHands::escape() { controller_.on_command(box_, 2); }
+void HeadlessHands::force_end() { box_.end(-1); }
+int HeadlessHands::result() const { return box_.result(); }
+
+bool HeadlessHands::take(const DialogStep& step) {
+  // Control 2 without a button of that id is the Escape key, which every dialog hears.
+  const bool escape = step.action == DialogStep::Action::kPress && step.control == 2;
+  if (!escape && !box_.has_control(step.control)) return false;
+  switch (step.action) {
+    case DialogStep::Action::kSetText:
+      box_.set_text(step.control, step.text);
+      controller_.on_text_changed(box_, step.control);
+      break;
+    case DialogStep::Action::kSelect: box_.combo_select(step.control, step.index); break;
+    case DialogStep::Action::kScroll: controller_.on_scroll(box_, step.scroll); break;
+    case DialogStep::Action::kPress: controller_.on_command(box_, step.control); break;
+    case DialogStep::Action::kSnapshot: break;
+  }
+  return true;
+}
+
 int HeadlessPlatform::run_dialog(const DialogTemplate& dialog, DialogController& controller) {
-  DialogRun run;
-  run.dialog = dialog.name;
-  const std::vector<DialogStep> steps = take_dialog_script(run);
   HeadlessDialog box(*this, dialog);
   open_dialogs_.push_back(dialog.name);
   controller.on_init(box);
-  for (const auto& step : steps) {
-    if (box.ended()) break;
-    // Control 2 without a button of that id is the Escape key, which every dialog hears.
-    const bool escape = step.action == DialogStep::Action::kPress && step.control == 2;
-    if (step.action != DialogStep::Action::kSnapshot && !escape && !box.has_control(step.control)) {
-      run.mismatches.push_back("no control " + std::to_string(step.control));
-      continue;
-    }
-    switch (step.action) {
-      case DialogStep::Action::kSetText:
-        box.set_text(step.control, step.text);
-        controller.on_text_changed(box, step.control);
-        break;
-      case DialogStep::Action::kSelect: box.combo_select(step.control, step.index); break;
-      case DialogStep::Action::kScroll: controller.on_scroll(box, step.scroll); break;
-      case DialogStep::Action::kPress: controller.on_command(box, step.control); break;
-      case DialogStep::Action::kSnapshot: run.snapshots.push_back(box.state()); break;
-    }
-  }
-  run.finished = box.ended();
-  if (!box.ended()) {
-    controller.on_command(box, 2);  // the Escape key
-    if (!box.ended()) box.end(-1);
-  }
+  HeadlessHands hands(box, controller);
+  play_dialog(dialog.name, hands);
   open_dialogs_.pop_back();
-  run.result = box.result();
-  run.final_state = box.state();
-  record_dialog_run(std::move(run));
   return box.result();
 }
 
@@ -321,7 +337,8 @@ void HeadlessPlatform::message_box(std::string_view text, std::string_view capti
 }
 
 std::optional<FileChoice> HeadlessPlatform::answer_file(const FileChooserSpec& request) {
-  const std::optional<std::string> answer = take_file_answer(request);
+  std::optional<std::string> answer = take_preset_answer();
+  if (!answer) answer = take_file_answer(request);
   if (!answer) return std::nullopt;
   FileChoice choice;
   choice.path = *answer;
@@ -357,10 +374,8 @@ void HeadlessPlatform::process_paints() {
 
 int HeadlessPlatform::run() {
   process_paints();
-  return quit_code_.value_or(0);
+  return quit_code().value_or(0);
 }
-
-void HeadlessPlatform::quit(int code) { quit_code_ = code; }
 
 Image HeadlessPlatform::client_image(const Window& window) const {
   const auto& fb = static_cast<const HeadlessWindow&>(window).framebuffer();

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "platform/automation.h"
-#include "platform/platform.h"
+#include "platform/platform_base.h"
 
 namespace varnic::platform {
 
-class HeadlessPlatform final : public Platform, public Recorder {
+class HeadlessPlatform final : public PlatformBase, public Recorder {
  public:
   // Frame of every window in pixels: what FitWindowToClient must add to a client size.
   static constexpr int kFrameSide = 4;      // left and right each
@@ -39,10 +39,11 @@ class HeadlessPlatform final : public Platform, public Recorder {
   Cursor set_cursor(Cursor cursor) override;
   void release_capture() override;
   utils::ClockReading now() const override { return clock_reading(); }
+  // No screen to hold anything on: the clock moves on as if the time had passed.
+  void pause(std::uint32_t milliseconds) override { advance_clock(milliseconds); }
   void show_help(std::string_view title, std::string_view text) override;
   void process_paints() override;
   int run() override;
-  void quit(int code) override;
 
   // Automation
   void set_screen_depth(int bits_per_pixel) override { screen_depth_ = bits_per_pixel; }
@@ -53,8 +54,6 @@ class HeadlessPlatform final : public Platform, public Recorder {
   void user_choose(Window& window, int command) override;
   Cursor cursor() const override { return cursor_; }
   bool capture_held() const override { return capture_ != nullptr; }
-
-  bool quit_requested() const { return quit_code_.has_value(); }
 
   class HeadlessWindow;
   class HeadlessDialog;
@@ -69,7 +68,6 @@ class HeadlessPlatform final : public Platform, public Recorder {
   std::vector<std::string> open_dialogs_;  // names, innermost last: owners of message boxes
   Cursor cursor_ = Cursor::kArrow;
   HeadlessWindow* capture_ = nullptr;
-  std::optional<int> quit_code_;
 };
 
 }  // namespace varnic::platform

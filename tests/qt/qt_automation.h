@@ -27,6 +27,7 @@ class ScriptedQtPlatform final : public platform::QtPlatform, public platform::R
 
   // Platform
   utils::ClockReading now() const override { return clock_reading(); }
+  void pause(std::uint32_t milliseconds) override { advance_clock(milliseconds); }
   void show_help(std::string_view title, std::string_view text) override;
   void note_draw(const platform::DrawRecord& record) override { record_draw(record); }
   bool records_frames() const override { return recording_frames(); }
@@ -48,8 +49,6 @@ class ScriptedQtPlatform final : public platform::QtPlatform, public platform::R
   void exec_dialog(platform::QtDialog& dialog) override;
 
  private:
-  void run_script(platform::QtDialog& dialog, const std::vector<platform::DialogStep>& steps, platform::DialogRun& run);
-
   Observer observer_;
   std::function<void(platform::QtDialog&)> driver_;
   std::function<void(const platform::Frame&)> frame_observer_;

@@ -234,18 +234,25 @@ std::optional<std::string> ScriptedWin32Platform::exec_file_dialog(const platfor
   return take_file_answer(request);
 }
 
-void ScriptedWin32Platform::run_script(platform::Win32Dialog& dialog, const std::vector<DialogStep>& steps,
-                                       platform::DialogRun& run) {
-  for (const auto& step : steps) {
-    if (dialog.ended()) break;
-    if (step.action == DialogStep::Action::kSnapshot) {
-      run.snapshots.push_back(state_of(dialog));
-      continue;
-    }
-    HWND item = GetDlgItem(dialog.hwnd(), step.control);
-    if (item == nullptr && !(step.action == DialogStep::Action::kPress && step.control == IDCANCEL)) {
-      run.mismatches.push_back("no control " + std::to_string(step.control));
-      continue;
+namespace {
+
+// The user's hands on a dialog made from its resource: the messages typing, scrolling and
+// clicking send.
+class Win32Hands final : public platform::ScriptedDialog {
+ public:
+  explicit Win32Hands(platform::Win32Dialog& dialog) : dialog_(dialog) {}
+  bool ended() const override { return dialog_.ended(); }
+  platform::DialogState state() const override { return state_of(dialog_); }
+  int result() const override { return dialog_.result_code(); }
+  // The Escape key reaches the dialog as IDCANCEL.
+  void escape() override { SendMessageW(dialog_.hwnd(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0); }
+  void force_end() override { dialog_.end(-1); }
+  bool take(const DialogStep& step) override {
+    HWND item = GetDlgItem(dialog_.hwnd(), step.control);
+    if (item == nullptr) {
+      if (step.action != DialogStep::Action::kPress || step.control != IDCANCEL) return false;
+      escape();
+      return true;
     }
     switch (step.action) {
       case DialogStep::Action::kSetText:
@@ -254,45 +261,42 @@ void ScriptedWin32Platform::run_script(platform::Win32Dialog& dialog, const std:
         break;
       case DialogStep::Action::kSelect: SendMessageW(item, CB_SETCURSEL, static_cast<WPARAM>(step.index), 0); break;
       case DialogStep::Action::kScroll:
-        dialog.set_scripted_pointer(std::make_pair(step.scroll.pointer_x, step.scroll.client_width));
-        SendMessageW(dialog.hwnd(), WM_HSCROLL, MAKEWPARAM(scroll_request(step.scroll.code), 0),
+        dialog_.set_scripted_pointer(std::make_pair(step.scroll.pointer_x, step.scroll.client_width));
+        SendMessageW(dialog_.hwnd(), WM_HSCROLL, MAKEWPARAM(scroll_request(step.scroll.code), 0),
                      reinterpret_cast<LPARAM>(item));
-        dialog.set_scripted_pointer(std::nullopt);
+        dialog_.set_scripted_pointer(std::nullopt);
         break;
       case DialogStep::Action::kPress:
-        if (item != nullptr && class_of(item) == L"Button") {
+        if (class_of(item) == L"Button") {
           SendMessageW(item, BM_CLICK, 0, 0);
         } else {
-          // The Escape key reaches the dialog as IDCANCEL.
-          SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(step.control, BN_CLICKED), 0);
+          SendMessageW(dialog_.hwnd(), WM_COMMAND, MAKEWPARAM(step.control, BN_CLICKED), 0);
         }
         break;
       case DialogStep::Action::kSnapshot: break;
     }
+    return true;
   }
-}
+
+ private:
+  platform::Win32Dialog& dialog_;
+};
+
+}  // namespace
 
 void ScriptedWin32Platform::exec_dialog(platform::Win32Dialog& dialog, HWND owner) {
   const std::string name = dialog.dialog_template().name;
-  platform::DialogRun run;
-  run.dialog = name;
   if (!dialog.create_modeless(owner)) {
+    platform::DialogRun run;
+    run.dialog = name;
     run.mismatches.push_back("no dialog resource " + name);
     record_dialog_run(std::move(run));
     return;
   }
   // Shown as DialogBoxParamW would show it: buttons only click while visible.
   ShowWindow(dialog.hwnd(), SW_SHOW);
-  const std::vector<DialogStep> steps = take_dialog_script(run);
-  run_script(dialog, steps, run);
-  run.finished = dialog.ended();
-  if (!dialog.ended()) {
-    SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);  // the Escape key
-    if (!dialog.ended()) dialog.end(-1);
-  }
-  run.result = dialog.result_code();
-  run.final_state = state_of(dialog);
-  record_dialog_run(std::move(run));
+  Win32Hands hands(dialog);
+  play_dialog(name, hands);
   DestroyWindow(dialog.hwnd());
 }
 

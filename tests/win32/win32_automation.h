@@ -22,6 +22,7 @@ class ScriptedWin32Platform final : public platform::Win32Platform, public platf
   // Platform
   int screen_depth() const override { return depth_ ? *depth_ : Win32Platform::screen_depth(); }
   utils::ClockReading now() const override { return clock_reading(); }
+  void pause(std::uint32_t milliseconds) override { advance_clock(milliseconds); }
   void show_help(std::string_view title, std::string_view text) override;
   void note_draw(const platform::DrawRecord& record) override { record_draw(record); }
   void note_frame(const platform::Window& window, bool immediate) override;
@@ -43,9 +44,6 @@ class ScriptedWin32Platform final : public platform::Win32Platform, public platf
   std::optional<std::string> exec_file_dialog(const platform::FileChooserSpec& request, bool save) override;
 
  private:
-  void run_script(platform::Win32Dialog& dialog, const std::vector<platform::DialogStep>& steps,
-                  platform::DialogRun& run);
-
   std::optional<int> depth_;
 };
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// The display, option and help commands and the dialogs behind them.
+// The dialogs and the commands that open them: Resize, Comments, About, Properties, Easy Setup,
+// Master Setup, and the help viewer.
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -318,11 +319,11 @@ class MasterSetupController final : public platform::DialogController {
     for (int c = 0; c < 3; ++c) {
       const auto& channel = params_.channels[static_cast<std::size_t>(c)];
       d.set_text(kVectors[c], format_number_list(channel.quant_vector.data(), subbands));
-      d.set_text(kMasks[c], format_number_list(channel.mask_factor.data(), subbands));
+      d.set_text(kMasks[c], format_number_list(state_.setup.mask_factors[static_cast<std::size_t>(c)].data(), subbands));
     }
     d.set_text(id::kSetupThresholds, format_number_list(params_.threshold_vector.data(), std::min(levels + 1, format::kThresholdEntries)));
     d.set_text(id::kSetupUsingMask, format_int(params_.using_mask));
-    if (params_.using_mask != 0) d.set_text(id::kSetupMaskThresholds, params_.mask_threshold_text);
+    if (params_.using_mask != 0) d.set_text(id::kSetupMaskThresholds, state_.setup.mask_threshold_text);
   }
 
   void on_command(platform::Dialog& d, int control) override {
@@ -379,13 +380,15 @@ class MasterSetupController final : public platform::DialogController {
     updated.image_height = static_cast<std::uint32_t>(height);
     const int subbands = format::subband_count(static_cast<int>(settings.total_levels));
     static constexpr int kMasks[3] = {id::kSetupMaskY, id::kSetupMaskI, id::kSetupMaskQ};
-    for (int c = 0; c < 3; ++c) parse_mask_list(d.text(kMasks[c], 200), subbands, updated.channels[static_cast<std::size_t>(c)].mask_factor);
+    SetupFields fields = state_.setup;
+    for (int c = 0; c < 3; ++c) parse_mask_list(d.text(kMasks[c], 200), subbands, fields.mask_factors[static_cast<std::size_t>(c)]);
     updated.using_mask = static_cast<std::int32_t>(std::clamp<long long>(parse_leading_integer(d.text(id::kSetupUsingMask, 80)), -32768, 32767));
-    updated.threshold_text = cut_utf8(threshold_text, 50);
-    if (updated.using_mask != 0) updated.mask_threshold_text = d.text(id::kSetupMaskThresholds, 50);
+    fields.threshold_text = cut_utf8(threshold_text, 50);
+    if (updated.using_mask != 0) fields.mask_threshold_text = d.text(id::kSetupMaskThresholds, 50);
     format::compute_padded_size(updated);
 
     params_ = updated;
+    state_.setup = std::move(fields);
     state_.display_width = typed_display_size(d.text(id::kSetupStretchWidth, 80));
     state_.display_height = typed_display_size(d.text(id::kSetupStretchHeight, 80));
     d.end(0);
@@ -438,77 +441,11 @@ int Application::run_dialog(resources::DialogId dialog, platform::DialogControll
   return platform_.run_dialog(resources::dialog(dialog), controller);
 }
 
-void Application::timed_convert_to_8bit() {
-  state_.start_clock = now();
-  (void)convert_to_8bit();
-  state_.end_clock = now();
-  state_.colour_quant_time = utils::elapsed_seconds(state_.start_clock, state_.end_clock);
-}
-
-void Application::scale_display(double factor) {
-  state_.display_width = scale_display_size(state_.display_width, factor);
-  state_.display_height = scale_display_size(state_.display_height, factor);
-}
-
-void Application::show_stretched() {
-  state_.display_mode = DisplayMode::kStretched;
-  fit_window_to_client(*main_window_, state_.display_width, state_.display_height);
-  main_window_->invalidate(true);
-}
-
-// Stretch_up and Half_size end in a Stretch_down, so their factors come out 1.1 and 0.5.
-void Application::stretch_up() {
-  scale_display(1.2222222222222223);
-  dispatch(kCmdStretchDown);
-}
-
-void Application::stretch_down() {
-  scale_display(0.9);
-  show_stretched();
-}
-
-void Application::half_size() {
-  scale_display(0.5555555555555556);
-  dispatch(kCmdStretchDown);
-}
-
-void Application::double_size() {
-  scale_display(2.0);
-  show_stretched();
-}
-
-void Application::normal() {
-  state_.display_width = static_cast<std::uint16_t>(params_.image_width);
-  state_.display_height = static_cast<std::uint16_t>(params_.image_height);
-  fit_window_to_client(*main_window_, static_cast<int>(params_.image_width), static_cast<int>(params_.image_height));
-  // The fit itself reports a size change, which would switch back to stretching; the actual-size
-  // mode holds until the next size change after this command.
-  state_.display_mode = actual_size(params_.image_mode);
-  main_window_->invalidate(true);
-}
 
 void Application::resize() {
   ResizeController controller(state_);
   (void)run_dialog(resources::DialogId::kResize, controller);
   show_stretched();
-}
-
-void Application::eight_bit() {
-  if (!state_.eight_bit_display) {
-    timed_convert_to_8bit();
-  } else {
-    state_.colour_quant_time = 0.0f;
-  }
-  toggle(state_.eight_bit_display);
-}
-
-void Application::dithering() { toggle(state_.fs_dithering); }
-void Application::incremental() { toggle(state_.incremental_display); }
-
-// The menu's check marks follow after the command (dispatch).
-void Application::toggle(bool& flag) {
-  flag = !flag;
-  main_window_->invalidate(true);
 }
 
 void Application::properties() {
@@ -537,5 +474,28 @@ void Application::about() {
 }
 
 void Application::help_contents() { platform_.show_help(resources::help_title(), resources::help_text()); }
+
+long long parse_leading_integer(std::string_view text) {
+  std::size_t p = 0;
+  while (p < text.size() && (text[p] == ' ' || text[p] == '\t' || text[p] == '\n' || text[p] == '\r' ||
+                             text[p] == '\v' || text[p] == '\f')) {
+    ++p;
+  }
+  bool negative = false;
+  if (p < text.size() && (text[p] == '+' || text[p] == '-')) negative = text[p++] == '-';
+  long long value = 0;
+  constexpr long long kCeiling = 1LL << 40;  // far beyond any field, and no overflow
+  while (p < text.size() && text[p] >= '0' && text[p] <= '9') {
+    value = std::min(value * 10 + (text[p] - '0'), kCeiling);
+    ++p;
+  }
+  return negative ? -value : value;
+}
+
+std::uint32_t parse_preview_hold(std::string_view text) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) return 0;
+  const long long value = parse_leading_integer(text);
+  return static_cast<std::uint32_t>(std::min<long long>(value, kMaxPreviewHoldMs));
+}
 
 }  // namespace varnic::app
