@@ -250,7 +250,18 @@ Info info_from_header(const format::FileHeader& header, std::size_t file_bytes) 
 
 }  // namespace detail
 
-std::string_view version() noexcept { return VARNIC_VERSION; }
+// The build writes the format versions into version.h; they must be the ones the format layer
+// writes and accepts.
+static_assert(std::string_view(VARNIC_FORMAT_VERSION_STRING).size() == 3 &&
+              VARNIC_FORMAT_VERSION_STRING[0] == format::kMagic[format::kMajorDigitOffset] &&
+              VARNIC_FORMAT_VERSION_STRING[2] == format::kMagic[format::kMinorDigitOffset]);
+static_assert(std::string_view(VARNIC_FORMAT_OLDEST_STRING).size() == 3 &&
+              VARNIC_FORMAT_OLDEST_STRING[0] == format::kMagic[format::kMajorDigitOffset] &&
+              VARNIC_FORMAT_OLDEST_STRING[2] == format::kOldestMinorDigit);
+
+std::string_view version() noexcept { return VARNIC_VERSION_STRING; }
+
+std::string_view version_text() noexcept { return VARNIC_VERSION_TEXT; }
 
 std::string_view to_string(Status status) noexcept {
   switch (status) {

@@ -110,7 +110,7 @@ int run(int argc, char** argv) {
     return kExitUsage;
   }
   CLI::App app{"varnic-cli: wavelet image compression to and from .cod files"};
-  app.set_version_flag("--version", std::string("varnic-cli ") + VARNIC_VERSION + " (writes format 2.5, reads 2.3-2.5)");
+  app.set_version_flag("--version", std::string(varnic::version_text()));
   app.require_subcommand(1);
   // "/name" is a path on every system, never an option (Windows builds would take it for one).
   app.allow_windows_style_options(false);

@@ -62,6 +62,8 @@ inline constexpr Magic kCurrentMagic = make_magic();
 inline constexpr std::size_t kFamilyBytes = 3;
 inline constexpr std::size_t kMajorDigitOffset = 3;
 inline constexpr std::size_t kMinorDigitOffset = 5;
+// Readers accept minor versions from this one to the one written.
+inline constexpr char kOldestMinorDigit = '3';
 inline constexpr std::size_t kCodedFlagOffset = 7;
 inline constexpr std::uint8_t kCodedFlag = kCurrentMagic[kCodedFlagOffset];
 

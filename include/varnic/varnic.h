@@ -32,6 +32,7 @@
 
 #include "varnic/files.h"
 #include "varnic/limits.h"
+#include "varnic/version.h"
 
 // Marks the functions libvarnic exports; everything else in the library is hidden.
 #if defined(__GNUC__) && !defined(_WIN32)
@@ -42,8 +43,11 @@
 
 namespace varnic {
 
-// Library version, "MAJOR.MINOR.PATCH". The format version written is always 2.5.
+// The library's release, "MAJOR.MINOR.PATCH" (VARNIC_VERSION_STRING of the header the program was
+// built with may be older). Releases are not format versions: every release writes .cod 2.5.
 [[nodiscard]] VARNIC_API std::string_view version() noexcept;
+// The line every varnic program prints for --version: "varnic 1.0.0 (.cod 2.5; reads 2.3–2.5)".
+[[nodiscard]] VARNIC_API std::string_view version_text() noexcept;
 
 enum class Status : std::uint8_t {
   kOk = 0,

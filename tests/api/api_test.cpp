@@ -315,6 +315,19 @@ TEST(ApiProbeTest, RefusesDamagedFilesWithTheRightClass) {
   EXPECT_EQ(probe(file, small).status(), Status::kLimitExceeded);
 }
 
+// The header a program compiles with, the library it runs with and the encoder's files agree.
+TEST(ApiVersionTest, MacrosLibraryAndTextAgree) {
+  EXPECT_EQ(version(), std::to_string(VARNIC_VERSION_MAJOR) + "." + std::to_string(VARNIC_VERSION_MINOR) + "." +
+                           std::to_string(VARNIC_VERSION_PATCH));
+  EXPECT_EQ(version(), VARNIC_VERSION_STRING);
+  const Picture picture = astronaut();
+  Result<Info> info = probe(encode_ok(picture.view()));
+  ASSERT_TRUE(info.ok());
+  const std::string written = std::to_string(info.value().version_major) + "." + std::to_string(info.value().version_minor);
+  EXPECT_EQ(version_text(), "varnic " + std::string(version()) + " (.cod " + written + "; reads " +
+                                VARNIC_FORMAT_OLDEST_STRING + "\u2013" + written + ")");
+}
+
 TEST(ApiStatusTest, EveryStatusHasItsOwnNameAndMessage) {
   std::set<std::string_view> names{"unknown"};
   std::set<std::string_view> messages;
