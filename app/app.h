@@ -136,8 +136,9 @@ class Application final : private Commands {
 
   // Decoding and picture files refuse declared sizes above this many pixels.
   void set_pixel_limit(std::uint64_t pixels) { pixel_limit_ = pixels; }
-  // Each preview of the incremental display stays this long on the screen; 0 (the default) shows
-  // them only as long as the reconstruction takes.
+  // Each preview of the incremental display stays this long on the screen (Platform::pause), not
+  // counted in the reconstruction's time; 0 (the default) shows them only as long as the
+  // reconstruction takes.
   void set_preview_hold(std::uint32_t milliseconds) { preview_hold_ms_ = milliseconds; }
 
   // Painting of the two windows; the backends call it through the window handlers.
@@ -155,6 +156,8 @@ class Application final : private Commands {
   void show_stretched();
   // convert_to_8bit with its time kept for the information dialog.
   void timed_convert_to_8bit();
+  // From start_clock to end_clock, less the time the previews were held.
+  float reconstruction_time() const;
   class Busy;
 
   // Commands (command_table.h).
@@ -211,6 +214,7 @@ class Application final : private Commands {
   format::CodecParams params_;
   std::uint64_t pixel_limit_ = format::kDefaultPixelLimit;
   std::uint32_t preview_hold_ms_ = 0;
+  double held_seconds_ = 0.0;  // previews held during the reconstruction under way
   std::unique_ptr<MainHandler> main_handler_;
   std::unique_ptr<SourceHandler> source_handler_;
   platform::Window* main_window_ = nullptr;
@@ -242,13 +246,6 @@ inline constexpr std::string_view kUnknownFileKind = "The file is not a Bitmap, 
 void open_named_file(Application& app, platform::Platform& platform, const std::string& path);
 // Files dropped on the main window open the same way.
 void connect_file_opening(Application& app, platform::Platform& platform);
-
-// The preview hold for demonstrations, from --preview-hold or VARNIC_PREVIEW_HOLD_MS: whole
-// milliseconds, at most kMaxPreviewHoldMs; anything else is 0, no hold.
-// Ten seconds a level is a slow demonstration already; longer ones look like a hang.
-inline constexpr std::uint32_t kMaxPreviewHoldMs = 10000;
-inline constexpr const char* kPreviewHoldVariable = "VARNIC_PREVIEW_HOLD_MS";
-std::uint32_t parse_preview_hold(std::string_view text);
 
 // Cuts a UTF-8 text to at most max_bytes bytes without splitting a character.
 std::string cut_utf8(std::string_view text, std::size_t max_bytes);

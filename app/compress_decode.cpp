@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // Compress and the decode of an opened compressed file, with their timings, the previews of the
 // incremental display and the 8-bit versions.
-#include <chrono>
+#include <algorithm>
 #include <optional>
-#include <thread>
 
 #include "app/app.h"
 #include "app/pipeline.h"
@@ -76,6 +75,7 @@ int Application::decode_compressed_file() {
   state_.entropy_decode_time = utils::elapsed_seconds(state_.start_clock, state_.end_clock);
 
   state_.start_clock = now();
+  held_seconds_ = 0.0;
   state_.picture_buffer.assign(state_.geometry.picture_bytes, 0);
   fit_window_to_client(*main_window_, static_cast<int>(params_.image_width), static_cast<int>(params_.image_height));
   pipeline::PreviewSink sink = [this](std::span<const std::uint8_t> pixels, int w, int h, int bpp) {
@@ -84,7 +84,7 @@ int Application::decode_compressed_file() {
   (void)pipeline::reconstruct(state_.planes, params_, state_.header_magic, false,
                               state_.incremental_display ? &sink : nullptr, state_.picture_buffer);
   state_.end_clock = now();
-  state_.wavelet_time = utils::elapsed_seconds(state_.start_clock, state_.end_clock);
+  state_.wavelet_time = reconstruction_time();
 
   if (state_.eight_bit_display) {
     timed_convert_to_8bit();
@@ -126,6 +126,7 @@ int Application::compress() {
 
   main_window_->draw_now([](platform::Surface& s) { s.draw_text(kProgressX, kReconstructingY, "Reconstructing..."); });
   state_.start_clock = now();
+  held_seconds_ = 0.0;
   state_.encoder_reconstruction = true;
   state_.entropy_decode_time = 0.0f;
   pipeline::PreviewSink sink = [this](std::span<const std::uint8_t> pixels, int w, int h, int bpp) {
@@ -138,8 +139,7 @@ int Application::compress() {
     return 1;
   }
   state_.end_clock = now();
-  const float elapsed = utils::elapsed_seconds(state_.start_clock, state_.end_clock);
-  state_.wavelet_time = elapsed;
+  state_.wavelet_time = reconstruction_time();
   if (state_.eight_bit_display) {
     state_.start_clock = now();
     if (convert_to_8bit() != 0) {
@@ -209,8 +209,17 @@ void Application::show_preview(std::span<const std::uint8_t> pixels, int width, 
     s.stretch_bitmap(view, image_width, image_height);
   });
   main_window_->invalidate(false);
-  // For demonstrations: a fast machine shows the levels too briefly to be seen.
-  if (preview_hold_ms_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(preview_hold_ms_));
+  // For demonstrations: a fast machine shows the levels too briefly to be seen. The time held is
+  // no time of the reconstruction's.
+  if (preview_hold_ms_ > 0) {
+    const utils::ClockReading before = now();
+    platform_.pause(preview_hold_ms_);
+    held_seconds_ += utils::elapsed_seconds(before, now());
+  }
+}
+
+float Application::reconstruction_time() const {
+  return static_cast<float>(std::max(0.0, utils::elapsed_seconds(state_.start_clock, state_.end_clock) - held_seconds_));
 }
 
 void Application::timed_convert_to_8bit() {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "app/app.h"
+#include "app/command_line.h"
 #include "platform/qt/qt_platform.h"
 
 namespace varnic::app {
@@ -19,16 +20,10 @@ bool set(const char* name) {
 
 bool qt_display_available() { return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY"); }
 
-int run_desktop_qt(const std::vector<std::string>& files, std::uint32_t preview_hold_ms) {
+int run_desktop_qt(const CommandLine& line) {
   platform::QtPlatform platform;
   Application app(platform);
-  app.set_preview_hold(preview_hold_ms);
-  app.start();
-  connect_file_opening(app, platform);
-  for (const std::string& file : files) {
-    if (platform.quit_requested()) break;
-    open_named_file(app, platform, file);
-  }
+  start_program(app, platform, line);
   return platform.run();
 }
 

@@ -154,29 +154,31 @@ class InformationController final : public platform::DialogController {
 
 class EasySetupController final : public platform::DialogController {
  public:
-  EasySetupController(Application& app) : app_(app), params_(app.params()) {}
+  // The dialog works on a copy: only OK and Test, which derive the settings, put it in force, so
+  // that a cancelled dialog shows, when reopened, what compresses.
+  explicit EasySetupController(Application& app) : app_(app), working_(app.params()) {}
 
   void on_init(platform::Dialog& d) override {
     d.set_scroll_range(id::kQualityBar, codec::kMinQuality, codec::kMaxQuality);
     d.set_scroll_range(id::kColourBar, codec::kMinQuality, codec::kMaxQuality);
-    d.set_scroll_position(id::kQualityBar, params_.quality_factor);
-    d.set_scroll_position(id::kColourBar, params_.color_quality);
-    d.set_text(id::kQualityEdit, format_int(params_.quality_factor));
-    d.set_text(id::kColourEdit, format_int(params_.color_quality));
+    d.set_scroll_position(id::kQualityBar, working_.quality_factor);
+    d.set_scroll_position(id::kColourBar, working_.color_quality);
+    d.set_text(id::kQualityEdit, format_int(working_.quality_factor));
+    d.set_text(id::kColourEdit, format_int(working_.color_quality));
     d.combo_insert(id::kImageType, 0, "Other");
     d.combo_insert(id::kImageType, 1, "Landscape");
     d.combo_insert(id::kImageType, 2, "Faces");
-    d.combo_select(id::kImageType, 0);
+    d.combo_select(id::kImageType, working_.image_type);
   }
 
   void on_scroll(platform::Dialog& d, const platform::ScrollEvent& e) override {
     std::int16_t* field = nullptr;
     int edit = 0;
     if (e.control == id::kQualityBar) {
-      field = &params_.quality_factor;
+      field = &working_.quality_factor;
       edit = id::kQualityEdit;
     } else if (e.control == id::kColourBar) {
-      field = &params_.color_quality;
+      field = &working_.color_quality;
       edit = id::kColourEdit;
     } else {
       return;
@@ -211,17 +213,18 @@ class EasySetupController final : public platform::DialogController {
     const std::string digits = text.substr(begin, end - begin + 1);
     if (digits.empty() || digits.size() > 2 || digits.find_first_not_of("0123456789") != std::string::npos) return;
     const int value = std::stoi(digits);
-    params_.quality_factor = static_cast<std::int16_t>(value);
+    working_.quality_factor = static_cast<std::int16_t>(value);
     d.set_scroll_position(id::kQualityBar, value);
   }
 
   void on_command(platform::Dialog& d, int control) override {
     if (control == id::kEasyOk) {
       if (!take_image_type(d)) return;
-      params_.quality_factor = typed_quality(d.text(id::kQualityEdit, 80));
-      params_.color_quality = typed_quality(d.text(id::kColourEdit, 80));
-      const format::StatusCode status = codec::derive_params_from_quality(params_);
+      working_.quality_factor = typed_quality(d.text(id::kQualityEdit, 80));
+      working_.color_quality = typed_quality(d.text(id::kColourEdit, 80));
+      const format::StatusCode status = codec::derive_params_from_quality(working_);
       if (status == format::StatusCode::kOk) {
+        app_.params() = working_;
         d.end(0);
       } else {
         d.message_box(format::message(status), "ERROR");
@@ -234,7 +237,7 @@ class EasySetupController final : public platform::DialogController {
       move_to(d, id::kQualityBar, id::kQualityEdit, 50);
       move_to(d, id::kColourBar, id::kColourEdit, 50);
       d.combo_select(id::kImageType, 0);
-      params_.image_type = 0;
+      working_.image_type = 0;
       test(d);
     } else if (control == id::kCancel) {
       d.end(0);
@@ -244,8 +247,8 @@ class EasySetupController final : public platform::DialogController {
  private:
   void move_to(platform::Dialog& d, int bar, int edit, int value) {
     const int clamped = std::clamp(value, codec::kMinQuality, codec::kMaxQuality);
-    if (bar == id::kQualityBar) params_.quality_factor = static_cast<std::int16_t>(clamped);
-    if (bar == id::kColourBar) params_.color_quality = static_cast<std::int16_t>(clamped);
+    if (bar == id::kQualityBar) working_.quality_factor = static_cast<std::int16_t>(clamped);
+    if (bar == id::kColourBar) working_.color_quality = static_cast<std::int16_t>(clamped);
     d.set_scroll_position(bar, clamped);
     d.set_text(edit, format_int(clamped));
   }
@@ -256,7 +259,7 @@ class EasySetupController final : public platform::DialogController {
       d.message_box("Image type wrong!!!", "ERROR");
       return false;
     }
-    params_.image_type = static_cast<std::int16_t>(selection);
+    working_.image_type = static_cast<std::int16_t>(selection);
     return true;
   }
 
@@ -268,16 +271,17 @@ class EasySetupController final : public platform::DialogController {
   }
 
   void test(platform::Dialog& d) {
-    const format::StatusCode status = codec::derive_params_from_quality(params_);
+    const format::StatusCode status = codec::derive_params_from_quality(working_);
     if (status != format::StatusCode::kOk) {
       d.message_box(format::message(status), "ERROR");
       return;
     }
+    app_.params() = working_;
     app_.dispatch(kCmdCompress);
   }
 
   Application& app_;
-  format::CodecParams& params_;
+  format::CodecParams working_;
 };
 
 // Reads up to `count` whitespace-separated numbers for the hidden mask fields, which nothing but
@@ -492,10 +496,5 @@ long long parse_leading_integer(std::string_view text) {
   return negative ? -value : value;
 }
 
-std::uint32_t parse_preview_hold(std::string_view text) {
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) return 0;
-  const long long value = parse_leading_integer(text);
-  return static_cast<std::uint32_t>(std::min<long long>(value, kMaxPreviewHoldMs));
-}
 
 }  // namespace varnic::app

@@ -72,11 +72,11 @@ class HeadlessPlatform::HeadlessWindow final : public Window {
     const Size before = client_size();
     rect_ = Rect{x, y, std::max(width, 0), std::max(height, 0)};
     const Size after = client_size();
-    if (after != before) {
+    if (after != before || Size{framebuffer_.width, framebuffer_.height} != framebuffer_size(after)) {
       resize_framebuffer(after);
       dirty_ = erase_ = true;
-      handler_.on_size(after.width, after.height);
     }
+    if (after != before) handler_.on_size(after.width, after.height);
     if (repaint) invalidate(true);
   }
 
@@ -138,12 +138,30 @@ class HeadlessPlatform::HeadlessWindow final : public Window {
   }
 
   WindowHandler& handler() { return handler_; }
-  void note_frame(bool immediate) {
+  bool has_menu() const { return menu_ != nullptr; }
+  void note_frame(bool immediate, bool busy = false) {
     platform_.record_frame(
-        [&] { return Frame{title_, immediate, Image{framebuffer_.width, framebuffer_.height, framebuffer_.rgb}}; });
+        [&] { return Frame{title_, immediate, Image{framebuffer_.width, framebuffer_.height, framebuffer_.rgb}, busy}; });
   }
-  // On screen a client area is never smaller than a pixel, or the window system would drop it.
-  void resize_framebuffer(Size client) { framebuffer_.resize(std::max(client.width, 1), std::max(client.height, 1)); }
+  // The frame as the screen shows it: within the work area from its corner on, however large the
+  // program asks for it.
+  Rect shown_frame() const {
+    const Rect& work = kWorkArea;
+    const int room_width = work.x + work.width - std::max(rect_.x, work.x);
+    const int room_height = work.y + work.height - std::max(rect_.y, work.y);
+    return Rect{rect_.x, rect_.y, std::clamp(rect_.width, 1, std::max(room_width, 1)),
+                std::clamp(rect_.height, 1, std::max(room_height, 1))};
+  }
+  // On screen a client area is never smaller than a pixel, or the window system would drop it,
+  // and never larger than its shown frame holds: the framebuffer keeps only what is seen.
+  Size framebuffer_size(Size client) const {
+    const Size shown = client_for(shown_frame());
+    return Size{std::clamp(client.width, 1, std::max(shown.width, 1)), std::clamp(client.height, 1, std::max(shown.height, 1))};
+  }
+  void resize_framebuffer(Size client) {
+    const Size size = framebuffer_size(client);
+    framebuffer_.resize(size.width, size.height);
+  }
   const Framebuffer& framebuffer() const { return framebuffer_; }
 
   Size client_for(const Rect& outer) const {
@@ -338,7 +356,12 @@ void HeadlessPlatform::message_box(std::string_view text, std::string_view capti
 
 std::optional<FileChoice> HeadlessPlatform::answer_file(const FileChooserSpec& request) {
   std::optional<std::string> answer = take_preset_answer();
-  if (!answer) answer = take_file_answer(request);
+  if (!answer) {
+    answer = take_file_answer(request);
+    for (auto& window : windows_) {
+      if (window->has_menu() && window->is_visible()) window->damage(kChooserCovers.width, kChooserCovers.height);
+    }
+  }
   if (!answer) return std::nullopt;
   FileChoice choice;
   choice.path = *answer;
@@ -353,6 +376,11 @@ std::optional<FileChoice> HeadlessPlatform::choose_save_file(const FileChooserSp
 Cursor HeadlessPlatform::set_cursor(Cursor cursor) {
   const Cursor previous = cursor_;
   cursor_ = cursor;
+  if (cursor == Cursor::kWait && previous != Cursor::kWait) {
+    for (auto& window : windows_) {
+      if (window->is_visible()) window->note_frame(false, true);
+    }
+  }
   return previous;
 }
 
@@ -375,6 +403,10 @@ void HeadlessPlatform::process_paints() {
 int HeadlessPlatform::run() {
   process_paints();
   return quit_code().value_or(0);
+}
+
+Rect HeadlessPlatform::frame_on_screen(const Window& window) const {
+  return static_cast<const HeadlessWindow&>(window).shown_frame();
 }
 
 Image HeadlessPlatform::client_image(const Window& window) const {

@@ -22,6 +22,8 @@ class HeadlessPlatform final : public PlatformBase, public Recorder {
   static constexpr int kFrameBottom = 4;
   static constexpr int kCaptionHeight = 26;
   static constexpr int kMenuBarHeight = 20;  // windows with a menu
+  // The screen, and its work area above a panel along the bottom edge.
+  static constexpr Rect kWorkArea{0, 0, 1600, 1160};
   // What a menu popup covers of the client area below the menu bar, from its top-left corner.
   static constexpr int kPopupWidth = 150;
   static constexpr int kPopupHeight = 120;
@@ -48,6 +50,8 @@ class HeadlessPlatform final : public PlatformBase, public Recorder {
   // Automation
   void set_screen_depth(int bits_per_pixel) override { screen_depth_ = bits_per_pixel; }
   Image client_image(const Window& window) const override;
+  Rect work_area() const override { return kWorkArea; }
+  Rect frame_on_screen(const Window& window) const override;
   void user_resize_client(Window& window, int client_width, int client_height) override;
   void user_click(Window& window) override;
   void user_close(Window& window) override;

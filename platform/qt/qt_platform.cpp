@@ -5,11 +5,14 @@
 #include <QDateTime>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTextBrowser>
+#include <QTreeView>
 #include <algorithm>
 
 #include "platform/qt/qt_window.h"
@@ -17,6 +20,12 @@
 namespace varnic::platform {
 
 namespace {
+
+// What a window frame's title bar holds beside its text: icon, minimise, maximise and close
+// buttons, at the sizes common window managers draw them at 96 dpi.
+constexpr int kTitleButtonsWidth = 140;
+// The file dialogs open this wide at least: a name column beside size, type and date columns.
+constexpr int kFileDialogWidth = 720;
 
 bool valid_utf8(std::string_view s) {
   std::size_t i = 0;
@@ -128,6 +137,16 @@ void QtPlatform::exec_dialog(QtDialog& dialog) {
 void QtPlatform::show_message(QWidget* owner, const std::string& owner_name, std::string_view text, std::string_view caption) {
   QMessageBox box(QMessageBox::NoIcon, to_qstring(caption), to_qstring(text), QMessageBox::Ok, owner);
   box.setTextFormat(Qt::PlainText);
+  // At least as wide as its caption, which the file messages give the reason while the box's
+  // text is the path: window managers cut a caption to its window's width. Titles are mostly
+  // drawn bold; the allowance is for the frame's buttons.
+  QFont title_font = box.font();
+  title_font.setBold(true);
+  const int title_width = QFontMetrics(title_font).horizontalAdvance(box.windowTitle()) + kTitleButtonsWidth;
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    grid->addItem(new QSpacerItem(title_width, 0, QSizePolicy::Fixed, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+  }
   exec_message_box(box, owner_name);
 }
 
@@ -142,6 +161,15 @@ void QtPlatform::exec_message_box(QMessageBox& box, const std::string& owner) {
 
 std::unique_ptr<QFileDialog> QtPlatform::make_file_dialog(const FileChooserSpec& request, bool save) const {
   auto dialog = std::make_unique<QFileDialog>(main_widget());
+  // Qt's own dialog gives its size and date columns a fixed width that cuts "768 KiB" and dates
+  // short: they take the width of what they show, and the names the rest.
+  if (auto* view = dialog->findChild<QTreeView*>()) {
+    QHeaderView* header = view->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    dialog->resize(std::max(dialog->width(), kFileDialogWidth), dialog->height());
+  }
   dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog->setFileMode(request.must_exist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
   dialog->setNameFilter(file_filter(request));

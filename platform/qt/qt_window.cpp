@@ -6,11 +6,13 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QGuiApplication>
 #include <QFile>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QUrl>
 #include <algorithm>
 #include <map>
@@ -223,8 +225,22 @@ int QtPlatform::QtWindow::menu_height(int width) const {
 }
 
 QSize QtPlatform::QtWindow::frame_size_for(Size client) const {
-  const int width = std::max({client.width, 1, menu_rows_ ? menu_rows_->minimum_width() : 1});
-  return QSize(width, std::max(client.height, 1) + menu_height(width));
+  const int least_width = std::max(1, menu_rows_ ? menu_rows_->minimum_width() : 1);
+  // Within the screen's work area from the window's corner, or the window system makes the frame
+  // (and its backing store) as large as asked, out of sight.
+  const QScreen* screen = frame_->screen() != nullptr ? frame_->screen() : QGuiApplication::primaryScreen();
+  const QRect work = screen != nullptr ? screen->availableGeometry() : QRect(position_, QSize(client.width, client.height));
+  const QSize extra = frame_extra();
+  const int room_width = work.x() + work.width() - std::max(position_.x(), work.x()) - extra.width();
+  const int room_height = work.y() + work.height() - std::max(position_.y(), work.y()) - extra.height();
+  const int width = std::max(std::min(client.width, room_width), least_width);
+  const int bar = menu_height(width);
+  return QSize(width, std::max(std::min(client.height, room_height - bar), 1) + bar);
+}
+
+QSize QtPlatform::QtWindow::shown_client_size(Size client) const {
+  const QSize frame = frame_size_for(client);
+  return QSize(std::clamp(client.width, 1, frame.width()), std::clamp(client.height, 1, frame.height() - menu_height(frame.width())));
 }
 
 QSize QtPlatform::QtWindow::frame_extra() const {
@@ -236,7 +252,8 @@ QSize QtPlatform::QtWindow::frame_extra() const {
 
 void QtPlatform::QtWindow::set_client(Size size) {
   client_ = size;
-  backing_ = QImage(std::max(size.width, 1), std::max(size.height, 1), QImage::Format_RGB32);
+  // Only what the screen shows is kept: a few bytes per screen pixel, whatever size is asked for.
+  backing_ = QImage(shown_client_size(size), QImage::Format_RGB32);
   backing_.fill(Qt::white);
   dirty_ = erase_ = true;
 }

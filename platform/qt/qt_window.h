@@ -68,8 +68,11 @@ class QtPlatform::QtWindow final : public Window {
  private:
   int menu_height(int width) const;
   // The frame on screen for a client size: never below a pixel of client area or the width the
-  // menu's titles need, which the window system would otherwise unmap or fold away.
+  // menu's titles need, which the window system would otherwise unmap or fold away, and never
+  // beyond the screen's work area.
   QSize frame_size_for(Size client) const;
+  // The part of a client area of that size the frame shows, at least a pixel.
+  QSize shown_client_size(Size client) const;
   QSize frame_extra() const;
   void set_client(Size size);
 

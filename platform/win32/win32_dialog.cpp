@@ -24,6 +24,50 @@ std::string window_text(HWND hwnd) {
   return imagefile::narrow(text);
 }
 
+// Multi-line edits keep Return for new lines; Ctrl+Return presses the dialog's default button,
+// as from every other control (the edit would otherwise take it as a line feed).
+LRESULT CALLBACK multi_line_procedure(HWND edit, UINT message, WPARAM wparam, LPARAM lparam) {
+  const bool control = GetKeyState(VK_CONTROL) < 0;
+  if (control && message == WM_KEYDOWN && wparam == VK_RETURN) {
+    HWND dialog = GetParent(edit);
+    const LRESULT default_id = SendMessageW(dialog, DM_GETDEFID, 0, 0);
+    if (HIWORD(default_id) == DC_HASDEFID) {
+      const int id = LOWORD(default_id);
+      SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+    }
+    return 0;
+  }
+  if (control && message == WM_CHAR && (wparam == L'\n' || wparam == L'\r')) return 0;
+  return CallWindowProcW(subclassed_procedure(edit), edit, message, wparam, lparam);
+}
+
+// Where a scroll bar's focus mark goes: a ring just outside the bar, in the dialog's client
+// coordinates, which the bar's own drawing never touches.
+constexpr int kFocusRingGap = 2;
+RECT focus_ring(HWND bar) {
+  RECT r{};
+  GetWindowRect(bar, &r);
+  MapWindowPoints(nullptr, GetParent(bar), reinterpret_cast<POINT*>(&r), 2);
+  InflateRect(&r, kFocusRingGap + 1, kFocusRingGap + 1);
+  return r;
+}
+
+bool is_scroll_bar(HWND control) {
+  wchar_t name[16] = {};
+  GetClassNameW(control, name, 16);
+  return lstrcmpiW(name, L"ScrollBar") == 0;
+}
+
+// A focused scroll bar gets a dotted frame around it: the system's own sign, a blinking thumb, is
+// absent on some systems and easy to miss on the others.
+LRESULT CALLBACK scroll_bar_procedure(HWND bar, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_SETFOCUS || message == WM_KILLFOCUS) {
+    const RECT ring = focus_ring(bar);
+    InvalidateRect(GetParent(bar), &ring, TRUE);
+  }
+  return CallWindowProcW(subclassed_procedure(bar), bar, message, wparam, lparam);
+}
+
 }  // namespace
 
 
@@ -63,7 +107,16 @@ INT_PTR CALLBACK Win32Dialog::procedure(HWND hwnd, UINT message, WPARAM wparam, 
 
 INT_PTR Win32Dialog::handle(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
-    case WM_INITDIALOG: controller_.on_init(*this); return TRUE;
+    case WM_INITDIALOG:
+      for (HWND child = GetWindow(hwnd_, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t name[16] = {};
+        GetClassNameW(child, name, 16);
+        const LONG_PTR style = GetWindowLongPtrW(child, GWL_STYLE);
+        if (lstrcmpiW(name, L"Edit") == 0 && (style & ES_MULTILINE) != 0) subclass(child, multi_line_procedure);
+        if (is_scroll_bar(child)) subclass(child, scroll_bar_procedure);
+      }
+      controller_.on_init(*this);
+      return TRUE;
     case WM_COMMAND: {
       const int id = LOWORD(wparam);
       const UINT code = HIWORD(wparam);
@@ -75,6 +128,23 @@ INT_PTR Win32Dialog::handle(UINT message, WPARAM wparam, LPARAM lparam) {
         // button's command and IDCANCEL.
         controller_.on_command(*this, id);
       }
+      return TRUE;
+    }
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      HDC dc = BeginPaint(hwnd_, &paint);
+      HWND focus = GetFocus();
+      if (focus != nullptr && GetParent(focus) == hwnd_ && is_scroll_bar(focus)) {
+        const RECT ring = focus_ring(focus);
+        HPEN pen = CreatePen(PS_DOT, 1, RGB(0, 0, 0));
+        HGDIOBJ old_pen = SelectObject(dc, pen);
+        HGDIOBJ old_brush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+        Rectangle(dc, ring.left, ring.top, ring.right, ring.bottom);
+        SelectObject(dc, old_brush);
+        SelectObject(dc, old_pen);
+        DeleteObject(pen);
+      }
+      EndPaint(hwnd_, &paint);
       return TRUE;
     }
     case WM_HSCROLL:

@@ -32,6 +32,10 @@ LRESULT CALLBACK help_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM l
     case WM_SIZE:
       if (HWND edit = GetWindow(hwnd, GW_CHILD)) MoveWindow(edit, 0, 0, LOWORD(lparam), HIWORD(lparam), TRUE);
       return 0;
+    case WM_SETFOCUS:
+      // The text takes the keys: it scrolls by Page Up/Down and Ctrl+Home/End itself.
+      if (HWND edit = GetWindow(hwnd, GW_CHILD)) SetFocus(edit);
+      return 0;
     case WM_CLOSE:
       // Kept for the next time help is asked for.
       ShowWindow(hwnd, SW_HIDE);
@@ -40,7 +44,73 @@ LRESULT CALLBACK help_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM l
   }
 }
 
+// The help text's keys beyond an edit control's own: Escape closes the window, as in a dialog.
+LRESULT CALLBACK help_text_procedure(HWND edit, UINT message, WPARAM wparam, LPARAM lparam) {
+  if ((message == WM_KEYDOWN || message == WM_CHAR) && wparam == VK_ESCAPE) {
+    if (message == WM_KEYDOWN) ShowWindow(GetParent(edit), SW_HIDE);
+    return 0;
+  }
+  return CallWindowProcW(subclassed_procedure(edit), edit, message, wparam, lparam);
+}
+
+// Widens a message box to the width its caption needs: the file messages give the reason in the
+// caption and only the path in the text, and a box as narrow as a short path cuts the reason.
+void fit_caption(HWND box) {
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) return;
+  wchar_t caption[512] = {};
+  const int length = GetWindowTextW(box, caption, 512);
+  HDC dc = GetDC(box);
+  HFONT font = CreateFontIndirectW(&metrics.lfCaptionFont);
+  HGDIOBJ old = SelectObject(dc, font);
+  SIZE text{};
+  GetTextExtentPoint32W(dc, caption, length, &text);
+  SelectObject(dc, old);
+  DeleteObject(font);
+  ReleaseDC(box, dc);
+  // Beside the text: the close button, room on both sides of it, and the frame.
+  const int needed = text.cx + 2 * metrics.iCaptionWidth + 4 * GetSystemMetrics(SM_CXFIXEDFRAME);
+  RECT frame{};
+  GetWindowRect(box, &frame);
+  const int grow = needed - (frame.right - frame.left);
+  if (grow <= 0) return;
+  SetWindowPos(box, nullptr, frame.left - grow / 2, frame.top, needed, frame.bottom - frame.top,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  // The buttons stay in the middle.
+  for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t name[16] = {};
+    GetClassNameW(child, name, 16);
+    if (lstrcmpiW(name, L"Button") != 0) continue;
+    RECT r{};
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(&r), 2);
+    SetWindowPos(child, nullptr, r.left + grow / 2, r.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+LRESULT CALLBACK widen_message_box(int code, WPARAM wparam, LPARAM lparam) {
+  if (code == HCBT_ACTIVATE) {
+    HWND box = reinterpret_cast<HWND>(wparam);
+    wchar_t name[16] = {};
+    GetClassNameW(box, name, 16);
+    if (lstrcmpW(name, L"#32770") == 0) fit_caption(box);
+  }
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
 }  // namespace
+
+void subclass(HWND control, WNDPROC procedure) {
+  // The control's class procedure stays reachable through the control's user data, which the
+  // system's control classes leave to the program.
+  SetWindowLongPtrW(control, GWLP_USERDATA, GetWindowLongPtrW(control, GWLP_WNDPROC));
+  SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
+}
+
+WNDPROC subclassed_procedure(HWND control) {
+  return reinterpret_cast<WNDPROC>(GetWindowLongPtrW(control, GWLP_USERDATA));
+}
 
 // Line ends as edit controls want them.
 std::wstring with_crlf(std::wstring_view text) {
@@ -130,7 +200,10 @@ void Win32Platform::exec_dialog(Win32Dialog& dialog, HWND owner) { dialog.run_mo
 void Win32Platform::exec_message_box(HWND owner, const std::string& owner_name, std::string_view text,
                                      std::string_view caption) {
   (void)owner_name;
+  // The box is made as wide as its caption once it exists, before it shows.
+  HHOOK hook = SetWindowsHookExW(WH_CBT, widen_message_box, nullptr, GetCurrentThreadId());
   MessageBoxW(owner, to_wide_text(text).c_str(), to_wide_text(caption).c_str(), MB_OK);
+  if (hook != nullptr) UnhookWindowsHookEx(hook);
 }
 
 void Win32Platform::message_box(std::string_view text, std::string_view caption) {
@@ -204,6 +277,7 @@ void Win32Platform::show_help(std::string_view title, std::string_view text) {
                                 WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, 0, 0,
                                 0, 0, help_, nullptr, instance_, nullptr);
     SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+    subclass(edit, help_text_procedure);
     RECT r{};
     GetClientRect(help_, &r);
     MoveWindow(edit, 0, 0, r.right, r.bottom, FALSE);
@@ -212,6 +286,7 @@ void Win32Platform::show_help(std::string_view title, std::string_view text) {
   SetWindowTextW(GetWindow(help_, GW_CHILD), with_crlf(to_wide_text(text)).c_str());
   ShowWindow(help_, SW_SHOW);
   SetForegroundWindow(help_);
+  SetFocus(GetWindow(help_, GW_CHILD));
 }
 
 void Win32Platform::process_paints() {

@@ -168,12 +168,46 @@ void Win32Platform::Win32Window::report_size() {
   handler_.on_size(now.width, now.height);
 }
 
+void Win32Platform::Win32Window::move(int x, int y, int width, int height, bool repaint) {
+  if (destroyed_) return;
+  asked_.reset();
+  // The frame stays within the work area of its screen from its corner on: the window system
+  // would otherwise make it (and the memory behind it) as large as asked, out of sight. The
+  // program keeps the client size it asked for and draws its top-left part.
+  MONITORINFO screen{};
+  screen.cbSize = sizeof screen;
+  RECT work{};
+  if (GetMonitorInfoW(MonitorFromPoint(POINT{x, y}, MONITOR_DEFAULTTONEAREST), &screen)) {
+    work = screen.rcWork;
+  } else {
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  }
+  const int room_width = std::max<int>(work.right - std::max<LONG>(x, work.left), 1);
+  const int room_height = std::max<int>(work.bottom - std::max<LONG>(y, work.top), 1);
+  width = std::max(width, 0);
+  height = std::max(height, 0);
+  if (width > room_width || height > room_height) {
+    RECT frame{};
+    GetWindowRect(hwnd_, &frame);
+    const Size shown = shown_client_size();
+    asked_ = Size{std::max<int>(width - (frame.right - frame.left - shown.width), 0),
+                  std::max<int>(height - (frame.bottom - frame.top - shown.height), 0)};
+    width = std::min(width, room_width);
+    height = std::min(height, room_height);
+  }
+  moving_ = true;
+  // The resulting WM_SIZE reaches the handler before MoveWindow returns.
+  MoveWindow(hwnd_, x, y, width, height, repaint ? TRUE : FALSE);
+  keep_on_screen();
+  moving_ = false;
+}
+
 void Win32Platform::Win32Window::keep_on_screen() {
   // With no client area left the window would vanish: it grows until a pixel shows, a menu row
   // at a time where its menu bar wraps, while the program keeps the size it asked for.
   Size shown = shown_client_size();
   if (shown.width >= 1 && shown.height >= 1) return;
-  asked_ = shown;
+  if (!asked_) asked_ = shown;
   RECT least{0, 0, 1, 1};
   AdjustWindowRectEx(&least, WS_OVERLAPPEDWINDOW, has_menu() ? TRUE : FALSE, 0);
   for (int attempt = 0; attempt < kGrowAttempts && (shown.width < 1 || shown.height < 1); ++attempt) {

@@ -20,6 +20,11 @@ inline constexpr wchar_t kSourceClass[] = L"ORIGNAL";
 // Line ends as edit controls want them.
 std::wstring with_crlf(std::wstring_view text);
 
+// Puts `procedure` in front of a control of the system's classes; it passes on what it leaves to
+// the class's own procedure, subclassed_procedure(control).
+void subclass(HWND control, WNDPROC procedure);
+WNDPROC subclassed_procedure(HWND control);
+
 class Win32Menu;
 
 class Win32Platform::Win32Window final : public Window {
@@ -32,8 +37,8 @@ class Win32Platform::Win32Window final : public Window {
     if (!destroyed_) SetWindowTextW(hwnd_, to_wide_text(title).c_str());
   }
   std::string title() const override { return title_; }
-  // A window kept larger than asked (see keep_on_screen) reports the size asked for, with the
-  // frame it has.
+  // A window kept larger or smaller than asked (see keep_on_screen and move) reports the size
+  // asked for, with the frame it has.
   Rect outer_rect() const override {
     RECT r{};
     if (!destroyed_) GetWindowRect(hwnd_, &r);
@@ -43,15 +48,7 @@ class Win32Platform::Win32Window final : public Window {
                 r.bottom - r.top - (shown.height - client.height)};
   }
   Size client_size() const override { return asked_ ? *asked_ : shown_client_size(); }
-  void move(int x, int y, int width, int height, bool repaint) override {
-    if (destroyed_) return;
-    asked_.reset();
-    moving_ = true;
-    // The resulting WM_SIZE reaches the handler before MoveWindow returns.
-    MoveWindow(hwnd_, x, y, std::max(width, 0), std::max(height, 0), repaint ? TRUE : FALSE);
-    keep_on_screen();
-    moving_ = false;
-  }
+  void move(int x, int y, int width, int height, bool repaint) override;
   void show() override {
     if (destroyed_) return;
     ShowWindow(hwnd_, SW_SHOW);
@@ -108,7 +105,9 @@ class Win32Platform::Win32Window final : public Window {
   bool created_ = false;  // size changes during creation are not reported
   bool destroyed_ = false;
   std::optional<Size> reported_;
-  std::optional<Size> asked_;  // the client size the program asked for, while it has none on screen
+  // The client size the program asked for, while the screen shows another: none at all, or the
+  // part of it within the work area.
+  std::optional<Size> asked_;
   bool moving_ = false;        // size changes are the program's own
 };
 

@@ -108,12 +108,19 @@ TEST_P(ScenarioTest, EveryRefusedOpenShowsItsMessageAndLeavesThePreviousPicture)
       ASSERT_EQ(program.messages().size(), 1u);
       EXPECT_EQ(program.messages()[0].text, expected.text);
       EXPECT_EQ(program.messages()[0].caption, expected.caption);
+      EXPECT_TRUE(program.messages()[0].caption_fits);
       EXPECT_EQ(program.title(), titled("good.bmp"));
       EXPECT_TRUE(program.state().picture_buffer == buffer && program.state().compressed_size == size);
       EXPECT_TRUE(program.menu().is_enabled(cmd::kCmdCompress));
       EXPECT_EQ(differing_pixels(program.main_image(), expected_image(picture)), 0);
     }
   }
+  // The reason stands in the caption and the box's text is the path: the box is as wide as the
+  // caption, however short the path.
+  program.automation().clear_records();
+  program.platform().message_box("a.cod", format::message(format::StatusCode::kFileBadOffset));
+  ASSERT_EQ(program.messages().size(), 1u);
+  EXPECT_TRUE(program.messages()[0].caption_fits);
 }
 
 const std::string kConformance = std::string(VARNIC_TEST_DATA) + "/conformance";

@@ -1,14 +1,18 @@
 // SPDX-License-Identifier: BSD-2-Clause
 #include "qt_automation.h"
 
+#include "platform/qt/qt_window.h"
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBrowser>
@@ -76,6 +80,16 @@ platform::Image ScriptedQtPlatform::client_image(const platform::Window& window)
                               std::min(shown.height(), std::max(asked.height, 1))));
 }
 
+platform::Rect ScriptedQtPlatform::work_area() const {
+  const QRect r = QGuiApplication::primaryScreen()->availableGeometry();
+  return platform::Rect{r.x(), r.y(), r.width(), r.height()};
+}
+
+platform::Rect ScriptedQtPlatform::frame_on_screen(const platform::Window& window) const {
+  const QRect r = top_level(const_cast<platform::Window&>(window))->frameGeometry();
+  return platform::Rect{r.x(), r.y(), r.width(), r.height()};
+}
+
 void ScriptedQtPlatform::user_resize_client(platform::Window& window, int client_width, int client_height) {
   QWidget* top = top_level(window);
   QWidget* client = client_widget(window);
@@ -111,6 +125,17 @@ platform::Cursor ScriptedQtPlatform::cursor() const {
   return shown != nullptr && shown->shape() == Qt::WaitCursor ? platform::Cursor::kWait : platform::Cursor::kArrow;
 }
 
+platform::Cursor ScriptedQtPlatform::set_cursor(platform::Cursor cursor) {
+  const platform::Cursor previous = QtPlatform::set_cursor(cursor);
+  if (cursor == platform::Cursor::kWait && previous != platform::Cursor::kWait) {
+    for (const auto& window : windows()) {
+      if (!window->is_visible()) continue;
+      record_frame([&] { return platform::Frame{window->title(), false, client_image(*window), true}; });
+    }
+  }
+  return previous;
+}
+
 bool ScriptedQtPlatform::capture_held() const { return QWidget::mouseGrabber() != nullptr; }
 
 bool ScriptedQtPlatform::exec_file_dialog(QFileDialog& dialog, const platform::FileChooserSpec& request) {
@@ -122,9 +147,13 @@ bool ScriptedQtPlatform::exec_file_dialog(QFileDialog& dialog, const platform::F
 }
 
 void ScriptedQtPlatform::exec_message_box(QMessageBox& box, const std::string& owner) {
+  // Laid out as it would come up; its caption must fit its width, in the box's own font at least.
+  box.show();
+  const bool fits = box.width() >= box.fontMetrics().horizontalAdvance(box.windowTitle());
   if (observer_) observer_("message box", box);
+  box.hide();
   // Read back from the box the user would see.
-  record_message(platform::MessageRecord{box.text().toStdString(), box.windowTitle().toStdString(), owner});
+  record_message(platform::MessageRecord{box.text().toStdString(), box.windowTitle().toStdString(), owner, fits});
 }
 
 namespace {

@@ -36,11 +36,14 @@ class ScriptedQtPlatform final : public platform::QtPlatform, public platform::R
   // Automation
   void set_screen_depth(int) override {}
   platform::Image client_image(const platform::Window& window) const override;
+  platform::Rect work_area() const override;
+  platform::Rect frame_on_screen(const platform::Window& window) const override;
   void user_resize_client(platform::Window& window, int client_width, int client_height) override;
   void user_click(platform::Window& window) override;
   void user_close(platform::Window& window) override;
   void user_choose(platform::Window& window, int command) override;
   platform::Cursor cursor() const override;
+  platform::Cursor set_cursor(platform::Cursor cursor) override;
   bool capture_held() const override;
 
  protected:

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: BSD-2-Clause
 #include "win32_automation.h"
 
+#include "platform/win32/win32_window.h"
+
 #include <optional>
 
 #include "imagefile/utf16.h"
@@ -43,13 +45,31 @@ std::string text_of(HWND hwnd) {
 }
 
 // The message box on screen while a driver answers it. The box is read when it becomes active,
-// then closed with OK; its time-out only keeps a box the hook missed from waiting forever.
-constexpr UINT kMessageBoxTimeoutMilliseconds = 5000;
+// then closed with OK.
 struct BoxWatch {
   HWND owner = nullptr;
   std::optional<platform::MessageRecord> seen;
   bool owned_right = false;
 };
+
+// Whether a box is as wide as its caption's text in the caption font.
+bool caption_fits(HWND box, const std::string& caption) {
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+  const std::wstring text = platform::to_wide_text(caption);
+  HDC dc = GetDC(box);
+  HFONT font = CreateFontIndirectW(&metrics.lfCaptionFont);
+  HGDIOBJ old = SelectObject(dc, font);
+  SIZE size{};
+  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  SelectObject(dc, old);
+  DeleteObject(font);
+  ReleaseDC(box, dc);
+  RECT frame{};
+  GetWindowRect(box, &frame);
+  return frame.right - frame.left >= size.cx;
+}
 thread_local BoxWatch* g_box_watch = nullptr;
 
 BOOL CALLBACK find_text(HWND child, LPARAM found) {
@@ -67,6 +87,7 @@ LRESULT CALLBACK watch_message_box(int code, WPARAM wparam, LPARAM lparam) {
     r.caption = text_of(box);
     EnumChildWindows(box, find_text, reinterpret_cast<LPARAM>(&r.text));
     g_box_watch->owned_right = GetWindow(box, GW_OWNER) == g_box_watch->owner;
+    r.caption_fits = caption_fits(box, r.caption);
     g_box_watch->seen = std::move(r);
     PostMessageW(box, WM_COMMAND, IDOK, 0);
   }
@@ -160,6 +181,18 @@ platform::Image ScriptedWin32Platform::client_image(const platform::Window& wind
   return image;
 }
 
+platform::Rect ScriptedWin32Platform::work_area() const {
+  RECT r{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &r, 0);
+  return platform::Rect{r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
+platform::Rect ScriptedWin32Platform::frame_on_screen(const platform::Window& window) const {
+  RECT r{};
+  GetWindowRect(window_handle(window), &r);
+  return platform::Rect{r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
 void ScriptedWin32Platform::user_resize_client(platform::Window& window, int client_width, int client_height) {
   HWND hwnd = window_handle(window);
   // The user drags until the client area has the size wanted, whatever the menu bar does.
@@ -206,17 +239,11 @@ platform::Cursor ScriptedWin32Platform::cursor() const {
 
 void ScriptedWin32Platform::exec_message_box(HWND owner, const std::string& owner_name, std::string_view text,
                                              std::string_view caption) {
-  // The real box, read back from the screen (MessageBoxTimeoutW is user32's own, not declared).
-  using TimedBox = int(WINAPI*)(HWND, LPCWSTR, LPCWSTR, UINT, WORD, DWORD);
-  static const auto timed_box =
-      reinterpret_cast<TimedBox>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "MessageBoxTimeoutW")));
+  // The real box, as the backend shows it, read back from the screen.
   BoxWatch watch{owner, std::nullopt, false};
   g_box_watch = &watch;
   HHOOK hook = SetWindowsHookExW(WH_CBT, watch_message_box, nullptr, GetCurrentThreadId());
-  if (timed_box != nullptr && hook != nullptr) {
-    timed_box(owner, platform::to_wide_text(text).c_str(), platform::to_wide_text(caption).c_str(), MB_OK, 0,
-              kMessageBoxTimeoutMilliseconds);
-  }
+  if (hook != nullptr) Win32Platform::exec_message_box(owner, owner_name, text, caption);
   if (hook != nullptr) UnhookWindowsHookEx(hook);
   g_box_watch = nullptr;
   // A box that was not shown, or not owned by the window the program named, records owner "?".
@@ -231,7 +258,26 @@ void ScriptedWin32Platform::exec_message_box(HWND owner, const std::string& owne
 
 std::optional<std::string> ScriptedWin32Platform::exec_file_dialog(const platform::FileChooserSpec& request, bool save) {
   (void)save;
+  // The closed dialog leaves its pixels behind and the area to be painted again, as on screen.
+  if (HWND main = main_hwnd(); main != nullptr && IsWindowVisible(main)) {
+    RECT covered{0, 0, kChooserCovers.width, kChooserCovers.height};
+    HDC dc = GetDC(main);
+    FillRect(dc, &covered, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    ReleaseDC(main, dc);
+    InvalidateRect(main, &covered, TRUE);
+  }
   return take_file_answer(request);
+}
+
+platform::Cursor ScriptedWin32Platform::set_cursor(platform::Cursor cursor) {
+  const platform::Cursor previous = Win32Platform::set_cursor(cursor);
+  if (cursor == platform::Cursor::kWait && previous != platform::Cursor::kWait) {
+    for (const auto& window : windows()) {
+      if (!window->is_visible()) continue;
+      record_frame([&] { return platform::Frame{window->title(), false, client_image(*window), true}; });
+    }
+  }
+  return previous;
 }
 
 namespace {

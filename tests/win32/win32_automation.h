@@ -30,11 +30,14 @@ class ScriptedWin32Platform final : public platform::Win32Platform, public platf
   // Automation
   void set_screen_depth(int bits_per_pixel) override { depth_ = bits_per_pixel; }
   platform::Image client_image(const platform::Window& window) const override;
+  platform::Rect work_area() const override;
+  platform::Rect frame_on_screen(const platform::Window& window) const override;
   void user_resize_client(platform::Window& window, int client_width, int client_height) override;
   void user_click(platform::Window& window) override;
   void user_close(platform::Window& window) override;
   void user_choose(platform::Window& window, int command) override;
   platform::Cursor cursor() const override;
+  platform::Cursor set_cursor(platform::Cursor cursor) override;
   bool capture_held() const override { return GetCapture() != nullptr; }
 
  protected:
