@@ -19,16 +19,18 @@ double seconds(steady_clock::time_point from, steady_clock::time_point to) {
 }
 
 Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const DecodeOptions& options) {
-  if (options.colour_format == PixelFormat::kGrey8)
+  if (options.colour_format != PixelFormat::kRgb24 && options.colour_format != PixelFormat::kBgr24)
     return {Status::kInvalidArgument, "the colour output format must be RGB or BGR"};
   if (options.threads < 1 || options.threads > kMaxThreads)
     return {Status::kInvalidArgument, "threads must be 1.." + std::to_string(kMaxThreads)};
   const steady_clock::time_point start = steady_clock::now();
   format::FileHeader header;
   if (const format::StatusCode s = format::parse_header(file, options.limits.max_pixels, header); s != format::StatusCode::kOk)
-    return failure<Decoded>(s);
+    return detail::file_failure<Decoded>(s, file, options.limits);
   const int levels = header.params.total_levels;
-  if (options.reduce < 0 || options.reduce >= levels)
+  if (options.reduce < 0)
+    return {Status::kInvalidArgument, "reduce " + std::to_string(options.reduce) + " must be at least 0"};
+  if (options.reduce >= levels)
     return {Status::kInvalidArgument, "reduce " + std::to_string(options.reduce) + " must be below the file's " +
                                           std::to_string(levels) + " levels"};
 
@@ -74,10 +76,10 @@ Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const Decod
     if (const format::StatusCode s = display::decode_rows(file, options.limits.max_pixels, request.threads,
                                                           request.rgb_order, sink);
         s != format::StatusCode::kOk)
-      return failure<Decoded>(s);
+      return detail::file_failure<Decoded>(s, file, options.limits);
   } else if (const format::StatusCode s = display::decode_file(file, options.limits.max_pixels, request, result);
              s != format::StatusCode::kOk) {
-    return failure<Decoded>(s);
+    return detail::file_failure<Decoded>(s, file, options.limits);
   }
   const steady_clock::time_point end = steady_clock::now();
   // Without a callback the planes may be synthesised while others are still being decoded: the
@@ -111,7 +113,7 @@ Result<Info> decode_rows_unguarded(std::span<const std::uint8_t> file, const Dec
     }
     return decoded.value().info;
   }
-  if (options.colour_format == PixelFormat::kGrey8)
+  if (options.colour_format != PixelFormat::kRgb24 && options.colour_format != PixelFormat::kBgr24)
     return {Status::kInvalidArgument, "the colour output format must be RGB or BGR"};
   if (options.threads < 1 || options.threads > kMaxThreads)
     return {Status::kInvalidArgument, "threads must be 1.." + std::to_string(kMaxThreads)};
@@ -129,7 +131,7 @@ Result<Info> decode_rows_unguarded(std::span<const std::uint8_t> file, const Dec
   if (const format::StatusCode s = display::decode_rows(file, options.limits.max_pixels, options.threads,
                                                         options.colour_format == PixelFormat::kRgb24, sink);
       s != format::StatusCode::kOk)
-    return failure<Info>(s);
+    return detail::file_failure<Info>(s, file, options.limits);
   return info;
 }
 
