@@ -14,12 +14,14 @@
 #include "app/command_line.h"
 #include "app/session.h"
 #include "platform/headless/headless.h"
+#include "varnic/standard_streams.h"
 #include "varnic/version.h"
 #if defined(VARNIC_WITH_QT)
 #include "app/desktop_qt.h"
 #endif
 
 int main(int argc, char** argv) {
+  if (!varnic::open_closed_standard_streams()) return EXIT_FAILURE;
   using varnic::app::CommandLine;
   const std::vector<std::string> args(argv + 1, argv + argc);
   const CommandLine line = varnic::app::parse_command_line(args, std::getenv(varnic::app::kPreviewHoldVariable), true);
