@@ -50,6 +50,14 @@ inline constexpr std::size_t kMaxCommentBytes = 2047;
 // What Save writes.
 enum class SaveKind { kCompressed, kBitmap, kTarga };
 
+// Master Setup's fields that nothing codes or writes: the mask factors and the mask thresholds of
+// its hidden controls, and the threshold text as typed. Only the dialog shows them again.
+struct SetupFields {
+  std::array<std::array<std::uint16_t, format::kMaxSubbands>, format::kChannelCount> mask_factors{};
+  std::string threshold_text = "20 10 10 10 5 5 0 0 0 0";
+  std::string mask_threshold_text = "15 10 8 5 5 2 0 0 0 0";
+};
+
 struct AppState {
   // Layout of the current picture's buffers.
   std::uint16_t bits_per_pixel = 24;  // 24 or 8
@@ -86,6 +94,8 @@ struct AppState {
   bool compressed_ready = false;  // the stream is the compression of the current picture
   std::uint32_t compressed_size = 0;
   std::string file_title;
+
+  SetupFields setup;
 
   float entropy_decode_time = 0.0f;
   float wavelet_time = 0.0f;
@@ -126,8 +136,9 @@ class Application final : private Commands {
 
   // Decoding and picture files refuse declared sizes above this many pixels.
   void set_pixel_limit(std::uint64_t pixels) { pixel_limit_ = pixels; }
-  // Each preview of the incremental display stays this long on the screen; 0 (the default) shows
-  // them only as long as the reconstruction takes.
+  // Each preview of the incremental display stays this long on the screen (Platform::pause), not
+  // counted in the reconstruction's time; 0 (the default) shows them only as long as the
+  // reconstruction takes.
   void set_preview_hold(std::uint32_t milliseconds) { preview_hold_ms_ = milliseconds; }
 
   // Painting of the two windows; the backends call it through the window handlers.
@@ -145,6 +156,8 @@ class Application final : private Commands {
   void show_stretched();
   // convert_to_8bit with its time kept for the information dialog.
   void timed_convert_to_8bit();
+  // From start_clock to end_clock, less the time the previews were held.
+  float reconstruction_time() const;
   class Busy;
 
   // Commands (command_table.h).
@@ -201,6 +214,7 @@ class Application final : private Commands {
   format::CodecParams params_;
   std::uint64_t pixel_limit_ = format::kDefaultPixelLimit;
   std::uint32_t preview_hold_ms_ = 0;
+  double held_seconds_ = 0.0;  // previews held during the reconstruction under way
   std::unique_ptr<MainHandler> main_handler_;
   std::unique_ptr<SourceHandler> source_handler_;
   platform::Window* main_window_ = nullptr;
@@ -226,18 +240,12 @@ long long parse_leading_integer(std::string_view text);
 int open_command_for_path(std::string_view path);
 
 // Opens a file named outside the choosers as if it had been chosen in the open dialog of its
-// kind: `answer_chooser` must make the next file chooser return `path`. An unknown extension is
-// refused with a message box (text = path, caption kUnknownFileKind).
+// kind. An unknown extension is refused with a message box (text = path, caption
+// kUnknownFileKind).
 inline constexpr std::string_view kUnknownFileKind = "The file is not a Bitmap, Targa or compressed file";
-void open_named_file(Application& app, platform::Platform& platform, const std::string& path,
-                     const std::function<void(const std::string&)>& answer_chooser);
-
-// The preview hold for demonstrations, from --preview-hold or VARNIC_PREVIEW_HOLD_MS: whole
-// milliseconds, at most kMaxPreviewHoldMs; anything else is 0, no hold.
-// Ten seconds a level is a slow demonstration already; longer ones look like a hang.
-inline constexpr std::uint32_t kMaxPreviewHoldMs = 10000;
-inline constexpr const char* kPreviewHoldVariable = "VARNIC_PREVIEW_HOLD_MS";
-std::uint32_t parse_preview_hold(std::string_view text);
+void open_named_file(Application& app, platform::Platform& platform, const std::string& path);
+// Files dropped on the main window open the same way.
+void connect_file_opening(Application& app, platform::Platform& platform);
 
 // Cuts a UTF-8 text to at most max_bytes bytes without splitting a character.
 std::string cut_utf8(std::string_view text, std::size_t max_bytes);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "app/app.h"
+#include "app/command_line.h"
 #include "platform/qt/qt_platform.h"
 
 namespace varnic::app {
@@ -17,26 +18,12 @@ bool set(const char* name) {
 
 }  // namespace
 
-void connect_file_opening(Application& app, platform::QtPlatform& platform) {
-  platform.set_open_request_handler([&app, &platform](const std::string& path) {
-    open_named_file(app, platform, path, [&platform](const std::string& p) { platform.answer_next_file_chooser(p); });
-    platform.process_paints();
-  });
-}
-
 bool qt_display_available() { return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY"); }
 
-int run_desktop_qt(const std::vector<std::string>& files, std::uint32_t preview_hold_ms) {
+int run_desktop_qt(const CommandLine& line) {
   platform::QtPlatform platform;
   Application app(platform);
-  app.set_preview_hold(preview_hold_ms);
-  app.start();
-  connect_file_opening(app, platform);
-  const auto answer = [&platform](const std::string& path) { platform.answer_next_file_chooser(path); };
-  for (const std::string& file : files) {
-    if (platform.quit_requested()) break;
-    open_named_file(app, platform, file, answer);
-  }
+  start_program(app, platform, line);
   return platform.run();
 }
 

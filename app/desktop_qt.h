@@ -3,25 +3,14 @@
 // drops on the main window, the event loop until Exit.
 #pragma once
 
-#include <cstdint>
-#include <string>
-#include <vector>
-
-namespace varnic::platform {
-class QtPlatform;
-}
-
 namespace varnic::app {
-
-class Application;
-
-// Files dropped on the main window open as if chosen in the open dialog of their kind.
-void connect_file_opening(Application& app, platform::QtPlatform& platform);
 
 // Whether a Qt platform can start: a display to talk to, or a platform named in QT_QPA_PLATFORM.
 bool qt_display_available();
 
-// Runs the program to its end, each preview held `preview_hold_ms`; returns its exit code.
-int run_desktop_qt(const std::vector<std::string>& files, std::uint32_t preview_hold_ms);
+struct CommandLine;
+
+// Runs the program as the command line asks to its end; returns its exit code.
+int run_desktop_qt(const CommandLine& line);
 
 }  // namespace varnic::app

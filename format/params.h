@@ -11,7 +11,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "varnic/limits.h"
 
@@ -53,8 +52,6 @@ struct ChannelParams {
   // Per subband k: quantization steps on each side of zero (0 zeroes the band),
   // at most kMaxQuantStep (plane.h).
   std::array<std::uint16_t, kMaxSubbands> quant_vector{};
-  // Edited in the setup dialog only; neither coded nor written.
-  std::array<std::uint16_t, kMaxSubbands> mask_factor{};
   // Finest levels not coded at all: 0 .. total_levels_ - 1.
   std::int32_t dropped_levels = 0;
   // File offsets after the plane's data and of its second coded segment.
@@ -77,8 +74,6 @@ struct CodecParams {
   std::int32_t using_mask = 0;  // carried in the header only
   // Per level l (0 finest): dead-zone threshold; total_levels_ + 1 are kept.
   std::array<std::uint16_t, kThresholdEntries> threshold_vector{};
-  std::string threshold_text = "20 10 10 10 5 5 0 0 0 0";
-  std::string mask_threshold_text = "15 10 8 5 5 2 0 0 0 0";
   std::array<ChannelParams, kChannelCount> channels{};
 
   ChannelParams& channel(Channel c) { return channels[static_cast<std::size_t>(c)]; }

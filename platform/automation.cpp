@@ -32,6 +32,30 @@ std::vector<DialogStep> Recorder::take_dialog_script(DialogRun& run) {
   return steps;
 }
 
+void Recorder::play_dialog(const std::string& name, ScriptedDialog& dialog, const std::function<void()>* driver) {
+  DialogRun run;
+  run.dialog = name;
+  if (driver != nullptr) {
+    run.scripted = true;
+    (*driver)();
+  } else {
+    for (const DialogStep& step : take_dialog_script(run)) {
+      if (dialog.ended()) break;
+      if (step.action == DialogStep::Action::kSnapshot) {
+        run.snapshots.push_back(dialog.state());
+      } else if (!dialog.take(step)) {
+        run.mismatches.push_back("no control " + std::to_string(step.control) + " takes that step");
+      }
+    }
+  }
+  run.finished = dialog.ended();
+  if (!dialog.ended()) dialog.escape();
+  if (!dialog.ended()) dialog.force_end();
+  run.result = dialog.result();
+  run.final_state = dialog.state();
+  record_dialog_run(std::move(run));
+}
+
 utils::ClockReading Recorder::clock_reading() const {
   const std::uint64_t total = clock_ms_ + kClockStartMilliseconds;
   clock_ms_ += clock_step_;

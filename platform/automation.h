@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <span>
@@ -97,6 +98,7 @@ struct MessageRecord {
   std::string text;
   std::string caption;
   std::string owner;  // "" for the main window, else the dialog's template name
+  bool caption_fits = true;  // the box is wide enough to show its whole caption
 };
 
 struct DrawRecord {
@@ -146,11 +148,12 @@ struct Image {
 };
 
 // What a window showed at one moment: its client area as it reached the screen, by a paint or
-// by an immediate drawing (Window::draw_now).
+// by an immediate drawing (Window::draw_now), or as the program's work began.
 struct Frame {
   std::string window;  // the window's title
   bool immediate = false;
   Image image;
+  bool busy = false;  // taken as the wait cursor came up: what stays on the screen while the work runs
 };
 
 struct HelpRecord {
@@ -182,12 +185,20 @@ class Automation {
   virtual void record_frames(bool on) = 0;
   virtual const std::vector<Frame>& frames() const = 0;
 
+  // What the screen shows of a window's client area: at most the part within the work area.
   virtual Image client_image(const Window& window) const = 0;
+  // The screen's work area (without panels and task bars), and where a window's frame lies on the
+  // screen, in screen pixels.
+  virtual Rect work_area() const = 0;
+  virtual Rect frame_on_screen(const Window& window) const = 0;
 
   // The user's hand on the windows.
   virtual void user_resize_client(Window& window, int client_width, int client_height) = 0;
   virtual void user_click(Window& window) = 0;
   virtual void user_close(Window& window) = 0;
+  // File choosers that answer leave the top-left of the main window's client area as a closed
+  // dialog does: with what the dialog showed there, until the window is painted again.
+  static constexpr Size kChooserCovers{300, 200};
   // Picks a menu item: the popup lay over the top-left of the client area, which keeps what the
   // popup showed there until the window is painted again.
   virtual void user_choose(Window& window, int command) = 0;
@@ -197,6 +208,22 @@ class Automation {
   virtual void set_clock_auto_step(std::uint32_t milliseconds) = 0;
   virtual Cursor cursor() const = 0;
   virtual bool capture_held() const = 0;
+};
+
+// A running modal dialog in a scripted backend's hands.
+class ScriptedDialog {
+ public:
+  virtual ~ScriptedDialog() = default;
+  virtual bool ended() const = 0;
+  virtual DialogState state() const = 0;
+  // Carries out a step other than a snapshot as the user would; false when no control of the
+  // dialog can take it.
+  virtual bool take(const DialogStep& step) = 0;
+  // The Escape key.
+  virtual void escape() = 0;
+  // Closes the dialog with result -1, as the backend alone can.
+  virtual void force_end() = 0;
+  virtual int result() const = 0;
 };
 
 // The queues, records and clock every scripted backend keeps alike; the backend adds its windows,
@@ -226,6 +253,9 @@ class Recorder : public Automation {
   // The steps queued for `run.dialog`, marking the run scripted. None when nothing is queued, or
   // when the next script is for another dialog, which stays queued and is noted as a mismatch.
   std::vector<DialogStep> take_dialog_script(DialogRun& run);
+  // Plays the script queued for the dialog `name` (or, when given, `driver` stands in for the user
+  // instead), ends a dialog left open with the Escape key or else by force, and records the run.
+  void play_dialog(const std::string& name, ScriptedDialog& dialog, const std::function<void()>* driver = nullptr);
   // `make` renders the frame only while recording; the frame kept, else nullptr.
   template <typename MakeFrame>
   const Frame* record_frame(MakeFrame&& make) {

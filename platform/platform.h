@@ -282,6 +282,9 @@ class Platform {
   virtual void release_capture() = 0;
 
   virtual utils::ClockReading now() const = 0;
+  // Lets `milliseconds` of wall-clock time pass with the screen as it stands (demonstrations hold
+  // each preview this way).
+  virtual void pause(std::uint32_t milliseconds) = 0;
 
   // Shows the program's help text in a viewer window.
   virtual void show_help(std::string_view title, std::string_view text) = 0;
@@ -291,9 +294,16 @@ class Platform {
   // or dialog uncovered are drawn again: the program calls it before long work.
   virtual void process_paints() = 0;
 
+  // Files named outside the file choosers (the command line, a drop on the main window) open as
+  // if chosen there: the next chooser returns `path` without showing itself.
+  virtual void answer_next_file_chooser(std::string path) = 0;
+  // Where the files dropped on the main window go, one path at a time.
+  virtual void set_open_request_handler(std::function<void(const std::string&)> handler) = 0;
+
   // The event loop: returns the code given to quit().
   virtual int run() = 0;
   virtual void quit(int code) = 0;
+  virtual bool quit_requested() const = 0;
 };
 
 }  // namespace varnic::platform

@@ -72,11 +72,11 @@ class HeadlessPlatform::HeadlessWindow final : public Window {
     const Size before = client_size();
     rect_ = Rect{x, y, std::max(width, 0), std::max(height, 0)};
     const Size after = client_size();
-    if (after != before) {
+    if (after != before || Size{framebuffer_.width, framebuffer_.height} != framebuffer_size(after)) {
       resize_framebuffer(after);
       dirty_ = erase_ = true;
-      handler_.on_size(after.width, after.height);
     }
+    if (after != before) handler_.on_size(after.width, after.height);
     if (repaint) invalidate(true);
   }
 
@@ -138,12 +138,30 @@ class HeadlessPlatform::HeadlessWindow final : public Window {
   }
 
   WindowHandler& handler() { return handler_; }
-  void note_frame(bool immediate) {
+  bool has_menu() const { return menu_ != nullptr; }
+  void note_frame(bool immediate, bool busy = false) {
     platform_.record_frame(
-        [&] { return Frame{title_, immediate, Image{framebuffer_.width, framebuffer_.height, framebuffer_.rgb}}; });
+        [&] { return Frame{title_, immediate, Image{framebuffer_.width, framebuffer_.height, framebuffer_.rgb}, busy}; });
   }
-  // On screen a client area is never smaller than a pixel, or the window system would drop it.
-  void resize_framebuffer(Size client) { framebuffer_.resize(std::max(client.width, 1), std::max(client.height, 1)); }
+  // The frame as the screen shows it: within the work area from its corner on, however large the
+  // program asks for it.
+  Rect shown_frame() const {
+    const Rect& work = kWorkArea;
+    const int room_width = work.x + work.width - std::max(rect_.x, work.x);
+    const int room_height = work.y + work.height - std::max(rect_.y, work.y);
+    return Rect{rect_.x, rect_.y, std::clamp(rect_.width, 1, std::max(room_width, 1)),
+                std::clamp(rect_.height, 1, std::max(room_height, 1))};
+  }
+  // On screen a client area is never smaller than a pixel, or the window system would drop it,
+  // and never larger than its shown frame holds: the framebuffer keeps only what is seen.
+  Size framebuffer_size(Size client) const {
+    const Size shown = client_for(shown_frame());
+    return Size{std::clamp(client.width, 1, std::max(shown.width, 1)), std::clamp(client.height, 1, std::max(shown.height, 1))};
+  }
+  void resize_framebuffer(Size client) {
+    const Size size = framebuffer_size(client);
+    framebuffer_.resize(size.width, size.height);
+  }
   const Framebuffer& framebuffer() const { return framebuffer_; }
 
   Size client_for(const Rect& outer) const {
@@ -278,41 +296,57 @@ Window& HeadlessPlatform::create_window(const WindowSpec& request, WindowHandler
   return *windows_.back();
 }
 
+namespace {
+
+// The user's hands on a headless dialog: typing and selecting set the values, pressing and
+// scrolling reach the program as the controls' messages would.
+class HeadlessHands final : public ScriptedDialog {
+ public:
+  HeadlessHands(HeadlessPlatform::HeadlessDialog& box, DialogController& controller) : box_(box), controller_(controller) {}
+  bool ended() const override;
+  DialogState state() const override;
+  bool take(const DialogStep& step) override;
+  void escape() override;
+  void force_end() override;
+  int result() const override;
+
+ private:
+  HeadlessPlatform::HeadlessDialog& box_;
+  DialogController& controller_;
+};
+
+}  // namespace
+
+bool HeadlessHands::ended() const { return box_.ended(); }
+DialogState HeadlessHands::state() const { return box_.state(); }
+void HeadlessHands::escape() { controller_.on_command(box_, 2); }
+void HeadlessHands::force_end() { box_.end(-1); }
+int HeadlessHands::result() const { return box_.result(); }
+
+bool HeadlessHands::take(const DialogStep& step) {
+  // Control 2 without a button of that id is the Escape key, which every dialog hears.
+  const bool escape = step.action == DialogStep::Action::kPress && step.control == 2;
+  if (!escape && !box_.has_control(step.control)) return false;
+  switch (step.action) {
+    case DialogStep::Action::kSetText:
+      box_.set_text(step.control, step.text);
+      controller_.on_text_changed(box_, step.control);
+      break;
+    case DialogStep::Action::kSelect: box_.combo_select(step.control, step.index); break;
+    case DialogStep::Action::kScroll: controller_.on_scroll(box_, step.scroll); break;
+    case DialogStep::Action::kPress: controller_.on_command(box_, step.control); break;
+    case DialogStep::Action::kSnapshot: break;
+  }
+  return true;
+}
+
 int HeadlessPlatform::run_dialog(const DialogTemplate& dialog, DialogController& controller) {
-  DialogRun run;
-  run.dialog = dialog.name;
-  const std::vector<DialogStep> steps = take_dialog_script(run);
   HeadlessDialog box(*this, dialog);
   open_dialogs_.push_back(dialog.name);
   controller.on_init(box);
-  for (const auto& step : steps) {
-    if (box.ended()) break;
-    // Control 2 without a button of that id is the Escape key, which every dialog hears.
-    const bool escape = step.action == DialogStep::Action::kPress && step.control == 2;
-    if (step.action != DialogStep::Action::kSnapshot && !escape && !box.has_control(step.control)) {
-      run.mismatches.push_back("no control " + std::to_string(step.control));
-      continue;
-    }
-    switch (step.action) {
-      case DialogStep::Action::kSetText:
-        box.set_text(step.control, step.text);
-        controller.on_text_changed(box, step.control);
-        break;
-      case DialogStep::Action::kSelect: box.combo_select(step.control, step.index); break;
-      case DialogStep::Action::kScroll: controller.on_scroll(box, step.scroll); break;
-      case DialogStep::Action::kPress: controller.on_command(box, step.control); break;
-      case DialogStep::Action::kSnapshot: run.snapshots.push_back(box.state()); break;
-    }
-  }
-  run.finished = box.ended();
-  if (!box.ended()) {
-    controller.on_command(box, 2);  // the Escape key
-    if (!box.ended()) box.end(-1);
-  }
+  HeadlessHands hands(box, controller);
+  play_dialog(dialog.name, hands);
   open_dialogs_.pop_back();
-  run.result = box.result();
-  run.final_state = box.state();
-  record_dialog_run(std::move(run));
   return box.result();
 }
 
@@ -321,7 +355,13 @@ void HeadlessPlatform::message_box(std::string_view text, std::string_view capti
 }
 
 std::optional<FileChoice> HeadlessPlatform::answer_file(const FileChooserSpec& request) {
-  const std::optional<std::string> answer = take_file_answer(request);
+  std::optional<std::string> answer = take_preset_answer();
+  if (!answer) {
+    answer = take_file_answer(request);
+    for (auto& window : windows_) {
+      if (window->has_menu() && window->is_visible()) window->damage(kChooserCovers.width, kChooserCovers.height);
+    }
+  }
   if (!answer) return std::nullopt;
   FileChoice choice;
   choice.path = *answer;
@@ -336,6 +376,11 @@ std::optional<FileChoice> HeadlessPlatform::choose_save_file(const FileChooserSp
 Cursor HeadlessPlatform::set_cursor(Cursor cursor) {
   const Cursor previous = cursor_;
   cursor_ = cursor;
+  if (cursor == Cursor::kWait && previous != Cursor::kWait) {
+    for (auto& window : windows_) {
+      if (window->is_visible()) window->note_frame(false, true);
+    }
+  }
   return previous;
 }
 
@@ -357,10 +402,12 @@ void HeadlessPlatform::process_paints() {
 
 int HeadlessPlatform::run() {
   process_paints();
-  return quit_code_.value_or(0);
+  return quit_code().value_or(0);
 }
 
-void HeadlessPlatform::quit(int code) { quit_code_ = code; }
+Rect HeadlessPlatform::frame_on_screen(const Window& window) const {
+  return static_cast<const HeadlessWindow&>(window).shown_frame();
+}
 
 Image HeadlessPlatform::client_image(const Window& window) const {
   const auto& fb = static_cast<const HeadlessWindow&>(window).framebuffer();

@@ -11,17 +11,19 @@
 #include <vector>
 
 #include "platform/automation.h"
-#include "platform/platform.h"
+#include "platform/platform_base.h"
 
 namespace varnic::platform {
 
-class HeadlessPlatform final : public Platform, public Recorder {
+class HeadlessPlatform final : public PlatformBase, public Recorder {
  public:
   // Frame of every window in pixels: what FitWindowToClient must add to a client size.
   static constexpr int kFrameSide = 4;      // left and right each
   static constexpr int kFrameBottom = 4;
   static constexpr int kCaptionHeight = 26;
   static constexpr int kMenuBarHeight = 20;  // windows with a menu
+  // The screen, and its work area above a panel along the bottom edge.
+  static constexpr Rect kWorkArea{0, 0, 1600, 1160};
   // What a menu popup covers of the client area below the menu bar, from its top-left corner.
   static constexpr int kPopupWidth = 150;
   static constexpr int kPopupHeight = 120;
@@ -39,22 +41,23 @@ class HeadlessPlatform final : public Platform, public Recorder {
   Cursor set_cursor(Cursor cursor) override;
   void release_capture() override;
   utils::ClockReading now() const override { return clock_reading(); }
+  // No screen to hold anything on: the clock moves on as if the time had passed.
+  void pause(std::uint32_t milliseconds) override { advance_clock(milliseconds); }
   void show_help(std::string_view title, std::string_view text) override;
   void process_paints() override;
   int run() override;
-  void quit(int code) override;
 
   // Automation
   void set_screen_depth(int bits_per_pixel) override { screen_depth_ = bits_per_pixel; }
   Image client_image(const Window& window) const override;
+  Rect work_area() const override { return kWorkArea; }
+  Rect frame_on_screen(const Window& window) const override;
   void user_resize_client(Window& window, int client_width, int client_height) override;
   void user_click(Window& window) override;
   void user_close(Window& window) override;
   void user_choose(Window& window, int command) override;
   Cursor cursor() const override { return cursor_; }
   bool capture_held() const override { return capture_ != nullptr; }
-
-  bool quit_requested() const { return quit_code_.has_value(); }
 
   class HeadlessWindow;
   class HeadlessDialog;
@@ -69,7 +72,6 @@ class HeadlessPlatform final : public Platform, public Recorder {
   std::vector<std::string> open_dialogs_;  // names, innermost last: owners of message boxes
   Cursor cursor_ = Cursor::kArrow;
   HeadlessWindow* capture_ = nullptr;
-  std::optional<int> quit_code_;
 };
 
 }  // namespace varnic::platform

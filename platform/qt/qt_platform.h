@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "platform/automation.h"
-#include "platform/platform.h"
+#include "platform/platform_base.h"
 
 class QApplication;
 class QComboBox;
@@ -97,7 +97,7 @@ class QtDialog final : public QDialog, public Dialog {
   int result_ = 0;
 };
 
-class QtPlatform : public Platform {
+class QtPlatform : public PlatformBase {
  public:
   // Uses the running QApplication, or creates one that lives as long as the process.
   QtPlatform();
@@ -116,13 +116,6 @@ class QtPlatform : public Platform {
   void show_help(std::string_view title, std::string_view text) override;
   void process_paints() override;
   int run() override;
-  void quit(int code) override;
-
-  // Files dropped on a window with a menu (the main window) go here, one path at a time.
-  void set_open_request_handler(std::function<void(const std::string&)> handler) { open_request_ = std::move(handler); }
-  // The next file chooser returns `path` without showing itself, as if the user had chosen it
-  // there: files named on the command line and dropped files take this road.
-  void answer_next_file_chooser(std::string path) { preset_answers_.push_back(std::move(path)); }
 
   // Makes the dialog a chooser of this request would show (open or save).
   std::unique_ptr<QFileDialog> make_file_dialog(const FileChooserSpec& request, bool save) const;
@@ -133,12 +126,10 @@ class QtPlatform : public Platform {
   // The help viewer, null until help was first shown.
   QTextBrowser* help_viewer() const { return help_.get(); }
   Cursor current_cursor() const { return cursor_; }
-  bool quit_requested() const { return quit_code_.has_value(); }
 
   class QtWindow;
 
   // Called by the backend's own widgets.
-  void request_open(const std::string& path);
   virtual void note_draw(const DrawRecord& record) { (void)record; }
   // What reached the screen, for test drivers; made only while they record frames.
   virtual bool records_frames() const { return false; }
@@ -150,6 +141,7 @@ class QtPlatform : public Platform {
   QWidget* main_widget() const;
 
  protected:
+  void end_event_loop(int code) override;
   // The steps that wait for the user.
   virtual bool exec_file_dialog(QFileDialog& dialog, const FileChooserSpec& request);
   virtual void exec_message_box(QMessageBox& box, const std::string& owner);
@@ -163,11 +155,8 @@ class QtPlatform : public Platform {
  private:
   std::vector<std::unique_ptr<QtWindow>> windows_;
   std::unique_ptr<QTextBrowser> help_;
-  std::deque<std::string> preset_answers_;
   QString last_folder_;  // of the last file chosen, where the next file dialog starts
-  std::function<void(const std::string&)> open_request_;
   Cursor cursor_ = Cursor::kArrow;
-  std::optional<int> quit_code_;
 };
 
 }  // namespace varnic::platform

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "platform/automation.h"
-#include "platform/platform.h"
+#include "platform/platform_base.h"
 
 namespace varnic::platform {
 
@@ -82,7 +82,7 @@ class Win32Dialog final : public Dialog {
   std::optional<std::pair<int, int>> scripted_pointer_;
 };
 
-class Win32Platform : public Platform {
+class Win32Platform : public PlatformBase {
  public:
   // Registers the window classes.
   explicit Win32Platform(HINSTANCE instance);
@@ -101,16 +101,8 @@ class Win32Platform : public Platform {
   void show_help(std::string_view title, std::string_view text) override;
   void process_paints() override;
   int run() override;
-  void quit(int code) override;
-
-  // Files dropped on the main window go here, one path at a time.
-  void set_open_request_handler(std::function<void(const std::string&)> handler) { open_request_ = std::move(handler); }
-  // The next file chooser returns `path` without showing itself, as if the user had chosen it
-  // there: files named on the command line and dropped files take this road.
-  void answer_next_file_chooser(std::string path) { preset_answers_.push_back(std::move(path)); }
 
   HINSTANCE instance() const { return instance_; }
-  bool quit_requested() const { return quit_code_.has_value(); }
   Cursor current_cursor() const { return cursor_; }
   // The main window's handle (null before it exists or after it is gone), any window's handle.
   HWND main_hwnd() const;
@@ -120,7 +112,6 @@ class Win32Platform : public Platform {
   class Win32Window;
 
   // Called by the backend's own windows.
-  void request_open(const std::string& path);
   virtual void note_draw(const DrawRecord& record) { (void)record; }
   // A paint or an immediate drawing of `window` has reached the screen, for test drivers.
   virtual void note_frame(const Window& window, bool immediate) {
@@ -131,6 +122,7 @@ class Win32Platform : public Platform {
 
  protected:
   friend class Win32Dialog;
+  void end_event_loop(int code) override;
   // The steps that wait for the user.
   virtual void exec_dialog(Win32Dialog& dialog, HWND owner);
   virtual void exec_message_box(HWND owner, const std::string& owner_name, std::string_view text,
@@ -145,10 +137,7 @@ class Win32Platform : public Platform {
   HINSTANCE instance_;
   std::vector<std::unique_ptr<Win32Window>> windows_;
   HWND help_ = nullptr;
-  std::deque<std::string> preset_answers_;
-  std::function<void(const std::string&)> open_request_;
   Cursor cursor_ = Cursor::kArrow;
-  std::optional<int> quit_code_;
 };
 
 }  // namespace varnic::platform

@@ -5,6 +5,10 @@
 #include <fstream>
 #include <iterator>
 #include <unistd.h>
+#if defined(_WIN32)
+#include <windows.h>
+#include <psapi.h>
+#endif
 
 #include "platform/raster.h"
 
@@ -133,6 +137,20 @@ int differing_pixels(const platform::Image& a, const platform::Image& b) {
     count += a.rgb[i] != b.rgb[i] || a.rgb[i + 1] != b.rgb[i + 1] || a.rgb[i + 2] != b.rgb[i + 2];
   }
   return count;
+}
+
+std::int64_t resident_bytes() {
+#if defined(_WIN32)
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return static_cast<std::int64_t>(counters.WorkingSetSize);
+#else
+  std::ifstream statm("/proc/self/statm");
+  std::int64_t pages = 0, resident = 0;
+  statm >> pages >> resident;
+  return resident * static_cast<std::int64_t>(sysconf(_SC_PAGESIZE));
+#endif
 }
 
 }  // namespace varnic::testing

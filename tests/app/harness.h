@@ -34,8 +34,6 @@ struct BackendFactory {
   std::string name;
   std::function<Backend()> make;
   bool supports_eight_bit_screen = true;
-  // The longest window side the window system allows (Windows: 16-bit signed coordinates).
-  int max_window_side = 1 << 30;
 };
 inline void PrintTo(const BackendFactory& factory, std::ostream* os) { *os << factory.name; }
 
@@ -106,6 +104,8 @@ platform::Image expected_image(const imagefile::PictureBuffer& picture);
 // The top-left width x height corner of an image, each pixel repeated `factor` times across and down.
 platform::Image crop(const platform::Image& image, int width, int height, int factor = 1);
 int differing_pixels(const platform::Image& a, const platform::Image& b);
+// Memory the process holds in physical pages now.
+std::int64_t resident_bytes();
 
 class ScenarioTest : public ::testing::TestWithParam<BackendFactory> {};
 

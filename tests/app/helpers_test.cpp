@@ -14,13 +14,6 @@ TEST(AppHelpersTest, LeadingIntegersNeedTheSignBesideTheDigitsAndSaturate) {
   EXPECT_EQ(parse_leading_integer("-" + std::string(60, '9')), -(1LL << 40));
 }
 
-TEST(AppHelpersTest, PreviewHoldIsWholeMillisecondsWithinItsCeilingElseNone) {
-  const std::pair<const char*, std::uint32_t> cases[] = {
-      {"250", 250}, {"0", 0}, {"", 0}, {"-5", 0}, {"12ms", 0}, {" 40", 0}, {"10001", kMaxPreviewHoldMs},
-      {"99999999999999999999", kMaxPreviewHoldMs}};
-  for (const auto& [text, expected] : cases) EXPECT_EQ(parse_preview_hold(text), expected) << text;
-}
-
 TEST(AppHelpersTest, Utf8CutsKeepWholeCharacters) {
   const std::string text = "a\xC3\xA9\xE2\x82\xAC";  // a, e-acute (2 bytes), euro (3 bytes)
   const std::pair<std::size_t, std::string> cases[] = {{10, text}, {6, text}, {5, "a\xC3\xA9"}, {4, "a\xC3\xA9"},

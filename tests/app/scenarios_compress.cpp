@@ -2,6 +2,7 @@
 // Stories about Compress, Save, decoding an opened compressed file, comments, the previews and
 // the 8-bit drawings.
 #include <algorithm>
+#include <filesystem>
 
 #include "app/pipeline.h"
 #include "codec/encoder.h"
@@ -74,6 +75,12 @@ TEST_P(ScenarioTest, SaveCompressesShowsWhatTheFileDecodesToReopensAndExportsIt)
   EXPECT_EQ(differing_pixels(program.source_image(), expected_image(picture)), 0);
   program.command(cmd::kCmdCompress);  // unchanged settings: the same file again
   EXPECT_EQ(program.state().compressed_stream, stream);
+  // Save writes the name as typed: no extension is added.
+  program.automation().clear_records();
+  program.save(cmd::kCmdSave, files.path("no extension"));
+  EXPECT_EQ(Pictures::read_bytes(files.path("no extension")), stream);
+  EXPECT_FALSE(std::filesystem::exists(files.path("no extension.cod")));
+  EXPECT_EQ(program.automation().file_requests().at(0).default_extension, "");
 
   program.open(cmd::kCmdOpenCoded, cod);
   EXPECT_EQ(program.state().picture_buffer, pixels);
@@ -114,10 +121,18 @@ TEST_P(ScenarioTest, CommentsKeepTheirBytesAreCutAtACharacterAndShowOtherBytesAs
   Pictures files;
   const std::string comment = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x9C\x93\nzweite Zeile";
   const std::string cod = files.path("c.cod");
+  const imagefile::PictureBuffer picture = Pictures::colour(33, 17);
   Program program(GetParam());
-  program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", Pictures::colour(33, 17)));
+  program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", picture));
+  // Save writes the stream of the last Compress as it was made: a comment edited after it needs a
+  // new Compress.
+  program.command(cmd::kCmdCompress);
   program.run_dialog(cmd::kCmdComments, "COMMENTS", {type(id::kCommentText, comment), press(id::kOk)});
   program.save(cmd::kCmdSave, cod);
+  EXPECT_EQ(Pictures::read_bytes(cod), library_encode(picture));
+  program.command(cmd::kCmdCompress);
+  program.save(cmd::kCmdSave, cod);
+  EXPECT_EQ(Pictures::read_bytes(cod), library_encode(picture, comment));
   program.open(cmd::kCmdOpenCoded, cod);
   EXPECT_EQ(program.state().comment, comment);
   // Cancel after editing keeps the text; the dialog showed it.
@@ -167,7 +182,7 @@ TEST_P(ScenarioTest, EveryPreviewLevelOfCompressAndDecodeReachesTheScreen) {
   }
 }
 
-TEST_P(ScenarioTest, CompressRepaintsWhatTheMenuCoveredBeforeItWorks) {
+TEST_P(ScenarioTest, CompressAndDecodeRepaintWhatAMenuOrAFileDialogCoveredBeforeTheyWork) {
   Pictures files;
   const imagefile::PictureBuffer picture = Pictures::colour(200, 160);
   Program program(GetParam());
@@ -180,6 +195,16 @@ TEST_P(ScenarioTest, CompressRepaintsWhatTheMenuCoveredBeforeItWorks) {
   ASSERT_NE(first, frames.end());
   // The first drawing, "Compressing...", lies over the picture, not over the popup's leftovers.
   EXPECT_EQ(differing_pixels(crop(first->image, 120, 40), crop(expected_image(picture), 120, 40)), 0);
+  // While a decode works, the screen shows the window as it should be where the open dialog lay
+  // (blank: the new picture is not there yet), not what the dialog left.
+  program.save(cmd::kCmdSave, files.path("ramp.cod"));
+  program.command(cmd::kCmdIncremental);
+  program.automation().clear_records();
+  program.open(cmd::kCmdOpenCoded, files.path("ramp.cod"));
+  const auto busy = std::find_if(frames.begin(), frames.end(), [&](const auto& f) { return f.busy && f.window == program.title(); });
+  ASSERT_NE(busy, frames.end());
+  const platform::Image covered = crop(busy->image, 200, 160);
+  EXPECT_TRUE(std::all_of(covered.rgb.begin(), covered.rgb.end(), [](std::uint8_t v) { return v == 255; }));
 }
 
 TEST_P(ScenarioTest, EightBitScreenShowsTheConvertedPictureAndPreviewsThroughTheirPalettes) {

@@ -40,7 +40,7 @@ TEST_P(ScenarioTest, DisplayCommandsScaleWithTheirFactorsTruncatedAndWithinSixte
       {{149, 99}, cmd::kCmdDoubleSize, {298, 198}},
       {{400, 100}, cmd::kCmdHalfSize, {199, 49}},  // 222 -> 199, 55 -> 49
       {{10, 1}, cmd::kCmdStretchDown, {9, 0}},
-      {{40000, 30}, cmd::kCmdDoubleSize, {65535, 60}},  // stops at 16 bits, or where the window system stops
+      {{40000, 30}, cmd::kCmdDoubleSize, {65535, 60}},  // stops at 16 bits
   };
   Pictures files;
   Program program(GetParam());
@@ -50,10 +50,8 @@ TEST_P(ScenarioTest, DisplayCommandsScaleWithTheirFactorsTruncatedAndWithinSixte
     program.run_dialog(cmd::kCmdResize, "RESIZE", {type(id::kResizeWidth, std::to_string(size.width)),
                                                    type(id::kResizeHeight, std::to_string(size.height)), press(id::kOk)});
     program.command(command);
-    const int frame = program.app().main_window().outer_rect().width - program.client().width;
-    const Size expected{std::min(wanted.width, GetParam().max_window_side - frame), wanted.height};
-    EXPECT_EQ((Size{program.state().display_width, program.state().display_height}), expected);
-    EXPECT_TRUE(expected.height == 0 || expected.width > 1000 || program.client() == expected);
+    EXPECT_EQ((Size{program.state().display_width, program.state().display_height}), wanted);
+    EXPECT_EQ(program.client(), wanted);
     EXPECT_EQ(program.state().display_mode, command == cmd::kCmdNormal ? app::DisplayMode::kColour : app::DisplayMode::kStretched);
   }
 }
@@ -78,6 +76,33 @@ TEST_P(ScenarioTest, ResizeFieldsReadLeadingNumbersAndTheWindowNeverVanishes) {
   }
   program.command(cmd::kCmdNormal);
   EXPECT_EQ(differing_pixels(crop(program.main_image(), 50, 40), expected_image(picture)), 0);
+}
+
+TEST_P(ScenarioTest, AHugeDisplayKeepsTheWindowInTheWorkAreaAndMemoryToTheScreen) {
+  // What a window may keep per pixel of the screen: its own picture of the client area and the
+  // window system's, with room for the allocator's slack.
+  constexpr std::int64_t kBytesPerScreenPixel = 16;
+  Pictures files;
+  const imagefile::PictureBuffer picture = Pictures::colour(279, 32);  // 4464 = 16 x 279, 512 = 16 x 32
+  Program program(GetParam());
+  program.open(cmd::kCmdOpenBitmap, files.write_bitmap("ramp.bmp", picture));
+  program.run_dialog(cmd::kCmdResize, "RESIZE", {press(id::kOk)});  // what a first dialog costs once
+  const std::int64_t before = resident_bytes();
+  program.run_dialog(cmd::kCmdResize, "RESIZE", {type(id::kResizeWidth, "70000"), type(id::kResizeHeight, "512"), press(id::kOk)});
+  for (int i = 0; i < 3; ++i) program.command(cmd::kCmdDoubleSize);
+  const Size display{35712, 4096};  // 70000 keeps its low 16 bits, 4464; doubled three times
+  EXPECT_EQ((Size{program.state().display_width, program.state().display_height}), display);
+  EXPECT_EQ(program.client(), display);  // the program draws at the size asked for
+  const std::int64_t grown = resident_bytes() - before;
+  const platform::Rect frame = program.automation().frame_on_screen(program.app().main_window());
+  const platform::Rect work = program.automation().work_area();
+  EXPECT_TRUE(frame.x >= work.x && frame.y >= work.y && frame.x + frame.width <= work.x + work.width &&
+              frame.y + frame.height <= work.y + work.height)
+      << frame.x << "," << frame.y << " " << frame.width << "x" << frame.height;
+  const platform::Image shown = program.main_image();  // the top-left part
+  EXPECT_TRUE(shown.width > 0 && shown.width <= work.width && shown.height > 0 && shown.height <= work.height);
+  EXPECT_EQ(differing_pixels(shown, crop(expected_image(picture), shown.width, shown.height, 128)), 0);
+  EXPECT_LT(grown, kBytesPerScreenPixel * work.width * work.height);
 }
 
 TEST_P(ScenarioTest, UserResizeStretchesThroughThePicturesTableAndAClickSizesTheSourceWindowAlike) {
@@ -128,12 +153,14 @@ TEST_P(ScenarioTest, EasySetupSliderStaysInRangeOkRefusesOutOfRangeTestCompresse
     EXPECT_EQ(slid.snapshots[i].scroll_positions.at(id::kQualityBar), moves[i].second) << i;
     EXPECT_EQ(slid.snapshots[i].texts.at(id::kQualityEdit), std::to_string(moves[i].second)) << i;
   }
-  EXPECT_EQ(program.params().quality_factor, 51);  // Cancel keeps what the slider did
+  // Cancelled, nothing was derived: the quality in force stays and the dialog shows it again.
+  EXPECT_EQ(program.params().quality_factor, 50);
 
   const auto& ok = program.run_dialog(cmd::kCmdEasySetup, "EASYSET",
-                                      {type(id::kQualityEdit, "120"), press(id::kEasyOk), snapshot(), type(id::kQualityEdit, "99"),
-                                       DialogStep::select(id::kImageType, 2), press(id::kEasyOk)});
-  EXPECT_EQ(ok.snapshots.size(), 1u);  // still open after the refusal
+                                      {snapshot(), type(id::kQualityEdit, "120"), press(id::kEasyOk), snapshot(),
+                                       type(id::kQualityEdit, "99"), DialogStep::select(id::kImageType, 2), press(id::kEasyOk)});
+  ASSERT_EQ(ok.snapshots.size(), 2u);  // still open after the refusal
+  EXPECT_EQ(ok.snapshots[0].texts.at(id::kQualityEdit) + " " + std::to_string(ok.snapshots[0].scroll_positions.at(id::kQualityBar)), "50 50");
   ASSERT_EQ(program.messages().size(), 1u);
   EXPECT_EQ(program.messages()[0].text, format::message(format::StatusCode::kQualityOutOfRange));
   EXPECT_EQ(program.messages()[0].owner, "EASYSET");
@@ -143,7 +170,8 @@ TEST_P(ScenarioTest, EasySetupSliderStaysInRangeOkRefusesOutOfRangeTestCompresse
 
   const auto& tested = program.run_dialog(cmd::kCmdEasySetup, "EASYSET", {scroll(ScrollCode::kThumbPosition, 10, 100),
                                                                           press(id::kEasyTest), snapshot(), press(id::kCancel)});
-  EXPECT_EQ(tested.snapshots.size(), 1u);  // Test compresses and stays open
+  ASSERT_EQ(tested.snapshots.size(), 1u);  // Test compresses and stays open
+  EXPECT_EQ(tested.snapshots[0].combo_selections.at(id::kImageType), 2);  // the type in force
   EXPECT_TRUE(program.state().compressed_ready);
   EXPECT_EQ(program.params().channels[1].dropped_levels, 4);  // quality 10 derived
   const auto& reset = program.run_dialog(cmd::kCmdEasySetup, "EASYSET",
@@ -262,6 +290,10 @@ TEST_P(ScenarioTest, InformationDialogShowsTheLastRunsNumbers) {
   program.automation().set_clock_auto_step(0);
   expect_texts({{id::kInfoFileName, "grey.cod"}, {id::kInfoWaveletTime, "0.50(second)"}, {id::kInfoEntropyTime, "0.50(second)"},
                 {id::kInfoTotalTime, "1.00(second)"}, {id::kInfoColourTime, "0.00(second)"}, {id::kInfoDecompressed, "2048(Bytes)"}});
+  // Previews held for a demonstration are no time of the reconstruction's (five levels of 0.4 s).
+  program.app().set_preview_hold(400);
+  program.open(cmd::kCmdOpenCoded, files.path("grey.cod"));
+  expect_texts({{id::kInfoWaveletTime, "0.00(second)"}, {id::kInfoTotalTime, "0.00(second)"}});
 }
 
 }  // namespace

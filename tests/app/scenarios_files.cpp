@@ -91,7 +91,6 @@ TEST_P(ScenarioTest, EveryRefusedOpenShowsItsMessageAndLeavesThePreviousPicture)
   program.open(cmd::kCmdOpenBitmap, files.write_bitmap("good.bmp", picture));
   const auto buffer = program.state().picture_buffer;
   const std::uint32_t size = program.state().compressed_size;
-  auto answer = [&](const std::string& path) { program.automation().queue_file_answer(path); };
   for (const auto& [name, content, status] : cases) {
     const std::string path = content.empty() ? files.path(name) : files.write_bytes(name, content);
     const int command = app::open_command_for_path(path);
@@ -104,17 +103,24 @@ TEST_P(ScenarioTest, EveryRefusedOpenShowsItsMessageAndLeavesThePreviousPicture)
       if (!named && command < 0) continue;
       SCOPED_TRACE(std::string(name) + (named ? " named" : " chosen"));
       program.automation().clear_records();
-      named ? app::open_named_file(program.app(), program.platform(), path, answer) : program.open(command, path);
+      named ? app::open_named_file(program.app(), program.platform(), path) : program.open(command, path);
       program.platform().process_paints();
       ASSERT_EQ(program.messages().size(), 1u);
       EXPECT_EQ(program.messages()[0].text, expected.text);
       EXPECT_EQ(program.messages()[0].caption, expected.caption);
+      EXPECT_TRUE(program.messages()[0].caption_fits);
       EXPECT_EQ(program.title(), titled("good.bmp"));
       EXPECT_TRUE(program.state().picture_buffer == buffer && program.state().compressed_size == size);
       EXPECT_TRUE(program.menu().is_enabled(cmd::kCmdCompress));
       EXPECT_EQ(differing_pixels(program.main_image(), expected_image(picture)), 0);
     }
   }
+  // The reason stands in the caption and the box's text is the path: the box is as wide as the
+  // caption, however short the path.
+  program.automation().clear_records();
+  program.platform().message_box("a.cod", format::message(format::StatusCode::kFileBadOffset));
+  ASSERT_EQ(program.messages().size(), 1u);
+  EXPECT_TRUE(program.messages()[0].caption_fits);
 }
 
 const std::string kConformance = std::string(VARNIC_TEST_DATA) + "/conformance";

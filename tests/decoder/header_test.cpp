@@ -93,13 +93,12 @@ TEST(HeaderTest, OpeningOverwritesOnlyWhatTheFileCarries) {
   s.quality_factor = 77;
   s.threshold_vector[0] = 123;
   s.channel(Channel::kQ).quant_vector[10] = 55;  // past 3 * 3 + 1 entries
-  s.channel(Channel::kY).mask_factor[0] = 9;
   apply_file_settings(h, s);
   EXPECT_EQ(std::vector<std::int64_t>({s.total_levels, s.image_width, s.padded_height, s.channels[0].dropped_levels,
                                s.channels[2].dropped_levels, s.channels[1].quant_vector[9], s.channels[2].end_offset}),
             std::vector<std::int64_t>({3, 256, 192, 1, 2, h.params.channels[1].quant_vector[9], 7034}));
-  EXPECT_EQ(std::vector<std::int64_t>({s.quality_factor, s.threshold_vector[0], s.channels[2].quant_vector[10], s.channels[0].mask_factor[0]}),
-            std::vector<std::int64_t>({77, 123, 55, 9}));
+  EXPECT_EQ(std::vector<std::int64_t>({s.quality_factor, s.threshold_vector[0], s.channels[2].quant_vector[10]}),
+            std::vector<std::int64_t>({77, 123, 55}));
 }
 
 }  // namespace

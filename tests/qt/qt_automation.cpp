@@ -1,14 +1,18 @@
 // SPDX-License-Identifier: BSD-2-Clause
 #include "qt_automation.h"
 
+#include "platform/qt/qt_window.h"
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBrowser>
@@ -76,6 +80,16 @@ platform::Image ScriptedQtPlatform::client_image(const platform::Window& window)
                               std::min(shown.height(), std::max(asked.height, 1))));
 }
 
+platform::Rect ScriptedQtPlatform::work_area() const {
+  const QRect r = QGuiApplication::primaryScreen()->availableGeometry();
+  return platform::Rect{r.x(), r.y(), r.width(), r.height()};
+}
+
+platform::Rect ScriptedQtPlatform::frame_on_screen(const platform::Window& window) const {
+  const QRect r = top_level(const_cast<platform::Window&>(window))->frameGeometry();
+  return platform::Rect{r.x(), r.y(), r.width(), r.height()};
+}
+
 void ScriptedQtPlatform::user_resize_client(platform::Window& window, int client_width, int client_height) {
   QWidget* top = top_level(window);
   QWidget* client = client_widget(window);
@@ -111,6 +125,17 @@ platform::Cursor ScriptedQtPlatform::cursor() const {
   return shown != nullptr && shown->shape() == Qt::WaitCursor ? platform::Cursor::kWait : platform::Cursor::kArrow;
 }
 
+platform::Cursor ScriptedQtPlatform::set_cursor(platform::Cursor cursor) {
+  const platform::Cursor previous = QtPlatform::set_cursor(cursor);
+  if (cursor == platform::Cursor::kWait && previous != platform::Cursor::kWait) {
+    for (const auto& window : windows()) {
+      if (!window->is_visible()) continue;
+      record_frame([&] { return platform::Frame{window->title(), false, client_image(*window), true}; });
+    }
+  }
+  return previous;
+}
+
 bool ScriptedQtPlatform::capture_held() const { return QWidget::mouseGrabber() != nullptr; }
 
 bool ScriptedQtPlatform::exec_file_dialog(QFileDialog& dialog, const platform::FileChooserSpec& request) {
@@ -122,22 +147,30 @@ bool ScriptedQtPlatform::exec_file_dialog(QFileDialog& dialog, const platform::F
 }
 
 void ScriptedQtPlatform::exec_message_box(QMessageBox& box, const std::string& owner) {
+  // Laid out as it would come up; its caption must fit its width, in the box's own font at least.
+  box.show();
+  const bool fits = box.width() >= box.fontMetrics().horizontalAdvance(box.windowTitle());
   if (observer_) observer_("message box", box);
+  box.hide();
   // Read back from the box the user would see.
-  record_message(platform::MessageRecord{box.text().toStdString(), box.windowTitle().toStdString(), owner});
+  record_message(platform::MessageRecord{box.text().toStdString(), box.windowTitle().toStdString(), owner, fits});
 }
 
-void ScriptedQtPlatform::run_script(platform::QtDialog& dialog, const std::vector<DialogStep>& steps,
-                                    platform::DialogRun& run) {
-  for (const auto& step : steps) {
-    if (dialog.ended()) break;
-    QWidget* w = dialog.control(step.control);
-    if (step.action == DialogStep::Action::kSnapshot) {
-      run.snapshots.push_back(state_of(dialog));
-    } else if (w == nullptr && step.action == DialogStep::Action::kPress && step.control == 2) {
-      QTest::keyClick(&dialog, Qt::Key_Escape);  // every dialog hears the Escape key
-    } else if (w == nullptr) {
-      run.mismatches.push_back("no control " + std::to_string(step.control));
+namespace {
+
+// The user's hands on a real dialog: typing goes into the real edits, presses are real clicks.
+class QtHands final : public platform::ScriptedDialog {
+ public:
+  explicit QtHands(platform::QtDialog& dialog) : dialog_(dialog) {}
+  bool ended() const override { return dialog_.ended(); }
+  platform::DialogState state() const override { return state_of(dialog_); }
+  int result() const override { return dialog_.result_code(); }
+  void escape() override { dialog_.reject(); }
+  void force_end() override { dialog_.end(-1); }
+  bool take(const DialogStep& step) override {
+    QWidget* w = dialog_.control(step.control);
+    if (w == nullptr && step.action == DialogStep::Action::kPress && step.control == 2) {
+      QTest::keyClick(&dialog_, Qt::Key_Escape);  // every dialog hears the Escape key
     } else if (auto* edit = qobject_cast<QLineEdit*>(w); edit && step.action == DialogStep::Action::kSetText) {
       // Replacing the selection is an edit of the user's: textEdited reaches the program.
       edit->selectAll();
@@ -150,36 +183,30 @@ void ScriptedQtPlatform::run_script(platform::QtDialog& dialog, const std::vecto
       if (slider_action(step.scroll.code) != QAbstractSlider::SliderNoAction) {
         bar->triggerAction(slider_action(step.scroll.code));
       } else {
-        dialog.deliver_scroll(step.scroll);
+        dialog_.deliver_scroll(step.scroll);
         bar->setSliderPosition(bar->value());
       }
     } else if (auto* button = qobject_cast<QAbstractButton*>(w); button && step.action == DialogStep::Action::kPress) {
       button->click();
     } else {
-      run.mismatches.push_back("control " + std::to_string(step.control) + " cannot take that step");
+      return false;
     }
+    return true;
   }
-}
+
+ private:
+  platform::QtDialog& dialog_;
+};
+
+}  // namespace
 
 void ScriptedQtPlatform::exec_dialog(platform::QtDialog& dialog) {
-  platform::DialogRun run;
-  run.dialog = dialog.dialog_template().name;
   // Shown as exec() would show it: some keys (Enter) only reach visible buttons.
   if (!dialog.ended()) dialog.show();
-  if (observer_ && !dialog.ended()) observer_(run.dialog, dialog);
-  if (driver_) {
-    run.scripted = true;
-    driver_(dialog);
-  } else {
-    const std::vector<DialogStep> steps = take_dialog_script(run);
-    run_script(dialog, steps, run);
-  }
-  run.finished = dialog.ended();
-  if (!dialog.ended()) dialog.reject();  // the Escape key
-  if (!dialog.ended()) dialog.end(-1);
-  run.result = dialog.result_code();
-  run.final_state = state_of(dialog);
-  record_dialog_run(std::move(run));
+  if (observer_ && !dialog.ended()) observer_(dialog.dialog_template().name, dialog);
+  QtHands hands(dialog);
+  const std::function<void()> driver = [&] { driver_(dialog); };
+  play_dialog(dialog.dialog_template().name, hands, driver_ ? &driver : nullptr);
 }
 
 }  // namespace varnic::testing

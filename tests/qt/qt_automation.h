@@ -27,6 +27,7 @@ class ScriptedQtPlatform final : public platform::QtPlatform, public platform::R
 
   // Platform
   utils::ClockReading now() const override { return clock_reading(); }
+  void pause(std::uint32_t milliseconds) override { advance_clock(milliseconds); }
   void show_help(std::string_view title, std::string_view text) override;
   void note_draw(const platform::DrawRecord& record) override { record_draw(record); }
   bool records_frames() const override { return recording_frames(); }
@@ -35,11 +36,14 @@ class ScriptedQtPlatform final : public platform::QtPlatform, public platform::R
   // Automation
   void set_screen_depth(int) override {}
   platform::Image client_image(const platform::Window& window) const override;
+  platform::Rect work_area() const override;
+  platform::Rect frame_on_screen(const platform::Window& window) const override;
   void user_resize_client(platform::Window& window, int client_width, int client_height) override;
   void user_click(platform::Window& window) override;
   void user_close(platform::Window& window) override;
   void user_choose(platform::Window& window, int command) override;
   platform::Cursor cursor() const override;
+  platform::Cursor set_cursor(platform::Cursor cursor) override;
   bool capture_held() const override;
 
  protected:
@@ -48,8 +52,6 @@ class ScriptedQtPlatform final : public platform::QtPlatform, public platform::R
   void exec_dialog(platform::QtDialog& dialog) override;
 
  private:
-  void run_script(platform::QtDialog& dialog, const std::vector<platform::DialogStep>& steps, platform::DialogRun& run);
-
   Observer observer_;
   std::function<void(platform::QtDialog&)> driver_;
   std::function<void(const platform::Frame&)> frame_observer_;

@@ -11,9 +11,12 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QSettings>
 #include <QStyle>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTreeView>
+#include <QHeaderView>
 #include <QToolButton>
 #include <QUrl>
 #include <map>
@@ -107,8 +110,20 @@ TEST(QtDialogs, LayOutInFixedDialogUnitsAndWorkFromTheKeyboard) {
     QTest::keyClick(d.control(id::kCommentText), Qt::Key_Return, Qt::ControlModifier);
   });
   EXPECT_EQ(program.state().comment, "three");
+  // The threshold field, multi-line too: Return separates numbers, Ctrl+Return is OK.
+  drive(cmd::kCmdMasterSetup, [&](QtDialog& d) {
+    QWidget* field = d.control(id::kSetupThresholds);
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(field, "9 8 7");
+    QTest::keyClick(field, Qt::Key_Return);
+    QTest::keyClicks(field, "6 5 4");
+    QTest::keyClick(field, Qt::Key_Return, Qt::ControlModifier);
+  });
+  EXPECT_EQ(std::vector<int>(program.params().threshold_vector.begin(), program.params().threshold_vector.begin() + 6),
+            (std::vector<int>{9, 8, 7, 6, 5, 4}));
   // Easy Setup at its template's places: the quality bar is a tab stop moved by its keys, and
-  // Return in the edit presses the default button, Cancel, which keeps what the bar did.
+  // Return in the edit presses the default button, Cancel: nothing was derived, so nothing changes.
   program.params().image_type = 1;
   drive(cmd::kCmdEasySetup, [&](QtDialog& d) {
     EXPECT_EQ(d.control(id::kQualityEdit)->geometry(), QRect(252, 31, 42, 20));  // (168, 19) 28 x 12 units
@@ -120,8 +135,8 @@ TEST(QtDialogs, LayOutInFixedDialogUnitsAndWorkFromTheKeyboard) {
     QTest::keyClick(d.focusWidget(), Qt::Key_PageDown);
     QTest::keyClick(d.control(id::kQualityEdit), Qt::Key_Return);
   });
-  EXPECT_EQ(program.params().quality_factor, 61);
-  EXPECT_EQ(program.params().image_type, 1);  // not OK, which takes the type shown
+  EXPECT_EQ(program.params().quality_factor, 50);
+  EXPECT_EQ(program.params().image_type, 1);
   // About closes on Return, not on Escape; the information dialog on Escape.
   for (const int command : {cmd::kCmdAbout, cmd::kCmdProperties}) {
     drive(command, [&](QtDialog& d) {
@@ -156,6 +171,32 @@ TEST(QtDialogs, SizeFieldsHoldFiveDigitsLongNamesAreElidedAndOtherBytesReadAsLat
   EXPECT_EQ(platform::to_qstring("caf\xC3\xA9"), QString::fromUtf8("café"));
   for (const char* bad : {"\xC0\xAF", "\xE2\x82", "\xED\xA0\x80"}) {  // overlong, cut short, a surrogate
     EXPECT_EQ(platform::to_qstring(bad), QString::fromLatin1(bad)) << bad;
+  }
+}
+
+TEST(QtFileDialogs, ShowSizesAndDatesWholeWhateverAnEarlierDialogLeft) {
+  Pictures files;
+  files.write_bytes("big.bmp", std::vector<std::uint8_t>(768 * 1024, 0));  // "768 KiB"
+  Program program(qt_factory());
+  {
+    // Qt keeps a file dialog's column widths in the user's settings for the next one (the tests'
+    // settings lie in the build tree).
+    ASSERT_NE(qgetenv("XDG_CONFIG_HOME"), QByteArray());
+    QSettings(QSettings::UserScope, "QtProject").remove("FileDialog");
+    QFileDialog earlier;
+    earlier.setOption(QFileDialog::DontUseNativeDialog);
+    for (int column = 1; column < 4; ++column) earlier.findChild<QTreeView*>()->header()->resizeSection(column, 20);
+  }
+  std::unique_ptr<QFileDialog> dialog = qt(program).make_file_dialog({"Bitmap Files(*.bmp)", "*.bmp", "bmp", true, false}, false);
+  dialog->setDirectory(QString::fromStdString(files.dir().string()));
+  dialog->show();
+  auto* view = dialog->findChild<QTreeView*>();
+  ASSERT_NE(view, nullptr);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == 1; }, 5000));
+  QApplication::processEvents();
+  for (int column = 1; column < view->model()->columnCount(); ++column) {
+    if (view->header()->isSectionHidden(column)) continue;
+    EXPECT_GE(view->header()->sectionSize(column), static_cast<QAbstractItemView*>(view)->sizeHintForColumn(column)) << column;
   }
 }
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: BSD-2-Clause
 #include "win32_automation.h"
 
+#include "platform/win32/win32_window.h"
+
 #include <optional>
 
 #include "imagefile/utf16.h"
@@ -43,13 +45,31 @@ std::string text_of(HWND hwnd) {
 }
 
 // The message box on screen while a driver answers it. The box is read when it becomes active,
-// then closed with OK; its time-out only keeps a box the hook missed from waiting forever.
-constexpr UINT kMessageBoxTimeoutMilliseconds = 5000;
+// then closed with OK.
 struct BoxWatch {
   HWND owner = nullptr;
   std::optional<platform::MessageRecord> seen;
   bool owned_right = false;
 };
+
+// Whether a box is as wide as its caption's text in the caption font.
+bool caption_fits(HWND box, const std::string& caption) {
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+  const std::wstring text = platform::to_wide_text(caption);
+  HDC dc = GetDC(box);
+  HFONT font = CreateFontIndirectW(&metrics.lfCaptionFont);
+  HGDIOBJ old = SelectObject(dc, font);
+  SIZE size{};
+  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  SelectObject(dc, old);
+  DeleteObject(font);
+  ReleaseDC(box, dc);
+  RECT frame{};
+  GetWindowRect(box, &frame);
+  return frame.right - frame.left >= size.cx;
+}
 thread_local BoxWatch* g_box_watch = nullptr;
 
 BOOL CALLBACK find_text(HWND child, LPARAM found) {
@@ -67,6 +87,7 @@ LRESULT CALLBACK watch_message_box(int code, WPARAM wparam, LPARAM lparam) {
     r.caption = text_of(box);
     EnumChildWindows(box, find_text, reinterpret_cast<LPARAM>(&r.text));
     g_box_watch->owned_right = GetWindow(box, GW_OWNER) == g_box_watch->owner;
+    r.caption_fits = caption_fits(box, r.caption);
     g_box_watch->seen = std::move(r);
     PostMessageW(box, WM_COMMAND, IDOK, 0);
   }
@@ -160,6 +181,18 @@ platform::Image ScriptedWin32Platform::client_image(const platform::Window& wind
   return image;
 }
 
+platform::Rect ScriptedWin32Platform::work_area() const {
+  RECT r{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &r, 0);
+  return platform::Rect{r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
+platform::Rect ScriptedWin32Platform::frame_on_screen(const platform::Window& window) const {
+  RECT r{};
+  GetWindowRect(window_handle(window), &r);
+  return platform::Rect{r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
 void ScriptedWin32Platform::user_resize_client(platform::Window& window, int client_width, int client_height) {
   HWND hwnd = window_handle(window);
   // The user drags until the client area has the size wanted, whatever the menu bar does.
@@ -206,17 +239,11 @@ platform::Cursor ScriptedWin32Platform::cursor() const {
 
 void ScriptedWin32Platform::exec_message_box(HWND owner, const std::string& owner_name, std::string_view text,
                                              std::string_view caption) {
-  // The real box, read back from the screen (MessageBoxTimeoutW is user32's own, not declared).
-  using TimedBox = int(WINAPI*)(HWND, LPCWSTR, LPCWSTR, UINT, WORD, DWORD);
-  static const auto timed_box =
-      reinterpret_cast<TimedBox>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "MessageBoxTimeoutW")));
+  // The real box, as the backend shows it, read back from the screen.
   BoxWatch watch{owner, std::nullopt, false};
   g_box_watch = &watch;
   HHOOK hook = SetWindowsHookExW(WH_CBT, watch_message_box, nullptr, GetCurrentThreadId());
-  if (timed_box != nullptr && hook != nullptr) {
-    timed_box(owner, platform::to_wide_text(text).c_str(), platform::to_wide_text(caption).c_str(), MB_OK, 0,
-              kMessageBoxTimeoutMilliseconds);
-  }
+  if (hook != nullptr) Win32Platform::exec_message_box(owner, owner_name, text, caption);
   if (hook != nullptr) UnhookWindowsHookEx(hook);
   g_box_watch = nullptr;
   // A box that was not shown, or not owned by the window the program named, records owner "?".
@@ -231,21 +258,47 @@ void ScriptedWin32Platform::exec_message_box(HWND owner, const std::string& owne
 
 std::optional<std::string> ScriptedWin32Platform::exec_file_dialog(const platform::FileChooserSpec& request, bool save) {
   (void)save;
+  // The closed dialog leaves its pixels behind and the area to be painted again, as on screen.
+  if (HWND main = main_hwnd(); main != nullptr && IsWindowVisible(main)) {
+    RECT covered{0, 0, kChooserCovers.width, kChooserCovers.height};
+    HDC dc = GetDC(main);
+    FillRect(dc, &covered, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    ReleaseDC(main, dc);
+    InvalidateRect(main, &covered, TRUE);
+  }
   return take_file_answer(request);
 }
 
-void ScriptedWin32Platform::run_script(platform::Win32Dialog& dialog, const std::vector<DialogStep>& steps,
-                                       platform::DialogRun& run) {
-  for (const auto& step : steps) {
-    if (dialog.ended()) break;
-    if (step.action == DialogStep::Action::kSnapshot) {
-      run.snapshots.push_back(state_of(dialog));
-      continue;
+platform::Cursor ScriptedWin32Platform::set_cursor(platform::Cursor cursor) {
+  const platform::Cursor previous = Win32Platform::set_cursor(cursor);
+  if (cursor == platform::Cursor::kWait && previous != platform::Cursor::kWait) {
+    for (const auto& window : windows()) {
+      if (!window->is_visible()) continue;
+      record_frame([&] { return platform::Frame{window->title(), false, client_image(*window), true}; });
     }
-    HWND item = GetDlgItem(dialog.hwnd(), step.control);
-    if (item == nullptr && !(step.action == DialogStep::Action::kPress && step.control == IDCANCEL)) {
-      run.mismatches.push_back("no control " + std::to_string(step.control));
-      continue;
+  }
+  return previous;
+}
+
+namespace {
+
+// The user's hands on a dialog made from its resource: the messages typing, scrolling and
+// clicking send.
+class Win32Hands final : public platform::ScriptedDialog {
+ public:
+  explicit Win32Hands(platform::Win32Dialog& dialog) : dialog_(dialog) {}
+  bool ended() const override { return dialog_.ended(); }
+  platform::DialogState state() const override { return state_of(dialog_); }
+  int result() const override { return dialog_.result_code(); }
+  // The Escape key reaches the dialog as IDCANCEL.
+  void escape() override { SendMessageW(dialog_.hwnd(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0); }
+  void force_end() override { dialog_.end(-1); }
+  bool take(const DialogStep& step) override {
+    HWND item = GetDlgItem(dialog_.hwnd(), step.control);
+    if (item == nullptr) {
+      if (step.action != DialogStep::Action::kPress || step.control != IDCANCEL) return false;
+      escape();
+      return true;
     }
     switch (step.action) {
       case DialogStep::Action::kSetText:
@@ -254,45 +307,42 @@ void ScriptedWin32Platform::run_script(platform::Win32Dialog& dialog, const std:
         break;
       case DialogStep::Action::kSelect: SendMessageW(item, CB_SETCURSEL, static_cast<WPARAM>(step.index), 0); break;
       case DialogStep::Action::kScroll:
-        dialog.set_scripted_pointer(std::make_pair(step.scroll.pointer_x, step.scroll.client_width));
-        SendMessageW(dialog.hwnd(), WM_HSCROLL, MAKEWPARAM(scroll_request(step.scroll.code), 0),
+        dialog_.set_scripted_pointer(std::make_pair(step.scroll.pointer_x, step.scroll.client_width));
+        SendMessageW(dialog_.hwnd(), WM_HSCROLL, MAKEWPARAM(scroll_request(step.scroll.code), 0),
                      reinterpret_cast<LPARAM>(item));
-        dialog.set_scripted_pointer(std::nullopt);
+        dialog_.set_scripted_pointer(std::nullopt);
         break;
       case DialogStep::Action::kPress:
-        if (item != nullptr && class_of(item) == L"Button") {
+        if (class_of(item) == L"Button") {
           SendMessageW(item, BM_CLICK, 0, 0);
         } else {
-          // The Escape key reaches the dialog as IDCANCEL.
-          SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(step.control, BN_CLICKED), 0);
+          SendMessageW(dialog_.hwnd(), WM_COMMAND, MAKEWPARAM(step.control, BN_CLICKED), 0);
         }
         break;
       case DialogStep::Action::kSnapshot: break;
     }
+    return true;
   }
-}
+
+ private:
+  platform::Win32Dialog& dialog_;
+};
+
+}  // namespace
 
 void ScriptedWin32Platform::exec_dialog(platform::Win32Dialog& dialog, HWND owner) {
   const std::string name = dialog.dialog_template().name;
-  platform::DialogRun run;
-  run.dialog = name;
   if (!dialog.create_modeless(owner)) {
+    platform::DialogRun run;
+    run.dialog = name;
     run.mismatches.push_back("no dialog resource " + name);
     record_dialog_run(std::move(run));
     return;
   }
   // Shown as DialogBoxParamW would show it: buttons only click while visible.
   ShowWindow(dialog.hwnd(), SW_SHOW);
-  const std::vector<DialogStep> steps = take_dialog_script(run);
-  run_script(dialog, steps, run);
-  run.finished = dialog.ended();
-  if (!dialog.ended()) {
-    SendMessageW(dialog.hwnd(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);  // the Escape key
-    if (!dialog.ended()) dialog.end(-1);
-  }
-  run.result = dialog.result_code();
-  run.final_state = state_of(dialog);
-  record_dialog_run(std::move(run));
+  Win32Hands hands(dialog);
+  play_dialog(name, hands);
   DestroyWindow(dialog.hwnd());
 }
 

@@ -22,6 +22,7 @@ class ScriptedWin32Platform final : public platform::Win32Platform, public platf
   // Platform
   int screen_depth() const override { return depth_ ? *depth_ : Win32Platform::screen_depth(); }
   utils::ClockReading now() const override { return clock_reading(); }
+  void pause(std::uint32_t milliseconds) override { advance_clock(milliseconds); }
   void show_help(std::string_view title, std::string_view text) override;
   void note_draw(const platform::DrawRecord& record) override { record_draw(record); }
   void note_frame(const platform::Window& window, bool immediate) override;
@@ -29,11 +30,14 @@ class ScriptedWin32Platform final : public platform::Win32Platform, public platf
   // Automation
   void set_screen_depth(int bits_per_pixel) override { depth_ = bits_per_pixel; }
   platform::Image client_image(const platform::Window& window) const override;
+  platform::Rect work_area() const override;
+  platform::Rect frame_on_screen(const platform::Window& window) const override;
   void user_resize_client(platform::Window& window, int client_width, int client_height) override;
   void user_click(platform::Window& window) override;
   void user_close(platform::Window& window) override;
   void user_choose(platform::Window& window, int command) override;
   platform::Cursor cursor() const override;
+  platform::Cursor set_cursor(platform::Cursor cursor) override;
   bool capture_held() const override { return GetCapture() != nullptr; }
 
  protected:
@@ -43,9 +47,6 @@ class ScriptedWin32Platform final : public platform::Win32Platform, public platf
   std::optional<std::string> exec_file_dialog(const platform::FileChooserSpec& request, bool save) override;
 
  private:
-  void run_script(platform::Win32Dialog& dialog, const std::vector<platform::DialogStep>& steps,
-                  platform::DialogRun& run);
-
   std::optional<int> depth_;
 };
 

@@ -9,7 +9,6 @@ namespace {
 BackendFactory win32_factory() {
   BackendFactory f;
   f.name = "Win32";
-  f.max_window_side = 32767;
   f.make = [] {
     auto platform = std::make_shared<ScriptedWin32Platform>();
     Backend b;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// The display, option and help commands and the dialogs behind them.
+// The dialogs and the commands that open them: Resize, Comments, About, Properties, Easy Setup,
+// Master Setup, and the help viewer.
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -153,29 +154,31 @@ class InformationController final : public platform::DialogController {
 
 class EasySetupController final : public platform::DialogController {
  public:
-  EasySetupController(Application& app) : app_(app), params_(app.params()) {}
+  // The dialog works on a copy: only OK and Test, which derive the settings, put it in force, so
+  // that a cancelled dialog shows, when reopened, what compresses.
+  explicit EasySetupController(Application& app) : app_(app), working_(app.params()) {}
 
   void on_init(platform::Dialog& d) override {
     d.set_scroll_range(id::kQualityBar, codec::kMinQuality, codec::kMaxQuality);
     d.set_scroll_range(id::kColourBar, codec::kMinQuality, codec::kMaxQuality);
-    d.set_scroll_position(id::kQualityBar, params_.quality_factor);
-    d.set_scroll_position(id::kColourBar, params_.color_quality);
-    d.set_text(id::kQualityEdit, format_int(params_.quality_factor));
-    d.set_text(id::kColourEdit, format_int(params_.color_quality));
+    d.set_scroll_position(id::kQualityBar, working_.quality_factor);
+    d.set_scroll_position(id::kColourBar, working_.color_quality);
+    d.set_text(id::kQualityEdit, format_int(working_.quality_factor));
+    d.set_text(id::kColourEdit, format_int(working_.color_quality));
     d.combo_insert(id::kImageType, 0, "Other");
     d.combo_insert(id::kImageType, 1, "Landscape");
     d.combo_insert(id::kImageType, 2, "Faces");
-    d.combo_select(id::kImageType, 0);
+    d.combo_select(id::kImageType, working_.image_type);
   }
 
   void on_scroll(platform::Dialog& d, const platform::ScrollEvent& e) override {
     std::int16_t* field = nullptr;
     int edit = 0;
     if (e.control == id::kQualityBar) {
-      field = &params_.quality_factor;
+      field = &working_.quality_factor;
       edit = id::kQualityEdit;
     } else if (e.control == id::kColourBar) {
-      field = &params_.color_quality;
+      field = &working_.color_quality;
       edit = id::kColourEdit;
     } else {
       return;
@@ -210,17 +213,18 @@ class EasySetupController final : public platform::DialogController {
     const std::string digits = text.substr(begin, end - begin + 1);
     if (digits.empty() || digits.size() > 2 || digits.find_first_not_of("0123456789") != std::string::npos) return;
     const int value = std::stoi(digits);
-    params_.quality_factor = static_cast<std::int16_t>(value);
+    working_.quality_factor = static_cast<std::int16_t>(value);
     d.set_scroll_position(id::kQualityBar, value);
   }
 
   void on_command(platform::Dialog& d, int control) override {
     if (control == id::kEasyOk) {
       if (!take_image_type(d)) return;
-      params_.quality_factor = typed_quality(d.text(id::kQualityEdit, 80));
-      params_.color_quality = typed_quality(d.text(id::kColourEdit, 80));
-      const format::StatusCode status = codec::derive_params_from_quality(params_);
+      working_.quality_factor = typed_quality(d.text(id::kQualityEdit, 80));
+      working_.color_quality = typed_quality(d.text(id::kColourEdit, 80));
+      const format::StatusCode status = codec::derive_params_from_quality(working_);
       if (status == format::StatusCode::kOk) {
+        app_.params() = working_;
         d.end(0);
       } else {
         d.message_box(format::message(status), "ERROR");
@@ -233,7 +237,7 @@ class EasySetupController final : public platform::DialogController {
       move_to(d, id::kQualityBar, id::kQualityEdit, 50);
       move_to(d, id::kColourBar, id::kColourEdit, 50);
       d.combo_select(id::kImageType, 0);
-      params_.image_type = 0;
+      working_.image_type = 0;
       test(d);
     } else if (control == id::kCancel) {
       d.end(0);
@@ -243,8 +247,8 @@ class EasySetupController final : public platform::DialogController {
  private:
   void move_to(platform::Dialog& d, int bar, int edit, int value) {
     const int clamped = std::clamp(value, codec::kMinQuality, codec::kMaxQuality);
-    if (bar == id::kQualityBar) params_.quality_factor = static_cast<std::int16_t>(clamped);
-    if (bar == id::kColourBar) params_.color_quality = static_cast<std::int16_t>(clamped);
+    if (bar == id::kQualityBar) working_.quality_factor = static_cast<std::int16_t>(clamped);
+    if (bar == id::kColourBar) working_.color_quality = static_cast<std::int16_t>(clamped);
     d.set_scroll_position(bar, clamped);
     d.set_text(edit, format_int(clamped));
   }
@@ -255,7 +259,7 @@ class EasySetupController final : public platform::DialogController {
       d.message_box("Image type wrong!!!", "ERROR");
       return false;
     }
-    params_.image_type = static_cast<std::int16_t>(selection);
+    working_.image_type = static_cast<std::int16_t>(selection);
     return true;
   }
 
@@ -267,16 +271,17 @@ class EasySetupController final : public platform::DialogController {
   }
 
   void test(platform::Dialog& d) {
-    const format::StatusCode status = codec::derive_params_from_quality(params_);
+    const format::StatusCode status = codec::derive_params_from_quality(working_);
     if (status != format::StatusCode::kOk) {
       d.message_box(format::message(status), "ERROR");
       return;
     }
+    app_.params() = working_;
     app_.dispatch(kCmdCompress);
   }
 
   Application& app_;
-  format::CodecParams& params_;
+  format::CodecParams working_;
 };
 
 // Reads up to `count` whitespace-separated numbers for the hidden mask fields, which nothing but
@@ -318,11 +323,11 @@ class MasterSetupController final : public platform::DialogController {
     for (int c = 0; c < 3; ++c) {
       const auto& channel = params_.channels[static_cast<std::size_t>(c)];
       d.set_text(kVectors[c], format_number_list(channel.quant_vector.data(), subbands));
-      d.set_text(kMasks[c], format_number_list(channel.mask_factor.data(), subbands));
+      d.set_text(kMasks[c], format_number_list(state_.setup.mask_factors[static_cast<std::size_t>(c)].data(), subbands));
     }
     d.set_text(id::kSetupThresholds, format_number_list(params_.threshold_vector.data(), std::min(levels + 1, format::kThresholdEntries)));
     d.set_text(id::kSetupUsingMask, format_int(params_.using_mask));
-    if (params_.using_mask != 0) d.set_text(id::kSetupMaskThresholds, params_.mask_threshold_text);
+    if (params_.using_mask != 0) d.set_text(id::kSetupMaskThresholds, state_.setup.mask_threshold_text);
   }
 
   void on_command(platform::Dialog& d, int control) override {
@@ -379,13 +384,15 @@ class MasterSetupController final : public platform::DialogController {
     updated.image_height = static_cast<std::uint32_t>(height);
     const int subbands = format::subband_count(static_cast<int>(settings.total_levels));
     static constexpr int kMasks[3] = {id::kSetupMaskY, id::kSetupMaskI, id::kSetupMaskQ};
-    for (int c = 0; c < 3; ++c) parse_mask_list(d.text(kMasks[c], 200), subbands, updated.channels[static_cast<std::size_t>(c)].mask_factor);
+    SetupFields fields = state_.setup;
+    for (int c = 0; c < 3; ++c) parse_mask_list(d.text(kMasks[c], 200), subbands, fields.mask_factors[static_cast<std::size_t>(c)]);
     updated.using_mask = static_cast<std::int32_t>(std::clamp<long long>(parse_leading_integer(d.text(id::kSetupUsingMask, 80)), -32768, 32767));
-    updated.threshold_text = cut_utf8(threshold_text, 50);
-    if (updated.using_mask != 0) updated.mask_threshold_text = d.text(id::kSetupMaskThresholds, 50);
+    fields.threshold_text = cut_utf8(threshold_text, 50);
+    if (updated.using_mask != 0) fields.mask_threshold_text = d.text(id::kSetupMaskThresholds, 50);
     format::compute_padded_size(updated);
 
     params_ = updated;
+    state_.setup = std::move(fields);
     state_.display_width = typed_display_size(d.text(id::kSetupStretchWidth, 80));
     state_.display_height = typed_display_size(d.text(id::kSetupStretchHeight, 80));
     d.end(0);
@@ -438,77 +445,11 @@ int Application::run_dialog(resources::DialogId dialog, platform::DialogControll
   return platform_.run_dialog(resources::dialog(dialog), controller);
 }
 
-void Application::timed_convert_to_8bit() {
-  state_.start_clock = now();
-  (void)convert_to_8bit();
-  state_.end_clock = now();
-  state_.colour_quant_time = utils::elapsed_seconds(state_.start_clock, state_.end_clock);
-}
-
-void Application::scale_display(double factor) {
-  state_.display_width = scale_display_size(state_.display_width, factor);
-  state_.display_height = scale_display_size(state_.display_height, factor);
-}
-
-void Application::show_stretched() {
-  state_.display_mode = DisplayMode::kStretched;
-  fit_window_to_client(*main_window_, state_.display_width, state_.display_height);
-  main_window_->invalidate(true);
-}
-
-// Stretch_up and Half_size end in a Stretch_down, so their factors come out 1.1 and 0.5.
-void Application::stretch_up() {
-  scale_display(1.2222222222222223);
-  dispatch(kCmdStretchDown);
-}
-
-void Application::stretch_down() {
-  scale_display(0.9);
-  show_stretched();
-}
-
-void Application::half_size() {
-  scale_display(0.5555555555555556);
-  dispatch(kCmdStretchDown);
-}
-
-void Application::double_size() {
-  scale_display(2.0);
-  show_stretched();
-}
-
-void Application::normal() {
-  state_.display_width = static_cast<std::uint16_t>(params_.image_width);
-  state_.display_height = static_cast<std::uint16_t>(params_.image_height);
-  fit_window_to_client(*main_window_, static_cast<int>(params_.image_width), static_cast<int>(params_.image_height));
-  // The fit itself reports a size change, which would switch back to stretching; the actual-size
-  // mode holds until the next size change after this command.
-  state_.display_mode = actual_size(params_.image_mode);
-  main_window_->invalidate(true);
-}
 
 void Application::resize() {
   ResizeController controller(state_);
   (void)run_dialog(resources::DialogId::kResize, controller);
   show_stretched();
-}
-
-void Application::eight_bit() {
-  if (!state_.eight_bit_display) {
-    timed_convert_to_8bit();
-  } else {
-    state_.colour_quant_time = 0.0f;
-  }
-  toggle(state_.eight_bit_display);
-}
-
-void Application::dithering() { toggle(state_.fs_dithering); }
-void Application::incremental() { toggle(state_.incremental_display); }
-
-// The menu's check marks follow after the command (dispatch).
-void Application::toggle(bool& flag) {
-  flag = !flag;
-  main_window_->invalidate(true);
 }
 
 void Application::properties() {
@@ -537,5 +478,23 @@ void Application::about() {
 }
 
 void Application::help_contents() { platform_.show_help(resources::help_title(), resources::help_text()); }
+
+long long parse_leading_integer(std::string_view text) {
+  std::size_t p = 0;
+  while (p < text.size() && (text[p] == ' ' || text[p] == '\t' || text[p] == '\n' || text[p] == '\r' ||
+                             text[p] == '\v' || text[p] == '\f')) {
+    ++p;
+  }
+  bool negative = false;
+  if (p < text.size() && (text[p] == '+' || text[p] == '-')) negative = text[p++] == '-';
+  long long value = 0;
+  constexpr long long kCeiling = 1LL << 40;  // far beyond any field, and no overflow
+  while (p < text.size() && text[p] >= '0' && text[p] <= '9') {
+    value = std::min(value * 10 + (text[p] - '0'), kCeiling);
+    ++p;
+  }
+  return negative ? -value : value;
+}
+
 
 }  // namespace varnic::app
