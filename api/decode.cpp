@@ -82,7 +82,7 @@ Result<Decoded> decode_unguarded(std::span<const std::uint8_t> file, const Decod
     return detail::file_failure<Decoded>(s, file, options.limits);
   }
   const steady_clock::time_point end = steady_clock::now();
-  // Without a callback the planes may be synthesised while others are still being decoded: the
+  // Without a callback the planes may be synthesized while others are still being decoded: the
   // whole decode counts as entropy decoding then.
   if (!planes_reported) decoded = end;
 

@@ -135,7 +135,7 @@ std::string setting_name(EncodeOption option) {
     case EncodeOption::kThresholds: return "thresholds";
     case EncodeOption::kDropped: return "dropped levels";
     case EncodeOption::kComment: return "comment";
-    case EncodeOption::kOptimize: return "optimiser level";
+    case EncodeOption::kOptimize: return "optimizer level";
     case EncodeOption::kThreads: return "threads";
     case EncodeOption::kTargetSize: return "target size";
     case EncodeOption::kTargetPsnr: return "target PSNR";
@@ -174,9 +174,9 @@ std::string describe(const OptionProblem& problem) {
              (problem.option == EncodeOption::kThresholds ? "levels + 1" : "3 x levels + 1") + "), not " +
              std::to_string(problem.value);
     case K::kOptimizerChooses:
-      return subject + ": the optimiser chooses it; with an optimiser level only the levels may be given";
+      return subject + ": the optimizer chooses it; with an optimizer level only the levels may be given";
     case K::kConflict: return subject + ": give a target size or a target PSNR, not both";
-    case K::kNeedsOptimizer: return subject + ": only the optimising encoder has it; give an optimiser level";
+    case K::kNeedsOptimizer: return subject + ": only the optimizing encoder has it; give an optimizer level";
   }
   return subject;
 }

@@ -167,7 +167,7 @@ int compress_one(const CompressOptions& options, FileRecord& record, int library
                            std::to_string(encoded.levels) + ", dropped " + std::to_string(encoded.dropped[0]) + "," +
                            std::to_string(encoded.dropped[1]) + "," + std::to_string(encoded.dropped[2]));
   if (encoded.distortion_scale > 0) {
-    record.details.push_back("optimised: distortion scale " + format("%.3f", encoded.distortion_scale) +
+    record.details.push_back("optimized: distortion scale " + format("%.3f", encoded.distortion_scale) +
                              ", mean shift Y " + format("%+.2f", encoded.offsets[0]) +
                              (grey ? std::string() : ", I " + format("%+.2f", encoded.offsets[1]) + ", Q " +
                                                          format("%+.2f", encoded.offsets[2])));

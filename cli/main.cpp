@@ -150,9 +150,9 @@ std::string check_settings(const EncodeOptions& e) {
       return subject + ": needs " + std::to_string(p.bound) + " numbers (" +
              (p.option == varnic::EncodeOption::kThresholds ? "levels + 1" : "3 x levels + 1") + "), got " +
              std::to_string(p.value);
-    case Kind::kOptimizerChooses: return subject + ": the optimiser chooses it; with -O give only --levels";
+    case Kind::kOptimizerChooses: return subject + ": the optimizer chooses it; with -O give only --levels";
     case Kind::kConflict: return subject + ": give --target-size or --target-psnr, not both";
-    case Kind::kNeedsOptimizer: return subject + ": only the optimising encoder has it; add -O 1..3";
+    case Kind::kNeedsOptimizer: return subject + ": only the optimizing encoder has it; add -O 1..3";
   }
   return subject;
 }
@@ -220,12 +220,12 @@ int run(int argc, char** argv) {
                     ", finest level first");
   c->add_option("--dropped", dropped, "Dropped levels Y,I,Q: finest levels not coded, each 0..levels-1");
   c->add_option("-O,--optimize", compress.encode.optimize,
-                "Optimising encoder " + to_string(varnic::kMinOptimize) + ".." + to_string(varnic::kMaxOptimize) +
+                "Optimizing encoder " + to_string(varnic::kMinOptimize) + ".." + to_string(varnic::kMaxOptimize) +
                     ": 0 classic, 1 chosen steps and colour correction, 2 rate-distortion choices, 3 tries level "
                     "counts too")
       ->transform(kDecimal)
       ->capture_default_str();
-  c->add_option("--tune", tune, "What -O 1..3 optimise for: psnr (squared error) or ssim (structural similarity)")
+  c->add_option("--tune", tune, "What -O 1..3 optimize for: psnr (squared error) or ssim (structural similarity)")
       ->check(CLI::IsMember({"psnr", "ssim"}))
       ->capture_default_str();
   auto* comment = c->add_option("--comment", compress.encode.comment,

@@ -89,7 +89,7 @@ StatusCode make_working_params(const CodecParams& settings, std::uint32_t width,
 namespace {
 
 // One picture's encoding. Each channel's codes come from the source (the picture rows through both
-// passes of quantize.h, or the optimiser's choices), then get their zerotrees and symbol counts,
+// passes of quantize.h, or the optimizer's choices), then get their zerotrees and symbol counts,
 // and its two segments are coded from them. One thread takes the channels in turn with a single
 // plane of codes; more threads make the channels' codes at once, each into its own plane, and
 // code every segment as soon as its channel is ready, so a colour picture has up to nine tasks to

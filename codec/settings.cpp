@@ -302,7 +302,7 @@ StatusCode setup_status(const SettingsProblem& problem) {
                                                        : StatusCode::kThresholdVectorTooLarge;
     case Setting::kDropped: return kDropped[static_cast<std::size_t>(problem.entry)];
     case Setting::kComment: return StatusCode::kCommentTooLong;
-    case Setting::kOptimize: return StatusCode::kEncodeFailed;  // no dialog offers the optimiser
+    case Setting::kOptimize: return StatusCode::kEncodeFailed;  // no dialog offers the optimizer
   }
   return StatusCode::kEncodeFailed;
 }

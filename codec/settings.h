@@ -74,7 +74,7 @@ struct SettingsProblem {
   bool ok() const { return setting == Setting::kNone; }
 };
 
-// A single value (quality, image type, levels, comment bytes, optimiser level) against its range.
+// A single value (quality, image type, levels, comment bytes, optimizer level) against its range.
 SettingsProblem check_value(Setting setting, std::int64_t value);
 
 // In this order: total levels 1..6; per list (Y, I, Q vectors, thresholds) the count (3L+1, 3L+1,

@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             "encoding on threads gives the same bytes");
   }
 
-  // What the program shows after compressing: the encoder's planes, dequantized and synthesised.
+  // What the program shows after compressing: the encoder's planes, dequantized and synthesized.
   display::DecodedPicture shown;
   display::ReconstructRequest reconstruct;
   reconstruct.dequantize = true;

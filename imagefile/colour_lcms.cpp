@@ -21,7 +21,7 @@ struct ColourConverter::Impl {
   std::string error;  // the context's user data: lives as long as the context
   cmsContext context = nullptr;
   cmsHTRANSFORM transform = nullptr;
-  // Grey goes through a table of the 256 levels: Little CMS's optimised grey transforms are off by
+  // Grey goes through a table of the 256 levels: Little CMS's optimized grey transforms are off by
   // up to 7 levels near black for steep curves (a linear profile into sRGB's).
   std::array<std::uint8_t, 256> grey_levels{};
   bool grey = false;

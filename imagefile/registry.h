@@ -43,8 +43,8 @@ struct LoadedPicture {
 struct WriteSettings {
   const format::CodecParams* params = nullptr;  // nullptr: codec::default_codec_params(), quality 50
   codec::EncodeRequest request;
-  int optimize_level = 0;   // 0 classic, 1..3 the optimising encoder (optimize.h)
-  int quality = 50;         // the optimiser's quality, as in params
+  int optimize_level = 0;   // 0 classic, 1..3 the optimizing encoder (optimize.h)
+  int quality = 50;         // the optimizer's quality, as in params
   optimize::Tune tune = optimize::Tune::kPsnr;
   // Set to the encoder's own status when it refuses (a picture too small, settings out of range).
   format::StatusCode* encoder_status = nullptr;

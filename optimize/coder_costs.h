@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // What the format's adaptive coder charges for a character at the point where it is coded. The
-// optimiser reads the coder's model through these three calls only, so its costs follow the
+// optimizer reads the coder's model through these three calls only, so its costs follow the
 // model whatever the coder's renormalisation or bit output looks like.
 #pragma once
 

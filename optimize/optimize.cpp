@@ -25,7 +25,7 @@ using format::StatusCode;
 using format::SymbolPlane;
 
 // Energy gains of the decoder's synthesis per unit coefficient (measured with
-// impulses far from the edges; the optimiser's tests measure them again). Detail
+// impulses far from the edges; the optimizer's tests measure them again). Detail
 // gains depend on the level alone, in the order v, h, d.
 constexpr double kDetailGain[codec::kMaxLevels][3] = {
     {1.07812, 1.07812, 2.06641}, {0.633555, 0.633555, 0.849859}, {0.532044, 0.532044, 0.629255},
@@ -186,7 +186,7 @@ StatusCode decode_own(Work& w, std::array<double, 3>& mean_error, double& square
   return StatusCode::kOk;
 }
 
-// Progress over an optimised encode: a fixed count of steps, reported on the calling thread; a
+// Progress over an optimized encode: a fixed count of steps, reported on the calling thread; a
 // refusal ends the encode with kCancelled.
 class Steps {
  public:

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// The optimising encoder: the same version 2.5 stream as the classic encoder,
+// The optimizing encoder: the same version 2.5 stream as the classic encoder,
 // with every choice the format leaves to the writer made for the picture at
 // hand instead of taken from the quality tables.
 //
@@ -37,7 +37,7 @@ inline constexpr int kMaxOptimizeLevel = varnic::kMaxOptimize;
 // edges (SSIM).
 enum class Tune { kPsnr, kSsim };
 
-// What the optimiser chose, for -v.
+// What the optimizer chose, for -v.
 struct Choices {
   double distortion_scale = 0;  // E: the weighted step every subband gets
   int levels = 0;
@@ -50,11 +50,11 @@ struct Choices {
 // E); E halves about every 12 steps of quality.
 double distortion_scale(int quality);
 
-// Energy of the synthesised picture per unit squared coefficient in subband
+// Energy of the synthesized picture per unit squared coefficient in subband
 // k of a plane with total_levels levels (1..6), for this filter bank.
 double synthesis_gain(int total_levels, int subband);
 
-// Encodes `picture` at optimisation level 1..3. `settings` gives the level
+// Encodes `picture` at optimization level 1..3. `settings` gives the level
 // count (lowered for small pictures like the classic encoder does; level 3
 // tries fewer levels too); quality 0..99 sets E. Vectors, thresholds and
 // dropped levels of `settings` are not used. `out` is filled as by

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// The optimiser's state for one attempt at a picture, shared by its stages: each channel's
+// The optimizer's state for one attempt at a picture, shared by its stages: each channel's
 // unthresholded coefficients, the values chosen for them, each subband's dequantization and the
 // coder's costs per band; and the stages that work on them (quantizer.cpp, trees.cpp,
 // refine.cpp, masking.cpp). Internal to optimize/.

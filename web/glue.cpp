@@ -164,9 +164,9 @@ Problem worded(const OptionProblem& p) {
       case EncodeOption::kThresholds: return {"thresholds", "Thresholds"};
       case EncodeOption::kDropped: return {"dropped", "Dropped levels"};
       case EncodeOption::kComment: return {"comment", "Comment"};
-      case EncodeOption::kOptimize: return {"optimiser", "Optimiser"};
+      case EncodeOption::kOptimize: return {"optimizer", "Optimizer"};
       case EncodeOption::kThreads: return {"threads", "Threads"};
-      case EncodeOption::kTune: return {"optimiser", "Tuning"};
+      case EncodeOption::kTune: return {"optimizer", "Tuning"};
     }
     return {"quality", "Settings"};
   }();
@@ -185,8 +185,8 @@ Problem worded(const OptionProblem& p) {
                              (p.option == EncodeOption::kThresholds ? "levels + 1" : "3 × levels + 1") + "), not " +
                              std::to_string(p.value)};
     case K::kOptimizerChooses:
-      return {field.key, subject + ": the optimiser chooses it; derive the advanced settings again or set the optimiser to 0"};
-    case K::kNeedsOptimizer: return {field.key, subject + ": only the optimiser has it; set the optimiser to 1..3"};
+      return {field.key, subject + ": the optimizer chooses it; derive the advanced settings again or set the optimizer to 0"};
+    case K::kNeedsOptimizer: return {field.key, subject + ": only the optimizer has it; set the optimizer to 1..3"};
   }
   return {field.key, subject};
 }
@@ -212,7 +212,7 @@ std::optional<int> whole(const val& v) {
 }
 
 // What a side is to be encoded with, as the page's form gives it:
-//   {quality, type, optimiser, threads, comment?, levels?, quantY?, quantI?, quantQ?, thresholds?
+//   {quality, type, optimizer, threads, comment?, levels?, quantY?, quantI?, quantQ?, thresholds?
 //    (texts), dropped? [y, i, q], targetSize? (bytes), targetPsnr? (dB)}.
 // What is missing derives from quality, type and levels, as in varnic-cli. The library's
 // validator judges every value; the page words its answer.
@@ -226,7 +226,7 @@ std::optional<Problem> read_request(const val& s, Request& out) {
   EncodeOptions& o = out.options;
   o.quality = s["quality"].as<int>();
   o.type = static_cast<ImageType>(std::clamp(s["type"].as<int>(), 0, 255));
-  if (given(s["optimiser"])) o.optimize = s["optimiser"].as<int>();
+  if (given(s["optimizer"])) o.optimize = s["optimizer"].as<int>();
   if (given(s["threads"])) o.threads = s["threads"].as<int>();
   if (given(s["comment"])) o.comment = s["comment"].as<std::string>();
   if (given(s["levels"])) {

@@ -1,10 +1,10 @@
 #!/usr/bin/python3
 # SPDX-License-Identifier: BSD-2-Clause
-"""Rate-distortion study of the optimising encoder on photos from Debian packages.
+"""Rate-distortion study of the optimizing encoder on photos from Debian packages.
 
 Makes a tuning set and a check set of photos (skimage's bundled pictures, centre crops of at most
 512x512, written as PNG into the work directory, never into the tree), encodes each with the
-classic encoder, every optimisation level and cjpeg, decodes with varnic-cli, and prints per set:
+classic encoder, every optimization level and cjpeg, decodes with varnic-cli, and prints per set:
 BD-rate of each curve against the classic encoder and against cjpeg over the q20..q80 range of
 the anchor, the mean colour error per channel, the best PSNR reached and the encode-time ratio.
 

@@ -36,7 +36,7 @@ inline constexpr int kMaxThreshold = 65535;
 // The comment a file carries, in bytes: the header's buffer holds 2047 and a terminator.
 inline constexpr std::size_t kMaxCommentBytes = 2047;
 
-// Encoders: 0 is the classic encoder, 1..3 the optimising encoder's levels.
+// Encoders: 0 is the classic encoder, 1..3 the optimizing encoder's levels.
 inline constexpr int kMinOptimize = 0;
 inline constexpr int kMaxOptimize = 3;
 inline constexpr int kDefaultOptimize = 0;

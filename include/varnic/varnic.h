@@ -156,7 +156,7 @@ struct Picture {
 
 enum class ImageType : std::uint8_t { kOther = 0, kLandscape = 1, kFaces = 2 };
 
-// What the optimising encoder's choices minimise besides the size: squared error (PSNR), or error
+// What the optimizing encoder's choices minimise besides the size: squared error (PSNR), or error
 // weighted for structural similarity (SSIM: less where texture masks it, more in flat areas).
 enum class Tune : std::uint8_t { kPsnr = 0, kSsim = 1 };
 
@@ -178,7 +178,7 @@ struct EncodeOptions {
   std::string comment;              // stored as given, at most kMaxCommentBytes
   int threads = 1;                  // 1..kMaxThreads worker threads; output never depends on it
   // 0: the classic encoder (the quality tables, the bytes every earlier version wrote). 1..3: the
-  // optimising encoder, whose files every reader decodes: steps chosen per subband from the
+  // optimizing encoder, whose files every reader decodes: steps chosen per subband from the
   // quality, mean colour corrected (1, at most about twice the classic time), rate-distortion
   // choices of every value and zerotree with the coder in the loop and reconstruction points at
   // the data (2, at most about three times), more rounds and level counts tried too (3, at most
@@ -192,7 +192,7 @@ struct EncodeOptions {
   // no quality reaches fails with kLimitExceeded, naming the nearest one reached.
   std::optional<std::uint64_t> target_size;  // at least 1
   std::optional<double> target_psnr;         // at least kMinTargetPsnr
-  Tune tune = Tune::kPsnr;          // the optimising encoder's only: kSsim needs optimize 1..3
+  Tune tune = Tune::kPsnr;          // the optimizing encoder's only: kSsim needs optimize 1..3
   Limits limits;
   ProgressCallback progress;
 };
@@ -210,7 +210,7 @@ struct Encoded {
   double psnr = 0;                   // of the decoded picture, when a PSNR target chose the quality
   int levels = 0;                    // levels actually coded (below the request for small pictures)
   std::array<int, 3> dropped{};      // dropped levels actually written, Y, I, Q
-  // What the optimiser chose (zero for the classic encoder): the distortion scale E that sets
+  // What the optimizer chose (zero for the classic encoder): the distortion scale E that sets
   // every subband's step, and the mean shift added to the Y, I, Q samples to cancel the colour
   // bias of the decoder's rounding.
   double distortion_scale = 0;
@@ -324,9 +324,9 @@ struct OptionProblem {
     kBelowMinimum,      // value is below bound
     kAboveMaximum,      // value is above bound
     kWrongCount,        // a list of `value` numbers where `bound` are needed (3 x levels + 1, levels + 1)
-    kOptimizerChooses,  // a list given with an optimiser level, which chooses it itself
+    kOptimizerChooses,  // a list given with an optimizer level, which chooses it itself
     kConflict,          // given with another setting that excludes it (both targets)
-    kNeedsOptimizer,    // a choice only the optimising encoder makes, given without a level
+    kNeedsOptimizer,    // a choice only the optimizing encoder makes, given without a level
   };
   EncodeOption option = EncodeOption::kNone;
   Kind kind = Kind::kNone;

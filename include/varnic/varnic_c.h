@@ -115,7 +115,7 @@ typedef int (*varnic_progress_fn)(void* user, varnic_stage stage, int done, int 
 #define VARNIC_DEFAULT_LEVELS 5
 #define VARNIC_MAX_QUANT_STEP 125   /* quantization steps 0..125 */
 #define VARNIC_MAX_THRESHOLD 65535  /* dead-zone thresholds 0..65535 */
-#define VARNIC_MAX_OPTIMIZE 3       /* optimiser levels 0..3, 0 the classic encoder */
+#define VARNIC_MAX_OPTIMIZE 3       /* optimizer levels 0..3, 0 the classic encoder */
 #define VARNIC_MAX_COMMENT_BYTES 2047
 #define VARNIC_MAX_THREADS 256      /* worker threads per call, 1..256 */
 /* Largest picture (width x height) a call accepts or allocates for unless told otherwise: 2^28
@@ -156,7 +156,7 @@ VARNIC_C_API varnic_status varnic_encoder_set_quant_steps(varnic_encoder* encode
                                                           const int* steps, size_t count);
 VARNIC_C_API varnic_status varnic_encoder_set_thresholds(varnic_encoder* encoder, const int* thresholds, size_t count);
 VARNIC_C_API varnic_status varnic_encoder_set_dropped_levels(varnic_encoder* encoder, int y, int i, int q);
-/* 0 (default): the classic encoder. 1..3: the optimising encoder (1 at most about twice the
+/* 0 (default): the classic encoder. 1..3: the optimizing encoder (1 at most about twice the
  * classic time, 2 about ten times, 3 also tries level counts); it chooses steps, thresholds and
  * dropped levels itself, so they cannot be given with it. */
 VARNIC_C_API varnic_status varnic_encoder_set_optimize(varnic_encoder* encoder, int level);

@@ -310,7 +310,7 @@ def encode(array: Any, quality: int = 50, *, optimize: int = 0, bgr: bool = Fals
     """Compresses a picture into the bytes of a .cod file.
 
     quality 0..99 (higher is better and larger); optimize 0 (the classic encoder) .. 3 (the
-    optimising encoder, slower, smaller); further options: image_type ("other", "landscape",
+    optimizing encoder, slower, smaller); further options: image_type ("other", "landscape",
     "faces"), levels 1..6, quant_steps {"y"|"i"|"q": 3*levels+1 numbers 0..125}, thresholds
     (levels+1 numbers), dropped (Y, I, Q levels not coded), comment (str or bytes, at most 2047
     bytes), threads, target_size (bytes) or target_psnr (dB) instead of the quality, max_pixels,

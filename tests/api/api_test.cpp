@@ -291,7 +291,7 @@ TEST(ApiDecodeTest, ReducedPicturesKeepLevelsColoursAndOrientation) {
 TEST(ApiDecodeTest, ThreadsProgressAndCancellation) {
   const Bytes file = read_file(kData + "/conformance/cod/astronaut_q90.cod");
   // Whole and reduced, with a callback (planes in phases) and without (each
-  // plane decoded and synthesised by one task).
+  // plane decoded and synthesized by one task).
   for (const int reduce : {0, 2}) {
     DecodeOptions single;
     single.reduce = reduce;

@@ -352,7 +352,7 @@ TEST_F(CliTest, InfoPrintsHeaderFactsAsTextAndJson) {
   EXPECT_NE(json.out.find("\"mode\":\"grey\"", second), std::string::npos) << json.out;
 }
 
-// The optimiser behind the same searches: never above --target-size, and -v and info show what
+// The optimizer behind the same searches: never above --target-size, and -v and info show what
 // it chose.
 TEST_F(CliTest, OptimisedTargetsHoldAndTheChoicesAreShown) {
   for (const char* level : {"1", "2", "3"}) {

@@ -3,7 +3,7 @@
 """Runs `varnic-cli compress` with the options of every case in the conformance manifest and
 checks the result byte for byte (and against the manifest's SHA-256); refused cases must exit
 with status 2 and write nothing. Options after the data directory are added to every case (the
-optimiser's level 0 must be the classic encoder byte for byte)."""
+optimizer's level 0 must be the classic encoder byte for byte)."""
 import hashlib
 import json
 import os

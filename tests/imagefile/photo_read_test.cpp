@@ -145,7 +145,7 @@ TEST(PhotoReadTest, EveryOrientationTurnsJpegTiffWebpAndPngUpright) {
   }
 }
 
-// The .cod a picture becomes at quality 99, decoded, top row first. The optimising encoder: the
+// The .cod a picture becomes at quality 99, decoded, top row first. The optimizing encoder: the
 // classic one's colour bias alone is near 3 levels on a smooth gradient.
 Bytes through_cod(const PictureBuffer& picture) {
   format::CodecParams params = codec::default_codec_params();

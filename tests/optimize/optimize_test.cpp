@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// The optimising encoder through the public library: every file it writes, at every level and
+// The optimizing encoder through the public library: every file it writes, at every level and
 // tuning, must decode with the classic decoder to a picture without colour bias, within the
 // format's classic field ranges; tuned for squared error, close to the source and no classic file
 // as small may decode closer; tuned for SSIM, higher SSIM at equal size; plus the synthesis gains
@@ -159,9 +159,9 @@ TEST(OptimizeTest, ProgressClimbsToItsTotalAndEveryStepCanCancel) {
   }
 }
 
-// The optimiser's choices (steps, multipliers, dead zones, values) pinned as the exact bytes of
+// The optimizer's choices (steps, multipliers, dead zones, values) pinned as the exact bytes of
 // two -O 1 files, which the quality floors alone would let drift; tests/data/README.md gives the
-// command that regenerates them when the optimiser is meant to change.
+// command that regenerates them when the optimizer is meant to change.
 TEST(OptimizeTest, ChoicesArePinned) {
   for (const char* name : {"astronaut_64x48", "camera_256x256_g"}) {
     SCOPED_TRACE(name);
@@ -210,7 +210,7 @@ TEST(OptimizeTest, SsimTuningGivesHigherSsimAtEqualSize) {
   }
 }
 
-// The gain table against impulses synthesised by the decoder: a wrong entry skews every step.
+// The gain table against impulses synthesized by the decoder: a wrong entry skews every step.
 TEST(OptimizeTest, SynthesisGainsMatchTheDecodersFilterBank) {
   constexpr std::uint32_t kSide = 256;
   constexpr std::int16_t kAmplitude = 4000;  // one code of 1 with BandMax 4000 and QuantVector 1

@@ -17,7 +17,7 @@ let limits = null;
 
 function newSettings() {
   return {
-    quality: limits.defaultQuality, type: 0, optimiser: 0, aim: 'quality', targetKb: 50, targetDb: 35,
+    quality: limits.defaultQuality, type: 0, optimizer: 0, aim: 'quality', targetKb: 50, targetDb: 35,
     levels: limits.defaultLevels, custom: false, quantY: '', quantI: '', quantQ: '', thresholds: '',
     dropped: [0, 0, 0], comment: '',
   };
@@ -93,7 +93,7 @@ const fixed = (value, digits) => (Number.isFinite(value) ? value.toFixed(digits)
 function describe(settings, result) {
   if (result.note) return result.note;
   if (settings.custom) return 'advanced settings';
-  return `quality ${result.quality}` + (settings.optimiser > 0 ? `, optimiser ${settings.optimiser}` : '');
+  return `quality ${result.quality}` + (settings.optimizer > 0 ? `, optimizer ${settings.optimizer}` : '');
 }
 
 function showFigures() {
@@ -155,13 +155,13 @@ function refresh() {
 
 // Fields of a side's settings and the form element each lives in.
 const kFields = {
-  quality: 'quality', type: 'type', optimiser: 'optimiser', aim: 'aim', targetKb: 'target-size',
+  quality: 'quality', type: 'type', optimizer: 'optimizer', aim: 'aim', targetKb: 'target-size',
   targetDb: 'target-psnr', levels: 'levels', quantY: 'quant-y', quantI: 'quant-i', quantQ: 'quant-q',
   thresholds: 'thresholds', comment: 'comment',
 };
 // The glue's names for the fields it checks.
 const kProblemFields = {
-  quality: 'quality', type: 'type', optimiser: 'optimiser', levels: 'levels', quantY: 'quant-y', quantI: 'quant-i',
+  quality: 'quality', type: 'type', optimizer: 'optimizer', levels: 'levels', quantY: 'quant-y', quantI: 'quant-i',
   quantQ: 'quant-q', thresholds: 'thresholds', dropped: 'dropped', comment: 'comment', targetSize: 'target-size',
   targetPsnr: 'target-psnr',
 };
@@ -214,7 +214,7 @@ function markProblem(problem) {
 // The settings as the glue takes them; quality, type and levels alone until an advanced field is
 // edited, as `varnic-cli compress -q Q --type T --levels L` has them.
 function wire(s) {
-  const out = { quality: s.quality, type: s.type, optimiser: s.optimiser };
+  const out = { quality: s.quality, type: s.type, optimizer: s.optimizer };
   if (s.levels !== limits.defaultLevels || s.custom) out.levels = s.levels;
   if (s.custom) {
     Object.assign(out, { quantY: s.quantY, quantI: s.quantI, quantQ: s.quantQ, thresholds: s.thresholds, dropped: s.dropped });
@@ -445,7 +445,7 @@ function wire_() {
   $('quality').addEventListener('input', () => changed((s) => { s.quality = Number($('quality').value); }, { rederive: true }));
   $('type').addEventListener('change', () => changed((s) => { s.type = Number($('type').value); }, { rederive: true }));
   $('levels').addEventListener('change', () => changed((s) => { s.levels = Number($('levels').value); }, { rederive: !active().settings.custom }));
-  $('optimiser').addEventListener('change', () => changed((s) => { s.optimiser = Number($('optimiser').value); }));
+  $('optimizer').addEventListener('change', () => changed((s) => { s.optimizer = Number($('optimizer').value); }));
   $('aim').addEventListener('change', () => {
     changed((s) => { s.aim = $('aim').value; });
     loadForm();
@@ -497,9 +497,9 @@ async function start() {
   $('levels').min = String(about.minLevels);
   $('levels').max = String(about.maxLevels);
   for (let level = 0; level <= about.maxOptimiser; level++) {
-    $('optimiser').add(new Option(level === 0 ? '0 (none)' : String(level), String(level)));
+    $('optimizer').add(new Option(level === 0 ? '0 (none)' : String(level), String(level)));
   }
-  $('optimiser-row').hidden = about.maxOptimiser === 0;
+  $('optimizer-row').hidden = about.maxOptimiser === 0;
   for (const id of ['dropped-y', 'dropped-i', 'dropped-q']) $(id).max = String(about.maxLevels - 1);
   const megapixels = (about.maxPixels / 1e6).toFixed(1);
   const side = Math.floor(Math.sqrt(about.maxPixels));

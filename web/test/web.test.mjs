@@ -281,12 +281,12 @@ describe('opening .cod files', () => {
 });
 
 // Sets a side's settings the way the form takes them. The right side is chosen at the end.
-async function configure({ quality = 50, type = 0, optimiser = 0, levels = 5, advanced, aim, target } = {}) {
+async function configure({ quality = 50, type = 0, optimizer = 0, levels = 5, advanced, aim, target } = {}) {
   if (await page.$eval('#advanced', (e) => !e.open)) await page.click('#advanced summary');
   await settle(() => page.click('#rederive'));
   await setValue('#type', type);
   await setValue('#levels', levels);
-  await setValue('#optimiser', optimiser);
+  await setValue('#optimizer', optimizer);
   await setValue('#aim', aim || 'quality');
   if (aim) await setValue(aim === 'size' ? '#target-size' : '#target-psnr', target);
   else await setValue('#quality', quality, 'input');
@@ -310,7 +310,7 @@ describe('compressing gives varnic-cli\'s bytes', () => {
       settings: { quality: 70, type: 1, levels: 3 } },
     { picture: astronautBmp, args: ['-q', '30', '--thresholds', '40 20 10 10 5 5', '--dropped', '1,0,0'],
       settings: { quality: 30, advanced: { '#thresholds': '40, 20,10 10 5 ,5', '#dropped-y': 1, '#dropped-i': 0, '#dropped-q': 0 } } },
-    { picture: astronautBmp, args: ['-q', '50', '-O', '2'], settings: { optimiser: 2 } },
+    { picture: astronautBmp, args: ['-q', '50', '-O', '2'], settings: { optimizer: 2 } },
     { picture: astronautBmp, args: ['--target-size', '9000'], settings: { aim: 'size', target: 9 } },
     { picture: astronautBmp, args: ['--target-psnr', '31.5'], settings: { aim: 'psnr', target: 31.5 } },
   ];
@@ -354,7 +354,7 @@ describe('compressing gives varnic-cli\'s bytes', () => {
 
   test('the left side shows a second result with its own settings', async () => {
     assert.equal(await open(astronautBmp), '');
-    await configure({ quality: 50, optimiser: 2 });
+    await configure({ quality: 50, optimizer: 2 });
     await page.click('#side-left');
     await setValue('#left-mode', 'compressed');
     await configure({ quality: 50 });
@@ -362,7 +362,7 @@ describe('compressing gives varnic-cli\'s bytes', () => {
     runCli('compress', astronautBmp, '-o', expected, '-f', '--quiet', '-q', '50');
     assert.ok((await download('#save-cod', 'astronaut_256x192-left.cod')).equals(readFileSync(expected)));
     assert.match(await text('#label-left'), /^Left, quality 50$/);
-    assert.match(await text('#label-right'), /^Right, quality 50, optimiser 2$/);
+    assert.match(await text('#label-right'), /^Right, quality 50, optimizer 2$/);
     assert.notEqual(await text('#fig-left-size'), await text('#fig-size'));
     await setValue('#left-mode', 'original');
     assert.equal(await text('#label-left'), 'Original');
