@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <numeric>
+#include <regex>
 
 #include "cli_test_util.h"
 #include "varnic/varnic.h"
@@ -114,6 +116,31 @@ TEST_F(CliTest, UsageErrorsExitOneAndHelpZero) {
   Outcome version = run("--version");
   EXPECT_EQ(version.code, 0);
   EXPECT_EQ(version.out, std::string(varnic::version_text()) + "\n");
+}
+
+// -v: the stages of a file (outside parentheses, which break a stage down) add up to its total,
+// each figure rounded to 0.1 ms.
+TEST_F(CliTest, VerboseStagesAddUpToTheTotal) {
+  for (const char* args : {"compress astro.bmp -v", "decompress astro.cod -o back.png -v"}) {
+    Outcome r = run(args);
+    ASSERT_EQ(r.code, 0) << args << r.err;
+    const std::string line = r.err.substr(0, r.err.find_first_of(";\n"));  // the summary is on stdout
+    std::string stages;
+    int depth = 0;
+    for (char c : line) {
+      depth += c == '(' ? 1 : c == ')' ? -1 : 0;
+      if (depth == 0 && c != ')') stages += c;
+    }
+    std::vector<double> figures;
+    const std::regex figure("([0-9]+\\.[0-9]) ms");
+    for (std::sregex_iterator it(stages.begin(), stages.end(), figure), end; it != end; ++it)
+      figures.push_back(std::stod((*it)[1]));
+    ASSERT_GE(figures.size(), 3u) << line;
+    const double total = figures.back();
+    figures.pop_back();
+    EXPECT_NEAR(std::accumulate(figures.begin(), figures.end(), 0.0), total, 0.05 * double(figures.size() + 1))
+        << line;
+  }
 }
 
 TEST_F(CliTest, BadInputsExitTwoAndNameTheFile) {
