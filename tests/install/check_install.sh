@@ -36,6 +36,7 @@ for installed in "$scratch/root$prefix" "$scratch/elsewhere"; do
     appstreamcli validate --no-net "$installed/share/metainfo/org.varnic.varnic.metainfo.xml" > /dev/null ||
       { appstreamcli validate --no-net "$installed/share/metainfo/org.varnic.varnic.metainfo.xml"; exit 1; }
     [ -e "$installed/share/man/man1/varnic.1" ] || { echo "missing from the installed tree: the varnic man page"; exit 1; }
+    [ "$("$installed/bin/varnic" --version)" = "$version_text" ] || { echo "varnic --version is not: $version_text"; exit 1; }
     /usr/bin/python3 - "$installed/share/mime/packages/varnic.xml" <<'PY'
 import sys, xml.etree.ElementTree as ET
 ns = "{http://www.freedesktop.org/standards/shared-mime-info}"
