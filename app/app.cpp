@@ -158,11 +158,4 @@ void Application::dispatch(int command) {
 void Application::exit() { destroy_main(); }
 
 
-std::string cut_utf8(std::string_view text, std::size_t max_bytes) {
-  if (text.size() <= max_bytes) return std::string(text);
-  std::size_t end = max_bytes;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return std::string(text.substr(0, end));
-}
-
 }  // namespace varnic::app

@@ -21,6 +21,8 @@
 #include "imagefile/imagefile.h"
 #include "platform/platform.h"
 #include "resources/resources.h"
+#include "varnic/limits.h"
+#include "varnic/rules.h"
 
 namespace varnic::app {
 
@@ -43,9 +45,6 @@ inline constexpr int kReconstructingY = 140;
 // Start-up frames of the two windows, pixels.
 inline constexpr platform::Rect kMainWindowFrame{10, 30, 400, 300};
 inline constexpr platform::Rect kSourceWindowFrame{100, 30, 400, 300};
-
-// The comment field holds 2047 bytes and a terminator.
-inline constexpr std::size_t kMaxCommentBytes = 2047;
 
 // What Save writes.
 enum class SaveKind { kCompressed, kBitmap, kTarga };
@@ -90,7 +89,7 @@ struct AppState {
   imagefile::DisplayHeader preview_header;  // previews of the incremental reconstruction
 
   format::Magic header_magic = format::kCurrentMagic;
-  std::string comment;  // UTF-8 bytes, at most kMaxCommentBytes
+  std::string comment;  // UTF-8 bytes, at most varnic::kMaxCommentBytes
   bool compressed_ready = false;  // the stream is the compression of the current picture
   std::uint32_t compressed_size = 0;
   std::string file_title;
@@ -246,8 +245,5 @@ inline constexpr std::string_view kUnknownFileKind = "The file is not a Bitmap, 
 void open_named_file(Application& app, platform::Platform& platform, const std::string& path);
 // Files dropped on the main window open the same way.
 void connect_file_opening(Application& app, platform::Platform& platform);
-
-// Cuts a UTF-8 text to at most max_bytes bytes without splitting a character.
-std::string cut_utf8(std::string_view text, std::size_t max_bytes);
 
 }  // namespace varnic::app

@@ -64,7 +64,7 @@ int Application::decode_compressed_file() {
   // The file's fields replace the user's; settings the file does not carry stay.
   format::apply_file_settings(header, params_);
   state_.header_magic = header.magic;
-  state_.comment = cut_utf8(header.comment, kMaxCommentBytes);
+  state_.comment = std::string(varnic::cut_utf8(header.comment, varnic::kMaxCommentBytes));
   state_.bits_per_pixel = params_.image_mode == format::kImageModeColour ? 24 : 8;
   recompute_geometry();
   state_.planes = std::move(planes);

@@ -25,55 +25,6 @@ std::string format_number_list(const std::uint16_t* values, int count) {
   return out;
 }
 
-bool valid_utf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    std::size_t extra = 0;
-    std::uint32_t code = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      extra = 1;
-      code = c & 0x1Fu;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2;
-      code = c & 0x0Fu;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3;
-      code = c & 0x07u;
-    } else {
-      return false;
-    }
-    if (i + extra >= text.size()) return false;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto cc = static_cast<unsigned char>(text[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      code = (code << 6) | (cc & 0x3Fu);
-    }
-    static constexpr std::uint32_t kMinimum[4] = {0, 0x80, 0x800, 0x10000};
-    if (code < kMinimum[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-    i += extra + 1;
-  }
-  return true;
-}
-
-// Bytes that are not UTF-8 (comments written by other programs) are shown as Latin-1.
-std::string displayable_comment(const std::string& comment) {
-  if (valid_utf8(comment)) return comment;
-  std::string out;
-  for (char ch : comment) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x80) {
-      out += ch;
-    } else {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
 
 // Display sizes typed by the user: a negative number stores 0, otherwise the low 16 bits.
 std::uint16_t typed_display_size(std::string_view text) {
@@ -105,10 +56,10 @@ class ResizeController final : public platform::DialogController {
 class CommentsController final : public platform::DialogController {
  public:
   explicit CommentsController(AppState& state) : state_(state) {}
-  void on_init(platform::Dialog& d) override { d.set_text(id::kCommentText, displayable_comment(state_.comment)); }
+  void on_init(platform::Dialog& d) override { d.set_text(id::kCommentText, varnic::displayable_text(state_.comment)); }
   void on_command(platform::Dialog& d, int control) override {
     if (control == id::kOk) {
-      state_.comment = d.text(id::kCommentText, kMaxCommentBytes);
+      state_.comment = d.text(id::kCommentText, varnic::kMaxCommentBytes);
       d.end(0);
     } else if (control == id::kCancel) {
       d.end(0);
@@ -387,7 +338,7 @@ class MasterSetupController final : public platform::DialogController {
     SetupFields fields = state_.setup;
     for (int c = 0; c < 3; ++c) parse_mask_list(d.text(kMasks[c], 200), subbands, fields.mask_factors[static_cast<std::size_t>(c)]);
     updated.using_mask = static_cast<std::int32_t>(std::clamp<long long>(parse_leading_integer(d.text(id::kSetupUsingMask, 80)), -32768, 32767));
-    fields.threshold_text = cut_utf8(threshold_text, 50);
+    fields.threshold_text = std::string(varnic::cut_utf8(threshold_text, 50));
     if (updated.using_mask != 0) fields.mask_threshold_text = d.text(id::kSetupMaskThresholds, 50);
     format::compute_padded_size(updated);
 

@@ -3,13 +3,15 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+
+#include "varnic/rules.h"
 
 namespace varnic::platform {
 
 std::size_t bitmap_stride(int width, int bits_per_pixel) {
   if (width <= 0 || (bits_per_pixel != 8 && bits_per_pixel != 24)) return 0;
-  const std::size_t row = static_cast<std::size_t>(width) * static_cast<std::size_t>(bits_per_pixel / 8);
-  return (row + 3) & ~static_cast<std::size_t>(3);
+  return static_cast<std::size_t>(varnic::padded_row_bytes(static_cast<std::uint64_t>(width), bits_per_pixel / 8));
 }
 
 bool bitmap_is_complete(const BitmapView& bitmap) {

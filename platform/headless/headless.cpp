@@ -5,18 +5,11 @@
 #include <map>
 
 #include "platform/raster.h"
+#include "varnic/rules.h"
 
 namespace varnic::platform {
 
 namespace {
-
-// Cuts `text` to at most `max_bytes` bytes without splitting a UTF-8 sequence.
-std::string cut_utf8(std::string_view text, std::size_t max_bytes) {
-  if (text.size() <= max_bytes) return std::string(text);
-  std::size_t end = max_bytes;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return std::string(text.substr(0, end));
-}
 
 class HeadlessMenu final : public Menu {
  public:
@@ -239,7 +232,7 @@ class HeadlessPlatform::HeadlessDialog final : public Dialog {
   void set_text(int control, std::string_view text) override { state_.texts[control] = std::string(text); }
   std::string text(int control, std::size_t max_bytes) const override {
     auto it = state_.texts.find(control);
-    return it == state_.texts.end() ? std::string() : cut_utf8(it->second, max_bytes);
+    return it == state_.texts.end() ? std::string() : std::string(varnic::cut_utf8(it->second, max_bytes));
   }
   void set_scroll_range(int control, int minimum, int maximum) override {
     ranges_[control] = {minimum, maximum};

@@ -16,18 +16,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "varnic/rules.h"
+
 namespace varnic::platform {
 
 namespace {
 
-// A dialog's text comes back as at most `max_bytes` bytes, never splitting a character.
-std::string cut_utf8(const QByteArray& bytes, std::size_t max_bytes) {
-  std::size_t end = std::min<std::size_t>(static_cast<std::size_t>(bytes.size()), max_bytes);
-  if (end < static_cast<std::size_t>(bytes.size())) {
-    while (end > 0 && (static_cast<unsigned char>(bytes[static_cast<qsizetype>(end)]) & 0xC0) == 0x80) --end;
-  }
-  return std::string(bytes.constData(), end);
-}
 
 }  // namespace
 
@@ -230,7 +224,8 @@ std::string QtDialog::text(int id, std::size_t max_bytes) const {
   } else if (auto* button = qobject_cast<QPushButton*>(w)) {
     s = button->text();
   }
-  return cut_utf8(s.toUtf8(), max_bytes);
+  const QByteArray bytes = s.toUtf8();
+  return std::string(varnic::cut_utf8(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), max_bytes));
 }
 
 void QtDialog::set_scroll_range(int id, int minimum, int maximum) {

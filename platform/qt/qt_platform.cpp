@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "platform/qt/qt_window.h"
+#include "varnic/rules.h"
 
 namespace varnic::platform {
 
@@ -27,40 +28,6 @@ constexpr int kTitleButtonsWidth = 140;
 // The file dialogs open this wide at least: a name column beside size, type and date columns.
 constexpr int kFileDialogWidth = 720;
 
-bool valid_utf8(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    int follow = 0;
-    std::uint32_t cp = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      follow = 1;
-      cp = c & 0x1Fu;
-    } else if ((c & 0xF0) == 0xE0) {
-      follow = 2;
-      cp = c & 0x0Fu;
-    } else if ((c & 0xF8) == 0xF0) {
-      follow = 3;
-      cp = c & 0x07u;
-    } else {
-      return false;
-    }
-    if (s.size() - i <= static_cast<std::size_t>(follow)) return false;
-    for (int k = 1; k <= follow; ++k) {
-      const auto b = static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]);
-      if ((b & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (b & 0x3Fu);
-    }
-    // Overlong forms, surrogates and values past the last code point are not UTF-8.
-    static constexpr std::uint32_t kMinimum[4] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kMinimum[follow] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += static_cast<std::size_t>(follow) + 1;
-  }
-  return true;
-}
 
 QApplication* ensure_application() {
   if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return app;
@@ -75,7 +42,7 @@ QApplication* ensure_application() {
 
 QString to_qstring(std::string_view bytes) {
   const auto size = static_cast<qsizetype>(bytes.size());
-  return valid_utf8(bytes) ? QString::fromUtf8(bytes.data(), size) : QString::fromLatin1(bytes.data(), size);
+  return varnic::is_utf8(bytes) ? QString::fromUtf8(bytes.data(), size) : QString::fromLatin1(bytes.data(), size);
 }
 
 QString file_filter(const FileChooserSpec& request) {

@@ -4,17 +4,11 @@
 
 #include "imagefile/utf16.h"
 #include "platform/win32/win32_window.h"
+#include "varnic/rules.h"
 
 namespace varnic::platform {
 
 namespace {
-
-std::string cut_utf8(const std::string& text, std::size_t max_bytes) {
-  if (text.size() <= max_bytes) return text;
-  std::size_t end = max_bytes;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
-}
 
 std::string window_text(HWND hwnd) {
   const int length = GetWindowTextLengthW(hwnd);
@@ -201,7 +195,7 @@ std::string Win32Dialog::text(int control, std::size_t max_bytes) const {
   std::string text = window_text(item);
   // Multi-line edits hold CR LF line ends; the program's text has plain LF.
   text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-  return cut_utf8(text, max_bytes);
+  return std::string(varnic::cut_utf8(text, max_bytes));
 }
 
 void Win32Dialog::set_scroll_range(int control, int minimum, int maximum) {
