@@ -473,7 +473,7 @@ std::string pnm_name_mismatch(const std::string& output, bool grey) {
   return {};
 }
 
-// A bitmap is written as the rows are decoded: neither the picture nor the file is whole in memory.
+// A picture is written as the rows are decoded: neither the picture nor the file is whole in memory.
 // Every check of the file's header is over before the first byte goes out, so standard output gets
 // no part of a picture the decoder refuses.
 int decompress_by_rows(const DecompressOptions& options, std::span<const std::uint8_t> file,
@@ -524,53 +524,18 @@ int decompress_one(const DecompressOptions& options, FileKind kind, const std::s
   }
   DecodeOptions decode_options;
   decode_options.reduce = options.reduce;
-  // Bitmap and Targa files store blue first: rows then copy without a swap.
-  if (kind == FileKind::kBmp || kind == FileKind::kTga) decode_options.colour_format = PixelFormat::kBgr24;
   decode_options.threads = library_threads;
   decode_options.limits = batch.limits;
-  if (kind == FileKind::kBmp)
-    return decompress_by_rows(options, bytes.value(), decode_options, kind, input, output, index, reporter, start);
-  const steady_clock::time_point decode_start = steady_clock::now();
-  Result<Decoded> decoded = decode(bytes.value(), decode_options);
-  if (!decoded) {
-    const bool limit = decoded.status() == Status::kLimitExceeded;
-    reporter.error(index, input, limit ? decode_limit_message(bytes.value(), batch.limits, decoded.message())
-                                       : decoded.message());
-    return exit_code_for(decoded.status());
-  }
-  const Picture& picture = decoded.value().picture;
-  const bool grey = picture.format == PixelFormat::kGrey8;
-  if (!options.format) {
-    if (const std::string mismatch = pnm_name_mismatch(output, grey); !mismatch.empty()) {
-      reporter.error(index, output, mismatch);
-      return kExitUsage;
+  if (kind == FileKind::kPnm && !options.format) {
+    // A header the decoder refuses is reported by the decode itself.
+    if (const Result<Info> info = probe(bytes.value(), batch.limits); info) {
+      if (const std::string mismatch = pnm_name_mismatch(output, info.value().grey); !mismatch.empty()) {
+        reporter.error(index, output, mismatch);
+        return kExitUsage;
+      }
     }
   }
-  const steady_clock::time_point picture_start = steady_clock::now();
-  Result<std::vector<std::uint8_t>> file = write_picture(picture.view(), kind);
-  if (!file) {
-    reporter.error(index, output, file.message());
-    return kExitCannotWrite;
-  }
-  const steady_clock::time_point write_start = steady_clock::now();
-  if (const int code = write_output(output, file.value(), batch.force, index, reporter); code != kExitOk) return code;
-  const steady_clock::time_point end = steady_clock::now();
-
-  std::string line = input + " -> " + output + ": " + describe_size(picture.width, picture.height, grey) + ", " +
-                     std::to_string(bytes.value().size()) + " -> " + std::to_string(file.value().size()) + " bytes";
-  if (options.reduce > 0) line += ", reduced 1/" + std::to_string(1 << options.reduce);
-  line += ", " + format("%.3f s", seconds(end - start));
-  reporter.summary(index, line);
-  const Timings& t = decoded.value().timings;
-  std::string picture_kind(extension_of(kind).substr(1));
-  std::transform(picture_kind.begin(), picture_kind.end(), picture_kind.begin(),
-                 [](unsigned char c) { return std::toupper(c); });
-  reporter.detail("read " + ms(seconds(decode_start - start)) + ", decode " +
-                  ms(seconds(picture_start - decode_start)) + " (entropy decoding " + ms(t.entropy) +
-                  ", wavelet and colour " + ms(t.transform) + "), " + picture_kind + " encoding " +
-                  ms(seconds(write_start - picture_start)) + ", write " + ms(seconds(end - write_start)) +
-                  ", total " + ms(seconds(end - start)));
-  return kExitOk;
+  return decompress_by_rows(options, bytes.value(), decode_options, kind, input, output, index, reporter, start);
 }
 
 // --- info -----------------------------------------------------------------------------------

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// Dequantization: each subband's integers back to coefficient size.
+// Dequantization: each subband's integers back to coefficient size, as tables of every code.
 
 #include <cstdint>
 
@@ -18,6 +18,19 @@ BandScale band_scale(std::int16_t band_max, std::int16_t band_min, std::int16_t 
   // product with q is then formed in double.
   const float q = static_cast<float>(quant);
   return BandScale{static_cast<float>(band_max) / q, -(static_cast<float>(band_min) / q)};
+}
+
+DequantTable dequant_table(const format::ChannelParams& channel, int subband, bool low_band, bool marked) {
+  const BandScale scale = band_scale(channel, subband);
+  DequantTable table{};
+  for (int q = -128; q <= 127; ++q) table[static_cast<std::uint8_t>(q)] = dequantize_value(q, scale);
+  if (marked) {
+    table[static_cast<std::uint8_t>(format::kZeroTreeRoot)] = 0;
+    table[static_cast<std::uint8_t>(format::kZeroTreeInside)] = 0;
+  } else if (!low_band) {
+    table[static_cast<std::uint8_t>(kEndedInsideCode)] = kEndedInsideSample;
+  }
+  return table;
 }
 
 namespace {

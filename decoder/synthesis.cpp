@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// Integer inverse wavelet: one synthesis step per level, coarsest first.
+// Integer inverse wavelet over whole planes, one synthesis step per level, coarsest first: the
+// optimiser's reconstruction until it decodes through the row-by-row synthesis.
 //
 // Sums are formed in 32 bits from sign-extended 16-bit samples, >> is an
 // arithmetic shift and every result is truncated to 16 bits when stored; the
@@ -63,10 +64,6 @@ inline void vertical_synthesis(const int16_t* p, size_t stride, int rows, int co
   }
 }
 
-}  // namespace
-
-namespace {
-
 // The vertical passes run over strips of this many columns into a strip
 // buffer and copy it back; the horizontal passes copy each row out first. So
 // the work area is a strip and a row, not a second plane.
@@ -85,8 +82,6 @@ inline void in_strips(int16_t* plane, size_t stride, int rows, int cols, int16_t
     }
   }
 }
-
-}  // namespace
 
 std::size_t synthesis_work_size(int rows, int cols) {
   if (rows <= 0 || cols <= 0) return 0;
@@ -174,11 +169,7 @@ StatusCode synthesize_level(format::CoefficientPlane& plane, const format::Codec
   return StatusCode::kOk;
 }
 
-StatusCode synthesize_level(format::CoefficientPlane& plane, const format::CodecParams& params,
-                        Channel channel, int step) {
-  std::vector<std::int16_t> work;
-  return synthesize_level(plane, params, channel, step, work);
-}
+}  // namespace
 
 StatusCode synthesize_plane(format::CoefficientPlane& plane, const format::CodecParams& params,
                         Channel channel, std::vector<std::int16_t>& work) {

@@ -29,7 +29,28 @@ std::vector<std::uint8_t> encode_segment(const std::vector<int>& list, const std
   return out;
 }
 
-TEST(CoefficientsTest, DamagedSegmentsLeaveUnreachedPositionsAndTreesAsTheyWere) {
+// The codes of every band dequantized into the plane layout, as the synthesis reads them.
+CoefficientPlane coefficients_of(const PlaneCodes& codes, const CodecParams& p) {
+  CoefficientPlane plane;
+  EXPECT_EQ(plane.allocate(p.padded_width, p.padded_height), StatusCode::kOk);
+  const ChannelParams& y = p.channel(Channel::kY);
+  auto paint = [&](const CodeBand& band, std::uint32_t y0, std::uint32_t x0, int subband, bool low) {
+    const DequantTable table = dequant_table(y, subband, low, false);
+    for (std::uint32_t r = 0; r < band.height; ++r)
+      for (std::uint32_t c = 0; c < band.width; ++c) plane.at(y0 + r, x0 + c) = table[static_cast<std::uint8_t>(band.row(r)[c])];
+  };
+  const int levels = p.total_levels;
+  paint(codes.low(), 0, 0, low_band_index(levels), true);
+  for (int k = 0; k < codes.coded_steps(); ++k) {
+    const std::uint32_t h = (p.padded_height >> levels) << k, w = (p.padded_width >> levels) << k;
+    paint(codes.band(k, Orientation::kH), 0, w, subband_index(levels - 1 - k, Orientation::kH), false);
+    paint(codes.band(k, Orientation::kV), h, 0, subband_index(levels - 1 - k, Orientation::kV), false);
+    paint(codes.band(k, Orientation::kD), h, w, subband_index(levels - 1 - k, Orientation::kD), false);
+  }
+  return plane;
+}
+
+TEST(CodesTest, DamagedSegmentsLeaveUnreachedPositionsAndTreesAsTheyWere) {
   struct Paint { std::uint32_t y, x, rows, cols; int value; };
   struct Case { const char* what; int levels; std::vector<int> list, segment1, segment2; bool restart; std::vector<Paint> want; };
   // Grey planes of side 2^(levels+1), every band scaled by 10. Coding order: the low band, then
@@ -46,6 +67,7 @@ TEST(CoefficientsTest, DamagedSegmentsLeaveUnreachedPositionsAndTreesAsTheyWere)
   };
   for (const Case& c : cases) {
     FileHeader header;
+    header.magic = kCurrentMagic;
     CodecParams& p = header.params;
     p.total_levels = static_cast<std::uint16_t>(c.levels);
     p.image_mode = kImageModeGrey;
@@ -58,23 +80,31 @@ TEST(CoefficientsTest, DamagedSegmentsLeaveUnreachedPositionsAndTreesAsTheyWere)
     SymbolTable table;
     table.count = static_cast<int>(c.list.size());
     for (std::size_t j = 0; j < c.list.size(); ++j) table.values[j] = static_cast<std::uint8_t>(c.list[j] + 128);
-    std::vector<std::uint8_t> data = encode_segment(c.list, c.segment1);
+    // The table, then the segments: the plane starts at the data.
+    std::vector<std::uint8_t> data = {static_cast<std::uint8_t>(table.count)};
+    data.insert(data.end(), table.values.begin(), table.values.begin() + table.count);
+    const auto first = encode_segment(c.list, c.segment1);
+    data.insert(data.end(), first.begin(), first.end());
     y.restart_offset = c.restart ? static_cast<std::uint32_t>(data.size()) : 0;
     const auto second = encode_segment(c.list, c.segment2);
     data.insert(data.end(), second.begin(), second.end());
-    CoefficientPlane plane, want;
-    ASSERT_TRUE(plane.allocate(p.padded_width, p.padded_height) == StatusCode::kOk && want.allocate(p.padded_width, p.padded_height) == StatusCode::kOk);
+    y.end_offset = static_cast<std::uint32_t>(data.size());
+    CoefficientPlane want;
+    ASSERT_EQ(want.allocate(p.padded_width, p.padded_height), StatusCode::kOk);
     for (const Paint& paint : c.want) {
       for (std::uint32_t r = paint.y; r < paint.y + paint.rows; ++r) {
         for (std::uint32_t x = paint.x; x < paint.x + paint.cols; ++x) want.at(r, x) = static_cast<std::int16_t>(paint.value);
       }
     }
-    static_cast<void>(decode_plane_coefficients(data, header, Channel::kY, table, 0, plane));
-    EXPECT_EQ(plane.samples(), want.samples()) << c.what;
+    SynthesisPlan plan;
+    ASSERT_EQ(plan_synthesis(p, c.levels, p.padded_height, p.padded_width, plan), StatusCode::kOk);
+    PlaneCodes codes;
+    ASSERT_EQ(decode_plane_codes(data, header, Channel::kY, plan, false, codes), StatusCode::kOk);
+    EXPECT_EQ(coefficients_of(codes, p).samples(), want.samples()) << c.what;
   }
 }
 
-TEST(CoefficientsTest, DequantizationUsesSinglePrecisionMultipliersAndKeepsTheLow16Bits) {
+TEST(CodesTest, DequantizationUsesSinglePrecisionMultipliersAndKeepsTheLow16Bits) {
   const struct { int q; std::int16_t max, min, step; int want; } rows[] = {
       {1, 100, -100, 3, 33}, {-1, 100, -100, 3, -33}, {0, 100, -100, 3, 0},
       {3, 100, -100, 3, 99},  // 100/3 in float32 is 33.3333321: three steps give 99.99999
