@@ -1,10 +1,13 @@
 # SPDX-License-Identifier: BSD-2-Clause
-# Front door for a fresh Debian machine: every target installs what is missing first.
+# Front door for a fresh Debian machine: every target installs the package groups it needs
+# (scripts/install-deps.sh) and configures its tree from a preset of CMakePresets.json; the
+# trees' directories may be moved with BUILD=... and the like.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 WEB_BUILD  ?= build-web
 WIN_BUILD  ?= build-win32
+DEB_BUILD  ?= build-deb
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?=
 JOBS       ?= $(shell nproc)
@@ -14,22 +17,25 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DVARNIC_WARNINGS_AS_ERRORS=ON
 endif
 
+# $(call deps,GROUP...): install the groups' missing packages.
+deps = bash scripts/install-deps.sh $(1)
+
 .PHONY: all deps configure build test demo run bench bench-peers bench-identity bench-smoke bench-thumbnail viewer-screenshot test-sanitize fuzz \
-        fuzz-smoke install clean web test-web win-configure windows test-windows
+        fuzz-smoke install clean web test-web win-configure windows test-windows windows-installer test-windows-installer deb test-deb
 
 all: build
 
 deps:
-	bash scripts/install-deps.sh
+	$(call deps,base)
 
 configure: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --preset release -B $(BUILD) $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	ctest --preset release --test-dir $(BUILD) -j $(JOBS)
 
 demo: build
 	bash scripts/demo.sh $(BUILD)
@@ -40,6 +46,7 @@ run: build
 # Comparison with the peer codecs; needs a Release varnic-cli. Writes bench/results/; not part
 # of `make test`.
 bench: configure
+	$(call deps,peers)
 	cmake --build $(BUILD) -j $(JOBS) --target varnic-cli
 	/usr/bin/python3 bench/compare --build $(BUILD) --out bench/results --work $(BUILD)/bench-work
 
@@ -47,6 +54,7 @@ bench: configure
 # peak memory and bytes per pixel at 1, 4 and 16 megapixels, two threads against one, and a tiny
 # file declaring a huge picture. Writes bench/results/peers.*; minutes, not part of `make test`.
 bench-peers: configure
+	$(call deps,peers)
 	cmake --build $(BUILD) -j $(JOBS) --target varnic-cli
 	/usr/bin/python3 bench/peers --cli $(BUILD)/cli/varnic-cli --out bench/results
 
@@ -55,11 +63,13 @@ bench-peers: configure
 # binary before the change).
 IDENTITY_EXPECT ?= bench/results/identity.txt
 bench-identity: configure
+	$(call deps,peers)
 	cmake --build $(BUILD) -j $(JOBS) --target varnic-cli
 	/usr/bin/python3 bench/identity --cli $(BUILD)/cli/varnic-cli --expect $(IDENTITY_EXPECT)
 
 # The same path on one small picture in seconds; results stay in the build directory.
 bench-smoke: configure
+	$(call deps,peers)
 	cmake --build $(BUILD) -j $(JOBS) --target varnic-cli
 	/usr/bin/python3 bench/compare_test.py
 	/usr/bin/python3 bench/compare --smoke --build $(BUILD) --out $(BUILD)/bench-smoke \
@@ -71,31 +81,33 @@ bench-thumbnail: build
 
 # Screenshot of a .cod file in Debian's image viewer under Xvfb (installs the viewer first).
 viewer-screenshot: build
+	$(call deps,screenshot)
 	bash scripts/viewer-screenshot.sh $(BUILD)
 
 # The install test links a plain program against the instrumented library, which ASan refuses to
 # load that way; make test covers it.
 test-sanitize: deps
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNIC_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --preset asan-ubsan -B $(ASAN_BUILD) $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
-	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp ctest --output-on-failure -j $(JOBS) \
-	  -E '^varnic_install_package$$'
+	ctest --preset asan-ubsan --test-dir $(ASAN_BUILD) -j $(JOBS) -E '^varnic_install_package$$'
 
 # make fuzz FUZZ_SECONDS=600 [FUZZ_TARGETS="cod_decode bmp_read"]: new inputs stay in $(FUZZ_BUILD)/corpus
 # (scripts/fuzz.sh merge adds them to fuzz/corpus); fuzz-smoke is CI's 30 s per target over the corpus,
 # with seed 1 (scripts/fuzz.sh smoke DIR 300 covers the same mutations and more).
 fuzz: deps
+	$(call deps,fuzz)
 	bash scripts/fuzz.sh build $(FUZZ_BUILD)
 	bash scripts/fuzz.sh run $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 fuzz-smoke: deps
+	$(call deps,fuzz)
 	bash scripts/fuzz.sh build $(FUZZ_BUILD)
 	bash scripts/fuzz.sh smoke $(FUZZ_BUILD) 30
 
 # The web page: the library in WebAssembly and the static files, in $(WEB_BUILD)/; serve that
 # folder with any static file server.
-web: deps
+web:
+	$(call deps,base web)
 	$(MAKE) -f web/build.mk WEB_BUILD=$(WEB_BUILD) -j $(JOBS)
 
 # The page in headless Chromium against a local server, checked against varnic-cli.
@@ -110,19 +122,43 @@ web/node_modules/.installed: web/package-lock.json
 # 32-bit Windows programs, cross-built with MinGW-w64 into $(WIN_BUILD): varnic.exe, varnic-cli.exe
 # and varnic-win32.zip. test-windows builds the suites for Windows as well and runs them under
 # Wine (a private prefix in $(WIN_BUILD), Xvfb started and stopped by the script).
-win-configure: deps
-	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
-	  -DVARNIC_BUILD_QT=OFF -DVARNIC_BUILD_PIXBUF_LOADER=OFF $(CMAKE_FLAGS)
+win-configure:
+	$(call deps,base windows)
+	cmake --preset mingw -B $(WIN_BUILD) $(CMAKE_FLAGS)
 
 windows: win-configure
 	cmake --build $(WIN_BUILD) -j $(JOBS) --target varnic_desktop varnic-cli varnic_win32_zip
 
 test-windows: win-configure
 	cmake --build $(WIN_BUILD) -j $(JOBS)
-	bash scripts/wine-tests.sh $(WIN_BUILD)
+	bash scripts/wine-tests.sh $(WIN_BUILD) -E '^win32_installer$$'
 
-install: build
-	cmake --install $(BUILD) --prefix $(PREFIX)
+# varnic-$(VERSION)-setup.exe (NSIS) from the Windows build's files, and its test under Wine:
+# silent install, association, Start menu, PATH, a .cod file opened through the shell, uninstall.
+windows-installer: win-configure
+	$(call deps,installer)
+	cmake $(WIN_BUILD) > /dev/null
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target varnic_installer
+
+test-windows-installer: windows-installer
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target varnic_win32_find_window
+	bash scripts/wine-tests.sh $(WIN_BUILD) -R '^win32_installer$$'
+
+# The tree is configured for PREFIX, so that an install to /usr puts the library in the multiarch
+# directory and leaves no run path in the programs (DESTDIR=... stages it elsewhere).
+install: configure
+	cmake $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --build $(BUILD) -j $(JOBS)
+	cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WEB_BUILD) $(WIN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WEB_BUILD) $(WIN_BUILD) $(DEB_BUILD)
+
+# Debian packages from packaging/debian (dpkg-buildpackage, debhelper) in $(DEB_BUILD)/, checked by
+# lintian; test-deb installs them on this machine, uses them, and purges them.
+deb:
+	$(call deps,base deb)
+	JOBS=$(JOBS) bash packaging/build-deb.sh $(DEB_BUILD)
+
+test-deb: build deb
+	bash packaging/test-deb.sh $(BUILD) $(DEB_BUILD)

@@ -11,7 +11,6 @@
 namespace varnic {
 namespace {
 
-using detail::failure;
 using std::chrono::steady_clock;
 
 double seconds(steady_clock::time_point from, steady_clock::time_point to) {
@@ -24,16 +23,18 @@ namespace detail {
 
 Result<Info> decode_rows_holding(std::span<const std::uint8_t> file, const DecodeOptions& options,
                                  const RowReceiver& receiver, bool held, bool top_down, Timings* timings) {
-  if (options.colour_format == PixelFormat::kGrey8)
+  if (options.colour_format != PixelFormat::kRgb24 && options.colour_format != PixelFormat::kBgr24)
     return {Status::kInvalidArgument, "the colour output format must be RGB or BGR"};
   if (options.threads < 1 || options.threads > kMaxThreads)
     return {Status::kInvalidArgument, "threads must be 1.." + std::to_string(kMaxThreads)};
   const steady_clock::time_point start = steady_clock::now();
   format::FileHeader header;
   if (const format::StatusCode s = format::parse_header(file, options.limits.max_pixels, header); s != format::StatusCode::kOk)
-    return failure<Info>(s);
+    return detail::file_failure<Info>(s, file, options.limits);
   const int levels = header.params.total_levels;
-  if (options.reduce < 0 || options.reduce >= levels)
+  if (options.reduce < 0)
+    return {Status::kInvalidArgument, "reduce " + std::to_string(options.reduce) + " must be at least 0"};
+  if (options.reduce >= levels)
     return {Status::kInvalidArgument, "reduce " + std::to_string(options.reduce) + " must be below the file's " +
                                           std::to_string(levels) + " levels"};
   const PixelFormat format = header.is_colour() ? options.colour_format : PixelFormat::kGrey8;
@@ -74,7 +75,7 @@ Result<Info> decode_rows_holding(std::span<const std::uint8_t> file, const Decod
   };
   if (const format::StatusCode s = display::decode_rows(file, options.limits.max_pixels, request, sink);
       s != format::StatusCode::kOk)
-    return failure<Info>(s);
+    return detail::file_failure<Info>(s, file, options.limits);
   if (timings != nullptr) {
     const steady_clock::time_point end = steady_clock::now();
     timings->entropy = seconds(start, decoded);

@@ -112,6 +112,7 @@ imagefile::ReadLimits read_limits(const Limits& limits) {
 
 Result<std::vector<std::uint8_t>> write_picture_bytes(const PictureView& picture, FileKind kind,
                                                   const EncodeOptions& options) {
+  if (!detail::valid_format(picture.format)) return {Status::kInvalidArgument, "the pixel format is unknown"};
   const std::size_t row_bytes = std::size_t{picture.width} * static_cast<std::size_t>(bytes_per_pixel(picture.format));
   if (picture.data == nullptr || picture.width == 0 || picture.height == 0 ||
       (picture.stride != 0 && picture.stride < row_bytes))
@@ -210,6 +211,8 @@ Result<WrittenPicture> decode_to_stream(std::span<const std::uint8_t> file, File
 
 Result<Picture> convert_picture(const PictureView& picture, PixelFormat format) {
   return detail::guarded<Picture>([&]() -> Result<Picture> {
+    if (!detail::valid_format(picture.format) || !detail::valid_format(format))
+      return {Status::kInvalidArgument, "the pixel format is unknown"};
     const bool grey_in = picture.format == PixelFormat::kGrey8;
     const std::size_t in_pixel = grey_in ? 1 : 3;
     if (picture.data == nullptr || picture.width == 0 || picture.height == 0 ||

@@ -40,6 +40,22 @@ Result<T> guarded(const Body& body) noexcept {
 // and the settings they give.
 Result<format::CodecParams> prepare_encode(const PictureView& picture, const EncodeOptions& options,
                                           bool rows_from_source = false);
+// The options checked (check_encode_options) and turned into the codec's parameters (settings.cpp).
+Result<format::CodecParams> encode_settings(const EncodeOptions& options);
+// One of the three formats PixelFormat names: a value cast from any other number is refused.
+bool valid_format(PixelFormat format);
+// A refusal of the decoder for `file`; one for a picture above the pixel limit gives its size.
+template <class T>
+Result<T> file_failure(format::StatusCode status, std::span<const std::uint8_t> file, const Limits& limits) {
+  if (status == format::StatusCode::kFilePictureTooLarge) {
+    format::FileHeader header;
+    if (format::parse_header(file, UINT64_MAX, header) == format::StatusCode::kOk)
+      return Result<T>(Status::kLimitExceeded, imagefile::pixel_limit_message(header.params.image_width,
+                                                                              header.params.image_height,
+                                                                              limits.max_pixels));
+  }
+  return failure<T>(status);
+}
 // The encoder's view of a caller's rows (stride 0 read as packed).
 codec::PictureRows rows_of(const PictureView& picture);
 
@@ -66,8 +82,6 @@ Result<WrittenPicture> decode_by_rows(
 Result<std::vector<std::uint8_t>> write_picture_bytes(const PictureView& picture, FileKind kind,
                                                       const EncodeOptions& options);
 
-// Size of the uncompressed bitmap file of a picture: what the compression ratio compares with.
-std::uint64_t bitmap_file_bytes(std::uint32_t width, std::uint32_t height, bool grey);
 
 // The public header facts of a parsed header.
 Info info_from_header(const format::FileHeader& header, std::size_t file_bytes);

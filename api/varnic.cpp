@@ -32,10 +32,6 @@ Status public_status(format::StatusCode status) {
   return Status::kInternalError;
 }
 
-std::uint64_t bitmap_file_bytes(std::uint32_t width, std::uint32_t height, bool grey) {
-  const std::uint64_t row = (std::uint64_t{width} * (grey ? 1 : 3) + 3) / 4 * 4;
-  return 54 + (grey ? 1024 : 0) + row * height;
-}
 
 }  // namespace detail
 
@@ -43,57 +39,6 @@ namespace {
 
 using detail::failure;
 using std::chrono::steady_clock;
-
-// The settings the caller asked for: the quality derivation at the chosen level count, with any
-// full setting given replacing the derived one and the whole set checked by the same validator
-// as the desktop program's Master Setup.
-Result<format::CodecParams> build_settings(const EncodeOptions& options) {
-  format::CodecParams params = codec::default_codec_params();
-  if (options.quality < codec::kMinQuality || options.quality > codec::kMaxQuality)
-    return failure<format::CodecParams>(format::StatusCode::kQualityOutOfRange);
-  const int type = static_cast<int>(options.type);
-  if (type < 0 || type > 2) return failure<format::CodecParams>(format::StatusCode::kImageTypeWrong);
-  const int levels = options.levels.value_or(params.total_levels);
-  if (levels < codec::kMinLevels || levels > codec::kMaxLevels)
-    return failure<format::CodecParams>(format::StatusCode::kTotalLevelsOutOfRange);
-
-  params.quality_factor = static_cast<std::int16_t>(options.quality);
-  params.image_type = static_cast<std::int16_t>(type);
-  params.total_levels = static_cast<std::uint16_t>(levels);
-  if (const format::StatusCode s = codec::derive_params_from_quality(params); s != format::StatusCode::kOk)
-    return failure<format::CodecParams>(s);
-  format::compute_padded_size(params);
-
-  const bool full = options.levels || options.quant_y || options.quant_i || options.quant_q || options.thresholds ||
-                    options.dropped;
-  if (!full) return params;
-
-  codec::FullSettings settings;
-  settings.total_levels = levels;
-  const std::optional<std::vector<int>>* given[3] = {&options.quant_y, &options.quant_i, &options.quant_q};
-  for (int c = 0; c < format::kChannelCount; ++c) {
-    const format::ChannelParams& derived = params.channels[static_cast<std::size_t>(c)];
-    auto& vector = settings.quant_vectors[static_cast<std::size_t>(c)];
-    if (*given[c]) {
-      vector.assign((*given[c])->begin(), (*given[c])->end());
-    } else {
-      vector.assign(derived.quant_vector.begin(), derived.quant_vector.begin() + format::subband_count(levels));
-    }
-    // A derived dropped count can reach the level count at low quality with few levels; the
-    // encoder lowers it below the levels anyway, so lowering it here changes no byte.
-    settings.dropped_levels[static_cast<std::size_t>(c)] =
-        options.dropped ? (*options.dropped)[static_cast<std::size_t>(c)]
-                        : std::min<std::int64_t>(derived.dropped_levels, levels - 1);
-  }
-  if (options.thresholds) {
-    settings.thresholds.assign(options.thresholds->begin(), options.thresholds->end());
-  } else {
-    settings.thresholds.assign(params.threshold_vector.begin(), params.threshold_vector.begin() + levels + 1);
-  }
-  if (const format::StatusCode s = codec::apply_full_settings(settings, params); s != format::StatusCode::kOk)
-    return failure<format::CodecParams>(s);
-  return params;
-}
 
 // `source` set: the picture comes row by row from it, and `picture` gives only its shape.
 Result<Encoded> encode_unguarded(const PictureView& picture, const EncodeOptions& options,
@@ -161,7 +106,7 @@ Result<Encoded> encode_unguarded(const PictureView& picture, const EncodeOptions
 Result<Info> probe_unguarded(std::span<const std::uint8_t> file, const Limits& limits) {
   format::FileHeader header;
   if (const format::StatusCode s = format::parse_header(file, limits.max_pixels, header); s != format::StatusCode::kOk)
-    return failure<Info>(s);
+    return detail::file_failure<Info>(s, file, limits);
   return detail::info_from_header(header, file.size());
 }
 
@@ -171,31 +116,28 @@ namespace detail {
 
 Result<format::CodecParams> prepare_encode(const PictureView& picture, const EncodeOptions& options,
                                           bool rows_from_source) {
+  if (!valid_format(picture.format)) return {Status::kInvalidArgument, "the picture's pixel format is unknown"};
   const std::size_t pixel_bytes = static_cast<std::size_t>(bytes_per_pixel(picture.format));
   if ((picture.data == nullptr && !rows_from_source) || picture.width == 0 || picture.height == 0)
     return {Status::kInvalidArgument, "the picture is empty"};
   const std::size_t row_bytes = std::size_t{picture.width} * pixel_bytes;
   const std::size_t stride = picture.stride == 0 ? row_bytes : picture.stride;
   if (stride < row_bytes) return {Status::kInvalidArgument, "the picture's stride is shorter than a row"};
-  const std::uint64_t pixels = std::uint64_t{picture.width} * picture.height;
-  if (pixels > options.limits.max_pixels)
-    return {Status::kLimitExceeded, "the picture has " + std::to_string(pixels) + " pixels, more than the limit of " +
-                                        std::to_string(options.limits.max_pixels)};
-  if (picture.width > static_cast<std::uint32_t>(format::kMaxSide) ||
-      picture.height > static_cast<std::uint32_t>(format::kMaxSide))
+  if (std::uint64_t{picture.width} * picture.height > options.limits.max_pixels)
+    return {Status::kLimitExceeded,
+            imagefile::pixel_limit_message(picture.width, picture.height, options.limits.max_pixels)};
+  if (picture.width > static_cast<std::uint32_t>(kMaxSide) || picture.height > static_cast<std::uint32_t>(kMaxSide))
     return failure<format::CodecParams>(format::StatusCode::kPictureSideTooLarge);
-  if (options.comment.size() > format::kMaxCommentLength) return failure<format::CodecParams>(format::StatusCode::kCommentTooLong);
-  if (options.threads < 1 || options.threads > kMaxThreads)
-    return {Status::kInvalidArgument, "threads must be 1.." + std::to_string(kMaxThreads)};
+  return encode_settings(options);
+}
 
-  if (options.optimize < optimize::kMinOptimizeLevel || options.optimize > optimize::kMaxOptimizeLevel)
-    return {Status::kInvalidArgument, "the optimisation level must be 0..3"};
-  if (options.optimize != 0 && (options.quant_y || options.quant_i || options.quant_q || options.thresholds ||
-                                options.dropped))
-    return {Status::kInvalidArgument,
-            "quantization vectors, thresholds and dropped levels are the optimiser's to choose: give only "
-            "--levels with an optimisation level"};
-  return build_settings(options);
+bool valid_format(PixelFormat format) {
+  switch (format) {
+    case PixelFormat::kGrey8:
+    case PixelFormat::kRgb24:
+    case PixelFormat::kBgr24: return true;
+  }
+  return false;
 }
 
 codec::PictureRows rows_of(const PictureView& picture) {
@@ -244,13 +186,24 @@ Info info_from_header(const format::FileHeader& header, std::size_t file_bytes) 
     }
   }
   info.bitmap_bytes = bitmap_file_bytes(info.width, info.height, info.grey);
-  info.ratio = file_bytes > 0 ? static_cast<double>(info.bitmap_bytes) / static_cast<double>(file_bytes) : 0.0;
+  info.ratio = compression_ratio(info.width, info.height, info.grey, file_bytes);
   return info;
 }
 
 }  // namespace detail
 
-std::string_view version() noexcept { return VARNIC_VERSION; }
+// The build writes the format versions into version.h; they must be the ones the format layer
+// writes and accepts.
+static_assert(std::string_view(VARNIC_FORMAT_VERSION_STRING).size() == 3 &&
+              VARNIC_FORMAT_VERSION_STRING[0] == format::kMagic[format::kMajorDigitOffset] &&
+              VARNIC_FORMAT_VERSION_STRING[2] == format::kMagic[format::kMinorDigitOffset]);
+static_assert(std::string_view(VARNIC_FORMAT_OLDEST_STRING).size() == 3 &&
+              VARNIC_FORMAT_OLDEST_STRING[0] == format::kMagic[format::kMajorDigitOffset] &&
+              VARNIC_FORMAT_OLDEST_STRING[2] == format::kOldestMinorDigit);
+
+std::string_view version() noexcept { return VARNIC_VERSION_STRING; }
+
+std::string_view version_text() noexcept { return VARNIC_VERSION_TEXT; }
 
 std::string_view to_string(Status status) noexcept {
   switch (status) {
@@ -290,41 +243,6 @@ std::string_view message(Status status) noexcept {
 
 Result<Encoded> encode(const PictureView& picture, const EncodeOptions& options) {
   return detail::guarded<Encoded>([&] { return encode_unguarded(picture, options); });
-}
-
-OptionProblem check_encode_options(const EncodeOptions& e) {
-  const int levels = e.levels.value_or(format::CodecParams{}.total_levels);
-  const std::optional<std::vector<int>>* vectors[3] = {&e.quant_y, &e.quant_i, &e.quant_q};
-  constexpr EncodeOption kVectorOptions[3] = {EncodeOption::kQuantY, EncodeOption::kQuantI, EncodeOption::kQuantQ};
-  auto count_problem = [](EncodeOption option, const char* rule, int wanted, std::size_t got) {
-    return OptionProblem{option, std::string("needs ") + rule + " = " + std::to_string(wanted) + " numbers, got " +
-                                     std::to_string(got)};
-  };
-  for (int k = 0; k < 3; ++k) {
-    if (!*vectors[k]) continue;
-    const std::vector<int>& v = **vectors[k];
-    if (v.size() != static_cast<std::size_t>(format::subband_count(levels)))
-      return count_problem(kVectorOptions[k], "3\u00d7levels+1", format::subband_count(levels), v.size());
-    if (*std::max_element(v.begin(), v.end()) > format::kMaxQuantStep)
-      return {kVectorOptions[k], "numbers must be 0.." + std::to_string(format::kMaxQuantStep)};
-  }
-  if (e.thresholds) {
-    if (e.thresholds->size() != static_cast<std::size_t>(levels + 1))
-      return count_problem(EncodeOption::kThresholds, "levels+1", levels + 1, e.thresholds->size());
-    if (*std::max_element(e.thresholds->begin(), e.thresholds->end()) > UINT16_MAX)
-      return {EncodeOption::kThresholds, "numbers must be 0.." + std::to_string(UINT16_MAX)};
-  }
-  if (e.dropped) {
-    for (int d : *e.dropped)
-      if (d >= levels)
-        return {EncodeOption::kDropped, "each of Y,I,Q must be below the level count (" + std::to_string(levels) +
-                                            "), got " + std::to_string((*e.dropped)[0]) + "," +
-                                            std::to_string((*e.dropped)[1]) + "," + std::to_string((*e.dropped)[2])};
-  }
-  if (e.comment.size() > format::kMaxCommentLength)
-    return {EncodeOption::kComment, "holds at most " + std::to_string(format::kMaxCommentLength) + " bytes, got " +
-                                        std::to_string(e.comment.size())};
-  return {};
 }
 
 Result<Encoded> encode(const PictureSource& picture, const EncodeOptions& options) {

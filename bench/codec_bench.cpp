@@ -12,7 +12,7 @@
 #include "bench/tiled_sample.h"
 #include "format/arithmetic_coder.h"
 #include "codec/encoder.h"
-#include "codec/forward_wavelet.h"
+#include "codec/quantize.h"
 #include "utils/picture_layout.h"
 #include "imagefile/imagefile.h"
 
@@ -68,7 +68,7 @@ void BM_ColourTransform(benchmark::State& state) {
     std::vector<float> row(kSide);
   for (int c = 0; c < 3; ++c) {
     for (std::uint32_t r = 0; r < kSide; ++r) {
-      channel_row_to_float(picture.view, c, {128, 128, 128}, kSide, r, row.data());
+      channel_row_to_float(picture.view, picture.view.bottom_row(r), c, {128, 128, 128}, kSide, row.data());
       std::copy(row.begin(), row.end(), planes[static_cast<std::size_t>(c)].row(r));
     }
   }
@@ -80,33 +80,18 @@ void BM_ColourTransform(benchmark::State& state) {
 }
 BENCHMARK(BM_ColourTransform)->Unit(benchmark::kMillisecond);
 
-// One 4096 x 4096 Y plane through five levels, thresholds and quantization.
+// One 4096 x 4096 Y plane from the picture rows through both passes of five levels, thresholds
+// and quantization.
 void BM_ForwardTransformAndQuantize(benchmark::State& state) {
   const BigPicture& picture = Colour();
-  const CodecParams settings = Settings(50);
-  std::array<CoefficientPlane, 3> planes;
-  for (auto& plane : planes) {
-    if (plane.allocate(kSide, kSide) != StatusCode::kOk) std::abort();
-  }
-  std::vector<float> row(kSide);
-  for (int c = 0; c < 3; ++c) {
-    for (std::uint32_t r = 0; r < kSide; ++r) {
-      channel_row_to_float(picture.view, c, {128, 128, 128}, kSide, r, row.data());
-      std::copy(row.begin(), row.end(), planes[static_cast<std::size_t>(c)].row(r));
-    }
-  }
-  CoefficientPlane work;
-  TransformWorkspace workspace;
+  CodecParams working;
+  if (make_working_params(Settings(50), kSide, kSide, kImageModeColour, working) != StatusCode::kOk) std::abort();
+  SymbolPlane codes;
+  if (codes.allocate(kSide, kSide) != StatusCode::kOk) std::abort();
   for (auto _ : state) {
-    state.PauseTiming();
-    work = planes[0];
-    ChannelParams channel = settings.channels[0];
-    state.ResumeTiming();
-    if (workspace.reserve(kSide, kSide) != StatusCode::kOk) state.SkipWithError("out of memory");
-    std::copy(work.samples().begin(), work.samples().end(), workspace.plane());
-    analyse_plane(kSide, kSide, settings.total_levels, settings.threshold_vector.data(), workspace);
-    quantize_channel(work, workspace.plane(), settings.total_levels, channel);
-    benchmark::DoNotOptimize(work.samples().data());
+    ChannelParams channel = working.channels[0];
+    if (quantize_channel_rows(picture.view, 0, working, channel, codes) != StatusCode::kOk) std::abort();
+    benchmark::DoNotOptimize(codes.data());
   }
   state.counters["MSample/s"] = benchmark::Counter(
       static_cast<double>(kSide) * kSide / 1e6, benchmark::Counter::kIsIterationInvariantRate);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// The four commands of varnic-cli, separated from argument parsing so that every path through
-// them can run in-process. Each returns the process exit status.
+// The four commands of varnic-cli (compress.cpp, decompress.cpp, info.cpp, compare.cpp, over the
+// batch runner of batch.h), separated from argument parsing so that every path through them can
+// run in-process. Each returns the process exit status.
 //
 // Exit statuses (documented in --help and the man page): 0 success, 1 usage error, 2 unreadable
 // or invalid input, 3 output could not be written (or exists without -f), 4 a limit was
@@ -72,9 +73,5 @@ struct Console {
 // `input` with its extension replaced, placed in `directory` when that is not empty.
 [[nodiscard]] std::string output_path_for(const std::string& input, const std::string& directory,
                                           std::string_view extension);
-
-// A JSON string literal for arbitrary bytes: valid UTF-8 is kept, other bytes are read as
-// Latin-1 (as the desktop program shows such comments), control characters are escaped.
-[[nodiscard]] std::string json_string(std::string_view bytes);
 
 }  // namespace varnic::cli

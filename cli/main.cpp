@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -28,38 +29,16 @@ constexpr const char* kUsage =
     "usage: varnic-cli {compress|decompress|info|compare} ... (--help for details)\n"
     "example: varnic-cli compress photo.bmp -q 60 && varnic-cli decompress photo.cod -o back.png\n";
 
-// "1,2,3" or "1 2 3": non-negative decimal numbers. Values beyond any valid setting are kept
-// large (not wrapped) so the settings validator refuses them with its own message.
-bool parse_numbers(const std::string& text, std::vector<int>& out) {
-  out.clear();
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const char c = text[i];
-    if (c == ',' || c == ' ' || c == '\t' || c == '\n') {
-      ++i;
-      continue;
-    }
-    if (c < '0' || c > '9') return false;
-    long long v = 0;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-      v = std::min<long long>(v * 10 + (text[i] - '0'), INT_MAX);
-      ++i;
-    }
-    out.push_back(static_cast<int>(v));
-  }
-  return !out.empty();
-}
-
 // Files at once, or one picture's threads: as many as the library takes.
 constexpr int kMaxJobs = varnic::kMaxThreads;
 
 // "-j N": 1..256, or 0 / "all" for one per core.
 std::string parse_jobs(const std::string& text, int& jobs) {
-  std::vector<int> numbers;
-  if (text != "all" && (!parse_numbers(text, numbers) || numbers.size() != 1 || numbers[0] > kMaxJobs))
+  const std::optional<std::vector<int>> numbers = varnic::parse_number_list(text);
+  if (text != "all" && (!numbers || numbers->size() != 1 || (*numbers)[0] > kMaxJobs))
     return "-j takes 1.." + std::to_string(kMaxJobs) + ", or 0 or 'all' for one per core";
-  jobs = text != "all" && numbers[0] > 0
-             ? numbers[0]
+  jobs = text != "all" && (*numbers)[0] > 0
+             ? (*numbers)[0]
              : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxJobs);
   return {};
 }
@@ -84,20 +63,47 @@ void add_batch_options(CLI::App& command, BatchOptions& batch, std::string& jobs
       ->capture_default_str();
 }
 
-// The encoder's rules for full settings, worded for the options that carry them (the library's
-// messages name the desktop program's dialog fields).
-std::string check_settings(const EncodeOptions& e) {
-  const varnic::OptionProblem problem = varnic::check_encode_options(e);
-  switch (problem.option) {
-    case varnic::EncodeOption::kNone: return {};
-    case varnic::EncodeOption::kQuantY: return "--qvec-y " + problem.reason;
-    case varnic::EncodeOption::kQuantI: return "--qvec-i " + problem.reason;
-    case varnic::EncodeOption::kQuantQ: return "--qvec-q " + problem.reason;
-    case varnic::EncodeOption::kThresholds: return "--thresholds " + problem.reason;
-    case varnic::EncodeOption::kDropped: return "--dropped: " + problem.reason;
-    case varnic::EncodeOption::kComment: return "--comment " + problem.reason;
+// The options that carry each encode setting.
+const char* option_name(varnic::EncodeOption option) {
+  switch (option) {
+    case varnic::EncodeOption::kNone: return "";
+    case varnic::EncodeOption::kQuality: return "-q";
+    case varnic::EncodeOption::kType: return "--type";
+    case varnic::EncodeOption::kLevels: return "--levels";
+    case varnic::EncodeOption::kQuantY: return "--quant-y";
+    case varnic::EncodeOption::kQuantI: return "--quant-i";
+    case varnic::EncodeOption::kQuantQ: return "--quant-q";
+    case varnic::EncodeOption::kThresholds: return "--thresholds";
+    case varnic::EncodeOption::kDropped: return "--dropped";
+    case varnic::EncodeOption::kComment: return "--comment";
+    case varnic::EncodeOption::kOptimize: return "-O";
+    case varnic::EncodeOption::kThreads: return "-j";
   }
-  return problem.reason;
+  return "";
+}
+
+// The library's check of the encode settings, worded for the options that carry them.
+std::string check_settings(const EncodeOptions& e) {
+  using Kind = varnic::OptionProblem::Kind;
+  const varnic::OptionProblem p = varnic::check_encode_options(e);
+  std::string subject = option_name(p.option);
+  if (p.entry >= 0) {
+    static constexpr const char* kPlanes[3] = {"Y", "I", "Q"};
+    subject += p.option == varnic::EncodeOption::kDropped && p.entry < 3 ? std::string(" ") + kPlanes[p.entry]
+                                                                        : ", entry " + std::to_string(p.entry + 1);
+  }
+  const std::string value = std::to_string(p.value) + (p.option == varnic::EncodeOption::kComment ? " bytes" : "");
+  switch (p.kind) {
+    case Kind::kNone: return {};
+    case Kind::kBelowMinimum: return subject + ": " + value + " is below the minimum " + std::to_string(p.bound);
+    case Kind::kAboveMaximum: return subject + ": " + value + " is above the maximum " + std::to_string(p.bound);
+    case Kind::kWrongCount:
+      return subject + ": needs " + std::to_string(p.bound) + " numbers (" +
+             (p.option == varnic::EncodeOption::kThresholds ? "levels + 1" : "3 x levels + 1") + "), got " +
+             std::to_string(p.value);
+    case Kind::kOptimizerChooses: return subject + ": the optimiser chooses it; with -O give only --levels";
+  }
+  return subject;
 }
 
 Verbosity verbosity_of(bool quiet, bool verbose) {
@@ -110,7 +116,7 @@ int run(int argc, char** argv) {
     return kExitUsage;
   }
   CLI::App app{"varnic-cli: wavelet image compression to and from .cod files"};
-  app.set_version_flag("--version", std::string("varnic-cli ") + VARNIC_VERSION + " (writes format 2.5, reads 2.3-2.5)");
+  app.set_version_flag("--version", std::string(varnic::version_text()));
   app.require_subcommand(1);
   // "/name" is a path on every system, never an option (Windows builds would take it for one).
   app.allow_windows_style_options(false);
@@ -118,38 +124,54 @@ int run(int argc, char** argv) {
 
   // --- compress
   CompressOptions compress;
-  std::uint64_t compress_max_pixels = varnic::Limits::kDefaultMaxPixels;
+  std::uint64_t compress_max_pixels = varnic::kDefaultMaxPixels;
   bool compress_quiet = false;
   bool compress_verbose = false;
   std::string compress_jobs = "1";
   std::string type = "other";
-  std::string qvec[3];
+  std::string quant[3];
   std::string thresholds;
   std::string dropped;
   std::uint64_t target_size = 0;
   double target_psnr = 0;
   int levels = 0;
+  using std::to_string;
   CLI::App* c = app.add_subcommand("compress", "Compress BMP, Targa, PNG or PNM pictures into .cod files");
   add_batch_options(*c, compress.batch, compress_jobs, compress_max_pixels, compress_quiet, compress_verbose,
                     "Pictures to compress");
-  auto* quality = c->add_option("-q,--quality", compress.encode.quality, "Quality factor 0..99, higher is better")
-                      ->check(CLI::Range(0, 99))
+  // Ranges are the library's to check (check_encode_options), so that every front end refuses
+  // the same settings; the help gives them from the same constants.
+  auto* quality = c->add_option("-q,--quality", compress.encode.quality,
+                                "Quality factor " + to_string(varnic::kMinQuality) + ".." +
+                                    to_string(varnic::kMaxQuality) + ", higher is better")
                       ->capture_default_str();
   c->add_option("--type", type, "Image type: other, landscape or faces")
       ->check(CLI::IsMember({"other", "landscape", "faces"}))
       ->capture_default_str();
-  c->add_option("--levels", levels, "Wavelet levels 1..6 (default 5)")->check(CLI::Range(1, 6));
-  c->add_option("--qvec-y", qvec[0], "Quantization vector of Y: 3L+1 numbers 0..125, finest subband first");
-  c->add_option("--qvec-i", qvec[1], "Quantization vector of I: 3L+1 numbers 0..125");
-  c->add_option("--qvec-q", qvec[2], "Quantization vector of Q: 3L+1 numbers 0..125");
-  c->add_option("--thresholds", thresholds, "Dead-zone thresholds: L+1 numbers, finest level first");
-  c->add_option("--dropped", dropped, "Finest levels not coded, Y,I,Q: each 0..L-1");
+  auto* levels_option = c->add_option("--levels", levels,
+                "Wavelet levels " + to_string(varnic::kMinLevels) + ".." + to_string(varnic::kMaxLevels) +
+                    " (default " + to_string(varnic::kDefaultLevels) + ")");
+  const std::string vector_rule =
+      ": 3 x levels + 1 numbers 0.." + to_string(varnic::kMaxQuantStep) + ", finest subband first";
+  static constexpr const char* kPlanes[3] = {"y", "i", "q"};
+  for (int k = 0; k < 3; ++k) {
+    const std::string plane = kPlanes[k];
+    c->add_option("--quant-" + plane, quant[k], "Quantization vector of " + std::string(1, char(std::toupper(plane[0]))) +
+                                                     (k == 0 ? vector_rule : ""));
+    // The earlier name, kept for scripts and not shown.
+    c->add_option("--qvec-" + plane, quant[k])->group("");
+  }
+  c->add_option("--thresholds", thresholds,
+                "Dead-zone thresholds: levels + 1 numbers 0.." + to_string(varnic::kMaxThreshold) +
+                    ", finest level first");
+  c->add_option("--dropped", dropped, "Dropped levels Y,I,Q: finest levels not coded, each 0..levels-1");
   c->add_option("-O,--optimize", compress.encode.optimize,
-                "Optimising encoder 0..3: 0 classic, 1 chosen steps and colour correction, "
-                "2 rate-distortion choices, 3 tries level counts too")
-      ->check(CLI::Range(0, 3))
+                "Optimising encoder " + to_string(varnic::kMinOptimize) + ".." + to_string(varnic::kMaxOptimize) +
+                    ": 0 classic, 1 chosen steps and colour correction, 2 rate-distortion choices, 3 tries level "
+                    "counts too")
       ->capture_default_str();
-  c->add_option("--comment", compress.encode.comment, "Comment stored in the file (at most 2047 bytes)");
+  c->add_option("--comment", compress.encode.comment,
+                "Comment stored in the file (at most " + to_string(varnic::kMaxCommentBytes) + " bytes)");
   auto* size_option = c->add_option("--target-size", target_size,
                                     "Search the quality for the best file of at most BYTES bytes")
                           ->check(CLI::PositiveNumber);
@@ -162,7 +184,7 @@ int run(int argc, char** argv) {
 
   // --- decompress
   DecompressOptions decompress;
-  std::uint64_t decompress_max_pixels = varnic::Limits::kDefaultMaxPixels;
+  std::uint64_t decompress_max_pixels = varnic::kDefaultMaxPixels;
   bool decompress_quiet = false;
   bool decompress_verbose = false;
   std::string decompress_jobs = "1";
@@ -192,7 +214,7 @@ int run(int argc, char** argv) {
   // --- compare
   std::string first;
   std::string second;
-  std::uint64_t compare_max_pixels = varnic::Limits::kDefaultMaxPixels;
+  std::uint64_t compare_max_pixels = varnic::kDefaultMaxPixels;
   CLI::App* m = app.add_subcommand("compare", "PSNR over RGB and over Y, and the largest difference, of two pictures");
   m->add_option("a", first, "Picture or .cod file ('-': standard input)")->required();
   m->add_option("b", second, "Picture or .cod file")->required();
@@ -226,34 +248,26 @@ int run(int argc, char** argv) {
     compress.encode.type = type == "landscape" ? varnic::ImageType::kLandscape
                            : type == "faces"   ? varnic::ImageType::kFaces
                                                : varnic::ImageType::kOther;
-    if (levels != 0) compress.encode.levels = levels;
-    static const char* const kVectorNames[3] = {"--qvec-y", "--qvec-i", "--qvec-q"};
+    if (levels_option->count() > 0) compress.encode.levels = levels;
+    static const char* const kVectorNames[3] = {"--quant-y", "--quant-i", "--quant-q"};
     std::optional<std::vector<int>>* vectors[3] = {&compress.encode.quant_y, &compress.encode.quant_i,
                                                    &compress.encode.quant_q};
-    for (int k = 0; k < 3; ++k) {
-      if (qvec[k].empty()) continue;
-      std::vector<int> numbers;
-      if (!parse_numbers(qvec[k], numbers)) {
-        std::cerr << "varnic-cli: " << kVectorNames[k] << ": expected numbers separated by commas or blanks\n";
-        return kExitUsage;
-      }
-      *vectors[k] = numbers;
-    }
-    if (!thresholds.empty()) {
-      std::vector<int> numbers;
-      if (!parse_numbers(thresholds, numbers)) {
-        std::cerr << "varnic-cli: --thresholds: expected numbers separated by commas or blanks\n";
-        return kExitUsage;
-      }
-      compress.encode.thresholds = numbers;
-    }
+    auto numbers_of = [](const char* name, const std::string& text, std::optional<std::vector<int>>& out) {
+      if (text.empty()) return true;
+      out = varnic::parse_number_list(text);
+      if (!out) std::cerr << "varnic-cli: " << name << ": expected numbers separated by commas or blanks\n";
+      return out.has_value();
+    };
+    for (int k = 0; k < 3; ++k)
+      if (!numbers_of(kVectorNames[k], quant[k], *vectors[k])) return kExitUsage;
+    if (!numbers_of("--thresholds", thresholds, compress.encode.thresholds)) return kExitUsage;
     if (!dropped.empty()) {
-      std::vector<int> numbers;
-      if (!parse_numbers(dropped, numbers) || numbers.size() != 3) {
+      const std::optional<std::vector<int>> numbers = varnic::parse_number_list(dropped);
+      if (!numbers || numbers->size() != 3) {
         std::cerr << "varnic-cli: --dropped: expected three numbers Y,I,Q\n";
         return kExitUsage;
       }
-      compress.encode.dropped = std::array<int, 3>{numbers[0], numbers[1], numbers[2]};
+      compress.encode.dropped = std::array<int, 3>{(*numbers)[0], (*numbers)[1], (*numbers)[2]};
     }
     if (size_option->count() > 0) compress.target_size = target_size;
     if (psnr_option->count() > 0) compress.target_psnr = target_psnr;

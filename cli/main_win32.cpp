@@ -8,6 +8,12 @@
 
 int varnic_cli_main(int argc, char** argv);
 
+// cmd.exe hands wildcards to the program unexpanded; this asks the MinGW-w64 start-up code to
+// expand them (`compress *.bmp`) as a shell would. A pattern that matches nothing stays as it is.
+extern "C" {
+int _dowildcard = -1;
+}
+
 namespace {
 
 // Unpaired surrogates become U+FFFD.

@@ -27,12 +27,13 @@ bool consistent(const Picture& p) {
          p.pixels.size() >= bytes;
 }
 
-}  // namespace
-
+// 10 log10(255^2 / mse); infinity for mse 0.
 double psnr_from_mse(double mse) {
   if (mse <= 0) return std::numeric_limits<double>::infinity();
   return 10.0 * std::log10(255.0 * 255.0 / mse);
 }
+
+}  // namespace
 
 Result<Comparison> compare_pictures(const Picture& a, const Picture& b) {
   if (a.width != b.width || a.height != b.height)

@@ -15,7 +15,4 @@ struct Comparison {
 // Grey pictures count as colour pictures with equal components. Sizes must match.
 [[nodiscard]] Result<Comparison> compare_pictures(const Picture& a, const Picture& b);
 
-// 10 log10(255^2 / mse); infinity for mse 0.
-[[nodiscard]] double psnr_from_mse(double mse);
-
 }  // namespace varnic::cli

@@ -65,13 +65,6 @@ VARNIC_WIDE_LOOPS void rgb_row_to_float_wide(const std::uint8_t* src, std::uint3
 
 }  // namespace
 
-void channel_row_to_float(const PictureRows& picture, int channel,
-                       const std::array<std::int32_t, 3>& offsets, std::uint32_t padded_width,
-                       std::uint32_t row, float* out) {
-  channel_row_to_float(picture, picture.bottom_row(std::min(row, picture.height - 1)), channel, offsets,
-                       padded_width, out);
-}
-
 void channel_row_to_float(const PictureRows& picture, const std::uint8_t* src, int channel,
                           const std::array<std::int32_t, 3>& offsets, std::uint32_t padded_width, float* out) {
   const std::uint32_t width = std::min(picture.width, padded_width);

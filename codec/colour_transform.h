@@ -41,16 +41,12 @@ struct PictureRows {
   }
 };
 
-// Row `row` of one channel's padded plane (0 Y, 1 I, 2 Q for colour; 0 for grey) as floats:
-// colour samples are format::rgb_to_yiq of the bytes less their level shifts (byte 0 shifted by
-// the Y offset, byte 1 by the I offset, byte 2 by the Q offset, as the format defines), grey
-// samples the byte less the Y offset. Columns past the picture are 0 and rows past it repeat its
-// last row.
-// The same from a row the caller has at hand (a row of `picture`'s layout and width).
+// One row of one channel's padded plane (0 Y, 1 I, 2 Q for colour; 0 for grey) as floats, from a
+// row of `picture`'s layout and width: colour samples are format::rgb_to_yiq of the bytes less
+// their level shifts (byte 0 shifted by the Y offset, byte 1 by the I offset, byte 2 by the Q
+// offset, as the format defines), grey samples the byte less the Y offset. Columns past the
+// picture are 0 (the encoder repeats the last row for rows past it).
 void channel_row_to_float(const PictureRows& picture, const std::uint8_t* source_row, int channel,
                           const std::array<std::int32_t, 3>& offsets, std::uint32_t padded_width, float* out);
-void channel_row_to_float(const PictureRows& picture, int channel,
-                       const std::array<std::int32_t, 3>& offsets, std::uint32_t padded_width,
-                       std::uint32_t row, float* out);
 
 }  // namespace varnic::codec

@@ -2,14 +2,16 @@
 #include "codec/settings.h"
 
 #include <algorithm>
-#include <cctype>
-#include <limits>
+#include <optional>
 
 #include "format/plane.h"
+#include "varnic/rules.h"
 
 namespace varnic::codec {
 
 using format::Channel;
+using format::CodecParams;
+using format::StatusCode;
 using format::ChannelParams;
 using format::kChannelCount;
 using format::kMaxSubbands;
@@ -162,30 +164,7 @@ constexpr ThresholdRow kThresholdRows[100] = {
     {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 99
 };
 
-constexpr std::int64_t kMaxThreshold = std::numeric_limits<std::uint16_t>::max();
-
-StatusCode count_status(int list) {
-  constexpr StatusCode kStatuses[4] = {StatusCode::kQuantVectorACount, StatusCode::kQuantVectorBCount,
-                                   StatusCode::kQuantVectorCCount, StatusCode::kThresholdVectorCount};
-  return kStatuses[list];
-}
-
-StatusCode too_large_status(int list) {
-  constexpr StatusCode kStatuses[4] = {StatusCode::kQuantVectorATooLarge, StatusCode::kQuantVectorBTooLarge,
-                                   StatusCode::kQuantVectorCTooLarge,
-                                   StatusCode::kThresholdVectorTooLarge};
-  return kStatuses[list];
-}
-
 }  // namespace
-
-const std::array<std::uint16_t, kMaxSubbands>& quality_vector_row(int row) {
-  return kVectorRows[row - 1];
-}
-
-const std::array<std::uint16_t, kThresholdTableLevels>& quality_thresholds(int quality) {
-  return kThresholdRows[quality];
-}
 
 CodecParams default_codec_params() {
   CodecParams params;
@@ -235,62 +214,100 @@ StatusCode derive_params_from_quality(CodecParams& params) {
   return StatusCode::kOk;
 }
 
-StatusCode parse_number_list(std::string_view text, NumberListField field,
-                       std::vector<std::int64_t>& out) {
-  constexpr StatusCode kNotNumbers[4] = {
-      StatusCode::kQuantVectorANotNumbers, StatusCode::kQuantVectorBNotNumbers,
-      StatusCode::kQuantVectorCNotNumbers, StatusCode::kThresholdVectorNotNumbers};
-  // Saturating keeps "99999999999999999999" an obviously-too-large number.
-  constexpr std::int64_t kSaturate = std::int64_t{1} << 40;
-  out.clear();
-  std::size_t p = 0;
-  while (p < text.size()) {
-    const auto c = static_cast<unsigned char>(text[p]);
-    if (std::isspace(c)) {
-      ++p;
-      continue;
-    }
-    if (!std::isdigit(c)) return kNotNumbers[static_cast<int>(field)];
-    std::int64_t number = 0;
-    while (p < text.size() && std::isdigit(static_cast<unsigned char>(text[p]))) {
-      number = number * 10 + (text[p] - '0');
-      if (number > kSaturate) number = kSaturate;
-      ++p;
-    }
-    if (p < text.size() && !std::isspace(static_cast<unsigned char>(text[p]))) {
-      return kNotNumbers[static_cast<int>(field)];
-    }
-    out.push_back(number);
-  }
+StatusCode parse_number_list(std::string_view text, NumberListField field, std::vector<std::int64_t>& out) {
+  constexpr StatusCode kNotNumbers[4] = {StatusCode::kQuantVectorANotNumbers, StatusCode::kQuantVectorBNotNumbers,
+                                         StatusCode::kQuantVectorCNotNumbers, StatusCode::kThresholdVectorNotNumbers};
+  const std::optional<std::vector<int>> numbers = varnic::parse_number_list(text);
+  if (!numbers) return kNotNumbers[static_cast<int>(field)];
+  out.assign(numbers->begin(), numbers->end());
   return StatusCode::kOk;
 }
 
-StatusCode validate_full_settings(const FullSettings& settings) {
-  const std::int64_t levels = settings.total_levels;
-  if (levels < kMinLevels || levels > kMaxLevels) return StatusCode::kTotalLevelsOutOfRange;
+SettingsProblem check_value(Setting setting, std::int64_t value) {
+  std::int64_t low = 0;
+  std::int64_t high = 0;
+  switch (setting) {
+    case Setting::kQuality: low = kMinQuality, high = kMaxQuality; break;
+    case Setting::kImageType: low = 0, high = varnic::kImageTypeCount - 1; break;
+    case Setting::kLevels: low = kMinLevels, high = kMaxLevels; break;
+    case Setting::kComment: low = 0, high = static_cast<std::int64_t>(varnic::kMaxCommentBytes); break;
+    case Setting::kOptimize: low = varnic::kMinOptimize, high = varnic::kMaxOptimize; break;
+    case Setting::kNone:
+    case Setting::kQuantY:
+    case Setting::kQuantI:
+    case Setting::kQuantQ:
+    case Setting::kThresholds:
+    case Setting::kDropped: return {};  // lists: check_full_settings
+  }
+  if (value < low) return {setting, Breach::kBelowMinimum, -1, low, value};
+  if (value > high) return {setting, Breach::kAboveMaximum, -1, high, value};
+  return {};
+}
 
-  const std::vector<std::int64_t>* lists[4] = {&settings.quant_vectors[0],
-                                               &settings.quant_vectors[1],
+SettingsProblem check_full_settings(const FullSettings& settings) {
+  const std::int64_t levels = settings.total_levels;
+  if (SettingsProblem p = check_value(Setting::kLevels, levels); !p.ok()) return p;
+
+  constexpr Setting kLists[4] = {Setting::kQuantY, Setting::kQuantI, Setting::kQuantQ, Setting::kThresholds};
+  const std::vector<std::int64_t>* lists[4] = {&settings.quant_vectors[0], &settings.quant_vectors[1],
                                                &settings.quant_vectors[2], &settings.thresholds};
   for (int list = 0; list < 4; ++list) {
-    const std::size_t expected =
-        static_cast<std::size_t>(list < 3 ? format::subband_count(static_cast<int>(levels)) : levels + 1);
-    if (lists[list]->size() != expected) return count_status(list);
-    const std::int64_t limit = list < 3 ? format::kMaxQuantStep : kMaxThreshold;
-    for (const std::int64_t value : *lists[list]) {
-      if (value < 0 || value > limit) return too_large_status(list);
+    const std::int64_t expected = list < 3 ? format::subband_count(static_cast<int>(levels)) : levels + 1;
+    const auto count = static_cast<std::int64_t>(lists[list]->size());
+    if (count != expected) return {kLists[list], Breach::kCount, -1, expected, count};
+    const std::int64_t limit = list < 3 ? varnic::kMaxQuantStep : varnic::kMaxThreshold;
+    for (std::size_t k = 0; k < lists[list]->size(); ++k) {
+      const std::int64_t value = (*lists[list])[k];
+      const int entry = static_cast<int>(k);
+      if (value < 0) return {kLists[list], Breach::kBelowMinimum, entry, 0, value};
+      if (value > limit) return {kLists[list], Breach::kAboveMaximum, entry, limit, value};
     }
   }
 
-  constexpr StatusCode kLevelStatus[kChannelCount] = {StatusCode::kALevelsInvalid, StatusCode::kBLevelsInvalid,
-                                                  StatusCode::kCLevelsInvalid};
   for (std::size_t c = 0; c < kChannelCount; ++c) {
-    // Compared as unsigned numbers: a negative count is as wrong as a large one.
     const std::int64_t dropped = settings.dropped_levels[c];
-    if (dropped < 0 || dropped >= levels) return kLevelStatus[c];
+    const int entry = static_cast<int>(c);
+    if (dropped < 0) return {Setting::kDropped, Breach::kBelowMinimum, entry, 0, dropped};
+    if (dropped >= levels) return {Setting::kDropped, Breach::kAboveMaximum, entry, levels - 1, dropped};
   }
-  return StatusCode::kOk;
+  return {};
 }
+
+StatusCode setup_status(const SettingsProblem& problem) {
+  constexpr StatusCode kCount[3] = {StatusCode::kQuantVectorACount, StatusCode::kQuantVectorBCount,
+                                    StatusCode::kQuantVectorCCount};
+  constexpr StatusCode kTooLarge[3] = {StatusCode::kQuantVectorATooLarge, StatusCode::kQuantVectorBTooLarge,
+                                       StatusCode::kQuantVectorCTooLarge};
+  constexpr StatusCode kNotNumbers[3] = {StatusCode::kQuantVectorANotNumbers, StatusCode::kQuantVectorBNotNumbers,
+                                         StatusCode::kQuantVectorCNotNumbers};
+  constexpr StatusCode kDropped[3] = {StatusCode::kALevelsInvalid, StatusCode::kBLevelsInvalid,
+                                      StatusCode::kCLevelsInvalid};
+  switch (problem.setting) {
+    case Setting::kNone: return StatusCode::kOk;
+    case Setting::kQuality: return StatusCode::kQualityOutOfRange;
+    case Setting::kImageType: return StatusCode::kImageTypeWrong;
+    case Setting::kLevels: return StatusCode::kTotalLevelsOutOfRange;
+    case Setting::kQuantY:
+    case Setting::kQuantI:
+    case Setting::kQuantQ: {
+      const auto c = static_cast<std::size_t>(problem.setting) - static_cast<std::size_t>(Setting::kQuantY);
+      // The dialog's fields hold digits only: a number below 0 cannot be typed there.
+      return problem.breach == Breach::kCount          ? kCount[c]
+             : problem.breach == Breach::kBelowMinimum ? kNotNumbers[c]
+                                                       : kTooLarge[c];
+    }
+    case Setting::kThresholds:
+      return problem.breach == Breach::kCount          ? StatusCode::kThresholdVectorCount
+             : problem.breach == Breach::kBelowMinimum ? StatusCode::kThresholdVectorNotNumbers
+                                                       : StatusCode::kThresholdVectorTooLarge;
+    case Setting::kDropped: return kDropped[static_cast<std::size_t>(problem.entry)];
+    case Setting::kComment: return StatusCode::kCommentTooLong;
+    case Setting::kOptimize: return StatusCode::kEncodeFailed;  // no dialog offers the optimiser
+  }
+  return StatusCode::kEncodeFailed;
+}
+
+StatusCode validate_full_settings(const FullSettings& settings) { return setup_status(check_full_settings(settings)); }
 
 StatusCode apply_full_settings(const FullSettings& settings, CodecParams& params) {
   VARNIC_RETURN_IF_ERROR(validate_full_settings(settings));

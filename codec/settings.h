@@ -15,29 +15,21 @@
 
 namespace varnic::codec {
 
-using format::CodecParams;
-using format::StatusCode;
-
 // The encoder's own level range; files may carry up to format::kMaxFileLevels.
-inline constexpr int kMinLevels = 1;
-inline constexpr int kMaxLevels = 6;
-inline constexpr int kMinQuality = 0;
-inline constexpr int kMaxQuality = 99;
+inline constexpr int kMinLevels = varnic::kMinLevels;
+inline constexpr int kMaxLevels = varnic::kMaxLevels;
+inline constexpr int kMinQuality = varnic::kMinQuality;
+inline constexpr int kMaxQuality = varnic::kMaxQuality;
 // Levels 0..10 of the threshold table.
 inline constexpr int kThresholdTableLevels = 11;
 
 // Start-up values with the quality derivation already run (quality 50, "Other").
-CodecParams default_codec_params();
+format::CodecParams default_codec_params();
 
 // Fills dropped levels, the first 3(L+1) vector entries and L+1 thresholds from
 // quality_factor_ and image_type_ (0..2, not checked). Out-of-range quality returns
 // kQualityOutOfRange with only color_quality_ changed.
-StatusCode derive_params_from_quality(CodecParams& params);
-
-// Row `row` (1..8) of the quality vector table, 31 entries.
-const std::array<std::uint16_t, format::kMaxSubbands>& quality_vector_row(int row);
-// The thresholds of quality q (0..99) for levels 0..10.
-const std::array<std::uint16_t, kThresholdTableLevels>& quality_thresholds(int quality);
+format::StatusCode derive_params_from_quality(format::CodecParams& params);
 
 // Settings typed in full. Numbers are kept wide so that out-of-range input is seen by the
 // validator instead of wrapping.
@@ -51,18 +43,52 @@ struct FullSettings {
 // Which list a parse error belongs to, for the message.
 enum class NumberListField { kQuantVectorA, kQuantVectorB, kQuantVectorC, kThresholdVector };
 
-// Parses whitespace-separated decimal numbers (any whitespace, newlines included). Anything but
-// digits and whitespace gives the field's "not numbers" status. Numbers too long to matter are
-// saturated, not wrapped.
-StatusCode parse_number_list(std::string_view text, NumberListField field, std::vector<std::int64_t>& out);
+// The one number-list grammar (varnic::parse_number_list: decimal numbers separated by blanks or
+// commas), with the field's "not numbers" status on failure.
+format::StatusCode parse_number_list(std::string_view text, NumberListField field, std::vector<std::int64_t>& out);
 
-// Checks, in this order: total levels 1..6; per list (A, B, C, thresholds) the count (3L+1, 3L+1,
-// 3L+1, L+1) and the range (vectors <= 125, thresholds <= 65535); then dropped levels of Y, I, Q
-// in 0..L-1.
-StatusCode validate_full_settings(const FullSettings& settings);
+// The one check of encode settings. It answers which setting breaks which bound, and every front
+// end words that itself: the setup dialogs with their own labels (setup_status), the library's API
+// in its own words, and through it the tool with its options and the web page with its fields.
+enum class Setting : std::uint8_t {
+  kNone,
+  kQuality,
+  kImageType,
+  kLevels,
+  kQuantY,  // the quantization vectors of the Y, I and Q planes, in this order
+  kQuantI,
+  kQuantQ,
+  kThresholds,
+  kDropped,  // entry 0 Y, 1 I, 2 Q
+  kComment,  // its length in bytes
+  kOptimize,
+};
+enum class Breach : std::uint8_t { kNone, kBelowMinimum, kAboveMaximum, kCount };
+struct SettingsProblem {
+  Setting setting = Setting::kNone;
+  Breach breach = Breach::kNone;
+  int entry = -1;          // the entry of a list at fault; -1 for a single value or a list's count
+  std::int64_t bound = 0;  // the minimum, the maximum, or the count wanted
+  std::int64_t value = 0;  // the value given, or the count given
+
+  bool ok() const { return setting == Setting::kNone; }
+};
+
+// A single value (quality, image type, levels, comment bytes, optimiser level) against its range.
+SettingsProblem check_value(Setting setting, std::int64_t value);
+
+// In this order: total levels 1..6; per list (Y, I, Q vectors, thresholds) the count (3L+1, 3L+1,
+// 3L+1, L+1) and then each entry (vectors 0..125, thresholds 0..65535); then the dropped levels of
+// Y, I, Q, each 0..L-1.
+SettingsProblem check_full_settings(const FullSettings& settings);
+
+// The setup dialogs' message for a problem ("Total Levels is out of range!!!", ...).
+format::StatusCode setup_status(const SettingsProblem& problem);
+// check_full_settings worded by setup_status.
+format::StatusCode validate_full_settings(const FullSettings& settings);
 
 // Validates, then stores everything into params (levels, dropped levels, vectors, thresholds,
 // padded size); nothing is stored on failure.
-StatusCode apply_full_settings(const FullSettings& settings, CodecParams& params);
+format::StatusCode apply_full_settings(const FullSettings& settings, format::CodecParams& params);
 
 }  // namespace varnic::codec

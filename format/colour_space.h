@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // The YIQ colour space of the format, both directions, in fixed point with ten fractional bits.
 // Forward: an encoder turns level-shifted bytes into Y, I and Q samples. Inverse: every reader
-// turns reconstructed samples back into bytes through six lookup tables whose exact entries,
-// quirks included, define the decoded pixels.
+// turns reconstructed samples back into bytes through the terms of six historical lookup tables,
+// whose exact entries, quirks included, define the decoded pixels.
 #pragma once
 
-#include <array>
-#include <cstddef>
 #include <cstdint>
 
 namespace varnic::format {
@@ -32,11 +30,10 @@ inline constexpr int kGreenFromQ = -662;
 inline constexpr int kBlueFromI = -1133;
 inline constexpr int kBlueFromQ = 1744;
 
-// The inverse tables are indexed by sample + 256 for samples -256..255; samples outside that
-// range (damaged planes only) are clamped to it before the lookup.
+// The inverse tables cover samples -256..255; samples outside that range (damaged planes only)
+// are clamped to it first.
 inline constexpr int kInverseTableMin = -256;
 inline constexpr int kInverseTableMax = 255;
-inline constexpr std::size_t kInverseTableSize = kInverseTableMax - kInverseTableMin + 1;
 
 // One entry: floor(coefficient x sample / 1024). The historical tables end one entry early (the
 // top entry is 0 everywhere) and red-from-Q's bottom entry has the wrong sign; files decode to
@@ -46,20 +43,6 @@ constexpr int inverse_term(int coefficient, int sample) {
   const int term = (coefficient * sample) >> 10;
   return coefficient == kRedFromQ && sample == kInverseTableMin ? -term : term;
 }
-
-inline std::size_t inverse_table_index(int sample) {
-  if (sample < kInverseTableMin) sample = kInverseTableMin;
-  if (sample > kInverseTableMax) sample = kInverseTableMax;
-  return static_cast<std::size_t>(sample - kInverseTableMin);
-}
-
-using InverseTable = std::array<std::int16_t, kInverseTableSize>;
-struct InverseColourTables {
-  InverseTable red_from_i, red_from_q;
-  InverseTable green_from_i, green_from_q;
-  InverseTable blue_from_i, blue_from_q;
-};
-const InverseColourTables& inverse_colour_tables();
 
 // A sample with its level shift added becomes a byte through this clamp: entry i of the
 // historical 2048-entry table is 0 up to 1024, i - 1024 up to 1279, then 255. Samples beyond the

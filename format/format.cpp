@@ -160,8 +160,8 @@ StatusCode check_version(std::span<const std::uint8_t> file) {
   if (file.size() < kMagicSize || !has_family_magic(file)) return StatusCode::kNotCompressedFile;
   const auto major = static_cast<std::int8_t>(file[kMajorDigitOffset]);
   const auto minor = static_cast<std::int8_t>(file[kMinorDigitOffset]);
-  if (major != '2' || minor < '3') return StatusCode::kVersionTooLow;
-  if (minor > '5') return StatusCode::kVersionTooHigh;
+  if (major != kMagic[kMajorDigitOffset] || minor < kOldestMinorDigit) return StatusCode::kVersionTooLow;
+  if (minor > kMagic[kMinorDigitOffset]) return StatusCode::kVersionTooHigh;
   return StatusCode::kOk;
 }
 

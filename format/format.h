@@ -62,13 +62,14 @@ inline constexpr Magic kCurrentMagic = make_magic();
 inline constexpr std::size_t kFamilyBytes = 3;
 inline constexpr std::size_t kMajorDigitOffset = 3;
 inline constexpr std::size_t kMinorDigitOffset = 5;
+// Readers accept minor versions from this one to the one written.
+inline constexpr char kOldestMinorDigit = '3';
 inline constexpr std::size_t kCodedFlagOffset = 7;
 inline constexpr std::uint8_t kCodedFlag = kCurrentMagic[kCodedFlagOffset];
 
 // Width and height are int16 fields.
-inline constexpr int kMaxSide = 32767;
-// The program's comment buffer holds 2047 bytes and a terminator.
-inline constexpr std::size_t kMaxCommentLength = 2047;
+inline constexpr int kMaxSide = varnic::kMaxSide;
+inline constexpr std::size_t kMaxCommentLength = varnic::kMaxCommentBytes;
 // Readers keep this many zero bytes after a loaded file: the arithmetic decoder may look two bytes
 // past a segment's last code byte (ours reads zeros past the end anyway).
 inline constexpr std::size_t kSpareBytes = 10;

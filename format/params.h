@@ -13,11 +13,13 @@
 #include <cstdint>
 #include <string>
 
+#include "varnic/limits.h"
+
 namespace varnic::format {
 
 // The file's per-subband arrays hold 3 x 10 + 1 entries: at most 10 levels, whatever the
 // encoder's own settings allow.
-inline constexpr int kMaxFileLevels = 10;
+inline constexpr int kMaxFileLevels = varnic::kMaxFileLevels;
 inline constexpr int kMaxSubbands = 3 * kMaxFileLevels + 1;
 // Dead-zone thresholds are kept for levels 0..11: one more than the levels, as the setup
 // dialog shows them.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "format/status.h"
+#include "varnic/limits.h"
 #include "utils/memory.h"
 
 namespace varnic::format {
@@ -24,6 +25,7 @@ inline constexpr std::int16_t kMinQuantized = kZeroTreeInside + 1;
 inline constexpr std::int16_t kMaxQuantized = 127;
 // A subband scaled to at most this many steps each side of zero stays clear of the markers.
 inline constexpr int kMaxQuantStep = -kMinQuantized;
+static_assert(kMaxQuantStep == varnic::kMaxQuantStep, "the public limit of the quantization vectors");
 
 class CoefficientPlane {
  public:

@@ -14,6 +14,7 @@
 #include "imagefile/formats.h"
 #include "imagefile/png_chunks.h"
 #include "utils/memory.h"
+#include "varnic/rules.h"
 
 namespace varnic::imagefile::formats {
 namespace {
@@ -44,11 +45,6 @@ void report_error(png_structp png, png_const_charp text) {
 
 void ignore_warning(png_structp, png_const_charp) {}
 
-// Composites a straight-alpha sample over white, rounding to nearest.
-std::uint8_t over_white(unsigned value, unsigned alpha) {
-  return static_cast<std::uint8_t>((value * alpha + 255u * (255u - alpha) + 127u) / 255u);
-}
-
 // One row of libpng's output (1 to 4 channels, alpha last) into grey or blue-green-red pixels.
 void convert_row(const std::uint8_t* in, std::size_t in_channels, std::uint8_t* out, std::size_t out_channels,
                  std::size_t width) {
@@ -57,7 +53,7 @@ void convert_row(const std::uint8_t* in, std::size_t in_channels, std::uint8_t* 
   for (std::size_t x = 0; x < width; ++x, in += in_channels) {
     for (std::size_t c = 0; c < out_channels; ++c) {
       const std::uint8_t v = in[colours == 1 ? 0 : c];  // a grey palette's blue is its level
-      *out++ = alpha ? over_white(v, in[in_channels - 1]) : v;
+      *out++ = alpha ? blend_over_white(v, in[in_channels - 1]) : v;
     }
   }
 }

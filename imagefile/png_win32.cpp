@@ -12,6 +12,7 @@
 #include <new>
 
 #include "imagefile/png_chunks.h"
+#include "varnic/rules.h"
 
 namespace varnic::imagefile::formats {
 namespace {
@@ -52,10 +53,6 @@ class ComThread {
 bool make_factory(Com<IWICImagingFactory>& factory) {
   return SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
                                     reinterpret_cast<void**>(factory.put())));
-}
-
-std::uint8_t over_white(unsigned value, unsigned alpha) {
-  return static_cast<std::uint8_t>((value * alpha + 255u * (255u - alpha) + 127u) / 255u);
 }
 
 // libpng's png_set_scale_16: 16 bits to 8 with rounding to nearest.
@@ -211,7 +208,7 @@ FileStatus read_png(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, s
       // The picture buffer is blue first: output byte k is channel 2 - k of red, green, blue.
       for (std::size_t k = 0; k < channels; ++k) {
         const unsigned v = sample(p, grey ? 0 : static_cast<int>(2 - k));
-        *dst++ = alpha ? over_white(v, a) : static_cast<std::uint8_t>(v);
+        *dst++ = alpha ? blend_over_white(v, a) : static_cast<std::uint8_t>(v);
       }
     }
   }

@@ -29,8 +29,8 @@
 
 namespace varnic::optimize {
 
-inline constexpr int kMinOptimizeLevel = 0;  // 0 is the classic encoder
-inline constexpr int kMaxOptimizeLevel = 3;
+inline constexpr int kMinOptimizeLevel = varnic::kMinOptimize;  // 0 is the classic encoder
+inline constexpr int kMaxOptimizeLevel = varnic::kMaxOptimize;
 
 // What the optimiser chose, for -v.
 struct Choices {
@@ -39,7 +39,6 @@ struct Choices {
   std::array<int, format::kChannelCount> dropped{};
   // Mean colour shift added in the Y, I, Q domain (plane sample units).
   std::array<double, format::kChannelCount> offsets{};
-  int coder_passes = 0;  // times the real coder ran
 };
 
 // The distortion scale E of a quality factor 0..99 (higher quality, smaller

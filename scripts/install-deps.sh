@@ -1,36 +1,78 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: BSD-2-Clause
-# Installs every Debian package the build, the tests, the fuzzers, the benchmarks
-# and the desktop program need. Idempotent: installs only what is missing.
-#   scripts/install-deps.sh                      everything the build, the tests and CI need
-#   scripts/install-deps.sh --viewer-screenshot  also a packaged image viewer and a screen grabber
-#                                                (scripts/viewer-screenshot.sh, not CI)
+# Installs the Debian packages of the named groups that are missing. Idempotent.
+#   scripts/install-deps.sh [GROUP...]      install (default: base)
+#   scripts/install-deps.sh --list GROUP... print the groups' packages, one a line
+# Each make target asks for the groups it needs, so `make demo` and `make test` on a fresh
+# machine get the base group alone: no Wine, no i386 architecture, no browser, no emscripten.
 set -euo pipefail
 
-packages=(
-  build-essential cmake pkg-config git
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libpng-dev libcli11-dev
+# A new group is one more array here and its name in the make targets that need it.
+# base: building everything of `make build`, `make demo`, `make test` (Qt, gdk-pixbuf, Xvfb and
+# the MIME and AppStream tools run in the suite) and `make test-sanitize` (GCC's sanitizers).
+base=(
+  build-essential cmake pkg-config git python3
+  libgtest-dev libgmock-dev
+  libpng-dev zlib1g-dev libcli11-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  clang libclang-rt-14-dev llvm
-  xvfb xauth
-  python3-numpy python3-skimage python3-matplotlib
-  libjpeg-turbo-progs webp libopenjp2-tools openjph-tools
-  valgrind time
-  emscripten chromium
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
+  xvfb xauth appstream
+)
+# windows: the 32-bit Windows cross build (posix threads for std::thread), GoogleTest's sources
+# to cross-build, and Wine (from the i386 architecture) to run it.
+windows=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest
   wine wine32:i386
 )
-if [ "${1:-}" = "--viewer-screenshot" ]; then
-  packages+=(eog imagemagick x11-utils dbus)
+# web: emscripten, the headless browser and the test driver's npm.
+web=(emscripten chromium npm)
+# fuzz: clang with libFuzzer and its sanitizer runtimes, and the symbolizer for its reports.
+fuzz=(clang libclang-rt-14-dev llvm)
+# peers: the benchmarks: the other codecs' tools, the Python numerics that score them, the timers.
+peers=(
+  libjpeg-turbo-progs webp libopenjp2-tools openjph-tools
+  python3-numpy python3-pil python3-skimage python3-matplotlib
+  valgrind time libbenchmark-dev
+)
+# screenshot: a packaged image viewer and a screen grabber (scripts/viewer-screenshot.sh).
+screenshot=(eog imagemagick x11-utils dbus)
+# deb: building the Debian packages and checking them (make deb, make test-deb).
+deb=(debhelper dpkg-dev fakeroot lintian libglib2.0-bin)
+# installer: the Windows installer (make windows-installer), on top of the windows group.
+installer=(nsis)
+
+groups_known=(base windows web fuzz peers screenshot deb installer)
+
+list=0
+if [ "${1:-}" = "--list" ]; then
+  list=1
+  shift
+fi
+[ $# -gt 0 ] || set -- base
+
+packages=()
+for group in "$@"; do
+  if [[ ! " ${groups_known[*]} " =~ " $group " ]]; then
+    echo "install-deps: unknown group '$group' (groups: ${groups_known[*]})" >&2
+    exit 2
+  fi
+  declare -n members=$group
+  packages+=("${members[@]}")
+  unset -n members
+done
+
+if [ "$list" = 1 ]; then
+  printf '%s\n' "${packages[@]}"
+  exit 0
 fi
 
+# Installed, or provided by an installed package (a vendor's nodejs provides npm, for instance).
+provided=$(dpkg-query -W -f='${Provides}\n' 2>/dev/null | tr ',' '\n' | sed 's/ *(.*//; s/^ *//' | sort -u)
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
+  if dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then continue; fi
+  grep -qxF "${p%%:*}" <<< "$provided" && continue
+  missing+=("$p")
 done
 
 if [ ${#missing[@]} -eq 0 ]; then
@@ -39,7 +81,7 @@ fi
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "install-deps: missing packages: ${missing[*]}" >&2
-  echo "install-deps: run 'make deps' as root to install them" >&2
+  echo "install-deps: run 'scripts/install-deps.sh $*' as root to install them" >&2
   exit 1
 fi
 
@@ -47,12 +89,14 @@ echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 # Other installs may hold the package database: wait for them rather than fail.
 lock=(-o DPkg::Lock::Timeout=900)
-# wine32 (the 32-bit Windows programs' loader) comes from the i386 architecture.
-# dpkg has no lock timeout of its own: retry for as long as apt-get would wait.
-for _ in $(seq 180); do
-  dpkg --print-foreign-architectures | grep -qx i386 && break
-  dpkg --add-architecture i386 2>/dev/null && break
-  sleep 5
+# Packages of another architecture (wine32:i386) need it added first. dpkg has no lock timeout of
+# its own: retry for as long as apt-get would wait.
+for arch in $(printf '%s\n' "${missing[@]}" | sed -n 's/.*:\(.*\)/\1/p' | sort -u); do
+  for _ in $(seq 180); do
+    dpkg --print-foreign-architectures | grep -qx "$arch" && break
+    dpkg --add-architecture "$arch" 2>/dev/null && break
+    sleep 5
+  done
 done
 apt-get "${lock[@]}" update -qq
 apt-get "${lock[@]}" install -y -qq --no-install-recommends "${missing[@]}"

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 out=viewers/screenshots/eog-astronaut-cod.png
 
-bash scripts/install-deps.sh --viewer-screenshot
+bash scripts/install-deps.sh base screenshot
 cmake --build "$build" --target varnic-cli pixbufloader-cod > /dev/null
 scratch=$(mktemp -d /tmp/varnic-screenshot-XXXXXX)
 trap 'rm -rf "$scratch"' EXIT

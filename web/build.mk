@@ -8,7 +8,11 @@ WEB_BUILD ?= build-web
 # node modules on its path.
 EMXX := NODE_PATH=/usr/share/nodejs em++
 
-VERSION := $(shell awk '/^project.varnic VERSION/ {print $$3}' CMakeLists.txt)
+# varnic/version.h, written from the top CMakeLists.txt as the CMake build writes it.
+cmake_value = $(shell sed -n 's/^$(1)[^0-9]*\([0-9.]*\).*/\1/p' CMakeLists.txt)
+VERSION := $(call cmake_value,project.varnic VERSION)
+VERSION_PARTS := $(subst ., ,$(VERSION))
+VERSION_H := $(WEB_BUILD)/include/varnic/version.h
 
 # The library's own sources; the command-line tool's comparison; the glue. Reading and writing
 # files is the page's business, not the library's: the file I/O of imagefile and of the API stays
@@ -21,7 +25,7 @@ OBJECTS := $(patsubst %.cpp,$(WEB_BUILD)/obj/%.o,$(SOURCES))
 # Exceptions are caught (the library turns std::bad_alloc into a status), with the prebuilt
 # JavaScript-based runtime.
 CXXFLAGS := -std=c++20 -O2 -ffp-contract=off -fno-fast-math -fexceptions -Wall -Wextra \
-            -I. -Iinclude -Icli -Iweb -DVARNIC_BUILDING_LIBRARY -DVARNIC_VERSION='"$(VERSION)"'
+            -I. -Iinclude -I$(WEB_BUILD)/include -Icli -Iweb -DVARNIC_BUILDING_LIBRARY
 # A single-threaded worker build. Memory grows on demand up to wasm32's 4 GiB; a failed growth
 # makes malloc return null, which the library reports as "out of memory" instead of aborting.
 LDFLAGS := -O2 -fexceptions --bind -sMODULARIZE=1 -sEXPORT_NAME=createVarnicModule \
@@ -36,7 +40,14 @@ all: $(WEB_BUILD)/varnic.js $(PAGE)
 $(WEB_BUILD)/varnic.js: $(OBJECTS)
 	$(EMXX) $(LDFLAGS) $^ -o $@
 
-$(WEB_BUILD)/obj/%.o: %.cpp web/build.mk
+$(VERSION_H): include/varnic/version.h.in CMakeLists.txt web/build.mk
+	@mkdir -p $(dir $@)
+	sed -e 's/@PROJECT_VERSION@/$(VERSION)/g' -e 's/@PROJECT_VERSION_MAJOR@/$(word 1,$(VERSION_PARTS))/' \
+	    -e 's/@PROJECT_VERSION_MINOR@/$(word 2,$(VERSION_PARTS))/' -e 's/@PROJECT_VERSION_PATCH@/$(word 3,$(VERSION_PARTS))/' \
+	    -e 's/@VARNIC_FORMAT_WRITTEN@/$(call cmake_value,set.VARNIC_FORMAT_WRITTEN)/g' \
+	    -e 's/@VARNIC_FORMAT_OLDEST@/$(call cmake_value,set.VARNIC_FORMAT_OLDEST)/g' $< > $@
+
+$(WEB_BUILD)/obj/%.o: %.cpp web/build.mk | $(VERSION_H)
 	@mkdir -p $(dir $@)
 	$(EMXX) $(CXXFLAGS) -MMD -MP -c $< -o $@
 

@@ -13,10 +13,10 @@
 // pictures, the I and Q planes' data.
 #pragma once
 
-// The interface uses std::span and defaulted comparisons: it needs C++20 (-std=c++20, which
-// varnic.pc and the CMake package pass on).
+// The interface uses std::span and defaulted comparisons: it needs C++20 or later (the CMake
+// package asks for at least C++20; with pkg-config, choose -std=c++20 or a later one yourself).
 #if !defined(__cplusplus) || (__cplusplus < 202002L && (!defined(_MSVC_LANG) || _MSVC_LANG < 202002L))
-#error "varnic.h needs C++20: compile with -std=c++20 (pkg-config --cflags varnic gives it)"
+#error "varnic.h needs C++20 or later: compile with -std=c++20 (or a later standard)"
 #endif
 
 #include <array>
@@ -32,6 +32,8 @@
 
 #include "varnic/files.h"
 #include "varnic/limits.h"
+#include "varnic/rules.h"
+#include "varnic/version.h"
 
 // Marks the functions libvarnic exports; everything else in the library is hidden.
 #if defined(__GNUC__) && !defined(_WIN32)
@@ -42,8 +44,11 @@
 
 namespace varnic {
 
-// Library version, "MAJOR.MINOR.PATCH". The format version written is always 2.5.
+// The library's release, "MAJOR.MINOR.PATCH" (VARNIC_VERSION_STRING of the header the program was
+// built with may be older). Releases are not format versions: every release writes .cod 2.5.
 [[nodiscard]] VARNIC_API std::string_view version() noexcept;
+// The line every varnic program prints for --version: "varnic 1.0.0 (.cod 2.5; reads 2.3–2.5)".
+[[nodiscard]] VARNIC_API std::string_view version_text() noexcept;
 
 enum class Status : std::uint8_t {
   kOk = 0,
@@ -154,31 +159,29 @@ struct Picture {
 
 enum class ImageType : std::uint8_t { kOther = 0, kLandscape = 1, kFaces = 2 };
 
-// Worker threads per call, 1..kMaxThreads; others are refused. A picture has only a few
-// independent tasks, and each thread costs a stack and its scratch buffers.
-inline constexpr int kMaxThreads = 256;
-
-// Encoder settings. The quality factor and image type derive every per-level setting; any of the
-// full settings given here replaces the derived value (the same rules as the desktop program's
-// Master Setup: vectors of exactly 3L+1 entries each at most 125, L+1 thresholds, dropped levels
-// below L). A picture too small for L levels is coded with the largest level count that fits.
+// Encoder settings, with the ranges and defaults of limits.h. The quality factor and image type
+// derive every per-level setting; any of the full settings given here replaces the derived value
+// (the same rules as the desktop program's Master Setup). check_encode_options says what breaks
+// them. A picture too small for L levels is coded with the largest level count that fits.
 struct EncodeOptions {
-  int quality = 50;                 // 0..99, higher is better quality and larger files
+  int quality = kDefaultQuality;    // kMinQuality..kMaxQuality, higher is better and larger
   ImageType type = ImageType::kOther;
-  std::optional<int> levels;        // 1..6 wavelet levels; 5 when not given
-  std::optional<std::vector<int>> quant_y;     // per subband k = 0..3L, steps each side of zero
+  std::optional<int> levels;        // kMinLevels..kMaxLevels wavelet levels; kDefaultLevels when not given
+  // Quantization vectors of the Y, I and Q planes: per subband k = 0..3L (finest first, low band
+  // last), 0..kMaxQuantStep steps on each side of zero.
+  std::optional<std::vector<int>> quant_y;
   std::optional<std::vector<int>> quant_i;
   std::optional<std::vector<int>> quant_q;
-  std::optional<std::vector<int>> thresholds;  // per level l = 0..L (finest first), dead zone
-  std::optional<std::array<int, 3>> dropped;   // Y, I, Q: finest levels not coded at all
-  std::string comment;              // stored as given, at most 2047 bytes
+  std::optional<std::vector<int>> thresholds;  // per level l = 0..L (finest first), dead zone 0..kMaxThreshold
+  std::optional<std::array<int, 3>> dropped;   // dropped levels Y, I, Q: finest levels not coded, 0..L-1
+  std::string comment;              // stored as given, at most kMaxCommentBytes
   int threads = 1;                  // 1..kMaxThreads worker threads; output never depends on it
   // 0: the classic encoder (the quality tables, the bytes every earlier version wrote). 1..3: the
   // optimising encoder, whose files every reader decodes: steps chosen per subband from the
   // quality, mean colour corrected (1, at most about twice the classic time), rate-distortion
   // choices with the coder in the loop (2, at most about ten times), level counts tried too (3).
   // Levels may be given; vectors, thresholds and dropped levels may not, and the type is unused.
-  int optimize = 0;
+  int optimize = kDefaultOptimize;  // kMinOptimize..kMaxOptimize
   Limits limits;
   ProgressCallback progress;
 };
@@ -278,15 +281,45 @@ struct RowReceiver {
 [[nodiscard]] VARNIC_API Result<Info> decode_rows(std::span<const std::uint8_t> file, const DecodeOptions& options,
                                                   const RowReceiver& receiver);
 
-// The option of EncodeOptions that breaks the encoder's rules, and why (reason names no option:
-// "numbers must be 0..125"), so that a tool can refuse it in its own words before reading any
-// picture. kNone when encode would accept the options for some picture.
-enum class EncodeOption : std::uint8_t { kNone, kQuantY, kQuantI, kQuantQ, kThresholds, kDropped, kComment };
+// The one check of encode settings: which option of EncodeOptions breaks which bound. encode runs
+// it first and refuses with describe()'s words; a tool or a page runs it before reading any picture
+// and words the answer for its own options or fields. The setup dialogs of the desktop program use
+// the same rules.
+enum class EncodeOption : std::uint8_t {
+  kNone,
+  kQuality,
+  kType,
+  kLevels,
+  kQuantY,
+  kQuantI,
+  kQuantQ,
+  kThresholds,
+  kDropped,  // entry 0 Y, 1 I, 2 Q
+  kComment,  // its length in bytes
+  kOptimize,
+  kThreads,
+};
 struct OptionProblem {
+  enum class Kind : std::uint8_t {
+    kNone,
+    kBelowMinimum,      // value is below bound
+    kAboveMaximum,      // value is above bound
+    kWrongCount,        // a list of `value` numbers where `bound` are needed (3 x levels + 1, levels + 1)
+    kOptimizerChooses,  // a list given with an optimiser level, which chooses it itself
+  };
   EncodeOption option = EncodeOption::kNone;
-  std::string reason;
+  Kind kind = Kind::kNone;
+  int entry = -1;          // the entry of a list at fault, from 0; -1 for a single value or a count
+  std::int64_t bound = 0;  // the minimum, the maximum, or the count needed
+  std::int64_t value = 0;  // the value given, or the count given
+
+  // True when there is a problem.
+  explicit operator bool() const noexcept { return option != EncodeOption::kNone; }
 };
 [[nodiscard]] VARNIC_API OptionProblem check_encode_options(const EncodeOptions& options);
+// The library's own words for a problem, naming the setting as this header does and no tool's
+// option: "the Y quantization vector's entry 4 is 126, above the maximum 125".
+[[nodiscard]] VARNIC_API std::string describe(const OptionProblem& problem);
 
 // A copy of `picture` top row first, rows packed, in `format`: grey is repeated into colour,
 // colour is never made grey (kInvalidArgument).

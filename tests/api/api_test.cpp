@@ -9,7 +9,10 @@
 #include <functional>
 #include <fstream>
 #include <iterator>
+#include <limits>
+#include <optional>
 #include <set>
+#include <tuple>
 #include <thread>
 
 namespace varnic {
@@ -94,32 +97,71 @@ TEST(ApiEncodeTest, FullSettingsEqualToTheDerivedOnesGiveTheSameBytes) {
   EXPECT_EQ(r.value().dropped, (std::array<int, 3>{1, 1, 1}));
 }
 
-TEST(ApiEncodeTest, RefusesBadSettingsAndPictures) {
+TEST(ApiEncodeTest, OneCheckNamesTheSettingTheEntryAndTheBoundAndEncodeRefusesInItsWords) {
   const Picture rgb = astronaut();
   const Bytes cod = read_file(kData + "/conformance/cod/astronaut_q50.cod");
-  std::vector<std::pair<const char*, std::function<void(EncodeOptions&)>>> bad = {
-      {"quality", [](EncodeOptions& o) { o.quality = 100; }},
-      {"levels", [](EncodeOptions& o) { o.levels = 7; }},
-      {"short vector", [](EncodeOptions& o) { o.quant_y = std::vector<int>(15, 10); }},  // 3L+1 = 16 needed
-      {"step 126", [](EncodeOptions& o) { o.quant_q = std::vector<int>(16, 126); }},
-      {"thresholds", [](EncodeOptions& o) { o.thresholds = std::vector<int>(5, 1); }},
-      {"dropped", [](EncodeOptions& o) { o.dropped = std::array<int, 3>{0, 5, 0}; }},
-      {"comment", [](EncodeOptions& o) { o.comment = std::string(2048, 'c'); }},
+  using O = EncodeOption;
+  using K = OptionProblem::Kind;
+  struct Row {
+    std::function<void(EncodeOptions&)> change;
+    OptionProblem want;
   };
+  const Row rows[] = {
+      {[](EncodeOptions& o) { o.quality = 100; }, {O::kQuality, K::kAboveMaximum, -1, 99, 100}},
+      {[](EncodeOptions& o) { o.quality = -1; }, {O::kQuality, K::kBelowMinimum, -1, 0, -1}},
+      {[](EncodeOptions& o) { o.type = static_cast<ImageType>(3); }, {O::kType, K::kAboveMaximum, -1, 2, 3}},
+      {[](EncodeOptions& o) { o.levels = 7; }, {O::kLevels, K::kAboveMaximum, -1, 6, 7}},
+      {[](EncodeOptions& o) { o.quant_y = std::vector<int>(15, 10); }, {O::kQuantY, K::kWrongCount, -1, 16, 15}},
+      {[](EncodeOptions& o) { o.levels = 2, o.quant_i = std::vector<int>(7, 10), o.quant_i->at(4) = 126; },
+       {O::kQuantI, K::kAboveMaximum, 4, 125, 126}},
+      {[](EncodeOptions& o) { o.quant_q = std::vector<int>(16, 10), o.quant_q->at(15) = -1; },
+       {O::kQuantQ, K::kBelowMinimum, 15, 0, -1}},
+      {[](EncodeOptions& o) { o.thresholds = std::vector<int>(5, 1); }, {O::kThresholds, K::kWrongCount, -1, 6, 5}},
+      {[](EncodeOptions& o) { o.thresholds = std::vector<int>(6, 65536); }, {O::kThresholds, K::kAboveMaximum, 0, 65535, 65536}},
+      {[](EncodeOptions& o) { o.dropped = std::array<int, 3>{0, 5, 0}; }, {O::kDropped, K::kAboveMaximum, 1, 4, 5}},
+      {[](EncodeOptions& o) { o.dropped = std::array<int, 3>{0, 0, -2}; }, {O::kDropped, K::kBelowMinimum, 2, 0, -2}},
+      {[](EncodeOptions& o) { o.comment = std::string(2048, 'c'); }, {O::kComment, K::kAboveMaximum, -1, 2047, 2048}},
+      {[](EncodeOptions& o) { o.optimize = 4; }, {O::kOptimize, K::kAboveMaximum, -1, 3, 4}},
+      {[](EncodeOptions& o) { o.optimize = 1, o.thresholds = std::vector<int>(6, 1); },
+       {O::kThresholds, K::kOptimizerChooses, -1, 0, 0}},
+      {[](EncodeOptions& o) { o.threads = 0; }, {O::kThreads, K::kBelowMinimum, -1, 1, 0}},
+      {[](EncodeOptions& o) { o.threads = kMaxThreads + 1; }, {O::kThreads, K::kAboveMaximum, -1, kMaxThreads, kMaxThreads + 1}},
+  };
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    EncodeOptions o;
+    rows[i].change(o);
+    const OptionProblem p = check_encode_options(o);
+    EXPECT_EQ(std::tuple(p.option, p.kind, p.entry, p.bound, p.value),
+              std::tuple(rows[i].want.option, rows[i].want.kind, rows[i].want.entry, rows[i].want.bound, rows[i].want.value))
+        << "row " << i;
+    Result<Encoded> refused = encode(rgb.view(), o);
+    EXPECT_EQ(refused.status(), Status::kInvalidArgument) << i;
+    // The library's words name the setting as the header does: no tool's option, no dialog's label.
+    EXPECT_EQ(refused.message(), describe(p)) << i;
+    EXPECT_TRUE(refused.message().find("--") == std::string::npos && refused.message().find("!!!") == std::string::npos)
+        << refused.message();
+  }
+  EXPECT_FALSE(check_encode_options({}));
+  EXPECT_EQ(describe(rows[5].want), "I quantization vector, entry 5: 126 is above the maximum 125");
+
   for (int threads : {0, -1, kMaxThreads + 1}) {
-    bad.push_back({"threads", [=](EncodeOptions& o) { o.threads = threads; }});
     DecodeOptions d;
     d.threads = threads;
     EXPECT_EQ(decode(cod, d).status(), Status::kInvalidArgument) << threads;
   }
-  for (const auto& [name, change] : bad) {
-    EncodeOptions o;
-    change(o);
-    EXPECT_EQ(encode(rgb.view(), o).status(), Status::kInvalidArgument) << name;
-  }
+  // A pixel format cast from another number is refused wherever a format is taken.
+  PictureView unknown = rgb.view();
+  unknown.format = static_cast<PixelFormat>(7);
+  EXPECT_EQ(encode(unknown, {}).status(), Status::kInvalidArgument);
+  EXPECT_EQ(convert_picture(rgb.view(), static_cast<PixelFormat>(7)).status(), Status::kInvalidArgument);
+  DecodeOptions seven;
+  seven.colour_format = static_cast<PixelFormat>(7);
+  EXPECT_EQ(decode(cod, seven).status(), Status::kInvalidArgument);
   EncodeOptions limited;
   limited.limits.max_pixels = 256 * 192 - 1;
-  EXPECT_EQ(encode(rgb.view(), limited).status(), Status::kLimitExceeded);
+  Result<Encoded> too_large = encode(rgb.view(), limited);
+  EXPECT_EQ(too_large.status(), Status::kLimitExceeded);
+  EXPECT_NE(too_large.message().find("256x192 = 49152 pixels"), std::string::npos) << too_large.message();
 
   for (const char* name : {"astronaut_2x2.bmp", "camera_1x64_g.bmp"})
     EXPECT_EQ(encode(load_picture(kData + "/conformance/pics/" + name).view(), {}).status(), Status::kPictureTooSmall);
@@ -203,7 +245,10 @@ TEST(ApiDecodeTest, ReduceGivesTheRoundedUpShareOfThePicture) {
     DecodeOptions o;
     o.reduce = k;
     if (k < 0 || k == 4) {
-      EXPECT_EQ(decode(odd, o).status(), Status::kInvalidArgument) << k;
+      Result<Decoded> refused = decode(odd, o);
+      EXPECT_EQ(refused.status(), Status::kInvalidArgument) << k;
+      EXPECT_NE(refused.message().find(k < 0 ? "at least 0" : "below the file's 4 levels"), std::string::npos)
+          << refused.message();
       continue;
     }
     const Picture p = decode_ok(odd, o);
@@ -315,7 +360,27 @@ TEST(ApiProbeTest, RefusesDamagedFilesWithTheRightClass) {
   EXPECT_EQ(probe(changed(36, 11)).status(), Status::kInvalidFile);  // TotalLevels
   Limits small;
   small.max_pixels = 256 * 192 - 1;
-  EXPECT_EQ(probe(file, small).status(), Status::kLimitExceeded);
+  // Every refusal over the pixel limit gives the picture's size, as the picture readers do.
+  DecodeOptions limited;
+  limited.limits = small;
+  for (const Result<Info>& refused : {probe(file, small), decode_rows(file, limited, {})}) {
+    EXPECT_EQ(refused.status(), Status::kLimitExceeded);
+    EXPECT_NE(refused.message().find("256x192 = 49152 pixels, more than the limit of 49151"), std::string::npos)
+        << refused.message();
+  }
+}
+
+// The header a program compiles with, the library it runs with and the encoder's files agree.
+TEST(ApiVersionTest, MacrosLibraryAndTextAgree) {
+  EXPECT_EQ(version(), std::to_string(VARNIC_VERSION_MAJOR) + "." + std::to_string(VARNIC_VERSION_MINOR) + "." +
+                           std::to_string(VARNIC_VERSION_PATCH));
+  EXPECT_EQ(version(), VARNIC_VERSION_STRING);
+  const Picture picture = astronaut();
+  Result<Info> info = probe(encode_ok(picture.view()));
+  ASSERT_TRUE(info.ok());
+  const std::string written = std::to_string(info.value().version_major) + "." + std::to_string(info.value().version_minor);
+  EXPECT_EQ(version_text(), "varnic " + std::string(version()) + " (.cod " + written + "; reads " +
+                                VARNIC_FORMAT_OLDEST_STRING + "\u2013" + written + ")");
 }
 
 TEST(ApiStatusTest, EveryStatusHasItsOwnNameAndMessage) {
@@ -370,15 +435,31 @@ TEST(ApiFilesTest, PaletteBitmapsAreExpandedWithANotice) {
   EXPECT_NE(r.value().notices[0].find("palette"), std::string::npos);
 }
 
-TEST(ApiFilesTest, OptionProblemsNameTheOption) {
-  EncodeOptions options;
-  EXPECT_EQ(check_encode_options(options).option, EncodeOption::kNone);
-  options.quant_i = std::vector<int>(16, 126);
-  EXPECT_EQ(check_encode_options(options).option, EncodeOption::kQuantI);
-  options.quant_i.reset();
-  options.levels = 2;
-  options.dropped = std::array<int, 3>{0, 2, 0};
-  EXPECT_EQ(check_encode_options(options).option, EncodeOption::kDropped);
+// The shared rules of rules.h, each against a case worked by hand.
+TEST(ApiRulesTest, NumberListsTextPixelsAndRatio) {
+  const std::pair<const char*, std::optional<std::vector<int>>> lists[] = {
+      {"20 10\t5\n7", std::vector<int>{20, 10, 5, 7}},
+      {" 20,10 ,5,\r\n 7 ", std::vector<int>{20, 10, 5, 7}},
+      {"", std::vector<int>{}},
+      {"99999999999", std::vector<int>{std::numeric_limits<int>::max()}},
+      {"1,,2", std::nullopt}, {",1", std::nullopt}, {"1,", std::nullopt}, {"-5", std::nullopt},
+      {"1;2", std::nullopt}, {"0x10", std::nullopt}, {"1O", std::nullopt}, {"+1", std::nullopt},
+  };
+  for (const auto& [text, want] : lists) EXPECT_EQ(parse_number_list(text), want) << text;
+
+  EXPECT_EQ(utf8_sequence_length("\xE2\x82\xAC!"), 3u);
+  for (const char* bad : {"\xC0\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82", "\x80", "\xE9t\xE9"})
+    EXPECT_FALSE(is_utf8(bad)) << bad;
+  EXPECT_EQ(cut_utf8("ab\xE2\x82\xAC", 4), "ab");
+  EXPECT_EQ(displayable_text("caf\xC3\xA9"), "caf\xC3\xA9");
+  EXPECT_EQ(displayable_text("caf\xE9"), "caf\xC3\xA9");  // not UTF-8: read as Latin-1
+
+  EXPECT_EQ(blend_over_white(0, 128), 127);
+  EXPECT_EQ(blend_over_white(200, 255), 200);
+  EXPECT_EQ(padded_row_bytes(5, 3), 16u);
+  const Info info = probe(read_file(kData + "/conformance/cod/camera_q50.cod")).value();
+  EXPECT_EQ(info.bitmap_bytes, bitmap_file_bytes(256, 256, true));
+  EXPECT_DOUBLE_EQ(info.ratio, compression_ratio(256, 256, true, info.file_bytes));
 }
 
 }  // namespace

@@ -97,7 +97,7 @@ TEST_F(CliTest, UsageErrorsExitOneAndHelpZero) {
         "compress astro.bmp camera.bmp -o x.cod", "compress astro.bmp --dropped 1,2", "compress astro.bmp --qvec-y 1,x,3",
         "decompress", "frobnicate", "compress astro.bmp --levels 2 --qvec-y 1,2,3,4,5,6",
         "compress astro.bmp --levels 3 --dropped 0,3,0", "compress astro.bmp --levels 1 --thresholds 1,2,3",
-        "compress astro.bmp --qvec-i 1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,126", "compress astro.bmp camera.bmp -j 257"})
+        "compress astro.bmp --quant-i 1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,126", "compress astro.bmp camera.bmp -j 257"})
     EXPECT_EQ(run(args).code, 1) << args;
   EXPECT_FALSE(fs::exists(dir_ / "astro.cod"));
 
@@ -105,8 +105,7 @@ TEST_F(CliTest, UsageErrorsExitOneAndHelpZero) {
     EXPECT_EQ(run(std::string(command) + " --help").code, 0) << command;
   Outcome version = run("--version");
   EXPECT_EQ(version.code, 0);
-  const std::string number = number_after(version.out, "varnic-cli ");
-  EXPECT_EQ(std::count(number.begin(), number.end(), '.'), 2) << version.out;
+  EXPECT_EQ(version.out, std::string(varnic::version_text()) + "\n");
 }
 
 TEST_F(CliTest, BadInputsExitTwoAndNameTheFile) {

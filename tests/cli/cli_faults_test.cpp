@@ -284,7 +284,7 @@ TEST_F(CliFaultTest, ErrorsNameTheCauseAndTheOption) {
       {{"compress", "missing.bmp"}, 2, {"missing.bmp", std::strerror(ENOENT)}},
       {{"compress", "folder.bmp"}, 2, {"folder.bmp", std::strerror(EISDIR)}},
       {{"compress", "astro.bmp", "small.bmp", "-d", "nowhere"}, 3, {"nowhere", std::strerror(ENOENT)}},
-      {{"compress", "astro.bmp", "--qvec-y", "1,2,3"}, 1, {"--qvec-y", "16", "got 3"}},
+      {{"compress", "astro.bmp", "--qvec-y", "1,2,3"}, 1, {"--quant-y", "16", "got 3"}},
       {{"compress", "astro.bmp", "--dropped", "0,5,5"}, 1, {"--dropped"}},
       {{"compress", "astro.bmp", "-o", "x.cod", "--max-pixels", "1000"}, 4, {"256x192", "1000"}},
       {{"decompress", "astro.cod", "-o", "x.bmp", "--max-pixels", "1000"}, 4, {"256x192", "1000"}},

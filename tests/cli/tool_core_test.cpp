@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "metrics.h"
 #include "search.h"
+#include "text.h"
 
 namespace varnic::cli {
 namespace {

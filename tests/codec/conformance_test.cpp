@@ -7,6 +7,9 @@
 #include <cstring>
 #include <sstream>
 
+#include "codec/line_analysis.h"
+#include "codec/quantize.h"
+#include "codec/zerotrees.h"
 #include "imagefile/imagefile.h"
 #include "test_picture.h"
 
@@ -112,26 +115,35 @@ TEST(EncoderConformanceTest, StagesOfTheSmallPictureMatch) {
   CodecParams working;
   ASSERT_EQ(make_working_params(SettingsFor("-q 50", comment), 64, 48, kImageModeColour, working), StatusCode::kOk);
   ASSERT_EQ(working.plane_size, 64u * 64u);
-  std::vector<float> row(64);
+  const int levels = working.total_levels;
   for (int c = 0; c < 3; ++c) {
     const std::string stem = "yiq"[c] + std::string();
     SCOPED_TRACE(stem);
-    format::ChannelParams& cp = working.channel(static_cast<format::Channel>(c));
-    CoefficientPlane plane;
-    ASSERT_EQ(plane.allocate(64, 64), StatusCode::kOk);
+    std::vector<float> rows(64 * 64);
     for (std::uint32_t r = 0; r < 64; ++r) {
-      channel_row_to_float(picture.view, c, {128, 128, 128}, 64, r, row.data());
-      std::copy(row.begin(), row.end(), plane.row(r));
+      channel_row_to_float(picture.view, picture.view.bottom_row(std::min(r, 47u)), c, {128, 128, 128}, 64, &rows[r * 64]);
     }
-    EXPECT_EQ(plane.samples(), ReadStage<std::int16_t>(stem + "_samples.i16"));
-    const std::vector<float> floats = transform_to_float(plane, working.total_levels, working.threshold_vector.data());
+    EXPECT_EQ(std::vector<std::int16_t>(rows.begin(), rows.end()), ReadStage<std::int16_t>(stem + "_samples.i16"));
+    // Every band row the line analysis hands out, put in its place in the pyramid.
+    std::vector<float> floats(rows.size());
+    LineAnalysis analysis;
+    analysis.start(64, 64, levels, working.threshold_vector.data(),
+                   [&](int k, std::uint32_t row, const float* p, std::uint32_t n) {
+                     const BandRect band = subband_rect(64, 64, levels, k);
+                     std::copy_n(p, n, &floats[(band.row + row) * 64 + band.col]);
+                   });
+    for (std::uint32_t r = 0; r < 64; ++r) analysis.push(&rows[r * 64]);
     const std::vector<float> expected_floats = ReadStage<float>(stem + "_float.f32");
     ASSERT_EQ(floats.size(), expected_floats.size());
     EXPECT_EQ(std::memcmp(floats.data(), expected_floats.data(), floats.size() * sizeof(float)), 0);
-    quantize_channel(plane, floats.data(), working.total_levels, cp);
-    EXPECT_EQ(plane.samples(), ReadStage<std::int16_t>(stem + "_quantized.i16"));
-    mark_zerotrees(plane, working.total_levels, cp.dropped_levels);
-    EXPECT_EQ(plane.samples(), ReadStage<std::int16_t>(stem + "_marked.i16"));
+    format::ChannelParams& cp = working.channel(static_cast<format::Channel>(c));
+    SymbolPlane codes;
+    ASSERT_EQ(codes.allocate(64, 64), StatusCode::kOk);
+    ASSERT_EQ(quantize_channel_rows(picture.view, c, working, cp, codes), StatusCode::kOk);
+    auto widened = [&codes] { return std::vector<std::int16_t>(codes.data(), codes.data() + codes.size()); };
+    EXPECT_EQ(widened(), ReadStage<std::int16_t>(stem + "_quantized.i16"));
+    mark_zerotree_codes(codes, levels, cp.dropped_levels);
+    EXPECT_EQ(widened(), ReadStage<std::int16_t>(stem + "_marked.i16"));
   }
 }
 

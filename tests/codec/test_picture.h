@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// Shared builders of the codec tests: a test picture, test data files, settings of a quality, the
-// fields settings functions write, and the forward transform as the encoder runs it.
+// Shared builders of the codec tests: a test picture, test data files, settings of a quality and
+// the fields settings functions write.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "codec/encoder.h"
-#include "codec/forward_wavelet.h"
 #include "utils/picture_layout.h"
 
 namespace varnic::codec {
@@ -65,15 +64,6 @@ inline std::vector<std::int64_t> SettingsOf(const CodecParams& p) {
     v.insert(v.end(), c.band_max.begin(), c.band_max.end());
   }
   return v;
-}
-
-inline std::vector<float> transform_to_float(const CoefficientPlane& samples, int total_levels,
-                                             const std::uint16_t* thresholds, WorkerPool* pool = nullptr) {
-  TransformWorkspace workspace;
-  if (workspace.reserve(samples.width(), samples.height(), pool != nullptr ? pool->size() : 1) != StatusCode::kOk) return {};
-  std::copy(samples.samples().begin(), samples.samples().end(), workspace.plane());
-  analyse_plane(samples.width(), samples.height(), total_levels, thresholds, workspace, pool);
-  return std::vector<float>(workspace.plane(), workspace.plane() + samples.size());
 }
 
 }  // namespace varnic::codec

@@ -56,21 +56,6 @@ TEST(EncoderThreadsTest, StreamAndPlanesAreIdenticalForOneToFourThreadsWithOrWit
   }
 }
 
-TEST(EncoderThreadsTest, SplitTransformEqualsTheSingleThreadedOne) {
-  // 296 columns: four full strips and a partial one at the first level; both sides are
-  // multiples of 2^3, as padded sizes are.
-  CoefficientPlane samples;
-  ASSERT_EQ(samples.allocate(296, 136), StatusCode::kOk);
-  std::mt19937 rng(5);
-  for (std::int16_t& v : samples.samples()) v = static_cast<std::int16_t>(static_cast<int>(rng() % 256) - 128);
-  const std::uint16_t thresholds[] = {3, 1, 0};
-  const std::vector<float> expected = transform_to_float(samples, 3, thresholds);
-  for (const int threads : {2, 3, 4}) {
-    WorkerPool pool(threads);
-    EXPECT_EQ(transform_to_float(samples, 3, thresholds, &pool), expected) << threads;
-  }
-}
-
 constexpr std::size_t kLarge = std::size_t{9} << 20;  // spans several huge pages
 
 template <class T>

@@ -125,24 +125,57 @@ TEST(OptimizeTest, RefusesWhatTheOptimiserChoosesItselfAndLevelsOutOfRange) {
   EXPECT_EQ(encode(picture.view(), levels).value().levels, 3);
 }
 
+TEST(OptimizeTest, ProgressClimbsToItsTotalAndEveryStepCanCancel) {
+  const Picture picture = load("astronaut_64x48.bmp");
+  for (int level = 1; level <= optimize::kMaxOptimizeLevel; ++level) {
+    SCOPED_TRACE("level " + std::to_string(level));
+    EncodeOptions options;
+    options.optimize = level;
+    std::vector<int> done;
+    int total = 0;
+    options.progress = [&](const Progress& p) {
+      done.push_back(p.done);
+      total = p.total;
+      return true;
+    };
+    ASSERT_TRUE(encode(picture.view(), options).ok());
+    ASSERT_GE(done.size(), 3u);
+    EXPECT_EQ(done.back(), total);
+    for (std::size_t k = 1; k < done.size(); ++k) EXPECT_GT(done[k], done[k - 1]);
+    for (std::size_t stop = 1; stop <= done.size(); ++stop) {
+      std::size_t calls = 0;
+      options.progress = [&](const Progress&) { return ++calls < stop; };
+      EXPECT_EQ(encode(picture.view(), options).status(), Status::kCancelled) << stop;
+      EXPECT_EQ(calls, stop);
+    }
+  }
+}
+
 // The gain table against impulses synthesised by the decoder: a wrong entry skews every step.
 TEST(OptimizeTest, SynthesisGainsMatchTheDecodersFilterBank) {
   constexpr std::uint32_t kSide = 256;
-  constexpr double kAmplitude = 4000;
+  constexpr std::int16_t kAmplitude = 4000;  // one code of 1 with BandMax 4000 and QuantVector 1
   for (int levels : {2, 4}) {
     format::CodecParams p;
     p.total_levels = static_cast<std::uint16_t>(levels);
     p.padded_width = p.padded_height = p.image_width = p.image_height = kSide;
     p.plane_size = kSide * kSide;
     for (int k = 0; k < format::subband_count(levels); ++k) {
-      const format::BandRect band = format::subband_rect(kSide, kSide, levels, k);
-      format::CoefficientPlane plane;
-      ASSERT_EQ(plane.allocate(kSide, kSide), format::StatusCode::kOk);
-      plane.at(band.row + band.rows / 2, band.col + band.cols / 2) = static_cast<std::int16_t>(kAmplitude);
-      ASSERT_EQ(decoder::synthesize_plane(plane, p, format::Channel::kY), format::StatusCode::kOk);
+      const auto band = static_cast<std::size_t>(k);
+      p.channels[0].band_max[band] = kAmplitude;
+      p.channels[0].quant_vector[band] = 1;
+      const format::BandRect rect = format::subband_rect(kSide, kSide, levels, k);
+      format::SymbolPlane codes;
+      ASSERT_EQ(codes.allocate(kSide, kSide), format::StatusCode::kOk);
+      codes.row(rect.row + rect.rows / 2)[rect.col + rect.cols / 2] = 1;
+      decoder::LineSynthesis synthesis;
+      ASSERT_EQ(synthesis.start(codes, p, format::Channel::kY), format::StatusCode::kOk);
       double energy = 0;
-      for (std::int16_t v : plane.samples()) energy += double(v) * v;
-      EXPECT_NEAR(energy / (kAmplitude * kAmplitude), optimize::synthesis_gain(levels, k), 0.02) << k;
+      for (std::uint32_t y = 0; y < kSide; ++y) {
+        const std::int16_t* row = synthesis.next_row();
+        for (std::uint32_t x = 0; x < kSide; ++x) energy += double(row[x]) * row[x];
+      }
+      EXPECT_NEAR(energy / (double(kAmplitude) * kAmplitude), optimize::synthesis_gain(levels, k), 0.02) << k;
     }
   }
 }

@@ -21,7 +21,7 @@ done
 # Loading our module here also proves that its run path finds the installed libvarnic.
 env ${VARNIC_PRELOAD:+LD_PRELOAD=$VARNIC_PRELOAD ASAN_OPTIONS=detect_leaks=0} \
   "$query" "$system_loaders"/*.so "$loader" > "$root/loaders.cache"
-grep -q '"application/x-varnic-cod"' "$root/loaders.cache" || { echo "gdk-pixbuf-query-loaders did not load $loader"; exit 1; }
+grep -q '"image/x-varnic-cod" "application/x-varnic-cod"' "$root/loaders.cache" || { echo "gdk-pixbuf-query-loaders did not load $loader"; exit 1; }
 
 [ -e "$installed/$datadir/mime/packages/varnic.xml" ] && mime_xml=$installed/$datadir/mime/packages/varnic.xml
 mkdir -p "$root/mime-data/mime/packages"

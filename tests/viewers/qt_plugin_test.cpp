@@ -40,7 +40,7 @@ QImage read_bytes(const QByteArray& bytes, QSize scaled = {}) {
 
 TEST(QtPluginTest, IsListedForReadingAndWriting) {
   EXPECT_TRUE(QImageReader::supportedImageFormats().contains("cod"));
-  EXPECT_TRUE(QImageReader::supportedMimeTypes().contains("application/x-varnic-cod"));
+  EXPECT_TRUE(QImageReader::supportedMimeTypes().contains("image/x-varnic-cod"));
   EXPECT_TRUE(QImageWriter::supportedImageFormats().contains("cod"));
 }
 

@@ -149,7 +149,8 @@ GdkPixbufModulePattern kSignature[] = {
     {const_cast<char*>(kPrefix.c_str()), nullptr, 100},
     {nullptr, nullptr, 0},
 };
-const gchar* kMimeTypes[] = {"application/x-varnic-cod", nullptr};
+// The image/ type, and its alias for systems whose MIME database predates it.
+const gchar* kMimeTypes[] = {"image/x-varnic-cod", "application/x-varnic-cod", nullptr};
 const gchar* kExtensions[] = {"cod", nullptr};
 
 }  // namespace
@@ -170,7 +171,7 @@ G_MODULE_EXPORT void fill_info(GdkPixbufFormat* info) {
   info->extensions = const_cast<gchar**>(kExtensions);
   // Every load has its own context and the library keeps no global state.
   info->flags = GDK_PIXBUF_FORMAT_THREADSAFE;
-  info->license = const_cast<gchar*>("other");
+  info->license = const_cast<gchar*>("BSD-2-Clause");
 }
 
 }  // extern "C"

@@ -34,11 +34,6 @@ bool read_bounded(QIODevice* device, std::uint64_t limit, std::vector<std::uint8
   }
 }
 
-// Straight alpha over white, rounded to nearest: how varnic-cli flattens a PNG with transparency.
-std::uint8_t over_white(unsigned value, unsigned alpha) {
-  return static_cast<std::uint8_t>((value * alpha + 255u * (255u - alpha) + 127u) / 255u);
-}
-
 // The picture as the encoder takes it, converted as varnic-cli converts picture files: grey
 // formats and palettes of greys only stay grey, transparency is blended over white. Null when
 // memory runs out.
@@ -54,7 +49,7 @@ QImage encodable(const QImage& image) {
     const uchar* src = straight.constScanLine(y);
     uchar* dst = out.scanLine(y);
     for (int x = 0; x < out.width(); ++x, src += 4, dst += 3) {
-      for (int c = 0; c < 3; ++c) dst[c] = over_white(src[c], src[3]);
+      for (int c = 0; c < 3; ++c) dst[c] = varnic::blend_over_white(src[c], src[3]);  // as varnic-cli reads a PNG
     }
   }
   return out;
