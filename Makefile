@@ -52,11 +52,12 @@ bench: configure
 
 # varnic-cli against the HTJ2K, WebP, JPEG and JPEG 2000 tools at matched file sizes: CPU time,
 # peak memory and bytes per pixel at 1, 4 and 16 megapixels, two threads against one, and a tiny
-# file declaring a huge picture. Writes bench/results/peers.*; minutes, not part of `make test`.
-bench-peers: configure
+# file declaring a huge picture, and the web page in headless Chromium at 4 and 38 megapixels. Writes
+# bench/results/peers.*; minutes, not part of `make test`.
+bench-peers: configure web web/node_modules/.installed
 	$(call deps,peers)
 	cmake --build $(BUILD) -j $(JOBS) --target varnic-cli
-	/usr/bin/python3 bench/peers --cli $(BUILD)/cli/varnic-cli --out bench/results
+	/usr/bin/python3 bench/peers --cli $(BUILD)/cli/varnic-cli --out bench/results --page $(WEB_BUILD)/page
 
 # Bit-for-bit proof for changes to the codec's speed or memory: the hashes of 4096x4096 encodes and
 # decodes at q10/50/90 must equal IDENTITY_EXPECT's (made by bench/identity --out from the
@@ -104,11 +105,12 @@ fuzz-smoke: deps
 	bash scripts/fuzz.sh build $(FUZZ_BUILD)
 	bash scripts/fuzz.sh smoke $(FUZZ_BUILD) 30
 
-# The web page: the library in WebAssembly and the static files, in $(WEB_BUILD)/; serve that
-# folder with any static file server.
+# The web page: the library in WebAssembly and the static files, in $(WEB_BUILD)/page/ (the `web`
+# preset); serve that folder with any static file server.
 web:
 	$(call deps,base web)
-	$(MAKE) -f web/build.mk WEB_BUILD=$(WEB_BUILD) -j $(JOBS)
+	cmake --preset web -B $(WEB_BUILD) $(CMAKE_FLAGS)
+	cmake --build $(WEB_BUILD) -j $(JOBS)
 
 # The page in headless Chromium against a local server, checked against varnic-cli.
 test-web: build web web/node_modules/.installed

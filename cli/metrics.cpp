@@ -35,6 +35,34 @@ double psnr_from_mse(double mse) {
 
 }  // namespace
 
+void RowComparison::add(std::span<const std::uint8_t> row_a, PixelFormat format_a, std::span<const std::uint8_t> row_b,
+                        PixelFormat format_b, std::uint32_t width) {
+  for (std::size_t x = 0; x < width; ++x) {
+    double luma_a = 0;
+    double luma_b = 0;
+    for (int c = 0; c < 3; ++c) {
+      static constexpr double kLumaWeight[3] = {0.299, 0.587, 0.114};
+      const int sa = sample(format_a, row_a.data(), x, c);
+      const int sb = sample(format_b, row_b.data(), x, c);
+      const int d = sa - sb;
+      sum_rgb_ += static_cast<double>(d) * d;
+      if (std::abs(d) > max_difference_) max_difference_ = std::abs(d);
+      luma_a += kLumaWeight[c] * sa;
+      luma_b += kLumaWeight[c] * sb;
+    }
+    sum_y_ += (luma_a - luma_b) * (luma_a - luma_b);
+  }
+  pixels_ += width;
+}
+
+Comparison RowComparison::result() const {
+  Comparison result;
+  result.psnr_rgb = psnr_from_mse(sum_rgb_ / (3.0 * static_cast<double>(pixels_)));
+  result.psnr_y = psnr_from_mse(sum_y_ / static_cast<double>(pixels_));
+  result.max_difference = max_difference_;
+  return result;
+}
+
 Result<Comparison> compare_pictures(const Picture& a, const Picture& b) {
   if (a.width != b.width || a.height != b.height)
     return {Status::kInvalidArgument, "the pictures differ in size: " + std::to_string(a.width) + "x" +
@@ -43,35 +71,12 @@ Result<Comparison> compare_pictures(const Picture& a, const Picture& b) {
   // Sides come from files: every product is checked before it bounds a loop.
   if (a.width == 0 || a.height == 0 || !consistent(a) || !consistent(b))
     return {Status::kInvalidArgument, "empty or inconsistent picture"};
-  const std::size_t pixels = std::size_t{a.width} * a.height;
-  double sum_rgb = 0;
-  double sum_y = 0;
-  int max_difference = 0;
+  const std::size_t row_a = std::size_t{a.width} * static_cast<std::size_t>(bytes_per_pixel(a.format));
+  const std::size_t row_b = std::size_t{b.width} * static_cast<std::size_t>(bytes_per_pixel(b.format));
   // Sums in the same order as ever, top row first, so that the figures never move.
-  for (std::uint32_t y = 0; y < a.height; ++y) {
-    const std::uint8_t* row_a = a.row(y);
-    const std::uint8_t* row_b = b.row(y);
-    for (std::size_t x = 0; x < a.width; ++x) {
-      double luma_a = 0;
-      double luma_b = 0;
-      for (int c = 0; c < 3; ++c) {
-        static constexpr double kLumaWeight[3] = {0.299, 0.587, 0.114};
-        const int sa = sample(a.format, row_a, x, c);
-        const int sb = sample(b.format, row_b, x, c);
-        const int d = sa - sb;
-        sum_rgb += static_cast<double>(d) * d;
-        if (std::abs(d) > max_difference) max_difference = std::abs(d);
-        luma_a += kLumaWeight[c] * sa;
-        luma_b += kLumaWeight[c] * sb;
-      }
-      sum_y += (luma_a - luma_b) * (luma_a - luma_b);
-    }
-  }
-  Comparison result;
-  result.psnr_rgb = psnr_from_mse(sum_rgb / (3.0 * static_cast<double>(pixels)));
-  result.psnr_y = psnr_from_mse(sum_y / static_cast<double>(pixels));
-  result.max_difference = max_difference;
-  return result;
+  RowComparison rows;
+  for (std::uint32_t y = 0; y < a.height; ++y) rows.add({a.row(y), row_a}, a.format, {b.row(y), row_b}, b.format, a.width);
+  return rows.result();
 }
 
 }  // namespace varnic::cli

@@ -24,8 +24,9 @@ windows=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest
   wine wine32:i386
 )
-# web: emscripten, the headless browser and the test driver's npm.
-web=(emscripten chromium npm)
+# web: emscripten, the headless browser, the test driver's npm, and the Python imaging that makes
+# and checks the test pictures.
+web=(emscripten chromium npm python3-numpy python3-pil python3-skimage)
 # fuzz: clang with libFuzzer and its sanitizer runtimes, and the symbolizer for its reports.
 fuzz=(clang libclang-rt-14-dev llvm)
 # peers: the benchmarks: the other codecs' tools, the Python numerics that score them, the timers.

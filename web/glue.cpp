@@ -1,88 +1,78 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// The codec as the web page's worker sees it: one Session per worker holds the opened picture and
-// the last result, and every call returns a plain JavaScript object ({ok: false, message} on
-// failure). Pixels cross the boundary as RGBA, top row first, the layout of canvas ImageData.
+// The codec as the web page's worker sees it. One Session per worker holds the opened picture (the
+// page keeps the .cod files it is given); every call returns a plain JavaScript object ({ok: false, message}
+// on failure, with `field` when a setting is wrong). Pictures leave as strips of RGBA rows (the
+// layout of canvas ImageData) handed to a `paint(top, rows, rgba, width, height)` callback as they
+// are made, so
+// that no whole second copy of a picture is ever held on either side.
 //
-// Picture files are read through the library's own readers (bitmap, Targa, PNM), so that the page
-// encodes exactly the pixels `varnic-cli compress` does.
+// Files are read through the library's own readers (bitmap, Targa, PNM, .cod) and the page's PNG
+// reader (png_reader.h), so that the page encodes exactly the pixels `varnic-cli compress` does;
+// JPEG and WebP pixels come from the browser.
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdint>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "codec/settings.h"
-#include "optimize/optimize.h"
+#include "format/format.h"
+#include "imagefile/registry.h"
 #include "metrics.h"
+#include "png_reader.h"
+#include "search.h"
 #include "ssim.h"
+#include "varnic/rules.h"
 #include "varnic/varnic.h"
 
 namespace varnic::web {
 namespace {
 
 using emscripten::val;
+using Clock = std::chrono::steady_clock;
 
-// Typed numbers are clamped to this before they become ints: far above every limit the encoder's
-// validator checks (125 for steps, 65535 for thresholds), so it still refuses them, and no wrap.
+// wasm32 addresses 4 GiB. The opened picture takes 3 bytes a pixel and the decode that checks an
+// encode about as much again, beside the input file while it is read; the canvases hold their
+// copies outside. 2^26 pixels (8192 x 8192) keep that near 1 GiB at its worst, well inside what
+// a browser lets a worker grow to.
+constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 26;
+// Rows handed to the page at once: strips of about this many bytes of RGBA.
+constexpr std::size_t kStripBytes = std::size_t{4} << 20;
+// Typed numbers are clamped to this before they become ints: far above every bound the encoder's
+// validator checks, so it still refuses them, and no wrap.
 constexpr std::int64_t kTooLarge = 1 << 20;
-
-// --- picture files -------------------------------------------------------------------------------
-
-std::span<const std::uint8_t> as_span(const std::string& bytes) {
-  return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
-}
-
-// Top row first, packed, as the comparison figures read pictures.
-Picture top_down(const Picture& picture) {
-  if (picture.pixels.empty()) return {};
-  const PixelFormat format = picture.format == PixelFormat::kGrey8 ? PixelFormat::kGrey8 : PixelFormat::kRgb24;
-  Result<Picture> out = convert_picture(picture.view(), format);
-  return out ? std::move(out).value() : Picture{};
-}
 
 // --- conversions ---------------------------------------------------------------------------------
 
-val failure(const std::string& message) {
+std::span<const std::uint8_t> as_span(const std::vector<std::uint8_t>& bytes) { return {bytes.data(), bytes.size()}; }
+
+val failure(const std::string& message, const char* field = nullptr) {
   val out = val::object();
   out.set("ok", false);
   out.set("message", message);
+  if (field != nullptr) out.set("field", std::string(field));
   return out;
 }
 
-// A Uint8Array that owns a copy, so the result survives the next call growing the wasm memory.
+val success() {
+  val out = val::object();
+  out.set("ok", true);
+  return out;
+}
+
+// A Uint8Array that owns a copy, so that it outlives the next growth of the wasm memory.
 val copy_bytes(const std::uint8_t* data, std::size_t size) {
   return val::global("Uint8Array").new_(emscripten::typed_memory_view(size, data)).call<val>("slice");
 }
 
-val to_rgba(const Picture& picture) {
-  const std::size_t pixels = std::size_t{picture.width} * picture.height;
-  std::vector<std::uint8_t> rgba(pixels * 4);
-  Result<Picture> converted = convert_picture(picture.view(), PixelFormat::kRgb24);
-  if (!converted) return val::null();
-  const Picture& rgb = converted.value();
-  for (std::size_t i = 0; i < pixels; ++i) {
-    rgba[4 * i] = rgb.pixels[3 * i];
-    rgba[4 * i + 1] = rgb.pixels[3 * i + 1];
-    rgba[4 * i + 2] = rgb.pixels[3 * i + 2];
-    rgba[4 * i + 3] = 255;
-  }
-  return copy_bytes(rgba.data(), rgba.size());
-}
-
-// The same blend over white as the command-line tool's PNG reader, so a transparent picture
-// decoded by the browser gives the pixels the tool would compress.
-std::uint8_t over_white(unsigned value, unsigned alpha) {
-  return static_cast<std::uint8_t>((value * alpha + 255u * (255u - alpha) + 127u) / 255u);
-}
-
-std::vector<int> int_list(const val& array) {
-  std::vector<int> out;
-  const int n = array["length"].as<int>();
-  for (int i = 0; i < n; ++i) out.push_back(array[i].as<int>());
-  return out;
-}
+// A view of wasm memory, valid until the next call that may allocate.
+val view_of(std::vector<std::uint8_t>& bytes) { return val(emscripten::typed_memory_view(bytes.size(), bytes.data())); }
 
 val js_array(const auto& values, std::size_t count) {
   val out = val::array();
@@ -90,214 +80,626 @@ val js_array(const auto& values, std::size_t count) {
   return out;
 }
 
-// Typed lists are parsed with the codec's own parser so that the page shows the messages the
-// desktop program's setup dialog shows.
-std::optional<std::string> parse_list(const val& settings, const char* key, codec::NumberListField field,
-                                      std::optional<std::vector<int>>& out) {
-  const val text = settings[key];
-  if (text.isUndefined() || text.isNull()) return std::nullopt;
-  std::vector<std::int64_t> numbers;
-  if (const format::StatusCode s = codec::parse_number_list(text.as<std::string>(), field, numbers); !format::ok(s))
-    return std::string(format::message(s));
-  std::vector<int> values;
-  for (const std::int64_t n : numbers) values.push_back(static_cast<int>(std::min<std::int64_t>(n, kTooLarge)));
-  out = std::move(values);
-  return std::nullopt;
-}
-
-// settings: {quality, type, optimiser? (0..3), full?: {levels, quantY?, quantI?, quantQ?, thresholds? (texts),
-// dropped?: [y,i,q]}}. What is missing derives from quality, type and levels, as in varnic-cli.
-std::optional<std::string> encode_options(const val& settings, EncodeOptions& options) {
-  options.quality = settings["quality"].as<int>();
-  const int type = settings["type"].as<int>();
-  if (type < 0 || type > 2) return std::string("image type must be 0, 1 or 2");
-  options.type = static_cast<ImageType>(type);
-  const val optimiser = settings["optimiser"];
-  if (!optimiser.isUndefined() && !optimiser.isNull()) options.optimize = optimiser.as<int>();
-  const val full = settings["full"];
-  if (full.isUndefined() || full.isNull()) return std::nullopt;
-  options.levels = full["levels"].as<int>();
-  using Field = codec::NumberListField;
-  if (auto e = parse_list(full, "quantY", Field::kQuantVectorA, options.quant_y)) return e;
-  if (auto e = parse_list(full, "quantI", Field::kQuantVectorB, options.quant_i)) return e;
-  if (auto e = parse_list(full, "quantQ", Field::kQuantVectorC, options.quant_q)) return e;
-  if (auto e = parse_list(full, "thresholds", Field::kThresholdVector, options.thresholds)) return e;
-  if (full["dropped"].isUndefined()) return std::nullopt;
-  const std::vector<int> dropped = int_list(full["dropped"]);
-  if (dropped.size() != 3) return std::string("three dropped-level counts are needed (Y, I, Q)");
-  options.dropped = std::array<int, 3>{dropped[0], dropped[1], dropped[2]};
-  return std::nullopt;
-}
-
-val info_object(const Info& info) {
-  val out = val::object();
-  out.set("version", std::to_string(info.version_major) + "." + std::to_string(info.version_minor));
-  out.set("coded", info.coded);
-  out.set("levels", info.levels);
-  out.set("dropped", js_array(info.dropped, 3));
-  out.set("comment", info.comment);
-  out.set("fileBytes", static_cast<double>(info.file_bytes));
-  out.set("bitmapBytes", static_cast<double>(info.bitmap_bytes));
-  out.set("ratio", info.ratio);
+val strings(const std::vector<std::string>& texts) {
+  val out = val::array();
+  for (const std::string& t : texts) out.call<void>("push", t);
   return out;
 }
 
-// --- the session ---------------------------------------------------------------------------------
+bool given(const val& v) { return !v.isUndefined() && !v.isNull(); }
+
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// Runs `body`, turning a failed allocation of the glue's own into a message: nothing may escape
+// to the page as an exception.
+template <class Body>
+val guarded(const char* what, const Body& body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return failure(std::string("not enough memory ") + what);
+  }
+}
+
+// --- strips of RGBA --------------------------------------------------------------------------------
+
+// RGBA rows gathered into strips for the page, in whatever order the rows come: a strip is
+// handed over once all its rows are in, and rows come strip after strip.
+class Strips {
+ public:
+  Strips(std::uint32_t width, std::uint32_t height, val paint)
+      : width_(width), height_(height),
+        rows_(static_cast<std::uint32_t>(std::clamp<std::size_t>(kStripBytes / (std::size_t{width} * 4), 1, height))),
+        paint_(std::move(paint)), rgba_(std::size_t{width} * 4 * rows_), filled_((height + rows_ - 1) / rows_) {}
+
+  void put(std::uint32_t y, const std::uint8_t* pixels, PixelFormat format) {
+    std::uint8_t* out = &rgba_[std::size_t{y % rows_} * width_ * 4];
+    for (std::uint32_t x = 0; x < width_; ++x, out += 4) {
+      switch (format) {
+        case PixelFormat::kGrey8: out[0] = out[1] = out[2] = pixels[x]; break;
+        case PixelFormat::kRgb24: out[0] = pixels[3 * x], out[1] = pixels[3 * x + 1], out[2] = pixels[3 * x + 2]; break;
+        case PixelFormat::kBgr24: out[0] = pixels[3 * x + 2], out[1] = pixels[3 * x + 1], out[2] = pixels[3 * x]; break;
+      }
+      out[3] = 255;
+    }
+    const std::uint32_t top = y / rows_ * rows_;
+    const std::uint32_t count = std::min(rows_, height_ - top);
+    if (++filled_[y / rows_] == count)
+      paint_(top, count, val(emscripten::typed_memory_view(std::size_t{count} * width_ * 4, rgba_.data())), width_,
+             height_);
+  }
+
+ private:
+  std::uint32_t width_, height_, rows_;
+  val paint_;
+  std::vector<std::uint8_t> rgba_;
+  std::vector<std::uint32_t> filled_;  // rows in of each strip
+};
+
+// --- settings --------------------------------------------------------------------------------------
+
+struct Problem {
+  const char* field;  // the page's name of the field at fault
+  std::string message;
+};
+
+// The page's words for a refused setting, with the labels its fields carry.
+Problem worded(const OptionProblem& p) {
+  struct Field {
+    const char* key;
+    const char* label;
+  };
+  auto field = [&]() -> Field {
+    switch (p.option) {
+      case EncodeOption::kNone: break;
+      case EncodeOption::kQuality: return {"quality", "Quality"};
+      case EncodeOption::kType: return {"type", "Image type"};
+      case EncodeOption::kLevels: return {"levels", "Levels"};
+      case EncodeOption::kQuantY: return {"quantY", "Y quantization vector"};
+      case EncodeOption::kQuantI: return {"quantI", "I quantization vector"};
+      case EncodeOption::kQuantQ: return {"quantQ", "Q quantization vector"};
+      case EncodeOption::kThresholds: return {"thresholds", "Thresholds"};
+      case EncodeOption::kDropped: return {"dropped", "Dropped levels"};
+      case EncodeOption::kComment: return {"comment", "Comment"};
+      case EncodeOption::kOptimize: return {"optimiser", "Optimiser"};
+      case EncodeOption::kThreads: return {"threads", "Threads"};
+    }
+    return {"quality", "Settings"};
+  }();
+  static constexpr const char* kPlanes[3] = {"Y", "I", "Q"};
+  std::string subject = field.label;
+  if (p.option == EncodeOption::kDropped && p.entry >= 0 && p.entry < 3) subject += std::string(" of ") + kPlanes[p.entry];
+  else if (p.entry >= 0) subject += ", number " + std::to_string(p.entry + 1);
+  const std::string value = std::to_string(p.value) + (p.option == EncodeOption::kComment ? " bytes" : "");
+  using K = OptionProblem::Kind;
+  switch (p.kind) {
+    case K::kNone: break;
+    case K::kBelowMinimum: return {field.key, subject + ": " + value + " is below the smallest allowed, " + std::to_string(p.bound)};
+    case K::kAboveMaximum: return {field.key, subject + ": " + value + " is above the largest allowed, " + std::to_string(p.bound)};
+    case K::kWrongCount:
+      return {field.key, subject + ": " + std::to_string(p.bound) + " numbers are needed (" +
+                             (p.option == EncodeOption::kThresholds ? "levels + 1" : "3 × levels + 1") + "), not " +
+                             std::to_string(p.value)};
+    case K::kOptimizerChooses:
+      return {field.key, subject + ": the optimiser chooses it; derive the advanced settings again or set the optimiser to 0"};
+  }
+  return {field.key, subject};
+}
+
+Problem problem(const char* field, const char* label, const std::string& reason) {
+  return {field, std::string(label) + ": " + reason};
+}
+
+std::optional<Problem> number_list(const val& settings, const char* key, const char* label,
+                                   std::optional<std::vector<int>>& out) {
+  const val text = settings[key];
+  if (!given(text)) return std::nullopt;
+  out = parse_number_list(text.as<std::string>());
+  if (!out) return problem(key, label, "whole numbers separated by blanks or commas, nothing else");
+  return std::nullopt;
+}
+
+// A whole number typed in a field; nullopt when it is not one.
+std::optional<int> whole(const val& v) {
+  const double d = v.as<double>();
+  if (!(d >= -kTooLarge && d <= kTooLarge) || d != std::floor(d)) return std::nullopt;
+  return static_cast<int>(d);
+}
+
+// What a side is to be encoded with, as the page's form gives it:
+//   {quality, type, optimiser, threads, comment?, levels?, quantY?, quantI?, quantQ?, thresholds?
+//    (texts), dropped? [y, i, q], targetSize? (bytes), targetPsnr? (dB)}.
+// What is missing derives from quality, type and levels, as in varnic-cli. The library's
+// validator judges every value; the page words its answer.
+struct Request {
+  EncodeOptions options;
+  std::optional<std::uint64_t> target_size;
+  std::optional<double> target_psnr;
+};
+
+std::optional<Problem> read_request(const val& s, Request& out) {
+  EncodeOptions& o = out.options;
+  o.quality = s["quality"].as<int>();
+  o.type = static_cast<ImageType>(std::clamp(s["type"].as<int>(), 0, 255));
+  if (given(s["optimiser"])) o.optimize = s["optimiser"].as<int>();
+  if (given(s["threads"])) o.threads = s["threads"].as<int>();
+  if (given(s["comment"])) o.comment = s["comment"].as<std::string>();
+  if (given(s["levels"])) {
+    o.levels = whole(s["levels"]);
+    if (!o.levels) return problem("levels", "Levels", "a whole number");
+  }
+  if (auto p = number_list(s, "quantY", "Y quantization vector", o.quant_y)) return p;
+  if (auto p = number_list(s, "quantI", "I quantization vector", o.quant_i)) return p;
+  if (auto p = number_list(s, "quantQ", "Q quantization vector", o.quant_q)) return p;
+  if (auto p = number_list(s, "thresholds", "Thresholds", o.thresholds)) return p;
+  if (given(s["dropped"])) {
+    std::array<int, 3> dropped{};
+    for (std::size_t c = 0; c < 3; ++c) {
+      const std::optional<int> d = whole(s["dropped"][static_cast<unsigned>(c)]);
+      if (!d) return problem("dropped", "Dropped levels", "a whole number for each of Y, I and Q");
+      dropped[c] = *d;
+    }
+    o.dropped = dropped;
+  }
+  if (const OptionProblem checked = check_encode_options(o); checked.kind != OptionProblem::Kind::kNone)
+    return worded(checked);
+  if (given(s["targetSize"])) {
+    const double bytes = s["targetSize"].as<double>();
+    if (!(bytes >= 1 && bytes <= 1e15)) return problem("targetSize", "Largest file size", "at least 1 byte");
+    out.target_size = static_cast<std::uint64_t>(bytes);
+  }
+  if (given(s["targetPsnr"])) {
+    const double db = s["targetPsnr"].as<double>();
+    if (!(db > 0 && db < 1000)) return problem("targetPsnr", "Lowest PSNR", "a number of decibels above 0");
+    out.target_psnr = db;
+  }
+  const bool full = o.quant_y || o.quant_i || o.quant_q || o.thresholds || o.dropped;
+  if ((out.target_size || out.target_psnr) && full)
+    return problem(out.target_size ? "targetSize" : "targetPsnr", out.target_size ? "Largest file size" : "Lowest PSNR",
+                   "a target chooses the quality, which the advanced settings replace; derive them again first");
+  return std::nullopt;
+}
+
+// --- the session -----------------------------------------------------------------------------------
 
 class Session {
  public:
-  // Opens a .cod, bitmap, Targa or PNM file. Returns {ok, width, height, grey, rgba, notices, info?}
-  // where info is present for .cod files.
-  val open_file(const std::string& bytes, const std::string& name, double max_pixels) {
-    Limits limits{static_cast<std::uint64_t>(max_pixels)};
-    if (sniff_kind(as_span(bytes), name) == FileKind::kCod) {
-      DecodeOptions options;
-      options.limits = limits;
-      Result<Decoded> decoded = decode(as_span(bytes), options);
-      if (!decoded) return failure(decoded.message());
-      source_ = std::move(decoded.value().picture);
-      val out = opened(val::array());
-      out.set("info", info_object(decoded.value().info));
+  // A buffer of `size` bytes for the page to copy a file into, for open_file, png_begin,
+  // paint_file or bitmap_file.
+  val input(double size) {
+    return guarded("to read the file", [&] {
+      input_.assign(static_cast<std::size_t>(size), 0);
+      return view_of(input_);
+    });
+  }
+
+  // Opens the .cod, bitmap, Targa or PNM file in the input buffer. Gives {ok, width, height, grey,
+  // notices, info?} (info for .cod files) and paints the picture.
+  val open_file(const std::string& name, const val& paint) {
+    return guarded("to open the picture", [&] {
+      std::vector<std::uint8_t> bytes = std::move(input_);
+      if (bytes.empty()) return failure("the file is empty");
+      const Limits limits{kMaxPixels};
+      const FileKind kind = sniff_kind(as_span(bytes), name);
+      if (kind == FileKind::kUnknown) return failure(kNotAPicture);
+      if (kind == FileKind::kCod) return open_cod(bytes, limits, paint);
+      Result<PictureFile> picture = read_picture(as_span(bytes), name, limits);
+      if (!picture) return failure(picture.message());
+      std::vector<std::uint8_t>().swap(bytes);
+      return opened(std::move(picture.value().picture), picture.value().notices, paint);
+    });
+  }
+
+  // A PNG file in the input buffer, read in three steps: its chunks (begin: {ok, width, height,
+  // data: [[offset, length], ...], colourTagged}), the inflated data fed through png_buffer and
+  // png_feed, then png_finish, which opens and paints it as open_file does.
+  val png_begin() {
+    return guarded("to read the PNG picture", [&] {
+      png_ = PngReader();
+      std::string message;
+      const bool ok = png_.begin(as_span(input_), kMaxPixels, message);
+      std::vector<std::uint8_t>().swap(input_);
+      if (!ok) return failure(message);
+      val out = success();
+      out.set("width", png_.width());
+      out.set("height", png_.height());
+      out.set("colourTagged", png_.colour_tagged());
+      val data = val::array();
+      for (const auto& [offset, length] : png_.data()) {
+        val range = val::array();
+        range.call<void>("push", static_cast<double>(offset));
+        range.call<void>("push", static_cast<double>(length));
+        data.call<void>("push", range);
+      }
+      out.set("data", data);
+      if (!png_.allocate(message)) return failure(message);
       return out;
-    }
-    // Bitmap and Targa rows stay as the file has them: the encoder reads them in place.
-    Result<PictureFile> picture = read_picture(as_span(bytes), name, limits);
-    if (!picture) return failure(picture.message());
-    source_ = std::move(picture.value().picture);
-    val notices = val::array();
-    for (const std::string& n : picture.value().notices) notices.call<void>("push", n);
-    return opened(notices);
+    });
+  }
+  val png_buffer(double size) {
+    return guarded("to read the PNG picture", [&] {
+      staging_.resize(static_cast<std::size_t>(size));
+      return view_of(staging_);
+    });
+  }
+  val png_feed(double size) {
+    std::string message;
+    return png_.feed({staging_.data(), static_cast<std::size_t>(size)}, message) ? success() : failure(message);
+  }
+  val png_finish(const val& paint) {
+    return guarded("to open the picture", [&] {
+      std::string message;
+      if (!png_.finish(message)) return failure(message);
+      const std::vector<std::string> notices = png_.notices();
+      Picture picture = png_.take_picture();
+      png_ = PngReader();
+      return opened(std::move(picture), notices, paint);
+    });
   }
 
-  // Takes pixels the browser decoded (PNG, JPEG, WebP). `grey` keeps one channel, as the tool does
-  // for grey PNG files.
-  val open_rgba(const std::string& rgba, int width, int height, bool grey, double max_pixels) {
-    const auto w = static_cast<std::uint32_t>(width);
-    const auto h = static_cast<std::uint32_t>(height);
-    const std::uint64_t pixels = std::uint64_t{w} * h;
-    if (width <= 0 || height <= 0 || rgba.size() != pixels * 4) return failure("the decoded picture is inconsistent");
-    if (pixels > static_cast<std::uint64_t>(max_pixels))
-      return failure("the picture has " + std::to_string(pixels) + " pixels, more than the limit of " +
-                     std::to_string(static_cast<std::uint64_t>(max_pixels)));
-    const int channels = grey ? 1 : 3;
-    Picture picture;
-    picture.pixels.resize(static_cast<std::size_t>(pixels) * static_cast<std::size_t>(channels));
-    bool transparent = false;
-    for (std::size_t i = 0; i < pixels; ++i) {
-      const auto* px = reinterpret_cast<const std::uint8_t*>(rgba.data()) + 4 * i;
-      transparent = transparent || px[3] != 255;
-      for (int c = 0; c < channels; ++c)
-        picture.pixels[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] = over_white(px[c], px[3]);
+  // Pixels the browser decoded (JPEG, WebP, a colour-managed PNG), given in strips through
+  // rgba_buffer and rgba_put, then opened and painted by rgba_finish. `grey` keeps one channel,
+  // as the tool does for grey pictures.
+  val rgba_begin(int width, int height, bool grey) {
+    return guarded("to open the picture", [&] {
+      const std::uint64_t pixels = std::uint64_t(std::max(width, 0)) * std::uint64_t(std::max(height, 0));
+      if (width <= 0 || height <= 0) return failure("the browser could not decode the picture");
+      if (pixels > kMaxPixels)
+        return failure(imagefile::pixel_limit_message(std::uint64_t(width), std::uint64_t(height), kMaxPixels));
+      incoming_ = Picture{};
+      incoming_.width = static_cast<std::uint32_t>(width);
+      incoming_.height = static_cast<std::uint32_t>(height);
+      incoming_.format = grey ? PixelFormat::kGrey8 : PixelFormat::kRgb24;
+      incoming_.pixels.resize(static_cast<std::size_t>(pixels) * (grey ? 1 : 3));
+      transparent_ = false;
+      return success();
+    });
+  }
+  val rgba_buffer(int rows) {
+    return guarded("to open the picture", [&] {
+      staging_.resize(std::size_t{incoming_.width} * 4 * static_cast<std::size_t>(std::max(rows, 0)));
+      return view_of(staging_);
+    });
+  }
+  val rgba_put(int top, int rows) {
+    const std::size_t channels = incoming_.format == PixelFormat::kGrey8 ? 1 : 3;
+    const std::size_t first = static_cast<std::size_t>(top) * incoming_.width;
+    const std::size_t count = static_cast<std::size_t>(rows) * incoming_.width;
+    if (top < 0 || rows < 0 || first + count > std::size_t{incoming_.width} * incoming_.height ||
+        count * 4 > staging_.size())
+      return failure("the decoded picture is inconsistent");
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint8_t* px = &staging_[4 * i];
+      transparent_ = transparent_ || px[3] != 255;
+      for (std::size_t c = 0; c < channels; ++c) incoming_.pixels[(first + i) * channels + c] = blend_over_white(px[c], px[3]);
     }
-    picture.width = w;
-    picture.height = h;
-    picture.format = grey ? PixelFormat::kGrey8 : PixelFormat::kRgb24;
-    source_ = std::move(picture);
-    val notices = val::array();
-    if (transparent) notices.call<void>("push", std::string("transparency removed by blending over white"));
-    return opened(notices);
+    return success();
+  }
+  val rgba_finish(const val& notices, const val& paint) {
+    return guarded("to open the picture", [&] {
+      std::vector<std::string> texts;
+      for (int i = 0; i < notices["length"].as<int>(); ++i) texts.push_back(notices[i].as<std::string>());
+      if (transparent_) texts.emplace_back("transparency removed by blending over white");
+      std::vector<std::uint8_t>().swap(staging_);
+      return opened(std::move(incoming_), texts, paint);
+    });
   }
 
-  // The settings quality and type derive for `levels` levels: what the advanced panel starts from.
+  // Checks a side's settings without encoding: {ok} or {ok: false, field, message}.
+  static val check(const val& settings) {
+    Request request;
+    if (auto p = read_request(settings, request)) return failure(p->message, p->field);
+    return success();
+  }
+
+  // Encodes the opened picture, searching the quality when a target is set, then decodes the
+  // file, compares it with the original and paints it. `progress(stage, done, total)`: stages
+  // "encode", "search" (total 0: unknown), "decode".
+  val encode(const val& settings, const val& progress, const val& paint) {
+    return guarded("to compress the picture", [&] {
+      if (source_.pixels.empty()) return failure("no picture is open");
+      Request request;
+      if (auto p = read_request(settings, request)) return failure(p->message, p->field);
+      EncodeOptions& options = request.options;
+      options.limits.max_pixels = kMaxPixels;
+      const bool searching = request.target_size || request.target_psnr;
+      options.progress = [&](const Progress& p) {
+        if (!searching) progress(std::string("encode"), p.done, p.total);
+        return true;
+      };
+
+      const Clock::time_point start = Clock::now();
+      std::string note;
+      Result<Encoded> encoded = searching ? search(request, progress, note) : varnic::encode(source_.view(), options);
+      if (!encoded) return failure(encoded.message());
+      const double encode_seconds = seconds_since(start);
+
+      const std::vector<std::uint8_t>& cod = encoded.value().bytes;
+      const Clock::time_point decode_start = Clock::now();
+      Strips strips(source_.width, source_.height, paint);
+      SsimRows ssim(source_.width);
+      Result<cli::Comparison> comparison = compare(cod, options.threads, progress, &strips, &ssim);
+      if (!comparison) return failure("the new file does not decode: " + comparison.message());
+
+      Result<Info> info = probe(cod);
+      if (!info) return failure(info.message());
+      val out = success();
+      out.set("cod", copy_bytes(cod.data(), cod.size()));
+      out.set("quality", options.quality);
+      out.set("note", note);
+      out.set("levels", encoded.value().levels);
+      out.set("dropped", js_array(encoded.value().dropped, 3));
+      out.set("bitmapBytes", static_cast<double>(info.value().bitmap_bytes));
+      out.set("psnrRgb", comparison.value().psnr_rgb);
+      out.set("psnrY", comparison.value().psnr_y);
+      out.set("ssim", ssim.result());
+      out.set("encodeSeconds", encode_seconds);
+      out.set("decodeSeconds", seconds_since(decode_start));
+      return out;
+    });
+  }
+
+  // Paints the opened picture again, for a PNG download.
+  val paint_source(const val& paint) {
+    return guarded("to draw the picture", [&] {
+      Strips strips(source_.width, source_.height, paint);
+      for (std::uint32_t y = 0; y < source_.height; ++y) strips.put(y, source_.row(y), source_.format);
+      return success();
+    });
+  }
+
+  // Paints the .cod file in the input buffer (a result the page keeps), for a PNG download.
+  val paint_file(const val& paint) {
+    return guarded("to draw the picture", [&] {
+      const std::vector<std::uint8_t> cod = std::move(input_);
+      std::optional<Strips> strips;
+      PixelFormat format = PixelFormat::kRgb24;
+      RowReceiver receiver;
+      receiver.begin = [&](const Info&, const RowShape& shape) {
+        strips.emplace(shape.width, shape.height, paint);
+        format = shape.format;
+        return true;
+      };
+      receiver.rows = [&](std::uint32_t y, std::span<const std::uint8_t> pixels) {
+        strips->put(y, pixels.data(), format);
+        return true;
+      };
+      DecodeOptions options;
+      options.limits.max_pixels = kMaxPixels;
+      Result<Info> decoded = decode_rows(as_span(cod), options, receiver);
+      return decoded ? success() : failure(decoded.message());
+    });
+  }
+
+  // The opened picture as a bitmap file, or (bitmap_file) the .cod file in the input buffer
+  // decoded into one, handed to `write(bytes)` piece by piece.
+  val bitmap_source(const val& write) {
+    return guarded("to write the bitmap", [&] {
+      Result<std::vector<std::uint8_t>> bytes = write_picture(source_.view(), FileKind::kBmp);
+      if (!bytes) return failure(bytes.message());
+      write(copy_bytes(bytes.value().data(), bytes.value().size()));
+      return success();
+    });
+  }
+  val bitmap_file(const val& write) {
+    return guarded("to write the bitmap", [&] {
+      const std::vector<std::uint8_t> cod = std::move(input_);
+      const ByteSink sink = [&write](std::span<const std::uint8_t> piece) {
+        write(copy_bytes(piece.data(), piece.size()));
+        return true;
+      };
+      DecodeOptions options;
+      options.limits.max_pixels = kMaxPixels;
+      Result<WrittenPicture> written = decode_to_stream(as_span(cod), FileKind::kBmp, sink, options);
+      return written ? success() : failure(written.message());
+    });
+  }
+
+  // The settings quality and type derive for `levels` levels: what the advanced fields start
+  // from; `typeMatters` is false where every image type derives the same.
   static val derive(int quality, int type, int levels) {
-    format::CodecParams params = codec::default_codec_params();
-    params.quality_factor = static_cast<std::int16_t>(quality);
-    params.image_type = static_cast<std::int16_t>(type);
-    params.total_levels = static_cast<std::uint16_t>(levels);
-    if (levels < codec::kMinLevels || levels > codec::kMaxLevels || type < 0 || type > 2)
-      return failure("levels must be 1..6 and the image type 0..2");
-    if (const format::StatusCode s = codec::derive_params_from_quality(params); !format::ok(s))
-      return failure(format::message(s));
-    val out = val::object();
-    out.set("ok", true);
-    out.set("levels", levels);
+    if (levels < kMinLevels || levels > kMaxLevels || type < 0 || type >= kImageTypeCount || quality < kMinQuality ||
+        quality > kMaxQuality)
+      return failure("out of range");
+    format::CodecParams by_type[kImageTypeCount];
+    for (int t = 0; t < kImageTypeCount; ++t) {
+      format::CodecParams& params = by_type[t];
+      params = codec::default_codec_params();
+      params.quality_factor = static_cast<std::int16_t>(quality);
+      params.image_type = static_cast<std::int16_t>(t);
+      params.total_levels = static_cast<std::uint16_t>(levels);
+      if (const format::StatusCode s = codec::derive_params_from_quality(params); !format::ok(s))
+        return failure(format::message(s));
+    }
+    const format::CodecParams& params = by_type[type];
+    val out = success();
     const auto subbands = static_cast<std::size_t>(format::subband_count(levels));
     const char* keys[] = {"quantY", "quantI", "quantQ"};
     val dropped = val::array();
+    bool matters = false;
     for (std::size_t c = 0; c < 3; ++c) {
       out.set(keys[c], js_array(params.channels[c].quant_vector, subbands));
       // The encoder lowers a derived count that reaches the levels; show what it will write.
       dropped.call<void>("push", std::min(params.channels[c].dropped_levels, levels - 1));
+      for (const format::CodecParams& other : by_type)
+        matters = matters || !std::equal(other.channels[c].quant_vector.begin(),
+                                         other.channels[c].quant_vector.begin() + static_cast<std::ptrdiff_t>(subbands),
+                                         params.channels[c].quant_vector.begin());
     }
     out.set("thresholds", js_array(params.threshold_vector, static_cast<std::size_t>(levels) + 1));
     out.set("dropped", dropped);
+    out.set("typeMatters", matters);
     return out;
   }
 
-  // Compresses the opened picture, decodes the result and compares it with the original.
-  // `progress(stage, done, total)` is called between steps; stage names "encode", "decode".
-  val encode(const val& settings, const val& progress) {
-    if (source_.pixels.empty()) return failure("no picture is open");
-    EncodeOptions options;
-    if (auto error = encode_options(settings, options)) return failure(*error);
-    options.progress = [&progress](const Progress& p) {
-      progress(std::string("encode"), p.done, p.total);
-      return true;
-    };
-    Result<Encoded> encoded = varnic::encode(source_.view(), options);
-    if (!encoded) return failure(encoded.message());
-    DecodeOptions decode_options;
-    decode_options.progress = [&progress](const Progress& p) {
-      progress(std::string("decode"), p.done, p.total);
-      return true;
-    };
-    Result<Decoded> decoded = decode(encoded.value().bytes, decode_options);
-    if (!decoded) return failure("the new file does not decode: " + decoded.message());
-    progress(std::string("compare"), 0, 1);
-    const Picture original = top_down(source_);
-    result_ = std::move(decoded).value().picture;
-    Result<cli::Comparison> comparison = cli::compare_pictures(original, result_);
-    if (!comparison) return failure(comparison.message());
-    const std::vector<std::uint8_t>& cod = encoded.value().bytes;
-    Result<Info> info = probe(cod);
-    if (!info) return failure(info.message());
-
-    val out = val::object();
-    out.set("ok", true);
-    out.set("cod", copy_bytes(cod.data(), cod.size()));
-    out.set("width", result_.width);
-    out.set("height", result_.height);
-    out.set("rgba", to_rgba(result_));
-    out.set("levels", encoded.value().levels);
-    out.set("dropped", js_array(encoded.value().dropped, 3));
-    out.set("bitmapBytes", static_cast<double>(info.value().bitmap_bytes));
-    out.set("ratio", info.value().ratio);
-    out.set("psnrRgb", comparison.value().psnr_rgb);
-    out.set("psnrY", comparison.value().psnr_y);
-    out.set("ssim", ssim(original, result_));
-    return out;
+  // The words for a picture over the page's limit, before the page decodes it.
+  static std::string limit_message(double width, double height) {
+    return imagefile::pixel_limit_message(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height),
+                                          kMaxPixels);
   }
 
-  // The last result as a bitmap file, or the opened picture when nothing was compressed yet.
-  val bitmap(bool result) {
-    const Picture& picture = result && !result_.pixels.empty() ? result_ : source_;
-    if (picture.pixels.empty()) return failure("no picture is open");
-    Result<std::vector<std::uint8_t>> bytes = write_picture(picture.view(), FileKind::kBmp);
-    if (!bytes) return failure(bytes.message());
-    val out = val::object();
-    out.set("ok", true);
-    out.set("bytes", copy_bytes(bytes.value().data(), bytes.value().size()));
+  // The ranges the page's fields take.
+  static val about() {
+    val out = success();
+    out.set("version", std::string(version()));
+    out.set("maxPixels", static_cast<double>(kMaxPixels));
+    out.set("minQuality", kMinQuality);
+    out.set("maxQuality", kMaxQuality);
+    out.set("defaultQuality", kDefaultQuality);
+    out.set("minLevels", kMinLevels);
+    out.set("maxLevels", kMaxLevels);
+    out.set("defaultLevels", kDefaultLevels);
+    out.set("maxStep", kMaxQuantStep);
+    out.set("maxCommentBytes", static_cast<double>(kMaxCommentBytes));
+    out.set("maxOptimiser", kMaxOptimize);
     return out;
   }
-
-  // The highest optimiser level the encoder offers (0 would keep the page's control hidden).
-  static int optimiser_levels() { return optimize::kMaxOptimizeLevel; }
 
  private:
-  val opened(const val& notices) {
-    result_ = {};
-    val out = val::object();
-    out.set("ok", true);
+  static constexpr const char* kNotAPicture =
+      "not a picture this page opens: .cod, BMP, Targa (.tga), PNM, PNG, JPEG or WebP";
+
+  val open_cod(const std::vector<std::uint8_t>& bytes, const Limits& limits, const val& paint) {
+    // Decoded row by row into the picture that compressing it again reads.
+    Picture picture;
+    Info info;
+    std::optional<Strips> strips;
+    RowReceiver receiver;
+    receiver.begin = [&](const Info& header, const RowShape& shape) {
+      info = header;
+      picture.width = shape.width;
+      picture.height = shape.height;
+      picture.format = shape.format;
+      picture.pixels.resize(std::size_t{shape.width} * shape.height * static_cast<std::size_t>(bytes_per_pixel(shape.format)));
+      strips.emplace(shape.width, shape.height, paint);
+      return true;
+    };
+    receiver.rows = [&](std::uint32_t y, std::span<const std::uint8_t> pixels) {
+      std::copy(pixels.begin(), pixels.end(), picture.pixels.begin() + static_cast<std::ptrdiff_t>(y * pixels.size()));
+      strips->put(y, pixels.data(), picture.format);
+      return true;
+    };
+    DecodeOptions options;
+    options.limits = limits;
+    Result<Info> decoded = decode_rows(as_span(bytes), options, receiver);
+    if (!decoded) return failure(decoded.message());
+    val out = opened(std::move(picture), {}, val::null());
+    val about = val::object();
+    about.set("version", std::to_string(info.version_major) + "." + std::to_string(info.version_minor));
+    about.set("levels", info.levels);
+    about.set("comment", info.comment);
+    about.set("bitmapBytes", static_cast<double>(info.bitmap_bytes));
+    out.set("info", about);
+    return out;
+  }
+
+  // Makes `picture` the opened one; paints it unless `paint` is null (already painted).
+  val opened(Picture picture, const std::vector<std::string>& notices, const val& paint) {
+    source_ = std::move(picture);
+    if (!paint.isNull()) {
+      Strips strips(source_.width, source_.height, paint);
+      for (std::uint32_t y = 0; y < source_.height; ++y) strips.put(y, source_.row(y), source_.format);
+    }
+    val out = success();
     out.set("width", source_.width);
     out.set("height", source_.height);
     out.set("grey", source_.format == PixelFormat::kGrey8);
-    out.set("rgba", to_rgba(source_));
-    out.set("notices", notices);
+    out.set("notices", strings(notices));
     return out;
   }
 
-  Picture source_;
-  Picture result_;
+  // Decodes `cod` row by row against the opened picture: the comparison, and the rows to
+  // `strips` and `ssim` when given.
+  Result<cli::Comparison> compare(const std::vector<std::uint8_t>& cod, int threads, const val& progress,
+                                  Strips* strips, SsimRows* ssim) {
+    cli::RowComparison comparison;
+    const std::size_t source_row = std::size_t{source_.width} * static_cast<std::size_t>(bytes_per_pixel(source_.format));
+    std::uint32_t done = 0;
+    PixelFormat format = PixelFormat::kRgb24;
+    RowReceiver receiver;
+    receiver.begin = [&](const Info&, const RowShape& shape) {
+      format = shape.format;
+      return shape.width == source_.width && shape.height == source_.height;
+    };
+    receiver.rows = [&](std::uint32_t y, std::span<const std::uint8_t> pixels) {
+      const std::span<const std::uint8_t> original(source_.row(y), source_row);
+      comparison.add(original, source_.format, pixels, format, source_.width);
+      if (ssim != nullptr) ssim->add(original, source_.format, pixels, format);
+      if (strips != nullptr) strips->put(y, pixels.data(), format);
+      if (++done % 256 == 0 && strips != nullptr) progress(std::string("decode"), done, source_.height);
+      return true;
+    };
+    DecodeOptions options;
+    options.threads = threads;
+    options.limits.max_pixels = kMaxPixels;
+    Result<Info> decoded = decode_rows(cod, options, receiver);
+    if (!decoded) return {decoded.status(), decoded.message()};
+    return comparison.result();
+  }
+
+  // The quality `varnic-cli compress --target-size / --target-psnr` picks, by the same search.
+  Result<Encoded> search(const Request& request, const val& progress, std::string& note) {
+    std::optional<Encoded> best;
+    int best_quality = 0;
+    double best_psnr = 0;
+    int trials = 0;
+    auto trial = [&](int quality) -> Result<Encoded> {
+      progress(std::string("search"), ++trials, 0);
+      EncodeOptions options = request.options;
+      options.quality = quality;
+      return varnic::encode(source_.view(), options);
+    };
+    Result<std::optional<int>> found{std::optional<int>()};
+    if (request.target_size) {
+      std::uint64_t smallest = UINT64_MAX;
+      int smallest_quality = 0;
+      found = cli::highest_passing(kMinQuality, kMaxQuality, [&](int quality) -> Result<bool> {
+        Result<Encoded> t = trial(quality);
+        if (!t) return {t.status(), t.message()};
+        const std::uint64_t size = t.value().bytes.size();
+        if (size < smallest) smallest = size, smallest_quality = quality;
+        const bool fits = size <= *request.target_size;
+        if (fits && (!best || quality > best_quality)) best = std::move(t).value(), best_quality = quality;
+        return fits;
+      });
+      if (found && !best)
+        return {Status::kLimitExceeded, "no quality gives a file of at most " + std::to_string(*request.target_size) +
+                                            " bytes: the smallest, at quality " + std::to_string(smallest_quality) +
+                                            ", has " + std::to_string(smallest) + " bytes"};
+      note = "quality " + std::to_string(best_quality) + " for at most " + std::to_string(*request.target_size) + " bytes";
+    } else {
+      double highest = -1;
+      found = cli::lowest_passing(kMinQuality, kMaxQuality, [&](int quality) -> Result<bool> {
+        Result<Encoded> t = trial(quality);
+        if (!t) return {t.status(), t.message()};
+        Result<cli::Comparison> c = compare(t.value().bytes, request.options.threads, progress, nullptr, nullptr);
+        if (!c) return {c.status(), c.message()};
+        const double psnr = c.value().psnr_rgb;
+        highest = std::max(highest, psnr);
+        const bool meets = psnr >= *request.target_psnr;
+        if (meets && (!best || quality < best_quality)) best = std::move(t).value(), best_quality = quality, best_psnr = psnr;
+        return meets;
+      });
+      char text[96];
+      if (found && !best) {
+        std::snprintf(text, sizeof text, "no quality reaches %.2f dB: the best reached is %.2f dB", *request.target_psnr,
+                      highest);
+        return {Status::kLimitExceeded, text};
+      }
+      std::snprintf(text, sizeof text, "quality %d for at least %.2f dB (%.2f dB)", best_quality, *request.target_psnr,
+                    best_psnr);
+      note = text;
+    }
+    if (!found) return {found.status(), found.message()};
+    return std::move(*best);
+  }
+
+  Picture source_;  // as its reader gives it: a bitmap's rows bottom-up, blue first
+  std::vector<std::uint8_t> input_;    // a file being opened, or a .cod file to draw
+  std::vector<std::uint8_t> staging_;  // pieces of pixels or inflated data on their way in
+  PngReader png_;
+  Picture incoming_;                   // pixels the browser decoded, on their way in
+  bool transparent_ = false;
 };
 
 }  // namespace
@@ -307,11 +709,23 @@ EMSCRIPTEN_BINDINGS(varnic_web) {
   using varnic::web::Session;
   emscripten::class_<Session>("Session")
       .constructor<>()
+      .function("input", &Session::input)
       .function("openFile", &Session::open_file)
-      .function("openRgba", &Session::open_rgba)
+      .function("pngBegin", &Session::png_begin)
+      .function("pngBuffer", &Session::png_buffer)
+      .function("pngFeed", &Session::png_feed)
+      .function("pngFinish", &Session::png_finish)
+      .function("rgbaBegin", &Session::rgba_begin)
+      .function("rgbaBuffer", &Session::rgba_buffer)
+      .function("rgbaPut", &Session::rgba_put)
+      .function("rgbaFinish", &Session::rgba_finish)
       .function("encode", &Session::encode)
-      .function("bitmap", &Session::bitmap)
+      .function("paintSource", &Session::paint_source)
+      .function("paintFile", &Session::paint_file)
+      .function("bitmapSource", &Session::bitmap_source)
+      .function("bitmapFile", &Session::bitmap_file)
+      .class_function("check", &Session::check)
       .class_function("derive", &Session::derive)
-      .class_function("optimiserLevels", &Session::optimiser_levels);
-  emscripten::function("version", emscripten::optional_override([] { return std::string(varnic::version()); }));
+      .class_function("limitMessage", &Session::limit_message)
+      .class_function("about", &Session::about);
 }

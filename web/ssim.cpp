@@ -3,79 +3,94 @@
 
 #include <cmath>
 #include <limits>
-#include <vector>
 
 namespace varnic::web {
 namespace {
 
-constexpr int kRadius = 5;  // 11 taps: sigma 1.5 truncated at 3.5 sigma
 constexpr double kSigma = 1.5;
 constexpr double kC1 = (0.01 * 255) * (0.01 * 255);
 constexpr double kC2 = (0.03 * 255) * (0.03 * 255);
 
-std::vector<double> luma(const Picture& p) {
-  const std::size_t n = std::size_t{p.width} * p.height;
-  std::vector<double> y(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    if (p.format == PixelFormat::kGrey8) {
-      y[i] = p.pixels[i];
+void luma(std::span<const std::uint8_t> row, PixelFormat format, std::vector<double>& out) {
+  for (std::size_t x = 0; x < out.size(); ++x) {
+    if (format == PixelFormat::kGrey8) {
+      out[x] = row[x];
       continue;
     }
-    const std::uint8_t* px = &p.pixels[3 * i];
-    const double r = p.format == PixelFormat::kRgb24 ? px[0] : px[2];
-    const double b = p.format == PixelFormat::kRgb24 ? px[2] : px[0];
-    y[i] = 0.299 * r + 0.587 * px[1] + 0.114 * b;
+    const std::uint8_t* px = &row[3 * x];
+    const double r = format == PixelFormat::kRgb24 ? px[0] : px[2];
+    const double b = format == PixelFormat::kRgb24 ? px[2] : px[0];
+    out[x] = 0.299 * r + 0.587 * px[1] + 0.114 * b;
   }
-  return y;
-}
-
-// Separable Gaussian filter, kept only where the whole window is inside (the border the usual
-// definition crops before averaging).
-std::vector<double> blur_inside(const std::vector<double>& in, int w, int h) {
-  double taps[2 * kRadius + 1];
-  double sum = 0;
-  for (int k = -kRadius; k <= kRadius; ++k) sum += taps[k + kRadius] = std::exp(-k * k / (2 * kSigma * kSigma));
-  for (double& t : taps) t /= sum;
-  const int ow = w - 2 * kRadius;
-  const int oh = h - 2 * kRadius;
-  std::vector<double> rows(static_cast<std::size_t>(ow) * static_cast<std::size_t>(h));
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < ow; ++x) {
-      double s = 0;
-      for (int k = 0; k <= 2 * kRadius; ++k) s += taps[k] * in[static_cast<std::size_t>(y) * w + x + k];
-      rows[static_cast<std::size_t>(y) * ow + x] = s;
-    }
-  std::vector<double> out(static_cast<std::size_t>(ow) * static_cast<std::size_t>(oh));
-  for (int y = 0; y < oh; ++y)
-    for (int x = 0; x < ow; ++x) {
-      double s = 0;
-      for (int k = 0; k <= 2 * kRadius; ++k) s += taps[k] * rows[static_cast<std::size_t>(y + k) * ow + x];
-      out[static_cast<std::size_t>(y) * ow + x] = s;
-    }
-  return out;
 }
 
 }  // namespace
 
-double ssim(const Picture& a, const Picture& b) {
-  const int w = static_cast<int>(a.width);
-  const int h = static_cast<int>(a.height);
-  if (a.width != b.width || a.height != b.height || w <= 2 * kRadius || h <= 2 * kRadius)
-    return std::numeric_limits<double>::quiet_NaN();
-  const std::vector<double> x = luma(a);
-  const std::vector<double> y = luma(b);
-  std::vector<double> xx(x.size()), yy(x.size()), xy(x.size());
-  for (std::size_t i = 0; i < x.size(); ++i) xx[i] = x[i] * x[i], yy[i] = y[i] * y[i], xy[i] = x[i] * y[i];
-  const std::vector<double> mx = blur_inside(x, w, h), my = blur_inside(y, w, h);
-  const std::vector<double> mxx = blur_inside(xx, w, h), myy = blur_inside(yy, w, h), mxy = blur_inside(xy, w, h);
-  double total = 0;
-  for (std::size_t i = 0; i < mx.size(); ++i) {
-    const double vx = mxx[i] - mx[i] * mx[i];
-    const double vy = myy[i] - my[i] * my[i];
-    const double cov = mxy[i] - mx[i] * my[i];
-    total += (2 * mx[i] * my[i] + kC1) * (2 * cov + kC2) / ((mx[i] * mx[i] + my[i] * my[i] + kC1) * (vx + vy + kC2));
+SsimRows::SsimRows(std::uint32_t width)
+    : inside_(width > 2 * kRadius ? width - 2 * kRadius : 0), luma_a_(width), luma_b_(width), squares_a_(width),
+      squares_b_(width), products_(width), ring_(static_cast<std::size_t>(kTaps) * kMoments * inside_),
+      down_(static_cast<std::size_t>(kMoments) * inside_) {
+  double sum = 0;
+  for (int k = -kRadius; k <= kRadius; ++k) sum += taps_[k + kRadius] = std::exp(-k * k / (2 * kSigma * kSigma));
+  for (double& t : taps_) t /= sum;
+}
+
+void SsimRows::add(std::span<const std::uint8_t> row_a, PixelFormat format_a, std::span<const std::uint8_t> row_b,
+                   PixelFormat format_b) {
+  if (inside_ == 0) return;
+  luma(row_a, format_a, luma_a_);
+  luma(row_b, format_b, luma_b_);
+  const std::size_t width = luma_a_.size();
+  for (std::size_t x = 0; x < width; ++x) {
+    squares_a_[x] = luma_a_[x] * luma_a_[x];
+    squares_b_[x] = luma_b_[x] * luma_b_[x];
+    products_[x] = luma_a_[x] * luma_b_[x];
   }
-  return total / static_cast<double>(mx.size());
+  // Filtered across, kept only where the whole window is inside (the border the usual
+  // definition crops before averaging). Every sum runs over the taps in order, a tap at a time
+  // for a whole row, so that the loops run on vectors and the sums are those of one position at
+  // a time.
+  double* moments = &ring_[static_cast<std::size_t>(rows_ % kTaps) * kMoments * inside_];
+  const double* sources[kMoments] = {luma_a_.data(), luma_b_.data(), squares_a_.data(), squares_b_.data(), products_.data()};
+  for (int i = 0; i < kMoments; ++i) {
+    double* out = moments + static_cast<std::size_t>(i) * inside_;
+    const double* in = sources[i];
+    for (std::size_t x = 0; x < inside_; ++x) out[x] = taps_[0] * in[x];
+    for (int k = 1; k < kTaps; ++k)
+      for (std::size_t x = 0; x < inside_; ++x) out[x] += taps_[k] * in[x + static_cast<std::size_t>(k)];
+  }
+  ++rows_;
+  if (rows_ < kTaps) return;
+  // The window's rows, oldest first, filtered down.
+  for (int i = 0; i < kMoments; ++i) {
+    double* out = &down_[static_cast<std::size_t>(i) * inside_];
+    for (int k = 0; k < kTaps; ++k) {
+      const double* in = &ring_[(static_cast<std::size_t>((rows_ + static_cast<unsigned>(k)) % kTaps) * kMoments +
+                                 static_cast<std::size_t>(i)) * inside_];
+      if (k == 0) {
+        for (std::size_t x = 0; x < inside_; ++x) out[x] = taps_[0] * in[x];
+      } else {
+        for (std::size_t x = 0; x < inside_; ++x) out[x] += taps_[k] * in[x];
+      }
+    }
+  }
+  const double* mx = &down_[0];
+  const double* my = &down_[inside_];
+  const double* mxx = &down_[2 * inside_];
+  const double* myy = &down_[3 * inside_];
+  const double* mxy = &down_[4 * inside_];
+  for (std::size_t x = 0; x < inside_; ++x) {
+    const double vx = mxx[x] - mx[x] * mx[x];
+    const double vy = myy[x] - my[x] * my[x];
+    const double cov = mxy[x] - mx[x] * my[x];
+    squares_a_[x] = (2 * mx[x] * my[x] + kC1) * (2 * cov + kC2) / ((mx[x] * mx[x] + my[x] * my[x] + kC1) * (vx + vy + kC2));
+  }
+  for (std::size_t x = 0; x < inside_; ++x) total_ += squares_a_[x];
+  count_ += inside_;
+}
+
+double SsimRows::result() const {
+  return count_ == 0 ? std::numeric_limits<double>::quiet_NaN() : total_ / static_cast<double>(count_);
 }
 
 }  // namespace varnic::web

@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // The page's side of the worker protocol (see worker.js). Requests run one at a time in the order
-// they were made. Cancelling replaces the worker with a new one, to which the opened picture is
-// sent again first, so that the requests after it never notice.
+// they were made. Cancelling replaces the worker with a new one; the opened picture is sent to it
+// again only when a request needs it, so that opening another file right away costs nothing more.
+const kNeedsPicture = new Set(['encode', 'png', 'bitmap']);
+
 export class Codec {
   constructor(onProgress) {
     this.onProgress = onProgress;
     this.nextId = 1;
-    this.pending = null;   // the running request: {id, op, resolve}
+    this.pending = null;   // the running request: {id, op, fields, resolve}
     this.tail = Promise.resolve();
-    this.reopen = null;    // the last successful open request
+    this.picture = null;   // the last successful open request's fields
+    this.hasPicture = false;  // the present worker has it
     this.start();
   }
 
@@ -18,8 +21,9 @@ export class Codec {
     // A worker that dies (out of memory while growing, a failed load) reports here, not by message.
     this.worker.onerror = (event) => {
       event.preventDefault();
-      this.stop({ ok: false, message: `the codec stopped: ${event.message || 'unknown error'}` });
+      this.stop({ ok: false, message: `the codec stopped (${event.message || 'it could not start'})` });
     };
+    this.hasPicture = false;
   }
 
   receive(message) {
@@ -45,29 +49,41 @@ export class Codec {
     this.pending = null;
     this.worker.terminate();
     this.start();
-    // Id 0 is never pending: its reply is dropped, and the worker runs it before anything else.
-    if (this.reopen) this.worker.postMessage({ ...this.reopen, id: 0 });
     pending.resolve(reply);
+  }
+
+  send(op, fields) {
+    return new Promise((resolve) => {
+      const id = this.nextId++;
+      this.pending = { id, op, fields, resolve };
+      this.worker.postMessage({ ...fields, op, id });
+    });
   }
 
   // Resolves with the worker's reply; {ok: false, cancelled: true} when cancelled while running.
   request(op, fields = {}) {
-    const request = { op, ...fields };
-    const reply = this.tail.then(() => new Promise((resolve) => {
-      const id = this.nextId++;
-      this.pending = { id, op, resolve };
-      this.worker.postMessage({ ...request, id });
-    }));
-    this.tail = reply;
-    return reply.then((message) => {
-      if (message.ok && (op === 'openFile' || op === 'openBitmap')) this.reopen = request;
+    const reply = this.tail.then(async () => {
+      if (kNeedsPicture.has(op) && !this.hasPicture && this.picture) {
+        const reopened = await this.send('open', this.picture);
+        if (!reopened.ok) return reopened;
+        reopened.bitmap?.close();
+        this.hasPicture = true;
+      }
+      const message = await this.send(op, fields);
+      // A refused file leaves the worker's picture as it was.
+      if (op === 'open' && message.ok) {
+        this.hasPicture = true;
+        this.picture = fields;
+      }
       return message;
     });
+    this.tail = reply;
+    return reply;
   }
 
-  // Cancels the running request, or only one of the operation `op` when given.
-  cancel(op = null) {
-    if (this.pending && (op === null || this.pending.op === op)) {
+  // Cancels the running request when `which(op, fields)` says so (any request by default).
+  cancel(which = () => true) {
+    if (this.pending && which(this.pending.op, this.pending.fields)) {
       this.stop({ ok: false, cancelled: true, message: 'cancelled' });
     }
   }

@@ -1,245 +1,375 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// The page: opening files, the settings, re-encoding after a pause, figures and downloads.
+// The page: opening files, each side's settings, re-encoding after a pause, figures and downloads.
+// The right side always shows a result; the left shows the original or a second result with its
+// own settings. The form shows the settings of the side chosen above the quality slider.
 import { Codec } from './codec.js';
 import { CompareView } from './view.js';
 
-// wasm32 addresses 4 GiB, and an encode holds the picture several times over (samples, planes,
-// the decoded result, RGBA copies for the canvas): 64 megapixels (8192 x 8192) stay well inside.
-const kMaxPixels = 1 << 26;
 const kSettleMs = 300;   // pause after the last settings change before re-encoding
-const kDefaultLevels = 5;
+const LEFT = 0;
+const RIGHT = 1;
+const kSideNames = ['left', 'right'];
 
 const $ = (id) => document.getElementById(id);
 
+// The library's ranges and defaults (the worker's "about" reply).
+let limits = null;
+
+function newSettings() {
+  return {
+    quality: limits.defaultQuality, type: 0, optimiser: 0, aim: 'quality', targetKb: 50, targetDb: 35,
+    levels: limits.defaultLevels, custom: false, quantY: '', quantI: '', quantQ: '', thresholds: '',
+    dropped: [0, 0, 0], comment: '',
+  };
+}
+
 const state = {
-  name: '',            // opened file's name without extension
-  original: null,      // {width, height, rgba}
-  result: null,        // the last encode reply
-  custom: false,       // the advanced fields were edited
-  timer: 0,
+  file: null,        // {name, size, notice}
+  picture: null,     // the open reply: {width, height, grey, info?}
+  original: null,    // ImageBitmap
+  active: RIGHT,     // the side the form shows
+  sides: [],         // {compressed, settings, result, stale, timer, generation}
 };
 
-const stageNames = { encode: 'Compressing plane', decode: 'Decoding', compare: 'Comparing' };
+// --- progress and messages ---------------------------------------------------------------------
+
 const codec = new Codec((progress) => {
+  const texts = {
+    encode: () => `Compressing: step ${progress.done} of ${progress.total}`,
+    search: () => `Looking for the quality: trial ${progress.done}`,
+    decode: () => `Checking the result: ${Math.round((100 * progress.done) / progress.total)} %`,
+  };
   $('progress').max = Math.max(1, progress.total);
-  $('progress').value = progress.done;
-  $('progress-text').textContent = progress.stage === 'compare'
-    ? stageNames.compare : `${stageNames[progress.stage]} ${progress.done} of ${progress.total}`;
+  $('progress').value = progress.total ? progress.done : 0;
+  $('progress-text').textContent = (texts[progress.stage] || (() => ''))();
 });
 
-const view = new CompareView($('frame'), $('view'), $('divider'), (scale) => {
-  $('zoom-level').value = `${Math.round(scale * (window.devicePixelRatio || 1) * 100)}%`;
+const view = new CompareView($('frame'), $('view'), $('divider'), (percent) => {
+  $('zoom-level').value = `${percent}%`;
 });
 
 function showError(text) {
-  $('error').textContent = text;
+  $('error-text').textContent = text;
   $('error').hidden = !text;
 }
 
+// The open file's notices stay while it is open; a note about the last action ("Cancelled.")
+// replaces them until the next action.
 function showNotice(text) {
   $('notice').textContent = text;
   $('notice').hidden = !text;
 }
 
-// Counts finished operations (an open with its first encode, an encode, a failure), so that a
-// script driving the page can wait for the next one.
+// Counts the moments the page falls idle (nothing running, nothing waiting for its pause), so
+// that a script driving the page can wait for the work an action started.
 function finished() {
+  if (running > 0 || state.sides.some((side) => side.timer)) return;
   document.body.dataset.done = String(Number(document.body.dataset.done || 0) + 1);
 }
 
-function busy(text) {
-  $('progress-row').hidden = !text;
-  $('progress-text').textContent = text || '';
-  $('progress').value = 0;
-}
-
-// Runs one worker request with the progress row shown until every such request has ended;
-// null when it failed or was cancelled.
+// Runs one worker request with the progress row shown until every request has ended.
 let running = 0;
 async function run(op, fields, text) {
   running++;
-  busy(text);
+  $('progress-row').hidden = false;
+  $('progress-text').textContent = text;
+  $('progress').removeAttribute('value');
   const reply = await codec.request(op, fields);
-  if (--running === 0) busy('');
-  if (reply.cancelled) return null;
-  if (!reply.ok) {
-    showError(reply.message);
-    return null;
-  }
+  if (--running === 0) $('progress-row').hidden = true;
   return reply;
 }
 
-// --- figures ---------------------------------------------------------------------------------
-
-const number = (value, digits) => (Number.isFinite(value) ? value.toFixed(digits) : value === Infinity ? '∞' : '–');
+// --- figures and labels ------------------------------------------------------------------------
 
 function bytesText(bytes) {
-  return bytes < 10000 ? `${bytes} bytes` : `${(bytes / 1024).toFixed(1)} KiB`;
+  if (bytes < 1000) return `${bytes} B`;
+  if (bytes < 1e6) return `${(bytes / 1e3).toFixed(1)} kB`;
+  return `${(bytes / 1e6).toFixed(2)} MB`;
 }
 
-function showFigures(result) {
-  const pixels = state.original.width * state.original.height;
-  const text = result ? {
-    'fig-size': bytesText(result.cod.length),
-    'fig-bpp': number((result.cod.length * 8) / pixels, 3),
-    'fig-ratio': `${number(result.ratio, 1)} : 1`,
-    'fig-psnr-rgb': `${number(result.psnrRgb, 2)} dB`,
-    'fig-psnr-y': `${number(result.psnrY, 2)} dB`,
-    'fig-ssim': number(result.ssim, 4),
-  } : {};
-  for (const id of ['fig-size', 'fig-bpp', 'fig-ratio', 'fig-psnr-rgb', 'fig-psnr-y', 'fig-ssim']) {
-    $(id).textContent = text[id] || '–';
+const fixed = (value, digits) => (Number.isFinite(value) ? value.toFixed(digits) : value === Infinity ? '∞' : '–');
+
+// What a result was made with, for its label.
+function describe(settings, result) {
+  if (result.note) return result.note;
+  if (settings.custom) return 'advanced settings';
+  return `quality ${result.quality}` + (settings.optimiser > 0 ? `, optimiser ${settings.optimiser}` : '');
+}
+
+function showFigures() {
+  const picture = state.picture;
+  $('fig-input').textContent = picture
+    ? `Input: ${state.file.name}, ${picture.width} × ${picture.height} ${picture.grey ? 'grey' : 'colour'}, ${bytesText(state.file.size)}`
+    : 'Input: –';
+  for (const [index, prefix] of [[LEFT, 'fig-left-'], [RIGHT, 'fig-']]) {
+    const side = state.sides[index];
+    const r = side.result;
+    const pixels = picture ? picture.width * picture.height : 0;
+    const text = r ? {
+      size: bytesText(r.cod.length),
+      saving: `${fixed(100 * (1 - r.cod.length / state.file.size), 1)} %`,
+      bpp: fixed((8 * r.cod.length) / pixels, 3),
+      psnr: `${fixed(r.psnrRgb, 2)} dB`,
+      ssim: fixed(r.ssim, 4),
+    } : {};
+    for (const key of ['size', 'saving', 'bpp', 'psnr', 'ssim']) $(prefix + key).textContent = text[key] || '–';
+    $(`${prefix}saving`).title = r ? `${fixed(state.file.size / r.cod.length, 1)} : 1 against the input file` : '';
+    $(`${prefix}psnr`).title = r ? `over luma: ${fixed(r.psnrY, 2)} dB` : '';
+    $(`row-${kSideNames[index]}`).classList.toggle('stale', side.stale);
+  }
+  $('row-left').hidden = !state.sides[LEFT].compressed;
+}
+
+function showPictures() {
+  const [left, right] = state.sides;
+  if (!state.original) return;
+  const leftPicture = left.compressed ? left.result?.bitmap : state.original;
+  view.setSides(leftPicture || state.original, right.result?.bitmap || null);
+  const label = (side, fallback) => {
+    const element = $(`label-${side === left ? 'left' : 'right'}`);
+    const text = side.result ? `${side === left ? 'Left' : 'Right'}, ${side.result.label}` : fallback;
+    element.textContent = side.stale ? `${text} (out of date)` : text;
+    element.classList.toggle('stale', side.stale);
+    element.hidden = !right.result;
+  };
+  label(left, 'Original');
+  label(right, 'Result');
+}
+
+function showDownloads() {
+  const side = state.sides[state.active];
+  const fresh = Boolean(side.result) && !side.stale;
+  $('download-heading').textContent = `Download the ${kSideNames[state.active]} side`;
+  $('save-cod').disabled = !(side.compressed && fresh);
+  $('save-png').disabled = $('save-bmp').disabled = !state.picture || (side.compressed && !fresh);
+  $('compress').disabled = !state.picture;
+}
+
+function refresh() {
+  showPictures();
+  showFigures();
+  showDownloads();
+}
+
+// --- the form ------------------------------------------------------------------------------------
+
+// Fields of a side's settings and the form element each lives in.
+const kFields = {
+  quality: 'quality', type: 'type', optimiser: 'optimiser', aim: 'aim', targetKb: 'target-size',
+  targetDb: 'target-psnr', levels: 'levels', quantY: 'quant-y', quantI: 'quant-i', quantQ: 'quant-q',
+  thresholds: 'thresholds', comment: 'comment',
+};
+// The glue's names for the fields it checks.
+const kProblemFields = {
+  quality: 'quality', type: 'type', optimiser: 'optimiser', levels: 'levels', quantY: 'quant-y', quantI: 'quant-i',
+  quantQ: 'quant-q', thresholds: 'thresholds', dropped: 'dropped', comment: 'comment', targetSize: 'target-size',
+  targetPsnr: 'target-psnr',
+};
+const kAdvanced = ['levels', 'quant-y', 'quant-i', 'quant-q', 'thresholds', 'dropped', 'comment'];
+
+function active() {
+  return state.sides[state.active];
+}
+
+// Shows the active side's settings in the form.
+function loadForm() {
+  const side = active();
+  const s = side.settings;
+  for (const [key, id] of Object.entries(kFields)) $(id).value = String(s[key]);
+  [$('dropped-y').value, $('dropped-i').value, $('dropped-q').value] = s.dropped.map(String);
+  $('quality-value').textContent = String(s.quality);
+  $('side-left').checked = state.active === LEFT;
+  $('side-right').checked = state.active === RIGHT;
+  $('left-mode').hidden = state.active !== LEFT;
+  $('left-mode').value = state.sides[LEFT].compressed ? 'compressed' : 'original';
+  const off = !side.compressed;
+  $('quality').disabled = off || s.aim !== 'quality';
+  $('side-settings').disabled = off;
+  $('quality-label').textContent = off ? 'Quality (the left side shows the original)'
+    : s.aim !== 'quality' ? 'Quality (the target chooses it)' : 'Quality';
+  $('target-size-row').hidden = s.aim !== 'size';
+  $('target-psnr-row').hidden = s.aim !== 'psnr';
+  markProblem(side.problem);
+  showDownloads();
+}
+
+// Marks the field a refused setting is in, with its message beside it; null clears every mark.
+function markProblem(problem) {
+  for (const id of Object.values(kProblemFields)) {
+    const field = $(id);
+    const message = $(`${id}-error`);
+    const wrong = Boolean(problem) && kProblemFields[problem.field] === id;
+    if (field.tagName !== 'FIELDSET') field.setAttribute('aria-invalid', String(wrong));
+    if (message) {
+      message.hidden = !wrong;
+      message.textContent = wrong ? problem.message : '';
+    }
+    if (wrong && kAdvanced.includes(id)) $('advanced').open = true;
+  }
+  for (const id of ['dropped-y', 'dropped-i', 'dropped-q']) {
+    $(id).setAttribute('aria-invalid', String(Boolean(problem) && problem.field === 'dropped'));
   }
 }
 
-function showResult(result) {
-  state.result = result;
-  view.setResult(result);
-  $('label-left').hidden = $('label-right').hidden = !result;
-  $('label-right').textContent = result ? `Result, quality ${$('quality').value}` : 'Result';
-  $('save-cod').disabled = !result;
-  showFigures(result);
-}
-
-// --- settings --------------------------------------------------------------------------------
-
-const advancedIds = ['quant-y', 'quant-i', 'quant-q', 'thresholds', 'dropped-y', 'dropped-i', 'dropped-q'];
-
-function levels() {
-  const value = Number($('levels').value);
-  return Number.isInteger(value) ? value : kDefaultLevels;
-}
-
-async function derive() {
-  const reply = await codec.request('derive', {
-    quality: Number($('quality').value), type: Number($('type').value), levels: levels(),
-  });
-  // Out-of-range levels are left to the encoder's validator, which says what is wrong.
-  if (!reply.ok || state.custom) return;
-  $('quant-y').value = reply.quantY.join(' ');
-  $('quant-i').value = reply.quantI.join(' ');
-  $('quant-q').value = reply.quantQ.join(' ');
-  $('thresholds').value = reply.thresholds.join(' ');
-  [$('dropped-y').value, $('dropped-i').value, $('dropped-q').value] = reply.dropped;
-}
-
-// Until a field is edited only quality, type and levels are sent, as `varnic-cli compress -q Q
-// --type T --levels L` has them; the encoder derives the rest itself, so a derive still on its
-// way to the panel cannot leave stale numbers in the file.
-function settings() {
-  const out = { quality: Number($('quality').value), type: Number($('type').value), optimiser: null };
-  if (!$('optimiser-row').hidden) out.optimiser = Number($('optimiser').value);
-  if (!state.custom && levels() !== kDefaultLevels) out.full = { levels: levels() };
-  if (state.custom) {
-    out.full = {
-      levels: Number($('levels').value),
-      quantY: $('quant-y').value, quantI: $('quant-i').value, quantQ: $('quant-q').value,
-      thresholds: $('thresholds').value,
-      dropped: [$('dropped-y').value, $('dropped-i').value, $('dropped-q').value].map(Number),
-    };
+// The settings as the glue takes them; quality, type and levels alone until an advanced field is
+// edited, as `varnic-cli compress -q Q --type T --levels L` has them.
+function wire(s) {
+  const out = { quality: s.quality, type: s.type, optimiser: s.optimiser };
+  if (s.levels !== limits.defaultLevels || s.custom) out.levels = s.levels;
+  if (s.custom) {
+    Object.assign(out, { quantY: s.quantY, quantI: s.quantI, quantQ: s.quantQ, thresholds: s.thresholds, dropped: s.dropped });
   }
+  if (s.comment) out.comment = s.comment;
+  if (s.aim === 'size') out.targetSize = Math.round(s.targetKb * 1000);
+  if (s.aim === 'psnr') out.targetPsnr = s.targetDb;
   return out;
 }
 
-async function compress() {
-  clearTimeout(state.timer);
-  if (!state.original) return;
-  codec.cancel('encode');  // a running encode has the old settings
-  showError('');
-  const reply = await run('encode', { settings: settings() }, 'Compressing…');
-  if (reply) showResult(reply);
+// The advanced fields as quality, type and levels derive them, unless the side's own numbers
+// were typed there.
+async function derive() {
+  const side = active();
+  const s = side.settings;
+  const reply = await codec.request('derive', { quality: s.quality, type: s.type, levels: s.levels });
+  if (!reply.ok) return;
+  $('type-hint').hidden = reply.typeMatters;
+  if (s.custom) return;
+  Object.assign(s, {
+    quantY: reply.quantY.join(' '), quantI: reply.quantI.join(' '), quantQ: reply.quantQ.join(' '),
+    thresholds: reply.thresholds.join(' '), dropped: reply.dropped,
+  });
+  if (side === active()) loadForm();
+}
+
+// --- compressing ---------------------------------------------------------------------------------
+
+async function compress(index) {
+  const side = state.sides[index];
+  clearTimeout(side.timer);
+  side.timer = 0;
+  if (!state.picture || !side.compressed) return finished();
+  // A running encode of this side has the old settings.
+  codec.cancel((op, fields) => op === 'encode' && fields.side === index);
+  const generation = ++side.generation;
+  const settings = structuredClone(side.settings);
+  const reply = await run('encode', { side: index, settings: wire(settings) }, 'Compressing…');
+  if (generation !== side.generation) {
+    reply.bitmap?.close();
+    return finished();
+  }
+  if (reply.ok) {
+    side.result?.bitmap?.close?.();
+    side.result = { ...reply, label: describe(settings, reply) };
+    // Seconds in the codec: the encode (every trial of a search) and the decode that checks it.
+    Object.assign($('timing').dataset, { encodeSeconds: reply.encodeSeconds, checkSeconds: reply.decodeSeconds });
+    $('timing').textContent = `The ${kSideNames[index]} side took ${reply.encodeSeconds.toFixed(2)} s to compress ` +
+      `and ${reply.decodeSeconds.toFixed(2)} s to decode and compare.`;
+    side.stale = false;
+    side.problem = null;
+    if (!$('error').hidden && !state.sides.some((s) => s.problem)) showError('');
+    if (settings.aim !== 'quality') {
+      // The quality the search picked is the one the slider shows.
+      side.settings.quality = reply.quality;
+      if (state.active === index) loadForm();
+    }
+  } else {
+    side.stale = Boolean(side.result);
+    if (!reply.cancelled) {
+      side.problem = reply.field ? { field: reply.field, message: reply.message } : null;
+      showError(reply.message);
+    }
+  }
+  if (state.active === index) markProblem(side.problem);
+  refresh();
   finished();
 }
 
-// Every change waits for a pause, so dragging the slider does not queue one encode per step.
-function settingsChanged() {
-  $('quality-value').value = $('quality').value;
-  clearTimeout(state.timer);
-  if (state.original) state.timer = setTimeout(compress, kSettleMs);
+// Every change waits for a pause, so that dragging the slider does not queue one encode per step.
+function schedule(index = state.active) {
+  const side = state.sides[index];
+  clearTimeout(side.timer);
+  side.timer = 0;
+  if (!state.picture || !side.compressed) return finished();
+  side.timer = setTimeout(() => compress(index), kSettleMs);
 }
 
-// --- opening ---------------------------------------------------------------------------------
+// A setting of the active side changed; `rederive` when quality, type or levels changed.
+function changed(update, { rederive = false } = {}) {
+  const side = active();
+  const before = JSON.stringify(side.settings);
+  update(side.settings);
+  if (JSON.stringify(side.settings) === before) return finished();
+  showNotice(state.file?.notice || '');
+  if (rederive) {
+    if (side.settings.custom) {
+      side.settings.custom = false;
+      showNotice(`Advanced settings derived again from quality ${side.settings.quality}.`);
+    }
+    derive();
+  }
+  $('quality-value').textContent = String(side.settings.quality);
+  schedule();
+}
+
+// --- opening -------------------------------------------------------------------------------------
 
 function startsWith(bytes, ...values) {
   return values.every((v, i) => v === null || bytes[i] === v);
 }
 
-// Formats the browser decodes for us; ours (BMP, Targa, PNM, .cod) go to the worker as bytes.
-function browserKind(bytes) {
+// PNG goes to the page's own reader; JPEG and WebP to the browser's decoder; the rest (BMP,
+// Targa, PNM, .cod) to the library's readers.
+function kindOf(bytes) {
   if (startsWith(bytes, 0x89, 0x50, 0x4e, 0x47)) return 'png';
   if (startsWith(bytes, 0xff, 0xd8, 0xff)) return 'jpeg';
   if (startsWith(bytes, 0x52, 0x49, 0x46, 0x46, null, null, null, null, 0x57, 0x45, 0x42, 0x50)) return 'webp';
   return null;
 }
 
-// The size from the header, before anything is decoded, so a huge picture is refused cheaply.
-function headerSize(file) {
-  return new Promise((resolve, reject) => {
-    const image = new Image();
-    const url = URL.createObjectURL(file);
-    image.onload = () => { URL.revokeObjectURL(url); resolve({ width: image.naturalWidth, height: image.naturalHeight }); };
-    image.onerror = () => { URL.revokeObjectURL(url); reject(new Error('the browser cannot decode this picture')); };
-    image.src = url;
-  });
-}
-
-async function openWithBrowser(file, bytes) {
-  const size = await headerSize(file);
-  if (size.width * size.height > kMaxPixels) {
-    throw new Error(`the picture has ${size.width * size.height} pixels, more than the limit of ${kMaxPixels}`);
-  }
-  const bitmap = await createImageBitmap(file, { colorSpaceConversion: 'none', premultiplyAlpha: 'none' });
-  // PNG colour types 0 and 4 are grey: kept as one channel, as the command-line tool reads them.
-  const grey = browserKind(bytes) === 'png' && (bytes[25] === 0 || bytes[25] === 4);
-  return run('openBitmap', { bitmap, width: bitmap.width, height: bitmap.height, grey, maxPixels: kMaxPixels },
-    'Reading…');
-}
-
 async function openFile(file) {
-  clearTimeout(state.timer);
-  codec.cancel('encode');
+  // Everything running or waiting belongs to the picture being replaced.
+  for (const side of state.sides) {
+    clearTimeout(side.timer);
+    side.timer = 0;
+    side.generation++;
+  }
+  codec.cancel();
   showError('');
   showNotice('');
+  if (file.size === 0) {
+    showError(`${file.name}: the file is empty`);
+    return finished();
+  }
+  const kind = kindOf(new Uint8Array(await file.slice(0, 16).arrayBuffer()));
+  const reply = await run('open', { file, name: file.name, kind }, 'Reading…');
+  if (!reply.ok) {
+    // The previous picture stays, and so does its name.
+    if (!reply.cancelled) showError(`${file.name}: ${reply.message}`);
+    return finished();
+  }
+  state.file = { name: file.name, size: file.size, notice: reply.notices.length ? `${file.name}: ${reply.notices.join('; ')}.` : '' };
+  state.picture = reply;
+  state.original = reply.bitmap;
   $('file-name').textContent = file.name;
-  let reply;
-  try {
-    const bytes = new Uint8Array(await file.arrayBuffer());
-    reply = browserKind(bytes)
-      ? await openWithBrowser(file, bytes)
-      : await run('openFile', { bytes: bytes.buffer, name: file.name, maxPixels: kMaxPixels }, 'Reading…');
-  } catch (error) {
-    busy('');
-    showError(`${file.name}: ${error.message}`);
-    finished();
-    return;
-  }
-  if (!reply) {
-    $('error').textContent = `${file.name}: ${$('error').textContent}`;
-    finished();
-    return;
-  }
-  state.name = file.name.replace(/\.[^.]*$/, '') || 'picture';
-  state.original = reply;
   $('empty').hidden = true;
-  view.setOriginal(reply);
-  showResult(null);
-  $('compress').disabled = $('save-png').disabled = $('save-bmp').disabled = false;
-  showNotice(reply.notices.join('; '));
-  const kind = reply.grey ? 'grey' : 'colour';
+  for (const side of state.sides) {
+    side.result?.bitmap?.close?.();
+    side.result = null;
+    side.stale = false;
+  }
+  view.setPicture(reply.bitmap);
+  showNotice(state.file.notice);
+  refresh();
   if (reply.info) {
     // A .cod file is shown as it decodes; compressing it again is one click or setting away.
     const info = reply.info;
-    $('file-info').textContent = `${reply.width} × ${reply.height} ${kind}, format ${info.version}, ` +
-      `${info.levels} levels, ${bytesText(info.fileBytes)}, ${number(info.ratio, 1)} : 1` +
-      (info.comment ? `, comment: ${info.comment}` : '');
-    finished();
-  } else {
-    $('file-info').textContent = `${reply.width} × ${reply.height} ${kind}`;
-    await compress();
+    $('fig-input').textContent += `, format ${info.version}, ${info.levels} levels` + (info.comment ? `, comment: ${info.comment}` : '');
+    return finished();
   }
+  await Promise.all(state.sides.map((side, index) => (side.compressed ? compress(index) : null)));
 }
 
-// --- downloads -------------------------------------------------------------------------------
+// --- downloads -------------------------------------------------------------------------------------
 
 function download(blob, name) {
   const link = document.createElement('a');
@@ -251,29 +381,23 @@ function download(blob, name) {
   setTimeout(() => URL.revokeObjectURL(link.href), 10000);
 }
 
-// The result when there is one, else the opened picture.
-function shownPicture() {
-  return state.result || state.original;
+// The active side's picture: its result, or the original.
+function downloadName(extension) {
+  const base = state.file.name.replace(/\.[^.]*$/, '') || 'picture';
+  return `${base}${state.active === LEFT ? '-left' : ''}.${extension}`;
 }
 
-function savePng() {
-  const picture = shownPicture();
-  const canvas = document.createElement('canvas');
-  canvas.width = picture.width;
-  canvas.height = picture.height;
-  canvas.getContext('2d').putImageData(
-    new ImageData(new Uint8ClampedArray(picture.rgba.buffer), picture.width, picture.height), 0, 0);
-  canvas.toBlob((blob) => download(blob, `${state.name}.png`), 'image/png');
+async function save(op, extension) {
+  const side = active();
+  const reply = await run(op, side.compressed ? { cod: side.result.cod } : {}, 'Writing…');
+  if (reply.ok) download(reply.blob, downloadName(extension));
+  else if (!reply.cancelled) showError(reply.message);
+  finished();
 }
 
-async function saveBmp() {
-  const reply = await run('bitmap', { result: Boolean(state.result) }, 'Writing bitmap…');
-  if (reply) download(new Blob([reply.bytes], { type: 'image/bmp' }), `${state.name}.bmp`);
-}
+// --- wiring --------------------------------------------------------------------------------------
 
-// --- wiring ----------------------------------------------------------------------------------
-
-function wire() {
+function wire_() {
   $('file').addEventListener('change', () => {
     if ($('file').files.length) openFile($('file').files[0]);
     $('file').value = '';
@@ -289,21 +413,69 @@ function wire() {
     if (event.dataTransfer.files.length) openFile(event.dataTransfer.files[0]);
   });
 
-  $('cancel').addEventListener('click', () => { codec.cancel(); busy(''); showNotice('Cancelled.'); });
-  $('quality').addEventListener('input', () => { derive(); settingsChanged(); });
-  $('type').addEventListener('change', () => { derive(); settingsChanged(); });
-  $('levels').addEventListener('change', () => { derive(); settingsChanged(); });
-  $('optimiser').addEventListener('change', settingsChanged);
-  for (const id of advancedIds) {
-    $(id).addEventListener('input', () => { state.custom = true; settingsChanged(); });
-  }
-  $('rederive').addEventListener('click', () => { state.custom = false; derive(); settingsChanged(); });
-  $('compress').addEventListener('click', compress);
-  $('save-cod').addEventListener('click', () => {
-    download(new Blob([state.result.cod], { type: 'application/octet-stream' }), `${state.name}.cod`);
+  $('cancel').addEventListener('click', () => {
+    codec.cancel();
+    showNotice('Cancelled.');
   });
-  $('save-png').addEventListener('click', savePng);
-  $('save-bmp').addEventListener('click', saveBmp);
+  $('error-close').addEventListener('click', () => showError(''));
+
+  for (const radio of [$('side-left'), $('side-right')]) {
+    radio.addEventListener('change', () => {
+      state.active = Number(radio.value);
+      loadForm();
+      derive();
+    });
+  }
+  $('left-mode').addEventListener('change', () => {
+    const left = state.sides[LEFT];
+    left.compressed = $('left-mode').value === 'compressed';
+    if (!left.compressed) {
+      left.result?.bitmap?.close?.();
+      left.result = null;
+      left.stale = false;
+      left.problem = null;
+    }
+    loadForm();
+    refresh();
+    schedule(LEFT);
+  });
+
+  // The slider re-encodes after a pause; every other field when its value is committed (a change
+  // event: Enter, leaving the field, or a choice made), never at every key.
+  $('quality').addEventListener('input', () => changed((s) => { s.quality = Number($('quality').value); }, { rederive: true }));
+  $('type').addEventListener('change', () => changed((s) => { s.type = Number($('type').value); }, { rederive: true }));
+  $('levels').addEventListener('change', () => changed((s) => { s.levels = Number($('levels').value); }, { rederive: !active().settings.custom }));
+  $('optimiser').addEventListener('change', () => changed((s) => { s.optimiser = Number($('optimiser').value); }));
+  $('aim').addEventListener('change', () => {
+    changed((s) => { s.aim = $('aim').value; });
+    loadForm();
+  });
+  $('target-size').addEventListener('change', () => changed((s) => { s.targetKb = Number($('target-size').value); }));
+  $('target-psnr').addEventListener('change', () => changed((s) => { s.targetDb = Number($('target-psnr').value); }));
+  $('comment').addEventListener('change', () => changed((s) => { s.comment = $('comment').value; }));
+  const typed = { 'quant-y': 'quantY', 'quant-i': 'quantI', 'quant-q': 'quantQ', thresholds: 'thresholds' };
+  for (const [id, key] of Object.entries(typed)) {
+    $(id).addEventListener('change', () => changed((s) => { s[key] = $(id).value; s.custom = true; }));
+  }
+  for (const [c, id] of ['dropped-y', 'dropped-i', 'dropped-q'].entries()) {
+    $(id).addEventListener('change', () => changed((s) => {
+      s.dropped = [...s.dropped];
+      s.dropped[c] = $(id).value === '' ? NaN : Number($(id).value);
+      s.custom = true;
+    }));
+  }
+  $('rederive').addEventListener('click', () => {
+    active().settings.custom = false;
+    derive();
+    schedule();
+  });
+  $('compress').addEventListener('click', () => {
+    showNotice(state.file?.notice || '');
+    for (const [index, side] of state.sides.entries()) if (side.compressed) compress(index);
+  });
+  $('save-cod').addEventListener('click', () => download(new Blob([active().result.cod], { type: 'application/octet-stream' }), downloadName('cod')));
+  $('save-png').addEventListener('click', () => save('png', 'png'));
+  $('save-bmp').addEventListener('click', () => save('bitmap', 'bmp'));
   $('zoom-in').addEventListener('click', () => view.zoomStep(1));
   $('zoom-out').addEventListener('click', () => view.zoomStep(-1));
   $('zoom-actual').addEventListener('click', () => view.actualSize());
@@ -311,17 +483,30 @@ function wire() {
 }
 
 async function start() {
-  wire();
   const about = await codec.request('about');
   if (!about.ok) {
     showError(`The codec did not start: ${about.message}`);
     return;
   }
-  $('version').textContent = `varnic ${about.version}, in WebAssembly`;
-  if (about.optimiserLevels > 0) {
-    for (let level = 0; level <= about.optimiserLevels; level++) $('optimiser').add(new Option(String(level), String(level)));
-    $('optimiser-row').hidden = false;
+  limits = about;
+  state.sides = [0, 1].map((index) => ({
+    compressed: index === RIGHT, settings: newSettings(), result: null, stale: false, problem: null, timer: 0, generation: 0,
+  }));
+  $('quality').min = String(about.minQuality);
+  $('quality').max = String(about.maxQuality);
+  $('levels').min = String(about.minLevels);
+  $('levels').max = String(about.maxLevels);
+  for (let level = 0; level <= about.maxOptimiser; level++) {
+    $('optimiser').add(new Option(level === 0 ? '0 (none)' : String(level), String(level)));
   }
+  $('optimiser-row').hidden = about.maxOptimiser === 0;
+  for (const id of ['dropped-y', 'dropped-i', 'dropped-q']) $(id).max = String(about.maxLevels - 1);
+  const megapixels = (about.maxPixels / 1e6).toFixed(1);
+  const side = Math.floor(Math.sqrt(about.maxPixels));
+  $('empty').textContent += ` Pictures of up to ${megapixels} megapixels (${side} × ${side}).`;
+  $('version').textContent = `varnic ${about.version} in WebAssembly, ${about.threads === 1 ? 'one thread' : `${about.threads} threads`}`;
+  wire_();
+  loadForm();
   await derive();
   document.body.dataset.ready = 'true';
 }

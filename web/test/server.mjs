@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// A static file server on 127.0.0.1 for the built page: what any plain web server does, nothing more.
+// A static file server on 127.0.0.1 for the built page: what any plain web server does, and with
+// `isolated` the two headers that make a page cross-origin isolated (and give it threads).
 import { createServer } from 'node:http';
 import { readFile } from 'node:fs/promises';
 import { extname, join, normalize } from 'node:path';
@@ -12,16 +13,17 @@ const kTypes = {
 };
 
 // Resolves with {url, close}; port 0 lets the system pick a free port.
-export function serve(root) {
+export function serve(root, { isolated = false } = {}) {
   const server = createServer(async (request, response) => {
     const path = normalize(decodeURIComponent(new URL(request.url, 'http://x').pathname));
+    const headers = isolated ? { 'Cross-Origin-Opener-Policy': 'same-origin', 'Cross-Origin-Embedder-Policy': 'require-corp' } : {};
     try {
       if (path.includes('..')) throw new Error('outside the root');
       const body = await readFile(join(root, path.endsWith('/') ? `${path}index.html` : path));
-      response.writeHead(200, { 'Content-Type': kTypes[extname(path) || '.html'] || 'application/octet-stream' });
+      response.writeHead(200, { ...headers, 'Content-Type': kTypes[extname(path) || '.html'] || 'application/octet-stream' });
       response.end(body);
     } catch {
-      response.writeHead(404);
+      response.writeHead(404, headers);
       response.end('not found');
     }
   });
