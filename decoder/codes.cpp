@@ -212,8 +212,10 @@ StatusCode decode_plane_codes(std::span<const std::uint8_t> file, const format::
   return StatusCode::kOk;
 }
 
-StatusCode codes_from_quantized(const format::CoefficientPlane& plane, const format::CodecParams& params,
-                                Channel channel, PlaneCodes& out) {
+// Every band of a plane in the plane layout copied into codes; `marked`: the encoder's values.
+template <class Plane>
+StatusCode codes_of_plane(const Plane& plane, const format::CodecParams& params, Channel channel, bool marked,
+                          PlaneCodes& out) {
   SynthesisPlan plan;
   VARNIC_RETURN_IF_ERROR(plan_synthesis(params, params.total_levels, params.padded_height, params.padded_width, plan));
   if (plane.width() != params.padded_width || plane.height() != params.padded_height) {
@@ -222,10 +224,10 @@ StatusCode codes_from_quantized(const format::CoefficientPlane& plane, const for
   PlaneCodes codes;
   const int coded = coded_steps(plan, params, channel);
   VARNIC_RETURN_IF_ERROR(codes.allocate(plan, coded, true));
-  codes.marked_ = true;
+  codes.marked_ = marked;
   auto copy = [&plane](const CodeBand& to, std::uint32_t y0, std::uint32_t x0) {
     for (std::uint32_t y = 0; y < to.height; ++y) {
-      const std::int16_t* from = plane.row(y0 + y) + x0;
+      const auto* from = plane.row(y0 + y) + x0;
       std::int8_t* row = to.row(y);
       for (std::uint32_t x = 0; x < to.width; ++x) row[x] = static_cast<std::int8_t>(from[x]);
     }
@@ -241,6 +243,16 @@ StatusCode codes_from_quantized(const format::CoefficientPlane& plane, const for
   }
   out = std::move(codes);
   return StatusCode::kOk;
+}
+
+StatusCode codes_from_quantized(const format::CoefficientPlane& plane, const format::CodecParams& params,
+                                Channel channel, PlaneCodes& out) {
+  return codes_of_plane(plane, params, channel, true, out);
+}
+
+StatusCode codes_from_plane(const format::SymbolPlane& plane, const format::CodecParams& params, Channel channel,
+                            PlaneCodes& out) {
+  return codes_of_plane(plane, params, channel, false, out);
 }
 
 }  // namespace varnic::decoder

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "format/format.h"
+#include "format/symbol_plane.h"
 
 namespace varnic::decoder {
 
@@ -126,8 +127,8 @@ class PlaneCodes {
  private:
   friend StatusCode decode_plane_codes(std::span<const std::uint8_t>, const format::FileHeader&, Channel,
                                        const SynthesisPlan&, bool, PlaneCodes&);
-  friend StatusCode codes_from_quantized(const format::CoefficientPlane&, const format::CodecParams&, Channel,
-                                         PlaneCodes&);
+  template <class Plane>
+  friend StatusCode codes_of_plane(const Plane&, const format::CodecParams&, Channel, bool, PlaneCodes&);
   StatusCode allocate(const SynthesisPlan& plan, int coded_steps, bool last_held);
 
   struct Free {
@@ -165,6 +166,9 @@ StatusCode decode_plane_codes(std::span<const std::uint8_t> file, const format::
 // markers), every band whole: for showing what the encoder coded without a stream.
 StatusCode codes_from_quantized(const format::CoefficientPlane& plane, const format::CodecParams& params,
                                 Channel channel, PlaneCodes& out);
+// Codes held in the plane layout, as the walk gives them, every band whole.
+StatusCode codes_from_plane(const format::SymbolPlane& plane, const format::CodecParams& params, Channel channel,
+                            PlaneCodes& out);
 
 // --- Synthesis -----------------------------------------------------------------------------
 
@@ -186,18 +190,16 @@ class LineSynthesis {
   // increasing when the codes leave bands in the stream.
   const std::int16_t* row(int r);
 
+  // The optimiser's form, until it decodes through display::decode_codes: the whole padded plane
+  // of codes held in the plane layout (codes_from_plane), its rows 0, 1, 2, ... by next_row().
+  StatusCode start(const format::SymbolPlane& codes, const format::CodecParams& params, Channel channel);
+  const std::int16_t* next_row() { return row(next_++); }
+
  private:
   struct Step;
   std::vector<std::unique_ptr<Step>> steps_;  // the low band, then each step coarsest first
+  std::unique_ptr<PlaneCodes> owned_;         // the codes of the optimiser's form
+  int next_ = 0;
 };
-
-// --- Whole planes ----------------------------------------------------------------------------
-// The optimiser's own reconstruction, until it decodes through display::decode_codes: quantized
-// planes dequantized in place (markers 0) and synthesised level by level.
-using PlaneSet = std::array<format::CoefficientPlane, format::kChannelCount>;
-void dequantize_plane(format::CoefficientPlane& plane, const format::CodecParams& params, Channel channel);
-StatusCode synthesize_plane(format::CoefficientPlane& plane, const format::CodecParams& params, Channel channel,
-                            std::vector<std::int16_t>& work);
-StatusCode synthesize_plane(format::CoefficientPlane& plane, const format::CodecParams& params, Channel channel);
 
 }  // namespace varnic::decoder

@@ -154,10 +154,9 @@ void grey_pixels(const std::int16_t* y, std::uint32_t width, int shift, std::int
 void colour_pixels(const std::int16_t* y, const std::int16_t* i, const std::int16_t* q, std::uint32_t width, int shift,
                    std::int32_t offset, bool rgb_order, std::uint8_t* out);
 
-// Whole synthesised planes into a caller's rows (`stride` bytes apart, bottom row first unless
-// top_down): the optimiser's pictures until it decodes through decode_codes. False (nothing
-// written) for the packed 2.3 layout and buffers too small.
-bool planes_to_rows(const decoder::PlaneSet& planes, const format::CodecParams& params, const format::Magic& magic,
-                    bool top_down, bool rgb_order, std::span<std::uint8_t> rows, std::size_t stride);
+// The same at full size: the optimiser's rows, until it decodes through decode_codes.
+void samples_to_grey_row(const std::int16_t* y, std::uint32_t width, std::int32_t offset, std::uint8_t* out);
+void samples_to_colour_row(const std::int16_t* y, const std::int16_t* i, const std::int16_t* q, std::uint32_t width,
+                           std::int32_t offset, bool rgb_order, std::uint8_t* out);
 
 }  // namespace varnic::display

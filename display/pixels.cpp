@@ -99,28 +99,13 @@ void colour_pixels(const std::int16_t* y, const std::int16_t* i, const std::int1
   colour_row(y, i, q, width, shift, offset, rgb_order, out);
 }
 
-bool planes_to_rows(const decoder::PlaneSet& planes, const format::CodecParams& params, const format::Magic& magic,
-                    bool top_down, bool rgb_order, std::span<std::uint8_t> rows, std::size_t stride) {
-  const bool colour = params.image_mode == format::kImageModeColour;
-  if (colour && magic[format::kMinorDigitOffset] == '3') return false;
-  const std::uint32_t width = params.image_width;
-  const std::uint32_t height = params.image_height;
-  const std::size_t row_bytes = std::size_t{width} * (colour ? 3 : 1);
-  if (height == 0 || stride < row_bytes || rows.size() < stride * (height - 1) + row_bytes) return false;
-  for (std::size_t c = 0; c < (colour ? 3u : 1u); ++c) {
-    if (planes[c].width() != params.padded_width || planes[c].height() != params.padded_height) return false;
-  }
-  const std::int32_t offset = params.channel(format::Channel::kY).pixel_offset;
-  for (std::uint32_t r = 0; r < height; ++r) {
-    // Plane row r is picture row r counted from the bottom.
-    std::uint8_t* o = rows.data() + stride * (top_down ? height - 1 - r : r);
-    if (!colour) {
-      grey_row<false>(planes[0].row(r), width, 0, offset, o);
-    } else {
-      colour_row(planes[0].row(r), planes[1].row(r), planes[2].row(r), width, 0, offset, rgb_order, o);
-    }
-  }
-  return true;
+void samples_to_grey_row(const std::int16_t* y, std::uint32_t width, std::int32_t offset, std::uint8_t* out) {
+  grey_pixels(y, width, 0, offset, out);
+}
+
+void samples_to_colour_row(const std::int16_t* y, const std::int16_t* i, const std::int16_t* q, std::uint32_t width,
+                           std::int32_t offset, bool rgb_order, std::uint8_t* out) {
+  colour_row(y, i, q, width, 0, offset, rgb_order, out);
 }
 
 }  // namespace varnic::display
