@@ -20,7 +20,7 @@ endif
 # $(call deps,GROUP...): install the groups' missing packages.
 deps = bash scripts/install-deps.sh $(1)
 
-.PHONY: all deps configure build test demo run bench bench-peers bench-identity bench-smoke bench-thumbnail viewer-screenshot test-sanitize fuzz \
+.PHONY: all deps configure build test demo run bench bench-peers bench-batch bench-identity bench-smoke bench-thumbnail viewer-screenshot test-sanitize fuzz \
         fuzz-smoke install clean web test-web win-configure windows test-windows windows-installer test-windows-installer deb test-deb
 
 all: build
@@ -58,6 +58,13 @@ bench-peers: configure web web/node_modules/.installed
 	$(call deps,peers)
 	cmake --build $(BUILD) -j $(JOBS) --target varnic-cli
 	/usr/bin/python3 bench/peers --cli $(BUILD)/cli/varnic-cli --out bench/results --page $(WEB_BUILD)/page
+
+# Throughput of 2,000 small pictures: one varnic-cli with -j 2 against GNU parallel. Writes
+# bench/results/batch.md; a minute or two, not part of `make test`.
+bench-batch: configure
+	$(call deps,peers)
+	cmake --build $(BUILD) -j $(JOBS) --target varnic-cli
+	/usr/bin/python3 bench/batch --cli $(BUILD)/cli/varnic-cli
 
 # Bit-for-bit proof for changes to the codec's speed or memory: the hashes of 4096x4096 encodes and
 # decodes at q10/50/90 must equal IDENTITY_EXPECT's (made by bench/identity --out from the

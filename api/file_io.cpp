@@ -19,11 +19,12 @@ Result<std::uint64_t> write_file_unguarded(const std::string& path, std::span<co
 
 }  // namespace
 
-Result<PictureFile> read_picture_file(const std::string& path, const Limits& limits) {
+Result<PictureFile> read_picture_file(const std::string& path, const Limits& limits, const ReadOptions& options) {
   return detail::guarded<PictureFile>([&]() -> Result<PictureFile> {
     imagefile::LoadedPicture loaded;
     std::string message;
-    const imagefile::FileStatus status = imagefile::read_picture_file(path, detail::read_limits(limits), loaded, &message);
+    const imagefile::FileStatus status = imagefile::read_picture_file(path, detail::read_limits(limits), loaded,
+                                                                      &message, nullptr, detail::photo_options(options));
     return detail::to_public(status, loaded, message);
   });
 }

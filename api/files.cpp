@@ -6,6 +6,7 @@
 
 #include "api/internal.h"
 #include "format/format.h"
+#include "imagefile/notices.h"
 #include "imagefile/registry.h"
 #include "utils/memory.h"
 
@@ -49,7 +50,14 @@ Status public_status(imagefile::FileStatus status) {
     case F::kPnmBlank:
     case F::kPnmTruncated:
     case F::kPnmSample:
-    case F::kCompressedDamaged: return Status::kInvalidFile;
+    case F::kCompressedDamaged:
+    case F::kJpegCorrupt:
+    case F::kJpegTruncated:
+    case F::kTiffCorrupt:
+    case F::kWebpCorrupt:
+    case F::kPhotoLayout:
+    case F::kCmykWithoutProfile:
+    case F::kFormatNotBuilt: return Status::kInvalidFile;
   }
   return Status::kInternalError;
 }
@@ -91,7 +99,7 @@ Result<PictureFile> to_public(imagefile::FileStatus status, imagefile::LoadedPic
   out.notices = std::move(loaded.notices);
   if (loaded.picture.image_mode == format::kImageModePalette) {
     expand_palette(loaded.picture);
-    out.notices.emplace_back("8-bit colour palette expanded to 24-bit colour");
+    out.notices.push_back(imagefile::notices::eight_bit_palette_expanded());
   }
   Picture& picture = out.picture;
   picture.width = static_cast<std::uint32_t>(loaded.picture.width);
@@ -101,6 +109,14 @@ Result<PictureFile> to_public(imagefile::FileStatus status, imagefile::LoadedPic
   picture.bottom_up = true;
   picture.pixels = std::move(loaded.picture.pixels);
   out.kind = loaded.kind;
+  out.exif_summary = imagefile::camera_summary(loaded.facts.camera);
+  return out;
+}
+
+imagefile::PhotoOptions photo_options(const ReadOptions& options) {
+  imagefile::PhotoOptions out;
+  out.keep_orientation = options.keep_orientation;
+  out.keep_colours = options.keep_colours;
   return out;
 }
 
@@ -117,7 +133,7 @@ Result<std::vector<std::uint8_t>> write_picture_bytes(const PictureView& picture
   if (picture.data == nullptr || picture.width == 0 || picture.height == 0 ||
       (picture.stride != 0 && picture.stride < row_bytes))
     return {Status::kInvalidArgument, "empty or inconsistent picture"};
-  if (imagefile::find_format(kind) == nullptr)
+  if (const imagefile::FormatEntry* entry = imagefile::find_format(kind); entry == nullptr || !entry->writable())
     return {Status::kInvalidArgument, "pictures are written as bmp, tga, png, pnm or cod"};
   imagefile::WriteSettings settings;
   format::StatusCode encoder_status = format::StatusCode::kOk;
@@ -254,12 +270,12 @@ std::string_view extension_of(FileKind kind) noexcept {
 }
 
 Result<PictureFile> read_picture(std::span<const std::uint8_t> bytes, std::string_view name_hint,
-                                 const Limits& limits) {
+                                 const Limits& limits, const ReadOptions& options) {
   return detail::guarded<PictureFile>([&]() -> Result<PictureFile> {
     imagefile::LoadedPicture loaded;
     std::string message;
-    const imagefile::FileStatus status =
-        imagefile::read_picture(bytes, name_hint, detail::read_limits(limits), loaded, &message);
+    const imagefile::FileStatus status = imagefile::read_picture(bytes, name_hint, detail::read_limits(limits), loaded,
+                                                                 &message, detail::photo_options(options));
     return detail::to_public(status, loaded, message);
   });
 }

@@ -62,6 +62,7 @@ codec::PictureRows rows_of(const PictureView& picture);
 // Picture files (files.cpp), shared with the path functions (file_io.cpp).
 Status public_status(imagefile::FileStatus status);
 imagefile::ReadLimits read_limits(const Limits& limits);
+imagefile::PhotoOptions photo_options(const ReadOptions& options);
 // The public picture of a read (palettes expanded, rows left where the reader put them), or its
 // refusal with `message`.
 Result<PictureFile> to_public(imagefile::FileStatus status, imagefile::LoadedPicture& loaded, const std::string& message);

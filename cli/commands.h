@@ -37,18 +37,25 @@ inline constexpr std::string_view kStandardStream = "-";
 
 struct BatchOptions {
   std::vector<std::string> inputs;
+  std::string files_from;  // --files-from: a list of inputs, "-" for standard input
+  bool null_separated = false;  // -0: the list's names end with NUL bytes instead of newlines
+  bool recursive = false;  // -r: folders stand for the files under them; -d mirrors their paths
   std::string output;     // -o: one input only
-  std::string directory;  // -d: outputs go here under the input's name
+  std::string directory;  // -d: outputs go here under the input's name (its path with -r)
   bool force = false;     // -f: replace existing outputs
   bool skip_existing = false;  // --skip-existing: leave existing outputs alone, a success
   int jobs = 1;           // files at once with several inputs; library threads with one
   Verbosity verbosity = Verbosity::kNormal;
+  bool json = false;       // --json: one JSON object per file and line
+  std::string json_file;   // --json-file: those lines go here instead of standard output
   Limits limits;
 };
 
 struct CompressOptions {
   BatchOptions batch;
   EncodeOptions encode;
+  ReadOptions read;                // --keep-orientation, --no-colour-conversion
+  bool comment_from_exif = false;  // the picture's EXIF summary as the comment
   std::optional<std::uint64_t> target_size;  // bytes
   std::optional<double> target_psnr;         // dB over RGB (grey for grey pictures)
 };
@@ -69,9 +76,5 @@ struct Console {
 [[nodiscard]] int run_info(const std::vector<std::string>& inputs, bool json, const Limits& limits, Console console);
 [[nodiscard]] int run_compare(const std::string& first, const std::string& second, const Limits& limits,
                               Console console);
-
-// `input` with its extension replaced, placed in `directory` when that is not empty.
-[[nodiscard]] std::string output_path_for(const std::string& input, const std::string& directory,
-                                          std::string_view extension);
 
 }  // namespace varnic::cli

@@ -4,6 +4,7 @@
 
 #include "batch.h"
 #include "metrics.h"
+#include "text.h"
 
 namespace varnic::cli {
 
@@ -18,19 +19,19 @@ int run_compare(const std::string& first, const std::string& second, const Limit
     const std::string& path = *paths[k];
     Result<std::vector<std::uint8_t>> bytes = read_input(path, limits);
     if (!bytes) {
-      console.err << "varnic-cli: " << path << ": " << bytes.message() << '\n';
+      console.err << "varnic-cli: " << printable(path) << ": " << bytes.message() << '\n';
       return exit_code_for(bytes.status());
     }
     Result<PictureFile> loaded = read_input_picture(bytes.value(), path, limits, true);
     if (!loaded) {
-      console.err << "varnic-cli: " << path << ": " << loaded.message() << '\n';
+      console.err << "varnic-cli: " << printable(path) << ": " << loaded.message() << '\n';
       return exit_code_for(loaded.status());
     }
     pictures[k] = std::move(loaded).value().picture;
   }
   Result<Comparison> comparison = compare_pictures(pictures[0], pictures[1]);
   if (!comparison) {
-    console.err << "varnic-cli: " << first << ", " << second << ": " << comparison.message() << '\n';
+    console.err << "varnic-cli: " << printable(first) << ", " << printable(second) << ": " << comparison.message() << '\n';
     return kExitBadInput;
   }
   const Comparison& c = comparison.value();

@@ -9,6 +9,7 @@
 #include "batch.h"
 #include "metrics.h"
 #include "search.h"
+#include "text.h"
 
 namespace varnic::cli {
 namespace {
@@ -56,7 +57,7 @@ Result<Trial> search_quality(const Picture& picture, const CompressOptions& opti
     const std::uint64_t target = *options.target_size;
     std::uint64_t smallest = UINT64_MAX;
     int smallest_quality = 0;
-    Result<std::optional<int>> q = highest_passing(0, 99, [&](int quality) -> Result<bool> {
+    Result<std::optional<int>> q = highest_passing(kMinQuality, kMaxQuality, [&](int quality) -> Result<bool> {
       Result<Trial> t = encode_at(picture.view(), options.encode, quality, nullptr);
       if (!t) return {t.status(), t.message()};
       const std::uint64_t size = t.value().encoded.bytes.size();
@@ -74,7 +75,7 @@ Result<Trial> search_quality(const Picture& picture, const CompressOptions& opti
   } else {
     const double target = *options.target_psnr;
     double highest = -1;
-    Result<std::optional<int>> q = lowest_passing(0, 99, [&](int quality) -> Result<bool> {
+    Result<std::optional<int>> q = lowest_passing(kMinQuality, kMaxQuality, [&](int quality) -> Result<bool> {
       Result<Trial> t = encode_at(picture.view(), options.encode, quality, &picture);
       if (!t) return {t.status(), t.message()};
       highest = std::max(highest, t.value().psnr);
@@ -93,10 +94,11 @@ Result<Trial> search_quality(const Picture& picture, const CompressOptions& opti
 }
 
 
-int compress_one(const CompressOptions& options, const std::string& input, const std::string& output,
-                 std::size_t index, int library_threads, Reporter& reporter) {
+int compress_one(const CompressOptions& options, FileRecord& record, int library_threads) {
   const BatchOptions& batch = options.batch;
-  if (int code = kExitOk; existing_output(batch, output, index, reporter, code)) return code;
+  const std::string& input = record.file->input;
+  const std::string& output = record.file->output;
+  if (existing_output(batch, output, record)) return record.code;
   const steady_clock::time_point start = steady_clock::now();
   EncodeOptions encode_options = options.encode;
   encode_options.threads = library_threads;
@@ -108,30 +110,28 @@ int compress_one(const CompressOptions& options, const std::string& input, const
     rows = open_picture_rows(input, batch.limits);
     if (!rows->ok()) rows.reset();
   }
-  std::uint64_t input_bytes = 0;
   std::optional<Result<PictureFile>> loaded;
   const steady_clock::time_point parse_start = steady_clock::now();
   if (rows) {
     std::error_code error;
-    input_bytes = std::filesystem::file_size(as_path(input), error);
+    record.input_bytes = std::filesystem::file_size(as_path(input), error);
   } else {
     Result<std::vector<std::uint8_t>> bytes = read_input(input, batch.limits);
-    if (!bytes) {
-      reporter.error(index, input, bytes.message());
-      return exit_code_for(bytes.status());
-    }
-    input_bytes = bytes.value().size();
+    if (!bytes) return record.fail(input, bytes);
+    record.input_bytes = bytes.value().size();
     // Bitmap and Targa rows stay as the file has them: the encoder reads them in place.
-    loaded = read_input_picture(bytes.value(), input, batch.limits, false);
-    if (!loaded->ok()) {
-      reporter.error(index, input, loaded->message());
-      return exit_code_for(loaded->status());
-    }
+    loaded = read_input_picture(bytes.value(), input, batch.limits, false, options.read);
+    if (!loaded->ok()) return record.fail(input, *loaded);
     std::vector<std::uint8_t>().swap(bytes.value());  // the file is not needed once decoded
-    for (const std::string& notice : loaded->value().notices) reporter.notice(index, input, notice);
+    for (const std::string& notice : loaded->value().notices) record.notice(input, notice);
   }
-  const std::uint32_t width = rows ? rows->value().width : loaded->value().picture.width;
-  const std::uint32_t height = rows ? rows->value().height : loaded->value().picture.height;
+  if (options.comment_from_exif) {
+    const std::string summary = loaded ? loaded->value().exif_summary : std::string();
+    if (summary.empty()) record.notice(input, "no EXIF summary for the comment: none stored");
+    encode_options.comment = summary;
+  }
+  record.width = rows ? rows->value().width : loaded->value().picture.width;
+  record.height = rows ? rows->value().height : loaded->value().picture.height;
   const bool grey = (rows ? rows->value().format : loaded->value().picture.format) == PixelFormat::kGrey8;
 
   const steady_clock::time_point encode_start = steady_clock::now();
@@ -142,65 +142,55 @@ int compress_one(const CompressOptions& options, const std::string& input, const
                         : options.target_size || options.target_psnr
                             ? search_quality(loaded->value().picture, search_options, note)
                             : encode_at(loaded->value().picture.view(), encode_options, encode_options.quality, nullptr);
-  if (!trial) {
-    reporter.error(index, input, trial.message());
-    return exit_code_for(trial.status());
-  }
+  if (!trial) return record.fail(input, trial);
   const Encoded& encoded = trial.value().encoded;
 
   const steady_clock::time_point write_start = steady_clock::now();
-  if (const int code = write_output(output, encoded.bytes, batch.force, index, reporter); code != kExitOk) return code;
+  if (const int code = write_output(output, encoded.bytes, batch.force, record); code != kExitOk) return code;
   const steady_clock::time_point end = steady_clock::now();
+  record.output_bytes = encoded.bytes.size();
 
-  std::string line = input + " -> " + output + ": " + describe_size(width, height, grey) + ", " +
-                     std::to_string(input_bytes) + " -> " + std::to_string(encoded.bytes.size()) + " bytes (" +
-                     ratio_text(compression_ratio(width, height, grey, encoded.bytes.size())) +
-                     "), quality " + std::to_string(trial.value().quality) + ", " +
-                     format("%.3f s", seconds(end - start));
-  if (!note.empty()) line += " [" + note + "]";
-  reporter.summary(index, line);
+  record.summary = printable(input) + " -> " + printable(output) + ": " +
+                   describe_size(record.width, record.height, grey) + ", " + std::to_string(record.input_bytes) +
+                   " -> " + std::to_string(encoded.bytes.size()) + " bytes (" +
+                   ratio_text(compression_ratio(record.width, record.height, grey, encoded.bytes.size())) +
+                   "), quality " + std::to_string(trial.value().quality) + ", " +
+                   format("%.3f s", seconds(end - start));
+  if (!note.empty()) record.summary += " [" + note + "]";
   const std::string stages = note.empty() ? "transform " + ms(encoded.timings.transform) + ", entropy coding " +
                                                   ms(encoded.timings.entropy)
                                             : "quality search, the chosen file took " + ms(encoded.timings.total);
-  reporter.detail("read " + ms(seconds(parse_start - start)) + ", picture decoding " +
-                  ms(seconds(encode_start - parse_start)) + ", encode " + ms(seconds(write_start - encode_start)) +
-                  " (" + stages + "), write " + ms(seconds(end - write_start)) + ", total " +
-                  ms(seconds(end - start)) + "; levels " + std::to_string(encoded.levels) + ", dropped " +
-                  std::to_string(encoded.dropped[0]) + "," + std::to_string(encoded.dropped[1]) + "," +
-                  std::to_string(encoded.dropped[2]));
+  record.details.push_back("read " + ms(seconds(parse_start - start)) + ", picture decoding " +
+                           ms(seconds(encode_start - parse_start)) + ", encode " +
+                           ms(seconds(write_start - encode_start)) + " (" + stages + "), write " +
+                           ms(seconds(end - write_start)) + ", total " + ms(seconds(end - start)) + "; levels " +
+                           std::to_string(encoded.levels) + ", dropped " + std::to_string(encoded.dropped[0]) + "," +
+                           std::to_string(encoded.dropped[1]) + "," + std::to_string(encoded.dropped[2]));
   if (encoded.distortion_scale > 0) {
-    reporter.detail("optimised: distortion scale " + format("%.3f", encoded.distortion_scale) +
-                    ", mean shift Y " + format("%+.2f", encoded.offsets[0]) +
-                    (grey ? std::string() : ", I " + format("%+.2f", encoded.offsets[1]) + ", Q " +
-                                                format("%+.2f", encoded.offsets[2])));
+    record.details.push_back("optimised: distortion scale " + format("%.3f", encoded.distortion_scale) +
+                             ", mean shift Y " + format("%+.2f", encoded.offsets[0]) +
+                             (grey ? std::string() : ", I " + format("%+.2f", encoded.offsets[1]) + ", Q " +
+                                                         format("%+.2f", encoded.offsets[2])));
   }
   return kExitOk;
 }
 
+// The pictures -r takes from a folder: every file whose name says a kind the tool reads.
+bool is_picture_name(const std::string& name) {
+  const FileKind kind = kind_from_extension(name);
+  return kind != FileKind::kUnknown && kind != FileKind::kCod;
+}
 
 }  // namespace
 
 int run_compress(const CompressOptions& options, Console console) {
   const BatchOptions& batch = options.batch;
   if (!batch.output.empty() && batch.output != kStandardStream && kind_from_extension(batch.output) != FileKind::kCod) {
-    console.err << "varnic-cli: " << batch.output << ": compress writes .cod files; name the output NAME.cod\n";
+    console.err << "varnic-cli: " << printable(batch.output) << ": compress writes .cod files; name the output NAME.cod\n";
     return kExitUsage;
   }
-  std::vector<std::string> outputs;
-  if (const int code = plan_outputs(batch, ".cod", outputs, console); code != kExitOk) return code;
-  const std::size_t count = batch.inputs.size();
-  Reporter reporter(console, batch.verbosity, count, batch.output == kStandardStream);
-  const int library_threads = count == 1 ? batch.jobs : 1;
-  const BatchResult result = run_batch(count, batch.jobs, [&](std::size_t i) {
-    try {
-      return compress_one(options, batch.inputs[i], outputs[i], i, library_threads, reporter);
-    } catch (const std::exception& e) {
-      reporter.error(i, batch.inputs[i], std::string("out of memory: ") + e.what());
-      return static_cast<int>(kExitLimit);
-    }
-  });
-  reporter.tally(result.failed);
-  return result.worst;
+  return run_batch(batch, ".cod", is_picture_name,
+                   [&](FileRecord& record, int threads) { return compress_one(options, record, threads); }, console);
 }
 
 }  // namespace varnic::cli

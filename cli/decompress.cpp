@@ -7,6 +7,7 @@
 
 #include "batch.h"
 #include "system.h"
+#include "text.h"
 
 namespace varnic::cli {
 namespace {
@@ -24,9 +25,10 @@ std::string pnm_name_mismatch(const std::string& output, bool grey) {
 // Every check of the file's header is over before the first byte goes out, so standard output gets
 // no part of a picture the decoder refuses.
 int decompress_by_rows(const DecompressOptions& options, std::span<const std::uint8_t> file,
-                       const DecodeOptions& decode_options, FileKind kind, const std::string& input,
-                       const std::string& output, std::size_t index, Reporter& reporter, steady_clock::time_point start) {
+                       const DecodeOptions& decode_options, FileKind kind, FileRecord& record,
+                       steady_clock::time_point start) {
   const BatchOptions& batch = options.batch;
+  const std::string& output = record.file->output;
   int error = 0;
   Result<WrittenPicture> written =
       output == kStandardStream
@@ -36,32 +38,31 @@ int decompress_by_rows(const DecompressOptions& options, std::span<const std::ui
           : decode_to_file(file, output, kind, batch.force ? Overwrite::kReplace : Overwrite::kRefuse, decode_options,
                            &error);
   if (!written && written.status() == Status::kFileError)
-    return report_write_failure(output, batch.force || output == kStandardStream, error, index, reporter);
-  if (!written) {
-    reporter.error(index, input, written.message());
-    return exit_code_for(written.status());
-  }
+    return record_write_failure(output, batch.force || output == kStandardStream, error, record);
+  if (!written) return record.fail(record.file->input, written);
   const WrittenPicture& picture = written.value();
   const steady_clock::time_point end = steady_clock::now();
-  std::string line = input + " -> " + output + ": " + describe_size(picture.width, picture.height, picture.info.grey) +
-                     ", " + std::to_string(file.size()) + " -> " + std::to_string(picture.bytes) + " bytes";
-  if (options.reduce > 0) line += ", reduced 1/" + std::to_string(1 << options.reduce);
-  line += ", " + format("%.3f s", seconds(end - start));
-  reporter.summary(index, line);
-  reporter.detail("decode and write row by row " + ms(seconds(end - start)));
+  record.width = picture.width;
+  record.height = picture.height;
+  record.output_bytes = picture.bytes;
+  record.summary = printable(record.file->input) + " -> " + printable(output) + ": " +
+                   describe_size(picture.width, picture.height, picture.info.grey) + ", " +
+                   std::to_string(file.size()) + " -> " + std::to_string(picture.bytes) + " bytes";
+  if (options.reduce > 0) record.summary += ", reduced 1/" + std::to_string(1 << options.reduce);
+  record.summary += ", " + format("%.3f s", seconds(end - start));
+  record.details.push_back("decode and write row by row " + ms(seconds(end - start)));
   return kExitOk;
 }
 
-int decompress_one(const DecompressOptions& options, FileKind kind, const std::string& input,
-                   const std::string& output, std::size_t index, int library_threads, Reporter& reporter) {
+int decompress_one(const DecompressOptions& options, FileKind kind, FileRecord& record, int library_threads) {
   const BatchOptions& batch = options.batch;
-  if (int code = kExitOk; existing_output(batch, output, index, reporter, code)) return code;
+  const std::string& input = record.file->input;
+  const std::string& output = record.file->output;
+  if (existing_output(batch, output, record)) return record.code;
   const steady_clock::time_point start = steady_clock::now();
   Result<std::vector<std::uint8_t>> bytes = read_input(input, batch.limits);
-  if (!bytes) {
-    reporter.error(index, input, bytes.message());
-    return exit_code_for(bytes.status());
-  }
+  if (!bytes) return record.fail(input, bytes);
+  record.input_bytes = bytes.value().size();
   DecodeOptions decode_options;
   decode_options.reduce = options.reduce;
   decode_options.threads = library_threads;
@@ -69,14 +70,14 @@ int decompress_one(const DecompressOptions& options, FileKind kind, const std::s
   if (kind == FileKind::kPnm && !options.format) {
     // A header the decoder refuses is reported by the decode itself.
     if (const Result<Info> info = probe(bytes.value(), batch.limits); info) {
-      if (const std::string mismatch = pnm_name_mismatch(output, info.value().grey); !mismatch.empty()) {
-        reporter.error(index, output, mismatch);
-        return kExitUsage;
-      }
+      if (const std::string mismatch = pnm_name_mismatch(output, info.value().grey); !mismatch.empty())
+        return record.fail(output, mismatch, kExitUsage);
     }
   }
-  return decompress_by_rows(options, bytes.value(), decode_options, kind, input, output, index, reporter, start);
+  return decompress_by_rows(options, bytes.value(), decode_options, kind, record, start);
 }
+
+bool is_cod_name(const std::string& name) { return kind_from_extension(name) == FileKind::kCod; }
 
 }  // namespace
 
@@ -87,28 +88,18 @@ int run_decompress(const DecompressOptions& options, Console console) {
     kind = *options.format;
   } else if (!batch.output.empty() && batch.output != kStandardStream) {
     kind = kind_from_extension(batch.output);
-    if (kind == FileKind::kUnknown || kind == FileKind::kCod) {
-      console.err << "varnic-cli: " << batch.output
+    // Photographs are read only: writing one would compress the picture a second time.
+    if (kind == FileKind::kUnknown || kind == FileKind::kCod || kind == FileKind::kJpeg || kind == FileKind::kTiff ||
+        kind == FileKind::kWebp) {
+      console.err << "varnic-cli: " << printable(batch.output)
                   << ": the name does not say a picture format: use .bmp, .tga, .png, .pnm, .ppm or .pgm, or "
                      "--format\n";
       return kExitUsage;
     }
   }
-  std::vector<std::string> outputs;
-  if (const int code = plan_outputs(batch, extension_of(kind), outputs, console); code != kExitOk) return code;
-  const std::size_t count = batch.inputs.size();
-  Reporter reporter(console, batch.verbosity, count, batch.output == kStandardStream);
-  const int library_threads = count == 1 ? batch.jobs : 1;
-  const BatchResult result = run_batch(count, batch.jobs, [&](std::size_t i) {
-    try {
-      return decompress_one(options, kind, batch.inputs[i], outputs[i], i, library_threads, reporter);
-    } catch (const std::exception& e) {
-      reporter.error(i, batch.inputs[i], std::string("out of memory: ") + e.what());
-      return static_cast<int>(kExitLimit);
-    }
-  });
-  reporter.tally(result.failed);
-  return result.worst;
+  return run_batch(
+      batch, extension_of(kind), is_cod_name,
+      [&](FileRecord& record, int threads) { return decompress_one(options, kind, record, threads); }, console);
 }
 
 }  // namespace varnic::cli

@@ -11,7 +11,7 @@ namespace {
 
 std::string info_text(const std::string& path, const Info& info) {
   std::ostringstream s;
-  s << path << '\n';
+  s << printable(path) << '\n';
   s << "  version      " << info.version_major << '.' << info.version_minor
     << (info.coded ? "" : " (coefficients not coded: decodes flat)") << '\n';
   s << "  size         " << info.width << " x " << info.height << ", " << (info.grey ? "grey (8-bit)" : "colour (24-bit)")
@@ -27,7 +27,7 @@ std::string info_text(const std::string& path, const Info& info) {
       s << (k == 0 ? "" : " ") << format("%.4g", info.steps[static_cast<std::size_t>(c)][k]);
     s << '\n';
   }
-  s << "  comment      " << (info.comment.empty() ? std::string("(none)") : json_string(info.comment)) << '\n';
+  s << "  comment      " << (info.comment.empty() ? std::string("(none)") : json_string(displayable_text(info.comment))) << '\n';
   s << "  file         " << info.file_bytes << " bytes: header " << info.header_bytes << ", Y " << info.plane_bytes[0];
   if (!info.grey) s << ", I " << info.plane_bytes[1] << ", Q " << info.plane_bytes[2];
   s << '\n';
@@ -59,7 +59,7 @@ int run_info(const std::vector<std::string>& inputs, bool json, const Limits& li
     Result<std::vector<std::uint8_t>> bytes = read_input(input, limits);
     Result<Info> info = bytes ? probe(bytes.value(), limits) : Result<Info>(bytes.status(), bytes.message());
     if (!info) {
-      console.err << "varnic-cli: " << input << ": " << info.message() << '\n';
+      console.err << "varnic-cli: " << printable(input) << ": " << info.message() << '\n';
       worst = std::max(worst, exit_code_for(info.status()));
       continue;
     }

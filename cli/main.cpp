@@ -45,10 +45,24 @@ std::string parse_jobs(const std::string& text, int& jobs) {
 
 void add_batch_options(CLI::App& command, BatchOptions& batch, std::string& jobs, std::uint64_t& max_pixels,
                        bool& quiet, bool& verbose, const char* what) {
-  command.add_option("inputs", batch.inputs, what + std::string(" ('-': standard input)"))->required();
+  auto* inputs = command.add_option("inputs", batch.inputs, what + std::string(" ('-': standard input)"));
+  auto* list = command.add_option("--files-from", batch.files_from,
+                                  "Inputs listed in FILE, one a line ('-': standard input)");
+  command.add_flag("-0,--null", batch.null_separated, "--files-from's names end with NUL bytes, not newlines")
+      ->needs(list);
+  // Inputs come from the command line or a list, or both: one of them is needed.
+  command.callback([inputs, list] {
+    if (inputs->count() == 0 && list->count() == 0) throw CLI::RequiredError("inputs or --files-from");
+  });
+  command.add_flag("-r,--recursive", batch.recursive,
+                   "Folders stand for the pictures under them; with -d their paths are kept there");
   auto* output = command.add_option("-o,--output", batch.output, "Output file (one input only; '-': standard output)");
-  command.add_option("-d,--directory", batch.directory, "Directory for the outputs (default: beside each input)")
+  command.add_option("-d,--directory", batch.directory,
+                     "Directory for the outputs, named after the inputs (with -r: under their paths, folders made "
+                     "as needed)")
       ->excludes(output);
+  auto* json = command.add_flag("--json", batch.json, "One JSON object per file and line on stdout");
+  command.add_option("--json-file", batch.json_file, "Those JSON lines into FILE instead")->needs(json);
   command.add_option("-j,--jobs", jobs,
                      "Files processed at once (0 or 'all': one per core); with one input, threads for that "
                      "picture. Outputs never depend on it")
@@ -136,7 +150,7 @@ int run(int argc, char** argv) {
   double target_psnr = 0;
   int levels = 0;
   using std::to_string;
-  CLI::App* c = app.add_subcommand("compress", "Compress BMP, Targa, PNG or PNM pictures into .cod files");
+  CLI::App* c = app.add_subcommand("compress", "Compress BMP, Targa, PNG, PNM, JPEG, TIFF or WebP pictures into .cod files");
   add_batch_options(*c, compress.batch, compress_jobs, compress_max_pixels, compress_quiet, compress_verbose,
                     "Pictures to compress");
   // Ranges are the library's to check (check_encode_options), so that every front end refuses
@@ -170,8 +184,15 @@ int run(int argc, char** argv) {
                     ": 0 classic, 1 chosen steps and colour correction, 2 rate-distortion choices, 3 tries level "
                     "counts too")
       ->capture_default_str();
-  c->add_option("--comment", compress.encode.comment,
-                "Comment stored in the file (at most " + to_string(varnic::kMaxCommentBytes) + " bytes)");
+  auto* comment = c->add_option("--comment", compress.encode.comment,
+                                "Comment stored in the file (at most " + to_string(varnic::kMaxCommentBytes) + " bytes)");
+  c->add_flag("--comment-from-exif", compress.comment_from_exif,
+              "Store the picture's EXIF summary (date taken, camera, exposure) as the comment")
+      ->excludes(comment);
+  c->add_flag("--keep-orientation", compress.read.keep_orientation,
+              "Encode the stored rows as they are, not turned as the EXIF orientation says");
+  c->add_flag("--no-colour-conversion", compress.read.keep_colours,
+              "Keep the sample values as stored, not converted to sRGB from the colour profile");
   auto* size_option = c->add_option("--target-size", target_size,
                                     "Search the quality for the best file of at most BYTES bytes")
                           ->check(CLI::PositiveNumber);

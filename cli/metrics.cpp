@@ -5,12 +5,13 @@
 #include <cstdlib>
 #include <limits>
 #include <string>
+#include <type_traits>
 
 namespace varnic::cli {
 namespace {
 
 // Sample c (0 red, 1 green, 2 blue) of pixel x of a row in any public format.
-int sample(PixelFormat format, const std::uint8_t* row, std::size_t x, int c) {
+constexpr int sample(PixelFormat format, const std::uint8_t* row, std::size_t x, int c) {
   switch (format) {
     case PixelFormat::kGrey8: return row[x];
     case PixelFormat::kRgb24: return row[3 * x + static_cast<std::size_t>(c)];
@@ -35,23 +36,42 @@ double psnr_from_mse(double mse) {
 
 }  // namespace
 
+namespace {
+
+// Calls `body` with the format as a compile-time constant, so that the loops over samples are
+// compiled for each pair of formats instead of asking at every sample.
+template <class Body>
+void with_format(PixelFormat format, const Body& body) {
+  switch (format) {
+    case PixelFormat::kGrey8: return body(std::integral_constant<PixelFormat, PixelFormat::kGrey8>{});
+    case PixelFormat::kRgb24: return body(std::integral_constant<PixelFormat, PixelFormat::kRgb24>{});
+    case PixelFormat::kBgr24: return body(std::integral_constant<PixelFormat, PixelFormat::kBgr24>{});
+  }
+}
+
+}  // namespace
+
 void RowComparison::add(std::span<const std::uint8_t> row_a, PixelFormat format_a, std::span<const std::uint8_t> row_b,
                         PixelFormat format_b, std::uint32_t width) {
-  for (std::size_t x = 0; x < width; ++x) {
-    double luma_a = 0;
-    double luma_b = 0;
-    for (int c = 0; c < 3; ++c) {
-      static constexpr double kLumaWeight[3] = {0.299, 0.587, 0.114};
-      const int sa = sample(format_a, row_a.data(), x, c);
-      const int sb = sample(format_b, row_b.data(), x, c);
-      const int d = sa - sb;
-      sum_rgb_ += static_cast<double>(d) * d;
-      if (std::abs(d) > max_difference_) max_difference_ = std::abs(d);
-      luma_a += kLumaWeight[c] * sa;
-      luma_b += kLumaWeight[c] * sb;
-    }
-    sum_y_ += (luma_a - luma_b) * (luma_a - luma_b);
-  }
+  with_format(format_a, [&](auto a_format) {
+    with_format(format_b, [&](auto b_format) {
+      for (std::size_t x = 0; x < width; ++x) {
+        double luma_a = 0;
+        double luma_b = 0;
+        for (int c = 0; c < 3; ++c) {
+          static constexpr double kLumaWeight[3] = {0.299, 0.587, 0.114};
+          const int sa = sample(a_format(), row_a.data(), x, c);
+          const int sb = sample(b_format(), row_b.data(), x, c);
+          const int d = sa - sb;
+          sum_rgb_ += static_cast<double>(d) * d;
+          if (std::abs(d) > max_difference_) max_difference_ = std::abs(d);
+          luma_a += kLumaWeight[c] * sa;
+          luma_b += kLumaWeight[c] * sb;
+        }
+        sum_y_ += (luma_a - luma_b) * (luma_a - luma_b);
+      }
+    });
+  });
   pixels_ += width;
 }
 

@@ -2,7 +2,8 @@
 // Writes the seed corpora of the fuzz targets into DIR/<target>/ (scripts/fuzz.sh seeds): small
 // valid files of every version and kind, made with the project's own encoder and writers, plus
 // hand-built variants of the layouts our writers never produce (top-down rows, long bitmap
-// headers, older .cod versions, PNG colour types that need conversion, ASCII and 16-bit PNM).
+// headers, older .cod versions, PNG colour types that need conversion, ASCII and 16-bit PNM), and
+// photographs made with their own libraries (photo_files.h).
 #include <png.h>
 
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include "codec/settings.h"
 #include "utils/picture_layout.h"
 #include "fuzz/cod_versions.h"
+#include "fuzz/photo_files.h"
 #include "fuzz/sample_pictures.h"
 #include "imagefile/imagefile.h"
 #include "imagefile/registry.h"
@@ -366,6 +368,79 @@ void round_trip_seeds() {
   }
 }
 
+// --- photographs -------------------------------------------------------------------------------
+
+// Small files of every layout the readers take apart: orientations, profiles (one spread over
+// several JPEG segments), CMYK, grey, 16 bits, tiles, planes, pages, alpha, metadata.
+void photo_seeds() {
+  namespace pf = varnic::fuzz;
+  const std::uint32_t side = 12;
+  Bytes rgb, grey, cmyk, rgba;
+  for (std::uint32_t y = 0; y < side; ++y)
+    for (std::uint32_t x = 0; x < side; ++x) {
+      for (std::uint32_t c = 0; c < 4; ++c) {
+        if (c < 3) rgb.push_back(sample(x, y, c));
+        cmyk.push_back(sample(x, y, c + 1));
+        rgba.push_back(c < 3 ? sample(x, y, c) : static_cast<std::uint8_t>(x * 20));
+      }
+      grey.push_back(sample(x, y, 0));
+    }
+  const Bytes p3 = pf::make_profile("Display P3 seed");
+  const Bytes inks = pf::make_cmyk_profile("Seed inks");
+  pf::ExifFields camera;
+  camera.orientation = 6;
+  camera.make = "Seed";
+  camera.model = "Camera 1";
+  camera.taken = "2024:01:02 03:04:05";
+  camera.exposure[0] = 1, camera.exposure[1] = 60;
+  camera.iso = 100;
+  const Bytes exif = pf::make_exif(camera);
+
+  pf::JpegSpec jpeg(side, side);
+  jpeg.exif = exif;
+  jpeg.icc = p3;
+  jpeg.xmp = jpeg.iptc = true;
+  save("jpeg_read", "rgb_exif_p3.jpg", pf::make_jpeg(jpeg, rgb));
+  pf::JpegSpec long_profile(side, side);
+  long_profile.icc = pf::make_profile("Long", 70000);
+  save("jpeg_read", "profile_in_two_segments.jpg", pf::make_jpeg(long_profile, rgb));
+  pf::JpegSpec grey_jpeg(side, side, 1);
+  grey_jpeg.icc = pf::make_profile("Linear grey", 0, true, 1.0);
+  save("jpeg_read", "grey_profile.jpg", pf::make_jpeg(grey_jpeg, grey));
+  pf::JpegSpec cmyk_jpeg(side, side, 4);
+  cmyk_jpeg.icc = inks;
+  save("jpeg_read", "cmyk_adobe.jpg", pf::make_jpeg(cmyk_jpeg, cmyk));
+
+  pf::TiffSpec strips(side, side);
+  strips.orientation = 8;
+  strips.icc = p3;
+  save("tiff_read", "rgb_strips_p3.tif", pf::make_tiff(strips, rgb));
+  pf::TiffSpec tiles(side, side, 1);
+  tiles.photometric = PHOTOMETRIC_MINISWHITE;
+  tiles.tiled = true;
+  tiles.compression = COMPRESSION_ADOBE_DEFLATE;
+  tiles.pages = 2;
+  save("tiff_read", "grey_tiles_two_pages.tif", pf::make_tiff(tiles, grey));
+  pf::TiffSpec planes(side, side, 4);
+  planes.alpha = true;
+  planes.separate = true;
+  planes.compression = COMPRESSION_LZW;
+  save("tiff_read", "rgba_planes.tif", pf::make_tiff(planes, rgba));
+  pf::TiffSpec cmyk_tiff(side, side, 4);
+  cmyk_tiff.photometric = PHOTOMETRIC_SEPARATED;
+  cmyk_tiff.icc = inks;
+  save("tiff_read", "cmyk_profile.tif", pf::make_tiff(cmyk_tiff, cmyk));
+  pf::TiffSpec deep(side, side, 1);
+  deep.bits = 16;
+  Bytes grey16;
+  for (const std::uint8_t v : grey) grey16.insert(grey16.end(), {v, static_cast<std::uint8_t>(255 - v)});
+  save("tiff_read", "grey16_strips.tif", pf::make_tiff(deep, grey16));
+
+  save("webp_read", "lossless_exif_p3.webp", pf::make_webp(side, side, rgb, true, false, exif, p3));
+  save("webp_read", "lossy.webp", pf::make_webp(side, side, rgb, false));
+  save("webp_read", "alpha.webp", pf::make_webp(side, side, rgba, true, true));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -379,6 +454,7 @@ int main(int argc, char** argv) {
   picture_io_seeds();
   arith_seeds();
   round_trip_seeds();
+  photo_seeds();
   if (g_failures > 0) {
     std::fprintf(stderr, "make_seeds: %d seeds could not be made\n", g_failures);
     return 1;

@@ -13,6 +13,7 @@
 
 #include "utils/memory.h"
 #include "imagefile/formats.h"
+#include "imagefile/notices.h"
 #include "imagefile/imagefile.h"
 #include "utils/le_bytes.h"
 
@@ -252,7 +253,7 @@ FileStatus read_bitmap(Bytes bytes, const ReadLimits& limits, LoadedPicture& out
   if (status != FileStatus::kOk) return status;
   if (bytes.size() > kColourSpaceAt + 4 && load_u32(&bytes[kFileHeaderBytes]) >= kV5HeaderBytes &&
       load_u32(&bytes[kColourSpaceAt]) == kEmbeddedProfile)
-    out.notices.emplace_back("ICC colour profile dropped (pixel values kept as stored)");
+    out.notices.push_back(notices::profile_dropped());
   return FileStatus::kOk;
 }
 

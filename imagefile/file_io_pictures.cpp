@@ -8,14 +8,14 @@
 namespace varnic::imagefile {
 
 FileStatus read_picture_file(const std::string& path, const ReadLimits& limits, LoadedPicture& out,
-                             std::string* message, int* system_error) {
+                             std::string* message, int* system_error, const PhotoOptions& photo) {
   std::vector<std::uint8_t> bytes;
   if (const FileStatus s = read_whole_file(path, bytes, max_picture_file_bytes(limits), system_error);
       s != FileStatus::kOk) {
     if (message != nullptr) *message = status_message(s);
     return s;
   }
-  return read_picture(bytes, path, limits, out, message);
+  return read_picture(bytes, path, limits, out, message, photo);
 }
 
 FileStatus write_picture_file(const std::string& path, const codec::PictureRows& rows, FileKind kind,

@@ -26,6 +26,17 @@ bool sniff_pnm(Bytes bytes);
 FileStatus read_pnm(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message);
 std::unique_ptr<RowFileWriter> pnm_row_writer(const ByteWriter& write);
 
+// Photographs: read only. Their readers also fill the LoadedPicture's facts (photo.h), which
+// read_picture applies.
+bool sniff_jpeg(Bytes bytes);
+FileStatus read_jpeg(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message);
+
+bool sniff_tiff(Bytes bytes);
+FileStatus read_tiff(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message);
+
+bool sniff_webp(Bytes bytes);
+FileStatus read_webp(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message);
+
 bool sniff_compressed(Bytes bytes);
 FileStatus read_compressed(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message);
 FileStatus write_compressed(const codec::PictureRows& rows, const WriteSettings& settings, Out& out,

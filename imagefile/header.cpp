@@ -36,7 +36,7 @@ const char* status_message(FileStatus status) {
     case FileStatus::kFileTooLarge: return "The file is too large to open";
     case FileStatus::kOutOfMemory: return "Not enough memory to open the file";
     case FileStatus::kCannotWrite: return "Cannot Write File";
-    case FileStatus::kUnknownKind: return "not a BMP, Targa (.tga), PNG, PNM or .cod file";
+    case FileStatus::kUnknownKind: return "not a BMP, Targa (.tga), PNG, PNM, JPEG, TIFF, WebP or .cod file";
     case FileStatus::kPictureSides: return "the picture's sides must be at most 32767 pixels";
     case FileStatus::kNotPng: return "not a PNG file";
     case FileStatus::kPngCorrupt: return "corrupt PNG data";
@@ -51,6 +51,14 @@ const char* status_message(FileStatus status) {
     case FileStatus::kPnmSample: return "a PNM sample exceeds the maximum value";
     case FileStatus::kCompressedDamaged: return "the compressed file is damaged";
     case FileStatus::kCannotEncode: return "the picture cannot be compressed with these settings";
+    case FileStatus::kJpegCorrupt: return "corrupt JPEG data";
+    case FileStatus::kJpegTruncated: return "the JPEG file ends inside the picture data";
+    case FileStatus::kTiffCorrupt: return "corrupt TIFF data";
+    case FileStatus::kWebpCorrupt: return "corrupt WebP data";
+    case FileStatus::kPhotoLayout: return "the picture's samples are of a kind that is not read";
+    case FileStatus::kCmykWithoutProfile:
+      return "a CMYK picture without an ICC profile: its colours are unknown (convert it to RGB first)";
+    case FileStatus::kFormatNotBuilt: return "JPEG, TIFF and WebP pictures are not read by this build";
   }
   return "Unknown file error";
 }
@@ -94,6 +102,13 @@ FileMessage file_message(FileStatus status, std::string_view path) {
     case FileStatus::kPnmSample:
     case FileStatus::kCompressedDamaged:
     case FileStatus::kCannotEncode:
+    case FileStatus::kJpegCorrupt:
+    case FileStatus::kJpegTruncated:
+    case FileStatus::kTiffCorrupt:
+    case FileStatus::kWebpCorrupt:
+    case FileStatus::kPhotoLayout:
+    case FileStatus::kCmykWithoutProfile:
+    case FileStatus::kFormatNotBuilt:
       break;
   }
   return {std::string(path), std::move(message)};

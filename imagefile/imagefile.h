@@ -76,6 +76,13 @@ enum class [[nodiscard]] FileStatus : int {
   kPnmSample,          // a sample above maxval
   kCompressedDamaged,  // a .cod file the decoder refuses
   kCannotEncode,       // the encoder refused the picture or the settings
+  kJpegCorrupt,        // libjpeg refused the data
+  kJpegTruncated,      // less coded data than the picture needs, or the file ends inside it
+  kTiffCorrupt,        // libtiff refused the file, or its strips or tiles
+  kWebpCorrupt,        // libwebp refused the data, or a chunk ends past the file
+  kPhotoLayout,        // samples of a kind not read: floating point, an animation, odd bit depths
+  kCmykWithoutProfile, // CMYK samples whose colours no embedded profile gives
+  kFormatNotBuilt,     // JPEG, TIFF or WebP in a build without their libraries (Windows)
 };
 
 // The exact message of a status ("" for kOk).

@@ -12,6 +12,7 @@
 #include <new>
 
 #include "imagefile/formats.h"
+#include "imagefile/notices.h"
 #include "imagefile/png_chunks.h"
 #include "utils/memory.h"
 #include "varnic/rules.h"
@@ -88,11 +89,12 @@ FileStatus read_png(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, s
   }
   png_set_read_fn(png, s, read_from_memory);
   // libpng keeps ancillary chunks, some (eXIf) allocated at their declared length before a byte of
-  // them is read. We use only sBIT (tRNS is always handled): skip the rest, and cap any other
-  // chunk buffer near the file's size.
-  static constexpr png_byte kUsedAncillary[] = {'s', 'B', 'I', 'T', '\0'};
+  // them is read. It gives us sBIT and the inflated iCCP (tRNS is always handled; the other
+  // chunks we use are read in place by scan_png_chunks): skip the rest, and cap any other chunk
+  // buffer near the file's size.
+  static constexpr png_byte kUsedAncillary[] = {'s', 'B', 'I', 'T', '\0', 'i', 'C', 'C', 'P', '\0'};
   png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
-  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kUsedAncillary, 1);
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kUsedAncillary, 2);
   png_set_chunk_malloc_max(png, std::max<png_alloc_size_t>(bytes.size(), kPngChunkMallocFloor));
   png_read_info(png, info);
 
@@ -130,16 +132,25 @@ FileStatus read_png(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, s
       bits = std::max({significant->red, significant->green, significant->blue, significant->gray});
       if (bits <= 8 || bits > 16) bits = 16;
     }
-    result->notices.emplace_back(std::to_string(bits) + "-bit samples reduced to 8 bits");
+    result->notices.push_back(notices::samples_reduced(bits));
   }
   if (colour_type == PNG_COLOR_TYPE_PALETTE) {
     png_set_palette_to_rgb(png);
-    if (!grey_palette) result->notices.emplace_back("colour palette expanded to 24-bit colour");
+    if (!grey_palette) result->notices.push_back(notices::palette_expanded());
   }
   if (colour_type == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
   if (png_get_valid(png, info, PNG_INFO_tRNS) != 0) png_set_tRNS_to_alpha(png);
-  if (has_alpha) result->notices.emplace_back("transparency removed by blending over white");
-  add_png_metadata_notices(chunks, result->notices);
+  if (has_alpha) result->notices.push_back(notices::transparency_blended());
+  add_png_facts(chunks, result->facts);
+  png_charp profile_name = nullptr;
+  int profile_compression = 0;
+  png_bytep profile = nullptr;
+  png_uint_32 profile_length = 0;
+  if (png_get_iCCP(png, info, &profile_name, &profile_compression, &profile, &profile_length) != 0 &&
+      profile != nullptr) {
+    result->facts.colour.icc_profile.assign(profile, profile + profile_length);
+    result->facts.colour.profile_unreadable = false;
+  }
   png_set_bgr(png);
   const int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);

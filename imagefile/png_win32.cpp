@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 
+#include "imagefile/notices.h"
 #include "imagefile/png_chunks.h"
 #include "varnic/rules.h"
 
@@ -159,10 +160,10 @@ FileStatus read_png(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, s
   }
   const Layout layout = layout_for(format, grey, alpha);
   const bool sixteen = layout.sample_bytes == 2;
-  if (sixteen) result.notices.emplace_back("16-bit samples reduced to 8 bits");
-  if (colour_type == 3 && !grey) result.notices.emplace_back("colour palette expanded to 24-bit colour");
-  if (alpha) result.notices.emplace_back("transparency removed by blending over white");
-  add_png_metadata_notices(chunks, result.notices);
+  if (sixteen) result.notices.push_back(notices::samples_reduced(16));
+  if (colour_type == 3 && !grey) result.notices.push_back(notices::palette_expanded());
+  if (alpha) result.notices.push_back(notices::transparency_blended());
+  add_png_facts(chunks, result.facts);
 
   Com<IWICFormatConverter> converter;
   IWICBitmapSource* source = frame.get();

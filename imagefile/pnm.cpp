@@ -8,6 +8,7 @@
 #include <new>
 
 #include "imagefile/formats.h"
+#include "imagefile/notices.h"
 #include "utils/memory.h"
 
 namespace varnic::imagefile::formats {
@@ -101,7 +102,7 @@ FileStatus read_pnm(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, s
     message = "out of memory reading the PNM picture";
     return FileStatus::kOutOfMemory;
   }
-  if (maxval > 255) loaded.notices.emplace_back(std::to_string(std::bit_width(maxval)) + "-bit samples reduced to 8 bits");
+  if (maxval > 255) loaded.notices.push_back(notices::samples_reduced(static_cast<int>(std::bit_width(maxval))));
 
   // Samples arrive top row first, red first; the buffer is bottom-up, blue first.
   const std::size_t stride = loaded.picture.geometry().stride;

@@ -17,8 +17,11 @@ constexpr std::string_view kTargaExtensions[] = {".tga", ".targa"};
 constexpr std::string_view kPngExtensions[] = {".png"};
 constexpr std::string_view kPnmExtensions[] = {".pnm", ".ppm", ".pgm"};
 constexpr std::string_view kCompressedExtensions[] = {".cod"};
+constexpr std::string_view kJpegExtensions[] = {".jpg", ".jpeg", ".jpe", ".jfif"};
+constexpr std::string_view kTiffExtensions[] = {".tif", ".tiff"};
+constexpr std::string_view kWebpExtensions[] = {".webp"};
 
-const std::array<FormatEntry, 5> kFormats = {{
+const std::array<FormatEntry, 8> kFormats = {{
     {FileKind::kBmp, "BMP", kBitmapExtensions, formats::sniff_bitmap, formats::read_bitmap, nullptr,
      formats::bitmap_stored_rows, formats::bitmap_row_writer},
     {FileKind::kTga, "TGA", kTargaExtensions, nullptr, formats::read_targa, nullptr, nullptr, formats::targa_row_writer},
@@ -26,6 +29,9 @@ const std::array<FormatEntry, 5> kFormats = {{
     {FileKind::kPnm, "PNM", kPnmExtensions, formats::sniff_pnm, formats::read_pnm, nullptr, nullptr, formats::pnm_row_writer},
     {FileKind::kCod, "COD", kCompressedExtensions, formats::sniff_compressed, formats::read_compressed,
      formats::write_compressed},
+    {FileKind::kJpeg, "JPEG", kJpegExtensions, formats::sniff_jpeg, formats::read_jpeg, nullptr},
+    {FileKind::kTiff, "TIFF", kTiffExtensions, formats::sniff_tiff, formats::read_tiff, nullptr},
+    {FileKind::kWebp, "WebP", kWebpExtensions, formats::sniff_webp, formats::read_webp, nullptr},
 }};
 
 // The extension after the last dot of the last path component, lower case ("" when none).
@@ -70,13 +76,14 @@ FileKind sniff_kind(std::span<const std::uint8_t> bytes, std::string_view name_h
 }
 
 FileStatus read_picture(std::span<const std::uint8_t> bytes, std::string_view name_hint, const ReadLimits& limits,
-                        LoadedPicture& out, std::string* message) {
+                        LoadedPicture& out, std::string* message, const PhotoOptions& photo) {
   const FormatEntry* entry = find_format(sniff_kind(bytes, name_hint));
   LoadedPicture loaded;
   std::string why;
   FileStatus status = FileStatus::kUnknownKind;
   try {
     if (entry != nullptr) status = entry->read(bytes, limits, loaded, why);
+    if (status == FileStatus::kOk) finish_photo(loaded.picture, loaded.facts, photo, loaded.notices);
   } catch (const std::bad_alloc&) {
     status = FileStatus::kOutOfMemory;
   }
@@ -194,6 +201,10 @@ FileStatus new_picture(std::uint32_t width, std::uint32_t height, bool grey, boo
                      static_cast<std::uint32_t>(geometry.picture_bytes), picture.header);
   if (allocate) {
     try {
+      // A quarter turn keeps the pixels where they are but pads width rows instead of height rows.
+      const std::size_t turned = utils::row_geometry(height, width, picture.bits_per_pixel).picture_bytes;
+      picture.pixels.reserve(std::max(geometry.picture_bytes, turned));
+      utils::advise_huge_pages(picture.pixels.data(), picture.pixels.capacity());
       utils::assign_large(picture.pixels, geometry.picture_bytes);
     } catch (const std::bad_alloc&) {
       return FileStatus::kOutOfMemory;

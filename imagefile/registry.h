@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// The picture formats in one table: bitmap, Targa, PNG, PNM and .cod, each with its kind, its
-// extensions, a test of the first bytes, and a reader and a writer over memory. Every reader gives
-// the program's picture buffer (imagefile.h) and the notices of what it had to convert; every
-// writer takes rows in any order and byte order (codec::PictureRows). Adding a format is one entry
-// in registry.cpp and one file with its reader and writer.
+// The picture formats in one table: bitmap, Targa, PNG, PNM, .cod, and the photographs' JPEG, TIFF
+// and WebP, each with its kind, its extensions, a test of the first bytes, and a reader and (but
+// for the photographs) a writer over memory. Every reader gives the program's picture buffer
+// (imagefile.h), the notices of what it had to convert, and what the file says beside its pixels
+// (orientation, colour profile, metadata: photo.h), which read_picture then applies. Every writer
+// takes rows in any order and byte order (codec::PictureRows). Adding a format is one entry in
+// registry.cpp and one file with its reader and writer.
 //
 // A refusal comes as a FileStatus and, where the status alone cannot say it, a sentence naming the
 // file's own numbers (the sides over the limit, libpng's reason, the PNM kind).
@@ -22,6 +24,7 @@
 #include "codec/colour_transform.h"
 #include "codec/encoder.h"
 #include "imagefile/imagefile.h"
+#include "imagefile/photo.h"
 
 namespace varnic::imagefile {
 
@@ -32,6 +35,8 @@ struct LoadedPicture {
   FileKind kind = FileKind::kUnknown;
   // One line per conversion the picture needed (alpha blended, samples reduced, metadata dropped).
   std::vector<std::string> notices;
+  // As the reader found them; read_picture has applied them when it gives the picture.
+  PhotoFacts facts;
 };
 
 // What a writer needs besides the rows: only .cod uses it.
@@ -88,9 +93,12 @@ struct FormatEntry {
   std::span<const std::string_view> extensions;  // lower case with the dot; the one written first
   bool (*sniff)(std::span<const std::uint8_t> bytes) = nullptr;  // nullptr: known by extension only
   PictureReader read = nullptr;
-  PictureWriter write = nullptr;           // nullptr: written through row_writer
-  StoredRowsProbe stored_rows = nullptr;   // nullptr: read whole only
+  PictureWriter write = nullptr;            // nullptr: written through row_writer, if any
+  StoredRowsProbe stored_rows = nullptr;    // nullptr: read whole only
   RowFileWriterMaker row_writer = nullptr;  // nullptr: written whole only
+
+  // Neither writer: read only.
+  [[nodiscard]] bool writable() const { return write != nullptr || row_writer != nullptr; }
 };
 
 [[nodiscard]] std::span<const FormatEntry> format_table();
@@ -101,17 +109,19 @@ struct FormatEntry {
 // By the first bytes; a format without a signature (Targa) by `name_hint`'s extension.
 [[nodiscard]] FileKind sniff_kind(std::span<const std::uint8_t> bytes, std::string_view name_hint);
 
-// The reader sniff_kind picks. `out` is replaced only on success; `message`, when given, receives
-// the refusal in words (status_message when the reader says nothing more).
+// The reader sniff_kind picks, then finish_photo with `photo`. `out` is replaced only on success;
+// `message`, when given, receives the refusal in words (status_message when the reader says
+// nothing more). A kind without a writer gives kUnknownKind from write_picture.
 FileStatus read_picture(std::span<const std::uint8_t> bytes, std::string_view name_hint, const ReadLimits& limits,
-                        LoadedPicture& out, std::string* message = nullptr);
+                        LoadedPicture& out, std::string* message = nullptr, const PhotoOptions& photo = {});
 FileStatus write_picture(const codec::PictureRows& rows, FileKind kind, const WriteSettings& settings,
                          std::vector<std::uint8_t>& out, std::string* message = nullptr);
 
 // The same through files: read_whole_file within what a picture under the limit can take, and
 // write_file_atomically. `system_error` as there.
 FileStatus read_picture_file(const std::string& path, const ReadLimits& limits, LoadedPicture& out,
-                             std::string* message = nullptr, int* system_error = nullptr);
+                             std::string* message = nullptr, int* system_error = nullptr,
+                             const PhotoOptions& photo = {});
 FileStatus write_picture_file(const std::string& path, const codec::PictureRows& rows, FileKind kind,
                               const WriteSettings& settings, Overwrite overwrite, std::string* message = nullptr,
                               int* system_error = nullptr);
@@ -169,7 +179,8 @@ FileStatus write_picture_file_by_rows(const std::string& path, FileKind kind,
 [[nodiscard]] std::string pixel_limit_message(std::uint64_t width, std::uint64_t height, std::uint64_t limit);
 
 // A grey (mode 61) or colour (mode 62) picture with its stored header filled and, with `allocate`,
-// zeroed pixels. kBitmapSize for sides the program cannot hold, kOutOfMemory.
+// zeroed pixels, with room for the padding of the picture turned a quarter (orient_picture).
+// kBitmapSize for sides the program cannot hold, kOutOfMemory.
 FileStatus new_picture(std::uint32_t width, std::uint32_t height, bool grey, bool allocate, PictureBuffer& out);
 // The rows of a grey or colour picture (not a palette one) for a writer.
 [[nodiscard]] codec::PictureRows rows_of(const PictureBuffer& picture);

@@ -9,11 +9,13 @@ set -euo pipefail
 
 # A new group is one more array here and its name in the make targets that need it.
 # base: building everything of `make build`, `make demo`, `make test` (Qt, gdk-pixbuf, Xvfb and
-# the MIME and AppStream tools run in the suite) and `make test-sanitize` (GCC's sanitizers).
+# the MIME and AppStream tools run in the suite) and `make test-sanitize` (GCC's sanitizers); the
+# photograph readers' libraries, and jpegtran and tificc, which their tests check against.
 base=(
   build-essential cmake pkg-config git python3
   libgtest-dev libgmock-dev
   libpng-dev zlib1g-dev libcli11-dev
+  libjpeg62-turbo-dev libtiff-dev libwebp-dev liblcms2-dev libexif-dev libjpeg-turbo-progs liblcms2-utils
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
   xvfb xauth appstream
@@ -29,11 +31,12 @@ windows=(
 web=(emscripten chromium npm python3-numpy python3-pil python3-skimage)
 # fuzz: clang with libFuzzer and its sanitizer runtimes, and the symbolizer for its reports.
 fuzz=(clang libclang-rt-14-dev llvm)
-# peers: the benchmarks: the other codecs' tools, the Python numerics that score them, the timers.
+# peers: the benchmarks: the other codecs' tools, the Python numerics that score them, the timers,
+# GNU parallel (bench/batch).
 peers=(
   libjpeg-turbo-progs webp libopenjp2-tools openjph-tools
   python3-numpy python3-pil python3-skimage python3-matplotlib
-  valgrind time libbenchmark-dev
+  valgrind time libbenchmark-dev parallel
 )
 # screenshot: a packaged image viewer and a screen grabber (scripts/viewer-screenshot.sh).
 screenshot=(eog imagemagick x11-utils dbus)

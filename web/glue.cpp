@@ -25,6 +25,9 @@
 #include "format/format.h"
 #include "imagefile/registry.h"
 #include "metrics.h"
+#include "imagefile/notices.h"
+#include "imagefile/photo.h"
+#include "photo_facts.h"
 #include "png_reader.h"
 #include "search.h"
 #include "ssim.h"
@@ -291,7 +294,7 @@ class Session {
   }
 
   // A PNG file in the input buffer, read in three steps: its chunks (begin: {ok, width, height,
-  // data: [[offset, length], ...], colourTagged}), the inflated data fed through png_buffer and
+  // grey, data: [[offset, length], ...], colourTagged}), the inflated data fed through png_buffer and
   // png_feed, then png_finish, which opens and paints it as open_file does.
   val png_begin() {
     return guarded("to read the PNG picture", [&] {
@@ -304,6 +307,7 @@ class Session {
       out.set("width", png_.width());
       out.set("height", png_.height());
       out.set("colourTagged", png_.colour_tagged());
+      out.set("grey", png_.grey());
       val data = val::array();
       for (const auto& [offset, length] : png_.data()) {
         val range = val::array();
@@ -312,7 +316,8 @@ class Session {
         data.call<void>("push", range);
       }
       out.set("data", data);
-      if (!png_.allocate(message)) return failure(message);
+      // A picture whose colours need converting is read by the browser instead.
+      if (!png_.colour_tagged() && !png_.allocate(message)) return failure(message);
       return out;
     });
   }
@@ -331,57 +336,95 @@ class Session {
       std::string message;
       if (!png_.finish(message)) return failure(message);
       const std::vector<std::string> notices = png_.notices();
-      Picture picture = png_.take_picture();
+      imagefile::PictureBuffer picture = png_.take_picture();
       png_ = PngReader();
       return opened(std::move(picture), notices, paint);
     });
   }
 
-  // Pixels the browser decoded (JPEG, WebP, a colour-managed PNG), given in strips through
-  // rgba_buffer and rgba_put, then opened and painted by rgba_finish. `grey` keeps one channel,
-  // as the tool does for grey pictures.
-  val rgba_begin(int width, int height, bool grey) {
+  // Pixels the browser decoded (JPEG, WebP, a PNG whose colours need converting), turned and
+  // converted to sRGB by the browser as far as it does, given in strips through rgba_buffer and
+  // rgba_put, then finished, opened and painted by rgba_finish. The file is in the input buffer
+  // for its facts (kind "jpeg", "webp" or "png"), a PNG's inflated colour profile in the profile
+  // buffer. `grey` keeps one channel, as the tool does for grey pictures.
+  val rgba_begin(int width, int height, bool grey, const std::string& kind) {
     return guarded("to open the picture", [&] {
-      const std::uint64_t pixels = std::uint64_t(std::max(width, 0)) * std::uint64_t(std::max(height, 0));
+      const std::vector<std::uint8_t> file = std::move(input_);
       if (width <= 0 || height <= 0) return failure("the browser could not decode the picture");
-      if (pixels > kMaxPixels)
+      if (std::uint64_t(width) * std::uint64_t(height) > kMaxPixels)
         return failure(imagefile::pixel_limit_message(std::uint64_t(width), std::uint64_t(height), kMaxPixels));
-      incoming_ = Picture{};
-      incoming_.width = static_cast<std::uint32_t>(width);
-      incoming_.height = static_cast<std::uint32_t>(height);
-      incoming_.format = grey ? PixelFormat::kGrey8 : PixelFormat::kRgb24;
-      incoming_.pixels.resize(static_cast<std::size_t>(pixels) * (grey ? 1 : 3));
+      scan_ = kind == "jpeg" ? scan_jpeg(file) : kind == "webp" ? scan_webp(file) : scan_png(file);
+      if (kind == "png" && !profile_.empty()) {
+        const PhotoScan profiled = scan_profile(profile_);
+        scan_.profile = profiled.profile;
+        scan_.profile_name = profiled.profile_name;
+      }
+      std::vector<std::uint8_t>().swap(profile_);
+      // The browser turns JPEG and PNG pictures as their EXIF says, not WebP ones.
+      scan_.facts.turned = kind != "webp";
+      incoming_ = imagefile::PictureBuffer{};
+      if (imagefile::new_picture(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), grey, true,
+                                 incoming_) != imagefile::FileStatus::kOk)
+        return failure("not enough memory to open the picture");
       transparent_ = false;
       return success();
     });
   }
+  // A buffer for a PNG's inflated colour profile, before rgba_begin.
+  val profile(double size) {
+    return guarded("to read the colour profile", [&] {
+      profile_.assign(static_cast<std::size_t>(size), 0);
+      return view_of(profile_);
+    });
+  }
   val rgba_buffer(int rows) {
     return guarded("to open the picture", [&] {
-      staging_.resize(std::size_t{incoming_.width} * 4 * static_cast<std::size_t>(std::max(rows, 0)));
+      staging_.resize(static_cast<std::size_t>(incoming_.width) * 4 * static_cast<std::size_t>(std::max(rows, 0)));
       return view_of(staging_);
     });
   }
   val rgba_put(int top, int rows) {
-    const std::size_t channels = incoming_.format == PixelFormat::kGrey8 ? 1 : 3;
-    const std::size_t first = static_cast<std::size_t>(top) * incoming_.width;
-    const std::size_t count = static_cast<std::size_t>(rows) * incoming_.width;
-    if (top < 0 || rows < 0 || first + count > std::size_t{incoming_.width} * incoming_.height ||
-        count * 4 > staging_.size())
+    const auto width = static_cast<std::size_t>(incoming_.width);
+    const auto height = static_cast<std::size_t>(incoming_.height);
+    if (top < 0 || rows < 0 || static_cast<std::size_t>(top) + static_cast<std::size_t>(rows) > height ||
+        static_cast<std::size_t>(rows) * width * 4 > staging_.size())
       return failure("the decoded picture is inconsistent");
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::uint8_t* px = &staging_[4 * i];
-      transparent_ = transparent_ || px[3] != 255;
-      for (std::size_t c = 0; c < channels; ++c) incoming_.pixels[(first + i) * channels + c] = blend_over_white(px[c], px[3]);
+    const bool grey = incoming_.bits_per_pixel == 8;
+    const std::size_t stride = incoming_.geometry().stride;
+    for (std::size_t r = 0; r < static_cast<std::size_t>(rows); ++r) {
+      // Into the tool's layout: rows bottom-up, blue first.
+      std::uint8_t* out = incoming_.pixels.data() + (height - 1 - (static_cast<std::size_t>(top) + r)) * stride;
+      const std::uint8_t* in = &staging_[r * width * 4];
+      for (std::size_t x = 0; x < width; ++x, in += 4) {
+        transparent_ = transparent_ || in[3] != 255;
+        if (grey) {
+          *out++ = blend_over_white(in[0], in[3]);
+        } else {
+          *out++ = blend_over_white(in[2], in[3]);
+          *out++ = blend_over_white(in[1], in[3]);
+          *out++ = blend_over_white(in[0], in[3]);
+        }
+      }
     }
     return success();
   }
-  val rgba_finish(const val& notices, const val& paint) {
+  val rgba_finish(const val& paint) {
     return guarded("to open the picture", [&] {
-      std::vector<std::string> texts;
-      for (int i = 0; i < notices["length"].as<int>(); ++i) texts.push_back(notices[i].as<std::string>());
-      if (transparent_) texts.emplace_back("transparency removed by blending over white");
+      std::vector<std::string> notices;
+      if (transparent_) notices.push_back(imagefile::notices::transparency_blended());
+      // The browser has converted the colours; the notice is the tool's.
+      const bool grey = incoming_.bits_per_pixel == 8;
+      if (scan_.profile) {
+        notices.push_back(imagefile::notices::colour_converted(grey, imagefile::notices::profile_source(scan_.profile_name)));
+      } else if (!imagefile::says_srgb(scan_.facts.colour) && scan_.facts.colour.icc_profile.empty() &&
+                 !scan_.facts.colour.profile_unreadable) {
+        notices.push_back(imagefile::notices::colour_converted(
+            grey, imagefile::notices::png_source(scan_.facts.colour.gamma, scan_.facts.colour.chromaticities.has_value())));
+      }
+      scan_.facts.colour.applied = true;
+      imagefile::finish_photo(incoming_, scan_.facts, {}, notices);
       std::vector<std::uint8_t>().swap(staging_);
-      return opened(std::move(incoming_), texts, paint);
+      return opened(std::move(incoming_), notices, paint);
     });
   }
 
@@ -593,6 +636,18 @@ class Session {
     return out;
   }
 
+  // A picture in the tool's layout (rows bottom-up, blue first, padded) made the opened one.
+  val opened(imagefile::PictureBuffer buffer, const std::vector<std::string>& notices, const val& paint) {
+    Picture picture;
+    picture.width = static_cast<std::uint32_t>(buffer.width);
+    picture.height = static_cast<std::uint32_t>(buffer.height);
+    picture.format = buffer.bits_per_pixel == 8 ? PixelFormat::kGrey8 : PixelFormat::kBgr24;
+    picture.row_stride = buffer.geometry().stride;
+    picture.bottom_up = true;
+    picture.pixels = std::move(buffer.pixels);
+    return opened(std::move(picture), notices, paint);
+  }
+
   // Makes `picture` the opened one; paints it unless `paint` is null (already painted).
   val opened(Picture picture, const std::vector<std::string>& notices, const val& paint) {
     source_ = std::move(picture);
@@ -698,7 +753,9 @@ class Session {
   std::vector<std::uint8_t> input_;    // a file being opened, or a .cod file to draw
   std::vector<std::uint8_t> staging_;  // pieces of pixels or inflated data on their way in
   PngReader png_;
-  Picture incoming_;                   // pixels the browser decoded, on their way in
+  imagefile::PictureBuffer incoming_;  // pixels the browser decoded, on their way in
+  PhotoScan scan_;                     // and the facts of their file
+  std::vector<std::uint8_t> profile_;  // a PNG's inflated colour profile
   bool transparent_ = false;
 };
 
@@ -716,6 +773,7 @@ EMSCRIPTEN_BINDINGS(varnic_web) {
       .function("pngFeed", &Session::png_feed)
       .function("pngFinish", &Session::png_finish)
       .function("rgbaBegin", &Session::rgba_begin)
+      .function("profile", &Session::profile)
       .function("rgbaBuffer", &Session::rgba_buffer)
       .function("rgbaPut", &Session::rgba_put)
       .function("rgbaFinish", &Session::rgba_finish)

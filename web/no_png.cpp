@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// The page decodes and encodes PNG with the browser's own codec; libpng is not built for
-// WebAssembly. This PNG entry of the registry knows the signature and refuses the rest.
+// libpng is not built for WebAssembly: the page reads PNG with its own reader (png_reader.h, fed by
+// the browser's inflation) and writes it with the browser's encoder. This PNG entry of the
+// registry knows the signature and refuses the rest.
 #include "imagefile/formats.h"
 
 namespace varnic::imagefile::formats {
@@ -10,7 +11,7 @@ bool sniff_png(Bytes bytes) {
 }
 
 FileStatus read_png(Bytes, const ReadLimits&, LoadedPicture&, std::string& message) {
-  message = "PNG pictures are decoded by the browser on this page";
+  message = "PNG pictures are read by the page's own reader";
   return FileStatus::kNotPng;
 }
 

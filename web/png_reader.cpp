@@ -5,9 +5,11 @@
 #include <cstring>
 #include <new>
 
-// The size rules and metadata notices of the tool's PNG readers, shared so that the page refuses
-// and reports exactly what they do.
+// The size rules of the tool's PNG readers, shared so that the page refuses exactly what they do;
+// its notices and its last step (finish_photo).
+#include "imagefile/notices.h"
 #include "imagefile/png_chunks.h"
+#include "imagefile/registry.h"
 #include "varnic/rules.h"
 
 namespace varnic::web {
@@ -54,7 +56,7 @@ bool PngReader::begin(std::span<const std::uint8_t> file, std::uint64_t max_pixe
   if (file.size() < sizeof kSignature || std::memcmp(file.data(), kSignature, sizeof kSignature) != 0)
     return fail(message, FileStatus::kNotPng);
   for (std::uint8_t(&entry)[4] : palette_) entry[3] = 255;
-  bool header = false, srgb = false, profile = false, gamma = false, chromaticities = false;
+  bool header = false;
   unsigned palette_entries = 0;
   unsigned significant = 0;  // the largest sBIT value
   for (std::size_t at = imagefile::formats::kPngSignatureBytes; file.size() - at >= kChunkOverhead;) {
@@ -98,15 +100,12 @@ bool PngReader::begin(std::span<const std::uint8_t> file, std::uint64_t max_pixe
     } else if (std::memcmp(type, "IEND", 4) == 0) {
       break;
     }
-    srgb |= std::memcmp(type, "sRGB", 4) == 0;
-    profile |= std::memcmp(type, "iCCP", 4) == 0;
-    gamma |= std::memcmp(type, "gAMA", 4) == 0;
-    chromaticities |= std::memcmp(type, "cHRM", 4) == 0;
   }
   if (!header) return fail(message, FileStatus::kPngTruncated);
   if (colour_type_ == 3 && palette_entries == 0) return fail(message, FileStatus::kPngCorrupt, "no palette");
   alpha_ = alpha_ || colour_type_ == 4 || colour_type_ == 6;
-  colour_tagged_ = !srgb && (profile || gamma || chromaticities);
+  scan_ = scan_png(file);
+  colour_tagged_ = !imagefile::says_srgb(scan_.facts.colour);
 
   const imagefile::formats::PngChunks chunks = imagefile::formats::scan_png_chunks(file);
   const imagefile::ReadLimits limits{max_pixels};
@@ -120,11 +119,9 @@ bool PngReader::begin(std::span<const std::uint8_t> file, std::uint64_t max_pixe
   for (unsigned i = 0; grey_palette && i < palette_entries; ++i)
     grey_palette = palette_[i][0] == palette_[i][1] && palette_[i][1] == palette_[i][2];
   grey_out_ = colour_type_ == 0 || colour_type_ == 4 || grey_palette;
-  if (depth_ == 16) notices_.push_back(std::to_string(significant > 8 && significant <= 16 ? significant : 16) +
-                                       "-bit samples reduced to 8 bits");
-  if (colour_type_ == 3 && !grey_palette) notices_.emplace_back("colour palette expanded to 24-bit colour");
-  if (alpha_) notices_.emplace_back("transparency removed by blending over white");
-  imagefile::formats::add_png_metadata_notices(chunks, notices_);
+  if (depth_ == 16) notices_.push_back(imagefile::notices::samples_reduced(significant > 8 && significant <= 16 ? static_cast<int>(significant) : 16));
+  if (colour_type_ == 3 && !grey_palette) notices_.push_back(imagefile::notices::palette_expanded());
+  if (alpha_) notices_.push_back(imagefile::notices::transparency_blended());
 
   // Adam7 sends the picture in seven passes of every 8th, 4th or 2nd pixel.
   static constexpr Pass kAdam7[] = {{0, 0, 8, 8, 0, 0}, {4, 0, 8, 8, 0, 0}, {0, 4, 4, 8, 0, 0}, {2, 0, 4, 4, 0, 0},
@@ -140,10 +137,10 @@ bool PngReader::begin(std::span<const std::uint8_t> file, std::uint64_t max_pixe
 
 bool PngReader::allocate(std::string& message) {
   try {
-    picture_.width = width_;
-    picture_.height = height_;
-    picture_.format = grey_out_ ? PixelFormat::kGrey8 : PixelFormat::kRgb24;
-    picture_.pixels.resize(std::size_t{width_} * height_ * (grey_out_ ? 1 : 3));
+    if (imagefile::new_picture(width_, height_, grey_out_, true, picture_) != FileStatus::kOk) {
+      message = "out of memory reading the PNG picture";
+      return false;
+    }
     const std::size_t most = 1 + (std::size_t{width_} * channels_ * depth_ + 7) / 8;
     row_.resize(most);
     previous_.resize(most);
@@ -190,9 +187,11 @@ void PngReader::finish_row() {
     default: break;
   }
 
+  // Into the tool's layout: rows bottom-up, blue first.
   const Pass& pass = passes_[pass_];
   const std::size_t out_channels = grey_out_ ? 1 : 3;
-  std::uint8_t* out = picture_.pixels.data() + (std::size_t{pass.y0} + std::size_t{pass_row_} * pass.dy) * width_ * out_channels;
+  const std::size_t y = std::size_t{pass.y0} + std::size_t{pass_row_} * pass.dy;
+  std::uint8_t* out = picture_.pixels.data() + (height_ - 1 - y) * picture_.geometry().stride;
   const unsigned opaque = (1u << depth_) - 1;
   for (std::uint32_t i = 0; i < pass.width; ++i) {
     unsigned rgba[4];
@@ -209,8 +208,10 @@ void PngReader::finish_row() {
       rgba[3] = to_8_bits(alpha, depth_);
     }
     std::uint8_t* px = out + (std::size_t{pass.x0} + std::size_t{i} * pass.dx) * out_channels;
-    for (std::size_t c = 0; c < out_channels; ++c)
-      px[c] = alpha_ ? blend_over_white(rgba[c], rgba[3]) : static_cast<std::uint8_t>(rgba[c]);
+    for (std::size_t c = 0; c < out_channels; ++c) {
+      const unsigned v = rgba[out_channels == 3 ? 2 - c : 0];
+      px[c] = alpha_ ? blend_over_white(v, rgba[3]) : static_cast<std::uint8_t>(v);
+    }
   }
 
   std::swap(row_, previous_);
@@ -238,7 +239,14 @@ bool PngReader::feed(std::span<const std::uint8_t> bytes, std::string& message) 
 }
 
 bool PngReader::finish(std::string& message) {
-  return pass_ == passes_.size() || fail(message, FileStatus::kPngTruncated);
+  if (pass_ != passes_.size()) return fail(message, FileStatus::kPngTruncated);
+  try {
+    imagefile::finish_photo(picture_, scan_.facts, {}, notices_);
+  } catch (const std::bad_alloc&) {
+    message = "out of memory turning the PNG picture";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace varnic::web

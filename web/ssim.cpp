@@ -11,16 +11,19 @@ constexpr double kSigma = 1.5;
 constexpr double kC1 = (0.01 * 255) * (0.01 * 255);
 constexpr double kC2 = (0.03 * 255) * (0.03 * 255);
 
-void luma(std::span<const std::uint8_t> row, PixelFormat format, std::vector<double>& out) {
+// Centred on 128, so that the squares that the variances subtract stay small enough for floats.
+constexpr double kCentre = 128;
+
+void luma(std::span<const std::uint8_t> row, PixelFormat format, std::vector<float>& out) {
   for (std::size_t x = 0; x < out.size(); ++x) {
     if (format == PixelFormat::kGrey8) {
-      out[x] = row[x];
+      out[x] = static_cast<float>(row[x] - kCentre);
       continue;
     }
     const std::uint8_t* px = &row[3 * x];
     const double r = format == PixelFormat::kRgb24 ? px[0] : px[2];
     const double b = format == PixelFormat::kRgb24 ? px[2] : px[0];
-    out[x] = 0.299 * r + 0.587 * px[1] + 0.114 * b;
+    out[x] = static_cast<float>(0.299 * r + 0.587 * px[1] + 0.114 * b - kCentre);
   }
 }
 
@@ -29,10 +32,11 @@ void luma(std::span<const std::uint8_t> row, PixelFormat format, std::vector<dou
 SsimRows::SsimRows(std::uint32_t width)
     : inside_(width > 2 * kRadius ? width - 2 * kRadius : 0), luma_a_(width), luma_b_(width), squares_a_(width),
       squares_b_(width), products_(width), ring_(static_cast<std::size_t>(kTaps) * kMoments * inside_),
-      down_(static_cast<std::size_t>(kMoments) * inside_) {
+      down_(static_cast<std::size_t>(kMoments) * inside_), local_(inside_) {
+  double taps[kTaps];
   double sum = 0;
-  for (int k = -kRadius; k <= kRadius; ++k) sum += taps_[k + kRadius] = std::exp(-k * k / (2 * kSigma * kSigma));
-  for (double& t : taps_) t /= sum;
+  for (int k = -kRadius; k <= kRadius; ++k) sum += taps[k + kRadius] = std::exp(-k * k / (2 * kSigma * kSigma));
+  for (int k = 0; k < kTaps; ++k) taps_[k] = static_cast<float>(taps[k] / sum);
 }
 
 void SsimRows::add(std::span<const std::uint8_t> row_a, PixelFormat format_a, std::span<const std::uint8_t> row_b,
@@ -50,11 +54,11 @@ void SsimRows::add(std::span<const std::uint8_t> row_a, PixelFormat format_a, st
   // definition crops before averaging). Every sum runs over the taps in order, a tap at a time
   // for a whole row, so that the loops run on vectors and the sums are those of one position at
   // a time.
-  double* moments = &ring_[static_cast<std::size_t>(rows_ % kTaps) * kMoments * inside_];
-  const double* sources[kMoments] = {luma_a_.data(), luma_b_.data(), squares_a_.data(), squares_b_.data(), products_.data()};
+  float* moments = &ring_[static_cast<std::size_t>(rows_ % kTaps) * kMoments * inside_];
+  const float* sources[kMoments] = {luma_a_.data(), luma_b_.data(), squares_a_.data(), squares_b_.data(), products_.data()};
   for (int i = 0; i < kMoments; ++i) {
-    double* out = moments + static_cast<std::size_t>(i) * inside_;
-    const double* in = sources[i];
+    float* out = moments + static_cast<std::size_t>(i) * inside_;
+    const float* in = sources[i];
     for (std::size_t x = 0; x < inside_; ++x) out[x] = taps_[0] * in[x];
     for (int k = 1; k < kTaps; ++k)
       for (std::size_t x = 0; x < inside_; ++x) out[x] += taps_[k] * in[x + static_cast<std::size_t>(k)];
@@ -63,9 +67,9 @@ void SsimRows::add(std::span<const std::uint8_t> row_a, PixelFormat format_a, st
   if (rows_ < kTaps) return;
   // The window's rows, oldest first, filtered down.
   for (int i = 0; i < kMoments; ++i) {
-    double* out = &down_[static_cast<std::size_t>(i) * inside_];
+    float* out = &down_[static_cast<std::size_t>(i) * inside_];
     for (int k = 0; k < kTaps; ++k) {
-      const double* in = &ring_[(static_cast<std::size_t>((rows_ + static_cast<unsigned>(k)) % kTaps) * kMoments +
+      const float* in = &ring_[(static_cast<std::size_t>((rows_ + static_cast<unsigned>(k)) % kTaps) * kMoments +
                                  static_cast<std::size_t>(i)) * inside_];
       if (k == 0) {
         for (std::size_t x = 0; x < inside_; ++x) out[x] = taps_[0] * in[x];
@@ -74,18 +78,20 @@ void SsimRows::add(std::span<const std::uint8_t> row_a, PixelFormat format_a, st
       }
     }
   }
-  const double* mx = &down_[0];
-  const double* my = &down_[inside_];
-  const double* mxx = &down_[2 * inside_];
-  const double* myy = &down_[3 * inside_];
-  const double* mxy = &down_[4 * inside_];
+  const float* mx = &down_[0];
+  const float* my = &down_[inside_];
+  const float* mxx = &down_[2 * inside_];
+  const float* myy = &down_[3 * inside_];
+  const float* mxy = &down_[4 * inside_];
   for (std::size_t x = 0; x < inside_; ++x) {
     const double vx = mxx[x] - mx[x] * mx[x];
     const double vy = myy[x] - my[x] * my[x];
     const double cov = mxy[x] - mx[x] * my[x];
-    squares_a_[x] = (2 * mx[x] * my[x] + kC1) * (2 * cov + kC2) / ((mx[x] * mx[x] + my[x] * my[x] + kC1) * (vx + vy + kC2));
+    const double ux = mx[x] + kCentre;
+    const double uy = my[x] + kCentre;
+    local_[x] = (2 * ux * uy + kC1) * (2 * cov + kC2) / ((ux * ux + uy * uy + kC1) * (vx + vy + kC2));
   }
-  for (std::size_t x = 0; x < inside_; ++x) total_ += squares_a_[x];
+  for (std::size_t x = 0; x < inside_; ++x) total_ += local_[x];
   count_ += inside_;
 }
 

@@ -15,6 +15,11 @@ enum class FileKind : std::uint8_t {
   kPng,
   kPnm,  // PGM and PPM, ASCII or binary, any maximum value
   kCod,  // the compressed format itself
+  // Photographs, read only (writing them would compress twice); builds without their libraries
+  // (Windows) refuse them with a message saying so.
+  kJpeg,
+  kTiff,  // the first page; 8- or 16-bit grey, RGB or CMYK
+  kWebp,
 };
 
 // kRefuse never replaces an existing file, not even one another process creates meanwhile.

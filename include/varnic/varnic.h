@@ -325,9 +325,10 @@ struct OptionProblem {
 // colour is never made grey (kInvalidArgument).
 [[nodiscard]] VARNIC_API Result<Picture> convert_picture(const PictureView& picture, PixelFormat format);
 
-// --- Picture files: bitmap, Targa, PNG, PNM and .cod ------------------------------------------
+// --- Picture files: bitmap, Targa, PNG, PNM and .cod; JPEG, TIFF and WebP read ----------------
 
-// By the name's extension, case-insensitive (.bmp .dib, .tga .targa, .png, .pnm .ppm .pgm, .cod).
+// By the name's extension, case-insensitive (.bmp .dib, .tga .targa, .png, .pnm .ppm .pgm, .cod,
+// .jpg .jpeg .jpe .jfif, .tif .tiff, .webp).
 [[nodiscard]] VARNIC_API FileKind kind_from_extension(std::string_view path) noexcept;
 // By the first bytes; Targa, which has no signature, by name_hint's extension.
 [[nodiscard]] VARNIC_API FileKind sniff_kind(std::span<const std::uint8_t> bytes,
@@ -338,18 +339,35 @@ struct OptionProblem {
 [[nodiscard]] VARNIC_API std::string_view extension_of(FileKind kind) noexcept;
 
 struct PictureFile {
-  // Grey files give kGrey8, colour files kBgr24, bottom-up when the file stores its rows so;
-  // palettes are expanded and transparency is blended over white. A .cod file is decoded.
+  // Grey files give kGrey8, colour files kBgr24, bottom-up; palettes are expanded, transparency
+  // is blended over white, and (unless ReadOptions says otherwise) colours are converted to sRGB
+  // and the picture is turned upright. A .cod file is decoded.
   Picture picture;
   FileKind kind = FileKind::kUnknown;
-  // One sentence per conversion the picture needed ("16-bit samples reduced to 8 bits").
+  // One sentence per conversion the picture needed ("16-bit samples reduced to 8 bits", "rotated
+  // 90° clockwise as its EXIF orientation says"), and one naming the metadata left behind.
   std::vector<std::string> notices;
+  // The file's EXIF in one line, "taken 2023-06-01 14:22:05, Pixel 7, 1/120 s, f/1.9, ISO 50,
+  // 6.8 mm", within EncodeOptions::comment's 2047 bytes; empty when there is none.
+  std::string exif_summary;
+};
+
+// What is done with what a photograph says beside its pixels. A .cod file has no place for a
+// colour profile or an orientation, and every reader shows its pixels as sRGB, as they are.
+struct ReadOptions {
+  // false: the picture is turned as its EXIF orientation (1..8) says; true: the stored rows.
+  bool keep_orientation = false;
+  // false: samples are converted to sRGB (perceptual intent) from an embedded ICC profile or a
+  // PNG's gAMA and cHRM; true: kept as stored. CMYK is converted whatever this says.
+  bool keep_colours = false;
 };
 
 [[nodiscard]] VARNIC_API Result<PictureFile> read_picture(std::span<const std::uint8_t> bytes,
-                                                          std::string_view name_hint = {}, const Limits& limits = {});
+                                                          std::string_view name_hint = {}, const Limits& limits = {},
+                                                          const ReadOptions& options = {});
 // Files larger than any picture within the limit could be are refused before they are read.
-[[nodiscard]] VARNIC_API Result<PictureFile> read_picture_file(const std::string& path, const Limits& limits = {});
+[[nodiscard]] VARNIC_API Result<PictureFile> read_picture_file(const std::string& path, const Limits& limits = {},
+                                                               const ReadOptions& options = {});
 
 // The file bytes of `picture` as `kind`: PNM as P5 or P6, a bitmap or Targa of sides at most
 // 32767, .cod through encode with `options` (which the other kinds ignore).

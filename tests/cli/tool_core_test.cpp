@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <random>
 
-#include "commands.h"
+#include "batch.h"
 #include "metrics.h"
 #include "search.h"
 #include "text.h"
@@ -76,14 +76,19 @@ TEST(QualitySearchTest, StopsAtTheFirstFailingTrial) {
   EXPECT_EQ(trials, 2);
 }
 
-TEST(JsonStringTest, EscapesControlsAndKeepsOrRepairsUtf8) {
-  EXPECT_EQ(json_string("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\u000a\\u0001\"");
+TEST(TextTest, JsonKeepsEveryByteAndPrintableEscapesOnlyWhatNeedsIt) {
+  EXPECT_EQ(json_string("a\"b\\c\n\x01\x7f"), "\"a\\\"b\\\\c\\u000a\\u0001\\u007f\"");
   EXPECT_EQ(json_string("caf\xC3\xA9 \xE2\x82\xAC"), "\"caf\xC3\xA9 \xE2\x82\xAC\"");
-  // A lone Latin-1 byte and an overlong form are shown as Latin-1 characters.
-  EXPECT_EQ(json_string("caf\xE9"), "\"caf\xC3\xA9\"");
-  EXPECT_EQ(json_string("\xC0\x80"), "\"\xC3\x80\xC2\x80\"");
-  EXPECT_EQ(json_string("\xED\xA0\x80"), "\"\xC3\xAD\xC2\xA0\xC2\x80\"");  // a UTF-16 surrogate
+  // Bytes that are no part of valid UTF-8 keep their value, as Python's surrogateescape reads them.
+  EXPECT_EQ(json_string("caf\xE9"), "\"caf\\udce9\"");
+  EXPECT_EQ(json_string("\xC0\x80\xED\xA0\x80"), "\"\\udcc0\\udc80\\udced\\udca0\\udc80\"");
+  EXPECT_EQ(json_string("\xC2\x9B"), "\"\\u009b\"");  // a C1 control: a terminal's CSI
   EXPECT_EQ(json_string(""), "\"\"");
+
+  EXPECT_EQ(printable("d/Bild \xC3\xBC.png"), "d/Bild \xC3\xBC.png");
+  EXPECT_EQ(printable("a\x1b[2Jb.bmp"), "\"a\\u001b[2Jb.bmp\"");
+  EXPECT_EQ(printable("two\nlines"), "\"two\\u000alines\"");
+  EXPECT_EQ(printable("latin\xE9"), "\"latin\\udce9\"");
 }
 
 TEST(OutputPathTest, ReplacesTheExtensionAndHonoursTheDirectory) {
@@ -95,6 +100,13 @@ TEST(OutputPathTest, ReplacesTheExtensionAndHonoursTheDirectory) {
   EXPECT_EQ(output_path_for("x.tar.bmp", "", ".cod"), "x.tar.cod");
   // UTF-8 names stay UTF-8, whatever the system's code page.
   EXPECT_EQ(output_path_for("d/Bild \xC3\xBC \xE5\x86\x99.png", "", ".cod"), "d/Bild \xC3\xBC \xE5\x86\x99.cod");
+  // Mirrored: the input's path under the folder; one that leaves the current folder or starts at
+  // the root is taken from below the root.
+  using P = std::filesystem::path;
+  EXPECT_EQ(P(output_path_for("a/./b/x.png", "out", ".cod", true)), P("out/a/b/x.cod"));
+  EXPECT_EQ(P(output_path_for("/data/x.png", "out", ".cod", true)), P("out/data/x.cod"));
+  const P above = std::filesystem::current_path().parent_path().relative_path() / "x.cod";
+  EXPECT_EQ(P(output_path_for("../x.png", "out", ".cod", true)), P("out") / above);
 }
 
 }  // namespace

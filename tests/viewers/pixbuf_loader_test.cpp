@@ -3,6 +3,7 @@
 // reduced decodes for smaller requests, and errors for damaged files.
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "varnic/varnic.h"
+#include "viewers/cod_view.h"
 
 namespace {
 
@@ -99,6 +101,26 @@ TEST(PixbufLoaderErrorTest, DamagedFilesGiveAnErrorNotAPicture) {
     EXPECT_FALSE(loaded.pixbuf);
     EXPECT_FALSE(loaded.error.empty());
   }
+}
+
+// A stream that never ends is refused at the cap by the chunk that would cross it, before a byte
+// of that chunk is copied: the chunk is an untouched mapping, so a loader that copied it anyway
+// would also fail the test by the memory it takes.
+TEST(PixbufLoaderErrorTest, AChunkCrossingTheFileCapIsRefusedUnread) {
+  const std::size_t cap = varnic::viewers::max_file_bytes();
+  void* chunk = mmap(nullptr, cap, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(chunk, MAP_FAILED);
+  GError* error = nullptr;
+  GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("cod", &error);
+  ASSERT_NE(loader, nullptr) << error->message;
+  const guchar first = 'C';
+  EXPECT_TRUE(gdk_pixbuf_loader_write(loader, &first, 1, &error));
+  EXPECT_FALSE(gdk_pixbuf_loader_write(loader, static_cast<const guchar*>(chunk), cap, &error));
+  ASSERT_NE(error, nullptr);
+  EXPECT_TRUE(g_error_matches(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY)) << error->message;
+  g_clear_error(&error);
+  g_object_unref(loader);  // a failed write has closed it
+  munmap(chunk, cap);
 }
 
 }  // namespace

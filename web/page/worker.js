@@ -98,9 +98,49 @@ function pixelReader(bitmap, stripRows) {
   };
 }
 
-// JPEG, WebP and colour-tagged PNG: the browser decodes, turns the picture as its EXIF
-// orientation says and converts its colours to sRGB; the glue blends and keeps the pixels.
-async function openWithBrowser(module, request, bytes, notices) {
+// Inflated through the browser's DecompressionStream, piece by piece into `take(piece)`.
+async function inflate(pieces, take) {
+  const queue = [...pieces];
+  const source = new ReadableStream({
+    pull(controller) {
+      if (queue.length) controller.enqueue(queue.shift()); else controller.close();
+    },
+  });
+  const reader = source.pipeThrough(new DecompressionStream('deflate')).getReader();
+  for (;;) {
+    const { value, done } = await reader.read();
+    if (done) return;
+    take(value);
+  }
+}
+
+// The inflated ICC profile of a PNG's iCCP chunk (a name, a NUL, a method byte, then the data).
+async function pngProfile(bytes) {
+  const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+  for (let at = 8; at + 12 <= bytes.length;) {
+    const length = view.getUint32(at);
+    const type = String.fromCharCode(...bytes.subarray(at + 4, at + 8));
+    if (type === 'iCCP') {
+      const data = bytes.subarray(at + 8, at + 8 + length);
+      const start = data.indexOf(0) + 2;
+      const parts = [];
+      try {
+        await inflate([data.subarray(start)], (piece) => parts.push(piece));
+      } catch {
+        return null;  // a damaged profile: the notice names none
+      }
+      return new Uint8Array(await new Blob(parts).arrayBuffer());
+    }
+    if (type === 'IDAT') return null;
+    at += 12 + length;
+  }
+  return null;
+}
+
+// JPEG, WebP and colour-tagged PNG: the browser decodes and converts the colours to sRGB (and
+// turns JPEG and PNG pictures as their EXIF orientation says); the glue blends, turns what the
+// browser did not, and gives the tool's notices.
+async function openWithBrowser(module, request, bytes, grey = false) {
   const facts = request.kind === 'png' ? null : headerFacts(request.kind, bytes);
   if (facts && facts.width * facts.height > module.Session.about().maxPixels) {
     return { ok: false, message: module.Session.limitMessage(facts.width, facts.height) };
@@ -113,8 +153,11 @@ async function openWithBrowser(module, request, bytes, notices) {
   } catch {
     return { ok: false, message: `the browser cannot decode this ${request.kind.toUpperCase()} picture` };
   }
+  const profile = request.kind === 'png' ? await pngProfile(bytes) : null;
+  if (profile) session.profile(profile.length).set(profile);
+  session.input(bytes.length).set(bytes);
   const { width, height } = bitmap;
-  const begun = session.rgbaBegin(width, height, Boolean(facts && facts.grey));
+  const begun = session.rgbaBegin(width, height, grey || Boolean(facts && facts.grey), request.kind);
   if (!begun.ok) return begun;
   const stripRows = Math.max(1, Math.min(height, Math.floor((4 << 20) / (4 * width))));
   const read = pixelReader(bitmap, stripRows);
@@ -126,7 +169,7 @@ async function openWithBrowser(module, request, bytes, notices) {
   }
   bitmap.close();
   const out = painter();
-  const reply = session.rgbaFinish(notices, out.paint);
+  const reply = session.rgbaFinish(out.paint);
   if (reply.ok) reply.bitmap = out.bitmap();
   return reply;
 }
@@ -137,26 +180,18 @@ async function openPng(module, request, bytes) {
   session.input(bytes.length).set(bytes);
   const begun = session.pngBegin();
   if (!begun.ok) return begun;
-  if (begun.colourTagged) return openWithBrowser(module, request, bytes, []);
-  const ranges = begun.data;
-  const compressed = new ReadableStream({
-    pull(controller) {
-      const range = ranges.shift();
-      if (range) controller.enqueue(bytes.subarray(range[0], range[0] + range[1])); else controller.close();
-    },
-  });
-  const reader = compressed.pipeThrough(new DecompressionStream('deflate')).getReader();
+  if (begun.colourTagged) return openWithBrowser(module, request, bytes, begun.grey);
+  let fed = { ok: true };
   try {
-    for (;;) {
-      const { value, done } = await reader.read();
-      if (done) break;
-      session.pngBuffer(value.length).set(value);
-      const fed = session.pngFeed(value.length);
-      if (!fed.ok) return fed;
-    }
+    await inflate(begun.data.map(([offset, length]) => bytes.subarray(offset, offset + length)), (piece) => {
+      if (!fed.ok) return;
+      session.pngBuffer(piece.length).set(piece);
+      fed = session.pngFeed(piece.length);
+    });
   } catch {
     // Missing rows are reported by pngFinish; damaged data end the stream here.
   }
+  if (!fed.ok) return fed;
   const out = painter();
   const reply = session.pngFinish(out.paint);
   if (reply.ok) reply.bitmap = out.bitmap();
@@ -183,7 +218,7 @@ const handlers = {
   async open(module, request) {
     const bytes = new Uint8Array(await request.file.arrayBuffer());
     if (request.kind === 'png') return openPng(module, request, bytes);
-    if (request.kind) return openWithBrowser(module, request, bytes, []);
+    if (request.kind) return openWithBrowser(module, request, bytes);
     session.input(bytes.length).set(bytes);
     const out = painter();
     const reply = session.openFile(request.name, out.paint);

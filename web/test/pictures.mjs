@@ -107,3 +107,36 @@ export function pngHeaderOnly(width, height) {
   return Buffer.concat([Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]), chunk('IHDR', header),
     chunk('IDAT', deflateSync(Buffer.alloc(0))), chunk('IEND', Buffer.alloc(0))]);
 }
+
+// An ICC profile (version 2, a display's matrix and power curves) named `name`, with the D50
+// primaries `colorants` ([[X, Y, Z] of red, green, blue]) and the curves' `gamma`.
+export function iccProfile(name, colorants, gamma) {
+  const fixed = (v) => { const b = Buffer.alloc(4); b.writeInt32BE(Math.round(v * 65536)); return b; };
+  const xyz = ([x, y, z]) => Buffer.concat([Buffer.from('XYZ \0\0\0\0', 'latin1'), fixed(x), fixed(y), fixed(z)]);
+  const curve = Buffer.from([...Buffer.from('curv\0\0\0\0', 'latin1'), 0, 0, 0, 1, Math.floor(gamma), Math.round((gamma % 1) * 256), 0, 0]);
+  const ascii = Buffer.from(`${name}\0`, 'latin1');
+  const count = Buffer.alloc(4);
+  count.writeUInt32BE(ascii.length);
+  const desc = Buffer.concat([Buffer.from('desc\0\0\0\0', 'latin1'), count, ascii, Buffer.alloc(8 + 3 + 67)]);
+  const text = Buffer.concat([Buffer.from('text\0\0\0\0', 'latin1'), Buffer.from('no copyright\0', 'latin1')]);
+  const tags = [['desc', desc], ['wtpt', xyz([0.9642, 1, 0.8249])], ['rXYZ', xyz(colorants[0])], ['gXYZ', xyz(colorants[1])],
+    ['bXYZ', xyz(colorants[2])], ['rTRC', curve], ['gTRC', curve], ['bTRC', curve], ['cprt', text]];
+  const pad = (b) => Buffer.concat([b, Buffer.alloc((4 - (b.length % 4)) % 4)]);
+  let at = 128 + 4 + 12 * tags.length;
+  const table = Buffer.alloc(4 + 12 * tags.length);
+  table.writeUInt32BE(tags.length);
+  const bodies = tags.map(([sig, body], i) => {
+    table.write(sig, 4 + 12 * i, 'latin1');
+    table.writeUInt32BE(at, 8 + 12 * i);
+    table.writeUInt32BE(body.length, 12 + 12 * i);
+    at += pad(body).length;
+    return pad(body);
+  });
+  const header = Buffer.alloc(128);
+  header.writeUInt32BE(at, 0);
+  header.writeUInt32BE(0x02100000, 8);
+  header.write('mntrRGB XYZ ', 12, 'latin1');
+  header.write('acsp', 36, 'latin1');
+  [0.9642, 1, 0.8249].forEach((v, i) => fixed(v).copy(header, 68 + 4 * i));
+  return Buffer.concat([header, table, ...bodies]);
+}
