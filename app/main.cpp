@@ -13,11 +13,13 @@
 #include "app/app.h"
 #include "app/session.h"
 #include "platform/headless/headless.h"
+#include "varnic/standard_streams.h"
 #if defined(VARNIC_WITH_QT)
 #include "app/desktop_qt.h"
 #endif
 
 int main(int argc, char** argv) {
+  if (!varnic::open_closed_standard_streams()) return EXIT_FAILURE;
   const char* script_path = nullptr;
   int depth = 24;
   const char* headless_env = std::getenv("VARNIC_HEADLESS");

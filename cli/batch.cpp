@@ -417,7 +417,11 @@ Result<std::vector<std::uint8_t>> read_input(const std::string& path, const Limi
   std::vector<std::uint8_t> bytes;
   int error = 0;
   if (path == kStandardStream) {
-    if (read_standard_input(bytes, max_input_bytes(limits), error)) return bytes;
+    const FirstBytesCheck known = [](std::span<const std::uint8_t> first) {
+      return sniff_kind(first, kStandardStream) != FileKind::kUnknown;
+    };
+    if (read_standard_input(bytes, max_input_bytes(limits), error, known)) return bytes;
+    if (error == 0) return {Status::kInvalidFile, "neither a compressed file nor a picture this tool reads"};
     if (error == EFBIG) return {Status::kLimitExceeded, kFileTooLarge};
     return {Status::kInvalidFile, std::string(kCannotOpen) + " (" + system_reason(error) + ")"};
   }

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
@@ -13,6 +15,7 @@
 
 #include "commands.h"
 #include "system.h"
+#include "varnic/standard_streams.h"
 
 namespace {
 
@@ -22,12 +25,40 @@ using varnic::EncodeOptions;
 constexpr const char* kExitCodes =
     "Exit status: 0 success, 1 usage error, 2 unreadable or invalid input, 3 output could not be\n"
     "written (or exists without -f), 4 a limit was exceeded (pixels, memory, unreachable target).\n"
-    "A batch processes every input and exits with the highest status seen. SIGINT and SIGTERM remove\n"
-    "unfinished outputs and exit with 128 + the signal's number.";
+    "A batch processes every input and exits with the highest status seen. SIGINT, SIGTERM and the\n"
+    "other signals that end a process remove unfinished outputs and exit with 128 + the signal's number.";
 
 constexpr const char* kUsage =
     "usage: varnic-cli {compress|decompress|info|compare} ... (--help for details)\n"
     "example: varnic-cli compress photo.bmp -q 60 && varnic-cli decompress photo.cod -o back.png\n";
+
+// One rule for every whole-number option: decimal digits only (no sign, no 0x; a leading 0 is not
+// octal), at most what 64 bits hold. The option's own range is checked after this.
+const CLI::Validator kDecimal(
+    [](std::string& text) -> std::string {
+      std::uint64_t value = 0;
+      const char* end = text.data() + text.size();
+      const auto [stop, error] = std::from_chars(text.data(), end, value);
+      if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return "takes a whole number in decimal digits";
+      if (error == std::errc::result_out_of_range || stop != end) return "the number is out of range";
+      text = std::to_string(value);
+      return {};
+    },
+    "", "DECIMAL");
+
+// Real-number options: a finite decimal number (no nan, no infinity, no hexadecimal).
+const CLI::Validator kFiniteDecimal(
+    [](const std::string& text) -> std::string {
+      double value = 0;
+      const char* end = text.data() + text.size();
+      const auto [stop, error] = std::from_chars(text.data(), end, value);
+      if (error == std::errc::result_out_of_range) return "the number is out of range";
+      if (text.empty() || error != std::errc() || stop != end || !std::isfinite(value))
+        return "takes a finite number in decimal digits";
+      return {};
+    },
+    "", "DECIMAL");
 
 // Files at once, or one picture's threads: as many as the library takes.
 constexpr int kMaxJobs = varnic::kMaxThreads;
@@ -73,6 +104,7 @@ void add_batch_options(CLI::App& command, BatchOptions& batch, std::string& jobs
   auto* v = command.add_flag("-v,--verbose", verbose, "Per-stage timings on stderr");
   command.add_flag("--quiet", quiet, "Print errors only")->excludes(v);
   command.add_option("--max-pixels", max_pixels, "Refuse pictures with more pixels than this")
+      ->transform(kDecimal)
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
 }
@@ -158,13 +190,15 @@ int run(int argc, char** argv) {
   auto* quality = c->add_option("-q,--quality", compress.encode.quality,
                                 "Quality factor " + to_string(varnic::kMinQuality) + ".." +
                                     to_string(varnic::kMaxQuality) + ", higher is better")
+                      ->transform(kDecimal)
                       ->capture_default_str();
   c->add_option("--type", type, "Image type: other, landscape or faces")
       ->check(CLI::IsMember({"other", "landscape", "faces"}))
       ->capture_default_str();
   auto* levels_option = c->add_option("--levels", levels,
                 "Wavelet levels " + to_string(varnic::kMinLevels) + ".." + to_string(varnic::kMaxLevels) +
-                    " (default " + to_string(varnic::kDefaultLevels) + ")");
+                    " (default " + to_string(varnic::kDefaultLevels) + ")")
+      ->transform(kDecimal);
   const std::string vector_rule =
       ": 3 x levels + 1 numbers 0.." + to_string(varnic::kMaxQuantStep) + ", finest subband first";
   static constexpr const char* kPlanes[3] = {"y", "i", "q"};
@@ -183,6 +217,7 @@ int run(int argc, char** argv) {
                 "Optimising encoder " + to_string(varnic::kMinOptimize) + ".." + to_string(varnic::kMaxOptimize) +
                     ": 0 classic, 1 chosen steps and colour correction, 2 rate-distortion choices, 3 tries level "
                     "counts too")
+      ->transform(kDecimal)
       ->capture_default_str();
   auto* comment = c->add_option("--comment", compress.encode.comment,
                                 "Comment stored in the file (at most " + to_string(varnic::kMaxCommentBytes) + " bytes)");
@@ -195,9 +230,11 @@ int run(int argc, char** argv) {
               "Keep the sample values as stored, not converted to sRGB from the colour profile");
   auto* size_option = c->add_option("--target-size", target_size,
                                     "Search the quality for the best file of at most BYTES bytes")
+                          ->transform(kDecimal)
                           ->check(CLI::PositiveNumber);
   auto* psnr_option = c->add_option("--target-psnr", target_psnr,
                                     "Search the quality for the smallest file of at least DB dB PSNR")
+                          ->check(kFiniteDecimal)
                           ->check(CLI::Range(0.0, 200.0));
   size_option->excludes(psnr_option);
   size_option->excludes(quality);
@@ -218,6 +255,7 @@ int run(int argc, char** argv) {
       ->check(CLI::IsMember({"bmp", "tga", "png", "pnm"}));
   d->add_option("--reduce", decompress.reduce,
                 "Decode at 1/2^K of the size by stopping the synthesis K levels early (K below the levels)")
+      ->transform(kDecimal)
       ->check(CLI::Range(0, 9))
       ->capture_default_str();
 
@@ -230,6 +268,7 @@ int run(int argc, char** argv) {
   i->add_option("inputs", info_inputs, ".cod files ('-': standard input)")->required();
   i->add_flag("--json", json, "One JSON object per file and line");
   i->add_option("--max-pixels", info_max_pixels, "Refuse pictures with more pixels than this (default: no limit)")
+      ->transform(kDecimal)
       ->check(CLI::PositiveNumber);
 
   // --- compare
@@ -240,6 +279,7 @@ int run(int argc, char** argv) {
   m->add_option("a", first, "Picture or .cod file ('-': standard input)")->required();
   m->add_option("b", second, "Picture or .cod file")->required();
   m->add_option("--max-pixels", compare_max_pixels, "Refuse pictures with more pixels than this")
+      ->transform(kDecimal)
       ->check(CLI::PositiveNumber);
 
   try {
@@ -315,6 +355,8 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Nothing can be said when even the null device cannot be opened.
+  if (!varnic::open_closed_standard_streams()) return kExitCannotWrite;
   install_signal_handlers();
   try {
     return run(argc, argv);

@@ -4,6 +4,7 @@
 // The POSIX implementation is system_posix.cpp; a port supplies its own.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -12,13 +13,20 @@
 
 namespace varnic::cli {
 
-// SIGTERM and SIGINT remove the temporary files of writes in progress, print one line and end
-// the process with status 128 + signal. SIGXFSZ and SIGPIPE are ignored, so that a file size
+// SIGTERM, SIGINT and the other signals that would end the process (SIGHUP, SIGQUIT, SIGUSR1/2,
+// the timers, SIGXCPU) remove the temporary files of writes in progress, print one line and end
+// the process with status 128 + signal; those the parent ignores stay ignored. SIGXFSZ and SIGPIPE are ignored, so that a file size
 // limit or a closed pipe fails the write (EFBIG, EPIPE) instead of killing the process.
 void install_signal_handlers();
 
 // The whole of standard input, at most max_bytes; false with errno in `error` (EFBIG when longer).
-[[nodiscard]] bool read_standard_input(std::vector<std::uint8_t>& out, std::uint64_t max_bytes, int& error);
+// `wanted` judges the first bytes (kJudgedStdinBytes, or all of a shorter input) before the rest
+// is read: false from it ends the read at once (false, `error` 0), so an endless stream of
+// something else is refused without being taken into memory.
+inline constexpr std::size_t kJudgedStdinBytes = 16;  // the longest signature looked at
+using FirstBytesCheck = bool (*)(std::span<const std::uint8_t> first);
+[[nodiscard]] bool read_standard_input(std::vector<std::uint8_t>& out, std::uint64_t max_bytes, int& error,
+                                       FirstBytesCheck wanted);
 [[nodiscard]] bool write_standard_output(std::span<const std::uint8_t> bytes, int& error);
 [[nodiscard]] bool standard_output_is_terminal();
 

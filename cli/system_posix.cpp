@@ -22,11 +22,31 @@ void write_text(const char* text) {
   (void)ignored;
 }
 
+// Signals whose default action ends the process; each is caught to remove unfinished outputs.
+constexpr int kEndingSignals[] = {SIGTERM, SIGINT,  SIGHUP,    SIGQUIT, SIGUSR1,
+                                  SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
+
+// The line said on the way out; a literal per signal, as a handler may not format text.
+const char* ending_message(int signal_number) {
+  switch (signal_number) {
+    case SIGINT: return "varnic-cli: interrupted (SIGINT); unfinished outputs removed\n";
+    case SIGTERM: return "varnic-cli: terminated (SIGTERM); unfinished outputs removed\n";
+    case SIGHUP: return "varnic-cli: hung up (SIGHUP); unfinished outputs removed\n";
+    case SIGQUIT: return "varnic-cli: quit (SIGQUIT); unfinished outputs removed\n";
+    case SIGUSR1: return "varnic-cli: ended by SIGUSR1; unfinished outputs removed\n";
+    case SIGUSR2: return "varnic-cli: ended by SIGUSR2; unfinished outputs removed\n";
+    case SIGALRM: return "varnic-cli: alarm (SIGALRM); unfinished outputs removed\n";
+    case SIGVTALRM: return "varnic-cli: virtual timer (SIGVTALRM); unfinished outputs removed\n";
+    case SIGPROF: return "varnic-cli: profiling timer (SIGPROF); unfinished outputs removed\n";
+    case SIGXCPU: return "varnic-cli: CPU time limit (SIGXCPU); unfinished outputs removed\n";
+    default: return "varnic-cli: ended by a signal; unfinished outputs removed\n";
+  }
+}
+
 // Only async-signal-safe calls: unlink, write, _exit.
-extern "C" void on_terminate(int signal_number) {
+extern "C" void on_ending_signal(int signal_number) {
   varnic::remove_unfinished_files();
-  write_text(signal_number == SIGINT ? "varnic-cli: interrupted (SIGINT); unfinished outputs removed\n"
-                                     : "varnic-cli: terminated (SIGTERM); unfinished outputs removed\n");
+  write_text(ending_message(signal_number));
   _exit(128 + signal_number);
 }
 
@@ -34,19 +54,30 @@ extern "C" void on_terminate(int signal_number) {
 
 void install_signal_handlers() {
   struct sigaction action {};
-  action.sa_handler = on_terminate;
+  action.sa_handler = on_ending_signal;
   sigemptyset(&action.sa_mask);
-  sigaddset(&action.sa_mask, SIGINT);
-  sigaddset(&action.sa_mask, SIGTERM);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
+  for (int signal_number : kEndingSignals) sigaddset(&action.sa_mask, signal_number);
+  for (int signal_number : kEndingSignals) {
+    // A signal the parent set to be ignored (nohup, a background job) stays ignored.
+    struct sigaction previous {};
+    if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+    sigaction(signal_number, &action, nullptr);
+  }
   signal(SIGXFSZ, SIG_IGN);
   signal(SIGPIPE, SIG_IGN);
 }
 
-bool read_standard_input(std::vector<std::uint8_t>& out, std::uint64_t max_bytes, int& error) {
+bool read_standard_input(std::vector<std::uint8_t>& out, std::uint64_t max_bytes, int& error,
+                         FirstBytesCheck wanted) {
   out.clear();
-  for (;;) {
+  for (bool judged = false;;) {
+    if (!judged && out.size() >= kJudgedStdinBytes) {
+      judged = true;
+      if (!wanted(std::span(out).first(kJudgedStdinBytes))) {
+        error = 0;
+        return false;
+      }
+    }
     const std::size_t have = out.size();
     out.resize(have + kStdinChunkBytes);
     const ssize_t n = ::read(STDIN_FILENO, out.data() + have, kStdinChunkBytes);

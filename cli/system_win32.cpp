@@ -50,9 +50,17 @@ void install_signal_handlers() {
   _setmode(_fileno(stdout), _O_BINARY);
 }
 
-bool read_standard_input(std::vector<std::uint8_t>& out, std::uint64_t max_bytes, int& error) {
+bool read_standard_input(std::vector<std::uint8_t>& out, std::uint64_t max_bytes, int& error,
+                         FirstBytesCheck wanted) {
   out.clear();
-  for (;;) {
+  for (bool judged = false;;) {
+    if (!judged && out.size() >= kJudgedStdinBytes) {
+      judged = true;
+      if (!wanted(std::span(out).first(kJudgedStdinBytes))) {
+        error = 0;
+        return false;
+      }
+    }
     const std::size_t have = out.size();
     out.resize(have + kStdinChunkBytes);
     const std::size_t n = std::fread(out.data() + have, 1, kStdinChunkBytes, stdin);

@@ -217,14 +217,21 @@ FileStatus write_file_atomically(const std::string& path, const std::function<bo
   PendingTemporary* pending = nullptr;
   for (int attempt = 0; attempt < 100 && raw_fd < 0; ++attempt) {
     temp = temporary_name(name);
+    // Registered before the file exists, so that a signal the instant after it is made finds
+    // its name. The name carries this process's id: nothing of another live process is removed.
+    pending = register_temporary(dir_fd.get(), temp);
     raw_fd = ::openat(dir_fd.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (raw_fd < 0 && errno != EEXIST) break;
+    if (raw_fd >= 0) break;
+    const int open_error = errno;
+    release_temporary(pending);
+    pending = nullptr;
+    errno = open_error;
+    if (open_error != EEXIST) break;
   }
   if (raw_fd < 0) {
     error = errno;
     return FileStatus::kCannotOpen;
   }
-  if (!unnamed) pending = register_temporary(dir_fd.get(), temp);
   FileDescriptor fd(raw_fd);
 
   bool ok = true;
@@ -246,14 +253,20 @@ FileStatus write_file_atomically(const std::string& path, const std::function<bo
   }
   ok = ok && ::fsync(fd.get()) == 0;
   if (ok && unnamed) {
-    // The complete file gets a name: the destination itself when it must not be replaced (the
-    // link fails if it exists), else a temporary name to rename over the destination.
-    if (!refuse) {
+    // The complete file gets a name: the destination itself when nothing is there (the link
+    // fails if something appeared meanwhile, which only a replacing write then replaces), else a
+    // temporary name to rename over the destination. No name ever holds a partial file.
+    bool linked = false;
+    if (refuse || !exists) {
+      linked = link_unnamed(fd.get(), dir_fd.get(), name.c_str());
+      ok = linked || (!refuse && errno == EEXIST);
+    }
+    if (ok && !linked) {
       temp = temporary_name(name);
       pending = register_temporary(dir_fd.get(), temp);
+      ok = link_unnamed(fd.get(), dir_fd.get(), temp.c_str());
     }
-    ok = link_unnamed(fd.get(), dir_fd.get(), refuse ? name.c_str() : temp.c_str());
-    if (!ok) temp.clear();
+    if (!ok || linked) temp.clear();
   }
   if (!ok) error = errno;
   if (!fd.close() && ok) {

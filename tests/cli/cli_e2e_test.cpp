@@ -97,9 +97,17 @@ TEST_F(CliTest, UsageErrorsExitOneAndHelpZero) {
         "compress astro.bmp camera.bmp -o x.cod", "compress astro.bmp --dropped 1,2", "compress astro.bmp --qvec-y 1,x,3",
         "decompress", "frobnicate", "compress astro.bmp --levels 2 --qvec-y 1,2,3,4,5,6",
         "compress astro.bmp --levels 3 --dropped 0,3,0", "compress astro.bmp --levels 1 --thresholds 1,2,3",
-        "compress astro.bmp --quant-i 1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,126", "compress astro.bmp camera.bmp -j 257"})
+        "compress astro.bmp --quant-i 1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,126", "compress astro.bmp camera.bmp -j 257",
+        // Numbers: decimal digits only, finite, within 64 bits, for every option alike.
+        "compress astro.bmp -q 0x10", "compress astro.bmp --target-psnr nan", "compress astro.bmp --target-psnr 0x1p5",
+        "compress astro.bmp --target-size 18446744073709551616", "compress astro.bmp --max-pixels 99999999999999999999",
+        "info astro.cod --max-pixels 0x100"})
     EXPECT_EQ(run(args).code, 1) << args;
   EXPECT_FALSE(fs::exists(dir_ / "astro.cod"));
+  // A leading zero is decimal, not octal.
+  ASSERT_EQ(run("compress astro.bmp -q 010 -o octal.cod").code, 0);
+  ASSERT_EQ(run("compress astro.bmp -q 10 -o ten.cod").code, 0);
+  EXPECT_TRUE(read_file(dir_ / "octal.cod") == read_file(dir_ / "ten.cod"));
 
   for (const char* command : {"compress", "decompress", "info", "compare"})
     EXPECT_EQ(run(std::string(command) + " --help").code, 0) << command;

@@ -55,10 +55,10 @@ class CliFaultTest : public ::testing::Test {
     dup2(open((root_ / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), 1);
     dup2(open((root_ / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), 2);
     if (child) child();
-    std::vector<char*> argv{const_cast<char*>(VARNIC_CLI)};
+    std::vector<char*> argv{const_cast<char*>(program_.c_str())};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    execv(VARNIC_CLI, argv.data());
+    execv(program_.c_str(), argv.data());
     _exit(121);
   }
   Outcome finish(pid_t pid) {
@@ -71,13 +71,51 @@ class CliFaultTest : public ::testing::Test {
     return finish(start(args, child));
   }
   // Hidden leftovers such as temporary files.
-  bool no_hidden_files() {
-    return std::none_of(fs::directory_iterator(dir_), fs::directory_iterator(),
+  bool no_hidden_files(const fs::path& folder = {}) {
+    return std::none_of(fs::directory_iterator(folder.empty() ? dir_ : folder), fs::directory_iterator(),
                         [](const fs::directory_entry& e) { return e.path().filename().string()[0] == '.'; });
+  }
+  // large.cod, whose decoded bitmap takes a while to write.
+  void make_large() {
+    std::string ppm = "P6 1500 1500 255\n";
+    for (int i = 0; i < 1500 * 1500 * 3; ++i) ppm.push_back(static_cast<char>((i * 7) ^ (i >> 11)));
+    write_file(dir_ / "large.ppm", ppm);
+    ASSERT_EQ(run({"compress", "large.ppm", "-q", "20"}).code, 0);
+  }
+  // Starts the tool and waits for the first file it makes in dir_ (inotify sees a name only).
+  pid_t start_until_created(const std::vector<std::string>& args, const std::function<void()>& child = {}) {
+    const int watch = inotify_init1(IN_CLOEXEC);
+    inotify_add_watch(watch, dir_.c_str(), IN_CREATE);
+    const pid_t pid = start(args, child);
+    alignas(inotify_event) char event[sizeof(inotify_event) + 256];
+    if (read(watch, event, sizeof event) <= 0) ADD_FAILURE() << "nothing was made";
+    close(watch);
+    return pid;
+  }
+
+  // For a child that drops to user nobody (as root every file is readable and threads are not
+  // limited): the tool and its library are copied beside the work folder, since the build tree
+  // may lie where nobody cannot enter (under /root). False when nobody still cannot run it.
+  bool run_as_nobody() {
+    for (const fs::path& p : {root_, dir_}) fs::permissions(p, fs::perms::all);
+    const fs::path bin = root_ / "bin";
+    fs::create_directory(bin);
+    fs::copy_file(VARNIC_CLI, bin / "varnic-cli");
+    for (const fs::directory_entry& e : fs::directory_iterator(fs::path(VARNIC_LIB).parent_path())) {
+      if (e.path().filename().string().starts_with("libvarnic.so")) fs::copy_file(e.path(), bin / e.path().filename());
+    }
+    fs::permissions(bin, fs::perms::all);
+    program_ = (bin / "varnic-cli").string();
+    return run({"--version"}, [this] { become_nobody(); }).code == 0;
+  }
+  void become_nobody() {
+    setenv("LD_LIBRARY_PATH", (root_ / "bin").c_str(), 1);
+    if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(122);
   }
 
   fs::path root_;
   fs::path dir_;
+  std::string program_ = VARNIC_CLI;
 };
 
 void limit(int resource, rlim_t value) {
@@ -86,8 +124,9 @@ void limit(int resource, rlim_t value) {
 }
 
 TEST_F(CliFaultTest, BatchFallsBackToFewerWorkersWhenThreadsCannotStart) {
+  if (!run_as_nobody()) GTEST_SKIP() << "user nobody cannot run a copy of the tool in " << root_;
   fs::create_directory(dir_ / "out");
-  for (const fs::path& p : {root_, dir_, dir_ / "out"}) fs::permissions(p, fs::perms::all);
+  fs::permissions(dir_ / "out", fs::perms::all);
   std::vector<std::string> compress = {"compress", "-j", "8", "--quiet"};
   std::vector<std::string> decompress = {"decompress", "-j", "8", "--quiet", "-d", "out"};
   for (const char* name : {"p1", "p2", "p3", "p4", "p5", "p6"}) {
@@ -96,8 +135,8 @@ TEST_F(CliFaultTest, BatchFallsBackToFewerWorkersWhenThreadsCannotStart) {
     decompress.push_back(name + std::string(".cod"));
   }
   // No new thread for this user: the superuser is exempt, so the child becomes nobody.
-  auto no_threads = [] {
-    if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(122);
+  auto no_threads = [this] {
+    become_nobody();
     limit(RLIMIT_NPROC, 1);
     if (kSanitized) setenv("ASAN_OPTIONS", "detect_leaks=0", 1);  // the leak check needs a thread
   };
@@ -176,24 +215,28 @@ TEST_F(CliFaultTest, HostileSizesAreBadInputWithoutTakingMemory) {
 }
 
 TEST_F(CliFaultTest, SignalsRemoveTheTemporaryFileAndExitWithTheSignal) {
-  // A picture large enough that writing its bitmap takes a while.
-  std::string ppm = "P6 1500 1500 255\n";
-  for (int i = 0; i < 1500 * 1500 * 3; ++i) ppm.push_back(static_cast<char>((i * 7) ^ (i >> 11)));
-  write_file(dir_ / "large.ppm", ppm);
-  ASSERT_EQ(run({"compress", "large.ppm", "-q", "20"}).code, 0);
+  make_large();
   write_file(dir_ / "large.bmp", "old");
-  const int watch = inotify_init1(IN_CLOEXEC);
-  ASSERT_GE(inotify_add_watch(watch, dir_.c_str(), IN_CREATE), 0);
-  const pid_t pid = start({"decompress", "large.cod", "-f"});
-  alignas(inotify_event) char event[sizeof(inotify_event) + 256];
-  ASSERT_GT(read(watch, event, sizeof event), 0);  // the first file made in the folder
+  const pid_t pid = start_until_created({"decompress", "large.cod", "-f"});
   kill(pid, SIGTERM);
   Outcome r = finish(pid);
-  close(watch);
   EXPECT_TRUE(no_hidden_files());
   const std::uintmax_t size = fs::file_size(dir_ / "large.bmp");
   EXPECT_TRUE(size == 3 || size == 54 + 1500 * 4500) << size;  // the old file or the whole new one
   EXPECT_TRUE(r.code == 0 || r.code == 128 + SIGTERM) << r.code << r.err;
+
+  // Where unnamed files are unavailable, every signal that ends the tool removes the named
+  // temporary file it is writing, as SIGTERM does.
+  // (A sanitizer's runtime must come first among preloaded libraries: no shim then.)
+  for (int sig : {SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU}) {
+    if (kSanitized) break;
+    fs::remove(dir_ / "large.bmp");
+    const pid_t named = start_until_created({"decompress", "large.cod"}, [] { setenv("LD_PRELOAD", NO_TMPFILE, 1); });
+    kill(named, sig);
+    Outcome ended = finish(named);
+    EXPECT_EQ(ended.code, 128 + sig) << sig << ended.err;
+    EXPECT_TRUE(no_hidden_files()) << sig;
+  }
 
   // Interrupted while reading a pipe: status 128 + signal, a message, nothing written.
   for (int sig : {SIGTERM, SIGINT}) {
@@ -298,6 +341,136 @@ TEST_F(CliFaultTest, ErrorsNameTheCauseAndTheOption) {
   // The missing folder is reported once, not once per input.
   Outcome r = run(cases[2].args);
   EXPECT_EQ(r.err.find("nowhere"), r.err.rfind("nowhere")) << r.err;
+}
+
+// Descriptors 1 and 2 closed: a file opened for an output must not become "standard error" for
+// the other threads' messages.
+TEST_F(CliFaultTest, ClosedStandardStreamsNeverReachAnOutput) {
+  fs::create_directories(dir_ / "out");
+  fs::create_directories(dir_ / "want");
+  std::vector<std::string> args = {"decompress", "-j", "3", "-d", "out"};
+  const Bytes cod = read_file(dir_ / "astro.cod");
+  for (int k = 0; k < 16; ++k) {
+    const std::string good = "good" + std::to_string(k) + ".cod";
+    const std::string bad = "bad" + std::to_string(k) + ".cod";
+    write_file(dir_ / good, cod);
+    write_file(dir_ / bad, Bytes(cod.begin(), cod.begin() + 40));  // a header cut short: an error line
+    args.insert(args.end(), {good, bad});
+  }
+  ASSERT_EQ(run({"decompress", "astro.cod", "-o", "want/astro.bmp"}).code, 0);
+  const Bytes want = read_file(dir_ / "want/astro.bmp");
+  Outcome r = run(args, [] {
+    close(1);
+    close(2);
+  });
+  EXPECT_EQ(r.code, 2);
+  for (int k = 0; k < 16; ++k) {
+    const fs::path good = dir_ / "out" / ("good" + std::to_string(k) + ".bmp");
+    EXPECT_TRUE(read_file(good) == want) << good << " holds " << fs::file_size(good) << " bytes";
+    EXPECT_FALSE(fs::exists(dir_ / "out" / ("bad" + std::to_string(k) + ".bmp")));
+  }
+}
+
+// -f to an output that does not exist yet: the finished unnamed file is linked under the output's
+// name at once, with no hidden name that a SIGKILL could leave behind.
+TEST_F(CliFaultTest, ForceLinksANewOutputWithoutAnIntermediateName) {
+  const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  ASSERT_GE(inotify_add_watch(watch, dir_.c_str(), IN_CREATE | IN_MOVED_TO), 0);
+  ASSERT_EQ(run({"compress", "astro.bmp", "-o", "new.cod", "-f"}).code, 0);
+  std::vector<std::string> made;
+  alignas(inotify_event) char events[4096];
+  for (ssize_t n; (n = read(watch, events, sizeof events)) > 0;) {
+    for (char* at = events; at < events + n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(at);
+      if (event->len > 0) made.emplace_back(event->name);
+      at += sizeof(inotify_event) + event->len;
+    }
+  }
+  close(watch);
+  // The two result files of the harness are made outside the folder.
+  EXPECT_EQ(made, std::vector<std::string>{"new.cod"});
+}
+
+// SIGKILL at any moment of a write leaves no temporary file: the output is absent or complete.
+TEST_F(CliFaultTest, SigkillLeavesNothingBehind) {
+  make_large();
+  for (int delay_ms : {0, 40, 120, 250, 400}) {
+    fs::remove(dir_ / "large.bmp");
+    const pid_t pid = start({"decompress", "large.cod", "-f"});
+    usleep(static_cast<useconds_t>(delay_ms) * 1000);
+    kill(pid, SIGKILL);
+    finish(pid);
+    EXPECT_TRUE(no_hidden_files()) << delay_ms;
+    if (fs::exists(dir_ / "large.bmp")) {
+      EXPECT_EQ(fs::file_size(dir_ / "large.bmp"), 54u + 1500 * 4500) << delay_ms;
+    }
+  }
+}
+
+// Standard input is judged by its first bytes, so an endless stream of something else is refused
+// without being taken into memory. A file too large for memory is refused with its name.
+TEST_F(CliFaultTest, EndlessInputAndHugeFilesAreRefusedByName) {
+  if (kSanitized) GTEST_SKIP() << "address-space limits";
+  const int zero = open("/dev/zero", O_RDONLY);
+  Outcome endless = finish(start({"compress", "-", "-o", "zero.cod"}, [] { limit(RLIMIT_AS, rlim_t{128} << 20); }, zero));
+  close(zero);
+  EXPECT_EQ(endless.code, 2) << endless.err;
+  EXPECT_NE(endless.err.find("-: "), std::string::npos) << endless.err;
+
+  // A valid header followed by 3.9 GB of nothing (a sparse file).
+  const fs::path huge = dir_ / "huge.cod";
+  fs::copy_file(dir_ / "astro.cod", huge);
+  fs::resize_file(huge, std::uintmax_t{3900} << 20);
+  auto small_memory = [] { limit(RLIMIT_AS, rlim_t{96} << 20); };
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"info", "huge.cod"},
+                                             {"compare", "astro.bmp", "huge.cod", "--max-pixels", "1000000000"},
+                                             {"decompress", "huge.cod", "--max-pixels", "1000000000"}}) {
+    Outcome r = run(args, small_memory);
+    EXPECT_TRUE(r.code == 2 || r.code == 4) << r.code << r.err;
+    EXPECT_NE(r.err.find("huge.cod"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("bad_alloc"), std::string::npos) << r.err;
+  }
+}
+
+// More files at once than memory allows: those that run short are done again with fewer at once,
+// and every output is written, with the bytes of a batch run one at a time.
+TEST_F(CliFaultTest, ABatchShortOfMemoryTriesAgainWithFewerFilesAtOnce) {
+  if (kSanitized) GTEST_SKIP() << "address-space limits";
+  std::string ppm = "P6 800 600 255\n";
+  for (int i = 0; i < 800 * 600 * 3; ++i) ppm.push_back(static_cast<char>((i * 13) ^ (i >> 9)));
+  std::vector<std::string> args = {"compress", "-O", "1", "-d", "many", "-j", "8"};
+  for (int k = 0; k < 8; ++k) {
+    ppm[static_cast<std::size_t>(20 + k)] = static_cast<char>(k);
+    write_file(dir_ / ("p" + std::to_string(k) + ".ppm"), ppm);
+    args.push_back("p" + std::to_string(k) + ".ppm");
+  }
+  fs::create_directories(dir_ / "many");
+  fs::create_directories(dir_ / "one");
+  std::vector<std::string> one_at_a_time = args;
+  one_at_a_time[4] = "one";
+  one_at_a_time[6] = "1";
+  ASSERT_EQ(run(one_at_a_time).code, 0);
+  // Room for one picture's work and a little more, not for eight at once.
+  Outcome r = run(args, [] { limit(RLIMIT_AS, rlim_t{200} << 20); });
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("tried again with fewer files at once"), std::string::npos) << r.err;
+  for (int k = 0; k < 8; ++k) {
+    const std::string name = "p" + std::to_string(k) + ".cod";
+    EXPECT_TRUE(read_file(dir_ / "many" / name) == read_file(dir_ / "one" / name)) << name;
+  }
+}
+
+TEST_F(CliFaultTest, AnUnreadableInputIsNamedWithTheSystemsReason) {
+  if (!run_as_nobody()) GTEST_SKIP() << "user nobody cannot run a copy of the tool in " << root_;
+  fs::permissions(dir_ / "small.bmp", fs::perms::none);
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"compress", "small.bmp", "-o", "x.cod"}, {"compare", "small.bmp", "astro.bmp"}, {"info", "small.bmp"}}) {
+    Outcome r = run(args, [this] { become_nobody(); });
+    EXPECT_EQ(r.code, 2) << args[0];
+    EXPECT_NE(r.err.find("small.bmp: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(std::strerror(EACCES)), std::string::npos) << r.err;
+  }
 }
 
 }  // namespace
