@@ -155,6 +155,7 @@ Result<std::vector<std::uint8_t>> write_picture_bytes(const PictureView& picture
     }
     settings.optimize_level = options.optimize;
     settings.quality = options.quality;
+    settings.tune = detail::tune_of(options.tune);
     settings.encoder_status = &encoder_status;
   }
   std::vector<std::uint8_t> bytes;

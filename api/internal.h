@@ -58,6 +58,8 @@ Result<T> file_failure(format::StatusCode status, std::span<const std::uint8_t> 
 }
 // The encoder's view of a caller's rows (stride 0 read as packed).
 codec::PictureRows rows_of(const PictureView& picture);
+// The optimiser's tuning of the public one.
+optimize::Tune tune_of(Tune tune);
 
 // Picture files (files.cpp), shared with the path functions (file_io.cpp).
 Status public_status(imagefile::FileStatus status);

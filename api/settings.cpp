@@ -105,6 +105,8 @@ OptionProblem check_unguarded(const EncodeOptions& options) {
                                                     : EncodeOption::kDropped;
     return {first, OptionProblem::Kind::kOptimizerChooses, -1, 0, 0};
   }
+  if (options.optimize == 0 && options.tune != Tune::kPsnr)
+    return {EncodeOption::kTune, OptionProblem::Kind::kNeedsOptimizer, -1, 0, static_cast<std::int64_t>(options.tune)};
   if (!options.levels && !full_settings_given(options)) return {};  // all derived
   format::CodecParams derived;
   return public_problem(codec::check_full_settings(full_settings(options, derived)));
@@ -124,6 +126,7 @@ std::string setting_name(EncodeOption option) {
     case EncodeOption::kComment: return "comment";
     case EncodeOption::kOptimize: return "optimiser level";
     case EncodeOption::kThreads: return "threads";
+    case EncodeOption::kTune: return "tuning";
   }
   return "settings";
 }
@@ -159,6 +162,7 @@ std::string describe(const OptionProblem& problem) {
              std::to_string(problem.value);
     case K::kOptimizerChooses:
       return subject + ": the optimiser chooses it; with an optimiser level only the levels may be given";
+    case K::kNeedsOptimizer: return subject + ": only the optimising encoder has it; give an optimiser level";
   }
   return subject;
 }

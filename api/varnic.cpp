@@ -85,8 +85,8 @@ Result<Encoded> encode_unguarded(const PictureView& picture, const EncodeOptions
   const format::StatusCode status =
       options.optimize == 0
           ? codec::encode_picture(view, settings.value(), codec_options, encoded)
-          : optimize::encode_optimized(view, settings.value(), options.optimize, options.quality, codec_options,
-                                       encoded, &choices);
+          : optimize::encode_optimized(view, settings.value(), options.optimize, options.quality,
+                                       detail::tune_of(options.tune), codec_options, encoded, &choices);
   if (unreadable) return {Status::kInvalidFile, "a row of the picture could not be read"};
   if (status != format::StatusCode::kOk) return failure<Encoded>(status);
   const steady_clock::time_point end = steady_clock::now();
@@ -138,6 +138,14 @@ bool valid_format(PixelFormat format) {
     case PixelFormat::kBgr24: return true;
   }
   return false;
+}
+
+optimize::Tune tune_of(Tune tune) {
+  switch (tune) {
+    case Tune::kPsnr: return optimize::Tune::kPsnr;
+    case Tune::kSsim: return optimize::Tune::kSsim;
+  }
+  return optimize::Tune::kPsnr;
 }
 
 codec::PictureRows rows_of(const PictureView& picture) {

@@ -128,6 +128,17 @@ bool gather_inputs(const BatchOptions& batch, bool (*wanted)(const std::string& 
 }
 
 // Checks the batch before any work and plans every output. Returns an exit status.
+// The library's refusal of a file that is not a compressed file, judged by its first bytes.
+std::optional<std::string> not_compressed(const std::string& path) {
+  std::ifstream in(as_path(path), std::ios::binary);
+  char first[kJudgedStdinBytes] = {};
+  in.read(first, sizeof first);
+  const Result<Info> info = probe(std::span(reinterpret_cast<const std::uint8_t*>(first),
+                                            static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0))));
+  if (info.status() == Status::kNotCompressedFile) return info.message();
+  return std::nullopt;
+}
+
 int plan_outputs(const BatchOptions& batch, std::string_view extension, const std::vector<std::string>& inputs,
                  std::vector<BatchFile>& files, Console console) {
   if (!batch.output.empty() && inputs.size() != 1) {
@@ -185,6 +196,14 @@ int plan_outputs(const BatchOptions& batch, std::string_view extension, const st
                                    [](const FileIdentity& a, const FileIdentity& b) {
                                      return std::tie(a.device, a.inode) < std::tie(b.device, b.inode);
                                    })) {
+        // A picture given to decompress, whose output takes its own name: what is wrong is the
+        // input, as for any other input that is not a compressed file.
+        if (extension != ".cod") {
+          if (std::optional<std::string> why = not_compressed(input)) {
+            console.err << "varnic-cli: " << printable(input) << ": " << *why << '\n';
+            return kExitBadInput;
+          }
+        }
         console.err << "varnic-cli: " << printable(out) << ": the output is an input file; nothing written\n";
         return kExitUsage;
       }

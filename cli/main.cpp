@@ -124,6 +124,7 @@ const char* option_name(varnic::EncodeOption option) {
     case varnic::EncodeOption::kComment: return "--comment";
     case varnic::EncodeOption::kOptimize: return "-O";
     case varnic::EncodeOption::kThreads: return "-j";
+    case varnic::EncodeOption::kTune: return "--tune";
   }
   return "";
 }
@@ -148,6 +149,7 @@ std::string check_settings(const EncodeOptions& e) {
              (p.option == varnic::EncodeOption::kThresholds ? "levels + 1" : "3 x levels + 1") + "), got " +
              std::to_string(p.value);
     case Kind::kOptimizerChooses: return subject + ": the optimiser chooses it; with -O give only --levels";
+    case Kind::kNeedsOptimizer: return subject + ": only the optimising encoder has it; add -O 1..3";
   }
   return subject;
 }
@@ -175,6 +177,7 @@ int run(int argc, char** argv) {
   bool compress_verbose = false;
   std::string compress_jobs = "1";
   std::string type = "other";
+  std::string tune = "psnr";
   std::string quant[3];
   std::string thresholds;
   std::string dropped;
@@ -218,6 +221,9 @@ int run(int argc, char** argv) {
                     ": 0 classic, 1 chosen steps and colour correction, 2 rate-distortion choices, 3 tries level "
                     "counts too")
       ->transform(kDecimal)
+      ->capture_default_str();
+  c->add_option("--tune", tune, "What -O 1..3 optimise for: psnr (squared error) or ssim (structural similarity)")
+      ->check(CLI::IsMember({"psnr", "ssim"}))
       ->capture_default_str();
   auto* comment = c->add_option("--comment", compress.encode.comment,
                                 "Comment stored in the file (at most " + to_string(varnic::kMaxCommentBytes) + " bytes)");
@@ -309,6 +315,7 @@ int run(int argc, char** argv) {
     compress.encode.type = type == "landscape" ? varnic::ImageType::kLandscape
                            : type == "faces"   ? varnic::ImageType::kFaces
                                                : varnic::ImageType::kOther;
+    compress.encode.tune = tune == "ssim" ? varnic::Tune::kSsim : varnic::Tune::kPsnr;
     if (levels_option->count() > 0) compress.encode.levels = levels;
     static const char* const kVectorNames[3] = {"--quant-y", "--quant-i", "--quant-q"};
     std::optional<std::vector<int>>* vectors[3] = {&compress.encode.quant_y, &compress.encode.quant_i,

@@ -88,7 +88,8 @@ FileStatus write_compressed(const codec::PictureRows& rows, const WriteSettings&
   const format::StatusCode status =
       settings.optimize_level == 0
           ? codec::encode_picture(rows, params, request, encoded)
-          : optimize::encode_optimized(rows, params, settings.optimize_level, settings.quality, request, encoded);
+          : optimize::encode_optimized(rows, params, settings.optimize_level, settings.quality,
+                                       settings.tune, request, encoded);
   if (status != format::StatusCode::kOk) {
     if (settings.encoder_status != nullptr) *settings.encoder_status = status;
     message = format::message(status);

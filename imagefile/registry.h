@@ -25,6 +25,7 @@
 #include "codec/encoder.h"
 #include "imagefile/imagefile.h"
 #include "imagefile/photo.h"
+#include "optimize/optimize.h"
 
 namespace varnic::imagefile {
 
@@ -45,6 +46,7 @@ struct WriteSettings {
   codec::EncodeRequest request;
   int optimize_level = 0;   // 0 classic, 1..3 the optimising encoder (optimize.h)
   int quality = 50;         // the optimiser's quality, as in params
+  optimize::Tune tune = optimize::Tune::kPsnr;
   // Set to the encoder's own status when it refuses (a picture too small, settings out of range).
   format::StatusCode* encoder_status = nullptr;
 };

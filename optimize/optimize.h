@@ -32,6 +32,11 @@ namespace varnic::optimize {
 inline constexpr int kMinOptimizeLevel = varnic::kMinOptimize;  // 0 is the classic encoder
 inline constexpr int kMaxOptimizeLevel = varnic::kMaxOptimize;
 
+// What the choices minimise besides the file size: squared error over RGB (PSNR), or squared error
+// weighted for structural similarity: less where texture masks it, more in flat areas and along
+// edges (SSIM).
+enum class Tune { kPsnr, kSsim };
+
 // What the optimiser chose, for -v.
 struct Choices {
   double distortion_scale = 0;  // E: the weighted step every subband gets
@@ -55,7 +60,7 @@ double synthesis_gain(int total_levels, int subband);
 // dropped levels of `settings` are not used. `out` is filled as by
 // codec::encode_picture, without planes.
 format::StatusCode encode_optimized(const codec::PictureRows& picture, const format::CodecParams& settings,
-                              int level, int quality, const codec::EncodeRequest& options,
-                              codec::EncodedPicture& out, Choices* choices = nullptr);
+                                    int level, int quality, Tune tune, const codec::EncodeRequest& options,
+                                    codec::EncodedPicture& out, Choices* choices = nullptr);
 
 }  // namespace varnic::optimize

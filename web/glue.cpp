@@ -166,6 +166,7 @@ Problem worded(const OptionProblem& p) {
       case EncodeOption::kComment: return {"comment", "Comment"};
       case EncodeOption::kOptimize: return {"optimiser", "Optimiser"};
       case EncodeOption::kThreads: return {"threads", "Threads"};
+      case EncodeOption::kTune: return {"optimiser", "Tuning"};
     }
     return {"quality", "Settings"};
   }();
@@ -185,6 +186,7 @@ Problem worded(const OptionProblem& p) {
                              std::to_string(p.value)};
     case K::kOptimizerChooses:
       return {field.key, subject + ": the optimiser chooses it; derive the advanced settings again or set the optimiser to 0"};
+    case K::kNeedsOptimizer: return {field.key, subject + ": only the optimiser has it; set the optimiser to 1..3"};
   }
   return {field.key, subject};
 }

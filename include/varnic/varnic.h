@@ -159,6 +159,10 @@ struct Picture {
 
 enum class ImageType : std::uint8_t { kOther = 0, kLandscape = 1, kFaces = 2 };
 
+// What the optimising encoder's choices minimise besides the size: squared error (PSNR), or error
+// weighted for structural similarity (SSIM: less where texture masks it, more in flat areas).
+enum class Tune : std::uint8_t { kPsnr = 0, kSsim = 1 };
+
 // Encoder settings, with the ranges and defaults of limits.h. The quality factor and image type
 // derive every per-level setting; any of the full settings given here replaces the derived value
 // (the same rules as the desktop program's Master Setup). check_encode_options says what breaks
@@ -179,9 +183,12 @@ struct EncodeOptions {
   // 0: the classic encoder (the quality tables, the bytes every earlier version wrote). 1..3: the
   // optimising encoder, whose files every reader decodes: steps chosen per subband from the
   // quality, mean colour corrected (1, at most about twice the classic time), rate-distortion
-  // choices with the coder in the loop (2, at most about ten times), level counts tried too (3).
-  // Levels may be given; vectors, thresholds and dropped levels may not, and the type is unused.
+  // choices of every value and zerotree with the coder in the loop and reconstruction points at
+  // the data (2, at most about three times), more rounds and level counts tried too (3, at most
+  // about twelve times). Levels may be given; vectors, thresholds and dropped levels may not, and
+  // the type is unused.
   int optimize = kDefaultOptimize;  // kMinOptimize..kMaxOptimize
+  Tune tune = Tune::kPsnr;          // the optimising encoder's only: kSsim needs optimize 1..3
   Limits limits;
   ProgressCallback progress;
 };
@@ -298,6 +305,7 @@ enum class EncodeOption : std::uint8_t {
   kComment,  // its length in bytes
   kOptimize,
   kThreads,
+  kTune,
 };
 struct OptionProblem {
   enum class Kind : std::uint8_t {
@@ -306,6 +314,7 @@ struct OptionProblem {
     kAboveMaximum,      // value is above bound
     kWrongCount,        // a list of `value` numbers where `bound` are needed (3 x levels + 1, levels + 1)
     kOptimizerChooses,  // a list given with an optimiser level, which chooses it itself
+    kNeedsOptimizer,    // a choice only the optimising encoder makes, given without a level
   };
   EncodeOption option = EncodeOption::kNone;
   Kind kind = Kind::kNone;
