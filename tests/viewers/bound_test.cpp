@@ -145,7 +145,7 @@ TEST_P(BoundTest, EveryRoadKeepsWithinFourBytesAPixelOfItsPicture) {
   const auto fitted = b.width >= b.height ? varnic::viewers::PictureSize{kThumbnail, std::max(1u, b.height * kThumbnail / b.width)}
                                           : varnic::viewers::PictureSize{std::max(1u, b.width * kThumbnail / b.height), kThumbnail};
   const auto thumb = varnic::viewers::reduced_size(info, varnic::viewers::choose_reduce(info, fitted));
-  const std::string png = testing::TempDir() + "bomb_thumbnail.png";
+  const std::string png = path + ".png";  // one per case: ctest runs cases side by side
   EXPECT_EQ(run_limited({"gdk-pixbuf-thumbnailer", "-s", std::to_string(kThumbnail), "file://" + path, png},
                         bound(std::uint64_t{thumb.width} * thumb.height), viewer_env),
             0) << "thumbnailer";
