@@ -74,21 +74,7 @@ Result<PictureSource> open_picture_rows(const std::string& path, const Limits& l
 Result<WrittenPicture> decode_to_file(std::span<const std::uint8_t> file, const std::string& path, FileKind kind,
                                       Overwrite overwrite, const DecodeOptions& options, int* system_error) {
   return detail::guarded<WrittenPicture>([&]() -> Result<WrittenPicture> {
-    if (!imagefile::writes_by_rows(kind)) {
-      WrittenPicture written;
-      Result<Decoded> decoded = decode(file, options);
-      if (!decoded) return {decoded.status(), decoded.message()};
-      const Picture& picture = decoded.value().picture;
-      Result<std::vector<std::uint8_t>> bytes = detail::write_picture_bytes(picture.view(), kind, {});
-      if (!bytes) return {bytes.status(), bytes.message()};
-      Result<std::uint64_t> count = write_file_unguarded(path, bytes.value(), overwrite, system_error);
-      if (!count) return {count.status(), count.message()};
-      written.info = decoded.value().info;
-      written.width = picture.width;
-      written.height = picture.height;
-      written.bytes = count.value();
-      return written;
-    }
+    if (!imagefile::writes_by_rows(kind)) return {Status::kInvalidArgument, "pictures are decoded into bmp, tga, png or pnm"};
     Result<WrittenPicture> by_rows =
         detail::decode_by_rows(file, options, [&](const detail::RowProducer& produce, std::string& message) {
           return imagefile::write_picture_file_by_rows(path, kind, produce, overwrite, &message, system_error);

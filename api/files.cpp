@@ -133,7 +133,7 @@ Result<std::vector<std::uint8_t>> write_picture_bytes(const PictureView& picture
   if (picture.data == nullptr || picture.width == 0 || picture.height == 0 ||
       (picture.stride != 0 && picture.stride < row_bytes))
     return {Status::kInvalidArgument, "empty or inconsistent picture"};
-  if (const imagefile::FormatEntry* entry = imagefile::find_format(kind); entry == nullptr || entry->write == nullptr)
+  if (const imagefile::FormatEntry* entry = imagefile::find_format(kind); entry == nullptr || !entry->writable())
     return {Status::kInvalidArgument, "pictures are written as bmp, tga, png, pnm or cod"};
   if (kind == FileKind::kCod && (options.target_size || options.target_psnr)) {
     // The quality search belongs to encode.
@@ -183,14 +183,14 @@ namespace detail {
 Result<WrittenPicture> decode_by_rows(
     std::span<const std::uint8_t> file, const DecodeOptions& options,
     const std::function<imagefile::FileStatus(const RowProducer& produce, std::string& message)>& write_rows) {
-  // Rows as the files store them: blue first, bottom row first.
-  DecodeOptions by_rows = options;
-  by_rows.colour_format = PixelFormat::kBgr24;
   WrittenPicture written;
   std::optional<Result<Info>> decoded;
   std::string message;
   const imagefile::FileStatus status = write_rows(
       [&](const imagefile::RowFileSink& sink) {
+        // Rows as the file stores them.
+        DecodeOptions by_rows = options;
+        by_rows.colour_format = sink.rgb ? PixelFormat::kRgb24 : PixelFormat::kBgr24;
         RowReceiver receiver;
         receiver.begin = [&](const Info&, const RowShape& shape) {
           written.width = shape.width;
@@ -198,7 +198,7 @@ Result<WrittenPicture> decode_by_rows(
           return sink.begin(shape.width, shape.height, shape.format == PixelFormat::kGrey8);
         };
         receiver.rows = [&](std::uint32_t, std::span<const std::uint8_t> pixels) { return sink.row(pixels); };
-        decoded = decode_rows(file, by_rows, receiver);
+        decoded = decode_rows_holding(file, by_rows, receiver, false, sink.top_down, nullptr);
         return decoded->ok();
       },
       message);
@@ -222,19 +222,11 @@ Result<WrittenPicture> decode_to_stream(std::span<const std::uint8_t> file, File
       bytes += piece.size();
       return write(piece);
     };
-    Result<WrittenPicture> written = {Status::kInternalError, ""};
-    if (imagefile::writes_by_rows(kind)) {
-      written = detail::decode_by_rows(file, options, [&](const detail::RowProducer& produce, std::string& message) {
-        return imagefile::write_picture_by_rows(kind, produce, counted, &message);
-      });
-    } else {
-      Result<Decoded> decoded = decode(file, options);
-      if (!decoded) return {decoded.status(), decoded.message()};
-      Result<std::vector<std::uint8_t>> whole = detail::write_picture_bytes(decoded.value().picture.view(), kind, {});
-      if (!whole) return {whole.status(), whole.message()};
-      if (!counted(whole.value())) return {Status::kFileError, "the picture could not be written"};
-      written = WrittenPicture{decoded.value().info, decoded.value().picture.width, decoded.value().picture.height, 0};
-    }
+    if (!imagefile::writes_by_rows(kind)) return {Status::kInvalidArgument, "pictures are decoded into bmp, tga, png or pnm"};
+    Result<WrittenPicture> written =
+        detail::decode_by_rows(file, options, [&](const detail::RowProducer& produce, std::string& message) {
+          return imagefile::write_picture_by_rows(kind, produce, counted, &message);
+        });
     if (written) written.value().bytes = bytes;
     return written;
   });

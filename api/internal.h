@@ -69,9 +69,15 @@ imagefile::PhotoOptions photo_options(const ReadOptions& options);
 // refusal with `message`.
 Result<PictureFile> to_public(imagefile::FileStatus status, imagefile::LoadedPicture& loaded, const std::string& message);
 // The file bytes of `picture` as `kind`; for .cod the checks and settings of encode.
+// decode_rows with the decoder told whether the caller keeps the rows it is given (the codes are
+// then held within what the bound leaves them) and whether they go top row first, and the
+// timings when asked.
+Result<Info> decode_rows_holding(std::span<const std::uint8_t> file, const DecodeOptions& options,
+                                 const RowReceiver& receiver, bool held, bool top_down, Timings* timings);
 // A decode by rows into a writer of `kind` by rows (write_picture_by_rows or its file form), which
-// `write_rows` runs with the producer it is given. The decoder's refusals give their status, the
-// writer's kFileError.
+// `write_rows` runs with the producer it is given, in the writer's row order and byte order. The
+// decoder's refusals give their status, the writer's kFileError; a kind not written by rows
+// kInvalidArgument.
 using RowProducer = std::function<bool(const imagefile::RowFileSink& sink)>;
 Result<WrittenPicture> decode_by_rows(
     std::span<const std::uint8_t> file, const DecodeOptions& options,

@@ -67,7 +67,7 @@ struct AppState {
   std::vector<std::uint8_t> index_buffer;         // its 8-bit version
   std::vector<std::uint8_t> source_buffer;        // the picture as read
   std::vector<std::uint8_t> source_index_buffer;  // its 8-bit version
-  decoder::PlaneSet planes;                       // Y, I, Q coefficients
+  decoder::CodeSet planes;                        // Y, I, Q coefficients, as coded
   std::vector<std::uint8_t> compressed_stream;    // the last Compress's file bytes
 
   // A compressed file between its open and its decode (command 42); its header already

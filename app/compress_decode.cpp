@@ -55,7 +55,7 @@ int Application::decode_compressed_file() {
   release_planes();
 
   format::FileHeader header;
-  decoder::PlaneSet planes;
+  decoder::CodeSet planes;
   if (display::decode_coefficients(state_.pending_file->file(), pixel_limit_, 1, header, planes) !=
       format::StatusCode::kOk) {
     return 1;
@@ -81,8 +81,8 @@ int Application::decode_compressed_file() {
   pipeline::PreviewSink sink = [this](std::span<const std::uint8_t> pixels, int w, int h, int bpp) {
     show_preview(pixels, w, h, bpp);
   };
-  (void)pipeline::reconstruct(state_.planes, params_, state_.header_magic, false,
-                              state_.incremental_display ? &sink : nullptr, state_.picture_buffer);
+  (void)pipeline::reconstruct(state_.planes, params_, state_.header_magic, state_.incremental_display ? &sink : nullptr,
+                              state_.picture_buffer);
   state_.end_clock = now();
   state_.wavelet_time = reconstruction_time();
 
@@ -132,9 +132,8 @@ int Application::compress() {
   pipeline::PreviewSink sink = [this](std::span<const std::uint8_t> pixels, int w, int h, int bpp) {
     show_preview(pixels, w, h, bpp);
   };
-  if (pipeline::reconstruct(state_.planes, encoded.working, format::kCurrentMagic, true,
-                            state_.incremental_display ? &sink : nullptr,
-                            state_.picture_buffer) != format::StatusCode::kOk) {
+  if (pipeline::reconstruct(state_.planes, encoded.working, format::kCurrentMagic,
+                            state_.incremental_display ? &sink : nullptr, state_.picture_buffer) != format::StatusCode::kOk) {
     message(format::message(format::StatusCode::kReconstructFailed), "ERROR");
     return 1;
   }

@@ -22,24 +22,27 @@ format::StatusCode encode(std::span<const std::uint8_t> picture, const format::C
   codec::EncodedPicture encoded;
   const format::StatusCode status = codec::encode_picture(view, params, options, encoded);
   if (status != format::StatusCode::kOk) return status;
+  for (int c = 0; c < encoded.plane_count; ++c) {
+    const auto i = static_cast<std::size_t>(c);
+    VARNIC_RETURN_IF_ERROR(
+        decoder::codes_from_quantized(encoded.planes[i], encoded.params, static_cast<format::Channel>(c), out.planes[i]));
+  }
   out.stream = std::move(encoded.stream);
-  out.planes = std::move(encoded.planes);
   out.working = encoded.params;
   return format::StatusCode::kOk;
 }
 
-format::StatusCode reconstruct(decoder::PlaneSet& planes, const format::CodecParams& params, const format::Magic& magic,
-                              bool dequantize, const PreviewSink* preview, std::vector<std::uint8_t>& picture) {
-  display::ReconstructRequest request;
-  request.dequantize = dequantize;
+format::StatusCode reconstruct(const decoder::CodeSet& planes, const format::CodecParams& params,
+                               const format::Magic& magic, const PreviewSink* preview, std::vector<std::uint8_t>& picture) {
+  display::PreviewHook hook;
   if (preview != nullptr) {
-    request.preview = [preview](const display::PreviewFrame& frame) {
+    hook = [preview](const display::PreviewFrame& frame) {
       (*preview)(frame.pixels, static_cast<int>(frame.width), static_cast<int>(frame.height), frame.bits_per_pixel);
       return true;
     };
   }
   display::DecodedPicture out;
-  VARNIC_RETURN_IF_ERROR(display::reconstruct(planes, params, magic, request, out));
+  VARNIC_RETURN_IF_ERROR(display::reconstruct(planes, params, magic, hook, out));
   picture = std::move(out.pixels);
   return format::StatusCode::kOk;
 }

@@ -18,7 +18,7 @@ namespace varnic::app::pipeline {
 
 struct EncodeOutput {
   std::vector<std::uint8_t> stream;  // the whole compressed file
-  decoder::PlaneSet planes;          // quantized and zerotree-marked, as coded
+  decoder::CodeSet planes;           // the quantized, zerotree-marked values coded
   format::CodecParams working;        // the settings actually coded (levels lowered if needed)
 };
 
@@ -33,12 +33,11 @@ format::StatusCode encode(std::span<const std::uint8_t> picture, const format::C
 using PreviewSink = std::function<void(std::span<const std::uint8_t> pixels, int width, int height,
                                        int bits_per_pixel)>;
 
-// Turns the planes into a new `picture` (replaced only on success); with `dequantize` the planes
-// hold the encoder's quantized values. With a preview sink the levels are synthesised one at a
-// time and the sink hears the picture at each resolution before each level.
-format::StatusCode reconstruct(decoder::PlaneSet& planes, const format::CodecParams& params,
-                          const format::Magic& magic, bool dequantize, const PreviewSink* preview,
-                          std::vector<std::uint8_t>& picture);
+// Turns a file's or the encoder's codes into a new `picture` (replaced only on success). With a
+// preview sink, the sink hears the picture at each resolution before each synthesis step: each
+// one the same decode stopped at that step.
+format::StatusCode reconstruct(const decoder::CodeSet& planes, const format::CodecParams& params,
+                               const format::Magic& magic, const PreviewSink* preview, std::vector<std::uint8_t>& picture);
 
 // The 8-bit version of a picture: indices into `colour_table` (256 entries of blue, green, red, 0)
 // for colour, a byte copy for grey and palette pictures (whose table is left alone).

@@ -40,12 +40,15 @@ const std::vector<std::uint8_t>& stream(bool colour, int quality) {
   codec::EncodedPicture encoded;
   const codec::PictureRows view{pixels.data(), pixels.size(), kSide, kSide, bits};
   if (codec::encode_picture(view, settings, {}, encoded) != StatusCode::kOk) std::abort();
-  ReconstructRequest options;
-  options.dequantize = true;
-  DecodedPicture shown;
-  if (reconstruct(encoded.planes, encoded.params, format::kCurrentMagic, options, shown) != StatusCode::kOk) {
-    std::abort();
+  decoder::CodeSet codes;
+  for (int c = 0; c < encoded.plane_count; ++c) {
+    const auto i = static_cast<std::size_t>(c);
+    if (decoder::codes_from_quantized(encoded.planes[i], encoded.params, static_cast<Channel>(c), codes[i]) != StatusCode::kOk) {
+      std::abort();
+    }
   }
+  DecodedPicture shown;
+  if (reconstruct(codes, encoded.params, format::kCurrentMagic, nullptr, shown) != StatusCode::kOk) std::abort();
   DecodedFile decoded;
   if (decode_file(encoded.stream, kDefaultPixelLimit, {}, decoded) != StatusCode::kOk ||
       decoded.picture.pixels != shown.pixels) {
@@ -91,11 +94,11 @@ void BM_DecodePlanes(benchmark::State& state) {
   const auto& file = stream(true, static_cast<int>(state.range(0)));
   for (auto _ : state) {
     format::FileHeader header;
-    decoder::PlaneSet planes;
-    if (decode_coefficients(file, kDefaultPixelLimit, 1, header, planes) != StatusCode::kOk) {
+    decoder::CodeSet codes;
+    if (decode_coefficients(file, kDefaultPixelLimit, 1, header, codes) != StatusCode::kOk) {
       state.SkipWithError("decode failed");
     }
-    benchmark::DoNotOptimize(planes[0].samples().data());
+    benchmark::DoNotOptimize(codes[0].low().data);
   }
   add_counters(state, file.size());
 }
@@ -105,14 +108,11 @@ BENCHMARK(BM_DecodePlanes)->ArgName("quality")->Arg(50)->Arg(90)->Unit(benchmark
 void BM_Reconstruct(benchmark::State& state) {
   const auto& file = stream(true, 50);
   format::FileHeader header;
-  decoder::PlaneSet decoded;
-  if (decode_coefficients(file, kDefaultPixelLimit, 1, header, decoded) != StatusCode::kOk) std::abort();
+  decoder::CodeSet codes;
+  if (decode_coefficients(file, kDefaultPixelLimit, 1, header, codes) != StatusCode::kOk) std::abort();
   DecodedPicture pixels;
   for (auto _ : state) {
-    state.PauseTiming();
-    decoder::PlaneSet planes = decoded;
-    state.ResumeTiming();
-    if (reconstruct(planes, header.params, header.magic, {}, pixels) != StatusCode::kOk) {
+    if (reconstruct(codes, header.params, header.magic, nullptr, pixels) != StatusCode::kOk) {
       state.SkipWithError("reconstruction failed");
     }
     benchmark::DoNotOptimize(pixels.pixels.data());

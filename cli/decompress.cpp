@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// decompress: .cod files into bitmap, Targa, PNG or PNM pictures; a bitmap is written row by row
-// as the decoder finishes the rows.
+// decompress: .cod files into bitmap, Targa, PNG or PNM pictures, written row by row as the
+// decoder finishes the rows.
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -21,7 +21,7 @@ std::string pnm_name_mismatch(const std::string& output, bool grey) {
   return {};
 }
 
-// A bitmap is written as the rows are decoded: neither the picture nor the file is whole in memory.
+// A picture is written as the rows are decoded: neither the picture nor the file is whole in memory.
 // Every check of the file's header is over before the first byte goes out, so standard output gets
 // no part of a picture the decoder refuses.
 int decompress_by_rows(const DecompressOptions& options, std::span<const std::uint8_t> file,
@@ -65,47 +65,16 @@ int decompress_one(const DecompressOptions& options, FileKind kind, FileRecord& 
   record.input_bytes = bytes.value().size();
   DecodeOptions decode_options;
   decode_options.reduce = options.reduce;
-  // Bitmap and Targa files store blue first: rows then copy without a swap.
-  if (kind == FileKind::kBmp || kind == FileKind::kTga) decode_options.colour_format = PixelFormat::kBgr24;
   decode_options.threads = library_threads;
   decode_options.limits = batch.limits;
-  if (kind == FileKind::kBmp) return decompress_by_rows(options, bytes.value(), decode_options, kind, record, start);
-  const steady_clock::time_point decode_start = steady_clock::now();
-  Result<Decoded> decoded = decode(bytes.value(), decode_options);
-  if (!decoded) return record.fail(input, decoded);
-  const Picture& picture = decoded.value().picture;
-  const bool grey = picture.format == PixelFormat::kGrey8;
-  record.width = picture.width;
-  record.height = picture.height;
-  if (!options.format) {
-    if (const std::string mismatch = pnm_name_mismatch(output, grey); !mismatch.empty())
-      return record.fail(output, mismatch, kExitUsage);
+  if (kind == FileKind::kPnm && !options.format) {
+    // A header the decoder refuses is reported by the decode itself.
+    if (const Result<Info> info = probe(bytes.value(), batch.limits); info) {
+      if (const std::string mismatch = pnm_name_mismatch(output, info.value().grey); !mismatch.empty())
+        return record.fail(output, mismatch, kExitUsage);
+    }
   }
-  const steady_clock::time_point picture_start = steady_clock::now();
-  Result<std::vector<std::uint8_t>> file = write_picture(picture.view(), kind);
-  if (!file) {
-    if (file.status() == Status::kOutOfMemory) return record.fail(output, file);
-    return record.fail(output, file.message(), kExitCannotWrite);
-  }
-  const steady_clock::time_point write_start = steady_clock::now();
-  if (const int code = write_output(output, file.value(), batch.force, record); code != kExitOk) return code;
-  const steady_clock::time_point end = steady_clock::now();
-  record.output_bytes = file.value().size();
-
-  record.summary = printable(input) + " -> " + printable(output) + ": " + describe_size(picture.width, picture.height, grey) +
-                   ", " + std::to_string(bytes.value().size()) + " -> " + std::to_string(file.value().size()) + " bytes";
-  if (options.reduce > 0) record.summary += ", reduced 1/" + std::to_string(1 << options.reduce);
-  record.summary += ", " + format("%.3f s", seconds(end - start));
-  const Timings& t = decoded.value().timings;
-  std::string picture_kind(extension_of(kind).substr(1));
-  std::transform(picture_kind.begin(), picture_kind.end(), picture_kind.begin(),
-                 [](unsigned char c) { return std::toupper(c); });
-  record.details.push_back("read " + ms(seconds(decode_start - start)) + ", decode " +
-                           ms(seconds(picture_start - decode_start)) + " (entropy decoding " + ms(t.entropy) +
-                           ", wavelet and colour " + ms(t.transform) + "), " + picture_kind + " encoding " +
-                           ms(seconds(write_start - picture_start)) + ", write " + ms(seconds(end - write_start)) +
-                           ", total " + ms(seconds(end - start)));
-  return kExitOk;
+  return decompress_by_rows(options, bytes.value(), decode_options, kind, record, start);
 }
 
 bool is_cod_name(const std::string& name) { return kind_from_extension(name) == FileKind::kCod; }

@@ -1,7 +1,12 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// Decoding of .cod streams (format/format.h) into coefficient planes: the two arithmetic-coded
-// segments of each plane, zerotree expansion and dequantization; and the integer inverse wavelet
-// that turns planes back into samples.
+// Decoding of .cod streams (format/format.h) into rows of samples: each plane's coded values (its
+// two arithmetic-coded segments walked through the zerotrees, codes.cpp), and the integer inverse
+// wavelet that synthesises rows from them, one row at a time (line_synthesis.cpp).
+//
+// A decode follows a plan: how many synthesis steps it runs and how much of the last step's
+// output it wants, from which every step's share follows. A reduced picture or a preview is the
+// same decode stopped early, and codes are kept only where the plan reads them, so neither the
+// padding nor the levels left out cost memory.
 //
 // Everything here is safe on any bytes once format::parse_header has accepted the header: reads
 // past the end of the data see zeros.
@@ -12,7 +17,6 @@
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <string>
 #include <vector>
 
 #include "format/format.h"
@@ -23,26 +27,7 @@ namespace varnic::decoder {
 using format::Channel;
 using format::StatusCode;
 
-// Arithmetic-decodes one plane from `position` (just after its table) into
-// `plane` (zero-filled, padded size): zerotrees expanded, values dequantized,
-// levels past the coded ones left zero. A damaged stream gives damaged values;
-// only a failed allocation of the zerotree maps fails (kOutOfMemory).
-StatusCode decode_plane_coefficients(std::span<const std::uint8_t> file, const format::FileHeader& header,
-                               Channel channel, const format::SymbolTable& table, std::size_t position,
-                               format::CoefficientPlane& plane);
-
-// Writes `marker` over the descendants of (y, x) for the steps first..end-1:
-// at the n-th of them the block of side 2^n at (2^n y, 2^n x).
-void fill_zero_tree(format::CoefficientPlane& plane, std::uint32_t y, std::uint32_t x,
-                    int first_step, std::int16_t marker, int end_step);
-
-// The three planes of a picture in the order Y, I, Q; grey uses Y only.
-using PlaneSet = std::array<format::CoefficientPlane, format::kChannelCount>;
-
-// Table and coefficients of one channel into `plane`, which must already be
-// allocated; coefficients only for 'Z' files.
-StatusCode decode_plane(std::span<const std::uint8_t> file, const format::FileHeader& header,
-                    Channel channel, format::CoefficientPlane& plane);
+// --- Dequantization ------------------------------------------------------------------------
 
 // Dequantization multipliers of one subband, float32 as the format defines
 // them: up for q > 0, down for q <= 0; both 0 when the quantization value is 0.
@@ -62,76 +47,158 @@ inline std::int16_t dequantize_value(int q, BandScale scale) {
   return static_cast<std::int16_t>(static_cast<std::int32_t>(product));
 }
 
-// In-place dequantization of a plane that holds the encoder's quantized (and
-// zerotree-marked) values: markers become 0, every subband is rescaled with
-// the channel's band limits and quantization vector.
-void dequantize_plane(format::CoefficientPlane& plane, const format::CodecParams& params,
-                      Channel channel);
-
-// One synthesis level on the top-left rows x cols of a plane (both even, at
-// least 4): low band plus the three detail quarters become a region of twice
-// the size. `work` must hold synthesis_work_size(rows, cols) values.
-void synthesis_step(std::int16_t* plane, std::size_t stride, int rows, int cols,
-                    std::int16_t* work);
-// The same with every detail coefficient taken as zero; the detail quarters
-// are not read. `work` as for synthesis_step.
-void upsample_step(std::int16_t* plane, std::size_t stride, int rows, int cols,
-                   std::int16_t* work);
-// Work values a step on rows x cols needs: a strip of columns and a row.
-std::size_t synthesis_work_size(int rows, int cols);
-
-// Step k (0 = coarsest) of a channel: a full synthesis for coded levels,
-// upsampling for dropped ones. `work` is grown as needed and can be reused
-// across steps and planes; the overloads without it allocate their own.
-StatusCode synthesize_level(format::CoefficientPlane& plane, const format::CodecParams& params,
-                        Channel channel, int step, std::vector<std::int16_t>& work);
-StatusCode synthesize_level(format::CoefficientPlane& plane, const format::CodecParams& params,
-                        Channel channel, int step);
-// All steps of a channel, coarsest first.
-StatusCode synthesize_plane(format::CoefficientPlane& plane, const format::CodecParams& params,
-                        Channel channel, std::vector<std::int16_t>& work);
-StatusCode synthesize_plane(format::CoefficientPlane& plane, const format::CodecParams& params,
-                        Channel channel);
-
-// The streamed decode: each plane's codes kept as bytes, and its samples synthesised row by row
-// from them, so that a picture costs about one byte per pixel and plane instead of the int16
-// planes above. The samples are exactly those of decode_plane, dequantize and synthesize_plane.
-
 // In a detail band, the code of a position inside a zerotree that a damaged stream ended before:
 // such positions hold the tree marker itself as their sample. The code is free there, since the
 // value -127 is read as a zerotree root, which is stored as 0. In the low band -127 is a value.
 inline constexpr std::int8_t kEndedInsideCode = format::kZeroTreeRoot;
 inline constexpr std::int16_t kEndedInsideSample = format::kZeroTreeInside;
 
-// Table and codes of one channel into `plane` (allocated, zero-filled, padded size): decoded
-// values as they are, zerotree roots and inside positions 0, positions inside a tree after the
-// end of the stream kEndedInsideCode. Codes only for 'Z' files.
-StatusCode decode_plane_symbols(std::span<const std::uint8_t> file, const format::FileHeader& header,
-                                Channel channel, format::SymbolPlane& plane);
-
-// Samples of every code of one subband: dequantize_value in the low band, and the same in the
-// detail bands but for kEndedInsideCode.
+// Samples of every code of one subband. Decoded codes: dequantize_value, but for
+// kEndedInsideCode in a detail band. Marked codes (the encoder's quantized values with its
+// zerotree markers): both markers are 0 wherever they stand.
 using DequantTable = std::array<std::int16_t, 256>;
-DequantTable dequant_table(const format::ChannelParams& channel, int subband, bool low_band);
+DequantTable dequant_table(const format::ChannelParams& channel, int subband, bool low_band, bool marked);
 
-// A plane's samples after every synthesis step, one row at a time, bottom row first: each step
-// keeps a few rows of its own and of the coarser step, so the memory is a few rows per level.
+// --- The plan of a decode ------------------------------------------------------------------
+
+// A synthesis step's output region (padded size >> shift) and how much of each of its input
+// halves the decode reads: the coarser step's rows and columns, and each detail band's. The rules
+// reach two samples past the pair they make, so a step asked for its first R rows and C columns
+// reads floor((R - 1) / 2) + 2 and floor((C - 1) / 2) + 2 of them, or all; it computes 2 in_cols
+// columns, of which those asked for come out exactly as over the whole region.
+struct StepPlan {
+  int rows = 0, cols = 0;
+  int in_rows = 0, in_cols = 0;
+};
+struct SynthesisPlan {
+  int levels = 0;
+  int steps = 0;                  // synthesis steps run, 0..levels (0: the low band alone)
+  std::uint32_t out_rows = 0;     // of the last step's output (of the low band when steps is 0)
+  std::uint32_t out_cols = 0;
+  int low_rows = 0, low_cols = 0; // of the low band read
+  std::array<StepPlan, format::kMaxFileLevels> step{};
+};
+// kReconstructFailed when the parameters cannot be synthesised (a level region under 4 x 4) or
+// the output asked for is empty or larger than the last step's region.
+StatusCode plan_synthesis(const format::CodecParams& params, int steps, std::uint32_t out_rows, std::uint32_t out_cols,
+                          SynthesisPlan& plan);
+
+// --- Codes ---------------------------------------------------------------------------------
+
+struct StreamedBands;
+
+// Held codes of one band: `height` rows of `width` codes, a view into its plane's storage. An
+// empty band reads as zeros.
+struct CodeBand {
+  std::int8_t* data = nullptr;
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  bool empty() const { return data == nullptr; }
+  std::int8_t* row(std::uint32_t y) const { return data + std::size_t{y} * width; }
+};
+
+// One plane's coded values as a decode reads them: the low band and, for each coded step the
+// plan runs, its h, v and d bands, each kept to the plan's rows and columns. Codes are decoded
+// values as they are, zerotree roots and inside positions 0, positions inside a tree after the
+// end of the stream kEndedInsideCode; or, when marked(), the encoder's quantized values with its
+// markers. The last coded step may be left in the stream: the synthesis then decodes its rows as
+// it needs them, from where each band starts, so that a picture held in memory does not also hold
+// the finest codes (its h and v bands are then decoded twice).
+class PlaneCodes {
+ public:
+  PlaneCodes();
+  ~PlaneCodes();
+  PlaneCodes(PlaneCodes&&) noexcept;
+  PlaneCodes& operator=(PlaneCodes&&) noexcept;
+
+  void release();
+  bool empty() const { return coded_steps_ < 0; }
+  bool marked() const { return marked_; }
+  // Coded steps whose bands are held (or streamed): 0..levels - dropped levels.
+  int coded_steps() const { return coded_steps_; }
+  // A file without coefficients keeps none: every band is empty.
+  const CodeBand& low() const { return low_; }
+  const CodeBand& band(int step, format::Orientation o) const {
+    return bands_[static_cast<std::size_t>(step)][static_cast<std::size_t>(o)];
+  }
+  // The bands of the last coded step left in the stream; nullptr when every band is held.
+  const StreamedBands* streamed() const { return streamed_.get(); }
+
+ private:
+  friend StatusCode decode_plane_codes(std::span<const std::uint8_t>, const format::FileHeader&, Channel,
+                                       const SynthesisPlan&, bool, PlaneCodes&);
+  template <class Plane>
+  friend StatusCode codes_of_plane(const Plane&, const format::CodecParams&, Channel, bool, PlaneCodes&);
+  StatusCode allocate(const SynthesisPlan& plan, int coded_steps, bool last_held);
+
+  struct Free {
+    void operator()(std::int8_t* p) const;
+  };
+  int coded_steps_ = -1;
+  bool marked_ = false;
+  // One block for every band: zero pages the walk never writes (a stream that ends early, a band
+  // coded as zeros) cost no memory.
+  std::unique_ptr<std::int8_t[], Free> storage_;
+  CodeBand low_;
+  std::array<std::array<CodeBand, 3>, format::kMaxFileLevels> bands_{};
+  std::unique_ptr<StreamedBands> streamed_;
+};
+
+// The codes of a picture's planes in the order Y, I, Q; grey uses Y only.
+using CodeSet = std::array<PlaneCodes, format::kChannelCount>;
+
+// Coded steps a plan needs of a channel: the steps it runs, short of the dropped levels.
+int coded_steps(const SynthesisPlan& plan, const format::CodecParams& params, Channel channel);
+
+// Bytes decode_plane_codes keeps for `plan` (with or without the last coded step's bands), the
+// walk's zerotree flags included: what a caller weighs before choosing to leave the last step
+// in the stream.
+std::uint64_t plane_code_bytes(const SynthesisPlan& plan, const format::CodecParams& params, Channel channel,
+                               bool last_held);
+
+// Table and codes of one channel for `plan`; with `leave_last`, the last coded step's bands stay in
+// the stream. A damaged stream gives damaged codes; only allocations fail (kOutOfMemory), and a
+// bad table (read_symbol_table's refusals).
+StatusCode decode_plane_codes(std::span<const std::uint8_t> file, const format::FileHeader& header, Channel channel,
+                              const SynthesisPlan& plan, bool leave_last, PlaneCodes& out);
+
+// Marked codes from a plane of the encoder's quantized values (with or without its zerotree
+// markers), every band whole: for showing what the encoder coded without a stream.
+StatusCode codes_from_quantized(const format::CoefficientPlane& plane, const format::CodecParams& params,
+                                Channel channel, PlaneCodes& out);
+// Codes held in the plane layout, as the walk gives them, every band whole.
+StatusCode codes_from_plane(const format::SymbolPlane& plane, const format::CodecParams& params, Channel channel,
+                            PlaneCodes& out);
+
+// --- Synthesis -----------------------------------------------------------------------------
+
+// A plane's samples after the plan's synthesis steps, one row at a time, bottom row first or top
+// row first: each step keeps a few rows of its own and of the coarser step, so the memory is a few
+// rows per level. The samples are those of synthesising the whole planes level by level.
 class LineSynthesis {
  public:
   LineSynthesis();
   ~LineSynthesis();
   LineSynthesis(LineSynthesis&&) noexcept;
   LineSynthesis& operator=(LineSynthesis&&) noexcept;
-  // `codes` must outlive the synthesis. kReconstructFailed when the sizes do not fit the
-  // parameters, kOutOfMemory when the row buffers cannot be had.
+  // `codes` must outlive the synthesis. kReconstructFailed when they do not hold what the plan
+  // reads, kOutOfMemory when the row buffers cannot be had.
+  StatusCode start(const PlaneCodes& codes, const format::CodecParams& params, Channel channel,
+                   const SynthesisPlan& plan);
+  // Row r (0..plan.out_rows - 1) of the last step's output, at least plan.out_cols samples; the
+  // pointer stays valid until the next call. Rows are asked for in increasing or decreasing order,
+  // increasing when the codes leave bands in the stream.
+  const std::int16_t* row(int r);
+
+  // The optimiser's form, until it decodes through display::decode_codes: the whole padded plane
+  // of codes held in the plane layout (codes_from_plane), its rows 0, 1, 2, ... by next_row().
   StatusCode start(const format::SymbolPlane& codes, const format::CodecParams& params, Channel channel);
-  // Rows 0, 1, 2, ... of the synthesised plane (padded_width samples), one per call; the
-  // pointer stays valid until the next call.
-  const std::int16_t* next_row();
+  const std::int16_t* next_row() { return row(next_++); }
 
  private:
   struct Step;
   std::vector<std::unique_ptr<Step>> steps_;  // the low band, then each step coarsest first
+  std::unique_ptr<PlaneCodes> owned_;         // the codes of the optimiser's form
   int next_ = 0;
 };
 

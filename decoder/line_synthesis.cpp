@@ -1,21 +1,35 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // The inverse wavelet row by row. Every output row of a step depends on at most two rows of the
-// coarser step's output and three rows of the step's detail bands (synthesis.cpp's rules), so
-// each step keeps rings of four rows and pulls the coarser step's rows as it needs them. The
-// rules, their order and their truncations are those of synthesis_step and upsample_step, so
-// the samples are the same.
+// coarser step's output and three rows of the step's detail bands, so each step keeps rings of
+// four rows and pulls the coarser step's rows as it needs them, and its bands' rows from their
+// codes or, for bands left in the stream, from the zerotree walk as it goes.
+//
+// The rules, with every sum formed in 32 bits from sign-extended 16-bit samples, >> an arithmetic
+// shift and every result truncated to 16 bits when stored. A full step reads s_i (coarser rows,
+// beside the h band) and d_i (the v and d bands) and makes the rows t of a vertical pass:
+//   t[0] = (2 s0 - 7 d0 + d1) >> 2             t[1] = (d1 + 2 s0 + d0) >> 2
+//   t[2i+1] = (d_i + 2 s_i + d_i+1) >> 2      t[2i] = ((t[2i-1] + t[2i+1]) >> 1) - d_i
+//   t[H-1] = (d_hh-1 + 2 s_hh-1) >> 2        t[H-2] = ((s_hh-2 + s_hh-1) >> 2) + ((d_hh-2 + 2 d_hh-1) >> 3) - d_hh-1
+// then the horizontal pass of each row (synthesis_rows.h). A dropped level upsamples with every
+// detail taken as zero. Interior even rows read back the odd rows as stored (truncated), so
+// their order is part of the result.
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <new>
+#include <optional>
+#include <utility>
 
 #include "decoder/decoder.h"
 #include "decoder/synthesis_rows.h"
+#include "decoder/walk.h"
 #include "utils/wide_loops.h"
 
 namespace varnic::decoder {
 namespace {
+
+using format::Orientation;
 
 constexpr int kRing = 4;  // rows kept per ring; requests never reach further back than 3
 
@@ -35,7 +49,7 @@ VARNIC_WIDE_LOOPS void dequantize_row(const std::int8_t* codes, const DequantTab
   for (; x < n; ++x) out[x] = table[static_cast<std::uint8_t>(codes[x])];
 }
 
-// The vertical rules of synthesis.cpp, one output row each.
+// The vertical rules, one output row each.
 VARNIC_WIDE_LOOPS void first_row(const int16_t* s0, const int16_t* d0, const int16_t* d1, int n, int16_t* t) {
   for (int x = 0; x < n; ++x) t[x] = Store((2 * s0[x] - 7 * d0[x] + d1[x]) >> 2);
 }
@@ -56,7 +70,7 @@ VARNIC_WIDE_LOOPS void horizontal_row(const int16_t* t, int cols, int16_t* o, in
   horizontal_synthesis(t, cols, o, odd);
 }
 
-// upsample_step's rules: a vertical row from one or two coarser rows, then the horizontal one.
+// The upsampling rules: a vertical row from one or two coarser rows, then the horizontal one.
 VARNIC_WIDE_LOOPS void halve_row(const int16_t* s, int n, int16_t* u) {
   for (int x = 0; x < n; ++x) u[x] = Store(s[x] >> 1);
 }
@@ -91,20 +105,62 @@ class Ring {
   std::array<int, kRing> held_{};
 };
 
+// The codes of one band, row by row: held codes, the walk of a band left in the stream (rows in
+// increasing order; the rings above never ask again for a row further back than the last), or
+// zeros for a plane without coefficients.
+class BandRows {
+ public:
+  void hold(const CodeBand& codes) { codes_ = &codes; }
+  void stream(const StreamedBands& bands, Orientation o, int keep) {
+    const auto [y0, x0] = o == Orientation::kH ? std::pair<std::uint32_t, std::uint32_t>{0, bands.band_cols}
+                          : o == Orientation::kV ? std::pair<std::uint32_t, std::uint32_t>{bands.band_rows, 0}
+                                                 : std::pair<std::uint32_t, std::uint32_t>{bands.band_rows, bands.band_cols};
+    state_ = bands.start[static_cast<std::size_t>(o)];
+    parents_ = bands.step > 0 ? &bands.parents : nullptr;
+    y0_ = y0;
+    x0_ = x0;
+    width_ = bands.band_cols;
+    row_.assign(static_cast<std::size_t>(keep), 0);
+  }
+  void zeros(int keep) { row_.assign(static_cast<std::size_t>(keep), 0); }
+
+  const std::int8_t* row(int i) {
+    if (codes_ != nullptr) return codes_->row(static_cast<std::uint32_t>(i));
+    for (; state_ && next_ <= i; ++next_) {
+      std::fill(row_.begin(), row_.end(), std::int8_t{0});
+      walk_row(*state_, parents_, nullptr, y0_ + static_cast<std::uint32_t>(next_), x0_, width_, row_.data(),
+               static_cast<std::uint32_t>(row_.size()));
+    }
+    return row_.data();
+  }
+
+ private:
+  const CodeBand* codes_ = nullptr;
+  std::optional<WalkState> state_;
+  const TreeFlags* parents_ = nullptr;
+  std::uint32_t y0_ = 0, x0_ = 0, width_ = 0;
+  std::vector<std::int8_t> row_;
+  int next_ = 0;
+};
+
 }  // namespace
 
-// The low band (kind kLow), a coded level (kFull) or a dropped one (kUpsample).
+// The low band (kind kLow), a coded level (kFull) or a dropped one (kUpsample). `cols` is the width
+// the step computes (twice in_cols, or the region's), of which the finer step reads its share.
 struct LineSynthesis::Step {
   enum Kind { kLow, kFull, kUpsample };
   Kind kind = kLow;
-  int rows = 0, cols = 0;  // the step's output region
+  int rows = 0, cols = 0;  // the step's output region and the columns computed
+  int in_cols = 0;         // of each input half
   Step* coarser = nullptr;
-  const format::SymbolPlane* codes = nullptr;
+  BandRows low_codes;
+  std::array<BandRows, 3> band;  // by orientation
   DequantTable low{}, band_h{}, band_v{}, band_d{};
   Ring out, s, d, t;
   std::vector<int16_t> odd;
 
-  // Output row r; rows are asked for in increasing order, the last four again at will.
+  // Output row r; rows are asked for in one order, increasing or decreasing, the last four again
+  // at will: the rules reach no further than that in either order.
   const int16_t* row(int r) {
     if (!out.holds(r)) produce(r);
     return out.get(r);
@@ -112,14 +168,14 @@ struct LineSynthesis::Step {
 
  private:
   int half_rows() const { return rows / 2; }
-  int half_cols() const { return cols / 2; }
+  BandRows& codes(Orientation o) { return band[static_cast<std::size_t>(o)]; }
 
   // s_i: the coarser output row beside the h band's row i.
   const int16_t* s_row(int i) {
     if (!s.holds(i)) {
       int16_t* r = s.put(i);
-      std::copy_n(coarser->row(i), half_cols(), r);
-      dequantize_row(codes->row(static_cast<std::uint32_t>(i)) + half_cols(), band_h, half_cols(), r + half_cols());
+      std::copy_n(coarser->row(i), in_cols, r);
+      dequantize_row(codes(Orientation::kH).row(i), band_h, in_cols, r + in_cols);
     }
     return s.get(i);
   }
@@ -127,9 +183,8 @@ struct LineSynthesis::Step {
   const int16_t* d_row(int i) {
     if (!d.holds(i)) {
       int16_t* r = d.put(i);
-      const std::int8_t* c = codes->row(static_cast<std::uint32_t>(half_rows() + i));
-      dequantize_row(c, band_v, half_cols(), r);
-      dequantize_row(c + half_cols(), band_d, half_cols(), r + half_cols());
+      dequantize_row(codes(Orientation::kV).row(i), band_v, in_cols, r);
+      dequantize_row(codes(Orientation::kD).row(i), band_d, in_cols, r + in_cols);
     }
     return d.get(i);
   }
@@ -162,26 +217,25 @@ struct LineSynthesis::Step {
   }
   const int16_t* u_row(int r, int16_t* u) {
     const int hh = half_rows();
-    const int ww = half_cols();
     if (r <= 1) {
-      halve_row(coarser->row(0), ww, u);
+      halve_row(coarser->row(0), in_cols, u);
     } else if (r == rows - 2) {
       const int16_t* a = coarser->row(hh - 2);
-      quarter_sum_row(a, coarser->row(hh - 1), ww, u);
+      quarter_sum_row(a, coarser->row(hh - 1), in_cols, u);
     } else if (r == rows - 1) {
-      halve_row(coarser->row(hh - 1), ww, u);
+      halve_row(coarser->row(hh - 1), in_cols, u);
     } else if (r % 2 == 1) {
-      halve_row(coarser->row((r - 1) / 2), ww, u);
+      halve_row(coarser->row((r - 1) / 2), in_cols, u);
     } else {
       const int16_t* a = coarser->row(r / 2 - 1);
-      quarter_sum_row(a, coarser->row(r / 2), ww, u);
+      quarter_sum_row(a, coarser->row(r / 2), in_cols, u);
     }
     return u;
   }
   void produce(int r) {
     switch (kind) {
       case kLow:
-        dequantize_row(codes->row(static_cast<std::uint32_t>(r)), low, cols, out.put(r));
+        dequantize_row(low_codes.row(r), low, cols, out.put(r));
         break;
       case kFull:
         horizontal_row(t_row(r), cols, out.put(r), odd.data());
@@ -198,44 +252,68 @@ LineSynthesis::~LineSynthesis() = default;
 LineSynthesis::LineSynthesis(LineSynthesis&&) noexcept = default;
 LineSynthesis& LineSynthesis::operator=(LineSynthesis&&) noexcept = default;
 
-StatusCode LineSynthesis::start(const format::SymbolPlane& codes, const format::CodecParams& params,
-                                Channel channel) {
+namespace {
+
+// Whether held codes cover `rows` x `cols`; an empty band reads as zeros.
+bool covers(const CodeBand& codes, int rows, int cols) {
+  return codes.empty() || (codes.height >= static_cast<std::uint32_t>(rows) && codes.width >= static_cast<std::uint32_t>(cols));
+}
+
+}  // namespace
+
+StatusCode LineSynthesis::start(const PlaneCodes& codes, const format::CodecParams& params, Channel channel,
+                                const SynthesisPlan& plan) {
   steps_.clear();
   const int levels = params.total_levels;
-  if (levels < 1 || levels > format::kMaxFileLevels || codes.width() != params.padded_width ||
-      codes.height() != params.padded_height || codes.empty()) {
+  const int coded = coded_steps(plan, params, channel);
+  const StreamedBands* streamed = codes.streamed();
+  if (codes.empty() || plan.levels != levels || codes.coded_steps() < coded ||
+      (streamed != nullptr && streamed->step != coded - 1) || !covers(codes.low(), plan.low_rows, plan.low_cols)) {
     return StatusCode::kReconstructFailed;
   }
   const format::ChannelParams& cp = params.channel(channel);
-  const int coded = levels - cp.dropped_levels;
+  const bool marked = codes.marked();
   try {
     auto low = std::make_unique<Step>();
     low->kind = Step::kLow;
     low->rows = static_cast<int>(params.padded_height >> levels);
-    low->cols = static_cast<int>(params.padded_width >> levels);
-    low->codes = &codes;
-    low->low = dequant_table(cp, format::low_band_index(levels), true);
+    low->cols = plan.low_cols;
+    if (codes.low().empty()) {
+      low->low_codes.zeros(plan.low_cols);
+    } else {
+      low->low_codes.hold(codes.low());
+    }
+    low->low = dequant_table(cp, format::low_band_index(levels), true, marked);
     low->out.allocate(low->cols);
     steps_.push_back(std::move(low));
-    for (int step = 0; step < levels; ++step) {
+    for (int k = 0; k < plan.steps; ++k) {
+      const StepPlan& p = plan.step[static_cast<std::size_t>(k)];
       auto s = std::make_unique<Step>();
-      const int shift = levels - 1 - step;
-      s->rows = static_cast<int>(params.padded_height >> shift);
-      s->cols = static_cast<int>(params.padded_width >> shift);
-      // The boundary rules read two rows and two columns of each half.
-      if (s->rows < 4 || s->cols < 4 || s->rows % 2 != 0 || s->cols % 2 != 0) {
-        steps_.clear();
-        return StatusCode::kReconstructFailed;
-      }
+      s->rows = p.rows;
+      s->in_cols = p.in_cols;
+      s->cols = 2 * p.in_cols;
       s->coarser = steps_.back().get();
-      s->codes = &codes;
       s->out.allocate(s->cols);
-      if (step < coded) {
+      if (k < coded) {
         s->kind = Step::kFull;
-        const int level = levels - 1 - step;
-        s->band_h = dequant_table(cp, format::subband_index(level, format::Orientation::kH), false);
-        s->band_v = dequant_table(cp, format::subband_index(level, format::Orientation::kV), false);
-        s->band_d = dequant_table(cp, format::subband_index(level, format::Orientation::kD), false);
+        const int level = levels - 1 - k;
+        for (const Orientation o : {Orientation::kH, Orientation::kV, Orientation::kD}) {
+          BandRows& rows = s->band[static_cast<std::size_t>(o)];
+          const CodeBand& held = codes.band(k, o);
+          if (streamed != nullptr && k == coded - 1) {
+            rows.stream(*streamed, o, p.in_cols);
+          } else if (held.empty()) {
+            rows.zeros(p.in_cols);
+          } else if (covers(held, p.in_rows, p.in_cols)) {
+            rows.hold(held);
+          } else {
+            steps_.clear();
+            return StatusCode::kReconstructFailed;
+          }
+        }
+        s->band_h = dequant_table(cp, format::subband_index(level, Orientation::kH), false, marked);
+        s->band_v = dequant_table(cp, format::subband_index(level, Orientation::kV), false, marked);
+        s->band_d = dequant_table(cp, format::subband_index(level, Orientation::kD), false, marked);
         s->s.allocate(s->cols);
         s->d.allocate(s->cols);
         s->t.allocate(s->cols);
@@ -249,10 +327,20 @@ StatusCode LineSynthesis::start(const format::SymbolPlane& codes, const format::
     steps_.clear();
     return StatusCode::kOutOfMemory;
   }
-  next_ = 0;
   return StatusCode::kOk;
 }
 
-const std::int16_t* LineSynthesis::next_row() { return steps_.back()->row(next_++); }
+const std::int16_t* LineSynthesis::row(int r) { return steps_.back()->row(r); }
+
+StatusCode LineSynthesis::start(const format::SymbolPlane& codes, const format::CodecParams& params, Channel channel) {
+  SynthesisPlan plan;
+  VARNIC_RETURN_IF_ERROR(plan_synthesis(params, params.total_levels, params.padded_height, params.padded_width, plan));
+  auto owned = std::make_unique<PlaneCodes>();
+  VARNIC_RETURN_IF_ERROR(codes_from_plane(codes, params, channel, *owned));
+  VARNIC_RETURN_IF_ERROR(start(*owned, params, channel, plan));
+  owned_ = std::move(owned);
+  next_ = 0;
+  return StatusCode::kOk;
+}
 
 }  // namespace varnic::decoder

@@ -1,16 +1,21 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// From coefficient planes to pixels, the one pipeline every reader of .cod files goes through:
-// the coefficient planes of a stream (decode_coefficients), their synthesis level by level with
-// previews, progress, cancelling, an early stop for reduced pictures and threads (reconstruct),
-// and the pixels in the layout the caller wants, through the format's inverse colour tables.
-// decode_file is the two together; the desktop program calls them one after the other to time
-// them apart.
+// The one decode driver: a stream's codes (decoder/decoder.h), synthesised row by row and turned
+// into rows of pixels through the format's inverse colour tables as each is finished, bottom row
+// first or top row first. The whole picture, a reduced one and every preview level of the desktop program are the
+// same decode stopped after more or fewer synthesis steps. decode_rows is the whole road from a
+// file; the desktop program calls decode_coefficients and reconstruct apart to time them apart.
 //
-// Picture buffers are rows bottom-up (plane row 0 is the first row), each
-// padded with zero bytes to a multiple of 4; colour pixels are blue, green,
-// red, except for version 2.3 streams, whose colour conversion writes red,
-// green, blue over all padded samples one after another (no row padding) and
-// stops when the buffer is full.
+// Rows come as the program's picture buffer holds them: the pixels (grey bytes, or three bytes
+// per pixel blue first unless asked for red first), then zero bytes to a multiple of 4. Version
+// 2.3 colour files are the exception at full size: their colour conversion writes red, green,
+// blue over all padded samples one after another, and the picture buffer's rows are cut out of
+// that sequence (its bytes fill the row padding too, and a picture larger than the sequence ends
+// in zeros).
+//
+// Memory: the codes of the planes, kept only where the picture reads them (about a byte per
+// pixel and plane), and a few rows per level; with the picture held by the caller at b bytes a
+// pixel, codes that would take the decode past 4 bytes a pixel (plus kCodeSlack) leave their
+// finest level in the stream, read twice instead of held.
 #pragma once
 
 #include <array>
@@ -22,7 +27,6 @@
 
 #include "decoder/decoder.h"
 #include "format/format.h"
-#include "utils/picture_layout.h"
 
 namespace varnic::display {
 
@@ -37,126 +41,120 @@ struct PaletteEntry {
 using PreviewPaletteTable = std::array<PaletteEntry, 256>;
 const PreviewPaletteTable& preview_palette();
 
-// Final conversion of sample planes (after every synthesis step) into a
-// picture buffer of utils::row_geometry(width, height, 8 or 24).picture_bytes
-// bytes, which the caller has zero-filled. Grey uses Y only. Colour needs
-// major digit '2' in the magic; minor '4' or '5' gives padded BGR rows, '3'
-// the packed RGB sequence; any other magic leaves the buffer as it is.
-void planes_to_pixels(const decoder::PlaneSet& planes, const format::CodecParams& params,
-                      const format::Magic& magic, std::span<std::uint8_t> pixels);
+// The most a decode may take, in bytes per pixel of the picture it gives, besides kCodeSlack.
+inline constexpr std::uint64_t kBoundBytesPerPixel = 4;
+// What the codes may take beyond the bound's share: small pictures keep all their codes, whatever
+// the caller holds. The rest of the bound's 64 MiB is the program's own (code, stacks, rows).
+inline constexpr std::uint64_t kCodeSlack = std::uint64_t{32} << 20;
 
-// The same final conversion into a caller's rows instead of a picture
-// buffer: `rows` holds image_height rows of `stride` bytes, the top row first
-// when top_down, pixels red-green-blue when rgb_order (else blue-green-red);
-// only the pixel bytes of each row are written. Gives exactly the pixels of
-// planes_to_pixels for grey pictures and padded-row colour versions; returns
-// false (writing nothing) for the packed 2.3 layout and unknown magics.
-// Only picture rows first..last-1, counted from the bottom, are converted, so
-// that threads can share the rows.
-bool planes_to_rows(const decoder::PlaneSet& planes, const format::CodecParams& params,
-                    const format::Magic& magic, bool top_down, bool rgb_order,
-                    std::span<std::uint8_t> rows, std::size_t stride, std::uint32_t first = 0,
-                    std::uint32_t last = UINT32_MAX);
+// Called on the calling thread once the planes' codes are decoded (done = total = planes), then
+// as the rows are synthesised (done rows of total, a few dozen times); returning false cancels
+// with kCancelled.
+enum class DecodeStage { kPlanesDecoded, kRowsSynthesised };
+using ProgressHook = std::function<bool(DecodeStage stage, std::uint32_t done, std::uint32_t total)>;
 
-// A preview of the picture before synthesis step `level` (0 = the coarsest
-// low band alone): the top-left (padded_height >> s) x (padded_width >> s)
-// samples, s = total_levels - level, each divided by 2^s. Meant to be drawn
-// stretched over the whole picture.
+struct DecodeRequest {
+  // Synthesis steps left out, 0..levels - 1: the picture is ceil(W / 2^reduce) x ceil(H / 2^reduce),
+  // each sample divided by 2^reduce (toward zero) before it becomes a pixel, as the previews are.
+  int reduce = 0;
+  // The whole region the planes have at that size (the padded size >> reduce), as a preview shows
+  // it, instead of the picture's share; reduce may then also be levels (the low band alone).
+  bool whole_region = false;
+  bool rgb_order = false;  // colour pixels red first rather than blue first
+  bool top_down = false;   // rows top row first rather than bottom row first
+  int threads = 1;         // planes are decoded and synthesised on up to this many threads
+  // Bytes per pixel of the picture the caller keeps while the rows come (0 for rows written
+  // out as they come): the codes are held within what the bound leaves. Rows top row first
+  // always hold every code.
+  int held_bytes_per_pixel = 0;
+  ProgressHook progress;
+};
+
+struct PictureShape {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  int bits_per_pixel = 24;  // 24 colour, 8 grey
+  std::size_t stride = 0;   // bytes of every row handed over, padding included
+};
+
+// The shape of what `request` gives; kReconstructFailed for a reduce out of range.
+StatusCode picture_shape(const format::CodecParams& params, const format::Magic& magic,
+                         const DecodeRequest& request, PictureShape& shape);
+
+struct RowSink {
+  // Called once with the file's header, after its codes are decoded and before any row;
+  // returning false cancels.
+  std::function<bool(const format::FileHeader& header, const PictureShape& shape)> begin;
+  // Row `row` counted from the bottom (0 is the bottom row), `shape.stride` bytes, in the order
+  // asked for; returning false cancels.
+  std::function<bool(std::uint32_t row, std::span<const std::uint8_t> bytes)> row;
+};
+
+// The whole road from a file: the header (limits and all checks of format::parse_header), every
+// plane's codes, then the rows.
+StatusCode decode_rows(std::span<const std::uint8_t> file, std::uint64_t max_pixels, const DecodeRequest& request,
+                       const RowSink& sink);
+
+// The rows from codes already decoded (every band `request` reads held or streamed: the desktop
+// program's whole codes, the encoder's quantized planes through decoder::codes_from_quantized).
+// sink.begin is not called. Grey (mode 61) uses the Y codes alone.
+StatusCode decode_codes(const decoder::CodeSet& codes, const format::CodecParams& params, const format::Magic& magic,
+                        const DecodeRequest& request, const RowSink& sink);
+
+// --- The program's picture buffer ------------------------------------------------------------
+
+// Pixels as the picture buffer holds them: rows bottom-up, `stride` bytes apart.
+struct DecodedPicture {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  int bits_per_pixel = 24;
+  std::size_t stride = 0;
+  std::vector<std::uint8_t> pixels;
+};
+
+struct DecodedFile {
+  format::FileHeader header;  // the file's settings, magic and comment
+  DecodedPicture picture;
+};
+
+// decode_rows into a picture buffer. `out` is replaced only on success: a refused or damaged file
+// leaves the caller's picture alone.
+StatusCode decode_file(std::span<const std::uint8_t> file, std::uint64_t max_pixels, const DecodeRequest& request,
+                       DecodedFile& out);
+
+// The header (as decode_rows checks it) and every plane's codes whole, decoded on up to `threads`
+// threads, for reconstruct. `header` and `codes` are replaced only on success.
+StatusCode decode_coefficients(std::span<const std::uint8_t> file, std::uint64_t max_pixels, int threads,
+                               format::FileHeader& header, decoder::CodeSet& codes);
+
+// A preview of the picture before synthesis step `level` (0 = the coarsest low band alone): the
+// whole region of (padded_height >> s) x (padded_width >> s) samples, s = total_levels - level,
+// each divided by 2^s. Meant to be drawn stretched over the whole picture.
 struct PreviewFrame {
   int level = 0;
   int total_levels = 0;
   std::uint32_t width = 0;
   std::uint32_t height = 0;
   std::uint16_t bits_per_pixel = 8;  // 8 grey, 24 colour
-  // Rows bottom-up padded to 4 bytes, in the picture's byte order. Empty for
-  // a colour picture whose magic selects no conversion.
-  std::span<const std::uint8_t> pixels;
+  std::span<const std::uint8_t> pixels;  // rows bottom-up padded to 4 bytes, in the picture's byte order
 };
-
-// Renders the preview of `level` into `out` (resized to fit).
-void render_preview(const decoder::PlaneSet& planes, const format::CodecParams& params,
-                    const format::Magic& magic, int level, std::vector<std::uint8_t>& out,
-                    PreviewFrame& frame);
-
-// Called before each synthesis step with the preview of the planes as they
-// stand; returning false abandons the reconstruction with kCancelled.
+// Returning false abandons the reconstruction with kCancelled.
 using PreviewHook = std::function<bool(const PreviewFrame&)>;
 
-// Called on the calling thread once the coefficient planes are decoded (done = total = planes)
-// and after each synthesis step (done = steps so far of `total`); returning false cancels with
-// kCancelled.
-enum class DecodeStage { kPlanesDecoded, kLevelSynthesised };
-using ProgressHook = std::function<bool(DecodeStage stage, int done, int total)>;
+// The picture buffer of whole codes, with a preview before each synthesis step when `preview`
+// is set (each one the decode stopped at that step). `out` is replaced only on success.
+StatusCode reconstruct(const decoder::CodeSet& codes, const format::CodecParams& params, const format::Magic& magic,
+                       const PreviewHook& preview, DecodedPicture& out);
 
-enum class PixelLayout {
-  kPictureBuffer,  // the program's picture buffer, as described above
-  kRows,           // top row first, rows packed, colour in rgb_order: a library caller's picture
-};
+// --- Pixels ------------------------------------------------------------------------------------
 
-struct ReconstructRequest {
-  // The planes hold the encoder's quantized, zerotree-marked values (the reconstruction shown
-  // after compressing): they are dequantized first.
-  bool dequantize = false;
-  // Stop the synthesis this many levels early (0..levels-1): the picture comes out at
-  // ceil(width / 2^reduce) x ceil(height / 2^reduce), its samples scaled as the previews are.
-  int reduce = 0;
-  // Planes are synthesised on up to this many threads, one plane each.
-  int threads = 1;
-  PixelLayout layout = PixelLayout::kPictureBuffer;
-  bool rgb_order = false;  // kRows only: red first rather than blue first
-  PreviewHook preview;     // set: a preview before every level (the levels of all planes in step)
-  ProgressHook progress;
-};
+// One row of synthesised samples as pixels, each sample divided by 2^shift first (toward zero):
+// grey bytes, or colour through the inverse tables in the byte order asked for.
+void grey_pixels(const std::int16_t* y, std::uint32_t width, int shift, std::int32_t offset, std::uint8_t* out);
+void colour_pixels(const std::int16_t* y, const std::int16_t* i, const std::int16_t* q, std::uint32_t width, int shift,
+                   std::int32_t offset, bool rgb_order, std::uint8_t* out);
 
-// Pixels in a request's layout.
-struct DecodedPicture {
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-  int bits_per_pixel = 24;  // 24 colour, 8 grey
-  std::size_t stride = 0;   // bytes from one row to the next
-  std::vector<std::uint8_t> pixels;
-};
-
-// Synthesises the planes in place and converts them; `out` is replaced only on success. Grey
-// (mode 61) uses the Y plane alone.
-StatusCode reconstruct(decoder::PlaneSet& planes, const format::CodecParams& params, const format::Magic& magic,
-                       const ReconstructRequest& request, DecodedPicture& out);
-
-// The header (limits and all checks of format::parse_header) and the coefficient planes of a
-// stream, decoded on up to `threads` threads. `header` and `planes` are replaced only on success.
-StatusCode decode_coefficients(std::span<const std::uint8_t> file, std::uint64_t max_pixels, int threads,
-                               format::FileHeader& header, decoder::PlaneSet& planes);
-
-struct DecodedFile {
-  format::FileHeader header;  // the file's settings, magic and comment
-  decoder::PlaneSet planes;   // sample planes after synthesis
-  DecodedPicture picture;
-};
-
-// decode_coefficients then reconstruct. With threads and neither preview nor progress, each plane
-// goes from its coefficients to samples in one task. `out` is replaced only on success: a refused
-// or damaged file leaves the caller's picture alone.
-StatusCode decode_file(std::span<const std::uint8_t> file, std::uint64_t max_pixels, const ReconstructRequest& request,
-                       DecodedFile& out);
-
-// The streamed decode: planes kept as byte codes (decoder::decode_plane_symbols), synthesised
-// row by row (decoder::LineSynthesis) and converted to pixels as each row is finished, so a
-// picture costs about one byte per pixel and plane besides the file. The pixels are those of
-// decode_file with the kRows layout, delivered bottom row first.
-struct RowSink {
-  // Called once with the file's header before any row; returning false cancels.
-  std::function<bool(const format::FileHeader&)> begin;
-  // Row `row` counted from the bottom (0 is the bottom row), image_width pixels of 1 byte (grey)
-  // or 3 (colour, red first when rgb_order); returning false cancels.
-  std::function<bool(std::uint32_t row, std::span<const std::uint8_t> pixels)> row;
-};
-// Planes are decoded on up to `threads` threads. Version 2.3 colour files, whose pixels come
-// from the packed layout, go through decode_file and are then handed over the same way.
-StatusCode decode_rows(std::span<const std::uint8_t> file, std::uint64_t max_pixels, int threads, bool rgb_order,
-                       const RowSink& sink);
-
-// One row of synthesised samples as pixels: grey bytes, or colour through the inverse tables,
-// in the byte order asked for. The same bytes as planes_to_rows.
+// The same at full size: the optimiser's rows, until it decodes through decode_codes.
 void samples_to_grey_row(const std::int16_t* y, std::uint32_t width, std::int32_t offset, std::uint8_t* out);
 void samples_to_colour_row(const std::int16_t* y, const std::int16_t* i, const std::int16_t* q, std::uint32_t width,
                            std::int32_t offset, bool rgb_order, std::uint8_t* out);

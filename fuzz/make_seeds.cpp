@@ -47,8 +47,11 @@ void save(const std::string& target, const std::string& name, const Bytes& bytes
     std::fprintf(stderr, "make_seeds: cannot write %s/%s\n", target.c_str(), name.c_str());
     ++g_failures;
   }
-  // The gdk-pixbuf loader takes the same files as the .cod reader.
-  if (target == "cod_decode") save("pixbuf_load", name, bytes);
+  // The gdk-pixbuf loader and the reduced decode take the same files as the .cod reader.
+  if (target == "cod_decode") {
+    save("pixbuf_load", name, bytes);
+    save("cod_reduce", name, bytes);
+  }
 }
 
 void fail(const std::string& what) {
@@ -138,6 +141,8 @@ void cod_seeds() {
     if (v25.empty()) continue;
     const std::string name = c.name;
     save("cod_decode", name + ".cod", v25);
+    // Every picture as version 2.3 too: colour ones are cut from the packed sequence.
+    save("cod_v23", name + "_v23.cod", varnic::fuzz::rewrite_as_version(v25, 3));
     if (name == "colour_11x9_L2_q60_comment" || name == "grey_16x16_L3_q50") {
       save("cod_decode", name + "_v24.cod", varnic::fuzz::rewrite_as_version(v25, 4));
       save("cod_decode", name + "_v23.cod", varnic::fuzz::rewrite_as_version(v25, 3));

@@ -29,7 +29,7 @@ inline void check_registry_reader(const std::uint8_t* data, std::size_t size, im
   require(loaded.picture.image_mode != format::kImageModePalette, "the reader gives grey or colour");
 
   std::vector<std::uint8_t> written;
-  require(entry.write(imf::rows_of(loaded.picture), {}, written, message) == imf::FileStatus::kOk,
+  require(imf::write_picture(imf::rows_of(loaded.picture), kind, {}, written, &message) == imf::FileStatus::kOk,
           "an accepted picture can be written");
   imf::LoadedPicture again;
   require(entry.read(written, limits, again, message) == imf::FileStatus::kOk, "a written picture reads back");

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // Encode, then decode. The input chooses a small picture and its settings; the target compresses
 // it, reconstructs it the way the program does right after compressing (from the encoder's own
-// planes), decodes the stream as an opened file, and aborts unless both pictures are identical
+// values), decodes the stream as an opened file, and aborts unless both pictures are identical
 // byte for byte. Input layout:
 //   0  width - 3 (mod 62)      1  height - 3 (mod 62)
 //   2  flags: bit 0 colour, bit 1 full settings, bit 2 previews while reconstructing after
-//      encoding, bit 3 previews while decoding, bit 4 also encode on three threads
+//      encoding, bit 3 the program's decode with previews (else the row decode), bit 4 also encode on three threads
 //   3  quality (mod 100)       4  image type (mod 3)      5  levels - 1 (mod 6)
 //   6  dropped levels, 2 bits per channel Y, I, Q (mod levels)
 //   7  full settings only: 3 x (3L + 1) quantization steps (mod 126), L + 1 thresholds
@@ -100,22 +100,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             "encoding on threads gives the same bytes");
   }
 
-  // What the program shows after compressing: the encoder's planes, dequantized and synthesized.
+  // What the program shows after compressing: the decode of the encoder's own values.
+  varnic::decoder::CodeSet coded;
+  for (int c = 0; c < encoded.plane_count; ++c) {
+    const auto i = static_cast<std::size_t>(c);
+    require(varnic::decoder::codes_from_quantized(encoded.planes[i], encoded.params, static_cast<format::Channel>(c),
+                                                  coded[i]) == format::StatusCode::kOk,
+            "the encoder's planes give codes");
+  }
+  const display::PreviewHook previews = [](const display::PreviewFrame&) { return true; };
   display::DecodedPicture shown;
-  display::ReconstructRequest reconstruct;
-  reconstruct.dequantize = true;
-  if (flags & 4) reconstruct.preview = [](const display::PreviewFrame&) { return true; };
-  require(display::reconstruct(encoded.planes, encoded.params, varnic::format::kCurrentMagic, reconstruct, shown) ==
+  require(display::reconstruct(coded, encoded.params, format::kCurrentMagic, flags & 4 ? previews : nullptr, shown) ==
               format::StatusCode::kOk,
           "the encoder's planes reconstruct");
 
-  display::ReconstructRequest decode;
-  if (flags & 8) decode.preview = [](const display::PreviewFrame&) { return true; };
-  display::DecodedFile decoded;
-  require(display::decode_file(encoded.stream, varnic::fuzz::kPixelLimit, decode, decoded) == format::StatusCode::kOk,
-          "the encoder's stream decodes");
-  require(decoded.header.params.image_width == width && decoded.header.params.image_height == height,
+  // The stream as the program opens it (whole codes, previews) or as the library decodes it.
+  display::DecodedPicture opened;
+  format::FileHeader header;
+  if (flags & 8) {
+    varnic::decoder::CodeSet codes;
+    require(display::decode_coefficients(encoded.stream, varnic::fuzz::kPixelLimit, 1, header, codes) ==
+                    format::StatusCode::kOk &&
+                display::reconstruct(codes, header.params, header.magic, previews, opened) == format::StatusCode::kOk,
+            "the encoder's stream decodes level by level");
+  } else {
+    display::DecodedFile decoded;
+    require(display::decode_file(encoded.stream, varnic::fuzz::kPixelLimit, {}, decoded) == format::StatusCode::kOk,
+            "the encoder's stream decodes");
+    header = decoded.header;
+    opened = std::move(decoded.picture);
+  }
+  require(header.params.image_width == width && header.params.image_height == height,
           "the decoded picture has the encoded size");
-  require(decoded.picture.pixels == shown.pixels, "decoding the stream reproduces the encoder-side reconstruction");
+  require(opened.pixels == shown.pixels, "decoding the stream reproduces the encoder-side reconstruction");
   return 0;
 }

@@ -226,15 +226,6 @@ std::vector<std::uint8_t> encode_bitmap(const PictureBuffer& picture) {
   return out;
 }
 
-std::vector<std::uint8_t> encode_bitmap(const PictureBuffer& shape,
-                                        const std::function<void(std::span<std::uint8_t>)>& fill_rows) {
-  if (!detail::has_consistent_shape(shape) || shape.image_mode == format::kImageModePalette) return {};
-  std::size_t offset = 0;
-  std::vector<std::uint8_t> out = bitmap_with_headers(shape, 0, offset);
-  fill_rows(std::span<std::uint8_t>(out.data() + offset, out.size() - offset));
-  return out;
-}
-
 namespace formats {
 namespace {
 
@@ -264,18 +255,6 @@ FileStatus read_bitmap(Bytes bytes, const ReadLimits& limits, LoadedPicture& out
       load_u32(&bytes[kColourSpaceAt]) == kEmbeddedProfile)
     out.notices.push_back(notices::profile_dropped());
   return FileStatus::kOk;
-}
-
-FileStatus write_bitmap(const codec::PictureRows& rows, const WriteSettings&, Out& out, std::string& message) {
-  PictureBuffer shape;
-  if (const FileStatus s = new_picture(rows.width, rows.height, rows.bits_per_pixel == 8, false, shape); s != FileStatus::kOk) {
-    message = "bitmap and Targa sides must be 1..32767";
-    return s;
-  }
-  const std::size_t stride = shape.geometry().stride;
-  // Rows straight into the file: no program picture in between.
-  out = encode_bitmap(shape, [&](std::span<std::uint8_t> pixels) { copy_rows_bottom_up(rows, pixels.data(), stride); });
-  return out.empty() ? FileStatus::kCannotWrite : FileStatus::kOk;
 }
 
 bool bitmap_stored_rows(Bytes head, std::uint64_t file_size, const ReadLimits& limits, StoredRows& out) {
@@ -315,16 +294,38 @@ bool bitmap_stored_rows(Bytes head, std::uint64_t file_size, const ReadLimits& l
   return true;
 }
 
-FileStatus bitmap_row_file_head(std::uint32_t width, std::uint32_t height, bool grey, Out& head, std::size_t& stride,
-                                std::string& message) {
-  PictureBuffer shape;
-  if (const FileStatus s = new_picture(width, height, grey, false, shape); s != FileStatus::kOk) {
-    message = "bitmap and Targa sides must be 1..32767";
-    return s;
+namespace {
+
+// Bottom row first, blue first, each row padded to a multiple of 4.
+class BitmapRowWriter final : public RowFileWriter {
+ public:
+  explicit BitmapRowWriter(ByteWriter write) : write_(std::move(write)) {}
+  bool top_down() const override { return false; }
+  bool rgb() const override { return false; }
+  FileStatus begin(std::uint32_t width, std::uint32_t height, bool grey, std::string& message) override {
+    PictureBuffer shape;
+    if (const FileStatus s = new_picture(width, height, grey, false, shape); s != FileStatus::kOk) {
+      message = "bitmap and Targa sides must be 1..32767";
+      return s;
+    }
+    padded_.assign(shape.geometry().stride, 0);  // the padding stays zero
+    return write_(bitmap_headers(shape, 0)) ? FileStatus::kOk : FileStatus::kCannotWrite;
   }
-  head = bitmap_headers(shape, 0);
-  stride = shape.geometry().stride;
-  return FileStatus::kOk;
+  bool row(std::span<const std::uint8_t> pixels) override {
+    std::copy(pixels.begin(), pixels.end(), padded_.begin());
+    return write_(padded_);
+  }
+  bool finish() override { return true; }
+
+ private:
+  ByteWriter write_;
+  std::vector<std::uint8_t> padded_;
+};
+
+}  // namespace
+
+std::unique_ptr<RowFileWriter> bitmap_row_writer(const ByteWriter& write) {
+  return std::make_unique<BitmapRowWriter>(write);
 }
 
 }  // namespace formats

@@ -67,10 +67,8 @@ FileStatus decode_refusal(format::StatusCode status, Bytes bytes, const ReadLimi
 bool sniff_compressed(Bytes bytes) { return format::has_family_magic(bytes); }
 
 FileStatus read_compressed(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message) {
-  display::ReconstructRequest request;
-  request.layout = display::PixelLayout::kPictureBuffer;
   display::DecodedFile decoded;
-  if (const format::StatusCode s = display::decode_file(bytes, limits.max_pixels, request, decoded);
+  if (const format::StatusCode s = display::decode_file(bytes, limits.max_pixels, {}, decoded);
       s != format::StatusCode::kOk)
     return decode_refusal(s, bytes, limits, message);
   const bool grey = !decoded.header.is_colour();

@@ -12,21 +12,19 @@ using Out = std::vector<std::uint8_t>;
 
 bool sniff_bitmap(Bytes bytes);
 FileStatus read_bitmap(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message);
-FileStatus write_bitmap(const codec::PictureRows& rows, const WriteSettings& settings, Out& out, std::string& message);
 bool bitmap_stored_rows(Bytes head, std::uint64_t file_size, const ReadLimits& limits, StoredRows& out);
-FileStatus bitmap_row_file_head(std::uint32_t width, std::uint32_t height, bool grey, Out& head, std::size_t& stride,
-                                std::string& message);
+std::unique_ptr<RowFileWriter> bitmap_row_writer(const ByteWriter& write);
 
 FileStatus read_targa(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message);
-FileStatus write_targa(const codec::PictureRows& rows, const WriteSettings& settings, Out& out, std::string& message);
+std::unique_ptr<RowFileWriter> targa_row_writer(const ByteWriter& write);
 
 bool sniff_png(Bytes bytes);
 FileStatus read_png(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message);
-FileStatus write_png(const codec::PictureRows& rows, const WriteSettings& settings, Out& out, std::string& message);
+std::unique_ptr<RowFileWriter> png_row_writer(const ByteWriter& write);
 
 bool sniff_pnm(Bytes bytes);
 FileStatus read_pnm(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message);
-FileStatus write_pnm(const codec::PictureRows& rows, const WriteSettings& settings, Out& out, std::string& message);
+std::unique_ptr<RowFileWriter> pnm_row_writer(const ByteWriter& write);
 
 // Photographs: read only. Their readers also fill the LoadedPicture's facts (photo.h), which
 // read_picture applies.

@@ -187,13 +187,6 @@ FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& o
 // A picture whose sides, depth or buffer size are inconsistent gives no bytes.
 std::vector<std::uint8_t> encode_bitmap(const PictureBuffer& picture);
 std::vector<std::uint8_t> encode_targa(const PictureBuffer& picture);
-// The bitmap file of a grey or colour picture whose pixels the caller holds
-// in another layout: `shape` gives sides, mode and header (its pixels are
-// not read) and `fill_rows` writes the pixel area, bottom row first, rows
-// padded to 4 bytes (the padding arrives zeroed). Saves a whole intermediate
-// picture. Palette pictures and inconsistent shapes give no bytes.
-std::vector<std::uint8_t> encode_bitmap(const PictureBuffer& shape,
-                                        const std::function<void(std::span<std::uint8_t>)>& fill_rows);
 
 // Writes `bytes` to `path` through a temporary file in the destination's real
 // directory (symbolic links followed), with an existing file's permission

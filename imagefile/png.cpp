@@ -197,46 +197,63 @@ FileStatus read_png(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, s
 
 namespace {
 
-struct PngWriteState {
-  std::vector<std::uint8_t> output;
-  std::string error;
+// Top row first, red first, through libpng's row interface: zlib's output goes to the writer as it
+// comes. libpng reports its errors by a jump back into the call that met them, so every call into
+// it sits behind its own setjmp.
+class PngRowWriter final : public RowFileWriter {
+ public:
+  explicit PngRowWriter(ByteWriter write) : write_(std::move(write)) {}
+  ~PngRowWriter() override {
+    if (png_ != nullptr) png_destroy_write_struct(&png_, &info_);
+  }
+  PngRowWriter(const PngRowWriter&) = delete;
+  PngRowWriter& operator=(const PngRowWriter&) = delete;
+
+  bool top_down() const override { return true; }
+  bool rgb() const override { return true; }
+  FileStatus begin(std::uint32_t width, std::uint32_t height, bool grey, std::string& message) override {
+    png_ = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error_, report_error, ignore_warning);
+    if (png_ == nullptr) return FileStatus::kOutOfMemory;
+    info_ = png_create_info_struct(png_);
+    if (info_ == nullptr) return FileStatus::kOutOfMemory;
+    if (setjmp(png_jmpbuf(png_))) {
+      message = "PNG writer failed: " + error_;
+      return FileStatus::kCannotWrite;
+    }
+    png_set_write_fn(png_, this, write_piece, flush_nothing);
+    png_set_IHDR(png_, info_, width, height, 8, grey ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png_, info_);
+    return written_ ? FileStatus::kOk : FileStatus::kCannotWrite;
+  }
+  bool row(std::span<const std::uint8_t> pixels) override {
+    if (setjmp(png_jmpbuf(png_))) return false;
+    png_write_row(png_, pixels.data());
+    return written_;
+  }
+  bool finish() override {
+    if (setjmp(png_jmpbuf(png_))) return false;
+    png_write_end(png_, nullptr);
+    return written_;
+  }
+
+ private:
+  static void write_piece(png_structp png, png_bytep data, png_size_t count) {
+    auto* self = static_cast<PngRowWriter*>(png_get_io_ptr(png));
+    // A writer that failed once takes nothing more; the caller hears it after the call.
+    if (self->written_) self->written_ = self->write_(std::span<const std::uint8_t>(data, count));
+  }
+  static void flush_nothing(png_structp) {}
+
+  ByteWriter write_;
+  std::string error_;
+  png_structp png_ = nullptr;
+  png_infop info_ = nullptr;
+  bool written_ = true;
 };
-
-void write_to_memory(png_structp png, png_bytep data, png_size_t count) {
-  auto* state = static_cast<PngWriteState*>(png_get_io_ptr(png));
-  state->output.insert(state->output.end(), data, data + count);
-}
-
-void flush_nothing(png_structp) {}
 
 }  // namespace
 
-FileStatus write_png(const codec::PictureRows& rows, const WriteSettings&, Out& out, std::string& message) {
-  auto state = std::make_unique<PngWriteState>();
-  PngWriteState* const s = state.get();
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &s->error, report_error, ignore_warning);
-  if (png == nullptr) return FileStatus::kOutOfMemory;
-  png_infop info = png_create_info_struct(png);
-  if (info == nullptr) {
-    png_destroy_write_struct(&png, nullptr);
-    return FileStatus::kOutOfMemory;
-  }
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    message = "PNG writer failed: " + s->error;
-    return FileStatus::kCannotWrite;
-  }
-  const bool grey = rows.bits_per_pixel == 8;
-  png_set_write_fn(png, s, write_to_memory, flush_nothing);
-  png_set_IHDR(png, info, rows.width, rows.height, 8, grey ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  if (!grey && !rows.rgb_order) png_set_bgr(png);
-  for (std::uint32_t y = rows.height; y-- > 0;) png_write_row(png, rows.bottom_row(y));
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  out = std::move(s->output);
-  return FileStatus::kOk;
-}
+std::unique_ptr<RowFileWriter> png_row_writer(const ByteWriter& write) { return std::make_unique<PngRowWriter>(write); }
 
 }  // namespace varnic::imagefile::formats

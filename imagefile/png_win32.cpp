@@ -217,51 +217,56 @@ FileStatus read_png(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, s
   return FileStatus::kOk;
 }
 
-FileStatus write_png(const codec::PictureRows& rows, const WriteSettings&, Out& out, std::string& message) {
-  const bool grey = rows.bits_per_pixel == 8;
-  const std::size_t row_bytes = std::size_t{rows.width} * (grey ? 1 : 3);
-  ComThread com;
-  Com<IWICImagingFactory> factory;
-  Com<IStream> memory;
-  Com<IWICBitmapEncoder> encoder;
-  Com<IWICBitmapFrameEncode> frame;
-  const WICPixelFormatGUID wanted = grey ? GUID_WICPixelFormat8bppGray : GUID_WICPixelFormat24bppBGR;
-  WICPixelFormatGUID format = wanted;
-  message = "PNG writer failed";
-  if (!make_factory(factory) || FAILED(CreateStreamOnHGlobal(nullptr, TRUE, memory.put())) ||
-      FAILED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.put())) ||
-      FAILED(encoder->Initialize(memory.get(), WICBitmapEncoderNoCache)) ||
-      FAILED(encoder->CreateNewFrame(frame.put(), nullptr)) || FAILED(frame->Initialize(nullptr)) ||
-      FAILED(frame->SetSize(rows.width, rows.height)) || FAILED(frame->SetPixelFormat(&format)) || format != wanted) {
-    return FileStatus::kCannotWrite;
-  }
-  // WIC takes colour as blue-green-red rows, top row first: one row at a time in that layout.
-  std::vector<std::uint8_t> row(row_bytes);
-  for (std::uint32_t y = rows.height; y-- > 0;) {
-    const std::uint8_t* src = rows.bottom_row(y);
-    for (std::size_t x = 0; x < row_bytes; x += grey ? 1 : 3) {
-      if (grey) {
-        row[x] = src[x];
-      } else {
-        row[x] = src[rows.rgb_order ? x + 2 : x];
-        row[x + 1] = src[x + 1];
-        row[x + 2] = src[rows.rgb_order ? x : x + 2];
-      }
-    }
-    if (FAILED(frame->WritePixels(1, static_cast<UINT>(row_bytes), static_cast<UINT>(row_bytes), row.data())))
+namespace {
+
+// Top row first, blue first, one row at a time into the imaging component's encoder, which
+// compresses them into a stream in memory: the file's bytes go to the writer when it is closed.
+class PngRowWriter final : public RowFileWriter {
+ public:
+  explicit PngRowWriter(ByteWriter write) : write_(std::move(write)) {}
+  bool top_down() const override { return true; }
+  bool rgb() const override { return false; }
+  FileStatus begin(std::uint32_t width, std::uint32_t height, bool grey, std::string& message) override {
+    const WICPixelFormatGUID wanted = grey ? GUID_WICPixelFormat8bppGray : GUID_WICPixelFormat24bppBGR;
+    WICPixelFormatGUID format = wanted;
+    if (!make_factory(factory_) || FAILED(CreateStreamOnHGlobal(nullptr, TRUE, memory_.put())) ||
+        FAILED(factory_->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder_.put())) ||
+        FAILED(encoder_->Initialize(memory_.get(), WICBitmapEncoderNoCache)) ||
+        FAILED(encoder_->CreateNewFrame(frame_.put(), nullptr)) || FAILED(frame_->Initialize(nullptr)) ||
+        FAILED(frame_->SetSize(width, height)) || FAILED(frame_->SetPixelFormat(&format)) || format != wanted) {
+      message = "PNG writer failed";
       return FileStatus::kCannotWrite;
+    }
+    return FileStatus::kOk;
   }
-  HGLOBAL global = nullptr;
-  STATSTG stat{};
-  if (FAILED(frame->Commit()) || FAILED(encoder->Commit()) || FAILED(GetHGlobalFromStream(memory.get(), &global)) ||
-      FAILED(memory->Stat(&stat, STATFLAG_NONAME)))
-    return FileStatus::kCannotWrite;
-  const auto* data = static_cast<const std::uint8_t*>(GlobalLock(global));
-  if (data == nullptr) return FileStatus::kCannotWrite;
-  out.assign(data, data + static_cast<std::size_t>(stat.cbSize.QuadPart));
-  GlobalUnlock(global);
-  message.clear();
-  return FileStatus::kOk;
-}
+  bool row(std::span<const std::uint8_t> pixels) override {
+    const auto bytes = static_cast<UINT>(pixels.size());
+    return SUCCEEDED(frame_->WritePixels(1, bytes, bytes, const_cast<BYTE*>(pixels.data())));
+  }
+  bool finish() override {
+    HGLOBAL global = nullptr;
+    STATSTG stat{};
+    if (FAILED(frame_->Commit()) || FAILED(encoder_->Commit()) || FAILED(GetHGlobalFromStream(memory_.get(), &global)) ||
+        FAILED(memory_->Stat(&stat, STATFLAG_NONAME)))
+      return false;
+    const auto* data = static_cast<const std::uint8_t*>(GlobalLock(global));
+    if (data == nullptr) return false;
+    const bool written = write_(std::span<const std::uint8_t>(data, static_cast<std::size_t>(stat.cbSize.QuadPart)));
+    GlobalUnlock(global);
+    return written;
+  }
+
+ private:
+  ByteWriter write_;
+  ComThread com_;
+  Com<IWICImagingFactory> factory_;
+  Com<IStream> memory_;
+  Com<IWICBitmapEncoder> encoder_;
+  Com<IWICBitmapFrameEncode> frame_;
+};
+
+}  // namespace
+
+std::unique_ptr<RowFileWriter> png_row_writer(const ByteWriter& write) { return std::make_unique<PngRowWriter>(write); }
 
 }  // namespace varnic::imagefile::formats

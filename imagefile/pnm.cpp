@@ -127,16 +127,29 @@ FileStatus read_pnm(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, s
   return FileStatus::kOk;
 }
 
-FileStatus write_pnm(const codec::PictureRows& rows, const WriteSettings&, Out& out, std::string&) {
-  const bool grey = rows.bits_per_pixel == 8;
-  const std::string header = std::string(grey ? "P5" : "P6") + "\n" + std::to_string(rows.width) + " " +
-                             std::to_string(rows.height) + "\n255\n";
-  const std::size_t row_bytes = std::size_t{rows.width} * (grey ? 1 : 3);
-  utils::assign_large(out, header.size() + row_bytes * rows.height);
-  std::copy(header.begin(), header.end(), out.begin());
-  std::uint8_t* dst = out.data() + header.size();
-  for (std::uint32_t y = rows.height; y-- > 0; dst += row_bytes) copy_row(rows, y, true, dst);
-  return FileStatus::kOk;
-}
+namespace {
+
+// P5 or P6 with maxval 255: top row first, red first, rows unpadded.
+class PnmRowWriter final : public RowFileWriter {
+ public:
+  explicit PnmRowWriter(ByteWriter write) : write_(std::move(write)) {}
+  bool top_down() const override { return true; }
+  bool rgb() const override { return true; }
+  FileStatus begin(std::uint32_t width, std::uint32_t height, bool grey, std::string&) override {
+    const std::string header = std::string(grey ? "P5" : "P6") + "\n" + std::to_string(width) + " " +
+                               std::to_string(height) + "\n255\n";
+    return write_(std::span(reinterpret_cast<const std::uint8_t*>(header.data()), header.size())) ? FileStatus::kOk
+                                                                                                   : FileStatus::kCannotWrite;
+  }
+  bool row(std::span<const std::uint8_t> pixels) override { return write_(pixels); }
+  bool finish() override { return true; }
+
+ private:
+  ByteWriter write_;
+};
+
+}  // namespace
+
+std::unique_ptr<RowFileWriter> pnm_row_writer(const ByteWriter& write) { return std::make_unique<PnmRowWriter>(write); }
 
 }  // namespace varnic::imagefile::formats

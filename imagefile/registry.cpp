@@ -22,11 +22,11 @@ constexpr std::string_view kTiffExtensions[] = {".tif", ".tiff"};
 constexpr std::string_view kWebpExtensions[] = {".webp"};
 
 const std::array<FormatEntry, 8> kFormats = {{
-    {FileKind::kBmp, "BMP", kBitmapExtensions, formats::sniff_bitmap, formats::read_bitmap, formats::write_bitmap,
-     formats::bitmap_stored_rows, formats::bitmap_row_file_head},
-    {FileKind::kTga, "TGA", kTargaExtensions, nullptr, formats::read_targa, formats::write_targa},
-    {FileKind::kPng, "PNG", kPngExtensions, formats::sniff_png, formats::read_png, formats::write_png},
-    {FileKind::kPnm, "PNM", kPnmExtensions, formats::sniff_pnm, formats::read_pnm, formats::write_pnm},
+    {FileKind::kBmp, "BMP", kBitmapExtensions, formats::sniff_bitmap, formats::read_bitmap, nullptr,
+     formats::bitmap_stored_rows, formats::bitmap_row_writer},
+    {FileKind::kTga, "TGA", kTargaExtensions, nullptr, formats::read_targa, nullptr, nullptr, formats::targa_row_writer},
+    {FileKind::kPng, "PNG", kPngExtensions, formats::sniff_png, formats::read_png, nullptr, nullptr, formats::png_row_writer},
+    {FileKind::kPnm, "PNM", kPnmExtensions, formats::sniff_pnm, formats::read_pnm, nullptr, nullptr, formats::pnm_row_writer},
     {FileKind::kCod, "COD", kCompressedExtensions, formats::sniff_compressed, formats::read_compressed,
      formats::write_compressed},
     {FileKind::kJpeg, "JPEG", kJpegExtensions, formats::sniff_jpeg, formats::read_jpeg, nullptr},
@@ -106,12 +106,30 @@ FileStatus write_picture(const codec::PictureRows& rows, FileKind kind, const Wr
       (rows.bits_per_pixel != 8 && rows.bits_per_pixel != 24)) {
     status = FileStatus::kCannotWrite;
     why = "empty or inconsistent picture";
-  } else {
+  } else if (entry != nullptr && entry->write != nullptr) {
     try {
-      if (entry != nullptr && entry->write != nullptr) status = entry->write(rows, settings, bytes, why);
+      status = entry->write(rows, settings, bytes, why);
     } catch (const std::bad_alloc&) {
       status = FileStatus::kOutOfMemory;
     }
+  } else if (entry != nullptr && entry->row_writer != nullptr) {
+    // The rows in memory handed to the format's row writer, the file gathered in memory.
+    status = write_picture_by_rows(
+        kind,
+        [&rows](const RowFileSink& sink) {
+          std::vector<std::uint8_t> row(std::size_t{rows.width} * (rows.bits_per_pixel / 8));
+          if (!sink.begin(rows.width, rows.height, rows.bits_per_pixel == 8)) return false;
+          for (std::uint32_t k = 0; k < rows.height; ++k) {
+            copy_row(rows, sink.top_down ? rows.height - 1 - k : k, sink.rgb, row.data());
+            if (!sink.row(row)) return false;
+          }
+          return true;
+        },
+        [&bytes](std::span<const std::uint8_t> piece) {
+          bytes.insert(bytes.end(), piece.begin(), piece.end());
+          return true;
+        },
+        &why);
   }
   if (status != FileStatus::kOk) {
     if (message != nullptr) *message = why.empty() ? status_message(status) : why;
@@ -123,38 +141,32 @@ FileStatus write_picture(const codec::PictureRows& rows, FileKind kind, const Wr
 
 bool writes_by_rows(FileKind kind) {
   const FormatEntry* entry = find_format(kind);
-  return entry != nullptr && entry->row_file_head != nullptr;
+  return entry != nullptr && entry->row_writer != nullptr;
 }
 
 FileStatus write_picture_by_rows(FileKind kind, const std::function<bool(const RowFileSink& sink)>& produce,
                                  const ByteWriter& write, std::string* message) {
   const FormatEntry* entry = find_format(kind);
-  if (entry == nullptr || entry->row_file_head == nullptr) {
+  if (entry == nullptr || entry->row_writer == nullptr) {
     if (message != nullptr) *message = status_message(FileStatus::kUnknownKind);
     return FileStatus::kUnknownKind;
   }
   std::string why;
   FileStatus refused = FileStatus::kOk;
-  std::vector<std::uint8_t> padded;
-  std::size_t row_bytes = 0;
-  RowFileSink sink;
-  sink.begin = [&](std::uint32_t width, std::uint32_t height, bool grey) {
-    std::vector<std::uint8_t> head;
-    std::size_t stride = 0;
-    refused = entry->row_file_head(width, height, grey, head, stride, why);
-    if (refused != FileStatus::kOk) return false;
-    row_bytes = std::size_t{width} * (grey ? 1 : 3);
-    padded.assign(stride, 0);  // the padding stays zero
-    return write(head);
-  };
-  sink.row = [&](std::span<const std::uint8_t> row) {
-    if (row.size() < row_bytes) return false;
-    std::copy_n(row.begin(), row_bytes, padded.begin());
-    return write(padded);
-  };
   bool made = false;
   try {
-    made = produce(sink);
+    const std::unique_ptr<RowFileWriter> writer = entry->row_writer(write);
+    std::size_t row_bytes = 0;
+    RowFileSink sink;
+    sink.top_down = writer->top_down();
+    sink.rgb = writer->rgb();
+    sink.begin = [&](std::uint32_t width, std::uint32_t height, bool grey) {
+      refused = writer->begin(width, height, grey, why);
+      row_bytes = std::size_t{width} * (grey ? 1 : 3);
+      return refused == FileStatus::kOk;
+    };
+    sink.row = [&](std::span<const std::uint8_t> row) { return row.size() >= row_bytes && writer->row(row.first(row_bytes)); };
+    made = produce(sink) && writer->finish();
   } catch (const std::bad_alloc&) {
     refused = FileStatus::kOutOfMemory;
   }

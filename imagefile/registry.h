@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
@@ -71,10 +72,22 @@ struct StoredRows {
 // stored so, within the limits and all inside the file.
 using StoredRowsProbe = bool (*)(std::span<const std::uint8_t> head, std::uint64_t file_size, const ReadLimits& limits,
                                  StoredRows& out);
-// The bytes before the rows of a file written row by row, bottom row first, each row blue first
-// (or grey) and padded to `stride` bytes.
-using RowFileHead = FileStatus (*)(std::uint32_t width, std::uint32_t height, bool grey,
-                                   std::vector<std::uint8_t>& head, std::size_t& stride, std::string& message);
+// A picture file written as its rows come, so that neither the picture nor the file is ever whole
+// in memory: the head once the shape is known, every row in the order the format stores them,
+// then what closes the file. Every piece goes to the ByteWriter the writer was made with.
+class RowFileWriter {
+ public:
+  virtual ~RowFileWriter() = default;
+  // The rows it takes: top row first (else bottom row first), colour red first (else blue first).
+  virtual bool top_down() const = 0;
+  virtual bool rgb() const = 0;
+  // The format's refusal of the shape (`message` says why when the status cannot), or kCannotWrite.
+  virtual FileStatus begin(std::uint32_t width, std::uint32_t height, bool grey, std::string& message) = 0;
+  // width x 1 or 3 bytes; false when they could not be written.
+  virtual bool row(std::span<const std::uint8_t> pixels) = 0;
+  virtual bool finish() = 0;
+};
+using RowFileWriterMaker = std::unique_ptr<RowFileWriter> (*)(const ByteWriter& write);
 
 struct FormatEntry {
   FileKind kind = FileKind::kUnknown;
@@ -82,9 +95,12 @@ struct FormatEntry {
   std::span<const std::string_view> extensions;  // lower case with the dot; the one written first
   bool (*sniff)(std::span<const std::uint8_t> bytes) = nullptr;  // nullptr: known by extension only
   PictureReader read = nullptr;
-  PictureWriter write = nullptr;                 // nullptr: read only
-  StoredRowsProbe stored_rows = nullptr;  // nullptr: read whole only
-  RowFileHead row_file_head = nullptr;    // nullptr: written whole only
+  PictureWriter write = nullptr;            // nullptr: written through row_writer, if any
+  StoredRowsProbe stored_rows = nullptr;    // nullptr: read whole only
+  RowFileWriterMaker row_writer = nullptr;  // nullptr: written whole only
+
+  // Neither writer: read only.
+  [[nodiscard]] bool writable() const { return write != nullptr || row_writer != nullptr; }
 };
 
 [[nodiscard]] std::span<const FormatEntry> format_table();
@@ -135,9 +151,11 @@ class StoredRowReader {
 };
 
 // Receives the rows of a picture file written by rows: `begin` once with the shape, then `row` for
-// each row bottom row first (blue first or grey, width x 1 or 3 bytes). Either gives false when
-// the file cannot take it.
+// each row in the order and byte order the format asks (width x 1 or 3 bytes). Either gives false
+// when the file cannot take it.
 struct RowFileSink {
+  bool top_down = false;  // the top row first, else the bottom row first
+  bool rgb = false;       // colour red first, else blue first
   std::function<bool(std::uint32_t width, std::uint32_t height, bool grey)> begin;
   std::function<bool(std::span<const std::uint8_t> row)> row;
 };

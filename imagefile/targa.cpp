@@ -109,6 +109,19 @@ FileStatus read_targa(std::span<const std::uint8_t> data, PictureBuffer& out, co
   return FileStatus::kOk;
 }
 
+namespace {
+
+// The 18-byte header of an uncompressed picture stored bottom row first.
+void put_targa_header(std::uint32_t width, std::uint32_t height, bool grey, int bits, std::uint8_t* p) {
+  std::fill_n(p, kTargaHeaderBytes, std::uint8_t{0});
+  p[2] = grey ? kTypeGrey : kTypeTrueColour;
+  utils::store_u16(p + 12, width);
+  utils::store_u16(p + 14, height);
+  p[16] = static_cast<std::uint8_t>(bits);
+}
+
+}  // namespace
+
 std::vector<std::uint8_t> encode_targa(const PictureBuffer& picture) {
   if (!detail::is_consistent(picture)) return {};
   const utils::RowGeometry g = picture.geometry();
@@ -123,14 +136,9 @@ std::vector<std::uint8_t> encode_targa(const PictureBuffer& picture) {
 
   std::vector<std::uint8_t> out;
   utils::assign_large(out, kTargaHeaderBytes + out_row * height);
-  std::uint8_t* p = out.data();
-  p[2] = grey ? kTypeGrey : kTypeTrueColour;
-  utils::store_u16(p + 12, static_cast<std::uint32_t>(picture.width));
-  utils::store_u16(p + 14, static_cast<std::uint32_t>(picture.height));
-  p[16] = static_cast<std::uint8_t>(expand ? 24 : picture.bits_per_pixel);
-  p[17] = 0;
-
-  std::uint8_t* dst = p + kTargaHeaderBytes;
+  put_targa_header(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), grey,
+                   expand ? 24 : picture.bits_per_pixel, out.data());
+  std::uint8_t* dst = out.data() + kTargaHeaderBytes;
   for (std::size_t y = 0; y < height; ++y, dst += out_row) {
     const std::uint8_t* row = picture.pixels.data() + y * stride;
     if (!expand) {
@@ -154,16 +162,35 @@ FileStatus read_targa(Bytes bytes, const ReadLimits& limits, LoadedPicture& out,
   return status;
 }
 
-FileStatus write_targa(const codec::PictureRows& rows, const WriteSettings&, Out& out, std::string& message) {
-  PictureBuffer picture;
-  if (const FileStatus s = new_picture(rows.width, rows.height, rows.bits_per_pixel == 8, true, picture);
-      s != FileStatus::kOk) {
-    if (s == FileStatus::kBitmapSize) message = "bitmap and Targa sides must be 1..32767";
-    return s;
+namespace {
+
+// Bottom row first (the header's origin bit says so), blue first, rows unpadded.
+class TargaRowWriter final : public RowFileWriter {
+ public:
+  explicit TargaRowWriter(ByteWriter write) : write_(std::move(write)) {}
+  bool top_down() const override { return false; }
+  bool rgb() const override { return false; }
+  FileStatus begin(std::uint32_t width, std::uint32_t height, bool grey, std::string& message) override {
+    PictureBuffer shape;
+    if (const FileStatus s = new_picture(width, height, grey, false, shape); s != FileStatus::kOk) {
+      message = "bitmap and Targa sides must be 1..32767";
+      return s;
+    }
+    std::uint8_t head[kTargaHeaderBytes];
+    put_targa_header(width, height, grey, grey ? 8 : 24, head);
+    return write_(head) ? FileStatus::kOk : FileStatus::kCannotWrite;
   }
-  copy_rows_bottom_up(rows, picture.pixels.data(), picture.geometry().stride);
-  out = encode_targa(picture);
-  return out.empty() ? FileStatus::kCannotWrite : FileStatus::kOk;
+  bool row(std::span<const std::uint8_t> pixels) override { return write_(pixels); }
+  bool finish() override { return true; }
+
+ private:
+  ByteWriter write_;
+};
+
+}  // namespace
+
+std::unique_ptr<RowFileWriter> targa_row_writer(const ByteWriter& write) {
+  return std::make_unique<TargaRowWriter>(write);
 }
 
 }  // namespace formats

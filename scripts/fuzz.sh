@@ -54,7 +54,7 @@ options_for() {
   local name=$1
   local opts=(-timeout=25 -rss_limit_mb=2048 -malloc_limit_mb=1024 -print_final_stats=1)
   case $name in
-    cod_decode | pixbuf_load) opts+=(-dict="$root/fuzz/cod.dict" -max_len=65536) ;;
+    cod_decode | cod_reduce | cod_v23 | pixbuf_load) opts+=(-dict="$root/fuzz/cod.dict" -max_len=65536) ;;
     bmp_read | tga_read | png_read | pnm_read | jpeg_read | tiff_read | webp_read) opts+=(-max_len=65536) ;;
   esac
   echo "${opts[@]}"

@@ -29,29 +29,30 @@ int choose_reduce(const Info& info, PictureSize wanted) noexcept {
   return reduce;
 }
 
-Result<Decoded> decode_for_view(std::span<const std::uint8_t> file, int reduce) {
+Result<Info> decode_into(std::span<const std::uint8_t> file, int reduce, std::uint8_t* rows, std::size_t stride,
+                         bool expand_grey) {
   DecodeOptions options;
   options.reduce = reduce;
   options.colour_format = PixelFormat::kRgb24;
   options.threads = kThreads;
   options.limits = kLimits;
-  return decode(file, options);
-}
-
-void copy_rows(const Picture& picture, std::uint8_t* rows, std::size_t stride, bool expand_grey) noexcept {
-  const std::size_t row_bytes = picture.stride();
-  const bool expand = expand_grey && picture.format == PixelFormat::kGrey8;
-  for (std::uint32_t y = 0; y < picture.height; ++y) {
-    const std::uint8_t* src = picture.pixels.data() + y * row_bytes;
-    std::uint8_t* dst = rows + y * stride;
+  bool expand = false;
+  RowReceiver receiver;
+  receiver.begin = [&](const Info& info, const RowShape& shape) {
+    const PictureSize wanted = reduced_size(info, reduce);
+    expand = expand_grey && shape.format == PixelFormat::kGrey8;
+    return shape.width == wanted.width && shape.height == wanted.height;
+  };
+  receiver.rows = [&](std::uint32_t y, std::span<const std::uint8_t> pixels) {
+    std::uint8_t* dst = rows + std::size_t{y} * stride;
     if (!expand) {
-      std::memcpy(dst, src, row_bytes);
-      continue;
+      std::memcpy(dst, pixels.data(), pixels.size());
+      return true;
     }
-    for (std::uint32_t x = 0; x < picture.width; ++x) {
-      dst[3 * x] = dst[3 * x + 1] = dst[3 * x + 2] = src[x];
-    }
-  }
+    for (std::size_t x = 0; x < pixels.size(); ++x) dst[3 * x] = dst[3 * x + 1] = dst[3 * x + 2] = pixels[x];
+    return true;
+  };
+  return decode_rows(file, options, receiver);
 }
 
 int save_quality(int requested) noexcept {

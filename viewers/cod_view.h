@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // What the image-viewer integrations (the gdk-pixbuf loader and the Qt image-format plugin) share,
 // built on the public library only: the bounds they hold a hostile file to, the choice of a
-// reduced decode for the size a viewer asks for, the rows a viewer's picture buffer wants, and
+// reduced decode for the size a viewer asks for, the decode into a viewer's picture buffer, and
 // the encoder settings of a save.
 #pragma once
 
@@ -48,12 +48,13 @@ struct PictureSize {
 // or asks for nothing.
 [[nodiscard]] int choose_reduce(const Info& info, PictureSize wanted) noexcept;
 
-// Decodes at 1/2^reduce of the size, colour as red-green-blue, grey as grey.
-[[nodiscard]] Result<Decoded> decode_for_view(std::span<const std::uint8_t> file, int reduce);
-
-// Copies a decoded picture into `rows` (`stride` bytes apart, each at least the picture's row).
-// With `expand_grey`, grey pictures come out as red-green-blue rows of equal levels.
-void copy_rows(const Picture& picture, std::uint8_t* rows, std::size_t stride, bool expand_grey) noexcept;
+// Decodes at 1/2^reduce of the size straight into a viewer's picture: `rows` holds
+// reduced_size(info, reduce) rows, top row first, `stride` bytes apart. Colour comes as
+// red-green-blue, grey as grey or, with `expand_grey`, as red-green-blue rows of equal levels.
+// The rows are the only picture held: the decode adds at most a byte per pixel (plus the
+// library's slack) for itself.
+[[nodiscard]] Result<Info> decode_into(std::span<const std::uint8_t> file, int reduce, std::uint8_t* rows,
+                                       std::size_t stride, bool expand_grey);
 
 // Quality of a save: the viewer's value 0..99 as given, anything above as the best (Qt's scale
 // ends at 100), anything negative (Qt's "not set") as kDefaultQuality.

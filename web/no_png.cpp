@@ -15,9 +15,22 @@ FileStatus read_png(Bytes, const ReadLimits&, LoadedPicture&, std::string& messa
   return FileStatus::kNotPng;
 }
 
-FileStatus write_png(const codec::PictureRows&, const WriteSettings&, Out&, std::string& message) {
-  message = "PNG pictures are encoded by the browser on this page";
-  return FileStatus::kCannotWrite;
-}
+namespace {
+
+class RefusingPngWriter final : public RowFileWriter {
+ public:
+  bool top_down() const override { return true; }
+  bool rgb() const override { return true; }
+  FileStatus begin(std::uint32_t, std::uint32_t, bool, std::string& message) override {
+    message = "PNG pictures are encoded by the browser on this page";
+    return FileStatus::kCannotWrite;
+  }
+  bool row(std::span<const std::uint8_t>) override { return false; }
+  bool finish() override { return false; }
+};
+
+}  // namespace
+
+std::unique_ptr<RowFileWriter> png_row_writer(const ByteWriter&) { return std::make_unique<RefusingPngWriter>(); }
 
 }  // namespace varnic::imagefile::formats

@@ -101,7 +101,8 @@ struct Limits {
 
 // Called from the calling thread. Encoding reports twice per plane, after its transform and
 // after its coding (done 1..2 x planes, kEncodePlane). Decoding reports once when every plane is
-// decoded (done = total = planes, kDecodePlane), then once per synthesis level (kSynthesisLevel).
+// decoded (done = total = planes, kDecodePlane), then a few dozen times as the rows are
+// synthesised, every level of a row at once (kSynthesisLevel: done rows of total).
 // Return false to stop: the call then fails with Status::kCancelled.
 struct Progress {
   enum class Stage : std::uint8_t { kEncodePlane, kDecodePlane, kSynthesisLevel };
@@ -277,11 +278,11 @@ struct Decoded {
                                      const DecodeOptions& options = {});
 
 // decode without holding the picture: each row is handed over as soon as it is finished, bottom
-// row first, and the memory is about one byte per pixel and plane for the coefficients (a
-// reduced decode or one with progress reports holds the whole picture first). `begin` gets the
-// header facts and the rows' pixel format before the first row; `rows` gets each row's index
-// counted from the top and its pixels (packed, valid during the call). Either returning false
-// stops the decode with Status::kCancelled.
+// row first. Every decode, reduced or not, stays within 4 bytes per pixel of the picture it gives
+// plus 64 MiB, counting the rows as if the caller kept them all, whatever the file declares.
+// `begin` gets the header facts and the rows' pixel format before the first row; `rows` gets each
+// row's index counted from the top and its pixels (packed, valid during the call). Either
+// returning false stops the decode with Status::kCancelled.
 struct RowShape {
   std::uint32_t width = 0;  // of the decoded picture: a reduced decode's, not the file's
   std::uint32_t height = 0;
@@ -416,10 +417,10 @@ struct ReadOptions {
 // reports what is wrong with it). The source keeps the file open while it or a copy lives.
 [[nodiscard]] VARNIC_API Result<PictureSource> open_picture_rows(const std::string& path, const Limits& limits = {});
 
-// A .cod file decoded into a picture file of `kind`, written atomically: a bitmap row by row as
-// the rows are finished (decode_rows), so that neither picture nor file is whole in memory; other
-// kinds whole, as write_picture_file writes them. The decoder's refusal gives its status; a file
-// that cannot be written kFileError, with `system_error` as for write_file.
+// A .cod file decoded into a picture file of `kind` (bmp, tga, png or pnm), written atomically row
+// by row as the rows are finished, so that neither picture nor file is whole in memory: within
+// 4 bytes per pixel plus 64 MiB. The decoder's refusal gives its status; a file that cannot be
+// written kFileError, with `system_error` as for write_file.
 struct WrittenPicture {
   Info info;
   std::uint32_t width = 0;  // of the picture written: a reduced decode's

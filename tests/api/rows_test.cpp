@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// Pictures read and decoded row by row: the same bytes as from memory, failures that say so, and
-// a tiny valid file declaring a large picture decoded in a bounded address space (about a byte
-// per pixel and plane for the coefficients, nothing for the picture).
+// Pictures read and decoded row by row: the same bytes as from memory, and failures that say so.
+// (The memory of decoding by rows is bound_test's, in tests/viewers.)
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -18,17 +15,6 @@
 
 namespace varnic {
 namespace {
-
-constexpr std::uint32_t kSide = 8192;
-constexpr std::uint64_t kPixels = std::uint64_t{kSide} * kSide;
-constexpr std::uint64_t kBytesPerPixel = 4;
-// The test program, its libraries, stacks and the allocator's own reserve.
-constexpr std::uint64_t kMargin = std::uint64_t{128} << 20;
-
-std::uint64_t mix(std::uint64_t hash, std::span<const std::uint8_t> bytes) {
-  for (const std::uint8_t b : bytes) hash = (hash ^ b) * 1099511628211u;  // FNV-1a
-  return hash;
-}
 
 TEST(RowsTest, PicturesReadByRowsCodeAsFromMemoryAndFailuresStop) {
   for (const PixelFormat format : {PixelFormat::kRgb24, PixelFormat::kBgr24, PixelFormat::kGrey8}) {
@@ -75,9 +61,10 @@ TEST(RowsTest, PicturesReadByRowsCodeAsFromMemoryAndFailuresStop) {
   }
 }
 
-// Bitmap files by rows: encoded from where their rows lie and decoded into files row by row, with
-// the bytes of the whole-picture paths; files whose rows are not stored plainly are refused.
-TEST(RowsTest, BitmapFilesByRowsGiveTheBytesOfWholePictures) {
+// Bitmap files by rows: encoded from where their rows lie, and pictures decoded into files of every
+// kind row by row, with the bytes of the whole-picture paths; files whose rows are not stored
+// plainly are refused.
+TEST(RowsTest, FilesByRowsGiveTheBytesOfWholePictures) {
   const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("varnic_rows_" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   for (const PixelFormat format : {PixelFormat::kBgr24, PixelFormat::kGrey8}) {
@@ -93,81 +80,31 @@ TEST(RowsTest, BitmapFilesByRowsGiveTheBytesOfWholePictures) {
     ASSERT_TRUE(coded.ok()) << coded.message();
     EXPECT_EQ(coded.value().bytes, encode(view, EncodeOptions{}).value().bytes);
 
-    const std::string out = (dir / "out.bmp").string();
-    ASSERT_TRUE(decode_to_file(coded.value().bytes, out, FileKind::kBmp).ok());
-    DecodeOptions bgr;
-    bgr.colour_format = PixelFormat::kBgr24;
-    const Result<Decoded> whole = decode(coded.value().bytes, bgr);
-    const std::vector<std::uint8_t> expected = write_picture(whole.value().picture.view(), FileKind::kBmp).value();
-    EXPECT_EQ(read_file(out, 1 << 20).value(), expected);
-    std::vector<std::uint8_t> streamed;
-    const ByteSink gather = [&](std::span<const std::uint8_t> piece) {
-      streamed.insert(streamed.end(), piece.begin(), piece.end());
-      return true;
-    };
-    ASSERT_TRUE(decode_to_stream(coded.value().bytes, FileKind::kBmp, gather).ok());
-    EXPECT_EQ(streamed, expected);
-    EXPECT_EQ(decode_to_file(coded.value().bytes, out, FileKind::kBmp, Overwrite::kRefuse).status(), Status::kFileError);
+    // Every kind decoded row by row into a file and into a stream: the bytes of the whole picture
+    // written whole.
+    const Result<Decoded> whole = decode(coded.value().bytes);
+    for (const FileKind kind : {FileKind::kBmp, FileKind::kTga, FileKind::kPng, FileKind::kPnm}) {
+      const std::string out = (dir / ("out" + std::string(extension_of(kind)))).string();
+      ASSERT_TRUE(decode_to_file(coded.value().bytes, out, kind).ok()) << extension_of(kind);
+      const std::vector<std::uint8_t> expected = write_picture(whole.value().picture.view(), kind).value();
+      EXPECT_EQ(read_file(out, 1 << 20).value(), expected) << extension_of(kind);
+      std::vector<std::uint8_t> streamed;
+      const ByteSink gather = [&](std::span<const std::uint8_t> piece) {
+        streamed.insert(streamed.end(), piece.begin(), piece.end());
+        return true;
+      };
+      ASSERT_TRUE(decode_to_stream(coded.value().bytes, kind, gather).ok());
+      EXPECT_EQ(streamed, expected) << extension_of(kind);
+      EXPECT_EQ(decode_to_file(coded.value().bytes, out, kind, Overwrite::kRefuse).status(), Status::kFileError);
+    }
+    EXPECT_EQ(decode_to_stream(coded.value().bytes, FileKind::kCod, [](std::span<const std::uint8_t>) { return true; }).status(),
+              Status::kInvalidArgument);
 
     const std::string png = (dir / "in.png").string();
     ASSERT_TRUE(write_picture_file(png, view).ok());
     EXPECT_FALSE(open_picture_rows(png).ok());
   }
   std::filesystem::remove_all(dir);
-}
-
-TEST(MemoryLimitTest, ALargeDeclaredPictureDecodesInFourBytesPerPixel) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the address sanitizer reserves terabytes of address space";
-#endif
-  PictureSource flat;
-  flat.width = kSide;
-  flat.height = kSide;
-  flat.format = PixelFormat::kRgb24;
-  flat.read_row = [](std::uint32_t, std::span<std::uint8_t> out) {
-    for (std::size_t i = 0; i < out.size(); i += 3) out[i] = 200, out[i + 1] = 120, out[i + 2] = 40;
-    return true;
-  };
-  EncodeOptions options;
-  options.levels = 6;
-  Result<Encoded> file = encode(flat, options);
-  ASSERT_TRUE(file.ok()) << file.message();
-  EXPECT_LT(file.value().bytes.size(), 16384u);  // a flat picture: the low band and a few roots
-
-  // The reference from the whole-picture decode (a progress callback keeps it on that path),
-  // hashed bottom row first as the rows will come.
-  std::uint64_t expected = 14695981039346656037u;
-  {
-    DecodeOptions whole;
-    whole.progress = [](const Progress&) { return true; };
-    Result<Decoded> decoded = decode(file.value().bytes, whole);
-    ASSERT_TRUE(decoded.ok()) << decoded.message();
-    const Picture& picture = decoded.value().picture;
-    for (std::uint32_t r = picture.height; r-- > 0;) {
-      expected = mix(expected, std::span<const std::uint8_t>(picture.pixels.data() + picture.stride() * r, picture.stride()));
-    }
-  }
-
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const rlimit limit{kBytesPerPixel * kPixels + kMargin, kBytesPerPixel * kPixels + kMargin};
-    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(3);
-    std::uint64_t hash = 14695981039346656037u;
-    std::uint32_t rows = 0;
-    RowReceiver receiver;
-    receiver.rows = [&](std::uint32_t, std::span<const std::uint8_t> pixels) {
-      hash = mix(hash, pixels);
-      ++rows;
-      return true;
-    };
-    const Result<Info> info = decode_rows(file.value().bytes, DecodeOptions{}, receiver);
-    _exit(!info.ok() ? 2 : rows != kSide || hash != expected ? 1 : 0);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: other pixels, 2: the decode failed within the limit";
 }
 
 }  // namespace

@@ -1,72 +1,77 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// Integer synthesis: the strip-by-strip, in-place step against the rules written plainly, over
-// random samples that overflow 16 bits, and the refusal of regions too small for the rules.
-// (Upsampling of dropped levels is pinned by the conformance files that drop levels.)
+// Row-by-row synthesis against the whole-plane rules (reference.h) over random coefficients that
+// overflow 16 bits in the rules: every size from the boundary rules alone up, dropped levels,
+// rows asked for in either order, and plans that keep only a corner; and the refusal of regions
+// too small for the rules.
 #include <gtest/gtest.h>
 
+#include "reference.h"
 #include "test_util.h"
 
 namespace varnic::decoder {
 namespace {
 
-// The rules once more, plainly: the whole vertical pass into a second buffer, then each row.
-std::vector<std::int16_t> plain_step(const std::vector<std::int16_t>& p, int rows, int cols) {
-  const auto index = [cols](int r, int c) { return static_cast<std::size_t>(r) * static_cast<std::size_t>(cols) + static_cast<std::size_t>(c); };
-  const int hh = rows / 2, ww = cols / 2;
-  std::vector<std::int16_t> t(p.size(), 0), o(p.size(), 0);
-  auto set = [&](int r, int c, int v) { t[index(r, c)] = static_cast<std::int16_t>(v); };
-  for (int c = 0; c < cols; ++c) {
-    auto s = [&](int i) -> int { return p[index(i, c)]; };
-    auto d = [&](int i) -> int { return p[index(hh + i, c)]; };
-    set(0, c, (2 * s(0) - 7 * d(0) + d(1)) >> 2);
-    set(1, c, (d(1) + 2 * s(0) + d(0)) >> 2);
-    set(rows - 1, c, (d(hh - 1) + 2 * s(hh - 1)) >> 2);
-    set(rows - 2, c, ((s(hh - 2) + s(hh - 1)) >> 2) + ((d(hh - 2) + 2 * d(hh - 1)) >> 3) - d(hh - 1));
-    for (int i = 1; i <= hh - 2; ++i) {
-      set(2 * i + 1, c, (d(i) + 2 * s(i) + d(i + 1)) >> 2);
-      set(2 * i, c, ((t[index(2 * i - 1, c)] + t[index(2 * i + 1, c)]) >> 1) - d(i));
-    }
-  }
-  for (int r = 0; r < rows; ++r) {
-    auto s = [&](int j) -> int { return t[index(r, j)]; };
-    auto d = [&](int j) -> int { return t[index(r, ww + j)]; };
-    auto out = [&](int j) -> std::int16_t& { return o[index(r, j)]; };
-    out(1) = static_cast<std::int16_t>(((d(1) + d(0)) >> 1) + s(0));
-    out(0) = static_cast<std::int16_t>(((d(1) - d(0)) >> 1) - 3 * d(0) + s(0));
-    out(cols - 1) = static_cast<std::int16_t>((d(ww - 1) >> 1) + s(ww - 1));
-    out(cols - 2) = static_cast<std::int16_t>(((d(ww - 2) + 2 * (s(ww - 2) - d(ww - 1) + s(ww - 1))) >> 2) - d(ww - 1));
-    for (int j = 1; j <= ww - 2; ++j) {
-      out(2 * j + 1) = static_cast<std::int16_t>(((d(j) + d(j + 1)) >> 1) + s(j));
-      out(2 * j) = static_cast<std::int16_t>(((out(2 * j - 1) + out(2 * j + 1)) >> 1) - 2 * d(j));
-    }
-  }
-  return o;
-}
-
-TEST(SynthesisTest, StepsEqualThePlainRulesAtEverySize) {
-  // The smallest regions use only the boundary rules; widths around and past the column strips.
+TEST(SynthesisTest, RowsEqualTheWholePlaneRulesAtEverySizeInEitherOrderAndInAnyCorner) {
   std::uint32_t x = 12345;
-  for (const int rows : {4, 6, 8, 130}) {
-    for (const int cols : {4, 8, 66, 128, 200, 264}) {
-      std::vector<std::int16_t> in(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols));
-      for (std::int16_t& v : in) v = static_cast<std::int16_t>((x = x * 1103515245u + 12345u) >> 16);
-      std::vector<std::int16_t> plane = in, work(synthesis_work_size(rows, cols), 0x5a5a);
-      synthesis_step(plane.data(), static_cast<std::size_t>(cols), rows, cols, work.data());
-      EXPECT_EQ(plane, plain_step(in, rows, cols)) << rows << " x " << cols;
+  const struct { std::uint32_t width, height; int levels, dropped; } cases[] = {
+      {4, 4, 1, 0}, {6, 4, 1, 0}, {130, 8, 1, 0}, {200, 130, 2, 0}, {264, 66, 3, 1}, {37, 21, 2, 1}, {64, 48, 3, 2}};
+  for (const auto& t : cases) {
+    CodecParams p;
+    p.total_levels = static_cast<std::uint16_t>(t.levels);
+    p.image_width = t.width;
+    p.image_height = t.height;
+    compute_padded_size(p);
+    ChannelParams& y = p.channel(Channel::kY);
+    y.dropped_levels = t.dropped;
+    y.band_max.fill(250);  // q 127 gives 31750: the rules' sums leave 16 bits
+    y.band_min.fill(-250);
+    y.quant_vector.fill(1);
+    CoefficientPlane quantized;
+    ASSERT_EQ(quantized.allocate(p.padded_width, p.padded_height), StatusCode::kOk);
+    for (std::int16_t& v : quantized.samples()) v = static_cast<std::int16_t>(static_cast<int>((x = x * 1103515245u + 12345u) >> 16) % 253 - 125);
+    PlaneCodes codes;
+    ASSERT_EQ(codes_from_quantized(quantized, p, Channel::kY, codes), StatusCode::kOk);
+
+    reference::Plane plane{static_cast<int>(p.padded_height), static_cast<int>(p.padded_width), {}};
+    for (std::uint32_t r = 0; r < p.padded_height; ++r) {
+      for (std::uint32_t c = 0; c < p.padded_width; ++c) {
+        // Dropped levels are never read: the upsampling takes their details as zero.
+        const int q = quantized.at(r, c);
+        plane.v.push_back(dequantize_value(q, band_scale(250, -250, 1)));
+      }
+    }
+    reference::synthesise(plane, p, Channel::kY, t.levels);
+    for (const std::uint32_t rows : {p.padded_height, t.height, (t.height + 1) / 2, 1u}) {
+      for (const std::uint32_t cols : {p.padded_width, t.width, 3u}) {
+        SynthesisPlan plan;
+        ASSERT_EQ(plan_synthesis(p, t.levels, rows, cols, plan), StatusCode::kOk);
+        for (const bool top_down : {false, true}) {
+          const auto got = synthesised_rows(codes, p, Channel::kY, plan, top_down);
+          ASSERT_EQ(got.size(), rows);
+          for (std::uint32_t r = 0; r < rows; ++r) {
+            const std::vector<std::int16_t> want(plane.v.begin() + static_cast<std::ptrdiff_t>(r * p.padded_width),
+                                                 plane.v.begin() + static_cast<std::ptrdiff_t>(r * p.padded_width + cols));
+            ASSERT_EQ(got[r], want) << t.width << "x" << t.height << " L" << t.levels << ", " << rows << " x " << cols
+                                    << " rows, row " << r << (top_down ? " top down" : "");
+          }
+        }
+      }
     }
   }
 }
 
-TEST(SynthesisTest, LevelsRefuseRegionsTooSmallForTheBoundaryRulesAndPlanesOfAnotherSize) {
-  const struct { std::uint32_t width, height; int levels; bool ok; } rows[] = {{8, 8, 3, false}, {8, 8, 2, true}, {16, 8, 2, false}, {8, 16, 2, false}};
-  for (const auto& r : rows) {
+TEST(SynthesisTest, PlansRefuseRegionsTooSmallForTheBoundaryRulesAndOutputsLargerThanTheRegion) {
+  const struct { std::uint32_t side; int levels, steps; std::uint32_t rows, cols; bool ok; } cases[] = {
+      {8, 2, 2, 8, 8, true}, {8, 3, 3, 8, 8, false}, {8, 2, 1, 4, 4, true}, {8, 2, 1, 5, 4, false},
+      {8, 2, 0, 2, 2, true}, {8, 2, 0, 2, 3, false}, {8, 2, 2, 0, 8, false}, {8, 2, 3, 8, 8, false}};
+  for (const auto& c : cases) {
     CodecParams p;
-    p.total_levels = static_cast<std::uint16_t>(r.levels);
-    p.image_width = p.image_height = 8;
+    p.total_levels = static_cast<std::uint16_t>(c.levels);
+    p.image_width = p.image_height = c.side;
     compute_padded_size(p);
-    CoefficientPlane plane;
-    ASSERT_EQ(plane.allocate(r.width, r.height), StatusCode::kOk);
-    EXPECT_EQ(synthesize_level(plane, p, Channel::kY, 0) == StatusCode::kOk, r.ok) << r.width << "x" << r.height << " at " << r.levels;
+    SynthesisPlan plan;
+    EXPECT_EQ(plan_synthesis(p, c.steps, c.rows, c.cols, plan) == StatusCode::kOk, c.ok)
+        << c.side << " at " << c.levels << " levels, " << c.steps << " steps, " << c.rows << " x " << c.cols;
   }
 }
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// Shared helpers of the decoder tests: conformance files, little-endian patching, and a whole
-// stream's coefficient planes as the decode driver gets them.
+// Shared helpers of the decoder tests: conformance files, little-endian patching, and a plane's
+// codes and synthesised rows as the decode driver gets them.
 #pragma once
 
 #include <cstdint>
@@ -24,19 +24,29 @@ using test_bytes::load_u32;
 using test_bytes::store_u16;
 using test_bytes::store_u32;
 
-struct DecodedPlanes {
-  FileHeader header;
-  PlaneSet planes;
-};
-inline StatusCode decode_planes(std::span<const std::uint8_t> file, std::uint64_t max_pixels, DecodedPlanes& out) {
-  VARNIC_RETURN_IF_ERROR(parse_header(file, max_pixels, out.header));
-  const CodecParams& p = out.header.params;
-  for (int c = 0; c < plane_count(p.image_mode); ++c) {
-    CoefficientPlane& plane = out.planes[static_cast<std::size_t>(c)];
-    VARNIC_RETURN_IF_ERROR(plane.allocate(p.padded_width, p.padded_height));
-    VARNIC_RETURN_IF_ERROR(decode_plane(file, out.header, static_cast<Channel>(c), plane));
+// The plan of the whole picture, or of its reduced share.
+inline SynthesisPlan plan_for(const CodecParams& p, int reduce) {
+  SynthesisPlan plan;
+  const auto ceil_shift = [reduce](std::uint32_t v) { return (v + (1u << reduce) - 1) >> reduce; };
+  EXPECT_EQ(plan_synthesis(p, p.total_levels - reduce, ceil_shift(p.image_height), ceil_shift(p.image_width), plan),
+            StatusCode::kOk);
+  return plan;
+}
+
+// Rows 0..out_rows - 1 of a plane's synthesis under `plan` (out_cols samples each), asked for bottom
+// row first or top row first; empty when the synthesis refuses to start.
+inline std::vector<std::vector<std::int16_t>> synthesised_rows(const PlaneCodes& codes, const CodecParams& p,
+                                                               Channel channel, const SynthesisPlan& plan,
+                                                               bool top_down = false) {
+  LineSynthesis lines;
+  if (lines.start(codes, p, channel, plan) != StatusCode::kOk) return {};
+  std::vector<std::vector<std::int16_t>> rows(plan.out_rows);
+  for (std::uint32_t k = 0; k < plan.out_rows; ++k) {
+    const std::uint32_t r = top_down ? plan.out_rows - 1 - k : k;
+    const std::int16_t* row = lines.row(static_cast<int>(r));
+    rows[r].assign(row, row + plan.out_cols);
   }
-  return StatusCode::kOk;
+  return rows;
 }
 
 }  // namespace varnic::decoder

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // Every conformance stream decodes to exactly the pixels of its decoded picture: on any thread
-// count, level by level with previews, and in the caller's row layout.
+// count, level by level with previews, and in a library caller's rows (top row first, red first).
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -43,28 +43,40 @@ TEST_P(ConformanceTest, DecodesToTheExpectedPixelsEveryWay) {
   const auto diff = std::mismatch(decoded.picture.pixels.begin(), decoded.picture.pixels.end(), expected.pixels.begin());
   EXPECT_TRUE(diff.first == decoded.picture.pixels.end()) << "first difference at byte " << diff.first - decoded.picture.pixels.begin();
 
-  // Level by level with previews, on threads, and top row first in red-green-blue order.
-  ReconstructRequest request;
+  DecodeRequest threaded;
+  threaded.threads = 3;
+  DecodedFile again;
+  ASSERT_EQ(decode_file(file, kDefaultPixelLimit, threaded, again), StatusCode::kOk);
+  EXPECT_EQ(again.picture.pixels, decoded.picture.pixels) << "3 threads";
+
+  // The desktop program's road: whole codes, a preview before every level.
+  FileHeader header;
+  decoder::CodeSet codes;
+  ASSERT_EQ(decode_coefficients(file, kDefaultPixelLimit, 3, header, codes), StatusCode::kOk);
   int previews = 0;
-  request.preview = [&](const PreviewFrame& frame) { return frame.level == previews++; };
-  for (const int threads : {1, 3}) {
-    request.threads = threads;
-    DecodedFile again;
-    ASSERT_EQ(decode_file(file, kDefaultPixelLimit, request, again), StatusCode::kOk);
-    EXPECT_EQ(again.picture.pixels, decoded.picture.pixels) << threads << " threads";
-    request.preview = nullptr;
-  }
+  DecodedPicture shown;
+  ASSERT_EQ(reconstruct(codes, header.params, header.magic, [&](const PreviewFrame& f) { return f.level == previews++; }, shown),
+            StatusCode::kOk);
   EXPECT_EQ(previews, p.total_levels);
-  if (name.ends_with("v23")) return;  // the packed layout has no rows
-  request.layout = PixelLayout::kRows;
+  EXPECT_EQ(shown.pixels, decoded.picture.pixels);
+
+  // A library caller's rows: top row first, red first, the padding left out.
+  DecodeRequest request;
   request.rgb_order = true;
-  DecodedFile rows;
-  ASSERT_EQ(decode_file(file, kDefaultPixelLimit, request, rows), StatusCode::kOk);
-  const std::size_t bpp = static_cast<std::size_t>(decoded.picture.bits_per_pixel / 8), h = p.image_height;
-  for (std::size_t i = 0; i < rows.picture.pixels.size(); ++i) {
-    const std::size_t y = i / rows.picture.stride, x = i % rows.picture.stride, from = bpp == 3 ? x - x % 3 + 2 - x % 3 : x;
-    ASSERT_EQ(rows.picture.pixels[i], decoded.picture.pixels[decoded.picture.stride * (h - 1 - y) + from]) << "row " << y << " byte " << x;
-  }
+  request.top_down = true;
+  const std::size_t bpp = static_cast<std::size_t>(decoded.picture.bits_per_pixel / 8), row_bytes = bpp * p.image_width;
+  std::uint32_t expected_row = p.image_height;
+  RowSink sink;
+  sink.row = [&](std::uint32_t row, std::span<const std::uint8_t> bytes) {
+    EXPECT_EQ(row, --expected_row);
+    const std::uint8_t* stored = decoded.picture.pixels.data() + decoded.picture.stride * row;
+    for (std::size_t x = 0; x < row_bytes; ++x) {
+      if (bytes[x] != stored[bpp == 3 ? x - x % 3 + 2 - x % 3 : x]) return false;
+    }
+    return true;
+  };
+  EXPECT_EQ(decode_rows(file, kDefaultPixelLimit, request, sink), StatusCode::kOk);
+  EXPECT_EQ(expected_row, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllCases, ConformanceTest, ::testing::ValuesIn(kCases),

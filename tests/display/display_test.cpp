@@ -1,98 +1,110 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// The final conversion at its edges (clamps, the packed 2.3 layout), previews, and reconstruction
-// that fails or is cancelled; the conformance files pin the rest.
+// The conversion at its edges (clamps, previews' division), version 2.3's packed rows against the
+// sequence of every padded sample, and decodes that are cancelled or refused; the conformance
+// files pin the rest.
 #include <gtest/gtest.h>
 
+#include "codec/encoder.h"
 #include "display/display.h"
+#include "fuzz/cod_versions.h"
+#include "utils/picture_layout.h"
 
 namespace varnic::display {
 namespace {
 
 using namespace ::varnic::format;
 
-// A picture whose planes hold samples directly (no synthesis).
-struct Planes {
-  CodecParams params;
-  decoder::PlaneSet planes;
-
-  Planes(std::uint32_t width, std::uint32_t height, int levels, bool colour) {
-    params.total_levels = static_cast<std::uint16_t>(levels);
-    params.image_width = width;
-    params.image_height = height;
-    params.image_mode = colour ? kImageModeColour : kImageModeGrey;
-    compute_padded_size(params);
-    for (std::size_t c = 0; c < (colour ? 3u : 1u); ++c) {
-      EXPECT_EQ(planes[c].allocate(params.padded_width, params.padded_height), StatusCode::kOk);
-      params.channels[c].pixel_offset = 128;
-    }
-  }
-  std::vector<std::uint8_t> convert(const Magic& magic = kCurrentMagic, std::size_t extra = 0) const {
-    const auto bits = static_cast<std::uint16_t>(params.image_mode == kImageModeColour ? 24 : 8);
-    std::vector<std::uint8_t> out(utils::row_geometry(params.image_width, params.image_height, bits).picture_bytes + extra, 0xee);
-    std::fill(out.begin(), out.end() - static_cast<std::ptrdiff_t>(extra), 0);
-    planes_to_pixels(planes, params, magic, std::span(out).first(out.size() - extra));
-    return out;
-  }
-};
-
-TEST(PlanesToPixelsTest, ExtremeSamplesClampWithoutReadingOutsideTheTables) {
-  Planes p(4, 4, 1, true);
-  const std::int16_t samples[][3] = {
-      {32767, -32768, 0}, {-32768, 0, 32767},
-      {0, 300, -300},  // I clamped to 255, whose entries are 0; Q to -256: red +159, green +165, blue -436
-      {-52, 151, 53},  // pure red through the forward matrix: R = 76 + 144 + 32, G and B below 0
-  };
-  for (std::uint32_t x = 0; x < 4; ++x) {
-    for (std::size_t c = 0; c < 3; ++c) p.planes[c].at(1, x) = samples[x][c];
-  }
-  const auto out = p.convert();
-  EXPECT_EQ(std::vector<std::uint8_t>(out.begin() + 12, out.begin() + 24),
-            (std::vector<std::uint8_t>{255, 255, 255, 0, 0, 0, 0, 255, 255, 0, 0, 252}));
-  EXPECT_EQ(std::count(out.begin(), out.end(), 128), 36);  // zero samples are mid-grey
+TEST(PixelsTest, ExtremeSamplesClampWithoutReadingOutsideTheTables) {
+  const std::int16_t y[] = {32767, -32768, 0, -52}, i[] = {-32768, 0, 300, 151}, q[] = {0, 32767, -300, 53};
+  // I = 300 is clamped to 255, whose entries are 0; Q = -300 to -256: red +159, green +165, blue -436.
+  // The last is pure red through the forward matrix: R = 76 + 144 + 32, G and B below 0.
+  std::uint8_t out[12];
+  colour_pixels(y, i, q, 4, 0, 128, false, out);
+  EXPECT_EQ(std::vector<std::uint8_t>(out, out + 12), (std::vector<std::uint8_t>{255, 255, 255, 0, 0, 0, 0, 255, 255, 0, 0, 252}));
+  colour_pixels(y, i, q, 4, 0, 128, true, out);
+  EXPECT_EQ(out[11], 0);
+  EXPECT_EQ(out[9], 252);
+  // Previews divide toward zero before the offset: -7 / 4 is -1, not -2.
+  const std::int16_t grey[] = {-3 * 4, -7, 127 * 4 + 3, -129 * 4};
+  grey_pixels(grey, 4, 2, 128, out);
+  EXPECT_EQ(std::vector<std::uint8_t>(out, out + 4), (std::vector<std::uint8_t>{125, 127, 255, 0}));
+  grey_pixels(grey, 1, 1, 128, out);
+  EXPECT_EQ(out[0], 122);
 }
 
-TEST(PlanesToPixelsTest, Version23PacksEveryPaddedSampleAndStopsAtTheBufferEnd) {
-  // 5 x 4 pads to 6 x 4 at one level: 24 samples, 72 bytes of sequence, but the picture buffer
-  // holds (15 + 1) x 4 = 64.
-  Planes p(5, 4, 1, true);
-  for (std::uint32_t n = 0; n < 24; ++n) p.planes[0].samples()[n] = static_cast<std::int16_t>(n);
-  p.planes[1].samples()[0] = 100;  // red 128 + 95, green 128 - 28, blue 128 - 111
-  Magic v23 = kCurrentMagic;
-  v23[kMinorDigitOffset] = '3';
-  const auto out = p.convert(v23, 16);
-  EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.begin() + 3), (std::vector<std::uint8_t>{223, 100, 17}));
-  for (std::size_t i = 3; i < 64; ++i) ASSERT_EQ(out[i], 128 + i / 3) << i;
-  for (std::size_t i = 64; i < out.size(); ++i) ASSERT_EQ(out[i], 0xee) << i;
+// A small colour .cod file of `width` x `height` at `levels` levels, as version 2.3.
+std::vector<std::uint8_t> version23(std::uint32_t width, std::uint32_t height, int levels) {
+  std::vector<std::uint8_t> pixels(utils::row_geometry(width, height, 24).picture_bytes);
+  for (std::size_t n = 0; n < pixels.size(); ++n) pixels[n] = static_cast<std::uint8_t>(n * 37 % 251);
+  CodecParams settings = codec::default_codec_params();
+  settings.total_levels = static_cast<std::uint16_t>(levels);
+  settings.quality_factor = 90;
+  EXPECT_EQ(codec::derive_params_from_quality(settings), StatusCode::kOk);
+  codec::EncodedPicture encoded;
+  EXPECT_EQ(codec::encode_picture({pixels.data(), pixels.size(), width, height, 24}, settings, {}, encoded), StatusCode::kOk);
+  return fuzz::rewrite_as_version(encoded.stream, 3);
 }
 
-TEST(PreviewTest, SamplesAreDividedTowardZeroBeforeTheOffset) {
-  Planes p(16, 8, 2, false);  // previews: 4 x 2 at level 0, 8 x 4 at level 1
-  const std::int16_t samples[] = {-3 * 4, -7, 127 * 4 + 3, -129 * 4};
-  for (std::uint32_t x = 0; x < 4; ++x) p.planes[0].at(0, x) = samples[x];
-  p.planes[0].at(1, 0) = 5;
-  std::vector<std::uint8_t> out;
-  PreviewFrame frame;
-  render_preview(p.planes, p.params, kCurrentMagic, 0, out, frame);
-  EXPECT_EQ(std::vector<std::uint32_t>({frame.width, frame.height, frame.bits_per_pixel}), std::vector<std::uint32_t>({4, 2, 8}));
-  EXPECT_EQ(std::vector<std::uint8_t>(frame.pixels.begin(), frame.pixels.end()), (std::vector<std::uint8_t>{125, 127, 255, 0, 129, 128, 128, 128}));
-  render_preview(p.planes, p.params, kCurrentMagic, 1, out, frame);
-  EXPECT_EQ(frame.width, 8u);
-  EXPECT_EQ(frame.pixels[0], 122);  // -12 / 2
+TEST(PackedRowsTest, Version23RowsAreCutFromTheSequenceOfEveryPaddedSample) {
+  const struct { std::uint32_t width, height; int levels; } cases[] = {{5, 4, 1}, {37, 21, 3}, {10, 9, 2}, {64, 64, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+    const auto file = version23(c.width, c.height, c.levels);
+    // The sequence: every padded sample red first, row after row, as the whole region gives it.
+    std::vector<std::uint8_t> sequence;
+    DecodeRequest region;
+    region.whole_region = true;
+    RowSink gather;
+    gather.row = [&](std::uint32_t, std::span<const std::uint8_t> bytes) {
+      sequence.insert(sequence.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 3 * 3));
+      return true;
+    };
+    ASSERT_EQ(decode_rows(file, kDefaultPixelLimit, region, gather), StatusCode::kOk);
+    const utils::RowGeometry g = utils::row_geometry(c.width, c.height, 24);
+    sequence.resize(std::max(sequence.size(), g.picture_bytes), 0);  // a larger buffer ends in zeros
+    DecodedFile decoded;
+    ASSERT_EQ(decode_file(file, kDefaultPixelLimit, {}, decoded), StatusCode::kOk);
+    EXPECT_TRUE(std::equal(decoded.picture.pixels.begin(), decoded.picture.pixels.end(), sequence.begin()));
+    // Top row first and red first: the same rows with each pixel's bytes swapped.
+    DecodeRequest request;
+    request.top_down = true;
+    request.rgb_order = true;
+    int rows = 0;
+    RowSink check;
+    check.row = [&](std::uint32_t row, std::span<const std::uint8_t> bytes) {
+      EXPECT_EQ(row, c.height - 1 - static_cast<std::uint32_t>(rows++));
+      for (std::size_t x = 0; x < g.data_bytes; ++x) {
+        if (bytes[x] != sequence[g.stride * row + x - x % 3 + 2 - x % 3]) return false;
+      }
+      return true;
+    };
+    EXPECT_EQ(decode_rows(file, kDefaultPixelLimit, request, check), StatusCode::kOk);
+    EXPECT_EQ(rows, static_cast<int>(c.height));
+  }
 }
 
-TEST(ReconstructTest, CancelledRefusedOrFailedLeavesTheCallersPicture) {
-  Planes p(16, 16, 2, true);
+TEST(DecodeTest, CancelledOrRefusedDecodesLeaveTheCallersPicture) {
+  const auto file = version23(16, 16, 2);
+  FileHeader header;
+  decoder::CodeSet codes;
+  ASSERT_EQ(decode_coefficients(file, kDefaultPixelLimit, 1, header, codes), StatusCode::kOk);
   DecodedPicture out;
   out.pixels = {1, 2, 3};
-  ReconstructRequest request;
   int calls = 0;
-  request.preview = [&](const PreviewFrame&) { return ++calls < 2; };
-  EXPECT_EQ(reconstruct(p.planes, p.params, kCurrentMagic, request, out), StatusCode::kCancelled);
+  EXPECT_EQ(reconstruct(codes, header.params, header.magic, [&](const PreviewFrame&) { return ++calls < 2; }, out),
+            StatusCode::kCancelled);
   EXPECT_EQ(calls, 2);
-  request.reduce = 2;  // as many levels as there are
-  EXPECT_NE(reconstruct(p.planes, p.params, kCurrentMagic, request, out), StatusCode::kOk);
-  p.planes[2].release();
-  EXPECT_NE(reconstruct(p.planes, p.params, kCurrentMagic, {}, out), StatusCode::kOk);
+  RowSink stop;
+  stop.row = [](std::uint32_t row, std::span<const std::uint8_t>) { return row < 3; };
+  EXPECT_EQ(decode_rows(file, kDefaultPixelLimit, {}, stop), StatusCode::kCancelled);
+  DecodeRequest request;
+  request.progress = [](DecodeStage stage, std::uint32_t, std::uint32_t) { return stage == DecodeStage::kPlanesDecoded; };
+  EXPECT_EQ(decode_rows(file, kDefaultPixelLimit, request, stop), StatusCode::kCancelled);
+  request = {};
+  request.reduce = 2;  // as many levels as there are: only a preview's whole region stops there
+  EXPECT_EQ(decode_codes(codes, header.params, header.magic, request, stop), StatusCode::kReconstructFailed);
+  codes[2].release();
+  EXPECT_EQ(decode_codes(codes, header.params, header.magic, {}, stop), StatusCode::kReconstructFailed);
   DecodedFile d;
   d.picture = out;
   const std::vector<std::uint8_t> junk = {'Q', 'V', 'T', '2', '.', '5', 'a', 'Z', 0, 0};

@@ -7,7 +7,8 @@
 // too. The file is buffered whole (the decoder needs all of it) up to the largest file a picture
 // within the library's pixel limit can have. The size callback runs once the file is complete: when
 // the caller asks for a smaller picture (a thumbnail), the decode stops its synthesis early at the
-// smallest size that still covers the request, and gdk-pixbuf scales the rest of the way.
+// smallest size that still covers the request, and gdk-pixbuf scales the rest of the way. The rows
+// go straight into the pixbuf, the only picture held.
 #include <glib.h>
 
 #include <cstdint>
@@ -81,18 +82,19 @@ bool finish(const LoadContext& context, GError** error) {
   }
 
   const int reduce = vw::choose_reduce(info, {static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)});
-  const varnic::Result<varnic::Decoded> decoded = vw::decode_for_view(context.bytes, reduce);
-  if (!decoded) return fail_with(error, decoded.status(), decoded.message());
-  const varnic::Picture& picture = decoded.value().picture;
-
-  GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, static_cast<int>(picture.width),
-                                     static_cast<int>(picture.height));
+  const vw::PictureSize size = vw::reduced_size(info, reduce);
+  GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, static_cast<int>(size.width), static_cast<int>(size.height));
   if (pixbuf == nullptr) {
     set_error(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "not enough memory for the picture");
     return false;
   }
-  vw::copy_rows(picture, gdk_pixbuf_get_pixels(pixbuf), static_cast<std::size_t>(gdk_pixbuf_get_rowstride(pixbuf)),
-                true);
+  const varnic::Result<varnic::Info> decoded =
+      vw::decode_into(context.bytes, reduce, gdk_pixbuf_get_pixels(pixbuf),
+                      static_cast<std::size_t>(gdk_pixbuf_get_rowstride(pixbuf)), true);
+  if (!decoded) {
+    g_object_unref(pixbuf);
+    return fail_with(error, decoded.status(), decoded.message());
+  }
   if (context.prepared_func != nullptr) context.prepared_func(pixbuf, nullptr, context.user_data);
   if (context.updated_func != nullptr)
     context.updated_func(pixbuf, 0, 0, gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf), context.user_data);

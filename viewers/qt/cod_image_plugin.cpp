@@ -98,14 +98,12 @@ bool CodImageHandler::read(QImage* image) {
   const int reduce = choose_reduce(*info_, wanted);
   const viewers::PictureSize size = reduced_size(*info_, reduce);
   const QImage::Format format = info_->grey ? QImage::Format_Grayscale8 : QImage::Format_RGB888;
-  // Qt's allocation limit first, so an oversized picture is refused before it is decoded.
+  // Qt's allocation limit first, so an oversized picture is refused before it is decoded. The
+  // decode holds nothing but this picture and a share of it, so a scaled read costs what its
+  // picture does.
   QImage out;
   if (!allocateImage(QSize(static_cast<int>(size.width), static_cast<int>(size.height)), format, &out)) return false;
-  {
-    const Result<Decoded> decoded = decode_for_view(bytes_, reduce);
-    if (!decoded) return false;
-    copy_rows(decoded.value().picture, out.bits(), static_cast<std::size_t>(out.bytesPerLine()), false);
-  }
+  if (!decode_into(bytes_, reduce, out.bits(), static_cast<std::size_t>(out.bytesPerLine()), false)) return false;
   std::vector<std::uint8_t>().swap(bytes_);  // the header facts stay for the size options
   if (scaled && out.size() != scaled_size_) {
     out = out.scaled(scaled_size_, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(format);
