@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // Decoding of .cod streams (format/format.h) into rows of samples: each plane's coded values (its
 // two arithmetic-coded segments walked through the zerotrees, codes.cpp), and the integer inverse
-// wavelet that synthesises rows from them, one row at a time (line_synthesis.cpp).
+// wavelet that synthesizes rows from them, one row at a time (line_synthesis.cpp).
 //
 // A decode follows a plan: how many synthesis steps it runs and how much of the last step's
 // output it wants, from which every step's share follows. A reduced picture or a preview is the
@@ -78,7 +78,7 @@ struct SynthesisPlan {
   int low_rows = 0, low_cols = 0; // of the low band read
   std::array<StepPlan, format::kMaxFileLevels> step{};
 };
-// kReconstructFailed when the parameters cannot be synthesised (a level region under 4 x 4) or
+// kReconstructFailed when the parameters cannot be synthesized (a level region under 4 x 4) or
 // the output asked for is empty or larger than the last step's region.
 StatusCode plan_synthesis(const format::CodecParams& params, int steps, std::uint32_t out_rows, std::uint32_t out_cols,
                           SynthesisPlan& plan);
@@ -174,7 +174,7 @@ StatusCode codes_from_plane(const format::SymbolPlane& plane, const format::Code
 
 // A plane's samples after the plan's synthesis steps, one row at a time, bottom row first or top
 // row first: each step keeps a few rows of its own and of the coarser step, so the memory is a few
-// rows per level. The samples are those of synthesising the whole planes level by level.
+// rows per level. The samples are those of synthesizing the whole planes level by level.
 class LineSynthesis {
  public:
   LineSynthesis();
@@ -190,7 +190,7 @@ class LineSynthesis {
   // increasing when the codes leave bands in the stream.
   const std::int16_t* row(int r);
 
-  // The optimiser's form, until it decodes through display::decode_codes: the whole padded plane
+  // The optimizer's form, until it decodes through display::decode_codes: the whole padded plane
   // of codes held in the plane layout (codes_from_plane), its rows 0, 1, 2, ... by next_row().
   StatusCode start(const format::SymbolPlane& codes, const format::CodecParams& params, Channel channel);
   const std::int16_t* next_row() { return row(next_++); }
@@ -198,7 +198,7 @@ class LineSynthesis {
  private:
   struct Step;
   std::vector<std::unique_ptr<Step>> steps_;  // the low band, then each step coarsest first
-  std::unique_ptr<PlaneCodes> owned_;         // the codes of the optimiser's form
+  std::unique_ptr<PlaneCodes> owned_;         // the codes of the optimizer's form
   int next_ = 0;
 };
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// The one decode driver: a stream's codes (decoder/decoder.h), synthesised row by row and turned
+// The one decode driver: a stream's codes (decoder/decoder.h), synthesized row by row and turned
 // into rows of pixels through the format's inverse colour tables as each is finished, bottom row
 // first or top row first. The whole picture, a reduced one and every preview level of the desktop program are the
 // same decode stopped after more or fewer synthesis steps. decode_rows is the whole road from a
@@ -48,7 +48,7 @@ inline constexpr std::uint64_t kBoundBytesPerPixel = 4;
 inline constexpr std::uint64_t kCodeSlack = std::uint64_t{32} << 20;
 
 // Called on the calling thread once the planes' codes are decoded (done = total = planes), then
-// as the rows are synthesised (done rows of total, a few dozen times); returning false cancels
+// as the rows are synthesized (done rows of total, a few dozen times); returning false cancels
 // with kCancelled.
 enum class DecodeStage { kPlanesDecoded, kRowsSynthesised };
 using ProgressHook = std::function<bool(DecodeStage stage, std::uint32_t done, std::uint32_t total)>;
@@ -62,7 +62,7 @@ struct DecodeRequest {
   bool whole_region = false;
   bool rgb_order = false;  // colour pixels red first rather than blue first
   bool top_down = false;   // rows top row first rather than bottom row first
-  int threads = 1;         // planes are decoded and synthesised on up to this many threads
+  int threads = 1;         // planes are decoded and synthesized on up to this many threads
   // Bytes per pixel of the picture the caller keeps while the rows come (0 for rows written
   // out as they come): the codes are held within what the bound leaves. Rows top row first
   // always hold every code.
@@ -148,13 +148,13 @@ StatusCode reconstruct(const decoder::CodeSet& codes, const format::CodecParams&
 
 // --- Pixels ------------------------------------------------------------------------------------
 
-// One row of synthesised samples as pixels, each sample divided by 2^shift first (toward zero):
+// One row of synthesized samples as pixels, each sample divided by 2^shift first (toward zero):
 // grey bytes, or colour through the inverse tables in the byte order asked for.
 void grey_pixels(const std::int16_t* y, std::uint32_t width, int shift, std::int32_t offset, std::uint8_t* out);
 void colour_pixels(const std::int16_t* y, const std::int16_t* i, const std::int16_t* q, std::uint32_t width, int shift,
                    std::int32_t offset, bool rgb_order, std::uint8_t* out);
 
-// The same at full size: the optimiser's rows, until it decodes through decode_codes.
+// The same at full size: the optimizer's rows, until it decodes through decode_codes.
 void samples_to_grey_row(const std::int16_t* y, std::uint32_t width, std::int32_t offset, std::uint8_t* out);
 void samples_to_colour_row(const std::int16_t* y, const std::int16_t* i, const std::int16_t* q, std::uint32_t width,
                            std::int32_t offset, bool rgb_order, std::uint8_t* out);

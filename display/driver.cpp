@@ -15,7 +15,7 @@ namespace {
 
 using format::kChannelCount;
 
-// Rows synthesised per task when there are threads: enough to make a task worth a wake-up, few
+// Rows synthesized per task when there are threads: enough to make a task worth a wake-up, few
 // enough that the three planes' rows stay in the cache.
 constexpr std::uint32_t kRowChunk = 32;
 // Progress reports while the rows come: a smooth bar, and a callback that costs nothing.
@@ -207,7 +207,7 @@ StatusCode run(const decoder::CodeSet& codes, const format::CodecParams& params,
                                                                     static_cast<format::Channel>(c), o.plan));
   }
   utils::WorkerPool pool(request.threads);
-  // Rows go in chunks: each plane synthesises its share of a chunk as one task, then the chunk's
+  // Rows go in chunks: each plane synthesizes its share of a chunk as one task, then the chunk's
   // pixels are converted on every thread and handed over in order.
   const std::uint32_t chunk = pool.size() > 1 ? kRowChunk : 1;
   const std::size_t width = o.plan.out_cols;
@@ -237,7 +237,7 @@ StatusCode run(const decoder::CodeSet& codes, const format::CodecParams& params,
   };
   for (std::uint32_t first = 0; first < rows; first += chunk) {
     const std::uint32_t n = std::min(chunk, rows - first);
-    auto synthesise = [&](int c) {
+    auto synthesize = [&](int c) {
       std::int16_t* out = samples[static_cast<std::size_t>(c)].data();
       for (std::uint32_t k = 0; k < n; ++k) {
         const std::int16_t* row = lines[static_cast<std::size_t>(c)].row(static_cast<int>(plane_row(first + k)));
@@ -245,10 +245,10 @@ StatusCode run(const decoder::CodeSet& codes, const format::CodecParams& params,
       }
     };
     if (chunk == 1) {
-      for (int c = 0; c < count; ++c) synthesise(c);
+      for (int c = 0; c < count; ++c) synthesize(c);
       convert(0, 1);
     } else {
-      pool.run(count, synthesise);
+      pool.run(count, synthesize);
       pool.for_range(n, 4, convert);
     }
     for (std::uint32_t k = 0; k < n; ++k) {

@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   decoder::SynthesisPlan plan;
   require(decoder::plan_synthesis(p, p.total_levels - picture.reduce, p.padded_height >> picture.reduce,
                                   p.padded_width >> picture.reduce, plan) == format::StatusCode::kOk,
-          "a header the parser accepts can be synthesised");
+          "a header the parser accepts can be synthesized");
   for (const bool leave_last : {false, true}) {
     decoder::CodeSet codes;
     for (int c = 0; c < format::plane_count(p.image_mode); ++c) {

@@ -102,7 +102,7 @@ struct Limits {
 // Called from the calling thread. Encoding reports twice per plane, after its transform and
 // after its coding (done 1..2 x planes, kEncodePlane). Decoding reports once when every plane is
 // decoded (done = total = planes, kDecodePlane), then a few dozen times as the rows are
-// synthesised, every level of a row at once (kSynthesisLevel: done rows of total).
+// synthesized, every level of a row at once (kSynthesisLevel: done rows of total).
 // Return false to stop: the call then fails with Status::kCancelled.
 struct Progress {
   enum class Stage : std::uint8_t { kEncodePlane, kDecodePlane, kSynthesisLevel };

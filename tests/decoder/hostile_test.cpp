@@ -26,7 +26,7 @@ bool matches_reference(const std::vector<std::uint8_t>& file, bool reduces) {
     reference::Plane model = reference::coefficients(file, header, channel);
     for (int reduce = 0; reduce < (reduces ? p.total_levels : 1); ++reduce) {
       reference::Plane plane = model;
-      reference::synthesise(plane, p, channel, p.total_levels - reduce);
+      reference::synthesize(plane, p, channel, p.total_levels - reduce);
       const SynthesisPlan plan = plan_for(p, reduce);
       for (const bool leave_last : {false, true}) {
         PlaneCodes codes;

@@ -124,7 +124,7 @@ inline void step(Plane& p, int rows, int cols, bool upsample) {
 }
 
 // The first `steps` synthesis steps of a channel, coarsest first.
-inline void synthesise(Plane& plane, const CodecParams& p, format::Channel channel, int steps) {
+inline void synthesize(Plane& plane, const CodecParams& p, format::Channel channel, int steps) {
   const int levels = p.total_levels, coded = levels - p.channel(channel).dropped_levels;
   for (int k = 0; k < steps; ++k) step(plane, plane.rows >> (levels - 1 - k), plane.cols >> (levels - 1 - k), k >= coded);
 }

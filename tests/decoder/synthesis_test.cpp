@@ -40,7 +40,7 @@ TEST(SynthesisTest, RowsEqualTheWholePlaneRulesAtEverySizeInEitherOrderAndInAnyC
         plane.v.push_back(dequantize_value(q, band_scale(250, -250, 1)));
       }
     }
-    reference::synthesise(plane, p, Channel::kY, t.levels);
+    reference::synthesize(plane, p, Channel::kY, t.levels);
     for (const std::uint32_t rows : {p.padded_height, t.height, (t.height + 1) / 2, 1u}) {
       for (const std::uint32_t cols : {p.padded_width, t.width, 3u}) {
         SynthesisPlan plan;

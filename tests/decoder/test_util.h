@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // Shared helpers of the decoder tests: conformance files, little-endian patching, and a plane's
-// codes and synthesised rows as the decode driver gets them.
+// codes and synthesized rows as the decode driver gets them.
 #pragma once
 
 #include <cstdint>
