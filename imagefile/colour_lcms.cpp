@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -65,7 +66,9 @@ std::string description_of(cmsHPROFILE profile) {
   return clean_exif_text({reinterpret_cast<const std::uint8_t*>(text), std::strlen(text)}, kMaxDescriptionBytes);
 }
 
-std::string_view space_name(cmsColorSpaceSignature space) {
+// A profile's signatures are whatever 32 bits its file holds: they are read as numbers, since a
+// value no enumerator names would be out of the enumeration's range.
+std::string_view space_name(std::uint32_t space) {
   switch (space) {
     case cmsSigRgbData: return "RGB";
     case cmsSigGrayData: return "grey";
@@ -169,14 +172,14 @@ ColourConverter::Outcome ColourConverter::prepare(const ColourTags& tags, Sample
       return Outcome::kUnusable;
     }
     source = notices::profile_source(description_of(input.handle));
-    const cmsColorSpaceSignature space = cmsGetColorSpace(input.handle);
-    const cmsColorSpaceSignature wanted = grey ? cmsSigGrayData : cmyk ? cmsSigCmykData : cmsSigRgbData;
+    const auto space = static_cast<std::uint32_t>(cmsGetColorSpace(input.handle));
+    const std::uint32_t wanted = grey ? cmsSigGrayData : cmyk ? cmsSigCmykData : cmsSigRgbData;
     if (space != wanted) {
       why = "it describes " + std::string(space_name(space)) + " samples, the picture has " +
             std::string(space_name(wanted)) + " ones";
       return Outcome::kUnusable;
     }
-    const cmsProfileClassSignature kind = cmsGetDeviceClass(input.handle);
+    const auto kind = static_cast<std::uint32_t>(cmsGetDeviceClass(input.handle));
     if (kind == cmsSigLinkClass || kind == cmsSigAbstractClass || kind == cmsSigNamedColorClass) {
       why = "it is not a profile of a picture's colours";
       return Outcome::kUnusable;

@@ -3,7 +3,9 @@
 # Plants single-line faults one at a time in a scratch copy of the tree and runs the suite that
 # should notice each, to find what the tests miss. Not part of CI: a full run takes hours.
 #
-#   scripts/plant-faults.sh [--list FILE] [--only ID[,ID...]] [--scratch DIR]
+#   scripts/plant-faults.sh [--list FILE] [--only ID[,ID...]] [--scratch DIR] [--reuse]
+#
+# --reuse keeps the scratch copy and its builds from an earlier run (its sources as they were).
 #
 # The list (default scripts/faults.tsv) holds one fault a line, tab-separated:
 #   ID  SUITE  FILE  SEARCH  REPLACE  WHAT  [TESTS]
@@ -17,22 +19,26 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 list=$top/scripts/faults.tsv
 only=""
+reuse=false
 scratch=${TMPDIR:-/tmp}/varnic-faults
 while [ $# -gt 0 ]; do
   case $1 in
     --list) list=$(realpath "$2"); shift 2 ;;
     --only) only=",$2,"; shift 2 ;;
     --scratch) scratch=$2; shift 2 ;;
+    --reuse) reuse=true; shift ;;
     *) echo "plant-faults: unknown argument '$1'" >&2; exit 2 ;;
   esac
 done
 
 # The scratch copy is the committed tree plus uncommitted changes, without build trees, so
 # planting never touches the developer's files.
-rm -rf "$scratch"
-mkdir -p "$scratch"
-git -C "$top" ls-files -z --cached --others --exclude-standard |
-  (cd "$top" && xargs -0 cp --parents -t "$scratch")
+if [ "$reuse" = false ] || [ ! -d "$scratch" ]; then
+  rm -rf "$scratch"
+  mkdir -p "$scratch"
+  git -C "$top" ls-files -z --cached --others --exclude-standard |
+    (cd "$top" && xargs -0 cp --parents -t "$scratch")
+fi
 
 plant() {  # FILE SEARCH REPLACE -> 0 planted, 1 stale
   /usr/bin/python3 - "$scratch/$1" "$2" "$3" <<'EOF'
@@ -70,8 +76,9 @@ printf '%-6s %-8s %-10s %s\n' ID SUITE RESULT WHAT
 while IFS=$'\t' read -r id suite file search replace what tests; do
   case $id in ''|'#'*) continue ;; esac
   [ -z "$only" ] || [[ $only == *",$id,"* ]] || continue
-  cp "$scratch/$file" "$scratch/$file.orig"
-  if ! plant "$file" "$search" "$replace"; then
+  if [ ! -f "$scratch/$file" ]; then
+    result=stale
+  elif ! cp "$scratch/$file" "$scratch/$file.orig" || ! plant "$file" "$search" "$replace"; then
     result=stale
   else
     set +e
@@ -84,7 +91,8 @@ while IFS=$'\t' read -r id suite file search replace what tests; do
       *) result="no build" ;;
     esac
   fi
-  mv "$scratch/$file.orig" "$scratch/$file"
+  # Restored newer than the objects built with the fault, so that the next build drops it.
+  [ ! -f "$scratch/$file.orig" ] || { mv "$scratch/$file.orig" "$scratch/$file"; touch "$scratch/$file"; }
   case $result in
     caught) caught=$((caught + 1)) ;;
     MISSED) missed=$((missed + 1)) ;;

@@ -96,6 +96,7 @@ TEST(PnmReaderTest, RefusesWhatItCannotReadBeforeAllocating) {
       {"P2 2 1 10 5 11", FileStatus::kPnmSample},
       {"P5 0 1 255 ", FileStatus::kPnmEmpty},
       {"P5 1 1 70000 ", FileStatus::kPnmMaxval},
+      {"P5 1 1 0 \x01", FileStatus::kPnmMaxval},
       {"P5 99999999999 1 255 ", FileStatus::kPnmHeader},
       // Refused on the header alone; a side beyond what a .cod file holds whatever the limit.
       {"P5 30000 30000 255 ", FileStatus::kPictureTooLarge},
