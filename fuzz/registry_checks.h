@@ -60,7 +60,9 @@ inline void check_photo_reader(const std::uint8_t* data, std::size_t size, imf::
     std::vector<std::string> notices;
     imf::finish_photo(picture, loaded.facts, options, notices);
     check_picture(picture);
-    const bool turned = !keep && imf::swaps_sides(loaded.facts.orientation);
+    // A reader that placed its rows turned already hands over the turned picture; keeping the
+    // orientation then turns it back.
+    const bool turned = imf::swaps_sides(loaded.facts.orientation) && (loaded.facts.turned ? keep : !keep);
     require(picture.width == (turned ? loaded.picture.height : loaded.picture.width), "a turn swaps the sides");
     for (const std::string& notice : notices) require(!notice.empty(), "a notice says something");
   }
