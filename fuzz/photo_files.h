@@ -233,8 +233,8 @@ inline Bytes make_png(std::uint32_t width, std::uint32_t height, int colour_type
 
 // --- JPEG ---------------------------------------------------------------------------------------
 
-struct JpegSpec {
-  JpegSpec(std::uint32_t w, std::uint32_t h, int c = 3, int q = 95) : width(w), height(h), components(c), quality(q) {}
+struct JpegLayout {
+  JpegLayout(std::uint32_t w, std::uint32_t h, int c = 3, int q = 95) : width(w), height(h), components(c), quality(q) {}
   std::uint32_t width = 0, height = 0;
   int components = 3;  // 1 grey, 3 RGB, 4 CMYK (written inverted with Adobe's marker, as Photoshop does)
   int quality = 95;
@@ -244,7 +244,7 @@ struct JpegSpec {
   bool iptc = false;    // an APP13 Photoshop block with an IPTC record
 };
 
-inline Bytes make_jpeg(const JpegSpec& spec, const Bytes& samples) {
+inline Bytes make_jpeg(const JpegLayout& layout, const Bytes& samples) {
   // What must outlive a longjmp lives here, made before setjmp.
   struct State {
     jpeg_error_mgr manager;  // first: the error handler finds the state through it
@@ -265,35 +265,35 @@ inline Bytes make_jpeg(const JpegSpec& spec, const Bytes& samples) {
   }
   jpeg_create_compress(&cinfo);
   jpeg_mem_dest(&cinfo, &state->buffer, &state->size);
-  cinfo.image_width = spec.width;
-  cinfo.image_height = spec.height;
-  cinfo.input_components = spec.components;
-  cinfo.in_color_space = spec.components == 1 ? JCS_GRAYSCALE : spec.components == 3 ? JCS_RGB : JCS_CMYK;
+  cinfo.image_width = layout.width;
+  cinfo.image_height = layout.height;
+  cinfo.input_components = layout.components;
+  cinfo.in_color_space = layout.components == 1 ? JCS_GRAYSCALE : layout.components == 3 ? JCS_RGB : JCS_CMYK;
   jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, spec.quality, TRUE);
+  jpeg_set_quality(&cinfo, layout.quality, TRUE);
   for (int c = 0; c < cinfo.num_components; ++c) cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
   jpeg_start_compress(&cinfo, TRUE);
-  if (!spec.exif.empty()) {
+  if (!layout.exif.empty()) {
     Bytes app1 = {'E', 'x', 'i', 'f', 0, 0};
-    app1.insert(app1.end(), spec.exif.begin(), spec.exif.end());
+    app1.insert(app1.end(), layout.exif.begin(), layout.exif.end());
     jpeg_write_marker(&cinfo, JPEG_APP0 + 1, app1.data(), static_cast<unsigned>(app1.size()));
   }
-  if (spec.xmp) {
+  if (layout.xmp) {
     const std::string xmp = std::string("http://ns.adobe.com/xap/1.0/") + '\0' + "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"/>";
     jpeg_write_marker(&cinfo, JPEG_APP0 + 1, reinterpret_cast<const JOCTET*>(xmp.data()), static_cast<unsigned>(xmp.size()));
   }
-  if (spec.iptc) {
+  if (layout.iptc) {
     const std::string app13 = std::string("Photoshop 3.0") + '\0' + "8BIM" + std::string("\x04\x04\0\0\0\0\0\x04", 8) +
                               "\x1C\x02\x00\x00";
     jpeg_write_marker(&cinfo, JPEG_APP0 + 13, reinterpret_cast<const JOCTET*>(app13.data()),
                       static_cast<unsigned>(app13.size()));
   }
-  if (!spec.icc.empty()) jpeg_write_icc_profile(&cinfo, spec.icc.data(), static_cast<unsigned>(spec.icc.size()));
-  const std::size_t row = std::size_t{spec.width} * static_cast<std::size_t>(spec.components);
+  if (!layout.icc.empty()) jpeg_write_icc_profile(&cinfo, layout.icc.data(), static_cast<unsigned>(layout.icc.size()));
+  const std::size_t row = std::size_t{layout.width} * static_cast<std::size_t>(layout.components);
   Bytes& inverted = state->inverted;
   while (cinfo.next_scanline < cinfo.image_height) {
     const std::uint8_t* from = samples.data() + cinfo.next_scanline * row;
-    if (spec.components == 4) {
+    if (layout.components == 4) {
       inverted.assign(from, from + row);
       for (std::uint8_t& v : inverted) v = static_cast<std::uint8_t>(255 - v);
       from = inverted.data();
@@ -310,8 +310,8 @@ inline Bytes make_jpeg(const JpegSpec& spec, const Bytes& samples) {
 
 // --- TIFF ---------------------------------------------------------------------------------------
 
-struct TiffSpec {
-  TiffSpec(std::uint32_t w, std::uint32_t h, int s = 3) : width(w), height(h), samples(s) {}
+struct TiffLayout {
+  TiffLayout(std::uint32_t w, std::uint32_t h, int s = 3) : width(w), height(h), samples(s) {}
   std::uint32_t width = 0, height = 0;
   int samples = 3;        // per pixel, alpha included
   int bits = 8;           // 8 or 16 (samples given as native 16-bit values)
@@ -358,45 +358,45 @@ inline void tiff_unmap(thandle_t, void*, toff_t) {}
 
 }  // namespace detail
 
-inline Bytes make_tiff(const TiffSpec& spec, const Bytes& samples) {
+inline Bytes make_tiff(const TiffLayout& layout, const Bytes& samples) {
   detail::TiffMemory memory;
   TIFFSetWarningHandler(nullptr);
   TIFF* tif = TIFFClientOpen("test", "w", &memory, detail::tiff_read, detail::tiff_write, detail::tiff_seek,
                              detail::tiff_close, detail::tiff_size, detail::tiff_map, detail::tiff_unmap);
   if (tif == nullptr) return {};
-  const std::size_t sample_bytes = static_cast<std::size_t>(spec.bits / 8);
-  const std::size_t pixel = sample_bytes * static_cast<std::size_t>(spec.samples);
+  const std::size_t sample_bytes = static_cast<std::size_t>(layout.bits / 8);
+  const std::size_t pixel = sample_bytes * static_cast<std::size_t>(layout.samples);
   bool ok = true;
-  for (int page = 0; page < spec.pages && ok; ++page) {
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, spec.width);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, spec.height);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spec.samples);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, spec.bits);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, spec.photometric);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, spec.separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, spec.compression);
-    if (spec.alpha) {
+  for (int page = 0; page < layout.pages && ok; ++page) {
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, layout.width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, layout.height);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, layout.samples);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, layout.bits);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, layout.photometric);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, layout.separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, layout.compression);
+    if (layout.alpha) {
       const std::uint16_t extra = EXTRASAMPLE_UNASSALPHA;
       TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
     }
-    if (spec.orientation != 0) TIFFSetField(tif, TIFFTAG_ORIENTATION, spec.orientation);
-    if (!spec.icc.empty()) TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(spec.icc.size()), spec.icc.data());
-    if (spec.pages > 1) TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-    const int planes = spec.separate ? spec.samples : 1;
-    const std::size_t chunk_pixel = spec.separate ? sample_bytes : pixel;
+    if (layout.orientation != 0) TIFFSetField(tif, TIFFTAG_ORIENTATION, layout.orientation);
+    if (!layout.icc.empty()) TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(layout.icc.size()), layout.icc.data());
+    if (layout.pages > 1) TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+    const int planes = layout.separate ? layout.samples : 1;
+    const std::size_t chunk_pixel = layout.separate ? sample_bytes : pixel;
     // One sample (or all of them) of pixel (x, y), copied to `out`.
     auto put = [&](std::uint32_t x, std::uint32_t y, int plane, std::uint8_t* out) {
-      const std::uint8_t* from = samples.data() + (std::size_t{y} * spec.width + x) * pixel;
-      if (spec.separate) from += static_cast<std::size_t>(plane) * sample_bytes;
-      if (x < spec.width && y < spec.height) std::memcpy(out, from, chunk_pixel);
+      const std::uint8_t* from = samples.data() + (std::size_t{y} * layout.width + x) * pixel;
+      if (layout.separate) from += static_cast<std::size_t>(plane) * sample_bytes;
+      if (x < layout.width && y < layout.height) std::memcpy(out, from, chunk_pixel);
     };
-    if (spec.tiled) {
+    if (layout.tiled) {
       TIFFSetField(tif, TIFFTAG_TILEWIDTH, 16);
       TIFFSetField(tif, TIFFTAG_TILELENGTH, 16);
       Bytes tile(16 * 16 * chunk_pixel);
       for (int plane = 0; plane < planes; ++plane)
-        for (std::uint32_t ty = 0; ty < spec.height; ty += 16)
-          for (std::uint32_t tx = 0; tx < spec.width; tx += 16) {
+        for (std::uint32_t ty = 0; ty < layout.height; ty += 16)
+          for (std::uint32_t tx = 0; tx < layout.width; tx += 16) {
             std::fill(tile.begin(), tile.end(), 0);
             for (std::uint32_t y = 0; y < 16; ++y)
               for (std::uint32_t x = 0; x < 16; ++x) put(tx + x, ty + y, plane, &tile[(y * 16 + x) * chunk_pixel]);
@@ -404,10 +404,10 @@ inline Bytes make_tiff(const TiffSpec& spec, const Bytes& samples) {
           }
     } else {
       TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 3);
-      Bytes row(spec.width * chunk_pixel);
+      Bytes row(layout.width * chunk_pixel);
       for (int plane = 0; plane < planes; ++plane)
-        for (std::uint32_t y = 0; y < spec.height; ++y) {
-          for (std::uint32_t x = 0; x < spec.width; ++x) put(x, y, plane, &row[x * chunk_pixel]);
+        for (std::uint32_t y = 0; y < layout.height; ++y) {
+          for (std::uint32_t x = 0; x < layout.width; ++x) put(x, y, plane, &row[x * chunk_pixel]);
           ok = ok && TIFFWriteScanline(tif, row.data(), y, static_cast<std::uint16_t>(plane)) >= 0;
         }
     }

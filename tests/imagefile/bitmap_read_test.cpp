@@ -12,23 +12,23 @@
 namespace varnic::imagefile {
 namespace {
 
-using testing::BmpSpec;
+using testing::BmpLayout;
 using testing::buffer_of;
 using testing::make_rows;
 using Bytes = std::vector<std::uint8_t>;
 
 TEST(BitmapRead, LetterOrderAndRowOrderGiveTheSamePicture) {
-  BmpSpec up;
+  BmpLayout up;
   up.width_ = 5;  // 15 bytes per row: one padding byte
   up.height_ = 4;
   up.rows_ = make_rows(5, 4, 3);
   up.pad_byte_ = 0xEE;  // garbage padding must not reach the buffer
-  BmpSpec down = up;
+  BmpLayout down = up;
   down.height_ = -4;
-  BmpSpec swapped = up;
+  BmpLayout swapped = up;
   swapped.type0_ = 'M';
   swapped.type1_ = 'B';
-  for (const BmpSpec* s : {&up, &down, &swapped}) {
+  for (const BmpLayout* s : {&up, &down, &swapped}) {
     PictureBuffer p;
     ASSERT_EQ(read_bitmap(s->build(), p), FileStatus::kOk);
     EXPECT_EQ(p.pixels, buffer_of(up.rows_));
@@ -39,7 +39,7 @@ TEST(BitmapRead, LetterOrderAndRowOrderGiveTheSamePicture) {
 }
 
 TEST(BitmapRead, EightBitTablesBecomeGreyLevelsOrAPalette) {
-  BmpSpec grey;  // a grey table in reverse order: the pixels become levels
+  BmpLayout grey;  // a grey table in reverse order: the pixels become levels
   grey.width_ = 3;
   grey.height_ = 2;
   grey.bit_count_ = 8;
@@ -51,7 +51,7 @@ TEST(BitmapRead, EightBitTablesBecomeGreyLevelsOrAPalette) {
   EXPECT_EQ(p.pixels, buffer_of({{255, 254, 55}, {0, 127, 248}}));
   EXPECT_EQ(p.header.colour_table[4 * 77 + 2], 77);
 
-  BmpSpec none = grey;  // no table at all: the grey ramp, pixels kept
+  BmpLayout none = grey;  // no table at all: the grey ramp, pixels kept
   none.table_.clear();
   p.header.colour_table.fill(0x33);
   ASSERT_EQ(read_bitmap(none.build(), p), FileStatus::kOk);
@@ -62,7 +62,7 @@ TEST(BitmapRead, EightBitTablesBecomeGreyLevelsOrAPalette) {
   // A palette after a classic and after a V5 header (read at 14 + 124, not at 54).
   for (std::uint32_t header : {40u, 124u}) {
     SCOPED_TRACE(header);
-    BmpSpec palette;
+    BmpLayout palette;
     palette.header_size_ = header;
     palette.width_ = 2;
     palette.height_ = 2;
@@ -82,7 +82,7 @@ TEST(BitmapRead, EightBitTablesBecomeGreyLevelsOrAPalette) {
 }
 
 TEST(BitmapRead, TwentyFourBitFilesIgnoreATable) {
-  BmpSpec s;
+  BmpLayout s;
   s.width_ = 1;
   s.height_ = 1;
   s.table_.assign(16, 0x77);  // a table-like block in the gap
@@ -98,7 +98,7 @@ TEST(BitmapRead, TwentyFourBitFilesIgnoreATable) {
 }
 
 TEST(BitmapRead, RefusalsNameTheFault) {
-  BmpSpec good;
+  BmpLayout good;
   good.width_ = 5;
   good.height_ = 3;
   good.rows_ = make_rows(5, 3, 3);
@@ -109,20 +109,20 @@ TEST(BitmapRead, RefusalsNameTheFault) {
   };
   std::vector<Case> cases;
   auto with = [&](const char* name, auto change, FileStatus status) {
-    BmpSpec s = good;
+    BmpLayout s = good;
     change(s);
     cases.push_back({name, s.build(), status});
   };
-  with("type BX", [](BmpSpec& s) { s.type1_ = 'X'; }, FileStatus::kNotBitmap);
-  with("core header", [](BmpSpec& s) { s.header_size_ = 12; }, FileStatus::kNotBitmap);
-  for (std::uint16_t bits : std::to_array<std::uint16_t>({1, 16, 32})) with("depth", [=](BmpSpec& s) { s.bit_count_ = bits; }, FileStatus::kBitmapDepth);
-  for (std::uint32_t c : std::to_array<std::uint32_t>({1, 3})) with("compressed", [=](BmpSpec& s) { s.compression_ = c; }, FileStatus::kBitmapCompressed);
-  for (std::int32_t w : {0, -5, 32768}) with("width", [=](BmpSpec& s) { s.width_ = w; }, FileStatus::kBitmapSize);
-  for (std::int32_t h : {0, 65539, -32768, INT32_MIN}) with("height", [=](BmpSpec& s) { s.height_ = h; }, FileStatus::kBitmapSize);
-  with("257 colours", [](BmpSpec& s) { s.colours_used_ = 257; }, FileStatus::kBitmapColours);
-  with("declared 32767 square", [](BmpSpec& s) { s.width_ = s.height_ = 32767; }, FileStatus::kPictureTooLarge);
-  with("taller than data", [](BmpSpec& s) { s.height_ = 4; }, FileStatus::kBitmapTruncated);
-  with("table past the end", [](BmpSpec& s) {
+  with("type BX", [](BmpLayout& s) { s.type1_ = 'X'; }, FileStatus::kNotBitmap);
+  with("core header", [](BmpLayout& s) { s.header_size_ = 12; }, FileStatus::kNotBitmap);
+  for (std::uint16_t bits : std::to_array<std::uint16_t>({1, 16, 32})) with("depth", [=](BmpLayout& s) { s.bit_count_ = bits; }, FileStatus::kBitmapDepth);
+  for (std::uint32_t c : std::to_array<std::uint32_t>({1, 3})) with("compressed", [=](BmpLayout& s) { s.compression_ = c; }, FileStatus::kBitmapCompressed);
+  for (std::int32_t w : {0, -5, 32768}) with("width", [=](BmpLayout& s) { s.width_ = w; }, FileStatus::kBitmapSize);
+  for (std::int32_t h : {0, 65539, -32768, INT32_MIN}) with("height", [=](BmpLayout& s) { s.height_ = h; }, FileStatus::kBitmapSize);
+  with("257 colours", [](BmpLayout& s) { s.colours_used_ = 257; }, FileStatus::kBitmapColours);
+  with("declared 32767 square", [](BmpLayout& s) { s.width_ = s.height_ = 32767; }, FileStatus::kPictureTooLarge);
+  with("taller than data", [](BmpLayout& s) { s.height_ = 4; }, FileStatus::kBitmapTruncated);
+  with("table past the end", [](BmpLayout& s) {
     s.bit_count_ = 8;
     s.colours_used_ = 256;
     s.rows_.clear();
@@ -143,7 +143,7 @@ TEST(BitmapRead, RefusalsNameTheFault) {
 }
 
 TEST(BitmapRead, PixelLimitIsCheckedBeforeTheData) {
-  BmpSpec s;
+  BmpLayout s;
   s.width_ = 11;
   s.height_ = 10;
   s.rows_ = make_rows(11, 10, 3);

@@ -18,7 +18,7 @@ using test_bytes::store_u32;
 // A bitmap file described by its fields. rows_ are given top row first,
 // unpadded; build() stores them bottom-up (or top-down for a negative height)
 // with pad_byte_ in the padding.
-struct BmpSpec {
+struct BmpLayout {
   char type0_ = 'B', type1_ = 'M';
   std::uint32_t header_size_ = 40;
   std::int32_t width_ = 0;
@@ -59,7 +59,7 @@ struct BmpSpec {
 
 // A Targa file; rows_ are given top row first and stored bottom-up unless
 // top_down_ sets descriptor bit 5.
-struct TgaSpec {
+struct TgaLayout {
   std::string id_;
   std::uint8_t map_type_ = 0;
   std::uint8_t image_type_ = 2;

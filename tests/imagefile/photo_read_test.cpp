@@ -123,7 +123,7 @@ TEST(PhotoReadTest, EveryOrientationTurnsJpegTiffWebpAndPngUpright) {
     const bool turned = orientation >= 5;
     ASSERT_EQ(stored.width, turned ? int{kHeight} : int{kWidth});
     const Bytes exif = fz::make_exif(orientation_only(orientation));
-    fz::TiffSpec tiff{static_cast<std::uint32_t>(stored.width), static_cast<std::uint32_t>(stored.height)};
+    fz::TiffLayout tiff{static_cast<std::uint32_t>(stored.width), static_cast<std::uint32_t>(stored.height)};
     tiff.orientation = orientation;
     const std::pair<const char*, Bytes> files[] = {
         {"JPEG", with_exif(stored_jpeg, exif)},
@@ -165,13 +165,13 @@ TEST(PhotoReadTest, WideGamutProfilesGiveWhatTificcGives) {
   const Bytes rgb = gradient_picture(kWidth, kHeight);
   // Larger than a JPEG segment holds: the profile spans two APP2 segments.
   const Bytes p3 = fz::make_profile("Display P3 test", 70000);
-  fz::TiffSpec tiff{kWidth, kHeight};
+  fz::TiffLayout tiff{kWidth, kHeight};
   tiff.icc = p3;
   const Bytes converted = run_tool("tificc -t0 IN OUT", fz::make_tiff(tiff, rgb));
   ASSERT_FALSE(converted.empty()) << "tificc (liblcms2-utils) failed";
   const Bytes reference = top_down_rgb(read_with(converted, {.keep_colours = true}).picture);
 
-  fz::JpegSpec jpeg{kWidth, kHeight, 3, 100};
+  fz::JpegLayout jpeg{kWidth, kHeight, 3, 100};
   jpeg.icc = p3;
   const std::pair<const char*, Bytes> files[] = {
       {"JPEG", fz::make_jpeg(jpeg, rgb)},
@@ -203,7 +203,7 @@ TEST(PhotoReadTest, GreyProfilesAndPngGammaGiveSrgbLevels) {
     expected.push_back(static_cast<std::uint8_t>(
         std::lround(255 * (l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055))));
   }
-  fz::JpegSpec jpeg{kWidth, kHeight, 1, 100};
+  fz::JpegLayout jpeg{kWidth, kHeight, 1, 100};
   jpeg.icc = fz::make_profile("Linear grey", 0, true, 1.0);
   const std::pair<const char*, Bytes> files[] = {
       {"JPEG", fz::make_jpeg(jpeg, levels)},
@@ -244,12 +244,12 @@ TEST(PhotoReadTest, TiffLayoutsReadAlikeAndRoundSixteenBitsAsPngDoes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    fz::TiffSpec spec{kWidth, kHeight};
-    spec.bits = 16;
-    spec.tiled = c.tiled;
-    spec.separate = c.separate;
-    spec.compression = c.compression;
-    const LoadedPicture read = read_with(fz::make_tiff(spec, samples16));
+    fz::TiffLayout layout{kWidth, kHeight};
+    layout.bits = 16;
+    layout.tiled = c.tiled;
+    layout.separate = c.separate;
+    layout.compression = c.compression;
+    const LoadedPicture read = read_with(fz::make_tiff(layout, samples16));
     EXPECT_EQ(top_down_rgb(read.picture), png_pixels);
     EXPECT_TRUE(has_notice(read, "16-bit samples reduced to 8 bits"));
   }
@@ -258,7 +258,7 @@ TEST(PhotoReadTest, TiffLayoutsReadAlikeAndRoundSixteenBitsAsPngDoes) {
 TEST(PhotoReadTest, PagesCmykAndMetadataAreSaidOrRefused) {
   constexpr std::uint32_t kSide = 16;
   const Bytes rgb = block_picture(kSide, kSide);
-  fz::TiffSpec pages{kSide, kSide};
+  fz::TiffLayout pages{kSide, kSide};
   pages.pages = 3;
   EXPECT_TRUE(has_notice(read_with(fz::make_tiff(pages, rgb)), "the first of 3 pages read, 2 left out"));
 
@@ -266,9 +266,9 @@ TEST(PhotoReadTest, PagesCmykAndMetadataAreSaidOrRefused) {
   Bytes cmyk;
   for (std::uint32_t i = 0; i < kSide * kSide; ++i)
     cmyk.insert(cmyk.end(), {std::uint8_t(i), std::uint8_t(255 - i), std::uint8_t(i * 3), std::uint8_t(i % 64)});
-  fz::TiffSpec tiff{kSide, kSide, 4};
+  fz::TiffLayout tiff{kSide, kSide, 4};
   tiff.photometric = PHOTOMETRIC_SEPARATED;
-  fz::JpegSpec jpeg{kSide, kSide, 4, 100};
+  fz::JpegLayout jpeg{kSide, kSide, 4, 100};
   LoadedPicture out;
   std::string message;
   EXPECT_EQ(read_picture(fz::make_tiff(tiff, cmyk), "", {}, out, &message), FileStatus::kCmykWithoutProfile);
@@ -291,7 +291,7 @@ TEST(PhotoReadTest, PagesCmykAndMetadataAreSaidOrRefused) {
   exif.f_number[0] = 40, exif.f_number[1] = 10;
   exif.focal[0] = 35, exif.focal[1] = 1;
   exif.iso = 200;
-  fz::JpegSpec tagged{kSide, kSide};
+  fz::JpegLayout tagged{kSide, kSide};
   tagged.exif = fz::make_exif(exif);
   tagged.xmp = tagged.iptc = true;
   const LoadedPicture read = read_with(fz::make_jpeg(tagged, rgb));

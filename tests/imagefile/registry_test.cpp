@@ -109,7 +109,7 @@ TEST(PnmReaderTest, RefusesWhatItCannotReadBeforeAllocating) {
 }
 
 TEST(RegistryTest, BitmapEntryNamesADroppedProfile) {
-  testing::BmpSpec v5;
+  testing::BmpLayout v5;
   v5.header_size_ = 124;
   v5.width_ = 1;
   v5.height_ = 1;

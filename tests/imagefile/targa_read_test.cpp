@@ -13,19 +13,19 @@ namespace {
 
 using testing::buffer_of;
 using testing::make_rows;
-using testing::TgaSpec;
+using testing::TgaLayout;
 using Bytes = std::vector<std::uint8_t>;
 
-TgaSpec colour_spec(std::uint16_t w, std::uint16_t h) {
-  TgaSpec s;
+TgaLayout colour_spec(std::uint16_t w, std::uint16_t h) {
+  TgaLayout s;
   s.width_ = w;
   s.height_ = h;
   s.rows_ = make_rows(w, h, 3);
   return s;
 }
 
-TgaSpec mapped(std::uint8_t entry_bits, std::uint16_t first, std::uint16_t length, Bytes map) {
-  TgaSpec s;
+TgaLayout mapped(std::uint8_t entry_bits, std::uint16_t first, std::uint16_t length, Bytes map) {
+  TgaLayout s;
   s.depth_ = 8;
   s.map_type_ = 1;
   s.map_entry_bits_ = entry_bits;
@@ -38,17 +38,17 @@ TgaSpec mapped(std::uint8_t entry_bits, std::uint16_t first, std::uint16_t lengt
 }
 
 TEST(TargaRead, BottomUpTopDownAndGreyFiles) {
-  TgaSpec up = colour_spec(3, 4);  // 9 bytes per row: 3 bytes padding in the buffer
+  TgaLayout up = colour_spec(3, 4);  // 9 bytes per row: 3 bytes padding in the buffer
   up.id_ = "an ID field to skip";
-  TgaSpec down = up;
+  TgaLayout down = up;
   down.top_down_ = true;
-  for (const TgaSpec* s : {&up, &down}) {
+  for (const TgaLayout* s : {&up, &down}) {
     PictureBuffer p;
     ASSERT_EQ(read_targa(s->build(), p), FileStatus::kOk);
     EXPECT_EQ(p.image_mode, format::kImageModeColour);
     EXPECT_EQ(p.pixels, buffer_of(up.rows_));
   }
-  TgaSpec grey;
+  TgaLayout grey;
   grey.image_type_ = 3;
   grey.depth_ = 8;
   grey.width_ = 5;
@@ -63,7 +63,7 @@ TEST(TargaRead, BottomUpTopDownAndGreyFiles) {
 
 TEST(TargaRead, ColourMapsBecomeAPaletteOrGreyLevels) {
   // Entries start at the first entry index; the map, not the type, decides grey or colour.
-  TgaSpec s = mapped(24, 10, 2, {1, 2, 3, 40, 50, 60});
+  TgaLayout s = mapped(24, 10, 2, {1, 2, 3, 40, 50, 60});
   s.image_type_ = 3;
   s.width_ = 2;
   s.height_ = 1;
@@ -78,7 +78,7 @@ TEST(TargaRead, ColourMapsBecomeAPaletteOrGreyLevels) {
 
   Bytes reversed;
   for (int i = 0; i < 256; ++i) reversed.insert(reversed.end(), 3, static_cast<std::uint8_t>(255 - i));
-  TgaSpec grey = mapped(24, 0, 256, reversed);
+  TgaLayout grey = mapped(24, 0, 256, reversed);
   grey.width_ = 3;
   grey.height_ = 1;
   grey.rows_ = {{0, 100, 255}};
@@ -94,31 +94,31 @@ TEST(TargaRead, RefusalsNameTheFault) {
     FileStatus status;
   };
   std::vector<Case> cases;
-  auto with = [&](const char* name, TgaSpec s, FileStatus status) { cases.push_back({name, s.build(), status}); };
+  auto with = [&](const char* name, TgaLayout s, FileStatus status) { cases.push_back({name, s.build(), status}); };
   auto changed = [](auto change) {
-    TgaSpec s = colour_spec(4, 3);
+    TgaLayout s = colour_spec(4, 3);
     change(s);
     return s;
   };
   for (std::uint8_t type : std::to_array<std::uint8_t>({0, 1, 9, 10, 11}))
-    with("type", changed([=](TgaSpec& s) { s.image_type_ = type; }), FileStatus::kTargaType);
-  for (std::uint8_t depth : std::to_array<std::uint8_t>({16, 32})) with("depth", changed([=](TgaSpec& s) { s.depth_ = depth; }), FileStatus::kTargaDepth);
+    with("type", changed([=](TgaLayout& s) { s.image_type_ = type; }), FileStatus::kTargaType);
+  for (std::uint8_t depth : std::to_array<std::uint8_t>({16, 32})) with("depth", changed([=](TgaLayout& s) { s.depth_ = depth; }), FileStatus::kTargaDepth);
   with("15-bit map", mapped(15, 0, 1, {0, 0}), FileStatus::kTargaColourMap);
   with("32-bit map", mapped(32, 0, 1, {0, 0, 0, 0}), FileStatus::kTargaColourMap);
   with("257 entries", mapped(24, 0, 257, Bytes(3 * 257, 1)), FileStatus::kTargaColourMap);
   with("first entry + length 257", mapped(24, 200, 57, Bytes(3 * 57, 1)), FileStatus::kTargaColourMap);
-  TgaSpec cut_map = mapped(24, 0, 200, {});
+  TgaLayout cut_map = mapped(24, 0, 200, {});
   cut_map.rows_.clear();
   with("map cut short", cut_map, FileStatus::kTargaTruncated);
-  for (std::uint16_t w : std::to_array<std::uint16_t>({0, 40000})) with("width", changed([=](TgaSpec& s) { s.width_ = w; }), FileStatus::kTargaSize);
-  with("height 0", changed([](TgaSpec& s) { s.height_ = 0; }), FileStatus::kTargaSize);
-  with("declared 30000 square", changed([](TgaSpec& s) { s.width_ = s.height_ = 30000; }), FileStatus::kPictureTooLarge);
-  with("one row missing", changed([](TgaSpec& s) { s.rows_.pop_back(); }), FileStatus::kTargaTruncated);
+  for (std::uint16_t w : std::to_array<std::uint16_t>({0, 40000})) with("width", changed([=](TgaLayout& s) { s.width_ = w; }), FileStatus::kTargaSize);
+  with("height 0", changed([](TgaLayout& s) { s.height_ = 0; }), FileStatus::kTargaSize);
+  with("declared 30000 square", changed([](TgaLayout& s) { s.width_ = s.height_ = 30000; }), FileStatus::kPictureTooLarge);
+  with("one row missing", changed([](TgaLayout& s) { s.rows_.pop_back(); }), FileStatus::kTargaTruncated);
   Bytes f = colour_spec(4, 3).build();
   f.pop_back();
   cases.push_back({"one byte short", f, FileStatus::kTargaTruncated});
   cases.push_back({"header cut", Bytes(f.begin(), f.begin() + 17), FileStatus::kTargaTruncated});
-  TgaSpec id = colour_spec(1, 1);
+  TgaLayout id = colour_spec(1, 1);
   id.id_ = std::string(40, 'x');
   Bytes g = id.build();
   g.resize(18 + 30);
