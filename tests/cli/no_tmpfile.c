@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
+#include <string.h>
 
 typedef int (*openat_function)(int, const char*, int, ...);
 
@@ -14,7 +15,10 @@ static int refuse_or_open(const char* name, int dir, const char* path, int flags
     errno = EOPNOTSUPP;
     return -1;
   }
-  openat_function real = (openat_function)dlsym(RTLD_NEXT, name);
+  /* ISO C has no cast from dlsym's object pointer to a function pointer; POSIX guarantees the bytes. */
+  void* symbol = dlsym(RTLD_NEXT, name);
+  openat_function real;
+  memcpy(&real, &symbol, sizeof real);
   return real(dir, path, flags, mode);
 }
 
