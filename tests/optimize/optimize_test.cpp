@@ -192,7 +192,7 @@ double ssim_of(const Picture& source, const Bytes& file) {
 TEST(OptimizeTest, SsimTuningGivesHigherSsimAtEqualSize) {
   const Picture picture = load("astronaut_256x192.bmp");
   for (int quality : {50, 70}) {
-    SCOPED_TRACE("q" + std::to_string(quality));
+    SCOPED_TRACE(testing::Message() << "q" << quality);
     EncodeOptions options;
     options.quality = quality;
     options.optimize = 2;
