@@ -53,7 +53,7 @@ Result<Info> decode_rows_holding(std::span<const std::uint8_t> file, const Decod
         decoded = steady_clock::now();
         progress.stage = Progress::Stage::kDecodePlane;
         break;
-      case display::DecodeStage::kRowsSynthesised:
+      case display::DecodeStage::kRowsSynthesized:
         progress.stage = Progress::Stage::kSynthesisLevel;
         break;
     }

@@ -29,37 +29,37 @@ struct BigPicture {
   PictureRows view;
 };
 
-BigPicture Tile(const std::string& name, std::uint16_t bits) {
+BigPicture tile(const std::string& name, std::uint16_t bits) {
   BigPicture big;
   big.bytes = bench::tiled_sample(name, bits, kSide);
   big.view = {big.bytes.data(), big.bytes.size(), kSide, kSide, bits};
   return big;
 }
 
-const BigPicture& Colour() {
-  static const BigPicture picture = Tile("astronaut_512.bmp", 24);
+const BigPicture& colour_picture() {
+  static const BigPicture picture = tile("astronaut_512.bmp", 24);
   return picture;
 }
-const BigPicture& Grey() {
-  static const BigPicture picture = Tile("camera_512_grey.bmp", 8);
+const BigPicture& grey_picture() {
+  static const BigPicture picture = tile("camera_512_grey.bmp", 8);
   return picture;
 }
 
-CodecParams Settings(int quality) {
+CodecParams settings_at(int quality) {
   CodecParams p = default_codec_params();
   p.quality_factor = static_cast<std::int16_t>(quality);
   if (derive_params_from_quality(p) != StatusCode::kOk) std::abort();
   return p;
 }
 
-double PeakRssMiB() {
+double peak_rss_mib() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
 void BM_ColourTransform(benchmark::State& state) {
-  const BigPicture& picture = Colour();
+  const BigPicture& picture = colour_picture();
   std::array<CoefficientPlane, 3> planes;
   for (auto& plane : planes) {
     if (plane.allocate(kSide, kSide) != StatusCode::kOk) std::abort();
@@ -83,9 +83,9 @@ BENCHMARK(BM_ColourTransform)->Unit(benchmark::kMillisecond);
 // One 4096 x 4096 Y plane from the picture rows through both passes of five levels, thresholds
 // and quantization.
 void BM_ForwardTransformAndQuantize(benchmark::State& state) {
-  const BigPicture& picture = Colour();
+  const BigPicture& picture = colour_picture();
   CodecParams working;
-  if (make_working_params(Settings(50), kSide, kSide, kImageModeColour, working) != StatusCode::kOk) std::abort();
+  if (make_working_params(settings_at(50), kSide, kSide, kImageModeColour, working) != StatusCode::kOk) std::abort();
   SymbolPlane codes;
   if (codes.allocate(kSide, kSide) != StatusCode::kOk) std::abort();
   for (auto _ : state) {
@@ -106,11 +106,11 @@ struct SymbolStream {
   std::vector<int> text;
   std::vector<std::uint8_t> coded;
 };
-const SymbolStream& Symbols() {
+const SymbolStream& colour_symbols() {
   static const SymbolStream stream = [] {
     SymbolStream s;
     EncodedPicture out;
-    if (encode_picture(Colour().view, Settings(90), {}, out) != StatusCode::kOk) std::abort();
+    if (encode_picture(colour_picture().view, settings_at(90), {}, out) != StatusCode::kOk) std::abort();
     std::array<int, 256> rank;
     rank.fill(-1);
     for (const std::int16_t v : out.planes[0].samples()) {
@@ -145,7 +145,7 @@ const SymbolStream& Symbols() {
 }
 
 void BM_ArithmeticEncode(benchmark::State& state) {
-  const SymbolStream& s = Symbols();
+  const SymbolStream& s = colour_symbols();
   std::vector<std::uint8_t> out;
   out.reserve(s.coded.size() + 16);
   AdaptiveModel model;
@@ -169,7 +169,7 @@ void BM_ArithmeticEncode(benchmark::State& state) {
 BENCHMARK(BM_ArithmeticEncode)->Unit(benchmark::kMillisecond);
 
 void BM_ArithmeticDecode(benchmark::State& state) {
-  const SymbolStream& s = Symbols();
+  const SymbolStream& s = colour_symbols();
   AdaptiveModel model;
   for (auto _ : state) {
     model.start(s.characters);
@@ -192,8 +192,8 @@ BENCHMARK(BM_ArithmeticDecode)->Unit(benchmark::kMillisecond);
 // whether the coded planes are kept (the desktop program) or not (library and
 // command-line tool: one plane at a time). CPU time covers every thread of
 // the process, so real time over CPU time shows what the threads gain.
-void EncodeWhole(benchmark::State& state, const BigPicture& picture) {
-  const CodecParams settings = Settings(static_cast<int>(state.range(0)));
+void encode_whole(benchmark::State& state, const BigPicture& picture) {
+  const CodecParams settings = settings_at(static_cast<int>(state.range(0)));
   EncodeRequest options;
   options.threads = static_cast<int>(state.range(1));
   const auto side = static_cast<std::uint32_t>(state.range(2));
@@ -215,10 +215,10 @@ void EncodeWhole(benchmark::State& state, const BigPicture& picture) {
   state.counters["MPixel/s"] = benchmark::Counter(static_cast<double>(side) * side / 1e6,
                                                   benchmark::Counter::kIsIterationInvariantRate);
   state.counters["bytes"] = static_cast<double>(bytes);
-  state.counters["peak_rss_MiB"] = PeakRssMiB();
+  state.counters["peak_rss_MiB"] = peak_rss_mib();
 }
-void BM_EncodeColourPicture(benchmark::State& state) { EncodeWhole(state, Colour()); }
-void BM_EncodeGreyPicture(benchmark::State& state) { EncodeWhole(state, Grey()); }
+void BM_EncodeColourPicture(benchmark::State& state) { encode_whole(state, colour_picture()); }
+void BM_EncodeGreyPicture(benchmark::State& state) { encode_whole(state, grey_picture()); }
 // Peak RSS is the process's so far: run a filter on one case to read it alone.
 BENCHMARK(BM_EncodeColourPicture)
     ->ArgNames({"q", "threads", "side", "keep"})

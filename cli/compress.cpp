@@ -12,6 +12,8 @@
 #include "text.h"
 
 namespace varnic::cli {
+
+using std::chrono::steady_clock;
 namespace {
 
 struct Trial {

@@ -10,6 +10,8 @@
 #include "text.h"
 
 namespace varnic::cli {
+
+using std::chrono::steady_clock;
 namespace {
 
 // A .pgm holds grey and a .ppm colour; .pnm either. Empty when the name fits the picture.

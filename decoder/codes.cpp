@@ -11,6 +11,9 @@
 
 namespace varnic::decoder {
 
+using format::StatusCode;
+using format::Channel;
+
 using format::Orientation;
 
 namespace {

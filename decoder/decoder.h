@@ -24,8 +24,6 @@
 
 namespace varnic::decoder {
 
-using format::Channel;
-using format::StatusCode;
 
 // --- Dequantization ------------------------------------------------------------------------
 
@@ -80,7 +78,7 @@ struct SynthesisPlan {
 };
 // kReconstructFailed when the parameters cannot be synthesized (a level region under 4 x 4) or
 // the output asked for is empty or larger than the last step's region.
-StatusCode plan_synthesis(const format::CodecParams& params, int steps, std::uint32_t out_rows, std::uint32_t out_cols,
+format::StatusCode plan_synthesis(const format::CodecParams& params, int steps, std::uint32_t out_rows, std::uint32_t out_cols,
                           SynthesisPlan& plan);
 
 // --- Codes ---------------------------------------------------------------------------------
@@ -125,11 +123,11 @@ class PlaneCodes {
   const StreamedBands* streamed() const { return streamed_.get(); }
 
  private:
-  friend StatusCode decode_plane_codes(std::span<const std::uint8_t>, const format::FileHeader&, Channel,
+  friend format::StatusCode decode_plane_codes(std::span<const std::uint8_t>, const format::FileHeader&, format::Channel,
                                        const SynthesisPlan&, bool, PlaneCodes&);
   template <class Plane>
-  friend StatusCode codes_of_plane(const Plane&, const format::CodecParams&, Channel, bool, PlaneCodes&);
-  StatusCode allocate(const SynthesisPlan& plan, int coded_steps, bool last_held);
+  friend format::StatusCode codes_of_plane(const Plane&, const format::CodecParams&, format::Channel, bool, PlaneCodes&);
+  format::StatusCode allocate(const SynthesisPlan& plan, int coded_steps, bool last_held);
 
   struct Free {
     void operator()(std::int8_t* p) const;
@@ -148,26 +146,26 @@ class PlaneCodes {
 using CodeSet = std::array<PlaneCodes, format::kChannelCount>;
 
 // Coded steps a plan needs of a channel: the steps it runs, short of the dropped levels.
-int coded_steps(const SynthesisPlan& plan, const format::CodecParams& params, Channel channel);
+int coded_steps(const SynthesisPlan& plan, const format::CodecParams& params, format::Channel channel);
 
 // Bytes decode_plane_codes keeps for `plan` (with or without the last coded step's bands), the
 // walk's zerotree flags included: what a caller weighs before choosing to leave the last step
 // in the stream.
-std::uint64_t plane_code_bytes(const SynthesisPlan& plan, const format::CodecParams& params, Channel channel,
+std::uint64_t plane_code_bytes(const SynthesisPlan& plan, const format::CodecParams& params, format::Channel channel,
                                bool last_held);
 
 // Table and codes of one channel for `plan`; with `leave_last`, the last coded step's bands stay in
 // the stream. A damaged stream gives damaged codes; only allocations fail (kOutOfMemory), and a
 // bad table (read_symbol_table's refusals).
-StatusCode decode_plane_codes(std::span<const std::uint8_t> file, const format::FileHeader& header, Channel channel,
+format::StatusCode decode_plane_codes(std::span<const std::uint8_t> file, const format::FileHeader& header, format::Channel channel,
                               const SynthesisPlan& plan, bool leave_last, PlaneCodes& out);
 
 // Marked codes from a plane of the encoder's quantized values (with or without its zerotree
 // markers), every band whole: for showing what the encoder coded without a stream.
-StatusCode codes_from_quantized(const format::CoefficientPlane& plane, const format::CodecParams& params,
-                                Channel channel, PlaneCodes& out);
+format::StatusCode codes_from_quantized(const format::CoefficientPlane& plane, const format::CodecParams& params,
+                                format::Channel channel, PlaneCodes& out);
 // Codes held in the plane layout, as the walk gives them, every band whole.
-StatusCode codes_from_plane(const format::SymbolPlane& plane, const format::CodecParams& params, Channel channel,
+format::StatusCode codes_from_plane(const format::SymbolPlane& plane, const format::CodecParams& params, format::Channel channel,
                             PlaneCodes& out);
 
 // --- Synthesis -----------------------------------------------------------------------------
@@ -183,7 +181,7 @@ class LineSynthesis {
   LineSynthesis& operator=(LineSynthesis&&) noexcept;
   // `codes` must outlive the synthesis. kReconstructFailed when they do not hold what the plan
   // reads, kOutOfMemory when the row buffers cannot be had.
-  StatusCode start(const PlaneCodes& codes, const format::CodecParams& params, Channel channel,
+  format::StatusCode start(const PlaneCodes& codes, const format::CodecParams& params, format::Channel channel,
                    const SynthesisPlan& plan);
   // Row r (0..plan.out_rows - 1) of the last step's output, at least plan.out_cols samples; the
   // pointer stays valid until the next call. Rows are asked for in increasing or decreasing order,
@@ -192,7 +190,7 @@ class LineSynthesis {
 
   // The optimizer's form, until it decodes through display::decode_codes: the whole padded plane
   // of codes held in the plane layout (codes_from_plane), its rows 0, 1, 2, ... by next_row().
-  StatusCode start(const format::SymbolPlane& codes, const format::CodecParams& params, Channel channel);
+  format::StatusCode start(const format::SymbolPlane& codes, const format::CodecParams& params, format::Channel channel);
   const std::int16_t* next_row() { return row(next_++); }
 
  private:

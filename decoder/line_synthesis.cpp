@@ -27,6 +27,9 @@
 #include "utils/wide_loops.h"
 
 namespace varnic::decoder {
+
+using format::StatusCode;
+using format::Channel;
 namespace {
 
 using format::Orientation;
@@ -51,20 +54,20 @@ VARNIC_WIDE_LOOPS void dequantize_row(const std::int8_t* codes, const DequantTab
 
 // The vertical rules, one output row each.
 VARNIC_WIDE_LOOPS void first_row(const int16_t* s0, const int16_t* d0, const int16_t* d1, int n, int16_t* t) {
-  for (int x = 0; x < n; ++x) t[x] = Store((2 * s0[x] - 7 * d0[x] + d1[x]) >> 2);
+  for (int x = 0; x < n; ++x) t[x] = store_sample((2 * s0[x] - 7 * d0[x] + d1[x]) >> 2);
 }
 VARNIC_WIDE_LOOPS void odd_row(const int16_t* di, const int16_t* si, const int16_t* dn, int n, int16_t* t) {
-  for (int x = 0; x < n; ++x) t[x] = Store((di[x] + 2 * si[x] + dn[x]) >> 2);
+  for (int x = 0; x < n; ++x) t[x] = store_sample((di[x] + 2 * si[x] + dn[x]) >> 2);
 }
 VARNIC_WIDE_LOOPS void even_row(const int16_t* prev, const int16_t* next, const int16_t* di, int n, int16_t* t) {
-  for (int x = 0; x < n; ++x) t[x] = Store(((prev[x] + next[x]) >> 1) - di[x]);
+  for (int x = 0; x < n; ++x) t[x] = store_sample(((prev[x] + next[x]) >> 1) - di[x]);
 }
 VARNIC_WIDE_LOOPS void last_row(const int16_t* dl, const int16_t* sl, int n, int16_t* t) {
-  for (int x = 0; x < n; ++x) t[x] = Store((dl[x] + 2 * sl[x]) >> 2);
+  for (int x = 0; x < n; ++x) t[x] = store_sample((dl[x] + 2 * sl[x]) >> 2);
 }
 VARNIC_WIDE_LOOPS void second_last_row(const int16_t* sl2, const int16_t* sl, const int16_t* dl2,
                                        const int16_t* dl, int n, int16_t* t) {
-  for (int x = 0; x < n; ++x) t[x] = Store(((sl2[x] + sl[x]) >> 2) + ((dl2[x] + 2 * dl[x]) >> 3) - dl[x]);
+  for (int x = 0; x < n; ++x) t[x] = store_sample(((sl2[x] + sl[x]) >> 2) + ((dl2[x] + 2 * dl[x]) >> 3) - dl[x]);
 }
 VARNIC_WIDE_LOOPS void horizontal_row(const int16_t* t, int cols, int16_t* o, int16_t* odd) {
   horizontal_synthesis(t, cols, o, odd);
@@ -72,10 +75,10 @@ VARNIC_WIDE_LOOPS void horizontal_row(const int16_t* t, int cols, int16_t* o, in
 
 // The upsampling rules: a vertical row from one or two coarser rows, then the horizontal one.
 VARNIC_WIDE_LOOPS void halve_row(const int16_t* s, int n, int16_t* u) {
-  for (int x = 0; x < n; ++x) u[x] = Store(s[x] >> 1);
+  for (int x = 0; x < n; ++x) u[x] = store_sample(s[x] >> 1);
 }
 VARNIC_WIDE_LOOPS void quarter_sum_row(const int16_t* a, const int16_t* b, int n, int16_t* u) {
-  for (int x = 0; x < n; ++x) u[x] = Store((a[x] + b[x]) >> 2);
+  for (int x = 0; x < n; ++x) u[x] = store_sample((a[x] + b[x]) >> 2);
 }
 VARNIC_WIDE_LOOPS void upsample_row(const int16_t* r, int cols, int16_t* o) {
   horizontal_upsample(r, cols, o);

@@ -30,7 +30,6 @@
 
 namespace varnic::display {
 
-using format::StatusCode;
 
 // The fixed preview palette for 8-bit screens: 4 blue levels (0, 64, 128,
 // 192) by 8 green by 8 red levels (0, 32, .., 224); entry i has blue
@@ -50,7 +49,7 @@ inline constexpr std::uint64_t kCodeSlack = std::uint64_t{32} << 20;
 // Called on the calling thread once the planes' codes are decoded (done = total = planes), then
 // as the rows are synthesized (done rows of total, a few dozen times); returning false cancels
 // with kCancelled.
-enum class DecodeStage { kPlanesDecoded, kRowsSynthesised };
+enum class DecodeStage { kPlanesDecoded, kRowsSynthesized };
 using ProgressHook = std::function<bool(DecodeStage stage, std::uint32_t done, std::uint32_t total)>;
 
 struct DecodeRequest {
@@ -78,7 +77,7 @@ struct PictureShape {
 };
 
 // The shape of what `request` gives; kReconstructFailed for a reduce out of range.
-StatusCode picture_shape(const format::CodecParams& params, const format::Magic& magic,
+format::StatusCode picture_shape(const format::CodecParams& params, const format::Magic& magic,
                          const DecodeRequest& request, PictureShape& shape);
 
 struct RowSink {
@@ -92,13 +91,13 @@ struct RowSink {
 
 // The whole road from a file: the header (limits and all checks of format::parse_header), every
 // plane's codes, then the rows.
-StatusCode decode_rows(std::span<const std::uint8_t> file, std::uint64_t max_pixels, const DecodeRequest& request,
+format::StatusCode decode_rows(std::span<const std::uint8_t> file, std::uint64_t max_pixels, const DecodeRequest& request,
                        const RowSink& sink);
 
 // The rows from codes already decoded (every band `request` reads held or streamed: the desktop
 // program's whole codes, the encoder's quantized planes through decoder::codes_from_quantized).
 // sink.begin is not called. Grey (mode 61) uses the Y codes alone.
-StatusCode decode_codes(const decoder::CodeSet& codes, const format::CodecParams& params, const format::Magic& magic,
+format::StatusCode decode_codes(const decoder::CodeSet& codes, const format::CodecParams& params, const format::Magic& magic,
                         const DecodeRequest& request, const RowSink& sink);
 
 // --- The program's picture buffer ------------------------------------------------------------
@@ -119,12 +118,12 @@ struct DecodedFile {
 
 // decode_rows into a picture buffer. `out` is replaced only on success: a refused or damaged file
 // leaves the caller's picture alone.
-StatusCode decode_file(std::span<const std::uint8_t> file, std::uint64_t max_pixels, const DecodeRequest& request,
+format::StatusCode decode_file(std::span<const std::uint8_t> file, std::uint64_t max_pixels, const DecodeRequest& request,
                        DecodedFile& out);
 
 // The header (as decode_rows checks it) and every plane's codes whole, decoded on up to `threads`
 // threads, for reconstruct. `header` and `codes` are replaced only on success.
-StatusCode decode_coefficients(std::span<const std::uint8_t> file, std::uint64_t max_pixels, int threads,
+format::StatusCode decode_coefficients(std::span<const std::uint8_t> file, std::uint64_t max_pixels, int threads,
                                format::FileHeader& header, decoder::CodeSet& codes);
 
 // A preview of the picture before synthesis step `level` (0 = the coarsest low band alone): the
@@ -143,7 +142,7 @@ using PreviewHook = std::function<bool(const PreviewFrame&)>;
 
 // The picture buffer of whole codes, with a preview before each synthesis step when `preview`
 // is set (each one the decode stopped at that step). `out` is replaced only on success.
-StatusCode reconstruct(const decoder::CodeSet& codes, const format::CodecParams& params, const format::Magic& magic,
+format::StatusCode reconstruct(const decoder::CodeSet& codes, const format::CodecParams& params, const format::Magic& magic,
                        const PreviewHook& preview, DecodedPicture& out);
 
 // --- Pixels ------------------------------------------------------------------------------------

@@ -11,6 +11,8 @@
 #include "utils/picture_layout.h"
 
 namespace varnic::display {
+
+using format::StatusCode;
 namespace {
 
 using format::kChannelCount;
@@ -105,7 +107,7 @@ class Delivery {
     if (!sink_.row(index, bytes)) return false;
     ++done_;
     if (request_.progress && (done_ == total_ || done_ % std::max(1u, total_ / kProgressReports) == 0)) {
-      return request_.progress(DecodeStage::kRowsSynthesised, done_, total_);
+      return request_.progress(DecodeStage::kRowsSynthesized, done_, total_);
     }
     return true;
   }

@@ -76,13 +76,13 @@ constexpr Entry kMessages[] = {
     {StatusCode::kCancelled, "Cancelled"},
 };
 
-constexpr bool TableFollowsEnumOrder() {
+constexpr bool table_follows_enum_order() {
   for (std::size_t i = 0; i < std::size(kMessages); ++i) {
     if (static_cast<std::size_t>(kMessages[i].status) != i) return false;
   }
   return true;
 }
-static_assert(TableFollowsEnumOrder(), "kMessages must list every StatusCode in declaration order");
+static_assert(table_follows_enum_order(), "kMessages must list every StatusCode in declaration order");
 static_assert(static_cast<std::size_t>(StatusCode::kStatusCount) == std::size(kMessages),
               "every StatusCode needs a message");
 

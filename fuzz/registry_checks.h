@@ -14,7 +14,7 @@
 
 namespace varnic::fuzz {
 
-inline void check_registry_reader(const std::uint8_t* data, std::size_t size, imf::FileKind kind) {
+inline void check_registry_reader(const std::uint8_t* data, std::size_t size, FileKind kind) {
   const imf::FormatEntry& entry = *imf::find_format(kind);
   const imf::ReadLimits limits{kPixelLimit};
   imf::LoadedPicture loaded;
@@ -42,7 +42,7 @@ inline void check_registry_reader(const std::uint8_t* data, std::size_t size, im
 // Body of the JPEG, TIFF and WebP targets, which have no writer to go back through: the reader on
 // arbitrary bytes, then the last step of a read (colours, orientation, notices) with the file's
 // instructions followed and with them ignored.
-inline void check_photo_reader(const std::uint8_t* data, std::size_t size, imf::FileKind kind) {
+inline void check_photo_reader(const std::uint8_t* data, std::size_t size, FileKind kind) {
   const imf::ReadLimits limits{kPixelLimit};
   imf::LoadedPicture loaded;
   std::string message;

@@ -29,7 +29,6 @@
 
 namespace varnic::imagefile {
 
-using varnic::FileKind;
 
 struct LoadedPicture {
   PictureBuffer picture;

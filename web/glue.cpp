@@ -596,7 +596,7 @@ class Session {
     out.set("defaultLevels", kDefaultLevels);
     out.set("maxStep", kMaxQuantStep);
     out.set("maxCommentBytes", static_cast<double>(kMaxCommentBytes));
-    out.set("maxOptimiser", kMaxOptimize);
+    out.set("maxOptimizer", kMaxOptimize);
     return out;
   }
 

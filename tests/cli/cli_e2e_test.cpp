@@ -385,7 +385,7 @@ TEST_F(CliTest, InfoPrintsHeaderFactsAsTextAndJson) {
 
 // The optimizer behind the same searches: never above --target-size, and -v and info show what
 // it chose.
-TEST_F(CliTest, OptimisedTargetsHoldAndTheChoicesAreShown) {
+TEST_F(CliTest, OptimizedTargetsHoldAndTheChoicesAreShown) {
   for (const char* level : {"1", "2", "3"}) {
     SCOPED_TRACE(level);
     for (int target : {2500, 12000}) {

@@ -37,7 +37,7 @@ bool matches_reference(const std::vector<std::uint8_t>& file, bool reduces) {
         }
         for (const bool top_down : {false, true}) {
           if (leave_last && top_down) continue;  // bands in the stream are read forwards only
-          const auto rows = synthesised_rows(codes, p, channel, plan, top_down);
+          const auto rows = synthesized_rows(codes, p, channel, plan, top_down);
           EXPECT_EQ(rows.size(), plan.out_rows);
           for (std::uint32_t r = 0; r < rows.size(); ++r) {
             const auto* want = &plane.v[static_cast<std::size_t>(r) * p.padded_width];
@@ -114,7 +114,7 @@ TEST(HostileTest, LargestLevelCountAndSizesWithinTheLimit) {
   const SynthesisPlan plan = plan_for(header.params, 0);
   PlaneCodes codes;
   ASSERT_EQ(decode_plane_codes(file, header, Channel::kY, plan, false, codes), StatusCode::kOk);
-  EXPECT_EQ(synthesised_rows(codes, header.params, Channel::kY, plan).size(), 2048u);
+  EXPECT_EQ(synthesized_rows(codes, header.params, Channel::kY, plan).size(), 2048u);
 }
 
 }  // namespace

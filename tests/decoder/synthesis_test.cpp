@@ -46,7 +46,7 @@ TEST(SynthesisTest, RowsEqualTheWholePlaneRulesAtEverySizeInEitherOrderAndInAnyC
         SynthesisPlan plan;
         ASSERT_EQ(plan_synthesis(p, t.levels, rows, cols, plan), StatusCode::kOk);
         for (const bool top_down : {false, true}) {
-          const auto got = synthesised_rows(codes, p, Channel::kY, plan, top_down);
+          const auto got = synthesized_rows(codes, p, Channel::kY, plan, top_down);
           ASSERT_EQ(got.size(), rows);
           for (std::uint32_t r = 0; r < rows; ++r) {
             const std::vector<std::int16_t> want(plane.v.begin() + static_cast<std::ptrdiff_t>(r * p.padded_width),

@@ -35,7 +35,7 @@ inline SynthesisPlan plan_for(const CodecParams& p, int reduce) {
 
 // Rows 0..out_rows - 1 of a plane's synthesis under `plan` (out_cols samples each), asked for bottom
 // row first or top row first; empty when the synthesis refuses to start.
-inline std::vector<std::vector<std::int16_t>> synthesised_rows(const PlaneCodes& codes, const CodecParams& p,
+inline std::vector<std::vector<std::int16_t>> synthesized_rows(const PlaneCodes& codes, const CodecParams& p,
                                                                Channel channel, const SynthesisPlan& plan,
                                                                bool top_down = false) {
   LineSynthesis lines;

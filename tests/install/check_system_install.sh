@@ -10,7 +10,7 @@ source=$1 cc=$2 cxx=$3
 scratch=$(mktemp -d /tmp/varnic-system-install-XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 
-# Unoptimised: only the install layout is checked here.
+# Unoptimized: only the install layout is checked here.
 cmake -S "$source" -B "$scratch/build" -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DVARNIC_BUILD_TESTS=OFF -DVARNIC_BUILD_QT=OFF > /dev/null
 cmake --build "$scratch/build" -j 2 --target varnic_c varnic-cli pixbufloader-cod > /dev/null

@@ -117,7 +117,7 @@ TEST(OptimizeTest, EveryReaderDecodesTheFilesCloseToTheSourceAndNeverWorseThanCl
   }
 }
 
-TEST(OptimizeTest, RefusesWhatTheOptimiserChoosesItselfAndLevelsOutOfRange) {
+TEST(OptimizeTest, RefusesWhatTheOptimizerChoosesItselfAndLevelsOutOfRange) {
   const Picture picture = flat(16, 16, {1, 2, 3});
   for (auto change : std::vector<void (*)(EncodeOptions&)>{[](EncodeOptions& o) { o.optimize = 4; }, [](EncodeOptions& o) { o.optimize = -1; },
                                                            [](EncodeOptions& o) { o.optimize = 1, o.thresholds = std::vector<int>(6, 0); },

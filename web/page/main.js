@@ -496,10 +496,10 @@ async function start() {
   $('quality').max = String(about.maxQuality);
   $('levels').min = String(about.minLevels);
   $('levels').max = String(about.maxLevels);
-  for (let level = 0; level <= about.maxOptimiser; level++) {
+  for (let level = 0; level <= about.maxOptimizer; level++) {
     $('optimizer').add(new Option(level === 0 ? '0 (none)' : String(level), String(level)));
   }
-  $('optimizer-row').hidden = about.maxOptimiser === 0;
+  $('optimizer-row').hidden = about.maxOptimizer === 0;
   for (const id of ['dropped-y', 'dropped-i', 'dropped-q']) $(id).max = String(about.maxLevels - 1);
   const megapixels = (about.maxPixels / 1e6).toFixed(1);
   const side = Math.floor(Math.sqrt(about.maxPixels));
