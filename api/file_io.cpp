@@ -19,6 +19,29 @@ Result<std::uint64_t> write_file_unguarded(const std::string& path, std::span<co
 
 }  // namespace
 
+Result<Info> probe_file(const std::string& path, const Limits& limits, int* system_error) {
+  return detail::guarded<Info>([&]() -> Result<Info> {
+    Result<Info> result(Status::kInvalidFile, "");
+    const auto probe_pieces = [&](std::uint64_t size, const imagefile::PieceReader& read) {
+      format::FileHeader header;
+      format::StatusCode status = format::parse_header(read, size, limits.max_pixels, header);
+      if (status == format::StatusCode::kOk) {
+        result = detail::info_from_header(header, size);
+      } else if (status == format::StatusCode::kFilePictureTooLarge &&
+                 format::parse_header(read, size, UINT64_MAX, header) == format::StatusCode::kOk) {
+        result = {Status::kLimitExceeded, imagefile::pixel_limit_message(header.params.image_width,
+                                                                         header.params.image_height, limits.max_pixels)};
+      } else {
+        result = detail::failure<Info>(status);
+      }
+      return imagefile::FileStatus::kOk;
+    };
+    const imagefile::FileStatus status = imagefile::read_file_pieces(path, probe_pieces, system_error);
+    if (status != imagefile::FileStatus::kOk) return {detail::public_status(status), imagefile::status_message(status)};
+    return result;
+  });
+}
+
 Result<PictureFile> read_picture_file(const std::string& path, const Limits& limits, const ReadOptions& options) {
   return detail::guarded<PictureFile>([&]() -> Result<PictureFile> {
     imagefile::LoadedPicture loaded;

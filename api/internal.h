@@ -89,6 +89,6 @@ Result<std::vector<std::uint8_t>> write_picture_bytes(const PictureView& picture
 Result<Encoded> encode_to_target(const PictureView& picture, const EncodeOptions& options);
 
 // The public header facts of a parsed header.
-Info info_from_header(const format::FileHeader& header, std::size_t file_bytes);
+Info info_from_header(const format::FileHeader& header, std::uint64_t file_bytes);
 
 }  // namespace varnic::detail

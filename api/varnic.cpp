@@ -164,7 +164,7 @@ codec::PictureRows rows_of(const PictureView& picture) {
   return view;
 }
 
-Info info_from_header(const format::FileHeader& header, std::size_t file_bytes) {
+Info info_from_header(const format::FileHeader& header, std::uint64_t file_bytes) {
   const format::CodecParams& p = header.params;
   Info info;
   info.version_major = header.major_version();

@@ -18,6 +18,8 @@
 #include "text.h"
 
 namespace varnic::cli {
+
+using std::chrono::steady_clock;
 namespace {
 
 namespace fs = std::filesystem;
@@ -432,6 +434,20 @@ std::string output_path_for(const std::string& input, const std::string& directo
   return as_string(as_path(directory) / relative.relative_path());
 }
 
+namespace {
+
+// A file that could not be read, worded for the tally: a size or memory refusal keeps its own exit
+// status; anything else is a bad input.
+template <typename T>
+Result<T> input_failure(Status status, const std::string& message, int error) {
+  if (status == Status::kFileError) return {Status::kInvalidFile, message + " (" + system_reason(error) + ")"};
+  if (status == Status::kOutOfMemory) return {status, message};
+  if (exit_code_for(status) == kExitLimit) return {Status::kLimitExceeded, message};
+  return {Status::kInvalidFile, message};
+}
+
+}  // namespace
+
 Result<std::vector<std::uint8_t>> read_input(const std::string& path, const Limits& limits) {
   std::vector<std::uint8_t> bytes;
   int error = 0;
@@ -446,12 +462,18 @@ Result<std::vector<std::uint8_t>> read_input(const std::string& path, const Limi
   }
   Result<std::vector<std::uint8_t>> file = read_file(path, max_input_bytes(limits), &error);
   if (file) return file;
-  if (file.status() == Status::kFileError)
-    return {Status::kInvalidFile, file.message() + " (" + system_reason(error) + ")"};
-  // A size or memory refusal keeps its own exit status; anything else is a bad input.
-  if (file.status() == Status::kOutOfMemory) return {file.status(), file.message()};
-  if (exit_code_for(file.status()) == kExitLimit) return {Status::kLimitExceeded, file.message()};
-  return {Status::kInvalidFile, file.message()};
+  return input_failure<std::vector<std::uint8_t>>(file.status(), file.message(), error);
+}
+
+Result<Info> probe_input(const std::string& path, const Limits& limits) {
+  if (path == kStandardStream) {
+    Result<std::vector<std::uint8_t>> bytes = read_input(path, limits);
+    return bytes ? probe(bytes.value(), limits) : Result<Info>(bytes.status(), bytes.message());
+  }
+  int error = 0;
+  Result<Info> info = probe_file(path, limits, &error);
+  if (info || info.status() != Status::kFileError) return info;
+  return input_failure<Info>(info.status(), info.message(), error);
 }
 
 Result<PictureFile> read_input_picture(std::span<const std::uint8_t> bytes, const std::string& path,

@@ -27,13 +27,12 @@
 
 namespace varnic::cli {
 
-using std::chrono::steady_clock;
 
 // File names are UTF-8 strings. std::filesystem reads narrow strings in the system's code page on
 // Windows, so names cross over as UTF-8 explicitly (elsewhere this changes nothing).
 [[nodiscard]] std::filesystem::path as_path(const std::string& utf8);
 
-[[nodiscard]] double seconds(steady_clock::duration duration);
+[[nodiscard]] double seconds(std::chrono::steady_clock::duration duration);
 // printf-style formatting of one number ("%.2f").
 [[nodiscard]] std::string format(const char* pattern, double value);
 [[nodiscard]] std::string ms(double seconds);  // "12.3 ms"
@@ -102,6 +101,8 @@ using BatchJob = std::function<int(FileRecord& record, int library_threads)>;
 // The file's bytes; "-" is standard input. Files larger than any picture within the limit could
 // be are refused before they are read.
 [[nodiscard]] Result<std::vector<std::uint8_t>> read_input(const std::string& path, const Limits& limits);
+// The header facts of a .cod input; a file is not read whole (standard input is, within the limit).
+[[nodiscard]] Result<Info> probe_input(const std::string& path, const Limits& limits);
 
 // A picture file to compress or compare; a .cod file only when `compressed_too`. `read` says what
 // is done with a photograph's orientation and colour profile.

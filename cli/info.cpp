@@ -56,8 +56,7 @@ std::string info_json(const std::string& path, const Info& info) {
 int run_info(const std::vector<std::string>& inputs, bool json, const Limits& limits, Console console) {
   int worst = kExitOk;
   for (const std::string& input : inputs) {
-    Result<std::vector<std::uint8_t>> bytes = read_input(input, limits);
-    Result<Info> info = bytes ? probe(bytes.value(), limits) : Result<Info>(bytes.status(), bytes.message());
+    Result<Info> info = probe_input(input, limits);
     if (!info) {
       console.err << "varnic-cli: " << printable(input) << ": " << info.message() << '\n';
       worst = std::max(worst, exit_code_for(info.status()));

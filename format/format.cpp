@@ -130,21 +130,24 @@ bool channel_is_coded(const CodecParams& params, Channel channel) {
 
 // Offsets of one coded plane: its table must fit in the file, and the two segment offsets, where
 // set, must lie after the table and inside the file, the restart no later than the end.
-StatusCode check_plane_layout(std::span<const std::uint8_t> file, const FileHeader& header, Channel channel,
-                              bool followed_by_plane) {
+// `count_at(offset)` gives the symbol count stored there, or -1 when it cannot be read.
+template <typename CountAt>
+StatusCode check_plane_layout(std::uint64_t file_size, const FileHeader& header, Channel channel,
+                              bool followed_by_plane, CountAt&& count_at) {
   const std::size_t start = plane_start(header, channel);
-  if (start >= file.size()) return StatusCode::kFileBadOffset;
-  const std::size_t count = file[start];
+  if (start >= file_size) return StatusCode::kFileBadOffset;
+  const int count = count_at(start);
+  if (count < 0) return StatusCode::kFileTruncated;
   if (count == 0) return StatusCode::kFileZeroSymbols;
-  const std::size_t table_end = start + 1 + count;
-  if (table_end > file.size()) return StatusCode::kFileBadOffset;
+  const std::uint64_t table_end = start + 1 + static_cast<std::uint64_t>(count);
+  if (table_end > file_size) return StatusCode::kFileBadOffset;
   const ChannelParams& cp = header.params.channel(channel);
   if (cp.end_offset != 0 || followed_by_plane) {
     // The next plane starts at this plane's end, so it must follow the table.
-    if (cp.end_offset < table_end || cp.end_offset > file.size()) return StatusCode::kFileBadOffset;
+    if (cp.end_offset < table_end || cp.end_offset > file_size) return StatusCode::kFileBadOffset;
   }
   if (cp.restart_offset != 0) {
-    if (cp.restart_offset < table_end || cp.restart_offset > file.size()) return StatusCode::kFileBadOffset;
+    if (cp.restart_offset < table_end || cp.restart_offset > file_size) return StatusCode::kFileBadOffset;
     if (cp.end_offset != 0 && cp.restart_offset > cp.end_offset) return StatusCode::kFileBadOffset;
   }
   return StatusCode::kOk;
@@ -200,18 +203,25 @@ std::size_t plane_start(const FileHeader& header, Channel channel) {
   return header.data_start;
 }
 
-StatusCode parse_header(std::span<const std::uint8_t> file, std::uint64_t max_pixels, FileHeader& out) {
-  VARNIC_RETURN_IF_ERROR(check_version(file));
+namespace {
+
+// `head` is the file's first bytes, all of them or at least max_header_bytes(); the sizes checked
+// are the whole file's.
+template <typename CountAt>
+StatusCode parse_header_from(std::span<const std::uint8_t> head, std::uint64_t file_size, std::uint64_t max_pixels,
+                             FileHeader& out, CountAt&& count_at) {
+  const std::span<const std::uint8_t> file = head;
+  VARNIC_RETURN_IF_ERROR(check_version(head));
   FileHeader h;
   std::copy_n(file.begin(), kMagicSize, h.magic.begin());
   const int minor = h.minor_version();
 
   // The fields up to the level count do not depend on it.
-  if (file.size() < field_offset(minor, 0, HeaderField::kBandMax)) return StatusCode::kFileTruncated;
+  if (file_size < field_offset(minor, 0, HeaderField::kBandMax)) return StatusCode::kFileTruncated;
   const std::uint16_t levels = utils::load_u16(file.data() + field_offset(minor, 0, HeaderField::kTotalLevels));
   if (levels < 1 || levels > kMaxFileLevels) return StatusCode::kFileBadTotalLevels;
   const std::size_t fields_end = walk_layout(minor, levels, [](const Slot&) {});
-  if (file.size() < fields_end) return StatusCode::kFileTruncated;
+  if (file_size < fields_end) return StatusCode::kFileTruncated;
 
   HeaderValues v;
   walk_layout(minor, levels, [&](const Slot& slot) {
@@ -223,7 +233,7 @@ StatusCode parse_header(std::span<const std::uint8_t> file, std::uint64_t max_pi
   std::size_t header_end = fields_end;
   if (minor >= 5) {
     if (v.comment_length > kMaxCommentLength) return StatusCode::kFileCommentTooLong;
-    if (file.size() - fields_end < v.comment_length) return StatusCode::kFileTruncated;
+    if (file_size - fields_end < v.comment_length) return StatusCode::kFileTruncated;
     h.comment.assign(reinterpret_cast<const char*>(file.data() + fields_end), v.comment_length);
     header_end += v.comment_length;
   }
@@ -256,14 +266,38 @@ StatusCode parse_header(std::span<const std::uint8_t> file, std::uint64_t max_pi
 
   if (h.has_coefficients()) {
     const bool colour = h.is_colour();
-    VARNIC_RETURN_IF_ERROR(check_plane_layout(file, h, Channel::kY, colour));
+    VARNIC_RETURN_IF_ERROR(check_plane_layout(file_size, h, Channel::kY, colour, count_at));
     if (colour) {
-      VARNIC_RETURN_IF_ERROR(check_plane_layout(file, h, Channel::kI, true));
-      VARNIC_RETURN_IF_ERROR(check_plane_layout(file, h, Channel::kQ, false));
+      VARNIC_RETURN_IF_ERROR(check_plane_layout(file_size, h, Channel::kI, true, count_at));
+      VARNIC_RETURN_IF_ERROR(check_plane_layout(file_size, h, Channel::kQ, false, count_at));
     }
   }
   out = std::move(h);
   return StatusCode::kOk;
+}
+
+// The longest header of any version: the fields at the most levels, then the longest comment.
+std::size_t max_header_bytes() {
+  std::size_t longest = 0;
+  for (int minor = kOldestMinorDigit - '0'; minor <= kMagic[kMinorDigitOffset] - '0'; ++minor)
+    longest = std::max(longest, walk_layout(minor, kMaxFileLevels, [](const Slot&) {}));
+  return longest + kMaxCommentLength;
+}
+
+}  // namespace
+
+StatusCode parse_header(std::span<const std::uint8_t> file, std::uint64_t max_pixels, FileHeader& out) {
+  return parse_header_from(file, file.size(), max_pixels, out, [&](std::size_t offset) { return int{file[offset]}; });
+}
+
+StatusCode parse_header(const ReadAt& read, std::uint64_t file_size, std::uint64_t max_pixels, FileHeader& out) {
+  std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<std::uint64_t>(file_size, max_header_bytes())));
+  if (!read(0, head)) return StatusCode::kFileTruncated;
+  const auto count_at = [&](std::size_t offset) {
+    std::uint8_t count = 0;
+    return read(offset, std::span(&count, 1)) ? int{count} : -1;
+  };
+  return parse_header_from(head, file_size, max_pixels, out, count_at);
 }
 
 void apply_file_settings(const FileHeader& header, CodecParams& settings) {

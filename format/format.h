@@ -36,6 +36,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -148,6 +149,12 @@ struct FileHeader {
 // within max_pixels, and for files with coefficients the plane offsets and symbol counts. `out` is
 // written only on success.
 StatusCode parse_header(std::span<const std::uint8_t> file, std::uint64_t max_pixels, FileHeader& out);
+
+// Fills `out` with the file's bytes at `offset`; false when they cannot be read.
+using ReadAt = std::function<bool(std::uint64_t offset, std::span<std::uint8_t> out)>;
+// The same checks on a file of `file_size` bytes read piece by piece: the header and each coded
+// plane's symbol table, a few kilobytes whatever the file's size.
+StatusCode parse_header(const ReadAt& read, std::uint64_t file_size, std::uint64_t max_pixels, FileHeader& out);
 
 // Offset of a channel's symbol count: Y after the header, I at Y's end offset, Q at I's.
 std::size_t plane_start(const FileHeader& header, Channel channel);

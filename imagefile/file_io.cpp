@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// Reading files whole and writing them atomically (POSIX).
+// Reading files whole or piece by piece, and writing them atomically (POSIX).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <new>
 #include <system_error>
+#include <utility>
 
 #include "utils/memory.h"
 #include "imagefile/imagefile.h"
@@ -30,6 +31,10 @@ constexpr int kMaxPendingTemporaries = 256;
 class FileDescriptor {
  public:
   explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
   ~FileDescriptor() {
@@ -134,12 +139,12 @@ void remove_temporary_files() noexcept {
   }
 }
 
-FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t max_bytes,
-                           int* system_error) {
-  int ignored = 0;
-  int& error = system_error != nullptr ? *system_error : ignored;
+namespace {
+
+// A regular file opened for reading, with its size; devices and pipes could block or never end.
+FileStatus open_regular_file(const std::string& path, FileDescriptor& fd, std::uint64_t& size, int& error) {
   // Without O_NONBLOCK, opening a pipe waits for a writer that may never come.
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  fd = FileDescriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) {
     error = errno;
     return FileStatus::kCannotOpen;
@@ -149,12 +154,23 @@ FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& o
     error = errno;
     return FileStatus::kCannotOpen;
   }
-  // Devices and pipes could block or never end.
   if (!S_ISREG(st.st_mode)) {
     error = S_ISDIR(st.st_mode) ? EISDIR : 0;
     return FileStatus::kCannotOpen;
   }
-  const auto size = static_cast<std::uint64_t>(st.st_size);
+  size = static_cast<std::uint64_t>(st.st_size);
+  return FileStatus::kOk;
+}
+
+}  // namespace
+
+FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t max_bytes,
+                           int* system_error) {
+  int ignored = 0;
+  int& error = system_error != nullptr ? *system_error : ignored;
+  FileDescriptor fd(-1);
+  std::uint64_t size = 0;
+  if (const FileStatus status = open_regular_file(path, fd, size, error); status != FileStatus::kOk) return status;
   if (size > max_bytes) return FileStatus::kFileTooLarge;
   std::vector<std::uint8_t> bytes;
   try {
@@ -176,6 +192,24 @@ FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& o
   bytes.resize(done);
   out = std::move(bytes);
   return FileStatus::kOk;
+}
+
+FileStatus read_file_pieces(const std::string& path, const PieceUser& use, int* system_error) {
+  int ignored = 0;
+  int& error = system_error != nullptr ? *system_error : ignored;
+  FileDescriptor fd(-1);
+  std::uint64_t size = 0;
+  if (const FileStatus status = open_regular_file(path, fd, size, error); status != FileStatus::kOk) return status;
+  return use(size, [&](std::uint64_t offset, std::span<std::uint8_t> out) {
+    std::size_t done = 0;
+    while (done < out.size()) {
+      const ssize_t n = ::pread(fd.get(), out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<std::size_t>(n);
+    }
+    return true;
+  });
 }
 
 FileStatus write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes,

@@ -90,6 +90,10 @@ class Handle {
   }
   HANDLE get() const { return h_; }
   bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
+  void reset(HANDLE h) {
+    if (valid()) CloseHandle(h_);
+    h_ = h;
+  }
   // Closes now and reports the result: a delayed write error can show here.
   bool close() {
     const HANDLE h = h_;
@@ -122,10 +126,11 @@ void remove_temporary_files() noexcept {
   }
 }
 
-FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t max_bytes,
-                           int* system_error) {
-  int ignored = 0;
-  int& error = system_error != nullptr ? *system_error : ignored;
+namespace {
+
+// A regular file opened for reading, with its size; devices and pipes are refused, since they
+// could block.
+FileStatus open_regular_file(const std::string& path, DWORD flags, Handle& file, std::uint64_t& size, int& error) {
   const std::wstring wide = widen(path);
   if (wide.empty()) {
     error = ENOENT;
@@ -136,9 +141,8 @@ FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& o
     error = EISDIR;
     return FileStatus::kCannotOpen;
   }
-  // Devices and pipes are refused below, since they could block.
-  Handle file(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  file.reset(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL | flags, nullptr));
   if (!file.valid()) {
     error = errno_of(GetLastError());
     return FileStatus::kCannotOpen;
@@ -147,16 +151,31 @@ FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& o
     error = 0;
     return FileStatus::kCannotOpen;
   }
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) {
+  LARGE_INTEGER bytes{};
+  if (!GetFileSizeEx(file.get(), &bytes) || bytes.QuadPart < 0) {
     error = errno_of(GetLastError());
     return FileStatus::kCannotOpen;
   }
-  if (static_cast<std::uint64_t>(size.QuadPart) > max_bytes) return FileStatus::kFileTooLarge;
-  if (static_cast<std::uint64_t>(size.QuadPart) > SIZE_MAX) return FileStatus::kOutOfMemory;
+  size = static_cast<std::uint64_t>(bytes.QuadPart);
+  return FileStatus::kOk;
+}
+
+}  // namespace
+
+FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t max_bytes,
+                           int* system_error) {
+  int ignored = 0;
+  int& error = system_error != nullptr ? *system_error : ignored;
+  Handle file(INVALID_HANDLE_VALUE);
+  std::uint64_t size = 0;
+  if (const FileStatus status = open_regular_file(path, FILE_FLAG_SEQUENTIAL_SCAN, file, size, error);
+      status != FileStatus::kOk)
+    return status;
+  if (size > max_bytes) return FileStatus::kFileTooLarge;
+  if (size > SIZE_MAX) return FileStatus::kOutOfMemory;
   std::vector<std::uint8_t> bytes;
   try {
-    utils::assign_large(bytes, static_cast<std::size_t>(size.QuadPart));
+    utils::assign_large(bytes, static_cast<std::size_t>(size));
   } catch (const std::bad_alloc&) {
     return FileStatus::kOutOfMemory;
   }
@@ -175,6 +194,32 @@ FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& o
   bytes.resize(done);
   out = std::move(bytes);
   return FileStatus::kOk;
+}
+
+FileStatus read_file_pieces(const std::string& path, const PieceUser& use, int* system_error) {
+  int ignored = 0;
+  int& error = system_error != nullptr ? *system_error : ignored;
+  Handle file(INVALID_HANDLE_VALUE);
+  std::uint64_t size = 0;
+  if (const FileStatus status = open_regular_file(path, FILE_FLAG_RANDOM_ACCESS, file, size, error);
+      status != FileStatus::kOk)
+    return status;
+  return use(size, [&](std::uint64_t offset, std::span<std::uint8_t> out) {
+    std::size_t done = 0;
+    while (done < out.size()) {
+      const std::size_t left = out.size() - done;
+      OVERLAPPED at{};
+      at.Offset = static_cast<DWORD>((offset + done) & 0xFFFFFFFFu);
+      at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
+      DWORD got = 0;
+      if (!ReadFile(file.get(), out.data() + done, left > kMaxTransfer ? kMaxTransfer : static_cast<DWORD>(left), &got,
+                    &at) ||
+          got == 0)
+        return false;
+      done += got;
+    }
+    return true;
+  });
 }
 
 FileStatus write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes, Overwrite overwrite,

@@ -181,6 +181,13 @@ FileStatus load_compressed_file(const std::string& path, CompressedFile& out,
 FileStatus read_whole_file(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t max_bytes,
                            int* system_error = nullptr);
 
+// Fills `out` with the file's bytes at `offset`; false when they cannot all be read.
+using PieceReader = std::function<bool(std::uint64_t offset, std::span<std::uint8_t> out)>;
+using PieceUser = std::function<FileStatus(std::uint64_t size, const PieceReader& read)>;
+// The file opened as read_whole_file opens it, handed to `use` with its size and a reader of any of
+// its pieces, for callers that need a few bytes of a file that may be huge. Gives `use`'s status.
+FileStatus read_file_pieces(const std::string& path, const PieceUser& use, int* system_error = nullptr);
+
 // Encoders to bytes. A bitmap carries the picture's stored header with the
 // mode's depth and colour counts; a Targa file is type 3 (grey) or type 2
 // (true colour, also for palette pictures, whose palette is applied).
@@ -196,7 +203,6 @@ std::vector<std::uint8_t> encode_targa(const PictureBuffer& picture);
 // complete. With Overwrite::kRefuse an existing destination is never replaced,
 // even one created by another process while this one was writing: the result
 // is then kCannotWrite with EEXIST. `system_error` as for read_whole_file.
-using varnic::Overwrite;
 FileStatus write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes,
                                  Overwrite overwrite = Overwrite::kReplace, int* system_error = nullptr);
 

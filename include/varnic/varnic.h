@@ -257,6 +257,10 @@ struct Info {
 };
 
 [[nodiscard]] VARNIC_API Result<Info> probe(std::span<const std::uint8_t> file, const Limits& limits = {});
+// The same from a path, reading only the header and the planes' symbol tables: a few kilobytes
+// whatever the file's size. On failure `system_error` as for read_file.
+[[nodiscard]] VARNIC_API Result<Info> probe_file(const std::string& path, const Limits& limits = {},
+                                                 int* system_error = nullptr);
 
 struct DecodeOptions {
   // Decode at 1/2^reduce of the size by stopping the synthesis `reduce` levels early:
