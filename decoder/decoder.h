@@ -188,16 +188,9 @@ class LineSynthesis {
   // increasing when the codes leave bands in the stream.
   const std::int16_t* row(int r);
 
-  // The optimizer's form, until it decodes through display::decode_codes: the whole padded plane
-  // of codes held in the plane layout (codes_from_plane), its rows 0, 1, 2, ... by next_row().
-  format::StatusCode start(const format::SymbolPlane& codes, const format::CodecParams& params, format::Channel channel);
-  const std::int16_t* next_row() { return row(next_++); }
-
  private:
   struct Step;
   std::vector<std::unique_ptr<Step>> steps_;  // the low band, then each step coarsest first
-  std::unique_ptr<PlaneCodes> owned_;         // the codes of the optimizer's form
-  int next_ = 0;
 };
 
 }  // namespace varnic::decoder

@@ -335,15 +335,4 @@ StatusCode LineSynthesis::start(const PlaneCodes& codes, const format::CodecPara
 
 const std::int16_t* LineSynthesis::row(int r) { return steps_.back()->row(r); }
 
-StatusCode LineSynthesis::start(const format::SymbolPlane& codes, const format::CodecParams& params, Channel channel) {
-  SynthesisPlan plan;
-  VARNIC_RETURN_IF_ERROR(plan_synthesis(params, params.total_levels, params.padded_height, params.padded_width, plan));
-  auto owned = std::make_unique<PlaneCodes>();
-  VARNIC_RETURN_IF_ERROR(codes_from_plane(codes, params, channel, *owned));
-  VARNIC_RETURN_IF_ERROR(start(*owned, params, channel, plan));
-  owned_ = std::move(owned);
-  next_ = 0;
-  return StatusCode::kOk;
-}
-
 }  // namespace varnic::decoder

@@ -153,9 +153,4 @@ void grey_pixels(const std::int16_t* y, std::uint32_t width, int shift, std::int
 void colour_pixels(const std::int16_t* y, const std::int16_t* i, const std::int16_t* q, std::uint32_t width, int shift,
                    std::int32_t offset, bool rgb_order, std::uint8_t* out);
 
-// The same at full size: the optimizer's rows, until it decodes through decode_codes.
-void samples_to_grey_row(const std::int16_t* y, std::uint32_t width, std::int32_t offset, std::uint8_t* out);
-void samples_to_colour_row(const std::int16_t* y, const std::int16_t* i, const std::int16_t* q, std::uint32_t width,
-                           std::int32_t offset, bool rgb_order, std::uint8_t* out);
-
 }  // namespace varnic::display

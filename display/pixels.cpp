@@ -99,13 +99,4 @@ void colour_pixels(const std::int16_t* y, const std::int16_t* i, const std::int1
   colour_row(y, i, q, width, shift, offset, rgb_order, out);
 }
 
-void samples_to_grey_row(const std::int16_t* y, std::uint32_t width, std::int32_t offset, std::uint8_t* out) {
-  grey_pixels(y, width, 0, offset, out);
-}
-
-void samples_to_colour_row(const std::int16_t* y, const std::int16_t* i, const std::int16_t* q, std::uint32_t width,
-                           std::int32_t offset, bool rgb_order, std::uint8_t* out) {
-  colour_row(y, i, q, width, 0, offset, rgb_order, out);
-}
-
 }  // namespace varnic::display

@@ -140,30 +140,23 @@ void store_choices(Work& w) {
   }
 }
 
-// The picture exactly as every decoder will show it, through the decoder's line synthesis and
-// colour conversion, and its mean error per channel (R, G, B or grey) and squared error sum.
+// The picture exactly as every decoder will show it, through the one decode driver, and its mean
+// error per channel (R, G, B or grey) and squared error sum.
 StatusCode decode_own(Work& w, std::array<double, 3>& mean_error, double& squared_error) {
   store_choices(w);
-  std::array<decoder::LineSynthesis, format::kChannelCount> lines;
+  decoder::CodeSet codes;
   for (std::size_t c = 0; c < w.planes; ++c) {
-    VARNIC_RETURN_IF_ERROR(lines[c].start(w.ch[c].quantized, w.params, static_cast<Channel>(c)));
+    VARNIC_RETURN_IF_ERROR(decoder::codes_from_plane(w.ch[c].quantized, w.params, static_cast<Channel>(c), codes[c]));
   }
   const codec::PictureRows& p = w.picture;
-  const std::int32_t offset = w.params.channel(Channel::kY).pixel_offset;
   const std::size_t bytes = w.planes == 1 ? 1 : 3;
   const std::size_t row_bytes = std::size_t{p.width} * bytes;
-  std::vector<std::uint8_t> decoded(row_bytes);
   std::array<double, 3> sum{};
   squared_error = 0;
-  for (std::uint32_t y = 0; y < p.height; ++y) {
-    std::array<const std::int16_t*, format::kChannelCount> samples{};
-    for (std::size_t c = 0; c < w.planes; ++c) samples[c] = lines[c].next_row();
-    if (w.planes == 1) {
-      display::samples_to_grey_row(samples[0], p.width, offset, decoded.data());
-    } else {
-      display::samples_to_colour_row(samples[0], samples[1], samples[2], p.width, offset, p.rgb_order,
-                                     decoded.data());
-    }
+  display::DecodeRequest request;
+  request.rgb_order = p.rgb_order;
+  display::RowSink sink;
+  sink.row = [&](std::uint32_t y, std::span<const std::uint8_t> decoded) {
     const std::uint8_t* a = p.bottom_row(y);
     const std::uint8_t* b = decoded.data();
     // Whole rows in integers: a row's sums fit easily.
@@ -178,7 +171,9 @@ StatusCode decode_own(Work& w, std::array<double, 3>& mean_error, double& square
     }
     for (std::size_t c = 0; c < bytes; ++c) sum[c] += static_cast<double>(row_sum[c]);
     squared_error += static_cast<double>(row_squares);
-  }
+    return true;
+  };
+  VARNIC_RETURN_IF_ERROR(display::decode_codes(codes, w.params, format::kCurrentMagic, request, sink));
   const double n = static_cast<double>(p.width) * p.height;
   mean_error = {sum[0] / n, sum[1] / n, sum[2] / n};
   if (bytes == 3 && !p.rgb_order) std::swap(mean_error[0], mean_error[2]);  // report R, G, B

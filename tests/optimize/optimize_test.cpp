@@ -227,11 +227,15 @@ TEST(OptimizeTest, SynthesisGainsMatchTheDecodersFilterBank) {
       format::SymbolPlane codes;
       ASSERT_EQ(codes.allocate(kSide, kSide), format::StatusCode::kOk);
       codes.row(rect.row + rect.rows / 2)[rect.col + rect.cols / 2] = 1;
+      decoder::PlaneCodes marked;
+      ASSERT_EQ(decoder::codes_from_plane(codes, p, format::Channel::kY, marked), format::StatusCode::kOk);
+      decoder::SynthesisPlan plan;
+      ASSERT_EQ(decoder::plan_synthesis(p, levels, kSide, kSide, plan), format::StatusCode::kOk);
       decoder::LineSynthesis synthesis;
-      ASSERT_EQ(synthesis.start(codes, p, format::Channel::kY), format::StatusCode::kOk);
+      ASSERT_EQ(synthesis.start(marked, p, format::Channel::kY, plan), format::StatusCode::kOk);
       double energy = 0;
       for (std::uint32_t y = 0; y < kSide; ++y) {
-        const std::int16_t* row = synthesis.next_row();
+        const std::int16_t* row = synthesis.row(static_cast<int>(y));
         for (std::uint32_t x = 0; x < kSide; ++x) energy += double(row[x]) * row[x];
       }
       EXPECT_NEAR(energy / (double(kAmplitude) * kAmplitude), optimize::synthesis_gain(levels, k), 0.02) << k;
