@@ -304,10 +304,7 @@ class BitmapRowWriter final : public RowFileWriter {
   bool rgb() const override { return false; }
   FileStatus begin(std::uint32_t width, std::uint32_t height, bool grey, std::string& message) override {
     PictureBuffer shape;
-    if (const FileStatus s = new_picture(width, height, grey, false, shape); s != FileStatus::kOk) {
-      message = "bitmap and Targa sides must be 1..32767";
-      return s;
-    }
+    if (const FileStatus s = shape_to_write(width, height, grey, shape, message); s != FileStatus::kOk) return s;
     padded_.assign(shape.geometry().stride, 0);  // the padding stays zero
     return write_(bitmap_headers(shape, 0)) ? FileStatus::kOk : FileStatus::kCannotWrite;
   }

@@ -186,6 +186,13 @@ std::string pixel_limit_message(std::uint64_t width, std::uint64_t height, std::
          std::to_string(width * height) + " pixels, more than the limit of " + std::to_string(limit);
 }
 
+FileStatus shape_to_write(std::uint32_t width, std::uint32_t height, bool grey, PictureBuffer& out,
+                          std::string& message) {
+  const FileStatus status = new_picture(width, height, grey, false, out);
+  if (status != FileStatus::kOk) message = "bitmap and Targa sides must be 1.." + std::to_string(format::kMaxSide);
+  return status;
+}
+
 FileStatus new_picture(std::uint32_t width, std::uint32_t height, bool grey, bool allocate, PictureBuffer& out) {
   if (width == 0 || height == 0 || width > static_cast<std::uint32_t>(format::kMaxSide) ||
       height > static_cast<std::uint32_t>(format::kMaxSide))

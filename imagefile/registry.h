@@ -183,6 +183,9 @@ FileStatus write_picture_file_by_rows(const std::string& path, FileKind kind,
 // zeroed pixels, with room for the padding of the picture turned a quarter (orient_picture).
 // kBitmapSize for sides the program cannot hold, kOutOfMemory.
 FileStatus new_picture(std::uint32_t width, std::uint32_t height, bool grey, bool allocate, PictureBuffer& out);
+// new_picture's shape without pixels, for a bitmap or Targa writer, its refusal in words.
+FileStatus shape_to_write(std::uint32_t width, std::uint32_t height, bool grey, PictureBuffer& out,
+                          std::string& message);
 // The rows of a grey or colour picture (not a palette one) for a writer.
 [[nodiscard]] codec::PictureRows rows_of(const PictureBuffer& picture);
 // Row y (counted from the bottom) of `rows`; colour as red-green-blue when `rgb`, else

@@ -172,10 +172,7 @@ class TargaRowWriter final : public RowFileWriter {
   bool rgb() const override { return false; }
   FileStatus begin(std::uint32_t width, std::uint32_t height, bool grey, std::string& message) override {
     PictureBuffer shape;
-    if (const FileStatus s = new_picture(width, height, grey, false, shape); s != FileStatus::kOk) {
-      message = "bitmap and Targa sides must be 1..32767";
-      return s;
-    }
+    if (const FileStatus s = shape_to_write(width, height, grey, shape, message); s != FileStatus::kOk) return s;
     std::uint8_t head[kTargaHeaderBytes];
     put_targa_header(width, height, grey, grey ? 8 : 24, head);
     return write_(head) ? FileStatus::kOk : FileStatus::kCannotWrite;
