@@ -383,10 +383,10 @@ TEST_F(CliTest, InfoPrintsHeaderFactsAsTextAndJson) {
   EXPECT_NE(json.out.find("\"mode\":\"grey\"", second), std::string::npos) << json.out;
 }
 
-// The optimizer behind the same searches: never above --target-size, and -v and info show what
-// it chose.
+// The optimizer behind the same searches, tuned either way: never above --target-size, and -v and
+// info show what it chose.
 TEST_F(CliTest, OptimizedTargetsHoldAndTheChoicesAreShown) {
-  for (const char* level : {"1", "2", "3"}) {
+  for (const char* level : {"1", "2", "3", "2 --tune ssim"}) {
     SCOPED_TRACE(level);
     for (int target : {2500, 12000}) {
       Outcome r = run("compress astro.bmp -f -v -O " + std::string(level) + " --target-size " + std::to_string(target));
