@@ -470,11 +470,15 @@ TEST_F(CliFaultTest, ABatchShortOfMemoryTriesAgainWithFewerFilesAtOnce) {
 TEST_F(CliFaultTest, AnUnreadableInputIsNamedWithTheSystemsReason) {
   if (!run_as_nobody()) GTEST_SKIP() << "user nobody cannot run a copy of the tool in " << root_;
   fs::permissions(dir_ / "small.bmp", fs::perms::none);
+  fs::create_directory(dir_ / "locked");  // a folder -r cannot walk is reported on its own road
+  fs::permissions(dir_ / "locked", fs::perms::none);
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"compress", "small.bmp", "-o", "x.cod"}, {"compare", "small.bmp", "astro.bmp"}, {"info", "small.bmp"}}) {
+           {"compress", "small.bmp", "-o", "x.cod"}, {"compare", "small.bmp", "astro.bmp"}, {"info", "small.bmp"},
+           {"compress", "-r", "locked", "-d", "out"}}) {
     Outcome r = run(args, [this] { become_nobody(); });
     EXPECT_EQ(r.code, 2) << args[0];
-    EXPECT_NE(r.err.find("small.bmp: "), std::string::npos) << r.err;
+    const std::string& named = args[1] == "-r" ? args[2] : args[1];
+    EXPECT_NE(r.err.find(named + ": "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(std::strerror(EACCES)), std::string::npos) << r.err;
   }
 }
