@@ -300,6 +300,17 @@ TEST_F(CliFaultTest, OutputsAreComparedAsResolvedFiles) {
   EXPECT_TRUE(no_hidden_files());
 }
 
+// A link whose file is missing is still something at the output: without -f it is neither
+// replaced nor written through.
+TEST_F(CliFaultTest, ADanglingLinkAtTheOutputIsAnExistingOutput) {
+  fs::create_symlink("missing.cod", dir_ / "link.cod");
+  Outcome r = run({"compress", "small.bmp", "-o", "link.cod"});
+  EXPECT_EQ(r.code, 3);
+  EXPECT_NE(r.err.find("-f"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link.cod"));
+  EXPECT_FALSE(fs::exists(dir_ / "missing.cod"));
+}
+
 TEST_F(CliFaultTest, OutputExtensionMustMatchWhatIsWritten) {
   fs::copy_file(kData + "/conformance/cod/camera_q50.cod", dir_ / "grey.cod");
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
