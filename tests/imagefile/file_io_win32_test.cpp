@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "imagefile/imagefile.h"
 #include "imagefile/utf16.h"
@@ -59,6 +61,42 @@ TEST_F(WindowsFileTest, AFileThatCannotBeReplacedIsKeptWithNoTemporaryLeft) {
   EXPECT_EQ(write_file_atomically(utf8(L"missing\\x.cod"), Bytes{1}), FileStatus::kCannotOpen);
   EXPECT_EQ(read_whole_file(narrow(dir_.wstring()), back, 100), FileStatus::kCannotOpen);
   EXPECT_EQ(read_whole_file("NUL", back, 100), FileStatus::kCannotOpen);
+}
+
+// Another program makes the output while ours is being written: without leave to replace it,
+// the final move refuses rather than overwrite what the other made.
+TEST_F(WindowsFileTest, AnOutputMadeMeanwhileIsNotReplacedWithoutLeave) {
+  const std::string path = utf8(L"raced.cod");
+  const std::wstring wide = widen(path);
+  const Bytes big(std::size_t{16} << 20, 7);  // long enough to write that the other comes first
+  bool raced = false;
+  for (int round = 0; round < 5 && !raced; ++round) {
+    DeleteFileW(wide.c_str());
+    std::atomic<bool> made{false};
+    std::atomic<bool> done{false};
+    std::thread other([&] {
+      while (entries() == 0) {  // the temporary file: the check is past
+        if (done) return;
+        std::this_thread::yield();
+      }
+      HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (h == INVALID_HANDLE_VALUE) return;  // ours was already in place: no race this round
+      DWORD written = 0;
+      made = WriteFile(h, "old", 3, &written, nullptr) != 0;
+      CloseHandle(h);
+    });
+    const FileStatus status = write_file_atomically(path, big, Overwrite::kRefuse);
+    done = true;
+    other.join();
+    if (!made) continue;
+    raced = true;
+    EXPECT_EQ(status, FileStatus::kCannotWrite);
+    Bytes back;
+    ASSERT_EQ(read_whole_file(path, back, big.size()), FileStatus::kOk);
+    EXPECT_EQ(back, (Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(entries(), 1u);
+  }
+  EXPECT_TRUE(raced) << "the other writer never came first";
 }
 
 }  // namespace
