@@ -100,7 +100,8 @@ Result<WrittenPicture> decode_to_file(std::span<const std::uint8_t> file, const 
     if (!imagefile::writes_by_rows(kind)) return {Status::kInvalidArgument, "pictures are decoded into bmp, tga, png or pnm"};
     Result<WrittenPicture> by_rows =
         detail::decode_by_rows(file, options, [&](const detail::RowProducer& produce, std::string& message) {
-          return imagefile::write_picture_file_by_rows(path, kind, produce, overwrite, &message, system_error);
+          return imagefile::write_picture_file_by_rows(path, kind, detail::row_write_settings(options), produce, overwrite,
+                                                       &message, system_error);
         });
     if (!by_rows) return by_rows;
     std::error_code error;

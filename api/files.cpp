@@ -183,6 +183,12 @@ namespace detail {
 Result<WrittenPicture> decode_by_rows(
     std::span<const std::uint8_t> file, const DecodeOptions& options,
     const std::function<imagefile::FileStatus(const RowProducer& produce, std::string& message)>& write_rows) {
+  if (options.png_level < kMinPngLevel || options.png_level > kMaxPngLevel) {
+    const bool low = options.png_level < kMinPngLevel;
+    return {Status::kInvalidArgument, "the PNG level is " + std::to_string(options.png_level) +
+                                          (low ? ", below the minimum " : ", above the maximum ") +
+                                          std::to_string(low ? kMinPngLevel : kMaxPngLevel)};
+  }
   WrittenPicture written;
   std::optional<Result<Info>> decoded;
   std::string message;
@@ -211,6 +217,12 @@ Result<WrittenPicture> decode_by_rows(
   return written;
 }
 
+imagefile::WriteSettings row_write_settings(const DecodeOptions& options) {
+  imagefile::WriteSettings settings;
+  settings.png_level = options.png_level;
+  return settings;
+}
+
 }  // namespace detail
 
 Result<WrittenPicture> decode_to_stream(std::span<const std::uint8_t> file, FileKind kind, const ByteSink& write,
@@ -225,7 +237,8 @@ Result<WrittenPicture> decode_to_stream(std::span<const std::uint8_t> file, File
     if (!imagefile::writes_by_rows(kind)) return {Status::kInvalidArgument, "pictures are decoded into bmp, tga, png or pnm"};
     Result<WrittenPicture> written =
         detail::decode_by_rows(file, options, [&](const detail::RowProducer& produce, std::string& message) {
-          return imagefile::write_picture_by_rows(kind, produce, counted, &message);
+          return imagefile::write_picture_by_rows(kind, detail::row_write_settings(options), produce, counted,
+                                                  &message);
         });
     if (written) written.value().bytes = bytes;
     return written;

@@ -76,12 +76,14 @@ Result<Info> decode_rows_holding(std::span<const std::uint8_t> file, const Decod
                                  const RowReceiver& receiver, bool held, bool top_down, Timings* timings);
 // A decode by rows into a writer of `kind` by rows (write_picture_by_rows or its file form), which
 // `write_rows` runs with the producer it is given, in the writer's row order and byte order. The
-// decoder's refusals give their status, the writer's kFileError; a kind not written by rows
-// kInvalidArgument.
+// decoder's refusals give their status, the writer's kFileError; a kind not written by rows, or a
+// PNG level out of range, kInvalidArgument.
 using RowProducer = std::function<bool(const imagefile::RowFileSink& sink)>;
 Result<WrittenPicture> decode_by_rows(
     std::span<const std::uint8_t> file, const DecodeOptions& options,
     const std::function<imagefile::FileStatus(const RowProducer& produce, std::string& message)>& write_rows);
+// What the writers by rows take from the decode options: the PNG level.
+imagefile::WriteSettings row_write_settings(const DecodeOptions& options);
 Result<std::vector<std::uint8_t>> write_picture_bytes(const PictureView& picture, FileKind kind,
                                                       const EncodeOptions& options);
 

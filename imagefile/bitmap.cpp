@@ -321,7 +321,7 @@ class BitmapRowWriter final : public RowFileWriter {
 
 }  // namespace
 
-std::unique_ptr<RowFileWriter> bitmap_row_writer(const ByteWriter& write) {
+std::unique_ptr<RowFileWriter> bitmap_row_writer(const ByteWriter& write, const WriteSettings&) {
   return std::make_unique<BitmapRowWriter>(write);
 }
 

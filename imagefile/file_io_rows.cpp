@@ -42,7 +42,7 @@ bool StoredRowReader::read(std::uint32_t row, std::span<std::uint8_t> out) {
   return static_cast<bool>(file_);
 }
 
-FileStatus write_picture_file_by_rows(const std::string& path, FileKind kind,
+FileStatus write_picture_file_by_rows(const std::string& path, FileKind kind, const WriteSettings& settings,
                                       const std::function<bool(const RowFileSink& sink)>& produce, Overwrite overwrite,
                                       std::string* message, int* system_error) {
   if (!writes_by_rows(kind)) {
@@ -54,7 +54,7 @@ FileStatus write_picture_file_by_rows(const std::string& path, FileKind kind,
   const FileStatus status = write_file_atomically(
       path,
       [&](const ByteWriter& write) {
-        written = write_picture_by_rows(kind, produce, write, &why);
+        written = write_picture_by_rows(kind, settings, produce, write, &why);
         return written == FileStatus::kOk;
       },
       overwrite, system_error);

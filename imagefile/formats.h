@@ -13,18 +13,18 @@ using Out = std::vector<std::uint8_t>;
 bool sniff_bitmap(Bytes bytes);
 FileStatus read_bitmap(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message);
 bool bitmap_stored_rows(Bytes head, std::uint64_t file_size, const ReadLimits& limits, StoredRows& out);
-std::unique_ptr<RowFileWriter> bitmap_row_writer(const ByteWriter& write);
+std::unique_ptr<RowFileWriter> bitmap_row_writer(const ByteWriter& write, const WriteSettings& settings);
 
 FileStatus read_targa(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message);
-std::unique_ptr<RowFileWriter> targa_row_writer(const ByteWriter& write);
+std::unique_ptr<RowFileWriter> targa_row_writer(const ByteWriter& write, const WriteSettings& settings);
 
 bool sniff_png(Bytes bytes);
 FileStatus read_png(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message);
-std::unique_ptr<RowFileWriter> png_row_writer(const ByteWriter& write);
+std::unique_ptr<RowFileWriter> png_row_writer(const ByteWriter& write, const WriteSettings& settings);
 
 bool sniff_pnm(Bytes bytes);
 FileStatus read_pnm(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, std::string& message);
-std::unique_ptr<RowFileWriter> pnm_row_writer(const ByteWriter& write);
+std::unique_ptr<RowFileWriter> pnm_row_writer(const ByteWriter& write, const WriteSettings& settings);
 
 // Photographs: read only. Their readers also fill the LoadedPicture's facts (photo.h), which
 // read_picture applies.

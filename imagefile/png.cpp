@@ -4,6 +4,7 @@
 // libpng reports errors by longjmp, so every object that must survive one lives in a heap record
 // reached through a pointer that is set before setjmp and never changed afterwards.
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <csetjmp>
@@ -197,12 +198,26 @@ FileStatus read_png(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, s
 
 namespace {
 
+// The row filter and zlib strategy of a level (bench/results/png_output.md). Stored rows gain
+// nothing from a filter. The fast levels take the up filter: the cheapest of libpng's, and on
+// photographs as small as Paeth's at these levels; the others take libpng's own choice per row and
+// strategy, so that level 6 writes the bytes earlier versions wrote.
+struct PngCompression {
+  int filters;
+  int strategy;
+};
+PngCompression png_compression(int level) {
+  if (level == 0) return {PNG_FILTER_NONE, Z_DEFAULT_STRATEGY};
+  if (level <= 3) return {PNG_FILTER_UP, Z_DEFAULT_STRATEGY};
+  return {PNG_ALL_FILTERS, Z_FILTERED};
+}
+
 // Top row first, red first, through libpng's row interface: zlib's output goes to the writer as it
 // comes. libpng reports its errors by a jump back into the call that met them, so every call into
 // it sits behind its own setjmp.
 class PngRowWriter final : public RowFileWriter {
  public:
-  explicit PngRowWriter(ByteWriter write) : write_(std::move(write)) {}
+  PngRowWriter(ByteWriter write, int level) : write_(std::move(write)), level_(level) {}
   ~PngRowWriter() override {
     if (png_ != nullptr) png_destroy_write_struct(&png_, &info_);
   }
@@ -221,6 +236,10 @@ class PngRowWriter final : public RowFileWriter {
       return FileStatus::kCannotWrite;
     }
     png_set_write_fn(png_, this, write_piece, flush_nothing);
+    const PngCompression how = png_compression(level_);
+    png_set_compression_level(png_, level_);
+    png_set_compression_strategy(png_, how.strategy);
+    png_set_filter(png_, PNG_FILTER_TYPE_BASE, how.filters);
     png_set_IHDR(png_, info_, width, height, 8, grey ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png_, info_);
@@ -246,6 +265,7 @@ class PngRowWriter final : public RowFileWriter {
   static void flush_nothing(png_structp) {}
 
   ByteWriter write_;
+  int level_;
   std::string error_;
   png_structp png_ = nullptr;
   png_infop info_ = nullptr;
@@ -254,6 +274,8 @@ class PngRowWriter final : public RowFileWriter {
 
 }  // namespace
 
-std::unique_ptr<RowFileWriter> png_row_writer(const ByteWriter& write) { return std::make_unique<PngRowWriter>(write); }
+std::unique_ptr<RowFileWriter> png_row_writer(const ByteWriter& write, const WriteSettings& settings) {
+  return std::make_unique<PngRowWriter>(write, settings.png_level);
+}
 
 }  // namespace varnic::imagefile::formats

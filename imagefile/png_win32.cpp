@@ -267,6 +267,9 @@ class PngRowWriter final : public RowFileWriter {
 
 }  // namespace
 
-std::unique_ptr<RowFileWriter> png_row_writer(const ByteWriter& write) { return std::make_unique<PngRowWriter>(write); }
+// The imaging component's PNG encoder has no compression level: the settings' is not used.
+std::unique_ptr<RowFileWriter> png_row_writer(const ByteWriter& write, const WriteSettings&) {
+  return std::make_unique<PngRowWriter>(write);
+}
 
 }  // namespace varnic::imagefile::formats

@@ -150,6 +150,8 @@ class PnmRowWriter final : public RowFileWriter {
 
 }  // namespace
 
-std::unique_ptr<RowFileWriter> pnm_row_writer(const ByteWriter& write) { return std::make_unique<PnmRowWriter>(write); }
+std::unique_ptr<RowFileWriter> pnm_row_writer(const ByteWriter& write, const WriteSettings&) {
+  return std::make_unique<PnmRowWriter>(write);
+}
 
 }  // namespace varnic::imagefile::formats

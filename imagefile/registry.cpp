@@ -115,7 +115,7 @@ FileStatus write_picture(const codec::PictureRows& rows, FileKind kind, const Wr
   } else if (entry != nullptr && entry->row_writer != nullptr) {
     // The rows in memory handed to the format's row writer, the file gathered in memory.
     status = write_picture_by_rows(
-        kind,
+        kind, settings,
         [&rows](const RowFileSink& sink) {
           std::vector<std::uint8_t> row(std::size_t{rows.width} * (rows.bits_per_pixel / 8));
           if (!sink.begin(rows.width, rows.height, rows.bits_per_pixel == 8)) return false;
@@ -144,8 +144,9 @@ bool writes_by_rows(FileKind kind) {
   return entry != nullptr && entry->row_writer != nullptr;
 }
 
-FileStatus write_picture_by_rows(FileKind kind, const std::function<bool(const RowFileSink& sink)>& produce,
-                                 const ByteWriter& write, std::string* message) {
+FileStatus write_picture_by_rows(FileKind kind, const WriteSettings& settings,
+                                 const std::function<bool(const RowFileSink& sink)>& produce, const ByteWriter& write,
+                                 std::string* message) {
   const FormatEntry* entry = find_format(kind);
   if (entry == nullptr || entry->row_writer == nullptr) {
     if (message != nullptr) *message = status_message(FileStatus::kUnknownKind);
@@ -155,7 +156,7 @@ FileStatus write_picture_by_rows(FileKind kind, const std::function<bool(const R
   FileStatus refused = FileStatus::kOk;
   bool made = false;
   try {
-    const std::unique_ptr<RowFileWriter> writer = entry->row_writer(write);
+    const std::unique_ptr<RowFileWriter> writer = entry->row_writer(write, settings);
     std::size_t row_bytes = 0;
     RowFileSink sink;
     sink.top_down = writer->top_down();

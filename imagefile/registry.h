@@ -26,6 +26,7 @@
 #include "imagefile/imagefile.h"
 #include "imagefile/photo.h"
 #include "optimize/optimize.h"
+#include "varnic/limits.h"
 
 namespace varnic::imagefile {
 
@@ -39,7 +40,7 @@ struct LoadedPicture {
   PhotoFacts facts;
 };
 
-// What a writer needs besides the rows: only .cod uses it.
+// What a writer needs besides the rows: the encoder's settings for .cod, the zlib level for PNG.
 struct WriteSettings {
   const format::CodecParams* params = nullptr;  // nullptr: codec::default_codec_params(), quality 50
   codec::EncodeRequest request;
@@ -48,6 +49,7 @@ struct WriteSettings {
   optimize::Tune tune = optimize::Tune::kPsnr;
   // Set to the encoder's own status when it refuses (a picture too small, settings out of range).
   format::StatusCode* encoder_status = nullptr;
+  int png_level = kDefaultPngLevel;  // kMinPngLevel..kMaxPngLevel; the Windows build's PNG has none
 };
 
 // `message` receives the refusal in words when the reader has more to say than status_message.
@@ -86,7 +88,7 @@ class RowFileWriter {
   virtual bool row(std::span<const std::uint8_t> pixels) = 0;
   virtual bool finish() = 0;
 };
-using RowFileWriterMaker = std::unique_ptr<RowFileWriter> (*)(const ByteWriter& write);
+using RowFileWriterMaker = std::unique_ptr<RowFileWriter> (*)(const ByteWriter& write, const WriteSettings& settings);
 
 struct FormatEntry {
   FileKind kind = FileKind::kUnknown;
@@ -163,11 +165,12 @@ struct RowFileSink {
 // The bytes of a file of `kind` handed to `write` piece by piece as `produce` hands its rows to the
 // sink. kCannotWrite when `produce` gives false (it gave up, or `write` did); kUnknownKind for a
 // kind written whole only; the format's refusal of the shape.
-FileStatus write_picture_by_rows(FileKind kind, const std::function<bool(const RowFileSink& sink)>& produce,
-                                 const ByteWriter& write, std::string* message = nullptr);
+FileStatus write_picture_by_rows(FileKind kind, const WriteSettings& settings,
+                                 const std::function<bool(const RowFileSink& sink)>& produce, const ByteWriter& write,
+                                 std::string* message = nullptr);
 // The same into a file written atomically: a failure leaves the destination as it was
 // (`system_error` 0 when `produce` gave up by itself).
-FileStatus write_picture_file_by_rows(const std::string& path, FileKind kind,
+FileStatus write_picture_file_by_rows(const std::string& path, FileKind kind, const WriteSettings& settings,
                                       const std::function<bool(const RowFileSink& sink)>& produce, Overwrite overwrite,
                                       std::string* message = nullptr, int* system_error = nullptr);
 

@@ -186,7 +186,7 @@ class TargaRowWriter final : public RowFileWriter {
 
 }  // namespace
 
-std::unique_ptr<RowFileWriter> targa_row_writer(const ByteWriter& write) {
+std::unique_ptr<RowFileWriter> targa_row_writer(const ByteWriter& write, const WriteSettings&) {
   return std::make_unique<TargaRowWriter>(write);
 }
 

@@ -31,6 +31,8 @@ class RefusingPngWriter final : public RowFileWriter {
 
 }  // namespace
 
-std::unique_ptr<RowFileWriter> png_row_writer(const ByteWriter&) { return std::make_unique<RefusingPngWriter>(); }
+std::unique_ptr<RowFileWriter> png_row_writer(const ByteWriter&, const WriteSettings&) {
+  return std::make_unique<RefusingPngWriter>();
+}
 
 }  // namespace varnic::imagefile::formats

@@ -59,4 +59,10 @@ inline constexpr int kMaxThreads = 256;
 // samples' whole range, and every picture meets a lower target at any quality.
 inline constexpr double kMinTargetPsnr = 1.0;
 
+// zlib's compression level of PNG files written: 0 stores the rows, 9 gives the smallest files
+// slowest. The default is the fastest level that compresses (bench/results/png_output.md).
+inline constexpr int kMinPngLevel = 0;
+inline constexpr int kMaxPngLevel = 9;
+inline constexpr int kDefaultPngLevel = 1;
+
 }  // namespace varnic

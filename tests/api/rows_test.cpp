@@ -99,6 +99,12 @@ TEST(RowsTest, FilesByRowsGiveTheBytesOfWholePictures) {
     }
     EXPECT_EQ(decode_to_stream(coded.value().bytes, FileKind::kCod, [](std::span<const std::uint8_t>) { return true; }).status(),
               Status::kInvalidArgument);
+    DecodeOptions no_such_level;
+    no_such_level.png_level = kMaxPngLevel + 1;
+    const std::string never = (dir / "never.png").string();
+    EXPECT_EQ(decode_to_file(coded.value().bytes, never, FileKind::kPng, Overwrite::kReplace, no_such_level).status(),
+              Status::kInvalidArgument);
+    EXPECT_FALSE(std::filesystem::exists(never));
 
     const std::string png = (dir / "in.png").string();
     ASSERT_TRUE(write_picture_file(png, view).ok());

@@ -59,6 +59,31 @@ TEST(RegistryTest, EveryPictureWriterRoundTripsGreyAndColourInEitherRowOrder) {
   }
 }
 
+// Every PNG level gives the pixels back; the top level the smallest file, storing the largest.
+TEST(RegistryTest, PngLevelsKeepThePixelsAndTradeTimeForSize) {
+  for (bool grey : {true, false}) {
+    RowsPicture source = make_rows_picture(64, 48, grey, 0);
+    // Smooth shading with a little texture, as in a photograph.
+    const std::size_t channels = grey ? 1 : 3;
+    for (std::size_t i = 0; i < source.pixels.size(); ++i) {
+      const std::size_t x = i / channels % 64, y = i / channels / 64;
+      source.pixels[i] = static_cast<std::uint8_t>(x + 2 * y + (x * y + i % channels * 40) % 5);
+    }
+    source.top_down_rgb = source.pixels;
+    std::vector<std::size_t> sizes;
+    for (int level = kMinPngLevel; level <= kMaxPngLevel; ++level) {
+      WriteSettings settings;
+      settings.png_level = level;
+      Bytes file;
+      ASSERT_EQ(write_picture(source.rows(), FileKind::kPng, settings, file), FileStatus::kOk) << level;
+      EXPECT_EQ(top_down_rgb(read_test_picture(file, FileKind::kPng).picture), source.top_down_rgb) << level;
+      sizes.push_back(file.size());
+    }
+    EXPECT_LT(sizes[kMaxPngLevel], sizes[kDefaultPngLevel]);
+    EXPECT_LT(sizes[kDefaultPngLevel], sizes[kMinPngLevel]);
+  }
+}
+
 struct PnmCase {
   const char* text;
   bool grey;
