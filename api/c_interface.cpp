@@ -368,6 +368,19 @@ varnic_status varnic_decoder_set_threads(varnic_decoder* decoder, int threads) {
   return VARNIC_OK;
 }
 
+varnic_status varnic_decoder_set_png_level(varnic_decoder* decoder, int level) {
+  varnic_status status = VARNIC_OK;
+  if (missing(decoder, "decoder", status)) return status;
+  if (level < kMinPngLevel || level > kMaxPngLevel) {
+    const bool low = level < kMinPngLevel;
+    return fail(VARNIC_ERROR_INVALID_ARGUMENT, "PNG level " + std::to_string(level) +
+                                                   (low ? " is below the minimum " : " is above the maximum ") +
+                                                   std::to_string(low ? kMinPngLevel : kMaxPngLevel));
+  }
+  decoder->options.png_level = level;
+  return VARNIC_OK;
+}
+
 varnic_status varnic_decoder_set_max_pixels(varnic_decoder* decoder, uint64_t pixels) {
   varnic_status status = VARNIC_OK;
   if (missing(decoder, "decoder", status)) return status;

@@ -427,13 +427,15 @@ def read(source: Union[PathLike, Buffer], *, name: Optional[str] = None, bgr: bo
 
 
 def decode_to_file(data: Buffer, path: PathLike, reduce: int = 0, *, overwrite: bool = True, threads: int = 1,
-                   max_pixels: Optional[int] = None) -> int:
+                   max_pixels: Optional[int] = None, png_level: Optional[int] = None) -> int:
     """Decodes .cod bytes straight into a picture file, its kind by the extension, written
-    atomically; a bitmap row by row, so that the picture is never whole in memory. Returns the
-    file's size in bytes."""
+    atomically; a bitmap row by row, so that the picture is never whole in memory. png_level is
+    zlib's level 0..9 of a PNG file (default 1, fast). Returns the file's size in bytes."""
     address, size, _keep = _bytes(data)
     written = ctypes.c_uint64()
     with _decoder(reduce, False, threads, max_pixels) as decoder:
+        if png_level is not None:
+            decoder.set("png_level", png_level)
         decoder.run(lib.varnic_decode_to_file(decoder.handle, address, size, os.fsencode(path), 0,
                                               1 if overwrite else 0, ctypes.byref(written)))
     return written.value

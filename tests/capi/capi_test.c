@@ -317,6 +317,7 @@ static void test_refusals(void) {
   FAILS(varnic_decoder_set_reduce(decoder, -1), VARNIC_ERROR_INVALID_ARGUMENT, "reduce -1");
   FAILS(varnic_decoder_set_colour_format(decoder, VARNIC_GREY8), VARNIC_ERROR_INVALID_ARGUMENT, "colour format");
   FAILS(varnic_decoder_set_threads(decoder, 257), VARNIC_ERROR_INVALID_ARGUMENT, "threads: 257");
+  FAILS(varnic_decoder_set_png_level(decoder, 10), VARNIC_ERROR_INVALID_ARGUMENT, "PNG level 10");
 
   /* Files: not .cod, versions out of range, truncated, over the pixel limit, reduced too far,
    * decoded into a buffer of the wrong shape, missing. */

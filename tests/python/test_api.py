@@ -84,6 +84,15 @@ def test_decode_gives_the_cli_pixels(name, tmp_path):
         assert (tmp_path / out.name).read_bytes() == out.read_bytes()
 
 
+def test_png_level_reaches_the_writer(tmp_path):
+    data = varnic.encode(varnic.read(ASTRONAUT))
+    stored, smallest = (varnic.decode_to_file(data, tmp_path / ("%d.png" % level), png_level=level) for level in (0, 9))
+    assert smallest < stored
+    np.testing.assert_array_equal(varnic.read(tmp_path / "0.png"), varnic.read(tmp_path / "9.png"))
+    with pytest.raises(varnic.InvalidArgument, match="PNG level 10"):
+        varnic.decode_to_file(data, tmp_path / "x.png", png_level=10)
+
+
 def test_pictures_are_used_in_place_whatever_their_layout():
     rgb = varnic.read(ASTRONAUT)
     expected = varnic.encode(rgb)
