@@ -64,6 +64,7 @@ struct DecompressOptions {
   BatchOptions batch;
   std::optional<FileKind> format;  // else from -o's extension, else bitmap
   int reduce = 0;
+  int png_level = kDefaultPngLevel;  // --png-level
 };
 
 struct Console {

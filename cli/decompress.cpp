@@ -69,6 +69,7 @@ int decompress_one(const DecompressOptions& options, FileKind kind, FileRecord& 
   decode_options.reduce = options.reduce;
   decode_options.threads = library_threads;
   decode_options.limits = batch.limits;
+  decode_options.png_level = options.png_level;
   if (kind == FileKind::kPnm && !options.format) {
     // A header the decoder refuses is reported by the decode itself.
     if (const Result<Info> info = probe(bytes.value(), batch.limits); info) {

@@ -103,7 +103,7 @@ TEST_F(CliTest, UsageErrorsExitOneAndHelpZero) {
         // Numbers: decimal digits only, finite, within 64 bits, for every option alike.
         "compress astro.bmp -q 0x10", "compress astro.bmp --target-psnr nan", "compress astro.bmp --target-psnr 0x1p5",
         "compress astro.bmp --target-size 18446744073709551616", "compress astro.bmp --max-pixels 99999999999999999999",
-        "info astro.cod --max-pixels 0x100"})
+        "info astro.cod --max-pixels 0x100", "decompress astro.cod --png-level 10"})
     EXPECT_EQ(run(args).code, 1) << args;
   EXPECT_FALSE(fs::exists(dir_ / "astro.cod"));
   // A leading zero is decimal, not octal.
@@ -333,6 +333,12 @@ TEST_F(CliTest, InputKindsComeFromContentAndOutputKindsFromNameOrFormat) {
   ASSERT_EQ(run("decompress from_png.cod --format pnm -d .").code, 0);
   const Picture reference = picture("back.bmp");
   for (const char* name : {"back.png", "back.tga", "from_png.pnm"}) EXPECT_TRUE(picture(name).pixels == reference.pixels) << name;
+  // --png-level reaches the writer: the same pixels, smaller files at higher levels.
+  ASSERT_EQ(run("decompress from_png.cod --png-level 0 -o stored.png").code, 0);
+  ASSERT_EQ(run("decompress from_png.cod --png-level 9 -o smallest.png").code, 0);
+  EXPECT_TRUE(picture("stored.png").pixels == reference.pixels && picture("smallest.png").pixels == reference.pixels);
+  EXPECT_LT(fs::file_size(dir_ / "smallest.png"), fs::file_size(dir_ / "back.png"));
+  EXPECT_LT(fs::file_size(dir_ / "back.png"), fs::file_size(dir_ / "stored.png"));
   ASSERT_EQ(run("compress camera.bmp").code, 0);
   ASSERT_EQ(run("decompress camera.cod -o camera_back.pgm").code, 0);
   EXPECT_EQ(picture("camera_back.pgm").format, PixelFormat::kGrey8);
