@@ -20,7 +20,7 @@ endif
 # $(call deps,GROUP...): install the groups' missing packages.
 deps = bash scripts/install-deps.sh $(1)
 
-.PHONY: all deps configure build test demo run bench bench-peers bench-batch bench-identity bench-smoke bench-python bench-thumbnail viewer-screenshot test-sanitize fuzz \
+.PHONY: all deps configure build test demo run bench bench-peers bench-batch bench-identity bench-smoke bench-python bench-thumbnail bench-png viewer-screenshot test-sanitize fuzz \
         fuzz-smoke install clean web test-web win-configure windows test-windows windows-installer test-windows-installer deb test-deb
 
 all: build
@@ -93,6 +93,13 @@ bench-python: configure
 # Thumbnail time of a 4096x4096 file through the installed gdk-pixbuf loader; not part of CI.
 bench-thumbnail: build
 	bash bench/thumbnail $(BUILD)
+
+# varnic-cli decompress of a 4096x4096 photo into a bitmap and into PNG at every --png-level, and
+# the libpng settings the default level was chosen from; writes bench/results/png_output.md in a
+# quarter of an hour. Not part of CI.
+bench-png: configure
+	cmake --build $(BUILD) -j $(JOBS) --target varnic-cli
+	/usr/bin/python3 bench/png_output --cli $(BUILD)/cli/varnic-cli
 
 # Screenshot of a .cod file in Debian's image viewer under Xvfb (installs the viewer first).
 viewer-screenshot: build
