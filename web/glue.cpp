@@ -167,6 +167,8 @@ Problem worded(const OptionProblem& p) {
       case EncodeOption::kOptimize: return {"optimizer", "Optimizer"};
       case EncodeOption::kThreads: return {"threads", "Threads"};
       case EncodeOption::kTune: return {"optimizer", "Tuning"};
+      case EncodeOption::kTargetSize: return {"targetSize", "Largest file size"};
+      case EncodeOption::kTargetPsnr: return {"targetPsnr", "Lowest PSNR"};
     }
     return {"quality", "Settings"};
   }();
@@ -187,6 +189,7 @@ Problem worded(const OptionProblem& p) {
     case K::kOptimizerChooses:
       return {field.key, subject + ": the optimizer chooses it; derive the advanced settings again or set the optimizer to 0"};
     case K::kNeedsOptimizer: return {field.key, subject + ": only the optimizer has it; set the optimizer to 1..3"};
+    case K::kConflict: return {field.key, subject + ": give a largest file size or a lowest PSNR, not both"};
   }
   return {field.key, subject};
 }
