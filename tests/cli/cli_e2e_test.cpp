@@ -337,8 +337,13 @@ TEST_F(CliTest, InputKindsComeFromContentAndOutputKindsFromNameOrFormat) {
   ASSERT_EQ(run("decompress from_png.cod --png-level 0 -o stored.png").code, 0);
   ASSERT_EQ(run("decompress from_png.cod --png-level 9 -o smallest.png").code, 0);
   EXPECT_TRUE(picture("stored.png").pixels == reference.pixels && picture("smallest.png").pixels == reference.pixels);
+#ifdef _WIN32
+  // The Windows Imaging Component has no compression level: the level is taken and ignored.
+  EXPECT_EQ(fs::file_size(dir_ / "smallest.png"), fs::file_size(dir_ / "stored.png"));
+#else
   EXPECT_LT(fs::file_size(dir_ / "smallest.png"), fs::file_size(dir_ / "back.png"));
   EXPECT_LT(fs::file_size(dir_ / "back.png"), fs::file_size(dir_ / "stored.png"));
+#endif
   ASSERT_EQ(run("compress camera.bmp").code, 0);
   ASSERT_EQ(run("decompress camera.cod -o camera_back.pgm").code, 0);
   EXPECT_EQ(picture("camera_back.pgm").format, PixelFormat::kGrey8);

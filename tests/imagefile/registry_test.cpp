@@ -79,8 +79,13 @@ TEST(RegistryTest, PngLevelsKeepThePixelsAndTradeTimeForSize) {
       EXPECT_EQ(top_down_rgb(read_test_picture(file, FileKind::kPng).picture), source.top_down_rgb) << level;
       sizes.push_back(file.size());
     }
+#ifdef _WIN32
+    // The Windows Imaging Component has no compression level: every level writes the same file.
+    EXPECT_EQ(sizes[kMaxPngLevel], sizes[kMinPngLevel]);
+#else
     EXPECT_LT(sizes[kMaxPngLevel], sizes[kDefaultPngLevel]);
     EXPECT_LT(sizes[kDefaultPngLevel], sizes[kMinPngLevel]);
+#endif
   }
 }
 
