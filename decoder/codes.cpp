@@ -3,7 +3,11 @@
 // taken from the encoder's quantized plane.
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <new>
 
 #include "decoder/decoder.h"
@@ -131,38 +135,84 @@ StatusCode PlaneCodes::allocate(const SynthesisPlan& plan, int coded_steps, bool
 
 namespace {
 
-void walk_plane(std::span<const std::uint8_t> file, const format::FileHeader& header, Channel channel,
-                int coded, const format::SymbolTable& table, std::size_t position,
-                const CodeBand& low, const std::array<std::array<CodeBand, 3>, format::kMaxFileLevels>& bands,
-                StreamedBands* streamed) {
-  const format::CodecParams& p = header.params;
-  const int levels = p.total_levels;
-  WalkState state{PlaneSymbolReader(file, table, position, p.channel(channel).restart_offset)};
+using Bands = std::array<std::array<CodeBand, 3>, format::kMaxFileLevels>;
 
+// Where the second part of a split walk learns how far the first has come: the rows of the first
+// part's last step, over its three bands in walk order, whose zerotree flags are final.
+class Progress {
+ public:
+  void publish(std::uint32_t rows) {
+    rows_.store(rows);
+    if (waiting_.load()) {
+      const std::lock_guard lock(mutex_);
+      moved_.notify_all();
+    }
+  }
+  void wait(std::uint32_t rows) {
+    if (rows_.load() >= rows) return;
+    std::unique_lock lock(mutex_);
+    waiting_.store(true);
+    // The timeout only guards against a wake-up lost by a platform's condition variable.
+    while (rows_.load() < rows) moved_.wait_for(lock, std::chrono::milliseconds(1));
+    waiting_.store(false);
+  }
+
+ private:
+  // A line of their own, away from the flags the second part reads.
+  alignas(64) std::atomic<std::uint32_t> rows_{0};
+  std::atomic<bool> waiting_{false};
+  std::mutex mutex_;
+  std::condition_variable moved_;
+};
+
+// The two parts' meeting point: the flags of the first part's last step (the second's parents).
+struct Handoff {
+  TreeFlags flags;
+  std::uint32_t band_rows = 0;  // of each band at that step
+  // Whether each flag row, and each band's half of it, starts a word, so that the second part can
+  // read final rows while the first sets later ones; else it waits for the whole step.
+  bool by_rows = false;
+  Progress progress;
+  std::uint32_t total() const { return 3 * band_rows; }
+};
+
+// The low band; false when an end symbol ended it early.
+bool walk_low(WalkState& state, const format::CodecParams& p, const CodeBand& low) {
+  const int levels = p.total_levels;
   const std::uint32_t h0 = p.padded_height >> levels;
   const std::uint32_t w0 = p.padded_width >> levels;
-  bool more = true;
-  for (std::uint32_t y = 0; y < h0 && more; ++y) {
+  for (std::uint32_t y = 0; y < h0; ++y) {
     for (std::uint32_t x = 0; x < w0; ++x) {
       int q = 0;
-      if (!state.reader.next_low(q)) {
-        more = false;
-        break;
-      }
+      if (!state.reader.next_low(q)) return false;
       if (y < low.height && x < low.width) low.row(y)[x] = static_cast<std::int8_t>(q);
     }
   }
+  return true;
+}
 
-  TreeFlags parents;
+// Steps first..end-1 of a plane whose walk has `coded` steps; `parents` holds the flags of step
+// first - 1 (nullptr when first is 0). With `handoff`, step end - 1 sets its flags there, publishing
+// each finished row (the first part of a split walk), or, when it is the last coded step, reads
+// them there, each row waiting for its parents' rows (the second part).
+void walk_steps(WalkState& state, const format::CodecParams& p, int first, int end, int coded,
+                const TreeFlags* parents, const Bands& bands, StreamedBands* streamed, Handoff* handoff) {
+  const int levels = p.total_levels;
+  const std::uint32_t h0 = p.padded_height >> levels;
+  const std::uint32_t w0 = p.padded_width >> levels;
+  TreeFlags previous;
   TreeFlags inside;
-  for (int step = 0; step < coded; ++step) {
+  const TreeFlags* parent_flags = parents;
+  for (int step = first; step < end; ++step) {
     const std::uint32_t h = h0 << step;
     const std::uint32_t w = w0 << step;
     const bool last = step == coded - 1;
-    const TreeFlags* parent_flags = step > 0 ? &parents : nullptr;
-    TreeFlags* inside_flags = last ? nullptr : &inside;
-    if (inside_flags != nullptr) inside.reset(std::size_t{2} * h * 2 * w);
-    for (const Orientation o : kWalkOrder) {
+    const bool hands_over = handoff != nullptr && !last && step == end - 1;
+    const bool follows = handoff != nullptr && last && step > 0;
+    TreeFlags* inside_flags = last ? nullptr : hands_over ? &handoff->flags : &inside;
+    if (inside_flags == &inside) inside.reset(std::size_t{2} * h * 2 * w);
+    for (std::uint32_t band = 0; band < 3; ++band) {
+      const Orientation o = kWalkOrder[band];
       const auto [y0, x0] = band_origin(o, h, w);
       if (last && streamed != nullptr) {
         streamed->start[static_cast<std::size_t>(o)] = state;
@@ -170,49 +220,168 @@ void walk_plane(std::span<const std::uint8_t> file, const format::FileHeader& he
         for (std::uint32_t y = y0; y < y0 + h; ++y) walk_row(state, parent_flags, nullptr, y, x0, w, nullptr, 0);
         continue;
       }
-      const CodeBand& band = bands[static_cast<std::size_t>(step)][static_cast<std::size_t>(o)];
+      const CodeBand& codes = bands[static_cast<std::size_t>(step)][static_cast<std::size_t>(o)];
       for (std::uint32_t i = 0; i < h; ++i) {
-        std::int8_t* out = i < band.height ? band.row(i) : nullptr;
-        walk_row(state, parent_flags, inside_flags, y0 + i, x0, w, out, out != nullptr ? band.width : 0);
+        // Row i reads its parents' row i / 2; once the stream has ended, whether any flag is set.
+        if (follows) {
+          handoff->progress.wait(handoff->by_rows && state.decoding ? band * handoff->band_rows + i / 2 + 1
+                                                                    : handoff->total());
+        }
+        std::int8_t* out = i < codes.height ? codes.row(i) : nullptr;
+        walk_row(state, parent_flags, inside_flags, y0 + i, x0, w, out, out != nullptr ? codes.width : 0);
+        if (hands_over) handoff->progress.publish(band * h + i + 1);
       }
     }
     if (last && streamed != nullptr) {
       streamed->step = step;
       streamed->band_rows = h;
       streamed->band_cols = w;
-      if (step > 0) streamed->parents.swap(parents);
+      if (step > 0) streamed->parents.swap(previous);
       return;
     }
-    if (inside_flags != nullptr) parents.swap(inside);
+    if (inside_flags == &inside) {
+      previous.swap(inside);
+      parent_flags = &previous;
+    }
   }
 }
 
 }  // namespace
 
-StatusCode decode_plane_codes(std::span<const std::uint8_t> file, const format::FileHeader& header, Channel channel,
-                              const SynthesisPlan& plan, bool leave_last, PlaneCodes& out) {
+struct PlaneDecode::Work {
+  std::span<const std::uint8_t> file;
+  const format::FileHeader* header = nullptr;
+  Channel channel = Channel::kY;
+  SynthesisPlan plan;
+  int coded = 0;
+  bool stream = false;
+  bool coefficients = false;
+  format::SymbolTable local;
+  std::size_t position = 0;  // of the first segment
   PlaneCodes codes;
-  const int coded = coded_steps(plan, header.params, channel);
-  if (!header.has_coefficients()) {
+  // Split walks only: part 0's verdict (its segment ends exactly where its steps do, having ended
+  // nowhere before) and the flags it hands over.
+  bool split = false;
+  bool exact = false;
+  bool out_of_memory = false;
+  std::unique_ptr<Handoff> handoff;
+
+  const format::SymbolTable& table() const { return stream ? codes.streamed_->table : local; }
+  std::uint32_t restart() const { return header->params.channel(channel).restart_offset; }
+
+  // The plane in one piece, as the format reads it.
+  void walk_whole() {
+    WalkState state{PlaneSymbolReader(file, table(), position, restart())};
+    walk_low(state, header->params, codes.low_);
+    walk_steps(state, header->params, 0, coded, coded, nullptr, codes.bands_, codes.streamed_.get(), nullptr);
+  }
+  // The first segment alone: the low band and every step but the last, whose reader does not
+  // restart, so that an end symbol inside it is seen.
+  void walk_first() {
+    WalkState state{PlaneSymbolReader(file, table(), position, 0)};
+    const bool low_whole = walk_low(state, header->params, codes.low_);
+    walk_steps(state, header->params, 0, coded - 1, coded, nullptr, codes.bands_, nullptr, handoff.get());
+    exact = low_whole && state.decoding && state.reader.next_is_end();
+  }
+  // The second segment: the last step, from the restart offset with a fresh model.
+  void walk_second() {
+    WalkState state{PlaneSymbolReader(file, table(), restart(), 0)};
+    walk_steps(state, header->params, coded - 1, coded, coded, coded > 1 ? &handoff->flags : nullptr, codes.bands_,
+               nullptr, handoff.get());
+  }
+};
+
+PlaneDecode::PlaneDecode() = default;
+PlaneDecode::~PlaneDecode() = default;
+
+StatusCode PlaneDecode::start(std::span<const std::uint8_t> file, const format::FileHeader& header, Channel channel,
+                              const SynthesisPlan& plan, bool leave_last) {
+  auto work = std::make_unique<Work>();
+  Work& w = *work;
+  w.file = file;
+  w.header = &header;
+  w.channel = channel;
+  w.plan = plan;
+  w.coded = coded_steps(plan, header.params, channel);
+  w.coefficients = header.has_coefficients();
+  if (!w.coefficients) {
     // Every code is 0: nothing is kept, every band reads as zeros.
-    codes.coded_steps_ = coded;
-    out = std::move(codes);
+    w.codes.coded_steps_ = w.coded;
+    work_ = std::move(work);
     return StatusCode::kOk;
   }
-  const bool stream = leave_last && coded > 0;
+  const format::CodecParams& p = header.params;
+  w.stream = leave_last && w.coded > 0;
+  // The second segment holds the finest coded level: a walk that reaches it can be split there.
+  w.split = !w.stream && w.coded > 0 && w.coded == p.total_levels - p.channel(channel).dropped_levels &&
+            w.restart() > 0;
   try {
-    VARNIC_RETURN_IF_ERROR(codes.allocate(plan, coded, !stream));
-    format::SymbolTable local;
-    if (stream) codes.streamed_ = std::make_unique<StreamedBands>();
-    format::SymbolTable& table = stream ? codes.streamed_->table : local;
-    std::size_t position = 0;
-    VARNIC_RETURN_IF_ERROR(format::read_symbol_table(file, format::plane_start(header, channel), table, position));
-    walk_plane(file, header, channel, coded, table, position, codes.low_, codes.bands_, codes.streamed_.get());
+    VARNIC_RETURN_IF_ERROR(w.codes.allocate(plan, w.coded, !w.stream));
+    if (w.stream) w.codes.streamed_ = std::make_unique<StreamedBands>();
+    VARNIC_RETURN_IF_ERROR(format::read_symbol_table(file, format::plane_start(header, channel),
+                                                     w.stream ? w.codes.streamed_->table : w.local, w.position));
+    if (w.split) {
+      w.handoff = std::make_unique<Handoff>();
+      if (w.coded > 1) {
+        // The flags of the step before the last, over its square.
+        const std::uint32_t h = (p.padded_height >> p.total_levels) << (w.coded - 2);
+        const std::uint32_t cols = (p.padded_width >> p.total_levels) << (w.coded - 2);
+        w.handoff->flags.reset(std::size_t{2} * h * 2 * cols);
+        w.handoff->band_rows = h;
+        w.handoff->by_rows = cols % 64 == 0;
+      }
+    }
   } catch (const std::bad_alloc&) {
-    return StatusCode::kOutOfMemory;  // the zerotree flags of a step
+    return StatusCode::kOutOfMemory;
   }
-  out = std::move(codes);
+  work_ = std::move(work);
   return StatusCode::kOk;
+}
+
+int PlaneDecode::parts() const { return work_ != nullptr && work_->split ? 2 : 1; }
+
+void PlaneDecode::walk(int part) {
+  Work& w = *work_;
+  if (!w.coefficients) return;
+  try {
+    if (!w.split) {
+      w.walk_whole();
+    } else if (part == 0) {
+      w.walk_first();
+    } else {
+      w.walk_second();
+    }
+  } catch (const std::bad_alloc&) {
+    w.out_of_memory = true;  // the zerotree flags of a step
+  }
+  // Part 1 never waits on a part 0 that has stopped.
+  if (w.split && part == 0) w.handoff->progress.publish(w.handoff->total());
+}
+
+StatusCode PlaneDecode::finish(PlaneCodes& out) {
+  Work& w = *work_;
+  if (w.out_of_memory) return StatusCode::kOutOfMemory;
+  if (w.split && !w.exact) {
+    // The segments do not meet where the steps do: the walk in one piece decides.
+    try {
+      PlaneCodes fresh;
+      VARNIC_RETURN_IF_ERROR(fresh.allocate(w.plan, w.coded, true));
+      w.codes = std::move(fresh);
+      w.walk_whole();
+    } catch (const std::bad_alloc&) {
+      return StatusCode::kOutOfMemory;
+    }
+  }
+  out = std::move(w.codes);
+  return StatusCode::kOk;
+}
+
+StatusCode decode_plane_codes(std::span<const std::uint8_t> file, const format::FileHeader& header, Channel channel,
+                              const SynthesisPlan& plan, bool leave_last, PlaneCodes& out) {
+  PlaneDecode decode;
+  VARNIC_RETURN_IF_ERROR(decode.start(file, header, channel, plan, leave_last));
+  for (int part = 0; part < decode.parts(); ++part) decode.walk(part);
+  return decode.finish(out);
 }
 
 // Every band of a plane in the plane layout copied into codes; `marked`: the encoder's values.

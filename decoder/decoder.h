@@ -123,8 +123,7 @@ class PlaneCodes {
   const StreamedBands* streamed() const { return streamed_.get(); }
 
  private:
-  friend format::StatusCode decode_plane_codes(std::span<const std::uint8_t>, const format::FileHeader&, format::Channel,
-                                       const SynthesisPlan&, bool, PlaneCodes&);
+  friend class PlaneDecode;
   template <class Plane>
   friend format::StatusCode codes_of_plane(const Plane&, const format::CodecParams&, format::Channel, bool, PlaneCodes&);
   format::StatusCode allocate(const SynthesisPlan& plan, int coded_steps, bool last_held);
@@ -159,6 +158,34 @@ std::uint64_t plane_code_bytes(const SynthesisPlan& plan, const format::CodecPar
 // bad table (read_symbol_table's refusals).
 format::StatusCode decode_plane_codes(std::span<const std::uint8_t> file, const format::FileHeader& header, format::Channel channel,
                               const SynthesisPlan& plan, bool leave_last, PlaneCodes& out);
+
+// decode_plane_codes in two parts that may run at once on two threads, one per segment: the second
+// (the last coded step) reads the zerotree flags of the first's last step as they become final,
+// row by row. The codes are decode_plane_codes' in every case: where the first segment does not end
+// where its steps do (a damaged stream), finish() walks the plane again in one piece. There is one
+// part when the plane has no second segment, the plan stops short of the last coded step or the
+// bands are left in the stream.
+class PlaneDecode {
+ public:
+  PlaneDecode();
+  ~PlaneDecode();
+  PlaneDecode(const PlaneDecode&) = delete;
+  PlaneDecode& operator=(const PlaneDecode&) = delete;
+
+  // Reads the table and allocates the codes; `file` and `header` must outlive the decode.
+  format::StatusCode start(std::span<const std::uint8_t> file, const format::FileHeader& header, format::Channel channel,
+                           const SynthesisPlan& plan, bool leave_last);
+  int parts() const;
+  // Part 1 waits for part 0's progress, so part 0 must be running or done whenever part 1 waits:
+  // on one thread, part 0 first. Neither throws.
+  void walk(int part);
+  // After every part: the codes, or kOutOfMemory.
+  format::StatusCode finish(PlaneCodes& out);
+
+ private:
+  struct Work;
+  std::unique_ptr<Work> work_;
+};
 
 // Marked codes from a plane of the encoder's quantized values (with or without its zerotree
 // markers), every band whole: for showing what the encoder coded without a stream.

@@ -43,6 +43,10 @@ class PlaneSymbolReader {
     return true;
   }
 
+  // Whether the next symbol is the end symbol: where a walk of the first segment alone checks that
+  // the segment ends where its steps do. The reader is not used afterwards.
+  bool next_is_end() { return decoder_.decode(model_) == model_.end_symbol(); }
+
   // The low band never restarts: an end symbol there only ends the band.
   bool next_low(int& q) {
     const int s = decoder_.decode(model_);
@@ -75,7 +79,8 @@ class TreeFlags {
   }
   void set(std::size_t i) {
     words_[i / 64] |= std::uint64_t{1} << (i % 64);
-    any_ = true;
+    // Written once: a walk reading these flags on another thread keeps its copy of the line.
+    if (!any_) any_ = true;
   }
   bool test(std::size_t i) const { return ((words_[i / 64] >> (i % 64)) & 1u) != 0; }
   bool any() const { return any_; }

@@ -79,25 +79,6 @@ StatusCode plan_output(const format::CodecParams& params, const format::Magic& m
   return StatusCode::kOk;
 }
 
-// task(c) for each plane, one task per plane on the pool; the first failure in plane order. A
-// task that runs out of memory fails with kOutOfMemory rather than throwing across the pool.
-template <class Task>
-StatusCode for_each_plane(utils::WorkerPool& pool, int count, const Task& task) {
-  std::array<StatusCode, kChannelCount> results;
-  results.fill(StatusCode::kOk);
-  pool.run(count, [&](int c) {
-    try {
-      results[static_cast<std::size_t>(c)] = task(c);
-    } catch (const std::bad_alloc&) {
-      results[static_cast<std::size_t>(c)] = StatusCode::kOutOfMemory;
-    }
-  });
-  for (int c = 0; c < count; ++c) {
-    if (results[static_cast<std::size_t>(c)] != StatusCode::kOk) return results[static_cast<std::size_t>(c)];
-  }
-  return StatusCode::kOk;
-}
-
 // Hands the rows over, reporting progress.
 class Delivery {
  public:
@@ -267,11 +248,29 @@ StatusCode run(const decoder::CodeSet& codes, const format::CodecParams& params,
 StatusCode decode_planes(std::span<const std::uint8_t> file, const format::FileHeader& header,
                          const decoder::SynthesisPlan& plan, const std::array<bool, kChannelCount>& leave_last,
                          int threads, decoder::CodeSet& codes) {
-  utils::WorkerPool pool(threads);
-  return for_each_plane(pool, plane_count(header.params), [&](int c) {
+  const int count = plane_count(header.params);
+  std::array<decoder::PlaneDecode, kChannelCount> decodes;
+  for (int c = 0; c < count; ++c) {
     const auto i = static_cast<std::size_t>(c);
-    return decoder::decode_plane_codes(file, header, static_cast<format::Channel>(c), plan, leave_last[i], codes[i]);
-  });
+    VARNIC_RETURN_IF_ERROR(decodes[i].start(file, header, static_cast<format::Channel>(c), plan, leave_last[i]));
+  }
+  // Every plane's first part, then the second parts: the pool takes them in this order, so a
+  // second part that waits on its first waits on a running one, and while Y's parts, the largest,
+  // run at once, the other planes fill the gaps.
+  std::vector<std::pair<int, int>> parts;
+  for (int part = 0; part < 2; ++part) {
+    for (int c = 0; c < count; ++c) {
+      if (part < decodes[static_cast<std::size_t>(c)].parts()) parts.emplace_back(c, part);
+    }
+  }
+  utils::WorkerPool pool(threads);
+  pool.run(static_cast<int>(parts.size()),
+           [&](int k) { decodes[static_cast<std::size_t>(parts[static_cast<std::size_t>(k)].first)].walk(parts[static_cast<std::size_t>(k)].second); });
+  for (int c = 0; c < count; ++c) {
+    const auto i = static_cast<std::size_t>(c);
+    VARNIC_RETURN_IF_ERROR(decodes[i].finish(codes[i]));
+  }
+  return StatusCode::kOk;
 }
 
 }  // namespace

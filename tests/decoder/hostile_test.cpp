@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // Intact, damaged and hostile streams against the whole-plane model (reference.h): the samples of
-// every plane, whole, reduced, top row first and with the finest codes left in the stream, equal
-// the model's, and anything else is a clean refusal, never a read outside the buffer (this suite
-// also runs under the sanitizers).
+// every plane, whole, reduced, top row first, with the finest codes left in the stream and with the
+// segments walked on two threads, equal the model's, and anything else is a clean refusal, never a
+// read outside the buffer (this suite also runs under the sanitizers).
 #include <gtest/gtest.h>
 
 #include <random>
+#include <thread>
 
 #include "reference.h"
 #include "test_util.h"
@@ -34,6 +35,19 @@ bool matches_reference(const std::vector<std::uint8_t>& file, bool reduces) {
         if (status != StatusCode::kOk) {
           ADD_FAILURE() << "a header accepted with codes refused: " << message(status);
           return false;
+        }
+        if (reduce == 0 && !leave_last) {
+          // The two segments' walks on two threads at once give the same codes.
+          PlaneDecode split;
+          EXPECT_EQ(split.start(file, header, channel, plan, false), StatusCode::kOk);
+          std::thread second([&split] {
+            if (split.parts() > 1) split.walk(1);
+          });
+          split.walk(0);
+          second.join();
+          PlaneCodes joined;
+          EXPECT_EQ(split.finish(joined), StatusCode::kOk);
+          EXPECT_EQ(synthesized_rows(joined, p, channel, plan), synthesized_rows(codes, p, channel, plan)) << "plane " << c;
         }
         for (const bool top_down : {false, true}) {
           if (leave_last && top_down) continue;  // bands in the stream are read forwards only
