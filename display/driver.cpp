@@ -2,7 +2,11 @@
 // The decode driver: codes, row-by-row synthesis and pixels, on the worker pool.
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
+#include <functional>
+#include <mutex>
 #include <new>
 
 #include "display/display.h"
@@ -181,6 +185,169 @@ class PackedRows {
   std::deque<std::vector<std::uint8_t>> window_;
 };
 
+// The rows with threads: chunks of rows go through a ring of slots. Each plane synthesizes its
+// share of a chunk as one task, in chunk order; a chunk whose planes are all in is converted as
+// one task; the calling thread hands the converted chunks over in order, and between them takes
+// tasks like any thread. Every thread takes whichever task is ready, the oldest chunk first, so
+// that neither a plane that takes longer nor a core that another process holds keeps the others
+// waiting beyond the ring's depth.
+class RowPipeline {
+ public:
+  // `produce(c, first, n, out)`: plane c's plane rows first..first+n-1 of the picture's order into
+  // out; `convert(samples, n, bytes)`; `deliver(first, n, bytes)`, false to stop.
+  using Produce = std::function<void(int, std::uint32_t, std::uint32_t, std::int16_t*)>;
+  using Convert = std::function<void(const std::array<std::vector<std::int16_t>, kChannelCount>&, std::uint32_t,
+                                     std::uint8_t*)>;
+  using Deliver = std::function<bool(std::uint32_t, std::uint32_t, const std::uint8_t*)>;
+
+  RowPipeline(int planes, std::uint32_t rows, std::size_t width, std::size_t converted, const Produce& produce,
+              const Convert& convert, const Deliver& deliver)
+      : planes_(planes), rows_(rows), produce_(produce), convert_(convert), deliver_(deliver) {
+    // Rows per chunk: enough to make a task worth its hand-over, few enough that the ring stays
+    // small beside the decode's bound on wide pictures.
+    const std::size_t row_bytes = 2 * width * static_cast<std::size_t>(planes) + converted;
+    chunk_ = static_cast<std::uint32_t>(std::clamp<std::size_t>(kRingBytes / (kSlots * row_bytes), 1, kRowChunk));
+    chunks_ = (rows + chunk_ - 1) / chunk_;
+    for (Slot& slot : slots_) {
+      for (int c = 0; c < planes; ++c) slot.samples[static_cast<std::size_t>(c)].resize(width * chunk_);
+      slot.bytes.resize(converted * chunk_);
+    }
+  }
+
+  StatusCode run(utils::WorkerPool& pool) {
+    pool.run(pool.size(), [&](int lane) { work(lane == 0); });
+    return status_;
+  }
+
+ private:
+  static constexpr std::uint32_t kSlots = 4;
+  static constexpr std::size_t kRingBytes = std::size_t{8} << 20;
+
+  struct Slot {
+    std::array<std::vector<std::int16_t>, kChannelCount> samples;
+    std::vector<std::uint8_t> bytes;
+    int planes = 0;  // synthesized into it
+    bool converting = false;
+    bool converted = false;
+  };
+  struct Task {
+    enum Kind { kNone, kSynthesize, kConvert, kDeliver } kind = kNone;
+    int plane = 0;
+    std::uint32_t chunk = 0;
+  };
+
+  Slot& slot(std::uint32_t chunk) { return slots_[chunk % kSlots]; }
+  std::uint32_t first_row(std::uint32_t chunk) const { return chunk * chunk_; }
+  std::uint32_t rows_in(std::uint32_t chunk) const { return std::min(chunk_, rows_ - chunk * chunk_); }
+
+  // Under the lock: the next task for this thread, or none for now.
+  Task pick(bool caller) {
+    if (caller && delivered_ < chunks_ && slot(delivered_).converted) return {Task::kDeliver, 0, delivered_};
+    for (std::uint32_t k = delivered_; k < std::min(chunks_, delivered_ + kSlots); ++k) {
+      const Slot& s = slot(k);
+      if (s.planes == planes_ && !s.converting && !s.converted) return {Task::kConvert, 0, k};
+    }
+    Task best;
+    for (int c = 0; c < planes_; ++c) {
+      const std::uint32_t k = next_[static_cast<std::size_t>(c)];
+      if (busy_[static_cast<std::size_t>(c)] || k >= chunks_ || k >= delivered_ + kSlots) continue;
+      if (best.kind == Task::kNone || k < best.chunk) best = {Task::kSynthesize, c, k};
+    }
+    return best;
+  }
+  // Under the lock: whether this thread has nothing left to do.
+  bool finished(bool caller) const {
+    if (stop_) return true;
+    if (caller) return delivered_ == chunks_;
+    for (int c = 0; c < planes_; ++c) {
+      if (next_[static_cast<std::size_t>(c)] < chunks_) return false;
+    }
+    for (const Slot& s : slots_) {
+      if (s.planes == planes_ && !s.converted) return false;
+    }
+    return true;
+  }
+
+  void work(bool caller) {
+    std::unique_lock lock(mutex_);
+    while (!finished(caller)) {
+      const Task task = pick(caller);
+      if (task.kind == Task::kNone) {
+        // The timeout only guards against a wake-up lost by a platform's condition variable.
+        changed_.wait_for(lock, std::chrono::milliseconds(5));
+        continue;
+      }
+      Slot& s = slot(task.chunk);
+      if (task.kind == Task::kSynthesize) busy_[static_cast<std::size_t>(task.plane)] = true;
+      if (task.kind == Task::kConvert) s.converting = true;
+      lock.unlock();
+      bool going = true;
+      try {
+        switch (task.kind) {
+          case Task::kSynthesize:
+            produce_(task.plane, first_row(task.chunk), rows_in(task.chunk),
+                     s.samples[static_cast<std::size_t>(task.plane)].data());
+            break;
+          case Task::kConvert:
+            convert_(s.samples, rows_in(task.chunk), s.bytes.data());
+            break;
+          case Task::kDeliver:
+            going = deliver_(first_row(task.chunk), rows_in(task.chunk), s.bytes.data());
+            break;
+          case Task::kNone:
+            break;
+        }
+      } catch (const std::bad_alloc&) {
+        lock.lock();
+        status_ = StatusCode::kOutOfMemory;
+        stop_ = true;
+        changed_.notify_all();
+        return;
+      }
+      lock.lock();
+      switch (task.kind) {
+        case Task::kSynthesize:
+          busy_[static_cast<std::size_t>(task.plane)] = false;
+          ++next_[static_cast<std::size_t>(task.plane)];
+          ++s.planes;
+          break;
+        case Task::kConvert:
+          s.converting = false;
+          s.converted = true;
+          break;
+        case Task::kDeliver:
+          s.planes = 0;
+          s.converted = false;
+          ++delivered_;
+          if (!going) {
+            status_ = StatusCode::kCancelled;
+            stop_ = true;
+          }
+          break;
+        case Task::kNone:
+          break;
+      }
+      changed_.notify_all();
+    }
+  }
+
+  const int planes_;
+  const std::uint32_t rows_;
+  const Produce& produce_;
+  const Convert& convert_;
+  const Deliver& deliver_;
+  std::uint32_t chunk_ = 1;
+  std::uint32_t chunks_ = 0;
+  std::array<Slot, kSlots> slots_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::array<std::uint32_t, kChannelCount> next_{};  // each plane's next chunk to synthesize
+  std::array<bool, kChannelCount> busy_{};
+  std::uint32_t delivered_ = 0;  // chunks handed over
+  bool stop_ = false;
+  StatusCode status_ = StatusCode::kOk;
+};
+
 StatusCode run(const decoder::CodeSet& codes, const format::CodecParams& params, const Output& o,
                const DecodeRequest& request, const RowSink& sink) {
   const int count = plane_count(params);
@@ -189,27 +356,27 @@ StatusCode run(const decoder::CodeSet& codes, const format::CodecParams& params,
     VARNIC_RETURN_IF_ERROR(lines[static_cast<std::size_t>(c)].start(codes[static_cast<std::size_t>(c)], params,
                                                                     static_cast<format::Channel>(c), o.plan));
   }
-  utils::WorkerPool pool(request.threads);
-  // Rows go in chunks: each plane synthesizes its share of a chunk as one task, then the chunk's
-  // pixels are converted on every thread and handed over in order.
-  const std::uint32_t chunk = pool.size() > 1 ? kRowChunk : 1;
   const std::size_t width = o.plan.out_cols;
-  std::array<std::vector<std::int16_t>, kChannelCount> samples;
-  for (int c = 0; c < count; ++c) samples[static_cast<std::size_t>(c)].resize(width * chunk);
   const std::int32_t offset = params.channel(format::Channel::kY).pixel_offset;
   // Bytes a plane row converts to: a row of the picture, or a piece of the packed sequence.
   const std::size_t converted = o.packed ? 3 * width : o.shape.stride;
-  std::vector<std::uint8_t> bytes(converted * chunk);
   Delivery delivery(request, sink, o.shape.height);
   PackedRows packed(o, params.padded_height, request.top_down, delivery, request.rgb_order);
   const std::uint32_t rows = o.plan.out_rows;
   // The k-th plane row of the picture's order.
   auto plane_row = [&](std::uint32_t k) { return request.top_down ? rows - 1 - k : k; };
 
-  auto convert = [&](std::size_t begin, std::size_t end) {
-    for (std::size_t k = begin; k < end; ++k) {
+  const RowPipeline::Produce produce = [&](int c, std::uint32_t first, std::uint32_t n, std::int16_t* out) {
+    for (std::uint32_t k = 0; k < n; ++k) {
+      const std::int16_t* row = lines[static_cast<std::size_t>(c)].row(static_cast<int>(plane_row(first + k)));
+      std::copy_n(row, width, out + width * k);
+    }
+  };
+  const RowPipeline::Convert convert = [&](const std::array<std::vector<std::int16_t>, kChannelCount>& samples,
+                                           std::uint32_t n, std::uint8_t* bytes) {
+    for (std::size_t k = 0; k < n; ++k) {
       const std::int16_t* y = samples[0].data() + width * k;
-      std::uint8_t* out = bytes.data() + converted * k;
+      std::uint8_t* out = bytes + converted * k;
       if (o.grey) {
         grey_pixels(y, o.shape.width, o.shift, offset, out);
       } else {
@@ -218,27 +385,29 @@ StatusCode run(const decoder::CodeSet& codes, const format::CodecParams& params,
       }
     }
   };
-  for (std::uint32_t first = 0; first < rows; first += chunk) {
-    const std::uint32_t n = std::min(chunk, rows - first);
-    auto synthesize = [&](int c) {
-      std::int16_t* out = samples[static_cast<std::size_t>(c)].data();
-      for (std::uint32_t k = 0; k < n; ++k) {
-        const std::int16_t* row = lines[static_cast<std::size_t>(c)].row(static_cast<int>(plane_row(first + k)));
-        std::copy_n(row, width, out + width * k);
-      }
-    };
-    if (chunk == 1) {
-      for (int c = 0; c < count; ++c) synthesize(c);
-      convert(0, 1);
-    } else {
-      pool.run(count, synthesize);
-      pool.for_range(n, 4, convert);
-    }
+  const RowPipeline::Deliver deliver = [&](std::uint32_t first, std::uint32_t n, const std::uint8_t* bytes) {
     for (std::uint32_t k = 0; k < n; ++k) {
-      const std::uint8_t* row = bytes.data() + converted * k;
+      const std::uint8_t* row = bytes + converted * k;
       const bool going = o.packed ? packed.take(plane_row(first + k), row)
                                   : delivery.row(plane_row(first + k), std::span<const std::uint8_t>(row, converted));
-      if (!going) return StatusCode::kCancelled;
+      if (!going) return false;
+    }
+    return true;
+  };
+
+  utils::WorkerPool pool(request.threads);
+  if (pool.size() > 1) {
+    RowPipeline pipeline(count, rows, width, converted, produce, convert, deliver);
+    VARNIC_RETURN_IF_ERROR(pipeline.run(pool));
+  } else {
+    // One thread: a row at a time through one slot.
+    std::array<std::vector<std::int16_t>, kChannelCount> samples;
+    for (int c = 0; c < count; ++c) samples[static_cast<std::size_t>(c)].resize(width);
+    std::vector<std::uint8_t> bytes(converted);
+    for (std::uint32_t k = 0; k < rows; ++k) {
+      for (int c = 0; c < count; ++c) produce(c, k, 1, samples[static_cast<std::size_t>(c)].data());
+      convert(samples, 1, bytes.data());
+      if (!deliver(k, 1, bytes.data())) return StatusCode::kCancelled;
     }
   }
   if (o.packed && !packed.finish()) return StatusCode::kCancelled;

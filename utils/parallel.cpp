@@ -53,11 +53,16 @@ void WorkerPool::run(int count, const std::function<void(int)>& task) {
     const std::lock_guard lock(mutex_);
     task_ = &task;
     count_ = count;
-    next_ = 0;
+    next_ = 1;  // task 0 is the calling thread's
     finished_ = 0;
     ++generation_;
   }
   wake_.notify_all();
+  task(0);
+  {
+    const std::lock_guard lock(mutex_);
+    ++finished_;
+  }
   drain();
   std::unique_lock lock(mutex_);
   wait_until(done_, lock, [this] { return finished_ == count_; });

@@ -33,7 +33,8 @@ class WorkerPool {
   int size() const { return static_cast<int>(workers_.size()) + 1; }
 
   // Runs task(i) for i = 0..count-1 and returns when all have finished. The
-  // calling thread takes part. Tasks must not throw.
+  // calling thread runs task(0), then takes part in the rest. Tasks must not
+  // throw.
   void run(int count, const std::function<void(int)>& task);
 
   // Splits [0, n) into at most size() contiguous ranges of about equal
