@@ -137,6 +137,11 @@ inline constexpr std::size_t kStoredRowsHeadBytes = 2048;
 // The rows of a picture file read where they lie, as the encoder asks for them.
 class StoredRowReader {
  public:
+  StoredRowReader() = default;
+  ~StoredRowReader();
+  StoredRowReader(const StoredRowReader&) = delete;
+  StoredRowReader& operator=(const StoredRowReader&) = delete;
+
   // kOk; kUnknownKind when the file's rows are not stored as the program holds them (read such a
   // file whole with read_picture_file, which also gives its errors); kCannotOpen.
   FileStatus open(const std::string& path, const ReadLimits& limits);
@@ -146,9 +151,16 @@ class StoredRowReader {
   bool read(std::uint32_t row, std::span<std::uint8_t> out);
 
  private:
+  // Reads `n` bytes at `offset`; false when the file has fewer.
+  bool read_at(std::uint64_t offset, std::uint8_t* out, std::size_t n);
+
   StoredRows rows_;
+#if defined(_WIN32)
   std::ifstream file_;
   std::mutex mutex_;
+#else
+  int fd_ = -1;  // read at offsets, with no shared position: the encoder's threads read at once
+#endif
 };
 
 // Receives the rows of a picture file written by rows: `begin` once with the shape, then `row` for
