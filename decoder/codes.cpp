@@ -143,24 +143,28 @@ class Progress {
  public:
   void publish(std::uint32_t rows) {
     rows_.store(rows);
-    if (waiting_.load()) {
+    if (rows >= wanted_.load()) {
       const std::lock_guard lock(mutex_);
       moved_.notify_all();
     }
   }
-  void wait(std::uint32_t rows) {
+  // Returns once `rows` (of `total`) are final. A wait that has to sleep asks for a stretch more,
+  // so that the wake-ups are few when the second part keeps up with the first.
+  void wait(std::uint32_t rows, std::uint32_t total) {
     if (rows_.load() >= rows) return;
+    const std::uint32_t wanted = std::min(total, rows + kStretch);
     std::unique_lock lock(mutex_);
-    waiting_.store(true);
+    wanted_.store(wanted);
     // The timeout only guards against a wake-up lost by a platform's condition variable.
-    while (rows_.load() < rows) moved_.wait_for(lock, std::chrono::milliseconds(1));
-    waiting_.store(false);
+    while (rows_.load() < wanted) moved_.wait_for(lock, std::chrono::milliseconds(1));
+    wanted_.store(UINT32_MAX);
   }
 
  private:
+  static constexpr std::uint32_t kStretch = 32;
   // A line of their own, away from the flags the second part reads.
   alignas(64) std::atomic<std::uint32_t> rows_{0};
-  std::atomic<bool> waiting_{false};
+  std::atomic<std::uint32_t> wanted_{UINT32_MAX};
   std::mutex mutex_;
   std::condition_variable moved_;
 };
@@ -225,7 +229,8 @@ void walk_steps(WalkState& state, const format::CodecParams& p, int first, int e
         // Row i reads its parents' row i / 2; once the stream has ended, whether any flag is set.
         if (follows) {
           handoff->progress.wait(handoff->by_rows && state.decoding ? band * handoff->band_rows + i / 2 + 1
-                                                                    : handoff->total());
+                                                                    : handoff->total(),
+                                 handoff->total());
         }
         std::int8_t* out = i < codes.height ? codes.row(i) : nullptr;
         walk_row(state, parent_flags, inside_flags, y0 + i, x0, w, out, out != nullptr ? codes.width : 0);
