@@ -20,7 +20,7 @@ endif
 # $(call deps,GROUP...): install the groups' missing packages.
 deps = bash scripts/install-deps.sh $(1)
 
-.PHONY: all deps configure build test demo run bench bench-peers bench-batch bench-identity bench-smoke bench-python bench-thumbnail bench-png viewer-screenshot test-sanitize fuzz \
+.PHONY: all deps configure build test demo run bench bench-peers bench-batch bench-identity bench-threads bench-smoke bench-python bench-thumbnail bench-png viewer-screenshot test-sanitize fuzz \
         fuzz-smoke install clean web test-web win-configure windows test-windows windows-installer test-windows-installer deb test-deb
 
 all: build
@@ -65,6 +65,15 @@ bench-batch: configure
 	$(call deps,peers)
 	cmake --build $(BUILD) -j $(JOBS) --target varnic-cli
 	/usr/bin/python3 bench/batch --cli $(BUILD)/cli/varnic-cli
+
+# Two threads against one: whole varnic-cli processes on a 4096x4096 colour photo, encode and
+# decode, with the old binary beside it if THREADS_FLAGS has --baseline OLD/varnic-cli; --busy keeps
+# one core half busy meanwhile. Appends to bench/results/threads.md; a minute, not part of `make test`.
+THREADS_FLAGS ?=
+bench-threads: configure
+	$(call deps,peers)
+	cmake --build $(BUILD) -j $(JOBS) --target varnic-cli
+	/usr/bin/python3 bench/threads --cli $(BUILD)/cli/varnic-cli $(THREADS_FLAGS)
 
 # Bit-for-bit proof for changes to the codec's speed or memory: the hashes of 4096x4096 encodes and
 # decodes at q10/50/90 must equal IDENTITY_EXPECT's (made by bench/identity --out from the
