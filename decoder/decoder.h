@@ -214,6 +214,10 @@ class LineSynthesis {
   // pointer stays valid until the next call. Rows are asked for in increasing or decreasing order,
   // increasing when the codes leave bands in the stream.
   const std::int16_t* row(int r);
+  // The same row written straight to `out`, which holds row_width() >= plan.out_cols samples, for
+  // a caller that asks for each row once and for no row through row(): no copy.
+  void row_into(int r, std::int16_t* out);
+  int row_width() const;
 
  private:
   struct Step;

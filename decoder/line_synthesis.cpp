@@ -235,16 +235,20 @@ struct LineSynthesis::Step {
     }
     return u;
   }
-  void produce(int r) {
+  void produce(int r) { produce(r, out.put(r)); }
+
+ public:
+  // Row r into o (cols samples), kept nowhere else: for the last step, whose rows nothing reads again.
+  void produce(int r, int16_t* o) {
     switch (kind) {
       case kLow:
-        dequantize_row(low_codes.row(r), low, cols, out.put(r));
+        dequantize_row(low_codes.row(r), low, cols, o);
         break;
       case kFull:
-        horizontal_row(t_row(r), cols, out.put(r), odd.data());
+        horizontal_row(t_row(r), cols, o, odd.data());
         break;
       case kUpsample:
-        upsample_row(u_row(r, odd.data()), cols, out.put(r));
+        upsample_row(u_row(r, odd.data()), cols, o);
         break;
     }
   }
@@ -334,5 +338,9 @@ StatusCode LineSynthesis::start(const PlaneCodes& codes, const format::CodecPara
 }
 
 const std::int16_t* LineSynthesis::row(int r) { return steps_.back()->row(r); }
+
+int LineSynthesis::row_width() const { return steps_.back()->cols; }
+
+void LineSynthesis::row_into(int r, std::int16_t* out) { steps_.back()->produce(r, out); }
 
 }  // namespace varnic::decoder
