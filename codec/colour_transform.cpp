@@ -54,12 +54,14 @@ template <int kBlue>
   }
 }
 
-VARNIC_WIDE_LOOPS void bgr_row_to_float_wide(const std::uint8_t* src, std::uint32_t width, int channel,
-                                         std::int32_t oy, std::int32_t oi, std::int32_t oq, float* out) {
+VARNIC_WIDE_LOOP(void, bgr_row_to_float_wide, (const std::uint8_t* src, std::uint32_t width, int channel,
+                                         std::int32_t oy, std::int32_t oi, std::int32_t oq, float* out),
+                 (src, width, channel, oy, oi, oq, out)) {
   rgb_row_to_float<0>(src, width, channel, oy, oi, oq, out);
 }
-VARNIC_WIDE_LOOPS void rgb_row_to_float_wide(const std::uint8_t* src, std::uint32_t width, int channel,
-                                         std::int32_t oy, std::int32_t oi, std::int32_t oq, float* out) {
+VARNIC_WIDE_LOOP(void, rgb_row_to_float_wide, (const std::uint8_t* src, std::uint32_t width, int channel,
+                                         std::int32_t oy, std::int32_t oi, std::int32_t oq, float* out),
+                 (src, width, channel, oy, oi, oq, out)) {
   rgb_row_to_float<2>(src, width, channel, oy, oi, oq, out);
 }
 

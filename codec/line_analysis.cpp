@@ -15,34 +15,36 @@ namespace {
 constexpr double kLowScale = 1.0 / 8.0;
 constexpr double kHighScale = 1.0 / 4.0;
 
-VARNIC_WIDE_LOOPS void low_first(const float* x0, const float* x1, const float* x2, const float* x3,
-                                 std::uint32_t n, float* l) {
+VARNIC_WIDE_LOOP(void, low_first, (const float* x0, const float* x1, const float* x2, const float* x3,
+                                 std::uint32_t n, float* l), (x0, x1, x2, x3, n, l)) {
   for (std::uint32_t j = 0; j < n; ++j) {
     l[j] = static_cast<float>(((3.0 * x1[j] + static_cast<double>(x2[j])) * 2.0 - x3[j] + x0[j]) * kLowScale);
   }
 }
-VARNIC_WIDE_LOOPS void low_inner(const float* xm1, const float* x0, const float* x1, const float* x2,
-                                 const float* x3, std::uint32_t n, float* l) {
+VARNIC_WIDE_LOOP(void, low_inner, (const float* xm1, const float* x0, const float* x1, const float* x2,
+                                 const float* x3, std::uint32_t n, float* l), (xm1, x0, x1, x2, x3, n, l)) {
   for (std::uint32_t j = 0; j < n; ++j) {
     l[j] = static_cast<float>(
         (((static_cast<double>(x2[j]) + x0[j]) + 3.0 * x1[j]) * 2.0 - (static_cast<double>(x3[j]) + xm1[j])) *
         kLowScale);
   }
 }
-VARNIC_WIDE_LOOPS void low_last(const float* a, const float* b, const float* c, std::uint32_t n, float* l) {
+VARNIC_WIDE_LOOP(void, low_last, (const float* a, const float* b, const float* c, std::uint32_t n, float* l),
+                 (a, b, c, n, l)) {
   for (std::uint32_t j = 0; j < n; ++j) l[j] = static_cast<float>(((7.0 * a[j] - b[j]) + 2.0 * c[j]) * kLowScale);
 }
-VARNIC_WIDE_LOOPS void high_first(const float* x0, const float* x1, std::uint32_t n, float* h) {
+VARNIC_WIDE_LOOP(void, high_first, (const float* x0, const float* x1, std::uint32_t n, float* h), (x0, x1, n, h)) {
   for (std::uint32_t j = 0; j < n; ++j) h[j] = static_cast<float>((static_cast<double>(x1[j]) - x0[j]) * kHighScale);
 }
-VARNIC_WIDE_LOOPS void high_inner(const float* xm1, const float* x0, const float* x1, std::uint32_t n, float* h) {
+VARNIC_WIDE_LOOP(void, high_inner, (const float* xm1, const float* x0, const float* x1, std::uint32_t n, float* h),
+                 (xm1, x0, x1, n, h)) {
   for (std::uint32_t j = 0; j < n; ++j) {
     h[j] = static_cast<float>(((static_cast<double>(x1[j]) + xm1[j]) - 2.0 * x0[j]) * kHighScale);
   }
 }
 
 // |trunc(f)| < T is |f| < T for a whole-number T.
-VARNIC_WIDE_LOOPS void clear_small(float* p, std::uint32_t n, float limit) {
+VARNIC_WIDE_LOOP(void, clear_small, (float* p, std::uint32_t n, float limit), (p, n, limit)) {
   for (std::uint32_t j = 0; j < n; ++j) p[j] = std::fabs(p[j]) < limit ? 0.0f : p[j];
 }
 
@@ -52,7 +54,7 @@ constexpr std::uint32_t kRingRows = 8;  // a low row reads five input rows, the 
 
 // The row is split into its even and odd samples first so that the filter loops run over
 // contiguous memory and vectorise.
-VARNIC_WIDE_LOOPS void horizontal_row(float* x, std::uint32_t n, float* split) {
+VARNIC_WIDE_LOOP(void, horizontal_row, (float* x, std::uint32_t n, float* split), (x, n, split)) {
   constexpr double s = 1.0 / 4.0;
   constexpr double t = 1.0 / 2.0;
   const std::uint32_t half = n / 2;

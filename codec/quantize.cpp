@@ -72,7 +72,8 @@ QuantizerScales quantizer_scales(std::int16_t band_max, std::int16_t band_min, s
 // and sums in double, no fused multiply-add; maxpd and minpd are the clamps' comparisons; cvttpd
 // truncates as the cast does). With whole-number bounds, clamping and then truncating equals
 // truncating first.
-VARNIC_WIDE_LOOPS void quantize_row(const float* p, std::uint32_t n, QuantizerScales scales, std::int8_t* q) {
+VARNIC_WIDE_LOOP(void, quantize_row, (const float* p, std::uint32_t n, QuantizerScales scales, std::int8_t* q),
+                 (p, n, scales, q)) {
   constexpr double kLow = format::kMinQuantized;
   constexpr double kHigh = format::kMaxQuantized;
   const double sp = scales.positive;

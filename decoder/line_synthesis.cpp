@@ -37,8 +37,8 @@ using format::Orientation;
 constexpr int kRing = 4;  // rows kept per ring; requests never reach further back than 3
 
 // A band's codes as samples. Runs of zero codes, most of a fine band, skip the table.
-VARNIC_WIDE_LOOPS void dequantize_row(const std::int8_t* codes, const DequantTable& table, int n,
-                                      int16_t* out) {
+VARNIC_WIDE_LOOP(void, dequantize_row, (const std::int8_t* codes, const DequantTable& table, int n,
+                                      int16_t* out), (codes, table, n, out)) {
   int x = 0;
   for (; x + 8 <= n; x += 8) {
     std::uint64_t chunk;
@@ -53,34 +53,37 @@ VARNIC_WIDE_LOOPS void dequantize_row(const std::int8_t* codes, const DequantTab
 }
 
 // The vertical rules, one output row each.
-VARNIC_WIDE_LOOPS void first_row(const int16_t* s0, const int16_t* d0, const int16_t* d1, int n, int16_t* t) {
+VARNIC_WIDE_LOOP(void, first_row, (const int16_t* s0, const int16_t* d0, const int16_t* d1, int n, int16_t* t),
+                 (s0, d0, d1, n, t)) {
   for (int x = 0; x < n; ++x) t[x] = store_sample((2 * s0[x] - 7 * d0[x] + d1[x]) >> 2);
 }
-VARNIC_WIDE_LOOPS void odd_row(const int16_t* di, const int16_t* si, const int16_t* dn, int n, int16_t* t) {
+VARNIC_WIDE_LOOP(void, odd_row, (const int16_t* di, const int16_t* si, const int16_t* dn, int n, int16_t* t),
+                 (di, si, dn, n, t)) {
   for (int x = 0; x < n; ++x) t[x] = store_sample((di[x] + 2 * si[x] + dn[x]) >> 2);
 }
-VARNIC_WIDE_LOOPS void even_row(const int16_t* prev, const int16_t* next, const int16_t* di, int n, int16_t* t) {
+VARNIC_WIDE_LOOP(void, even_row, (const int16_t* prev, const int16_t* next, const int16_t* di, int n, int16_t* t),
+                 (prev, next, di, n, t)) {
   for (int x = 0; x < n; ++x) t[x] = store_sample(((prev[x] + next[x]) >> 1) - di[x]);
 }
-VARNIC_WIDE_LOOPS void last_row(const int16_t* dl, const int16_t* sl, int n, int16_t* t) {
+VARNIC_WIDE_LOOP(void, last_row, (const int16_t* dl, const int16_t* sl, int n, int16_t* t), (dl, sl, n, t)) {
   for (int x = 0; x < n; ++x) t[x] = store_sample((dl[x] + 2 * sl[x]) >> 2);
 }
-VARNIC_WIDE_LOOPS void second_last_row(const int16_t* sl2, const int16_t* sl, const int16_t* dl2,
-                                       const int16_t* dl, int n, int16_t* t) {
+VARNIC_WIDE_LOOP(void, second_last_row, (const int16_t* sl2, const int16_t* sl, const int16_t* dl2,
+                                       const int16_t* dl, int n, int16_t* t), (sl2, sl, dl2, dl, n, t)) {
   for (int x = 0; x < n; ++x) t[x] = store_sample(((sl2[x] + sl[x]) >> 2) + ((dl2[x] + 2 * dl[x]) >> 3) - dl[x]);
 }
-VARNIC_WIDE_LOOPS void horizontal_row(const int16_t* t, int cols, int16_t* o, int16_t* odd) {
+VARNIC_WIDE_LOOP(void, horizontal_row, (const int16_t* t, int cols, int16_t* o, int16_t* odd), (t, cols, o, odd)) {
   horizontal_synthesis(t, cols, o, odd);
 }
 
 // The upsampling rules: a vertical row from one or two coarser rows, then the horizontal one.
-VARNIC_WIDE_LOOPS void halve_row(const int16_t* s, int n, int16_t* u) {
+VARNIC_WIDE_LOOP(void, halve_row, (const int16_t* s, int n, int16_t* u), (s, n, u)) {
   for (int x = 0; x < n; ++x) u[x] = store_sample(s[x] >> 1);
 }
-VARNIC_WIDE_LOOPS void quarter_sum_row(const int16_t* a, const int16_t* b, int n, int16_t* u) {
+VARNIC_WIDE_LOOP(void, quarter_sum_row, (const int16_t* a, const int16_t* b, int n, int16_t* u), (a, b, n, u)) {
   for (int x = 0; x < n; ++x) u[x] = store_sample((a[x] + b[x]) >> 2);
 }
-VARNIC_WIDE_LOOPS void upsample_row(const int16_t* r, int cols, int16_t* o) {
+VARNIC_WIDE_LOOP(void, upsample_row, (const int16_t* r, int cols, int16_t* o), (r, cols, o)) {
   horizontal_upsample(r, cols, o);
 }
 

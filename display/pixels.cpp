@@ -68,9 +68,9 @@ inline void colour_row_in_order(const std::int16_t* y, const std::int16_t* i, co
   }
 }
 
-VARNIC_WIDE_LOOPS void colour_row(const std::int16_t* y, const std::int16_t* i, const std::int16_t* q,
+VARNIC_WIDE_LOOP(void, colour_row, (const std::int16_t* y, const std::int16_t* i, const std::int16_t* q,
                                   std::uint32_t cols, int shift, std::int32_t offset, bool rgb_order,
-                                  std::uint8_t* o) {
+                                  std::uint8_t* o), (y, i, q, cols, shift, offset, rgb_order, o)) {
   if (shift == 0) {
     if (rgb_order) {
       colour_row_in_order<false, true>(y, i, q, cols, shift, offset, o);
