@@ -268,7 +268,7 @@ int run(int argc, char** argv) {
       ->check(CLI::Range(0, 9))
       ->capture_default_str();
   d->add_option("--png-level", decompress.png_level,
-                "zlib level of PNG outputs " + to_string(varnic::kMinPngLevel) + ".." +
+                "compression level of PNG outputs " + to_string(varnic::kMinPngLevel) + ".." +
                     to_string(varnic::kMaxPngLevel) + ": 0 stores, higher levels give smaller files more slowly "
                     "(the Windows build's PNG encoder has no level and ignores it)")
       ->transform(kDecimal)

@@ -40,7 +40,7 @@ struct LoadedPicture {
   PhotoFacts facts;
 };
 
-// What a writer needs besides the rows: the encoder's settings for .cod, the zlib level for PNG.
+// What a writer needs besides the rows: the encoder's settings for .cod, the deflate level for PNG.
 struct WriteSettings {
   const format::CodecParams* params = nullptr;  // nullptr: codec::default_codec_params(), quality 50
   codec::EncodeRequest request;

@@ -16,7 +16,7 @@ base=(
   build-essential cmake pkg-config git python3
   python3-numpy python3-pil python3-pytest python3-dask python3-distributed
   libgtest-dev libgmock-dev
-  libpng-dev zlib1g-dev libcli11-dev
+  libpng-dev zlib1g-dev libisal-dev libcli11-dev
   libjpeg62-turbo-dev libtiff-dev libwebp-dev liblcms2-dev libexif-dev libjpeg-turbo-progs liblcms2-utils
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
