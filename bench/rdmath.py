@@ -9,12 +9,13 @@ def psnr(reference, decoded):
     return float("inf") if mse == 0 else 10 * np.log10(255.0 ** 2 / mse)
 
 
-def bd_rate(anchor, test):
-    """Mean bit-rate difference of `test` against `anchor` in percent at equal PSNR (negative:
-    test needs fewer bits), over the PSNR range both curves cover. Each curve is a list of
-    {"bpp", "psnr"} points; log-rate is fitted as a cubic in PSNR (fewer points: lower order)."""
+def bd_rate(anchor, test, key="psnr"):
+    """Mean bit-rate difference of `test` against `anchor` in percent at equal quality (negative:
+    test needs fewer bits), over the quality range both curves cover. Each curve is a list of
+    {"bpp", key} points, the quality in dB (PSNR by default); log-rate is fitted as a cubic in it
+    (fewer points: lower order)."""
     def fit(points):
-        pts = sorted((p["psnr"], np.log(p["bpp"])) for p in points if np.isfinite(p["psnr"]))
+        pts = sorted((p[key], np.log(p["bpp"])) for p in points if np.isfinite(p[key]))
         x = np.array([p[0] for p in pts])
         y = np.array([p[1] for p in pts])
         return np.polyfit(x, y, min(3, len(x) - 1)), x.min(), x.max()
