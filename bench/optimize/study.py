@@ -307,6 +307,8 @@ def main():
     pics = make_pictures(os.path.join(args.work, "pics"))
     available = [p for p in peers() if p.available()]
     skipped = [p for p in peers() if not p.available()]
+    if any(p.name in ["cjpeg"] + SSIM_ANCHORS for p in skipped):
+        sys.exit("study: cjpeg and cwebp are needed (scripts/install-deps.sh installs them)")
     anchors = ["classic"] + [p.name for p in available]
     levels = ["O1", "O2", "O3"]
     chosen = args.sets.split(",")
