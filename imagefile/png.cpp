@@ -3,7 +3,6 @@
 // picture buffer (bottom row last in the file, first in the buffer; blue first), grey kept grey.
 // libpng reports errors by longjmp, so every object that must survive one lives in a heap record
 // reached through a pointer that is set before setjmp and never changed afterwards.
-#include <isa-l/igzip_lib.h>
 #include <png.h>
 #include <zlib.h>
 
@@ -19,6 +18,10 @@
 #include "imagefile/png_chunks.h"
 #include "utils/memory.h"
 #include "varnic/rules.h"
+
+#if defined(VARNIC_HAVE_ISAL)
+#include <isa-l/igzip_lib.h>
+#endif
 
 namespace varnic::imagefile::formats {
 namespace {
@@ -201,7 +204,8 @@ FileStatus read_png(Bytes bytes, const ReadLimits& limits, LoadedPicture& out, s
 namespace {
 
 // The row filter and zlib strategy of the levels libpng compresses (bench/results/png_output.md).
-// Stored rows gain nothing from a filter; the others take libpng's own choice per row and
+// Stored rows gain nothing from a filter. The fast levels take the up filter: the cheapest, and on
+// photographs as small as Paeth's at these levels. The others take libpng's own choice per row and
 // strategy, so that level 6 writes the bytes earlier versions wrote.
 struct PngCompression {
   int filters;
@@ -209,13 +213,14 @@ struct PngCompression {
 };
 PngCompression png_compression(int level) {
   if (level == 0) return {PNG_FILTER_NONE, Z_DEFAULT_STRATEGY};
+  if (level <= 3) return {PNG_FILTER_UP, Z_DEFAULT_STRATEGY};
   return {PNG_ALL_FILTERS, Z_FILTERED};
 }
 
-// The fast levels, 1 to 3, deflate with ISA-L's levels of the same numbers: at level 1 about four
-// times zlib's speed for as small a file (bench/results/png_output.md). Rows take the up filter,
-// the cheapest, and on photographs as small as Paeth's at these levels. libpng still writes the
-// signature and header; the compressed stream goes out as IDAT chunks through it.
+#if defined(VARNIC_HAVE_ISAL)
+// Where ISA-L is built for the machine, the fast levels deflate with its levels of the same
+// numbers: at level 1 about four times zlib's speed for as small a file. Rows take the up filter as
+// above; libpng still writes the signature and header, and frames the stream as IDAT chunks.
 bool deflated_here(int level) { return level >= 1 && level <= ISAL_DEF_MAX_LEVEL; }
 
 class IdatDeflater {
@@ -270,6 +275,15 @@ class IdatDeflater {
   isal_zstream stream_{};
   std::vector<std::uint8_t> level_buffer_, out_, filtered_, previous_;
 };
+#else
+bool deflated_here(int) { return false; }
+
+struct IdatDeflater {
+  void begin(int, std::size_t) {}
+  bool row(png_structp, std::span<const std::uint8_t>) { return false; }
+  bool finish(png_structp) { return false; }
+};
+#endif
 
 // Top row first, red first, through libpng's row interface: zlib's output goes to the writer as it
 // comes. libpng reports its errors by a jump back into the call that met them, so every call into
