@@ -121,6 +121,21 @@ const char* varnic_kind_extension(varnic_file_kind kind) {
   return "";
 }
 
+varnic_status varnic_read_info_file(const varnic_decoder* decoder, const char* path, varnic_info* info) {
+  return guarded([&]() -> varnic_status {
+    varnic_status status = VARNIC_OK;
+    if (missing(path, "path", status) || missing(info, "info", status)) return status;
+    int error = 0;
+    Result<Info> probed = probe_file(path, decode_options(decoder).limits, &error);
+    if (probed.status() == Status::kFileError) {
+      return fail(VARNIC_ERROR_FILE, file_message(path, probed.message(), error));
+    }
+    if (!probed) return fail(probed);
+    *info = info_to_c(probed.value());
+    return VARNIC_OK;
+  });
+}
+
 varnic_status varnic_read_picture_file(const varnic_decoder* decoder, const char* path, varnic_picture* picture,
                                        varnic_file_kind* kind, char** notices) {
   return guarded([&]() -> varnic_status {

@@ -180,6 +180,27 @@ std::uint8_t* library_copy(std::span<const std::uint8_t> bytes) {
   return copy;
 }
 
+varnic_info info_to_c(const Info& in) {
+  varnic_info out{};
+  out.width = in.width;
+  out.height = in.height;
+  out.grey = in.grey ? 1 : 0;
+  out.version_major = in.version_major;
+  out.version_minor = in.version_minor;
+  out.coded = in.coded ? 1 : 0;
+  out.levels = in.levels;
+  for (std::size_t c = 0; c < 3; ++c) {
+    out.dropped[c] = in.dropped[c];
+    out.plane_bytes[c] = in.plane_bytes[c];
+  }
+  out.file_bytes = in.file_bytes;
+  out.header_bytes = in.header_bytes;
+  // The format holds at most VARNIC_MAX_COMMENT_BYTES; the header parser refuses longer ones.
+  out.comment_length = std::min(in.comment.size(), std::size_t{VARNIC_MAX_COMMENT_BYTES});
+  std::memcpy(out.comment, in.comment.data(), out.comment_length);
+  return out;
+}
+
 }  // namespace varnic::c_interface
 
 using namespace varnic;
@@ -408,25 +429,7 @@ varnic_status varnic_read_info(const varnic_decoder* decoder, const uint8_t* dat
     if ((size != 0 && missing(data, "data", status)) || missing(info, "info", status)) return status;
     Result<Info> probed = probe(std::span(data, size), decode_options(decoder).limits);
     if (!probed) return fail(probed);
-    const Info& in = probed.value();
-    varnic_info out{};
-    out.width = in.width;
-    out.height = in.height;
-    out.grey = in.grey ? 1 : 0;
-    out.version_major = in.version_major;
-    out.version_minor = in.version_minor;
-    out.coded = in.coded ? 1 : 0;
-    out.levels = in.levels;
-    for (std::size_t c = 0; c < 3; ++c) {
-      out.dropped[c] = in.dropped[c];
-      out.plane_bytes[c] = in.plane_bytes[c];
-    }
-    out.file_bytes = in.file_bytes;
-    out.header_bytes = in.header_bytes;
-    // The format holds at most VARNIC_MAX_COMMENT_BYTES; the header parser refuses longer ones.
-    out.comment_length = std::min(in.comment.size(), std::size_t{VARNIC_MAX_COMMENT_BYTES});
-    std::memcpy(out.comment, in.comment.data(), out.comment_length);
-    *info = out;
+    *info = info_to_c(probed.value());
     return VARNIC_OK;
   });
 }

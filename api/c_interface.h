@@ -71,4 +71,6 @@ DecodeOptions decode_options(const varnic_decoder* decoder);
 // A copy of `bytes` in memory that varnic_free releases.
 std::uint8_t* library_copy(std::span<const std::uint8_t> bytes);
 
+varnic_info info_to_c(const Info& in);
+
 }  // namespace varnic::c_interface

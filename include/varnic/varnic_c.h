@@ -223,6 +223,9 @@ typedef struct varnic_info {
 /* decoder NULL: defaults (for the pixel limit). */
 VARNIC_C_API varnic_status varnic_read_info(const varnic_decoder* decoder, const uint8_t* data, size_t size,
                                             varnic_info* info);
+/* The same from a path, reading only the header and the planes' symbol tables: a few kilobytes
+ * whatever the file's size. */
+VARNIC_C_API varnic_status varnic_read_info_file(const varnic_decoder* decoder, const char* path, varnic_info* info);
 /* The picture a decode of `data` gives with these settings: width, height and format, rows packed
  * top-down (pixels NULL). */
 VARNIC_C_API varnic_status varnic_decode_layout(const varnic_decoder* decoder, const uint8_t* data, size_t size,

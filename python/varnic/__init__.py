@@ -382,12 +382,16 @@ class Info:
             return self.comment.decode("latin-1")
 
 
-def info(data: Buffer, *, max_pixels: Optional[int] = None) -> Info:
-    """The header facts of .cod bytes, without decoding the picture."""
-    address, size, _keep = _bytes(data)
+def info(source: Union[PathLike, Buffer], *, max_pixels: Optional[int] = None) -> Info:
+    """The header facts of a .cod file, from its bytes or its path, without decoding the picture.
+    From a path only the header and the planes' symbol tables are read, whatever the file's size."""
     raw = _lib.InfoStruct()
     with _decoder(max_pixels=max_pixels) as decoder:
-        _check(lib.varnic_read_info(decoder.handle, address, size, ctypes.byref(raw)))
+        if isinstance(source, (str, os.PathLike)):
+            _check(lib.varnic_read_info_file(decoder.handle, os.fsencode(source), ctypes.byref(raw)))
+        else:
+            address, size, _keep = _bytes(source)
+            _check(lib.varnic_read_info(decoder.handle, address, size, ctypes.byref(raw)))
     return Info(raw.width, raw.height, bool(raw.grey), (raw.version_major, raw.version_minor), bool(raw.coded),
                 raw.levels, tuple(raw.dropped), ctypes.string_at(raw.comment, raw.comment_length), raw.file_bytes,
                 raw.header_bytes, tuple(raw.plane_bytes))

@@ -123,6 +123,7 @@ def _load() -> ctypes.CDLL:
         "varnic_decoder_set_progress": (c_int, [ptr, PROGRESS, ptr]),
         "varnic_decoder_set_cancel": (None, [ptr, c_int]),
         "varnic_read_info": (c_int, [ptr, ptr, c_size, ctypes.POINTER(InfoStruct)]),
+        "varnic_read_info_file": (c_int, [ptr, ctypes.c_char_p, ctypes.POINTER(InfoStruct)]),
         "varnic_decode_layout": (c_int, [ptr, ptr, c_size, picture]),
         "varnic_decode_into": (c_int, [ptr, ptr, c_size, picture]),
         "varnic_sniff_kind": (c_int, [ptr, c_size, ctypes.c_char_p]),

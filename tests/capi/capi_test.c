@@ -210,6 +210,9 @@ static void test_decoding(void) {
   CHECK(info.width == 256 && info.height == 192 && !info.grey && info.version_major == 2 && info.version_minor == 5 &&
         info.levels == 5 && info.coded && info.file_bytes == size && info.comment_length == 11 &&
         strcmp(info.comment, "conformance") == 0);
+  memset(&info, 0, sizeof info);
+  CHECK(varnic_read_info_file(NULL, path_of("conformance/cod/astronaut_comment.cod"), &info) == VARNIC_OK &&
+        info.width == 256 && info.file_bytes == size && strcmp(info.comment, "conformance") == 0);
   free(file);
   free(buffer);
   varnic_free(expected.pixels);
@@ -335,6 +338,7 @@ static void test_refusals(void) {
   FAILS(varnic_decode_into(NULL, cod, cod_size, &rgb), VARNIC_ERROR_INVALID_ARGUMENT, "decodes to 256x192 RGB");
   FAILS(varnic_read_picture_file(NULL, "/nonexistent/x.png", &out, NULL, NULL), VARNIC_ERROR_FILE,
         "/nonexistent/x.png: Cannot Open File (No such file or directory)");
+  FAILS(varnic_read_info_file(NULL, "/nonexistent/x.cod", &info), VARNIC_ERROR_FILE, "/nonexistent/x.cod: ");
   FAILS(varnic_write_picture(NULL, &rgb, (varnic_file_kind)9, &data, &size), VARNIC_ERROR_INVALID_ARGUMENT, "kind 9");
 
   /* Every status has its own name. */

@@ -74,6 +74,7 @@ def test_encode_gives_the_cli_bytes(case, tmp_path):
 def test_decode_gives_the_cli_pixels(name, tmp_path):
     data = open(os.path.join(DATA, "cod", name), "rb").read()
     header = varnic.info(data)
+    assert varnic.info(os.path.join(DATA, "cod", name)) == header
     for reduce in {0, 1, header.levels - 1}:
         out = tmp_path / "cli" / ("%d.%s" % (reduce, "pgm" if header.grey else "ppm"))
         out.parent.mkdir(exist_ok=True)
