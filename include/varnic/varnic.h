@@ -270,7 +270,7 @@ struct DecodeOptions {
   int threads = 1;  // 1..kMaxThreads
   Limits limits;
   ProgressCallback progress;
-  // zlib's level for the PNG files decode_to_file and decode_to_stream write, kMinPngLevel (stored)
+  // The deflate level of the PNG files decode_to_file and decode_to_stream write, kMinPngLevel (stored)
   // ..kMaxPngLevel (smallest, slowest); other kinds and calls do not use it, and the Windows build,
   // whose system PNG encoder has no level, only checks it.
   int png_level = kDefaultPngLevel;

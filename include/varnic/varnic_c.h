@@ -196,8 +196,8 @@ VARNIC_C_API varnic_status varnic_decoder_set_reduce(varnic_decoder* decoder, in
 VARNIC_C_API varnic_status varnic_decoder_set_colour_format(varnic_decoder* decoder, varnic_pixel_format format);
 VARNIC_C_API varnic_status varnic_decoder_set_threads(varnic_decoder* decoder, int threads);
 VARNIC_C_API varnic_status varnic_decoder_set_max_pixels(varnic_decoder* decoder, uint64_t pixels);
-/* zlib's level 0 (stored) .. 9 (smallest, slowest) for the PNG files varnic_decode_to_file writes;
- * the default is 1, fast. The Windows build's PNG encoder has no level and does not use it. */
+/* The deflate level, 0 (stored) .. 9 (smallest, slowest), of the PNG files varnic_decode_to_file
+ * writes; the default is 1, fast. The Windows build's PNG encoder has no level and does not use it. */
 VARNIC_C_API varnic_status varnic_decoder_set_png_level(varnic_decoder* decoder, int level);
 VARNIC_C_API varnic_status varnic_decoder_set_progress(varnic_decoder* decoder, varnic_progress_fn progress,
                                                        void* user);

@@ -434,7 +434,7 @@ def decode_to_file(data: Buffer, path: PathLike, reduce: int = 0, *, overwrite: 
                    max_pixels: Optional[int] = None, png_level: Optional[int] = None) -> int:
     """Decodes .cod bytes straight into a picture file, its kind by the extension, written
     atomically; a bitmap row by row, so that the picture is never whole in memory. png_level is
-    zlib's level 0..9 of a PNG file (default 1, fast). Returns the file's size in bytes."""
+    the deflate level 0..9 of a PNG file (default 1, fast). Returns the file's size in bytes."""
     address, size, _keep = _bytes(data)
     written = ctypes.c_uint64()
     with _decoder(reduce, False, threads, max_pixels) as decoder:
