@@ -61,6 +61,8 @@ varnic_status hand_over(Result<PictureFile>& read, varnic_picture* picture, varn
   return VARNIC_OK;
 }
 
+ReadOptions read_options(const varnic_decoder* decoder) { return decoder != nullptr ? decoder->read : ReadOptions{}; }
+
 // A file failure named for a person: the path, the library's words and the system's reason.
 std::string file_message(const char* path, const std::string& message, int error) {
   std::string text = std::string(path) + ": " + message;
@@ -141,7 +143,7 @@ varnic_status varnic_read_picture_file(const varnic_decoder* decoder, const char
   return guarded([&]() -> varnic_status {
     varnic_status status = VARNIC_OK;
     if (missing(path, "path", status) || missing(picture, "picture", status)) return status;
-    Result<PictureFile> read = read_picture_file(path, decode_options(decoder).limits);
+    Result<PictureFile> read = read_picture_file(path, decode_options(decoder).limits, read_options(decoder));
     if (read.status() == Status::kFileError) {
       // The reader does not say why the system refused: ask it again.
       std::FILE* file = std::fopen(path, "rb");
@@ -160,7 +162,7 @@ varnic_status varnic_read_picture(const varnic_decoder* decoder, const uint8_t* 
     varnic_status status = VARNIC_OK;
     if ((size != 0 && missing(data, "data", status)) || missing(picture, "picture", status)) return status;
     Result<PictureFile> read = read_picture(std::span(data, size), name_hint == nullptr ? "" : name_hint,
-                                            decode_options(decoder).limits);
+                                            decode_options(decoder).limits, read_options(decoder));
     return hand_over(read, picture, kind, notices);
   });
 }

@@ -402,6 +402,20 @@ varnic_status varnic_decoder_set_png_level(varnic_decoder* decoder, int level) {
   return VARNIC_OK;
 }
 
+varnic_status varnic_decoder_set_keep_orientation(varnic_decoder* decoder, int keep) {
+  varnic_status status = VARNIC_OK;
+  if (missing(decoder, "decoder", status)) return status;
+  decoder->read.keep_orientation = keep != 0;
+  return VARNIC_OK;
+}
+
+varnic_status varnic_decoder_set_keep_colours(varnic_decoder* decoder, int keep) {
+  varnic_status status = VARNIC_OK;
+  if (missing(decoder, "decoder", status)) return status;
+  decoder->read.keep_colours = keep != 0;
+  return VARNIC_OK;
+}
+
 varnic_status varnic_decoder_set_max_pixels(varnic_decoder* decoder, uint64_t pixels) {
   varnic_status status = VARNIC_OK;
   if (missing(decoder, "decoder", status)) return status;

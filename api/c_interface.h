@@ -22,6 +22,7 @@ struct varnic_encoder {
 
 struct varnic_decoder {
   varnic::DecodeOptions options;  // likewise
+  varnic::ReadOptions read;       // for the picture files read through it
   varnic_progress_fn progress = nullptr;
   void* user = nullptr;
   std::atomic<bool> cancel{false};

@@ -199,6 +199,12 @@ VARNIC_C_API varnic_status varnic_decoder_set_max_pixels(varnic_decoder* decoder
 /* The deflate level, 0 (stored) .. 9 (smallest, slowest), of the PNG files varnic_decode_to_file
  * writes; the default is 1, fast. The Windows build's PNG encoder has no level and does not use it. */
 VARNIC_C_API varnic_status varnic_decoder_set_png_level(varnic_decoder* decoder, int level);
+/* For photographs read through the decoder (varnic_read_picture*): keep 0, the default, turns the
+ * picture as its EXIF orientation says and converts its samples to sRGB from an embedded colour
+ * profile or a PNG's gAMA/cHRM; keep 1 leaves the stored rows, or the stored values (CMYK is
+ * converted whatever this says). */
+VARNIC_C_API varnic_status varnic_decoder_set_keep_orientation(varnic_decoder* decoder, int keep);
+VARNIC_C_API varnic_status varnic_decoder_set_keep_colours(varnic_decoder* decoder, int keep);
 VARNIC_C_API varnic_status varnic_decoder_set_progress(varnic_decoder* decoder, varnic_progress_fn progress,
                                                        void* user);
 VARNIC_C_API void varnic_decoder_set_cancel(varnic_decoder* decoder, int cancel);

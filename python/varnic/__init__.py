@@ -407,17 +407,21 @@ def _notices(text: Optional[int], into: Optional[list[str]]) -> None:
 
 
 def read(source: Union[PathLike, Buffer], *, name: Optional[str] = None, bgr: bool = False,
-         max_pixels: Optional[int] = None, notices: Optional[list[str]] = None) -> Array:
+         max_pixels: Optional[int] = None, notices: Optional[list[str]] = None, keep_orientation: bool = False,
+         keep_colours: bool = False) -> Array:
     """Reads a picture file (BMP, Targa, PNG, PNM, .cod; JPEG, TIFF, WebP) from a path, or from
     bytes-like data (`name` then gives the extension that tells a Targa file), into an H x W or
     H x W x 3 array.
     The array views the pixels where the file's reader left them (a bitmap's rows bottom-up and
     blue first give negative strides): np.ascontiguousarray() makes a packed copy when one is
     needed. Conversions the picture needed ("16-bit samples reduced to 8 bits") are appended to
-    `notices` when a list is given."""
+    `notices` when a list is given. A photograph is turned as its EXIF orientation says and its
+    samples converted to sRGB from its colour profile unless keep_orientation or keep_colours."""
     picture = _lib.Picture()
     text = ctypes.c_void_p()
     with _decoder(max_pixels=max_pixels) as decoder:
+        decoder.set("keep_orientation", int(keep_orientation))
+        decoder.set("keep_colours", int(keep_colours))
         if isinstance(source, (str, os.PathLike)):
             status = lib.varnic_read_picture_file(decoder.handle, os.fsencode(source), ctypes.byref(picture), None,
                                                   ctypes.byref(text))

@@ -117,6 +117,8 @@ def _load() -> ctypes.CDLL:
         "varnic_decoder_destroy": (None, [ptr]),
         "varnic_decoder_set_reduce": (c_int, [ptr, c_int]),
         "varnic_decoder_set_png_level": (c_int, [ptr, c_int]),
+        "varnic_decoder_set_keep_orientation": (c_int, [ptr, c_int]),
+        "varnic_decoder_set_keep_colours": (c_int, [ptr, c_int]),
         "varnic_decoder_set_colour_format": (c_int, [ptr, c_int]),
         "varnic_decoder_set_threads": (c_int, [ptr, c_int]),
         "varnic_decoder_set_max_pixels": (c_int, [ptr, c_u64]),

@@ -85,6 +85,17 @@ def test_decode_gives_the_cli_pixels(name, tmp_path):
         assert (tmp_path / out.name).read_bytes() == out.read_bytes()
 
 
+def test_photographs_are_turned_unless_kept(tmp_path):
+    pixels = np.zeros((16, 32, 3), np.uint8)
+    exif = Image.Exif()
+    exif[0x0112] = 6  # the stored rows are to be turned a quarter clockwise
+    path = tmp_path / "turned.jpg"
+    Image.fromarray(pixels).save(path, exif=exif)
+    assert varnic.read(path).shape == (32, 16, 3)
+    assert varnic.read(path, keep_orientation=True).shape == (16, 32, 3)
+    assert varnic.read(path.read_bytes(), keep_orientation=True).shape == (16, 32, 3)
+
+
 def test_png_level_reaches_the_writer(tmp_path):
     data = varnic.encode(varnic.read(ASTRONAUT))
     stored, smallest = (varnic.decode_to_file(data, tmp_path / ("%d.png" % level), png_level=level) for level in (0, 9))
