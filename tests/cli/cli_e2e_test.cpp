@@ -12,7 +12,6 @@
 #include <cctype>
 #include <cstdlib>
 #include <numeric>
-#include <regex>
 
 #include "cli_test_util.h"
 #include "varnic/varnic.h"
@@ -136,9 +135,11 @@ TEST_F(CliTest, VerboseStagesAddUpToTheTotal) {
       if (depth == 0 && c != ')') stages += c;
     }
     std::vector<double> figures;
-    const std::regex figure("([0-9]+\\.[0-9]) ms");
-    for (std::sregex_iterator it(stages.begin(), stages.end(), figure), end; it != end; ++it)
-      figures.push_back(std::stod((*it)[1]));
+    for (std::size_t at = stages.find(" ms"); at != std::string::npos; at = stages.find(" ms", at + 3)) {
+      std::size_t begin = at;
+      while (begin > 0 && (std::isdigit(static_cast<unsigned char>(stages[begin - 1])) || stages[begin - 1] == '.')) --begin;
+      if (begin < at) figures.push_back(std::stod(stages.substr(begin, at - begin)));
+    }
     ASSERT_GE(figures.size(), 3u) << line;
     const double total = figures.back();
     figures.pop_back();
